@@ -1,0 +1,404 @@
+#include "instrument.h"
+
+#include "records.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <thread>
+
+namespace zemsim {
+namespace {
+
+using Json = nlohmann::json;
+
+void copyText(std::uint8_t (&field)[16], const char *text)
+{
+    std::memset(field, 0, sizeof field);
+    std::memcpy(field, text, std::min(std::strlen(text), sizeof field - 1));
+}
+
+std::uint16_t toCode(double value, float mult, float offset)
+{
+    const double code = std::nearbyint((value - offset) / mult);
+    return static_cast<std::uint16_t>(std::clamp(code, 0.0, 65535.0));
+}
+
+// The calibration's eight floats lie back to back from ADCMult on; they are
+// reached by index so the three current channels can share code.
+constexpr std::size_t kCalibrationFloats = 8;
+
+float calibrationValue(const calibration_settings &c, std::size_t i)
+{
+    float v;
+    std::memcpy(&v, reinterpret_cast<const char *>(&c) + offsetof(calibration_settings, ADCMult) + 4 * i, 4);
+    return v;
+}
+
+void setCalibrationValue(calibration_settings &c, std::size_t i, float v)
+{
+    std::memcpy(reinterpret_cast<char *>(&c) + offsetof(calibration_settings, ADCMult) + 4 * i, &v, 4);
+}
+
+bool isReserved(const zem::Field &f)
+{
+    return std::string_view(f.name).rfind("Reserved", 0) == 0;
+}
+
+// A profile holds every named scalar of a settings record, by field name.
+Json recordToJson(const void *record, const zem::Record &desc)
+{
+    Json j = Json::object();
+    const auto *base = static_cast<const char *>(record);
+    for (const zem::Field &f : desc.fields) {
+        if (isReserved(f))
+            continue;
+        const char *at = base + f.offset;
+        switch (f.type) {
+        case zem::ElementType::Float: { float v; std::memcpy(&v, at, 4); j[f.name] = v; break; }
+        case zem::ElementType::UInt32: { std::uint32_t v; std::memcpy(&v, at, 4); j[f.name] = v; break; }
+        case zem::ElementType::UInt16: { std::uint16_t v; std::memcpy(&v, at, 2); j[f.name] = v; break; }
+        case zem::ElementType::UInt8: j[f.name] = std::uint8_t(*at); break;
+        default: break; // no settings field has another type
+        }
+    }
+    return j;
+}
+
+template <class T>
+bool storeUnsigned(const Json &j, char *at)
+{
+    if (!j.is_number_unsigned() || j.get<std::uint64_t>() > std::numeric_limits<T>::max())
+        return false;
+    const T v = static_cast<T>(j.get<std::uint64_t>());
+    std::memcpy(at, &v, sizeof v);
+    return true;
+}
+
+// Fills the record's named scalars from an object that holds exactly them,
+// each a number of the field's kind within its type's range.
+bool recordFromJson(const Json &j, void *record, const zem::Record &desc)
+{
+    if (!j.is_object())
+        return false;
+    std::size_t expected = 0;
+    auto *base = static_cast<char *>(record);
+    for (const zem::Field &f : desc.fields) {
+        if (isReserved(f))
+            continue;
+        ++expected;
+        const auto it = j.find(f.name);
+        if (it == j.end())
+            return false;
+        char *at = base + f.offset;
+        bool ok = false;
+        switch (f.type) {
+        case zem::ElementType::Float:
+            if (it->is_number()) {
+                const double v = it->get<double>();
+                ok = std::isfinite(v) && std::fabs(v) <= FLT_MAX;
+                const float fv = float(v);
+                std::memcpy(at, &fv, 4);
+            }
+            break;
+        case zem::ElementType::UInt32: ok = storeUnsigned<std::uint32_t>(*it, at); break;
+        case zem::ElementType::UInt16: ok = storeUnsigned<std::uint16_t>(*it, at); break;
+        case zem::ElementType::UInt8: ok = storeUnsigned<std::uint8_t>(*it, at); break;
+        default: break;
+        }
+        if (!ok)
+            return false;
+    }
+    return j.size() == expected;
+}
+
+} // namespace
+
+SenseRange senseRange(std::uint32_t mode)
+{
+    switch (mode) {
+    case CURRENT_SENSE_MODE_I_LOW: return {10.0e3, 1.0};
+    case CURRENT_SENSE_MODE_I_HIGH: return {100.0, 128.0};
+    default: return {1.0e3, 16.0};
+    }
+}
+
+measurement_settings defaultMeasurementSettings()
+{
+    measurement_settings s{};
+    s.SamplingRate = 10000.0f;
+    s.ProbeSignalFrequency = 100.0f;
+    s.NumberPoints = 100;
+    s.NumberChargePoints = 0;
+    s.MaxVoltage = 5.0f;
+    s.CurrentSensorMode = CURRENT_SENSE_MODE_I_MID;
+    s.OutputMode = OUT_MODE_PROBE_SIGNAL_CONTINUOUS;
+    return s;
+}
+
+calibration_settings factoryCalibration()
+{
+    // 16-bit converters spanning each channel's full scale in both directions.
+    calibration_settings c{};
+    c.ADCMult = float(2 * kVoltageFullScale / 65536);
+    c.ADCVOffset = float(-kVoltageFullScale);
+    const std::uint32_t modes[] = {CURRENT_SENSE_MODE_I_LOW, CURRENT_SENSE_MODE_I_MID,
+                                   CURRENT_SENSE_MODE_I_HIGH};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const double fs = senseRange(modes[i]).fullScaleMilliamps;
+        setCalibrationValue(c, 2 + 2 * i, float(2 * fs / 65536));
+        setCalibrationValue(c, 3 + 2 * i, float(-fs));
+    }
+    return c;
+}
+
+bool validMeasurementSettings(const measurement_settings &s)
+{
+    const double rate = s.SamplingRate;
+    const double freq = s.ProbeSignalFrequency;
+    const double volts = s.MaxVoltage;
+    return std::isfinite(rate) && rate >= kMinSamplingRate && rate <= kMaxSamplingRate
+            && std::isfinite(freq) && freq > 0 && freq <= rate / 2
+            && s.NumberPoints >= MIN_NUMBER_POINTS && s.NumberPoints <= MAX_NUMBER_POINTS
+            && s.NumberChargePoints <= kMaxChargePoints && std::isfinite(volts) && volts >= 0
+            && volts <= kMaxAmplitude && s.CurrentSensorMode <= CURRENT_SENSE_MODE_I_HIGH
+            && s.OutputMode <= OUT_MODE_PROBE_SIGNAL_WITH_GROUNDING;
+}
+
+bool validCalibration(const calibration_settings &c)
+{
+    for (std::size_t i = 0; i < kCalibrationFloats; ++i) {
+        const float v = calibrationValue(c, i);
+        if (!std::isfinite(v) || (i % 2 == 0 && v == 0.0f))
+            return false; // a zero multiplier maps every code to one value
+    }
+    return true;
+}
+
+Instrument::Instrument(const Options &options)
+    : options_(options),
+      settings_(defaultMeasurementSettings()),
+      calibration_(factoryCalibration()),
+      rng_(options.seed ? *options.seed : std::random_device{}()),
+      ioEvents_(options.ioEvents)
+{
+}
+
+bool Instrument::measurementReady() const
+{
+    return started_ && !options_.faults.neverComplete && Clock::now() >= readyAt_;
+}
+
+std::int32_t Instrument::getMeasurement(const get_measurement_request &rq,
+                                        get_measurement_response &rs)
+{
+    std::memset(&rs, 0, sizeof rs);
+    const std::size_t first = std::size_t(rq.FrameNumber) * FRAME_SIZE;
+    if (!measurementReady() || first >= samples_.size())
+        return ZEM_RESULT_VALUE_ERROR;
+    const std::size_t n = std::min<std::size_t>(FRAME_SIZE, samples_.size() - first);
+    for (std::size_t i = 0; i < n; ++i) {
+        rs.Voltage[i] = float(samples_[first + i].volts);
+        rs.Current[i] = float(samples_[first + i].milliamps);
+    }
+    return ZEM_RESULT_OK;
+}
+
+std::int32_t Instrument::getMeasurementRaw(const get_measurement_raw_request &rq,
+                                           get_measurement_raw_response &rs) const
+{
+    std::memset(&rs, 0, sizeof rs);
+    const std::size_t first = std::size_t(rq.Frame) * FRAME_SIZE;
+    if (!measurementReady() || first >= samples_.size())
+        return ZEM_RESULT_VALUE_ERROR;
+    const std::size_t n = std::min<std::size_t>(FRAME_SIZE, samples_.size() - first);
+    const std::size_t channel = measuredMode_ == CURRENT_SENSE_MODE_ISOLATED ? 1 : measuredMode_;
+    const float imult = calibrationValue(calibration_, 2 * channel);
+    const float ioffset = calibrationValue(calibration_, 2 * channel + 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Sample &s = samples_[first + i];
+        rs.ADCHighCode[i] = toCode(float(s.volts), calibration_.ADCMult, calibration_.ADCVOffset);
+        // With the sensing path isolated there is no current converter reading.
+        rs.ADCLowCode[i] = measuredMode_ == CURRENT_SENSE_MODE_ISOLATED
+                ? 0
+                : toCode(float(s.milliamps), imult, ioffset);
+    }
+    return ZEM_RESULT_OK;
+}
+
+std::int32_t Instrument::getIdentity(get_identity_information_response &rs) const
+{
+    std::memset(&rs, 0, sizeof rs);
+    copyText(rs.Manufacturer, "Virtual Lab");
+    copyText(rs.ProductName, "ZEM");
+    copyText(rs.ControllerName, "zem-sim");
+    rs.HardwareMajor = 1;
+    rs.HardwareMinor = 0;
+    rs.HardwareBugfix = 2;
+    rs.BootloaderMajor = 0;
+    rs.BootloaderMinor = 3;
+    rs.BootloaderBugfix = 7;
+    rs.FirmwareMajor = 2;
+    rs.FirmwareMinor = 1;
+    rs.FirmwareBugfix = 300;
+    rs.SerialNumber = options_.serial;
+    return ZEM_RESULT_OK;
+}
+
+std::int32_t Instrument::startAutocalibration(start_autocalibration_response &rs)
+{
+    std::memset(&rs, 0, sizeof rs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(options_.calibrationMs));
+    const calibration_settings factory = factoryCalibration();
+    for (std::size_t i = 0; i < kCalibrationFloats; ++i)
+        setCalibrationValue(calibration_, i, calibrationValue(factory, i));
+    rs.Result = CALIBRATION_OK;
+    return ZEM_RESULT_OK;
+}
+
+void Instrument::updateButtons()
+{
+    if (options_.buttonPeriodMs == 0)
+        return;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - openedAt_);
+    const long long phase = elapsed.count() / options_.buttonPeriodMs;
+    // The generator button goes down at odd half-periods and up at even ones.
+    if (phase - buttonPhase_ >= 2)
+        ioEvents_ |= IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_GEN_PROBE_BUTTON_RELEASED;
+    else if (phase > buttonPhase_)
+        ioEvents_ |= (phase % 2) ? IOEVENTS_GEN_PROBE_BUTTON_PRESSED
+                                 : IOEVENTS_GEN_PROBE_BUTTON_RELEASED;
+    buttonPhase_ = phase;
+}
+
+std::int32_t Instrument::getStatus(get_status_response &rs)
+{
+    std::memset(&rs, 0, sizeof rs);
+    updateButtons();
+    rs.Status = STATUS_OK;
+    rs.Temperature = options_.temperature;
+    rs.IOState = options_.ioState;
+    if (options_.buttonPeriodMs && buttonPhase_ % 2)
+        rs.IOState |= IOSTATE_GEN_PROBE_BUTTON_PRESSED;
+    rs.IOEvents = ioEvents_;
+    return ZEM_RESULT_OK;
+}
+
+std::int32_t Instrument::resetEvents(const reset_events_request &rq, reset_events_response &rs)
+{
+    std::memset(&rs, 0, sizeof rs);
+    updateButtons();
+    ioEvents_ &= ~(rq.IOEventsRst & 0x0F);
+    return ZEM_RESULT_OK;
+}
+
+std::int32_t Instrument::getMeasurementSettings(measurement_settings &rs) const
+{
+    rs = settings_;
+    return ZEM_RESULT_OK;
+}
+
+std::int32_t Instrument::setMeasurementSettings(const measurement_settings &rq)
+{
+    if (!validMeasurementSettings(rq))
+        return ZEM_RESULT_VALUE_ERROR;
+    settings_ = rq;
+    return ZEM_RESULT_OK;
+}
+
+std::int32_t Instrument::getCalibration(calibration_settings &rs) const
+{
+    rs = calibration_;
+    return ZEM_RESULT_OK;
+}
+
+std::int32_t Instrument::setCalibration(const calibration_settings &rq)
+{
+    if (!validCalibration(rq))
+        return ZEM_RESULT_VALUE_ERROR;
+    calibration_ = rq;
+    return ZEM_RESULT_OK;
+}
+
+std::int32_t Instrument::startMeasurement()
+{
+    const measurement_settings &s = settings_;
+    const double amplitude = s.OutputMode == OUT_MODE_GROUNDED_CONTINUOUS ? 0.0 : s.MaxVoltage;
+    const bool isolated = s.CurrentSensorMode == CURRENT_SENSE_MODE_ISOLATED;
+    const SenseRange range = senseRange(s.CurrentSensorMode);
+    // With the sensing path isolated the probe sees the bare source.
+    const Load load = isolated ? Load{LoadKind::Open} : options_.load;
+    samples_ = sweep(load, amplitude, s.ProbeSignalFrequency, s.SamplingRate, s.NumberPoints,
+                     range.seriesOhms);
+
+    std::normal_distribution<double> unit(0.0, 1.0);
+    const double vNoise = 1.0e-3 * options_.noise;
+    const double iNoise = 5.0e-5 * range.fullScaleMilliamps * options_.noise;
+    for (Sample &p : samples_) {
+        if (options_.noise > 0) {
+            p.volts += vNoise * unit(rng_);
+            if (!isolated)
+                p.milliamps += iNoise * unit(rng_);
+        }
+        p.volts = std::clamp(p.volts, -kVoltageFullScale, kVoltageFullScale);
+        p.milliamps = std::clamp(p.milliamps, -range.fullScaleMilliamps, range.fullScaleMilliamps);
+    }
+
+    measuredMode_ = s.CurrentSensorMode;
+    started_ = true;
+    const double seconds = double(s.NumberChargePoints + s.NumberPoints) / s.SamplingRate;
+    readyAt_ = Clock::now()
+            + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    return ZEM_RESULT_OK;
+}
+
+std::int32_t Instrument::checkMeasurementStatus(check_measurement_status_response &rs) const
+{
+    std::memset(&rs, 0, sizeof rs);
+    rs.ReadyStatus = measurementReady() ? MEASUREMENT_COMPLETE : MEASUREMENT_NOT_COMPLETE;
+    return ZEM_RESULT_OK;
+}
+
+std::int32_t Instrument::getDeviceRank(device_rank &rs) const
+{
+    std::memset(&rs, 0, sizeof rs);
+    rs.Rank = options_.rank;
+    return ZEM_RESULT_OK;
+}
+
+std::string Instrument::profile() const
+{
+    Json j;
+    j["version"] = kProfileVersion;
+    j["measurement_settings"] = recordToJson(&settings_, zem::records::measurementSettings);
+    j["calibration_settings"] = recordToJson(&calibration_, zem::records::calibrationSettings);
+    return j.dump(4);
+}
+
+std::int32_t Instrument::setProfile(const std::string &text)
+{
+    const Json j = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (!j.is_object() || j.size() != 3 || !j.contains("version") || j["version"] != kProfileVersion)
+        return ZEM_RESULT_VALUE_ERROR;
+
+    // Build both records aside and apply them only when all of it is valid;
+    // reserved bytes keep what the device holds.
+    measurement_settings s = settings_;
+    calibration_settings c = calibration_;
+    const auto m = j.find("measurement_settings");
+    const auto k = j.find("calibration_settings");
+    if (m == j.end() || k == j.end()
+        || !recordFromJson(*m, &s, zem::records::measurementSettings)
+        || !recordFromJson(*k, &c, zem::records::calibrationSettings)
+        || !validMeasurementSettings(s) || !validCalibration(c))
+        return ZEM_RESULT_VALUE_ERROR;
+    settings_ = s;
+    calibration_ = c;
+    return ZEM_RESULT_OK;
+}
+
+} // namespace zemsim

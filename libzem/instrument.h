@@ -1,0 +1,83 @@
+// The virtual instrument behind a virtual:// handle: settings, calibration,
+// measurements that take real time, probe buttons and profiles.
+#pragma once
+
+#include "options.h"
+#include "physics.h"
+#include "zem.h"
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace zemsim {
+
+// Limits of the instrument beyond the named ones of the records.
+inline constexpr double kMaxAmplitude = 12.0;       // V
+inline constexpr double kMinSamplingRate = 1.0;     // Hz
+inline constexpr double kMaxSamplingRate = 1.0e6;   // Hz
+inline constexpr std::uint32_t kMaxChargePoints = 100000;
+inline constexpr double kVoltageFullScale = 12.8;   // V, either sign
+inline constexpr std::size_t kMaxProfileLength = 1 << 20;
+inline constexpr int kProfileVersion = 1;
+
+// A current sensing range: the series resistance the source drives through
+// and the current that reads full scale.
+struct SenseRange
+{
+    double seriesOhms;
+    double fullScaleMilliamps;
+};
+SenseRange senseRange(std::uint32_t mode); // for I_LOW, I_MID and I_HIGH
+
+measurement_settings defaultMeasurementSettings();
+calibration_settings factoryCalibration();
+bool validMeasurementSettings(const measurement_settings &s);
+bool validCalibration(const calibration_settings &c);
+
+class Instrument
+{
+public:
+    explicit Instrument(const Options &options);
+
+    std::int32_t getMeasurement(const get_measurement_request &rq, get_measurement_response &rs);
+    std::int32_t getIdentity(get_identity_information_response &rs) const;
+    std::int32_t startAutocalibration(start_autocalibration_response &rs);
+    std::int32_t getStatus(get_status_response &rs);
+    std::int32_t getMeasurementSettings(measurement_settings &rs) const;
+    std::int32_t setMeasurementSettings(const measurement_settings &rq);
+    std::int32_t startMeasurement();
+    std::int32_t checkMeasurementStatus(check_measurement_status_response &rs) const;
+    std::int32_t getCalibration(calibration_settings &rs) const;
+    std::int32_t setCalibration(const calibration_settings &rq);
+    std::int32_t getMeasurementRaw(const get_measurement_raw_request &rq,
+                                   get_measurement_raw_response &rs) const;
+    std::int32_t resetEvents(const reset_events_request &rq, reset_events_response &rs);
+    std::int32_t getDeviceRank(device_rank &rs) const;
+    std::string profile() const;
+    std::int32_t setProfile(const std::string &text);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    bool measurementReady() const;
+    void updateButtons();
+
+    Options options_;
+    measurement_settings settings_;
+    calibration_settings calibration_;
+    std::mt19937 rng_;
+
+    // The measurement last started: its samples and the sensing range it used.
+    std::vector<Sample> samples_;
+    std::uint32_t measuredMode_ = CURRENT_SENSE_MODE_I_MID;
+    bool started_ = false;
+    Clock::time_point readyAt_;
+
+    Clock::time_point openedAt_ = Clock::now();
+    std::uint16_t ioEvents_;
+    long long buttonPhase_ = 0; // half-periods of the generator button seen so far
+};
+
+} // namespace zemsim

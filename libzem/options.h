@@ -1,0 +1,61 @@
+// What a virtual:// URL asks for: the load on the probe, the instrument's
+// identity and the faults to inject.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zemsim {
+
+enum class LoadKind { Open, Short, Resistor, Capacitor, Diode, ResistorDiode };
+
+struct Load
+{
+    LoadKind kind = LoadKind::Open;
+    double ohms = 1000.0;   // resistor, resistor_diode
+    double farads = 1.0e-6; // capacitor
+};
+
+struct InjectedFailure
+{
+    std::int32_t code = 0;
+    std::uint64_t fromCall = 1; // the first call (counted from 1) that fails
+};
+
+struct Faults
+{
+    std::map<std::string, InjectedFailure, std::less<>> fail; // by operation name without "zem_"
+    std::uint32_t delayMs = 0;                                // added to every device call
+    std::uint64_t loseAfter = 0;                              // 0: never lost
+    bool neverComplete = false;
+};
+
+struct Options
+{
+    Load load;
+    double noise = 1.0; // scale of the default noise; 0 gives exact values
+    std::optional<std::uint32_t> seed;
+    std::uint32_t serial = 1234;
+    std::int32_t rank = 1;
+    std::int16_t temperature = 31;
+    std::uint16_t ioState = 0;
+    std::uint16_t ioEvents = 0;
+    std::uint32_t buttonPeriodMs = 0; // generator button pressed/released every period; 0: never
+    std::uint32_t calibrationMs = 20;
+    Faults faults;
+};
+
+// Longest URL accepted; anything longer is refused before it is parsed.
+inline constexpr std::size_t kMaxUrlLength = 2048;
+
+// Parses "virtual://<load>[?key=value&...]". Returns nothing, with a reason in
+// *error, for any other form, an unknown load or option, or a bad value.
+std::optional<Options> parseUrl(std::string_view url, std::string *error = nullptr);
+
+// True for the names of the device operations that faults can target.
+bool isOperationName(std::string_view name);
+
+} // namespace zemsim
