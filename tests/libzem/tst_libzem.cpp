@@ -1,0 +1,626 @@
+// The virtual instrument through the library's C interface, as every client
+// sees it.
+#include "zem.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// An open virtual device, closed when the test ends.
+class Device
+{
+public:
+    explicit Device(const std::string &url) : handle(zem_open_device(url.c_str())) {}
+    ~Device() { zem_close_device(&handle); }
+    Device(const Device &) = delete;
+    Device &operator=(const Device &) = delete;
+
+    int32_t handle;
+};
+
+measurement_settings settings(float rate, float freq, uint32_t points, float volts,
+                              uint32_t mode = CURRENT_SENSE_MODE_I_MID)
+{
+    measurement_settings s{};
+    s.SamplingRate = rate;
+    s.ProbeSignalFrequency = freq;
+    s.NumberPoints = points;
+    s.MaxVoltage = volts;
+    s.CurrentSensorMode = mode;
+    s.OutputMode = OUT_MODE_PROBE_SIGNAL_CONTINUOUS;
+    return s;
+}
+
+void waitComplete(int32_t h)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    check_measurement_status_response st{};
+    do {
+        ASSERT_EQ(zem_check_measurement_status(h, &st), 0);
+        if (st.ReadyStatus == MEASUREMENT_COMPLETE)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } while (Clock::now() < deadline);
+    FAIL() << "measurement did not complete";
+}
+
+struct Curve
+{
+    std::vector<float> v, i;
+};
+
+// Sets up, measures and reads every frame.
+Curve measure(int32_t h, const measurement_settings &s)
+{
+    Curve c;
+    EXPECT_EQ(zem_set_measurement_settings(h, &s), 0);
+    EXPECT_EQ(zem_start_measurement(h), 0);
+    waitComplete(h);
+    for (uint16_t f = 0; f * FRAME_SIZE < int(s.NumberPoints); ++f) {
+        get_measurement_request rq{f};
+        get_measurement_response rs{};
+        EXPECT_EQ(zem_get_measurement(h, &rq, &rs), 0) << "frame " << f;
+        for (int k = 0; k < FRAME_SIZE && f * FRAME_SIZE + k < int(s.NumberPoints); ++k) {
+            c.v.push_back(rs.Voltage[k]);
+            c.i.push_back(rs.Current[k]);
+        }
+    }
+    return c;
+}
+
+std::string profileOf(int32_t h)
+{
+    char *text = nullptr;
+    EXPECT_EQ(zem_get_profile(h, &text, &malloc), 0);
+    std::string s = text ? text : "";
+    free(text);
+    return s;
+}
+
+const measurement_settings kExample = settings(10000, 100, 100, 12);
+
+// ---------------------------------------------------------------- physics
+
+TEST(Physics, ResistorObeysOhmsLaw)
+{
+    for (double ohms : {100.0, 1000.0, 4700.0}) {
+        Device d("virtual://resistor?noise=0&ohms=" + std::to_string(ohms));
+        const Curve c = measure(d.handle, kExample);
+        ASSERT_EQ(c.v.size(), 100u);
+        double peak = 0;
+        for (size_t k = 0; k < c.v.size(); ++k) {
+            peak = std::max(peak, double(c.v[k]));
+            if (std::fabs(c.v[k]) > 0.5) {
+                EXPECT_NEAR(c.v[k] / c.i[k] * 1000.0, ohms, ohms * 1e-4) << "point " << k;
+            }
+        }
+        // A divider with the 1 kOhm source resistance of the middle range.
+        EXPECT_NEAR(peak, 12.0 * ohms / (ohms + 1000.0), 1e-3);
+    }
+}
+
+TEST(Physics, OneMeasurementOfTheExampleIsOnePeriod)
+{
+    Device d("virtual://open?noise=0");
+    const Curve c = measure(d.handle, kExample);
+    EXPECT_NEAR(c.v[0], 0.0, 1e-6);
+    EXPECT_NEAR(c.v[25], 12.0, 1e-5);
+    EXPECT_NEAR(c.v[75], -12.0, 1e-5);
+    for (float i : c.i)
+        EXPECT_EQ(i, 0.0f);
+}
+
+TEST(Physics, DiodeConductsOneWay)
+{
+    Device d("virtual://diode?noise=0");
+    const Curve c = measure(d.handle, kExample);
+    for (size_t k = 0; k < c.v.size(); ++k) {
+        if (c.i[k] > 1.0f) { // forward: clamped near a silicon junction's drop
+            EXPECT_TRUE(c.v[k] > 0.5f && c.v[k] < 0.8f) << c.v[k];
+        }
+        if (c.v[k] < -0.1f) { // reverse: the whole source voltage, no current
+            EXPECT_NEAR(c.i[k], 0.0, 1e-6);
+        }
+    }
+    EXPECT_GT(*std::max_element(c.i.begin(), c.i.end()), 10.0f);
+    EXPECT_LT(*std::min_element(c.v.begin(), c.v.end()), -11.9f);
+}
+
+TEST(Physics, ResistorParallelDiode)
+{
+    Device d("virtual://resistor_diode?noise=0&ohms=2000");
+    const Curve c = measure(d.handle, kExample);
+    for (size_t k = 0; k < c.v.size(); ++k) {
+        if (c.v[k] < -1.0f) {
+            EXPECT_NEAR(c.v[k] / c.i[k] * 1000.0, 2000.0, 0.5);
+        }
+        if (c.v[k] > 0.3f) {
+            EXPECT_GT(c.i[k] * 1e-3, c.v[k] / 2000.0);
+        }
+    }
+}
+
+TEST(Physics, CapacitorCurrentLeadsVoltage)
+{
+    const double farads = 1e-6, omega = 2 * M_PI * 100, rs = 1000;
+    Device d("virtual://capacitor?noise=0&farads=1e-6");
+    const Curve c = measure(d.handle, kExample);
+    const auto vPeak = std::max_element(c.v.begin(), c.v.end()) - c.v.begin();
+    const auto iPeak = std::max_element(c.i.begin(), c.i.end()) - c.i.begin();
+    EXPECT_LT(iPeak, vPeak);
+    const double zc = 1 / (omega * farads);
+    const double amps = 12.0 / std::hypot(rs, zc);
+    EXPECT_NEAR(c.i[iPeak], 1000 * amps, 0.05);
+    EXPECT_NEAR(c.v[vPeak], amps * zc, 0.05);
+}
+
+TEST(Physics, ShortAndRanges)
+{
+    struct Case {
+        uint32_t mode;
+        float peakV, peakMilliamps;
+    } cases[] = {
+            {CURRENT_SENSE_MODE_I_LOW, 0.0f, 1.0f},   // 1.2 mA clipped to full scale
+            {CURRENT_SENSE_MODE_I_MID, 0.0f, 12.0f},  // 12 V through 1 kOhm
+            {CURRENT_SENSE_MODE_I_HIGH, 0.0f, 120.0f} // through 100 Ohm
+    };
+    for (const Case &k : cases) {
+        Device d("virtual://short?noise=0");
+        const Curve c = measure(d.handle, settings(10000, 100, 100, 12, k.mode));
+        EXPECT_NEAR(*std::max_element(c.i.begin(), c.i.end()), k.peakMilliamps, 1e-3) << k.mode;
+        EXPECT_NEAR(*std::max_element(c.v.begin(), c.v.end()), k.peakV, 1e-6);
+    }
+    Device d("virtual://resistor?noise=0");
+    const Curve c = measure(d.handle, settings(10000, 100, 100, 12, CURRENT_SENSE_MODE_ISOLATED));
+    EXPECT_NEAR(*std::max_element(c.v.begin(), c.v.end()), 12.0, 1e-5);
+    for (float i : c.i)
+        EXPECT_EQ(i, 0.0f);
+}
+
+TEST(Physics, NoiseIsSmallAndRepeatableWithASeed)
+{
+    Device exact("virtual://resistor?noise=0");
+    Device a("virtual://resistor?seed=7");
+    Device b("virtual://resistor?seed=7");
+    const Curve ce = measure(exact.handle, kExample);
+    const Curve ca = measure(a.handle, kExample);
+    const Curve cb = measure(b.handle, kExample);
+    EXPECT_EQ(ca.v, cb.v);
+    EXPECT_EQ(ca.i, cb.i);
+    EXPECT_NE(ca.v, ce.v);
+    for (size_t k = 0; k < ce.v.size(); ++k) {
+        EXPECT_NEAR(ca.v[k], ce.v[k], 0.01);
+        EXPECT_NEAR(ca.i[k], ce.i[k], 0.01);
+    }
+}
+
+TEST(Physics, GroundedOutputDrivesNothing)
+{
+    Device d("virtual://resistor?noise=0");
+    measurement_settings s = kExample;
+    s.OutputMode = OUT_MODE_GROUNDED_CONTINUOUS;
+    const Curve c = measure(d.handle, s);
+    for (size_t k = 0; k < c.v.size(); ++k) {
+        EXPECT_EQ(c.v[k], 0.0f);
+        EXPECT_EQ(c.i[k], 0.0f);
+    }
+}
+
+// ------------------------------------------------------------- validation
+
+struct BadSetting
+{
+    const char *what;
+    void (*spoil)(measurement_settings &);
+};
+
+class Validation : public testing::TestWithParam<BadSetting>
+{
+};
+
+TEST_P(Validation, RefusedAndNothingChanged)
+{
+    Device d("virtual://open");
+    const measurement_settings good = settings(5000, 50, 200, 3);
+    ASSERT_EQ(zem_set_measurement_settings(d.handle, &good), 0);
+    measurement_settings bad = good;
+    GetParam().spoil(bad);
+    EXPECT_EQ(zem_set_measurement_settings(d.handle, &bad), ZEM_RESULT_VALUE_ERROR);
+    measurement_settings now{};
+    ASSERT_EQ(zem_get_measurement_settings(d.handle, &now), 0);
+    EXPECT_EQ(std::memcmp(&now, &good, sizeof now), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+        Settings, Validation,
+        testing::Values(
+                BadSetting{"points below 10", [](measurement_settings &s) { s.NumberPoints = 9; }},
+                BadSetting{"points above 1000", [](measurement_settings &s) { s.NumberPoints = 1001; }},
+                BadSetting{"zero rate", [](measurement_settings &s) { s.SamplingRate = 0; }},
+                BadSetting{"negative rate", [](measurement_settings &s) { s.SamplingRate = -5; }},
+                BadSetting{"NaN rate", [](measurement_settings &s) { s.SamplingRate = NAN; }},
+                BadSetting{"infinite rate", [](measurement_settings &s) { s.SamplingRate = INFINITY; }},
+                BadSetting{"zero frequency", [](measurement_settings &s) { s.ProbeSignalFrequency = 0; }},
+                BadSetting{"NaN frequency", [](measurement_settings &s) { s.ProbeSignalFrequency = NAN; }},
+                BadSetting{"above half the rate",
+                           [](measurement_settings &s) { s.ProbeSignalFrequency = 2500.5f; }},
+                BadSetting{"voltage too high", [](measurement_settings &s) { s.MaxVoltage = 12.01f; }},
+                BadSetting{"negative voltage", [](measurement_settings &s) { s.MaxVoltage = -1; }},
+                BadSetting{"unknown sensor mode", [](measurement_settings &s) { s.CurrentSensorMode = 4; }},
+                BadSetting{"unknown output mode", [](measurement_settings &s) { s.OutputMode = 3; }}),
+        [](const testing::TestParamInfo<BadSetting> &p) {
+            std::string n = p.param.what;
+            for (char &c : n)
+                if (!std::isalnum(static_cast<unsigned char>(c)))
+                    c = '_';
+            return n;
+        });
+
+TEST(Validation, LimitsAndReservedBytesAreKept)
+{
+    Device d("virtual://open");
+    measurement_settings s = settings(10000, 5000, MIN_NUMBER_POINTS, 12);
+    for (size_t k = 0; k < sizeof s.Reserved1; ++k)
+        s.Reserved1[k] = uint8_t(k + 1);
+    s.Reserved0[3] = 0xAB;
+    ASSERT_EQ(zem_set_measurement_settings(d.handle, &s), 0);
+    s.NumberPoints = MAX_NUMBER_POINTS;
+    ASSERT_EQ(zem_set_measurement_settings(d.handle, &s), 0);
+    measurement_settings back{};
+    ASSERT_EQ(zem_get_measurement_settings(d.handle, &back), 0);
+    EXPECT_EQ(std::memcmp(&back, &s, sizeof s), 0);
+
+    calibration_settings c{};
+    ASSERT_EQ(zem_get_calibration_settings(d.handle, &c), 0);
+    calibration_settings bad = c;
+    bad.CurrentSense2Mult = 0;
+    EXPECT_EQ(zem_set_calibration_settings(d.handle, &bad), ZEM_RESULT_VALUE_ERROR);
+    bad.CurrentSense2Mult = NAN;
+    EXPECT_EQ(zem_set_calibration_settings(d.handle, &bad), ZEM_RESULT_VALUE_ERROR);
+    calibration_settings now{};
+    ASSERT_EQ(zem_get_calibration_settings(d.handle, &now), 0);
+    EXPECT_EQ(std::memcmp(&now, &c, sizeof c), 0);
+}
+
+// ----------------------------------------------------------------- frames
+
+TEST(Frames, OnlyMeasuredPointsCanBeRead)
+{
+    Device d("virtual://resistor?noise=0");
+    get_measurement_request rq{0};
+    get_measurement_response rs{};
+    EXPECT_EQ(zem_get_measurement(d.handle, &rq, &rs), ZEM_RESULT_VALUE_ERROR); // nothing measured yet
+
+    const Curve c = measure(d.handle, settings(10000, 100, 110, 12));
+    ASSERT_EQ(c.v.size(), 110u);
+    rq.FrameNumber = 4; // points 100..109, then nothing
+    ASSERT_EQ(zem_get_measurement(d.handle, &rq, &rs), 0);
+    EXPECT_EQ(rs.Voltage[9], c.v[109]);
+    EXPECT_EQ(rs.Voltage[10], 0.0f);
+    rq.FrameNumber = 5;
+    EXPECT_EQ(zem_get_measurement(d.handle, &rq, &rs), ZEM_RESULT_VALUE_ERROR);
+    get_measurement_raw_request rawRq{5};
+    get_measurement_raw_response raw{};
+    EXPECT_EQ(zem_get_measurement_raw(d.handle, &rawRq, &raw), ZEM_RESULT_VALUE_ERROR);
+}
+
+TEST(Frames, RawCodesConvertBackThroughTheCalibration)
+{
+    Device d("virtual://resistor?seed=3");
+    Curve c = measure(d.handle, kExample);
+    for (int round = 0; round < 2; ++round) {
+        calibration_settings cal{};
+        ASSERT_EQ(zem_get_calibration_settings(d.handle, &cal), 0);
+        for (uint16_t f = 0; f < 4; ++f) {
+            get_measurement_raw_request rq{f};
+            get_measurement_raw_response raw{};
+            ASSERT_EQ(zem_get_measurement_raw(d.handle, &rq, &raw), 0);
+            for (int k = 0; k < FRAME_SIZE; ++k) {
+                const int p = f * FRAME_SIZE + k;
+                EXPECT_NEAR(raw.ADCHighCode[k] * cal.ADCMult + cal.ADCVOffset, c.v[p], cal.ADCMult);
+                EXPECT_NEAR(raw.ADCLowCode[k] * cal.CurrentSense2Mult + cal.CurrentSense2Offset,
+                            c.i[p], cal.CurrentSense2Mult);
+            }
+        }
+        // A changed calibration changes the codes, consistently (6 V stays
+        // within the narrower voltage range).
+        cal.ADCMult *= 0.5f;
+        cal.ADCVOffset = -6.4f;
+        cal.CurrentSense2Mult *= 2.0f;
+        ASSERT_EQ(zem_set_calibration_settings(d.handle, &cal), 0);
+        c = measure(d.handle, settings(10000, 100, 100, 6));
+    }
+
+    start_autocalibration_response ac{};
+    ASSERT_EQ(zem_start_autocalibration(d.handle, &ac), 0);
+    EXPECT_EQ(ac.Result, CALIBRATION_OK);
+    calibration_settings restored{};
+    ASSERT_EQ(zem_get_calibration_settings(d.handle, &restored), 0);
+    EXPECT_FLOAT_EQ(restored.ADCVOffset, -12.8f);
+}
+
+// ----------------------------------------------------------------- timing
+
+TEST(Timing, MeasurementCompletesAfterItsSamples)
+{
+    Device d("virtual://open");
+    const measurement_settings s = settings(1000, 10, 100, 1); // 100 samples at 1 kHz: 100 ms
+    ASSERT_EQ(zem_set_measurement_settings(d.handle, &s), 0);
+    check_measurement_status_response st{};
+    ASSERT_EQ(zem_check_measurement_status(d.handle, &st), 0);
+    EXPECT_EQ(st.ReadyStatus, MEASUREMENT_NOT_COMPLETE);
+
+    const auto t0 = Clock::now();
+    ASSERT_EQ(zem_start_measurement(d.handle), 0);
+    ASSERT_EQ(zem_check_measurement_status(d.handle, &st), 0);
+    EXPECT_EQ(st.ReadyStatus, MEASUREMENT_NOT_COMPLETE);
+    get_measurement_request rq{0};
+    get_measurement_response rs{};
+    EXPECT_EQ(zem_get_measurement(d.handle, &rq, &rs), ZEM_RESULT_VALUE_ERROR);
+    waitComplete(d.handle);
+    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(100));
+    EXPECT_EQ(zem_get_measurement(d.handle, &rq, &rs), 0);
+}
+
+TEST(Timing, AutocalibrationTakesItsTime)
+{
+    Device d("virtual://open?calibration_ms=60");
+    start_autocalibration_response r{};
+    const auto t0 = Clock::now();
+    ASSERT_EQ(zem_start_autocalibration(d.handle, &r), 0);
+    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(60));
+}
+
+// --------------------------------------------------------------- profiles
+
+TEST(Profiles, RoundTrip)
+{
+    Device d("virtual://open");
+    const measurement_settings s = settings(20000, 250, 400, 7.5f, CURRENT_SENSE_MODE_I_HIGH);
+    ASSERT_EQ(zem_set_measurement_settings(d.handle, &s), 0);
+    calibration_settings c{};
+    ASSERT_EQ(zem_get_calibration_settings(d.handle, &c), 0);
+    c.CurrentSense3Offset = -127.5f;
+    ASSERT_EQ(zem_set_calibration_settings(d.handle, &c), 0);
+    const std::string saved = profileOf(d.handle);
+    ASSERT_TRUE(nlohmann::json::accept(saved));
+
+    Device other("virtual://open");
+    ASSERT_EQ(zem_set_profile(other.handle, saved.c_str()), 0);
+    EXPECT_EQ(profileOf(other.handle), saved);
+    measurement_settings back{};
+    ASSERT_EQ(zem_get_measurement_settings(other.handle, &back), 0);
+    EXPECT_EQ(std::memcmp(&back, &s, sizeof s), 0);
+}
+
+TEST(Profiles, MalformedProfilesChangeNothing)
+{
+    Device d("virtual://open");
+    const std::string good = profileOf(d.handle);
+    auto edited = [&](auto change) {
+        nlohmann::json j = nlohmann::json::parse(good);
+        change(j);
+        return j.dump();
+    };
+    using J = nlohmann::json;
+    const std::string bad[] = {
+            "",
+            "not json",
+            good.substr(0, good.size() / 2),
+            "[]",
+            "{\"version\": 1}",
+            std::string("{\"version\": \"\xff\xfe\"}"),
+            edited([](J &j) { j["version"] = 2; }),
+            edited([](J &j) { j["extra"] = 1; }),
+            edited([](J &j) { j["measurement_settings"].erase("MaxVoltage"); }),
+            edited([](J &j) { j["measurement_settings"]["Colour"] = 1; }),
+            edited([](J &j) { j["measurement_settings"]["NumberPoints"] = 5; }),
+            edited([](J &j) { j["measurement_settings"]["NumberPoints"] = 100.5; }),
+            edited([](J &j) { j["measurement_settings"]["NumberPoints"] = -100; }),
+            edited([](J &j) { j["measurement_settings"]["OutputMode"] = 256; }),
+            edited([](J &j) { j["measurement_settings"]["SamplingRate"] = "fast"; }),
+            edited([](J &j) { j["measurement_settings"]["MaxVoltage"] = 1e300; }),
+            // valid settings with one bad calibration value must not half-apply
+            edited([](J &j) {
+                j["measurement_settings"]["NumberPoints"] = 500;
+                j["calibration_settings"]["ADCMult"] = 0;
+            }),
+            std::string(2 << 20, ' ') + good,
+    };
+    for (const std::string &text : bad) {
+        EXPECT_EQ(zem_set_profile(d.handle, text.c_str()), ZEM_RESULT_VALUE_ERROR)
+                << text.substr(0, 80);
+        EXPECT_EQ(profileOf(d.handle), good);
+    }
+}
+
+TEST(Profiles, BadArgumentsAreErrors)
+{
+    Device d("virtual://open");
+    char *text = nullptr;
+    EXPECT_EQ(zem_get_profile(d.handle, &text, [](size_t) -> void * { return nullptr; }),
+              ZEM_RESULT_VALUE_ERROR);
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(zem_get_profile(d.handle, nullptr, &malloc), ZEM_RESULT_VALUE_ERROR);
+    EXPECT_EQ(zem_get_profile(d.handle, &text, nullptr), ZEM_RESULT_VALUE_ERROR);
+    EXPECT_EQ(zem_set_profile(d.handle, nullptr), ZEM_RESULT_VALUE_ERROR);
+    EXPECT_EQ(zem_get_status(d.handle, nullptr), ZEM_RESULT_VALUE_ERROR);
+    EXPECT_EQ(zem_get_measurement(d.handle, nullptr, nullptr), ZEM_RESULT_VALUE_ERROR);
+    EXPECT_EQ(zem_close_device(nullptr), ZEM_RESULT_VALUE_ERROR);
+}
+
+// ---------------------------------------------------------------- handles
+
+TEST(Handles, OpenCloseAndUnknownHandles)
+{
+    int32_t a = zem_open_device("virtual://resistor?serial=11");
+    int32_t b = zem_open_device("virtual://diode?serial=22");
+    ASSERT_NE(a, -1);
+    ASSERT_NE(b, -1);
+    ASSERT_NE(a, b);
+    get_identity_information_response id{};
+    ASSERT_EQ(zem_get_identity_information(b, &id), 0);
+    EXPECT_EQ(id.SerialNumber, 22u);
+
+    const int32_t stale = a;
+    EXPECT_EQ(zem_close_device(&a), 0);
+    EXPECT_EQ(a, -1);
+    EXPECT_EQ(zem_close_device(&a), ZEM_DEVICE_UNDEFINED); // harmless on -1
+    int32_t again = stale;
+    EXPECT_EQ(zem_close_device(&again), ZEM_DEVICE_UNDEFINED);
+    EXPECT_EQ(again, -1);
+    get_status_response st{};
+    EXPECT_EQ(zem_get_status(stale, &st), ZEM_DEVICE_UNDEFINED);
+    EXPECT_EQ(zem_get_status(-1, &st), ZEM_DEVICE_UNDEFINED);
+    EXPECT_EQ(zem_start_measurement(12345678), ZEM_DEVICE_UNDEFINED);
+
+    int32_t c = zem_open_device("virtual://open");
+    EXPECT_NE(c, stale); // handles are not reused
+    EXPECT_EQ(zem_get_identity_information(b, &id), 0); // the other device is untouched
+    zem_close_device(&b);
+    zem_close_device(&c);
+}
+
+TEST(Handles, RefusedUrls)
+{
+    const std::string refused[] = {
+            "",
+            "com:\\\\.\\COM12",
+            "com:///dev/ttyACM0",
+            "vu-net://192.168.1.10/00001234",
+            "virtual://",
+            "virtual://resistance",
+            "virtual://resistor?ohms=-5",
+            "virtual://resistor?ohms=abc",
+            "virtual://resistor?ohms",
+            "virtual://resistor?colour=red",
+            "virtual://open?fail=get_status",
+            "virtual://open?fail=teleport:-2",
+            "virtual://open?fail=get_status:-2@0",
+            "virtual://open?serial=4294967296",
+            "virtual://open?temperature=99999",
+            "virtual://\xc3\xa9\xff\xfe",
+            "virtual://open?seed=" + std::string(100000, '7'),
+            "virtual://open?" + std::string(100000, '&'),
+    };
+    for (const std::string &url : refused)
+        EXPECT_EQ(zem_open_device(url.c_str()), -1) << url.substr(0, 60);
+    EXPECT_EQ(zem_open_device(nullptr), -1);
+}
+
+// ------------------------------------------------------------------ faults
+
+TEST(Faults, ChosenOperationFailsFromTheChosenCall)
+{
+    Device d("virtual://open?fail=get_status:-5@3,start_measurement:-2");
+    get_status_response st{};
+    EXPECT_EQ(zem_get_status(d.handle, &st), 0);
+    EXPECT_EQ(zem_get_status(d.handle, &st), 0);
+    EXPECT_EQ(zem_get_status(d.handle, &st), ZEM_RESULT_TIMEOUT);
+    EXPECT_EQ(zem_get_status(d.handle, &st), ZEM_RESULT_TIMEOUT);
+    EXPECT_EQ(zem_start_measurement(d.handle), ZEM_RESULT_NOT_IMPLEMENTED);
+    get_identity_information_response id{};
+    EXPECT_EQ(zem_get_identity_information(d.handle, &id), 0);
+}
+
+TEST(Faults, DelayOnEveryCall)
+{
+    Device d("virtual://open?delay_ms=30");
+    get_status_response st{};
+    const auto t0 = Clock::now();
+    EXPECT_EQ(zem_get_status(d.handle, &st), 0);
+    EXPECT_EQ(zem_start_measurement(d.handle), 0);
+    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(60));
+}
+
+TEST(Faults, LostDeviceStaysLostUntilReopened)
+{
+    Device d("virtual://open?lose_after=2");
+    get_status_response st{};
+    EXPECT_EQ(zem_get_status(d.handle, &st), 0);
+    EXPECT_EQ(zem_start_measurement(d.handle), 0);
+    EXPECT_EQ(zem_get_status(d.handle, &st), ZEM_RESULT_NODEVICE);
+    EXPECT_EQ(zem_get_status(d.handle, &st), ZEM_RESULT_NODEVICE);
+    char *text = nullptr;
+    EXPECT_EQ(zem_get_profile(d.handle, &text, &malloc), ZEM_RESULT_NODEVICE);
+    EXPECT_EQ(text, nullptr);
+
+    EXPECT_EQ(zem_close_device(&d.handle), 0);
+    d.handle = zem_open_device("virtual://open?lose_after=2");
+    EXPECT_EQ(zem_get_status(d.handle, &st), 0);
+}
+
+TEST(Faults, MeasurementThatNeverCompletes)
+{
+    Device d("virtual://open?never_complete=1");
+    ASSERT_EQ(zem_set_measurement_settings(d.handle, &kExample), 0);
+    ASSERT_EQ(zem_start_measurement(d.handle), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // three times its duration
+    check_measurement_status_response st{};
+    ASSERT_EQ(zem_check_measurement_status(d.handle, &st), 0);
+    EXPECT_EQ(st.ReadyStatus, MEASUREMENT_NOT_COMPLETE);
+}
+
+// ------------------------------------------------------ identity and status
+
+TEST(Status, IdentityTemperatureAndRank)
+{
+    Device d("virtual://open?serial=3000000000&temperature=-10&rank=-7");
+    get_identity_information_response id{};
+    ASSERT_EQ(zem_get_identity_information(d.handle, &id), 0);
+    EXPECT_EQ(id.SerialNumber, 3000000000u);
+    EXPECT_EQ(id.FirmwareBugfix, 300);
+    EXPECT_EQ(id.ProductName[15], 0); // zero-terminated within the field
+    EXPECT_STREQ(reinterpret_cast<const char *>(id.ProductName), "ZEM");
+    get_status_response st{};
+    ASSERT_EQ(zem_get_status(d.handle, &st), 0);
+    EXPECT_EQ(st.Status, uint32_t(STATUS_OK));
+    EXPECT_EQ(st.Temperature, -10);
+    device_rank rank{};
+    ASSERT_EQ(zem_get_device_rank(d.handle, &rank), 0);
+    EXPECT_EQ(rank.Rank, -7);
+}
+
+TEST(Status, ResetClearsExactlyTheSelectedEvents)
+{
+    Device d("virtual://open?io_state=3&io_events=15");
+    get_status_response st{};
+    ASSERT_EQ(zem_get_status(d.handle, &st), 0);
+    EXPECT_EQ(st.IOState, 3);
+    EXPECT_EQ(st.IOEvents, 15);
+    reset_events_request rq{};
+    rq.IOEventsRst = IOEVENTSRST_GEN_PROBE_BUTTON_RELEASED | IOEVENTSRST_RECV_PROBE_BUTTON_RELEASED;
+    reset_events_response rs{};
+    ASSERT_EQ(zem_reset_events(d.handle, &rq, &rs), 0);
+    ASSERT_EQ(zem_get_status(d.handle, &st), 0);
+    EXPECT_EQ(st.IOEvents, IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_RECV_PROBE_BUTTON_PRESSED);
+    EXPECT_EQ(st.IOState, 3); // the present state is not an event
+}
+
+TEST(Status, ButtonPressesAreLatched)
+{
+    Device d("virtual://open?button_period_ms=20");
+    get_status_response st{};
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // pressed at 20, released at 40
+    ASSERT_EQ(zem_get_status(d.handle, &st), 0);
+    EXPECT_EQ(st.IOEvents & 3, IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_GEN_PROBE_BUTTON_RELEASED);
+    reset_events_request rq{};
+    rq.IOEventsRst = 0x0F;
+    reset_events_response rs{};
+    ASSERT_EQ(zem_reset_events(d.handle, &rq, &rs), 0);
+    ASSERT_EQ(zem_get_status(d.handle, &st), 0);
+    EXPECT_EQ(st.IOEvents, 0);
+}
+
+} // namespace
