@@ -1,0 +1,53 @@
+#include "container.h"
+#include "ui_container.h"
+
+Container::Container(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::Container)
+{
+    ui->setupUi(this);
+    connect(ui->listWidget, &QListWidget::currentItemChanged, this, &Container::ItemChanged);
+}
+
+Container::~Container()
+{
+    delete ui;
+}
+
+void Container::AddPage(QWidget *page, const QString &name)
+{
+    ui->listWidget->addItem(name);
+    ui->stackedWidget->addWidget(page);
+    pages[name] = page;
+    ui->listWidget->setCurrentRow(0);
+}
+
+void Container::ItemChanged(QListWidgetItem *Current, QListWidgetItem *Prev)
+{
+    Q_UNUSED(Prev);
+    // The list reports no current item while it is emptied or torn down.
+    if (!Current)
+        return;
+    if (QWidget *page = pages.value(Current->text()))
+        ui->stackedWidget->setCurrentWidget(page);
+}
+
+void Container::Search(const QString &text)
+{
+    QListWidget *list = ui->listWidget;
+    if (list->count() == 0) {
+        ui->stackedWidget->setEnabled(false);
+        return;
+    }
+    int match = -1;
+    for (int row = 0; row < list->count(); ++row) {
+        QListWidgetItem *item = list->item(row);
+        const bool contains = item->text().contains(text, Qt::CaseSensitive);
+        item->setHidden(!contains);
+        if (contains)
+            match = row;
+    }
+    ui->stackedWidget->setEnabled(match >= 0);
+    if (match >= 0)
+        list->setCurrentRow(match);
+}

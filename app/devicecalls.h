@@ -1,0 +1,33 @@
+// The window's side of the zem library: traced open and close, the text of a
+// result code, and what a result means for the connection.
+#pragma once
+
+#include <QByteArrayView>
+#include <QLoggingCategory>
+#include <QString>
+
+#include <cstdint>
+
+// Library calls, with their request bytes and results; off unless enabled,
+// e.g. QT_LOGGING_RULES="zem.calls.debug=true".
+Q_DECLARE_LOGGING_CATEGORY(lcZemCalls)
+
+// The text that follows "returned " in a log line: the name for codes of
+// magnitude 0 to 5 (a positive code takes the name of its negative), the
+// signed decimal number otherwise.
+QString resultText(std::int32_t result);
+
+// Opens url (passed as it is) and returns the handle, -1 when not opened.
+std::int32_t openDevice(const QByteArray &url);
+
+// Closes the device; harmless on -1. The library decides what handle holds after.
+void closeDevice(std::int32_t &handle);
+
+// A device that reports itself undefined must be connected again: closes it
+// when result is -1 and tells whether it did.
+bool closeIfUndefined(std::int32_t &handle, std::int32_t result);
+
+// Traces one library call: its name, the handle, the request record's bytes
+// (empty when it has none) and the result.
+void traceCall(
+    const char *operation, std::int32_t handle, QByteArrayView request, std::int32_t result);

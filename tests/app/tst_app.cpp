@@ -1,0 +1,446 @@
+#include "container.h"
+#include "devicecalls.h"
+#include "mainwindow.h"
+#include "zemdouble.h"
+
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStackedWidget>
+#include <QTime>
+#include <QtTest>
+
+#include <limits>
+#include <memory>
+
+namespace {
+
+// The recorded calls, with the URL of each open, e.g. zem_open_device("x")=5.
+QStringList recordedCalls()
+{
+    QStringList out;
+    for (const zemdouble::Call &c : zemdouble::calls()) {
+        QString line = QString::fromStdString(c.function);
+        if (c.function == "zem_open_device") {
+            const QByteArray url(
+                reinterpret_cast<const char *>(c.request.data()), int(c.request.size()));
+            line += QStringLiteral("(\"%1\")=%2").arg(QString::fromLatin1(url)).arg(c.handle);
+        } else {
+            line += QStringLiteral("(%1)").arg(c.handle);
+        }
+        out << line;
+    }
+    return out;
+}
+
+const QRegularExpression logLinePattern(
+    QStringLiteral("^([01]\\d|2[0-3]):([0-5]\\d):([0-5]\\d): (.*)$"),
+    QRegularExpression::DotMatchesEverythingOption);
+
+// The log's messages without their time stamps.
+QStringList logMessages(const MainWindow &window)
+{
+    const auto *log = window.findChild<QListWidget *>(QStringLiteral("LogWidget"));
+    QStringList out;
+    for (int row = 0; row < log->count(); ++row) {
+        const QRegularExpressionMatch m = logLinePattern.match(log->item(row)->text());
+        out << (m.hasMatch() ? m.captured(4)
+                             : QStringLiteral("<no time stamp> ") + log->item(row)->text());
+    }
+    return out;
+}
+
+template <class T> T *child(const QObject &parent, const char *name)
+{
+    T *w = parent.findChild<T *>(QLatin1String(name));
+    if (!w)
+        qFatal("no child %s", name);
+    return w;
+}
+
+} // namespace
+
+class tst_App : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { zemdouble::reset(); }
+
+    void resultText_data();
+    void resultText();
+    void closeIfUndefined_data();
+    void closeIfUndefined();
+    void tracing();
+
+    void logLine_data();
+    void logLine();
+    void logInteraction();
+    void initialWindow();
+    void connection_data();
+    void connection();
+
+    void search_data();
+    void search();
+};
+
+void tst_App::resultText_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("0") << 0 << "result_ok 0";
+    QTest::newRow("-1") << -1 << "device_undefined (-1)";
+    QTest::newRow("-2") << -2 << "result_not_implemented (-2)";
+    QTest::newRow("-3") << -3 << "result_value_error (-3)";
+    QTest::newRow("-4") << -4 << "result_nodevice (-4)";
+    QTest::newRow("-5") << -5 << "result_timeout (-5)";
+    QTest::newRow("-6") << -6 << "-6";
+    // A positive code is named by its magnitude.
+    QTest::newRow("1") << 1 << "device_undefined (-1)";
+    QTest::newRow("2") << 2 << "result_not_implemented (-2)";
+    QTest::newRow("3") << 3 << "result_value_error (-3)";
+    QTest::newRow("4") << 4 << "result_nodevice (-4)";
+    QTest::newRow("5") << 5 << "result_timeout (-5)";
+    QTest::newRow("6") << 6 << "6";
+    QTest::newRow("17") << 17 << "17";
+    QTest::newRow("min") << std::numeric_limits<int32_t>::min() << "-2147483648";
+    QTest::newRow("max") << std::numeric_limits<int32_t>::max() << "2147483647";
+}
+
+void tst_App::resultText()
+{
+    QFETCH(int, result);
+    QFETCH(QString, text);
+    QCOMPARE(::resultText(result), text);
+}
+
+void tst_App::closeIfUndefined_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("closes");
+
+    QTest::newRow("ok") << 0 << false;
+    QTest::newRow("device undefined") << -1 << true;
+    QTest::newRow("not implemented") << -2 << false;
+    QTest::newRow("value error") << -3 << false;
+    QTest::newRow("no device") << -4 << false;
+    QTest::newRow("timeout") << -5 << false;
+    QTest::newRow("positive 1") << 1 << false;
+    QTest::newRow("min") << std::numeric_limits<int32_t>::min() << false;
+}
+
+void tst_App::closeIfUndefined()
+{
+    QFETCH(int, result);
+    QFETCH(bool, closes);
+
+    zemdouble::setCloseLeaves(-9);
+    int32_t handle = 4;
+    QCOMPARE(::closeIfUndefined(handle, result), closes);
+    QCOMPARE(recordedCalls(), closes ? QStringList { "zem_close_device(4)" } : QStringList());
+    // The handle is what the library left, never reset by the caller.
+    QCOMPARE(handle, closes ? -9 : 4);
+}
+
+void tst_App::tracing()
+{
+    if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
+        QVERIFY(!lcZemCalls().isDebugEnabled());
+
+    QLoggingCategory::setFilterRules(QStringLiteral("zem.calls.debug=true"));
+    zemdouble::setOpenHandle(3);
+    QTest::ignoreMessage(QtDebugMsg, "zem_open_device(\"virtual://x\") -> 3");
+    QTest::ignoreMessage(QtDebugMsg, "zem_close_device(&3) -> 0, handle -1");
+    QTest::ignoreMessage(QtDebugMsg, "zem_get_measurement(2, [19 00]) -> -3");
+    int32_t handle = openDevice("virtual://x");
+    closeDevice(handle);
+    traceCall("zem_get_measurement", 2, QByteArray("\x19\x00", 2), -3);
+    QLoggingCategory::setFilterRules(QString());
+}
+
+void tst_App::logLine_data()
+{
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("plain") << "zem_get_status returned result_ok 0";
+    QTest::newRow("empty") << "";
+    QTest::newRow("leading blank") << " device undefined";
+    QTest::newRow("placeholders kept") << "%1 100% %2";
+    QTest::newRow("backslashes") << "com:\\\\.\\COM12 connect";
+}
+
+void tst_App::logLine()
+{
+    QFETCH(QString, message);
+
+    MainWindow window;
+    auto *log = child<QListWidget>(window, "LogWidget");
+    window.AddLog(QStringLiteral("first"));
+    const QTime before = QTime::currentTime();
+    window.AddLog(message);
+    const QTime after = QTime::currentTime();
+
+    QCOMPARE(log->count(), 2);
+    const QString line = log->item(1)->text();
+    const QRegularExpressionMatch m = logLinePattern.match(line);
+    QVERIFY2(m.hasMatch(), qPrintable(line));
+    QCOMPARE(m.captured(4), message);
+    // On the 24-hour clock the stamp lies between the times around the call.
+    const QTime stamp(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    if (before <= after) // not across midnight
+        QVERIFY2(stamp >= before.addMSecs(-before.msec()) && stamp <= after, qPrintable(line));
+}
+
+void tst_App::logInteraction()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *log = child<QListWidget>(window, "LogWidget");
+    auto *clean = child<QPushButton>(window, "ClearBtn");
+
+    for (int i = 0; i < 300; ++i)
+        window.AddLog(QStringLiteral("line %1").arg(i));
+    QCoreApplication::processEvents();
+    QListWidgetItem *newest = log->item(log->count() - 1);
+    QVERIFY(log->viewport()->rect().contains(log->visualItemRect(newest)));
+
+    // Log lines cannot be selected.
+    QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, log->visualItemRect(newest).center());
+    QVERIFY(log->selectedItems().isEmpty());
+
+    QTest::mouseClick(clean, Qt::LeftButton);
+    QCOMPARE(log->count(), 0);
+    QTest::mouseClick(clean, Qt::LeftButton);
+    QCOMPARE(log->count(), 0);
+    window.AddLog(QStringLiteral("after clean"));
+    QCOMPARE(logMessages(window), QStringList { "after clean" });
+}
+
+void tst_App::initialWindow()
+{
+    MainWindow window;
+    auto *url = child<QLineEdit>(window, "comEdit");
+
+    QCOMPARE(child<QListWidget>(window, "LogWidget")->count(), 0);
+    QVERIFY(child<QLineEdit>(window, "SearchEdit")->text().isEmpty());
+    QVERIFY(url->text().isEmpty());
+    QVERIFY(url->placeholderText().contains(QLatin1String("virtual://")));
+    QCOMPARE(window.deviceHandle(), -1);
+    QCOMPARE(window.windowTitle(), QStringLiteral("zem_debugger"));
+    // The icon sits in a static library, whose resources are easily lost in linking.
+    QVERIFY(!window.windowIcon().isNull());
+
+    const QStringList tip = url->toolTip().split(QLatin1Char('\n'));
+    QCOMPARE(tip.size(), 3);
+    QCOMPARE(tip.at(0), QStringLiteral("Example:"));
+    QCOMPARE(tip.at(1), QStringLiteral("com:\\\\.\\COM12"));
+    QVERIFY2(QRegularExpression(QStringLiteral("^vu-net://(\\d{1,3}\\.){3}\\d{1,3}/00001234$"))
+                 .match(tip.at(2))
+                 .hasMatch(),
+        qPrintable(tip.at(2)));
+
+    // Time stamps line up only in a fixed-pitch font, whichever family is installed.
+    if (QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).fixedPitch())
+        QVERIFY(QFontInfo(child<QListWidget>(window, "LogWidget")->font()).fixedPitch());
+}
+
+void tst_App::connection_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("clicks"); // c: Connect, d: Disconnect
+    QTest::addColumn<QList<int>>("opens"); // the handles open returns, in turn
+    QTest::addColumn<int>("closeLeaves");
+    QTest::addColumn<QStringList>("calls"); // including the close at destruction
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<int>("handle"); // before destruction
+
+    const QString url = QStringLiteral("virtual://resistor");
+    QTest::newRow("never connected")
+        << url << "" << QList<int>() << -1 << QStringList { "zem_close_device(-1)" }
+        << QStringList() << -1;
+    QTest::newRow("connect") << url << "c" << QList<int> { 5 } << -1
+                             << QStringList { "zem_close_device(-1)",
+                                    "zem_open_device(\"virtual://resistor\")=5",
+                                    "zem_close_device(5)" }
+                             << QStringList { "virtual://resistor connect" } << 5;
+    QTest::newRow("connect twice")
+        << url << "cc" << QList<int> { 5, 6 } << -1
+        << QStringList { "zem_close_device(-1)", "zem_open_device(\"virtual://resistor\")=5",
+               "zem_close_device(5)", "zem_open_device(\"virtual://resistor\")=6",
+               "zem_close_device(6)" }
+        << QStringList { "virtual://resistor connect", "virtual://resistor connect" } << 6;
+    QTest::newRow("failed open") << url << "c" << QList<int> { -1 } << -1
+                                 << QStringList { "zem_close_device(-1)",
+                                        "zem_open_device(\"virtual://resistor\")=-1",
+                                        "zem_close_device(-1)", "zem_close_device(-1)" }
+                                 << QStringList { "virtual://resistor device undefined" } << -1;
+    QTest::newRow("failed open while connected")
+        << url << "cc" << QList<int> { 5, -1 } << -1
+        << QStringList { "zem_close_device(-1)", "zem_open_device(\"virtual://resistor\")=5",
+               "zem_close_device(5)", "zem_open_device(\"virtual://resistor\")=-1",
+               "zem_close_device(-1)", "zem_close_device(-1)" }
+        << QStringList { "virtual://resistor connect", "virtual://resistor device undefined" }
+        << -1;
+    QTest::newRow("empty URL") << ""
+                               << "c" << QList<int> { -1 } << -1
+                               << QStringList { "zem_close_device(-1)", "zem_open_device(\"\")=-1",
+                                      "zem_close_device(-1)", "zem_close_device(-1)" }
+                               << QStringList { " device undefined" } << -1;
+    QTest::newRow("URL untrimmed, in Latin-1")
+        << " com:\\\\.\\COM\u00e9 "
+        << "c" << QList<int> { 2 } << -1
+        << QStringList { "zem_close_device(-1)", "zem_open_device(\" com:\\\\.\\COM\u00e9 \")=2",
+               "zem_close_device(2)" }
+        << QStringList { " com:\\\\.\\COM\u00e9  connect" } << 2;
+    QTest::newRow("disconnect without device")
+        << url << "d" << QList<int>() << -1
+        << QStringList { "zem_close_device(-1)", "zem_close_device(-1)" }
+        << QStringList { "Disconnect virtual://resistor" } << -1;
+    QTest::newRow("disconnect") << url << "cd" << QList<int> { 5 } << -1
+                                << QStringList { "zem_close_device(-1)",
+                                       "zem_open_device(\"virtual://resistor\")=5",
+                                       "zem_close_device(5)", "zem_close_device(-1)" }
+                                << QStringList { "virtual://resistor connect",
+                                       "Disconnect virtual://resistor" }
+                                << -1;
+    // The window passes on whatever the library leaves in the handle.
+    QTest::newRow("close leaves its own value")
+        << url << "cdc" << QList<int> { 5, 6 } << -7
+        << QStringList { "zem_close_device(-1)", "zem_open_device(\"virtual://resistor\")=5",
+               "zem_close_device(5)", "zem_close_device(-7)",
+               "zem_open_device(\"virtual://resistor\")=6", "zem_close_device(6)" }
+        << QStringList { "virtual://resistor connect", "Disconnect virtual://resistor",
+               "virtual://resistor connect" }
+        << 6;
+}
+
+void tst_App::connection()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, clicks);
+    QFETCH(QList<int>, opens);
+    QFETCH(int, closeLeaves);
+    QFETCH(QStringList, calls);
+    QFETCH(QStringList, log);
+    QFETCH(int, handle);
+
+    zemdouble::queueResults("zem_open_device", std::vector<int32_t>(opens.begin(), opens.end()));
+    zemdouble::setCloseLeaves(closeLeaves);
+
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // Typed as an input method commits it, which carries characters beyond ASCII too.
+    QInputMethodEvent typing;
+    typing.setCommitString(url);
+    QApplication::sendEvent(child<QLineEdit>(*window, "comEdit"), &typing);
+    for (QChar click : clicks)
+        QTest::mouseClick(
+            child<QPushButton>(*window, click == 'c' ? "cntButton" : "dcntButton"), Qt::LeftButton);
+
+    QCOMPARE(logMessages(*window), log);
+    QCOMPARE(window->deviceHandle(), handle);
+    window.reset();
+    QCOMPARE(recordedCalls(), calls);
+}
+
+void tst_App::search_data()
+{
+    QTest::addColumn<QStringList>("names"); // the pages, in order
+    // "find:<text>" sets the search text; "down", "up" press an arrow key in
+    // the list; "click:<row>" clicks a row.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("visible");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("shown"); // <name>#<position of the page's AddPage>
+    QTest::addColumn<bool>("enabled");
+
+    const QStringList names { "get_measurement", "get_status", "start_measurement",
+        "get_calibration_settings", "set_calibration_settings" };
+    const QStringList getRows { "get_measurement", "get_status", "get_calibration_settings" };
+
+    QTest::newRow("first page after start") << names << QStringList() << names << "get_measurement"
+                                            << "get_measurement#0" << true;
+    QTest::newRow("last match becomes current")
+        << names << QStringList { "find:get" } << getRows << "get_calibration_settings"
+        << "get_calibration_settings#3" << true;
+    QTest::newRow("case-sensitive: no match keeps the page, disabled")
+        << names << QStringList { "find:get", "find:GET" } << QStringList()
+        << "get_calibration_settings"
+        << "get_calibration_settings#3" << false;
+    QTest::newRow("empty search shows all, last row current")
+        << names << QStringList { "find:get", "find:" } << names << "set_calibration_settings"
+        << "set_calibration_settings#4" << true;
+    QTest::newRow("match after no match enables again")
+        << names << QStringList { "find:xyz", "find:status" } << QStringList { "get_status" }
+        << "get_status"
+        << "get_status#1" << true;
+    QTest::newRow("only the current row matches")
+        << names << QStringList { "find:get_measurement" } << QStringList { "get_measurement" }
+        << "get_measurement"
+        << "get_measurement#0" << true;
+    QTest::newRow("arrow key shows the page")
+        << names << QStringList { "down" } << names << "get_status"
+        << "get_status#1" << true;
+    QTest::newRow("click shows the page")
+        << names << QStringList { "click:3" } << names << "get_calibration_settings"
+        << "get_calibration_settings#3" << true;
+    QTest::newRow("duplicate name shows the newer page")
+        << QStringList { "a", "b", "a" } << QStringList { "click:1", "click:0" }
+        << QStringList { "a", "b", "a" } << "a"
+        << "a#2" << true;
+    QTest::newRow("empty browser")
+        << QStringList() << QStringList { "find:x", "find:" } << QStringList() << ""
+        << "" << false;
+}
+
+void tst_App::search()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, visible);
+    QFETCH(QString, current);
+    QFETCH(QString, shown);
+    QFETCH(bool, enabled);
+
+    MainWindow window;
+    for (int i = 0; i < names.size(); ++i) {
+        auto *page = new QWidget;
+        page->setObjectName(QStringLiteral("%1#%2").arg(names.at(i)).arg(i));
+        window.container()->AddPage(page, names.at(i));
+    }
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *list = child<QListWidget>(*window.container(), "listWidget");
+    auto *stack = child<QStackedWidget>(*window.container(), "stackedWidget");
+    auto *searchEdit = child<QLineEdit>(window, "SearchEdit");
+
+    for (const QString &step : steps) {
+        if (step.startsWith(QLatin1String("find:"))) {
+            searchEdit->setText(step.mid(5));
+        } else if (step == QLatin1String("down") || step == QLatin1String("up")) {
+            QTest::keyClick(list, step == QLatin1String("down") ? Qt::Key_Down : Qt::Key_Up);
+        } else {
+            QListWidgetItem *item = list->item(step.mid(6).toInt());
+            QTest::mouseClick(
+                list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+        }
+    }
+
+    QStringList visibleRows;
+    for (int row = 0; row < list->count(); ++row)
+        if (!list->item(row)->isHidden())
+            visibleRows << list->item(row)->text();
+    QCOMPARE(visibleRows, visible);
+    QCOMPARE(list->currentItem() ? list->currentItem()->text() : QString(), current);
+    QCOMPARE(stack->currentWidget() ? stack->currentWidget()->objectName() : QString(), shown);
+    QCOMPARE(stack->isEnabled(), enabled);
+}
+
+QTEST_MAIN(tst_App)
+#include "tst_app.moc"

@@ -1,0 +1,58 @@
+// Control of the recording test double of the zem library.
+//
+// The double implements every function of zem.h. Each call is recorded in
+// order; each function returns a scripted result (default 0; open returns the
+// scripted handle, default 1). Queued results are used first, one per call,
+// before the standing result applies again, so a test can make only the
+// first open fail. Getters copy the scripted response bytes into the
+// caller's record (never more than the record holds) whatever they return,
+// so a test sees whether the caller ignores the record after a failure.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zemdouble {
+
+struct Call
+{
+    std::string function; // e.g. "zem_get_status"
+    // The handle passed; for zem_close_device the value of *handle on entry,
+    // for zem_open_device the handle returned.
+    std::int32_t handle = -1;
+    // zem_open_device: the URL's bytes; commands: the request record's bytes;
+    // zem_set_profile: the text's bytes; all without a terminating zero.
+    std::vector<std::uint8_t> request;
+    std::int32_t result = 0;
+};
+
+// Forgets every call and every script.
+void reset();
+
+const std::vector<Call> &calls();
+// The recorded calls as "function(handle)" lines, which read well in a failed
+// comparison, e.g. "zem_close_device(-1)".
+std::vector<std::string> callLines();
+std::size_t count(const std::string &function);
+
+// The standing result of a function (the handle returned by zem_open_device).
+void setResult(const std::string &function, std::int32_t result);
+// Results for the next calls of a function, one per call, before the standing one.
+void queueResults(const std::string &function, std::vector<std::int32_t> results);
+void setOpenHandle(std::int32_t handle);
+
+// Bytes a getter writes into its response record. For zem_get_profile, the
+// text it allocates and returns (a zero byte is appended); without a script
+// zem_get_profile leaves the text pointer untouched.
+void setResponse(const std::string &function, std::vector<std::uint8_t> bytes);
+
+// What zem_close_device leaves in the caller's handle (default -1).
+void setCloseLeaves(std::int32_t handle);
+
+using Allocator = void *(*)(std::size_t);
+// The allocation function that the last zem_get_profile received.
+Allocator lastProfileAllocator();
+
+} // namespace zemdouble
