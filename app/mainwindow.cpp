@@ -1,11 +1,18 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "commandpage.h"
 #include "container.h"
 #include "devicecalls.h"
+#include "iopanel.h"
+#include "profiles.h"
+#include "records.h"
 
+#include <QPushButton>
 #include <QTime>
 #include <QTimer>
+
+#include <cstring>
 
 // The icon lives in a static library, whose resources the linker drops unless
 // something refers to them.
@@ -16,6 +23,7 @@ static void initResources()
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
+    , files(std::make_unique<ProfileFileChooser>())
     , ui(new Ui::MainWindow)
 {
     initResources();
@@ -48,7 +56,127 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->SearchEdit, &QLineEdit::textChanged, this, &MainWindow::SearchSlot);
     connect(ui->GetProfileBtn, &QPushButton::clicked, this, &MainWindow::GetProfileSlot);
     connect(ui->SetProfileBtn, &QPushButton::clicked, this, &MainWindow::SetProfileSlot);
+
+    buildPages();
 }
+
+namespace {
+
+// The window's slots of each command; a setter also has its CallGetter slot.
+struct CommandSlots
+{
+    const char *command;
+    void (MainWindow::*send)(bool);
+    void (MainWindow::*getter)(bool);
+};
+
+const CommandSlots kSlots[] = {
+    {"get_measurement", &MainWindow::get_measurementPressSlot, nullptr},
+    {"get_identity_information", &MainWindow::get_identity_informationPressSlot, nullptr},
+    {"start_autocalibration", &MainWindow::start_autocalibrationPressSlot, nullptr},
+    {"get_status", &MainWindow::get_statusPressSlot, nullptr},
+    {"get_measurement_settings", &MainWindow::get_measurement_settingsPressSlot, nullptr},
+    {"set_measurement_settings", &MainWindow::set_measurement_settingsPressSlot,
+     &MainWindow::set_measurement_settingsCallGetterPressSlot},
+    {"start_measurement", &MainWindow::start_measurementPressSlot, nullptr},
+    {"check_measurement_status", &MainWindow::check_measurement_statusPressSlot, nullptr},
+    {"get_calibration_settings", &MainWindow::get_calibration_settingsPressSlot, nullptr},
+    {"set_calibration_settings", &MainWindow::set_calibration_settingsPressSlot,
+     &MainWindow::set_calibration_settingsCallGetterPressSlot},
+    {"get_measurement_raw", &MainWindow::get_measurement_rawPressSlot, nullptr},
+    {"reset_events", &MainWindow::reset_eventsPressSlot, nullptr},
+};
+
+const CommandSlots *slotsOf(const char *command)
+{
+    for (const CommandSlots &s : kSlots)
+        if (std::strcmp(s.command, command) == 0)
+            return &s;
+    return nullptr;
+}
+
+int commandIndex(const char *command)
+{
+    for (std::size_t i = 0; i < zem::kCommandCount; ++i)
+        if (std::strcmp(zem::kCommands[i].name, command) == 0)
+            return int(i);
+    return -1;
+}
+
+} // namespace
+
+void MainWindow::buildPages()
+{
+    for (const zem::Command &c : zem::kCommands) {
+        const QString name = QString::fromLatin1(c.name);
+        auto *p = new iopanel(nullptr, name);
+        browser->AddPage(p, name);
+        populatePage(*p, c);
+        pages.append(p);
+        const CommandSlots *s = slotsOf(c.name);
+        Q_ASSERT(s && bool(s->getter) == bool(c.getter));
+        connect(p->sendButton, &QPushButton::clicked, this, s->send);
+        if (s->getter)
+            connect(p->getterButton, &QPushButton::clicked, this, s->getter);
+        connect(p, &iopanel::logMessage, this, &MainWindow::AddLog);
+    }
+}
+
+iopanel *MainWindow::page(const QString &command) const
+{
+    const int i = commandIndex(command.toLatin1().constData());
+    return i < 0 ? nullptr : pages.value(i);
+}
+
+void MainWindow::setFileChooser(std::unique_ptr<ProfileFileChooser> chooser)
+{
+    files = std::move(chooser);
+}
+
+void MainWindow::send(const char *command)
+{
+    const int i = commandIndex(command);
+    const zem::Command &c = zem::kCommands[i];
+    const std::int32_t result = runCommand(c, *pages[i], device);
+    AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)));
+}
+
+void MainWindow::callGetter(const char *setter)
+{
+    const int s = commandIndex(setter);
+    const char *getter = zem::kCommands[s].getter;
+    send(getter);
+    // The copy goes through the shown texts, so it also happens after a
+    // failed call and then carries the older values.
+    copyResponsesToRequests(*pages[commandIndex(getter)], *pages[s]);
+}
+
+void MainWindow::addLogLines(const QStringList &lines)
+{
+    for (const QString &line : lines)
+        AddLog(line);
+}
+
+void MainWindow::get_measurementPressSlot(bool) { send("get_measurement"); }
+void MainWindow::get_identity_informationPressSlot(bool) { send("get_identity_information"); }
+void MainWindow::start_autocalibrationPressSlot(bool) { send("start_autocalibration"); }
+void MainWindow::get_statusPressSlot(bool) { send("get_status"); }
+void MainWindow::get_measurement_settingsPressSlot(bool) { send("get_measurement_settings"); }
+void MainWindow::set_measurement_settingsPressSlot(bool) { send("set_measurement_settings"); }
+void MainWindow::set_measurement_settingsCallGetterPressSlot(bool)
+{
+    callGetter("set_measurement_settings");
+}
+void MainWindow::start_measurementPressSlot(bool) { send("start_measurement"); }
+void MainWindow::check_measurement_statusPressSlot(bool) { send("check_measurement_status"); }
+void MainWindow::get_calibration_settingsPressSlot(bool) { send("get_calibration_settings"); }
+void MainWindow::set_calibration_settingsPressSlot(bool) { send("set_calibration_settings"); }
+void MainWindow::set_calibration_settingsCallGetterPressSlot(bool)
+{
+    callGetter("set_calibration_settings");
+}
+void MainWindow::get_measurement_rawPressSlot(bool) { send("get_measurement_raw"); }
+void MainWindow::reset_eventsPressSlot(bool) { send("reset_events"); }
 
 MainWindow::~MainWindow()
 {
@@ -90,10 +218,14 @@ void MainWindow::SearchSlot(const QString &str)
 
 void MainWindow::GetProfileSlot()
 {
-    // Saving the device's profile to a file comes with the command pages.
+    const QString name = files->saveFileName();
+    if (!name.isEmpty())
+        addLogLines(saveProfile(device, name));
 }
 
 void MainWindow::SetProfileSlot()
 {
-    // Loading a profile file into the device comes with the command pages.
+    const QString name = files->openFileName();
+    if (!name.isEmpty())
+        addLogLines(loadProfile(device, name, profileText));
 }

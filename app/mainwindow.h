@@ -1,11 +1,16 @@
 #pragma once
 
+#include <QByteArray>
 #include <QMainWindow>
 #include <QString>
+#include <QVector>
 
 #include <cstdint>
+#include <memory>
 
 class Container;
+class ProfileFileChooser;
+class iopanel;
 class QLineEdit;
 class QListWidget;
 class QTimer;
@@ -30,6 +35,10 @@ public:
 
     Container *container() const { return browser; }
     std::int32_t deviceHandle() const { return device; }
+    // The page of a command by its name, or null.
+    iopanel *page(const QString &command) const;
+    // Replaces the file dialogs of the profile buttons.
+    void setFileChooser(std::unique_ptr<ProfileFileChooser> chooser);
 
 public slots:
     void connectButton();
@@ -38,11 +47,36 @@ public slots:
     void GetProfileSlot();
     void SetProfileSlot();
 
+    void get_measurementPressSlot(bool);
+    void get_identity_informationPressSlot(bool);
+    void start_autocalibrationPressSlot(bool);
+    void get_statusPressSlot(bool);
+    void get_measurement_settingsPressSlot(bool);
+    void set_measurement_settingsPressSlot(bool);
+    void set_measurement_settingsCallGetterPressSlot(bool);
+    void start_measurementPressSlot(bool);
+    void check_measurement_statusPressSlot(bool);
+    void get_calibration_settingsPressSlot(bool);
+    void set_calibration_settingsPressSlot(bool);
+    void set_calibration_settingsCallGetterPressSlot(bool);
+    void get_measurement_rawPressSlot(bool);
+    void reset_eventsPressSlot(bool);
+
 private:
+    void buildPages();
+    // Runs a command from its page and logs the result.
+    void send(const char *command);
+    // Runs the setter's getter, then fills the setter's request from its response.
+    void callGetter(const char *setter);
+    void addLogLines(const QStringList &lines);
+
     QListWidget *log = nullptr;
     Container *browser = nullptr;
     QLineEdit *urlEdit = nullptr;
     std::int32_t device = -1;
+    QVector<iopanel *> pages; // in the order of the command table
+    std::unique_ptr<ProfileFileChooser> files;
+    QByteArray profileText; // the last profile loaded, kept until the next load
     Ui::MainWindow *ui = nullptr;
     QTimer *logScroll = nullptr;
 };

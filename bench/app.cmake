@@ -7,9 +7,6 @@ target_link_libraries(bench_app PRIVATE zem_app zem::zem Qt6::Test)
 add_executable(bare_window ${CMAKE_CURRENT_LIST_DIR}/bare_window.cpp)
 target_link_libraries(bare_window PRIVATE Qt6::Widgets)
 
-if(NOT TARGET bench)
-    add_custom_target(bench)
-endif()
 add_custom_target(bench_app_run
     COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:bench_app>
     DEPENDS bench_app

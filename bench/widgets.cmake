@@ -2,18 +2,8 @@
 # showing a float curve.
 add_executable(bench_widgets ${CMAKE_CURRENT_LIST_DIR}/bench_widgets.cpp)
 # The command table names the library's functions, so something must define them.
-if(TARGET zem::zem)
-    target_link_libraries(bench_widgets PRIVATE zem_widgets zem::zem)
-else()
-    if(NOT TARGET zem_double)
-        add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/../tests/double ${CMAKE_BINARY_DIR}/tests/double)
-    endif()
-    target_link_libraries(bench_widgets PRIVATE zem_widgets zem_double)
-endif()
+target_link_libraries(bench_widgets PRIVATE zem_widgets zem::zem)
 
-if(NOT TARGET bench)
-    add_custom_target(bench)
-endif()
 add_custom_target(bench_widgets_run
     COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:bench_widgets>
     DEPENDS bench_widgets

@@ -408,21 +408,20 @@ void tst_App::search()
     QFETCH(QString, shown);
     QFETCH(bool, enabled);
 
-    MainWindow window;
+    Container browser;
     for (int i = 0; i < names.size(); ++i) {
         auto *page = new QWidget;
         page->setObjectName(QStringLiteral("%1#%2").arg(names.at(i)).arg(i));
-        window.container()->AddPage(page, names.at(i));
+        browser.AddPage(page, names.at(i));
     }
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto *list = child<QListWidget>(*window.container(), "listWidget");
-    auto *stack = child<QStackedWidget>(*window.container(), "stackedWidget");
-    auto *searchEdit = child<QLineEdit>(window, "SearchEdit");
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+    auto *list = child<QListWidget>(browser, "listWidget");
+    auto *stack = child<QStackedWidget>(browser, "stackedWidget");
 
     for (const QString &step : steps) {
         if (step.startsWith(QLatin1String("find:"))) {
-            searchEdit->setText(step.mid(5));
+            browser.Search(step.mid(5));
         } else if (step == QLatin1String("down") || step == QLatin1String("up")) {
             QTest::keyClick(list, step == QLatin1String("down") ? Qt::Key_Down : Qt::Key_Up);
         } else {

@@ -1,0 +1,32 @@
+// Device profiles: the device's whole configuration moved between the library
+// and a file as opaque bytes.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+// Where the user picks profile files. The window holds one; tests give it
+// names without showing a dialog.
+class ProfileFileChooser
+{
+public:
+    virtual ~ProfileFileChooser() = default;
+    // An empty name means the user cancelled.
+    virtual QString saveFileName();
+    virtual QString openFileName();
+};
+
+// Files larger than this cannot be profiles; they are refused before reading.
+inline constexpr qint64 kMaxProfileFileSize = qint64(64) << 20;
+
+// Reads the profile from the device into fileName. The file is replaced only
+// when the library delivered a profile (0 or -3) and all of it was written;
+// otherwise it keeps its old content. Returns the log lines.
+QStringList saveProfile(std::int32_t &device, const QString &fileName);
+
+// Hands the content of fileName to the device. `buffer` receives the text and
+// keeps it until the next load. Returns the log lines.
+QStringList loadProfile(std::int32_t &device, const QString &fileName, QByteArray &buffer);
