@@ -515,3 +515,12 @@ TEST_F(Example, TerminalKeyIsReadAtOnceWithoutEcho)
 }
 
 } // namespace
+
+TEST_F(Example, AnotherLibzemOnTheLibraryPathReplacesOurs)
+{
+    setenv("LD_LIBRARY_PATH", ZEM_VENDOR_DIR, 1);
+    const Outcome r = runUrl("com:///dev/ttyACM0"); // refused by ours, opened by the stand-in
+    unsetenv("LD_LIBRARY_PATH");
+    EXPECT_TRUE(contains(r.output, "\n  Product: Stub vendor\n")) << r.output;
+    EXPECT_EQ(r.exitCode, 0);
+}

@@ -1,0 +1,44 @@
+// Saves a picture of the main window connected to a virtual instrument, with
+// the get_measurement page filled: `zem_screenshot out.png [url]`.
+#include "base_io_widget.h"
+#include "iopanel.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: zem_screenshot <file.png> [url]\n");
+        return 2;
+    }
+    MainWindow window;
+    window.show();
+    window.findChild<QLineEdit *>(QStringLiteral("comEdit"))
+            ->setText(args.value(2, QStringLiteral("virtual://diode?seed=1")));
+    window.findChild<QPushButton *>(QStringLiteral("cntButton"))->click();
+
+    // One measurement, its first frame shown.
+    window.page(QStringLiteral("start_measurement"))->sendButton->click();
+    QTest::qWait(50);
+    iopanel *status = window.page(QStringLiteral("check_measurement_status"));
+    status->sendButton->click();
+    iopanel *measurement = window.page(QStringLiteral("get_measurement"));
+    measurement->GetRequest(0)->SetValue(QStringLiteral("0"));
+    measurement->sendButton->click();
+    QTest::qWait(200);
+
+    if (!window.grab().save(args.at(1))) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(args.at(1)));
+        return 1;
+    }
+    return 0;
+}
