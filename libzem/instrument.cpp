@@ -193,14 +193,24 @@ bool Instrument::measurementReady() const
     return started_ && !options_.faults.neverComplete && Clock::now() >= readyAt_;
 }
 
+// The points a frame of the finished measurement holds; none before it is
+// finished or beyond its last point.
+bool Instrument::frameSpan(std::uint16_t frame, std::size_t &first, std::size_t &count) const
+{
+    first = std::size_t(frame) * FRAME_SIZE;
+    if (!measurementReady() || first >= samples_.size())
+        return false;
+    count = std::min<std::size_t>(FRAME_SIZE, samples_.size() - first);
+    return true;
+}
+
 std::int32_t Instrument::getMeasurement(const get_measurement_request &rq,
                                         get_measurement_response &rs)
 {
     std::memset(&rs, 0, sizeof rs);
-    const std::size_t first = std::size_t(rq.FrameNumber) * FRAME_SIZE;
-    if (!measurementReady() || first >= samples_.size())
+    std::size_t first = 0, n = 0;
+    if (!frameSpan(rq.FrameNumber, first, n))
         return ZEM_RESULT_VALUE_ERROR;
-    const std::size_t n = std::min<std::size_t>(FRAME_SIZE, samples_.size() - first);
     for (std::size_t i = 0; i < n; ++i) {
         rs.Voltage[i] = float(samples_[first + i].volts);
         rs.Current[i] = float(samples_[first + i].milliamps);
@@ -212,10 +222,9 @@ std::int32_t Instrument::getMeasurementRaw(const get_measurement_raw_request &rq
                                            get_measurement_raw_response &rs) const
 {
     std::memset(&rs, 0, sizeof rs);
-    const std::size_t first = std::size_t(rq.Frame) * FRAME_SIZE;
-    if (!measurementReady() || first >= samples_.size())
+    std::size_t first = 0, n = 0;
+    if (!frameSpan(rq.Frame, first, n))
         return ZEM_RESULT_VALUE_ERROR;
-    const std::size_t n = std::min<std::size_t>(FRAME_SIZE, samples_.size() - first);
     const std::size_t channel = measuredMode_ == CURRENT_SENSE_MODE_ISOLATED ? 1 : measuredMode_;
     const float imult = calibrationValue(calibration_, 2 * channel);
     const float ioffset = calibrationValue(calibration_, 2 * channel + 1);

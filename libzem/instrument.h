@@ -62,6 +62,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool measurementReady() const;
+    bool frameSpan(std::uint16_t frame, std::size_t &first, std::size_t &count) const;
     void updateButtons();
 
     Options options_;
