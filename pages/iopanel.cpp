@@ -69,7 +69,10 @@ void iopanel::PeriodicButtonClicked()
 
 void iopanel::PeriodicUpdate()
 {
-    sendButton->click();
+    // Not click(), which a disabled button ignores: a search without a match
+    // disables the page, and its repetition must still ask the device rather
+    // than log the last texts again.
+    emit sendButton->clicked(false);
     if (!logFile.isOpen())
         return;
     QByteArray line;

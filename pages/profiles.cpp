@@ -67,8 +67,12 @@ QStringList loadProfile(std::int32_t &device, const QString &fileName, QByteArra
     // Capped read: a device file or a pipe reports no size and may never end.
     const qint64 size = file.size();
     QByteArray data;
-    if (size <= kMaxProfileFileSize)
-        data = file.read(kMaxProfileFileSize + 1);
+    while (size <= kMaxProfileFileSize && data.size() <= kMaxProfileFileSize) {
+        const QByteArray chunk = file.read(1 << 16);
+        if (chunk.isEmpty())
+            break;
+        data += chunk;
+    }
     if (file.error() != QFileDevice::NoError)
         return {tr("File error:"), file.errorString(), tr("Abort")};
     if (size > kMaxProfileFileSize || data.size() > kMaxProfileFileSize)

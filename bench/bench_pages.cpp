@@ -1,0 +1,138 @@
+// Figures of the command pages against the recording double, which answers at
+// once: what one Send costs the window, and how closely periodic repetition
+// keeps its period. Prints figures; asserts nothing.
+#include "iopanel.h"
+#include "mainwindow.h"
+#include "zemdouble.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double microsecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+std::unique_ptr<MainWindow> shownWindow()
+{
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        std::fprintf(stderr, "window not exposed\n");
+    return window;
+}
+
+// A frame as the instrument sends it: 25 voltages and 25 currents whose texts
+// need all six digits.
+std::vector<std::uint8_t> measurementFrame()
+{
+    float values[50];
+    for (int i = 0; i < 50; ++i)
+        values[i] = float(6.0 * std::sin(0.2513 * i) + 1e-3 * i);
+    std::vector<std::uint8_t> bytes(sizeof values);
+    std::memcpy(bytes.data(), values, sizeof values);
+    return bytes;
+}
+
+// Average microseconds per Send of get_measurement; with the event loop run
+// after each, the log's scrolling and the page's repaint are included.
+double sendCost(int clicks, bool runEventLoop)
+{
+    zemdouble::reset();
+    zemdouble::setResponse("zem_get_measurement", measurementFrame());
+    auto window = shownWindow();
+    iopanel *page = window->page(QStringLiteral("get_measurement"));
+    for (int i = 0; i < 100; ++i) // warm-up
+        page->sendButton->click();
+    QCoreApplication::processEvents();
+
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < clicks; ++i) {
+        page->sendButton->click();
+        if (runEventLoop)
+            QCoreApplication::processEvents();
+    }
+    return microsecondsSince(start) / clicks;
+}
+
+struct Drift
+{
+    std::vector<double> lagsMs; // step k's time minus k periods
+    int fileLines = 0;
+};
+
+Drift repeat(int periodMs, int durationMs)
+{
+    zemdouble::reset();
+    auto window = shownWindow();
+    iopanel *page = window->page(QStringLiteral("get_status"));
+    page->findChild<QSpinBox *>(QStringLiteral("FreqBox"))->setValue(periodMs);
+
+    Drift d;
+    Clock::time_point start;
+    QObject::connect(page->sendButton, &QPushButton::clicked, page, [&] {
+        const double ms = microsecondsSince(start) / 1000.0;
+        d.lagsMs.push_back(ms - periodMs * double(d.lagsMs.size() + 1));
+    });
+    start = Clock::now();
+    page->PeriodicButtonClicked();
+    QEventLoop loop;
+    // A coarse timer may end the run up to 5 % early or late.
+    QTimer::singleShot(durationMs + periodMs / 2, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+    page->PeriodicButtonClicked();
+
+    QFile log(QStringLiteral("get_status.log"));
+    if (log.open(QIODevice::ReadOnly))
+        d.fileLines = int(log.readAll().count('\n'));
+    return d;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // The periodic log file goes to a directory of its own.
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+
+    const int clicks = 2000;
+    std::printf("get_measurement Send, handler only:        %8.1f us (average of %d)\n",
+        sendCost(clicks, false), clicks);
+    std::printf("get_measurement Send, with event loop run: %8.1f us (average of %d)\n",
+        sendCost(clicks, true), clicks);
+
+    const int period = 100, duration = 10000;
+    const Drift d = repeat(period, duration);
+    if (d.lagsMs.empty()) {
+        std::printf("periodic get_status: no step taken\n");
+        return 0;
+    }
+    const auto [minLag, maxLag] = std::minmax_element(d.lagsMs.begin(), d.lagsMs.end());
+    std::printf("periodic get_status every %d ms for %d s: %zu steps, %d log file lines\n", period,
+        duration / 1000, d.lagsMs.size(), d.fileLines);
+    std::printf("lag behind k * %d ms: first %.2f ms, last %.2f ms, min %.2f ms, max %.2f ms\n",
+        period, d.lagsMs.front(), d.lagsMs.back(), *minLag, *maxLag);
+    return 0;
+}

@@ -1,0 +1,112 @@
+// The command pages through the window against our library and its virtual
+// instrument: one complete measurement, and a device lost while a page repeats.
+#include "pagetesting.h"
+
+#include <QSpinBox>
+#include <QTemporaryDir>
+
+namespace {
+
+QList<double> numbers(const QString &text)
+{
+    QList<double> out;
+    for (const QString &part : text.split(QLatin1Char(' ')))
+        out << part.toDouble();
+    return out;
+}
+
+} // namespace
+
+class tst_PagesIntegration : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void measurement();
+    void deviceLostWhileRepeating();
+};
+
+void tst_PagesIntegration::measurement()
+{
+    Window window(QStringLiteral("virtual://resistor?ohms=1000&noise=0"));
+    QVERIFY(window.w.deviceHandle() != -1);
+    const QString ok = QStringLiteral("result_ok 0");
+
+    iopanel &settings = window.open(QStringLiteral("set_measurement_settings"));
+    QTest::mouseClick(settings.getterButton, Qt::LeftButton);
+    window.type(settings, QStringLiteral("NumberPoints"), QStringLiteral("100"));
+    window.type(settings, QStringLiteral("MaxVoltage"), QStringLiteral("12"));
+    QCOMPARE(window.send(settings), ok);
+
+    QCOMPARE(window.send(window.open(QStringLiteral("start_measurement"))), ok);
+    iopanel &status = window.open(QStringLiteral("check_measurement_status"));
+    QElapsedTimer waited;
+    waited.start();
+    while (field(status, false, QStringLiteral("ReadyStatus"))->GetValue() != QLatin1String("1")
+        && waited.elapsed() < 5000) {
+        QCOMPARE(window.send(status), ok);
+        QTest::qWait(10);
+    }
+    QCOMPARE(field(status, false, QStringLiteral("ReadyStatus"))->GetValue(), QStringLiteral("1"));
+
+    iopanel &frames = window.open(QStringLiteral("get_measurement"));
+    const double ohms = 1000;
+    double peak = 0;
+    for (int frame = 0; frame < 4; ++frame) {
+        window.type(frames, QStringLiteral("FrameNumber"), QString::number(frame));
+        QCOMPARE(window.send(frames), ok);
+        const QList<double> volts
+            = numbers(field(frames, false, QStringLiteral("Voltage"))->GetValue());
+        const QList<double> milliamps
+            = numbers(field(frames, false, QStringLiteral("Current"))->GetValue());
+        QCOMPARE(volts.size(), 25);
+        QCOMPARE(milliamps.size(), 25);
+        for (int i = 0; i < 25; ++i) {
+            // I = V / R in mA; both texts carry 6 significant digits.
+            const double expected = 1000.0 * volts.at(i) / ohms;
+            QVERIFY2(qAbs(milliamps.at(i) - expected) <= 1e-5 * qAbs(expected) + 1e-9,
+                qPrintable(QStringLiteral("frame %1, point %2: %3 V, %4 mA")
+                               .arg(frame)
+                               .arg(i)
+                               .arg(volts.at(i))
+                               .arg(milliamps.at(i))));
+            peak = qMax(peak, qAbs(volts.at(i)));
+        }
+    }
+    // 12 V divided between the 1 kOhm of the range and the 1 kOhm load.
+    QVERIFY2(peak > 5.9 && peak <= 6.0, qPrintable(QString::number(peak)));
+}
+
+void tst_PagesIntegration::deviceLostWhileRepeating()
+{
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    const auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
+
+    Window window(QStringLiteral("virtual://open?lose_after=3"));
+    iopanel &page = window.open(QStringLiteral("get_status"));
+    page.findChild<QSpinBox *>(QStringLiteral("FreqBox"))->setValue(100);
+    page.PeriodicButtonClicked();
+    QTest::qWait(1000);
+    page.PeriodicButtonClicked();
+
+    QVERIFY(window.w.isVisible());
+    const QStringList steps = logMessages(window.w).mid(1);
+    QVERIFY2(steps.size() >= 6, qPrintable(steps.join(QLatin1Char('\n'))));
+    for (int i = 0; i < steps.size(); ++i)
+        QCOMPARE(steps.at(i),
+            i < 3 ? QStringLiteral("zem_get_status returned result_ok 0")
+                  : QStringLiteral("zem_get_status returned result_nodevice (-4)"));
+
+    QFile file(QStringLiteral("get_status.log"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 1 + steps.size() + 1); // the header, one line per step, the last '\n'
+    // After the loss each line repeats the last texts shown.
+    for (int i = 4; i <= steps.size(); ++i)
+        QCOMPARE(lines.at(i), lines.at(3));
+}
+
+QTEST_MAIN(tst_PagesIntegration)
+#include "tst_pages_integration.moc"
