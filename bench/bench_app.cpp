@@ -1,5 +1,7 @@
 // Figures of the window program's shell: how the log grows, and how long the
 // window takes to come up in-process. Prints figures; asserts nothing.
+#include "figure.h"
+
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -75,21 +77,17 @@ int main(int argc, char *argv[])
 
     const Clock::time_point start = Clock::now();
     shownWindow();
-    std::printf("window constructed and shown:     %8.1f ms\n", 1000 * secondsSince(start));
+    figure("window with all pages constructed and shown, in process", "-", "%.1f ms",
+        1000 * secondsSince(start));
 
     const Growth small = appendLines(100000);
     const Growth large = appendLines(200000);
-    std::printf("AddLog x 100000:                  %8.3f s (+ %.3f s layout and paint)\n",
+    figure("AddLog, 100,000 lines (+ layout and paint)", "< 1 s", "%.3f s (+ %.3f s)",
         small.append, small.settle);
-    std::printf("AddLog x 200000:                  %8.3f s (+ %.3f s layout and paint)\n",
-        large.append, large.settle);
-    std::printf("ratio 200000 / 100000 (AddLog):   %8.2f\n", large.append / small.append);
-    std::printf("ratio 200000 / 100000 (with paint): %6.2f\n",
+    figure("AddLog, 200,000 lines / 100,000 lines", "about 2 (linear)", "%.2f",
         (large.append + large.settle) / (small.append + small.settle));
-
-    std::printf("one line, event loop run, after 1000 lines:   %8.3f ms\n",
-        1000 * secondsPerLineAfter(1000, 200));
-    std::printf("one line, event loop run, after 200000 lines: %8.3f ms\n",
+    figure("one log line with the event loop run, at 1,000 / 200,000 lines", "-",
+        "%.2f / %.2f ms", 1000 * secondsPerLineAfter(1000, 200),
         1000 * secondsPerLineAfter(200000, 200));
     return 0;
 }

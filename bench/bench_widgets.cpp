@@ -1,5 +1,7 @@
 // Prints how long the value widgets of all command pages take to build and
 // how long a float curve takes to show. Figures only, no pass or fail.
+#include "figure.h"
+
 #include "floatarroutput.h"
 #include "floatinput.h"
 #include "floatoutput.h"
@@ -106,7 +108,7 @@ int main(int argc, char *argv[])
         const auto start = Clock::now();
         QWidget root;
         widgets = buildAllPages(&root);
-        std::printf("all pages, first build:       %8.2f ms for %d widgets\n",
+        figure("value widgets of all twelve pages, first build", "-", "%.2f ms (%d widgets)",
             microseconds(Clock::now() - start) / 1000.0, widgets);
     }
     const int rounds = 20;
@@ -119,9 +121,8 @@ int main(int argc, char *argv[])
         total += took;
         best = std::min(best, took);
     }
-    std::printf(
-        "all pages, later builds:      %8.2f ms best, %.2f ms mean of %d (target < 50 ms)\n",
-        microseconds(best) / 1000.0, microseconds(total) / 1000.0 / rounds, rounds);
+    figure("value widgets of all twelve pages, best / mean of 20", "< 50 ms", "%.2f / %.2f ms",
+        microseconds(best) / 1000.0, microseconds(total) / 1000.0 / rounds);
 
     FloatArrOutput curve(nullptr, "Voltage", "float[25]");
     std::vector<float> a(FRAME_SIZE), b(FRAME_SIZE);
@@ -141,8 +142,7 @@ int main(int argc, char *argv[])
         total += took;
         best = std::min(best, took);
     }
-    std::printf(
-        "FloatArrOutput::SetArray(25): %8.2f us best, %.2f us mean of %d calls (target < 20 us)\n",
-        microseconds(best) / calls, microseconds(total) / (batches * calls), batches * calls);
+    figure("FloatArrOutput::SetArray, 25 floats, best / mean", "< 20 µs", "%.1f / %.1f µs",
+        microseconds(best) / calls, microseconds(total) / (batches * calls));
     return 0;
 }

@@ -1,0 +1,57 @@
+// Whole-process start-up: from exec to the window shown, the full window
+// against an empty main window, alternating runs, medians.
+#include "figure.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+double runOnce(const char *program)
+{
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    char *argv[] = {const_cast<char *>(program), nullptr};
+    if (posix_spawn(&pid, program, nullptr, nullptr, argv, environ) != 0)
+        return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main()
+{
+    setenv("ZEM_EXIT_AFTER_SHOW", "1", 1);
+    if (!getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    std::vector<double> full, bare;
+    for (int i = 0; i < 15; ++i) {
+        full.push_back(runOnce(ZEM_DEBUGGER));
+        bare.push_back(runOnce(BARE_WINDOW));
+    }
+    if (std::count(full.begin(), full.end(), -1) || std::count(bare.begin(), bare.end(), -1)) {
+        figure("start-up to the window shown", "< 2x bare window", "a run failed");
+        return 1;
+    }
+    const double f = median(full), b = median(bare);
+    figure("start-up to the window shown (12 pages) / bare Qt main window, medians of 15",
+           "< 2x", "%.0f / %.0f ms (x%.2f)", f, b, f / b);
+    return 0;
+}

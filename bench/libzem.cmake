@@ -1,7 +1,0 @@
-add_executable(bench_libzem ${CMAKE_CURRENT_LIST_DIR}/bench_libzem.cpp)
-target_link_libraries(bench_libzem PRIVATE zem::zem)
-if(TARGET zem_example)
-    target_compile_definitions(bench_libzem PRIVATE ZEM_EXAMPLE="$<TARGET_FILE:zem_example>")
-endif()
-add_custom_target(bench_libzem_run COMMAND bench_libzem DEPENDS bench_libzem USES_TERMINAL)
-add_dependencies(bench bench_libzem_run)
