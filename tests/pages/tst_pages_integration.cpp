@@ -1,11 +1,24 @@
 // The command pages through the window against our library and its virtual
 // instrument: one complete measurement, and a device lost while a page repeats.
 #include "pagetesting.h"
+#include "profiles.h"
 
 #include <QSpinBox>
 #include <QTemporaryDir>
 
 namespace {
+
+// Answers the open dialog with one fixed file.
+class FixedFile : public ProfileFileChooser
+{
+public:
+    explicit FixedFile(const QString &name) : name(name) { }
+    QString openFileName() override { return name; }
+    QString saveFileName() override { return name; }
+
+private:
+    QString name;
+};
 
 QList<double> numbers(const QString &text)
 {
@@ -24,6 +37,10 @@ class tst_PagesIntegration : public QObject
 private slots:
     void measurement();
     void deviceLostWhileRepeating();
+    void badProfileChangesNothing_data();
+    void badProfileChangesNothing();
+    void badUrlIsRefused_data();
+    void badUrlIsRefused();
 };
 
 void tst_PagesIntegration::measurement()
@@ -106,6 +123,74 @@ void tst_PagesIntegration::deviceLostWhileRepeating()
     // After the loss each line repeats the last texts shown.
     for (int i = 4; i <= steps.size(); ++i)
         QCOMPARE(lines.at(i), lines.at(3));
+}
+
+void tst_PagesIntegration::badProfileChangesNothing_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<qint64>("size"); // grown sparse to this size when larger than the content
+    QTest::addColumn<QStringList>("log");
+
+    const QStringList refused { "set_profile returned -3", "Abort" };
+    QByteArray binary;
+    for (int i = 0; i < 4096; ++i)
+        binary += char(i * 37);
+    QTest::newRow("binary") << binary << qint64(0) << refused;
+    QTest::newRow("empty") << QByteArray() << qint64(0) << refused;
+    QTest::newRow("malformed JSON") << QByteArray("{\"version\": 1, \"measurement_settings\": [")
+                                    << qint64(0) << refused;
+    QTest::newRow("100 MB") << QByteArray("{") << qint64(100) * 1000 * 1000
+                            << QStringList { "File error:",
+                                   "too large for a profile (more than 67108864 bytes)", "Abort" };
+}
+
+void tst_PagesIntegration::badProfileChangesNothing()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, size);
+    QFETCH(QStringList, log);
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("profile.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    if (size > content.size())
+        QVERIFY(file.resize(size));
+    file.close();
+
+    Window window(QStringLiteral("virtual://open"));
+    window.w.setFileChooser(std::make_unique<FixedFile>(file.fileName()));
+    iopanel &settings = window.open(QStringLiteral("get_measurement_settings"));
+    window.send(settings);
+    const QString before = field(settings, false, QStringLiteral("NumberPoints"))->GetValue();
+
+    const int lines = logMessages(window.w).size();
+    QTest::mouseClick(window.w.findChild<QPushButton *>(QStringLiteral("SetProfileBtn")),
+        Qt::LeftButton);
+    QCOMPARE(logMessages(window.w).mid(lines), log);
+    QVERIFY(window.w.deviceHandle() != -1);
+    QCOMPARE(window.send(settings), QStringLiteral("result_ok 0"));
+    QCOMPARE(field(settings, false, QStringLiteral("NumberPoints"))->GetValue(), before);
+}
+
+void tst_PagesIntegration::badUrlIsRefused_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::newRow("100,000 characters")
+        << QStringLiteral("virtual://resistor?ohms=") + QString(100000, QLatin1Char('1'));
+    QTest::newRow("beyond Latin-1") << QStringLiteral("virtual://\u96fb\u6c17");
+    QTest::newRow("Latin-1 but not ASCII") << QStringLiteral("virtual://r\u00e9sistor");
+}
+
+void tst_PagesIntegration::badUrlIsRefused()
+{
+    QFETCH(QString, url);
+    MainWindow w;
+    auto *edit = w.findChild<QLineEdit *>(QStringLiteral("comEdit"));
+    edit->setText(url); // a line edit keeps at most 32767 characters
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("cntButton")), Qt::LeftButton);
+    QCOMPARE(w.deviceHandle(), -1);
+    QCOMPARE(logMessages(w), QStringList { edit->text() + QStringLiteral(" device undefined") });
 }
 
 QTEST_MAIN(tst_PagesIntegration)
