@@ -1,9 +1,42 @@
 # zem_add_test(<name> SOURCES <files...> LIBRARIES <targets...>)
 # One test executable per area, run by CTest without a display.
+set(zem_test_environment "QT_QPA_PLATFORM=offscreen")
+if(ZEM_SANITIZE)
+    # Qt and the system libraries under it are not instrumented; the
+    # suppressions name only their frames, so a leak of ours still fails.
+    list(APPEND zem_test_environment
+        "ASAN_OPTIONS=detect_stack_use_after_return=1"
+        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+        "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
+endif()
+
 function(zem_add_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${zem_test_environment}")
+endfunction()
+
+# zem_add_valgrind_test(<name> COMMAND <command...>)
+# A test whose command runs a program under ${ZEM_MEMCHECK}, valgrind's
+# memcheck set so that any memory error or definitely lost block fails.
+# Registered only where valgrind is installed and the build is not sanitized
+# (the two do not mix); labelled "valgrind", so `ctest -L valgrind` runs them.
+find_program(ZEM_VALGRIND valgrind)
+set(ZEM_MEMCHECK ${ZEM_VALGRIND} --error-exitcode=1 --leak-check=full
+                 --errors-for-leak-kinds=definite --quiet)
+if(ZEM_VALGRIND AND NOT ZEM_SANITIZE)
+    set(ZEM_HAVE_MEMCHECK ON)
+else()
+    set(ZEM_HAVE_MEMCHECK OFF)
+endif()
+
+function(zem_add_valgrind_test name)
+    cmake_parse_arguments(ARG "" "" "COMMAND" ${ARGN})
+    if(NOT ZEM_HAVE_MEMCHECK)
+        return()
+    endif()
+    add_test(NAME ${name} COMMAND ${ARG_COMMAND})
+    set_tests_properties(${name} PROPERTIES LABELS valgrind ENVIRONMENT "${zem_test_environment}")
 endfunction()

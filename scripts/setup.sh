@@ -10,6 +10,9 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     nlohmann-json3-dev libgtest-dev libgmock-dev
 )
+# Tools that only the full test run needs (valgrind, clang for the fuzzers).
+read -r -a extra <<<"${ZEM_EXTRA_PACKAGES:-}"
+packages+=("${extra[@]}")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,6 +1,76 @@
 #!/usr/bin/env bash
-# Sets everything up, builds and runs the whole test suite.
-set -euo pipefail
+# Sets everything up, builds and runs every test, in four phases, each build in
+# a directory of its own:
+#   1. normal build (build/): the whole ctest suite but the valgrind runs
+#   2. the same build under valgrind's memcheck (ctest -L valgrind)
+#   3. AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/): the
+#      whole ctest suite
+#   4. the libFuzzer targets (build-fuzz/), FUZZ_SECONDS each (default 60)
+# Every phase runs even after a failure; the run ends with a summary whose
+# last line counts tests (a fuzz target is one), and exits non-zero on any
+# failure.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure --timeout 600 -j "$(nproc)"
+jobs=$(nproc)
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+start=$SECONDS
+
+summary=()
+total_passed=0
+total_failed=0
+
+# phase <title> <command...>: runs the command, shows its output, and counts
+# the tests from the closing line of ctest or scripts/fuzz.sh. A phase that
+# ends without such a line (a failed build) counts as one failure.
+phase() {
+    local title=$1
+    shift
+    local log="$logs/phase.log" t0=$SECONDS rc passed failed line
+    echo
+    echo "======== $title"
+    "$@" 2>&1 | tee "$log"
+    rc=${PIPESTATUS[0]}
+    if line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1) && [ -n "$line" ]; then
+        failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+        passed=$(( $(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line") - failed ))
+    elif line=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1) && [ -n "$line" ]; then
+        passed=$(sed -E 's/^fuzz: ([0-9]+) passed.*/\1/' <<<"$line")
+        failed=$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")
+    else
+        passed=0
+        failed=0
+    fi
+    if ((rc != 0 && failed == 0)); then
+        failed=1
+    fi
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
+    summary+=("$(printf '%-30s %3d passed, %d failed  %5d s%s' "$title" "$passed" "$failed" \
+        $((SECONDS - t0)) "$( ((rc == 0)) || echo '  FAILED')")")
+}
+
+normal() {
+    ZEM_EXTRA_PACKAGES="valgrind clang-14 libclang-rt-14-dev" scripts/setup.sh &&
+        ctest --test-dir "${BUILD_DIR:-build}" -LE valgrind --output-on-failure --timeout 600 -j "$jobs"
+}
+memcheck() {
+    ctest --test-dir "${BUILD_DIR:-build}" -L valgrind --no-tests=error --output-on-failure \
+        --timeout 900 -j "$jobs"
+}
+sanitized() {
+    BUILD_DIR=build-asan CMAKE_ARGS="-DZEM_SANITIZE=ON ${CMAKE_ARGS:-}" scripts/setup.sh &&
+        ctest --test-dir build-asan --output-on-failure --timeout 900 -j "$jobs"
+}
+
+phase "build + ctest" normal
+phase "valgrind (ctest -L valgrind)" memcheck
+phase "ASan+UBSan build + ctest" sanitized
+phase "fuzzers, ${FUZZ_SECONDS:-60} s each" scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+
+echo
+echo "======== summary"
+printf '%s\n' "${summary[@]}"
+echo "total wall time: $((SECONDS - start)) s"
+echo "$total_passed passed, $total_failed failed"
+((total_failed == 0))

@@ -21,9 +21,11 @@ int main(int argc, char **argv)
         return 2;
     }
     MainWindow window;
+    // Wide enough for several values of each array field to show.
+    window.resize(1200, 760);
     window.show();
     window.findChild<QLineEdit *>(QStringLiteral("comEdit"))
-            ->setText(args.value(2, QStringLiteral("virtual://diode?seed=1")));
+        ->setText(args.value(2, QStringLiteral("virtual://diode?seed=1")));
     window.findChild<QPushButton *>(QStringLiteral("cntButton"))->click();
 
     // One measurement, its first frame shown.
@@ -35,6 +37,10 @@ int main(int argc, char **argv)
     measurement->GetRequest(0)->SetValue(QStringLiteral("0"));
     measurement->sendButton->click();
     QTest::qWait(200);
+    // A filled field shows its end; the picture should show the first values.
+    for (QLineEdit *edit : measurement->findChildren<QLineEdit *>())
+        edit->setCursorPosition(0);
+    QTest::qWait(50);
 
     if (!window.grab().save(args.at(1))) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(args.at(1)));

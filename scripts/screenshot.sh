@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Renders docs/zem_debugger.png: the window connected to a virtual instrument,
+# drawn by a real X server (Xvfb) so that it looks as it does on a desktop.
+# Usage: scripts/screenshot.sh [build-dir]   (default: $BUILD_DIR or build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-${BUILD_DIR:-build}}
+out=docs/zem_debugger.png
+url='virtual://diode?seed=1'
+
+if ! command -v Xvfb >/dev/null; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Xvfb is missing: install the xvfb package" >&2
+        exit 1
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends xvfb </dev/null
+fi
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    BUILD_DIR=$build scripts/setup.sh
+fi
+cmake --build "$build" --target zem_screenshot
+
+# Xvfb picks a free display itself and writes its number to the given descriptor.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
+xvfb=$!
+trap 'kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; rm -f "$display_file"' EXIT
+for _ in $(seq 100); do
+    [ -s "$display_file" ] && break
+    kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb did not start" >&2; exit 1; }
+    sleep 0.1
+done
+[ -s "$display_file" ] || { echo "Xvfb did not report its display" >&2; exit 1; }
+display=:$(head -n1 "$display_file")
+
+mkdir -p docs
+# Its log files go to a scratch directory, not into the tree.
+work=$(mktemp -d)
+trap 'kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; rm -rf "$display_file" "$work"' EXIT
+program=$(realpath "$build/tools/zem_screenshot")
+target=$(realpath "$out")
+(cd "$work" && env DISPLAY="$display" QT_QPA_PLATFORM=xcb "$program" "$target" "$url")
+echo "$out"
