@@ -13,17 +13,7 @@ targets=(fuzz_url fuzz_profile fuzz_intcheck fuzz_intarray)
 
 # libFuzzer and clang's sanitizer runtimes; scripts/test.sh has already
 # installed them, this is for a run on its own.
-packages=(clang-14 libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
-fi
+scripts/packages.sh clang-14 libclang-rt-14-dev
 
 cmake -S . -B "$build" -G Ninja -DZEM_FUZZ=ON \
     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null

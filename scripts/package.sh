@@ -8,12 +8,7 @@ cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-pkg}
 
 # CPack finds the package's dependencies with dpkg-shlibdeps and file.
-for p in dpkg-dev file; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" \
-            </dev/null >&2
-    fi
-done
+scripts/packages.sh dpkg-dev file >&2
 
 # The package ships a plain optimised build, whatever else the tree is set to.
 BUILD_DIR=$build CMAKE_ARGS="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_SANITIZE=OFF ${CMAKE_ARGS:-}" \

@@ -8,13 +8,7 @@ build=${1:-${BUILD_DIR:-build}}
 out=docs/zem_debugger.png
 url='virtual://diode?seed=1'
 
-if ! command -v Xvfb >/dev/null; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Xvfb is missing: install the xvfb package" >&2
-        exit 1
-    fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends xvfb </dev/null
-fi
+scripts/packages.sh xvfb
 if [ ! -f "$build/CMakeCache.txt" ]; then
     BUILD_DIR=$build scripts/setup.sh
 fi
