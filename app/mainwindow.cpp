@@ -71,20 +71,20 @@ struct CommandSlots
 };
 
 const CommandSlots kSlots[] = {
-    {"get_measurement", &MainWindow::get_measurementPressSlot, nullptr},
-    {"get_identity_information", &MainWindow::get_identity_informationPressSlot, nullptr},
-    {"start_autocalibration", &MainWindow::start_autocalibrationPressSlot, nullptr},
-    {"get_status", &MainWindow::get_statusPressSlot, nullptr},
-    {"get_measurement_settings", &MainWindow::get_measurement_settingsPressSlot, nullptr},
-    {"set_measurement_settings", &MainWindow::set_measurement_settingsPressSlot,
-     &MainWindow::set_measurement_settingsCallGetterPressSlot},
-    {"start_measurement", &MainWindow::start_measurementPressSlot, nullptr},
-    {"check_measurement_status", &MainWindow::check_measurement_statusPressSlot, nullptr},
-    {"get_calibration_settings", &MainWindow::get_calibration_settingsPressSlot, nullptr},
-    {"set_calibration_settings", &MainWindow::set_calibration_settingsPressSlot,
-     &MainWindow::set_calibration_settingsCallGetterPressSlot},
-    {"get_measurement_raw", &MainWindow::get_measurement_rawPressSlot, nullptr},
-    {"reset_events", &MainWindow::reset_eventsPressSlot, nullptr},
+    { "get_measurement", &MainWindow::get_measurementPressSlot, nullptr },
+    { "get_identity_information", &MainWindow::get_identity_informationPressSlot, nullptr },
+    { "start_autocalibration", &MainWindow::start_autocalibrationPressSlot, nullptr },
+    { "get_status", &MainWindow::get_statusPressSlot, nullptr },
+    { "get_measurement_settings", &MainWindow::get_measurement_settingsPressSlot, nullptr },
+    { "set_measurement_settings", &MainWindow::set_measurement_settingsPressSlot,
+        &MainWindow::set_measurement_settingsCallGetterPressSlot },
+    { "start_measurement", &MainWindow::start_measurementPressSlot, nullptr },
+    { "check_measurement_status", &MainWindow::check_measurement_statusPressSlot, nullptr },
+    { "get_calibration_settings", &MainWindow::get_calibration_settingsPressSlot, nullptr },
+    { "set_calibration_settings", &MainWindow::set_calibration_settingsPressSlot,
+        &MainWindow::set_calibration_settingsCallGetterPressSlot },
+    { "get_measurement_raw", &MainWindow::get_measurement_rawPressSlot, nullptr },
+    { "reset_events", &MainWindow::reset_eventsPressSlot, nullptr },
 };
 
 const CommandSlots *slotsOf(const char *command)
@@ -157,26 +157,62 @@ void MainWindow::addLogLines(const QStringList &lines)
         AddLog(line);
 }
 
-void MainWindow::get_measurementPressSlot(bool) { send("get_measurement"); }
-void MainWindow::get_identity_informationPressSlot(bool) { send("get_identity_information"); }
-void MainWindow::start_autocalibrationPressSlot(bool) { send("start_autocalibration"); }
-void MainWindow::get_statusPressSlot(bool) { send("get_status"); }
-void MainWindow::get_measurement_settingsPressSlot(bool) { send("get_measurement_settings"); }
-void MainWindow::set_measurement_settingsPressSlot(bool) { send("set_measurement_settings"); }
+void MainWindow::get_measurementPressSlot(bool)
+{
+    send("get_measurement");
+}
+void MainWindow::get_identity_informationPressSlot(bool)
+{
+    send("get_identity_information");
+}
+void MainWindow::start_autocalibrationPressSlot(bool)
+{
+    send("start_autocalibration");
+}
+void MainWindow::get_statusPressSlot(bool)
+{
+    send("get_status");
+}
+void MainWindow::get_measurement_settingsPressSlot(bool)
+{
+    send("get_measurement_settings");
+}
+void MainWindow::set_measurement_settingsPressSlot(bool)
+{
+    send("set_measurement_settings");
+}
 void MainWindow::set_measurement_settingsCallGetterPressSlot(bool)
 {
     callGetter("set_measurement_settings");
 }
-void MainWindow::start_measurementPressSlot(bool) { send("start_measurement"); }
-void MainWindow::check_measurement_statusPressSlot(bool) { send("check_measurement_status"); }
-void MainWindow::get_calibration_settingsPressSlot(bool) { send("get_calibration_settings"); }
-void MainWindow::set_calibration_settingsPressSlot(bool) { send("set_calibration_settings"); }
+void MainWindow::start_measurementPressSlot(bool)
+{
+    send("start_measurement");
+}
+void MainWindow::check_measurement_statusPressSlot(bool)
+{
+    send("check_measurement_status");
+}
+void MainWindow::get_calibration_settingsPressSlot(bool)
+{
+    send("get_calibration_settings");
+}
+void MainWindow::set_calibration_settingsPressSlot(bool)
+{
+    send("set_calibration_settings");
+}
 void MainWindow::set_calibration_settingsCallGetterPressSlot(bool)
 {
     callGetter("set_calibration_settings");
 }
-void MainWindow::get_measurement_rawPressSlot(bool) { send("get_measurement_raw"); }
-void MainWindow::reset_eventsPressSlot(bool) { send("reset_events"); }
+void MainWindow::get_measurement_rawPressSlot(bool)
+{
+    send("get_measurement_raw");
+}
+void MainWindow::reset_eventsPressSlot(bool)
+{
+    send("reset_events");
+}
 
 MainWindow::~MainWindow()
 {

@@ -82,12 +82,11 @@ int main(int argc, char *argv[])
 
     const Growth small = appendLines(100000);
     const Growth large = appendLines(200000);
-    figure("AddLog, 100,000 lines (+ layout and paint)", "< 1 s", "%.3f s (+ %.3f s)",
-        small.append, small.settle);
+    figure("AddLog, 100,000 lines (+ layout and paint)", "< 1 s", "%.3f s (+ %.3f s)", small.append,
+        small.settle);
     figure("AddLog, 200,000 lines / 100,000 lines", "about 2 (linear)", "%.2f",
         (large.append + large.settle) / (small.append + small.settle));
-    figure("one log line with the event loop run, at 1,000 / 200,000 lines", "-",
-        "%.2f / %.2f ms", 1000 * secondsPerLineAfter(1000, 200),
-        1000 * secondsPerLineAfter(200000, 200));
+    figure("one log line with the event loop run, at 1,000 / 200,000 lines", "-", "%.2f / %.2f ms",
+        1000 * secondsPerLineAfter(1000, 200), 1000 * secondsPerLineAfter(200000, 200));
     return 0;
 }

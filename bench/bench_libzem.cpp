@@ -22,7 +22,7 @@ int main()
         std::fprintf(stderr, "cannot open the virtual instrument\n");
         return 1;
     }
-    get_status_response st{};
+    get_status_response st {};
     const int calls = 2'000'000;
     const auto t0 = Clock::now();
     for (int k = 0; k < calls; ++k)
@@ -45,7 +45,7 @@ int main()
         best = std::min(best, seconds(Clock::now() - r0));
     }
     figure("zem_example full run on virtual://diode, best (over its ideal of 110 ms)",
-           "<= 150 ms over", "%.1f ms (+%.1f ms)", best * 1e3, (best - ideal) * 1e3);
+        "<= 150 ms over", "%.1f ms (+%.1f ms)", best * 1e3, (best - ideal) * 1e3);
 #endif
     return 0;
 }

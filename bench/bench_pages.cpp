@@ -131,8 +131,8 @@ int main(int argc, char *argv[])
         return 0;
     }
     const double maxLag = *std::max_element(d.lagsMs.begin(), d.lagsMs.end());
-    figure("periodic get_status, 100 ms for 10 s: steps (log file lines)", ">= 99",
-        "%zu (%d)", d.lagsMs.size(), d.fileLines);
+    figure("periodic get_status, 100 ms for 10 s: steps (log file lines)", ">= 99", "%zu (%d)",
+        d.lagsMs.size(), d.fileLines);
     figure("periodic lag behind k x 100 ms: first / last / max", "no growing lag",
         "%.2f / %.2f / %.2f ms", d.lagsMs.front(), d.lagsMs.back(), maxLag);
     return 0;

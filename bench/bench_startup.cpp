@@ -17,7 +17,7 @@ double runOnce(const char *program)
 {
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
-    char *argv[] = {const_cast<char *>(program), nullptr};
+    char *argv[] = { const_cast<char *>(program), nullptr };
     if (posix_spawn(&pid, program, nullptr, nullptr, argv, environ) != 0)
         return -1;
     int status = 0;
@@ -25,7 +25,7 @@ double runOnce(const char *program)
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return -1;
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count();
+        .count();
 }
 
 double median(std::vector<double> v)
@@ -51,7 +51,7 @@ int main()
         return 1;
     }
     const double f = median(full), b = median(bare);
-    figure("start-up to the window shown (12 pages) / bare Qt main window, medians of 15",
-           "< 2x", "%.0f / %.0f ms (x%.2f)", f, b, f / b);
+    figure("start-up to the window shown (12 pages) / bare Qt main window, medians of 15", "< 2x",
+        "%.0f / %.0f ms (x%.2f)", f, b, f / b);
     return 0;
 }

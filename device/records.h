@@ -11,15 +11,18 @@
 
 namespace zem {
 
-template <class T>
-struct Span
+template <class T> struct Span
 {
     const T *first = nullptr;
     std::size_t count = 0;
 
     constexpr Span() = default;
     template <std::size_t N>
-    constexpr Span(const T (&array)[N]) : first(array), count(N) {}
+    constexpr Span(const T (&array)[N])
+        : first(array)
+        , count(N)
+    {
+    }
 
     constexpr const T *begin() const { return first; }
     constexpr const T *end() const { return first + count; }
@@ -54,10 +57,13 @@ struct Field
     constexpr std::size_t elementSize() const
     {
         switch (type) {
-        case ElementType::UInt8: return 1;
+        case ElementType::UInt8:
+            return 1;
         case ElementType::UInt16:
-        case ElementType::Int16: return 2;
-        default: return 4;
+        case ElementType::Int16:
+            return 2;
+        default:
+            return 4;
         }
     }
     constexpr std::size_t size() const { return elementSize() * count; }
@@ -75,7 +81,7 @@ using CommandCall = std::int32_t (*)(std::int32_t handle, const void *request, v
 
 struct Command
 {
-    const char *name;      // page name, e.g. "get_status"
+    const char *name; // page name, e.g. "get_status"
     const char *operation; // library function, e.g. "zem_get_status"
     const Record *request; // null when the command has none
     const Record *response;
@@ -85,7 +91,13 @@ struct Command
 
 // Which value widget shows a field, by side and type.
 enum class WidgetKind : std::uint8_t {
-    IntInput, IntOutput, FloatInput, FloatOutput, IntArrInput, IntArrOutput, FloatArrOutput
+    IntInput,
+    IntOutput,
+    FloatInput,
+    FloatOutput,
+    IntArrInput,
+    IntArrOutput,
+    FloatArrOutput
 };
 
 constexpr WidgetKind widgetKind(const Field &f, bool request)
@@ -100,31 +112,43 @@ constexpr WidgetKind widgetKind(const Field &f, bool request)
 
 namespace detail {
 
-template <class T>
-constexpr ElementType elementTypeOf()
+template <class T> constexpr ElementType elementTypeOf()
 {
     using E = std::remove_cv_t<std::remove_extent_t<T>>;
-    static_assert(std::is_same_v<E, std::uint8_t> || std::is_same_v<E, std::uint16_t>
-                          || std::is_same_v<E, std::int16_t> || std::is_same_v<E, std::uint32_t>
-                          || std::is_same_v<E, std::int32_t> || std::is_same_v<E, float>,
-                  "unsupported field type");
-    if constexpr (std::is_same_v<E, std::uint8_t>) return ElementType::UInt8;
-    else if constexpr (std::is_same_v<E, std::uint16_t>) return ElementType::UInt16;
-    else if constexpr (std::is_same_v<E, std::int16_t>) return ElementType::Int16;
-    else if constexpr (std::is_same_v<E, std::uint32_t>) return ElementType::UInt32;
-    else if constexpr (std::is_same_v<E, std::int32_t>) return ElementType::Int32;
-    else return ElementType::Float;
+    static_assert(
+        std::is_same_v<E,
+            std::
+                uint8_t> || std::is_same_v<E, std::uint16_t> || std::is_same_v<E, std::int16_t> || std::is_same_v<E, std::uint32_t> || std::is_same_v<E, std::int32_t> || std::is_same_v<E, float>,
+        "unsupported field type");
+    if constexpr (std::is_same_v<E, std::uint8_t>)
+        return ElementType::UInt8;
+    else if constexpr (std::is_same_v<E, std::uint16_t>)
+        return ElementType::UInt16;
+    else if constexpr (std::is_same_v<E, std::int16_t>)
+        return ElementType::Int16;
+    else if constexpr (std::is_same_v<E, std::uint32_t>)
+        return ElementType::UInt32;
+    else if constexpr (std::is_same_v<E, std::int32_t>)
+        return ElementType::Int32;
+    else
+        return ElementType::Float;
 }
 
 constexpr const char *elementTypeText(ElementType t)
 {
     switch (t) {
-    case ElementType::UInt8: return "uint8_t";
-    case ElementType::UInt16: return "uint16_t";
-    case ElementType::Int16: return "int16_t";
-    case ElementType::UInt32: return "uint32_t";
-    case ElementType::Int32: return "int32_t";
-    case ElementType::Float: return "float";
+    case ElementType::UInt8:
+        return "uint8_t";
+    case ElementType::UInt16:
+        return "uint16_t";
+    case ElementType::Int16:
+        return "int16_t";
+    case ElementType::UInt32:
+        return "uint32_t";
+    case ElementType::Int32:
+        return "int32_t";
+    case ElementType::Float:
+        return "float";
     }
     return "";
 }
@@ -163,11 +187,11 @@ constexpr bool layoutMatches(const Record &r, std::size_t structSize)
     return end == r.size && r.size == structSize;
 }
 
-template <class Rq, class Rs, auto F>
-std::int32_t call(std::int32_t h, const void *rq, void *rs)
+template <class Rq, class Rs, auto F> std::int32_t call(std::int32_t h, const void *rq, void *rs)
 {
     if constexpr (std::is_void_v<Rq> && std::is_void_v<Rs>) {
-        (void)rq; (void)rs;
+        (void)rq;
+        (void)rs;
         return F(h);
     } else if constexpr (std::is_void_v<Rq>) {
         (void)rq;
@@ -182,128 +206,136 @@ std::int32_t call(std::int32_t h, const void *rq, void *rs)
 
 } // namespace detail
 
-#define ZEM_FIELD_V(Rec, Member, Text, Values)                                                   \
-    ::zem::Field                                                                                 \
-    {                                                                                            \
-        #Member, Text, ::zem::detail::elementTypeOf<decltype(Rec::Member)>(),                    \
-                std::uint16_t(offsetof(Rec, Member)),                                            \
-                std::uint16_t(std::is_array_v<decltype(Rec::Member)>                             \
-                                      ? std::extent_v<decltype(Rec::Member)>                     \
-                                      : 1),                                                      \
-                std::is_array_v<decltype(Rec::Member)>, Values                                   \
+#define ZEM_FIELD_V(Rec, Member, Text, Values)                                                     \
+    ::zem::Field                                                                                   \
+    {                                                                                              \
+#Member, Text, ::zem::detail::elementTypeOf < decltype(Rec::Member)>(),                    \
+            std::uint16_t(offsetof(Rec, Member)),                                                  \
+            std::uint16_t(std::is_array_v <decltype(Rec::Member)>                                  \
+                    ? std::extent_v <decltype(Rec::Member)>                                        \
+                    : 1),                                                                          \
+            std::is_array_v < decltype(Rec::Member)>, Values                                       \
     }
 #define ZEM_FIELD(Rec, Member, Text) ZEM_FIELD_V(Rec, Member, Text, {})
 
 // Named values, in the order the pages offer them.
-inline constexpr NamedValue kFrameNumberValues[] = {{"FRAME_SIZE", FRAME_SIZE, ValueKind::FrameSize}};
-inline constexpr NamedValue kCalibrationResultValues[] = {
-        {"CALIBRATION_OK", CALIBRATION_OK, ValueKind::Constant}};
-inline constexpr NamedValue kStatusValues[] = {{"STATUS_OK", STATUS_OK, ValueKind::Constant}};
+inline constexpr NamedValue kFrameNumberValues[]
+    = { { "FRAME_SIZE", FRAME_SIZE, ValueKind::FrameSize } };
+inline constexpr NamedValue kCalibrationResultValues[]
+    = { { "CALIBRATION_OK", CALIBRATION_OK, ValueKind::Constant } };
+inline constexpr NamedValue kStatusValues[] = { { "STATUS_OK", STATUS_OK, ValueKind::Constant } };
 inline constexpr NamedValue kIOStateValues[] = {
-        {"IOSTATE_GEN_PROBE_BUTTON_PRESSED", IOSTATE_GEN_PROBE_BUTTON_PRESSED, ValueKind::Flag},
-        {"IOSTATE_RECV_PROBE_BUTTON_PRESSED", IOSTATE_RECV_PROBE_BUTTON_PRESSED, ValueKind::Flag}};
+    { "IOSTATE_GEN_PROBE_BUTTON_PRESSED", IOSTATE_GEN_PROBE_BUTTON_PRESSED, ValueKind::Flag },
+    { "IOSTATE_RECV_PROBE_BUTTON_PRESSED", IOSTATE_RECV_PROBE_BUTTON_PRESSED, ValueKind::Flag }
+};
 inline constexpr NamedValue kIOEventsValues[] = {
-        {"IOEVENTS_GEN_PROBE_BUTTON_PRESSED", IOEVENTS_GEN_PROBE_BUTTON_PRESSED, ValueKind::Flag},
-        {"IOEVENTS_GEN_PROBE_BUTTON_RELEASED", IOEVENTS_GEN_PROBE_BUTTON_RELEASED, ValueKind::Flag},
-        {"IOEVENTS_RECV_PROBE_BUTTON_PRESSED", IOEVENTS_RECV_PROBE_BUTTON_PRESSED, ValueKind::Flag},
-        {"IOEVENTS_RECV_PROBE_BUTTON_RELEASED", IOEVENTS_RECV_PROBE_BUTTON_RELEASED, ValueKind::Flag}};
-inline constexpr NamedValue kNumberPointsValues[] = {
-        {"MIN_NUMBER_POINTS", MIN_NUMBER_POINTS, ValueKind::Limit},
-        {"MAX_NUMBER_POINTS", MAX_NUMBER_POINTS, ValueKind::Limit}};
-inline constexpr NamedValue kCurrentSensorModeValues[] = {
-        {"CURRENT_SENSE_MODE_ISOLATED", CURRENT_SENSE_MODE_ISOLATED, ValueKind::Constant},
-        {"CURRENT_SENSE_MODE_I_LOW", CURRENT_SENSE_MODE_I_LOW, ValueKind::Constant},
-        {"CURRENT_SENSE_MODE_I_MID", CURRENT_SENSE_MODE_I_MID, ValueKind::Constant},
-        {"CURRENT_SENSE_MODE_I_HIGH", CURRENT_SENSE_MODE_I_HIGH, ValueKind::Constant}};
+    { "IOEVENTS_GEN_PROBE_BUTTON_PRESSED", IOEVENTS_GEN_PROBE_BUTTON_PRESSED, ValueKind::Flag },
+    { "IOEVENTS_GEN_PROBE_BUTTON_RELEASED", IOEVENTS_GEN_PROBE_BUTTON_RELEASED, ValueKind::Flag },
+    { "IOEVENTS_RECV_PROBE_BUTTON_PRESSED", IOEVENTS_RECV_PROBE_BUTTON_PRESSED, ValueKind::Flag },
+    { "IOEVENTS_RECV_PROBE_BUTTON_RELEASED", IOEVENTS_RECV_PROBE_BUTTON_RELEASED, ValueKind::Flag }
+};
+inline constexpr NamedValue kNumberPointsValues[]
+    = { { "MIN_NUMBER_POINTS", MIN_NUMBER_POINTS, ValueKind::Limit },
+          { "MAX_NUMBER_POINTS", MAX_NUMBER_POINTS, ValueKind::Limit } };
+inline constexpr NamedValue kCurrentSensorModeValues[]
+    = { { "CURRENT_SENSE_MODE_ISOLATED", CURRENT_SENSE_MODE_ISOLATED, ValueKind::Constant },
+          { "CURRENT_SENSE_MODE_I_LOW", CURRENT_SENSE_MODE_I_LOW, ValueKind::Constant },
+          { "CURRENT_SENSE_MODE_I_MID", CURRENT_SENSE_MODE_I_MID, ValueKind::Constant },
+          { "CURRENT_SENSE_MODE_I_HIGH", CURRENT_SENSE_MODE_I_HIGH, ValueKind::Constant } };
 inline constexpr NamedValue kOutputModeValues[] = {
-        {"OUT_MODE_PROBE_SIGNAL_CONTINUOUS", OUT_MODE_PROBE_SIGNAL_CONTINUOUS, ValueKind::Constant},
-        {"OUT_MODE_GROUNDED_CONTINUOUS", OUT_MODE_GROUNDED_CONTINUOUS, ValueKind::Constant},
-        {"OUT_MODE_PROBE_SIGNAL_WITH_GROUNDING", OUT_MODE_PROBE_SIGNAL_WITH_GROUNDING,
-         ValueKind::Constant}};
-inline constexpr NamedValue kReadyStatusValues[] = {
-        {"MEASUREMENT_NOT_COMPLETE", MEASUREMENT_NOT_COMPLETE, ValueKind::Constant},
-        {"MEASUREMENT_COMPLETE", MEASUREMENT_COMPLETE, ValueKind::Constant}};
-inline constexpr NamedValue kIOEventsRstValues[] = {
-        {"IOEVENTSRST_GEN_PROBE_BUTTON_PRESSED", IOEVENTSRST_GEN_PROBE_BUTTON_PRESSED, ValueKind::Flag},
-        {"IOEVENTSRST_GEN_PROBE_BUTTON_RELEASED", IOEVENTSRST_GEN_PROBE_BUTTON_RELEASED, ValueKind::Flag},
-        {"IOEVENTSRST_RECV_PROBE_BUTTON_PRESSED", IOEVENTSRST_RECV_PROBE_BUTTON_PRESSED, ValueKind::Flag},
-        {"IOEVENTSRST_RECV_PROBE_BUTTON_RELEASED", IOEVENTSRST_RECV_PROBE_BUTTON_RELEASED,
-         ValueKind::Flag}};
+    { "OUT_MODE_PROBE_SIGNAL_CONTINUOUS", OUT_MODE_PROBE_SIGNAL_CONTINUOUS, ValueKind::Constant },
+    { "OUT_MODE_GROUNDED_CONTINUOUS", OUT_MODE_GROUNDED_CONTINUOUS, ValueKind::Constant },
+    { "OUT_MODE_PROBE_SIGNAL_WITH_GROUNDING", OUT_MODE_PROBE_SIGNAL_WITH_GROUNDING,
+        ValueKind::Constant }
+};
+inline constexpr NamedValue kReadyStatusValues[]
+    = { { "MEASUREMENT_NOT_COMPLETE", MEASUREMENT_NOT_COMPLETE, ValueKind::Constant },
+          { "MEASUREMENT_COMPLETE", MEASUREMENT_COMPLETE, ValueKind::Constant } };
+inline constexpr NamedValue kIOEventsRstValues[]
+    = { { "IOEVENTSRST_GEN_PROBE_BUTTON_PRESSED", IOEVENTSRST_GEN_PROBE_BUTTON_PRESSED,
+            ValueKind::Flag },
+          { "IOEVENTSRST_GEN_PROBE_BUTTON_RELEASED", IOEVENTSRST_GEN_PROBE_BUTTON_RELEASED,
+              ValueKind::Flag },
+          { "IOEVENTSRST_RECV_PROBE_BUTTON_PRESSED", IOEVENTSRST_RECV_PROBE_BUTTON_PRESSED,
+              ValueKind::Flag },
+          { "IOEVENTSRST_RECV_PROBE_BUTTON_RELEASED", IOEVENTSRST_RECV_PROBE_BUTTON_RELEASED,
+              ValueKind::Flag } };
 
 namespace fields {
-inline constexpr Field getMeasurementRequest[] = {
-        ZEM_FIELD_V(get_measurement_request, FrameNumber, "uint16_t", kFrameNumberValues)};
-inline constexpr Field getMeasurementResponse[] = {
-        ZEM_FIELD(get_measurement_response, Voltage, "float[25]"),
-        ZEM_FIELD(get_measurement_response, Current, "float[25]")};
-inline constexpr Field identity[] = {
-        ZEM_FIELD(get_identity_information_response, Manufacturer, "uint8_t[16]"),
-        ZEM_FIELD(get_identity_information_response, ProductName, "uint8_t[16]"),
-        ZEM_FIELD(get_identity_information_response, ControllerName, "uint8_t[16]"),
-        ZEM_FIELD(get_identity_information_response, HardwareMajor, "uint8_t"),
-        ZEM_FIELD(get_identity_information_response, HardwareMinor, "uint8_t"),
-        ZEM_FIELD(get_identity_information_response, HardwareBugfix, "uint16_t"),
-        ZEM_FIELD(get_identity_information_response, BootloaderMajor, "uint8_t"),
-        ZEM_FIELD(get_identity_information_response, BootloaderMinor, "uint8_t"),
-        ZEM_FIELD(get_identity_information_response, BootloaderBugfix, "uint16_t"),
-        ZEM_FIELD(get_identity_information_response, FirmwareMajor, "uint8_t"),
-        ZEM_FIELD(get_identity_information_response, FirmwareMinor, "uint8_t"),
-        ZEM_FIELD(get_identity_information_response, FirmwareBugfix, "uint16_t"),
-        ZEM_FIELD(get_identity_information_response, SerialNumber, "uint32_t"),
-        ZEM_FIELD(get_identity_information_response, Reserved, "uint8_t[8]")};
-inline constexpr Field autocalibration[] = {
-        ZEM_FIELD_V(start_autocalibration_response, Result, "uint8_t", kCalibrationResultValues)};
-inline constexpr Field status[] = {
-        ZEM_FIELD_V(get_status_response, Status, "uint32_t", kStatusValues),
-        ZEM_FIELD(get_status_response, Temperature, "int16_t"),
-        ZEM_FIELD(get_status_response, Reserved0, "uint8_t[2]"),
-        ZEM_FIELD_V(get_status_response, IOState, "uint16_t", kIOStateValues),
-        ZEM_FIELD_V(get_status_response, IOEvents, "uint16_t", kIOEventsValues),
-        ZEM_FIELD(get_status_response, Reserved1, "uint8_t[42]")};
-inline constexpr Field measurementSettings[] = {
-        ZEM_FIELD(measurement_settings, SamplingRate, "float"),
-        ZEM_FIELD(measurement_settings, ProbeSignalFrequency, "float"),
-        ZEM_FIELD_V(measurement_settings, NumberPoints, "uint32_t", kNumberPointsValues),
-        ZEM_FIELD(measurement_settings, NumberChargePoints, "uint32_t"),
-        ZEM_FIELD(measurement_settings, MaxVoltage, "float"),
-        ZEM_FIELD(measurement_settings, Reserved0, "uint8_t[4]"),
-        ZEM_FIELD_V(measurement_settings, CurrentSensorMode, "uint32_t", kCurrentSensorModeValues),
-        ZEM_FIELD_V(measurement_settings, OutputMode, "uint8_t", kOutputModeValues),
-        ZEM_FIELD(measurement_settings, Reserved1, "uint8_t[19]")};
-inline constexpr Field measurementStatus[] = {
-        ZEM_FIELD_V(check_measurement_status_response, ReadyStatus, "uint8_t", kReadyStatusValues),
-        ZEM_FIELD(check_measurement_status_response, Reserved, "uint8_t[15]")};
-inline constexpr Field calibrationSettings[] = {
-        ZEM_FIELD(calibration_settings, Reserved0, "uint8_t[8]"),
-        ZEM_FIELD(calibration_settings, ADCMult, "float"),
-        ZEM_FIELD(calibration_settings, ADCVOffset, "float"),
-        ZEM_FIELD(calibration_settings, CurrentSense1Mult, "float"),
-        ZEM_FIELD(calibration_settings, CurrentSense1Offset, "float"),
-        ZEM_FIELD(calibration_settings, CurrentSense2Mult, "float"),
-        ZEM_FIELD(calibration_settings, CurrentSense2Offset, "float"),
-        ZEM_FIELD(calibration_settings, CurrentSense3Mult, "float"),
-        ZEM_FIELD(calibration_settings, CurrentSense3Offset, "float"),
-        ZEM_FIELD(calibration_settings, Reserved1, "uint8_t[72]")};
-inline constexpr Field rawRequest[] = {ZEM_FIELD(get_measurement_raw_request, Frame, "uint16_t")};
-inline constexpr Field rawResponse[] = {
-        ZEM_FIELD(get_measurement_raw_response, ADCHighCode, "uint16_t[25]"),
-        ZEM_FIELD(get_measurement_raw_response, ADCLowCode, "uint16_t[25]")};
-inline constexpr Field resetEventsRequest[] = {
-        ZEM_FIELD_V(reset_events_request, IOEventsRst, "uint16_t", kIOEventsRstValues),
-        ZEM_FIELD(reset_events_request, Reserved0, "uint8_t[30]")};
-inline constexpr Field resetEventsResponse[] = {
-        ZEM_FIELD(reset_events_response, Reserved0, "uint8_t[16]")};
-inline constexpr Field deviceRank[] = {ZEM_FIELD(device_rank, Rank, "int32_t"),
-                                       ZEM_FIELD(device_rank, Reserved, "uint8_t[128]")};
+inline constexpr Field getMeasurementRequest[]
+    = { ZEM_FIELD_V(get_measurement_request, FrameNumber, "uint16_t", kFrameNumberValues) };
+inline constexpr Field getMeasurementResponse[]
+    = { ZEM_FIELD(get_measurement_response, Voltage, "float[25]"),
+          ZEM_FIELD(get_measurement_response, Current, "float[25]") };
+inline constexpr Field identity[]
+    = { ZEM_FIELD(get_identity_information_response, Manufacturer, "uint8_t[16]"),
+          ZEM_FIELD(get_identity_information_response, ProductName, "uint8_t[16]"),
+          ZEM_FIELD(get_identity_information_response, ControllerName, "uint8_t[16]"),
+          ZEM_FIELD(get_identity_information_response, HardwareMajor, "uint8_t"),
+          ZEM_FIELD(get_identity_information_response, HardwareMinor, "uint8_t"),
+          ZEM_FIELD(get_identity_information_response, HardwareBugfix, "uint16_t"),
+          ZEM_FIELD(get_identity_information_response, BootloaderMajor, "uint8_t"),
+          ZEM_FIELD(get_identity_information_response, BootloaderMinor, "uint8_t"),
+          ZEM_FIELD(get_identity_information_response, BootloaderBugfix, "uint16_t"),
+          ZEM_FIELD(get_identity_information_response, FirmwareMajor, "uint8_t"),
+          ZEM_FIELD(get_identity_information_response, FirmwareMinor, "uint8_t"),
+          ZEM_FIELD(get_identity_information_response, FirmwareBugfix, "uint16_t"),
+          ZEM_FIELD(get_identity_information_response, SerialNumber, "uint32_t"),
+          ZEM_FIELD(get_identity_information_response, Reserved, "uint8_t[8]") };
+inline constexpr Field autocalibration[]
+    = { ZEM_FIELD_V(start_autocalibration_response, Result, "uint8_t", kCalibrationResultValues) };
+inline constexpr Field status[]
+    = { ZEM_FIELD_V(get_status_response, Status, "uint32_t", kStatusValues),
+          ZEM_FIELD(get_status_response, Temperature, "int16_t"),
+          ZEM_FIELD(get_status_response, Reserved0, "uint8_t[2]"),
+          ZEM_FIELD_V(get_status_response, IOState, "uint16_t", kIOStateValues),
+          ZEM_FIELD_V(get_status_response, IOEvents, "uint16_t", kIOEventsValues),
+          ZEM_FIELD(get_status_response, Reserved1, "uint8_t[42]") };
+inline constexpr Field measurementSettings[] = { ZEM_FIELD(
+                                                     measurement_settings, SamplingRate, "float"),
+    ZEM_FIELD(measurement_settings, ProbeSignalFrequency, "float"),
+    ZEM_FIELD_V(measurement_settings, NumberPoints, "uint32_t", kNumberPointsValues),
+    ZEM_FIELD(measurement_settings, NumberChargePoints, "uint32_t"),
+    ZEM_FIELD(measurement_settings, MaxVoltage, "float"),
+    ZEM_FIELD(measurement_settings, Reserved0, "uint8_t[4]"),
+    ZEM_FIELD_V(measurement_settings, CurrentSensorMode, "uint32_t", kCurrentSensorModeValues),
+    ZEM_FIELD_V(measurement_settings, OutputMode, "uint8_t", kOutputModeValues),
+    ZEM_FIELD(measurement_settings, Reserved1, "uint8_t[19]") };
+inline constexpr Field measurementStatus[]
+    = { ZEM_FIELD_V(check_measurement_status_response, ReadyStatus, "uint8_t", kReadyStatusValues),
+          ZEM_FIELD(check_measurement_status_response, Reserved, "uint8_t[15]") };
+inline constexpr Field calibrationSettings[]
+    = { ZEM_FIELD(calibration_settings, Reserved0, "uint8_t[8]"),
+          ZEM_FIELD(calibration_settings, ADCMult, "float"),
+          ZEM_FIELD(calibration_settings, ADCVOffset, "float"),
+          ZEM_FIELD(calibration_settings, CurrentSense1Mult, "float"),
+          ZEM_FIELD(calibration_settings, CurrentSense1Offset, "float"),
+          ZEM_FIELD(calibration_settings, CurrentSense2Mult, "float"),
+          ZEM_FIELD(calibration_settings, CurrentSense2Offset, "float"),
+          ZEM_FIELD(calibration_settings, CurrentSense3Mult, "float"),
+          ZEM_FIELD(calibration_settings, CurrentSense3Offset, "float"),
+          ZEM_FIELD(calibration_settings, Reserved1, "uint8_t[72]") };
+inline constexpr Field rawRequest[] = { ZEM_FIELD(get_measurement_raw_request, Frame, "uint16_t") };
+inline constexpr Field rawResponse[]
+    = { ZEM_FIELD(get_measurement_raw_response, ADCHighCode, "uint16_t[25]"),
+          ZEM_FIELD(get_measurement_raw_response, ADCLowCode, "uint16_t[25]") };
+inline constexpr Field resetEventsRequest[]
+    = { ZEM_FIELD_V(reset_events_request, IOEventsRst, "uint16_t", kIOEventsRstValues),
+          ZEM_FIELD(reset_events_request, Reserved0, "uint8_t[30]") };
+inline constexpr Field resetEventsResponse[]
+    = { ZEM_FIELD(reset_events_response, Reserved0, "uint8_t[16]") };
+inline constexpr Field deviceRank[]
+    = { ZEM_FIELD(device_rank, Rank, "int32_t"), ZEM_FIELD(device_rank, Reserved, "uint8_t[128]") };
 } // namespace fields
 
 #undef ZEM_FIELD
 #undef ZEM_FIELD_V
 
 namespace records {
-#define ZEM_RECORD(Var, Type, Fields)                                                             \
-    inline constexpr Record Var{#Type, std::uint16_t(sizeof(Type)), fields::Fields};               \
-    static_assert(detail::layoutMatches(Var, sizeof(Type)), #Type " description does not match its layout");
+#define ZEM_RECORD(Var, Type, Fields)                                                              \
+    inline constexpr Record Var { #Type, std::uint16_t(sizeof(Type)), fields::Fields };            \
+    static_assert(                                                                                 \
+        detail::layoutMatches(Var, sizeof(Type)), #Type " description does not match its layout");
 
 ZEM_RECORD(getMeasurementRequest, get_measurement_request, getMeasurementRequest)
 ZEM_RECORD(getMeasurementResponse, get_measurement_response, getMeasurementResponse)
@@ -323,41 +355,40 @@ ZEM_RECORD(deviceRank, device_rank, deviceRank)
 
 // The commands, in the order the command browser lists them.
 inline constexpr Command kCommands[] = {
-        {"get_measurement", "zem_get_measurement", &records::getMeasurementRequest,
-         &records::getMeasurementResponse, nullptr,
-         &detail::call<get_measurement_request, get_measurement_response, &zem_get_measurement>},
-        {"get_identity_information", "zem_get_identity_information", nullptr, &records::identity,
-         nullptr,
-         &detail::call<void, get_identity_information_response, &zem_get_identity_information>},
-        {"start_autocalibration", "zem_start_autocalibration", nullptr, &records::autocalibration,
-         nullptr,
-         &detail::call<void, start_autocalibration_response, &zem_start_autocalibration>},
-        {"get_status", "zem_get_status", nullptr, &records::status, nullptr,
-         &detail::call<void, get_status_response, &zem_get_status>},
-        {"get_measurement_settings", "zem_get_measurement_settings", nullptr,
-         &records::measurementSettings, nullptr,
-         &detail::call<void, measurement_settings, &zem_get_measurement_settings>},
-        {"set_measurement_settings", "zem_set_measurement_settings",
-         &records::measurementSettings, nullptr, "get_measurement_settings",
-         &detail::call<measurement_settings, void, &zem_set_measurement_settings>},
-        {"start_measurement", "zem_start_measurement", nullptr, nullptr, nullptr,
-         &detail::call<void, void, &zem_start_measurement>},
-        {"check_measurement_status", "zem_check_measurement_status", nullptr,
-         &records::measurementStatus, nullptr,
-         &detail::call<void, check_measurement_status_response, &zem_check_measurement_status>},
-        {"get_calibration_settings", "zem_get_calibration_settings", nullptr,
-         &records::calibrationSettings, nullptr,
-         &detail::call<void, calibration_settings, &zem_get_calibration_settings>},
-        {"set_calibration_settings", "zem_set_calibration_settings",
-         &records::calibrationSettings, nullptr, "get_calibration_settings",
-         &detail::call<calibration_settings, void, &zem_set_calibration_settings>},
-        {"get_measurement_raw", "zem_get_measurement_raw", &records::rawRequest,
-         &records::rawResponse, nullptr,
-         &detail::call<get_measurement_raw_request, get_measurement_raw_response,
-                       &zem_get_measurement_raw>},
-        {"reset_events", "zem_reset_events", &records::resetEventsRequest,
-         &records::resetEventsResponse, nullptr,
-         &detail::call<reset_events_request, reset_events_response, &zem_reset_events>},
+    { "get_measurement", "zem_get_measurement", &records::getMeasurementRequest,
+        &records::getMeasurementResponse, nullptr,
+        &detail::call<get_measurement_request, get_measurement_response, &zem_get_measurement> },
+    { "get_identity_information", "zem_get_identity_information", nullptr, &records::identity,
+        nullptr,
+        &detail::call<void, get_identity_information_response, &zem_get_identity_information> },
+    { "start_autocalibration", "zem_start_autocalibration", nullptr, &records::autocalibration,
+        nullptr, &detail::call<void, start_autocalibration_response, &zem_start_autocalibration> },
+    { "get_status", "zem_get_status", nullptr, &records::status, nullptr,
+        &detail::call<void, get_status_response, &zem_get_status> },
+    { "get_measurement_settings", "zem_get_measurement_settings", nullptr,
+        &records::measurementSettings, nullptr,
+        &detail::call<void, measurement_settings, &zem_get_measurement_settings> },
+    { "set_measurement_settings", "zem_set_measurement_settings", &records::measurementSettings,
+        nullptr, "get_measurement_settings",
+        &detail::call<measurement_settings, void, &zem_set_measurement_settings> },
+    { "start_measurement", "zem_start_measurement", nullptr, nullptr, nullptr,
+        &detail::call<void, void, &zem_start_measurement> },
+    { "check_measurement_status", "zem_check_measurement_status", nullptr,
+        &records::measurementStatus, nullptr,
+        &detail::call<void, check_measurement_status_response, &zem_check_measurement_status> },
+    { "get_calibration_settings", "zem_get_calibration_settings", nullptr,
+        &records::calibrationSettings, nullptr,
+        &detail::call<void, calibration_settings, &zem_get_calibration_settings> },
+    { "set_calibration_settings", "zem_set_calibration_settings", &records::calibrationSettings,
+        nullptr, "get_calibration_settings",
+        &detail::call<calibration_settings, void, &zem_set_calibration_settings> },
+    { "get_measurement_raw", "zem_get_measurement_raw", &records::rawRequest, &records::rawResponse,
+        nullptr,
+        &detail::call<get_measurement_raw_request, get_measurement_raw_response,
+            &zem_get_measurement_raw> },
+    { "reset_events", "zem_reset_events", &records::resetEventsRequest,
+        &records::resetEventsResponse, nullptr,
+        &detail::call<reset_events_request, reset_events_response, &zem_reset_events> },
 };
 
 inline constexpr std::size_t kCommandCount = sizeof(kCommands) / sizeof(kCommands[0]);
@@ -384,7 +415,8 @@ static_assert(offsetof(get_identity_information_response, BootloaderBugfix) == 5
 static_assert(offsetof(get_identity_information_response, FirmwareBugfix) == 58);
 static_assert(offsetof(get_identity_information_response, SerialNumber) == 60);
 static_assert(offsetof(get_status_response, Reserved1) == 12);
-static_assert(offsetof(get_status_response, Reserved1) + sizeof(get_status_response::Reserved1) == 54);
+static_assert(
+    offsetof(get_status_response, Reserved1) + sizeof(get_status_response::Reserved1) == 54);
 static_assert(offsetof(get_measurement_response, Current) == 100);
 
 namespace detail {

@@ -57,16 +57,19 @@ extern "C" {
 
 #pragma pack(push, 1)
 
-typedef struct get_measurement_request {
+typedef struct get_measurement_request
+{
     uint16_t FrameNumber;
 } get_measurement_request;
 
-typedef struct get_measurement_response {
+typedef struct get_measurement_response
+{
     float Voltage[FRAME_SIZE]; /* V */
     float Current[FRAME_SIZE]; /* mA */
 } get_measurement_response;
 
-typedef struct get_identity_information_response {
+typedef struct get_identity_information_response
+{
     uint8_t Manufacturer[16];
     uint8_t ProductName[16];
     uint8_t ControllerName[16];
@@ -83,11 +86,13 @@ typedef struct get_identity_information_response {
     uint8_t Reserved[8];
 } get_identity_information_response;
 
-typedef struct start_autocalibration_response {
+typedef struct start_autocalibration_response
+{
     uint8_t Result;
 } start_autocalibration_response;
 
-typedef struct get_status_response {
+typedef struct get_status_response
+{
     uint32_t Status;
     int16_t Temperature;
     uint8_t Reserved0[2];
@@ -96,7 +101,8 @@ typedef struct get_status_response {
     uint8_t Reserved1[42];
 } get_status_response;
 
-typedef struct measurement_settings {
+typedef struct measurement_settings
+{
     float SamplingRate;
     float ProbeSignalFrequency;
     uint32_t NumberPoints;
@@ -108,12 +114,14 @@ typedef struct measurement_settings {
     uint8_t Reserved1[19];
 } measurement_settings;
 
-typedef struct check_measurement_status_response {
+typedef struct check_measurement_status_response
+{
     uint8_t ReadyStatus;
     uint8_t Reserved[15];
 } check_measurement_status_response;
 
-typedef struct calibration_settings {
+typedef struct calibration_settings
+{
     uint8_t Reserved0[8];
     float ADCMult;
     float ADCVOffset;
@@ -126,25 +134,30 @@ typedef struct calibration_settings {
     uint8_t Reserved1[72];
 } calibration_settings;
 
-typedef struct get_measurement_raw_request {
+typedef struct get_measurement_raw_request
+{
     uint16_t Frame;
 } get_measurement_raw_request;
 
-typedef struct get_measurement_raw_response {
+typedef struct get_measurement_raw_response
+{
     uint16_t ADCHighCode[FRAME_SIZE];
     uint16_t ADCLowCode[FRAME_SIZE];
 } get_measurement_raw_response;
 
-typedef struct reset_events_request {
+typedef struct reset_events_request
+{
     uint16_t IOEventsRst;
     uint8_t Reserved0[30];
 } reset_events_request;
 
-typedef struct reset_events_response {
+typedef struct reset_events_response
+{
     uint8_t Reserved0[16];
 } reset_events_response;
 
-typedef struct device_rank {
+typedef struct device_rank
+{
     int32_t Rank;
     uint8_t Reserved[128];
 } device_rank;
@@ -156,23 +169,23 @@ ZEM_API int32_t zem_open_device(const char *url);
 /* Closes the device and sets *handle to -1; harmless on -1 or an unknown handle. */
 ZEM_API int32_t zem_close_device(int32_t *handle);
 
-ZEM_API int32_t zem_get_measurement(int32_t handle, const get_measurement_request *request,
-                                    get_measurement_response *response);
-ZEM_API int32_t zem_get_identity_information(int32_t handle,
-                                             get_identity_information_response *response);
+ZEM_API int32_t zem_get_measurement(
+    int32_t handle, const get_measurement_request *request, get_measurement_response *response);
+ZEM_API int32_t zem_get_identity_information(
+    int32_t handle, get_identity_information_response *response);
 ZEM_API int32_t zem_start_autocalibration(int32_t handle, start_autocalibration_response *response);
 ZEM_API int32_t zem_get_status(int32_t handle, get_status_response *response);
 ZEM_API int32_t zem_get_measurement_settings(int32_t handle, measurement_settings *response);
 ZEM_API int32_t zem_set_measurement_settings(int32_t handle, const measurement_settings *request);
 ZEM_API int32_t zem_start_measurement(int32_t handle);
-ZEM_API int32_t zem_check_measurement_status(int32_t handle,
-                                             check_measurement_status_response *response);
+ZEM_API int32_t zem_check_measurement_status(
+    int32_t handle, check_measurement_status_response *response);
 ZEM_API int32_t zem_get_calibration_settings(int32_t handle, calibration_settings *response);
 ZEM_API int32_t zem_set_calibration_settings(int32_t handle, const calibration_settings *request);
 ZEM_API int32_t zem_get_measurement_raw(int32_t handle, const get_measurement_raw_request *request,
-                                        get_measurement_raw_response *response);
-ZEM_API int32_t zem_reset_events(int32_t handle, const reset_events_request *request,
-                                 reset_events_response *response);
+    get_measurement_raw_response *response);
+ZEM_API int32_t zem_reset_events(
+    int32_t handle, const reset_events_request *request, reset_events_response *response);
 /* Stores a zero-terminated text allocated with alloc in *text; the caller frees it. */
 ZEM_API int32_t zem_get_profile(int32_t handle, char **text, void *(*alloc)(size_t));
 ZEM_API int32_t zem_set_profile(int32_t handle, const char *text);

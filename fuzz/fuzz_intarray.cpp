@@ -30,12 +30,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "fuzz_intarray";
-    static char *argv[] = {name, nullptr};
+    static char *argv[] = { name, nullptr };
     static QApplication app(argc, argv);
     const auto add = [](uint8_t min, uint8_t max, int count) {
-        fields.push_back({std::make_unique<IntArrInput>(nullptr, "Field",
-                              QString("uint8_t[%1]").arg(count), min, max, count),
-            count});
+        fields.push_back({ std::make_unique<IntArrInput>(nullptr, "Field",
+                               QString("uint8_t[%1]").arg(count), min, max, count),
+            count });
     };
     add(0, 255, 4);
     add(0, 255, 1);

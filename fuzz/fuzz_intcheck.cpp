@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "fuzz_intcheck";
-    static char *argv[] = {name, nullptr};
+    static char *argv[] = { name, nullptr };
     static QApplication app(argc, argv);
     edits.emplace_back(new ValidIntLineEdit(nullptr, uint8_t(0), uint8_t(255), 1));
     edits.emplace_back(new ValidIntLineEdit(nullptr, uint8_t(1), uint8_t(200), 8));

@@ -16,7 +16,11 @@ namespace {
 
 struct Device
 {
-    explicit Device(const Options &o) : options(o), instrument(o) {}
+    explicit Device(const Options &o)
+        : options(o)
+        , instrument(o)
+    {
+    }
 
     std::mutex mutex; // one call at a time per device
     Options options;
@@ -146,35 +150,43 @@ ZEM_API int32_t zem_close_device(int32_t *handle)
     }
 }
 
-ZEM_API int32_t zem_get_measurement(int32_t h, const get_measurement_request *rq,
-                                    get_measurement_response *rs)
+ZEM_API int32_t zem_get_measurement(
+    int32_t h, const get_measurement_request *rq, get_measurement_response *rs)
 {
-    return call("get_measurement", h, [&](Instrument &i) { return i.getMeasurement(*rq, *rs); }, rq, rs);
+    return call(
+        "get_measurement", h, [&](Instrument &i) { return i.getMeasurement(*rq, *rs); }, rq, rs);
 }
 
 ZEM_API int32_t zem_get_identity_information(int32_t h, get_identity_information_response *rs)
 {
-    return call("get_identity_information", h, [&](Instrument &i) { return i.getIdentity(*rs); }, rs);
+    return call(
+        "get_identity_information", h, [&](Instrument &i) { return i.getIdentity(*rs); }, rs);
 }
 
 ZEM_API int32_t zem_start_autocalibration(int32_t h, start_autocalibration_response *rs)
 {
-    return call("start_autocalibration", h, [&](Instrument &i) { return i.startAutocalibration(*rs); }, rs);
+    return call(
+        "start_autocalibration", h, [&](Instrument &i) { return i.startAutocalibration(*rs); }, rs);
 }
 
 ZEM_API int32_t zem_get_status(int32_t h, get_status_response *rs)
 {
-    return call("get_status", h, [&](Instrument &i) { return i.getStatus(*rs); }, rs);
+    return call(
+        "get_status", h, [&](Instrument &i) { return i.getStatus(*rs); }, rs);
 }
 
 ZEM_API int32_t zem_get_measurement_settings(int32_t h, measurement_settings *rs)
 {
-    return call("get_measurement_settings", h, [&](Instrument &i) { return i.getMeasurementSettings(*rs); }, rs);
+    return call(
+        "get_measurement_settings", h, [&](Instrument &i) { return i.getMeasurementSettings(*rs); },
+        rs);
 }
 
 ZEM_API int32_t zem_set_measurement_settings(int32_t h, const measurement_settings *rq)
 {
-    return call("set_measurement_settings", h, [&](Instrument &i) { return i.setMeasurementSettings(*rq); }, rq);
+    return call(
+        "set_measurement_settings", h, [&](Instrument &i) { return i.setMeasurementSettings(*rq); },
+        rq);
 }
 
 ZEM_API int32_t zem_start_measurement(int32_t h)
@@ -184,62 +196,71 @@ ZEM_API int32_t zem_start_measurement(int32_t h)
 
 ZEM_API int32_t zem_check_measurement_status(int32_t h, check_measurement_status_response *rs)
 {
-    return call("check_measurement_status", h, [&](Instrument &i) { return i.checkMeasurementStatus(*rs); }, rs);
+    return call(
+        "check_measurement_status", h, [&](Instrument &i) { return i.checkMeasurementStatus(*rs); },
+        rs);
 }
 
 ZEM_API int32_t zem_get_calibration_settings(int32_t h, calibration_settings *rs)
 {
-    return call("get_calibration_settings", h, [&](Instrument &i) { return i.getCalibration(*rs); }, rs);
+    return call(
+        "get_calibration_settings", h, [&](Instrument &i) { return i.getCalibration(*rs); }, rs);
 }
 
 ZEM_API int32_t zem_set_calibration_settings(int32_t h, const calibration_settings *rq)
 {
-    return call("set_calibration_settings", h, [&](Instrument &i) { return i.setCalibration(*rq); }, rq);
+    return call(
+        "set_calibration_settings", h, [&](Instrument &i) { return i.setCalibration(*rq); }, rq);
 }
 
-ZEM_API int32_t zem_get_measurement_raw(int32_t h, const get_measurement_raw_request *rq,
-                                        get_measurement_raw_response *rs)
+ZEM_API int32_t zem_get_measurement_raw(
+    int32_t h, const get_measurement_raw_request *rq, get_measurement_raw_response *rs)
 {
-    return call("get_measurement_raw", h, [&](Instrument &i) { return i.getMeasurementRaw(*rq, *rs); }, rq, rs);
+    return call(
+        "get_measurement_raw", h, [&](Instrument &i) { return i.getMeasurementRaw(*rq, *rs); }, rq,
+        rs);
 }
 
-ZEM_API int32_t zem_reset_events(int32_t h, const reset_events_request *rq, reset_events_response *rs)
+ZEM_API int32_t zem_reset_events(
+    int32_t h, const reset_events_request *rq, reset_events_response *rs)
 {
-    return call("reset_events", h, [&](Instrument &i) { return i.resetEvents(*rq, *rs); }, rq, rs);
+    return call(
+        "reset_events", h, [&](Instrument &i) { return i.resetEvents(*rq, *rs); }, rq, rs);
 }
 
 ZEM_API int32_t zem_get_device_rank(int32_t h, device_rank *rs)
 {
-    return call("get_device_rank", h, [&](Instrument &i) { return i.getDeviceRank(*rs); }, rs);
+    return call(
+        "get_device_rank", h, [&](Instrument &i) { return i.getDeviceRank(*rs); }, rs);
 }
 
 ZEM_API int32_t zem_get_profile(int32_t h, char **text, void *(*alloc)(size_t))
 {
     return call(
-            "get_profile", h,
-            [&](Instrument &i) {
-                const std::string profile = i.profile();
-                auto *buffer = static_cast<char *>(alloc(profile.size() + 1));
-                if (!buffer)
-                    return ZEM_RESULT_VALUE_ERROR;
-                std::memcpy(buffer, profile.c_str(), profile.size() + 1);
-                *text = buffer;
-                return ZEM_RESULT_OK;
-            },
-            text, alloc);
+        "get_profile", h,
+        [&](Instrument &i) {
+            const std::string profile = i.profile();
+            auto *buffer = static_cast<char *>(alloc(profile.size() + 1));
+            if (!buffer)
+                return ZEM_RESULT_VALUE_ERROR;
+            std::memcpy(buffer, profile.c_str(), profile.size() + 1);
+            *text = buffer;
+            return ZEM_RESULT_OK;
+        },
+        text, alloc);
 }
 
 ZEM_API int32_t zem_set_profile(int32_t h, const char *text)
 {
     return call(
-            "set_profile", h,
-            [&](Instrument &i) {
-                const std::size_t length = strnlen(text, zemsim::kMaxProfileLength + 1);
-                if (length > zemsim::kMaxProfileLength)
-                    return ZEM_RESULT_VALUE_ERROR;
-                return i.setProfile(std::string(text, length));
-            },
-            text);
+        "set_profile", h,
+        [&](Instrument &i) {
+            const std::size_t length = strnlen(text, zemsim::kMaxProfileLength + 1);
+            if (length > zemsim::kMaxProfileLength)
+                return ZEM_RESULT_VALUE_ERROR;
+            return i.setProfile(std::string(text, length));
+        },
+        text);
 }
 
 } // extern "C"

@@ -35,13 +35,15 @@ constexpr std::size_t kCalibrationFloats = 8;
 float calibrationValue(const calibration_settings &c, std::size_t i)
 {
     float v;
-    std::memcpy(&v, reinterpret_cast<const char *>(&c) + offsetof(calibration_settings, ADCMult) + 4 * i, 4);
+    std::memcpy(&v,
+        reinterpret_cast<const char *>(&c) + offsetof(calibration_settings, ADCMult) + 4 * i, 4);
     return v;
 }
 
 void setCalibrationValue(calibration_settings &c, std::size_t i, float v)
 {
-    std::memcpy(reinterpret_cast<char *>(&c) + offsetof(calibration_settings, ADCMult) + 4 * i, &v, 4);
+    std::memcpy(
+        reinterpret_cast<char *>(&c) + offsetof(calibration_settings, ADCMult) + 4 * i, &v, 4);
 }
 
 bool isReserved(const zem::Field &f)
@@ -59,18 +61,35 @@ Json recordToJson(const void *record, const zem::Record &desc)
             continue;
         const char *at = base + f.offset;
         switch (f.type) {
-        case zem::ElementType::Float: { float v; std::memcpy(&v, at, 4); j[f.name] = v; break; }
-        case zem::ElementType::UInt32: { std::uint32_t v; std::memcpy(&v, at, 4); j[f.name] = v; break; }
-        case zem::ElementType::UInt16: { std::uint16_t v; std::memcpy(&v, at, 2); j[f.name] = v; break; }
-        case zem::ElementType::UInt8: j[f.name] = std::uint8_t(*at); break;
-        default: break; // no settings field has another type
+        case zem::ElementType::Float: {
+            float v;
+            std::memcpy(&v, at, 4);
+            j[f.name] = v;
+            break;
+        }
+        case zem::ElementType::UInt32: {
+            std::uint32_t v;
+            std::memcpy(&v, at, 4);
+            j[f.name] = v;
+            break;
+        }
+        case zem::ElementType::UInt16: {
+            std::uint16_t v;
+            std::memcpy(&v, at, 2);
+            j[f.name] = v;
+            break;
+        }
+        case zem::ElementType::UInt8:
+            j[f.name] = std::uint8_t(*at);
+            break;
+        default:
+            break; // no settings field has another type
         }
     }
     return j;
 }
 
-template <class T>
-bool storeUnsigned(const Json &j, char *at)
+template <class T> bool storeUnsigned(const Json &j, char *at)
 {
     if (!j.is_number_unsigned() || j.get<std::uint64_t>() > std::numeric_limits<T>::max())
         return false;
@@ -105,10 +124,17 @@ bool recordFromJson(const Json &j, void *record, const zem::Record &desc)
                 std::memcpy(at, &fv, 4);
             }
             break;
-        case zem::ElementType::UInt32: ok = storeUnsigned<std::uint32_t>(*it, at); break;
-        case zem::ElementType::UInt16: ok = storeUnsigned<std::uint16_t>(*it, at); break;
-        case zem::ElementType::UInt8: ok = storeUnsigned<std::uint8_t>(*it, at); break;
-        default: break;
+        case zem::ElementType::UInt32:
+            ok = storeUnsigned<std::uint32_t>(*it, at);
+            break;
+        case zem::ElementType::UInt16:
+            ok = storeUnsigned<std::uint16_t>(*it, at);
+            break;
+        case zem::ElementType::UInt8:
+            ok = storeUnsigned<std::uint8_t>(*it, at);
+            break;
+        default:
+            break;
         }
         if (!ok)
             return false;
@@ -121,15 +147,18 @@ bool recordFromJson(const Json &j, void *record, const zem::Record &desc)
 SenseRange senseRange(std::uint32_t mode)
 {
     switch (mode) {
-    case CURRENT_SENSE_MODE_I_LOW: return {10.0e3, 1.0};
-    case CURRENT_SENSE_MODE_I_HIGH: return {100.0, 128.0};
-    default: return {1.0e3, 16.0};
+    case CURRENT_SENSE_MODE_I_LOW:
+        return { 10.0e3, 1.0 };
+    case CURRENT_SENSE_MODE_I_HIGH:
+        return { 100.0, 128.0 };
+    default:
+        return { 1.0e3, 16.0 };
     }
 }
 
 measurement_settings defaultMeasurementSettings()
 {
-    measurement_settings s{};
+    measurement_settings s {};
     s.SamplingRate = 10000.0f;
     s.ProbeSignalFrequency = 100.0f;
     s.NumberPoints = 100;
@@ -143,11 +172,11 @@ measurement_settings defaultMeasurementSettings()
 calibration_settings factoryCalibration()
 {
     // 16-bit converters spanning each channel's full scale in both directions.
-    calibration_settings c{};
+    calibration_settings c {};
     c.ADCMult = float(2 * kVoltageFullScale / 65536);
     c.ADCVOffset = float(-kVoltageFullScale);
-    const std::uint32_t modes[] = {CURRENT_SENSE_MODE_I_LOW, CURRENT_SENSE_MODE_I_MID,
-                                   CURRENT_SENSE_MODE_I_HIGH};
+    const std::uint32_t modes[]
+        = { CURRENT_SENSE_MODE_I_LOW, CURRENT_SENSE_MODE_I_MID, CURRENT_SENSE_MODE_I_HIGH };
     for (std::size_t i = 0; i < 3; ++i) {
         const double fs = senseRange(modes[i]).fullScaleMilliamps;
         setCalibrationValue(c, 2 + 2 * i, float(2 * fs / 65536));
@@ -162,11 +191,11 @@ bool validMeasurementSettings(const measurement_settings &s)
     const double freq = s.ProbeSignalFrequency;
     const double volts = s.MaxVoltage;
     return std::isfinite(rate) && rate >= kMinSamplingRate && rate <= kMaxSamplingRate
-            && std::isfinite(freq) && freq > 0 && freq <= rate / 2
-            && s.NumberPoints >= MIN_NUMBER_POINTS && s.NumberPoints <= MAX_NUMBER_POINTS
-            && s.NumberChargePoints <= kMaxChargePoints && std::isfinite(volts) && volts >= 0
-            && volts <= kMaxAmplitude && s.CurrentSensorMode <= CURRENT_SENSE_MODE_I_HIGH
-            && s.OutputMode <= OUT_MODE_PROBE_SIGNAL_WITH_GROUNDING;
+        && std::isfinite(freq) && freq > 0 && freq <= rate / 2
+        && s.NumberPoints >= MIN_NUMBER_POINTS && s.NumberPoints <= MAX_NUMBER_POINTS
+        && s.NumberChargePoints <= kMaxChargePoints && std::isfinite(volts) && volts >= 0
+        && volts <= kMaxAmplitude && s.CurrentSensorMode <= CURRENT_SENSE_MODE_I_HIGH
+        && s.OutputMode <= OUT_MODE_PROBE_SIGNAL_WITH_GROUNDING;
 }
 
 bool validCalibration(const calibration_settings &c)
@@ -180,11 +209,11 @@ bool validCalibration(const calibration_settings &c)
 }
 
 Instrument::Instrument(const Options &options)
-    : options_(options),
-      settings_(defaultMeasurementSettings()),
-      calibration_(factoryCalibration()),
-      rng_(options.seed ? *options.seed : std::random_device{}()),
-      ioEvents_(options.ioEvents)
+    : options_(options)
+    , settings_(defaultMeasurementSettings())
+    , calibration_(factoryCalibration())
+    , rng_(options.seed ? *options.seed : std::random_device {}())
+    , ioEvents_(options.ioEvents)
 {
 }
 
@@ -204,8 +233,8 @@ bool Instrument::frameSpan(std::uint16_t frame, std::size_t &first, std::size_t 
     return true;
 }
 
-std::int32_t Instrument::getMeasurement(const get_measurement_request &rq,
-                                        get_measurement_response &rs)
+std::int32_t Instrument::getMeasurement(
+    const get_measurement_request &rq, get_measurement_response &rs)
 {
     std::memset(&rs, 0, sizeof rs);
     std::size_t first = 0, n = 0;
@@ -218,8 +247,8 @@ std::int32_t Instrument::getMeasurement(const get_measurement_request &rq,
     return ZEM_RESULT_OK;
 }
 
-std::int32_t Instrument::getMeasurementRaw(const get_measurement_raw_request &rq,
-                                           get_measurement_raw_response &rs) const
+std::int32_t Instrument::getMeasurementRaw(
+    const get_measurement_raw_request &rq, get_measurement_raw_response &rs) const
 {
     std::memset(&rs, 0, sizeof rs);
     std::size_t first = 0, n = 0;
@@ -233,8 +262,8 @@ std::int32_t Instrument::getMeasurementRaw(const get_measurement_raw_request &rq
         rs.ADCHighCode[i] = toCode(float(s.volts), calibration_.ADCMult, calibration_.ADCVOffset);
         // With the sensing path isolated there is no current converter reading.
         rs.ADCLowCode[i] = measuredMode_ == CURRENT_SENSE_MODE_ISOLATED
-                ? 0
-                : toCode(float(s.milliamps), imult, ioffset);
+            ? 0
+            : toCode(float(s.milliamps), imult, ioffset);
     }
     return ZEM_RESULT_OK;
 }
@@ -273,14 +302,15 @@ void Instrument::updateButtons()
 {
     if (options_.buttonPeriodMs == 0)
         return;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - openedAt_);
+    const auto elapsed
+        = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - openedAt_);
     const long long phase = elapsed.count() / options_.buttonPeriodMs;
     // The generator button goes down at odd half-periods and up at even ones.
     if (phase - buttonPhase_ >= 2)
         ioEvents_ |= IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_GEN_PROBE_BUTTON_RELEASED;
     else if (phase > buttonPhase_)
-        ioEvents_ |= (phase % 2) ? IOEVENTS_GEN_PROBE_BUTTON_PRESSED
-                                 : IOEVENTS_GEN_PROBE_BUTTON_RELEASED;
+        ioEvents_
+            |= (phase % 2) ? IOEVENTS_GEN_PROBE_BUTTON_PRESSED : IOEVENTS_GEN_PROBE_BUTTON_RELEASED;
     buttonPhase_ = phase;
 }
 
@@ -340,9 +370,9 @@ std::int32_t Instrument::startMeasurement()
     const bool isolated = s.CurrentSensorMode == CURRENT_SENSE_MODE_ISOLATED;
     const SenseRange range = senseRange(s.CurrentSensorMode);
     // With the sensing path isolated the probe sees the bare source.
-    const Load load = isolated ? Load{LoadKind::Open} : options_.load;
-    samples_ = sweep(load, amplitude, s.ProbeSignalFrequency, s.SamplingRate, s.NumberPoints,
-                     range.seriesOhms);
+    const Load load = isolated ? Load { LoadKind::Open } : options_.load;
+    samples_ = sweep(
+        load, amplitude, s.ProbeSignalFrequency, s.SamplingRate, s.NumberPoints, range.seriesOhms);
 
     std::normal_distribution<double> unit(0.0, 1.0);
     const double vNoise = 1.0e-3 * options_.noise;
@@ -361,7 +391,7 @@ std::int32_t Instrument::startMeasurement()
     started_ = true;
     const double seconds = double(s.NumberChargePoints + s.NumberPoints) / s.SamplingRate;
     readyAt_ = Clock::now()
-            + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     return ZEM_RESULT_OK;
 }
 
@@ -391,7 +421,8 @@ std::string Instrument::profile() const
 std::int32_t Instrument::setProfile(const std::string &text)
 {
     const Json j = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (!j.is_object() || j.size() != 3 || !j.contains("version") || j["version"] != kProfileVersion)
+    if (!j.is_object() || j.size() != 3 || !j.contains("version")
+        || j["version"] != kProfileVersion)
         return ZEM_RESULT_VALUE_ERROR;
 
     // Build both records aside and apply them only when all of it is valid;
@@ -400,8 +431,7 @@ std::int32_t Instrument::setProfile(const std::string &text)
     calibration_settings c = calibration_;
     const auto m = j.find("measurement_settings");
     const auto k = j.find("calibration_settings");
-    if (m == j.end() || k == j.end()
-        || !recordFromJson(*m, &s, zem::records::measurementSettings)
+    if (m == j.end() || k == j.end() || !recordFromJson(*m, &s, zem::records::measurementSettings)
         || !recordFromJson(*k, &c, zem::records::calibrationSettings)
         || !validMeasurementSettings(s) || !validCalibration(c))
         return ZEM_RESULT_VALUE_ERROR;

@@ -14,11 +14,11 @@
 namespace zemsim {
 
 // Limits of the instrument beyond the named ones of the records.
-inline constexpr double kMaxAmplitude = 12.0;       // V
-inline constexpr double kMinSamplingRate = 1.0;     // Hz
-inline constexpr double kMaxSamplingRate = 1.0e6;   // Hz
+inline constexpr double kMaxAmplitude = 12.0; // V
+inline constexpr double kMinSamplingRate = 1.0; // Hz
+inline constexpr double kMaxSamplingRate = 1.0e6; // Hz
 inline constexpr std::uint32_t kMaxChargePoints = 100000;
-inline constexpr double kVoltageFullScale = 12.8;   // V, either sign
+inline constexpr double kVoltageFullScale = 12.8; // V, either sign
 inline constexpr std::size_t kMaxProfileLength = 1 << 20;
 inline constexpr int kProfileVersion = 1;
 
@@ -51,8 +51,8 @@ public:
     std::int32_t checkMeasurementStatus(check_measurement_status_response &rs) const;
     std::int32_t getCalibration(calibration_settings &rs) const;
     std::int32_t setCalibration(const calibration_settings &rq);
-    std::int32_t getMeasurementRaw(const get_measurement_raw_request &rq,
-                                   get_measurement_raw_response &rs) const;
+    std::int32_t getMeasurementRaw(
+        const get_measurement_raw_request &rq, get_measurement_raw_response &rs) const;
     std::int32_t resetEvents(const reset_events_request &rq, reset_events_response &rs);
     std::int32_t getDeviceRank(device_rank &rs) const;
     std::string profile() const;

@@ -10,12 +10,11 @@ namespace {
 
 constexpr std::string_view kScheme = "virtual://";
 
-constexpr std::string_view kOperations[] = {
-        "get_measurement",          "get_identity_information", "start_autocalibration",
-        "get_status",               "get_measurement_settings", "set_measurement_settings",
-        "start_measurement",        "check_measurement_status", "get_calibration_settings",
-        "set_calibration_settings", "get_measurement_raw",      "reset_events",
-        "get_profile",              "set_profile",              "get_device_rank"};
+constexpr std::string_view kOperations[]
+    = { "get_measurement", "get_identity_information", "start_autocalibration", "get_status",
+          "get_measurement_settings", "set_measurement_settings", "start_measurement",
+          "check_measurement_status", "get_calibration_settings", "set_calibration_settings",
+          "get_measurement_raw", "reset_events", "get_profile", "set_profile", "get_device_rank" };
 
 bool fail(std::string *error, std::string message)
 {
@@ -39,10 +38,9 @@ bool toDouble(std::string_view text, double &out)
     return true;
 }
 
-template <class T>
-bool toInteger(std::string_view text, T &out)
+template <class T> bool toInteger(std::string_view text, T &out)
 {
-    T v{};
+    T v {};
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, 10);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size())
         return false;
@@ -52,10 +50,10 @@ bool toInteger(std::string_view text, T &out)
 
 bool parseLoad(std::string_view name, Load &load)
 {
-    static constexpr std::pair<std::string_view, LoadKind> kLoads[] = {
-            {"open", LoadKind::Open},         {"short", LoadKind::Short},
-            {"resistor", LoadKind::Resistor}, {"capacitor", LoadKind::Capacitor},
-            {"diode", LoadKind::Diode},       {"resistor_diode", LoadKind::ResistorDiode}};
+    static constexpr std::pair<std::string_view, LoadKind> kLoads[]
+        = { { "open", LoadKind::Open }, { "short", LoadKind::Short },
+              { "resistor", LoadKind::Resistor }, { "capacitor", LoadKind::Capacitor },
+              { "diode", LoadKind::Diode }, { "resistor_diode", LoadKind::ResistorDiode } };
     for (const auto &[text, kind] : kLoads) {
         if (name == text) {
             load.kind = kind;

@@ -15,7 +15,7 @@ enum class LoadKind { Open, Short, Resistor, Capacitor, Diode, ResistorDiode };
 struct Load
 {
     LoadKind kind = LoadKind::Open;
-    double ohms = 1000.0;   // resistor, resistor_diode
+    double ohms = 1000.0; // resistor, resistor_diode
     double farads = 1.0e-6; // capacitor
 };
 
@@ -28,8 +28,8 @@ struct InjectedFailure
 struct Faults
 {
     std::map<std::string, InjectedFailure, std::less<>> fail; // by operation name without "zem_"
-    std::uint32_t delayMs = 0;                                // added to every device call
-    std::uint64_t loseAfter = 0;                              // 0: never lost
+    std::uint32_t delayMs = 0; // added to every device call
+    std::uint64_t loseAfter = 0; // 0: never lost
     bool neverComplete = false;
 };
 

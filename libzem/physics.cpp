@@ -42,16 +42,16 @@ Sample staticSample(const Load &load, double source, double seriesOhms)
 {
     switch (load.kind) {
     case LoadKind::Open:
-        return {source, 0.0};
+        return { source, 0.0 };
     case LoadKind::Short:
-        return {0.0, 1000.0 * source / seriesOhms};
+        return { 0.0, 1000.0 * source / seriesOhms };
     case LoadKind::Resistor: {
         const double amps = source / (load.ohms + seriesOhms);
-        return {amps * load.ohms, 1000.0 * amps};
+        return { amps * load.ohms, 1000.0 * amps };
     }
     default: {
         const double v = solveVoltage(load, source, seriesOhms);
-        return {v, 1000.0 * loadAmps(load, v)};
+        return { v, 1000.0 * loadAmps(load, v) };
     }
     }
 }
@@ -74,8 +74,8 @@ double loadAmps(const Load &load, double volts)
     }
 }
 
-std::vector<Sample> sweep(const Load &load, double amplitude, double frequency,
-                          double samplingRate, std::uint32_t points, double seriesOhms)
+std::vector<Sample> sweep(const Load &load, double amplitude, double frequency, double samplingRate,
+    std::uint32_t points, double seriesOhms)
 {
     std::vector<Sample> out(points);
     const double omega = 2.0 * kPi * frequency;
@@ -87,7 +87,7 @@ std::vector<Sample> sweep(const Load &load, double amplitude, double frequency,
         const C volts = amps * zc;
         for (std::uint32_t k = 0; k < points; ++k) {
             const C rot = std::polar(1.0, omega * k / samplingRate);
-            out[k] = {std::imag(volts * rot), 1000.0 * std::imag(amps * rot)};
+            out[k] = { std::imag(volts * rot), 1000.0 * std::imag(amps * rot) };
         }
         return out;
     }

@@ -20,29 +20,25 @@
 
 namespace {
 
-template <class W>
-void addValues(W *w, const zem::Field &f)
+template <class W> void addValues(W *w, const zem::Field &f)
 {
     for (const zem::NamedValue &v : f.values)
         w->AddFlag(QString::fromLatin1(v.name), v.value);
 }
 
-template <class T>
-T load(const unsigned char *at)
+template <class T> T load(const unsigned char *at)
 {
     T v;
     std::memcpy(&v, at, sizeof v);
     return v;
 }
 
-template <class T>
-void store(unsigned char *at, T v)
+template <class T> void store(unsigned char *at, T v)
 {
     std::memcpy(at, &v, sizeof v);
 }
 
-template <class T>
-std::vector<T> loadArray(const unsigned char *at, int count)
+template <class T> std::vector<T> loadArray(const unsigned char *at, int count)
 {
     std::vector<T> v(count);
     std::memcpy(v.data(), at, count * sizeof(T));
@@ -59,9 +55,15 @@ base_io_widget *createFieldWidget(const zem::Field &f, bool request)
     case zem::WidgetKind::IntInput: {
         IntInput *w = nullptr;
         switch (f.type) {
-        case zem::ElementType::UInt8: w = new IntInput(nullptr, name, type, uint8_t(0), uint8_t(UINT8_MAX)); break;
-        case zem::ElementType::UInt16: w = new IntInput(nullptr, name, type, uint16_t(0), uint16_t(UINT16_MAX)); break;
-        default: w = new IntInput(nullptr, name, type, uint32_t(0), uint32_t(UINT32_MAX)); break;
+        case zem::ElementType::UInt8:
+            w = new IntInput(nullptr, name, type, uint8_t(0), uint8_t(UINT8_MAX));
+            break;
+        case zem::ElementType::UInt16:
+            w = new IntInput(nullptr, name, type, uint16_t(0), uint16_t(UINT16_MAX));
+            break;
+        default:
+            w = new IntInput(nullptr, name, type, uint32_t(0), uint32_t(UINT32_MAX));
+            break;
         }
         addValues(w, f);
         return w;
@@ -108,11 +110,21 @@ void packField(const zem::Field &f, base_io_widget &w, unsigned char *record)
     }
     const QString text = w.GetEdit()->text();
     switch (f.type) {
-    case zem::ElementType::UInt8: store(at, uint8_t(text.toInt(nullptr, 10))); break;
-    case zem::ElementType::UInt16: store(at, uint16_t(text.toInt(nullptr, 10))); break;
-    case zem::ElementType::Int16: store(at, int16_t(text.toInt(nullptr, 10))); break;
-    case zem::ElementType::UInt32: store(at, uint32_t(text.toUInt(nullptr, 10))); break;
-    case zem::ElementType::Int32: store(at, int32_t(text.toInt(nullptr, 10))); break;
+    case zem::ElementType::UInt8:
+        store(at, uint8_t(text.toInt(nullptr, 10)));
+        break;
+    case zem::ElementType::UInt16:
+        store(at, uint16_t(text.toInt(nullptr, 10)));
+        break;
+    case zem::ElementType::Int16:
+        store(at, int16_t(text.toInt(nullptr, 10)));
+        break;
+    case zem::ElementType::UInt32:
+        store(at, uint32_t(text.toUInt(nullptr, 10)));
+        break;
+    case zem::ElementType::Int32:
+        store(at, int32_t(text.toInt(nullptr, 10)));
+        break;
     case zem::ElementType::Float:
         if (auto *in = qobject_cast<FloatInput *>(&w))
             store(at, in->GetFloat());
@@ -139,11 +151,21 @@ void unpackField(const zem::Field &f, const unsigned char *record, base_io_widge
         return;
     }
     switch (f.type) {
-    case zem::ElementType::UInt8: w.SetValue(QString::number(load<uint8_t>(at))); break;
-    case zem::ElementType::UInt16: w.SetValue(QString::number(load<uint16_t>(at))); break;
-    case zem::ElementType::Int16: w.SetValue(QString::number(load<int16_t>(at))); break;
-    case zem::ElementType::UInt32: w.SetValue(QString::number(load<uint32_t>(at))); break;
-    case zem::ElementType::Int32: w.SetValue(QString::number(load<int32_t>(at))); break;
+    case zem::ElementType::UInt8:
+        w.SetValue(QString::number(load<uint8_t>(at)));
+        break;
+    case zem::ElementType::UInt16:
+        w.SetValue(QString::number(load<uint16_t>(at)));
+        break;
+    case zem::ElementType::Int16:
+        w.SetValue(QString::number(load<int16_t>(at)));
+        break;
+    case zem::ElementType::UInt32:
+        w.SetValue(QString::number(load<uint32_t>(at)));
+        break;
+    case zem::ElementType::Int32:
+        w.SetValue(QString::number(load<int32_t>(at)));
+        break;
     case zem::ElementType::Float:
         if (auto *out = qobject_cast<FloatOutput *>(&w))
             out->SetFloat(load<float>(at));
@@ -160,10 +182,10 @@ std::int32_t runCommand(const zem::Command &c, iopanel &page, std::int32_t &devi
             packField(c.request->fields[i], *page.GetRequest(int(i)), request);
 
     const std::int32_t handle = device;
-    const std::int32_t result = c.call(handle, c.request ? request : nullptr,
-                                       c.response ? response : nullptr);
-    traceCall(c.operation, handle,
-              QByteArrayView(request, c.request ? c.request->size : 0), result);
+    const std::int32_t result
+        = c.call(handle, c.request ? request : nullptr, c.response ? response : nullptr);
+    traceCall(
+        c.operation, handle, QByteArrayView(request, c.request ? c.request->size : 0), result);
 
     if (c.response && (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR))
         for (std::size_t i = 0; i < c.response->fields.size(); ++i)

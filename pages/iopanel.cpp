@@ -4,7 +4,10 @@
 #include "base_io_widget.h"
 
 iopanel::iopanel(QWidget *parent, const QString &name)
-    : QWidget(parent), name(name), ui(new Ui::iopanel), logFile(name + QStringLiteral(".log"))
+    : QWidget(parent)
+    , name(name)
+    , ui(new Ui::iopanel)
+    , logFile(name + QStringLiteral(".log"))
 {
     ui->setupUi(this);
     sendButton = ui->PushButton;
@@ -87,6 +90,6 @@ void iopanel::writeLogLine(const QByteArray &line)
     if (logFile.write(line + '\n') == line.size() + 1 && logFile.flush())
         return;
     emit logMessage(tr("Cannot write %1: %2; periodic logging stopped")
-                            .arg(logFile.fileName(), logFile.errorString()));
+                        .arg(logFile.fileName(), logFile.errorString()));
     logFile.close();
 }

@@ -25,21 +25,21 @@ const char *const kFilter = QT_TRANSLATE_NOOP("Profiles", "JSON files (*.json);;
 
 QString ProfileFileChooser::saveFileName()
 {
-    return QFileDialog::getSaveFileName(nullptr, tr("Save profile..."), QStringLiteral("zem.json"),
-                                        tr(kFilter));
+    return QFileDialog::getSaveFileName(
+        nullptr, tr("Save profile..."), QStringLiteral("zem.json"), tr(kFilter));
 }
 
 QString ProfileFileChooser::openFileName()
 {
-    return QFileDialog::getOpenFileName(nullptr, tr("Open profile..."), QStringLiteral(".json"),
-                                        tr(kFilter));
+    return QFileDialog::getOpenFileName(
+        nullptr, tr("Open profile..."), QStringLiteral(".json"), tr(kFilter));
 }
 
 QStringList saveProfile(std::int32_t &device, const QString &fileName)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
-        return {tr("Error opening file"), tr("Abort")};
+        return { tr("Error opening file"), tr("Abort") };
 
     char *raw = nullptr;
     const std::int32_t handle = device;
@@ -48,7 +48,7 @@ QStringList saveProfile(std::int32_t &device, const QString &fileName)
     traceCall("zem_get_profile", handle, {}, result);
     closeIfUndefined(device, result);
 
-    QStringList log{tr("get_profile returned %1").arg(result)};
+    QStringList log { tr("get_profile returned %1").arg(result) };
     if (result != ZEM_RESULT_OK && result != ZEM_RESULT_VALUE_ERROR) {
         file.cancelWriting(); // the chosen file keeps what it had
         return log << tr("Abort");
@@ -63,7 +63,7 @@ QStringList loadProfile(std::int32_t &device, const QString &fileName, QByteArra
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        return {tr("Error opening file"), tr("Abort")};
+        return { tr("Error opening file"), tr("Abort") };
     // Capped read: a device file or a pipe reports no size and may never end.
     const qint64 size = file.size();
     QByteArray data;
@@ -74,11 +74,11 @@ QStringList loadProfile(std::int32_t &device, const QString &fileName, QByteArra
         data += chunk;
     }
     if (file.error() != QFileDevice::NoError)
-        return {tr("File error:"), file.errorString(), tr("Abort")};
+        return { tr("File error:"), file.errorString(), tr("Abort") };
     if (size > kMaxProfileFileSize || data.size() > kMaxProfileFileSize)
-        return {tr("File error:"),
-                tr("too large for a profile (more than %1 bytes)").arg(kMaxProfileFileSize),
-                tr("Abort")};
+        return { tr("File error:"),
+            tr("too large for a profile (more than %1 bytes)").arg(kMaxProfileFileSize),
+            tr("Abort") };
     file.close();
 
     // The library is handed the file's bytes, zero-terminated (QByteArray
@@ -88,6 +88,6 @@ QStringList loadProfile(std::int32_t &device, const QString &fileName, QByteArra
     const std::int32_t result = zem_set_profile(handle, buffer.constData());
     traceCall("zem_set_profile", handle, {}, result);
     closeIfUndefined(device, result);
-    return {tr("set_profile returned %1").arg(result),
-            result == ZEM_RESULT_OK ? tr("Done") : tr("Abort")};
+    return { tr("set_profile returned %1").arg(result),
+        result == ZEM_RESULT_OK ? tr("Done") : tr("Abort") };
 }

@@ -54,7 +54,7 @@ OK_ON_HANDLE(zem_set_measurement_settings, const measurement_settings *rq)
 OK_ON_HANDLE(zem_get_calibration_settings, calibration_settings *rs)
 OK_ON_HANDLE(zem_set_calibration_settings, const calibration_settings *rq)
 OK_ON_HANDLE(zem_get_measurement_raw, const get_measurement_raw_request *rq,
-             get_measurement_raw_response *rs)
+    get_measurement_raw_response *rs)
 OK_ON_HANDLE(zem_reset_events, const reset_events_request *rq, reset_events_response *rs)
 OK_ON_HANDLE(zem_get_profile, char **text, void *(*alloc)(size_t))
 OK_ON_HANDLE(zem_set_profile, const char *text)

@@ -21,7 +21,10 @@ using Clock = std::chrono::steady_clock;
 class Device
 {
 public:
-    explicit Device(const std::string &url) : handle(zem_open_device(url.c_str())) {}
+    explicit Device(const std::string &url)
+        : handle(zem_open_device(url.c_str()))
+    {
+    }
     ~Device() { zem_close_device(&handle); }
     Device(const Device &) = delete;
     Device &operator=(const Device &) = delete;
@@ -29,10 +32,10 @@ public:
     int32_t handle;
 };
 
-measurement_settings settings(float rate, float freq, uint32_t points, float volts,
-                              uint32_t mode = CURRENT_SENSE_MODE_I_MID)
+measurement_settings settings(
+    float rate, float freq, uint32_t points, float volts, uint32_t mode = CURRENT_SENSE_MODE_I_MID)
 {
-    measurement_settings s{};
+    measurement_settings s {};
     s.SamplingRate = rate;
     s.ProbeSignalFrequency = freq;
     s.NumberPoints = points;
@@ -45,7 +48,7 @@ measurement_settings settings(float rate, float freq, uint32_t points, float vol
 void waitComplete(int32_t h)
 {
     const auto deadline = Clock::now() + std::chrono::seconds(5);
-    check_measurement_status_response st{};
+    check_measurement_status_response st {};
     do {
         ASSERT_EQ(zem_check_measurement_status(h, &st), 0);
         if (st.ReadyStatus == MEASUREMENT_COMPLETE)
@@ -68,8 +71,8 @@ Curve measure(int32_t h, const measurement_settings &s)
     EXPECT_EQ(zem_start_measurement(h), 0);
     waitComplete(h);
     for (uint16_t f = 0; f * FRAME_SIZE < int(s.NumberPoints); ++f) {
-        get_measurement_request rq{f};
-        get_measurement_response rs{};
+        get_measurement_request rq { f };
+        get_measurement_response rs {};
         EXPECT_EQ(zem_get_measurement(h, &rq, &rs), 0) << "frame " << f;
         for (int k = 0; k < FRAME_SIZE && f * FRAME_SIZE + k < int(s.NumberPoints); ++k) {
             c.v.push_back(rs.Voltage[k]);
@@ -94,7 +97,7 @@ const measurement_settings kExample = settings(10000, 100, 100, 12);
 
 TEST(Physics, ResistorObeysOhmsLaw)
 {
-    for (double ohms : {100.0, 1000.0, 4700.0}) {
+    for (double ohms : { 100.0, 1000.0, 4700.0 }) {
         Device d("virtual://resistor?noise=0&ohms=" + std::to_string(ohms));
         const Curve c = measure(d.handle, kExample);
         ASSERT_EQ(c.v.size(), 100u);
@@ -167,13 +170,14 @@ TEST(Physics, CapacitorCurrentLeadsVoltage)
 
 TEST(Physics, ShortAndRanges)
 {
-    struct Case {
+    struct Case
+    {
         uint32_t mode;
         float peakV, peakMilliamps;
     } cases[] = {
-            {CURRENT_SENSE_MODE_I_LOW, 0.0f, 1.0f},   // 1.2 mA clipped to full scale
-            {CURRENT_SENSE_MODE_I_MID, 0.0f, 12.0f},  // 12 V through 1 kOhm
-            {CURRENT_SENSE_MODE_I_HIGH, 0.0f, 120.0f} // through 100 Ohm
+        { CURRENT_SENSE_MODE_I_LOW, 0.0f, 1.0f }, // 1.2 mA clipped to full scale
+        { CURRENT_SENSE_MODE_I_MID, 0.0f, 12.0f }, // 12 V through 1 kOhm
+        { CURRENT_SENSE_MODE_I_HIGH, 0.0f, 120.0f } // through 100 Ohm
     };
     for (const Case &k : cases) {
         Device d("virtual://short?noise=0");
@@ -237,35 +241,37 @@ TEST_P(Validation, RefusedAndNothingChanged)
     measurement_settings bad = good;
     GetParam().spoil(bad);
     EXPECT_EQ(zem_set_measurement_settings(d.handle, &bad), ZEM_RESULT_VALUE_ERROR);
-    measurement_settings now{};
+    measurement_settings now {};
     ASSERT_EQ(zem_get_measurement_settings(d.handle, &now), 0);
     EXPECT_EQ(std::memcmp(&now, &good, sizeof now), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-        Settings, Validation,
-        testing::Values(
-                BadSetting{"points below 10", [](measurement_settings &s) { s.NumberPoints = 9; }},
-                BadSetting{"points above 1000", [](measurement_settings &s) { s.NumberPoints = 1001; }},
-                BadSetting{"zero rate", [](measurement_settings &s) { s.SamplingRate = 0; }},
-                BadSetting{"negative rate", [](measurement_settings &s) { s.SamplingRate = -5; }},
-                BadSetting{"NaN rate", [](measurement_settings &s) { s.SamplingRate = NAN; }},
-                BadSetting{"infinite rate", [](measurement_settings &s) { s.SamplingRate = INFINITY; }},
-                BadSetting{"zero frequency", [](measurement_settings &s) { s.ProbeSignalFrequency = 0; }},
-                BadSetting{"NaN frequency", [](measurement_settings &s) { s.ProbeSignalFrequency = NAN; }},
-                BadSetting{"above half the rate",
-                           [](measurement_settings &s) { s.ProbeSignalFrequency = 2500.5f; }},
-                BadSetting{"voltage too high", [](measurement_settings &s) { s.MaxVoltage = 12.01f; }},
-                BadSetting{"negative voltage", [](measurement_settings &s) { s.MaxVoltage = -1; }},
-                BadSetting{"unknown sensor mode", [](measurement_settings &s) { s.CurrentSensorMode = 4; }},
-                BadSetting{"unknown output mode", [](measurement_settings &s) { s.OutputMode = 3; }}),
-        [](const testing::TestParamInfo<BadSetting> &p) {
-            std::string n = p.param.what;
-            for (char &c : n)
-                if (!std::isalnum(static_cast<unsigned char>(c)))
-                    c = '_';
-            return n;
-        });
+INSTANTIATE_TEST_SUITE_P(Settings, Validation,
+    testing::Values(
+        BadSetting { "points below 10", [](measurement_settings &s) { s.NumberPoints = 9; } },
+        BadSetting { "points above 1000", [](measurement_settings &s) { s.NumberPoints = 1001; } },
+        BadSetting { "zero rate", [](measurement_settings &s) { s.SamplingRate = 0; } },
+        BadSetting { "negative rate", [](measurement_settings &s) { s.SamplingRate = -5; } },
+        BadSetting { "NaN rate", [](measurement_settings &s) { s.SamplingRate = NAN; } },
+        BadSetting { "infinite rate", [](measurement_settings &s) { s.SamplingRate = INFINITY; } },
+        BadSetting {
+            "zero frequency", [](measurement_settings &s) { s.ProbeSignalFrequency = 0; } },
+        BadSetting {
+            "NaN frequency", [](measurement_settings &s) { s.ProbeSignalFrequency = NAN; } },
+        BadSetting { "above half the rate",
+            [](measurement_settings &s) { s.ProbeSignalFrequency = 2500.5f; } },
+        BadSetting { "voltage too high", [](measurement_settings &s) { s.MaxVoltage = 12.01f; } },
+        BadSetting { "negative voltage", [](measurement_settings &s) { s.MaxVoltage = -1; } },
+        BadSetting {
+            "unknown sensor mode", [](measurement_settings &s) { s.CurrentSensorMode = 4; } },
+        BadSetting { "unknown output mode", [](measurement_settings &s) { s.OutputMode = 3; } }),
+    [](const testing::TestParamInfo<BadSetting> &p) {
+        std::string n = p.param.what;
+        for (char &c : n)
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return n;
+    });
 
 TEST(Validation, LimitsAndReservedBytesAreKept)
 {
@@ -277,18 +283,18 @@ TEST(Validation, LimitsAndReservedBytesAreKept)
     ASSERT_EQ(zem_set_measurement_settings(d.handle, &s), 0);
     s.NumberPoints = MAX_NUMBER_POINTS;
     ASSERT_EQ(zem_set_measurement_settings(d.handle, &s), 0);
-    measurement_settings back{};
+    measurement_settings back {};
     ASSERT_EQ(zem_get_measurement_settings(d.handle, &back), 0);
     EXPECT_EQ(std::memcmp(&back, &s, sizeof s), 0);
 
-    calibration_settings c{};
+    calibration_settings c {};
     ASSERT_EQ(zem_get_calibration_settings(d.handle, &c), 0);
     calibration_settings bad = c;
     bad.CurrentSense2Mult = 0;
     EXPECT_EQ(zem_set_calibration_settings(d.handle, &bad), ZEM_RESULT_VALUE_ERROR);
     bad.CurrentSense2Mult = NAN;
     EXPECT_EQ(zem_set_calibration_settings(d.handle, &bad), ZEM_RESULT_VALUE_ERROR);
-    calibration_settings now{};
+    calibration_settings now {};
     ASSERT_EQ(zem_get_calibration_settings(d.handle, &now), 0);
     EXPECT_EQ(std::memcmp(&now, &c, sizeof c), 0);
 }
@@ -298,9 +304,10 @@ TEST(Validation, LimitsAndReservedBytesAreKept)
 TEST(Frames, OnlyMeasuredPointsCanBeRead)
 {
     Device d("virtual://resistor?noise=0");
-    get_measurement_request rq{0};
-    get_measurement_response rs{};
-    EXPECT_EQ(zem_get_measurement(d.handle, &rq, &rs), ZEM_RESULT_VALUE_ERROR); // nothing measured yet
+    get_measurement_request rq { 0 };
+    get_measurement_response rs {};
+    EXPECT_EQ(
+        zem_get_measurement(d.handle, &rq, &rs), ZEM_RESULT_VALUE_ERROR); // nothing measured yet
 
     const Curve c = measure(d.handle, settings(10000, 100, 110, 12));
     ASSERT_EQ(c.v.size(), 110u);
@@ -310,8 +317,8 @@ TEST(Frames, OnlyMeasuredPointsCanBeRead)
     EXPECT_EQ(rs.Voltage[10], 0.0f);
     rq.FrameNumber = 5;
     EXPECT_EQ(zem_get_measurement(d.handle, &rq, &rs), ZEM_RESULT_VALUE_ERROR);
-    get_measurement_raw_request rawRq{5};
-    get_measurement_raw_response raw{};
+    get_measurement_raw_request rawRq { 5 };
+    get_measurement_raw_response raw {};
     EXPECT_EQ(zem_get_measurement_raw(d.handle, &rawRq, &raw), ZEM_RESULT_VALUE_ERROR);
 }
 
@@ -320,17 +327,17 @@ TEST(Frames, RawCodesConvertBackThroughTheCalibration)
     Device d("virtual://resistor?seed=3");
     Curve c = measure(d.handle, kExample);
     for (int round = 0; round < 2; ++round) {
-        calibration_settings cal{};
+        calibration_settings cal {};
         ASSERT_EQ(zem_get_calibration_settings(d.handle, &cal), 0);
         for (uint16_t f = 0; f < 4; ++f) {
-            get_measurement_raw_request rq{f};
-            get_measurement_raw_response raw{};
+            get_measurement_raw_request rq { f };
+            get_measurement_raw_response raw {};
             ASSERT_EQ(zem_get_measurement_raw(d.handle, &rq, &raw), 0);
             for (int k = 0; k < FRAME_SIZE; ++k) {
                 const int p = f * FRAME_SIZE + k;
                 EXPECT_NEAR(raw.ADCHighCode[k] * cal.ADCMult + cal.ADCVOffset, c.v[p], cal.ADCMult);
                 EXPECT_NEAR(raw.ADCLowCode[k] * cal.CurrentSense2Mult + cal.CurrentSense2Offset,
-                            c.i[p], cal.CurrentSense2Mult);
+                    c.i[p], cal.CurrentSense2Mult);
             }
         }
         // A changed calibration changes the codes, consistently (6 V stays
@@ -342,10 +349,10 @@ TEST(Frames, RawCodesConvertBackThroughTheCalibration)
         c = measure(d.handle, settings(10000, 100, 100, 6));
     }
 
-    start_autocalibration_response ac{};
+    start_autocalibration_response ac {};
     ASSERT_EQ(zem_start_autocalibration(d.handle, &ac), 0);
     EXPECT_EQ(ac.Result, CALIBRATION_OK);
-    calibration_settings restored{};
+    calibration_settings restored {};
     ASSERT_EQ(zem_get_calibration_settings(d.handle, &restored), 0);
     EXPECT_FLOAT_EQ(restored.ADCVOffset, -12.8f);
 }
@@ -357,7 +364,7 @@ TEST(Timing, MeasurementCompletesAfterItsSamples)
     Device d("virtual://open");
     const measurement_settings s = settings(1000, 10, 100, 1); // 100 samples at 1 kHz: 100 ms
     ASSERT_EQ(zem_set_measurement_settings(d.handle, &s), 0);
-    check_measurement_status_response st{};
+    check_measurement_status_response st {};
     ASSERT_EQ(zem_check_measurement_status(d.handle, &st), 0);
     EXPECT_EQ(st.ReadyStatus, MEASUREMENT_NOT_COMPLETE);
 
@@ -365,8 +372,8 @@ TEST(Timing, MeasurementCompletesAfterItsSamples)
     ASSERT_EQ(zem_start_measurement(d.handle), 0);
     ASSERT_EQ(zem_check_measurement_status(d.handle, &st), 0);
     EXPECT_EQ(st.ReadyStatus, MEASUREMENT_NOT_COMPLETE);
-    get_measurement_request rq{0};
-    get_measurement_response rs{};
+    get_measurement_request rq { 0 };
+    get_measurement_response rs {};
     EXPECT_EQ(zem_get_measurement(d.handle, &rq, &rs), ZEM_RESULT_VALUE_ERROR);
     waitComplete(d.handle);
     EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(100));
@@ -376,7 +383,7 @@ TEST(Timing, MeasurementCompletesAfterItsSamples)
 TEST(Timing, AutocalibrationTakesItsTime)
 {
     Device d("virtual://open?calibration_ms=60");
-    start_autocalibration_response r{};
+    start_autocalibration_response r {};
     const auto t0 = Clock::now();
     ASSERT_EQ(zem_start_autocalibration(d.handle, &r), 0);
     EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(60));
@@ -389,7 +396,7 @@ TEST(Profiles, RoundTrip)
     Device d("virtual://open");
     const measurement_settings s = settings(20000, 250, 400, 7.5f, CURRENT_SENSE_MODE_I_HIGH);
     ASSERT_EQ(zem_set_measurement_settings(d.handle, &s), 0);
-    calibration_settings c{};
+    calibration_settings c {};
     ASSERT_EQ(zem_get_calibration_settings(d.handle, &c), 0);
     c.CurrentSense3Offset = -127.5f;
     ASSERT_EQ(zem_set_calibration_settings(d.handle, &c), 0);
@@ -399,7 +406,7 @@ TEST(Profiles, RoundTrip)
     Device other("virtual://open");
     ASSERT_EQ(zem_set_profile(other.handle, saved.c_str()), 0);
     EXPECT_EQ(profileOf(other.handle), saved);
-    measurement_settings back{};
+    measurement_settings back {};
     ASSERT_EQ(zem_get_measurement_settings(other.handle, &back), 0);
     EXPECT_EQ(std::memcmp(&back, &s, sizeof s), 0);
 }
@@ -415,32 +422,32 @@ TEST(Profiles, MalformedProfilesChangeNothing)
     };
     using J = nlohmann::json;
     const std::string bad[] = {
-            "",
-            "not json",
-            good.substr(0, good.size() / 2),
-            "[]",
-            "{\"version\": 1}",
-            std::string("{\"version\": \"\xff\xfe\"}"),
-            edited([](J &j) { j["version"] = 2; }),
-            edited([](J &j) { j["extra"] = 1; }),
-            edited([](J &j) { j["measurement_settings"].erase("MaxVoltage"); }),
-            edited([](J &j) { j["measurement_settings"]["Colour"] = 1; }),
-            edited([](J &j) { j["measurement_settings"]["NumberPoints"] = 5; }),
-            edited([](J &j) { j["measurement_settings"]["NumberPoints"] = 100.5; }),
-            edited([](J &j) { j["measurement_settings"]["NumberPoints"] = -100; }),
-            edited([](J &j) { j["measurement_settings"]["OutputMode"] = 256; }),
-            edited([](J &j) { j["measurement_settings"]["SamplingRate"] = "fast"; }),
-            edited([](J &j) { j["measurement_settings"]["MaxVoltage"] = 1e300; }),
-            // valid settings with one bad calibration value must not half-apply
-            edited([](J &j) {
-                j["measurement_settings"]["NumberPoints"] = 500;
-                j["calibration_settings"]["ADCMult"] = 0;
-            }),
-            std::string(2 << 20, ' ') + good,
+        "",
+        "not json",
+        good.substr(0, good.size() / 2),
+        "[]",
+        "{\"version\": 1}",
+        std::string("{\"version\": \"\xff\xfe\"}"),
+        edited([](J &j) { j["version"] = 2; }),
+        edited([](J &j) { j["extra"] = 1; }),
+        edited([](J &j) { j["measurement_settings"].erase("MaxVoltage"); }),
+        edited([](J &j) { j["measurement_settings"]["Colour"] = 1; }),
+        edited([](J &j) { j["measurement_settings"]["NumberPoints"] = 5; }),
+        edited([](J &j) { j["measurement_settings"]["NumberPoints"] = 100.5; }),
+        edited([](J &j) { j["measurement_settings"]["NumberPoints"] = -100; }),
+        edited([](J &j) { j["measurement_settings"]["OutputMode"] = 256; }),
+        edited([](J &j) { j["measurement_settings"]["SamplingRate"] = "fast"; }),
+        edited([](J &j) { j["measurement_settings"]["MaxVoltage"] = 1e300; }),
+        // valid settings with one bad calibration value must not half-apply
+        edited([](J &j) {
+            j["measurement_settings"]["NumberPoints"] = 500;
+            j["calibration_settings"]["ADCMult"] = 0;
+        }),
+        std::string(2 << 20, ' ') + good,
     };
     for (const std::string &text : bad) {
         EXPECT_EQ(zem_set_profile(d.handle, text.c_str()), ZEM_RESULT_VALUE_ERROR)
-                << text.substr(0, 80);
+            << text.substr(0, 80);
         EXPECT_EQ(profileOf(d.handle), good);
     }
 }
@@ -450,7 +457,7 @@ TEST(Profiles, BadArgumentsAreErrors)
     Device d("virtual://open");
     char *text = nullptr;
     EXPECT_EQ(zem_get_profile(d.handle, &text, [](size_t) -> void * { return nullptr; }),
-              ZEM_RESULT_VALUE_ERROR);
+        ZEM_RESULT_VALUE_ERROR);
     EXPECT_EQ(text, nullptr);
     EXPECT_EQ(zem_get_profile(d.handle, nullptr, &malloc), ZEM_RESULT_VALUE_ERROR);
     EXPECT_EQ(zem_get_profile(d.handle, &text, nullptr), ZEM_RESULT_VALUE_ERROR);
@@ -469,7 +476,7 @@ TEST(Handles, OpenCloseAndUnknownHandles)
     ASSERT_NE(a, -1);
     ASSERT_NE(b, -1);
     ASSERT_NE(a, b);
-    get_identity_information_response id{};
+    get_identity_information_response id {};
     ASSERT_EQ(zem_get_identity_information(b, &id), 0);
     EXPECT_EQ(id.SerialNumber, 22u);
 
@@ -480,7 +487,7 @@ TEST(Handles, OpenCloseAndUnknownHandles)
     int32_t again = stale;
     EXPECT_EQ(zem_close_device(&again), ZEM_DEVICE_UNDEFINED);
     EXPECT_EQ(again, -1);
-    get_status_response st{};
+    get_status_response st {};
     EXPECT_EQ(zem_get_status(stale, &st), ZEM_DEVICE_UNDEFINED);
     EXPECT_EQ(zem_get_status(-1, &st), ZEM_DEVICE_UNDEFINED);
     EXPECT_EQ(zem_start_measurement(12345678), ZEM_DEVICE_UNDEFINED);
@@ -495,24 +502,24 @@ TEST(Handles, OpenCloseAndUnknownHandles)
 TEST(Handles, RefusedUrls)
 {
     const std::string refused[] = {
-            "",
-            "com:\\\\.\\COM12",
-            "com:///dev/ttyACM0",
-            "vu-net://192.168.1.10/00001234",
-            "virtual://",
-            "virtual://resistance",
-            "virtual://resistor?ohms=-5",
-            "virtual://resistor?ohms=abc",
-            "virtual://resistor?ohms",
-            "virtual://resistor?colour=red",
-            "virtual://open?fail=get_status",
-            "virtual://open?fail=teleport:-2",
-            "virtual://open?fail=get_status:-2@0",
-            "virtual://open?serial=4294967296",
-            "virtual://open?temperature=99999",
-            "virtual://\xc3\xa9\xff\xfe",
-            "virtual://open?seed=" + std::string(100000, '7'),
-            "virtual://open?" + std::string(100000, '&'),
+        "",
+        "com:\\\\.\\COM12",
+        "com:///dev/ttyACM0",
+        "vu-net://192.168.1.10/00001234",
+        "virtual://",
+        "virtual://resistance",
+        "virtual://resistor?ohms=-5",
+        "virtual://resistor?ohms=abc",
+        "virtual://resistor?ohms",
+        "virtual://resistor?colour=red",
+        "virtual://open?fail=get_status",
+        "virtual://open?fail=teleport:-2",
+        "virtual://open?fail=get_status:-2@0",
+        "virtual://open?serial=4294967296",
+        "virtual://open?temperature=99999",
+        "virtual://\xc3\xa9\xff\xfe",
+        "virtual://open?seed=" + std::string(100000, '7'),
+        "virtual://open?" + std::string(100000, '&'),
     };
     for (const std::string &url : refused)
         EXPECT_EQ(zem_open_device(url.c_str()), -1) << url.substr(0, 60);
@@ -524,20 +531,20 @@ TEST(Handles, RefusedUrls)
 TEST(Faults, ChosenOperationFailsFromTheChosenCall)
 {
     Device d("virtual://open?fail=get_status:-5@3,start_measurement:-2");
-    get_status_response st{};
+    get_status_response st {};
     EXPECT_EQ(zem_get_status(d.handle, &st), 0);
     EXPECT_EQ(zem_get_status(d.handle, &st), 0);
     EXPECT_EQ(zem_get_status(d.handle, &st), ZEM_RESULT_TIMEOUT);
     EXPECT_EQ(zem_get_status(d.handle, &st), ZEM_RESULT_TIMEOUT);
     EXPECT_EQ(zem_start_measurement(d.handle), ZEM_RESULT_NOT_IMPLEMENTED);
-    get_identity_information_response id{};
+    get_identity_information_response id {};
     EXPECT_EQ(zem_get_identity_information(d.handle, &id), 0);
 }
 
 TEST(Faults, DelayOnEveryCall)
 {
     Device d("virtual://open?delay_ms=30");
-    get_status_response st{};
+    get_status_response st {};
     const auto t0 = Clock::now();
     EXPECT_EQ(zem_get_status(d.handle, &st), 0);
     EXPECT_EQ(zem_start_measurement(d.handle), 0);
@@ -547,7 +554,7 @@ TEST(Faults, DelayOnEveryCall)
 TEST(Faults, LostDeviceStaysLostUntilReopened)
 {
     Device d("virtual://open?lose_after=2");
-    get_status_response st{};
+    get_status_response st {};
     EXPECT_EQ(zem_get_status(d.handle, &st), 0);
     EXPECT_EQ(zem_start_measurement(d.handle), 0);
     EXPECT_EQ(zem_get_status(d.handle, &st), ZEM_RESULT_NODEVICE);
@@ -567,7 +574,7 @@ TEST(Faults, MeasurementThatNeverCompletes)
     ASSERT_EQ(zem_set_measurement_settings(d.handle, &kExample), 0);
     ASSERT_EQ(zem_start_measurement(d.handle), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(30)); // three times its duration
-    check_measurement_status_response st{};
+    check_measurement_status_response st {};
     ASSERT_EQ(zem_check_measurement_status(d.handle, &st), 0);
     EXPECT_EQ(st.ReadyStatus, MEASUREMENT_NOT_COMPLETE);
 }
@@ -577,17 +584,17 @@ TEST(Faults, MeasurementThatNeverCompletes)
 TEST(Status, IdentityTemperatureAndRank)
 {
     Device d("virtual://open?serial=3000000000&temperature=-10&rank=-7");
-    get_identity_information_response id{};
+    get_identity_information_response id {};
     ASSERT_EQ(zem_get_identity_information(d.handle, &id), 0);
     EXPECT_EQ(id.SerialNumber, 3000000000u);
     EXPECT_EQ(id.FirmwareBugfix, 300);
     EXPECT_EQ(id.ProductName[15], 0); // zero-terminated within the field
     EXPECT_STREQ(reinterpret_cast<const char *>(id.ProductName), "ZEM");
-    get_status_response st{};
+    get_status_response st {};
     ASSERT_EQ(zem_get_status(d.handle, &st), 0);
     EXPECT_EQ(st.Status, uint32_t(STATUS_OK));
     EXPECT_EQ(st.Temperature, -10);
-    device_rank rank{};
+    device_rank rank {};
     ASSERT_EQ(zem_get_device_rank(d.handle, &rank), 0);
     EXPECT_EQ(rank.Rank, -7);
 }
@@ -595,13 +602,13 @@ TEST(Status, IdentityTemperatureAndRank)
 TEST(Status, ResetClearsExactlyTheSelectedEvents)
 {
     Device d("virtual://open?io_state=3&io_events=15");
-    get_status_response st{};
+    get_status_response st {};
     ASSERT_EQ(zem_get_status(d.handle, &st), 0);
     EXPECT_EQ(st.IOState, 3);
     EXPECT_EQ(st.IOEvents, 15);
-    reset_events_request rq{};
+    reset_events_request rq {};
     rq.IOEventsRst = IOEVENTSRST_GEN_PROBE_BUTTON_RELEASED | IOEVENTSRST_RECV_PROBE_BUTTON_RELEASED;
-    reset_events_response rs{};
+    reset_events_response rs {};
     ASSERT_EQ(zem_reset_events(d.handle, &rq, &rs), 0);
     ASSERT_EQ(zem_get_status(d.handle, &st), 0);
     EXPECT_EQ(st.IOEvents, IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_RECV_PROBE_BUTTON_PRESSED);
@@ -611,13 +618,14 @@ TEST(Status, ResetClearsExactlyTheSelectedEvents)
 TEST(Status, ButtonPressesAreLatched)
 {
     Device d("virtual://open?button_period_ms=20");
-    get_status_response st{};
+    get_status_response st {};
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // pressed at 20, released at 40
     ASSERT_EQ(zem_get_status(d.handle, &st), 0);
-    EXPECT_EQ(st.IOEvents & 3, IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_GEN_PROBE_BUTTON_RELEASED);
-    reset_events_request rq{};
+    EXPECT_EQ(
+        st.IOEvents & 3, IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_GEN_PROBE_BUTTON_RELEASED);
+    reset_events_request rq {};
     rq.IOEventsRst = 0x0F;
-    reset_events_response rs{};
+    reset_events_response rs {};
     ASSERT_EQ(zem_reset_events(d.handle, &rq, &rs), 0);
     ASSERT_EQ(zem_get_status(d.handle, &st), 0);
     EXPECT_EQ(st.IOEvents, 0);

@@ -12,7 +12,10 @@ namespace {
 class FixedFile : public ProfileFileChooser
 {
 public:
-    explicit FixedFile(const QString &name) : name(name) { }
+    explicit FixedFile(const QString &name)
+        : name(name)
+    {
+    }
     QString openFileName() override { return name; }
     QString saveFileName() override { return name; }
 
@@ -137,8 +140,8 @@ void tst_PagesIntegration::badProfileChangesNothing_data()
         binary += char(i * 37);
     QTest::newRow("binary") << binary << qint64(0) << refused;
     QTest::newRow("empty") << QByteArray() << qint64(0) << refused;
-    QTest::newRow("malformed JSON") << QByteArray("{\"version\": 1, \"measurement_settings\": [")
-                                    << qint64(0) << refused;
+    QTest::newRow("malformed JSON")
+        << QByteArray("{\"version\": 1, \"measurement_settings\": [") << qint64(0) << refused;
     QTest::newRow("100 MB") << QByteArray("{") << qint64(100) * 1000 * 1000
                             << QStringList { "File error:",
                                    "too large for a profile (more than 67108864 bytes)", "Abort" };
@@ -165,8 +168,8 @@ void tst_PagesIntegration::badProfileChangesNothing()
     const QString before = field(settings, false, QStringLiteral("NumberPoints"))->GetValue();
 
     const int lines = logMessages(window.w).size();
-    QTest::mouseClick(window.w.findChild<QPushButton *>(QStringLiteral("SetProfileBtn")),
-        Qt::LeftButton);
+    QTest::mouseClick(
+        window.w.findChild<QPushButton *>(QStringLiteral("SetProfileBtn")), Qt::LeftButton);
     QCOMPARE(logMessages(window.w).mid(lines), log);
     QVERIFY(window.w.deviceHandle() != -1);
     QCOMPARE(window.send(settings), QStringLiteral("result_ok 0"));
