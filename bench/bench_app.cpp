@@ -3,6 +3,7 @@
 #include "figure.h"
 
 #include "mainwindow.h"
+#include "shownwindow.h"
 
 #include <QApplication>
 #include <QListWidget>
@@ -19,15 +20,6 @@ using Clock = std::chrono::steady_clock;
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::unique_ptr<MainWindow> shownWindow()
-{
-    auto window = std::make_unique<MainWindow>();
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        std::fprintf(stderr, "window not exposed\n");
-    return window;
 }
 
 struct Growth

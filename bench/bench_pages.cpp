@@ -5,6 +5,7 @@
 
 #include "iopanel.h"
 #include "mainwindow.h"
+#include "shownwindow.h"
 #include "zemdouble.h"
 
 #include <QApplication>
@@ -31,15 +32,6 @@ using Clock = std::chrono::steady_clock;
 double microsecondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
-
-std::unique_ptr<MainWindow> shownWindow()
-{
-    auto window = std::make_unique<MainWindow>();
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        std::fprintf(stderr, "window not exposed\n");
-    return window;
 }
 
 // A frame as the instrument sends it: 25 voltages and 25 currents whose texts

@@ -5,6 +5,7 @@
 #include "container.h"
 #include "iopanel.h"
 #include "mainwindow.h"
+#include "profiles.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -69,4 +70,19 @@ struct Window
         QTest::mouseClick(page.sendButton, Qt::LeftButton);
         return logMessages(w).last().section(QStringLiteral(" returned "), 1);
     }
+};
+
+// Answers both profile dialogs with one fixed file name.
+class FakeChooser : public ProfileFileChooser
+{
+public:
+    explicit FakeChooser(const QString &name)
+        : name(name)
+    {
+    }
+    QString saveFileName() override { return name; }
+    QString openFileName() override { return name; }
+
+private:
+    QString name;
 };

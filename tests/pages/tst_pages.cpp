@@ -81,20 +81,6 @@ QPair<QString, QString> assignment(const QString &pair)
     return { pair.left(eq), pair.mid(eq + 1) };
 }
 
-class FakeChooser : public ProfileFileChooser
-{
-public:
-    explicit FakeChooser(const QString &name)
-        : name(name)
-    {
-    }
-    QString saveFileName() override { return name; }
-    QString openFileName() override { return name; }
-
-private:
-    QString name;
-};
-
 // Connected to the double, which returns handle 1; the connection's calls
 // are forgotten.
 struct DoubleWindow : Window

@@ -1,27 +1,11 @@
 // The command pages through the window against our library and its virtual
 // instrument: one complete measurement, and a device lost while a page repeats.
 #include "pagetesting.h"
-#include "profiles.h"
 
 #include <QSpinBox>
 #include <QTemporaryDir>
 
 namespace {
-
-// Answers the open dialog with one fixed file.
-class FixedFile : public ProfileFileChooser
-{
-public:
-    explicit FixedFile(const QString &name)
-        : name(name)
-    {
-    }
-    QString openFileName() override { return name; }
-    QString saveFileName() override { return name; }
-
-private:
-    QString name;
-};
 
 QList<double> numbers(const QString &text)
 {
@@ -162,7 +146,7 @@ void tst_PagesIntegration::badProfileChangesNothing()
     file.close();
 
     Window window(QStringLiteral("virtual://open"));
-    window.w.setFileChooser(std::make_unique<FixedFile>(file.fileName()));
+    window.w.setFileChooser(std::make_unique<FakeChooser>(file.fileName()));
     iopanel &settings = window.open(QStringLiteral("get_measurement_settings"));
     window.send(settings);
     const QString before = field(settings, false, QStringLiteral("NumberPoints"))->GetValue();
