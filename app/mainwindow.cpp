@@ -95,12 +95,11 @@ const CommandSlots *slotsOf(const char *command)
     return nullptr;
 }
 
+// Pages are kept in the order of the command table.
 int commandIndex(const char *command)
 {
-    for (std::size_t i = 0; i < zem::kCommandCount; ++i)
-        if (std::strcmp(zem::kCommands[i].name, command) == 0)
-            return int(i);
-    return -1;
+    const zem::Command *c = findCommand(command);
+    return c ? int(c - zem::kCommands) : -1;
 }
 
 } // namespace
