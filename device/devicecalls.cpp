@@ -1,5 +1,6 @@
 #include "devicecalls.h"
 
+#include "records.h"
 #include "zem.h"
 
 #include <QCoreApplication>
@@ -31,6 +32,16 @@ void traceCall(
     qCDebug(lcZemCalls).nospace().noquote()
         << operation << "(" << handle << ", [" << request.toByteArray().toHex(' ') << "]) -> "
         << result;
+}
+
+std::int32_t callCommand(
+    const zem::Command &c, std::int32_t handle, const void *request, void *response)
+{
+    const std::int32_t result = c.call(handle, request, response);
+    traceCall(c.operation, handle,
+        QByteArrayView(static_cast<const char *>(request), request && c.request ? c.request->size : 0),
+        result);
+    return result;
 }
 
 std::int32_t openDevice(const QByteArray &url)

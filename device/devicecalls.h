@@ -8,6 +8,10 @@
 
 #include <cstdint>
 
+namespace zem {
+struct Command;
+}
+
 // Library calls, with their request bytes and results; off unless enabled,
 // e.g. QT_LOGGING_RULES="zem.calls.debug=true".
 Q_DECLARE_LOGGING_CATEGORY(lcZemCalls)
@@ -26,6 +30,12 @@ void closeDevice(std::int32_t &handle);
 // A device that reports itself undefined must be connected again: closes it
 // when result is -1 and tells whether it did.
 bool closeIfUndefined(std::int32_t &handle, std::int32_t result);
+
+// Calls the library operation of a command with the given records (null where
+// the command has none) and traces it. Every command call of the programs
+// passes here, whichever feature makes it.
+std::int32_t callCommand(
+    const zem::Command &command, std::int32_t handle, const void *request, void *response);
 
 // Traces one library call: its name, the handle, the request record's bytes
 // (empty when it has none) and the result.

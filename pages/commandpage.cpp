@@ -183,9 +183,7 @@ std::int32_t runCommand(const zem::Command &c, iopanel &page, std::int32_t &devi
 
     const std::int32_t handle = device;
     const std::int32_t result
-        = c.call(handle, c.request ? request : nullptr, c.response ? response : nullptr);
-    traceCall(
-        c.operation, handle, QByteArrayView(request, c.request ? c.request->size : 0), result);
+        = callCommand(c, handle, c.request ? request : nullptr, c.response ? response : nullptr);
 
     if (c.response && (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR))
         for (std::size_t i = 0; i < c.response->fields.size(); ++i)
