@@ -53,6 +53,7 @@ struct Field
     std::uint16_t count; // number of elements, 1 for a scalar
     bool isArray;
     Span<NamedValue> values;
+    bool isText = false; // a byte array that holds text (names, versions)
 
     constexpr std::size_t elementSize() const
     {
@@ -217,6 +218,13 @@ template <class Rq, class Rs, auto F> std::int32_t call(std::int32_t h, const vo
             std::is_array_v < decltype(Rec::Member)>, Values                                       \
     }
 #define ZEM_FIELD(Rec, Member, Text) ZEM_FIELD_V(Rec, Member, Text, {})
+#define ZEM_FIELD_TEXT(Rec, Member, Text)                                                          \
+    ::zem::Field                                                                                   \
+    {                                                                                              \
+#Member, Text, ::zem::detail::elementTypeOf < decltype(Rec::Member)>(),                    \
+            std::uint16_t(offsetof(Rec, Member)),                                                  \
+            std::uint16_t(std::extent_v <decltype(Rec::Member)>), true, {}, true                   \
+    }
 
 // Named values, in the order the pages offer them.
 inline constexpr NamedValue kFrameNumberValues[]
@@ -268,9 +276,9 @@ inline constexpr Field getMeasurementResponse[]
     = { ZEM_FIELD(get_measurement_response, Voltage, "float[25]"),
           ZEM_FIELD(get_measurement_response, Current, "float[25]") };
 inline constexpr Field identity[]
-    = { ZEM_FIELD(get_identity_information_response, Manufacturer, "uint8_t[16]"),
-          ZEM_FIELD(get_identity_information_response, ProductName, "uint8_t[16]"),
-          ZEM_FIELD(get_identity_information_response, ControllerName, "uint8_t[16]"),
+    = { ZEM_FIELD_TEXT(get_identity_information_response, Manufacturer, "uint8_t[16]"),
+          ZEM_FIELD_TEXT(get_identity_information_response, ProductName, "uint8_t[16]"),
+          ZEM_FIELD_TEXT(get_identity_information_response, ControllerName, "uint8_t[16]"),
           ZEM_FIELD(get_identity_information_response, HardwareMajor, "uint8_t"),
           ZEM_FIELD(get_identity_information_response, HardwareMinor, "uint8_t"),
           ZEM_FIELD(get_identity_information_response, HardwareBugfix, "uint16_t"),
@@ -329,6 +337,7 @@ inline constexpr Field deviceRank[]
 } // namespace fields
 
 #undef ZEM_FIELD
+#undef ZEM_FIELD_TEXT
 #undef ZEM_FIELD_V
 
 namespace records {
