@@ -1,11 +1,42 @@
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("zem_debugger"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZEM_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QCoreApplication::translate("main",
+        "Drives a ZEM instrument command by command: connect by URL, fill a command's "
+        "request, send it and read the decoded response."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    // Qt's own options (-platform, -reverse, ...) are single-dash words, never letters of -hv.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    // --help and --version are answered before QApplication exists, so they need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    parser.parse(arguments);
+    if (parser.isSet(QStringLiteral("help"))) {
+        // Without an application object Qt cannot name the program in the usage line.
+        QString help = parser.helpText();
+        help.replace(QLatin1String("<executable_name>"), QCoreApplication::applicationName());
+        std::fputs(qPrintable(help), stdout);
+        return EXIT_SUCCESS;
+    }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+
     QApplication app(argc, argv);
+    // Qt's own options are gone from the arguments now; anything left over is refused.
+    parser.process(app);
     MainWindow window;
     window.show();
     // Lets start-up be timed as a whole process: quit once the window is up.

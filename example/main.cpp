@@ -298,10 +298,54 @@ void waitForKey()
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
 }
 
+constexpr const char *kHelp
+    = "Usage: zem_example [OPTION]\n"
+      "Runs one complete measurement on a ZEM instrument: asks for the instrument's URL on\n"
+      "standard input, prints its identity, calibrates it, measures one curve of 100 points,\n"
+      "closes it and saves the curve to results.json in the current directory.\n"
+      "\n"
+      "  -h, --help     display this help and exit\n"
+      "  -v, --version  display version information and exit\n"
+      "\n"
+      "The URL is one line of at most 63 characters, e.g. com:///dev/ttyACM0 for a serial\n"
+      "instrument or virtual://diode for the virtual one. A failed step is reported with\n"
+      "the line of its call and the run goes on. On a terminal the program waits for a key\n"
+      "before it exits.\n"
+      "\n"
+      "Exit status:\n"
+      "  0  every step succeeded\n"
+      "  1  the device could not be opened, or a step failed\n"
+      "  2  the command line was wrong\n"
+      "\n"
+      "Example:\n"
+      "  echo virtual://diode | zem_example\n";
+
+// The program's only options; they are answered before the dialogue starts.
+int answerOption(int argc, char *argv[])
+{
+    const char *option = argv[1];
+    const bool help = std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0;
+    const bool version = std::strcmp(option, "--version") == 0 || std::strcmp(option, "-v") == 0;
+    if (!help && !version)
+        std::fprintf(stderr, "zem_example: unknown option '%s'\n", option);
+    else if (argc > 2)
+        std::fprintf(stderr, "zem_example: unexpected argument '%s'\n", argv[2]);
+    else if (help)
+        std::fputs(kHelp, stdout);
+    else
+        std::printf("zem_example %s\n", ZEM_VERSION);
+    if ((help || version) && argc == 2)
+        return EXIT_SUCCESS;
+    std::fprintf(stderr, "Try 'zem_example --help' for more information.\n");
+    return 2;
+}
+
 } // namespace
 
-int main()
+int main(int argc, char *argv[])
 {
+    if (argc > 1)
+        return answerOption(argc, argv);
     std::printf("Orvane ZEM application example\n");
     std::printf("--------------------------------\n");
     std::printf("Enter serial port.\n");

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Checks a zem-tools .deb without installing it: exactly the expected files,
-# the control fields, and that the unpacked programs run from any directory
-# with the library they bring.
+# the control fields, the documentation Debian asks for, that the unpacked
+# programs run from any directory with the library they bring, that a program
+# builds against the unpacked zem-virtual.pc, and lintian.
 # Usage: check_deb.sh <file.deb | directory holding one zem-tools_*.deb>
 set -euo pipefail
+export LC_ALL=C
+here=$(cd "$(dirname "$0")" && pwd)
 
 deb=${1:?usage: check_deb.sh <file.deb | directory>}
 if [ -d "$deb" ]; then
@@ -21,22 +24,54 @@ fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
 }
+field() { dpkg-deb -f "$deb" "$1"; }
 
-# Anything more (a test or benchmark program, a header, a versioned link) or
-# anything less is a packaging fault.
-expected="./usr/bin/zem_debugger
-./usr/bin/zem_example
-./usr/lib/libzem.so
-./usr/share/applications/zem_debugger.desktop
-./usr/share/icons/hicolor/64x64/apps/zem_debugger.png"
+version=$(field Version)
+upstream=${version%-*}
+multiarch=$(dpkg-architecture -a "$(field Architecture)" -qDEB_HOST_MULTIARCH 2>/dev/null)
+private=usr/lib/$multiarch/zem-tools
+metainfo=usr/share/metainfo/org.zem_tools.zem_debugger.metainfo.xml
+
+# Programs the package must bring, and those it may bring; each program that
+# is there comes with its manual page, and must answer --help and --version.
+programs=(zem_debugger zem_example)
+optional_programs=(zemctl)
+# Files that belong to an optional program and come only with it.
+optional_files=(./usr/share/bash-completion/completions/zemctl)
+
 actual=$(dpkg -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
+for p in "${optional_programs[@]}"; do
+    grep -qxF "./usr/bin/$p" <<<"$actual" && programs+=("$p")
+done
+# Anything more (a test or benchmark program, a versioned link, a library in a
+# public directory) or anything less is a packaging fault.
+expected=(
+    ./usr/include/zem-virtual/zem.h
+    "./usr/lib/$multiarch/pkgconfig/zem-virtual.pc"
+    "./$private/libzem.so"
+    ./usr/share/applications/zem_debugger.desktop
+    ./usr/share/doc/zem-tools/changelog.Debian.gz
+    ./usr/share/doc/zem-tools/copyright
+    ./usr/share/icons/hicolor/64x64/apps/zem_debugger.png
+    "./$metainfo"
+)
+for p in "${programs[@]}"; do
+    expected+=("./usr/bin/$p" "./usr/share/man/man1/$p.1.gz")
+done
+for f in "${optional_files[@]}"; do
+    grep -qxF "$f" <<<"$actual" && expected+=("$f")
+done
+expected=$(printf '%s\n' "${expected[@]}" | sort)
 if [ "$actual" != "$expected" ]; then
     fail "content differs from the expected files:"
     diff <(echo "$expected") <(echo "$actual") >&2 || true
 fi
 
-field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = zem-tools ] || fail "Package is '$(field Package)'"
+[[ "$version" =~ ^[0-9][0-9.]*-[0-9]+$ ]] || fail "Version '$version' has no Debian revision"
+maintainer=$(field Maintainer)
+[[ "$maintainer" =~ ^[^\<]+\ \<[^@]+@[^@]+\.[a-z]+\>$ && "$maintainer" != *@localhost* ]] \
+    || fail "Maintainer is '$maintainer'"
 depends=$(field Depends)
 for p in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6; do
     [[ "$depends" == *"$p"* ]] || fail "Depends lacks $p: $depends"
@@ -48,28 +83,78 @@ root=$(mktemp -d)
 work=$(mktemp -d)
 trap 'rm -rf "$root" "$work"' EXIT
 dpkg -x "$deb" "$root"
+dpkg-deb -e "$deb" "$work/control"
+# A library in a private directory is no business of ldconfig's.
+if grep -ls ldconfig "$work"/control/{postinst,postrm,triggers} >&2; then
+    fail "maintainer scripts or triggers call ldconfig"
+fi
 
-for program in zem_debugger zem_example; do
-    runpath=$(readelf -d "$root/usr/bin/$program" 2>&1 | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p' || true)
-    [ "$runpath" = '$ORIGIN/../lib' ] || fail "$program RUNPATH is '$runpath'"
+doc=$root/usr/share/doc/zem-tools
+head -n 1 "$doc/copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' \
+    || fail "copyright is not in the machine-readable format"
+grep -q '^License: MIT$' "$doc/copyright" || fail "copyright names no MIT licence"
+zcat "$doc/changelog.Debian.gz" 2>/dev/null | head -n 1 | grep -qF "zem-tools ($version) " \
+    || fail "changelog.Debian.gz does not start with an entry for $version"
+
+for program in "${programs[@]}"; do
+    dynamic=$(readelf -d "$root/usr/bin/$program" 2>&1)
+    runpath=$(sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p' <<<"$dynamic")
+    [ "$runpath" = "\$ORIGIN/../lib/$multiarch/zem-tools" ] || fail "$program RUNPATH is '$runpath'"
+    # An RPATH would come before LD_LIBRARY_PATH and lock a vendor's library out.
+    ! grep -q '(RPATH)' <<<"$dynamic" || fail "$program has an RPATH"
     # The unpacked copy, not one installed on this machine, must be the one found.
     resolved=$(env -u LD_LIBRARY_PATH ldd "$root/usr/bin/$program" | awk '$1 == "libzem.so" { print $3 }' || true)
-    [ "$(readlink -f "$resolved")" = "$(readlink -f "$root/usr/lib/libzem.so")" ] \
+    [ "$(readlink -f "$resolved")" = "$(readlink -f "$root/$private/libzem.so")" ] \
         || fail "$program resolves libzem.so to '$resolved'"
+    mkdir -p "$work/vendor" && cp "$root/$private/libzem.so" "$work/vendor/"
+    resolved=$(LD_LIBRARY_PATH=$work/vendor ldd "$root/usr/bin/$program" | awk '$1 == "libzem.so" { print $3 }' || true)
+    [ "$resolved" = "$work/vendor/libzem.so" ] \
+        || fail "$program ignores LD_LIBRARY_PATH for libzem.so: '$resolved'"
+
+    # Both answered without a display.
+    for option in --help --version; do
+        if ! (cd "$work" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u LD_LIBRARY_PATH \
+                timeout 20 "$root/usr/bin/$program" "$option" </dev/null >"$work/out" 2>&1); then
+            fail "$program $option failed:"
+            cat "$work/out" >&2
+        fi
+    done
+    head -n 1 "$work/out" | grep -qF "$upstream" || fail "$program --version does not print $upstream"
+    zcat "$root/usr/share/man/man1/$program.1.gz" 2>/dev/null | grep -q "^\.TH ${program^^} " \
+        || fail "the manual page of $program is missing or not its own"
 done
-soname=$(readelf -d "$root/usr/lib/libzem.so" 2>&1 | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p' || true)
+soname=$(readelf -d "$root/$private/libzem.so" 2>&1 | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p' || true)
 [ "$soname" = libzem.so ] || fail "libzem.so has soname '$soname'"
 
+desktop=$root/usr/share/applications/zem_debugger.desktop
 if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate --no-hints "$root/usr/share/applications/zem_debugger.desktop" \
-        || fail "desktop file does not validate"
+    # Hints too: a second main category shows the entry twice in menus.
+    out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ] || fail "desktop file: $out"
 fi
-grep -qx 'Exec=zem_debugger' "$root/usr/share/applications/zem_debugger.desktop" \
-    || fail "desktop file does not start zem_debugger"
-grep -qx 'Icon=zem_debugger' "$root/usr/share/applications/zem_debugger.desktop" \
-    || fail "desktop file does not name the installed icon"
+grep -qx 'Exec=zem_debugger' "$desktop" || fail "desktop file does not start zem_debugger"
+grep -qx 'Icon=zem_debugger' "$desktop" || fail "desktop file does not name the installed icon"
 file "$root/usr/share/icons/hicolor/64x64/apps/zem_debugger.png" 2>&1 | grep -q 'PNG image data, 64 x 64' \
     || fail "icon is not a 64x64 PNG"
+if command -v appstreamcli >/dev/null; then
+    appstreamcli validate --no-net "$root/$metainfo" >"$work/out" 2>&1 || {
+        fail "metainfo does not validate:"
+        cat "$work/out" >&2
+    }
+fi
+grep -qF "<release version=\"$upstream\"" "$root/$metainfo" || fail "metainfo has no release $upstream"
+grep -qF '<launchable type="desktop-id">zem_debugger.desktop</launchable>' "$root/$metainfo" \
+    || fail "metainfo does not launch the desktop entry"
+
+# A program of someone else's, built against the unpacked tree through its .pc
+# only, runs with our library and no LD_LIBRARY_PATH.
+if ! PKG_CONFIG_PATH=$root/usr/lib/$multiarch/pkgconfig cc -Wall -Wextra -Werror -o "$work/serial" \
+        "$here/../docs/examples/serial.c" $(PKG_CONFIG_PATH=$root/usr/lib/$multiarch/pkgconfig \
+        pkg-config --cflags --libs zem-virtual) >"$work/out" 2>&1; then
+    fail "docs/examples/serial.c does not build against zem-virtual.pc:"
+    cat "$work/out" >&2
+elif ! env -u LD_LIBRARY_PATH "$work/serial" | grep -Eqx 'Serial number: [0-9]+'; then
+    fail "the program built against zem-virtual.pc does not print the serial number"
+fi
 
 # Run from an unrelated directory: nothing may depend on the build tree.
 if ! (cd "$work" && echo virtual://diode | env -u LD_LIBRARY_PATH "$root/usr/bin/zem_example" \
@@ -86,8 +171,21 @@ if ! (cd "$work" && env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen ZEM_EXIT_AF
     cat "$work/debugger.out" >&2
 fi
 
+# lintian: no error, and no warning but those the README explains.
+allowed_warnings=(initial-upload-closes-no-bugs)
+if command -v lintian >/dev/null; then
+    lintian --no-tag-display-limit "$deb" >"$work/lintian" 2>/dev/null || true
+    cat "$work/lintian"
+    grep -q '^E: ' "$work/lintian" && fail "lintian reports errors"
+    while read -r tag; do
+        [[ " ${allowed_warnings[*]} " == *" $tag "* ]] || fail "lintian warning $tag is not one the README explains"
+    done < <(sed -n 's/^W: [^ ]* \([^ ]*\).*/\1/p' "$work/lintian" | sort -u)
+else
+    fail "lintian is not installed (scripts/setup.sh installs it)"
+fi
+
 if [ "$failures" -ne 0 ]; then
     echo "$deb: $failures check(s) failed" >&2
     exit 1
 fi
-echo "$deb: content, control fields and unpacked programs are as expected"
+echo "$deb: content, control fields, documentation, unpacked programs, SDK and lintian are as expected"
