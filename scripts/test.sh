@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Sets everything up, builds and runs every test, in four phases, each build in
+# Sets everything up, builds and runs every test, in five phases, each build in
 # a directory of its own:
-#   1. normal build (build/): the whole ctest suite but the valgrind runs
+#   1. normal build (build/): the whole ctest suite but the valgrind runs and
+#      the package
 #   2. the same build under valgrind's memcheck (ctest -L valgrind)
-#   3. AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/): the
+#   3. the Debian package of that build, checked by packaging/check_deb.sh,
+#      lintian included (ctest -L package)
+#   4. AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/): the
 #      whole ctest suite
-#   4. the libFuzzer targets (build-fuzz/), FUZZ_SECONDS each (default 60)
+#   5. the libFuzzer targets (build-fuzz/), FUZZ_SECONDS each (default 60)
 # Every phase runs even after a failure; the run ends with a summary whose
 # last line counts tests (a fuzz target is one), and exits non-zero on any
 # failure.
@@ -51,12 +54,17 @@ phase() {
 }
 
 normal() {
-    ZEM_EXTRA_PACKAGES="valgrind clang-14 libclang-rt-14-dev" scripts/setup.sh &&
-        ctest --test-dir "${BUILD_DIR:-build}" -LE valgrind --output-on-failure --timeout 600 -j "$jobs"
+    ZEM_EXTRA_PACKAGES="valgrind clang-14 libclang-rt-14-dev" \
+        CMAKE_ARGS="-DZEM_PACKAGE_TEST=ON ${CMAKE_ARGS:-}" scripts/setup.sh &&
+        ctest --test-dir "${BUILD_DIR:-build}" -LE 'valgrind|package' --output-on-failure \
+            --timeout 600 -j "$jobs"
 }
 memcheck() {
     ctest --test-dir "${BUILD_DIR:-build}" -L valgrind --no-tests=error --output-on-failure \
         --timeout 900 -j "$jobs"
+}
+package() {
+    ctest --test-dir "${BUILD_DIR:-build}" -L package --no-tests=error --output-on-failure --timeout 600
 }
 sanitized() {
     BUILD_DIR=build-asan CMAKE_ARGS="-DZEM_SANITIZE=ON ${CMAKE_ARGS:-}" scripts/setup.sh &&
@@ -65,6 +73,7 @@ sanitized() {
 
 phase "build + ctest" normal
 phase "valgrind (ctest -L valgrind)" memcheck
+phase ".deb + check_deb.sh + lintian" package
 phase "ASan+UBSan build + ctest" sanitized
 phase "fuzzers, ${FUZZ_SECONDS:-60} s each" scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
 
