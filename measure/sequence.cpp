@@ -60,7 +60,10 @@ std::optional<MeasurementSequence::Clock::time_point> MeasurementSequence::advan
     if (!begun) {
         begun = true;
         firstStep = now;
+        due = now;
     }
+    if (state != State::Done && now < due)
+        return due;
     switch (state) {
     case State::ReadSettings: {
         if (device == -1) {
@@ -87,7 +90,7 @@ std::optional<MeasurementSequence::Clock::time_point> MeasurementSequence::advan
         points.current.reserve(pointCount);
         expected = expectedOf(settings);
         state = State::Start;
-        return now;
+        return due = now;
     }
     case State::Start: {
         const std::int32_t code = call("start_measurement", nullptr, nullptr);
@@ -98,7 +101,7 @@ std::optional<MeasurementSequence::Clock::time_point> MeasurementSequence::advan
         points.started = QDateTime::currentDateTime();
         deadline = now + kTimeoutFactor * expected + kTimeoutSlack;
         state = State::Poll;
-        return now + expected;
+        return due = now + expected;
     }
     case State::Poll: {
         check_measurement_status_response status {};
@@ -109,7 +112,7 @@ std::optional<MeasurementSequence::Clock::time_point> MeasurementSequence::advan
         }
         if (status.ReadyStatus & MEASUREMENT_COMPLETE) {
             state = State::ReadFrames;
-            return now;
+            return due = now;
         }
         if (now >= deadline) {
             const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -118,7 +121,7 @@ std::optional<MeasurementSequence::Clock::time_point> MeasurementSequence::advan
                 tr("The measurement did not complete within %1 ms").arg(limit.count()), now);
             return std::nullopt;
         }
-        return std::min(now + kPollInterval, deadline);
+        return due = std::min(now + kPollInterval, deadline);
     }
     case State::ReadFrames: {
         get_measurement_request request {};
@@ -131,7 +134,7 @@ std::optional<MeasurementSequence::Clock::time_point> MeasurementSequence::advan
         }
         points.putFrame(nextFrame, response, pointCount);
         if (++nextFrame < frames)
-            return now;
+            return due = now;
         points.complete = true;
         finish(Outcome::Complete, tr("%1 points read").arg(points.size()), now);
         return std::nullopt;

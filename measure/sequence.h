@@ -104,6 +104,7 @@ private:
     bool begun = false;
     Clock::time_point firstStep {};
     Clock::time_point deadline {};
+    Clock::time_point due {}; // when the next call is due
 };
 
 // Drives a sequence to its end on the calling thread, sleeping between steps,
