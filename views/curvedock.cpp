@@ -39,6 +39,8 @@ const QColor kHeldColours[CurveDock::kMaxHeld]
           QColor(0x7f, 0x7f, 0x7f), QColor(0x17, 0xbe, 0xcf) };
 const QColor kLatestColour(0x1f, 0x77, 0xb4);
 
+constexpr std::chrono::milliseconds kStepBudget { 5 };
+
 struct Range
 {
     double low = std::numeric_limits<double>::infinity();
@@ -53,18 +55,25 @@ struct Range
     }
 };
 
-// The data's range with a margin of 5 % on each side; a single value gets
-// room around it, no data a unit range.
+// The data's range with a margin of 5 % on each side and round ticks; a
+// single value gets room around it, no data a unit range. Worked out on a
+// detached axis: every change of a shown axis recomputes its series.
 void fit(QValueAxis *axis, const Range &r)
 {
-    if (r.low > r.high) {
-        axis->setRange(-1, 1);
-        return;
+    double low = -1, high = 1;
+    if (r.low <= r.high) {
+        double margin = (r.high - r.low) * 0.05;
+        if (margin <= 0)
+            margin = r.low == 0 ? 1 : std::abs(r.low) * 0.1;
+        low = r.low - margin;
+        high = r.high + margin;
     }
-    double margin = (r.high - r.low) * 0.05;
-    if (margin <= 0)
-        margin = r.low == 0 ? 1 : std::abs(r.low) * 0.1;
-    axis->setRange(r.low - margin, r.high + margin);
+    QValueAxis probe;
+    probe.setTickCount(5);
+    probe.setRange(low, high);
+    probe.applyNiceNumbers();
+    axis->setTickCount(probe.tickCount());
+    axis->setRange(probe.min(), probe.max());
 }
 
 QList<QPointF> ivPoints(const Curve &curve)
@@ -81,7 +90,7 @@ QValueAxis *newAxis(const QString &title)
 {
     auto *axis = new QValueAxis;
     axis->setTitleText(title);
-    axis->setLabelFormat(QStringLiteral("%.3g"));
+    axis->setLabelFormat(QStringLiteral("%g"));
     return axis;
 }
 
@@ -135,6 +144,10 @@ CurveDock::CurveDock(QWidget *parent)
     tabs->addTab(timeView, tr("Time"));
     tabs->addTab(table, tr("Points"));
     layout->addWidget(tabs, 1);
+    connect(tabs, &QTabWidget::currentChanged, this, [this] {
+        if (timeDirty && tabs->currentWidget() == timeView)
+            showTimeSeries();
+    });
 
     figures = new QLabel(tr("No curve yet: press Measure"));
     figures->setObjectName(QStringLiteral("curveFigures"));
@@ -191,7 +204,7 @@ void CurveDock::buildChart()
     view = new CurveChartView(chart);
     view->setObjectName(QStringLiteral("curveView"));
     view->setUnits(tr("V"), tr("mA"));
-    connect(view, &CurveChartView::resetRequested, this, &CurveDock::rescale);
+    connect(view, &CurveChartView::resetRequested, this, &CurveDock::showLatestSeries);
 }
 
 void CurveDock::buildTimeChart()
@@ -218,7 +231,7 @@ void CurveDock::buildTimeChart()
     timeView = new CurveChartView(timeChart);
     timeView->setObjectName(QStringLiteral("timeView"));
     timeView->setUnits(tr("ms"), tr("V"));
-    connect(timeView, &CurveChartView::resetRequested, this, &CurveDock::rescale);
+    connect(timeView, &CurveChartView::resetRequested, this, &CurveDock::showTimeSeries);
 }
 
 void CurveDock::setDevice(std::int32_t *handle)
@@ -274,8 +287,14 @@ void CurveDock::step()
         finishRun();
         return;
     }
-    const Clock::time_point now = Clock::now();
-    const auto next = run->advance(now);
+    // Calls that are due at once follow each other in one pass, within a
+    // small budget, so a burst of frame reads costs no event-loop round trips
+    // and still never holds the loop for long.
+    const Clock::time_point began = Clock::now();
+    Clock::time_point now = began;
+    std::optional<Clock::time_point> next = run->advance(now);
+    while (next && *next <= (now = Clock::now()) && now - began < kStepBudget)
+        next = run->advance(now);
     if (!next) {
         finishRun();
         return;
@@ -329,58 +348,69 @@ void CurveDock::showCurve(const Curve &curve)
 {
     if (&curve != &shown)
         shown = curve;
-    latestSeries->replace(ivPoints(shown));
-    QList<QPointF> volts, milliamps;
-    volts.reserve(qsizetype(shown.size()));
-    milliamps.reserve(qsizetype(shown.size()));
-    const bool timed = std::isfinite(shown.timeMs(0));
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        if (!shown.hasPoint(i))
-            continue;
-        const double t = timed ? shown.timeMs(i) : double(i);
-        volts.append(QPointF(t, shown.voltage[i]));
-        milliamps.append(QPointF(t, shown.current[i]));
-    }
-    voltageSeries->replace(volts);
-    currentSeries->replace(milliamps);
-    timeAxis->setTitleText(timed ? tr("Time (ms)") : tr("Sample"));
-    timeView->setUnits(timed ? tr("ms") : tr("sample"), tr("V"));
+    showLatestSeries();
+    timeDirty = true;
+    if (tabs->currentWidget() == timeView)
+        showTimeSeries();
     model->setCurve(&shown);
 
     QString text = figuresText(shown);
     if (!shown.complete)
         text = tr("%1 · partial").arg(text);
     figures->setText(text);
-    if (!view->isZoomed() || !timeView->isZoomed())
-        rescale();
     updateButtons();
     emit curveShown();
 }
 
-void CurveDock::rescale()
+void CurveDock::showLatestSeries()
 {
-    if (!view->isZoomed()) {
-        Range x, y;
-        for (std::size_t i = 0; i < shown.size(); ++i) {
-            x.add(shown.voltage[i]);
-            y.add(shown.current[i]);
-        }
-        for (const Held &h : held)
-            for (std::size_t i = 0; i < h.curve.size(); ++i) {
-                x.add(h.curve.voltage[i]);
-                y.add(h.curve.current[i]);
-            }
-        fit(xAxis, x);
-        fit(yAxis, y);
+    // Emptied first, so that the axes' change does not recompute the old points.
+    latestSeries->clear();
+    if (!view->isZoomed())
+        fitCurveAxes();
+    latestSeries->replace(ivPoints(shown));
+}
+
+void CurveDock::fitCurveAxes()
+{
+    Range x, y;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        x.add(shown.voltage[i]);
+        y.add(shown.current[i]);
     }
-    if (!timeView->isZoomed()) {
-        Range t, v, i;
-        for (const QPointF &p : voltageSeries->points()) {
-            t.add(p.x());
-            v.add(p.y());
+    for (const Held &h : held)
+        for (std::size_t i = 0; i < h.curve.size(); ++i) {
+            x.add(h.curve.voltage[i]);
+            y.add(h.curve.current[i]);
         }
-        for (const QPointF &p : currentSeries->points())
-            i.add(p.y());
+    fit(xAxis, x);
+    fit(yAxis, y);
+}
+
+void CurveDock::showTimeSeries()
+{
+    // A hidden tab is brought up to date when it is shown.
+    timeDirty = false;
+    voltageSeries->clear();
+    currentSeries->clear();
+    QList<QPointF> volts, milliamps;
+    volts.reserve(qsizetype(shown.size()));
+    milliamps.reserve(qsizetype(shown.size()));
+    const bool timed = std::isfinite(shown.timeMs(0));
+    Range t, v, i;
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        if (!shown.hasPoint(k))
+            continue;
+        const double x = timed ? shown.timeMs(k) : double(k);
+        volts.append(QPointF(x, shown.voltage[k]));
+        milliamps.append(QPointF(x, shown.current[k]));
+        t.add(x);
+        v.add(shown.voltage[k]);
+        i.add(shown.current[k]);
+    }
+    timeAxis->setTitleText(timed ? tr("Time (ms)") : tr("Sample"));
+    timeView->setUnits(timed ? tr("ms") : tr("sample"), tr("V"));
+    if (!timeView->isZoomed()) {
         if (t.low <= t.high)
             timeAxis->setRange(t.low, t.high > t.low ? t.high : t.low + 1);
         else
@@ -388,6 +418,8 @@ void CurveDock::rescale()
         fit(voltageAxis, v);
         fit(currentAxis, i);
     }
+    voltageSeries->replace(volts);
+    currentSeries->replace(milliamps);
 }
 
 void CurveDock::hold()
@@ -424,7 +456,8 @@ void CurveDock::clearHeld()
         delete h.series;
     }
     held.clear();
-    rescale();
+    if (!view->isZoomed())
+        fitCurveAxes();
     updateButtons();
 }
 

@@ -54,6 +54,9 @@ public:
     // curve assembled from the page, which is then shown.
     void addPageFrame(std::size_t frameNumber, const get_measurement_response &frame);
 
+    // Shows a curve as the latest, as a run's result is shown.
+    void showCurve(const Curve &curve);
+
     // Writes the shown curve to fileName in the form its suffix names (csv,
     // json, png, svg). Returns an empty text on success, else the reason.
     QString exportTo(const QString &fileName);
@@ -80,8 +83,9 @@ private:
     void step();
     void finishRun();
     void scheduleRepeat();
-    void showCurve(const Curve &curve);
-    void rescale();
+    void showLatestSeries();
+    void fitCurveAxes();
+    void showTimeSeries();
     void updateButtons();
     void setStatus(const QString &text);
 
@@ -119,6 +123,7 @@ private:
     QValueAxis *timeAxis = nullptr;
     QValueAxis *voltageAxis = nullptr;
     QValueAxis *currentAxis = nullptr;
+    bool timeDirty = false; // the time tab shows an older curve
     PointsModel *model = nullptr;
     PointsView *table = nullptr;
     QLabel *figures = nullptr;
