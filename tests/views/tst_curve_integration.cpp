@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QToolTip>
+#include <QValueAxis>
 #include <QXYSeries>
 #include <QtTest>
 
@@ -127,6 +129,38 @@ void tst_CurveIntegration::measureAndExport()
         QCOMPARE(float(cells[2].toDouble()), float(points[i].x()));
         QCOMPARE(float(cells[3].toDouble()), float(points[i].y()));
     }
+
+    // The other forms: JSON as zem_example lays it out, and pictures of the chart.
+    const QString json = dir.filePath(QStringLiteral("curve.json"));
+    QCOMPARE(dock->exportTo(json), QString());
+    QFile jsonFile(json);
+    QVERIFY(jsonFile.open(QIODevice::ReadOnly));
+    const QByteArray jsonText = jsonFile.readAll();
+    QVERIFY(jsonText.startsWith("{\n    \"voltage\": [0.000000, "));
+    QVERIFY(jsonText.endsWith(
+        "],\n    \"voltage_units\": \"Volts\",\n    \"current_units\": \"mA\"\n}\n"));
+    for (const char *suffix : { "png", "svg" }) {
+        const QString picture = dir.filePath(QStringLiteral("curve.") + QLatin1String(suffix));
+        QCOMPARE(dock->exportTo(picture), QString());
+        QFile pictureFile(picture);
+        QVERIFY(pictureFile.open(QIODevice::ReadOnly));
+        QVERIFY(pictureFile.read(8).contains(suffix == QByteArray("png") ? "PNG" : "<?xml"));
+    }
+    QVERIFY(!dock->exportTo(dir.filePath(QStringLiteral("curve.txt"))).isEmpty());
+    QVERIFY(!dock->exportTo(dir.filePath(QStringLiteral("missing/curve.csv"))).isEmpty());
+
+    // Hovering a point shows its values; a drag zooms, a double-click returns.
+    auto *xAxis = qobject_cast<QValueAxis *>(view->chart()->axes(Qt::Horizontal).first());
+    const qreal fullWidth = xAxis->max() - xAxis->min();
+    const QPoint at = view->mapFromScene(view->chart()->mapToPosition(points[10]));
+    QTest::mouseMove(view->viewport(), at);
+    QTRY_VERIFY(QToolTip::text().contains(QStringLiteral(" V, ")));
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at - QPoint(30, 30));
+    QTest::mouseMove(view->viewport(), at + QPoint(30, 30));
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at + QPoint(30, 30));
+    QVERIFY(xAxis->max() - xAxis->min() < fullWidth / 2);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(xAxis->max() - xAxis->min(), fullWidth);
 
     // A frame read on the page lands at its place in the page's curve.
     iopanel *page = window.page(QStringLiteral("get_measurement"));
