@@ -9,6 +9,7 @@
 
 #include <QBuffer>
 #include <QChart>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -470,6 +471,8 @@ QString CurveDock::exportTo(const QString &fileName)
         return writeFileAtomically(
             fileName, suffix == QLatin1String("csv") ? curveCsv(shown) : curveJson(shown));
     }
+    // A reference held just before has its legend entry laid out first.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
