@@ -145,10 +145,7 @@ CurveDock::CurveDock(QWidget *parent)
     tabs->addTab(timeView, tr("Time"));
     tabs->addTab(table, tr("Points"));
     layout->addWidget(tabs, 1);
-    connect(tabs, &QTabWidget::currentChanged, this, [this] {
-        if (timeDirty && tabs->currentWidget() == timeView)
-            showTimeSeries();
-    });
+    connect(tabs, &QTabWidget::currentChanged, this, &CurveDock::showCurrentTab);
 
     figures = new QLabel(tr("No curve yet: press Measure"));
     figures->setObjectName(QStringLiteral("curveFigures"));
@@ -350,10 +347,10 @@ void CurveDock::showCurve(const Curve &curve)
     if (&curve != &shown)
         shown = curve;
     showLatestSeries();
+    // Hidden tabs are brought up to date when they are shown.
     timeDirty = true;
-    if (tabs->currentWidget() == timeView)
-        showTimeSeries();
-    model->setCurve(&shown);
+    pointsDirty = true;
+    showCurrentTab();
 
     QString text = figuresText(shown);
     if (!shown.complete)
@@ -388,9 +385,18 @@ void CurveDock::fitCurveAxes()
     fit(yAxis, y);
 }
 
+void CurveDock::showCurrentTab()
+{
+    if (timeDirty && tabs->currentWidget() == timeView)
+        showTimeSeries();
+    if (pointsDirty && tabs->currentWidget() == table) {
+        pointsDirty = false;
+        model->setCurve(&shown);
+    }
+}
+
 void CurveDock::showTimeSeries()
 {
-    // A hidden tab is brought up to date when it is shown.
     timeDirty = false;
     voltageSeries->clear();
     currentSeries->clear();

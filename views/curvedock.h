@@ -86,6 +86,7 @@ private:
     void showLatestSeries();
     void fitCurveAxes();
     void showTimeSeries();
+    void showCurrentTab();
     void updateButtons();
     void setStatus(const QString &text);
 
@@ -124,6 +125,7 @@ private:
     QValueAxis *voltageAxis = nullptr;
     QValueAxis *currentAxis = nullptr;
     bool timeDirty = false; // the time tab shows an older curve
+    bool pointsDirty = false; // so does the points table
     PointsModel *model = nullptr;
     PointsView *table = nullptr;
     QLabel *figures = nullptr;

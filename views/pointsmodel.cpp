@@ -13,12 +13,13 @@ void PointsModel::setCurve(const Curve *shown)
 {
     beginResetModel();
     curve = shown;
+    rows = shown ? int(shown->size()) : 0;
     endResetModel();
 }
 
 int PointsModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() || !curve ? 0 : int(curve->size());
+    return parent.isValid() ? 0 : rows;
 }
 
 int PointsModel::columnCount(const QModelIndex &parent) const

@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolTip>
 #include <QValueAxis>
@@ -166,6 +167,7 @@ void tst_CurveIntegration::measureAndExport()
 
     // The Points tab copies its selection as tab-separated rows.
     auto *table = dock->findChild<PointsView *>(QStringLiteral("pointsView"));
+    dock->findChild<QTabWidget *>(QStringLiteral("curveTabs"))->setCurrentWidget(table);
     table->selectionModel()->select(
         QItemSelection(table->model()->index(1, 0), table->model()->index(2, 3)),
         QItemSelectionModel::Select);
