@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
 #include <QPushButton>
