@@ -55,15 +55,15 @@ struct Range
     }
 };
 
-// The data's range with a margin of 5 % on each side and round ticks; a
+// The data's range with a margin (5 % on each side) and round ticks; a
 // single value gets room around it, no data a unit range. Worked out on a
 // detached axis: every change of a shown axis recomputes its series.
-void fit(QValueAxis *axis, const Range &r)
+void fit(QValueAxis *axis, const Range &r, double share = 0.05)
 {
     double low = -1, high = 1;
     if (r.low <= r.high) {
-        double margin = (r.high - r.low) * 0.05;
-        if (margin <= 0)
+        double margin = (r.high - r.low) * share;
+        if (r.high == r.low)
             margin = r.low == 0 ? 1 : std::abs(r.low) * 0.1;
         low = r.low - margin;
         high = r.high + margin;
@@ -417,10 +417,7 @@ void CurveDock::showTimeSeries()
     timeAxis->setTitleText(timed ? tr("Time (ms)") : tr("Sample"));
     timeView->setUnits(timed ? tr("ms") : tr("sample"), tr("V"));
     if (!timeView->isZoomed()) {
-        if (t.low <= t.high)
-            timeAxis->setRange(t.low, t.high > t.low ? t.high : t.low + 1);
-        else
-            timeAxis->setRange(0, 1);
+        fit(timeAxis, t, 0);
         fit(voltageAxis, v);
         fit(currentAxis, i);
     }
