@@ -236,9 +236,9 @@ void CurveDock::setDevice(std::int32_t *handle)
     device = handle;
 }
 
-void CurveDock::setCallObserver(MeasurementSequence::CallObserver o)
+void CurveDock::addCallObserver(MeasurementSequence::CallObserver observer)
 {
-    observer = std::move(o);
+    observers.push_back(std::move(observer));
 }
 
 void CurveDock::setFileChooser(std::unique_ptr<CurveFileChooser> chooser)
@@ -265,7 +265,7 @@ void CurveDock::startRun()
     std::int32_t &handle = device ? *device : noDevice;
     runHandle = handle;
     run = std::make_unique<MeasurementSequence>(handle, [this](const SequenceCall &call) {
-        if (observer)
+        for (const auto &observer : observers)
             observer(call);
     });
     runStarted = Clock::now();

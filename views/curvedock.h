@@ -40,8 +40,9 @@ public:
 
     // The window's device handle, which outlives the dock; a run closes it on -1.
     void setDevice(std::int32_t *handle);
-    // Hears of every library call a run makes, right after it returned.
-    void setCallObserver(MeasurementSequence::CallObserver observer);
+    // Adds a listener to every library call a run makes, told right after
+    // the call returned; listeners are told in the order they were added.
+    void addCallObserver(MeasurementSequence::CallObserver observer);
     // Replaces the export file dialog.
     void setFileChooser(std::unique_ptr<CurveFileChooser> chooser);
 
@@ -92,7 +93,7 @@ private:
 
     std::int32_t *device = nullptr;
     std::int32_t runHandle = -1; // the handle the run started with
-    MeasurementSequence::CallObserver observer;
+    std::vector<MeasurementSequence::CallObserver> observers;
     std::unique_ptr<CurveFileChooser> files;
     std::unique_ptr<MeasurementSequence> run;
     MeasurementSequence::Clock::time_point runStarted {};
