@@ -135,14 +135,19 @@ CurveDock::CurveDock(QWidget *parent)
     tabs = new QTabWidget;
     tabs->setObjectName(QStringLiteral("curveTabs"));
     buildChart();
-    buildTimeChart();
     model = new PointsModel(this);
-    table = new PointsView;
-    table->setObjectName(QStringLiteral("pointsView"));
-    table->setModel(model);
+    // The other tabs are built when first shown: the window comes up sooner.
+    timePage = new QWidget;
+    timePage->setObjectName(QStringLiteral("timePage"));
+    new QVBoxLayout(timePage);
+    timePage->layout()->setContentsMargins(0, 0, 0, 0);
+    pointsPage = new QWidget;
+    pointsPage->setObjectName(QStringLiteral("pointsPage"));
+    new QVBoxLayout(pointsPage);
+    pointsPage->layout()->setContentsMargins(0, 0, 0, 0);
     tabs->addTab(view, tr("Current-voltage"));
-    tabs->addTab(timeView, tr("Time"));
-    tabs->addTab(table, tr("Points"));
+    tabs->addTab(timePage, tr("Time"));
+    tabs->addTab(pointsPage, tr("Points"));
     layout->addWidget(tabs, 1);
     connect(tabs, &QTabWidget::currentChanged, this, &CurveDock::showCurrentTab);
 
@@ -229,6 +234,7 @@ void CurveDock::buildTimeChart()
     timeView->setObjectName(QStringLiteral("timeView"));
     timeView->setUnits(tr("ms"), tr("V"));
     connect(timeView, &CurveChartView::resetRequested, this, &CurveDock::showTimeSeries);
+    timePage->layout()->addWidget(timeView);
 }
 
 void CurveDock::setDevice(std::int32_t *handle)
@@ -386,11 +392,25 @@ void CurveDock::fitCurveAxes()
 
 void CurveDock::showCurrentTab()
 {
-    if (timeDirty && tabs->currentWidget() == timeView)
-        showTimeSeries();
-    if (pointsDirty && tabs->currentWidget() == table) {
-        pointsDirty = false;
-        model->setCurve(&shown);
+    if (tabs->currentWidget() == timePage) {
+        if (!timeView) {
+            buildTimeChart();
+            timeDirty = true;
+        }
+        if (timeDirty)
+            showTimeSeries();
+    } else if (tabs->currentWidget() == pointsPage) {
+        if (!table) {
+            table = new PointsView;
+            table->setObjectName(QStringLiteral("pointsView"));
+            table->setModel(model);
+            pointsPage->layout()->addWidget(table);
+            pointsDirty = true;
+        }
+        if (pointsDirty) {
+            pointsDirty = false;
+            model->setCurve(&shown);
+        }
     }
 }
 

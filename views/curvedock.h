@@ -119,7 +119,8 @@ private:
     QValueAxis *xAxis = nullptr;
     QValueAxis *yAxis = nullptr;
     QChart *timeChart = nullptr;
-    CurveChartView *timeView = nullptr;
+    QWidget *timePage = nullptr;
+    CurveChartView *timeView = nullptr; // built when its tab is first shown
     QLineSeries *voltageSeries = nullptr;
     QLineSeries *currentSeries = nullptr;
     QValueAxis *timeAxis = nullptr;
@@ -128,7 +129,8 @@ private:
     bool timeDirty = false; // the time tab shows an older curve
     bool pointsDirty = false; // so does the points table
     PointsModel *model = nullptr;
-    PointsView *table = nullptr;
+    QWidget *pointsPage = nullptr;
+    PointsView *table = nullptr; // built when its tab is first shown
     QLabel *figures = nullptr;
     QLabel *status = nullptr;
     QTimer *stepTimer = nullptr;
