@@ -97,9 +97,23 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
                     continue;
                 const Json before = zem::codec::decodeField(f, call.response.data());
                 const Json now = zem::codec::decodeField(f, response.data());
-                if (before != now)
+                if (before == now)
+                    continue;
+                if (!before.is_array()) {
                     differences.push_back(std::string(f.name) + ": recorded " + valueText(before)
                         + ", now " + valueText(now));
+                    continue;
+                }
+                // Arrays are long: the first element that differs, and how many do.
+                std::size_t first = before.size(), count = 0;
+                for (std::size_t k = 0; k < before.size(); ++k)
+                    if (before[k] != now[k]) {
+                        first = std::min(first, k);
+                        ++count;
+                    }
+                differences.push_back(std::string(f.name) + "[" + std::to_string(first)
+                    + "]: recorded " + valueText(before[first]) + ", now " + valueText(now[first])
+                    + (count > 1 ? " (" + std::to_string(count) + " elements differ)" : ""));
             }
         }
         if (differences.empty())
