@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include <dlfcn.h>
 #include <editline/readline.h>
 #include <unistd.h>
 
@@ -18,6 +20,44 @@ using zem::codec::Json;
 namespace {
 
 const char *const kShellWords[] = { "help", "quit", "list", "describe" };
+
+// Line editing is loaded only when a person types at a terminal: linked, it
+// and the libraries under it would slow every start of the program.
+struct LineEditing
+{
+    decltype(&::readline) readline = nullptr;
+    decltype(&::add_history) addHistory = nullptr;
+    decltype(&::read_history) readHistory = nullptr;
+    decltype(&::write_history) writeHistory = nullptr;
+    decltype(&::using_history) usingHistory = nullptr;
+    decltype(&::rl_completion_matches) completionMatches = nullptr;
+    decltype(&::rl_attempted_completion_function) attemptedCompletionFunction = nullptr;
+    decltype(&::rl_attempted_completion_over) attemptedCompletionOver = nullptr;
+    decltype(&::rl_completion_append_character) completionAppendCharacter = nullptr;
+    decltype(&::rl_line_buffer) lineBuffer = nullptr;
+    decltype(&::rl_readline_name) readlineName = nullptr;
+
+    bool load()
+    {
+        void *library = dlopen(ZEMCTL_LIBEDIT, RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return false;
+        auto get = [library](auto &pointer, const char *name) {
+            pointer = reinterpret_cast<std::remove_reference_t<decltype(pointer)>>(
+                dlsym(library, name));
+            return pointer != nullptr;
+        };
+        return get(readline, "readline") && get(addHistory, "add_history")
+            && get(readHistory, "read_history") && get(writeHistory, "write_history")
+            && get(usingHistory, "using_history") && get(completionMatches, "rl_completion_matches")
+            && get(attemptedCompletionFunction, "rl_attempted_completion_function")
+            && get(attemptedCompletionOver, "rl_attempted_completion_over")
+            && get(completionAppendCharacter, "rl_completion_append_character")
+            && get(lineBuffer, "rl_line_buffer") && get(readlineName, "rl_readline_name");
+    }
+};
+
+LineEditing editing;
 
 std::vector<std::string> splitWords(const std::string &line, std::string &error)
 {
@@ -83,24 +123,24 @@ char **complete(const char *text, int start, int)
     candidates.clear();
     std::string error;
     const std::vector<std::string> words
-        = splitWords(std::string(rl_line_buffer, std::size_t(start)), error);
+        = splitWords(std::string(*editing.lineBuffer, std::size_t(start)), error);
     if (words.empty()) {
         for (const zem::Command &c : zem::kCommands)
             candidates.push_back(c.name);
         candidates.insert(candidates.end(), std::begin(kShellWords), std::end(kShellWords));
-        rl_completion_append_character = ' ';
+        *editing.completionAppendCharacter = ' ';
     } else if (words[0] == "describe") {
         for (const zem::Command &c : zem::kCommands)
             candidates.push_back(c.name);
-        rl_completion_append_character = ' ';
+        *editing.completionAppendCharacter = ' ';
     } else if (const zem::Command *c = findCommand(words[0]); c && c->request) {
         for (const zem::Field &f : c->request->fields)
             candidates.push_back(std::string(f.name) + "=");
         candidates.push_back("--no-fill");
-        rl_completion_append_character = '\0';
+        *editing.completionAppendCharacter = '\0';
     }
-    rl_attempted_completion_over = 1;
-    return rl_completion_matches(text, &nextCandidate);
+    *editing.attemptedCompletionOver = 1;
+    return editing.completionMatches(text, &nextCandidate);
 }
 
 std::string historyFile()
@@ -252,15 +292,31 @@ int shellMain(Context &context)
         }
         return shell.exitCode();
     }
+    if (!editing.load()) {
+        // Still usable, without editing: one command a line, as from a pipe.
+        printError(std::string("line editing is not available (") + ZEMCTL_LIBEDIT + " not found)");
+        std::string line;
+        for (;;) {
+            std::fputs("zem> ", stdout);
+            std::fflush(stdout);
+            int c;
+            line.clear();
+            while ((c = std::getchar()) != EOF && c != '\n')
+                line += char(c);
+            if ((c == EOF && line.empty()) || !shell.execute(line))
+                break;
+        }
+        return shell.exitCode();
+    }
     const std::string history = historyFile();
-    rl_readline_name = "zemctl";
-    rl_attempted_completion_function = &complete;
-    using_history();
+    *editing.readlineName = "zemctl";
+    *editing.attemptedCompletionFunction = &complete;
+    editing.usingHistory();
     if (!history.empty())
-        read_history(history.c_str());
+        editing.readHistory(history.c_str());
     std::printf("zemctl on %s; help lists the commands, quit ends.\n", context.options.url.c_str());
     for (;;) {
-        char *raw = readline("zem> ");
+        char *raw = editing.readline("zem> ");
         if (!raw) {
             std::putchar('\n');
             break;
@@ -268,12 +324,12 @@ int shellMain(Context &context)
         const std::string line(raw);
         std::free(raw);
         if (line.find_first_not_of(" \t") != std::string::npos)
-            add_history(line.c_str());
+            editing.addHistory(line.c_str());
         if (!shell.execute(line))
             break;
     }
     if (!history.empty())
-        write_history(history.c_str());
+        editing.writeHistory(history.c_str());
     return shell.exitCode();
 }
 
