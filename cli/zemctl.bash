@@ -1,8 +1,25 @@
 # bash completion for zemctl: subcommands, command names and request fields.
+# Works with the bash-completion package's helpers and without them.
+_zemctl_files()
+{
+    if declare -F _filedir >/dev/null; then
+        _filedir
+    else
+        COMPREPLY=($(compgen -f -- "$cur"))
+    fi
+}
+
 _zemctl()
 {
     local cur prev words cword
-    _init_completion -n = || return
+    if declare -F _init_completion >/dev/null; then
+        _init_completion -n = || return
+    else
+        words=("${COMP_WORDS[@]}")
+        cword=$COMP_CWORD
+        cur=${COMP_WORDS[COMP_CWORD]}
+        prev=${COMP_WORDS[COMP_CWORD - 1]}
+    fi
 
     local i cmd="" sub=""
     for ((i = 1; i < cword; i++)); do
@@ -22,7 +39,7 @@ _zemctl()
 
     case $prev in
     --record | -o | --output)
-        _filedir
+        _zemctl_files
         return
         ;;
     --format)
@@ -52,12 +69,12 @@ _zemctl()
         if [[ -z $sub ]]; then
             COMPREPLY=($(compgen -W "get set" -- "$cur"))
         elif [[ $sub == set ]]; then
-            _filedir
+            _zemctl_files
         fi
         return
         ;;
     replay)
-        _filedir
+        _zemctl_files
         return
         ;;
     watch)
