@@ -95,6 +95,31 @@ std::string commandDescription(const zem::Command &c)
     return text;
 }
 
+// The device command an invocation names, when it surely does: the first
+// word that is neither an option nor an option's value, and no --help.
+const zem::Command *commandNamedIn(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word == "-h" || word == "--help")
+            return nullptr;
+        if (word == "-u" || word == "--url" || word == "--record" || word == "--format") {
+            ++i;
+            continue;
+        }
+        if (word.empty() || word[0] == '-')
+            continue;
+        const zem::Command *c = findCommand(word);
+        if (!c)
+            return nullptr;
+        for (int k = i + 1; k < argc; ++k)
+            if (std::string_view(argv[k]) == "-h" || std::string_view(argv[k]) == "--help")
+                return nullptr;
+        return c;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 int run(int argc, char **argv)
@@ -119,7 +144,12 @@ int run(int argc, char **argv)
 
     std::vector<std::string> assignments;
     const zem::Command *chosen = nullptr;
+    // A shell loop runs one device command per process: the parser is then
+    // built for that command alone, which shortens every start.
+    const zem::Command *only = commandNamedIn(argc, argv);
     for (const zem::Command &c : zem::kCommands) {
+        if (only && only != &c)
+            continue;
         CLI::App *sub = app.add_subcommand(c.name, commandDescription(c));
         sub->group("Device commands");
         sub->fallthrough();
