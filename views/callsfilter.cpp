@@ -1,0 +1,42 @@
+#include "callsfilter.h"
+
+#include "callsmodel.h"
+
+CallsFilter::CallsFilter(QObject *parent)
+    : QSortFilterProxyModel(parent)
+{
+    setSortRole(CallsModel::SortRole);
+}
+
+const CallsModel *CallsFilter::calls() const
+{
+    return qobject_cast<const CallsModel *>(sourceModel());
+}
+
+void CallsFilter::setCommandText(const QString &text)
+{
+    if (text == command)
+        return;
+    // Qt 6.4 has no begin/endFilterChange; invalidateFilter re-runs the rows.
+    command = text;
+    invalidateFilter();
+}
+
+void CallsFilter::setErrorsOnly(bool on)
+{
+    if (on == failedOnly)
+        return;
+    failedOnly = on;
+    invalidateFilter();
+}
+
+bool CallsFilter::filterAcceptsRow(int sourceRow, const QModelIndex &) const
+{
+    const CallsModel *model = calls();
+    if (!model)
+        return true;
+    const zem::calls::Call &c = model->call(sourceRow);
+    if (failedOnly && c.result == 0)
+        return false;
+    return command.isEmpty() || CallsModel::commandText(c).contains(command, Qt::CaseInsensitive);
+}
