@@ -1,5 +1,7 @@
 #include "callring.h"
 
+#include <algorithm>
+
 namespace zem::calls {
 
 CallRing::CallRing(std::size_t capacity)
@@ -7,11 +9,12 @@ CallRing::CallRing(std::size_t capacity)
 {
 }
 
-void CallRing::dropOldest()
+void CallRing::dropOldest(std::size_t n)
 {
-    head = (head + 1) % entries.size();
-    --count;
-    ++droppedCount;
+    n = std::min(n, count);
+    head = (head + n) % entries.size();
+    count -= n;
+    droppedCount += n;
 }
 
 void CallRing::append(const Call &call)

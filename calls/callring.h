@@ -33,8 +33,8 @@ public:
     const Call &at(std::size_t i) const { return entries[(head + i) % entries.size()]; }
     const Call &newest() const { return at(count - 1); }
 
-    // Drops the oldest call; the ring must not be empty.
-    void dropOldest();
+    // Drops the oldest n calls (at most all of them).
+    void dropOldest(std::size_t n = 1);
     // Appends a copy of the call, dropping the oldest when full.
     void append(const Call &call);
     void record(const Call &call) override { append(call); }

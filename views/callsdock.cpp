@@ -66,7 +66,7 @@ CallsDock::CallsDock(QWidget *parent)
             updateStats();
     });
     setWidget(tabs);
-    show(live);
+    showModel(live);
 }
 
 CallsDock::~CallsDock()
@@ -197,7 +197,7 @@ void CallsDock::setFileChooser(std::unique_ptr<CallsFileChooser> chooser)
     files = std::move(chooser);
 }
 
-void CallsDock::show(CallsModel *model)
+void CallsDock::showModel(CallsModel *model)
 {
     filter->setSourceModel(model);
     // A new source model brings a new selection model.
@@ -294,7 +294,7 @@ void CallsDock::openCalls()
     }
     const std::size_t count = calls.size();
     auto model = std::make_unique<CallsModel>(std::move(calls));
-    show(model.get());
+    showModel(model.get());
     file = std::move(model); // the previous file's model goes only after the switch
     source->setText(
         tr("%1: %n call(s), read-only", nullptr, int(count)).arg(QFileInfo(name).fileName()));
@@ -303,7 +303,7 @@ void CallsDock::openCalls()
 
 void CallsDock::showLive()
 {
-    show(live);
+    showModel(live);
     file.reset();
     message(QString(), false);
 }

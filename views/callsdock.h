@@ -52,7 +52,7 @@ signals:
 
 private:
     QWidget *buildCallsTab();
-    void show(CallsModel *model);
+    void showModel(CallsModel *model);
     void selectionChanged();
     void rowsAdded();
     void copyJson();

@@ -17,9 +17,11 @@ void CallsFilter::setCommandText(const QString &text)
 {
     if (text == command)
         return;
-    // Qt 6.4 has no begin/endFilterChange; invalidateFilter re-runs the rows.
+    // invalidate() re-maps all rows and tells the views once; invalidateFilter()
+    // would remove and insert range by range, each costing the view a pass
+    // over every row.
     command = text;
-    invalidateFilter();
+    invalidate();
 }
 
 void CallsFilter::setErrorsOnly(bool on)
@@ -27,7 +29,7 @@ void CallsFilter::setErrorsOnly(bool on)
     if (on == failedOnly)
         return;
     failedOnly = on;
-    invalidateFilter();
+    invalidate();
 }
 
 bool CallsFilter::filterAcceptsRow(int sourceRow, const QModelIndex &) const

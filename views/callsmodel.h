@@ -1,6 +1,7 @@
 // The recorded calls as a table: one row per call kept in the ring, oldest
 // first. As the live model it is the recorder's sink, and tells its views of
-// every append (and of the oldest call dropped to make room) as it happens.
+// every append as it happens. When full it drops the oldest hundredth of its
+// calls at once (1,000 of 100,000), so it keeps between 99 % and all of them.
 #pragma once
 
 #include "callring.h"
