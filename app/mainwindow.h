@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <memory>
 
+class CallsDock;
 class Container;
 class ProfileFileChooser;
 class iopanel;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QTimer;
@@ -39,6 +41,7 @@ public:
     iopanel *page(const QString &command) const;
     // Replaces the file dialogs of the profile buttons.
     void setFileChooser(std::unique_ptr<ProfileFileChooser> chooser);
+    CallsDock *calls() const { return callsDock; }
 
 public slots:
     void connectButton();
@@ -62,6 +65,10 @@ public slots:
     void get_measurement_rawPressSlot(bool);
     void reset_eventsPressSlot(bool);
 
+    // Sends a recorded request again through its command (an index into
+    // zem::kCommands) and shows and logs the result as Send does.
+    void sendAgain(int command, const QByteArray &request);
+
 private:
     void buildPages();
     // Runs a command from its page and logs the result.
@@ -69,6 +76,7 @@ private:
     // Runs the setter's getter, then fills the setter's request from its response.
     void callGetter(const char *setter);
     void addLogLines(const QStringList &lines);
+    void updateStatus();
 
     QListWidget *log = nullptr;
     Container *browser = nullptr;
@@ -79,4 +87,7 @@ private:
     QByteArray profileText; // the last profile loaded, kept until the next load
     Ui::MainWindow *ui = nullptr;
     QTimer *logScroll = nullptr;
+    CallsDock *callsDock = nullptr;
+    QLabel *statusText = nullptr;
+    QString connectedUrl; // the URL of the last connection attempt
 };
