@@ -37,8 +37,8 @@ bool Context::startRecording()
         printError(error);
         return false;
     }
-    device.setObserver([this](const CallRecord &call) {
-        const std::string failed = recorder.append(callLine(call, "cli"));
+    device.setObserver([this](const zem::calls::Call &call) {
+        const std::string failed = recorder.append(call);
         if (!failed.empty())
             printError(failed);
     });
