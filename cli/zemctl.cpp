@@ -64,7 +64,8 @@ out are read from its getter first, unless --no-fill is given.
 
 Without a command, zemctl opens a shell on the device: a prompt with line
 editing, history and completion on a terminal, otherwise one command a line
-from standard input and one JSON object a line on standard output.
+from standard input and one JSON object a line on standard output; it exits
+with the highest status of its lines.
 
 Environment:
   ZEM_URL   the device URL when -u is not given
