@@ -9,8 +9,8 @@
 #include "callsmodel.h"
 #include "devicecalls.h"
 #include "iopanel.h"
-#include "records.h"
 #include "recording.h"
+#include "records.h"
 #include "shownwindow.h"
 #include "zemdouble.h"
 
