@@ -71,6 +71,7 @@ MainWindow::MainWindow(QWidget *parent)
         tabifyDockWidget(curve, callsDock);
     else
         addDockWidget(Qt::RightDockWidgetArea, callsDock);
+    resizeDocks({ callsDock }, { 760 }, Qt::Horizontal);
     callsDock->attach();
     connect(callsDock, &CallsDock::sendAgainRequested, this, &MainWindow::sendAgain);
     connect(callsDock, &CallsDock::callsChanged, this, &MainWindow::updateStatus);

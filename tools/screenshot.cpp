@@ -7,8 +7,10 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdio>
 
@@ -21,8 +23,9 @@ int main(int argc, char **argv)
         return 2;
     }
     MainWindow window;
-    // Wide enough for several values of each array field to show.
-    window.resize(1200, 760);
+    // Wide enough for several values of each array field to show beside the
+    // Calls dock.
+    window.resize(1600, 900);
     window.show();
     window.findChild<QLineEdit *>(QStringLiteral("comEdit"))
         ->setText(args.value(2, QStringLiteral("virtual://diode?seed=1")));
@@ -40,6 +43,14 @@ int main(int argc, char **argv)
     // A filled field shows its end; the picture should show the first values.
     for (QLineEdit *edit : measurement->findChildren<QLineEdit *>())
         edit->setCursorPosition(0);
+    // The Calls dock with the frame's call selected and its request field's
+    // bytes marked in the dump.
+    if (auto *calls = window.findChild<QTableView *>(QStringLiteral("callsView"))) {
+        calls->selectRow(calls->model()->rowCount() - 1);
+        auto *fields = window.findChild<QTreeWidget *>(QStringLiteral("callFields"));
+        if (fields && fields->topLevelItemCount() > 1)
+            fields->setCurrentItem(fields->topLevelItem(1)->child(0));
+    }
     QTest::qWait(50);
 
     if (!window.grab().save(args.at(1))) {

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTextBlock>
 #include <QTreeWidget>
@@ -67,6 +68,10 @@ CallDetail::CallDetail(QWidget *parent)
     dump->setReadOnly(true);
     dump->setLineWrapMode(QPlainTextEdit::NoWrap);
     dump->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Room for a whole line: offset and 16 pairs.
+    dump->setMinimumWidth(
+        QFontMetrics(dump->font()).horizontalAdvance(QString(56, QLatin1Char('0')))
+        + dump->verticalScrollBar()->sizeHint().width() + 2 * dump->frameWidth());
 
     auto *split = new QSplitter(Qt::Horizontal);
     split->addWidget(tree);
@@ -125,6 +130,7 @@ void CallDetail::showCall(const zem::calls::Call *call, const zem::calls::Call *
                 item->setData(0, OffsetRole, int(f.offset));
                 item->setData(0, SizeRole, int(f.size()));
                 item->setToolTip(0, QString::fromLatin1(f.typeText));
+                item->setToolTip(1, item->text(1));
                 if (before && std::memcmp(before + f.offset, data + f.offset, f.size()) != 0) {
                     QFont bold = item->font(0);
                     bold.setBold(true);

@@ -116,11 +116,6 @@ QWidget *CallsDock::buildCallsTab()
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setStretchLastSection(true);
     table->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    const int digit = table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    table->setColumnWidth(CallsModel::Time, 14 * digit);
-    table->setColumnWidth(CallsModel::Command, 26 * digit);
-    table->setColumnWidth(CallsModel::Result, 22 * digit);
-    table->setColumnWidth(CallsModel::Duration, 12 * digit);
 
     detail = new CallDetail;
     auto *split = new QSplitter(Qt::Vertical);
@@ -203,6 +198,13 @@ void CallsDock::showModel(CallsModel *model)
     // A new source model brings a new selection model.
     connect(table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         &CallsDock::selectionChanged);
+    // Fixed widths, set again as a new source resets the columns: measuring
+    // the contents of 100,000 rows would take seconds.
+    const int digit = table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    table->setColumnWidth(CallsModel::Time, 13 * digit);
+    table->setColumnWidth(CallsModel::Command, 26 * digit);
+    table->setColumnWidth(CallsModel::Result, 21 * digit);
+    table->setColumnWidth(CallsModel::Duration, 11 * digit);
     const bool isLive = model == live;
     source->setVisible(!isLive);
     liveButton->setVisible(!isLive);
