@@ -40,7 +40,7 @@ CallsDock::CallsDock(QWidget *parent)
     coalesce->setSingleShot(true);
     coalesce->setInterval(0);
     connect(coalesce, &QTimer::timeout, this, [this] {
-        if (follow)
+        if (follow && shownModel() == live)
             table->scrollToBottom();
         updateDropped();
         if (tabs->currentIndex() == 1)
