@@ -22,6 +22,12 @@ constexpr int kBytesPerLine = 16;
 // A profile text can be megabytes; the dump shows its start.
 constexpr int kMaxDumpedBytes = 64 * 1024;
 
+// No translation ships, so plurals are chosen here rather than by "%n".
+QString bytesText(int n)
+{
+    return n == 1 ? CallDetail::tr("1 byte") : CallDetail::tr("%1 bytes").arg(n);
+}
+
 QString valueText(const zem::codec::Json &v)
 {
     if (v.is_object()) {
@@ -110,7 +116,7 @@ void CallDetail::showCall(const zem::calls::Call *call, const zem::calls::Call *
 
         auto *top = new QTreeWidgetItem(tree,
             { record ? tr("%1 (%2)").arg(sideName, QLatin1String(record->name)) : sideName, {},
-                tr("%n byte(s)", nullptr, size) });
+                bytesText(size) });
         top->setData(0, SideRole, s);
         top->setData(0, OffsetRole, 0);
         top->setData(0, SizeRole, size);
@@ -157,7 +163,7 @@ void CallDetail::showCall(const zem::calls::Call *call, const zem::calls::Call *
         top->setExpanded(true);
 
         // The dump: a heading line, then 16 bytes a line with their offsets.
-        text += QStringLiteral("%1 (%2)\n").arg(sideName, tr("%n byte(s)", nullptr, size));
+        text += QStringLiteral("%1 (%2)\n").arg(sideName, bytesText(size));
         ++line;
         sides[s].firstLine = line;
         sides[s].bytes = qMin(size, kMaxDumpedBytes);
@@ -169,7 +175,7 @@ void CallDetail::showCall(const zem::calls::Call *call, const zem::calls::Call *
             ++line;
         }
         if (size > sides[s].bytes) {
-            text += tr("... %n more byte(s)\n", nullptr, size - sides[s].bytes);
+            text += tr("... %1 more\n").arg(bytesText(size - sides[s].bytes));
             ++line;
         }
         text += QLatin1Char('\n');

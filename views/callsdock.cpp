@@ -28,6 +28,16 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+namespace {
+
+// No translation ships, so plurals are chosen here rather than by "%n".
+QString callsText(std::size_t n)
+{
+    return n == 1 ? CallsDock::tr("1 call") : CallsDock::tr("%1 calls").arg(n);
+}
+
+} // namespace
+
 CallsDock::CallsDock(QWidget *parent)
     : QDockWidget(tr("Calls"), parent)
     , files(std::make_unique<CallsFileChooser>())
@@ -278,7 +288,7 @@ void CallsDock::saveCalls()
     std::string error;
     const CallsModel *model = shownModel();
     if (zem::calls::writeCallFile(name.toStdString(), model->ring(), error))
-        message(tr("Saved %n call(s) to %1", nullptr, int(model->ring().size())).arg(name), false);
+        message(tr("Saved %1 to %2").arg(callsText(model->ring().size()), name), false);
     else
         message(tr("Not saved: %1").arg(QString::fromStdString(error)), true);
 }
@@ -298,8 +308,7 @@ void CallsDock::openCalls()
     auto model = std::make_unique<CallsModel>(std::move(calls));
     showModel(model.get());
     file = std::move(model); // the previous file's model goes only after the switch
-    source->setText(
-        tr("%1: %n call(s), read-only", nullptr, int(count)).arg(QFileInfo(name).fileName()));
+    source->setText(tr("%1: %2, read-only").arg(QFileInfo(name).fileName(), callsText(count)));
     message(QString(), false);
 }
 
