@@ -68,6 +68,7 @@ CallsDock::CallsDock(QWidget *parent)
     stats = new QTreeWidget;
     stats->setObjectName(QStringLiteral("callsStats"));
     stats->setRootIsDecorated(false);
+    stats->header()->setStretchLastSection(false);
     stats->setHeaderLabels(
         { tr("Command"), tr("Calls"), tr("Failures"), tr("Min"), tr("Median"), tr("Max") });
     tabs->addTab(stats, tr("Statistics"));
