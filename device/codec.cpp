@@ -506,11 +506,12 @@ std::string encodeFieldText(const Field &f, std::string_view text, void *data)
     std::string error;
     try {
         if (f.isText) {
-            error = storeText(f,
-                Json(validUtf8(reinterpret_cast<const unsigned char *>(text.data()), text.size())),
-                scratch);
-            if (error.empty() && text.size() <= f.count) {
-                // The exact bytes typed, even when they are not UTF-8.
+            // The exact bytes typed, even when they are not UTF-8.
+            if (text.size() > f.count)
+                error = fieldError(f, "text of " + std::to_string(text.size()) + " bytes");
+            else if (text.find('\0') != std::string_view::npos)
+                error = fieldError(f, "text with a zero byte");
+            else {
                 std::memset(scratch, 0, f.count);
                 std::memcpy(scratch, text.data(), text.size());
             }
