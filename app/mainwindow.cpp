@@ -19,7 +19,6 @@
 #include <QTime>
 #include <QTimer>
 
-#include <climits>
 #include <cstring>
 
 // The icon lives in a static library, whose resources the linker drops unless
@@ -297,8 +296,9 @@ void MainWindow::updateStatus()
                     .arg(CallsModel::commandText(last), resultText(last.result),
                         CallsModel::durationText(last.durationNs));
     }
-    text += tr("  |  %n call(s)", nullptr, int(qMin<quint64>(calls.total(), INT_MAX)));
-    text += tr(", %n failed", nullptr, int(qMin<quint64>(calls.failures(), INT_MAX)));
+    // No translation ships, so plurals are chosen here rather than by "%n".
+    text += calls.total() == 1 ? tr("  |  1 call") : tr("  |  %1 calls").arg(calls.total());
+    text += tr(", %1 failed").arg(calls.failures());
     statusText->setText(text);
 }
 

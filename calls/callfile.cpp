@@ -291,8 +291,10 @@ std::string callFromJson(const Json &j, Call &call)
     call.origin = *o;
     if (!int32Of(j, "handle", call.handle))
         return "'handle' is not a 32-bit integer";
+    // Only open and close change the caller's handle; others keep it.
     call.handleAfter = call.handle;
-    if (j.contains("handle_after") && !int32Of(j, "handle_after", call.handleAfter))
+    if ((call.operation == Operation::Open || call.operation == Operation::Close)
+        && j.contains("handle_after") && !int32Of(j, "handle_after", call.handleAfter))
         return "'handle_after' is not a 32-bit integer";
     if (!int32Of(j, "result", call.result))
         return "'result' is not a 32-bit integer";

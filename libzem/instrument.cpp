@@ -1,5 +1,6 @@
 #include "instrument.h"
 
+#include "codec.h"
 #include "records.h"
 
 #include <nlohmann/json.hpp>
@@ -51,92 +52,36 @@ bool isReserved(const zem::Field &f)
     return std::string_view(f.name).rfind("Reserved", 0) == 0;
 }
 
-// A profile holds every named scalar of a settings record, by field name.
+// A profile holds every named scalar of a settings record, by field name, as
+// a plain number: the record codec's value without constant names.
 Json recordToJson(const void *record, const zem::Record &desc)
 {
     Json j = Json::object();
-    const auto *base = static_cast<const char *>(record);
     for (const zem::Field &f : desc.fields) {
         if (isReserved(f))
             continue;
-        const char *at = base + f.offset;
-        switch (f.type) {
-        case zem::ElementType::Float: {
-            float v;
-            std::memcpy(&v, at, 4);
-            j[f.name] = v;
-            break;
-        }
-        case zem::ElementType::UInt32: {
-            std::uint32_t v;
-            std::memcpy(&v, at, 4);
-            j[f.name] = v;
-            break;
-        }
-        case zem::ElementType::UInt16: {
-            std::uint16_t v;
-            std::memcpy(&v, at, 2);
-            j[f.name] = v;
-            break;
-        }
-        case zem::ElementType::UInt8:
-            j[f.name] = std::uint8_t(*at);
-            break;
-        default:
-            break; // no settings field has another type
-        }
+        const zem::codec::Json v = zem::codec::decodeField(f, record);
+        j[f.name] = Json(v.is_object() ? v["value"] : v);
     }
     return j;
 }
 
-template <class T> bool storeUnsigned(const Json &j, char *at)
-{
-    if (!j.is_number_unsigned() || j.get<std::uint64_t>() > std::numeric_limits<T>::max())
-        return false;
-    const T v = static_cast<T>(j.get<std::uint64_t>());
-    std::memcpy(at, &v, sizeof v);
-    return true;
-}
-
 // Fills the record's named scalars from an object that holds exactly them,
-// each a number of the field's kind within its type's range.
+// each a number the codec takes for the field (within its type's range, an
+// integer for integer fields, finite for floats).
 bool recordFromJson(const Json &j, void *record, const zem::Record &desc)
 {
     if (!j.is_object())
         return false;
     std::size_t expected = 0;
-    auto *base = static_cast<char *>(record);
     for (const zem::Field &f : desc.fields) {
         if (isReserved(f))
             continue;
         ++expected;
         const auto it = j.find(f.name);
-        if (it == j.end())
-            return false;
-        char *at = base + f.offset;
-        bool ok = false;
-        switch (f.type) {
-        case zem::ElementType::Float:
-            if (it->is_number()) {
-                const double v = it->get<double>();
-                ok = std::isfinite(v) && std::fabs(v) <= FLT_MAX;
-                const float fv = float(v);
-                std::memcpy(at, &fv, 4);
-            }
-            break;
-        case zem::ElementType::UInt32:
-            ok = storeUnsigned<std::uint32_t>(*it, at);
-            break;
-        case zem::ElementType::UInt16:
-            ok = storeUnsigned<std::uint16_t>(*it, at);
-            break;
-        case zem::ElementType::UInt8:
-            ok = storeUnsigned<std::uint8_t>(*it, at);
-            break;
-        default:
-            break;
-        }
-        if (!ok)
+        // Numbers only: a profile names no constants.
+        if (it == j.end() || !it->is_number()
+            || !zem::codec::encodeField(f, zem::codec::Json(*it), record).empty())
             return false;
     }
     return j.size() == expected;

@@ -10,8 +10,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdio>
 
@@ -65,6 +67,14 @@ int main(int argc, char **argv)
     // A filled field shows its end; the picture should show the first values.
     for (QLineEdit *edit : measurement->findChildren<QLineEdit *>())
         edit->setCursorPosition(0);
+    // The Calls dock with the frame's call selected and its request field's
+    // bytes marked in the dump.
+    if (auto *calls = window.findChild<QTableView *>(QStringLiteral("callsView"))) {
+        calls->selectRow(calls->model()->rowCount() - 1);
+        auto *fields = window.findChild<QTreeWidget *>(QStringLiteral("callFields"));
+        if (fields && fields->topLevelItemCount() > 1)
+            fields->setCurrentItem(fields->topLevelItem(1)->child(0));
+    }
     QTest::qWait(50);
 
     if (!window.grab().save(args.at(1))) {

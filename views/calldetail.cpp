@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTextBlock>
 #include <QTreeWidget>
@@ -20,6 +21,12 @@ enum Roles { SideRole = Qt::UserRole, OffsetRole, SizeRole };
 constexpr int kBytesPerLine = 16;
 // A profile text can be megabytes; the dump shows its start.
 constexpr int kMaxDumpedBytes = 64 * 1024;
+
+// No translation ships, so plurals are chosen here rather than by "%n".
+QString bytesText(int n)
+{
+    return n == 1 ? CallDetail::tr("1 byte") : CallDetail::tr("%1 bytes").arg(n);
+}
 
 QString valueText(const zem::codec::Json &v)
 {
@@ -67,6 +74,10 @@ CallDetail::CallDetail(QWidget *parent)
     dump->setReadOnly(true);
     dump->setLineWrapMode(QPlainTextEdit::NoWrap);
     dump->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Room for a whole line: offset and 16 pairs.
+    dump->setMinimumWidth(
+        QFontMetrics(dump->font()).horizontalAdvance(QString(56, QLatin1Char('0')))
+        + dump->verticalScrollBar()->sizeHint().width() + 2 * dump->frameWidth());
 
     auto *split = new QSplitter(Qt::Horizontal);
     split->addWidget(tree);
@@ -105,7 +116,7 @@ void CallDetail::showCall(const zem::calls::Call *call, const zem::calls::Call *
 
         auto *top = new QTreeWidgetItem(tree,
             { record ? tr("%1 (%2)").arg(sideName, QLatin1String(record->name)) : sideName, {},
-                tr("%n byte(s)", nullptr, size) });
+                bytesText(size) });
         top->setData(0, SideRole, s);
         top->setData(0, OffsetRole, 0);
         top->setData(0, SizeRole, size);
@@ -125,6 +136,7 @@ void CallDetail::showCall(const zem::calls::Call *call, const zem::calls::Call *
                 item->setData(0, OffsetRole, int(f.offset));
                 item->setData(0, SizeRole, int(f.size()));
                 item->setToolTip(0, QString::fromLatin1(f.typeText));
+                item->setToolTip(1, item->text(1));
                 if (before && std::memcmp(before + f.offset, data + f.offset, f.size()) != 0) {
                     QFont bold = item->font(0);
                     bold.setBold(true);
@@ -151,7 +163,7 @@ void CallDetail::showCall(const zem::calls::Call *call, const zem::calls::Call *
         top->setExpanded(true);
 
         // The dump: a heading line, then 16 bytes a line with their offsets.
-        text += QStringLiteral("%1 (%2)\n").arg(sideName, tr("%n byte(s)", nullptr, size));
+        text += QStringLiteral("%1 (%2)\n").arg(sideName, bytesText(size));
         ++line;
         sides[s].firstLine = line;
         sides[s].bytes = qMin(size, kMaxDumpedBytes);
@@ -163,7 +175,7 @@ void CallDetail::showCall(const zem::calls::Call *call, const zem::calls::Call *
             ++line;
         }
         if (size > sides[s].bytes) {
-            text += tr("... %n more byte(s)\n", nullptr, size - sides[s].bytes);
+            text += tr("... %1 more\n").arg(bytesText(size - sides[s].bytes));
             ++line;
         }
         text += QLatin1Char('\n');

@@ -28,6 +28,16 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+namespace {
+
+// No translation ships, so plurals are chosen here rather than by "%n".
+QString callsText(std::size_t n)
+{
+    return n == 1 ? CallsDock::tr("1 call") : CallsDock::tr("%1 calls").arg(n);
+}
+
+} // namespace
+
 CallsDock::CallsDock(QWidget *parent)
     : QDockWidget(tr("Calls"), parent)
     , files(std::make_unique<CallsFileChooser>())
@@ -40,7 +50,7 @@ CallsDock::CallsDock(QWidget *parent)
     coalesce->setSingleShot(true);
     coalesce->setInterval(0);
     connect(coalesce, &QTimer::timeout, this, [this] {
-        if (follow)
+        if (follow && shownModel() == live)
             table->scrollToBottom();
         updateDropped();
         if (tabs->currentIndex() == 1)
@@ -58,6 +68,7 @@ CallsDock::CallsDock(QWidget *parent)
     stats = new QTreeWidget;
     stats->setObjectName(QStringLiteral("callsStats"));
     stats->setRootIsDecorated(false);
+    stats->header()->setStretchLastSection(false);
     stats->setHeaderLabels(
         { tr("Command"), tr("Calls"), tr("Failures"), tr("Min"), tr("Median"), tr("Max") });
     tabs->addTab(stats, tr("Statistics"));
@@ -116,11 +127,6 @@ QWidget *CallsDock::buildCallsTab()
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setStretchLastSection(true);
     table->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    const int digit = table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    table->setColumnWidth(CallsModel::Time, 14 * digit);
-    table->setColumnWidth(CallsModel::Command, 26 * digit);
-    table->setColumnWidth(CallsModel::Result, 22 * digit);
-    table->setColumnWidth(CallsModel::Duration, 12 * digit);
 
     detail = new CallDetail;
     auto *split = new QSplitter(Qt::Vertical);
@@ -203,6 +209,13 @@ void CallsDock::showModel(CallsModel *model)
     // A new source model brings a new selection model.
     connect(table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         &CallsDock::selectionChanged);
+    // Fixed widths, set again as a new source resets the columns: measuring
+    // the contents of 100,000 rows would take seconds.
+    const int digit = table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    table->setColumnWidth(CallsModel::Time, 13 * digit);
+    table->setColumnWidth(CallsModel::Command, 26 * digit);
+    table->setColumnWidth(CallsModel::Result, 21 * digit);
+    table->setColumnWidth(CallsModel::Duration, 11 * digit);
     const bool isLive = model == live;
     source->setVisible(!isLive);
     liveButton->setVisible(!isLive);
@@ -276,7 +289,7 @@ void CallsDock::saveCalls()
     std::string error;
     const CallsModel *model = shownModel();
     if (zem::calls::writeCallFile(name.toStdString(), model->ring(), error))
-        message(tr("Saved %n call(s) to %1", nullptr, int(model->ring().size())).arg(name), false);
+        message(tr("Saved %1 to %2").arg(callsText(model->ring().size()), name), false);
     else
         message(tr("Not saved: %1").arg(QString::fromStdString(error)), true);
 }
@@ -296,8 +309,7 @@ void CallsDock::openCalls()
     auto model = std::make_unique<CallsModel>(std::move(calls));
     showModel(model.get());
     file = std::move(model); // the previous file's model goes only after the switch
-    source->setText(
-        tr("%1: %n call(s), read-only", nullptr, int(count)).arg(QFileInfo(name).fileName()));
+    source->setText(tr("%1: %2, read-only").arg(QFileInfo(name).fileName(), callsText(count)));
     message(QString(), false);
 }
 

@@ -1,11 +1,16 @@
 // The Calls dock against the recording double: what the window's calls are
 // recorded as, and Send again sending exactly the recorded bytes.
 #include "callsdock.h"
+#include "callsfilechooser.h"
 #include "callsmodel.h"
 #include "pagetesting.h"
 #include "zemdouble.h"
 
+#include <QLabel>
+#include <QStatusBar>
 #include <QTableView>
+#include <QTemporaryDir>
+#include <QTreeWidget>
 
 class tst_CallsDock : public QObject
 {
@@ -14,6 +19,7 @@ class tst_CallsDock : public QObject
 private slots:
     void init() { zemdouble::reset(); }
     void sendAgainRepeatsTheRequestBytes();
+    void savedCallsOpenAsTheyWere();
 };
 
 namespace {
@@ -85,6 +91,61 @@ void tst_CallsDock::sendAgainRepeatsTheRequestBytes()
     // Open and close have no Send again.
     table->selectRow(1);
     QVERIFY(!again->isEnabled());
+}
+
+class NamedFile : public CallsFileChooser
+{
+public:
+    QString name;
+    QString saveFileName(QWidget *) override { return name; }
+    QString openFileName(QWidget *) override { return name; }
+};
+
+void tst_CallsDock::savedCallsOpenAsTheyWere()
+{
+    Window window(QStringLiteral("virtual://open"));
+    zemdouble::setResult("zem_get_status", -5);
+    QCOMPARE(window.send(window.open(QStringLiteral("get_status"))),
+        QStringLiteral("result_timeout (-5)"));
+    CallsDock *dock = window.w.calls();
+    auto chooser = std::make_unique<NamedFile>();
+    NamedFile *files = chooser.get();
+    dock->setFileChooser(std::move(chooser));
+    auto click = [&](const char *button) {
+        QTest::mouseClick(dock->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
+    };
+    const auto *status = window.w.statusBar()->findChild<QLabel *>(QStringLiteral("callsStatus"));
+    QTRY_COMPARE(status->text().section(QStringLiteral(" in "), 0, 0),
+        QStringLiteral(
+            "Connected to virtual://open  |  last: get_status returned result_timeout (-5)"));
+    QCOMPARE(
+        status->text().section(QStringLiteral("  |  "), 2), QStringLiteral("3 calls, 1 failed"));
+
+    QTemporaryDir dir;
+    files->name = dir.filePath(QStringLiteral("calls.jsonl"));
+    click("saveCallsButton");
+    const QStringList live = recorded(*dock->liveModel());
+    // A bad file is refused with its line, and the live view stays.
+    QFile bad(dir.filePath(QStringLiteral("bad.jsonl")));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("{}\n");
+    bad.close();
+    files->name = bad.fileName();
+    click("openCallsButton");
+    QVERIFY(dock->findChild<QLabel *>(QStringLiteral("callsMessage"))
+                ->text()
+                .contains(QStringLiteral("line 1: 'version'")));
+    QCOMPARE(dock->shownModel(), dock->liveModel());
+
+    files->name = dir.filePath(QStringLiteral("calls.jsonl"));
+    click("openCallsButton");
+    QVERIFY(dock->shownModel() != dock->liveModel());
+    QCOMPARE(recorded(*dock->shownModel()), live);
+    // New calls go to the live table, not to the file being viewed.
+    window.send(*window.w.page(QStringLiteral("get_status")));
+    QCOMPARE(dock->shownModel()->rowCount(), live.size());
+    click("liveCallsButton");
+    QCOMPARE(dock->liveModel()->rowCount(), live.size() + 1);
 }
 
 QTEST_MAIN(tst_CallsDock)
