@@ -6,6 +6,9 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // Where the recent URLs are kept (QSettings).
+    QCoreApplication::setOrganizationName(QStringLiteral("zem-tools"));
+    QCoreApplication::setApplicationName(QStringLiteral("zem_debugger"));
     MainWindow window;
     window.show();
     // Lets start-up be timed as a whole process: quit once the window is up.

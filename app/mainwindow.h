@@ -9,10 +9,13 @@
 #include <memory>
 
 class Container;
+class LogView;
 class ProfileFileChooser;
+class TrendDock;
 class iopanel;
+class QAction;
 class QLineEdit;
-class QListWidget;
+class QStringListModel;
 class QTimer;
 
 namespace Ui {
@@ -70,7 +73,15 @@ private:
     void callGetter(const char *setter);
     void addLogLines(const QStringList &lines);
 
-    QListWidget *log = nullptr;
+    // For long sessions: trends, reconnection, recent URLs, keys.
+    void setupSessionTools();
+    void afterSend(iopanel &page, std::int32_t result);
+    void noteConnection(const QString &url);
+    void reconnectAttempt();
+    void showKeys();
+    iopanel *shownPage() const;
+
+    LogView *log = nullptr;
     Container *browser = nullptr;
     QLineEdit *urlEdit = nullptr;
     std::int32_t device = -1;
@@ -79,4 +90,11 @@ private:
     QByteArray profileText; // the last profile loaded, kept until the next load
     Ui::MainWindow *ui = nullptr;
     QTimer *logScroll = nullptr;
+
+    TrendDock *trend = nullptr;
+    QAction *reconnectAction = nullptr;
+    QTimer *reconnectTimer = nullptr;
+    QString connectedUrl; // what Reconnect opens again; empty when not connected
+    int reconnectAttempts = 0;
+    QStringListModel *recentUrls = nullptr;
 };
