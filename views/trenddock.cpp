@@ -186,6 +186,7 @@ int TrendDock::addTrace(const QString &name)
 void TrendDock::sample(const iopanel *page)
 {
     bool any = false;
+    double now = 0;
     for (int i = 0; i < traceCount(); ++i) {
         const Trace &t = traces[i];
         if (t.page != page)
@@ -194,10 +195,13 @@ void TrendDock::sample(const iopanel *page)
         const double value = t.field->GetEdit()->text().toDouble(&ok);
         if (!ok)
             continue;
-        if (!clock.isValid())
-            clock.start();
         // Fields shown together share one time, and so one CSV row.
-        addPoint(i, clock.nsecsElapsed() / 1e9, value);
+        if (!any) {
+            if (!clock.isValid())
+                clock.start();
+            now = clock.nsecsElapsed() / 1e9;
+        }
+        addPoint(i, now, value);
         any = true;
     }
     if (any)
@@ -243,8 +247,8 @@ void TrendDock::redraw()
         const QPointF *first = t.points.constData();
         const QPointF *past = first + t.points.size();
         const QPointF *begin = std::lower_bound(first, past, x0, byX);
-        const QPointF *end = std::upper_bound(begin, past, x1,
-            [](double x, const QPointF &p) { return x < p.x(); });
+        const QPointF *end = std::upper_bound(
+            begin, past, x1, [](double x, const QPointF &p) { return x < p.x(); });
         t.series->replace(decimate(begin, end, x0, x1, columns));
         if (begin == end || !t.series->isVisible())
             continue;
