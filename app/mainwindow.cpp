@@ -236,11 +236,22 @@ MainWindow::~MainWindow()
 
 void MainWindow::AddLog(const QString &message)
 {
-    log->appendLine(
-        tr("%1: %2").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), message),
-        LogView::reportsFailure(message));
+    log->appendLine(tr("%1: %2").arg(logStamp(), message), LogView::reportsFailure(message));
     if (!logScroll->isActive())
         logScroll->start();
+}
+
+// Reading the wall clock costs more than the rest of a log line (the time zone
+// is looked up each time); within one second the stamp is the same text.
+QString MainWindow::logStamp()
+{
+    if (!stampClock.isValid() || stampClock.elapsed() >= stampValidMs) {
+        const QTime now = QTime::currentTime();
+        stamp = now.toString(QStringLiteral("HH:mm:ss"));
+        stampClock.start();
+        stampValidMs = 1000 - now.msec();
+    }
+    return stamp;
 }
 
 void MainWindow::connectButton()

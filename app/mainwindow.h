@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QVector>
@@ -72,6 +73,7 @@ private:
     // Runs the setter's getter, then fills the setter's request from its response.
     void callGetter(const char *setter);
     void addLogLines(const QStringList &lines);
+    QString logStamp();
 
     // For long sessions: trends, reconnection, recent URLs, keys.
     void setupSessionTools();
@@ -90,6 +92,9 @@ private:
     QByteArray profileText; // the last profile loaded, kept until the next load
     Ui::MainWindow *ui = nullptr;
     QTimer *logScroll = nullptr;
+    QElapsedTimer stampClock; // since the stamp's second began to be shown
+    qint64 stampValidMs = 0;
+    QString stamp;
 
     TrendDock *trend = nullptr;
     QAction *reconnectAction = nullptr;

@@ -113,7 +113,6 @@ int main(int argc, char *argv[])
         && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-
     const Clock::time_point start = Clock::now();
     shownWindow();
     figure("window with all pages constructed and shown, in process", "-", "%.1f ms",

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <climits>
@@ -198,7 +199,12 @@ QModelIndex LogView::indexAt(const QPoint &point) const
 void LogView::doItemsLayout()
 {
     // Skips QListView's pass over every row; the geometry is arithmetic.
-    QAbstractItemView::doItemsLayout();
+    updateGeometries();
+    // After appends only the new rows that are in view need painting.
+    const int top = firstNewRow < 0 ? 0 : rowRect(firstNewRow).top();
+    firstNewRow = -1;
+    if (top < viewport()->height())
+        viewport()->update(QRect(0, top, viewport()->width(), viewport()->height() - top));
 }
 
 int LogView::horizontalOffset() const
@@ -282,6 +288,9 @@ void LogView::paintEvent(QPaintEvent *event)
     const int last = std::min(count() - 1, (area.bottom() + verticalOffset()) / h);
     QStyleOptionViewItem base;
     initViewItemOption(&base);
+    const QFontMetrics metrics(base.font);
+    const int charMargin = metrics.averageCharWidth();
+    int shownWidest = 0;
     const QModelIndex current = currentIndex();
     for (int row = first; row <= last; ++row) {
         const QModelIndex index = model()->index(row, 0);
@@ -292,6 +301,12 @@ void LogView::paintEvent(QPaintEvent *event)
         if (index == current && hasFocus())
             option.state |= QStyle::State_HasFocus;
         itemDelegateForIndex(index)->paint(&painter, option, index);
+        shownWidest = std::max(
+            shownWidest, metrics.horizontalAdvance(index.data().toString()) + 2 * charMargin);
+    }
+    if (shownWidest > widest) {
+        widest = shownWidest;
+        QTimer::singleShot(0, this, &LogView::updateGeometries);
     }
 }
 
@@ -319,21 +334,22 @@ void LogView::scrollContentsBy(int dx, int dy)
 void LogView::rowsInserted(const QModelIndex &parent, int start, int end)
 {
     QAbstractItemView::rowsInserted(parent, start, end);
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    for (int row = start; row <= end; ++row) {
-        const QModelIndex index = model()->index(row, 0, parent);
-        widest = std::max(widest, itemDelegateForIndex(index)->sizeHint(option, index).width());
-    }
+    // An estimate from the character count: measuring the text would cost
+    // more than the rest of the append. Painted rows correct it.
+    const int charWidth = fontMetrics().averageCharWidth();
+    for (int row = start; row <= end; ++row)
+        widest = std::max(widest, int(item(row)->text().size() + 2) * charWidth);
+    // One geometry update per pass of the event loop, however many lines came.
+    if (firstNewRow < 0 || start < firstNewRow)
+        firstNewRow = start;
     scheduleDelayedItemsLayout();
-    if (rowRect(start).top() < viewport()->height())
-        viewport()->update();
 }
 
 void LogView::reset()
 {
     widest = 0;
     height = 0;
+    firstNewRow = -1;
     QListWidget::reset();
 }
 
@@ -341,5 +357,6 @@ void LogView::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
         height = 0;
+    firstNewRow = -1;
     QListWidget::changeEvent(event);
 }
