@@ -1,7 +1,9 @@
 #include "trenddock.h"
 
 #include "base_io_widget.h"
+#include "floatarroutput.h"
 #include "floatoutput.h"
+#include "intarroutput.h"
 #include "intoutput.h"
 #include "iopanel.h"
 
@@ -142,30 +144,44 @@ void TrendDock::attach(iopanel *page)
 {
     for (int i = 0; i < page->GetResponseCount(); ++i) {
         base_io_widget *field = page->GetResponse(i);
-        if (!qobject_cast<IntOutput *>(field) && !qobject_cast<FloatOutput *>(field))
+        const bool array
+            = qobject_cast<FloatArrOutput *>(field) || qobject_cast<IntArrOutput *>(field);
+        if (!array && !qobject_cast<IntOutput *>(field) && !qobject_cast<FloatOutput *>(field))
             continue;
         QLineEdit *edit = field->GetEdit();
         edit->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(edit, &QWidget::customContextMenuRequested, this,
-            [this, page, field, edit](const QPoint &at) {
+            [this, page, field, edit, array](const QPoint &at) {
                 QMenu *menu = edit->createStandardContextMenu();
                 menu->setAttribute(Qt::WA_DeleteOnClose);
                 menu->addSeparator();
-                menu->addAction(
-                    tr("Plot over time"), this, [this, page, field] { plot(page, field); });
+                if (!array) {
+                    menu->addAction(
+                        tr("Plot over time"), this, [this, page, field] { plot(page, field); });
+                } else if (!edit->text().isEmpty()) {
+                    // The element under the pointer: elements are separated by single spaces.
+                    const int element
+                        = int(edit->text().left(edit->cursorPositionAt(at)).count(u' '));
+                    menu->addAction(tr("Plot element %1 over time").arg(element), this,
+                        [this, page, field, element] { plot(page, field, element); });
+                }
                 menu->popup(edit->mapToGlobal(at));
             });
     }
 }
 
-void TrendDock::plot(iopanel *page, base_io_widget *field)
+void TrendDock::plot(iopanel *page, base_io_widget *field, int element)
 {
     for (const Trace &t : traces)
-        if (t.field == field)
+        if (t.field == field && t.element == element)
             return;
-    const int i = addTrace(tr("%1 %2").arg(page->GetName(), field->GetName()));
+    const QString name = element < 0
+        ? tr("%1 %2").arg(page->GetName(), field->GetName())
+        : tr("%1 %2[%3]").arg(page->GetName(), field->GetName()).arg(element);
+    const int i = addTrace(name);
     traces[i].page = page;
     traces[i].field = field;
+    traces[i].element = element;
 }
 
 int TrendDock::addTrace(const QString &name)
@@ -192,7 +208,10 @@ void TrendDock::sample(const iopanel *page)
         if (t.page != page)
             continue;
         bool ok = false;
-        const double value = t.field->GetEdit()->text().toDouble(&ok);
+        const QString text = t.field->GetEdit()->text();
+        const double value = t.element < 0
+            ? text.toDouble(&ok)
+            : QStringView(text).split(u' ').value(t.element).toDouble(&ok);
         if (!ok)
             continue;
         // Fields shown together share one time, and so one CSV row.

@@ -30,10 +30,11 @@ public:
     static constexpr int kMaxSamples = 100000;
 
     // Offers "Plot over time" in the context menu of the page's numeric
-    // response fields.
+    // response fields, and "Plot element n over time" in that of its arrays.
     void attach(iopanel *page);
-    // Plots a response field of a page from now on; a field is plotted once.
-    void plot(iopanel *page, base_io_widget *field);
+    // Plots a response field of a page, or one element of an array field,
+    // from now on; each is plotted once.
+    void plot(iopanel *page, base_io_widget *field, int element = -1);
     // Records the page's plotted fields as they are shown now.
     void sample(const iopanel *page);
 
@@ -60,6 +61,7 @@ private:
         QString name;
         const iopanel *page = nullptr;
         const base_io_widget *field = nullptr;
+        int element = -1; // of an array field; -1 for a scalar
         QLineSeries *series = nullptr;
         QList<QPointF> points; // time order
     };

@@ -174,8 +174,9 @@ void tst_Session::trendFedByPeriodic()
     s.trend->plot(status, response(status, QStringLiteral("Temperature")));
     s.trend->plot(status, response(status, QStringLiteral("IOState")));
     s.trend->plot(status, response(status, QStringLiteral("Temperature"))); // once only
+    s.trend->plot(status, response(status, QStringLiteral("Reserved0")), 1);
     QVERIFY(s.trend->isVisible());
-    QCOMPARE(s.trend->traceCount(), 2);
+    QCOMPARE(s.trend->traceCount(), 3);
 
     s.periodic(status, 10);
     QTRY_VERIFY(s.trend->sampleCount(0) >= 20);
@@ -193,15 +194,17 @@ void tst_Session::trendFedByPeriodic()
     QFile file(csv);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> rows = file.readAll().trimmed().split('\n');
-    QCOMPARE(rows.first(), "time_s,get_status Temperature,get_status IOState");
+    QCOMPARE(
+        rows.first(), "time_s,get_status Temperature,get_status IOState,get_status Reserved0[1]");
     QCOMPARE(rows.size(), taken + 1);
     double previous = -1;
     for (const QByteArray &row : rows.mid(1)) {
         const QList<QByteArray> cells = row.split(',');
-        QCOMPARE(cells.size(), 3);
+        QCOMPARE(cells.size(), 4);
         QVERIFY(cells.at(0).toDouble() >= previous);
         previous = cells.at(0).toDouble();
         QCOMPARE(cells.at(1), "31");
+        QCOMPARE(cells.at(3), "0");
     }
     QVERIFY(s.trend->exportTo(dir.filePath(QStringLiteral("trend.png")), &error));
     QVERIFY(QImage(dir.filePath(QStringLiteral("trend.png"))).width() > 0);
