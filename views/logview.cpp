@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QScrollBar>
-#include <QTimer>
 
 #include <algorithm>
 #include <climits>
@@ -149,8 +148,10 @@ int LogView::rowHeight() const
 QRect LogView::rowRect(int row) const
 {
     const int h = rowHeight();
-    return QRect(
-        -horizontalOffset(), row * h - verticalOffset(), std::max(widest, viewport()->width()), h);
+    // Far rows of a very long log lie beyond int; they are never in view.
+    const qint64 top = qint64(row) * h - verticalOffset();
+    return QRect(-horizontalOffset(), int(std::clamp<qint64>(top, INT_MIN / 2, INT_MAX / 2)),
+        std::max(widest, viewport()->width()), h);
 }
 
 QRect LogView::visualRect(const QModelIndex &index) const
@@ -288,9 +289,6 @@ void LogView::paintEvent(QPaintEvent *event)
     const int last = std::min(count() - 1, (area.bottom() + verticalOffset()) / h);
     QStyleOptionViewItem base;
     initViewItemOption(&base);
-    const QFontMetrics metrics(base.font);
-    const int charMargin = metrics.averageCharWidth();
-    int shownWidest = 0;
     const QModelIndex current = currentIndex();
     for (int row = first; row <= last; ++row) {
         const QModelIndex index = model()->index(row, 0);
@@ -301,12 +299,6 @@ void LogView::paintEvent(QPaintEvent *event)
         if (index == current && hasFocus())
             option.state |= QStyle::State_HasFocus;
         itemDelegateForIndex(index)->paint(&painter, option, index);
-        shownWidest = std::max(
-            shownWidest, metrics.horizontalAdvance(index.data().toString()) + 2 * charMargin);
-    }
-    if (shownWidest > widest) {
-        widest = shownWidest;
-        QTimer::singleShot(0, this, &LogView::updateGeometries);
     }
 }
 
@@ -334,9 +326,12 @@ void LogView::scrollContentsBy(int dx, int dy)
 void LogView::rowsInserted(const QModelIndex &parent, int start, int end)
 {
     QAbstractItemView::rowsInserted(parent, start, end);
-    // An estimate from the character count: measuring the text would cost
-    // more than the rest of the append. Painted rows correct it.
-    const int charWidth = fontMetrics().averageCharWidth();
+    // From the character count: measuring the text would cost more than the
+    // rest of the append. Exact in the log's fixed-pitch font; in another, the
+    // widest letter makes it too wide rather than cut.
+    if (charWidth <= 0)
+        charWidth = std::max(
+            fontMetrics().averageCharWidth(), fontMetrics().horizontalAdvance(QLatin1Char('W')));
     for (int row = start; row <= end; ++row)
         widest = std::max(widest, int(item(row)->text().size() + 2) * charWidth);
     // One geometry update per pass of the event loop, however many lines came.
@@ -355,8 +350,10 @@ void LogView::reset()
 
 void LogView::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         height = 0;
-    firstNewRow = -1;
+        charWidth = 0;
+        firstNewRow = -1;
+    }
     QListWidget::changeEvent(event);
 }

@@ -67,6 +67,7 @@ private:
 
     std::function<QString()> saveFileName;
     mutable int height = 0; // of every row; 0 until known
+    int charWidth = 0; // of the widest letter; 0 until known
     int widest = 0; // the widest line so far
     int firstNewRow = -1; // the first row appended since the last layout, if any
 };
