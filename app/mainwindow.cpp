@@ -50,8 +50,8 @@ MainWindow::MainWindow(QWidget *parent)
     log = LogView::replace(ui->LogWidget);
     ui->LogWidget = log;
     connect(ui->ClearBtn, &QPushButton::clicked, log, &QListWidget::clear);
-    // Scrolling makes the list lay out every row; doing it once per pass of the
-    // event loop rather than once per line keeps a burst of lines linear.
+    // Scrolling once per pass of the event loop rather than once per line
+    // keeps a burst of lines cheap.
     logScroll = new QTimer(this);
     logScroll->setSingleShot(true);
     logScroll->setInterval(0);
@@ -249,7 +249,9 @@ QString MainWindow::logStamp()
         const QTime now = QTime::currentTime();
         stamp = now.toString(QStringLiteral("HH:mm:ss"));
         stampClock.start();
-        stampValidMs = 1000 - now.msec();
+        // Both clocks are read in whole milliseconds: one less keeps the
+        // stamp from outliving its second.
+        stampValidMs = 999 - now.msec();
     }
     return stamp;
 }
