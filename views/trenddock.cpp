@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLegend>
+#include <QLegendMarker>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
@@ -194,6 +195,16 @@ int TrendDock::addTrace(const QString &name)
     chart->addSeries(t.series);
     t.series->attachAxis(timeAxis);
     t.series->attachAxis(valueAxis);
+    // A click on its legend entry hides a field, and takes it out of the figures.
+    for (QLegendMarker *marker : chart->legend()->markers(t.series))
+        connect(marker, &QLegendMarker::clicked, this, [this, marker, series = t.series] {
+            series->setVisible(!series->isVisible());
+            marker->setVisible(true);
+            QFont font = marker->font();
+            font.setStrikeOut(!series->isVisible());
+            marker->setFont(font);
+            redraw();
+        });
     traces.push_back(std::move(t));
     emit traceAdded();
     return int(traces.size()) - 1;
