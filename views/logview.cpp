@@ -320,7 +320,9 @@ void LogView::updateGeometries()
 
 void LogView::scrollContentsBy(int dx, int dy)
 {
-    QAbstractItemView::scrollContentsBy(dx, dy);
+    // Moves what is painted and exposes only the strip uncovered; the
+    // inherited version repaints the whole area.
+    viewport()->scroll(dx, dy);
 }
 
 void LogView::rowsInserted(const QModelIndex &parent, int start, int end)
