@@ -37,6 +37,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // Qt's own options are gone from the arguments now; anything left over is refused.
     parser.process(app);
+    // Where the recent URLs are kept (QSettings).
+    QCoreApplication::setOrganizationName(QStringLiteral("zem-tools"));
     MainWindow window;
     window.show();
     // Lets start-up be timed as a whole process: quit once the window is up.

@@ -8,14 +8,24 @@
 #include "curvedock.h"
 #include "devicecalls.h"
 #include "iopanel.h"
+#include "logview.h"
 #include "profiles.h"
 #include "recording.h"
 #include "records.h"
+#include "trenddock.h"
 
-#include <QMenuBar>
+#include <QAction>
+#include <QCompleter>
+#include <QKeySequence>
 #include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
+#include <QShortcut>
+#include <QStackedWidget>
 #include <QStatusBar>
+#include <QStringListModel>
 #include <QTime>
 #include <QTimer>
 
@@ -42,10 +52,12 @@ MainWindow::MainWindow(QWidget *parent)
     logFont.setStyleHint(QFont::TypeWriter);
     ui->LogWidget->setFont(logFont);
 
-    log = ui->LogWidget;
+    // The form's list, in a kind whose appends do not slow down as it grows.
+    log = LogView::replace(ui->LogWidget);
+    ui->LogWidget = log;
     connect(ui->ClearBtn, &QPushButton::clicked, log, &QListWidget::clear);
-    // Scrolling makes the list lay out every row; doing it once per pass of the
-    // event loop rather than once per line keeps a burst of lines linear.
+    // Scrolling once per pass of the event loop rather than once per line
+    // keeps a burst of lines cheap.
     logScroll = new QTimer(this);
     logScroll->setSingleShot(true);
     logScroll->setInterval(0);
@@ -66,6 +78,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     buildPages();
     buildDocks();
+    setupSessionTools();
 }
 
 namespace {
@@ -152,7 +165,8 @@ void MainWindow::buildDocks()
     statusBar()->addWidget(statusText, 1);
     updateStatus();
 
-    QMenu *view = menuBar()->addMenu(tr("View"));
+    QMenu *view = menuBar()->addMenu(tr("&View"));
+    view->setObjectName(QStringLiteral("viewMenu"));
     view->addAction(curve->toggleViewAction());
     view->addAction(callsDock->toggleViewAction());
 
@@ -195,6 +209,7 @@ void MainWindow::send(const char *command)
     if (std::strcmp(command, "get_measurement") == 0
         && (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR))
         feedCurve(*pages[i]);
+    afterSend(*pages[i], result);
 }
 
 void MainWindow::callGetter(const char *setter)
@@ -289,7 +304,7 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
 void MainWindow::updateStatus()
 {
     const zem::calls::CallRing &calls = callsDock->liveModel()->ring();
-    QString text = device == -1 ? tr("Not connected") : tr("Connected to %1").arg(connectedUrl);
+    QString text = device == -1 ? tr("Not connected") : tr("Connected to %1").arg(statusUrl);
     if (calls.size() > 0) {
         const zem::calls::Call &last = calls.newest();
         text += tr("  |  last: %1 returned %2 in %3")
@@ -314,10 +329,24 @@ MainWindow::~MainWindow()
 
 void MainWindow::AddLog(const QString &message)
 {
-    log->addItem(
-        tr("%1: %2").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), message));
+    log->appendLine(tr("%1: %2").arg(logStamp(), message), LogView::reportsFailure(message));
     if (!logScroll->isActive())
         logScroll->start();
+}
+
+// Reading the wall clock costs more than the rest of a log line (the time zone
+// is looked up each time); within one second the stamp is the same text.
+QString MainWindow::logStamp()
+{
+    if (!stampClock.isValid() || stampClock.elapsed() >= stampValidMs) {
+        const QTime now = QTime::currentTime();
+        stamp = now.toString(QStringLiteral("HH:mm:ss"));
+        stampClock.start();
+        // Both clocks are read in whole milliseconds: one less keeps the
+        // stamp from outliving its second.
+        stampValidMs = 999 - now.msec();
+    }
+    return stamp;
 }
 
 void MainWindow::connectButton()
@@ -332,8 +361,9 @@ void MainWindow::connectButton()
     } else {
         AddLog(tr("%1 connect").arg(url));
     }
-    connectedUrl = url;
+    statusUrl = url;
     updateStatus();
+    noteConnection(url);
 }
 
 void MainWindow::dconnectButton()
@@ -344,6 +374,7 @@ void MainWindow::dconnectButton()
     }
     AddLog(tr("Disconnect %1").arg(urlEdit->text()));
     updateStatus();
+    noteConnection(QString());
 }
 
 void MainWindow::SearchSlot(const QString &str)
@@ -365,4 +396,172 @@ void MainWindow::SetProfileSlot()
     const zem::calls::OriginScope origin(zem::calls::Origin::Profile);
     if (!name.isEmpty())
         addLogLines(loadProfile(device, name, profileText));
+}
+
+// Long sessions: trends of response fields, reconnection after a drop, recent
+// URLs and keys. Each is off or empty until the user turns to it.
+
+namespace {
+
+constexpr int kRecentUrls = 10;
+constexpr int kReconnectIntervalMs = 1000;
+const char kRecentUrlsKey[] = "recentUrls";
+
+// Programs that embed the window without naming themselves (tests, figures)
+// keep no history on disk.
+bool keepsSettings()
+{
+    return !QCoreApplication::organizationName().isEmpty();
+}
+
+} // namespace
+
+void MainWindow::setupSessionTools()
+{
+    trend = new TrendDock(this);
+    addDockWidget(Qt::RightDockWidgetArea, trend);
+    trend->hide();
+    for (iopanel *p : std::as_const(pages))
+        trend->attach(p);
+    connect(trend, &TrendDock::traceAdded, this, [this] {
+        if (trend->isVisible())
+            return;
+        // Beside the other docks when they are there.
+        for (const char *name : { "curveDock", "callsDock" })
+            if (auto *other = findChild<QDockWidget *>(QLatin1String(name));
+                other && other != trend) {
+                tabifyDockWidget(other, trend);
+                break;
+            }
+        trend->show();
+        trend->raise();
+    });
+
+    QMenu *device = menuBar()->addMenu(tr("&Device"));
+    device->setObjectName(QStringLiteral("deviceMenu"));
+    reconnectAction = device->addAction(tr("Reconnect"));
+    reconnectAction->setObjectName(QStringLiteral("reconnectAction"));
+    reconnectAction->setCheckable(true);
+    reconnectAction->setToolTip(
+        tr("When the device is lost, open the same URL again once a second until it answers"));
+    reconnectTimer = new QTimer(this);
+    reconnectTimer->setSingleShot(true);
+    connect(reconnectTimer, &QTimer::timeout, this, &MainWindow::reconnectAttempt);
+    connect(reconnectAction, &QAction::toggled, this, [this](bool on) {
+        if (!on)
+            reconnectTimer->stop();
+    });
+    QMenu *view = menuBar()->findChild<QMenu *>(QStringLiteral("viewMenu"));
+    if (!view) {
+        view = menuBar()->addMenu(tr("&View"));
+        view->setObjectName(QStringLiteral("viewMenu"));
+    }
+    view->addAction(trend->toggleViewAction());
+
+    recentUrls = new QStringListModel(this);
+    if (keepsSettings())
+        recentUrls->setStringList(
+            QSettings().value(QLatin1String(kRecentUrlsKey)).toStringList().mid(0, kRecentUrls));
+    auto *completer = new QCompleter(recentUrls, this);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    urlEdit->setCompleter(completer);
+
+    connect(urlEdit, &QLineEdit::returnPressed, this, &MainWindow::connectButton);
+    const auto key = [this](const QKeySequence &keys, auto &&action) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    const auto clickOnShownPage = [this](const char *button) {
+        if (iopanel *p = shownPage())
+            if (auto *b = p->findChild<QPushButton *>(QLatin1String(button)); b && !b->isHidden())
+                b->click();
+    };
+    key(QKeySequence(Qt::CTRL | Qt::Key_Return),
+        [clickOnShownPage] { clickOnShownPage("PushButton"); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_Enter),
+        [clickOnShownPage] { clickOnShownPage("PushButton"); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_G), [clickOnShownPage] { clickOnShownPage("GetterBtn"); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_P),
+        [clickOnShownPage] { clickOnShownPage("PeriodicButton"); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_F), [this] {
+        ui->SearchEdit->setFocus(Qt::ShortcutFocusReason);
+        ui->SearchEdit->selectAll();
+    });
+    key(QKeySequence(Qt::CTRL | Qt::Key_M), [this] {
+        if (auto *measure = findChild<QPushButton *>(QStringLiteral("measureButton")))
+            measure->click();
+    });
+    key(QKeySequence(Qt::Key_F1), [this] { showKeys(); });
+}
+
+iopanel *MainWindow::shownPage() const
+{
+    const auto *stack = browser->findChild<QStackedWidget *>(
+        QStringLiteral("stackedWidget"), Qt::FindDirectChildrenOnly);
+    return stack ? qobject_cast<iopanel *>(stack->currentWidget()) : nullptr;
+}
+
+void MainWindow::showKeys()
+{
+    auto *box = new QMessageBox(QMessageBox::Information, tr("Keys"),
+        tr("Return in the URL field\tConnect\n"
+           "Ctrl+Return\tSend the shown page\n"
+           "Ctrl+G\tCallGetter (setter pages)\n"
+           "Ctrl+P\tStart or stop Periodic\n"
+           "Ctrl+F\tSearch the commands\n"
+           "Ctrl+M\tMeasure\n"
+           "F1\tThis list"),
+        QMessageBox::Close, this);
+    box->setObjectName(QStringLiteral("keysDialog"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void MainWindow::afterSend(iopanel &page, std::int32_t result)
+{
+    if (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR)
+        trend->sample(&page);
+    // -1 has closed the device already; a lost device (-4) answers nothing
+    // until it is opened again.
+    const bool dropped = result == ZEM_RESULT_NODEVICE || (result == -1 && device == -1);
+    if (dropped && reconnectAction->isChecked() && !connectedUrl.isEmpty()
+        && !reconnectTimer->isActive()) {
+        reconnectAttempts = 0;
+        reconnectTimer->start(0);
+    }
+}
+
+void MainWindow::reconnectAttempt()
+{
+    ++reconnectAttempts;
+    {
+        const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
+        closeDevice(device);
+        device = openDevice(connectedUrl.toLatin1());
+    }
+    updateStatus();
+    if (device == -1) {
+        closeDevice(device);
+        AddLog(tr("Reconnect %1: attempt %2 failed, next in 1 s")
+                   .arg(connectedUrl)
+                   .arg(reconnectAttempts));
+        reconnectTimer->start(kReconnectIntervalMs);
+    } else {
+        AddLog(tr("Reconnect %1: connected (attempt %2)").arg(connectedUrl).arg(reconnectAttempts));
+    }
+}
+
+void MainWindow::noteConnection(const QString &url)
+{
+    reconnectTimer->stop();
+    connectedUrl = device == -1 ? QString() : url;
+    if (connectedUrl.isEmpty())
+        return;
+    QStringList urls = recentUrls->stringList();
+    urls.removeAll(url);
+    urls.prepend(url);
+    urls = urls.mid(0, kRecentUrls);
+    recentUrls->setStringList(urls);
+    if (keepsSettings())
+        QSettings().setValue(QLatin1String(kRecentUrlsKey), urls);
 }

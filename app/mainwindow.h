@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QVector>
@@ -11,11 +12,14 @@
 class CallsDock;
 class Container;
 class CurveDock;
+class LogView;
 class ProfileFileChooser;
+class TrendDock;
 class iopanel;
 class QLabel;
+class QAction;
 class QLineEdit;
-class QListWidget;
+class QStringListModel;
 class QTimer;
 
 namespace Ui {
@@ -83,8 +87,17 @@ private:
     // Hands the frame a get_measurement page shows to the Curve dock.
     void feedCurve(const iopanel &page);
     void updateStatus();
+    QString logStamp();
 
-    QListWidget *log = nullptr;
+    // For long sessions: trends, reconnection, recent URLs, keys.
+    void setupSessionTools();
+    void afterSend(iopanel &page, std::int32_t result);
+    void noteConnection(const QString &url);
+    void reconnectAttempt();
+    void showKeys();
+    iopanel *shownPage() const;
+
+    LogView *log = nullptr;
     Container *browser = nullptr;
     QLineEdit *urlEdit = nullptr;
     std::int32_t device = -1;
@@ -96,5 +109,15 @@ private:
     CurveDock *curve = nullptr;
     CallsDock *callsDock = nullptr;
     QLabel *statusText = nullptr;
-    QString connectedUrl; // the URL of the last connection attempt
+    QString statusUrl; // the URL of the last connection attempt, for the status bar
+    QElapsedTimer stampClock; // since the stamp's second began to be shown
+    qint64 stampValidMs = 0;
+    QString stamp;
+
+    TrendDock *trend = nullptr;
+    QAction *reconnectAction = nullptr;
+    QTimer *reconnectTimer = nullptr;
+    QString connectedUrl; // what Reconnect opens again; empty when not connected
+    int reconnectAttempts = 0;
+    QStringListModel *recentUrls = nullptr;
 };

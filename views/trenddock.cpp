@@ -1,0 +1,383 @@
+#include "trenddock.h"
+
+#include "base_io_widget.h"
+#include "floatarroutput.h"
+#include "floatoutput.h"
+#include "intarroutput.h"
+#include "intoutput.h"
+#include "iopanel.h"
+
+#include <QBoxLayout>
+#include <QChart>
+#include <QChartView>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <limits>
+#include <map>
+
+namespace {
+
+// At most this many redraws a second, however fast samples come.
+constexpr int kRedrawIntervalMs = 50;
+
+// Keeps the lowest and highest point of each pixel column, so that a line of
+// 100,000 samples draws like the full one from a few thousand points.
+QList<QPointF> decimate(const QPointF *begin, const QPointF *end, double x0, double x1, int columns)
+{
+    QList<QPointF> out;
+    const qsizetype n = end - begin;
+    if (n <= 2 * columns || x1 <= x0) {
+        out = QList<QPointF>(begin, end);
+        return out;
+    }
+    out.reserve(4 * columns);
+    const double width = (x1 - x0) / columns;
+    const QPointF *p = begin;
+    while (p != end) {
+        const int column = int((p->x() - x0) / width);
+        const QPointF *first = p, *low = p, *high = p;
+        for (; p != end && int((p->x() - x0) / width) == column; ++p) {
+            if (p->y() < low->y())
+                low = p;
+            if (p->y() > high->y())
+                high = p;
+        }
+        const QPointF *last = p - 1;
+        out << *first;
+        if (low < high)
+            out << *low << *high;
+        else if (high < low)
+            out << *high << *low;
+        if (last != first && last != low && last != high)
+            out << *last;
+    }
+    return out;
+}
+
+QString csvField(const QString &text)
+{
+    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n'))
+        return text;
+    return u'"' + QString(text).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
+}
+
+} // namespace
+
+TrendDock::TrendDock(QWidget *parent)
+    : QDockWidget(tr("Trend"), parent)
+    , exportFileName([this] {
+        return QFileDialog::getSaveFileName(this, tr("Export trend"), QStringLiteral("trend.csv"),
+            tr("CSV (*.csv);;PNG image (*.png)"));
+    })
+{
+    setObjectName(QStringLiteral("trendDock"));
+
+    auto *chart = new QChart;
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    timeAxis = new QValueAxis;
+    timeAxis->setTitleText(tr("time (s)"));
+    valueAxis = new QValueAxis;
+    chart->addAxis(timeAxis, Qt::AlignBottom);
+    chart->addAxis(valueAxis, Qt::AlignLeft);
+    view = new QChartView(chart);
+    view->setObjectName(QStringLiteral("trendView"));
+    view->setRenderHint(QPainter::Antialiasing, false);
+    // Drag a span to look closer; Fit follows the newest samples again.
+    view->setRubberBand(QChartView::HorizontalRubberBand);
+
+    pauseButton = new QPushButton(tr("Pause"));
+    pauseButton->setObjectName(QStringLiteral("trendPause"));
+    pauseButton->setCheckable(true);
+    pauseButton->setToolTip(tr("Freezes the chart; samples are still kept"));
+    auto *fit = new QPushButton(tr("Fit"));
+    fit->setObjectName(QStringLiteral("trendFit"));
+    auto *clearButton = new QPushButton(tr("Clear"));
+    clearButton->setObjectName(QStringLiteral("trendClear"));
+    auto *exportButton = new QPushButton(tr("Export..."));
+    exportButton->setObjectName(QStringLiteral("trendExport"));
+    stats = new QLabel;
+    stats->setObjectName(QStringLiteral("trendStats"));
+    stats->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(pauseButton);
+    buttons->addWidget(fit);
+    buttons->addWidget(clearButton);
+    buttons->addWidget(exportButton);
+    buttons->addStretch();
+    auto *body = new QWidget;
+    auto *layout = new QVBoxLayout(body);
+    layout->addLayout(buttons);
+    layout->addWidget(view, 1);
+    layout->addWidget(stats);
+    setWidget(body);
+
+    connect(pauseButton, &QPushButton::toggled, this, &TrendDock::scheduleRedraw);
+    connect(fit, &QPushButton::clicked, this, [this] {
+        view->chart()->zoomReset();
+        redraw();
+    });
+    connect(clearButton, &QPushButton::clicked, this, &TrendDock::clear);
+    connect(exportButton, &QPushButton::clicked, this, &TrendDock::exportAs);
+    // A span picked by the user changes the range too; the chart's own changes do not count.
+    connect(timeAxis, &QValueAxis::rangeChanged, this, [this] {
+        if (!drawing)
+            scheduleRedraw();
+    });
+
+    redrawTimer.setSingleShot(true);
+    redrawTimer.setInterval(kRedrawIntervalMs);
+    connect(&redrawTimer, &QTimer::timeout, this, &TrendDock::redraw);
+}
+
+void TrendDock::attach(iopanel *page)
+{
+    for (int i = 0; i < page->GetResponseCount(); ++i) {
+        base_io_widget *field = page->GetResponse(i);
+        const bool array
+            = qobject_cast<FloatArrOutput *>(field) || qobject_cast<IntArrOutput *>(field);
+        if (!array && !qobject_cast<IntOutput *>(field) && !qobject_cast<FloatOutput *>(field))
+            continue;
+        QLineEdit *edit = field->GetEdit();
+        edit->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(edit, &QWidget::customContextMenuRequested, this,
+            [this, page, field, edit, array](const QPoint &at) {
+                QMenu *menu = edit->createStandardContextMenu();
+                menu->setAttribute(Qt::WA_DeleteOnClose);
+                menu->addSeparator();
+                if (!array) {
+                    menu->addAction(
+                        tr("Plot over time"), this, [this, page, field] { plot(page, field); });
+                } else if (!edit->text().isEmpty()) {
+                    // The element under the pointer: elements are separated by single spaces.
+                    const int element
+                        = int(edit->text().left(edit->cursorPositionAt(at)).count(u' '));
+                    menu->addAction(tr("Plot element %1 over time").arg(element), this,
+                        [this, page, field, element] { plot(page, field, element); });
+                }
+                menu->popup(edit->mapToGlobal(at));
+            });
+    }
+}
+
+void TrendDock::plot(iopanel *page, base_io_widget *field, int element)
+{
+    for (const Trace &t : traces)
+        if (t.field == field && t.element == element)
+            return;
+    const QString name = element < 0
+        ? tr("%1 %2").arg(page->GetName(), field->GetName())
+        : tr("%1 %2[%3]").arg(page->GetName(), field->GetName()).arg(element);
+    const int i = addTrace(name);
+    traces[i].page = page;
+    traces[i].field = field;
+    traces[i].element = element;
+}
+
+int TrendDock::addTrace(const QString &name)
+{
+    Trace t;
+    t.name = name;
+    t.series = new QLineSeries(this);
+    t.series->setName(name);
+    QChart *chart = view->chart();
+    chart->addSeries(t.series);
+    t.series->attachAxis(timeAxis);
+    t.series->attachAxis(valueAxis);
+    // A click on its legend entry hides a field, and takes it out of the figures.
+    for (QLegendMarker *marker : chart->legend()->markers(t.series))
+        connect(marker, &QLegendMarker::clicked, this, [this, marker, series = t.series] {
+            series->setVisible(!series->isVisible());
+            marker->setVisible(true);
+            QFont font = marker->font();
+            font.setStrikeOut(!series->isVisible());
+            marker->setFont(font);
+            redraw();
+        });
+    traces.push_back(std::move(t));
+    emit traceAdded();
+    return int(traces.size()) - 1;
+}
+
+void TrendDock::sample(const iopanel *page)
+{
+    bool any = false;
+    double now = 0;
+    for (int i = 0; i < traceCount(); ++i) {
+        const Trace &t = traces[i];
+        if (t.page != page)
+            continue;
+        bool ok = false;
+        const QString text = t.field->GetEdit()->text();
+        const double value = t.element < 0
+            ? text.toDouble(&ok)
+            : QStringView(text).split(u' ').value(t.element).toDouble(&ok);
+        if (!ok)
+            continue;
+        // Fields shown together share one time, and so one CSV row.
+        if (!any) {
+            if (!clock.isValid())
+                clock.start();
+            now = clock.nsecsElapsed() / 1e9;
+        }
+        addPoint(i, now, value);
+        any = true;
+    }
+    if (any)
+        scheduleRedraw();
+}
+
+void TrendDock::addPoint(int trace, double seconds, double value)
+{
+    QList<QPointF> &points = traces.at(trace).points;
+    if (points.size() >= kMaxSamples)
+        // Erasing at the front moves no elements in QList.
+        points.remove(0, points.size() - kMaxSamples + 1);
+    points.append(QPointF(seconds, value));
+}
+
+void TrendDock::scheduleRedraw()
+{
+    if (!redrawTimer.isActive())
+        redrawTimer.start();
+}
+
+void TrendDock::redraw()
+{
+    if (pauseButton->isChecked())
+        return;
+    QChart *chart = view->chart();
+    const bool zoomed = chart->isZoomed();
+    double x0 = timeAxis->min(), x1 = timeAxis->max();
+    if (!zoomed) {
+        double newest = 0;
+        for (const Trace &t : traces)
+            if (!t.points.isEmpty())
+                newest = std::max(newest, t.points.last().x());
+        x0 = 0;
+        x1 = std::max(newest, 1.0);
+    }
+    const int columns = std::max(100, int(chart->plotArea().width()));
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    QStringList lines;
+    for (const Trace &t : traces) {
+        const auto byX = [](const QPointF &p, double x) { return p.x() < x; };
+        const QPointF *first = t.points.constData();
+        const QPointF *past = first + t.points.size();
+        const QPointF *begin = std::lower_bound(first, past, x0, byX);
+        const QPointF *end = std::upper_bound(
+            begin, past, x1, [](double x, const QPointF &p) { return x < p.x(); });
+        t.series->replace(decimate(begin, end, x0, x1, columns));
+        if (begin == end || !t.series->isVisible())
+            continue;
+        double sum = 0, least = begin->y(), most = begin->y();
+        for (const QPointF *p = begin; p != end; ++p) {
+            sum += p->y();
+            least = std::min(least, p->y());
+            most = std::max(most, p->y());
+        }
+        low = std::min(low, least);
+        high = std::max(high, most);
+        lines << tr("%1: min %2, mean %3, max %4 (%5 samples)")
+                     .arg(t.name)
+                     .arg(least, 0, 'g', 6)
+                     .arg(sum / double(end - begin), 0, 'g', 6)
+                     .arg(most, 0, 'g', 6)
+                     .arg(end - begin);
+    }
+    stats->setText(lines.join(u'\n'));
+    if (!zoomed) {
+        drawing = true;
+        timeAxis->setRange(x0, x1);
+        drawing = false;
+    }
+    if (low <= high) {
+        const double margin
+            = low == high ? std::max(1.0, std::abs(low) * 0.05) : (high - low) * 0.05;
+        valueAxis->setRange(low - margin, high + margin);
+    }
+}
+
+void TrendDock::clear()
+{
+    for (Trace &t : traces)
+        t.points.clear();
+    clock.invalidate();
+    view->chart()->zoomReset();
+    redraw();
+}
+
+QString TrendDock::csv() const
+{
+    // One row per time; a field without a sample at that time stays empty.
+    std::map<double, std::vector<double>> rows;
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t i = 0; i < traces.size(); ++i)
+        for (const QPointF &p : traces[i].points) {
+            std::vector<double> &row = rows[p.x()];
+            row.resize(traces.size(), none);
+            row[i] = p.y();
+        }
+    QString out = QStringLiteral("time_s");
+    for (const Trace &t : traces)
+        out += u',' + csvField(t.name);
+    out += u'\n';
+    for (const auto &[time, values] : rows) {
+        out += QString::number(time, 'f', 6);
+        for (std::size_t i = 0; i < traces.size(); ++i) {
+            out += u',';
+            if (i < values.size() && values[i] == values[i])
+                out += QString::number(values[i], 'g', 10);
+        }
+        out += u'\n';
+    }
+    return out;
+}
+
+bool TrendDock::exportTo(const QString &fileName, QString *error) const
+{
+    const bool png = fileName.endsWith(QLatin1String(".png"), Qt::CaseInsensitive);
+    QSaveFile file(fileName);
+    bool written = false;
+    if (file.open(QIODevice::WriteOnly)) {
+        if (png) {
+            written = view->grab().save(&file, "PNG");
+        } else {
+            const QByteArray bytes = csv().toUtf8();
+            written = file.write(bytes) == bytes.size();
+        }
+        written = written && file.commit();
+    }
+    if (!written && error)
+        *error = tr("Cannot export the trend to %1: %2").arg(fileName, file.errorString());
+    return written;
+}
+
+void TrendDock::setExportFileChooser(std::function<QString()> chooser)
+{
+    exportFileName = std::move(chooser);
+}
+
+void TrendDock::exportAs()
+{
+    const QString name = exportFileName();
+    QString error;
+    if (name.isEmpty() || exportTo(name, &error))
+        return;
+    auto *box
+        = new QMessageBox(QMessageBox::Warning, tr("Export trend"), error, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
