@@ -7,6 +7,7 @@
 #include "iopanel.h"
 #include "profiles.h"
 #include "records.h"
+#include "signaturesdock.h"
 
 #include <QPushButton>
 #include <QTime>
@@ -58,6 +59,10 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->SetProfileBtn, &QPushButton::clicked, this, &MainWindow::SetProfileSlot);
 
     buildPages();
+
+    auto *signatures = new SignaturesDock(device, this);
+    addDockWidget(Qt::BottomDockWidgetArea, signatures);
+    connect(signatures, &SignaturesDock::logMessage, this, &MainWindow::AddLog);
 }
 
 namespace {
