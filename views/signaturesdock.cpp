@@ -385,7 +385,8 @@ void SignaturesDock::startRun()
         = learnButton->isChecked() ? sig::Session::Mode::Learn : sig::Session::Mode::Test;
     session = std::make_unique<sig::Session>(board, mode);
     model->setResults(mode == sig::Session::Mode::Test ? &session->results() : nullptr);
-    const int row = std::max(0, table->currentIndex().row());
+    const int row = finished ? 0 : std::max(0, table->currentIndex().row());
+    finished = false;
     session->select(row);
     selectRow(row);
     running = true;
@@ -516,6 +517,7 @@ void SignaturesDock::finishMeasurement()
     }
     emit pointDone(row, step.verdict);
     if (session->done()) {
+        finished = true;
         setStatus(tr("%1 All points done.").arg(text));
         stopRun();
         return;

@@ -83,6 +83,7 @@ private:
     QString path;
     bool modified = false;
     bool running = false;
+    bool finished = false; // the last run went through the last point: start over
 
     SignatureModel *model = nullptr;
     QTableView *table = nullptr;
