@@ -3,12 +3,14 @@
 
 #include "commandpage.h"
 #include "container.h"
+#include "curvedock.h"
 #include "devicecalls.h"
 #include "iopanel.h"
 #include "profiles.h"
 #include "records.h"
 #include "signaturesdock.h"
 
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTime>
 #include <QTimer>
@@ -59,10 +61,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->SetProfileBtn, &QPushButton::clicked, this, &MainWindow::SetProfileSlot);
 
     buildPages();
-
-    auto *signatures = new SignaturesDock(device, this);
-    addDockWidget(Qt::BottomDockWidgetArea, signatures);
-    connect(signatures, &SignaturesDock::logMessage, this, &MainWindow::AddLog);
+    buildDocks();
 }
 
 namespace {
@@ -126,6 +125,47 @@ void MainWindow::buildPages()
     }
 }
 
+void MainWindow::buildDocks()
+{
+    curve = new CurveDock(this);
+    curve->setDevice(&device);
+    // Calls of a run are logged as a Send of their page logs them.
+    curve->setCallObserver([this](const SequenceCall &call) {
+        AddLog(tr("%1 returned %2")
+                   .arg(QLatin1String(call.command.operation), resultText(call.result)));
+    });
+    connect(curve, &CurveDock::logMessage, this, &MainWindow::AddLog);
+    addDockWidget(Qt::RightDockWidgetArea, curve);
+
+    QMenu *view = menuBar()->addMenu(tr("View"));
+    view->addAction(curve->toggleViewAction());
+
+    auto *signatures = new SignaturesDock(device, this);
+    connect(signatures, &SignaturesDock::logMessage, this, &MainWindow::AddLog);
+    addDockWidget(Qt::RightDockWidgetArea, signatures);
+    tabifyDockWidget(curve, signatures);
+    curve->raise();
+    view->addAction(signatures->toggleViewAction());
+
+    // The window grows by the dock and the menu bar, so the pages keep their size.
+    resize(width() + curve->sizeHint().width(), height() + menuBar()->sizeHint().height());
+}
+
+void MainWindow::feedCurve(const iopanel &page)
+{
+    // The page shows what it received; its texts pack back into the records.
+    const zem::Command &c = *findCommand("get_measurement");
+    get_measurement_request request {};
+    get_measurement_response response {};
+    auto *requestBytes = reinterpret_cast<unsigned char *>(&request);
+    auto *responseBytes = reinterpret_cast<unsigned char *>(&response);
+    for (std::size_t i = 0; i < c.request->fields.size(); ++i)
+        packField(c.request->fields[i], *page.GetRequest(int(i)), requestBytes);
+    for (std::size_t i = 0; i < c.response->fields.size(); ++i)
+        packField(c.response->fields[i], *page.GetResponse(int(i)), responseBytes);
+    curve->addPageFrame(request.FrameNumber, response);
+}
+
 iopanel *MainWindow::page(const QString &command) const
 {
     const int i = commandIndex(command.toLatin1().constData());
@@ -143,6 +183,9 @@ void MainWindow::send(const char *command)
     const zem::Command &c = zem::kCommands[i];
     const std::int32_t result = runCommand(c, *pages[i], device);
     AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)));
+    if (std::strcmp(command, "get_measurement") == 0
+        && (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR))
+        feedCurve(*pages[i]);
 }
 
 void MainWindow::callGetter(const char *setter)

@@ -9,6 +9,7 @@
 #include <memory>
 
 class Container;
+class CurveDock;
 class ProfileFileChooser;
 class iopanel;
 class QLineEdit;
@@ -39,6 +40,8 @@ public:
     iopanel *page(const QString &command) const;
     // Replaces the file dialogs of the profile buttons.
     void setFileChooser(std::unique_ptr<ProfileFileChooser> chooser);
+    // The Curve dock: one-click measurement and the plot.
+    CurveDock *curveDock() const { return curve; }
 
 public slots:
     void connectButton();
@@ -69,6 +72,9 @@ private:
     // Runs the setter's getter, then fills the setter's request from its response.
     void callGetter(const char *setter);
     void addLogLines(const QStringList &lines);
+    void buildDocks();
+    // Hands the frame a get_measurement page shows to the Curve dock.
+    void feedCurve(const iopanel &page);
 
     QListWidget *log = nullptr;
     Container *browser = nullptr;
@@ -79,4 +85,5 @@ private:
     QByteArray profileText; // the last profile loaded, kept until the next load
     Ui::MainWindow *ui = nullptr;
     QTimer *logScroll = nullptr;
+    CurveDock *curve = nullptr;
 };

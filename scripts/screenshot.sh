@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Renders docs/zem_debugger.png: the window connected to a virtual instrument,
+# its Curve dock showing a diode over a held resistor curve,
 # drawn by a real X server (Xvfb) so that it looks as it does on a desktop.
 # Usage: scripts/screenshot.sh [build-dir]   (default: $BUILD_DIR or build)
 set -euo pipefail
@@ -16,7 +17,7 @@ cmake --build "$build" --target zem_screenshot
 
 # Xvfb picks a free display itself and writes its number to the given descriptor.
 display_file=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
 xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; rm -f "$display_file"' EXIT
 for _ in $(seq 100); do

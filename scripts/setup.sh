@@ -9,7 +9,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     nlohmann-json3-dev libgtest-dev libgmock-dev
-    qt6-charts-dev qt6-svg-dev libcli11-dev libedit-dev help2man lintian
+    qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libcli11-dev libedit-dev help2man lintian
 )
 # Tools that only the full test run needs (valgrind, clang for the fuzzers).
 read -r -a extra <<<"${ZEM_EXTRA_PACKAGES:-}"

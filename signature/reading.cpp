@@ -208,10 +208,16 @@ QString withPrefix(double value, const QString &unit)
     } kPrefixes[] = { { 1e9, "G" }, { 1e6, "M" }, { 1e3, "k" }, { 1, "" }, { 1e-3, "m" },
         { 1e-6, "µ" }, { 1e-9, "n" }, { 1e-12, "p" } };
     for (const auto &p : kPrefixes) {
-        if (std::fabs(value) >= p.scale * 0.9995 || p.scale == 1e-12)
+        if (std::fabs(value) >= p.scale * 0.9995 || p.scale == 1e-12) {
+            // Three significant digits: 1.00, 10.0, 100.
+            const double scaled = value / p.scale;
+            const int decimals = std::fabs(scaled) >= 99.95 ? 0
+                : std::fabs(scaled) >= 9.995                ? 1
+                                                            : 2;
             return QStringLiteral("%1 %2%3")
-                .arg(value / p.scale, 0, 'g', 3)
+                .arg(scaled, 0, 'f', decimals)
                 .arg(QString::fromUtf8(p.prefix), unit);
+        }
     }
     return QString();
 }

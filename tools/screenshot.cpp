@@ -1,12 +1,15 @@
 // Saves a picture of the main window connected to a virtual instrument, with
-// the get_measurement page filled: `zem_screenshot out.png [url]`.
+// the get_measurement page filled and the Curve dock showing the instrument's
+// curve over a held resistor curve: `zem_screenshot out.png [url]`.
 #include "base_io_widget.h"
+#include "curvedock.h"
 #include "iopanel.h"
 #include "mainwindow.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -21,12 +24,29 @@ int main(int argc, char **argv)
         return 2;
     }
     MainWindow window;
-    // Wide enough for several values of each array field to show.
-    window.resize(1200, 760);
+    // Wide enough for several values of each array field to show beside the dock.
+    window.resize(1760, 860);
     window.show();
-    window.findChild<QLineEdit *>(QStringLiteral("comEdit"))
-        ->setText(args.value(2, QStringLiteral("virtual://diode?seed=1")));
-    window.findChild<QPushButton *>(QStringLiteral("cntButton"))->click();
+    auto *url = window.findChild<QLineEdit *>(QStringLiteral("comEdit"));
+    auto *connectButton = window.findChild<QPushButton *>(QStringLiteral("cntButton"));
+    CurveDock *dock = window.curveDock();
+    const auto measure = [&] {
+        QSignalSpy finished(dock, &CurveDock::runFinished);
+        dock->findChild<QPushButton *>(QStringLiteral("measureButton"))->click();
+        return finished.wait(5000);
+    };
+
+    // A resistor's curve, held as the reference.
+    url->setText(QStringLiteral("virtual://resistor?ohms=1000&seed=1"));
+    connectButton->click();
+    if (!measure()) {
+        std::fprintf(stderr, "the resistor measurement did not finish\n");
+        return 1;
+    }
+    dock->hold();
+
+    url->setText(args.value(2, QStringLiteral("virtual://diode?seed=1")));
+    connectButton->click();
 
     // One measurement, its first frame shown.
     window.page(QStringLiteral("start_measurement"))->sendButton->click();
@@ -37,6 +57,11 @@ int main(int argc, char **argv)
     measurement->GetRequest(0)->SetValue(QStringLiteral("0"));
     measurement->sendButton->click();
     QTest::qWait(200);
+    // The instrument's whole curve, measured with one click.
+    if (!measure()) {
+        std::fprintf(stderr, "the measurement did not finish\n");
+        return 1;
+    }
     // A filled field shows its end; the picture should show the first values.
     for (QLineEdit *edit : measurement->findChildren<QLineEdit *>())
         edit->setCursorPosition(0);

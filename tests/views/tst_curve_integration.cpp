@@ -1,0 +1,175 @@
+// The Curve dock in the window, against the virtual instrument: one click
+// measures, the plot holds I = V / R, the log reads as for the pages, the
+// CSV export reads back, and a page's frame feeds the curve too.
+#include "base_io_widget.h"
+#include "curvedock.h"
+#include "curvefilechooser.h"
+#include "iopanel.h"
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QToolTip>
+#include <QValueAxis>
+#include <QXYSeries>
+#include <QtTest>
+
+class tst_CurveIntegration : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void measureAndExport();
+};
+
+namespace {
+
+class FixedName : public CurveFileChooser
+{
+public:
+    explicit FixedName(const QString &name)
+        : name(name)
+    {
+    }
+    QString saveFileName(QWidget *, const QStringList &, QString *) override { return name; }
+
+private:
+    QString name;
+};
+
+QStringList logMessages(const MainWindow &window)
+{
+    static const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d: "));
+    const auto *log = window.findChild<QListWidget *>(QStringLiteral("LogWidget"));
+    QStringList out;
+    for (int row = 0; row < log->count(); ++row)
+        out << log->item(row)->text().remove(stamp);
+    return out;
+}
+
+} // namespace
+
+void tst_CurveIntegration::measureAndExport()
+{
+    constexpr double ohms = 1000;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *dock = window.findChild<CurveDock *>(QStringLiteral("curveDock"));
+    QVERIFY(dock && dock->isVisible());
+    QVERIFY(
+        window.menuBar()->actions().first()->menu()->actions().contains(dock->toggleViewAction()));
+    QTest::keyClicks(window.findChild<QLineEdit *>(QStringLiteral("comEdit")),
+        QStringLiteral("virtual://resistor?ohms=1000&noise=0"));
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cntButton")), Qt::LeftButton);
+
+    auto *measure = dock->findChild<QPushButton *>(QStringLiteral("measureButton"));
+    QSignalSpy finished(dock, &CurveDock::runFinished);
+    QTest::mouseClick(measure, Qt::LeftButton);
+    QCOMPARE(measure->text(), QStringLiteral("Cancel"));
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.first().first().value<MeasurementSequence::Outcome>(),
+        MeasurementSequence::Outcome::Complete);
+    QCOMPARE(measure->text(), QStringLiteral("Measure"));
+
+    auto *view = dock->findChild<QChartView *>(QStringLiteral("curveView"));
+    const QList<QPointF> points
+        = qobject_cast<QXYSeries *>(view->chart()->series().first())->points();
+    QCOMPARE(points.size(), 100);
+    double largest = 0;
+    for (const QPointF &p : points) {
+        QVERIFY2(qAbs(p.y() - 1000 * p.x() / ohms) < 1e-4, qPrintable(QString::number(p.x())));
+        largest = qMax(largest, qAbs(p.x()));
+    }
+    QVERIFY(largest > 1); // a real sweep, not a flat line
+    QVERIFY(dock->findChild<QLabel *>(QStringLiteral("curveFigures"))
+                ->text()
+                .contains(QStringLiteral("1.00 kΩ")));
+
+    QStringList expected { QStringLiteral("virtual://resistor?ohms=1000&noise=0 connect"),
+        QStringLiteral("zem_get_measurement_settings returned result_ok 0"),
+        QStringLiteral("zem_start_measurement returned result_ok 0") };
+    const QStringList log = logMessages(window);
+    const int polls
+        = log.count(QStringLiteral("zem_check_measurement_status returned result_ok 0"));
+    QVERIFY(polls >= 1);
+    for (int i = 0; i < polls; ++i)
+        expected << QStringLiteral("zem_check_measurement_status returned result_ok 0");
+    for (int i = 0; i < 4; ++i)
+        expected << QStringLiteral("zem_get_measurement returned result_ok 0");
+    QCOMPARE(log, expected);
+
+    // The CSV export reads back as the plotted points, with units in its header.
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("curve.csv"));
+    dock->setFileChooser(std::make_unique<FixedName>(csv));
+    QTest::mouseClick(
+        dock->findChild<QPushButton *>(QStringLiteral("exportButton")), Qt::LeftButton);
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QStringList rows;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (!line.isEmpty() && !line.startsWith('#'))
+            rows << QString::fromUtf8(line);
+    QCOMPARE(rows.takeFirst(), QStringLiteral("index,time_ms,voltage_V,current_mA"));
+    QCOMPARE(rows.size(), points.size());
+    for (int i = 0; i < rows.size(); ++i) {
+        const QStringList cells = rows[i].split(QLatin1Char(','));
+        QCOMPARE(cells.size(), 4);
+        QCOMPARE(cells[0].toInt(), i);
+        QCOMPARE(cells[1].toDouble(), i * 0.1); // 10 kHz
+        QCOMPARE(float(cells[2].toDouble()), float(points[i].x()));
+        QCOMPARE(float(cells[3].toDouble()), float(points[i].y()));
+    }
+
+    // The other forms: JSON as zem_example lays it out, and pictures of the chart.
+    const QString json = dir.filePath(QStringLiteral("curve.json"));
+    QCOMPARE(dock->exportTo(json), QString());
+    QFile jsonFile(json);
+    QVERIFY(jsonFile.open(QIODevice::ReadOnly));
+    const QByteArray jsonText = jsonFile.readAll();
+    QVERIFY(jsonText.startsWith("{\n    \"voltage\": [0.000000, "));
+    QVERIFY(jsonText.endsWith(
+        "],\n    \"voltage_units\": \"Volts\",\n    \"current_units\": \"mA\"\n}\n"));
+    for (const char *suffix : { "png", "svg" }) {
+        const QString picture = dir.filePath(QStringLiteral("curve.") + QLatin1String(suffix));
+        QCOMPARE(dock->exportTo(picture), QString());
+        QFile pictureFile(picture);
+        QVERIFY(pictureFile.open(QIODevice::ReadOnly));
+        QVERIFY(pictureFile.read(8).contains(suffix == QByteArray("png") ? "PNG" : "<?xml"));
+    }
+    QVERIFY(!dock->exportTo(dir.filePath(QStringLiteral("curve.txt"))).isEmpty());
+    QVERIFY(!dock->exportTo(dir.filePath(QStringLiteral("missing/curve.csv"))).isEmpty());
+
+    // Hovering a point shows its values; a drag zooms, a double-click returns.
+    auto *xAxis = qobject_cast<QValueAxis *>(view->chart()->axes(Qt::Horizontal).first());
+    const qreal fullWidth = xAxis->max() - xAxis->min();
+    const QPoint at = view->mapFromScene(view->chart()->mapToPosition(points[10]));
+    QTest::mouseMove(view->viewport(), at);
+    QTRY_VERIFY(QToolTip::text().contains(QStringLiteral(" V, ")));
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at - QPoint(30, 30));
+    QTest::mouseMove(view->viewport(), at + QPoint(30, 30));
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at + QPoint(30, 30));
+    QVERIFY(xAxis->max() - xAxis->min() < fullWidth / 2);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(xAxis->max() - xAxis->min(), fullWidth);
+
+    // A frame read on the page lands at its place in the page's curve.
+    iopanel *page = window.page(QStringLiteral("get_measurement"));
+    page->GetRequest(0)->GetEdit()->setText(QStringLiteral("2"));
+    QTest::mouseClick(page->sendButton, Qt::LeftButton);
+    QCOMPARE(int(dock->latest().size()), 75);
+    QCOMPARE(int(dock->latest().pointsRead()), 25);
+    QCOMPARE(dock->latest().voltage[50], float(points[50].x()));
+}
+
+QTEST_MAIN(tst_CurveIntegration)
+#include "tst_curve_integration.moc"

@@ -1,0 +1,542 @@
+#include "curvedock.h"
+
+#include "curvechartview.h"
+#include "curveexport.h"
+#include "curvefigures.h"
+#include "curvefilechooser.h"
+#include "pointsmodel.h"
+#include "pointsview.h"
+#include "reading.h"
+
+#include <QBuffer>
+#include <QChart>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QPainter>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QSvgGenerator>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using Clock = MeasurementSequence::Clock;
+
+// Reference colours, distinct from each other and from the latest curve's.
+const QColor kHeldColours[CurveDock::kMaxHeld]
+    = { QColor(0xd6, 0x27, 0x28), QColor(0x2c, 0xa0, 0x2c), QColor(0xff, 0x7f, 0x0e),
+          QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b), QColor(0xe3, 0x77, 0xc2),
+          QColor(0x7f, 0x7f, 0x7f), QColor(0x17, 0xbe, 0xcf) };
+const QColor kLatestColour(0x1f, 0x77, 0xb4);
+
+constexpr std::chrono::milliseconds kStepBudget { 5 };
+
+struct Range
+{
+    double low = std::numeric_limits<double>::infinity();
+    double high = -std::numeric_limits<double>::infinity();
+
+    void add(double v)
+    {
+        if (std::isfinite(v)) {
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    }
+};
+
+// The data's range with a margin of 5 % on each side and round ticks; a
+// single value gets room around it, no data a unit range. Worked out on a
+// detached axis: every change of a shown axis recomputes its series.
+void fit(QValueAxis *axis, const Range &r)
+{
+    double low = -1, high = 1;
+    if (r.low <= r.high) {
+        double margin = (r.high - r.low) * 0.05;
+        if (margin <= 0)
+            margin = r.low == 0 ? 1 : std::abs(r.low) * 0.1;
+        low = r.low - margin;
+        high = r.high + margin;
+    }
+    QValueAxis probe;
+    probe.setTickCount(5);
+    probe.setRange(low, high);
+    probe.applyNiceNumbers();
+    axis->setTickCount(probe.tickCount());
+    axis->setRange(probe.min(), probe.max());
+}
+
+QList<QPointF> ivPoints(const Curve &curve)
+{
+    QList<QPointF> points;
+    points.reserve(qsizetype(curve.size()));
+    for (std::size_t i = 0; i < curve.size(); ++i)
+        if (curve.hasPoint(i))
+            points.append(QPointF(curve.voltage[i], curve.current[i]));
+    return points;
+}
+
+QValueAxis *newAxis(const QString &title)
+{
+    auto *axis = new QValueAxis;
+    axis->setTitleText(title);
+    axis->setLabelFormat(QStringLiteral("%g"));
+    return axis;
+}
+
+} // namespace
+
+CurveDock::CurveDock(QWidget *parent)
+    : QDockWidget(tr("Curve"), parent)
+    , files(std::make_unique<CurveFileChooser>())
+{
+    setObjectName(QStringLiteral("curveDock"));
+    auto *content = new QWidget;
+    auto *layout = new QVBoxLayout(content);
+
+    auto *buttons = new QHBoxLayout;
+    const auto button = [&](const char *name, const QString &text) {
+        auto *b = new QPushButton(text);
+        b->setObjectName(QLatin1String(name));
+        buttons->addWidget(b);
+        return b;
+    };
+    measureButton = button("measureButton", tr("Measure"));
+    measureButton->setToolTip(tr("Measure one curve on the connected device"));
+    repeatButton = button("repeatButton", tr("Repeat"));
+    repeatButton->setCheckable(true);
+    repeatButton->setToolTip(tr("Measure again as soon as a run ends, at most once per period"));
+    repeatBox = new QSpinBox;
+    repeatBox->setObjectName(QStringLiteral("repeatBox"));
+    repeatBox->setRange(0, 3600000);
+    repeatBox->setValue(500);
+    repeatBox->setSuffix(tr(" ms"));
+    repeatBox->setToolTip(tr("Shortest time from the start of one run to the start of the next"));
+    buttons->addWidget(repeatBox);
+    holdButton = button("holdButton", tr("Hold"));
+    holdButton->setToolTip(tr("Keep the shown curve as a reference (at most %1)").arg(kMaxHeld));
+    clearButton = button("clearButton", tr("Clear"));
+    clearButton->setToolTip(tr("Remove the references"));
+    exportButton = button("exportButton", tr("Export..."));
+    exportButton->setToolTip(tr("Save the shown curve as CSV, JSON, PNG or SVG"));
+    buttons->addStretch();
+    layout->addLayout(buttons);
+
+    tabs = new QTabWidget;
+    tabs->setObjectName(QStringLiteral("curveTabs"));
+    buildChart();
+    buildTimeChart();
+    model = new PointsModel(this);
+    table = new PointsView;
+    table->setObjectName(QStringLiteral("pointsView"));
+    table->setModel(model);
+    tabs->addTab(view, tr("Current-voltage"));
+    tabs->addTab(timeView, tr("Time"));
+    tabs->addTab(table, tr("Points"));
+    layout->addWidget(tabs, 1);
+    connect(tabs, &QTabWidget::currentChanged, this, [this] {
+        if (timeDirty && tabs->currentWidget() == timeView)
+            showTimeSeries();
+    });
+
+    figures = new QLabel(tr("No curve yet: press Measure"));
+    figures->setObjectName(QStringLiteral("curveFigures"));
+    figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(figures);
+    status = new QLabel;
+    status->setObjectName(QStringLiteral("curveStatus"));
+    status->setWordWrap(true);
+    layout->addWidget(status);
+    setWidget(content);
+
+    stepTimer = new QTimer(this);
+    stepTimer->setSingleShot(true);
+    stepTimer->setTimerType(Qt::PreciseTimer);
+    connect(stepTimer, &QTimer::timeout, this, &CurveDock::step);
+    repeatTimer = new QTimer(this);
+    repeatTimer->setSingleShot(true);
+    repeatTimer->setTimerType(Qt::PreciseTimer);
+    connect(repeatTimer, &QTimer::timeout, this, [this] {
+        if (!run && repeatButton->isChecked())
+            startRun();
+    });
+
+    connect(measureButton, &QPushButton::clicked, this, &CurveDock::measure);
+    connect(repeatButton, &QPushButton::toggled, this, [this](bool on) {
+        if (!on)
+            repeatTimer->stop();
+        else if (!run && !repeatTimer->isActive())
+            startRun();
+    });
+    connect(holdButton, &QPushButton::clicked, this, &CurveDock::hold);
+    connect(clearButton, &QPushButton::clicked, this, &CurveDock::clearHeld);
+    connect(exportButton, &QPushButton::clicked, this, &CurveDock::exportCurve);
+    updateButtons();
+}
+
+CurveDock::~CurveDock() = default;
+
+void CurveDock::buildChart()
+{
+    chart = new QChart;
+    chart->setTitle(tr("Current against voltage"));
+    latestSeries = new QLineSeries;
+    latestSeries->setName(tr("Latest"));
+    latestSeries->setColor(kLatestColour);
+    chart->addSeries(latestSeries);
+    xAxis = newAxis(tr("Voltage (V)"));
+    yAxis = newAxis(tr("Current (mA)"));
+    chart->addAxis(xAxis, Qt::AlignBottom);
+    chart->addAxis(yAxis, Qt::AlignLeft);
+    latestSeries->attachAxis(xAxis);
+    latestSeries->attachAxis(yAxis);
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    view = new CurveChartView(chart);
+    view->setObjectName(QStringLiteral("curveView"));
+    view->setUnits(tr("V"), tr("mA"));
+    connect(view, &CurveChartView::resetRequested, this, &CurveDock::showLatestSeries);
+}
+
+void CurveDock::buildTimeChart()
+{
+    timeChart = new QChart;
+    timeChart->setTitle(tr("Voltage and current against time"));
+    voltageSeries = new QLineSeries;
+    voltageSeries->setName(tr("Voltage (V)"));
+    currentSeries = new QLineSeries;
+    currentSeries->setName(tr("Current (mA)"));
+    timeChart->addSeries(voltageSeries);
+    timeChart->addSeries(currentSeries);
+    timeAxis = newAxis(tr("Time (ms)"));
+    voltageAxis = newAxis(tr("Voltage (V)"));
+    currentAxis = newAxis(tr("Current (mA)"));
+    timeChart->addAxis(timeAxis, Qt::AlignBottom);
+    timeChart->addAxis(voltageAxis, Qt::AlignLeft);
+    timeChart->addAxis(currentAxis, Qt::AlignRight);
+    voltageSeries->attachAxis(timeAxis);
+    voltageSeries->attachAxis(voltageAxis);
+    currentSeries->attachAxis(timeAxis);
+    currentSeries->attachAxis(currentAxis);
+    timeChart->legend()->setAlignment(Qt::AlignBottom);
+    timeView = new CurveChartView(timeChart);
+    timeView->setObjectName(QStringLiteral("timeView"));
+    timeView->setUnits(tr("ms"), tr("V"));
+    connect(timeView, &CurveChartView::resetRequested, this, &CurveDock::showTimeSeries);
+}
+
+void CurveDock::setDevice(std::int32_t *handle)
+{
+    device = handle;
+}
+
+void CurveDock::setCallObserver(MeasurementSequence::CallObserver o)
+{
+    observer = std::move(o);
+}
+
+void CurveDock::setFileChooser(std::unique_ptr<CurveFileChooser> chooser)
+{
+    files = std::move(chooser);
+}
+
+void CurveDock::measure()
+{
+    if (run) {
+        run->cancel();
+        finishRun();
+        return;
+    }
+    repeatTimer->stop();
+    startRun();
+}
+
+void CurveDock::startRun()
+{
+    if (run)
+        return;
+    static std::int32_t noDevice = -1;
+    std::int32_t &handle = device ? *device : noDevice;
+    runHandle = handle;
+    run = std::make_unique<MeasurementSequence>(handle, [this](const SequenceCall &call) {
+        if (observer)
+            observer(call);
+    });
+    runStarted = Clock::now();
+    setStatus(tr("Measuring..."));
+    updateButtons();
+    step();
+}
+
+void CurveDock::step()
+{
+    if (!run)
+        return;
+    // Connecting or disconnecting while a run waits makes its handle stale.
+    if (device && *device != runHandle && runHandle != -1) {
+        run->cancel();
+        finishRun();
+        return;
+    }
+    // Calls that are due at once follow each other in one pass, within a
+    // small budget, so a burst of frame reads costs no event-loop round trips
+    // and still never holds the loop for long.
+    const Clock::time_point began = Clock::now();
+    Clock::time_point now = began;
+    std::optional<Clock::time_point> next = run->advance(now);
+    while (next && *next <= (now = Clock::now()) && now - began < kStepBudget)
+        next = run->advance(now);
+    if (!next) {
+        finishRun();
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
+    stepTimer->start(int(std::max<std::int64_t>(0, wait.count())));
+}
+
+void CurveDock::finishRun()
+{
+    stepTimer->stop();
+    const MeasurementSequence::Outcome outcome = run->outcome();
+    QString message = run->message();
+    if (outcome == MeasurementSequence::Outcome::Cancelled && device && *device != runHandle)
+        message = tr("The device was disconnected; the run was cancelled");
+    Curve curve = run->curve();
+    run.reset();
+
+    // A run that read nothing leaves the shown curve as it was.
+    if (!curve.empty())
+        showCurve(curve);
+    setStatus(message);
+    if (outcome != MeasurementSequence::Outcome::Complete) {
+        emit logMessage(tr("Measure: %1").arg(message));
+        repeatButton->setChecked(false);
+    } else if (repeatButton->isChecked()) {
+        scheduleRepeat();
+    }
+    updateButtons();
+    emit runFinished(outcome, message);
+}
+
+void CurveDock::scheduleRepeat()
+{
+    // Periods are counted from start to start; a run longer than the period
+    // is followed at once, never by a burst of catching up.
+    const auto elapsed
+        = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - runStarted);
+    repeatTimer->start(int(std::max<std::int64_t>(0, repeatBox->value() - elapsed.count())));
+}
+
+void CurveDock::addPageFrame(std::size_t frameNumber, const get_measurement_response &frame)
+{
+    pageCurve.putFrame(frameNumber, frame);
+    pageCurve.started = QDateTime::currentDateTime();
+    showCurve(pageCurve);
+    setStatus(tr("Frame %1 from the get_measurement page").arg(frameNumber));
+}
+
+// What the curve looks like, from a fit to the simple loads.
+static QString readingOf(const Curve &curve)
+{
+    sig::IvCurve c;
+    c.volts.assign(curve.voltage.begin(), curve.voltage.end());
+    c.milliamps.assign(curve.current.begin(), curve.current.end());
+    return sig::read(c, curve.settings).text();
+}
+
+void CurveDock::showCurve(const Curve &curve)
+{
+    if (&curve != &shown)
+        shown = curve;
+    showLatestSeries();
+    timeDirty = true;
+    if (tabs->currentWidget() == timeView)
+        showTimeSeries();
+    model->setCurve(&shown);
+
+    QString text = figuresText(shown);
+    if (!shown.complete)
+        text = tr("%1 · partial").arg(text);
+    else if (shown.hasSettings)
+        text = tr("%1 · %2").arg(text, readingOf(shown));
+    figures->setText(text);
+    updateButtons();
+    emit curveShown();
+}
+
+void CurveDock::showLatestSeries()
+{
+    // Emptied first, so that the axes' change does not recompute the old points.
+    latestSeries->clear();
+    if (!view->isZoomed())
+        fitCurveAxes();
+    latestSeries->replace(ivPoints(shown));
+}
+
+void CurveDock::fitCurveAxes()
+{
+    Range x, y;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        x.add(shown.voltage[i]);
+        y.add(shown.current[i]);
+    }
+    for (const Held &h : held)
+        for (std::size_t i = 0; i < h.curve.size(); ++i) {
+            x.add(h.curve.voltage[i]);
+            y.add(h.curve.current[i]);
+        }
+    fit(xAxis, x);
+    fit(yAxis, y);
+}
+
+void CurveDock::showTimeSeries()
+{
+    // A hidden tab is brought up to date when it is shown.
+    timeDirty = false;
+    voltageSeries->clear();
+    currentSeries->clear();
+    QList<QPointF> volts, milliamps;
+    volts.reserve(qsizetype(shown.size()));
+    milliamps.reserve(qsizetype(shown.size()));
+    const bool timed = std::isfinite(shown.timeMs(0));
+    Range t, v, i;
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        if (!shown.hasPoint(k))
+            continue;
+        const double x = timed ? shown.timeMs(k) : double(k);
+        volts.append(QPointF(x, shown.voltage[k]));
+        milliamps.append(QPointF(x, shown.current[k]));
+        t.add(x);
+        v.add(shown.voltage[k]);
+        i.add(shown.current[k]);
+    }
+    timeAxis->setTitleText(timed ? tr("Time (ms)") : tr("Sample"));
+    timeView->setUnits(timed ? tr("ms") : tr("sample"), tr("V"));
+    if (!timeView->isZoomed()) {
+        if (t.low <= t.high)
+            timeAxis->setRange(t.low, t.high > t.low ? t.high : t.low + 1);
+        else
+            timeAxis->setRange(0, 1);
+        fit(voltageAxis, v);
+        fit(currentAxis, i);
+    }
+    voltageSeries->replace(volts);
+    currentSeries->replace(milliamps);
+}
+
+void CurveDock::hold()
+{
+    if (shown.empty() || heldCount() >= kMaxHeld)
+        return;
+    Held h;
+    h.curve = shown;
+    h.series = new QLineSeries;
+    h.series->setColor(kHeldColours[held.size() % kMaxHeld]);
+    const QString time
+        = shown.started.isValid() ? shown.started.toString(QStringLiteral("HH:mm:ss")) : tr("page");
+    if (shown.hasSettings)
+        h.series->setName(tr("%1 · %2 points, %3 Hz, %4 V")
+                              .arg(time)
+                              .arg(shown.settings.NumberPoints)
+                              .arg(double(shown.settings.SamplingRate), 0, 'g', 6)
+                              .arg(double(shown.settings.MaxVoltage), 0, 'g', 4));
+    else
+        h.series->setName(tr("%1 · %2 points from the page").arg(time).arg(shown.pointsRead()));
+    h.series->replace(ivPoints(shown));
+    chart->addSeries(h.series);
+    h.series->attachAxis(xAxis);
+    h.series->attachAxis(yAxis);
+    held.push_back(std::move(h));
+    setStatus(tr("%1 of %2 references held").arg(heldCount()).arg(kMaxHeld));
+    updateButtons();
+}
+
+void CurveDock::clearHeld()
+{
+    for (Held &h : held) {
+        chart->removeSeries(h.series);
+        delete h.series;
+    }
+    held.clear();
+    if (!view->isZoomed())
+        fitCurveAxes();
+    updateButtons();
+}
+
+QString CurveDock::exportTo(const QString &fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QLatin1String("csv") || suffix == QLatin1String("json")) {
+        if (shown.empty())
+            return tr("There is no curve to export");
+        return writeFileAtomically(
+            fileName, suffix == QLatin1String("csv") ? curveCsv(shown) : curveJson(shown));
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (suffix == QLatin1String("png")) {
+        if (!view->grab().save(&buffer, "PNG"))
+            return tr("The chart could not be drawn as PNG");
+    } else if (suffix == QLatin1String("svg")) {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(view->size());
+        svg.setViewBox(view->rect());
+        svg.setTitle(tr("Current-voltage curve"));
+        QPainter painter;
+        if (!painter.begin(&svg))
+            return tr("The chart could not be drawn as SVG");
+        view->render(&painter);
+        painter.end();
+    } else {
+        return tr("Unknown file type \"%1\": use .csv, .json, .png or .svg").arg(suffix);
+    }
+    return writeFileAtomically(fileName, bytes);
+}
+
+void CurveDock::exportCurve()
+{
+    const QStringList filters { tr("CSV files (*.csv)"), tr("JSON files (*.json)"),
+        tr("PNG images (*.png)"), tr("SVG images (*.svg)") };
+    QString filter = filters.first();
+    QString name = files->saveFileName(this, filters, &filter);
+    if (name.isEmpty())
+        return;
+    // A name without a known suffix takes the one of the type picked.
+    static const QRegularExpression known(
+        QStringLiteral("\\.(csv|json|png|svg)$"), QRegularExpression::CaseInsensitiveOption);
+    if (!known.match(name).hasMatch()) {
+        static const QRegularExpression pattern(QStringLiteral("\\(\\*(\\.\\w+)\\)"));
+        const QRegularExpressionMatch m = pattern.match(filter);
+        name += m.hasMatch() ? m.captured(1) : QStringLiteral(".csv");
+    }
+    const QString error = exportTo(name);
+    const QString message = error.isEmpty() ? tr("Exported to %1").arg(name)
+                                            : tr("Cannot export to %1: %2").arg(name, error);
+    setStatus(message);
+    emit logMessage(message);
+}
+
+void CurveDock::updateButtons()
+{
+    measureButton->setText(run ? tr("Cancel") : tr("Measure"));
+    holdButton->setEnabled(!shown.empty() && heldCount() < kMaxHeld);
+    clearButton->setEnabled(!held.empty());
+    exportButton->setEnabled(!shown.empty());
+}
+
+void CurveDock::setStatus(const QString &text)
+{
+    status->setText(text);
+}

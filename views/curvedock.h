@@ -1,0 +1,135 @@
+// The Curve dock: one click measures the connected device and plots its
+// current-voltage curve; curves can be held as references, repeated,
+// tabulated and exported.
+#pragma once
+
+#include "curve.h"
+#include "sequence.h"
+
+#include <QDockWidget>
+#include <QList>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class CurveChartView;
+class CurveFileChooser;
+class PointsModel;
+class PointsView;
+class QChart;
+class QChartView;
+class QLabel;
+class QLineSeries;
+class QPushButton;
+class QSpinBox;
+class QTabWidget;
+class QTimer;
+class QValueAxis;
+
+class CurveDock : public QDockWidget
+{
+    Q_OBJECT
+
+public:
+    // At most this many curves are held as references.
+    static constexpr int kMaxHeld = 8;
+
+    explicit CurveDock(QWidget *parent = nullptr);
+    ~CurveDock() override;
+
+    // The window's device handle, which outlives the dock; a run closes it on -1.
+    void setDevice(std::int32_t *handle);
+    // Hears of every library call a run makes, right after it returned.
+    void setCallObserver(MeasurementSequence::CallObserver observer);
+    // Replaces the export file dialog.
+    void setFileChooser(std::unique_ptr<CurveFileChooser> chooser);
+
+    // The curve shown as the first series of the chart.
+    const Curve &latest() const { return shown; }
+    bool isRunning() const { return run != nullptr; }
+    int heldCount() const { return int(held.size()); }
+
+    // A frame read on the get_measurement page goes to its place in the
+    // curve assembled from the page, which is then shown.
+    void addPageFrame(std::size_t frameNumber, const get_measurement_response &frame);
+
+    // Shows a curve as the latest, as a run's result is shown.
+    void showCurve(const Curve &curve);
+
+    // Writes the shown curve to fileName in the form its suffix names (csv,
+    // json, png, svg). Returns an empty text on success, else the reason.
+    QString exportTo(const QString &fileName);
+
+public slots:
+    // Starts a run, or cancels the one in progress.
+    void measure();
+    void hold();
+    void clearHeld();
+    void exportCurve();
+
+signals:
+    // A run ended, whatever the outcome; the new curve is already shown.
+    void runFinished(MeasurementSequence::Outcome outcome, const QString &message);
+    // Something the user should read in the event log.
+    void logMessage(const QString &message);
+    // The chart holds a new latest curve.
+    void curveShown();
+
+private:
+    void buildChart();
+    void buildTimeChart();
+    void startRun();
+    void step();
+    void finishRun();
+    void scheduleRepeat();
+    void showLatestSeries();
+    void fitCurveAxes();
+    void showTimeSeries();
+    void updateButtons();
+    void setStatus(const QString &text);
+
+    std::int32_t *device = nullptr;
+    std::int32_t runHandle = -1; // the handle the run started with
+    MeasurementSequence::CallObserver observer;
+    std::unique_ptr<CurveFileChooser> files;
+    std::unique_ptr<MeasurementSequence> run;
+    MeasurementSequence::Clock::time_point runStarted {};
+    Curve shown;
+    Curve pageCurve;
+    struct Held
+    {
+        Curve curve;
+        QLineSeries *series = nullptr;
+    };
+    std::vector<Held> held;
+
+    QPushButton *measureButton = nullptr;
+    QPushButton *repeatButton = nullptr;
+    QSpinBox *repeatBox = nullptr;
+    QPushButton *holdButton = nullptr;
+    QPushButton *clearButton = nullptr;
+    QPushButton *exportButton = nullptr;
+    QTabWidget *tabs = nullptr;
+    QChart *chart = nullptr;
+    CurveChartView *view = nullptr;
+    QLineSeries *latestSeries = nullptr;
+    QValueAxis *xAxis = nullptr;
+    QValueAxis *yAxis = nullptr;
+    QChart *timeChart = nullptr;
+    CurveChartView *timeView = nullptr;
+    QLineSeries *voltageSeries = nullptr;
+    QLineSeries *currentSeries = nullptr;
+    QValueAxis *timeAxis = nullptr;
+    QValueAxis *voltageAxis = nullptr;
+    QValueAxis *currentAxis = nullptr;
+    bool timeDirty = false; // the time tab shows an older curve
+    PointsModel *model = nullptr;
+    PointsView *table = nullptr;
+    QLabel *figures = nullptr;
+    QLabel *status = nullptr;
+    QTimer *stepTimer = nullptr;
+    QTimer *repeatTimer = nullptr;
+};
+
+Q_DECLARE_METATYPE(MeasurementSequence::Outcome)
