@@ -1,20 +1,26 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "callsdock.h"
+#include "callsmodel.h"
 #include "commandpage.h"
 #include "container.h"
 #include "curvedock.h"
 #include "devicecalls.h"
 #include "iopanel.h"
 #include "profiles.h"
+#include "recording.h"
 #include "records.h"
 #include "signaturesdock.h"
 
+#include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTime>
 #include <QTimer>
 
+#include <climits>
 #include <cstring>
 
 // The icon lives in a static library, whose resources the linker drops unless
@@ -62,6 +68,20 @@ MainWindow::MainWindow(QWidget *parent)
 
     buildPages();
     buildDocks();
+
+    // The Calls dock shares its place with the Curve dock when there is one.
+    callsDock = new CallsDock(this);
+    if (auto *curve = findChild<QDockWidget *>(QStringLiteral("curveDock")))
+        tabifyDockWidget(curve, callsDock);
+    else
+        addDockWidget(Qt::RightDockWidgetArea, callsDock);
+    callsDock->attach();
+    connect(callsDock, &CallsDock::sendAgainRequested, this, &MainWindow::sendAgain);
+    connect(callsDock, &CallsDock::callsChanged, this, &MainWindow::updateStatus);
+    statusText = new QLabel;
+    statusText->setObjectName(QStringLiteral("callsStatus"));
+    statusBar()->addWidget(statusText, 1);
+    updateStatus();
 }
 
 namespace {
@@ -192,7 +212,10 @@ void MainWindow::callGetter(const char *setter)
 {
     const int s = commandIndex(setter);
     const char *getter = zem::kCommands[s].getter;
-    send(getter);
+    {
+        const zem::calls::OriginScope origin(zem::calls::Origin::Getter);
+        send(getter);
+    }
     // The copy goes through the shown texts, so it also happens after a
     // failed call and then carries the older values.
     copyResponsesToRequests(*pages[commandIndex(getter)], *pages[s]);
@@ -261,9 +284,41 @@ void MainWindow::reset_eventsPressSlot(bool)
     send("reset_events");
 }
 
+void MainWindow::sendAgain(int command, const QByteArray &request)
+{
+    if (command < 0 || command >= int(zem::kCommandCount))
+        return;
+    const zem::Command &c = zem::kCommands[command];
+    if (c.request && request.size() != c.request->size)
+        return;
+    const zem::calls::OriginScope origin(zem::calls::Origin::Replay);
+    const std::int32_t result = runCommandWith(
+        c, reinterpret_cast<const unsigned char *>(request.constData()), *pages[command], device);
+    AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)));
+}
+
+void MainWindow::updateStatus()
+{
+    const zem::calls::CallRing &calls = callsDock->liveModel()->ring();
+    QString text = device == -1 ? tr("Not connected") : tr("Connected to %1").arg(connectedUrl);
+    if (calls.size() > 0) {
+        const zem::calls::Call &last = calls.newest();
+        text += tr("  |  last: %1 returned %2 in %3")
+                    .arg(CallsModel::commandText(last), resultText(last.result),
+                        CallsModel::durationText(last.durationNs));
+    }
+    text += tr("  |  %n call(s)", nullptr, int(qMin<quint64>(calls.total(), INT_MAX)));
+    text += tr(", %n failed", nullptr, int(qMin<quint64>(calls.failures(), INT_MAX)));
+    statusText->setText(text);
+}
+
 MainWindow::~MainWindow()
 {
-    closeDevice(device);
+    {
+        const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
+        closeDevice(device);
+    }
+    callsDock->detach();
     delete ui;
 }
 
@@ -277,6 +332,7 @@ void MainWindow::AddLog(const QString &message)
 
 void MainWindow::connectButton()
 {
+    const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
     closeDevice(device);
     const QString url = urlEdit->text();
     device = openDevice(url.toLatin1());
@@ -286,12 +342,18 @@ void MainWindow::connectButton()
     } else {
         AddLog(tr("%1 connect").arg(url));
     }
+    connectedUrl = url;
+    updateStatus();
 }
 
 void MainWindow::dconnectButton()
 {
-    closeDevice(device);
+    {
+        const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
+        closeDevice(device);
+    }
     AddLog(tr("Disconnect %1").arg(urlEdit->text()));
+    updateStatus();
 }
 
 void MainWindow::SearchSlot(const QString &str)
@@ -302,6 +364,7 @@ void MainWindow::SearchSlot(const QString &str)
 void MainWindow::GetProfileSlot()
 {
     const QString name = files->saveFileName();
+    const zem::calls::OriginScope origin(zem::calls::Origin::Profile);
     if (!name.isEmpty())
         addLogLines(saveProfile(device, name));
 }
@@ -309,6 +372,7 @@ void MainWindow::GetProfileSlot()
 void MainWindow::SetProfileSlot()
 {
     const QString name = files->openFileName();
+    const zem::calls::OriginScope origin(zem::calls::Origin::Profile);
     if (!name.isEmpty())
         addLogLines(loadProfile(device, name, profileText));
 }

@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <memory>
 
+class CallsDock;
 class Container;
 class CurveDock;
 class ProfileFileChooser;
 class iopanel;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QTimer;
@@ -42,6 +44,7 @@ public:
     void setFileChooser(std::unique_ptr<ProfileFileChooser> chooser);
     // The Curve dock: one-click measurement and the plot.
     CurveDock *curveDock() const { return curve; }
+    CallsDock *calls() const { return callsDock; }
 
 public slots:
     void connectButton();
@@ -65,6 +68,10 @@ public slots:
     void get_measurement_rawPressSlot(bool);
     void reset_eventsPressSlot(bool);
 
+    // Sends a recorded request again through its command (an index into
+    // zem::kCommands) and shows and logs the result as Send does.
+    void sendAgain(int command, const QByteArray &request);
+
 private:
     void buildPages();
     // Runs a command from its page and logs the result.
@@ -75,6 +82,7 @@ private:
     void buildDocks();
     // Hands the frame a get_measurement page shows to the Curve dock.
     void feedCurve(const iopanel &page);
+    void updateStatus();
 
     QListWidget *log = nullptr;
     Container *browser = nullptr;
@@ -86,4 +94,7 @@ private:
     Ui::MainWindow *ui = nullptr;
     QTimer *logScroll = nullptr;
     CurveDock *curve = nullptr;
+    CallsDock *callsDock = nullptr;
+    QLabel *statusText = nullptr;
+    QString connectedUrl; // the URL of the last connection attempt
 };

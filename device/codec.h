@@ -10,6 +10,8 @@
 //  - Limit and FrameSize values are the field's range, not names;
 //  - array: a JSON array of numbers; a text byte array (Field::isText):
 //    {"bytes": [...], "text": "..."} with the text up to the first zero byte.
+// A float that is not finite has no JSON number: it decodes as "nan", "inf"
+// or "-inf", and input only takes finite values.
 // On input a field takes a number, a constant's name, a list of flag names,
 // the decoded object form ("value" wins), an array, or for a text field a
 // string or the object form ("bytes" wins).
@@ -50,6 +52,11 @@ std::string encodeFieldText(const Field &field, std::string_view text, void *dat
 // What a field allows, for messages and descriptions: e.g. "0..255",
 // "-3.40282e+38..3.40282e+38", "16 numbers 0..255", "text of at most 16 bytes".
 std::string rangeText(const Field &field);
+// rangeText and the names the field takes: "0..65535, or flags A|B" or
+// "0..4294967295, or X, Y".
+std::string allowedText(const Field &field);
+// The error for a field name the record lacks, listing the fields it has.
+std::string unknownFieldError(const Record &record, std::string_view name);
 
 // The field of that name, or null.
 const Field *findField(const Record &record, std::string_view name);

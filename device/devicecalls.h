@@ -6,11 +6,15 @@
 #include <QLoggingCategory>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zem {
 struct Command;
 }
+
+// Every call is also recorded into the sink of calls/recording.h when one is
+// attached, with the origin its caller set (zem::calls::OriginScope).
 
 // Library calls, with their request bytes and results; off unless enabled,
 // e.g. QT_LOGGING_RULES="zem.calls.debug=true".
@@ -36,6 +40,10 @@ bool closeIfUndefined(std::int32_t &handle, std::int32_t result);
 // passes here, whichever feature makes it.
 std::int32_t callCommand(
     const zem::Command &command, std::int32_t handle, const void *request, void *response);
+
+// The profile calls, traced and recorded like every other call.
+std::int32_t getProfile(std::int32_t handle, char **text, void *(*alloc)(std::size_t));
+std::int32_t setProfile(std::int32_t handle, const char *text);
 
 // Traces one library call: its name, the handle, the request record's bytes
 // (empty when it has none) and the result.

@@ -176,10 +176,20 @@ void unpackField(const zem::Field &f, const unsigned char *record, base_io_widge
 std::int32_t runCommand(const zem::Command &c, iopanel &page, std::int32_t &device)
 {
     alignas(8) unsigned char request[zem::kMaxRecordSize] = {};
-    alignas(8) unsigned char response[zem::kMaxRecordSize] = {};
     if (c.request)
         for (std::size_t i = 0; i < c.request->fields.size(); ++i)
             packField(c.request->fields[i], *page.GetRequest(int(i)), request);
+    return runCommandWith(c, request, page, device);
+}
+
+std::int32_t runCommandWith(
+    const zem::Command &c, const unsigned char *bytes, iopanel &page, std::int32_t &device)
+{
+    // Copied into an aligned record: the library reads it as its struct.
+    alignas(8) unsigned char request[zem::kMaxRecordSize] = {};
+    alignas(8) unsigned char response[zem::kMaxRecordSize] = {};
+    if (c.request && bytes)
+        std::memcpy(request, bytes, c.request->size);
 
     const std::int32_t handle = device;
     const std::int32_t result

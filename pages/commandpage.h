@@ -28,6 +28,12 @@ void unpackField(const zem::Field &field, const unsigned char *record, base_io_w
 // and closes the device when the library reports it undefined (-1).
 std::int32_t runCommand(const zem::Command &command, iopanel &page, std::int32_t &device);
 
+// The same with the request record given as bytes (command.request->size of
+// them, ignored when the command has none) instead of packed from the page,
+// as sending a recorded call again does.
+std::int32_t runCommandWith(
+    const zem::Command &command, const unsigned char *request, iopanel &page, std::int32_t &device);
+
 // Copies the getter page's response texts into the setter page's request
 // widgets, position by position, as far as both have fields.
 void copyResponsesToRequests(const iopanel &getter, iopanel &setter);

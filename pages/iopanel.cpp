@@ -2,6 +2,7 @@
 #include "ui_iopanel.h"
 
 #include "base_io_widget.h"
+#include "recording.h"
 
 iopanel::iopanel(QWidget *parent, const QString &name)
     : QWidget(parent)
@@ -75,7 +76,10 @@ void iopanel::PeriodicUpdate()
     // Not click(), which a disabled button ignores: a search without a match
     // disables the page, and its repetition must still ask the device rather
     // than log the last texts again.
-    emit sendButton->clicked(false);
+    {
+        const zem::calls::OriginScope periodic(zem::calls::Origin::Periodic);
+        emit sendButton->clicked(false);
+    }
     if (!logFile.isOpen())
         return;
     QByteArray line;

@@ -43,9 +43,8 @@ QStringList saveProfile(std::int32_t &device, const QString &fileName)
 
     char *raw = nullptr;
     const std::int32_t handle = device;
-    const std::int32_t result = zem_get_profile(handle, &raw, &std::malloc);
+    const std::int32_t result = getProfile(handle, &raw, &std::malloc);
     const std::unique_ptr<char, decltype(&std::free)> text(raw, &std::free);
-    traceCall("zem_get_profile", handle, {}, result);
     closeIfUndefined(device, result);
 
     QStringList log { tr("get_profile returned %1").arg(result) };
@@ -85,8 +84,7 @@ QStringList loadProfile(std::int32_t &device, const QString &fileName, QByteArra
     // always is); the previous text is released only now.
     buffer = std::move(data);
     const std::int32_t handle = device;
-    const std::int32_t result = zem_set_profile(handle, buffer.constData());
-    traceCall("zem_set_profile", handle, {}, result);
+    const std::int32_t result = setProfile(handle, buffer.constData());
     closeIfUndefined(device, result);
     return { tr("set_profile returned %1").arg(result),
         result == ZEM_RESULT_OK ? tr("Done") : tr("Abort") };

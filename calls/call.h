@@ -1,0 +1,81 @@
+// One library call as the recorder keeps it: when, how long, what went to the
+// device and what came back. Plain C++, so programs without a window can
+// record, save and read calls too.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zem {
+struct Command;
+}
+
+namespace zem::calls {
+
+// Who made a call. Curve is for the curve view's measurements.
+enum class Origin : std::uint8_t { Page, Periodic, Getter, Profile, Connection, Curve, Replay };
+
+enum class Operation : std::uint8_t { Command, Open, Close, GetProfile, SetProfile };
+
+inline constexpr std::uint8_t kNoCommand = 0xff;
+
+struct Call
+{
+    std::int64_t wallMs = 0; // UTC, milliseconds since 1970
+    std::int64_t durationNs = 0; // monotonic clock
+    // The handle passed (for close: on entry; for open: -1). handleAfter is
+    // what the caller's handle holds afterwards: the handle open returned, or
+    // what close left.
+    std::int32_t handle = -1;
+    std::int32_t handleAfter = -1;
+    // For open, which returns a handle: 0 when it returned one, -1 otherwise.
+    std::int32_t result = 0;
+    Operation operation = Operation::Command;
+    std::uint8_t command = kNoCommand; // index into zem::kCommands for Operation::Command
+    Origin origin = Origin::Page;
+    // Whether a side exists at all: a command without a request record, or
+    // close, has none; an empty text still is one.
+    bool hasRequest = false;
+    bool hasResponse = false;
+    // Request bytes, then response bytes: records for commands, the URL for
+    // open, the profile text for the profile calls.
+    std::uint32_t requestSize = 0;
+    std::vector<std::uint8_t> bytes;
+
+    const std::uint8_t *request() const { return bytes.data(); }
+    const std::uint8_t *response() const { return bytes.data() + requestSize; }
+    std::size_t responseSize() const { return bytes.size() - requestSize; }
+    // Copies other into this call, reusing this call's byte buffer.
+    void assign(const Call &other);
+    // Replaces both sides; null data means the side is absent.
+    void setBytes(const void *request, std::size_t requestSize, const void *response,
+        std::size_t responseSize);
+
+    // The command called, or null for open, close and the profile calls.
+    const zem::Command *commandEntry() const;
+    // The library function: "zem_get_status", "zem_open_device", ...
+    const char *operationName() const;
+    // The command's page name, or the operation without "zem_" for the others.
+    const char *commandName() const;
+};
+
+const char *originName(Origin origin);
+std::optional<Origin> originFromName(std::string_view name);
+
+// The result's name as log lines show it: "result_ok 0", "result_timeout
+// (-5)"; a positive code takes the name of its negative, other codes are the
+// signed number.
+std::string resultName(std::int32_t result);
+// The names of the codes 0 to -5, by magnitude; null past them.
+const char *resultNameOf(std::int64_t magnitude);
+
+// The index of the command in zem::kCommands whose library function is
+// `operation`, or kNoCommand.
+std::uint8_t commandByOperation(std::string_view operation);
+std::uint8_t commandByName(std::string_view name);
+
+} // namespace zem::calls

@@ -1,0 +1,415 @@
+#include "callfile.h"
+
+#include "callring.h"
+#include "codec.h"
+#include "records.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zem::calls {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + std::int64_t(doe) - 719468;
+}
+
+void civilFromDays(std::int64_t z, int &y, unsigned &m, unsigned &d)
+{
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = unsigned(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = int(std::int64_t(yoe) + era * 400 + (m <= 2));
+}
+
+bool digits(std::string_view s, std::size_t at, std::size_t n, unsigned &value)
+{
+    if (at + n > s.size())
+        return false;
+    value = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+        value = value * 10 + unsigned(s[i] - '0');
+    }
+    return true;
+}
+
+bool isTextOperation(Operation op)
+{
+    return op == Operation::Open || op == Operation::GetProfile || op == Operation::SetProfile;
+}
+
+const char *const kOperations[]
+    = { "", "zem_open_device", "zem_close_device", "zem_get_profile", "zem_set_profile" };
+
+// The record of one side of a command, or null when it has none.
+const Record *recordOf(const Call &call, bool request)
+{
+    const zem::Command *c = call.commandEntry();
+    return c ? (request ? c->request : c->response) : nullptr;
+}
+
+Json sideJson(const Call &call, bool request)
+{
+    const bool present = request ? call.hasRequest : call.hasResponse;
+    if (!present)
+        return nullptr;
+    const std::uint8_t *data = request ? call.request() : call.response();
+    const std::size_t size = request ? call.requestSize : call.responseSize();
+    Json side = Json::object();
+    if (isTextOperation(call.operation)) {
+        side["text"] = std::string(reinterpret_cast<const char *>(data), size);
+    } else if (const Record *r = recordOf(call, request); r && r->size == size) {
+        side["decoded"] = codec::decode(*r, data);
+    }
+    side["hex"] = codec::toHex(data, size);
+    return side;
+}
+
+// Reads one side into bytes; "" or the reason.
+std::string sideFromJson(const Json &json, const char *key, const Call &call, bool request,
+    std::vector<std::uint8_t> &bytes, bool &present)
+{
+    const auto it = json.find(key);
+    const Record *record = recordOf(call, request);
+    const bool expected = record
+        || (request ? call.operation == Operation::Open || call.operation == Operation::SetProfile
+                    : call.operation == Operation::GetProfile);
+    present = it != json.end() && !it->is_null();
+    bytes.clear();
+    if (!present)
+        return expected && call.operation != Operation::GetProfile
+            ? std::string("'") + key + "' is missing"
+            : std::string();
+    if (!expected)
+        return std::string("'") + key + "' must be null for " + call.operationName();
+    if (!it->is_object())
+        return std::string("'") + key + "' is not an object";
+    const auto hex = it->find("hex");
+    if (hex != it->end()) {
+        if (!hex->is_string() || !codec::fromHex(hex->get_ref<const std::string &>(), bytes))
+            return std::string("'") + key + ".hex' is not hex bytes";
+        if (record && bytes.size() != record->size)
+            return std::string("'") + key + ".hex' holds " + std::to_string(bytes.size())
+                + " bytes, " + record->name + " has " + std::to_string(record->size);
+        return {};
+    }
+    if (record) {
+        const auto decoded = it->find("decoded");
+        if (decoded == it->end() || !decoded->is_object())
+            return std::string("'") + key + "' has neither 'hex' nor a 'decoded' object";
+        bytes.assign(record->size, 0);
+        const std::string error = codec::encode(*record, *decoded, bytes.data());
+        return error.empty() ? error : std::string("'") + key + ".decoded': " + error;
+    }
+    const auto text = it->find("text");
+    if (text == it->end() || !text->is_string())
+        return std::string("'") + key + "' has neither 'hex' nor 'text'";
+    const std::string &s = text->get_ref<const std::string &>();
+    bytes.assign(s.begin(), s.end());
+    return {};
+}
+
+bool int32Of(const Json &json, const char *key, std::int32_t &value)
+{
+    const auto it = json.find(key);
+    if (it == json.end() || !it->is_number_integer())
+        return false;
+    const std::int64_t v = it->get<std::int64_t>();
+    if (it->is_number_unsigned() && it->get<std::uint64_t>() > std::uint64_t(INT32_MAX))
+        return false;
+    if (v < INT32_MIN || v > INT32_MAX)
+        return false;
+    value = std::int32_t(v);
+    return true;
+}
+
+} // namespace
+
+std::string toRfc3339(std::int64_t wallMs)
+{
+    std::int64_t days = wallMs / 86400000;
+    std::int64_t ms = wallMs % 86400000;
+    if (ms < 0) {
+        ms += 86400000;
+        --days;
+    }
+    int y;
+    unsigned m, d;
+    civilFromDays(days, y, m, d);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02u:%02u:%02u.%03uZ", y, m, d,
+        unsigned(ms / 3600000), unsigned(ms / 60000 % 60), unsigned(ms / 1000 % 60),
+        unsigned(ms % 1000));
+    return text;
+}
+
+bool fromRfc3339(std::string_view s, std::int64_t &wallMs)
+{
+    unsigned y, mo, d, h, mi, sec;
+    if (!digits(s, 0, 4, y) || s.size() < 19 || s[4] != '-' || !digits(s, 5, 2, mo) || s[7] != '-'
+        || !digits(s, 8, 2, d) || (s[10] != 'T' && s[10] != 't' && s[10] != ' ')
+        || !digits(s, 11, 2, h) || s[13] != ':' || !digits(s, 14, 2, mi) || s[16] != ':'
+        || !digits(s, 17, 2, sec))
+        return false;
+    static const unsigned monthDays[] = { 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+    if (mo < 1 || mo > 12 || d < 1 || d > monthDays[mo - 1] || h > 23 || mi > 59 || sec > 60)
+        return false;
+    std::size_t at = 19;
+    unsigned ms = 0;
+    if (at < s.size() && s[at] == '.') {
+        std::size_t n = 0;
+        for (++at; at < s.size() && s[at] >= '0' && s[at] <= '9'; ++at, ++n)
+            if (n < 3)
+                ms = ms * 10 + unsigned(s[at] - '0');
+        if (n == 0)
+            return false;
+        for (; n < 3; ++n)
+            ms *= 10;
+    }
+    std::int64_t offsetMinutes = 0;
+    if (at < s.size() && (s[at] == 'Z' || s[at] == 'z')) {
+        ++at;
+    } else if (at < s.size() && (s[at] == '+' || s[at] == '-')) {
+        unsigned oh, om;
+        if (!digits(s, at + 1, 2, oh) || at + 3 >= s.size() || s[at + 3] != ':'
+            || !digits(s, at + 4, 2, om) || oh > 23 || om > 59)
+            return false;
+        offsetMinutes = (s[at] == '-' ? -1 : 1) * std::int64_t(oh * 60 + om);
+        at += 6;
+    } else {
+        return false;
+    }
+    if (at != s.size())
+        return false;
+    const std::int64_t days = daysFromCivil(y, mo, d);
+    wallMs = ((days * 24 + h) * 60 + mi - offsetMinutes) * 60000 + std::int64_t(sec) * 1000 + ms;
+    return true;
+}
+
+Json callJson(const Call &call)
+{
+    Json j = Json::object();
+    j["version"] = kCallFileVersion;
+    j["time"] = toRfc3339(call.wallMs);
+    j["duration_us"] = double(call.durationNs) / 1000.0;
+    j["operation"] = call.operationName();
+    j["command"] = call.commandName();
+    j["origin"] = originName(call.origin);
+    j["handle"] = call.handle;
+    if (call.operation == Operation::Open || call.operation == Operation::Close)
+        j["handle_after"] = call.handleAfter;
+    j["result"] = call.result;
+    j["result_name"] = resultName(call.result);
+    j["request"] = sideJson(call, true);
+    j["response"] = sideJson(call, false);
+    return j;
+}
+
+std::string callLine(const Call &call)
+{
+    // Texts (URLs, profiles) are the user's bytes, not always UTF-8.
+    return callJson(call).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string callFromJson(const Json &j, Call &call)
+{
+    if (!j.is_object())
+        return "not a JSON object";
+    const auto version = j.find("version");
+    if (version == j.end() || !version->is_number_integer())
+        return "'version' is missing or not an integer";
+    if (*version != kCallFileVersion)
+        return "version " + version->dump() + " is not supported (this program reads version "
+            + std::to_string(kCallFileVersion) + ")";
+
+    call = Call();
+    const auto time = j.find("time");
+    if (time == j.end() || !time->is_string()
+        || !fromRfc3339(time->get_ref<const std::string &>(), call.wallMs))
+        return "'time' is not an RFC 3339 time";
+    const auto duration = j.find("duration_us");
+    if (duration == j.end() || !duration->is_number() || !std::isfinite(duration->get<double>())
+        || duration->get<double>() < 0 || duration->get<double>() > 9e12)
+        return "'duration_us' is not a number of microseconds";
+    call.durationNs = std::llround(duration->get<double>() * 1000.0);
+
+    const auto operation = j.find("operation");
+    if (operation == j.end() || !operation->is_string())
+        return "'operation' is missing";
+    const std::string &op = operation->get_ref<const std::string &>();
+    call.command = commandByOperation(op);
+    if (call.command != kNoCommand) {
+        call.operation = Operation::Command;
+        const auto command = j.find("command");
+        if (command != j.end() && !command->is_null()
+            && (!command->is_string() || *command != zem::kCommands[call.command].name))
+            return "'command' does not name the command of " + op;
+    } else {
+        bool known = false;
+        for (std::size_t i = 1; i < std::size(kOperations); ++i)
+            if (op == kOperations[i]) {
+                call.operation = Operation(i);
+                known = true;
+            }
+        if (!known)
+            return "unknown operation '" + op + "'";
+    }
+
+    const auto origin = j.find("origin");
+    const auto o = origin != j.end() && origin->is_string()
+        ? originFromName(origin->get_ref<const std::string &>())
+        : std::nullopt;
+    if (!o)
+        return "'origin' is not one of page, periodic, getter, profile, connection, curve, replay";
+    call.origin = *o;
+    if (!int32Of(j, "handle", call.handle))
+        return "'handle' is not a 32-bit integer";
+    call.handleAfter = call.handle;
+    if (j.contains("handle_after") && !int32Of(j, "handle_after", call.handleAfter))
+        return "'handle_after' is not a 32-bit integer";
+    if (!int32Of(j, "result", call.result))
+        return "'result' is not a 32-bit integer";
+
+    std::vector<std::uint8_t> request, response;
+    bool hasRequest = false, hasResponse = false;
+    std::string error = sideFromJson(j, "request", call, true, request, hasRequest);
+    if (error.empty())
+        error = sideFromJson(j, "response", call, false, response, hasResponse);
+    if (!error.empty())
+        return error;
+    call.setBytes(hasRequest ? request.data() : nullptr, request.size(),
+        hasResponse ? response.data() : nullptr, response.size());
+    // An empty vector's data() may be null: presence is kept apart.
+    call.hasRequest = hasRequest;
+    call.hasResponse = hasResponse;
+    return {};
+}
+
+bool readCalls(std::istream &in, std::vector<Call> &calls, std::string &error)
+{
+    std::vector<Call> read;
+    std::string line;
+    for (std::size_t number = 1; std::getline(in, line); ++number) {
+        if (line.find_first_not_of(" \t\r") == std::string::npos)
+            continue;
+        const Json j = Json::parse(line, nullptr, /*allow_exceptions=*/false);
+        Call call;
+        std::string reason = j.is_discarded() ? "not valid JSON" : callFromJson(j, call);
+        if (!reason.empty()) {
+            calls.clear();
+            error = "line " + std::to_string(number) + ": " + reason;
+            return false;
+        }
+        read.push_back(std::move(call));
+    }
+    if (in.bad()) {
+        calls.clear();
+        error = "read error";
+        return false;
+    }
+    calls = std::move(read);
+    error.clear();
+    return true;
+}
+
+bool readCallText(std::string_view text, std::vector<Call> &calls, std::string &error)
+{
+    std::istringstream in { std::string(text) };
+    return readCalls(in, calls, error);
+}
+
+bool readCallFile(const std::string &path, std::vector<Call> &calls, std::string &error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        calls.clear();
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return readCalls(in, calls, error);
+}
+
+bool writeCallFile(const std::string &path, std::size_t count,
+    const std::function<const Call &(std::size_t)> &at, std::string &error)
+{
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = "cannot create a file beside " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    // mkstemp makes the file private; a saved call file is an ordinary file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+
+    int failure = 0; // errno of the first failure
+    std::string buffer;
+    auto flush = [&] {
+        std::size_t done = 0;
+        while (!failure && done < buffer.size()) {
+            const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                failure = n < 0 ? errno : EIO;
+            else
+                done += std::size_t(n);
+        }
+        buffer.clear();
+    };
+    for (std::size_t i = 0; i < count && !failure; ++i) {
+        buffer += callLine(at(i));
+        buffer += '\n';
+        if (buffer.size() >= (1u << 16))
+            flush();
+    }
+    flush();
+    if (!failure && ::fsync(fd) != 0)
+        failure = errno;
+    if (::close(fd) != 0 && !failure)
+        failure = errno;
+    if (!failure && ::rename(temp.c_str(), path.c_str()) != 0)
+        failure = errno;
+    if (failure) {
+        error = "cannot write " + path + ": " + std::strerror(failure);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    error.clear();
+    return true;
+}
+
+bool writeCallFile(const std::string &path, const CallRing &ring, std::string &error)
+{
+    return writeCallFile(
+        path, ring.size(), [&ring](std::size_t i) -> const Call & { return ring.at(i); }, error);
+}
+
+} // namespace zem::calls

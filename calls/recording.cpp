@@ -1,0 +1,38 @@
+#include "recording.h"
+
+namespace zem::calls {
+
+namespace {
+// The window makes its calls from the GUI thread only; the origin is per
+// thread so that a console program's worker cannot confuse it.
+CallSink *theSink = nullptr;
+thread_local Origin origin = Origin::Page;
+} // namespace
+
+void setSink(CallSink *sink)
+{
+    theSink = sink;
+}
+
+CallSink *sink()
+{
+    return theSink;
+}
+
+Origin currentOrigin()
+{
+    return origin;
+}
+
+OriginScope::OriginScope(Origin o)
+    : previous(origin)
+{
+    origin = o;
+}
+
+OriginScope::~OriginScope()
+{
+    origin = previous;
+}
+
+} // namespace zem::calls

@@ -1,0 +1,246 @@
+// One command from the command line: assignments in, the response out.
+#include "zemctl.h"
+
+#include "zem.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace zemctl {
+
+using zem::codec::Json;
+
+std::string parseAssignments(const zem::Command &c, const std::vector<std::string> &assignments,
+    std::vector<std::uint8_t> &request)
+{
+    for (const std::string &a : assignments) {
+        const std::size_t equals = a.find('=');
+        if (equals == std::string::npos || equals == 0)
+            return "expected Field=value, got \"" + a + "\"";
+        const std::string name = a.substr(0, equals);
+        if (!c.request)
+            return std::string(c.name) + " takes no fields; got \"" + name + "\"";
+        const zem::Field *f = zem::codec::findField(*c.request, name);
+        if (!f)
+            return zem::codec::unknownFieldError(*c.request, name);
+        const std::string error = zem::codec::encodeFieldText(
+            *f, std::string_view(a).substr(equals + 1), request.data());
+        if (!error.empty())
+            return error;
+    }
+    return {};
+}
+
+CommandRun runCommand(
+    Context &context, const zem::Command &c, const std::vector<std::string> &assignments, bool fill)
+{
+    CommandRun run;
+    run.command = &c;
+    run.request.assign(c.request ? c.request->size : 0, 0);
+    run.response.assign(c.response ? c.response->size : 0, 0);
+    // Every value is checked before the device is asked anything.
+    run.error = parseAssignments(c, assignments, run.request);
+    if (!run.error.empty()) {
+        run.exitCode = kExitUsage;
+        return run;
+    }
+    if (!context.openDevice()) {
+        run.exitCode = kExitUsage;
+        run.error.clear(); // already printed
+        return run;
+    }
+    if (fill && c.getter) {
+        const zem::Command *getter = findCommand(c.getter);
+        const std::int32_t result = context.device.call(*getter, nullptr, run.request.data());
+        if (result != ZEM_RESULT_OK) {
+            run.result = result;
+            run.exitCode = kExitResult;
+            run.error = std::string(c.getter) + " (reading the fields not given) returned "
+                + resultName(result) + "; nothing was set (--no-fill sends only the fields given)";
+            return run;
+        }
+        parseAssignments(c, assignments, run.request);
+    }
+    run.result = context.device.call(
+        c, c.request ? run.request.data() : nullptr, c.response ? run.response.data() : nullptr);
+    run.called = true;
+    if (run.result != ZEM_RESULT_OK) {
+        run.exitCode = kExitResult;
+        run.error = std::string(c.name) + " returned " + resultName(run.result);
+    }
+    return run;
+}
+
+// The response is worth showing for 0, and for -3 as the window shows it.
+static bool showsResponse(const CommandRun &run)
+{
+    return run.called && (run.result == ZEM_RESULT_OK || run.result == ZEM_RESULT_VALUE_ERROR);
+}
+
+std::string jsonOutput(const CommandRun &run, bool hex)
+{
+    const zem::Record *r = run.command->response;
+    Json decoded = r ? zem::codec::decode(*r, run.response.data()) : Json::object();
+    if (!hex)
+        return decoded.dump();
+    return Json {
+        { "decoded", std::move(decoded) },
+        { "hex", zem::codec::toHex(run.response.data(), run.response.size()) }
+    }.dump();
+}
+
+std::string valueText(const Json &v)
+{
+    if (v.is_string())
+        return v.get<std::string>();
+    if (v.is_array()) {
+        std::string text;
+        for (const Json &e : v)
+            text += (text.empty() ? "" : ",") + valueText(e);
+        return text;
+    }
+    if (!v.is_object())
+        return v.dump();
+    if (v.contains("text"))
+        return v["text"].dump();
+    std::string text = valueText(v["value"]);
+    if (v.contains("name"))
+        text += " (" + v["name"].get<std::string>() + ")";
+    if (v.contains("flags") && !v["flags"].empty()) {
+        std::string names;
+        for (const Json &f : v["flags"])
+            names += (names.empty() ? "" : "|") + f.get<std::string>();
+        text += " (" + names + ")";
+    }
+    return text;
+}
+
+std::string textOutput(const CommandRun &run, bool hex)
+{
+    const zem::Record *r = run.command->response;
+    std::string text;
+    if (r) {
+        std::size_t width = 0;
+        for (const zem::Field &f : r->fields)
+            width = std::max(width, std::strlen(f.name));
+        for (const zem::Field &f : r->fields) {
+            std::string name = f.name;
+            name.resize(width, ' ');
+            text
+                += name + " = " + valueText(zem::codec::decodeField(f, run.response.data())) + '\n';
+        }
+    }
+    if (hex && r)
+        text += "hex = " + zem::codec::toHex(run.response.data(), run.response.size()) + '\n';
+    return text;
+}
+
+int commandMain(
+    Context &context, const zem::Command &command, const std::vector<std::string> &assignments)
+{
+    const CommandRun run = runCommand(context, command, assignments, !context.options.noFill);
+    if (showsResponse(run)) {
+        const std::string out = context.format(Format::Json) == Format::Json
+            ? jsonOutput(run, context.options.hex) + '\n'
+            : textOutput(run, context.options.hex);
+        std::fwrite(out.data(), 1, out.size(), stdout);
+    }
+    if (!run.error.empty())
+        printError(run.error);
+    return run.exitCode;
+}
+
+int listMain(Context &context)
+{
+    if (context.format(Format::Text) == Format::Json) {
+        Json names = Json::array();
+        for (const zem::Command &c : zem::kCommands)
+            names.push_back(c.name);
+        std::puts(names.dump().c_str());
+        return kExitOk;
+    }
+    for (const zem::Command &c : zem::kCommands)
+        std::puts(c.name);
+    return kExitOk;
+}
+
+namespace {
+
+Json fieldDescription(const zem::Field &f)
+{
+    Json names = Json::array();
+    for (const zem::NamedValue &v : f.values)
+        names.push_back({ { "name", v.name }, { "value", v.value },
+            { "kind",
+                v.kind == zem::ValueKind::Flag           ? "flag"
+                    : v.kind == zem::ValueKind::Constant ? "constant"
+                    : v.kind == zem::ValueKind::Limit    ? "limit"
+                                                         : "frame size" } });
+    return { { "name", f.name }, { "type", f.typeText }, { "range", zem::codec::rangeText(f) },
+        { "values", std::move(names) } };
+}
+
+Json recordDescription(const zem::Record *r)
+{
+    if (!r)
+        return nullptr;
+    Json fields = Json::array();
+    for (const zem::Field &f : r->fields)
+        fields.push_back(fieldDescription(f));
+    return { { "record", r->name }, { "size", r->size }, { "fields", std::move(fields) } };
+}
+
+std::string describeText(const char *title, const Json &record)
+{
+    if (record.is_null())
+        return std::string(title) + ": none\n";
+    std::string text = std::string(title) + ": " + record["record"].get<std::string>() + " ("
+        + std::to_string(record["size"].get<int>()) + " bytes)\n";
+    for (const Json &f : record["fields"]) {
+        char line[200];
+        std::snprintf(line, sizeof line, "  %-22s %-12s %s\n", f["name"].get<std::string>().c_str(),
+            f["type"].get<std::string>().c_str(), f["range"].get<std::string>().c_str());
+        text += line;
+        for (const Json &v : f["values"]) {
+            if (v["kind"] == "limit" || v["kind"] == "frame size")
+                continue; // part of the range
+            text += "      " + v["name"].get<std::string>() + " = "
+                + std::to_string(v["value"].get<int>())
+                + (v["kind"] == "flag" ? " (flag)\n" : "\n");
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+int describeMain(Context &context, const std::string &name, bool fieldNamesOnly)
+{
+    const zem::Command *c = findCommand(name);
+    if (!c) {
+        printError("unknown command \"" + name + "\"; see zemctl list");
+        return kExitUsage;
+    }
+    if (fieldNamesOnly) {
+        for (const zem::Field &f : c->request ? c->request->fields : zem::Span<zem::Field>())
+            std::printf("%s=\n", f.name);
+        return kExitOk;
+    }
+    const Json d { { "command", c->name }, { "operation", c->operation },
+        { "getter", c->getter ? Json(c->getter) : Json(nullptr) },
+        { "request", recordDescription(c->request) },
+        { "response", recordDescription(c->response) } };
+    if (context.format(Format::Text) == Format::Json) {
+        std::puts(d.dump().c_str());
+        return kExitOk;
+    }
+    std::string text = std::string(c->name) + " calls " + c->operation + '\n';
+    if (c->getter)
+        text += std::string("fields not given are read with ") + c->getter + " first\n";
+    text += describeText("request", d["request"]) + describeText("response", d["response"]);
+    std::fputs(text.c_str(), stdout);
+    return kExitOk;
+}
+
+} // namespace zemctl

@@ -1,0 +1,34 @@
+// The measurement runs in a module of its own (zemctl_measure.so) that
+// zemctl loads only for the measure subcommand: the sequence and its
+// exporters need Qt Core, and every other subcommand starts faster without it.
+#pragma once
+
+#include "device.h"
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+
+namespace zemctl {
+
+struct MeasureJob
+{
+    std::int32_t handle = -1; // the open device
+    std::string fileName; // "" for standard output
+    bool csv = false; // else the results.json layout
+    bool progress = false; // progress lines on stderr
+    const volatile std::sig_atomic_t *interrupted = nullptr;
+    // Hears each call the sequence made.
+    void (*observer)(void *context, const CallRecord &call) = nullptr;
+    void *observerContext = nullptr;
+
+    // Filled in by the module.
+    int exitCode = 0;
+    std::string message; // why it ended, when not complete
+};
+
+} // namespace zemctl
+
+// The module's one entry point.
+extern "C" void zemctl_measure(zemctl::MeasureJob *job);
+using ZemctlMeasureFunction = void (*)(zemctl::MeasureJob *);

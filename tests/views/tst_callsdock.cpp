@@ -1,0 +1,91 @@
+// The Calls dock against the recording double: what the window's calls are
+// recorded as, and Send again sending exactly the recorded bytes.
+#include "callsdock.h"
+#include "callsmodel.h"
+#include "pagetesting.h"
+#include "zemdouble.h"
+
+#include <QTableView>
+
+class tst_CallsDock : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { zemdouble::reset(); }
+    void sendAgainRepeatsTheRequestBytes();
+};
+
+namespace {
+
+QStringList recorded(const CallsModel &model)
+{
+    QStringList rows;
+    for (int r = 0; r < model.rowCount(); ++r)
+        rows << model.index(r, CallsModel::Command).data().toString() + QLatin1Char('/')
+                + model.index(r, CallsModel::Origin).data().toString();
+    return rows;
+}
+
+QByteArray request(const zemdouble::Call &call)
+{
+    return QByteArray(
+        reinterpret_cast<const char *>(call.request.data()), qsizetype(call.request.size()));
+}
+
+} // namespace
+
+void tst_CallsDock::sendAgainRepeatsTheRequestBytes()
+{
+    Window window(QStringLiteral("virtual://resistor"));
+    const CallsModel &calls = *window.w.calls()->liveModel();
+    std::vector<std::uint8_t> frame(100);
+    for (std::size_t i = 0; i < frame.size(); ++i)
+        frame[i] = std::uint8_t(i * 7);
+    zemdouble::setResponse("zem_get_measurement_raw", frame);
+
+    iopanel &raw = window.open(QStringLiteral("get_measurement_raw"));
+    window.type(raw, QStringLiteral("Frame"), QStringLiteral("515"));
+    QCOMPARE(window.send(raw), QStringLiteral("result_ok 0"));
+    iopanel &settings = window.open(QStringLiteral("set_measurement_settings"));
+    QTest::mouseClick(settings.getterButton, Qt::LeftButton);
+    window.type(settings, QStringLiteral("NumberPoints"), QStringLiteral("4294967295"));
+    window.type(settings, QStringLiteral("MaxVoltage"), QStringLiteral("-1.5e-7"));
+    zemdouble::setResult("zem_set_measurement_settings", -3);
+    QCOMPARE(window.send(settings), QStringLiteral("result_value_error (-3)"));
+
+    // Clear the shown response, so that Send again must show it anew.
+    field(raw, false, QStringLiteral("ADCHighCode"))->SetValue(QString());
+    auto *table = window.w.findChild<QTableView *>(QStringLiteral("callsView"));
+    auto *again = window.w.findChild<QPushButton *>(QStringLiteral("sendAgainButton"));
+    for (const int row : { 2, 4 }) {
+        table->selectRow(row);
+        QVERIFY(again->isEnabled());
+        QTest::mouseClick(again, Qt::LeftButton);
+    }
+    QCOMPARE(recorded(calls),
+        QStringList(
+            { "close_device/connection", "open_device/connection", "get_measurement_raw/page",
+                "get_measurement_settings/getter", "set_measurement_settings/page",
+                "get_measurement_raw/replay", "set_measurement_settings/replay" }));
+
+    // The library received the recorded bytes again, exactly.
+    const auto &sent = zemdouble::calls();
+    QCOMPARE(sent.size(), std::size_t(7));
+    QCOMPARE(request(sent[5]), request(sent[2]));
+    QCOMPARE(request(sent[6]), request(sent[4]));
+    QCOMPARE(sent[6].request.size(), std::size_t(48));
+    QCOMPARE(calls.call(6).result, -3);
+    // ... and the window showed and logged it as a Send does.
+    QCOMPARE(field(raw, false, QStringLiteral("ADCHighCode"))->GetValue().isEmpty(), false);
+    QCOMPARE(logMessages(window.w).mid(logMessages(window.w).size() - 2),
+        QStringList({ "zem_get_measurement_raw returned result_ok 0",
+            "zem_set_measurement_settings returned result_value_error (-3)" }));
+
+    // Open and close have no Send again.
+    table->selectRow(1);
+    QVERIFY(!again->isEnabled());
+}
+
+QTEST_MAIN(tst_CallsDock)
+#include "tst_callsdock.moc"

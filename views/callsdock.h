@@ -1,0 +1,88 @@
+// The Calls dock: every library call the window made, newest last, with its
+// request and response decoded and as bytes; copy as JSON or C, send again,
+// save and open call files, and per-command statistics.
+#pragma once
+
+#include <QDockWidget>
+
+#include <memory>
+
+class CallDetail;
+class CallsFileChooser;
+class CallsFilter;
+class CallsModel;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTableView;
+class QTimer;
+class QTreeWidget;
+
+namespace zem::calls {
+struct Call;
+}
+
+class CallsDock : public QDockWidget
+{
+    Q_OBJECT
+
+public:
+    explicit CallsDock(QWidget *parent = nullptr);
+    ~CallsDock() override;
+
+    // Records every library call into the live table from now on, or stops.
+    void attach();
+    void detach();
+
+    CallsModel *liveModel() const { return live; }
+    // What the table shows: the live calls, or a call file opened for viewing.
+    CallsModel *shownModel() const;
+    // The selected call of the shown table, or null.
+    const zem::calls::Call *selectedCall() const;
+
+    void setFileChooser(std::unique_ptr<CallsFileChooser> chooser);
+
+signals:
+    // Send again: the command's index in zem::kCommands and its request bytes.
+    void sendAgainRequested(int command, const QByteArray &request);
+    // Calls were recorded; at most once per pass of the event loop.
+    void callsChanged();
+
+private:
+    QWidget *buildCallsTab();
+    void showModel(CallsModel *model);
+    void selectionChanged();
+    void rowsAdded();
+    void copyJson();
+    void copyC();
+    void sendAgain();
+    void saveCalls();
+    void openCalls();
+    void showLive();
+    void updateStats();
+    void updateDropped();
+    void message(const QString &text, bool error);
+
+    CallsModel *live = nullptr;
+    std::unique_ptr<CallsModel> file; // a call file being viewed
+    CallsFilter *filter = nullptr;
+    std::unique_ptr<CallsFileChooser> files;
+
+    QTabWidget *tabs = nullptr;
+    QTableView *table = nullptr;
+    CallDetail *detail = nullptr;
+    QLineEdit *filterEdit = nullptr;
+    QCheckBox *errorsOnly = nullptr;
+    QLabel *dropped = nullptr;
+    QLabel *source = nullptr;
+    QLabel *status = nullptr;
+    QPushButton *copyJsonButton = nullptr;
+    QPushButton *copyCButton = nullptr;
+    QPushButton *sendAgainButton = nullptr;
+    QPushButton *liveButton = nullptr;
+    QTreeWidget *stats = nullptr;
+    QTimer *coalesce = nullptr; // follows, counts and statistics once per burst
+    bool follow = true; // the table keeps the newest call in view
+};
