@@ -1,12 +1,11 @@
 // Comparison, reading, files and reports of signatures, measured on the
 // virtual instrument through the library.
-#include "report.h"
 #include "score.h"
-#include "session.h"
 #include "signature.h"
 
 #include "zem.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -192,45 +191,48 @@ void tst_Signature::malformedFile()
     QVERIFY2(why.contains(error), qPrintable(why));
 }
 
-// A board learned pin by pin, then tested with its second part swapped.
+// A board learned pin by pin with zemctl, then tested with its second part
+// swapped.
 void tst_Signature::learnThenTest()
 {
-    Signature board;
-    board.board = QStringLiteral("demo");
-    board.settings = defaultSettings();
-    for (const QString &name : splitNames(QStringLiteral("R1, D1\nC1"))) {
-        board.points.emplace_back();
-        board.points.back().name = name;
-    }
-    const auto run = [&](Session::Mode mode, const char *url) {
-        std::int32_t h = zem_open_device(url);
-        Session session(board, mode);
-        while (!session.done())
-            session.record(measure(h, session.settings()));
-        zem_close_device(&h);
-        return session;
-    };
-    run(Session::Mode::Learn, "virtual://open?pins=resistor:1000,diode,capacitor:1e-6");
-    QVERIFY(board.points[2].learned());
-    const Session test
-        = run(Session::Mode::Test, "virtual://open?pins=resistor:1000,resistor:1000,capacitor");
-    const auto &results = test.results();
-    QCOMPARE(results[0].verdict, Verdict::Pass);
-    QCOMPARE(results[1].verdict, Verdict::Different);
-    QCOMPARE(results[2].verdict, Verdict::Pass);
-    QCOMPARE(results[1].reading.kind, Reading::Kind::Resistor);
-    QVERIFY(!test.allPassed());
-
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("report.html"));
-    QString error;
-    QVERIFY(writeReport(board, results, QDateTime::currentDateTime(), path, &error));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QString html = QString::fromUtf8(file.readAll());
-    QCOMPARE(html.count(QStringLiteral("<svg")), 1);
-    QVERIFY(html.contains(QStringLiteral("<h3 id=\"p2\">D1</h3>")));
-    QVERIFY(html.contains(QStringLiteral("class=\"different\"")));
+    const QString file = dir.filePath(QStringLiteral("board.json"));
+    const QString report = dir.filePath(QStringLiteral("board.html"));
+    const auto zemctl = [&](const QStringList &args, QByteArray *out = nullptr) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(ZEMCTL), args);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(20000))
+            return -1;
+        if (out)
+            *out = p.readAllStandardOutput();
+        return p.exitCode();
+    };
+    QCOMPARE(zemctl({ "-u", "virtual://open?pins=resistor:1000,diode,capacitor:1e-6", "learn", file,
+                 "--points", "R1,D1,C1" }),
+        0);
+    const auto board = load(file, nullptr);
+    QVERIFY(board && board->points.size() == 3 && board->points[2].learned());
+
+    QByteArray out;
+    QCOMPARE(zemctl({ "-u", "virtual://open?pins=resistor:1000,resistor:1000,capacitor", "test",
+                        file, "--report", report },
+                 &out),
+        5);
+    const QList<QByteArray> lines = out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[0].contains(R"("verdict":"pass")"), lines[0]);
+    QVERIFY2(lines[1].startsWith(R"({"point":"D1")")
+            && lines[1].contains(R"("verdict":"different")") && lines[1].contains("resistor"),
+        lines[1]);
+    QVERIFY2(lines[2].contains(R"("verdict":"pass")"), lines[2]);
+
+    QFile html(report);
+    QVERIFY(html.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(html.readAll());
+    QCOMPARE(text.count(QStringLiteral("<svg")), 1);
+    QVERIFY(text.contains(QStringLiteral("<h3 id=\"p2\">D1</h3>")));
 }
 
 QTEST_GUILESS_MAIN(tst_Signature)
