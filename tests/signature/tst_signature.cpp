@@ -1,5 +1,6 @@
 // Comparison, reading, files and reports of signatures, measured on the
 // virtual instrument through the library.
+#include "reading.h"
 #include "score.h"
 #include "signature.h"
 
