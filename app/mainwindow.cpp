@@ -82,6 +82,8 @@ MainWindow::MainWindow(QWidget *parent)
     statusText->setObjectName(QStringLiteral("callsStatus"));
     statusBar()->addWidget(statusText, 1);
     updateStatus();
+    // Of the tabbed docks, the Curve dock shows first.
+    curve->raise();
 }
 
 namespace {

@@ -25,6 +25,7 @@ int main(int argc, char **argv)
     window.show();
     auto *dock = window.findChild<SignaturesDock *>(QStringLiteral("signaturesDock"));
     dock->raise();
+    window.resizeDocks({ dock }, { 820 }, Qt::Horizontal);
     const auto click = [&](const char *name) {
         dock->findChild<QAbstractButton *>(QLatin1String(name))->click();
     };

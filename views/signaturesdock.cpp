@@ -173,6 +173,8 @@ void SignaturesDock::buildUi()
     view->setMinimumSize(240, 180);
     split->addWidget(table);
     split->addWidget(view);
+    split->setStretchFactor(1, 1);
+    split->setSizes({ 420, 580 }); // the plot gets the larger share
     layout->addWidget(split, 1);
 
     status = new QLabel(body);
@@ -504,7 +506,7 @@ void SignaturesDock::finishMeasurement()
         return; // the same point again, with its next settings
     QString text;
     if (session->mode() == sig::Session::Mode::Learn) {
-        text = tr("%1 learned.").arg(p.name);
+        text = tr("%1 learned").arg(p.name);
     } else {
         const sig::PointResult &r = session->results()[std::size_t(row)];
         text = std::isnan(r.score) ? tr("%1: %2").arg(p.name, sig::verdictText(r.verdict))
@@ -518,14 +520,14 @@ void SignaturesDock::finishMeasurement()
     emit pointDone(row, step.verdict);
     if (session->done()) {
         finished = true;
-        setStatus(tr("%1 All points done.").arg(text));
+        setStatus(tr("%1. All points done.").arg(text));
         stopRun();
         return;
     }
     // Selecting the next row shows its reference until it is measured.
     const int next = session->point();
     selectRow(next);
-    setStatus(tr("%1 Next: %2.").arg(text, board.points[std::size_t(next)].name));
+    setStatus(tr("%1. Next: %2.").arg(text, board.points[std::size_t(next)].name));
     if (session->mode() == sig::Session::Mode::Test)
         plot(p.measurements.back().reference ? &*p.measurements.back().reference : nullptr, &curve);
 }
