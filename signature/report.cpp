@@ -176,12 +176,17 @@ QByteArray htmlReport(
         const QString verdict
             = r.verdict == Verdict::NotTested ? tr("not tested") : verdictText(r.verdict);
         const QString reading = r.curves.empty() ? QString() : r.reading.text();
-        html += QStringLiteral("<tr><td>%1</td><td><a href=\"#p%1\">%2</a></td><td>%3</td>"
+        const bool flagged = r.verdict == Verdict::Different || r.verdict == Verdict::NotLearned;
+        // Only the flagged points have a plot to jump to.
+        const QString name = flagged
+            ? QStringLiteral("<a href=\"#p%1\">%2</a>").arg(k + 1).arg(esc(p.name))
+            : esc(p.name);
+        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td>"
                                "<td>%4</td><td class=\"%5\">%6</td><td>%7</td></tr>\n")
                     .arg(k + 1)
-                    .arg(esc(p.name), score, QString::number(sig.toleranceOf(p), 'f', 1),
+                    .arg(name, score, QString::number(sig.toleranceOf(p), 'f', 1),
                         QLatin1String(verdictName(r.verdict)), esc(verdict), esc(reading));
-        if (r.verdict != Verdict::Different && r.verdict != Verdict::NotLearned)
+        if (!flagged)
             continue;
         plots += QStringLiteral("<h3 id=\"p%1\">%2</h3>\n<p>%3</p>\n")
                      .arg(k + 1)
