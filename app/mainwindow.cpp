@@ -152,7 +152,7 @@ void MainWindow::buildDocks()
     curve = new CurveDock(this);
     curve->setDevice(&device);
     // Calls of a run are logged as a Send of their page logs them.
-    curve->setCallObserver([this](const SequenceCall &call) {
+    curve->addCallObserver([this](const SequenceCall &call) {
         AddLog(tr("%1 returned %2")
                    .arg(QLatin1String(call.command.operation), resultText(call.result)));
     });

@@ -107,7 +107,7 @@ void largeCurve()
         if (i > 0)
             ms.push_back(msSince(start));
     }
-    figure("chart update with 10,000 points (replace, rescale, table, paint), best / median of 10",
+    figure("chart update with 10,000 points (replace, axes, figures, paint), best / median of 10",
         "< 30 ms", "%.1f / %.1f ms", *std::min_element(ms.begin(), ms.end()), median(ms));
 }
 

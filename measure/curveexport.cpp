@@ -50,7 +50,12 @@ QByteArray curveCsv(const Curve &curve)
 {
     QByteArray out;
     if (curve.started.isValid())
-        out += "# started: " + curve.started.toString(Qt::ISODateWithMs).toUtf8() + '\n';
+        // With its offset from UTC, so the time reads the same anywhere.
+        out += "# started: "
+            + curve.started.toOffsetFromUtc(curve.started.offsetFromUtc())
+                  .toString(Qt::ISODateWithMs)
+                  .toUtf8()
+            + '\n';
     out += "# complete: " + QByteArray(curve.complete ? "yes" : "no") + '\n';
     if (curve.hasSettings) {
         const measurement_settings &s = curve.settings;

@@ -23,10 +23,19 @@ void CurveChartView::setUnits(const QString &x, const QString &y)
     yUnit = y;
 }
 
+void CurveChartView::mousePressEvent(QMouseEvent *event)
+{
+    pressedAt = event->position().toPoint();
+    QChartView::mousePressEvent(event);
+}
+
 void CurveChartView::mouseReleaseEvent(QMouseEvent *event)
 {
-    // A rubber band zooms in on release; the right button zooms out.
-    if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton)
+    // A dragged rubber band zooms in on release, the right button zooms out;
+    // a plain click changes nothing.
+    const QPoint drag = event->position().toPoint() - pressedAt;
+    if ((event->button() == Qt::LeftButton && drag.x() != 0 && drag.y() != 0)
+        || event->button() == Qt::RightButton)
         zoomed = true;
     QChartView::mouseReleaseEvent(event);
 }

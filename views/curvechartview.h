@@ -20,6 +20,7 @@ signals:
     void resetRequested();
 
 protected:
+    void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -28,4 +29,5 @@ private:
     QString xUnit;
     QString yUnit;
     bool zoomed = false;
+    QPoint pressedAt;
 };

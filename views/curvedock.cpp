@@ -10,10 +10,10 @@
 
 #include <QBuffer>
 #include <QChart>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
 #include <QPushButton>
@@ -56,15 +56,15 @@ struct Range
     }
 };
 
-// The data's range with a margin of 5 % on each side and round ticks; a
+// The data's range with a margin (5 % on each side) and round ticks; a
 // single value gets room around it, no data a unit range. Worked out on a
 // detached axis: every change of a shown axis recomputes its series.
-void fit(QValueAxis *axis, const Range &r)
+void fit(QValueAxis *axis, const Range &r, double share = 0.05)
 {
     double low = -1, high = 1;
     if (r.low <= r.high) {
-        double margin = (r.high - r.low) * 0.05;
-        if (margin <= 0)
+        double margin = (r.high - r.low) * share;
+        if (r.high == r.low)
             margin = r.low == 0 ? 1 : std::abs(r.low) * 0.1;
         low = r.low - margin;
         high = r.high + margin;
@@ -136,19 +136,21 @@ CurveDock::CurveDock(QWidget *parent)
     tabs = new QTabWidget;
     tabs->setObjectName(QStringLiteral("curveTabs"));
     buildChart();
-    buildTimeChart();
     model = new PointsModel(this);
-    table = new PointsView;
-    table->setObjectName(QStringLiteral("pointsView"));
-    table->setModel(model);
+    // The other tabs are built when first shown: the window comes up sooner.
+    timePage = new QWidget;
+    timePage->setObjectName(QStringLiteral("timePage"));
+    new QVBoxLayout(timePage);
+    timePage->layout()->setContentsMargins(0, 0, 0, 0);
+    pointsPage = new QWidget;
+    pointsPage->setObjectName(QStringLiteral("pointsPage"));
+    new QVBoxLayout(pointsPage);
+    pointsPage->layout()->setContentsMargins(0, 0, 0, 0);
     tabs->addTab(view, tr("Current-voltage"));
-    tabs->addTab(timeView, tr("Time"));
-    tabs->addTab(table, tr("Points"));
+    tabs->addTab(timePage, tr("Time"));
+    tabs->addTab(pointsPage, tr("Points"));
     layout->addWidget(tabs, 1);
-    connect(tabs, &QTabWidget::currentChanged, this, [this] {
-        if (timeDirty && tabs->currentWidget() == timeView)
-            showTimeSeries();
-    });
+    connect(tabs, &QTabWidget::currentChanged, this, &CurveDock::showCurrentTab);
 
     figures = new QLabel(tr("No curve yet: press Measure"));
     figures->setObjectName(QStringLiteral("curveFigures"));
@@ -233,6 +235,7 @@ void CurveDock::buildTimeChart()
     timeView->setObjectName(QStringLiteral("timeView"));
     timeView->setUnits(tr("ms"), tr("V"));
     connect(timeView, &CurveChartView::resetRequested, this, &CurveDock::showTimeSeries);
+    timePage->layout()->addWidget(timeView);
 }
 
 void CurveDock::setDevice(std::int32_t *handle)
@@ -240,9 +243,9 @@ void CurveDock::setDevice(std::int32_t *handle)
     device = handle;
 }
 
-void CurveDock::setCallObserver(MeasurementSequence::CallObserver o)
+void CurveDock::addCallObserver(MeasurementSequence::CallObserver observer)
 {
-    observer = std::move(o);
+    observers.push_back(std::move(observer));
 }
 
 void CurveDock::setFileChooser(std::unique_ptr<CurveFileChooser> chooser)
@@ -269,7 +272,7 @@ void CurveDock::startRun()
     std::int32_t &handle = device ? *device : noDevice;
     runHandle = handle;
     run = std::make_unique<MeasurementSequence>(handle, [this](const SequenceCall &call) {
-        if (observer)
+        for (const auto &observer : observers)
             observer(call);
     });
     runStarted = Clock::now();
@@ -359,10 +362,10 @@ void CurveDock::showCurve(const Curve &curve)
     if (&curve != &shown)
         shown = curve;
     showLatestSeries();
+    // Hidden tabs are brought up to date when they are shown.
     timeDirty = true;
-    if (tabs->currentWidget() == timeView)
-        showTimeSeries();
-    model->setCurve(&shown);
+    pointsDirty = true;
+    showCurrentTab();
 
     QString text = figuresText(shown);
     if (!shown.complete)
@@ -399,9 +402,32 @@ void CurveDock::fitCurveAxes()
     fit(yAxis, y);
 }
 
+void CurveDock::showCurrentTab()
+{
+    if (tabs->currentWidget() == timePage) {
+        if (!timeView) {
+            buildTimeChart();
+            timeDirty = true;
+        }
+        if (timeDirty)
+            showTimeSeries();
+    } else if (tabs->currentWidget() == pointsPage) {
+        if (!table) {
+            table = new PointsView;
+            table->setObjectName(QStringLiteral("pointsView"));
+            table->setModel(model);
+            pointsPage->layout()->addWidget(table);
+            pointsDirty = true;
+        }
+        if (pointsDirty) {
+            pointsDirty = false;
+            model->setCurve(&shown);
+        }
+    }
+}
+
 void CurveDock::showTimeSeries()
 {
-    // A hidden tab is brought up to date when it is shown.
     timeDirty = false;
     voltageSeries->clear();
     currentSeries->clear();
@@ -423,10 +449,7 @@ void CurveDock::showTimeSeries()
     timeAxis->setTitleText(timed ? tr("Time (ms)") : tr("Sample"));
     timeView->setUnits(timed ? tr("ms") : tr("sample"), tr("V"));
     if (!timeView->isZoomed()) {
-        if (t.low <= t.high)
-            timeAxis->setRange(t.low, t.high > t.low ? t.high : t.low + 1);
-        else
-            timeAxis->setRange(0, 1);
+        fit(timeAxis, t, 0);
         fit(voltageAxis, v);
         fit(currentAxis, i);
     }
@@ -482,6 +505,8 @@ QString CurveDock::exportTo(const QString &fileName)
         return writeFileAtomically(
             fileName, suffix == QLatin1String("csv") ? curveCsv(shown) : curveJson(shown));
     }
+    // A reference held just before has its legend entry laid out first.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);

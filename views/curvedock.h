@@ -40,8 +40,9 @@ public:
 
     // The window's device handle, which outlives the dock; a run closes it on -1.
     void setDevice(std::int32_t *handle);
-    // Hears of every library call a run makes, right after it returned.
-    void setCallObserver(MeasurementSequence::CallObserver observer);
+    // Adds a listener to every library call a run makes, told right after
+    // the call returned; listeners are told in the order they were added.
+    void addCallObserver(MeasurementSequence::CallObserver observer);
     // Replaces the export file dialog.
     void setFileChooser(std::unique_ptr<CurveFileChooser> chooser);
 
@@ -86,12 +87,13 @@ private:
     void showLatestSeries();
     void fitCurveAxes();
     void showTimeSeries();
+    void showCurrentTab();
     void updateButtons();
     void setStatus(const QString &text);
 
     std::int32_t *device = nullptr;
     std::int32_t runHandle = -1; // the handle the run started with
-    MeasurementSequence::CallObserver observer;
+    std::vector<MeasurementSequence::CallObserver> observers;
     std::unique_ptr<CurveFileChooser> files;
     std::unique_ptr<MeasurementSequence> run;
     MeasurementSequence::Clock::time_point runStarted {};
@@ -117,15 +119,18 @@ private:
     QValueAxis *xAxis = nullptr;
     QValueAxis *yAxis = nullptr;
     QChart *timeChart = nullptr;
-    CurveChartView *timeView = nullptr;
+    QWidget *timePage = nullptr;
+    CurveChartView *timeView = nullptr; // built when its tab is first shown
     QLineSeries *voltageSeries = nullptr;
     QLineSeries *currentSeries = nullptr;
     QValueAxis *timeAxis = nullptr;
     QValueAxis *voltageAxis = nullptr;
     QValueAxis *currentAxis = nullptr;
     bool timeDirty = false; // the time tab shows an older curve
+    bool pointsDirty = false; // so does the points table
     PointsModel *model = nullptr;
-    PointsView *table = nullptr;
+    QWidget *pointsPage = nullptr;
+    PointsView *table = nullptr; // built when its tab is first shown
     QLabel *figures = nullptr;
     QLabel *status = nullptr;
     QTimer *stepTimer = nullptr;

@@ -13,12 +13,13 @@ void PointsModel::setCurve(const Curve *shown)
 {
     beginResetModel();
     curve = shown;
+    rows = shown ? int(shown->size()) : 0;
     endResetModel();
 }
 
 int PointsModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() || !curve ? 0 : int(curve->size());
+    return parent.isValid() ? 0 : rows;
 }
 
 int PointsModel::columnCount(const QModelIndex &parent) const
@@ -36,11 +37,13 @@ QVariant PointsModel::data(const QModelIndex &index, int role) const
         return {};
     const std::size_t i = std::size_t(index.row());
     double value = 0;
+    int digits = 7; // what a float holds
     switch (index.column()) {
     case Index:
         return index.row();
     case Time:
         value = curve->timeMs(i);
+        digits = 10;
         break;
     case Voltage:
         value = curve->voltage[i];
@@ -52,7 +55,7 @@ QVariant PointsModel::data(const QModelIndex &index, int role) const
         return {};
     }
     // An unread point or an unknown time stays empty rather than "nan".
-    return std::isfinite(value) ? QVariant(value) : QVariant();
+    return std::isfinite(value) ? QString::number(value, 'g', digits) : QString();
 }
 
 QVariant PointsModel::headerData(int section, Qt::Orientation orientation, int role) const

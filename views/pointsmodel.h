@@ -15,7 +15,8 @@ public:
     explicit PointsModel(QObject *parent = nullptr);
 
     // The curve shown, owned by the caller, which calls this again whenever
-    // it changes (null for none).
+    // it changes (null for none). Until then the rows stay as they were;
+    // points the curve no longer has show empty.
     void setCurve(const Curve *curve);
 
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -26,4 +27,5 @@ public:
 
 private:
     const Curve *curve = nullptr;
+    int rows = 0;
 };

@@ -6,16 +6,19 @@
 #include "curvefilechooser.h"
 #include "iopanel.h"
 #include "mainwindow.h"
+#include "pointsview.h"
 
 #include <QAction>
 #include <QChart>
 #include <QChartView>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolTip>
 #include <QValueAxis>
@@ -161,6 +164,21 @@ void tst_CurveIntegration::measureAndExport()
     QVERIFY(xAxis->max() - xAxis->min() < fullWidth / 2);
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
     QCOMPARE(xAxis->max() - xAxis->min(), fullWidth);
+
+    // The Points tab copies its selection as tab-separated rows.
+    dock->findChild<QTabWidget *>(QStringLiteral("curveTabs"))->setCurrentIndex(2);
+    auto *table = dock->findChild<PointsView *>(QStringLiteral("pointsView"));
+    QVERIFY(table);
+    table->selectionModel()->select(
+        QItemSelection(table->model()->index(1, 0), table->model()->index(2, 3)),
+        QItemSelectionModel::Select);
+    table->copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+        QStringLiteral("1\t0.1\t%1\t%2\n2\t0.2\t%3\t%4\n")
+            .arg(points[1].x(), 0, 'g', 7)
+            .arg(points[1].y(), 0, 'g', 7)
+            .arg(points[2].x(), 0, 'g', 7)
+            .arg(points[2].y(), 0, 'g', 7));
 
     // A frame read on the page lands at its place in the page's curve.
     iopanel *page = window.page(QStringLiteral("get_measurement"));
