@@ -16,8 +16,18 @@ struct Command;
 
 namespace zem::calls {
 
-// Who made a call. Curve is for the curve view's measurements.
-enum class Origin : std::uint8_t { Page, Periodic, Getter, Profile, Connection, Curve, Replay };
+// Who made a call. Curve is for the curve view's measurements, Cli for the
+// command-line tool's calls.
+enum class Origin : std::uint8_t {
+    Page,
+    Periodic,
+    Getter,
+    Profile,
+    Connection,
+    Curve,
+    Replay,
+    Cli
+};
 
 enum class Operation : std::uint8_t { Command, Open, Close, GetProfile, SetProfile };
 

@@ -286,7 +286,8 @@ std::string callFromJson(const Json &j, Call &call)
         ? originFromName(origin->get_ref<const std::string &>())
         : std::nullopt;
     if (!o)
-        return "'origin' is not one of page, periodic, getter, profile, connection, curve, replay";
+        return "'origin' is not one of page, periodic, getter, profile, connection, curve, replay, "
+               "cli";
     call.origin = *o;
     if (!int32Of(j, "handle", call.handle))
         return "'handle' is not a 32-bit integer";

@@ -3,6 +3,7 @@
 #include "zem.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace zemctl {
@@ -10,10 +11,31 @@ namespace zemctl {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using zem::calls::Call;
+using zem::calls::Operation;
 
-std::chrono::microseconds since(Clock::time_point start)
+std::int64_t nowMs()
 {
-    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::int64_t nsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+}
+
+// Starts a call record; the caller fills in what the call did.
+Call &begin(Call &c, Operation operation, std::int32_t handle)
+{
+    c.operation = operation;
+    c.command = zem::calls::kNoCommand;
+    c.origin = zem::calls::Origin::Cli;
+    c.handle = handle;
+    c.handleAfter = handle;
+    c.wallMs = nowMs();
+    return c;
 }
 
 } // namespace
@@ -21,88 +43,81 @@ std::chrono::microseconds since(Clock::time_point start)
 bool Device::open(const std::string &url)
 {
     close();
+    Call &c = begin(scratch, Operation::Open, -1);
+    const auto start = Clock::now();
     device = zem_open_device(url.c_str());
+    c.durationNs = nsSince(start);
+    c.handleAfter = device;
+    c.result = device == -1 ? -1 : 0;
+    c.setBytes(url.data(), url.size(), nullptr, 0);
+    if (observer)
+        observer(c);
     return device != -1;
 }
 
 void Device::close()
 {
-    if (device != -1)
-        zem_close_device(&device);
+    if (device == -1)
+        return;
+    Call &c = begin(scratch, Operation::Close, device);
+    const auto start = Clock::now();
+    c.result = zem_close_device(&device);
+    c.durationNs = nsSince(start);
+    c.handleAfter = device;
+    c.setBytes(nullptr, 0, nullptr, 0);
     device = -1;
+    if (observer)
+        observer(c);
 }
 
-std::int32_t Device::call(const zem::Command &c, const void *request, void *response)
+std::int32_t Device::call(const zem::Command &command, const void *request, void *response)
 {
-    CallRecord r;
-    r.operation = c.operation;
-    r.command = c.name;
-    r.requestRecord = c.request;
-    r.request = c.request ? request : nullptr;
-    r.responseRecord = c.response;
-    r.response = c.response ? response : nullptr;
-    r.handle = device;
-    r.started = std::chrono::system_clock::now();
+    Call &c = begin(scratch, Operation::Command, device);
+    c.command = zem::calls::commandByName(command.name);
+    const void *rq = command.request ? request : nullptr;
+    void *rs = command.response ? response : nullptr;
     const auto start = Clock::now();
-    r.result = c.call(device, r.request, c.response ? response : nullptr);
-    r.duration = since(start);
-    report(r);
-    return r.result;
+    c.result = command.call(device, rq, rs);
+    c.durationNs = nsSince(start);
+    c.setBytes(rq, command.request ? command.request->size : 0, rs,
+        command.response ? command.response->size : 0);
+    report(c);
+    return c.result;
 }
 
 std::int32_t Device::getProfile(std::string &text)
 {
-    CallRecord r;
-    r.operation = "zem_get_profile";
-    r.command = "get_profile";
-    r.handle = device;
-    r.started = std::chrono::system_clock::now();
+    Call &c = begin(scratch, Operation::GetProfile, device);
     const auto start = Clock::now();
     char *raw = nullptr;
-    r.result = zem_get_profile(device, &raw, &std::malloc);
+    c.result = zem_get_profile(device, &raw, &std::malloc);
     const std::unique_ptr<char, decltype(&std::free)> owned(raw, &std::free);
-    r.duration = since(start);
+    c.durationNs = nsSince(start);
     text = raw ? std::string(raw) : std::string();
-    report(r);
-    return r.result;
+    c.setBytes(nullptr, 0, raw ? text.data() : nullptr, text.size());
+    report(c);
+    return c.result;
 }
 
 std::int32_t Device::setProfile(const char *text)
 {
-    CallRecord r;
-    r.operation = "zem_set_profile";
-    r.command = "set_profile";
-    r.handle = device;
-    r.started = std::chrono::system_clock::now();
+    Call &c = begin(scratch, Operation::SetProfile, device);
     const auto start = Clock::now();
-    r.result = zem_set_profile(device, text);
-    r.duration = since(start);
-    report(r);
-    return r.result;
+    c.result = zem_set_profile(device, text);
+    c.durationNs = nsSince(start);
+    c.setBytes(text, std::strlen(text), nullptr, 0);
+    report(c);
+    return c.result;
 }
 
-void Device::report(const CallRecord &record)
+void Device::report(const zem::calls::Call &call)
 {
     if (observer)
-        observer(record);
-    if (record.result == ZEM_DEVICE_UNDEFINED && record.handle == device)
+        observer(call);
+    // A device that reports itself undefined must be opened again.
+    if (call.result == ZEM_DEVICE_UNDEFINED && call.operation != Operation::Open
+        && call.handle == device && device != -1)
         close();
-}
-
-std::string resultName(std::int32_t result)
-{
-    static const char *const names[] = {
-        "result_ok 0",
-        "device_undefined (-1)",
-        "result_not_implemented (-2)",
-        "result_value_error (-3)",
-        "result_nodevice (-4)",
-        "result_timeout (-5)",
-    };
-    const std::int64_t magnitude = std::llabs(std::int64_t(result));
-    if (magnitude < std::int64_t(std::size(names)))
-        return names[magnitude];
-    return std::to_string(result);
 }
 
 const zem::Command *findCommand(std::string_view name)

@@ -2,6 +2,7 @@
 // passes through, so that a call file can hear each of them.
 #pragma once
 
+#include "call.h"
 #include "records.h"
 
 #include <chrono>
@@ -12,26 +13,11 @@
 
 namespace zemctl {
 
-// One library call as a call file keeps it. The records are valid only
-// during the observer's call.
-struct CallRecord
-{
-    const char *operation = ""; // e.g. "zem_get_status"
-    const char *command = ""; // e.g. "get_status"
-    const zem::Record *requestRecord = nullptr; // null where the call has none
-    const void *request = nullptr;
-    const zem::Record *responseRecord = nullptr;
-    const void *response = nullptr;
-    std::int32_t handle = -1;
-    std::int32_t result = 0;
-    std::chrono::system_clock::time_point started;
-    std::chrono::microseconds duration {};
-};
-
 class Device
 {
 public:
-    using Observer = std::function<void(const CallRecord &)>;
+    // Every call as the call recorder keeps it, open and close included.
+    using Observer = std::function<void(const zem::calls::Call &)>;
 
     Device() = default;
     ~Device() { close(); }
@@ -55,18 +41,20 @@ public:
     void setObserver(Observer o) { observer = std::move(o); }
     // For calls made on this device's handle by code that calls the library
     // itself (the measurement sequence).
-    void report(const CallRecord &record);
-    // A call that answered -1 elsewhere closes the device here as well.
-    void forget() { device = -1; }
+    void report(const zem::calls::Call &call);
 
 private:
     std::int32_t device = -1;
     Observer observer;
+    zem::calls::Call scratch; // reused, so a call allocates nothing
 };
 
 // The name of a result, as the window's log shows it: "result_ok 0",
 // "device_undefined (-1)", ..., the signed number beyond the known codes.
-std::string resultName(std::int32_t result);
+inline std::string resultName(std::int32_t result)
+{
+    return zem::calls::resultName(result);
+}
 
 const zem::Command *findCommand(std::string_view name);
 

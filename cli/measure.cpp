@@ -52,7 +52,7 @@ ZemctlMeasureFunction loadModule(std::string &error)
     return nullptr;
 }
 
-void observe(void *context, const CallRecord &call)
+void observe(void *context, const zem::calls::Call &call)
 {
     static_cast<Context *>(context)->device.report(call);
 }

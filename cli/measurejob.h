@@ -19,7 +19,7 @@ struct MeasureJob
     bool progress = false; // progress lines on stderr
     const volatile std::sig_atomic_t *interrupted = nullptr;
     // Hears each call the sequence made.
-    void (*observer)(void *context, const CallRecord &call) = nullptr;
+    void (*observer)(void *context, const zem::calls::Call &call) = nullptr;
     void *observerContext = nullptr;
 
     // Filled in by the module.

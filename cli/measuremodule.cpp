@@ -28,23 +28,25 @@ extern "C" __attribute__((visibility("default"))) void zemctl_measure(zemctl::Me
 {
     std::int32_t handle = job->handle;
     Clock::time_point stepStart;
-    std::chrono::system_clock::time_point wallStart;
+    std::int64_t wallStartMs = 0;
+    zem::calls::Call record;
     MeasurementSequence sequence(handle, [&](const SequenceCall &call) {
         if (!job->observer)
             return;
-        zemctl::CallRecord r;
-        r.operation = call.command.operation;
-        r.command = call.command.name;
-        r.requestRecord = call.command.request;
-        r.request = call.request;
-        r.responseRecord = call.command.response;
-        r.response = call.response;
+        zem::calls::Call &r = record;
+        r.operation = zem::calls::Operation::Command;
+        r.command = zem::calls::commandByName(call.command.name);
+        r.origin = zem::calls::Origin::Cli;
         r.handle = call.handle;
+        r.handleAfter = handle;
         r.result = call.result;
         // One library call per step: the step's time is the call's.
-        r.started = wallStart;
-        r.duration
-            = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - stepStart);
+        r.wallMs = wallStartMs;
+        r.durationNs
+            = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - stepStart)
+                  .count();
+        r.setBytes(call.request, call.command.request ? call.command.request->size : 0,
+            call.response, call.command.response ? call.command.response->size : 0);
         job->observer(job->observerContext, r);
     });
 
@@ -53,7 +55,9 @@ extern "C" __attribute__((visibility("default"))) void zemctl_measure(zemctl::Me
         if (job->interrupted && *job->interrupted)
             sequence.cancel();
         stepStart = Clock::now();
-        wallStart = std::chrono::system_clock::now();
+        wallStartMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::system_clock::now().time_since_epoch())
+                          .count();
         const auto next = sequence.advance(stepStart);
         if (job->progress && sequence.framesRead() != shownFrames && sequence.frameCount()) {
             shownFrames = sequence.framesRead();

@@ -2,13 +2,19 @@
 // the answer compared with the recorded one, field by field.
 #include "zemctl.h"
 
+#include "callfile.h"
 #include "zem.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <set>
 #include <thread>
+
+#include <sys/stat.h>
 
 namespace zemctl {
 
@@ -40,6 +46,52 @@ bool isKnownField(const std::string &name)
     return false;
 }
 
+struct Entry
+{
+    std::size_t line;
+    zem::calls::Call call;
+};
+
+// Call files larger than this are refused before reading.
+constexpr std::uintmax_t kMaxCallFileSize = std::uintmax_t(256) << 20;
+
+// Every line of the file checked before anything is sent; the command calls
+// kept (open, close and profile calls are not replayed). Returns the errors,
+// each naming its line.
+std::vector<std::string> readCommandCalls(const std::string &fileName, std::vector<Entry> &calls)
+{
+    struct stat info
+    {
+    };
+    if (stat(fileName.c_str(), &info) != 0)
+        return { "cannot read " + fileName + ": " + std::strerror(errno) };
+    if (!S_ISREG(info.st_mode))
+        return { fileName + " is not a regular file" };
+    if (std::uintmax_t(info.st_size) > kMaxCallFileSize)
+        return { fileName + " is too large for a call file (more than "
+            + std::to_string(kMaxCallFileSize) + " bytes)" };
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in)
+        return { "cannot read " + fileName + ": " + std::strerror(errno) };
+    std::vector<std::string> errors;
+    std::string text;
+    for (std::size_t number = 1; std::getline(in, text); ++number) {
+        if (text.find_first_not_of(" \t\r") == std::string::npos)
+            continue;
+        const auto json = nlohmann::ordered_json::parse(text, nullptr, false);
+        Entry entry { number, {} };
+        const std::string why
+            = json.is_discarded() ? "not valid JSON" : zem::calls::callFromJson(json, entry.call);
+        if (!why.empty())
+            errors.push_back(fileName + ":" + std::to_string(number) + ": " + why);
+        else if (entry.call.operation == zem::calls::Operation::Command)
+            calls.push_back(std::move(entry));
+    }
+    if (in.bad())
+        errors.push_back("cannot read " + fileName + ": " + std::strerror(errno));
+    return errors;
+}
+
 } // namespace
 
 int replayMain(Context &context, const std::string &fileName, const std::string &ignore)
@@ -50,8 +102,8 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
             printError("--ignore: no record has a field \"" + name + "\"");
             return kExitUsage;
         }
-    std::vector<CallEntry> calls;
-    const std::vector<std::string> errors = readCallFile(fileName, calls);
+    std::vector<Entry> calls;
+    const std::vector<std::string> errors = readCommandCalls(fileName, calls);
     if (!errors.empty()) {
         for (std::size_t i = 0; i < errors.size() && i < 20; ++i)
             printError(errors[i]);
@@ -67,23 +119,23 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
     // (a measurement needs that time), rounded up to the next millisecond
     // the file keeps, but never more than kMaxGap: a file may hold sessions
     // recorded hours apart.
-    constexpr auto kMaxGap = std::chrono::seconds(60);
+    using namespace std::chrono_literals;
+    constexpr std::chrono::milliseconds kMaxGap = 60s;
     std::chrono::steady_clock::time_point previous;
     std::size_t differing = 0;
     for (std::size_t i = 0; i < calls.size(); ++i) {
-        const CallEntry &call = calls[i];
+        const zem::calls::Call &call = calls[i].call;
         if (i > 0) {
-            const auto gap = call.time - calls[i - 1].time;
+            const auto gap = std::chrono::milliseconds(call.wallMs - calls[i - 1].call.wallMs);
             if (gap > decltype(gap)::zero())
-                std::this_thread::sleep_until(previous
-                    + std::min<std::chrono::system_clock::duration>(
-                        gap + std::chrono::milliseconds(1), kMaxGap));
+                std::this_thread::sleep_until(
+                    previous + std::min<std::chrono::milliseconds>(gap + 1ms, kMaxGap));
         }
         previous = std::chrono::steady_clock::now();
-        const zem::Command &c = *call.command;
+        const zem::Command &c = *call.commandEntry();
         std::vector<std::uint8_t> response(c.response ? c.response->size : 0, 0);
         const std::int32_t result = context.device.call(
-            c, c.request ? call.request.data() : nullptr, c.response ? response.data() : nullptr);
+            c, c.request ? call.request() : nullptr, c.response ? response.data() : nullptr);
         std::vector<std::string> differences;
         if (result != call.result)
             differences.push_back(
@@ -95,7 +147,7 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
             for (const zem::Field &f : c.response->fields) {
                 if (ignored.count(f.name))
                     continue;
-                const Json before = zem::codec::decodeField(f, call.response.data());
+                const Json before = zem::codec::decodeField(f, call.response());
                 const Json now = zem::codec::decodeField(f, response.data());
                 if (before == now)
                     continue;
@@ -120,7 +172,7 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
             continue;
         ++differing;
         for (const std::string &d : differences)
-            std::printf("%s:%d: %s: %s\n", fileName.c_str(), call.line, c.name, d.c_str());
+            std::printf("%s:%zu: %s: %s\n", fileName.c_str(), calls[i].line, c.name, d.c_str());
     }
     std::fflush(stdout);
     std::fprintf(stderr, "zemctl: replay: %zu calls, %zu differ\n", calls.size(), differing);

@@ -3,6 +3,7 @@
 // so a slow call does not set off a burst of catch-up calls.
 #include "zemctl.h"
 
+#include "callfile.h"
 #include "zem.h"
 
 #include <cerrno>
@@ -100,8 +101,11 @@ int watchMain(Context &context, const std::string &name,
         const std::int32_t result = context.device.call(
             *c, c->request ? request.data() : nullptr, c->response ? response.data() : nullptr);
         ++calls;
-        Json line { { "time", rfc3339(wall) }, { "elapsed_ms", msBetween(start, called) },
-            { "tick", tick }, { "result", result } };
+        Json line { { "time",
+                        zem::calls::toRfc3339(std::chrono::duration_cast<std::chrono::milliseconds>(
+                            wall.time_since_epoch())
+                                                  .count()) },
+            { "elapsed_ms", msBetween(start, called) }, { "tick", tick }, { "result", result } };
         if (result != ZEM_RESULT_OK) {
             line["result_name"] = resultName(result);
             ++failed;

@@ -39,8 +39,8 @@ bool Context::startRecording()
         printError(error);
         return false;
     }
-    device.setObserver([this](const CallRecord &call) {
-        const std::string failed = recorder.append(callLine(call, "cli"));
+    device.setObserver([this](const zem::calls::Call &call) {
+        const std::string failed = recorder.append(call);
         if (!failed.empty())
             printError(failed);
     });
@@ -66,7 +66,8 @@ out are read from its getter first, unless --no-fill is given.
 
 Without a command, zemctl opens a shell on the device: a prompt with line
 editing, history and completion on a terminal, otherwise one command a line
-from standard input and one JSON object a line on standard output.
+from standard input and one JSON object a line on standard output; it exits
+with the highest status of its lines.
 
 Environment:
   ZEM_URL   the device URL when -u is not given

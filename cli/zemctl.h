@@ -3,7 +3,8 @@
 // main() only calls run().
 #pragma once
 
-#include "callfile.h"
+#include "callappender.h"
+#include "codec.h"
 #include "device.h"
 
 #include <string>
@@ -35,8 +36,8 @@ class Context
 {
 public:
     Options options;
+    CallAppender recorder; // before the device: its close is recorded too
     Device device;
-    CallFileWriter recorder;
 
     // Opens the device of -u or ZEM_URL unless open; false after printing why.
     bool openDevice();

@@ -1,0 +1,55 @@
+#include "callappender.h"
+
+#include "callfile.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zemctl {
+
+CallAppender::~CallAppender()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+std::string CallAppender::open(const std::string &fileName)
+{
+    name = fileName;
+    fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return "cannot append to " + fileName + ": " + std::strerror(errno);
+    struct stat info
+    {
+    };
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        fd = -1;
+        return "cannot append to " + fileName + ": not a regular file";
+    }
+    return {};
+}
+
+std::string CallAppender::append(const zem::calls::Call &call)
+{
+    if (fd < 0)
+        return {};
+    line = zem::calls::callLine(call);
+    line += '\n';
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return "cannot write to " + name + ": " + std::strerror(n < 0 ? errno : EIO);
+        done += std::size_t(n);
+    }
+    return {};
+}
+
+} // namespace zemctl

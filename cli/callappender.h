@@ -1,0 +1,33 @@
+// Appends calls to a call file as they happen (the format is zem::calls'):
+// each line with a single write, so that programs recording into the same
+// file do not mix their lines, and nothing recorded is lost when the program
+// ends early.
+#pragma once
+
+#include "call.h"
+
+#include <string>
+
+namespace zemctl {
+
+class CallAppender
+{
+public:
+    CallAppender() = default;
+    ~CallAppender();
+    CallAppender(const CallAppender &) = delete;
+    CallAppender &operator=(const CallAppender &) = delete;
+
+    // "" or why the file cannot be appended to.
+    std::string open(const std::string &fileName);
+    bool isOpen() const { return fd >= 0; }
+    // "" or why the line was not written.
+    std::string append(const zem::calls::Call &call);
+
+private:
+    int fd = -1;
+    std::string name;
+    std::string line;
+};
+
+} // namespace zemctl
