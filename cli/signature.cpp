@@ -51,7 +51,7 @@ ZemctlSignatureFunction loadModule(std::string &error)
     return nullptr;
 }
 
-void observe(void *context, const CallRecord &call)
+void observe(void *context, const zem::calls::Call &call)
 {
     static_cast<Context *>(context)->device.report(call);
 }
@@ -85,8 +85,6 @@ int signatureMain(Context &context, SignatureJob &job)
     run(&job);
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
-    if (job.deviceLost)
-        context.device.forget();
     if (!job.message.empty())
         printError(job.message);
     return job.exitCode;

@@ -27,13 +27,12 @@ struct SignatureJob
     bool button = false; // wait for the probe's button before each point
     bool prompt = false; // ask on the terminal before each point
     const volatile std::sig_atomic_t *interrupted = nullptr;
-    void (*observer)(void *context, const CallRecord &call) = nullptr;
+    void (*observer)(void *context, const zem::calls::Call &call) = nullptr;
     void *observerContext = nullptr;
 
     // Filled in by the module.
     int exitCode = 0;
     std::string message; // why it failed
-    bool deviceLost = false; // the device answered -1 and was closed
 };
 
 } // namespace zemctl

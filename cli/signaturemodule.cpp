@@ -66,29 +66,32 @@ std::int32_t Runner::call(const char *name, const void *request, void *response)
     const Clock::time_point started = Clock::now();
     const std::int32_t h = handle;
     const std::int32_t result = callCommand(*command, h, request, response);
+    closeIfUndefined(handle, result);
     observe(*command, h, request, response, result, started);
-    if (closeIfUndefined(handle, result))
-        job.deviceLost = true;
     return result;
 }
 
+// Hands the call to zemctl's device, which records it and closes its handle
+// when the device answered -1.
 void Runner::observe(const zem::Command &c, std::int32_t h, const void *request,
     const void *response, std::int32_t result, Clock::time_point started)
 {
     if (!job.observer)
         return;
-    zemctl::CallRecord r;
-    r.operation = c.operation;
-    r.command = c.name;
-    r.requestRecord = c.request;
-    r.request = request;
-    r.responseRecord = c.response;
-    r.response = response;
+    zem::calls::Call r;
+    r.operation = zem::calls::Operation::Command;
+    r.command = zem::calls::commandByName(c.name);
+    r.origin = zem::calls::Origin::Cli;
     r.handle = h;
+    r.handleAfter = handle;
     r.result = result;
-    r.started = std::chrono::system_clock::now()
-        - std::chrono::duration_cast<std::chrono::system_clock::duration>(Clock::now() - started);
-    r.duration = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
+    const auto took = Clock::now() - started;
+    r.wallMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+        (std::chrono::system_clock::now() - took).time_since_epoch())
+                   .count();
+    r.durationNs = std::chrono::duration_cast<std::chrono::nanoseconds>(took).count();
+    r.setBytes(
+        request, c.request ? c.request->size : 0, response, c.response ? c.response->size : 0);
     job.observer(job.observerContext, r);
 }
 
@@ -164,8 +167,6 @@ bool Runner::measure(const measurement_settings &settings, sig::IvCurve &curve)
             break;
         std::this_thread::sleep_until(*next);
     }
-    if (handle == -1)
-        job.deviceLost = true;
     if (sequence.outcome() != MeasurementSequence::Outcome::Complete) {
         fail(sequence.outcome() == MeasurementSequence::Outcome::Cancelled ? zemctl::kExitUsage
                                                                            : zemctl::kExitResult,
