@@ -96,10 +96,12 @@ QString svgPlot(const IvCurve *reference, const IvCurve &test)
     y.settle();
     const double x0 = -x.lo / (x.hi - x.lo) * w;
     const double y0 = h + y.lo / (y.hi - y.lo) * h;
+    constexpr double left = 64; // room for the current labels
     QString svg = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" "
-                                 "height=\"%2\" viewBox=\"%3 %3 %1 %2\" font-size=\"10\">")
-                      .arg(w + 2 * m)
+                                 "height=\"%2\" viewBox=\"%3 %4 %1 %2\" font-size=\"10\">")
+                      .arg(w + left + m)
                       .arg(h + 2 * m)
+                      .arg(-left)
                       .arg(-m);
     svg += QStringLiteral("<rect x=\"0\" y=\"0\" width=\"%1\" height=\"%2\" fill=\"none\" "
                           "stroke=\"#999\"/>")
