@@ -12,6 +12,7 @@
 #include "profiles.h"
 #include "recording.h"
 #include "records.h"
+#include "signaturesdock.h"
 #include "trenddock.h"
 
 #include <QAction>
@@ -169,6 +170,13 @@ void MainWindow::buildDocks()
     view->setObjectName(QStringLiteral("viewMenu"));
     view->addAction(curve->toggleViewAction());
     view->addAction(callsDock->toggleViewAction());
+
+    auto *signatures = new SignaturesDock(device, this);
+    connect(signatures, &SignaturesDock::logMessage, this, &MainWindow::AddLog);
+    addDockWidget(Qt::RightDockWidgetArea, signatures);
+    tabifyDockWidget(curve, signatures);
+    curve->raise();
+    view->addAction(signatures->toggleViewAction());
 
     // The window grows by the dock and the menu bar, so the pages keep their size.
     resize(width() + curve->sizeHint().width(), height() + menuBar()->sizeHint().height());

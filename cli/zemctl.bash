@@ -58,7 +58,7 @@ _zemctl()
     local fields_of=""
     case $cmd in
     "")
-        COMPREPLY=($(compgen -W "$(zemctl list 2>/dev/null) list describe watch measure profile replay" -- "$cur"))
+        COMPREPLY=($(compgen -W "$(zemctl list 2>/dev/null) list describe watch measure profile replay learn compare test" -- "$cur"))
         return
         ;;
     describe)
@@ -75,6 +75,13 @@ _zemctl()
         ;;
     replay)
         _zemctl_files
+        return
+        ;;
+    learn | compare | test)
+        case $cur in
+        -*) COMPREPLY=($(compgen -W "--points --point --report --button" -- "$cur")) ;;
+        *) _zemctl_files ;;
+        esac
         return
         ;;
     watch)

@@ -1,5 +1,7 @@
 #include "zemctl.h"
 
+#include "signaturejob.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -75,6 +77,7 @@ Exit status:
   1  usage error, bad input, a file or the device could not be opened
   2  the device answered another result; its name is printed on stderr
   4  replay found responses that differ from the recorded ones
+  5  compare or test found a point that differs from its signature (or has none)
 
 Examples:
   zemctl -u 'virtual://resistor?ohms=1000' get_status
@@ -83,6 +86,8 @@ Examples:
   zemctl -u URL watch get_status --period 100 --count 50 --field Temperature
   zemctl -u URL measure NumberPoints=100 -o curve.csv
   zemctl -u URL --record calls.jsonl measure && zemctl -u URL replay calls.jsonl
+  zemctl -u URL learn board.json --points R1,R2,U1.3 --button
+  zemctl -u URL test board.json --report board.html
 )";
 
 std::string commandDescription(const zem::Command &c)
@@ -200,8 +205,26 @@ int run(int argc, char **argv)
     replay->add_option("--ignore", ignore, "Fields not to compare, e.g. Temperature,IOEvents")
         ->type_name("Field,...");
 
-    for (CLI::App *sub :
-        { list, describe, watch, measure, profile, profileGet, profileSet, replay })
+    SignatureJob job;
+    std::string pointList, pointName;
+    CLI::App *learn = app.add_subcommand(
+        "learn", "Measure each point of a known-good board and store it as its reference");
+    learn->add_option("FILE", job.file, "The signature file (created when missing)")->required();
+    learn->add_option("--points", pointList, "The points, in order (default: those of FILE)")
+        ->type_name("P1,P2,...");
+    CLI::App *compare = app.add_subcommand(
+        "compare", "Measure one point and compare it with its reference; JSON out");
+    compare->add_option("FILE", job.file, "The signature file")->required();
+    compare->add_option("--point", pointName, "The point")->required();
+    CLI::App *test = app.add_subcommand(
+        "test", "Measure every point in order and compare each; one JSON line a point");
+    test->add_option("FILE", job.file, "The signature file")->required();
+    test->add_option("--report", job.report, "Write an HTML report to FILE")->type_name("FILE");
+    for (CLI::App *sub : { learn, test })
+        sub->add_flag("--button", job.button, "Wait for the probe's button before each point");
+
+    for (CLI::App *sub : { list, describe, watch, measure, profile, profileGet, profileSet, replay,
+             learn, compare, test })
         sub->fallthrough()->group("Tools");
 
     try {
@@ -228,6 +251,20 @@ int run(int argc, char **argv)
         return profileSetMain(context, file);
     if (replay->parsed())
         return replayMain(context, file, ignore);
+    if (learn->parsed() || compare->parsed() || test->parsed()) {
+        job.mode = learn->parsed() ? SignatureJob::Mode::Learn
+            : compare->parsed()    ? SignatureJob::Mode::Compare
+                                   : SignatureJob::Mode::Test;
+        for (std::size_t at = 0; !pointList.empty() && at != std::string::npos;) {
+            const std::size_t comma = pointList.find(',', at);
+            job.points.push_back(
+                pointList.substr(at, comma == std::string::npos ? comma : comma - at));
+            at = comma == std::string::npos ? comma : comma + 1;
+        }
+        if (compare->parsed())
+            job.points = { pointName };
+        return signatureMain(context, job);
+    }
     return shellMain(context);
 }
 

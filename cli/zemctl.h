@@ -92,6 +92,10 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
 int measureMain(
     Context &context, const std::vector<std::string> &assignments, const std::string &fileName);
 
+struct SignatureJob;
+// learn, compare and test: a board's signature (signaturejob.h).
+int signatureMain(Context &context, SignatureJob &job);
+
 // The whole program.
 int run(int argc, char **argv);
 

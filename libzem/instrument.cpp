@@ -259,6 +259,18 @@ void Instrument::updateButtons()
     buttonPhase_ = phase;
 }
 
+// With pins, the k-th press of the generator button (or, without a button,
+// the k-th measurement) puts the probe on the k-th load, wrapping around.
+const Load &Instrument::probedLoad() const
+{
+    if (options_.pins.empty())
+        return options_.load;
+    const long long presses
+        = options_.buttonPeriodMs ? (buttonPhase_ + 1) / 2 : static_cast<long long>(measurements_);
+    const std::size_t n = options_.pins.size();
+    return options_.pins[presses == 0 ? 0 : std::size_t(presses - 1) % n];
+}
+
 std::int32_t Instrument::getStatus(get_status_response &rs)
 {
     std::memset(&rs, 0, sizeof rs);
@@ -311,11 +323,14 @@ std::int32_t Instrument::setCalibration(const calibration_settings &rq)
 std::int32_t Instrument::startMeasurement()
 {
     const measurement_settings &s = settings_;
+    ++measurements_;
+    if (!options_.pins.empty())
+        updateButtons();
     const double amplitude = s.OutputMode == OUT_MODE_GROUNDED_CONTINUOUS ? 0.0 : s.MaxVoltage;
     const bool isolated = s.CurrentSensorMode == CURRENT_SENSE_MODE_ISOLATED;
     const SenseRange range = senseRange(s.CurrentSensorMode);
     // With the sensing path isolated the probe sees the bare source.
-    const Load load = isolated ? Load { LoadKind::Open } : options_.load;
+    const Load load = isolated ? Load { LoadKind::Open } : probedLoad();
     samples_ = sweep(
         load, amplitude, s.ProbeSignalFrequency, s.SamplingRate, s.NumberPoints, range.seriesOhms);
 

@@ -64,6 +64,7 @@ private:
     bool measurementReady() const;
     bool frameSpan(std::uint16_t frame, std::size_t &first, std::size_t &count) const;
     void updateButtons();
+    const Load &probedLoad() const;
 
     Options options_;
     measurement_settings settings_;
@@ -79,6 +80,7 @@ private:
     Clock::time_point openedAt_ = Clock::now();
     std::uint16_t ioEvents_;
     long long buttonPhase_ = 0; // half-periods of the generator button seen so far
+    std::uint64_t measurements_ = 0; // started so far
 };
 
 } // namespace zemsim

@@ -63,6 +63,35 @@ bool parseLoad(std::string_view name, Load &load)
     return false;
 }
 
+// "<load>[:<value>]" items separated by commas; the value is the ohms of a
+// resistor or resistor_diode, the farads of a capacitor.
+bool parsePins(std::string_view text, std::vector<Load> &pins, std::string *error)
+{
+    constexpr std::size_t kMaxPins = 1000;
+    pins.clear();
+    do {
+        const std::size_t comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        const std::size_t colon = item.find(':');
+        Load load;
+        if (!parseLoad(item.substr(0, colon), load))
+            return fail(error, "pins: unknown load '" + std::string(item.substr(0, colon)) + "'");
+        if (colon != std::string_view::npos) {
+            double value = 0;
+            const bool valued = load.kind == LoadKind::Resistor
+                || load.kind == LoadKind::ResistorDiode || load.kind == LoadKind::Capacitor;
+            if (!valued || !toDouble(item.substr(colon + 1), value) || value <= 0)
+                return fail(error, "pins: bad value in '" + std::string(item) + "'");
+            (load.kind == LoadKind::Capacitor ? load.farads : load.ohms) = value;
+        }
+        pins.push_back(load);
+        if (pins.size() > kMaxPins)
+            return fail(error, "pins: more than 1000 loads");
+    } while (!text.empty());
+    return true;
+}
+
 // "op:code[@n]" items separated by commas.
 bool parseFailures(std::string_view text, Faults &faults, std::string *error)
 {
@@ -140,6 +169,8 @@ bool applyOption(std::string_view key, std::string_view value, Options &o, std::
         if (value != "0" && value != "1")
             return bad();
         o.faults.neverComplete = value == "1";
+    } else if (key == "pins") {
+        return parsePins(value, o.pins, error);
     } else if (key == "fail") {
         return parseFailures(value, o.faults, error);
     } else {

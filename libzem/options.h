@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zemsim {
 
@@ -36,6 +37,8 @@ struct Faults
 struct Options
 {
     Load load;
+    // Loads the probe touches in turn (pins=), replacing `load` when not empty.
+    std::vector<Load> pins;
     double noise = 1.0; // scale of the default noise; 0 gives exact values
     std::optional<std::uint32_t> seed;
     std::uint32_t serial = 1234;

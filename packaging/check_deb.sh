@@ -37,7 +37,8 @@ metainfo=usr/share/metainfo/org.zem_tools.zem_debugger.metainfo.xml
 programs=(zem_debugger zem_example)
 optional_programs=(zemctl)
 # Files that belong to an optional program and come only with it.
-optional_files=(./usr/share/bash-completion/completions/zemctl "./$private/zemctl_measure.so")
+optional_files=(./usr/share/bash-completion/completions/zemctl "./$private/zemctl_measure.so"
+    "./$private/zemctl_signature.so")
 
 actual=$(dpkg -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
 for p in "${optional_programs[@]}"; do

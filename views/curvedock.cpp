@@ -6,6 +6,7 @@
 #include "curvefilechooser.h"
 #include "pointsmodel.h"
 #include "pointsview.h"
+#include "reading.h"
 
 #include <QBuffer>
 #include <QChart>
@@ -347,6 +348,15 @@ void CurveDock::addPageFrame(std::size_t frameNumber, const get_measurement_resp
     setStatus(tr("Frame %1 from the get_measurement page").arg(frameNumber));
 }
 
+// What the curve looks like, from a fit to the simple loads.
+static QString readingOf(const Curve &curve)
+{
+    sig::IvCurve c;
+    c.volts.assign(curve.voltage.begin(), curve.voltage.end());
+    c.milliamps.assign(curve.current.begin(), curve.current.end());
+    return sig::read(c, curve.settings).text();
+}
+
 void CurveDock::showCurve(const Curve &curve)
 {
     if (&curve != &shown)
@@ -360,6 +370,8 @@ void CurveDock::showCurve(const Curve &curve)
     QString text = figuresText(shown);
     if (!shown.complete)
         text = tr("%1 · partial").arg(text);
+    else if (shown.hasSettings)
+        text = tr("%1 · %2").arg(text, readingOf(shown));
     figures->setText(text);
     updateButtons();
     emit curveShown();

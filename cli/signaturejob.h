@@ -1,0 +1,41 @@
+// learn, compare and test run in a module of their own (zemctl_signature.so),
+// loaded only for them: signatures and the measurement sequence need Qt Core.
+#pragma once
+
+#include "device.h"
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zemctl {
+
+// A test found a point whose curve differs from its reference, or one
+// without a reference.
+inline constexpr int kExitDifferent = 5;
+
+struct SignatureJob
+{
+    enum class Mode { Learn, Compare, Test };
+
+    Mode mode = Mode::Test;
+    std::int32_t handle = -1; // the open device
+    std::string file; // the signature file
+    std::vector<std::string> points; // learn: the points (added when new); compare: the one
+    std::string report; // test: the HTML report to write, "" for none
+    bool button = false; // wait for the probe's button before each point
+    bool prompt = false; // ask on the terminal before each point
+    const volatile std::sig_atomic_t *interrupted = nullptr;
+    void (*observer)(void *context, const zem::calls::Call &call) = nullptr;
+    void *observerContext = nullptr;
+
+    // Filled in by the module.
+    int exitCode = 0;
+    std::string message; // why it failed
+};
+
+} // namespace zemctl
+
+extern "C" void zemctl_signature(zemctl::SignatureJob *job);
+using ZemctlSignatureFunction = void (*)(zemctl::SignatureJob *);

@@ -1,0 +1,222 @@
+#include "report.h"
+
+#include <QCoreApplication>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+
+namespace sig {
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("sig::Report", text);
+}
+
+QString esc(const QString &s)
+{
+    return s.toHtmlEscaped();
+}
+
+struct Range
+{
+    double lo = INFINITY, hi = -INFINITY;
+
+    void add(const std::vector<double> &v)
+    {
+        for (double x : v)
+            if (std::isfinite(x)) {
+                lo = std::min(lo, x);
+                hi = std::max(hi, x);
+            }
+    }
+    // Never empty and never zero wide, and always with 0 inside.
+    void settle()
+    {
+        if (lo > hi)
+            lo = hi = 0;
+        lo = std::min(lo, 0.0);
+        hi = std::max(hi, 0.0);
+        const double pad = std::max(1e-9, 0.05 * (hi - lo));
+        lo -= pad;
+        hi += pad;
+    }
+};
+
+QString polyline(
+    const IvCurve &c, const Range &x, const Range &y, double w, double h, const char *colour)
+{
+    QString pts;
+    pts.reserve(int(c.volts.size()) * 14);
+    const std::size_t n = std::min(c.volts.size(), c.milliamps.size());
+    for (std::size_t k = 0; k < n; ++k) {
+        if (!std::isfinite(c.volts[k]) || !std::isfinite(c.milliamps[k]))
+            continue;
+        const double px = (c.volts[k] - x.lo) / (x.hi - x.lo) * w;
+        const double py = h - (c.milliamps[k] - y.lo) / (y.hi - y.lo) * h;
+        pts += QStringLiteral("%1,%2 ").arg(px, 0, 'f', 1).arg(py, 0, 'f', 1);
+    }
+    return QStringLiteral("<polyline fill=\"none\" stroke=\"%1\" stroke-width=\"1.5\" "
+                          "points=\"%2\"/>")
+        .arg(QLatin1String(colour), pts.trimmed());
+}
+
+QString settingsRows(const measurement_settings &s)
+{
+    return QStringLiteral("<tr><th>SamplingRate</th><td>%1 Hz</td></tr>"
+                          "<tr><th>ProbeSignalFrequency</th><td>%2 Hz</td></tr>"
+                          "<tr><th>NumberPoints</th><td>%3</td></tr>"
+                          "<tr><th>NumberChargePoints</th><td>%4</td></tr>"
+                          "<tr><th>MaxVoltage</th><td>%5 V</td></tr>"
+                          "<tr><th>CurrentSensorMode</th><td>%6</td></tr>"
+                          "<tr><th>OutputMode</th><td>%7</td></tr>")
+        .arg(double(s.SamplingRate))
+        .arg(double(s.ProbeSignalFrequency))
+        .arg(s.NumberPoints)
+        .arg(s.NumberChargePoints)
+        .arg(double(s.MaxVoltage))
+        .arg(s.CurrentSensorMode)
+        .arg(s.OutputMode);
+}
+
+} // namespace
+
+QString svgPlot(const IvCurve *reference, const IvCurve &test)
+{
+    constexpr double w = 360, h = 240, m = 40;
+    Range x, y;
+    x.add(test.volts);
+    y.add(test.milliamps);
+    if (reference) {
+        x.add(reference->volts);
+        y.add(reference->milliamps);
+    }
+    x.settle();
+    y.settle();
+    const double x0 = -x.lo / (x.hi - x.lo) * w;
+    const double y0 = h + y.lo / (y.hi - y.lo) * h;
+    constexpr double left = 64; // room for the current labels
+    QString svg = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" "
+                                 "height=\"%2\" viewBox=\"%3 %4 %1 %2\" font-size=\"10\">")
+                      .arg(w + left + m)
+                      .arg(h + 2 * m)
+                      .arg(-left)
+                      .arg(-m);
+    svg += QStringLiteral("<rect x=\"0\" y=\"0\" width=\"%1\" height=\"%2\" fill=\"none\" "
+                          "stroke=\"#999\"/>")
+               .arg(w)
+               .arg(h);
+    svg += QStringLiteral("<line x1=\"0\" y1=\"%1\" x2=\"%2\" y2=\"%1\" stroke=\"#ccc\"/>"
+                          "<line x1=\"%3\" y1=\"0\" x2=\"%3\" y2=\"%4\" stroke=\"#ccc\"/>")
+               .arg(y0, 0, 'f', 1)
+               .arg(w)
+               .arg(x0, 0, 'f', 1)
+               .arg(h);
+    svg += QStringLiteral("<text x=\"0\" y=\"%1\">%2 V</text>"
+                          "<text x=\"%3\" y=\"%1\" text-anchor=\"end\">%4 V</text>"
+                          "<text x=\"-4\" y=\"%5\" text-anchor=\"end\">%6 mA</text>"
+                          "<text x=\"-4\" y=\"10\" text-anchor=\"end\">%7 mA</text>")
+               .arg(h + 14)
+               .arg(x.lo, 0, 'g', 3)
+               .arg(w)
+               .arg(x.hi, 0, 'g', 3)
+               .arg(h)
+               .arg(y.lo, 0, 'g', 3)
+               .arg(y.hi, 0, 'g', 3);
+    if (reference)
+        svg += polyline(*reference, x, y, w, h, "#2a7ab0");
+    svg += polyline(test, x, y, w, h, "#d0402b");
+    svg += QStringLiteral("<text x=\"%1\" y=\"-8\" text-anchor=\"end\" fill=\"#2a7ab0\">%2</text>"
+                          "<text x=\"%1\" y=\"-20\" text-anchor=\"end\" fill=\"#d0402b\">%3</text>")
+               .arg(w)
+               .arg(reference ? esc(tr("reference")) : QString())
+               .arg(esc(tr("test")));
+    svg += QStringLiteral("</svg>");
+    return svg;
+}
+
+QByteArray htmlReport(
+    const Signature &sig, const std::vector<PointResult> &results, const QDateTime &when)
+{
+    int passed = 0, different = 0, notLearned = 0, notTested = 0;
+    for (std::size_t k = 0; k < sig.points.size(); ++k) {
+        const Verdict v = k < results.size() ? results[k].verdict : Verdict::NotTested;
+        passed += v == Verdict::Pass;
+        different += v == Verdict::Different;
+        notLearned += v == Verdict::NotLearned;
+        notTested += v == Verdict::NotTested;
+    }
+    QString html = QStringLiteral(
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title><style>"
+        "body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
+        "td,th{border:1px solid #bbb;padding:3px 8px;text-align:left}"
+        ".pass{color:#1a7f37}.different{color:#c0392b;font-weight:bold}"
+        ".not_learned{color:#b26a00}</style></head><body>\n")
+                       .arg(esc(tr("Board test: %1").arg(sig.board)));
+    html += QStringLiteral("<h1>%1</h1>\n<p>%2</p>\n<p>%3</p>\n")
+                .arg(esc(tr("Board test: %1").arg(sig.board)),
+                    esc(tr("Tested %1").arg(when.toString(Qt::ISODate))),
+                    esc(tr("%1 points: %2 pass, %3 different, %4 not learned, %5 not tested")
+                            .arg(sig.points.size())
+                            .arg(passed)
+                            .arg(different)
+                            .arg(notLearned)
+                            .arg(notTested)));
+    html += QStringLiteral("<h2>%1</h2>\n<table>%2</table>\n")
+                .arg(esc(tr("Settings")), settingsRows(sig.settings));
+    html += QStringLiteral("<h2>%1</h2>\n<table><tr><th>%2</th><th>%3</th><th>%4</th><th>%5</th>"
+                           "<th>%6</th><th>%7</th></tr>\n")
+                .arg(esc(tr("Points")), esc(tr("#")), esc(tr("Point")), esc(tr("Score")),
+                    esc(tr("Tolerance")), esc(tr("Verdict")), esc(tr("Reading")));
+    QString plots;
+    for (std::size_t k = 0; k < sig.points.size(); ++k) {
+        const Point &p = sig.points[k];
+        const PointResult r = k < results.size() ? results[k] : PointResult();
+        const QString score
+            = std::isnan(r.score) ? QStringLiteral("-") : QString::number(r.score, 'f', 1);
+        const QString verdict
+            = r.verdict == Verdict::NotTested ? tr("not tested") : verdictText(r.verdict);
+        const QString reading = r.curves.empty() ? QString() : r.reading.text();
+        const bool flagged = r.verdict == Verdict::Different || r.verdict == Verdict::NotLearned;
+        // Only the flagged points have a plot to jump to.
+        const QString name = flagged
+            ? QStringLiteral("<a href=\"#p%1\">%2</a>").arg(k + 1).arg(esc(p.name))
+            : esc(p.name);
+        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td>"
+                               "<td>%4</td><td class=\"%5\">%6</td><td>%7</td></tr>\n")
+                    .arg(k + 1)
+                    .arg(name, score, QString::number(sig.toleranceOf(p), 'f', 1),
+                        QLatin1String(verdictName(r.verdict)), esc(verdict), esc(reading));
+        if (!flagged)
+            continue;
+        plots += QStringLiteral("<h3 id=\"p%1\">%2</h3>\n<p>%3</p>\n")
+                     .arg(k + 1)
+                     .arg(esc(p.name), esc(tr("%1, score %2").arg(verdict, score)));
+        for (std::size_t m = 0; m < r.curves.size() && m < p.measurements.size(); ++m) {
+            const auto &ref = p.measurements[m].reference;
+            plots += svgPlot(ref ? &*ref : nullptr, r.curves[m]) + QStringLiteral("\n");
+        }
+    }
+    html += QStringLiteral("</table>\n");
+    if (!plots.isEmpty())
+        html
+            += QStringLiteral("<h2>%1</h2>\n").arg(esc(tr("Curves of the flagged points"))) + plots;
+    html += QStringLiteral("</body></html>\n");
+    return html.toUtf8();
+}
+
+bool writeReport(const Signature &sig, const std::vector<PointResult> &results,
+    const QDateTime &when, const QString &path, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(htmlReport(sig, results, when)) < 0
+        || !file.commit()) {
+        if (error)
+            *error = tr("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace sig

@@ -1,0 +1,68 @@
+// Learning or testing a board point by point: a step machine the caller
+// drives. The caller measures with settings() and hands each curve to
+// record(); the session stores it as a reference (Learn) or compares it with
+// the reference (Test), and moves on.
+#pragma once
+
+#include "reading.h"
+#include "signature.h"
+
+#include <cmath>
+
+namespace sig {
+
+enum class Verdict { NotTested, Pass, Different, NotLearned };
+
+// "pass", "different", "not_learned", "" for machines; verdictText() for people.
+const char *verdictName(Verdict v);
+QString verdictText(Verdict v);
+
+struct PointResult
+{
+    Verdict verdict = Verdict::NotTested;
+    double score = NAN; // the largest of its measurements' scores, percent
+    std::vector<IvCurve> curves; // the test curve of each measurement
+    Reading reading; // of the first measurement's test curve
+};
+
+class Session
+{
+public:
+    enum class Mode { Learn, Test };
+
+    // The signature must outlive the session; Learn writes its references.
+    Session(Signature &signature, Mode mode);
+
+    Mode mode() const { return mode_; }
+    // Past the last point: nothing left to measure.
+    bool done() const { return point_ >= int(signature_.points.size()); }
+    int point() const { return point_; }
+    std::size_t measurement() const { return measurement_; }
+    // The settings the next curve must be measured with.
+    const measurement_settings &settings() const;
+    // Continue with a point chosen by the user, from its first measurement.
+    void select(int point);
+
+    struct Step
+    {
+        int point = -1;
+        bool pointDone = false; // the point's last measurement was recorded
+        Verdict verdict = Verdict::NotTested; // once the point is done, in Test
+        double score = NAN; // of this measurement, in Test with a reference
+    };
+    // Takes the curve measured for the current point; ignored when done().
+    Step record(const IvCurve &curve);
+
+    const std::vector<PointResult> &results() const { return results_; }
+    // True when every point was tested and passed.
+    bool allPassed() const;
+
+private:
+    Signature &signature_;
+    Mode mode_;
+    int point_ = 0;
+    std::size_t measurement_ = 0;
+    std::vector<PointResult> results_;
+};
+
+} // namespace sig

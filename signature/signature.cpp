@@ -1,0 +1,332 @@
+#include "signature.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+
+namespace sig {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("sig::Signature", text);
+}
+
+// Thrown inside the parser only, with the path of the offending field.
+struct ParseError
+{
+    QString where;
+    QString what;
+};
+
+[[noreturn]] void failAt(const QString &where, const QString &what)
+{
+    throw ParseError { where, what };
+}
+
+const Json &member(const Json &o, const char *key, const QString &where)
+{
+    const auto it = o.find(key);
+    if (it == o.end())
+        failAt(where, tr("missing field \"%1\"").arg(QLatin1String(key)));
+    return *it;
+}
+
+double number(const Json &j, const QString &where)
+{
+    if (!j.is_number() || !std::isfinite(j.get<double>()))
+        failAt(where, tr("expected a number"));
+    return j.get<double>();
+}
+
+std::uint32_t whole(const Json &j, const QString &where, std::uint32_t max)
+{
+    if (!j.is_number_unsigned() || j.get<std::uint64_t>() > max)
+        failAt(where, tr("expected a whole number from 0 to %1").arg(max));
+    return std::uint32_t(j.get<std::uint64_t>());
+}
+
+QString text(const Json &j, const QString &where)
+{
+    if (!j.is_string())
+        failAt(where, tr("expected a text"));
+    return QString::fromStdString(j.get<std::string>());
+}
+
+Json settingsToJson(const measurement_settings &s)
+{
+    return Json { { "SamplingRate", s.SamplingRate },
+        { "ProbeSignalFrequency", s.ProbeSignalFrequency }, { "NumberPoints", s.NumberPoints },
+        { "NumberChargePoints", s.NumberChargePoints }, { "MaxVoltage", s.MaxVoltage },
+        { "CurrentSensorMode", s.CurrentSensorMode }, { "OutputMode", s.OutputMode } };
+}
+
+measurement_settings settingsFromJson(const Json &j, const QString &where)
+{
+    if (!j.is_object())
+        failAt(where, tr("expected an object"));
+    measurement_settings s {};
+    const auto at = [&](const char *key) { return where + QLatin1Char('.') + QLatin1String(key); };
+    s.SamplingRate = float(number(member(j, "SamplingRate", where), at("SamplingRate")));
+    s.ProbeSignalFrequency
+        = float(number(member(j, "ProbeSignalFrequency", where), at("ProbeSignalFrequency")));
+    s.NumberPoints = whole(member(j, "NumberPoints", where), at("NumberPoints"), MAX_NUMBER_POINTS);
+    s.NumberChargePoints
+        = whole(member(j, "NumberChargePoints", where), at("NumberChargePoints"), UINT32_MAX);
+    s.MaxVoltage = float(number(member(j, "MaxVoltage", where), at("MaxVoltage")));
+    s.CurrentSensorMode = whole(
+        member(j, "CurrentSensorMode", where), at("CurrentSensorMode"), CURRENT_SENSE_MODE_I_HIGH);
+    s.OutputMode = std::uint8_t(whole(
+        member(j, "OutputMode", where), at("OutputMode"), OUT_MODE_PROBE_SIGNAL_WITH_GROUNDING));
+    const QString problem = checkSettings(s);
+    if (!problem.isEmpty())
+        failAt(where, problem);
+    return s;
+}
+
+std::vector<double> numbers(const Json &j, const QString &where, std::size_t count)
+{
+    if (!j.is_array() || j.size() != count)
+        failAt(where, tr("expected a list of %1 numbers").arg(count));
+    std::vector<double> out;
+    out.reserve(count);
+    for (std::size_t k = 0; k < count; ++k)
+        out.push_back(number(j[k], QStringLiteral("%1[%2]").arg(where).arg(k)));
+    return out;
+}
+
+Point pointFromJson(const Json &j, const Signature &sig, std::size_t index)
+{
+    QString where = QStringLiteral("points[%1]").arg(index);
+    if (!j.is_object())
+        failAt(where, tr("expected an object"));
+    Point p;
+    p.name = text(member(j, "name", where), where + QStringLiteral(".name")).trimmed();
+    if (p.name.isEmpty())
+        failAt(where + QStringLiteral(".name"), tr("a point needs a name"));
+    if (sig.find(p.name) >= 0)
+        failAt(where + QStringLiteral(".name"), tr("a second point named \"%1\"").arg(p.name));
+    // From here on the point is known by its name.
+    where = tr("point \"%1\"").arg(p.name);
+    if (const auto t = j.find("tolerance"); t != j.end()) {
+        const double tol = number(*t, where + QStringLiteral(".tolerance"));
+        if (tol < 0 || tol > 100)
+            failAt(where + QStringLiteral(".tolerance"), tr("expected 0 to 100 (percent)"));
+        p.tolerance = tol;
+    }
+    const auto ms = j.find("measurements");
+    if (ms == j.end())
+        return p;
+    if (!ms->is_array() || ms->empty())
+        failAt(where + QStringLiteral(".measurements"), tr("expected a list of measurements"));
+    p.measurements.clear();
+    for (std::size_t k = 0; k < ms->size(); ++k) {
+        const Json &m = (*ms)[k];
+        const QString at = QStringLiteral("%1.measurements[%2]").arg(where).arg(k);
+        if (!m.is_object())
+            failAt(at, tr("expected an object"));
+        Measurement out;
+        if (const auto s = m.find("settings"); s != m.end())
+            out.settings = settingsFromJson(*s, at + QStringLiteral(".settings"));
+        if (const auto r = m.find("reference"); r != m.end() && !r->is_null()) {
+            const QString rat = at + QStringLiteral(".reference");
+            if (!r->is_object())
+                failAt(rat, tr("expected an object"));
+            const std::size_t n
+                = out.settings ? out.settings->NumberPoints : sig.settings.NumberPoints;
+            IvCurve c;
+            c.volts = numbers(member(*r, "V", rat), rat + QStringLiteral(".V"), n);
+            c.milliamps = numbers(member(*r, "mA", rat), rat + QStringLiteral(".mA"), n);
+            out.reference = std::move(c);
+        }
+        p.measurements.push_back(std::move(out));
+    }
+    return p;
+}
+
+Signature fromJson(const Json &j)
+{
+    if (!j.is_object())
+        failAt(tr("the file"), tr("expected a JSON object"));
+    if (member(j, "format", tr("the file")) != "zem-signature")
+        failAt(QStringLiteral("format"), tr("not a signature file"));
+    const Json &version = member(j, "version", tr("the file"));
+    if (!version.is_number_integer() || version.get<int>() < 1
+        || version.get<int>() > kFormatVersion)
+        failAt(QStringLiteral("version"),
+            tr("version %1 is not supported (this program reads 1 to %2)")
+                .arg(QString::fromStdString(version.dump()))
+                .arg(kFormatVersion));
+    Signature sig;
+    sig.board = text(member(j, "board", tr("the file")), QStringLiteral("board"));
+    sig.settings
+        = settingsFromJson(member(j, "settings", tr("the file")), QStringLiteral("settings"));
+    if (const auto t = j.find("tolerance"); t != j.end()) {
+        sig.tolerance = number(*t, QStringLiteral("tolerance"));
+        if (sig.tolerance < 0 || sig.tolerance > 100)
+            failAt(QStringLiteral("tolerance"), tr("expected 0 to 100 (percent)"));
+    }
+    const Json &points = member(j, "points", tr("the file"));
+    if (!points.is_array())
+        failAt(QStringLiteral("points"), tr("expected a list of points"));
+    for (std::size_t k = 0; k < points.size(); ++k)
+        sig.points.push_back(pointFromJson(points[k], sig, k));
+    return sig;
+}
+
+Json curveToJson(const IvCurve &c)
+{
+    return Json { { "V", c.volts }, { "mA", c.milliamps } };
+}
+
+} // namespace
+
+bool Point::learned() const
+{
+    for (const Measurement &m : measurements)
+        if (!m.reference)
+            return false;
+    return true;
+}
+
+const measurement_settings &Signature::settingsOf(const Point &p, std::size_t k) const
+{
+    return k < p.measurements.size() && p.measurements[k].settings ? *p.measurements[k].settings
+                                                                   : settings;
+}
+
+int Signature::find(const QString &name) const
+{
+    for (std::size_t k = 0; k < points.size(); ++k)
+        if (points[k].name == name)
+            return int(k);
+    return -1;
+}
+
+measurement_settings defaultSettings()
+{
+    measurement_settings s {};
+    s.SamplingRate = 10000.0f;
+    s.ProbeSignalFrequency = 100.0f;
+    s.NumberPoints = 100;
+    s.MaxVoltage = 5.0f;
+    s.CurrentSensorMode = CURRENT_SENSE_MODE_I_MID;
+    s.OutputMode = OUT_MODE_PROBE_SIGNAL_CONTINUOUS;
+    return s;
+}
+
+QString checkSettings(const measurement_settings &s)
+{
+    if (!(s.SamplingRate > 0) || !std::isfinite(s.SamplingRate))
+        return tr("SamplingRate must be above 0");
+    if (!(s.ProbeSignalFrequency > 0) || !(s.ProbeSignalFrequency <= s.SamplingRate / 2))
+        return tr("ProbeSignalFrequency must be above 0 and at most half of SamplingRate");
+    if (s.NumberPoints < MIN_NUMBER_POINTS || s.NumberPoints > MAX_NUMBER_POINTS)
+        return tr("NumberPoints must be %1 to %2").arg(MIN_NUMBER_POINTS).arg(MAX_NUMBER_POINTS);
+    if (!(s.MaxVoltage >= 0) || !std::isfinite(s.MaxVoltage))
+        return tr("MaxVoltage must be 0 or more");
+    if (s.CurrentSensorMode > CURRENT_SENSE_MODE_I_HIGH)
+        return tr("CurrentSensorMode must be 0 to 3");
+    if (s.OutputMode > OUT_MODE_PROBE_SIGNAL_WITH_GROUNDING)
+        return tr("OutputMode must be 0 to 2");
+    return QString();
+}
+
+std::optional<Signature> parse(const QByteArray &data, QString *error)
+{
+    const Json j = Json::parse(data.constBegin(), data.constEnd(), nullptr, false);
+    if (j.is_discarded()) {
+        if (error)
+            *error = tr("not valid JSON");
+        return std::nullopt;
+    }
+    try {
+        return fromJson(j);
+    } catch (const ParseError &e) {
+        if (error)
+            *error = tr("%1: %2").arg(e.where, e.what);
+    } catch (const std::exception &) {
+        if (error)
+            *error = tr("unreadable signature");
+    }
+    return std::nullopt;
+}
+
+QByteArray serialize(const Signature &sig)
+{
+    Json points = Json::array();
+    for (const Point &p : sig.points) {
+        Json o { { "name", p.name.toStdString() } };
+        if (p.tolerance)
+            o["tolerance"] = *p.tolerance;
+        const bool plain = p.measurements.size() == 1 && !p.measurements[0].settings
+            && !p.measurements[0].reference;
+        if (!plain) {
+            Json ms = Json::array();
+            for (const Measurement &m : p.measurements) {
+                Json mo = Json::object();
+                if (m.settings)
+                    mo["settings"] = settingsToJson(*m.settings);
+                if (m.reference)
+                    mo["reference"] = curveToJson(*m.reference);
+                ms.push_back(std::move(mo));
+            }
+            o["measurements"] = std::move(ms);
+        }
+        points.push_back(std::move(o));
+    }
+    const Json j { { "format", "zem-signature" }, { "version", kFormatVersion },
+        { "board", sig.board.toStdString() }, { "tolerance", sig.tolerance },
+        { "settings", settingsToJson(sig.settings) }, { "points", std::move(points) } };
+    return QByteArray::fromStdString(j.dump(1) + "\n");
+}
+
+std::optional<Signature> load(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = tr("cannot read %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    constexpr qint64 kMaxSize = 256 << 20;
+    if (file.size() > kMaxSize) {
+        if (error)
+            *error = tr("%1: too large for a signature file").arg(path);
+        return std::nullopt;
+    }
+    QString why;
+    auto sig = parse(file.readAll(), &why);
+    if (!sig && error)
+        *error = tr("%1: %2").arg(path, why);
+    return sig;
+}
+
+bool save(const Signature &sig, const QString &path, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(serialize(sig)) < 0 || !file.commit()) {
+        if (error)
+            *error = tr("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+QStringList splitNames(const QString &text)
+{
+    QStringList names;
+    for (const QString &n : text.split(QRegularExpression(QStringLiteral("[,;\\n\\r\\t]"))))
+        if (!n.trimmed().isEmpty())
+            names << n.trimmed();
+    return names;
+}
+
+} // namespace sig

@@ -1,0 +1,68 @@
+// A board's signature: the points to probe, the settings to probe them with
+// and, once learned, each point's reference curves. Read and written as JSON
+// (format described in the README, "Signature files").
+#pragma once
+
+#include "curve.h"
+#include "zem.h"
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace sig {
+
+inline constexpr int kFormatVersion = 1;
+inline constexpr double kDefaultTolerance = 10.0; // percent
+
+// One measurement of a point: its own settings (else the board's) and the
+// reference curve once learned.
+struct Measurement
+{
+    std::optional<measurement_settings> settings;
+    std::optional<IvCurve> reference;
+};
+
+struct Point
+{
+    QString name;
+    std::optional<double> tolerance; // percent; else the board's
+    std::vector<Measurement> measurements = std::vector<Measurement>(1);
+
+    bool learned() const;
+};
+
+struct Signature
+{
+    QString board;
+    measurement_settings settings {};
+    double tolerance = kDefaultTolerance;
+    std::vector<Point> points;
+
+    double toleranceOf(const Point &p) const { return p.tolerance.value_or(tolerance); }
+    const measurement_settings &settingsOf(const Point &p, std::size_t measurement) const;
+    // The index of the point of that name, or -1.
+    int find(const QString &name) const;
+};
+
+// The settings a new signature starts from: the instrument's defaults.
+measurement_settings defaultSettings();
+// Empty when the settings are ones an instrument accepts, else what is wrong.
+QString checkSettings(const measurement_settings &s);
+
+// Parses a signature file's text. On error returns nothing and sets *error to
+// a message that names the point and field at fault.
+std::optional<Signature> parse(const QByteArray &json, QString *error);
+QByteArray serialize(const Signature &signature);
+
+// Reads the file; an error names the file, and the point and field.
+std::optional<Signature> load(const QString &path, QString *error);
+// Writes the file atomically: a failure leaves any old file as it was.
+bool save(const Signature &signature, const QString &path, QString *error);
+
+// Names from pasted text: one per line or separated by commas, trimmed,
+// empty ones dropped.
+QStringList splitNames(const QString &text);
+
+} // namespace sig

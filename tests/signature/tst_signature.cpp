@@ -1,0 +1,240 @@
+// Comparison, reading, files and reports of signatures, measured on the
+// virtual instrument through the library.
+#include "reading.h"
+#include "score.h"
+#include "signature.h"
+
+#include "zem.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <chrono>
+#include <thread>
+
+using namespace sig;
+
+namespace {
+
+// One measurement with the given settings on an open device.
+IvCurve measure(std::int32_t h, const measurement_settings &s)
+{
+    IvCurve c;
+    if (zem_set_measurement_settings(h, &s) != 0 || zem_start_measurement(h) != 0)
+        return c;
+    check_measurement_status_response st {};
+    for (int i = 0; i < 5000 && st.ReadyStatus != MEASUREMENT_COMPLETE; ++i) {
+        if (zem_check_measurement_status(h, &st) != 0)
+            return c;
+        if (st.ReadyStatus != MEASUREMENT_COMPLETE)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (std::uint16_t f = 0; f * FRAME_SIZE < s.NumberPoints; ++f) {
+        get_measurement_request rq { f };
+        get_measurement_response rs {};
+        if (zem_get_measurement(h, &rq, &rs) != 0)
+            return IvCurve();
+        for (std::uint32_t k = 0; k < FRAME_SIZE && f * FRAME_SIZE + k < s.NumberPoints; ++k) {
+            c.volts.push_back(rs.Voltage[k]);
+            c.milliamps.push_back(rs.Current[k]);
+        }
+    }
+    return c;
+}
+
+IvCurve measureUrl(const QByteArray &url, const measurement_settings &s = defaultSettings())
+{
+    std::int32_t h = zem_open_device(url.constData());
+    const IvCurve c = measure(h, s);
+    zem_close_device(&h);
+    return c;
+}
+
+} // namespace
+
+class tst_Signature : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void score_data();
+    void score();
+    void reading_data();
+    void reading();
+    void fileRoundTrip();
+    void malformedFile_data();
+    void malformedFile();
+    void learnThenTest();
+};
+
+void tst_Signature::score_data()
+{
+    QTest::addColumn<QByteArray>("reference");
+    QTest::addColumn<QByteArray>("test");
+    QTest::addColumn<double>("atLeast");
+    QTest::addColumn<double>("atMost");
+    const QByteArray r1k = "virtual://resistor?ohms=1000";
+    QTest::newRow("1k twice") << r1k << r1k << 0.0 << 2.0;
+    QTest::newRow("diode twice") << QByteArray("virtual://diode") << QByteArray("virtual://diode")
+                                 << 0.0 << 2.0;
+    QTest::newRow("capacitor twice")
+        << QByteArray("virtual://capacitor") << QByteArray("virtual://capacitor") << 0.0 << 2.0;
+    QTest::newRow("open twice") << QByteArray("virtual://open") << QByteArray("virtual://open")
+                                << 0.0 << 2.0;
+    QTest::newRow("short twice") << QByteArray("virtual://short") << QByteArray("virtual://short")
+                                 << 0.0 << 2.0;
+    QTest::newRow("1k, 1.02k") << r1k << QByteArray("virtual://resistor?ohms=1020") << 0.0 << 3.0;
+    QTest::newRow("1k, 1.2k") << r1k << QByteArray("virtual://resistor?ohms=1200") << 10.0 << 100.0;
+    QTest::newRow("diode, open") << QByteArray("virtual://diode") << QByteArray("virtual://open")
+                                 << 50.0 << 100.0;
+    QTest::newRow("10x smaller") << QByteArray("virtual://resistor?ohms=10000&noise=0")
+                                 << QByteArray("virtual://resistor?ohms=12000&noise=0") << 10.0
+                                 << 100.0;
+}
+
+void tst_Signature::score()
+{
+    QFETCH(QByteArray, reference);
+    QFETCH(QByteArray, test);
+    QFETCH(double, atLeast);
+    QFETCH(double, atMost);
+    const IvCurve a = measureUrl(reference), b = measureUrl(test);
+    QCOMPARE(a.volts.size(), 100u);
+    const double s = sig::score(a, b, defaultSettings());
+    QVERIFY2(s >= atLeast && s <= atMost, qPrintable(QString::number(s)));
+    QCOMPARE(sig::score(a, a, defaultSettings()), 0.0);
+}
+
+void tst_Signature::reading_data()
+{
+    QTest::addColumn<QByteArray>("url");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<double>("value"); // ohms, farads or a forward voltage
+    QTest::newRow("open") << QByteArray("virtual://open") << "open" << 0.0;
+    QTest::newRow("short") << QByteArray("virtual://short") << "short" << 0.0;
+    QTest::newRow("1k") << QByteArray("virtual://resistor") << "resistor" << 1000.0;
+    QTest::newRow("47k") << QByteArray("virtual://resistor?ohms=47000") << "resistor" << 47000.0;
+    QTest::newRow("100R") << QByteArray("virtual://resistor?ohms=100") << "resistor" << 100.0;
+    QTest::newRow("1uF") << QByteArray("virtual://capacitor") << "capacitor" << 1e-6;
+    QTest::newRow("220nF") << QByteArray("virtual://capacitor?farads=220e-9") << "capacitor"
+                           << 220e-9;
+    QTest::newRow("diode") << QByteArray("virtual://diode") << "diode" << 0.55;
+    QTest::newRow("R||D") << QByteArray("virtual://resistor_diode?ohms=2200") << "resistor_diode"
+                          << 2200.0;
+}
+
+void tst_Signature::reading()
+{
+    QFETCH(QByteArray, url);
+    QFETCH(QString, kind);
+    QFETCH(double, value);
+    const Reading r = read(measureUrl(url), defaultSettings());
+    QCOMPARE(QString::fromLatin1(r.kindName()), kind);
+    QVERIFY(!r.text().isEmpty());
+    const double got = kind == "capacitor" ? r.farads
+        : kind == "diode"                  ? r.forwardVolts
+        : kind.startsWith("resistor")      ? r.ohms
+                                           : 0.0;
+    QVERIFY2(std::fabs(got - value) <= 0.05 * std::fabs(value), qPrintable(r.text()));
+}
+
+void tst_Signature::fileRoundTrip()
+{
+    Signature s;
+    s.board = QStringLiteral("Ctrl board «rev B»");
+    s.settings = defaultSettings();
+    s.points.resize(2);
+    s.points[0].name = QStringLiteral("R1");
+    s.points[0].tolerance = 15;
+    s.points[0].measurements[0].reference = measureUrl("virtual://resistor");
+    s.points[1].name = QStringLiteral("U1.3");
+    measurement_settings low = defaultSettings();
+    low.CurrentSensorMode = CURRENT_SENSE_MODE_I_LOW;
+    low.NumberPoints = 50;
+    s.points[1].measurements.push_back({ low, measureUrl("virtual://diode", low) });
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("board.json"));
+    QString error;
+    QVERIFY(save(s, path, &error));
+    const auto back = load(path, &error);
+    QVERIFY2(back, qPrintable(error));
+    QCOMPARE(serialize(*back), serialize(s));
+    QCOMPARE(back->points[1].measurements[1].reference->volts.size(), 50u);
+    QVERIFY(!back->points[1].learned());
+    QCOMPARE(back->toleranceOf(back->points[1]), kDefaultTolerance);
+}
+
+void tst_Signature::malformedFile_data()
+{
+    QTest::addColumn<QByteArray>("points");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("short reference")
+        << QByteArray(R"([{"name": "R1"}, {"name": "C4", "measurements":
+              [{"reference": {"V": [1, 2], "mA": [1, 2]}}]}])")
+        << QStringLiteral("point \"C4\".measurements[0].reference.V: expected a list of 100");
+    QTest::newRow("bad tolerance") << QByteArray(R"([{"name": "R1", "tolerance": "ten"}])")
+                                   << QStringLiteral("point \"R1\".tolerance: expected a number");
+    QTest::newRow("twice the name") << QByteArray(R"([{"name": "R1"}, {"name": "R1"}])")
+                                    << QStringLiteral("points[1].name: a second point");
+}
+
+void tst_Signature::malformedFile()
+{
+    QFETCH(QByteArray, points);
+    QFETCH(QString, error);
+    Signature s;
+    s.settings = defaultSettings();
+    QByteArray text = serialize(s);
+    text.replace("\"points\": []", "\"points\": " + points);
+    QString why;
+    QVERIFY(!parse(text, &why));
+    QVERIFY2(why.contains(error), qPrintable(why));
+}
+
+// A board learned pin by pin with zemctl, then tested with its second part
+// swapped.
+void tst_Signature::learnThenTest()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("board.json"));
+    const QString report = dir.filePath(QStringLiteral("board.html"));
+    const auto zemctl = [&](const QStringList &args, QByteArray *out = nullptr) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(ZEMCTL), args);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(20000))
+            return -1;
+        if (out)
+            *out = p.readAllStandardOutput();
+        return p.exitCode();
+    };
+    QCOMPARE(zemctl({ "-u", "virtual://open?pins=resistor:1000,diode,capacitor:1e-6", "learn", file,
+                 "--points", "R1,D1,C1" }),
+        0);
+    const auto board = load(file, nullptr);
+    QVERIFY(board && board->points.size() == 3 && board->points[2].learned());
+
+    QByteArray out;
+    QCOMPARE(zemctl({ "-u", "virtual://open?pins=resistor:1000,resistor:1000,capacitor", "test",
+                        file, "--report", report },
+                 &out),
+        5);
+    const QList<QByteArray> lines = out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[0].contains(R"("verdict":"pass")"), lines[0]);
+    QVERIFY2(lines[1].startsWith(R"({"point":"D1")")
+            && lines[1].contains(R"("verdict":"different")") && lines[1].contains("resistor"),
+        lines[1]);
+    QVERIFY2(lines[2].contains(R"("verdict":"pass")"), lines[2]);
+
+    QFile html(report);
+    QVERIFY(html.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(html.readAll());
+    QCOMPARE(text.count(QStringLiteral("<svg")), 1);
+    QVERIFY(text.contains(QStringLiteral("<h3 id=\"p2\">D1</h3>")));
+}
+
+QTEST_GUILESS_MAIN(tst_Signature)
+#include "tst_signature.moc"

@@ -1,0 +1,61 @@
+// Saves a picture of the Signatures dock in Test mode with a flagged point:
+// `zem_signature_screenshot out.png`. A board is learned on one virtual
+// instrument, then a second one, whose diode is a resistor, is tested.
+#include "mainwindow.h"
+#include "signaturesdock.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTest>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (app.arguments().size() < 2) {
+        std::fprintf(stderr, "usage: zem_signature_screenshot <file.png>\n");
+        return 2;
+    }
+    MainWindow window;
+    window.resize(1500, 820);
+    window.show();
+    auto *dock = window.findChild<SignaturesDock *>(QStringLiteral("signaturesDock"));
+    dock->raise();
+    window.resizeDocks({ dock }, { 820 }, Qt::Horizontal);
+    const auto click = [&](const char *name) {
+        dock->findChild<QAbstractButton *>(QLatin1String(name))->click();
+    };
+    const auto connectTo = [&](const char *url) {
+        window.findChild<QPushButton *>(QStringLiteral("dcntButton"))->click();
+        window.findChild<QLineEdit *>(QStringLiteral("comEdit"))->setText(QLatin1String(url));
+        window.findChild<QPushButton *>(QStringLiteral("cntButton"))->click();
+    };
+    const auto measureAll = [&] {
+        click("signatureRunButton");
+        for (int k = 0; k < 4 && dock->isRunning(); ++k) {
+            click("signatureMeasureButton");
+            QTest::qWait(150);
+        }
+    };
+    dock->findChild<QLineEdit *>(QStringLiteral("signatureBoardEdit"))->setText("Controller rev B");
+    dock->addPoints(QStringLiteral("R1, D1, C1, R2"));
+    connectTo("virtual://open?seed=1&pins=resistor:1000,diode,capacitor:1e-6,resistor:4700");
+    measureAll();
+    connectTo(
+        "virtual://open?seed=2&pins=resistor:1000,resistor:1000,capacitor:1e-6,resistor:4700");
+    click("signatureTestButton");
+    measureAll();
+    auto *table = dock->findChild<QTableView *>(QStringLiteral("signatureTable"));
+    table->resizeColumnsToContents();
+    table->setCurrentIndex(table->model()->index(1, 1));
+    QTest::qWait(200);
+    if (!window.grab().save(app.arguments().at(1))) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(app.arguments().at(1)));
+        return 1;
+    }
+    return 0;
+}

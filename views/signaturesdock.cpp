@@ -1,0 +1,581 @@
+#include "signaturesdock.h"
+
+#include "signaturemodel.h"
+
+#include "devicecalls.h"
+#include "records.h"
+#include "report.h"
+#include "sequence.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QSplitter>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+const zem::Command &commandNamed(const char *name)
+{
+    for (const zem::Command &c : zem::kCommands)
+        if (std::strcmp(c.name, name) == 0)
+            return c;
+    Q_UNREACHABLE();
+}
+
+sig::IvCurve toIvCurve(const Curve &c)
+{
+    sig::IvCurve out;
+    out.volts.assign(c.voltage.begin(), c.voltage.end());
+    out.milliamps.assign(c.current.begin(), c.current.end());
+    return out;
+}
+
+QList<QPointF> pointsOf(const sig::IvCurve &c)
+{
+    QList<QPointF> pts;
+    pts.reserve(qsizetype(c.volts.size()));
+    for (std::size_t k = 0; k < c.volts.size() && k < c.milliamps.size(); ++k)
+        pts.append(QPointF(c.volts[k], c.milliamps[k]));
+    return pts;
+}
+
+constexpr std::uint16_t kPressed
+    = IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_RECV_PROBE_BUTTON_PRESSED;
+constexpr std::uint16_t kAllEvents = 0x0F;
+
+} // namespace
+
+SignaturesDock::SignaturesDock(std::int32_t &device, QWidget *parent)
+    : QDockWidget(tr("Signatures"), parent)
+    , device(device)
+{
+    setObjectName(QStringLiteral("signaturesDock"));
+    board.settings = sig::defaultSettings();
+    buildUi();
+    model->setSignature(&board);
+
+    buttonPoll = new QTimer(this);
+    buttonPoll->setInterval(kButtonPollMs);
+    connect(buttonPoll, &QTimer::timeout, this, &SignaturesDock::pollButton);
+    sequenceTimer = new QTimer(this);
+    sequenceTimer->setSingleShot(true);
+    connect(sequenceTimer, &QTimer::timeout, this, &SignaturesDock::stepSequence);
+    updateButtons();
+}
+
+SignaturesDock::~SignaturesDock() = default;
+
+void SignaturesDock::buildUi()
+{
+    auto *body = new QWidget(this);
+    auto *layout = new QVBoxLayout(body);
+
+    auto *files = new QHBoxLayout;
+    auto *newButton = new QPushButton(tr("New"), body);
+    auto *openButton = new QPushButton(tr("Open..."), body);
+    saveButton = new QPushButton(tr("Save"), body);
+    auto *saveAsButton = new QPushButton(tr("Save as..."), body);
+    auto *reportButton = new QPushButton(tr("Report..."), body);
+    newButton->setObjectName(QStringLiteral("signatureNewButton"));
+    openButton->setObjectName(QStringLiteral("signatureOpenButton"));
+    saveButton->setObjectName(QStringLiteral("signatureSaveButton"));
+    reportButton->setObjectName(QStringLiteral("signatureReportButton"));
+    for (QPushButton *b : { newButton, openButton, saveButton, saveAsButton, reportButton })
+        files->addWidget(b);
+    files->addStretch();
+    layout->addLayout(files);
+
+    auto *names = new QHBoxLayout;
+    names->addWidget(new QLabel(tr("Board:"), body));
+    boardEdit = new QLineEdit(body);
+    boardEdit->setObjectName(QStringLiteral("signatureBoardEdit"));
+    names->addWidget(boardEdit, 1);
+    names->addWidget(new QLabel(tr("Points:"), body));
+    pointEdit = new QLineEdit(body);
+    pointEdit->setObjectName(QStringLiteral("signaturePointEdit"));
+    pointEdit->setPlaceholderText(tr("R1, R2, U1.3"));
+    names->addWidget(pointEdit, 1);
+    auto *addButton = new QPushButton(tr("Add"), body);
+    auto *pasteButton = new QPushButton(tr("Paste names"), body);
+    addButton->setObjectName(QStringLiteral("signatureAddButton"));
+    names->addWidget(addButton);
+    names->addWidget(pasteButton);
+    layout->addLayout(names);
+
+    auto *run = new QHBoxLayout;
+    learnButton = new QRadioButton(tr("Learn"), body);
+    testButton = new QRadioButton(tr("Test"), body);
+    learnButton->setObjectName(QStringLiteral("signatureLearnButton"));
+    testButton->setObjectName(QStringLiteral("signatureTestButton"));
+    learnButton->setChecked(true);
+    runButton = new QPushButton(tr("Start"), body);
+    runButton->setObjectName(QStringLiteral("signatureRunButton"));
+    measureButton = new QPushButton(tr("Measure"), body);
+    measureButton->setObjectName(QStringLiteral("signatureMeasureButton"));
+    measureButton->setToolTip(tr("Measure the selected point (Space, or the probe's button)"));
+    run->addWidget(learnButton);
+    run->addWidget(testButton);
+    run->addWidget(runButton);
+    run->addWidget(measureButton);
+    run->addStretch();
+    layout->addLayout(run);
+
+    auto *split = new QSplitter(Qt::Horizontal, body);
+    model = new SignatureModel(this);
+    table = new QTableView(split);
+    table->setObjectName(QStringLiteral("signatureTable"));
+    table->setModel(model);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    chart = new QChart;
+    referenceSeries = new QLineSeries;
+    referenceSeries->setName(tr("Reference"));
+    testSeries = new QLineSeries;
+    testSeries->setName(tr("Test"));
+    chart->addSeries(referenceSeries);
+    chart->addSeries(testSeries);
+    axisV = new QValueAxis;
+    axisV->setTitleText(tr("Voltage (V)"));
+    axisI = new QValueAxis;
+    axisI->setTitleText(tr("Current (mA)"));
+    chart->addAxis(axisV, Qt::AlignBottom);
+    chart->addAxis(axisI, Qt::AlignLeft);
+    for (QLineSeries *s : { referenceSeries, testSeries }) {
+        s->attachAxis(axisV);
+        s->attachAxis(axisI);
+    }
+    auto *view = new QChartView(chart, split);
+    view->setObjectName(QStringLiteral("signatureChart"));
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setMinimumSize(240, 180);
+    split->addWidget(table);
+    split->addWidget(view);
+    split->setStretchFactor(1, 1);
+    split->setSizes({ 420, 580 }); // the plot gets the larger share
+    layout->addWidget(split, 1);
+
+    status = new QLabel(body);
+    status->setObjectName(QStringLiteral("signatureStatus"));
+    status->setWordWrap(true);
+    layout->addWidget(status);
+    setWidget(body);
+
+    connect(newButton, &QPushButton::clicked, this, [this] {
+        if (confirmDiscard())
+            newSignature();
+    });
+    connect(openButton, &QPushButton::clicked, this, &SignaturesDock::openDialog);
+    connect(saveButton, &QPushButton::clicked, this, &SignaturesDock::saveDialog);
+    connect(saveAsButton, &QPushButton::clicked, this, &SignaturesDock::saveAsDialog);
+    connect(reportButton, &QPushButton::clicked, this, &SignaturesDock::reportDialog);
+    connect(addButton, &QPushButton::clicked, this, [this] {
+        if (addPoints(pointEdit->text()) > 0)
+            pointEdit->clear();
+    });
+    connect(pointEdit, &QLineEdit::returnPressed, addButton, &QPushButton::click);
+    connect(pasteButton, &QPushButton::clicked, this, &SignaturesDock::pasteNames);
+    connect(boardEdit, &QLineEdit::textEdited, this, [this](const QString &text) {
+        board.board = text;
+        modified = true;
+    });
+    connect(runButton, &QPushButton::clicked, this, [this] { running ? stopRun() : startRun(); });
+    connect(measureButton, &QPushButton::clicked, this, &SignaturesDock::measure);
+    auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this);
+    space->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(space, &QShortcut::activated, this, &SignaturesDock::measure);
+    connect(table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+        [this](const QModelIndex &current) {
+            if (!current.isValid())
+                return;
+            if (session && running && !sequence)
+                session->select(current.row());
+            showPoint(current.row());
+        });
+}
+
+const std::vector<sig::PointResult> *SignaturesDock::results() const
+{
+    return session && session->mode() == sig::Session::Mode::Test ? &session->results() : nullptr;
+}
+
+void SignaturesDock::updateButtons()
+{
+    runButton->setText(running ? tr("Stop") : tr("Start"));
+    measureButton->setEnabled(running && !sequence);
+    learnButton->setEnabled(!running);
+    testButton->setEnabled(!running);
+}
+
+void SignaturesDock::setStatus(const QString &text)
+{
+    status->setText(text);
+}
+
+bool SignaturesDock::confirmDiscard()
+{
+    if (!modified)
+        return true;
+    return QMessageBox::question(this, tr("Signatures"),
+               tr("The signature has changes that are not saved. Discard them?"))
+        == QMessageBox::Yes;
+}
+
+void SignaturesDock::newSignature()
+{
+    stopRun();
+    session.reset();
+    board = sig::Signature();
+    board.settings = sig::defaultSettings();
+    path.clear();
+    modified = false;
+    boardEdit->clear();
+    model->setSignature(&board);
+    plot(nullptr, nullptr);
+    setStatus(QString());
+}
+
+int SignaturesDock::addPoints(const QString &names)
+{
+    int added = 0;
+    QStringList taken;
+    for (const QString &name : sig::splitNames(names)) {
+        if (model->appendPoint(name))
+            ++added;
+        else
+            taken << name;
+    }
+    if (added)
+        modified = true;
+    if (!taken.isEmpty())
+        setStatus(tr("Already in the list: %1").arg(taken.join(QStringLiteral(", "))));
+    if (added && table->currentIndex().row() < 0)
+        selectRow(0);
+    return added;
+}
+
+void SignaturesDock::pasteNames()
+{
+    addPoints(QGuiApplication::clipboard()->text());
+}
+
+bool SignaturesDock::openFile(const QString &file)
+{
+    QString error;
+    auto loaded = sig::load(file, &error);
+    if (!loaded) {
+        setStatus(error);
+        emit logMessage(error);
+        return false;
+    }
+    stopRun();
+    session.reset();
+    board = std::move(*loaded);
+    path = file;
+    modified = false;
+    boardEdit->setText(board.board);
+    model->setSignature(&board);
+    setStatus(tr("Opened %1: %2 points").arg(file).arg(board.points.size()));
+    if (!board.points.empty())
+        selectRow(0);
+    return true;
+}
+
+bool SignaturesDock::saveFile(const QString &file)
+{
+    QString error;
+    if (!sig::save(board, file, &error)) {
+        setStatus(error);
+        emit logMessage(error);
+        return false;
+    }
+    path = file;
+    modified = false;
+    setStatus(tr("Saved %1").arg(file));
+    return true;
+}
+
+bool SignaturesDock::writeReport(const QString &file)
+{
+    QString error;
+    static const std::vector<sig::PointResult> none;
+    const auto *r = results();
+    if (!sig::writeReport(board, r ? *r : none, QDateTime::currentDateTime(), file, &error)) {
+        setStatus(error);
+        emit logMessage(error);
+        return false;
+    }
+    setStatus(tr("Report written to %1").arg(file));
+    return true;
+}
+
+void SignaturesDock::openDialog()
+{
+    if (!confirmDiscard())
+        return;
+    const QString file = QFileDialog::getOpenFileName(
+        this, tr("Open signature"), path, tr("Signature files (*.json);;All files (*)"));
+    if (!file.isEmpty())
+        openFile(file);
+}
+
+void SignaturesDock::saveDialog()
+{
+    if (path.isEmpty())
+        saveAsDialog();
+    else
+        saveFile(path);
+}
+
+void SignaturesDock::saveAsDialog()
+{
+    const QString file = QFileDialog::getSaveFileName(
+        this, tr("Save signature"), path, tr("Signature files (*.json);;All files (*)"));
+    if (!file.isEmpty())
+        saveFile(file);
+}
+
+void SignaturesDock::reportDialog()
+{
+    const QString file = QFileDialog::getSaveFileName(
+        this, tr("Write report"), QString(), tr("HTML files (*.html);;All files (*)"));
+    if (!file.isEmpty())
+        writeReport(file);
+}
+
+void SignaturesDock::selectRow(int row)
+{
+    table->setCurrentIndex(model->index(row, SignatureModel::Name));
+    table->scrollTo(model->index(row, SignatureModel::Name));
+}
+
+void SignaturesDock::startRun()
+{
+    if (running)
+        return;
+    if (device == -1) {
+        setStatus(tr("Connect to an instrument first."));
+        return;
+    }
+    if (board.points.empty()) {
+        setStatus(tr("Add the points to probe first."));
+        return;
+    }
+    const auto mode
+        = learnButton->isChecked() ? sig::Session::Mode::Learn : sig::Session::Mode::Test;
+    session = std::make_unique<sig::Session>(board, mode);
+    model->setResults(mode == sig::Session::Mode::Test ? &session->results() : nullptr);
+    const int row = finished ? 0 : std::max(0, table->currentIndex().row());
+    finished = false;
+    session->select(row);
+    selectRow(row);
+    running = true;
+    // Events from before the run are not presses for it.
+    reset_events_request rq {};
+    rq.IOEventsRst = kAllEvents;
+    reset_events_response rs {};
+    callCommand(commandNamed("reset_events"), device, &rq, &rs);
+    buttonPoll->start();
+    updateButtons();
+    setStatus(mode == sig::Session::Mode::Learn
+            ? tr("Learning: probe %1 and measure.").arg(board.points[std::size_t(row)].name)
+            : tr("Testing: probe %1 and measure.").arg(board.points[std::size_t(row)].name));
+    emit logMessage(mode == sig::Session::Mode::Learn ? tr("Signatures: learning started")
+                                                      : tr("Signatures: test started"));
+}
+
+void SignaturesDock::stopRun()
+{
+    if (!running)
+        return;
+    running = false;
+    buttonPoll->stop();
+    sequenceTimer->stop();
+    sequence.reset();
+    updateButtons();
+    emit logMessage(tr("Signatures: run stopped"));
+}
+
+void SignaturesDock::pollButton()
+{
+    if (!running)
+        return;
+    get_status_response st {};
+    const std::int32_t result = callCommand(commandNamed("get_status"), device, nullptr, &st);
+    if (result != ZEM_RESULT_OK) {
+        closeIfUndefined(device, result);
+        setStatus(tr("get_status returned %1; the run is stopped.").arg(resultText(result)));
+        stopRun();
+        return;
+    }
+    if (!(st.IOEvents & kAllEvents))
+        return;
+    reset_events_request rq {};
+    rq.IOEventsRst = st.IOEvents & kAllEvents;
+    reset_events_response rs {};
+    callCommand(commandNamed("reset_events"), device, &rq, &rs);
+    if (st.IOEvents & kPressed)
+        measure();
+}
+
+void SignaturesDock::measure()
+{
+    if (!running || sequence || !session || session->done())
+        return;
+    if (device == -1) {
+        setStatus(tr("The instrument is not connected."));
+        stopRun();
+        return;
+    }
+    measurement_settings settings = session->settings();
+    const std::int32_t result
+        = callCommand(commandNamed("set_measurement_settings"), device, &settings, nullptr);
+    if (result != ZEM_RESULT_OK) {
+        closeIfUndefined(device, result);
+        setStatus(tr("set_measurement_settings returned %1").arg(resultText(result)));
+        return;
+    }
+    sequence = std::make_unique<MeasurementSequence>(device);
+    updateButtons();
+    stepSequence();
+}
+
+void SignaturesDock::stepSequence()
+{
+    if (!sequence)
+        return;
+    const auto now = MeasurementSequence::Clock::now();
+    const auto next = sequence->advance(now);
+    if (next) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
+        sequenceTimer->start(int(std::max<long long>(0, wait.count())));
+        return;
+    }
+    finishMeasurement();
+}
+
+void SignaturesDock::finishMeasurement()
+{
+    const std::unique_ptr<MeasurementSequence> done = std::move(sequence);
+    updateButtons();
+    if (done->outcome() != MeasurementSequence::Outcome::Complete) {
+        setStatus(tr("Not measured: %1").arg(done->message()));
+        emit logMessage(tr("Signatures: %1").arg(done->message()));
+        if (device == -1)
+            stopRun();
+        return;
+    }
+    const sig::IvCurve curve = toIvCurve(done->curve());
+    const int row = session->point();
+    const sig::Session::Step step = session->record(curve);
+    const sig::Point &p = board.points[std::size_t(row)];
+    if (session->mode() == sig::Session::Mode::Learn) {
+        modified = true;
+        plot(&curve, nullptr);
+    } else {
+        const auto &ref
+            = p.measurements[std::min(p.measurements.size() - 1,
+                                 session->results()[std::size_t(row)].curves.size() - 1)]
+                  .reference;
+        plot(ref ? &*ref : nullptr, &curve);
+    }
+    model->pointChanged(row);
+    if (!step.pointDone)
+        return; // the same point again, with its next settings
+    QString text;
+    if (session->mode() == sig::Session::Mode::Learn) {
+        text = tr("%1 learned").arg(p.name);
+    } else {
+        const sig::PointResult &r = session->results()[std::size_t(row)];
+        text = std::isnan(r.score) ? tr("%1: %2").arg(p.name, sig::verdictText(r.verdict))
+                                   : tr("%1: %2, score %3 % (tolerance %4 %); %5")
+                                         .arg(p.name, sig::verdictText(r.verdict))
+                                         .arg(r.score, 0, 'f', 1)
+                                         .arg(board.toleranceOf(p), 0, 'f', 1)
+                                         .arg(r.reading.text());
+        emit logMessage(tr("Signatures: %1").arg(text));
+    }
+    emit pointDone(row, step.verdict);
+    if (session->done()) {
+        finished = true;
+        setStatus(tr("%1. All points done.").arg(text));
+        stopRun();
+        return;
+    }
+    // Selecting the next row shows its reference until it is measured.
+    const int next = session->point();
+    selectRow(next);
+    setStatus(tr("%1. Next: %2.").arg(text, board.points[std::size_t(next)].name));
+    if (session->mode() == sig::Session::Mode::Test)
+        plot(p.measurements.back().reference ? &*p.measurements.back().reference : nullptr, &curve);
+}
+
+void SignaturesDock::showPoint(int row)
+{
+    if (row < 0 || row >= int(board.points.size()))
+        return;
+    const sig::Point &p = board.points[std::size_t(row)];
+    const auto &ref = p.measurements.front().reference;
+    const auto *r = results();
+    const sig::IvCurve *test
+        = r && std::size_t(row) < r->size() && !(*r)[std::size_t(row)].curves.empty()
+        ? &(*r)[std::size_t(row)].curves.front()
+        : nullptr;
+    plot(ref ? &*ref : nullptr, test);
+}
+
+void SignaturesDock::plot(const sig::IvCurve *reference, const sig::IvCurve *test)
+{
+    referenceSeries->replace(reference ? pointsOf(*reference) : QList<QPointF>());
+    testSeries->replace(test ? pointsOf(*test) : QList<QPointF>());
+    double vlo = -1, vhi = 1, ilo = -1, ihi = 1;
+    bool any = false;
+    for (const sig::IvCurve *c : { reference, test }) {
+        if (!c)
+            continue;
+        for (std::size_t k = 0; k < c->volts.size() && k < c->milliamps.size(); ++k) {
+            if (!std::isfinite(c->volts[k]) || !std::isfinite(c->milliamps[k]))
+                continue;
+            if (!any) {
+                vlo = vhi = c->volts[k];
+                ilo = ihi = c->milliamps[k];
+                any = true;
+            }
+            vlo = std::min(vlo, c->volts[k]);
+            vhi = std::max(vhi, c->volts[k]);
+            ilo = std::min(ilo, c->milliamps[k]);
+            ihi = std::max(ihi, c->milliamps[k]);
+        }
+    }
+    const auto pad = [](double &lo, double &hi) {
+        const double m = std::max(0.05 * (hi - lo), 1e-3);
+        lo -= m;
+        hi += m;
+    };
+    pad(vlo, vhi);
+    pad(ilo, ihi);
+    axisV->setRange(vlo, vhi);
+    axisI->setRange(ilo, ihi);
+}

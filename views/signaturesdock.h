@@ -1,0 +1,105 @@
+// The Signatures dock: learn the curves of a known-good board point by point,
+// then test a suspect board against them. A measurement is taken by Measure,
+// by Space, or by the probe's button, which the dock polls for while a run
+// is going (and only then).
+#pragma once
+
+#include "session.h"
+
+#include <QDockWidget>
+
+#include <cstdint>
+#include <memory>
+
+class MeasurementSequence;
+class SignatureModel;
+class QChart;
+class QLabel;
+class QLineEdit;
+class QLineSeries;
+class QPushButton;
+class QRadioButton;
+class QTableView;
+class QTimer;
+class QValueAxis;
+
+class SignaturesDock : public QDockWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kButtonPollMs = 50;
+
+    // `device` is the window's handle; it must outlive the dock.
+    explicit SignaturesDock(std::int32_t &device, QWidget *parent = nullptr);
+    ~SignaturesDock() override;
+
+    const sig::Signature &signature() const { return board; }
+    // The results of the last test run, one per point.
+    const std::vector<sig::PointResult> *results() const;
+    bool isRunning() const { return running; }
+
+    // What the buttons do once a file name is chosen; false, with the reason
+    // shown, when it cannot be done.
+    bool openFile(const QString &path);
+    bool saveFile(const QString &path);
+    bool writeReport(const QString &path);
+    void newSignature();
+    // Adds the names (comma or line separated); returns how many were added.
+    int addPoints(const QString &names);
+
+public slots:
+    void startRun();
+    void stopRun();
+    void measure();
+
+signals:
+    // A line for the window's log.
+    void logMessage(const QString &message);
+    // A point's measurement was stored (Learn) or judged (Test) and is shown.
+    void pointDone(int point, sig::Verdict verdict);
+
+private:
+    void buildUi();
+    void pollButton();
+    void stepSequence();
+    void finishMeasurement();
+    void showPoint(int row);
+    void plot(const sig::IvCurve *reference, const sig::IvCurve *test);
+    void selectRow(int row);
+    void setStatus(const QString &text);
+    void updateButtons();
+    bool confirmDiscard();
+    void openDialog();
+    void saveDialog();
+    void saveAsDialog();
+    void reportDialog();
+    void pasteNames();
+
+    std::int32_t &device;
+    sig::Signature board;
+    std::unique_ptr<sig::Session> session;
+    std::unique_ptr<MeasurementSequence> sequence;
+    QString path;
+    bool modified = false;
+    bool running = false;
+    bool finished = false; // the last run went through the last point: start over
+
+    SignatureModel *model = nullptr;
+    QTableView *table = nullptr;
+    QLineEdit *boardEdit = nullptr;
+    QLineEdit *pointEdit = nullptr;
+    QRadioButton *learnButton = nullptr;
+    QRadioButton *testButton = nullptr;
+    QPushButton *runButton = nullptr;
+    QPushButton *measureButton = nullptr;
+    QPushButton *saveButton = nullptr;
+    QLabel *status = nullptr;
+    QChart *chart = nullptr;
+    QLineSeries *referenceSeries = nullptr;
+    QLineSeries *testSeries = nullptr;
+    QValueAxis *axisV = nullptr;
+    QValueAxis *axisI = nullptr;
+    QTimer *buttonPoll = nullptr;
+    QTimer *sequenceTimer = nullptr;
+};
