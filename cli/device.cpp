@@ -122,10 +122,7 @@ void Device::report(const zem::calls::Call &call)
 
 const zem::Command *findCommand(std::string_view name)
 {
-    for (const zem::Command &c : zem::kCommands)
-        if (name == c.name)
-            return &c;
-    return nullptr;
+    return zem::findCommand(name);
 }
 
 } // namespace zemctl

@@ -1,61 +1,14 @@
 // The measure subcommand: settings overrides first, then the measurement
 // sequence from its module.
 #include "measurejob.h"
+#include "module.h"
 #include "zemctl.h"
 
-#include <climits>
-#include <csignal>
-#include <dlfcn.h>
 #include <unistd.h>
 
 namespace zemctl {
 
 namespace {
-
-volatile std::sig_atomic_t interrupted = 0;
-
-void onInterrupt(int)
-{
-    interrupted = 1;
-}
-
-std::string executableDirectory()
-{
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return ".";
-    const std::string exe(path, std::size_t(n));
-    return exe.substr(0, exe.rfind('/'));
-}
-
-// Beside the program in the build tree, in its private folder once installed.
-ZemctlMeasureFunction loadModule(std::string &error)
-{
-    const std::string dir = executableDirectory();
-    for (const std::string &path :
-        { dir + "/zemctl_measure.so", dir + "/" ZEMCTL_MODULE_DIR "/zemctl_measure.so" }) {
-        if (access(path.c_str(), F_OK) != 0)
-            continue;
-        void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!module) {
-            error = dlerror();
-            return nullptr;
-        }
-        if (auto *f = reinterpret_cast<ZemctlMeasureFunction>(dlsym(module, "zemctl_measure")))
-            return f;
-        error = path + " lacks zemctl_measure";
-        return nullptr;
-    }
-    error = "zemctl_measure.so is not installed beside zemctl (looked in " + dir + " and " + dir
-        + "/" ZEMCTL_MODULE_DIR ")";
-    return nullptr;
-}
-
-void observe(void *context, const zem::calls::Call &call)
-{
-    static_cast<Context *>(context)->device.report(call);
-}
 
 bool endsWith(const std::string &text, const std::string &end)
 {
@@ -75,7 +28,8 @@ int measureMain(
         return kExitUsage;
     }
     std::string why;
-    const ZemctlMeasureFunction measure = loadModule(why);
+    const auto measure
+        = reinterpret_cast<ZemctlMeasureFunction>(loadModuleFunction("zemctl_measure", why));
     if (!measure) {
         printError("measure is not available: " + why);
         return kExitUsage;
@@ -90,13 +44,7 @@ int measureMain(
         }
     }
 
-    struct sigaction action
-    {
-    };
-    action.sa_handler = &onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    catchInterrupts();
 
     MeasureJob job;
     job.handle = context.device.handle();
@@ -104,11 +52,10 @@ int measureMain(
     job.csv = endsWith(fileName, ".csv") || endsWith(fileName, ".CSV");
     job.progress = isatty(STDERR_FILENO);
     job.interrupted = &interrupted;
-    job.observer = &observe;
+    job.observer = &reportModuleCall;
     job.observerContext = &context;
     measure(&job);
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    releaseInterrupts();
     if (job.exitCode != kExitOk)
         printError(job.message);
     return job.exitCode;

@@ -1,6 +1,7 @@
 // Polling at a fixed rate. Tick k is due at start + k * period; a tick whose
 // time has passed when the previous call returns is skipped, never sent late,
 // so a slow call does not set off a burst of catch-up calls.
+#include "module.h"
 #include "zemctl.h"
 
 #include "callfile.h"
@@ -18,13 +19,6 @@ namespace zemctl {
 using zem::codec::Json;
 
 namespace {
-
-volatile std::sig_atomic_t interrupted = 0;
-
-void onInterrupt(int)
-{
-    interrupted = 1;
-}
 
 using Clock = std::chrono::steady_clock;
 
@@ -74,13 +68,7 @@ int watchMain(Context &context, const std::string &name,
     if (!context.openDevice())
         return kExitUsage;
 
-    struct sigaction action
-    {
-    };
-    action.sa_handler = &onInterrupt; // no SA_RESTART: the sleep ends at once
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    catchInterrupts();
 
     // The kernel may otherwise wake the sleeper up to 50 us late, a twentieth
     // of a 1 ms period.
@@ -139,8 +127,7 @@ int watchMain(Context &context, const std::string &name,
     }
     std::fprintf(stderr, "zemctl: watch %s: %lld calls, %lld ticks missed, %lld failed%s\n",
         c->name, calls, missed, failed, interrupted ? " (interrupted)" : "");
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    releaseInterrupts();
     return exitCode;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <type_traits>
 
 namespace zem {
@@ -401,6 +402,15 @@ inline constexpr Command kCommands[] = {
 };
 
 inline constexpr std::size_t kCommandCount = sizeof(kCommands) / sizeof(kCommands[0]);
+
+// The command of that name, or null.
+constexpr const Command *findCommand(std::string_view name)
+{
+    for (const Command &c : kCommands)
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
 inline constexpr std::size_t kMaxRecordSize = 200; // the largest record a command exchanges
 
 // The layouts the library and its callers rely on.

@@ -5,19 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <thread>
 
 namespace {
-
-const zem::Command &commandNamed(const char *name)
-{
-    for (const zem::Command &c : zem::kCommands)
-        if (std::strcmp(c.name, name) == 0)
-            return c;
-    Q_UNREACHABLE();
-}
 
 // FrameNumber is 16 bits wide: frames beyond it cannot be asked for.
 constexpr std::size_t kMaxFrames = std::size_t(std::numeric_limits<std::uint16_t>::max()) + 1;
@@ -45,7 +36,7 @@ MeasurementSequence::MeasurementSequence(std::int32_t &device, CallObserver obse
 
 std::int32_t MeasurementSequence::call(const char *name, const void *request, void *response)
 {
-    const zem::Command &command = commandNamed(name);
+    const zem::Command &command = *zem::findCommand(name);
     const std::int32_t handle = device;
     const std::int32_t code = callCommand(command, handle, request, response);
     if (observer)
@@ -165,7 +156,7 @@ void MeasurementSequence::fail(const char *command, std::int32_t code, Clock::ti
 {
     failure = code;
     QString why = tr("%1 returned %2")
-                      .arg(QLatin1String(commandNamed(command).operation), resultText(code));
+                      .arg(QLatin1String(zem::findCommand(command)->operation), resultText(code));
     if (code == ZEM_DEVICE_UNDEFINED)
         why = tr("%1; the device was closed, connect again").arg(why);
     const QString kept = framesKept();

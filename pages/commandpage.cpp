@@ -211,8 +211,5 @@ void copyResponsesToRequests(const iopanel &getter, iopanel &setter)
 
 const zem::Command *findCommand(const char *name)
 {
-    for (const zem::Command &c : zem::kCommands)
-        if (std::strcmp(c.name, name) == 0)
-            return &c;
-    return nullptr;
+    return zem::findCommand(name);
 }

@@ -29,17 +29,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace {
-
-const zem::Command &commandNamed(const char *name)
-{
-    for (const zem::Command &c : zem::kCommands)
-        if (std::strcmp(c.name, name) == 0)
-            return c;
-    Q_UNREACHABLE();
-}
 
 sig::IvCurve toIvCurve(const Curve &c)
 {
@@ -396,7 +387,7 @@ void SignaturesDock::startRun()
     reset_events_request rq {};
     rq.IOEventsRst = kAllEvents;
     reset_events_response rs {};
-    callCommand(commandNamed("reset_events"), device, &rq, &rs);
+    callCommand(*zem::findCommand("reset_events"), device, &rq, &rs);
     buttonPoll->start();
     updateButtons();
     setStatus(mode == sig::Session::Mode::Learn
@@ -423,7 +414,7 @@ void SignaturesDock::pollButton()
     if (!running)
         return;
     get_status_response st {};
-    const std::int32_t result = callCommand(commandNamed("get_status"), device, nullptr, &st);
+    const std::int32_t result = callCommand(*zem::findCommand("get_status"), device, nullptr, &st);
     if (result != ZEM_RESULT_OK) {
         closeIfUndefined(device, result);
         setStatus(tr("get_status returned %1; the run is stopped.").arg(resultText(result)));
@@ -435,7 +426,7 @@ void SignaturesDock::pollButton()
     reset_events_request rq {};
     rq.IOEventsRst = st.IOEvents & kAllEvents;
     reset_events_response rs {};
-    callCommand(commandNamed("reset_events"), device, &rq, &rs);
+    callCommand(*zem::findCommand("reset_events"), device, &rq, &rs);
     if (st.IOEvents & kPressed)
         measure();
 }
@@ -451,7 +442,7 @@ void SignaturesDock::measure()
     }
     measurement_settings settings = session->settings();
     const std::int32_t result
-        = callCommand(commandNamed("set_measurement_settings"), device, &settings, nullptr);
+        = callCommand(*zem::findCommand("set_measurement_settings"), device, &settings, nullptr);
     if (result != ZEM_RESULT_OK) {
         closeIfUndefined(device, result);
         setStatus(tr("set_measurement_settings returned %1").arg(resultText(result)));
