@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
-# Renders docs/zem_debugger.png: the window connected to a virtual instrument,
-# its Curve dock showing a diode over a held resistor curve,
+# Renders the README's pictures: docs/zem_debugger.png, the window connected to
+# a virtual instrument, its Curve dock showing a diode over a held resistor
+# curve; docs/calls_dock.png, the same with the Calls dock on top; and
+# docs/signatures_test.png, the Signatures dock in Test mode,
 # drawn by a real X server (Xvfb) so that it looks as it does on a desktop.
 # Usage: scripts/screenshot.sh [build-dir]   (default: $BUILD_DIR or build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-${BUILD_DIR:-build}}
-out=docs/zem_debugger.png
 url='virtual://diode?seed=1'
 
 scripts/packages.sh xvfb
 if [ ! -f "$build/CMakeCache.txt" ]; then
     BUILD_DIR=$build scripts/setup.sh
 fi
-cmake --build "$build" --target zem_screenshot
+cmake --build "$build" --target zem_screenshot zem_signature_screenshot
 
 # Xvfb picks a free display itself and writes its number to the given descriptor.
 display_file=$(mktemp)
@@ -32,7 +33,13 @@ mkdir -p docs
 # Its log files go to a scratch directory, not into the tree.
 work=$(mktemp -d)
 trap 'kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; rm -rf "$display_file" "$work"' EXIT
-program=$(realpath "$build/tools/zem_screenshot")
-target=$(realpath "$out")
-(cd "$work" && env DISPLAY="$display" QT_QPA_PLATFORM=xcb "$program" "$target" "$url")
-echo "$out"
+tools=$(realpath "$build/tools")
+docs=$(realpath docs)
+(
+    cd "$work"
+    export DISPLAY="$display" QT_QPA_PLATFORM=xcb
+    "$tools/zem_screenshot" "$docs/zem_debugger.png" "$url"
+    "$tools/zem_screenshot" "$docs/calls_dock.png" "$url" callsDock
+    "$tools/zem_signature_screenshot" "$docs/signatures_test.png"
+)
+echo docs/zem_debugger.png docs/calls_dock.png docs/signatures_test.png

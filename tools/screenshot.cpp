@@ -7,6 +7,7 @@
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -22,7 +23,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: zem_screenshot <file.png> [url]\n");
+        std::fprintf(stderr, "usage: zem_screenshot <file.png> [url [dock]]\n");
         return 2;
     }
     MainWindow window;
@@ -74,6 +75,11 @@ int main(int argc, char **argv)
         auto *fields = window.findChild<QTreeWidget *>(QStringLiteral("callFields"));
         if (fields && fields->topLevelItemCount() > 1)
             fields->setCurrentItem(fields->topLevelItem(1)->child(0));
+    }
+    // The dock to show on top, e.g. callsDock; the Curve dock otherwise.
+    if (args.size() > 3) {
+        if (auto *shown = window.findChild<QDockWidget *>(args.at(3)))
+            shown->raise();
     }
     QTest::qWait(50);
 

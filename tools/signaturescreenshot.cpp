@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 
@@ -37,8 +38,9 @@ int main(int argc, char **argv)
     const auto measureAll = [&] {
         click("signatureRunButton");
         for (int k = 0; k < 4 && dock->isRunning(); ++k) {
+            QSignalSpy done(dock, &SignaturesDock::pointDone);
             click("signatureMeasureButton");
-            QTest::qWait(150);
+            done.wait(5000);
         }
     };
     dock->findChild<QLineEdit *>(QStringLiteral("signatureBoardEdit"))->setText("Controller rev B");
