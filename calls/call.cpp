@@ -9,8 +9,8 @@ namespace zem::calls {
 
 namespace {
 
-const char *const kOrigins[]
-    = { "page", "periodic", "getter", "profile", "connection", "curve", "replay", "cli" };
+const char *const kOrigins[] = { "page", "periodic", "getter", "profile", "connection", "curve",
+    "replay", "cli", "signature" };
 
 const char *const kResults[] = {
     "result_ok 0",

@@ -17,7 +17,8 @@ struct Command;
 namespace zem::calls {
 
 // Who made a call. Curve is for the curve view's measurements, Cli for the
-// command-line tool's calls.
+// command-line tool's calls, Signature for a board test's measurements and
+// probe-button polls.
 enum class Origin : std::uint8_t {
     Page,
     Periodic,
@@ -26,7 +27,8 @@ enum class Origin : std::uint8_t {
     Connection,
     Curve,
     Replay,
-    Cli
+    Cli,
+    Signature
 };
 
 enum class Operation : std::uint8_t { Command, Open, Close, GetProfile, SetProfile };

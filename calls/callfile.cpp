@@ -287,7 +287,7 @@ std::string callFromJson(const Json &j, Call &call)
         : std::nullopt;
     if (!o)
         return "'origin' is not one of page, periodic, getter, profile, connection, curve, replay, "
-               "cli";
+               "cli, signature";
     call.origin = *o;
     if (!int32Of(j, "handle", call.handle))
         return "'handle' is not a 32-bit integer";

@@ -7,6 +7,7 @@
 #include "pointsmodel.h"
 #include "pointsview.h"
 #include "reading.h"
+#include "recording.h"
 
 #include <QBuffer>
 #include <QChart>
@@ -294,6 +295,7 @@ void CurveDock::step()
     // Calls that are due at once follow each other in one pass, within a
     // small budget, so a burst of frame reads costs no event-loop round trips
     // and still never holds the loop for long.
+    const zem::calls::OriginScope origin(zem::calls::Origin::Curve);
     const Clock::time_point began = Clock::now();
     Clock::time_point now = began;
     std::optional<Clock::time_point> next = run->advance(now);

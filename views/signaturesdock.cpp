@@ -3,6 +3,7 @@
 #include "signaturemodel.h"
 
 #include "devicecalls.h"
+#include "recording.h"
 #include "records.h"
 #include "report.h"
 #include "sequence.h"
@@ -364,6 +365,7 @@ void SignaturesDock::selectRow(int row)
 
 void SignaturesDock::startRun()
 {
+    const zem::calls::OriginScope origin(zem::calls::Origin::Signature);
     if (running)
         return;
     if (device == -1) {
@@ -399,6 +401,7 @@ void SignaturesDock::startRun()
 
 void SignaturesDock::stopRun()
 {
+    const zem::calls::OriginScope origin(zem::calls::Origin::Signature);
     if (!running)
         return;
     running = false;
@@ -411,6 +414,7 @@ void SignaturesDock::stopRun()
 
 void SignaturesDock::pollButton()
 {
+    const zem::calls::OriginScope origin(zem::calls::Origin::Signature);
     if (!running)
         return;
     get_status_response st {};
@@ -433,6 +437,7 @@ void SignaturesDock::pollButton()
 
 void SignaturesDock::measure()
 {
+    const zem::calls::OriginScope origin(zem::calls::Origin::Signature);
     if (!running || sequence || !session || session->done())
         return;
     if (device == -1) {
@@ -455,6 +460,7 @@ void SignaturesDock::measure()
 
 void SignaturesDock::stepSequence()
 {
+    const zem::calls::OriginScope origin(zem::calls::Origin::Signature);
     if (!sequence)
         return;
     const auto now = MeasurementSequence::Clock::now();

@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QToolTip>
 #include <QValueAxis>
@@ -109,6 +110,13 @@ void tst_CurveIntegration::measureAndExport()
     for (int i = 0; i < 4; ++i)
         expected << QStringLiteral("zem_get_measurement returned result_ok 0");
     QCOMPARE(log, expected);
+    // ... and the Calls dock records them as the curve's.
+    const QAbstractItemModel *calls
+        = window.findChild<QTableView *>(QStringLiteral("callsView"))->model();
+    const int runCalls = int(expected.size()) - 1;
+    QTRY_VERIFY(calls->rowCount() > runCalls);
+    for (int r = calls->rowCount() - runCalls; r < calls->rowCount(); ++r)
+        QCOMPARE(calls->index(r, 4).data().toString(), QStringLiteral("curve"));
 
     // The CSV export reads back as the plotted points, with units in its header.
     QTemporaryDir dir;
