@@ -20,6 +20,9 @@ using Clock = std::chrono::steady_clock;
 
 int main(int argc, char **argv)
 {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     constexpr int kPoints = 12;
     constexpr int kPeriodMs

@@ -5,13 +5,15 @@
 namespace zem::calls {
 
 CallRing::CallRing(std::size_t capacity)
-    : entries(capacity ? capacity : 1)
+    : limit(capacity ? capacity : 1)
 {
 }
 
 void CallRing::dropOldest(std::size_t n)
 {
     n = std::min(n, count);
+    if (n == 0)
+        return;
     head = (head + n) % entries.size();
     count -= n;
     droppedCount += n;
@@ -21,6 +23,13 @@ void CallRing::append(const Call &call)
 {
     if (full())
         dropOldest();
+    if (count == entries.size()) {
+        // Every slot is in use but the ring may still grow: make the oldest
+        // call the first slot again (only after drops before it was full).
+        std::rotate(entries.begin(), entries.begin() + std::ptrdiff_t(head), entries.end());
+        head = 0;
+        entries.emplace_back();
+    }
     entries[(head + count) % entries.size()].assign(call);
     ++count;
     ++totalCount;

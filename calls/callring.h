@@ -1,6 +1,8 @@
 // The recorded calls: a ring that keeps the newest `capacity` calls and counts
-// the ones it dropped. Appending is constant time and, once every slot has
-// been used, reuses the entries' byte buffers instead of allocating.
+// the ones it dropped. Appending is constant time (amortised while the ring
+// grows to its capacity, so an unused recorder costs nothing at start-up) and,
+// once every slot has been used, reuses the entries' byte buffers instead of
+// allocating.
 #pragma once
 
 #include "call.h"
@@ -19,9 +21,9 @@ class CallRing : public CallSink
 public:
     explicit CallRing(std::size_t capacity = kDefaultRingCapacity);
 
-    std::size_t capacity() const { return entries.size(); }
+    std::size_t capacity() const { return limit; }
     std::size_t size() const { return count; }
-    bool full() const { return count == entries.size(); }
+    bool full() const { return count == limit; }
     // Calls dropped to make room, since construction or clear().
     std::uint64_t dropped() const { return droppedCount; }
     // Every call appended and those of them whose result was not 0, dropped
@@ -41,7 +43,8 @@ public:
     void clear();
 
 private:
-    std::vector<Call> entries;
+    std::vector<Call> entries; // grows to limit, then is reused in turn
+    std::size_t limit;
     std::size_t head = 0;
     std::size_t count = 0;
     std::uint64_t droppedCount = 0;
