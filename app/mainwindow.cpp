@@ -182,18 +182,16 @@ void MainWindow::buildDocks()
     resize(width() + curve->sizeHint().width(), height() + menuBar()->sizeHint().height());
 }
 
-void MainWindow::feedCurve(const iopanel &page)
+void MainWindow::feedCurve(const iopanel &page, const unsigned char *responseBytes)
 {
-    // The page shows what it received; its texts pack back into the records.
+    // The frame number as it was sent, packed from the page as Send packs it.
     const zem::Command &c = *findCommand("get_measurement");
     get_measurement_request request {};
-    get_measurement_response response {};
     auto *requestBytes = reinterpret_cast<unsigned char *>(&request);
-    auto *responseBytes = reinterpret_cast<unsigned char *>(&response);
     for (std::size_t i = 0; i < c.request->fields.size(); ++i)
         packField(c.request->fields[i], *page.GetRequest(int(i)), requestBytes);
-    for (std::size_t i = 0; i < c.response->fields.size(); ++i)
-        packField(c.response->fields[i], *page.GetResponse(int(i)), responseBytes);
+    get_measurement_response response {};
+    std::memcpy(&response, responseBytes, sizeof response);
     curve->addPageFrame(request.FrameNumber, response);
 }
 
@@ -212,11 +210,12 @@ void MainWindow::send(const char *command)
 {
     const int i = commandIndex(command);
     const zem::Command &c = zem::kCommands[i];
-    const std::int32_t result = runCommand(c, *pages[i], device);
+    alignas(8) unsigned char response[zem::kMaxRecordSize] = {};
+    const std::int32_t result = runCommand(c, *pages[i], device, response);
     AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)));
     if (std::strcmp(command, "get_measurement") == 0
         && (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR))
-        feedCurve(*pages[i]);
+        feedCurve(*pages[i], response);
     afterSend(*pages[i], result);
 }
 

@@ -84,8 +84,8 @@ private:
     void callGetter(const char *setter);
     void addLogLines(const QStringList &lines);
     void buildDocks();
-    // Hands the frame a get_measurement page shows to the Curve dock.
-    void feedCurve(const iopanel &page);
+    // Hands the frame a get_measurement page received to the Curve dock.
+    void feedCurve(const iopanel &page, const unsigned char *response);
     void updateStatus();
     QString logStamp();
 

@@ -173,17 +173,18 @@ void unpackField(const zem::Field &f, const unsigned char *record, base_io_widge
     }
 }
 
-std::int32_t runCommand(const zem::Command &c, iopanel &page, std::int32_t &device)
+std::int32_t runCommand(
+    const zem::Command &c, iopanel &page, std::int32_t &device, unsigned char *responseOut)
 {
     alignas(8) unsigned char request[zem::kMaxRecordSize] = {};
     if (c.request)
         for (std::size_t i = 0; i < c.request->fields.size(); ++i)
             packField(c.request->fields[i], *page.GetRequest(int(i)), request);
-    return runCommandWith(c, request, page, device);
+    return runCommandWith(c, request, page, device, responseOut);
 }
 
-std::int32_t runCommandWith(
-    const zem::Command &c, const unsigned char *bytes, iopanel &page, std::int32_t &device)
+std::int32_t runCommandWith(const zem::Command &c, const unsigned char *bytes, iopanel &page,
+    std::int32_t &device, unsigned char *responseOut)
 {
     // Copied into an aligned record: the library reads it as its struct.
     alignas(8) unsigned char request[zem::kMaxRecordSize] = {};
@@ -198,6 +199,8 @@ std::int32_t runCommandWith(
     if (c.response && (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR))
         for (std::size_t i = 0; i < c.response->fields.size(); ++i)
             unpackField(c.response->fields[i], response, *page.GetResponse(int(i)));
+    if (c.response && responseOut)
+        std::memcpy(responseOut, response, c.response->size);
     closeIfUndefined(device, result);
     return result;
 }

@@ -195,6 +195,7 @@ void tst_CurveIntegration::measureAndExport()
     QCOMPARE(int(dock->latest().size()), 75);
     QCOMPARE(int(dock->latest().pointsRead()), 25);
     QCOMPARE(dock->latest().voltage[50], float(points[50].x()));
+    QCOMPARE(dock->latest().current[60], float(points[60].y()));
 }
 
 QTEST_MAIN(tst_CurveIntegration)
