@@ -19,6 +19,7 @@
 namespace zemctl {
 
 using zem::codec::Json;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -51,6 +52,16 @@ struct Entry
     std::size_t line;
     zem::calls::Call call;
 };
+
+bool completed(const std::uint8_t *statusResponse)
+{
+    check_measurement_status_response status;
+    std::memcpy(&status, statusResponse, sizeof status);
+    return status.ReadyStatus & MEASUREMENT_COMPLETE;
+}
+
+// How long a replayed measurement may take beyond its recorded time.
+constexpr std::chrono::seconds kMaxCompletionWait { 10 };
 
 // Call files larger than this are refused before reading.
 constexpr std::uintmax_t kMaxCallFileSize = std::uintmax_t(256) << 20;
@@ -119,7 +130,6 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
     // (a measurement needs that time), rounded up to the next millisecond
     // the file keeps, but never more than kMaxGap: a file may hold sessions
     // recorded hours apart.
-    using namespace std::chrono_literals;
     constexpr std::chrono::milliseconds kMaxGap = 60s;
     std::chrono::steady_clock::time_point previous;
     std::size_t differing = 0;
@@ -134,8 +144,21 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
         previous = std::chrono::steady_clock::now();
         const zem::Command &c = *call.commandEntry();
         std::vector<std::uint8_t> response(c.response ? c.response->size : 0, 0);
-        const std::int32_t result = context.device.call(
+        std::int32_t result = context.device.call(
             c, c.request ? call.request() : nullptr, c.response ? response.data() : nullptr);
+        // A measurement ends when the instrument's clock says so, not when
+        // the file's does: a status poll that saw it complete is repeated
+        // until it is complete again, so a busy machine does not turn into
+        // a difference in every frame read after it.
+        if (std::strcmp(c.name, "check_measurement_status") == 0 && result == ZEM_RESULT_OK
+            && call.result == ZEM_RESULT_OK && completed(call.response())) {
+            const auto deadline = std::chrono::steady_clock::now() + kMaxCompletionWait;
+            while (!completed(response.data()) && std::chrono::steady_clock::now() < deadline
+                && result == ZEM_RESULT_OK) {
+                std::this_thread::sleep_for(10ms);
+                result = context.device.call(c, nullptr, response.data());
+            }
+        }
         std::vector<std::string> differences;
         if (result != call.result)
             differences.push_back(
