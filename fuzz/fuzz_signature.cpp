@@ -1,0 +1,25 @@
+// Arbitrary bytes as a signature file: the reader either refuses them with a
+// message or accepts a signature that it writes back to a file it reads as
+// the same signature.
+#include "signature.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QByteArray text = QByteArray::fromRawData(reinterpret_cast<const char *>(data),
+        static_cast<qsizetype>(size));
+    QString error;
+    const auto signature = sig::parse(text, &error);
+    if (!signature) {
+        if (error.isEmpty())
+            std::abort();
+        return 0;
+    }
+    const QByteArray written = sig::serialize(*signature);
+    const auto reread = sig::parse(written, &error);
+    if (!reread || sig::serialize(*reread) != written)
+        std::abort();
+    return 0;
+}
