@@ -1,6 +1,7 @@
 // Figures of the window program's shell: how the log grows, and how long the
 // window takes to come up in-process. Prints figures; asserts nothing.
 #include "figure.h"
+#include "offscreen.h"
 
 #include "mainwindow.h"
 #include "shownwindow.h"
@@ -122,9 +123,7 @@ double trendRedrawSeconds()
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    offscreenWithoutDisplay();
     QApplication app(argc, argv);
     const Clock::time_point start = Clock::now();
     shownWindow();

@@ -2,6 +2,7 @@
 // own time, a large curve's redraw, and repeating at a short period. Prints
 // figures; asserts nothing.
 #include "figure.h"
+#include "offscreen.h"
 
 #include "curvedock.h"
 #include "mainwindow.h"
@@ -143,9 +144,7 @@ void repeat()
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    offscreenWithoutDisplay();
     QApplication app(argc, argv);
     clickToCurve();
     largeCurve();

@@ -2,6 +2,7 @@
 // the instrument's button is pressed at known times (every other period from
 // the open), the dock polls for it, measures, compares and shows the verdict.
 #include "figure.h"
+#include "offscreen.h"
 
 #include "signaturesdock.h"
 
@@ -20,9 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    offscreenWithoutDisplay();
     QApplication app(argc, argv);
     constexpr int kPoints = 12;
     constexpr int kPeriodMs
