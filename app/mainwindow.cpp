@@ -6,7 +6,12 @@
 #include "commandpage.h"
 #include "container.h"
 #include "curvedock.h"
-#include "devicecalls.h"
+#include "devicesession.h"
+#include "base_io_widget.h"
+#include "floatarroutput.h"
+#include "floatoutput.h"
+#include "intarroutput.h"
+#include "intoutput.h"
 #include "iopanel.h"
 #include "logview.h"
 #include "profiles.h"
@@ -19,6 +24,8 @@
 #include <QCompleter>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -41,6 +48,7 @@ static void initResources()
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
+    , session(new DeviceSession(this))
     , files(std::make_unique<ProfileFileChooser>())
     , ui(new Ui::MainWindow)
 {
@@ -139,20 +147,23 @@ void MainWindow::buildPages()
         connect(p->sendButton, &QPushButton::clicked, this, s->send);
         if (s->getter)
             connect(p->getterButton, &QPushButton::clicked, this, s->getter);
-        connect(p, &iopanel::logMessage, this, &MainWindow::AddLog);
+        connect(p, &iopanel::logMessage, this,
+            qOverload<const QString &, LogLevel>(&MainWindow::AddLog));
     }
 }
 
 void MainWindow::buildDocks()
 {
     curve = new CurveDock(this);
-    curve->setDevice(&device);
+    curve->setSession(session);
     // Calls of a run are logged as a Send of their page logs them.
     curve->addCallObserver([this](const SequenceCall &call) {
         AddLog(tr("%1 returned %2")
-                   .arg(QLatin1String(call.command.operation), resultText(call.result)));
+                   .arg(QLatin1String(call.command.operation), resultText(call.result)),
+            levelOf(call.result));
     });
-    connect(curve, &CurveDock::logMessage, this, &MainWindow::AddLog);
+    connect(curve, &CurveDock::logMessage, this,
+        qOverload<const QString &, LogLevel>(&MainWindow::AddLog));
     addDockWidget(Qt::RightDockWidgetArea, curve);
 
     callsDock = new CallsDock(this);
@@ -171,8 +182,9 @@ void MainWindow::buildDocks()
     view->addAction(curve->toggleViewAction());
     view->addAction(callsDock->toggleViewAction());
 
-    auto *signatures = new SignaturesDock(device, this);
-    connect(signatures, &SignaturesDock::logMessage, this, &MainWindow::AddLog);
+    auto *signatures = new SignaturesDock(*session, this);
+    connect(signatures, &SignaturesDock::logMessage, this,
+        qOverload<const QString &, LogLevel>(&MainWindow::AddLog));
     addDockWidget(Qt::RightDockWidgetArea, signatures);
     tabifyDockWidget(curve, signatures);
     curve->raise();
@@ -180,19 +192,6 @@ void MainWindow::buildDocks()
 
     // The window grows by the dock and the menu bar, so the pages keep their size.
     resize(width() + curve->sizeHint().width(), height() + menuBar()->sizeHint().height());
-}
-
-void MainWindow::feedCurve(const iopanel &page, const unsigned char *responseBytes)
-{
-    // The frame number as it was sent, packed from the page as Send packs it.
-    const zem::Command &c = *findCommand("get_measurement");
-    get_measurement_request request {};
-    auto *requestBytes = reinterpret_cast<unsigned char *>(&request);
-    for (std::size_t i = 0; i < c.request->fields.size(); ++i)
-        packField(c.request->fields[i], *page.GetRequest(int(i)), requestBytes);
-    get_measurement_response response {};
-    std::memcpy(&response, responseBytes, sizeof response);
-    curve->addPageFrame(request.FrameNumber, response);
 }
 
 iopanel *MainWindow::page(const QString &command) const
@@ -210,13 +209,9 @@ void MainWindow::send(const char *command)
 {
     const int i = commandIndex(command);
     const zem::Command &c = zem::kCommands[i];
-    alignas(8) unsigned char response[zem::kMaxRecordSize] = {};
-    const std::int32_t result = runCommand(c, *pages[i], device, response);
-    AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)));
-    if (std::strcmp(command, "get_measurement") == 0
-        && (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR))
-        feedCurve(*pages[i], response);
-    afterSend(*pages[i], result);
+    const std::int32_t result = runCommand(c, *pages[i], session->connection());
+    AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)),
+        levelOf(result));
 }
 
 void MainWindow::callGetter(const char *setter)
@@ -232,10 +227,10 @@ void MainWindow::callGetter(const char *setter)
     copyResponsesToRequests(*pages[commandIndex(getter)], *pages[s]);
 }
 
-void MainWindow::addLogLines(const QStringList &lines)
+void MainWindow::addLogLines(const LogLines &lines)
 {
-    for (const QString &line : lines)
-        AddLog(line);
+    for (const LogLine &line : lines)
+        AddLog(line.text, line.level);
 }
 
 void MainWindow::get_measurementPressSlot(bool)
@@ -303,15 +298,17 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
     if (c.request && request.size() != c.request->size)
         return;
     const zem::calls::OriginScope origin(zem::calls::Origin::Replay);
-    const std::int32_t result = runCommandWith(
-        c, reinterpret_cast<const unsigned char *>(request.constData()), *pages[command], device);
-    AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)));
+    const std::int32_t result = runCommandWith(c,
+        reinterpret_cast<const unsigned char *>(request.constData()), *pages[command],
+        session->connection());
+    AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)),
+        levelOf(result));
 }
 
 void MainWindow::updateStatus()
 {
     const zem::calls::CallRing &calls = callsDock->liveModel()->ring();
-    QString text = device == -1 ? tr("Not connected") : tr("Connected to %1").arg(statusUrl);
+    QString text = session->isOpen() ? tr("Connected to %1").arg(statusUrl) : tr("Not connected");
     if (calls.size() > 0) {
         const zem::calls::Call &last = calls.newest();
         text += tr("  |  last: %1 returned %2 in %3")
@@ -328,15 +325,25 @@ MainWindow::~MainWindow()
 {
     {
         const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
-        closeDevice(device);
+        session->connection().close();
     }
     callsDock->detach();
     delete ui;
 }
 
+std::int32_t MainWindow::deviceHandle() const
+{
+    return session->connection().handle();
+}
+
 void MainWindow::AddLog(const QString &message)
 {
-    log->appendLine(tr("%1: %2").arg(logStamp(), message), LogView::reportsFailure(message));
+    AddLog(message, LogLevel::Normal);
+}
+
+void MainWindow::AddLog(const QString &message, LogLevel level)
+{
+    log->appendLine(tr("%1: %2").arg(logStamp(), message), level);
     if (!logScroll->isActive())
         logScroll->start();
 }
@@ -359,12 +366,13 @@ QString MainWindow::logStamp()
 void MainWindow::connectButton()
 {
     const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
-    closeDevice(device);
+    zem::Connection &device = session->connection();
+    device.close();
     const QString url = urlEdit->text();
-    device = openDevice(url.toLatin1());
-    if (device == -1) {
-        closeDevice(device);
-        AddLog(tr("%1 device undefined").arg(url));
+    device.open(url.toLatin1().toStdString());
+    if (!device.isOpen()) {
+        device.close();
+        AddLog(tr("%1 device undefined").arg(url), LogLevel::Failure);
     } else {
         AddLog(tr("%1 connect").arg(url));
     }
@@ -377,7 +385,7 @@ void MainWindow::dconnectButton()
 {
     {
         const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
-        closeDevice(device);
+        session->connection().close();
     }
     AddLog(tr("Disconnect %1").arg(urlEdit->text()));
     updateStatus();
@@ -394,7 +402,7 @@ void MainWindow::GetProfileSlot()
     const QString name = files->saveFileName();
     const zem::calls::OriginScope origin(zem::calls::Origin::Profile);
     if (!name.isEmpty())
-        addLogLines(saveProfile(device, name));
+        addLogLines(saveProfile(session->connection(), name));
 }
 
 void MainWindow::SetProfileSlot()
@@ -402,7 +410,7 @@ void MainWindow::SetProfileSlot()
     const QString name = files->openFileName();
     const zem::calls::OriginScope origin(zem::calls::Origin::Profile);
     if (!name.isEmpty())
-        addLogLines(loadProfile(device, name, profileText));
+        addLogLines(loadProfile(session->connection(), name, profileText));
 }
 
 // Long sessions: trends of response fields, reconnection after a drop, recent
@@ -428,8 +436,16 @@ void MainWindow::setupSessionTools()
     trend = new TrendDock(this);
     addDockWidget(Qt::RightDockWidgetArea, trend);
     trend->hide();
-    for (iopanel *p : std::as_const(pages))
-        trend->attach(p);
+    for (int i = 0; i < pages.size(); ++i)
+        attachTrendMenus(*pages[i], i);
+    // The trend follows what the pages show: the responses of their calls.
+    connect(session, &DeviceSession::callMade, trend, [this](const zem::calls::Call &call) {
+        using zem::calls::Origin;
+        if (call.origin == Origin::Page || call.origin == Origin::Periodic
+            || call.origin == Origin::Getter || call.origin == Origin::Replay)
+            trend->sample(call);
+    });
+    connect(session, &DeviceSession::lost, this, &MainWindow::startReconnecting);
     connect(trend, &TrendDock::traceAdded, this, [this] {
         if (trend->isVisible())
             return;
@@ -524,15 +540,43 @@ void MainWindow::showKeys()
     box->open();
 }
 
-void MainWindow::afterSend(iopanel &page, std::int32_t result)
+void MainWindow::attachTrendMenus(iopanel &page, int command)
 {
-    if (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR)
-        trend->sample(&page);
-    // -1 has closed the device already; a lost device (-4) answers nothing
-    // until it is opened again.
-    const bool dropped = result == ZEM_RESULT_NODEVICE || (result == -1 && device == -1);
-    if (dropped && reconnectAction->isChecked() && !connectedUrl.isEmpty()
-        && !reconnectTimer->isActive()) {
+    // "Plot over time" in the context menu of the page's numeric response
+    // fields, "Plot element n over time" in that of its arrays.
+    for (int i = 0; i < page.GetResponseCount(); ++i) {
+        base_io_widget *field = page.GetResponse(i);
+        const bool array
+            = qobject_cast<FloatArrOutput *>(field) || qobject_cast<IntArrOutput *>(field);
+        if (!array && !qobject_cast<IntOutput *>(field) && !qobject_cast<FloatOutput *>(field))
+            continue;
+        QLineEdit *edit = field->GetEdit();
+        edit->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(edit, &QWidget::customContextMenuRequested, this,
+            [this, command, i, edit, array](const QPoint &at) {
+                QMenu *menu = edit->createStandardContextMenu();
+                menu->setAttribute(Qt::WA_DeleteOnClose);
+                menu->addSeparator();
+                if (!array) {
+                    menu->addAction(tr("Plot over time"), this,
+                        [this, command, i] { trend->plot(command, i); });
+                } else if (!edit->text().isEmpty()) {
+                    // The element under the pointer: elements are separated by single spaces.
+                    const int element
+                        = int(edit->text().left(edit->cursorPositionAt(at)).count(u' '));
+                    menu->addAction(tr("Plot element %1 over time").arg(element), this,
+                        [this, command, i, element] { trend->plot(command, i, element); });
+                }
+                menu->popup(edit->mapToGlobal(at));
+            });
+    }
+}
+
+void MainWindow::startReconnecting()
+{
+    // A lost device (-4) answers nothing until it is opened again; -1 has
+    // closed it already.
+    if (reconnectAction->isChecked() && !connectedUrl.isEmpty() && !reconnectTimer->isActive()) {
         reconnectAttempts = 0;
         reconnectTimer->start(0);
     }
@@ -543,15 +587,17 @@ void MainWindow::reconnectAttempt()
     ++reconnectAttempts;
     {
         const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
-        closeDevice(device);
-        device = openDevice(connectedUrl.toLatin1());
+        session->connection().close();
+        session->connection().open(connectedUrl.toLatin1().toStdString());
     }
     updateStatus();
-    if (device == -1) {
-        closeDevice(device);
+    if (!session->isOpen()) {
+        const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
+        session->connection().close();
         AddLog(tr("Reconnect %1: attempt %2 failed, next in 1 s")
                    .arg(connectedUrl)
-                   .arg(reconnectAttempts));
+                   .arg(reconnectAttempts),
+            LogLevel::Failure);
         reconnectTimer->start(kReconnectIntervalMs);
     } else {
         AddLog(tr("Reconnect %1: connected (attempt %2)").arg(connectedUrl).arg(reconnectAttempts));
@@ -561,7 +607,7 @@ void MainWindow::reconnectAttempt()
 void MainWindow::noteConnection(const QString &url)
 {
     reconnectTimer->stop();
-    connectedUrl = device == -1 ? QString() : url;
+    connectedUrl = session->isOpen() ? url : QString();
     if (connectedUrl.isEmpty())
         return;
     QStringList urls = recentUrls->stringList();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "logline.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -12,6 +14,7 @@
 class CallsDock;
 class Container;
 class CurveDock;
+class DeviceSession;
 class LogView;
 class ProfileFileChooser;
 class TrendDock;
@@ -27,7 +30,7 @@ class MainWindow;
 }
 
 // The frame of the debugger: URL and search fields, the command browser, the
-// event log. Owns the device handle and closes it on destruction.
+// event log. Owns the device session and closes the device on destruction.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -39,9 +42,12 @@ public:
     // Appends "hh:mm:ss: message" to the log; the newest line is scrolled into
     // view once control returns to the event loop.
     void AddLog(const QString &message);
+    // The same with the line's level: a failure is drawn in red.
+    void AddLog(const QString &message, LogLevel level);
 
     Container *container() const { return browser; }
-    std::int32_t deviceHandle() const { return device; }
+    std::int32_t deviceHandle() const;
+    DeviceSession *deviceSession() const { return session; }
     // The page of a command by its name, or null.
     iopanel *page(const QString &command) const;
     // Replaces the file dialogs of the profile buttons.
@@ -82,16 +88,15 @@ private:
     void send(const char *command);
     // Runs the setter's getter, then fills the setter's request from its response.
     void callGetter(const char *setter);
-    void addLogLines(const QStringList &lines);
+    void addLogLines(const LogLines &lines);
     void buildDocks();
-    // Hands the frame a get_measurement page received to the Curve dock.
-    void feedCurve(const iopanel &page, const unsigned char *response);
     void updateStatus();
     QString logStamp();
 
     // For long sessions: trends, reconnection, recent URLs, keys.
     void setupSessionTools();
-    void afterSend(iopanel &page, std::int32_t result);
+    void attachTrendMenus(iopanel &page, int command);
+    void startReconnecting();
     void noteConnection(const QString &url);
     void reconnectAttempt();
     void showKeys();
@@ -100,7 +105,7 @@ private:
     LogView *log = nullptr;
     Container *browser = nullptr;
     QLineEdit *urlEdit = nullptr;
-    std::int32_t device = -1;
+    DeviceSession *session = nullptr;
     QVector<iopanel *> pages; // in the order of the command table
     std::unique_ptr<ProfileFileChooser> files;
     QByteArray profileText; // the last profile loaded, kept until the next load

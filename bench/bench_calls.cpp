@@ -7,7 +7,7 @@
 #include "callring.h"
 #include "callsdock.h"
 #include "callsmodel.h"
-#include "devicecalls.h"
+#include "connection.h"
 #include "iopanel.h"
 #include "recording.h"
 #include "records.h"
@@ -43,6 +43,8 @@ const zem::Command &getMeasurement()
 double callCost(zem::calls::CallSink *sink, int n)
 {
     zem::calls::setSink(sink);
+    zem::Connection device;
+    device.open("double://");
     get_measurement_request rq {};
     get_measurement_response rs {};
     double best = 1e300;
@@ -50,7 +52,7 @@ double callCost(zem::calls::CallSink *sink, int n)
         const Clock::time_point start = Clock::now();
         for (int i = 0; i < n; ++i) {
             rq.FrameNumber = std::uint16_t(i & 3);
-            callCommand(getMeasurement(), 1, &rq, &rs);
+            device.call(getMeasurement(), &rq, &rs);
         }
         best = std::min(best, nanosecondsSince(start) / n);
     }

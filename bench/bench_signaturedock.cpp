@@ -4,6 +4,7 @@
 #include "figure.h"
 #include "offscreen.h"
 
+#include "devicesession.h"
 #include "signaturesdock.h"
 
 #include "zem.h"
@@ -26,8 +27,10 @@ int main(int argc, char **argv)
     constexpr int kPoints = 12;
     constexpr int kPeriodMs
         = 113; // not a multiple of the poll period: presses fall anywhere between polls
-    std::int32_t device = zem_open_device("virtual://resistor");
-    SignaturesDock dock(device);
+    DeviceSession session;
+    zem::Connection &device = session.connection();
+    device.open("virtual://resistor");
+    SignaturesDock dock(session);
     dock.show();
     QStringList names;
     for (int k = 1; k <= kPoints; ++k)
@@ -40,7 +43,7 @@ int main(int argc, char **argv)
         measure->click();
         QTest::qWait(30);
     }
-    zem_close_device(&device);
+    device.close();
     if (!dock.signature().points.back().learned()) {
         std::fprintf(stderr, "learning failed\n");
         return 1;
@@ -56,12 +59,11 @@ int main(int argc, char **argv)
             std::chrono::duration<double, std::milli>(Clock::now() - press).count());
     });
     opened = Clock::now();
-    device = zem_open_device(
-        QStringLiteral("virtual://resistor?button_period_ms=%1").arg(kPeriodMs).toLatin1());
+    device.open(QStringLiteral("virtual://resistor?button_period_ms=%1").arg(kPeriodMs).toStdString());
     run->click();
     for (int k = 0; k < 100 && dock.isRunning(); ++k)
         QTest::qWait(2 * kPeriodMs);
-    zem_close_device(&device);
+    device.close();
     if (latencies.size() != std::size_t(kPoints)) {
         std::fprintf(stderr, "%zu verdicts of %d\n", latencies.size(), kPoints);
         return 1;

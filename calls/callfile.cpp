@@ -1,5 +1,7 @@
 #include "callfile.h"
 
+#include "atomicfile.h"
+
 #include "callring.h"
 #include "codec.h"
 #include "records.h"
@@ -361,52 +363,22 @@ bool readCallFile(const std::string &path, std::vector<Call> &calls, std::string
 bool writeCallFile(const std::string &path, std::size_t count,
     const std::function<const Call &(std::size_t)> &at, std::string &error)
 {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = "cannot create a file beside " + path + ": " + std::strerror(errno);
+    zem::files::AtomicFile file(path);
+    error = file.open();
+    if (!error.empty())
         return false;
-    }
-    // mkstemp makes the file private; a saved call file is an ordinary file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-
-    int failure = 0; // errno of the first failure
     std::string buffer;
-    auto flush = [&] {
-        std::size_t done = 0;
-        while (!failure && done < buffer.size()) {
-            const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                failure = n < 0 ? errno : EIO;
-            else
-                done += std::size_t(n);
-        }
-        buffer.clear();
-    };
-    for (std::size_t i = 0; i < count && !failure; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         buffer += callLine(at(i));
         buffer += '\n';
-        if (buffer.size() >= (1u << 16))
-            flush();
+        if (buffer.size() >= (1u << 16)) {
+            file.write(buffer);
+            buffer.clear();
+        }
     }
-    flush();
-    if (!failure && ::fsync(fd) != 0)
-        failure = errno;
-    if (::close(fd) != 0 && !failure)
-        failure = errno;
-    if (!failure && ::rename(temp.c_str(), path.c_str()) != 0)
-        failure = errno;
-    if (failure) {
-        error = "cannot write " + path + ": " + std::strerror(failure);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    error.clear();
-    return true;
+    file.write(buffer);
+    error = file.commit();
+    return error.empty();
 }
 
 bool writeCallFile(const std::string &path, const CallRing &ring, std::string &error)

@@ -6,7 +6,7 @@ namespace {
 // The window makes its calls from the GUI thread only; the origin is per
 // thread so that a console program's worker cannot confuse it.
 CallSink *theSink = nullptr;
-thread_local Origin origin = Origin::Page;
+thread_local std::optional<Origin> origin;
 } // namespace
 
 void setSink(CallSink *sink)
@@ -20,6 +20,11 @@ CallSink *sink()
 }
 
 Origin currentOrigin()
+{
+    return origin.value_or(Origin::Page);
+}
+
+std::optional<Origin> scopedOrigin()
 {
     return origin;
 }

@@ -5,6 +5,8 @@
 
 #include "call.h"
 
+#include <optional>
+
 namespace zem::calls {
 
 class CallSink
@@ -21,6 +23,8 @@ CallSink *sink();
 // The origin the next calls are recorded with (Page unless a guard says
 // otherwise).
 Origin currentOrigin();
+// The origin a guard set on this thread, if any.
+std::optional<Origin> scopedOrigin();
 
 // Sets the origin of the calls made while it lives, and restores the previous
 // one after, so guards nest.
@@ -33,7 +37,7 @@ public:
     OriginScope &operator=(const OriginScope &) = delete;
 
 private:
-    Origin previous;
+    std::optional<Origin> previous;
 };
 
 } // namespace zem::calls

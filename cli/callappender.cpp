@@ -1,6 +1,7 @@
 #include "callappender.h"
 
 #include "callfile.h"
+#include "zemctl.h"
 
 #include <cerrno>
 #include <cstring>
@@ -50,6 +51,12 @@ std::string CallAppender::append(const zem::calls::Call &call)
         done += std::size_t(n);
     }
     return {};
+}
+
+void CallAppender::record(const zem::calls::Call &call)
+{
+    if (const std::string failed = append(call); !failed.empty())
+        printError(failed);
 }
 
 } // namespace zemctl

@@ -5,16 +5,17 @@
 #pragma once
 
 #include "call.h"
+#include "recording.h"
 
 #include <string>
 
 namespace zemctl {
 
-class CallAppender
+class CallAppender : public zem::calls::CallSink
 {
 public:
     CallAppender() = default;
-    ~CallAppender();
+    ~CallAppender() override;
     CallAppender(const CallAppender &) = delete;
     CallAppender &operator=(const CallAppender &) = delete;
 
@@ -23,6 +24,8 @@ public:
     bool isOpen() const { return fd >= 0; }
     // "" or why the line was not written.
     std::string append(const zem::calls::Call &call);
+    // As a sink: appends, and reports a failure on stderr.
+    void record(const zem::calls::Call &call) override;
 
 private:
     int fd = -1;

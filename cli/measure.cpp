@@ -47,13 +47,11 @@ int measureMain(
     catchInterrupts();
 
     MeasureJob job;
-    job.handle = context.device.handle();
+    job.device = &context.device;
     job.fileName = fileName == "-" ? std::string() : fileName;
     job.csv = endsWith(fileName, ".csv") || endsWith(fileName, ".CSV");
     job.progress = isatty(STDERR_FILENO);
     job.interrupted = &interrupted;
-    job.observer = &reportModuleCall;
-    job.observerContext = &context;
     measure(&job);
     releaseInterrupts();
     if (job.exitCode != kExitOk)

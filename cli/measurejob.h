@@ -3,7 +3,7 @@
 // exporters need Qt Core, and every other subcommand starts faster without it.
 #pragma once
 
-#include "device.h"
+#include "connection.h"
 
 #include <csignal>
 #include <cstdint>
@@ -13,14 +13,11 @@ namespace zemctl {
 
 struct MeasureJob
 {
-    std::int32_t handle = -1; // the open device
+    zem::Connection *device = nullptr; // open; the module's calls go through it
     std::string fileName; // "" for standard output
     bool csv = false; // else the results.json layout
     bool progress = false; // progress lines on stderr
     const volatile std::sig_atomic_t *interrupted = nullptr;
-    // Hears each call the sequence made.
-    void (*observer)(void *context, const zem::calls::Call &call) = nullptr;
-    void *observerContext = nullptr;
 
     // Filled in by the module.
     int exitCode = 0;

@@ -68,9 +68,5 @@ void *loadModuleFunction(const std::string &name, std::string &error)
     return nullptr;
 }
 
-void reportModuleCall(void *context, const zem::calls::Call &call)
-{
-    static_cast<Context *>(context)->device.report(call);
-}
 
 } // namespace zemctl

@@ -5,10 +5,6 @@
 #include <csignal>
 #include <string>
 
-namespace zem::calls {
-struct Call;
-}
-
 namespace zemctl {
 
 // Set once SIGINT or SIGTERM arrived after catchInterrupts().
@@ -23,9 +19,5 @@ void releaseInterrupts();
 // build tree, in the package's private folder once installed. Null, with the
 // reason in error, when it cannot be loaded.
 void *loadModuleFunction(const std::string &name, std::string &error);
-
-// Observer of the calls a module makes: passes them to the Context's device
-// (given as context), so that --record sees them.
-void reportModuleCall(void *context, const zem::calls::Call &call);
 
 } // namespace zemctl

@@ -3,6 +3,7 @@
 // the limit are refused before they are read.
 #include "zemctl.h"
 
+#include "atomicfile.h"
 #include "zem.h"
 
 #include <cerrno>
@@ -18,40 +19,6 @@ namespace zemctl {
 // The window's limit for profile files.
 inline constexpr long long kMaxProfileFileSize = 64LL << 20;
 
-// Writes bytes to a temporary file beside fileName and renames it over it:
-// "" or the reason, and the file keeps what it had.
-std::string writeFileAtomically(const std::string &fileName, const std::string &bytes)
-{
-    std::string temporary = fileName + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        return "cannot write " + fileName + ": " + std::strerror(errno);
-    const mode_t mask = umask(0);
-    umask(mask);
-    int error = fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
-    std::size_t done = 0;
-    while (error == 0 && done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            error = n < 0 ? errno : EIO;
-        else
-            done += std::size_t(n);
-    }
-    if (error == 0 && fsync(fd) != 0)
-        error = errno;
-    if (close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && std::rename(temporary.c_str(), fileName.c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        unlink(temporary.c_str());
-        return "cannot write " + fileName + ": " + std::strerror(error);
-    }
-    return {};
-}
-
 int profileGetMain(Context &context, const std::string &fileName)
 {
     if (!context.openDevice())
@@ -65,7 +32,7 @@ int profileGetMain(Context &context, const std::string &fileName)
     }
     if (fileName.empty() || fileName == "-") {
         std::fwrite(text.data(), 1, text.size(), stdout);
-    } else if (const std::string error = writeFileAtomically(fileName, text); !error.empty()) {
+    } else if (const std::string error = zem::files::writeFile(fileName, text); !error.empty()) {
         printError(error);
         return kExitUsage;
     }

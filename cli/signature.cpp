@@ -21,11 +21,9 @@ int signatureMain(Context &context, SignatureJob &job)
 
     catchInterrupts();
 
-    job.handle = context.device.handle();
+    job.device = &context.device;
     job.prompt = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
     job.interrupted = &interrupted;
-    job.observer = &reportModuleCall;
-    job.observerContext = &context;
     run(&job);
     releaseInterrupts();
     if (!job.message.empty())

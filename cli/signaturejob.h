@@ -2,7 +2,7 @@
 // loaded only for them: signatures and the measurement sequence need Qt Core.
 #pragma once
 
-#include "device.h"
+#include "connection.h"
 
 #include <csignal>
 #include <cstdint>
@@ -20,15 +20,13 @@ struct SignatureJob
     enum class Mode { Learn, Compare, Test };
 
     Mode mode = Mode::Test;
-    std::int32_t handle = -1; // the open device
+    zem::Connection *device = nullptr; // open; the module's calls go through it
     std::string file; // the signature file
     std::vector<std::string> points; // learn: the points (added when new); compare: the one
     std::string report; // test: the HTML report to write, "" for none
     bool button = false; // wait for the probe's button before each point
     bool prompt = false; // ask on the terminal before each point
     const volatile std::sig_atomic_t *interrupted = nullptr;
-    void (*observer)(void *context, const zem::calls::Call &call) = nullptr;
-    void *observerContext = nullptr;
 
     // Filled in by the module.
     int exitCode = 0;

@@ -14,6 +14,11 @@ void printError(const std::string &message)
     std::fprintf(stderr, "zemctl: %s\n", message.c_str());
 }
 
+Context::Context()
+{
+    device.setDefaultOrigin(zem::calls::Origin::Cli);
+}
+
 bool Context::openDevice()
 {
     if (device.isOpen())
@@ -23,7 +28,7 @@ bool Context::openDevice()
                    "'virtual://resistor?ohms=1000'");
         return false;
     }
-    if (!device.open(options.url)) {
+    if (device.open(options.url) == -1) {
         printError("cannot open device " + options.url);
         return false;
     }
@@ -39,11 +44,7 @@ bool Context::startRecording()
         printError(error);
         return false;
     }
-    device.setObserver([this](const zem::calls::Call &call) {
-        const std::string failed = recorder.append(call);
-        if (!failed.empty())
-            printError(failed);
-    });
+    device.setSink(&recorder);
     return true;
 }
 

@@ -5,12 +5,15 @@
 
 #include "callappender.h"
 #include "codec.h"
-#include "device.h"
+#include "connection.h"
 
 #include <string>
 #include <vector>
 
 namespace zemctl {
+
+using zem::findCommand;
+using zem::calls::resultName;
 
 enum ExitCode : int {
     kExitOk = 0,
@@ -37,7 +40,9 @@ class Context
 public:
     Options options;
     CallAppender recorder; // before the device: its close is recorded too
-    Device device;
+    zem::Connection device;
+
+    Context();
 
     // Opens the device of -u or ZEM_URL unless open; false after printing why.
     bool openDevice();

@@ -583,6 +583,16 @@ std::string unknownFieldError(const Record &record, std::string_view name)
     return "unknown field " + quote(name) + " in " + record.name + "; fields: " + names;
 }
 
+double elementValue(const Field &f, const void *data, std::size_t element)
+{
+    const Json v = loadElement(
+        f.type, static_cast<const unsigned char *>(data) + f.offset + element * f.elementSize());
+    if (v.is_number())
+        return v.get<double>();
+    const std::string text = v.is_string() ? v.get<std::string>() : std::string();
+    return text == "inf" ? HUGE_VAL : text == "-inf" ? -HUGE_VAL : NAN;
+}
+
 const Field *findField(const Record &record, std::string_view name)
 {
     for (const Field &f : record.fields)

@@ -58,6 +58,10 @@ std::string allowedText(const Field &field);
 // The error for a field name the record lacks, listing the fields it has.
 std::string unknownFieldError(const Record &record, std::string_view name);
 
+// One element of a numeric field of the record at data, as a number (NaN or
+// infinite for such floats); element 0 for a scalar.
+double elementValue(const Field &field, const void *data, std::size_t element = 0);
+
 // The field of that name, or null.
 const Field *findField(const Record &record, std::string_view name);
 

@@ -78,9 +78,6 @@ struct Record
     Span<Field> fields;
 };
 
-// Calls the library operation of a command; absent records are passed as null.
-using CommandCall = std::int32_t (*)(std::int32_t handle, const void *request, void *response);
-
 struct Command
 {
     const char *name; // page name, e.g. "get_status"
@@ -88,7 +85,6 @@ struct Command
     const Record *request; // null when the command has none
     const Record *response;
     const char *getter; // for a setter: the command whose response fills its request
-    CommandCall call;
 };
 
 // Which value widget shows a field, by side and type.
@@ -189,22 +185,6 @@ constexpr bool layoutMatches(const Record &r, std::size_t structSize)
     return end == r.size && r.size == structSize;
 }
 
-template <class Rq, class Rs, auto F> std::int32_t call(std::int32_t h, const void *rq, void *rs)
-{
-    if constexpr (std::is_void_v<Rq> && std::is_void_v<Rs>) {
-        (void)rq;
-        (void)rs;
-        return F(h);
-    } else if constexpr (std::is_void_v<Rq>) {
-        (void)rq;
-        return F(h, static_cast<Rs *>(rs));
-    } else if constexpr (std::is_void_v<Rs>) {
-        (void)rs;
-        return F(h, static_cast<const Rq *>(rq));
-    } else {
-        return F(h, static_cast<const Rq *>(rq), static_cast<Rs *>(rs));
-    }
-}
 
 } // namespace detail
 
@@ -366,39 +346,27 @@ ZEM_RECORD(deviceRank, device_rank, deviceRank)
 // The commands, in the order the command browser lists them.
 inline constexpr Command kCommands[] = {
     { "get_measurement", "zem_get_measurement", &records::getMeasurementRequest,
-        &records::getMeasurementResponse, nullptr,
-        &detail::call<get_measurement_request, get_measurement_response, &zem_get_measurement> },
+        &records::getMeasurementResponse, nullptr },
     { "get_identity_information", "zem_get_identity_information", nullptr, &records::identity,
-        nullptr,
-        &detail::call<void, get_identity_information_response, &zem_get_identity_information> },
+        nullptr },
     { "start_autocalibration", "zem_start_autocalibration", nullptr, &records::autocalibration,
-        nullptr, &detail::call<void, start_autocalibration_response, &zem_start_autocalibration> },
-    { "get_status", "zem_get_status", nullptr, &records::status, nullptr,
-        &detail::call<void, get_status_response, &zem_get_status> },
+        nullptr },
+    { "get_status", "zem_get_status", nullptr, &records::status, nullptr },
     { "get_measurement_settings", "zem_get_measurement_settings", nullptr,
-        &records::measurementSettings, nullptr,
-        &detail::call<void, measurement_settings, &zem_get_measurement_settings> },
+        &records::measurementSettings, nullptr },
     { "set_measurement_settings", "zem_set_measurement_settings", &records::measurementSettings,
-        nullptr, "get_measurement_settings",
-        &detail::call<measurement_settings, void, &zem_set_measurement_settings> },
-    { "start_measurement", "zem_start_measurement", nullptr, nullptr, nullptr,
-        &detail::call<void, void, &zem_start_measurement> },
+        nullptr, "get_measurement_settings" },
+    { "start_measurement", "zem_start_measurement", nullptr, nullptr, nullptr },
     { "check_measurement_status", "zem_check_measurement_status", nullptr,
-        &records::measurementStatus, nullptr,
-        &detail::call<void, check_measurement_status_response, &zem_check_measurement_status> },
+        &records::measurementStatus, nullptr },
     { "get_calibration_settings", "zem_get_calibration_settings", nullptr,
-        &records::calibrationSettings, nullptr,
-        &detail::call<void, calibration_settings, &zem_get_calibration_settings> },
+        &records::calibrationSettings, nullptr },
     { "set_calibration_settings", "zem_set_calibration_settings", &records::calibrationSettings,
-        nullptr, "get_calibration_settings",
-        &detail::call<calibration_settings, void, &zem_set_calibration_settings> },
+        nullptr, "get_calibration_settings" },
     { "get_measurement_raw", "zem_get_measurement_raw", &records::rawRequest, &records::rawResponse,
-        nullptr,
-        &detail::call<get_measurement_raw_request, get_measurement_raw_response,
-            &zem_get_measurement_raw> },
+        nullptr },
     { "reset_events", "zem_reset_events", &records::resetEventsRequest,
-        &records::resetEventsResponse, nullptr,
-        &detail::call<reset_events_request, reset_events_response, &zem_reset_events> },
+        &records::resetEventsResponse, nullptr },
 };
 
 inline constexpr std::size_t kCommandCount = sizeof(kCommands) / sizeof(kCommands[0]);

@@ -2,7 +2,6 @@
 
 #include "curve.h"
 
-#include <QSaveFile>
 
 #include <cmath>
 #include <cstdio>
@@ -93,17 +92,3 @@ QByteArray curveJson(const Curve &curve)
     return out;
 }
 
-QString writeFileAtomically(const QString &fileName, const QByteArray &bytes)
-{
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    if (file.write(bytes) != bytes.size()) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        return error;
-    }
-    if (!file.commit())
-        return file.errorString();
-    return {};
-}

@@ -16,6 +16,3 @@ QByteArray curveCsv(const Curve &curve);
 // arrays of "%f" numbers (null for an unread point), then the unit names.
 QByteArray curveJson(const Curve &curve);
 
-// Writes bytes through a temporary file renamed over fileName. Returns an
-// empty text on success, else the reason.
-QString writeFileAtomically(const QString &fileName, const QByteArray &bytes);

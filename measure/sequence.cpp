@@ -1,12 +1,14 @@
 #include "sequence.h"
 
-#include "devicecalls.h"
+#include "connection.h"
+#include "devicesession.h"
 #include "records.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <thread>
+
+#include <time.h>
 
 namespace {
 
@@ -28,7 +30,7 @@ std::chrono::nanoseconds expectedOf(const measurement_settings &s)
 
 } // namespace
 
-MeasurementSequence::MeasurementSequence(std::int32_t &device, CallObserver observer)
+MeasurementSequence::MeasurementSequence(zem::Connection &device, CallObserver observer)
     : device(device)
     , observer(std::move(observer))
 {
@@ -37,11 +39,10 @@ MeasurementSequence::MeasurementSequence(std::int32_t &device, CallObserver obse
 std::int32_t MeasurementSequence::call(const char *name, const void *request, void *response)
 {
     const zem::Command &command = *zem::findCommand(name);
-    const std::int32_t handle = device;
-    const std::int32_t code = callCommand(command, handle, request, response);
+    const std::int32_t handle = device.handle();
+    const std::int32_t code = device.call(command, request, response);
     if (observer)
         observer(SequenceCall { command, handle, request, response, code });
-    closeIfUndefined(device, code);
     return code;
 }
 
@@ -57,7 +58,7 @@ std::optional<MeasurementSequence::Clock::time_point> MeasurementSequence::advan
         return due;
     switch (state) {
     case State::ReadSettings: {
-        if (device == -1) {
+        if (!device.isOpen()) {
             finish(Outcome::NoDevice, tr("No device is connected"), now);
             return std::nullopt;
         }
@@ -174,9 +175,11 @@ void MeasurementSequence::finish(Outcome outcome, const QString &why, Clock::tim
     points.duration = now - firstStep;
 }
 
-MeasurementSequence::Outcome runToEnd(MeasurementSequence &sequence)
+
+void sleepUntil(MeasurementSequence::Clock::time_point t)
 {
-    while (const auto next = sequence.advance(MeasurementSequence::Clock::now()))
-        std::this_thread::sleep_until(*next);
-    return sequence.outcome();
+    static_assert(MeasurementSequence::Clock::is_steady);
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch());
+    const timespec until { time_t(ns.count() / 1000000000), long(ns.count() % 1000000000) };
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
 }

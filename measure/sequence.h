@@ -17,6 +17,7 @@
 #include <optional>
 
 namespace zem {
+class Connection;
 struct Command;
 }
 
@@ -54,10 +55,9 @@ public:
     static constexpr int kTimeoutFactor = 3;
     static constexpr std::chrono::milliseconds kTimeoutSlack { 1000 };
 
-    // `device` is the caller's handle, which must outlive the sequence: a call
-    // that returns -1 closes it (closeIfUndefined), as every page does. The
-    // observer hears of every call right after it returned.
-    explicit MeasurementSequence(std::int32_t &device, CallObserver observer = {});
+    // `device` must outlive the sequence; a call that returns -1 closes it, as
+    // every call does. The observer hears of every call right after it returned.
+    explicit MeasurementSequence(zem::Connection &device, CallObserver observer = {});
 
     // Makes the call that is due (at most one library call per step). Returns
     // when to advance next (possibly `now` itself), or nullopt once done.
@@ -90,7 +90,7 @@ private:
     void fail(const char *command, std::int32_t code, Clock::time_point now);
     QString framesKept() const;
 
-    std::int32_t &device;
+    zem::Connection &device;
     CallObserver observer;
     State state = State::ReadSettings;
     Outcome result = Outcome::Running;
@@ -107,6 +107,22 @@ private:
     Clock::time_point due {}; // when the next call is due
 };
 
-// Drives a sequence to its end on the calling thread, sleeping between steps,
-// as a console program does.
-MeasurementSequence::Outcome runToEnd(MeasurementSequence &sequence);
+// Drives a step machine (anything with advance(now) returning when next, or
+// nothing once done) to its end on the calling thread, sleeping between
+// steps, as a console program does. `stop` (when given) is checked before
+// every step and cancels the machine once it reads true.
+// Sleeps until t on the steady clock; a signal ends the sleep early, so that
+// Ctrl+C is heard at once.
+void sleepUntil(MeasurementSequence::Clock::time_point t);
+
+template <class Machine> void runToEnd(Machine &machine, const std::function<bool()> &stop = {})
+{
+    for (;;) {
+        if (stop && stop())
+            machine.cancel();
+        const auto next = machine.advance(MeasurementSequence::Clock::now());
+        if (!next)
+            return;
+        sleepUntil(*next);
+    }
+}

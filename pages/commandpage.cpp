@@ -1,7 +1,7 @@
 #include "commandpage.h"
 
 #include "base_io_widget.h"
-#include "devicecalls.h"
+#include "connection.h"
 #include "floatarroutput.h"
 #include "floatinput.h"
 #include "floatoutput.h"
@@ -174,7 +174,7 @@ void unpackField(const zem::Field &f, const unsigned char *record, base_io_widge
 }
 
 std::int32_t runCommand(
-    const zem::Command &c, iopanel &page, std::int32_t &device, unsigned char *responseOut)
+    const zem::Command &c, iopanel &page, zem::Connection &device, unsigned char *responseOut)
 {
     alignas(8) unsigned char request[zem::kMaxRecordSize] = {};
     if (c.request)
@@ -184,7 +184,7 @@ std::int32_t runCommand(
 }
 
 std::int32_t runCommandWith(const zem::Command &c, const unsigned char *bytes, iopanel &page,
-    std::int32_t &device, unsigned char *responseOut)
+    zem::Connection &device, unsigned char *responseOut)
 {
     // Copied into an aligned record: the library reads it as its struct.
     alignas(8) unsigned char request[zem::kMaxRecordSize] = {};
@@ -192,16 +192,14 @@ std::int32_t runCommandWith(const zem::Command &c, const unsigned char *bytes, i
     if (c.request && bytes)
         std::memcpy(request, bytes, c.request->size);
 
-    const std::int32_t handle = device;
     const std::int32_t result
-        = callCommand(c, handle, c.request ? request : nullptr, c.response ? response : nullptr);
+        = device.call(c, c.request ? request : nullptr, c.response ? response : nullptr);
 
     if (c.response && (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR))
         for (std::size_t i = 0; i < c.response->fields.size(); ++i)
             unpackField(c.response->fields[i], response, *page.GetResponse(int(i)));
     if (c.response && responseOut)
         std::memcpy(responseOut, response, c.response->size);
-    closeIfUndefined(device, result);
     return result;
 }
 

@@ -6,6 +6,10 @@
 
 #include <cstdint>
 
+namespace zem {
+class Connection;
+}
+
 class base_io_widget;
 class iopanel;
 
@@ -24,18 +28,17 @@ void packField(const zem::Field &field, base_io_widget &widget, unsigned char *r
 void unpackField(const zem::Field &field, const unsigned char *record, base_io_widget &widget);
 
 // Runs the command against the device: packs the request from the page, calls
-// the library, shows the response when the result says it is valid (0 or -3),
-// and closes the device when the library reports it undefined (-1). When
-// response is given, the response record's bytes are copied there too, for
-// views that need the values rather than their shown texts.
-std::int32_t runCommand(const zem::Command &command, iopanel &page, std::int32_t &device,
+// the library and shows the response when the result says it is valid (0 or
+// -3). When response is given, the response record's bytes are copied there
+// too, for views that need the values rather than their shown texts.
+std::int32_t runCommand(const zem::Command &command, iopanel &page, zem::Connection &device,
     unsigned char *response = nullptr);
 
 // The same with the request record given as bytes (command.request->size of
 // them, ignored when the command has none) instead of packed from the page,
 // as sending a recorded call again does.
 std::int32_t runCommandWith(const zem::Command &command, const unsigned char *request,
-    iopanel &page, std::int32_t &device, unsigned char *response = nullptr);
+    iopanel &page, zem::Connection &device, unsigned char *response = nullptr);
 
 // Copies the getter page's response texts into the setter page's request
 // widgets, position by position, as far as both have fields.

@@ -66,7 +66,8 @@ void iopanel::PeriodicButtonClicked()
         writeLogLine(header);
     } else {
         // The command still repeats; the user must know its log is not kept.
-        emit logMessage(tr("Cannot open %1: %2").arg(logFile.fileName(), logFile.errorString()));
+        emit logMessage(tr("Cannot open %1: %2").arg(logFile.fileName(), logFile.errorString()),
+            LogLevel::Failure);
     }
     timer.start(ui->FreqBox->value());
 }
@@ -94,6 +95,7 @@ void iopanel::writeLogLine(const QByteArray &line)
     if (logFile.write(line + '\n') == line.size() + 1 && logFile.flush())
         return;
     emit logMessage(tr("Cannot write %1: %2; periodic logging stopped")
-                        .arg(logFile.fileName(), logFile.errorString()));
+                        .arg(logFile.fileName(), logFile.errorString()),
+        LogLevel::Failure);
     logFile.close();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "logline.h"
+
 #include <QFile>
 #include <QString>
 #include <QTimer>
@@ -39,7 +41,7 @@ public:
 
 signals:
     // Something the user must learn about periodic logging, for the event log.
-    void logMessage(const QString &message);
+    void logMessage(const QString &message, LogLevel level);
 
 public slots:
     void PeriodicButtonClicked();

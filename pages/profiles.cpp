@@ -1,16 +1,13 @@
 #include "profiles.h"
 
-#include "devicecalls.h"
+#include "atomicfile.h"
+#include "connection.h"
 #include "zem.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
-#include <QSaveFile>
 
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 
 namespace {
 
@@ -35,34 +32,34 @@ QString ProfileFileChooser::openFileName()
         nullptr, tr("Open profile..."), QStringLiteral(".json"), tr(kFilter));
 }
 
-QStringList saveProfile(std::int32_t &device, const QString &fileName)
+LogLines saveProfile(zem::Connection &device, const QString &fileName)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return { tr("Error opening file"), tr("Abort") };
+    const LogLine abort { tr("Abort"), LogLevel::Failure };
+    zem::files::AtomicFile file(QFile::encodeName(fileName).toStdString());
+    if (!file.open().empty())
+        return { { tr("Error opening file"), LogLevel::Failure }, abort };
 
-    char *raw = nullptr;
-    const std::int32_t handle = device;
-    const std::int32_t result = getProfile(handle, &raw, &std::malloc);
-    const std::unique_ptr<char, decltype(&std::free)> text(raw, &std::free);
-    closeIfUndefined(device, result);
-
-    QStringList log { tr("get_profile returned %1").arg(result) };
+    std::string text;
+    const std::int32_t result = device.getProfile(text);
+    LogLines log { { tr("get_profile returned %1").arg(result), levelOf(result) } };
     if (result != ZEM_RESULT_OK && result != ZEM_RESULT_VALUE_ERROR) {
-        file.cancelWriting(); // the chosen file keeps what it had
-        return log << tr("Abort");
+        file.cancel(); // the chosen file keeps what it had
+        return log << abort;
     }
-    const qint64 length = text ? qint64(std::strlen(text.get())) : 0;
-    if (file.write(text.get(), length) != length || !file.commit())
-        return log << tr("File error:") << file.errorString() << tr("Abort");
-    return log << tr("Done");
+    file.write(text);
+    if (!file.commit().empty())
+        return log << LogLine { tr("File error:"), LogLevel::Failure }
+                   << LogLine { QString::fromLocal8Bit(file.reason().c_str()), LogLevel::Failure }
+                   << abort;
+    return log << LogLine { tr("Done") };
 }
 
-QStringList loadProfile(std::int32_t &device, const QString &fileName, QByteArray &buffer)
+LogLines loadProfile(zem::Connection &device, const QString &fileName, QByteArray &buffer)
 {
+    const LogLine abort { tr("Abort"), LogLevel::Failure };
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        return { tr("Error opening file"), tr("Abort") };
+        return { { tr("Error opening file"), LogLevel::Failure }, abort };
     // Capped read: a device file or a pipe reports no size and may never end.
     const qint64 size = file.size();
     QByteArray data;
@@ -73,19 +70,19 @@ QStringList loadProfile(std::int32_t &device, const QString &fileName, QByteArra
         data += chunk;
     }
     if (file.error() != QFileDevice::NoError)
-        return { tr("File error:"), file.errorString(), tr("Abort") };
+        return { { tr("File error:"), LogLevel::Failure }, { file.errorString(), LogLevel::Failure },
+            abort };
     if (size > kMaxProfileFileSize || data.size() > kMaxProfileFileSize)
-        return { tr("File error:"),
-            tr("too large for a profile (more than %1 bytes)").arg(kMaxProfileFileSize),
-            tr("Abort") };
+        return { { tr("File error:"), LogLevel::Failure },
+            { tr("too large for a profile (more than %1 bytes)").arg(kMaxProfileFileSize),
+                LogLevel::Failure },
+            abort };
     file.close();
 
     // The library is handed the file's bytes, zero-terminated (QByteArray
     // always is); the previous text is released only now.
     buffer = std::move(data);
-    const std::int32_t handle = device;
-    const std::int32_t result = setProfile(handle, buffer.constData());
-    closeIfUndefined(device, result);
-    return { tr("set_profile returned %1").arg(result),
-        result == ZEM_RESULT_OK ? tr("Done") : tr("Abort") };
+    const std::int32_t result = device.setProfile(buffer.constData());
+    return { { tr("set_profile returned %1").arg(result), levelOf(result) },
+        result == ZEM_RESULT_OK ? LogLine { tr("Done") } : abort };
 }

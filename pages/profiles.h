@@ -2,11 +2,14 @@
 // and a file as opaque bytes.
 #pragma once
 
+#include "logline.h"
+
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 
-#include <cstdint>
+namespace zem {
+class Connection;
+}
 
 // Where the user picks profile files. The window holds one; tests give it
 // names without showing a dialog.
@@ -25,8 +28,8 @@ inline constexpr qint64 kMaxProfileFileSize = qint64(64) << 20;
 // Reads the profile from the device into fileName. The file is replaced only
 // when the library delivered a profile (0 or -3) and all of it was written;
 // otherwise it keeps its old content. Returns the log lines.
-QStringList saveProfile(std::int32_t &device, const QString &fileName);
+LogLines saveProfile(zem::Connection &device, const QString &fileName);
 
 // Hands the content of fileName to the device. `buffer` receives the text and
 // keeps it until the next load. Returns the log lines.
-QStringList loadProfile(std::int32_t &device, const QString &fileName, QByteArray &buffer);
+LogLines loadProfile(zem::Connection &device, const QString &fileName, QByteArray &buffer);

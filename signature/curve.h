@@ -4,6 +4,8 @@
 
 #include <vector>
 
+struct Curve;
+
 namespace sig {
 
 struct IvCurve
@@ -14,5 +16,8 @@ struct IvCurve
     bool empty() const { return volts.empty(); }
     bool operator==(const IvCurve &o) const { return volts == o.volts && milliamps == o.milliamps; }
 };
+
+// The curve a measurement delivered, as the comparison sees it.
+IvCurve ivCurveOf(const Curve &measured);
 
 } // namespace sig

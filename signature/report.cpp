@@ -1,7 +1,8 @@
 #include "report.h"
 
+#include "qatomicfile.h"
+
 #include <QCoreApplication>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -209,14 +210,10 @@ QByteArray htmlReport(
 bool writeReport(const Signature &sig, const std::vector<PointResult> &results,
     const QDateTime &when, const QString &path, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(htmlReport(sig, results, when)) < 0
-        || !file.commit()) {
-        if (error)
-            *error = tr("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    const QString failure = zem::files::writeFile(path, htmlReport(sig, results, when));
+    if (!failure.isEmpty() && error)
+        *error = tr("cannot write %1: %2").arg(path, failure);
+    return failure.isEmpty();
 }
 
 } // namespace sig

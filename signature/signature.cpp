@@ -1,9 +1,10 @@
 #include "signature.h"
 
+#include "qatomicfile.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <nlohmann/json.hpp>
 
@@ -311,13 +312,10 @@ std::optional<Signature> load(const QString &path, QString *error)
 
 bool save(const Signature &sig, const QString &path, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(serialize(sig)) < 0 || !file.commit()) {
-        if (error)
-            *error = tr("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    const QString failure = zem::files::writeFile(path, serialize(sig));
+    if (!failure.isEmpty() && error)
+        *error = tr("cannot write %1: %2").arg(path, failure);
+    return failure.isEmpty();
 }
 
 QStringList splitNames(const QString &text)

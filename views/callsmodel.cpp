@@ -1,6 +1,6 @@
 #include "callsmodel.h"
 
-#include "devicecalls.h"
+#include "devicesession.h"
 #include "records.h"
 
 #include <QColor>

@@ -7,6 +7,8 @@
 #include "pointsmodel.h"
 #include "pointsview.h"
 #include "reading.h"
+#include "devicesession.h"
+#include "qatomicfile.h"
 #include "recording.h"
 
 #include <QBuffer>
@@ -27,6 +29,7 @@
 #include <QValueAxis>
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <limits>
 
@@ -239,9 +242,28 @@ void CurveDock::buildTimeChart()
     timePage->layout()->addWidget(timeView);
 }
 
-void CurveDock::setDevice(std::int32_t *handle)
+void CurveDock::setSession(DeviceSession *s)
 {
-    device = handle;
+    session = s;
+    connect(session, &DeviceSession::callMade, this, &CurveDock::takePageFrame);
+}
+
+void CurveDock::takePageFrame(const zem::calls::Call &call)
+{
+    using zem::calls::Origin;
+    static const std::uint8_t kGetMeasurement = zem::calls::commandByName("get_measurement");
+    if (call.operation != zem::calls::Operation::Command || call.command != kGetMeasurement
+        || (call.origin != Origin::Page && call.origin != Origin::Periodic
+            && call.origin != Origin::Replay)
+        || (call.result != ZEM_RESULT_OK && call.result != ZEM_RESULT_VALUE_ERROR)
+        || call.requestSize < sizeof(get_measurement_request)
+        || call.responseSize() < sizeof(get_measurement_response))
+        return;
+    get_measurement_request request;
+    std::memcpy(&request, call.request(), sizeof request);
+    get_measurement_response response;
+    std::memcpy(&response, call.response(), sizeof response);
+    addPageFrame(request.FrameNumber, response);
 }
 
 void CurveDock::addCallObserver(MeasurementSequence::CallObserver observer)
@@ -269,10 +291,10 @@ void CurveDock::startRun()
 {
     if (run)
         return;
-    static std::int32_t noDevice = -1;
-    std::int32_t &handle = device ? *device : noDevice;
-    runHandle = handle;
-    run = std::make_unique<MeasurementSequence>(handle, [this](const SequenceCall &call) {
+    if (!session)
+        return;
+    runGeneration = session->generation();
+    run = std::make_unique<MeasurementSequence>(session->connection(), [this](const SequenceCall &call) {
         for (const auto &observer : observers)
             observer(call);
     });
@@ -287,7 +309,7 @@ void CurveDock::step()
     if (!run)
         return;
     // Connecting or disconnecting while a run waits makes its handle stale.
-    if (device && *device != runHandle && runHandle != -1) {
+    if (session->generation() != runGeneration) {
         run->cancel();
         finishRun();
         return;
@@ -314,7 +336,8 @@ void CurveDock::finishRun()
     stepTimer->stop();
     const MeasurementSequence::Outcome outcome = run->outcome();
     QString message = run->message();
-    if (outcome == MeasurementSequence::Outcome::Cancelled && device && *device != runHandle)
+    if (outcome == MeasurementSequence::Outcome::Cancelled
+        && session->generation() != runGeneration)
         message = tr("The device was disconnected; the run was cancelled");
     Curve curve = run->curve();
     run.reset();
@@ -324,7 +347,7 @@ void CurveDock::finishRun()
         showCurve(curve);
     setStatus(message);
     if (outcome != MeasurementSequence::Outcome::Complete) {
-        emit logMessage(tr("Measure: %1").arg(message));
+        emit logMessage(tr("Measure: %1").arg(message), LogLevel::Failure);
         repeatButton->setChecked(false);
     } else if (repeatButton->isChecked()) {
         scheduleRepeat();
@@ -353,10 +376,7 @@ void CurveDock::addPageFrame(std::size_t frameNumber, const get_measurement_resp
 // What the curve looks like, from a fit to the simple loads.
 static QString readingOf(const Curve &curve)
 {
-    sig::IvCurve c;
-    c.volts.assign(curve.voltage.begin(), curve.voltage.end());
-    c.milliamps.assign(curve.current.begin(), curve.current.end());
-    return sig::read(c, curve.settings).text();
+    return sig::read(sig::ivCurveOf(curve), curve.settings).text();
 }
 
 void CurveDock::showCurve(const Curve &curve)
@@ -504,7 +524,7 @@ QString CurveDock::exportTo(const QString &fileName)
     if (suffix == QLatin1String("csv") || suffix == QLatin1String("json")) {
         if (shown.empty())
             return tr("There is no curve to export");
-        return writeFileAtomically(
+        return zem::files::writeFile(
             fileName, suffix == QLatin1String("csv") ? curveCsv(shown) : curveJson(shown));
     }
     // A reference held just before has its legend entry laid out first.
@@ -529,7 +549,7 @@ QString CurveDock::exportTo(const QString &fileName)
     } else {
         return tr("Unknown file type \"%1\": use .csv, .json, .png or .svg").arg(suffix);
     }
-    return writeFileAtomically(fileName, bytes);
+    return zem::files::writeFile(fileName, bytes);
 }
 
 void CurveDock::exportCurve()
@@ -552,7 +572,7 @@ void CurveDock::exportCurve()
     const QString message = error.isEmpty() ? tr("Exported to %1").arg(name)
                                             : tr("Cannot export to %1: %2").arg(name, error);
     setStatus(message);
-    emit logMessage(message);
+    emit logMessage(message, error.isEmpty() ? LogLevel::Normal : LogLevel::Failure);
 }
 
 void CurveDock::updateButtons()

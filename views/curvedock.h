@@ -4,6 +4,7 @@
 #pragma once
 
 #include "curve.h"
+#include "logline.h"
 #include "sequence.h"
 
 #include <QDockWidget>
@@ -13,7 +14,12 @@
 #include <memory>
 #include <vector>
 
+namespace zem::calls {
+struct Call;
+}
+
 class CurveChartView;
+class DeviceSession;
 class CurveFileChooser;
 class PointsModel;
 class PointsView;
@@ -38,8 +44,9 @@ public:
     explicit CurveDock(QWidget *parent = nullptr);
     ~CurveDock() override;
 
-    // The window's device handle, which outlives the dock; a run closes it on -1.
-    void setDevice(std::int32_t *handle);
+    // The window's device session, which outlives the dock. Frames read on the
+    // get_measurement page (or sent again) reach the curve through it.
+    void setSession(DeviceSession *session);
     // Adds a listener to every library call a run makes, told right after
     // the call returned; listeners are told in the order they were added.
     void addCallObserver(MeasurementSequence::CallObserver observer);
@@ -73,7 +80,7 @@ signals:
     // A run ended, whatever the outcome; the new curve is already shown.
     void runFinished(MeasurementSequence::Outcome outcome, const QString &message);
     // Something the user should read in the event log.
-    void logMessage(const QString &message);
+    void logMessage(const QString &message, LogLevel level);
     // The chart holds a new latest curve.
     void curveShown();
 
@@ -91,8 +98,10 @@ private:
     void updateButtons();
     void setStatus(const QString &text);
 
-    std::int32_t *device = nullptr;
-    std::int32_t runHandle = -1; // the handle the run started with
+    void takePageFrame(const zem::calls::Call &call);
+
+    DeviceSession *session = nullptr;
+    quint64 runGeneration = 0; // the session's generation the run started under
     std::vector<MeasurementSequence::CallObserver> observers;
     std::unique_ptr<CurveFileChooser> files;
     std::unique_ptr<MeasurementSequence> run;

@@ -1,5 +1,7 @@
 #include "logview.h"
 
+#include "qatomicfile.h"
+
 #include <QAction>
 #include <QClipboard>
 #include <QFileDialog>
@@ -10,7 +12,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -71,26 +72,11 @@ LogView *LogView::replace(QListWidget *form)
     return view;
 }
 
-bool LogView::reportsFailure(const QString &message)
-{
-    static const QRegularExpression call(QStringLiteral("^zem_\\w+ returned (.*)$"));
-    static const QRegularExpression profile(QStringLiteral("^[gs]et_profile returned (-?\\d+)$"));
-    if (const QRegularExpressionMatch m = call.match(message); m.hasMatch())
-        return m.captured(1) != QLatin1String("result_ok 0");
-    if (const QRegularExpressionMatch m = profile.match(message); m.hasMatch())
-        return m.captured(1).toInt() != 0;
-    return message == QLatin1String("Abort") || message == QLatin1String("Error opening file")
-        || message.startsWith(QLatin1String("File error:"))
-        || (message.startsWith(QLatin1String("Cannot open ")) && message.contains(u':'))
-        || (message.startsWith(QLatin1String("Cannot write "))
-            && message.endsWith(QLatin1String("; periodic logging stopped")));
-}
-
-void LogView::appendLine(const QString &line, bool failure)
+void LogView::appendLine(const QString &line, LogLevel level)
 {
     // Coloured before it is inserted: one insertion, no change afterwards.
     auto *item = new QListWidgetItem(line);
-    if (failure)
+    if (level == LogLevel::Failure)
         item->setForeground(kFailureColour);
     addItem(item);
 }
@@ -107,15 +93,10 @@ QString LogView::allText() const
 
 bool LogView::saveTo(const QString &fileName, QString *error) const
 {
-    QSaveFile file(fileName);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        const QByteArray bytes = allText().toUtf8();
-        if (file.write(bytes) == bytes.size() && file.commit())
-            return true;
-    }
-    if (error)
-        *error = tr("Cannot save the log to %1: %2").arg(fileName, file.errorString());
-    return false;
+    const QString failure = zem::files::writeFile(fileName, allText().toUtf8());
+    if (!failure.isEmpty() && error)
+        *error = tr("Cannot save the log to %1: %2").arg(fileName, failure);
+    return failure.isEmpty();
 }
 
 void LogView::setSaveFileChooser(std::function<QString()> chooser)

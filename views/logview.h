@@ -2,6 +2,8 @@
 // row height, so that a line costs the same at a thousand and at a million.
 #pragma once
 
+#include "logline.h"
+
 #include <QListWidget>
 
 #include <functional>
@@ -23,13 +25,8 @@ public:
     // size policy and selection mode, and deletes the form's list.
     static LogView *replace(QListWidget *form);
 
-    // Whether a log message reports a failure, and so is drawn in red: a
-    // library result other than 0, a profile result other than 0, an abort,
-    // a file error, a periodic log file that could not be opened or written.
-    static bool reportsFailure(const QString &message);
-
     // Appends a line; a failure is drawn in a red that reads on the black log.
-    void appendLine(const QString &line, bool failure);
+    void appendLine(const QString &line, LogLevel level);
 
     // Every line, one per text line.
     QString allText() const;

@@ -2,7 +2,7 @@
 
 #include "signaturemodel.h"
 
-#include "devicecalls.h"
+#include "devicesession.h"
 #include "recording.h"
 #include "records.h"
 #include "report.h"
@@ -33,14 +33,6 @@
 
 namespace {
 
-sig::IvCurve toIvCurve(const Curve &c)
-{
-    sig::IvCurve out;
-    out.volts.assign(c.voltage.begin(), c.voltage.end());
-    out.milliamps.assign(c.current.begin(), c.current.end());
-    return out;
-}
-
 QList<QPointF> pointsOf(const sig::IvCurve &c)
 {
     QList<QPointF> pts;
@@ -50,13 +42,9 @@ QList<QPointF> pointsOf(const sig::IvCurve &c)
     return pts;
 }
 
-constexpr std::uint16_t kPressed
-    = IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_RECV_PROBE_BUTTON_PRESSED;
-constexpr std::uint16_t kAllEvents = 0x0F;
-
 } // namespace
 
-SignaturesDock::SignaturesDock(std::int32_t &device, QWidget *parent)
+SignaturesDock::SignaturesDock(DeviceSession &device, QWidget *parent)
     : QDockWidget(tr("Signatures"), parent)
     , device(device)
 {
@@ -65,12 +53,11 @@ SignaturesDock::SignaturesDock(std::int32_t &device, QWidget *parent)
     buildUi();
     model->setSignature(&board);
 
-    buttonPoll = new QTimer(this);
-    buttonPoll->setInterval(kButtonPollMs);
-    connect(buttonPoll, &QTimer::timeout, this, &SignaturesDock::pollButton);
-    sequenceTimer = new QTimer(this);
-    sequenceTimer->setSingleShot(true);
-    connect(sequenceTimer, &QTimer::timeout, this, &SignaturesDock::stepSequence);
+    stepTimer = new QTimer(this);
+    stepTimer->setSingleShot(true);
+    connect(stepTimer, &QTimer::timeout, this, &SignaturesDock::step);
+    // A run on a handle that is gone stops.
+    connect(&device, &DeviceSession::closed, this, &SignaturesDock::stopRun);
     updateButtons();
 }
 
@@ -113,7 +100,7 @@ void SignaturesDock::buildUi()
     names->addWidget(pasteButton);
     layout->addLayout(names);
 
-    auto *run = new QHBoxLayout;
+    auto *runRow = new QHBoxLayout;
     learnButton = new QRadioButton(tr("Learn"), body);
     testButton = new QRadioButton(tr("Test"), body);
     learnButton->setObjectName(QStringLiteral("signatureLearnButton"));
@@ -124,12 +111,12 @@ void SignaturesDock::buildUi()
     measureButton = new QPushButton(tr("Measure"), body);
     measureButton->setObjectName(QStringLiteral("signatureMeasureButton"));
     measureButton->setToolTip(tr("Measure the selected point (Space, or the probe's button)"));
-    run->addWidget(learnButton);
-    run->addWidget(testButton);
-    run->addWidget(runButton);
-    run->addWidget(measureButton);
-    run->addStretch();
-    layout->addLayout(run);
+    runRow->addWidget(learnButton);
+    runRow->addWidget(testButton);
+    runRow->addWidget(runButton);
+    runRow->addWidget(measureButton);
+    runRow->addStretch();
+    layout->addLayout(runRow);
 
     auto *split = new QSplitter(Qt::Horizontal, body);
     model = new SignatureModel(this);
@@ -193,7 +180,8 @@ void SignaturesDock::buildUi()
         board.board = text;
         modified = true;
     });
-    connect(runButton, &QPushButton::clicked, this, [this] { running ? stopRun() : startRun(); });
+    connect(runButton, &QPushButton::clicked, this,
+        [this] { isRunning() ? stopRun() : startRun(); });
     connect(measureButton, &QPushButton::clicked, this, &SignaturesDock::measure);
     auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this);
     space->setContext(Qt::WidgetWithChildrenShortcut);
@@ -202,21 +190,23 @@ void SignaturesDock::buildUi()
         [this](const QModelIndex &current) {
             if (!current.isValid())
                 return;
-            if (session && running && !sequence)
-                session->select(current.row());
+            if (isRunning())
+                run->select(current.row());
             showPoint(current.row());
         });
 }
 
 const std::vector<sig::PointResult> *SignaturesDock::results() const
 {
-    return session && session->mode() == sig::Session::Mode::Test ? &session->results() : nullptr;
+    return run && run->session().mode() == sig::Session::Mode::Test ? &run->session().results()
+                                                                     : nullptr;
 }
 
 void SignaturesDock::updateButtons()
 {
+    const bool running = isRunning();
     runButton->setText(running ? tr("Stop") : tr("Start"));
-    measureButton->setEnabled(running && !sequence);
+    measureButton->setEnabled(running && !run->measuring());
     learnButton->setEnabled(!running);
     testButton->setEnabled(!running);
 }
@@ -238,7 +228,8 @@ bool SignaturesDock::confirmDiscard()
 void SignaturesDock::newSignature()
 {
     stopRun();
-    session.reset();
+    run.reset();
+    model->setResults(nullptr);
     board = sig::Signature();
     board.settings = sig::defaultSettings();
     path.clear();
@@ -278,12 +269,12 @@ bool SignaturesDock::openFile(const QString &file)
     QString error;
     auto loaded = sig::load(file, &error);
     if (!loaded) {
-        setStatus(error);
-        emit logMessage(error);
+        fail(error);
         return false;
     }
     stopRun();
-    session.reset();
+    run.reset();
+    model->setResults(nullptr);
     board = std::move(*loaded);
     path = file;
     modified = false;
@@ -299,8 +290,7 @@ bool SignaturesDock::saveFile(const QString &file)
 {
     QString error;
     if (!sig::save(board, file, &error)) {
-        setStatus(error);
-        emit logMessage(error);
+        fail(error);
         return false;
     }
     path = file;
@@ -315,8 +305,7 @@ bool SignaturesDock::writeReport(const QString &file)
     static const std::vector<sig::PointResult> none;
     const auto *r = results();
     if (!sig::writeReport(board, r ? *r : none, QDateTime::currentDateTime(), file, &error)) {
-        setStatus(error);
-        emit logMessage(error);
+        fail(error);
         return false;
     }
     setStatus(tr("Report written to %1").arg(file));
@@ -363,12 +352,17 @@ void SignaturesDock::selectRow(int row)
     table->scrollTo(model->index(row, SignatureModel::Name));
 }
 
+void SignaturesDock::fail(const QString &message)
+{
+    setStatus(message);
+    emit logMessage(message, LogLevel::Failure);
+}
+
 void SignaturesDock::startRun()
 {
-    const zem::calls::OriginScope origin(zem::calls::Origin::Signature);
-    if (running)
+    if (isRunning())
         return;
-    if (device == -1) {
+    if (!device.isOpen()) {
         setStatus(tr("Connect to an instrument first."));
         return;
     }
@@ -378,155 +372,114 @@ void SignaturesDock::startRun()
     }
     const auto mode
         = learnButton->isChecked() ? sig::Session::Mode::Learn : sig::Session::Mode::Test;
-    session = std::make_unique<sig::Session>(board, mode);
-    model->setResults(mode == sig::Session::Mode::Test ? &session->results() : nullptr);
     const int row = finished ? 0 : std::max(0, table->currentIndex().row());
     finished = false;
-    session->select(row);
+    sig::ProbeRun::Options options;
+    options.pollButton = true;
+    model->setResults(nullptr);
+    run = std::make_unique<sig::ProbeRun>(device.connection(), board, mode, options,
+        std::vector<int>(), [this](const sig::ProbeRun::Event &e) { onRunEvent(e); });
+    run->select(row);
+    model->setResults(mode == sig::Session::Mode::Test ? &run->session().results() : nullptr);
     selectRow(row);
-    running = true;
-    // Events from before the run are not presses for it.
-    reset_events_request rq {};
-    rq.IOEventsRst = kAllEvents;
-    reset_events_response rs {};
-    callCommand(*zem::findCommand("reset_events"), device, &rq, &rs);
-    buttonPoll->start();
     updateButtons();
-    setStatus(mode == sig::Session::Mode::Learn
-            ? tr("Learning: probe %1 and measure.").arg(board.points[std::size_t(row)].name)
-            : tr("Testing: probe %1 and measure.").arg(board.points[std::size_t(row)].name));
     emit logMessage(mode == sig::Session::Mode::Learn ? tr("Signatures: learning started")
-                                                      : tr("Signatures: test started"));
+                                                      : tr("Signatures: test started"),
+        LogLevel::Normal);
+    step();
 }
 
 void SignaturesDock::stopRun()
 {
-    const zem::calls::OriginScope origin(zem::calls::Origin::Signature);
-    if (!running)
+    if (!isRunning())
         return;
-    running = false;
-    buttonPoll->stop();
-    sequenceTimer->stop();
-    sequence.reset();
-    updateButtons();
-    emit logMessage(tr("Signatures: run stopped"));
-}
-
-void SignaturesDock::pollButton()
-{
-    const zem::calls::OriginScope origin(zem::calls::Origin::Signature);
-    if (!running)
-        return;
-    get_status_response st {};
-    const std::int32_t result = callCommand(*zem::findCommand("get_status"), device, nullptr, &st);
-    if (result != ZEM_RESULT_OK) {
-        closeIfUndefined(device, result);
-        setStatus(tr("get_status returned %1; the run is stopped.").arg(resultText(result)));
-        stopRun();
-        return;
-    }
-    if (!(st.IOEvents & kAllEvents))
-        return;
-    reset_events_request rq {};
-    rq.IOEventsRst = st.IOEvents & kAllEvents;
-    reset_events_response rs {};
-    callCommand(*zem::findCommand("reset_events"), device, &rq, &rs);
-    if (st.IOEvents & kPressed)
-        measure();
+    stepTimer->stop();
+    run->cancel();
 }
 
 void SignaturesDock::measure()
 {
-    const zem::calls::OriginScope origin(zem::calls::Origin::Signature);
-    if (!running || sequence || !session || session->done())
+    if (!isRunning() || run->measuring())
         return;
-    if (device == -1) {
-        setStatus(tr("The instrument is not connected."));
-        stopRun();
-        return;
-    }
-    measurement_settings settings = session->settings();
-    const std::int32_t result
-        = callCommand(*zem::findCommand("set_measurement_settings"), device, &settings, nullptr);
-    if (result != ZEM_RESULT_OK) {
-        closeIfUndefined(device, result);
-        setStatus(tr("set_measurement_settings returned %1").arg(resultText(result)));
-        return;
-    }
-    sequence = std::make_unique<MeasurementSequence>(device);
-    updateButtons();
-    stepSequence();
+    run->trigger();
+    stepTimer->stop();
+    step();
 }
 
-void SignaturesDock::stepSequence()
+void SignaturesDock::step()
 {
+    if (!run)
+        return;
     const zem::calls::OriginScope origin(zem::calls::Origin::Signature);
-    if (!sequence)
+    const auto now = sig::ProbeRun::Clock::now();
+    const auto next = run->advance(now);
+    if (!next)
         return;
-    const auto now = MeasurementSequence::Clock::now();
-    const auto next = sequence->advance(now);
-    if (next) {
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
-        sequenceTimer->start(int(std::max<long long>(0, wait.count())));
-        return;
-    }
-    finishMeasurement();
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
+    stepTimer->start(int(std::max<long long>(0, wait.count())));
 }
 
-void SignaturesDock::finishMeasurement()
+void SignaturesDock::onRunEvent(const sig::ProbeRun::Event &e)
 {
-    const std::unique_ptr<MeasurementSequence> done = std::move(sequence);
-    updateButtons();
-    if (done->outcome() != MeasurementSequence::Outcome::Complete) {
-        setStatus(tr("Not measured: %1").arg(done->message()));
-        emit logMessage(tr("Signatures: %1").arg(done->message()));
-        if (device == -1)
-            stopRun();
-        return;
+    using Event = sig::ProbeRun::Event;
+    const bool learning = run->session().mode() == sig::Session::Mode::Learn;
+    switch (e.kind) {
+    case Event::Waiting: {
+        selectRow(e.point);
+        const QString &name = board.points[std::size_t(e.point)].name;
+        setStatus(learning ? tr("Learning: probe %1 and measure.").arg(name)
+                           : tr("Testing: probe %1 and measure.").arg(name));
+        break;
     }
-    const sig::IvCurve curve = toIvCurve(done->curve());
-    const int row = session->point();
-    const sig::Session::Step step = session->record(curve);
-    const sig::Point &p = board.points[std::size_t(row)];
-    if (session->mode() == sig::Session::Mode::Learn) {
-        modified = true;
-        plot(&curve, nullptr);
-    } else {
-        const auto &ref
-            = p.measurements[std::min(p.measurements.size() - 1,
-                                 session->results()[std::size_t(row)].curves.size() - 1)]
-                  .reference;
-        plot(ref ? &*ref : nullptr, &curve);
+    case Event::Measured: {
+        sig::Point &p = board.points[std::size_t(e.point)];
+        if (learning) {
+            p.measurements[e.measurement].reference = e.curve;
+            modified = true;
+            plot(&e.curve, nullptr);
+        } else {
+            const auto &ref = p.measurements[e.measurement].reference;
+            plot(ref ? &*ref : nullptr, &e.curve);
+        }
+        model->pointChanged(e.point);
+        updateButtons();
+        break;
     }
-    model->pointChanged(row);
-    if (!step.pointDone)
-        return; // the same point again, with its next settings
-    QString text;
-    if (session->mode() == sig::Session::Mode::Learn) {
-        text = tr("%1 learned").arg(p.name);
-    } else {
-        const sig::PointResult &r = session->results()[std::size_t(row)];
-        text = std::isnan(r.score) ? tr("%1: %2").arg(p.name, sig::verdictText(r.verdict))
-                                   : tr("%1: %2, score %3 % (tolerance %4 %); %5")
-                                         .arg(p.name, sig::verdictText(r.verdict))
-                                         .arg(r.score, 0, 'f', 1)
-                                         .arg(board.toleranceOf(p), 0, 'f', 1)
-                                         .arg(r.reading.text());
-        emit logMessage(tr("Signatures: %1").arg(text));
+    case Event::PointDone: {
+        const sig::Point &p = board.points[std::size_t(e.point)];
+        QString text;
+        if (learning) {
+            text = tr("%1 learned").arg(p.name);
+        } else {
+            const sig::PointResult &r = run->session().results()[std::size_t(e.point)];
+            text = std::isnan(r.score) ? tr("%1: %2").arg(p.name, sig::verdictText(r.verdict))
+                                       : tr("%1: %2, score %3 % (tolerance %4 %); %5")
+                                             .arg(p.name, sig::verdictText(r.verdict))
+                                             .arg(r.score, 0, 'f', 1)
+                                             .arg(board.toleranceOf(p), 0, 'f', 1)
+                                             .arg(r.reading.text());
+            emit logMessage(tr("Signatures: %1").arg(text),
+                r.verdict == sig::Verdict::Pass ? LogLevel::Normal : LogLevel::Failure);
+        }
+        setStatus(text);
+        emit pointDone(e.point, e.step.verdict);
+        break;
     }
-    emit pointDone(row, step.verdict);
-    if (session->done()) {
-        finished = true;
-        setStatus(tr("%1. All points done.").arg(text));
-        stopRun();
-        return;
+    case Event::Failed:
+        setStatus(e.message);
+        emit logMessage(tr("Signatures: %1").arg(e.message), LogLevel::Failure);
+        updateButtons();
+        break;
+    case Event::Ended:
+        stepTimer->stop();
+        finished = run->session().done();
+        if (finished)
+            setStatus(tr("%1. All points done.").arg(status->text()));
+        emit logMessage(tr("Signatures: run stopped"), LogLevel::Normal);
+        // Deferred: the run is still in its own call.
+        QTimer::singleShot(0, this, &SignaturesDock::updateButtons);
+        break;
     }
-    // Selecting the next row shows its reference until it is measured.
-    const int next = session->point();
-    selectRow(next);
-    setStatus(tr("%1. Next: %2.").arg(text, board.points[std::size_t(next)].name));
-    if (session->mode() == sig::Session::Mode::Test)
-        plot(p.measurements.back().reference ? &*p.measurements.back().reference : nullptr, &curve);
 }
 
 void SignaturesDock::showPoint(int row)

@@ -4,6 +4,8 @@
 // is going (and only then).
 #pragma once
 
+#include "logline.h"
+#include "proberun.h"
 #include "session.h"
 
 #include <QDockWidget>
@@ -11,7 +13,7 @@
 #include <cstdint>
 #include <memory>
 
-class MeasurementSequence;
+class DeviceSession;
 class SignatureModel;
 class QChart;
 class QLabel;
@@ -28,16 +30,14 @@ class SignaturesDock : public QDockWidget
     Q_OBJECT
 
 public:
-    static constexpr int kButtonPollMs = 50;
-
-    // `device` is the window's handle; it must outlive the dock.
-    explicit SignaturesDock(std::int32_t &device, QWidget *parent = nullptr);
+    // `device` is the window's session; it must outlive the dock.
+    explicit SignaturesDock(DeviceSession &device, QWidget *parent = nullptr);
     ~SignaturesDock() override;
 
     const sig::Signature &signature() const { return board; }
     // The results of the last test run, one per point.
     const std::vector<sig::PointResult> *results() const;
-    bool isRunning() const { return running; }
+    bool isRunning() const { return run && !run->ended(); }
 
     // What the buttons do once a file name is chosen; false, with the reason
     // shown, when it cannot be done.
@@ -55,15 +55,15 @@ public slots:
 
 signals:
     // A line for the window's log.
-    void logMessage(const QString &message);
+    void logMessage(const QString &message, LogLevel level);
     // A point's measurement was stored (Learn) or judged (Test) and is shown.
     void pointDone(int point, sig::Verdict verdict);
 
 private:
     void buildUi();
-    void pollButton();
-    void stepSequence();
-    void finishMeasurement();
+    void step();
+    void onRunEvent(const sig::ProbeRun::Event &event);
+    void fail(const QString &message);
     void showPoint(int row);
     void plot(const sig::IvCurve *reference, const sig::IvCurve *test);
     void selectRow(int row);
@@ -76,13 +76,11 @@ private:
     void reportDialog();
     void pasteNames();
 
-    std::int32_t &device;
+    DeviceSession &device;
     sig::Signature board;
-    std::unique_ptr<sig::Session> session;
-    std::unique_ptr<MeasurementSequence> sequence;
+    std::unique_ptr<sig::ProbeRun> run; // kept after it ended: its results are shown
     QString path;
     bool modified = false;
-    bool running = false;
     bool finished = false; // the last run went through the last point: start over
 
     SignatureModel *model = nullptr;
@@ -100,6 +98,5 @@ private:
     QLineSeries *testSeries = nullptr;
     QValueAxis *axisV = nullptr;
     QValueAxis *axisI = nullptr;
-    QTimer *buttonPoll = nullptr;
-    QTimer *sequenceTimer = nullptr;
+    QTimer *stepTimer = nullptr;
 };

@@ -1,13 +1,12 @@
 #include "trenddock.h"
 
-#include "base_io_widget.h"
-#include "floatarroutput.h"
-#include "floatoutput.h"
-#include "intarroutput.h"
-#include "intoutput.h"
-#include "iopanel.h"
+#include "call.h"
+#include "codec.h"
+#include "qatomicfile.h"
+#include "records.h"
 
 #include <QBoxLayout>
+#include <QBuffer>
 #include <QChart>
 #include <QChartView>
 #include <QFileDialog>
@@ -19,10 +18,10 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QValueAxis>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <map>
 
@@ -141,46 +140,25 @@ TrendDock::TrendDock(QWidget *parent)
     connect(&redrawTimer, &QTimer::timeout, this, &TrendDock::redraw);
 }
 
-void TrendDock::attach(iopanel *page)
+void TrendDock::plot(int command, int field, int element)
 {
-    for (int i = 0; i < page->GetResponseCount(); ++i) {
-        base_io_widget *field = page->GetResponse(i);
-        const bool array
-            = qobject_cast<FloatArrOutput *>(field) || qobject_cast<IntArrOutput *>(field);
-        if (!array && !qobject_cast<IntOutput *>(field) && !qobject_cast<FloatOutput *>(field))
-            continue;
-        QLineEdit *edit = field->GetEdit();
-        edit->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(edit, &QWidget::customContextMenuRequested, this,
-            [this, page, field, edit, array](const QPoint &at) {
-                QMenu *menu = edit->createStandardContextMenu();
-                menu->setAttribute(Qt::WA_DeleteOnClose);
-                menu->addSeparator();
-                if (!array) {
-                    menu->addAction(
-                        tr("Plot over time"), this, [this, page, field] { plot(page, field); });
-                } else if (!edit->text().isEmpty()) {
-                    // The element under the pointer: elements are separated by single spaces.
-                    const int element
-                        = int(edit->text().left(edit->cursorPositionAt(at)).count(u' '));
-                    menu->addAction(tr("Plot element %1 over time").arg(element), this,
-                        [this, page, field, element] { plot(page, field, element); });
-                }
-                menu->popup(edit->mapToGlobal(at));
-            });
-    }
-}
-
-void TrendDock::plot(iopanel *page, base_io_widget *field, int element)
-{
+    if (command < 0 || command >= int(zem::kCommandCount))
+        return;
+    const zem::Record *response = zem::kCommands[command].response;
+    if (!response || field < 0 || field >= int(response->fields.size()))
+        return;
+    const zem::Field &f = response->fields[std::size_t(field)];
+    if (element >= int(f.count) || (element < 0) != !f.isArray)
+        return;
     for (const Trace &t : traces)
-        if (t.field == field && t.element == element)
+        if (t.command == command && t.field == field && t.element == element)
             return;
+    const QString page = QLatin1String(zem::kCommands[command].name);
     const QString name = element < 0
-        ? tr("%1 %2").arg(page->GetName(), field->GetName())
-        : tr("%1 %2[%3]").arg(page->GetName(), field->GetName()).arg(element);
+        ? tr("%1 %2").arg(page, QLatin1String(f.name))
+        : tr("%1 %2[%3]").arg(page, QLatin1String(f.name)).arg(element);
     const int i = addTrace(name);
-    traces[i].page = page;
+    traces[i].command = command;
     traces[i].field = field;
     traces[i].element = element;
 }
@@ -210,22 +188,26 @@ int TrendDock::addTrace(const QString &name)
     return int(traces.size()) - 1;
 }
 
-void TrendDock::sample(const iopanel *page)
+void TrendDock::sample(const zem::calls::Call &call)
 {
+    if (call.operation != zem::calls::Operation::Command
+        || (call.result != ZEM_RESULT_OK && call.result != ZEM_RESULT_VALUE_ERROR)
+        || !call.hasResponse)
+        return;
+    const zem::Record *response = zem::kCommands[call.command].response;
+    if (!response || call.responseSize() < response->size)
+        return;
     bool any = false;
     double now = 0;
     for (int i = 0; i < traceCount(); ++i) {
         const Trace &t = traces[i];
-        if (t.page != page)
+        if (t.command != call.command)
             continue;
-        bool ok = false;
-        const QString text = t.field->GetEdit()->text();
-        const double value = t.element < 0
-            ? text.toDouble(&ok)
-            : QStringView(text).split(u' ').value(t.element).toDouble(&ok);
-        if (!ok)
+        const double value = zem::codec::elementValue(
+            response->fields[std::size_t(t.field)], call.response(), std::size_t(std::max(0, t.element)));
+        if (!std::isfinite(value))
             continue;
-        // Fields shown together share one time, and so one CSV row.
+        // Fields of one response share one time, and so one CSV row.
         if (!any) {
             if (!clock.isValid())
                 clock.start();
@@ -348,21 +330,23 @@ QString TrendDock::csv() const
 
 bool TrendDock::exportTo(const QString &fileName, QString *error) const
 {
-    const bool png = fileName.endsWith(QLatin1String(".png"), Qt::CaseInsensitive);
-    QSaveFile file(fileName);
-    bool written = false;
-    if (file.open(QIODevice::WriteOnly)) {
-        if (png) {
-            written = view->grab().save(&file, "PNG");
-        } else {
-            const QByteArray bytes = csv().toUtf8();
-            written = file.write(bytes) == bytes.size();
+    QByteArray bytes;
+    if (fileName.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!view->grab().save(&buffer, "PNG")) {
+            if (error)
+                *error = tr("Cannot export the trend to %1: the chart could not be drawn")
+                             .arg(fileName);
+            return false;
         }
-        written = written && file.commit();
+    } else {
+        bytes = csv().toUtf8();
     }
-    if (!written && error)
-        *error = tr("Cannot export the trend to %1: %2").arg(fileName, file.errorString());
-    return written;
+    const QString failure = zem::files::writeFile(fileName, bytes);
+    if (!failure.isEmpty() && error)
+        *error = tr("Cannot export the trend to %1: %2").arg(fileName, failure);
+    return failure.isEmpty();
 }
 
 void TrendDock::setExportFileChooser(std::function<QString()> chooser)

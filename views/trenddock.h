@@ -1,5 +1,5 @@
-// Strip charts of response fields over time, fed whenever their page shows a
-// response.
+// Strip charts of response fields over time, fed by the decoded response of
+// every call whose page shows it.
 #pragma once
 
 #include <QDockWidget>
@@ -16,8 +16,10 @@ class QLabel;
 class QLineSeries;
 class QPushButton;
 class QValueAxis;
-class base_io_widget;
-class iopanel;
+
+namespace zem::calls {
+struct Call;
+}
 
 class TrendDock : public QDockWidget
 {
@@ -29,14 +31,13 @@ public:
     // Samples kept per field; older ones are dropped first.
     static constexpr int kMaxSamples = 100000;
 
-    // Offers "Plot over time" in the context menu of the page's numeric
-    // response fields, and "Plot element n over time" in that of its arrays.
-    void attach(iopanel *page);
-    // Plots a response field of a page, or one element of an array field,
-    // from now on; each is plotted once.
-    void plot(iopanel *page, base_io_widget *field, int element = -1);
-    // Records the page's plotted fields as they are shown now.
-    void sample(const iopanel *page);
+    // Plots a response field of a command (indices into zem::kCommands and
+    // its response's fields), or one element of an array field, from now on;
+    // each is plotted once.
+    void plot(int command, int field, int element = -1);
+    // Records the plotted fields of the call's command from its response,
+    // when the call delivered one (0 or -3).
+    void sample(const zem::calls::Call &call);
 
     // A trace fed by hand (figures, tests); returns its number.
     int addTrace(const QString &name);
@@ -59,8 +60,8 @@ private:
     struct Trace
     {
         QString name;
-        const iopanel *page = nullptr;
-        const base_io_widget *field = nullptr;
+        int command = -1;
+        int field = -1;
         int element = -1; // of an array field; -1 for a scalar
         QLineSeries *series = nullptr;
         QList<QPointF> points; // time order

@@ -1,5 +1,6 @@
 #include "container.h"
-#include "devicecalls.h"
+#include "devicesession.h"
+#include "recording.h"
 #include "mainwindow.h"
 #include "zemdouble.h"
 
@@ -13,6 +14,7 @@
 #include <QTime>
 #include <QtTest>
 
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -72,8 +74,8 @@ private slots:
 
     void resultText_data();
     void resultText();
-    void closeIfUndefined_data();
-    void closeIfUndefined();
+    void connectionRule_data();
+    void connectionRule();
     void tracing();
 
     void logLine_data();
@@ -118,32 +120,65 @@ void tst_App::resultText()
     QCOMPARE(::resultText(result), text);
 }
 
-void tst_App::closeIfUndefined_data()
+void tst_App::connectionRule_data()
 {
-    QTest::addColumn<int>("result");
-    QTest::addColumn<bool>("closes");
+    QTest::addColumn<QList<int>>("results");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<bool>("open");
 
-    QTest::newRow("ok") << 0 << false;
-    QTest::newRow("device undefined") << -1 << true;
-    QTest::newRow("not implemented") << -2 << false;
-    QTest::newRow("value error") << -3 << false;
-    QTest::newRow("no device") << -4 << false;
-    QTest::newRow("timeout") << -5 << false;
-    QTest::newRow("positive 1") << 1 << false;
-    QTest::newRow("min") << std::numeric_limits<int32_t>::min() << false;
+    QTest::newRow("ok") << QList<int> { 0 } << QStringList {} << true;
+    QTest::newRow("device undefined closes")
+        << QList<int> { -1 } << QStringList { "closed", "lost" } << false;
+    QTest::newRow("not implemented") << QList<int> { -2 } << QStringList {} << true;
+    QTest::newRow("value error") << QList<int> { -3 } << QStringList {} << true;
+    QTest::newRow("no device is lost, stays open")
+        << QList<int> { -4 } << QStringList { "lost" } << true;
+    QTest::newRow("lost, then answers again")
+        << QList<int> { -4, 0 } << QStringList { "lost", "opened" } << true;
+    QTest::newRow("timeout") << QList<int> { -5 } << QStringList {} << true;
+    QTest::newRow("positive 1") << QList<int> { 1 } << QStringList {} << true;
+    QTest::newRow("min") << QList<int> { std::numeric_limits<int32_t>::min() } << QStringList {}
+                         << true;
 }
 
-void tst_App::closeIfUndefined()
+// What a result means for the connection, for calls of every kind, and what
+// the window hears of it: the record of every call with the result the
+// library gave, never one overwritten by the close that follows.
+void tst_App::connectionRule()
 {
-    QFETCH(int, result);
-    QFETCH(bool, closes);
+    QFETCH(QList<int>, results);
+    QFETCH(QStringList, events);
+    QFETCH(bool, open);
 
-    zemdouble::setCloseLeaves(-9);
-    int32_t handle = 4;
-    QCOMPARE(::closeIfUndefined(handle, result), closes);
-    QCOMPARE(recordedCalls(), closes ? QStringList { "zem_close_device(4)" } : QStringList());
-    // The handle is what the library left, never reset by the caller.
-    QCOMPARE(handle, closes ? -9 : 4);
+    for (const char *kind : { "command", "get_profile", "set_profile" }) {
+        zemdouble::reset();
+        zemdouble::setOpenHandle(4);
+        DeviceSession session;
+        QCOMPARE(session.connection().open("virtual://x"), 4);
+        QStringList heard;
+        QList<int> recorded;
+        connect(&session, &DeviceSession::opened, &session, [&] { heard << "opened"; });
+        connect(&session, &DeviceSession::closed, &session, [&] { heard << "closed"; });
+        connect(&session, &DeviceSession::lost, &session, [&] { heard << "lost"; });
+        connect(&session, &DeviceSession::callMade, &session,
+            [&](const zem::calls::Call &c) { recorded << c.result; });
+        const bool command = std::strcmp(kind, "command") == 0;
+        const std::string function = command ? "zem_get_status" : std::string("zem_") + kind;
+        zemdouble::queueResults(function, std::vector<std::int32_t>(results.begin(), results.end()));
+        for (int expected : results) {
+            get_status_response st {};
+            std::string text;
+            const std::int32_t got = command ? session.connection().call("get_status", nullptr, &st)
+                : std::strcmp(kind, "get_profile") == 0 ? session.connection().getProfile(text)
+                                                        : session.connection().setProfile("{}");
+            QCOMPARE(got, expected);
+        }
+        QCOMPARE(heard, events);
+        QCOMPARE(session.isOpen(), open);
+        QCOMPARE(session.connection().handle(), open ? 4 : -1);
+        QCOMPARE(recorded.mid(0, results.size()), results);
+        QCOMPARE(zemdouble::count("zem_close_device"), open ? 0u : 1u);
+    }
 }
 
 void tst_App::tracing()
@@ -153,12 +188,18 @@ void tst_App::tracing()
 
     QLoggingCategory::setFilterRules(QStringLiteral("zem.calls.debug=true"));
     zemdouble::setOpenHandle(3);
+    zemdouble::setResult("zem_get_measurement", -3);
     QTest::ignoreMessage(QtDebugMsg, "zem_open_device(\"virtual://x\") -> 3");
+    QTest::ignoreMessage(QtDebugMsg, "zem_get_measurement(3, [19 00]) -> -3");
     QTest::ignoreMessage(QtDebugMsg, "zem_close_device(&3) -> 0, handle -1");
-    QTest::ignoreMessage(QtDebugMsg, "zem_get_measurement(2, [19 00]) -> -3");
-    int32_t handle = openDevice("virtual://x");
-    closeDevice(handle);
-    traceCall("zem_get_measurement", 2, QByteArray("\x19\x00", 2), -3);
+    {
+        DeviceSession session;
+        session.connection().open("virtual://x");
+        get_measurement_request rq { 0x19 };
+        get_measurement_response rs {};
+        session.connection().call("get_measurement", &rq, &rs);
+        session.connection().close();
+    }
     QLoggingCategory::setFilterRules(QString());
 }
 

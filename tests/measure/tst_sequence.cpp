@@ -1,6 +1,7 @@
 // The measurement sequence against the recording double, driven without real
 // time: each step's "when next" becomes the next step's "now".
-#include "devicecalls.h"
+#include "connection.h"
+#include "devicesession.h"
 #include "records.h"
 #include "sequence.h"
 #include "zemdouble.h"
@@ -102,7 +103,9 @@ void tst_Sequence::run()
     auto now = start;
     std::vector<std::pair<std::string, std::chrono::nanoseconds>> seen;
     QStringList logLines;
-    std::int32_t device = 1;
+    zem::Connection device;
+    QCOMPARE(device.open("virtual://x"), 1);
+    const auto opened = zemdouble::calls().size();
     MeasurementSequence sequence(device, [&](const SequenceCall &call) {
         seen.emplace_back(call.command.operation, now - start);
         logLines << QStringLiteral("%1 returned %2")
@@ -134,8 +137,8 @@ void tst_Sequence::run()
 
     // Order: settings, start, status until complete, then frames 0, 1, ...
     // each call's result reported once, and -1 closes the device.
-    const auto &calls = zemdouble::calls();
-    QCOMPARE(int(seen.size()) + (device == -1 ? 1 : 0), int(calls.size()));
+    const std::vector<zemdouble::Call> calls(zemdouble::calls().begin() + opened, zemdouble::calls().end());
+    QCOMPARE(int(seen.size()) + (device.isOpen() ? 0 : 1), int(calls.size()));
     QCOMPARE(calls.front().function, std::string("zem_get_measurement_settings"));
     int frameNumber = 0;
     for (std::size_t i = 0; i < seen.size(); ++i) {
@@ -149,8 +152,8 @@ void tst_Sequence::run()
             QCOMPARE(int(asked), frameNumber++);
         }
     }
-    QCOMPARE(device == -1, results.contains(-1));
-    if (device == -1)
+    QCOMPARE(!device.isOpen(), results.contains(-1));
+    if (!device.isOpen())
         QCOMPARE(zemdouble::callLines().back(), std::string("zem_close_device(1)"));
 
     // Polling starts when the points at 10 kHz should be done (100 µs each),

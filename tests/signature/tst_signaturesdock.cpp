@@ -2,6 +2,7 @@
 // typed in, a board learned with the probe's button, a second board tested
 // with Space, the verdicts read from the table, a report written.
 #include "signaturemodel.h"
+#include "devicesession.h"
 #include "signaturesdock.h"
 
 #include "zem.h"
@@ -23,8 +24,9 @@ private slots:
 
 void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
 {
-    std::int32_t device = -1;
-    SignaturesDock dock(device);
+    DeviceSession session;
+    zem::Connection &device = session.connection();
+    SignaturesDock dock(session);
     dock.show();
     const auto child
         = [&](const char *name) { return dock.findChild<QWidget *>(QLatin1String(name)); };
@@ -33,8 +35,7 @@ void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
     QCOMPARE(dock.signature().points.size(), 3u);
 
     // The probe moves to the next pin at each press, the first one included.
-    device
-        = zem_open_device("virtual://open?pins=resistor:1000,diode,capacitor&button_period_ms=150");
+    device.open("virtual://open?pins=resistor:1000,diode,capacitor&button_period_ms=150");
 
     static_cast<QPushButton *>(child("signatureRunButton"))->click();
     QVERIFY(dock.isRunning());
@@ -43,8 +44,8 @@ void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
         QVERIFY(p.learned());
 
     // The second board: its diode replaced by a resistor; no button.
-    zem_close_device(&device);
-    device = zem_open_device("virtual://open?pins=resistor:1000,resistor:1000,capacitor");
+    device.close();
+    device.open("virtual://open?pins=resistor:1000,resistor:1000,capacitor");
     static_cast<QRadioButton *>(child("signatureTestButton"))->click();
     auto *table = static_cast<QTableView *>(child("signatureTable"));
     table->setCurrentIndex(table->model()->index(0, 0));
@@ -69,7 +70,6 @@ void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
     QVERIFY(dock.saveFile(dir.filePath(QStringLiteral("board.json"))));
     QVERIFY(dock.openFile(dir.filePath(QStringLiteral("board.json"))));
     QVERIFY(dock.signature().points[2].learned());
-    zem_close_device(&device);
 }
 
 QTEST_MAIN(tst_SignaturesDock)

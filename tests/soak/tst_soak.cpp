@@ -10,6 +10,7 @@
 #include "callsmodel.h"
 #include "iopanel.h"
 #include "mainwindow.h"
+#include "records.h"
 #include "trenddock.h"
 
 #include <QAction>
@@ -208,10 +209,11 @@ void tst_Soak::periodicCommandsWithDeviceDrops()
     connectAndStart();
     QVERIFY(window.deviceHandle() != -1);
 
+    const zem::Command *getStatus = zem::findCommand("get_status");
     for (const char *name : { "Temperature", "IOState" })
-        for (int i = 0; i < status.page->GetResponseCount(); ++i)
-            if (status.page->GetResponse(i)->GetName() == QLatin1String(name))
-                trend->plot(status.page, status.page->GetResponse(i));
+        for (std::size_t i = 0; i < getStatus->response->fields.size(); ++i)
+            if (std::string_view(getStatus->response->fields[i].name) == name)
+                trend->plot(int(getStatus - zem::kCommands), int(i));
     QCOMPARE(trend->traceCount(), 2);
 
     for (Periodic *p : { &status, &measurement }) {

@@ -4,7 +4,10 @@
 #include "base_io_widget.h"
 #include "iopanel.h"
 #include "logview.h"
+#include "curvedock.h"
 #include "mainwindow.h"
+#include "profiles.h"
+#include "records.h"
 #include "trenddock.h"
 
 #include <QAction>
@@ -61,13 +64,29 @@ struct Session
     }
 };
 
-base_io_widget *response(const iopanel *page, const QString &name)
+// Plots a response field of the page's command, by the field's name.
+void plotField(TrendDock *trend, const iopanel *page, const QString &name, int element = -1)
 {
-    for (int i = 0; i < page->GetResponseCount(); ++i)
-        if (page->GetResponse(i)->GetName() == name)
-            return page->GetResponse(i);
-    return nullptr;
+    const zem::Command *c = zem::findCommand(page->GetName().toStdString());
+    for (std::size_t i = 0; i < c->response->fields.size(); ++i)
+        if (name == QLatin1String(c->response->fields[i].name))
+            trend->plot(int(c - zem::kCommands), int(i), element);
 }
+
+// Answers every file question with one name.
+class NamedChooser : public ProfileFileChooser
+{
+public:
+    explicit NamedChooser(QString name)
+        : name(std::move(name))
+    {
+    }
+    QString saveFileName() override { return name; }
+    QString openFileName() override { return name; }
+
+private:
+    QString name;
+};
 
 } // namespace
 
@@ -101,37 +120,71 @@ void tst_Session::initTestCase()
 
 void tst_Session::failureLines_data()
 {
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("failure");
-    QTest::newRow("ok") << "zem_get_status returned result_ok 0" << false;
-    QTest::newRow("value error") << "zem_get_measurement returned result_value_error (-3)" << true;
-    QTest::newRow("undefined") << "zem_get_status returned result_undefined (-1)" << true;
-    QTest::newRow("other code") << "zem_get_status returned 17" << true;
-    QTest::newRow("profile ok") << "get_profile returned 0" << false;
-    QTest::newRow("profile failed") << "set_profile returned -3" << true;
-    QTest::newRow("abort") << "Abort" << true;
-    QTest::newRow("open error") << "Error opening file" << true;
-    QTest::newRow("file error") << "File error:" << true;
-    QTest::newRow("periodic open") << "Cannot open get_status.log: Permission denied" << true;
-    QTest::newRow("periodic write")
-        << "Cannot write get_status.log: No space left; periodic logging stopped" << true;
-    QTest::newRow("connect") << "virtual://resistor connect" << false;
-    QTest::newRow("done") << "Done" << false;
+    // What the user does, then each line it logs and whether it is red. The
+    // level comes from the result or outcome where the line is made.
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QList<bool>>("red");
+
+    const QString ok = QStringLiteral("virtual://resistor");
+    QTest::newRow("send ok") << ok << "send get_status"
+                             << QStringList { "zem_get_status returned result_ok 0" }
+                             << QList<bool> { false };
+    QTest::newRow("send value error")
+        << "virtual://resistor?fail=get_status:-3" << "send get_status"
+        << QStringList { "zem_get_status returned result_value_error (-3)" } << QList<bool> { true };
+    QTest::newRow("send lost") << "virtual://resistor?fail=get_status:-4" << "send get_status"
+                               << QStringList { "zem_get_status returned result_nodevice (-4)" }
+                               << QList<bool> { true };
+    QTest::newRow("measure, no device")
+        << "" << "measure" << QStringList { "Measure: No device is connected" }
+        << QList<bool> { true };
+    QTest::newRow("measure fails")
+        << "virtual://resistor?fail=start_measurement:-5" << "measure"
+        << QStringList { "zem_get_measurement_settings returned result_ok 0",
+               "zem_start_measurement returned result_timeout (-5)",
+               "Measure: zem_start_measurement returned result_timeout (-5)" }
+        << QList<bool> { false, true, true };
+    QTest::newRow("connect refused")
+        << "nothing://" << "none" << QStringList { "nothing:// device undefined" }
+        << QList<bool> { true };
+    QTest::newRow("profile file missing")
+        << ok << "profile" << QStringList { "Error opening file", "Abort" }
+        << QList<bool> { true, true };
 }
 
 void tst_Session::failureLines()
 {
-    QFETCH(QString, message);
-    QFETCH(bool, failure);
-    MainWindow window;
-    auto *log = window.findChild<QListWidget *>(QStringLiteral("LogWidget"));
-    const QPalette before = log->palette();
-    window.AddLog(message);
-    const QBrush colour = log->item(0)->foreground();
-    QCOMPARE(colour.style() != Qt::NoBrush, failure);
-    if (failure) // readable on black
-        QVERIFY(colour.color().red() > 200 && colour.color().lightness() > 100);
-    QCOMPARE(log->palette(), before);
+    QFETCH(QString, url);
+    QFETCH(QString, action);
+    QFETCH(QStringList, lines);
+    QFETCH(QList<bool>, red);
+
+    Session s;
+    if (!url.isEmpty())
+        s.connectTo(url);
+    const int before = s.log->count();
+    if (action == QLatin1String("send get_status")) {
+        s.w.page(QStringLiteral("get_status"))->sendButton->click();
+    } else if (action == QLatin1String("measure")) {
+        QSignalSpy finished(s.w.curveDock(), &CurveDock::runFinished);
+        s.w.findChild<QPushButton *>(QStringLiteral("measureButton"))->click();
+        QVERIFY(finished.count() || finished.wait(5000));
+    } else if (action == QLatin1String("profile")) {
+        s.w.setFileChooser(std::make_unique<NamedChooser>(dir.filePath(QStringLiteral("none/x.json"))));
+        s.w.SetProfileSlot();
+    }
+    const int first = action == QLatin1String("none") ? before - 1 : before;
+    QCOMPARE(s.log->count() - first, lines.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        const QListWidgetItem *item = s.log->item(first + i);
+        QCOMPARE(item->text().section(QStringLiteral(": "), 1), lines[i]);
+        const QBrush colour = item->foreground();
+        QCOMPARE(colour.style() != Qt::NoBrush, red[i]);
+        if (red[i]) // readable on black
+            QVERIFY(colour.color().red() > 200 && colour.color().lightness() > 100);
+    }
 }
 
 void tst_Session::logExport()
@@ -171,10 +224,10 @@ void tst_Session::trendFedByPeriodic()
     s.connectTo(QStringLiteral("virtual://resistor?temperature=31"));
     iopanel *status = s.w.page(QStringLiteral("get_status"));
     QVERIFY(!s.trend->isVisible());
-    s.trend->plot(status, response(status, QStringLiteral("Temperature")));
-    s.trend->plot(status, response(status, QStringLiteral("IOState")));
-    s.trend->plot(status, response(status, QStringLiteral("Temperature"))); // once only
-    s.trend->plot(status, response(status, QStringLiteral("Reserved0")), 1);
+    plotField(s.trend, status, QStringLiteral("Temperature"));
+    plotField(s.trend, status, QStringLiteral("IOState"));
+    plotField(s.trend, status, QStringLiteral("Temperature")); // once only
+    plotField(s.trend, status, QStringLiteral("Reserved0"), 1);
     QVERIFY(s.trend->isVisible());
     QCOMPARE(s.trend->traceCount(), 3);
 
@@ -219,7 +272,7 @@ void tst_Session::reconnectAfterDrop()
     const QString url = QStringLiteral("virtual://resistor?lose_after=15");
     s.connectTo(url);
     iopanel *status = s.w.page(QStringLiteral("get_status"));
-    s.trend->plot(status, response(status, QStringLiteral("Temperature")));
+    plotField(s.trend, status, QStringLiteral("Temperature"));
     s.periodic(status, 10);
 
     // Two drops, each followed by one reconnection and working calls again.
