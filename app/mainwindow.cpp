@@ -7,6 +7,7 @@
 #include "container.h"
 #include "curvedock.h"
 #include "devicesession.h"
+#include "filechooser.h"
 #include "base_io_widget.h"
 #include "floatarroutput.h"
 #include "floatoutput.h"
@@ -49,7 +50,7 @@ static void initResources()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , session(new DeviceSession(this))
-    , files(std::make_unique<ProfileFileChooser>())
+    , files(std::make_shared<FileChooser>())
     , ui(new Ui::MainWindow)
 {
     initResources();
@@ -200,9 +201,15 @@ iopanel *MainWindow::page(const QString &command) const
     return i < 0 ? nullptr : pages.value(i);
 }
 
-void MainWindow::setFileChooser(std::unique_ptr<ProfileFileChooser> chooser)
+void MainWindow::setFileChooser(std::shared_ptr<FileChooser> chooser)
 {
     files = std::move(chooser);
+    log->setFileChooser(files);
+    curve->setFileChooser(files);
+    callsDock->setFileChooser(files);
+    trend->setFileChooser(files);
+    if (auto *signatures = findChild<SignaturesDock *>())
+        signatures->setFileChooser(files);
 }
 
 void MainWindow::send(const char *command)
@@ -399,7 +406,7 @@ void MainWindow::SearchSlot(const QString &str)
 
 void MainWindow::GetProfileSlot()
 {
-    const QString name = files->saveFileName();
+    const QString name = files->saveFileName(saveProfileQuestion());
     const zem::calls::OriginScope origin(zem::calls::Origin::Profile);
     if (!name.isEmpty())
         addLogLines(saveProfile(session->connection(), name));
@@ -407,7 +414,7 @@ void MainWindow::GetProfileSlot()
 
 void MainWindow::SetProfileSlot()
 {
-    const QString name = files->openFileName();
+    const QString name = files->openFileName(openProfileQuestion());
     const zem::calls::OriginScope origin(zem::calls::Origin::Profile);
     if (!name.isEmpty())
         addLogLines(loadProfile(session->connection(), name, profileText));

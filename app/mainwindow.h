@@ -16,7 +16,7 @@ class Container;
 class CurveDock;
 class DeviceSession;
 class LogView;
-class ProfileFileChooser;
+class FileChooser;
 class TrendDock;
 class iopanel;
 class QLabel;
@@ -50,8 +50,8 @@ public:
     DeviceSession *deviceSession() const { return session; }
     // The page of a command by its name, or null.
     iopanel *page(const QString &command) const;
-    // Replaces the file dialogs of the profile buttons.
-    void setFileChooser(std::unique_ptr<ProfileFileChooser> chooser);
+    // Replaces the file dialogs of the window and every dock.
+    void setFileChooser(std::shared_ptr<FileChooser> chooser);
     // The Curve dock: one-click measurement and the plot.
     CurveDock *curveDock() const { return curve; }
     CallsDock *calls() const { return callsDock; }
@@ -107,7 +107,7 @@ private:
     QLineEdit *urlEdit = nullptr;
     DeviceSession *session = nullptr;
     QVector<iopanel *> pages; // in the order of the command table
-    std::unique_ptr<ProfileFileChooser> files;
+    std::shared_ptr<FileChooser> files;
     QByteArray profileText; // the last profile loaded, kept until the next load
     Ui::MainWindow *ui = nullptr;
     QTimer *logScroll = nullptr;

@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileDialog>
 
 
 namespace {
@@ -20,16 +19,14 @@ const char *const kFilter = QT_TRANSLATE_NOOP("Profiles", "JSON files (*.json);;
 
 } // namespace
 
-QString ProfileFileChooser::saveFileName()
+FileChooser::Question saveProfileQuestion()
 {
-    return QFileDialog::getSaveFileName(
-        nullptr, tr("Save profile..."), QStringLiteral("zem.json"), tr(kFilter));
+    return { nullptr, tr("Save profile..."), QStringLiteral("zem.json"), tr(kFilter) };
 }
 
-QString ProfileFileChooser::openFileName()
+FileChooser::Question openProfileQuestion()
 {
-    return QFileDialog::getOpenFileName(
-        nullptr, tr("Open profile..."), QStringLiteral(".json"), tr(kFilter));
+    return { nullptr, tr("Open profile..."), QStringLiteral(".json"), tr(kFilter) };
 }
 
 LogLines saveProfile(zem::Connection &device, const QString &fileName)

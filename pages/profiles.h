@@ -2,6 +2,7 @@
 // and a file as opaque bytes.
 #pragma once
 
+#include "filechooser.h"
 #include "logline.h"
 
 #include <QByteArray>
@@ -11,16 +12,9 @@ namespace zem {
 class Connection;
 }
 
-// Where the user picks profile files. The window holds one; tests give it
-// names without showing a dialog.
-class ProfileFileChooser
-{
-public:
-    virtual ~ProfileFileChooser() = default;
-    // An empty name means the user cancelled.
-    virtual QString saveFileName();
-    virtual QString openFileName();
-};
+// The questions the profile buttons ask.
+FileChooser::Question saveProfileQuestion();
+FileChooser::Question openProfileQuestion();
 
 // Files larger than this cannot be profiles; they are refused before reading.
 inline constexpr qint64 kMaxProfileFileSize = qint64(64) << 20;

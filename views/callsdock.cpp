@@ -2,7 +2,7 @@
 
 #include "calldetail.h"
 #include "callfile.h"
-#include "callsfilechooser.h"
+#include "filechooser.h"
 #include "callsfilter.h"
 #include "callsmodel.h"
 #include "callstats.h"
@@ -30,6 +30,8 @@
 
 namespace {
 
+const char *const kCallFilter = QT_TR_NOOP("Call files (*.jsonl);; All files (*)");
+
 // No translation ships, so plurals are chosen here rather than by "%n".
 QString callsText(std::size_t n)
 {
@@ -40,7 +42,7 @@ QString callsText(std::size_t n)
 
 CallsDock::CallsDock(QWidget *parent)
     : QDockWidget(tr("Calls"), parent)
-    , files(std::make_unique<CallsFileChooser>())
+    , files(std::make_shared<FileChooser>())
 {
     setObjectName(QStringLiteral("callsDock"));
     live = new CallsModel(zem::calls::kDefaultRingCapacity, this);
@@ -198,7 +200,7 @@ CallsModel *CallsDock::shownModel() const
     return qobject_cast<CallsModel *>(filter->sourceModel());
 }
 
-void CallsDock::setFileChooser(std::unique_ptr<CallsFileChooser> chooser)
+void CallsDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
 {
     files = std::move(chooser);
 }
@@ -283,7 +285,8 @@ void CallsDock::sendAgain()
 
 void CallsDock::saveCalls()
 {
-    const QString name = files->saveFileName(this);
+    const QString name = files->saveFileName(
+        { this, tr("Save calls..."), QStringLiteral("calls.jsonl"), tr(kCallFilter) });
     if (name.isEmpty())
         return;
     std::string error;
@@ -296,7 +299,8 @@ void CallsDock::saveCalls()
 
 void CallsDock::openCalls()
 {
-    const QString name = files->openFileName(this);
+    const QString name
+        = files->openFileName({ this, tr("Open calls..."), QString(), tr(kCallFilter) });
     if (name.isEmpty())
         return;
     std::vector<zem::calls::Call> calls;

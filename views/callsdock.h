@@ -8,7 +8,7 @@
 #include <memory>
 
 class CallDetail;
-class CallsFileChooser;
+class FileChooser;
 class CallsFilter;
 class CallsModel;
 class QCheckBox;
@@ -42,7 +42,7 @@ public:
     // The selected call of the shown table, or null.
     const zem::calls::Call *selectedCall() const;
 
-    void setFileChooser(std::unique_ptr<CallsFileChooser> chooser);
+    void setFileChooser(std::shared_ptr<FileChooser> chooser);
 
 signals:
     // Send again: the command's index in zem::kCommands and its request bytes.
@@ -68,7 +68,7 @@ private:
     CallsModel *live = nullptr;
     std::unique_ptr<CallsModel> file; // a call file being viewed
     CallsFilter *filter = nullptr;
-    std::unique_ptr<CallsFileChooser> files;
+    std::shared_ptr<FileChooser> files;
 
     QTabWidget *tabs = nullptr;
     QTableView *table = nullptr;

@@ -3,7 +3,7 @@
 #include "curvechartview.h"
 #include "curveexport.h"
 #include "curvefigures.h"
-#include "curvefilechooser.h"
+#include "filechooser.h"
 #include "pointsmodel.h"
 #include "pointsview.h"
 #include "reading.h"
@@ -103,7 +103,7 @@ QValueAxis *newAxis(const QString &title)
 
 CurveDock::CurveDock(QWidget *parent)
     : QDockWidget(tr("Curve"), parent)
-    , files(std::make_unique<CurveFileChooser>())
+    , files(std::make_shared<FileChooser>())
 {
     setObjectName(QStringLiteral("curveDock"));
     auto *content = new QWidget;
@@ -271,7 +271,7 @@ void CurveDock::addCallObserver(MeasurementSequence::CallObserver observer)
     observers.push_back(std::move(observer));
 }
 
-void CurveDock::setFileChooser(std::unique_ptr<CurveFileChooser> chooser)
+void CurveDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
 {
     files = std::move(chooser);
 }
@@ -557,7 +557,9 @@ void CurveDock::exportCurve()
     const QStringList filters { tr("CSV files (*.csv)"), tr("JSON files (*.json)"),
         tr("PNG images (*.png)"), tr("SVG images (*.svg)") };
     QString filter = filters.first();
-    QString name = files->saveFileName(this, filters, &filter);
+    QString name = files->saveFileName(
+        { this, tr("Export curve"), QStringLiteral("curve.csv"), filters.join(QStringLiteral(";;")) },
+        &filter);
     if (name.isEmpty())
         return;
     // A name without a known suffix takes the one of the type picked.

@@ -20,7 +20,7 @@ struct Call;
 
 class CurveChartView;
 class DeviceSession;
-class CurveFileChooser;
+class FileChooser;
 class PointsModel;
 class PointsView;
 class QChart;
@@ -51,7 +51,7 @@ public:
     // the call returned; listeners are told in the order they were added.
     void addCallObserver(MeasurementSequence::CallObserver observer);
     // Replaces the export file dialog.
-    void setFileChooser(std::unique_ptr<CurveFileChooser> chooser);
+    void setFileChooser(std::shared_ptr<FileChooser> chooser);
 
     // The curve shown as the first series of the chart.
     const Curve &latest() const { return shown; }
@@ -103,7 +103,7 @@ private:
     DeviceSession *session = nullptr;
     quint64 runGeneration = 0; // the session's generation the run started under
     std::vector<MeasurementSequence::CallObserver> observers;
-    std::unique_ptr<CurveFileChooser> files;
+    std::shared_ptr<FileChooser> files;
     std::unique_ptr<MeasurementSequence> run;
     MeasurementSequence::Clock::time_point runStarted {};
     Curve shown;

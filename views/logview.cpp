@@ -1,10 +1,10 @@
 #include "logview.h"
 
+#include "filechooser.h"
 #include "qatomicfile.h"
 
 #include <QAction>
 #include <QClipboard>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QMenu>
@@ -26,10 +26,7 @@ const QColor kFailureColour(255, 85, 85);
 
 LogView::LogView(QWidget *parent)
     : QListWidget(parent)
-    , saveFileName([this] {
-        return QFileDialog::getSaveFileName(this, tr("Save log as..."),
-            QStringLiteral("zem_debugger.log"), tr("Text files (*.log *.txt);;All files (*)"));
-    })
+    , files(std::make_shared<FileChooser>())
 {
     setUniformItemSizes(true);
     // Offsets are pixels; rows have no positions to scroll by.
@@ -99,14 +96,15 @@ bool LogView::saveTo(const QString &fileName, QString *error) const
     return failure.isEmpty();
 }
 
-void LogView::setSaveFileChooser(std::function<QString()> chooser)
+void LogView::setFileChooser(std::shared_ptr<FileChooser> chooser)
 {
-    saveFileName = std::move(chooser);
+    files = std::move(chooser);
 }
 
 void LogView::saveAs()
 {
-    const QString name = saveFileName();
+    const QString name = files->saveFileName({ this, tr("Save log as..."),
+        QStringLiteral("zem_debugger.log"), tr("Text files (*.log *.txt);;All files (*)") });
     QString error;
     if (name.isEmpty() || saveTo(name, &error))
         return;

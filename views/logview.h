@@ -6,8 +6,9 @@
 
 #include <QListWidget>
 
-#include <functional>
+#include <memory>
 
+class FileChooser;
 class QAction;
 
 // A QListWidget whose rows all have the height of the first one. QListView
@@ -33,7 +34,7 @@ public:
     // Writes every line to fileName atomically; false with a message on failure.
     bool saveTo(const QString &fileName, QString *error) const;
     // Where "Save as..." asks for a file name; empty means cancelled.
-    void setSaveFileChooser(std::function<QString()> chooser);
+    void setFileChooser(std::shared_ptr<FileChooser> chooser);
 
     QAction *copyAllAction = nullptr;
     QAction *saveAsAction = nullptr;
@@ -62,7 +63,7 @@ private:
     int rowHeight() const;
     QRect rowRect(int row) const;
 
-    std::function<QString()> saveFileName;
+    std::shared_ptr<FileChooser> files;
     mutable int height = 0; // of every row; 0 until known
     int charWidth = 0; // of the widest letter; 0 until known
     int widest = 0; // the widest line so far

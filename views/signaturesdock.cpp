@@ -3,6 +3,7 @@
 #include "signaturemodel.h"
 
 #include "devicesession.h"
+#include "filechooser.h"
 #include "recording.h"
 #include "records.h"
 #include "report.h"
@@ -11,7 +12,6 @@
 #include <QChart>
 #include <QChartView>
 #include <QClipboard>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -47,6 +47,7 @@ QList<QPointF> pointsOf(const sig::IvCurve &c)
 SignaturesDock::SignaturesDock(DeviceSession &device, QWidget *parent)
     : QDockWidget(tr("Signatures"), parent)
     , device(device)
+    , files(std::make_shared<FileChooser>())
 {
     setObjectName(QStringLiteral("signaturesDock"));
     board.settings = sig::defaultSettings();
@@ -68,7 +69,7 @@ void SignaturesDock::buildUi()
     auto *body = new QWidget(this);
     auto *layout = new QVBoxLayout(body);
 
-    auto *files = new QHBoxLayout;
+    auto *fileRow = new QHBoxLayout;
     auto *newButton = new QPushButton(tr("New"), body);
     auto *openButton = new QPushButton(tr("Open..."), body);
     saveButton = new QPushButton(tr("Save"), body);
@@ -79,9 +80,9 @@ void SignaturesDock::buildUi()
     saveButton->setObjectName(QStringLiteral("signatureSaveButton"));
     reportButton->setObjectName(QStringLiteral("signatureReportButton"));
     for (QPushButton *b : { newButton, openButton, saveButton, saveAsButton, reportButton })
-        files->addWidget(b);
-    files->addStretch();
-    layout->addLayout(files);
+        fileRow->addWidget(b);
+    fileRow->addStretch();
+    layout->addLayout(fileRow);
 
     auto *names = new QHBoxLayout;
     names->addWidget(new QLabel(tr("Board:"), body));
@@ -194,6 +195,11 @@ void SignaturesDock::buildUi()
                 run->select(current.row());
             showPoint(current.row());
         });
+}
+
+void SignaturesDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
+{
+    files = std::move(chooser);
 }
 
 const std::vector<sig::PointResult> *SignaturesDock::results() const
@@ -316,8 +322,8 @@ void SignaturesDock::openDialog()
 {
     if (!confirmDiscard())
         return;
-    const QString file = QFileDialog::getOpenFileName(
-        this, tr("Open signature"), path, tr("Signature files (*.json);;All files (*)"));
+    const QString file = files->openFileName(
+        { this, tr("Open signature"), path, tr("Signature files (*.json);;All files (*)") });
     if (!file.isEmpty())
         openFile(file);
 }
@@ -332,16 +338,16 @@ void SignaturesDock::saveDialog()
 
 void SignaturesDock::saveAsDialog()
 {
-    const QString file = QFileDialog::getSaveFileName(
-        this, tr("Save signature"), path, tr("Signature files (*.json);;All files (*)"));
+    const QString file = files->saveFileName(
+        { this, tr("Save signature"), path, tr("Signature files (*.json);;All files (*)") });
     if (!file.isEmpty())
         saveFile(file);
 }
 
 void SignaturesDock::reportDialog()
 {
-    const QString file = QFileDialog::getSaveFileName(
-        this, tr("Write report"), QString(), tr("HTML files (*.html);;All files (*)"));
+    const QString file = files->saveFileName(
+        { this, tr("Write report"), QString(), tr("HTML files (*.html);;All files (*)") });
     if (!file.isEmpty())
         writeReport(file);
 }

@@ -14,6 +14,7 @@
 #include <memory>
 
 class DeviceSession;
+class FileChooser;
 class SignatureModel;
 class QChart;
 class QLabel;
@@ -42,6 +43,7 @@ public:
     // What the buttons do once a file name is chosen; false, with the reason
     // shown, when it cannot be done.
     bool openFile(const QString &path);
+    void setFileChooser(std::shared_ptr<FileChooser> chooser);
     bool saveFile(const QString &path);
     bool writeReport(const QString &path);
     void newSignature();
@@ -79,6 +81,7 @@ private:
     DeviceSession &device;
     sig::Signature board;
     std::unique_ptr<sig::ProbeRun> run; // kept after it ended: its results are shown
+    std::shared_ptr<FileChooser> files;
     QString path;
     bool modified = false;
     bool finished = false; // the last run went through the last point: start over

@@ -2,6 +2,7 @@
 
 #include "call.h"
 #include "codec.h"
+#include "filechooser.h"
 #include "qatomicfile.h"
 #include "records.h"
 
@@ -9,7 +10,6 @@
 #include <QBuffer>
 #include <QChart>
 #include <QChartView>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
@@ -75,10 +75,7 @@ QString csvField(const QString &text)
 
 TrendDock::TrendDock(QWidget *parent)
     : QDockWidget(tr("Trend"), parent)
-    , exportFileName([this] {
-        return QFileDialog::getSaveFileName(this, tr("Export trend"), QStringLiteral("trend.csv"),
-            tr("CSV (*.csv);;PNG image (*.png)"));
-    })
+    , files(std::make_shared<FileChooser>())
 {
     setObjectName(QStringLiteral("trendDock"));
 
@@ -349,14 +346,15 @@ bool TrendDock::exportTo(const QString &fileName, QString *error) const
     return failure.isEmpty();
 }
 
-void TrendDock::setExportFileChooser(std::function<QString()> chooser)
+void TrendDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
 {
-    exportFileName = std::move(chooser);
+    files = std::move(chooser);
 }
 
 void TrendDock::exportAs()
 {
-    const QString name = exportFileName();
+    const QString name = files->saveFileName({ this, tr("Export trend"),
+        QStringLiteral("trend.csv"), tr("CSV (*.csv);;PNG image (*.png)") });
     QString error;
     if (name.isEmpty() || exportTo(name, &error))
         return;

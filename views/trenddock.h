@@ -8,9 +8,10 @@
 #include <QPointF>
 #include <QTimer>
 
-#include <functional>
+#include <memory>
 #include <vector>
 
+class FileChooser;
 class QChartView;
 class QLabel;
 class QLineSeries;
@@ -47,7 +48,7 @@ public:
     qsizetype sampleCount(int trace) const { return traces.at(trace).points.size(); }
     // Writes a CSV (time, one column per field) or, for a .png name, a picture.
     bool exportTo(const QString &fileName, QString *error) const;
-    void setExportFileChooser(std::function<QString()> chooser);
+    void setFileChooser(std::shared_ptr<FileChooser> chooser);
 
     // Puts the kept samples on the chart now rather than at the next tick.
     void redraw();
@@ -75,7 +76,7 @@ private:
     std::vector<Trace> traces;
     QElapsedTimer clock; // from the first sample
     QTimer redrawTimer;
-    std::function<QString()> exportFileName;
+    std::shared_ptr<FileChooser> files;
     QChartView *view = nullptr;
     QValueAxis *timeAxis = nullptr;
     QValueAxis *valueAxis = nullptr;

@@ -4,6 +4,7 @@
 #include "base_io_widget.h"
 #include "container.h"
 #include "iopanel.h"
+#include "filechooser.h"
 #include "mainwindow.h"
 #include "profiles.h"
 
@@ -73,16 +74,4 @@ struct Window
 };
 
 // Answers both profile dialogs with one fixed file name.
-class FakeChooser : public ProfileFileChooser
-{
-public:
-    explicit FakeChooser(const QString &name)
-        : name(name)
-    {
-    }
-    QString saveFileName() override { return name; }
-    QString openFileName() override { return name; }
-
-private:
-    QString name;
-};
+using FakeChooser = FixedFileChooser;

@@ -1,7 +1,7 @@
 // The Calls dock against the recording double: what the window's calls are
 // recorded as, and Send again sending exactly the recorded bytes.
 #include "callsdock.h"
-#include "callsfilechooser.h"
+#include "filechooser.h"
 #include "callsmodel.h"
 #include "pagetesting.h"
 #include "zemdouble.h"
@@ -93,12 +93,12 @@ void tst_CallsDock::sendAgainRepeatsTheRequestBytes()
     QVERIFY(!again->isEnabled());
 }
 
-class NamedFile : public CallsFileChooser
+class NamedFile : public FileChooser
 {
 public:
     QString name;
-    QString saveFileName(QWidget *) override { return name; }
-    QString openFileName(QWidget *) override { return name; }
+    QString saveFileName(const Question &, QString *) override { return name; }
+    QString openFileName(const Question &) override { return name; }
 };
 
 void tst_CallsDock::savedCallsOpenAsTheyWere()
@@ -108,9 +108,8 @@ void tst_CallsDock::savedCallsOpenAsTheyWere()
     QCOMPARE(window.send(window.open(QStringLiteral("get_status"))),
         QStringLiteral("result_timeout (-5)"));
     CallsDock *dock = window.w.calls();
-    auto chooser = std::make_unique<NamedFile>();
-    NamedFile *files = chooser.get();
-    dock->setFileChooser(std::move(chooser));
+    auto files = std::make_shared<NamedFile>();
+    dock->setFileChooser(files);
     auto click = [&](const char *button) {
         QTest::mouseClick(dock->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
     };

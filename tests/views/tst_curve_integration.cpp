@@ -3,7 +3,7 @@
 // CSV export reads back, and a page's frame feeds the curve too.
 #include "base_io_widget.h"
 #include "curvedock.h"
-#include "curvefilechooser.h"
+#include "filechooser.h"
 #include "iopanel.h"
 #include "mainwindow.h"
 #include "pointsview.h"
@@ -36,18 +36,7 @@ private slots:
 
 namespace {
 
-class FixedName : public CurveFileChooser
-{
-public:
-    explicit FixedName(const QString &name)
-        : name(name)
-    {
-    }
-    QString saveFileName(QWidget *, const QStringList &, QString *) override { return name; }
-
-private:
-    QString name;
-};
+using FixedName = FixedFileChooser;
 
 QStringList logMessages(const MainWindow &window)
 {
@@ -121,7 +110,7 @@ void tst_CurveIntegration::measureAndExport()
     // The CSV export reads back as the plotted points, with units in its header.
     QTemporaryDir dir;
     const QString csv = dir.filePath(QStringLiteral("curve.csv"));
-    dock->setFileChooser(std::make_unique<FixedName>(csv));
+    dock->setFileChooser(std::make_shared<FixedName>(csv));
     QTest::mouseClick(
         dock->findChild<QPushButton *>(QStringLiteral("exportButton")), Qt::LeftButton);
     QFile file(csv);

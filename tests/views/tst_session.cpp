@@ -6,7 +6,7 @@
 #include "logview.h"
 #include "curvedock.h"
 #include "mainwindow.h"
-#include "profiles.h"
+#include "filechooser.h"
 #include "records.h"
 #include "trenddock.h"
 
@@ -72,21 +72,6 @@ void plotField(TrendDock *trend, const iopanel *page, const QString &name, int e
         if (name == QLatin1String(c->response->fields[i].name))
             trend->plot(int(c - zem::kCommands), int(i), element);
 }
-
-// Answers every file question with one name.
-class NamedChooser : public ProfileFileChooser
-{
-public:
-    explicit NamedChooser(QString name)
-        : name(std::move(name))
-    {
-    }
-    QString saveFileName() override { return name; }
-    QString openFileName() override { return name; }
-
-private:
-    QString name;
-};
 
 } // namespace
 
@@ -172,7 +157,7 @@ void tst_Session::failureLines()
         s.w.findChild<QPushButton *>(QStringLiteral("measureButton"))->click();
         QVERIFY(finished.count() || finished.wait(5000));
     } else if (action == QLatin1String("profile")) {
-        s.w.setFileChooser(std::make_unique<NamedChooser>(dir.filePath(QStringLiteral("none/x.json"))));
+        s.w.setFileChooser(std::make_shared<FixedFileChooser>(dir.filePath(QStringLiteral("none/x.json"))));
         s.w.SetProfileSlot();
     }
     const int first = action == QLatin1String("none") ? before - 1 : before;
@@ -198,7 +183,7 @@ void tst_Session::logExport()
     QCOMPARE(s.log->indexAt(s.log->visualItemRect(s.log->item(999)).center()).row(), 999);
 
     const QString name = dir.filePath(QStringLiteral("saved.log"));
-    s.log->setSaveFileChooser([name] { return name; });
+    s.log->setFileChooser(std::make_shared<FixedFileChooser>(name));
     s.log->saveAsAction->trigger();
     QFile saved(name);
     QVERIFY(saved.open(QIODevice::ReadOnly));
