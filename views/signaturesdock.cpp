@@ -57,8 +57,15 @@ SignaturesDock::SignaturesDock(DeviceSession &device, QWidget *parent)
     stepTimer = new QTimer(this);
     stepTimer->setSingleShot(true);
     connect(stepTimer, &QTimer::timeout, this, &SignaturesDock::step);
-    // A run on a handle that is gone stops.
-    connect(&device, &DeviceSession::closed, this, &SignaturesDock::stopRun);
+    // A run on a handle that is gone stops: later, as the run's own call may be
+    // what closed it, and only that run.
+    connect(&device, &DeviceSession::closed, this, [this] {
+        if (isRunning())
+            QTimer::singleShot(0, this, [this, runs = runCount] {
+                if (runs == runCount)
+                    stopRun();
+            });
+    });
     updateButtons();
 }
 
@@ -383,6 +390,7 @@ void SignaturesDock::startRun()
     sig::ProbeRun::Options options;
     options.pollButton = true;
     model->setResults(nullptr);
+    ++runCount;
     run = std::make_unique<sig::ProbeRun>(device.connection(), board, mode, options,
         std::vector<int>(), [this](const sig::ProbeRun::Event &e) { onRunEvent(e); });
     run->select(row);

@@ -81,6 +81,7 @@ private:
     DeviceSession &device;
     sig::Signature board;
     std::unique_ptr<sig::ProbeRun> run; // kept after it ended: its results are shown
+    int runCount = 0; // runs started, so a stop meant for one spares the next
     std::shared_ptr<FileChooser> files;
     QString path;
     bool modified = false;

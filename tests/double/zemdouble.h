@@ -48,6 +48,13 @@ void setOpenHandle(std::int32_t handle);
 // zem_get_profile leaves the text pointer untouched.
 void setResponse(const std::string &function, std::vector<std::uint8_t> bytes);
 
+// A record's bytes, for setResponse.
+template <class T> std::vector<std::uint8_t> bytes(const T &record)
+{
+    const auto *p = reinterpret_cast<const std::uint8_t *>(&record);
+    return { p, p + sizeof record };
+}
+
 // What zem_close_device leaves in the caller's handle (default -1).
 void setCloseLeaves(std::int32_t handle);
 

@@ -24,11 +24,7 @@ private slots:
 
 namespace {
 
-template <class T> std::vector<std::uint8_t> bytes(const T &record)
-{
-    const auto *p = reinterpret_cast<const std::uint8_t *>(&record);
-    return { p, p + sizeof record };
-}
+using zemdouble::bytes;
 
 } // namespace
 
