@@ -57,8 +57,8 @@ int main()
     volatile double sink = 0;
 
     const double whole = bestMicros([&] { sink = sink + sig::bandScore(boards, test, s); });
-    figure("1,000-point curve against 20 boards' references (band built each time), best",
-        "< 1 ms", "%.1f µs", whole);
+    figure("1,000-point curve against 20 boards' references (band built each time), best", "< 1 ms",
+        "%.1f µs", whole);
     const sig::Band band = sig::band(boards);
     const double banded = bestMicros([&] { sink = sink + sig::bandScore(band, test, s); });
     figure("1,000-point curve against a band built once, best", "-", "%.1f µs", banded);
