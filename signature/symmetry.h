@@ -19,8 +19,8 @@ struct GroupMember
 };
 
 // At every sample the median voltage and the median current of the curves of
-// the length most of them share; curves with a non-finite value take no
-// part. Empty when no curve can.
+// the length most of them share, leaving out curves with a non-finite value.
+// Empty when no curve is left.
 IvCurve medianCurve(const std::vector<IvCurve> &curves);
 
 // Scores each curve against the group's median curve; those above the
