@@ -87,6 +87,33 @@ bool recordFromJson(const Json &j, void *record, const zem::Record &desc)
     return j.size() == expected;
 }
 
+// A number in [-1, 1] fixed by the board, the pin's position and which of its
+// values it varies: splitmix64 over the three, so a board is the same on
+// every platform and run, and its neighbours are unrelated.
+double lotDeviation(std::uint64_t board, std::size_t position, unsigned value)
+{
+    std::uint64_t x = board * 0x9E3779B97F4A7C15ull + position * 0xD1B54A32D192ED03ull + value;
+    for (int round = 0; round < 2; ++round) {
+        x += 0x9E3779B97F4A7C15ull;
+        x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+        x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+        x ^= x >> 31;
+    }
+    return double(x >> 11) * 0x1.0p-52 - 1.0; // 53 bits onto [-1, 1)
+}
+
+// Each value of the load gets its own factor; a spread of 0 changes none.
+Load boardLoad(Load load, std::uint64_t board, std::size_t position, double spread)
+{
+    if (spread == 0)
+        return load;
+    const double share = spread / 100.0;
+    load.ohms *= 1.0 + share * lotDeviation(board, position, 0);
+    load.farads *= 1.0 + share * lotDeviation(board, position, 1);
+    load.emission *= 1.0 + share * lotDeviation(board, position, 2);
+    return load;
+}
+
 } // namespace
 
 SenseRange senseRange(std::uint32_t mode)
@@ -160,6 +187,14 @@ Instrument::Instrument(const Options &options)
     , rng_(options.seed ? *options.seed : std::random_device {}())
     , ioEvents_(options.ioEvents)
 {
+    const std::vector<Load> nominal
+        = options.pins.empty() ? std::vector<Load> { options.load } : options.pins;
+    for (std::size_t k = 0; k < nominal.size(); ++k)
+        pins_.push_back(boardLoad(nominal[k], options.board, k, options.spread));
+    unstable_.assign(pins_.size(), false);
+    for (std::size_t position : options.unstable)
+        if (position < unstable_.size())
+            unstable_[position] = true;
 }
 
 bool Instrument::measurementReady() const
@@ -261,14 +296,13 @@ void Instrument::updateButtons()
 
 // With pins, the k-th press of the generator button (or, without a button,
 // the k-th measurement) puts the probe on the k-th load, wrapping around.
-const Load &Instrument::probedLoad() const
+std::size_t Instrument::probedPin() const
 {
     if (options_.pins.empty())
-        return options_.load;
+        return 0;
     const long long presses
         = options_.buttonPeriodMs ? (buttonPhase_ + 1) / 2 : static_cast<long long>(measurements_);
-    const std::size_t n = options_.pins.size();
-    return options_.pins[presses == 0 ? 0 : std::size_t(presses - 1) % n];
+    return presses == 0 ? 0 : std::size_t(presses - 1) % pins_.size();
 }
 
 std::int32_t Instrument::getStatus(get_status_response &rs)
@@ -330,7 +364,16 @@ std::int32_t Instrument::startMeasurement()
     const bool isolated = s.CurrentSensorMode == CURRENT_SENSE_MODE_ISOLATED;
     const SenseRange range = senseRange(s.CurrentSensorMode);
     // With the sensing path isolated the probe sees the bare source.
-    const Load load = isolated ? Load { LoadKind::Open } : probedLoad();
+    const std::size_t pin = probedPin();
+    Load load = isolated ? Load { LoadKind::Open } : pins_[pin];
+    if (!isolated && unstable_[pin]) {
+        // A floating or oscillating node: this measurement sees other values.
+        const double factor
+            = 1.0 + std::uniform_real_distribution<double>(-kUnstableChange, kUnstableChange)(rng_);
+        load.ohms *= factor;
+        load.farads *= factor;
+        load.emission *= factor;
+    }
     samples_ = sweep(
         load, amplitude, s.ProbeSignalFrequency, s.SamplingRate, s.NumberPoints, range.seriesOhms);
 

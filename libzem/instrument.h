@@ -64,9 +64,13 @@ private:
     bool measurementReady() const;
     bool frameSpan(std::uint16_t frame, std::size_t &first, std::size_t &count) const;
     void updateButtons();
-    const Load &probedLoad() const;
+    std::size_t probedPin() const;
 
     Options options_;
+    // The pins (or the one load) with this board's values, and which of them
+    // change at every measurement.
+    std::vector<Load> pins_;
+    std::vector<bool> unstable_;
     measurement_settings settings_;
     calibration_settings calibration_;
     std::mt19937 rng_;

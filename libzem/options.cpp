@@ -92,6 +92,27 @@ bool parsePins(std::string_view text, std::vector<Load> &pins, std::string *erro
     return true;
 }
 
+// "i,j,..." pin positions from 1, stored from 0; checked against the pins
+// once the whole URL is read.
+bool parsePositions(std::string_view text, std::vector<std::size_t> &positions, std::string *error)
+{
+    constexpr std::size_t kMaxPositions = 1000;
+    positions.clear();
+    do {
+        const std::size_t comma = text.find(',');
+        std::size_t position = 0;
+        if (!toInteger(text.substr(0, comma), position) || position == 0)
+            return fail(error, "unstable: expected pin positions from 1, separated by commas");
+        positions.push_back(position - 1);
+        if (positions.size() > kMaxPositions)
+            return fail(error, "unstable: more than 1000 positions");
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        if (comma != std::string_view::npos && text.empty())
+            return fail(error, "unstable: expected pin positions from 1, separated by commas");
+    } while (!text.empty());
+    return true;
+}
+
 // "op:code[@n]" items separated by commas.
 bool parseFailures(std::string_view text, Faults &faults, std::string *error)
 {
@@ -169,6 +190,14 @@ bool applyOption(std::string_view key, std::string_view value, Options &o, std::
         if (value != "0" && value != "1")
             return bad();
         o.faults.neverComplete = value == "1";
+    } else if (key == "board") {
+        if (!toInteger(value, o.board))
+            return bad();
+    } else if (key == "spread") {
+        if (!toDouble(value, o.spread) || o.spread < 0 || o.spread > kMaxSpread)
+            return bad();
+    } else if (key == "unstable") {
+        return parsePositions(value, o.unstable, error);
     } else if (key == "pins") {
         return parsePins(value, o.pins, error);
     } else if (key == "fail") {
@@ -223,6 +252,14 @@ std::optional<Options> parseUrl(std::string_view url, std::string *error)
         }
         if (!applyOption(item.substr(0, eq), item.substr(eq + 1), o, error))
             return std::nullopt;
+    }
+    // Options come in any order: positions are checked once the pins are known.
+    const std::size_t pinCount = o.pins.empty() ? 1 : o.pins.size();
+    for (std::size_t position : o.unstable) {
+        if (position >= pinCount) {
+            fail(error, "unstable: no pin at position " + std::to_string(position + 1));
+            return std::nullopt;
+        }
     }
     return o;
 }

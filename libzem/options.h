@@ -18,6 +18,7 @@ struct Load
     LoadKind kind = LoadKind::Open;
     double ohms = 1000.0; // resistor, resistor_diode
     double farads = 1.0e-6; // capacitor
+    double emission = 1.0; // diode, resistor_diode: scales the forward voltage
 };
 
 struct InjectedFailure
@@ -39,6 +40,13 @@ struct Options
     Load load;
     // Loads the probe touches in turn (pins=), replacing `load` when not empty.
     std::vector<Load> pins;
+    // One board of a production lot: each pin's values are off by a factor
+    // within ±spread percent, fixed by the board number and the pin's position.
+    std::uint64_t board = 0;
+    double spread = 0; // percent, 0 to kMaxSpread; 0 leaves every value as given
+    // Positions (from 0) of the pins whose values change at every measurement;
+    // without pins= the load is the one pin, at position 0.
+    std::vector<std::size_t> unstable;
     double noise = 1.0; // scale of the default noise; 0 gives exact values
     std::optional<std::uint32_t> seed;
     std::uint32_t serial = 1234;
@@ -50,6 +58,10 @@ struct Options
     std::uint32_t calibrationMs = 20;
     Faults faults;
 };
+
+inline constexpr double kMaxSpread = 50.0; // percent
+// An unstable pin's values change by up to this share at every measurement.
+inline constexpr double kUnstableChange = 0.3;
 
 // Longest URL accepted; anything longer is refused before it is parsed.
 inline constexpr std::size_t kMaxUrlLength = 2048;

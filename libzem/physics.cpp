@@ -11,13 +11,12 @@ constexpr double kPi = 3.14159265358979323846;
 // A small-signal silicon diode at room temperature.
 constexpr double kSaturationAmps = 1.0e-12;
 constexpr double kThermalVolts = 0.025852;
-constexpr double kEmission = 1.0;
 
-double diodeAmps(double volts)
+double diodeAmps(double volts, double emission)
 {
     // Above a few volts forward the exponential overflows; no physical source
     // here can drive it that far, so the cap only keeps the solver finite.
-    const double x = std::min(volts / (kEmission * kThermalVolts), 200.0);
+    const double x = std::min(volts / (emission * kThermalVolts), 200.0);
     return kSaturationAmps * std::expm1(x);
 }
 
@@ -66,9 +65,9 @@ double loadAmps(const Load &load, double volts)
     case LoadKind::Resistor:
         return volts / load.ohms;
     case LoadKind::Diode:
-        return diodeAmps(volts);
+        return diodeAmps(volts, load.emission);
     case LoadKind::ResistorDiode:
-        return volts / load.ohms + diodeAmps(volts);
+        return volts / load.ohms + diodeAmps(volts, load.emission);
     default:
         return 0.0;
     }

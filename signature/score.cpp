@@ -38,24 +38,33 @@ double fullScaleMilliamps(std::uint32_t mode)
     }
 }
 
+Scales scales(double voltsSpan, double milliampsSpan, const measurement_settings &s)
+{
+    const double maxVolts = std::isfinite(s.MaxVoltage) ? std::fabs(double(s.MaxVoltage)) : 0.0;
+    return { std::max({ voltsSpan, kVoltageFloor * 2 * maxVolts, kAbsoluteVoltageFloor }),
+        std::max(milliampsSpan, kCurrentFloor * 2 * fullScaleMilliamps(s.CurrentSensorMode)) };
+}
+
+double scoreOf(double sum, std::size_t n)
+{
+    const double result = n ? 100.0 * std::sqrt(sum / double(n)) / kFullScore : NAN;
+    return std::isfinite(result) ? std::min(result, 100.0) : 100.0;
+}
+
 double score(const IvCurve &r, const IvCurve &t, const measurement_settings &s)
 {
     const std::size_t n = r.volts.size();
     if (n == 0 || t.volts.size() != n || r.milliamps.size() != n || t.milliamps.size() != n)
         return 100.0;
-    const double maxVolts = std::isfinite(s.MaxVoltage) ? std::fabs(double(s.MaxVoltage)) : 0.0;
-    const double sv = std::max(
-        { span(r.volts), span(t.volts), kVoltageFloor * 2 * maxVolts, kAbsoluteVoltageFloor });
-    const double si = std::max({ span(r.milliamps), span(t.milliamps),
-        kCurrentFloor * 2 * fullScaleMilliamps(s.CurrentSensorMode) });
+    const Scales scale = scales(
+        std::max(span(r.volts), span(t.volts)), std::max(span(r.milliamps), span(t.milliamps)), s);
     double sum = 0;
     for (std::size_t k = 0; k < n; ++k) {
-        const double dv = (t.volts[k] - r.volts[k]) / sv;
-        const double di = (t.milliamps[k] - r.milliamps[k]) / si;
+        const double dv = (t.volts[k] - r.volts[k]) / scale.volts;
+        const double di = (t.milliamps[k] - r.milliamps[k]) / scale.milliamps;
         sum += dv * dv + di * di;
     }
-    const double result = 100.0 * std::sqrt(sum / double(n)) / kFullScore;
-    return std::isfinite(result) ? std::min(result, 100.0) : 100.0;
+    return scoreOf(sum, n);
 }
 
 } // namespace sig

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -208,6 +209,54 @@ TEST(Physics, NoiseIsSmallAndRepeatableWithASeed)
         EXPECT_NEAR(ca.i[k], ce.i[k], 0.01);
     }
 }
+
+// A lot of boards: `options` are added to each board's URL; `spread` is the
+// largest deviation from 1 kOhm in percent.
+struct LotCase
+{
+    const char *name;
+    std::string options;
+    double spread;
+    bool unstable;
+};
+
+class Lot : public testing::TestWithParam<LotCase>
+{
+};
+
+// Boards 1 to 12, each opened twice and measured twice: a board keeps its
+// values across opens, and between measurements unless it is unstable.
+TEST_P(Lot, BoardsKeepTheirValuesWithinTheSpread)
+{
+    const LotCase &c = GetParam();
+    const measurement_settings fast = settings(1e6f, 1e4f, 100, 12);
+    Device nominal("virtual://resistor?noise=0");
+    const Curve exact = measure(nominal.handle, fast);
+    std::set<float> seen;
+    for (int board = 1; board <= 12; ++board) {
+        const std::string url
+            = "virtual://resistor?noise=0&board=" + std::to_string(board) + c.options;
+        Device a(url), b(url);
+        const Curve first = measure(a.handle, fast), again = measure(a.handle, fast);
+        EXPECT_EQ(first.i == again.i, !c.unstable) << url;
+        if (!c.unstable) {
+            EXPECT_EQ(first.i, measure(b.handle, fast).i) << url;
+        }
+        if (c.spread == 0) {
+            EXPECT_EQ(first.i, exact.i) << url; // bit for bit as without the options
+        }
+        const float peak = first.v[25] / first.i[25]; // kOhm at the sine's crest
+        EXPECT_NEAR(peak, 1.0, c.spread / 100 + 1e-6) << url;
+        seen.insert(peak);
+    }
+    EXPECT_EQ(seen.size() > 1, c.spread > 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, Lot,
+    testing::Values(LotCase { "boardAlone", "", 0, false },
+        LotCase { "noSpread", "&spread=0", 0, false }, LotCase { "spread5", "&spread=5", 5, false },
+        LotCase { "unstable", "&unstable=1", 30, true }),
+    [](const testing::TestParamInfo<LotCase> &p) { return std::string(p.param.name); });
 
 TEST(Physics, GroundedOutputDrivesNothing)
 {
@@ -517,6 +566,14 @@ TEST(Handles, RefusedUrls)
         "virtual://open?fail=get_status:-2@0",
         "virtual://open?serial=4294967296",
         "virtual://open?temperature=99999",
+        "virtual://open?board=-1",
+        "virtual://open?board=1.5",
+        "virtual://open?spread=-1",
+        "virtual://open?spread=51",
+        "virtual://open?unstable=0",
+        "virtual://open?unstable=2",
+        "virtual://open?unstable=1,",
+        "virtual://open?unstable=3&pins=open,short",
         "virtual://\xc3\xa9\xff\xfe",
         "virtual://open?seed=" + std::string(100000, '7'),
         "virtual://open?" + std::string(100000, '&'),
