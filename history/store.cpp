@@ -117,6 +117,14 @@ QString invalid(const Run &run)
 bool exec(QSqlQuery &q, const QString &sql, const QVariantList &values, QString *error)
 {
     q.setForwardOnly(true);
+    // Statements without values go as they are: PostgreSQL cannot prepare
+    // BEGIN or COMMIT.
+    if (values.isEmpty()) {
+        if (q.exec(sql))
+            return true;
+        *error = q.lastError().text();
+        return false;
+    }
     if (!q.prepare(sql)) {
         *error = q.lastError().text();
         return false;
@@ -253,8 +261,14 @@ bool Store::connect()
     if (!open_)
         return fail(QStringLiteral("the history is not open"));
     QSqlDatabase db = database();
-    if (db.isOpen() && migrated_)
-        return true;
+    if (db.isOpen() && migrated_) {
+        // A server that restarted left this connection dead: ask it, and
+        // connect again when it does not answer.
+        QSqlQuery ping(db);
+        if (!postgres() || ping.exec(QStringLiteral("SELECT 1")))
+            return true;
+        db.close();
+    }
     if (!db.isOpen() && !db.open())
         return fail(QStringLiteral("cannot reach %1: %2")
                         .arg(location_.text(), db.lastError().text().trimmed()));
