@@ -3,6 +3,8 @@
 #include <QSysInfo>
 #include <QtEndian>
 
+#include <zlib.h>
+
 #include <cstring>
 
 namespace zem::history {
@@ -15,26 +17,56 @@ constexpr int kHeader = 1 + 2 * 4;
 // qUncompress for gigabytes.
 constexpr quint32 kMaxPacked = 64u << 20;
 
-void putFloats(char *out, const std::vector<double> &values)
+// Byte k of every value together: the sign and exponent bytes of a curve's
+// values vary little and compress well once side by side.
+void putShuffled(char *out, const std::vector<double> &volts, const std::vector<double> &milliamps)
 {
-    for (double v : values) {
-        const float f = float(v);
+    const std::size_t n = volts.size() + milliamps.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const float f = float(i < volts.size() ? volts[i] : milliamps[i - volts.size()]);
         quint32 bits;
         std::memcpy(&bits, &f, 4);
-        qToLittleEndian(bits, out);
-        out += 4;
+        for (int b = 0; b < 4; ++b)
+            out[std::size_t(b) * n + i] = char(bits >> (8 * b));
     }
 }
 
-void getFloats(const char *in, quint32 count, std::vector<double> *values)
+double getShuffled(const char *in, std::size_t n, std::size_t i)
 {
-    values->resize(count);
-    for (quint32 k = 0; k < count; ++k, in += 4) {
-        const quint32 bits = qFromLittleEndian<quint32>(in);
-        float f;
-        std::memcpy(&f, &bits, 4);
-        (*values)[k] = f;
-    }
+    quint32 bits = 0;
+    for (int b = 0; b < 4; ++b)
+        bits |= quint32(quint8(in[std::size_t(b) * n + i])) << (8 * b);
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+}
+
+// qCompress's format (the unpacked size as a big-endian uint32, then a zlib
+// stream) from one deflate state kept per thread: qCompress sets up and
+// clears a fresh one of about 256 KiB on every call, which costs more than
+// compressing a curve.
+QByteArray compress(const QByteArray &raw)
+{
+    struct Deflater
+    {
+        z_stream stream {};
+        bool ok = deflateInit(&stream, Z_DEFAULT_COMPRESSION) == Z_OK;
+        ~Deflater() { deflateEnd(&stream); }
+    };
+    thread_local Deflater deflater;
+    z_stream &z = deflater.stream;
+    if (!deflater.ok || deflateReset(&z) != Z_OK)
+        return qCompress(raw);
+    QByteArray out(4 + qsizetype(deflateBound(&z, uLong(raw.size()))), Qt::Uninitialized);
+    qToBigEndian(quint32(raw.size()), out.data());
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(raw.constData()));
+    z.avail_in = uInt(raw.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data() + 4);
+    z.avail_out = uInt(out.size() - 4);
+    if (deflate(&z, Z_FINISH) != Z_STREAM_END)
+        return qCompress(raw);
+    out.resize(4 + qsizetype(z.total_out));
+    return out;
 }
 
 } // namespace
@@ -56,14 +88,14 @@ bool isTested(const QString &verdict)
 
 QByteArray packCurve(const std::vector<double> &volts, const std::vector<double> &milliamps)
 {
-    QByteArray raw(kHeader + 4 * qsizetype(volts.size() + milliamps.size()), Qt::Uninitialized);
+    const std::size_t n = volts.size() + milliamps.size();
+    QByteArray raw(kHeader + 4 * qsizetype(n), Qt::Uninitialized);
     char *p = raw.data();
     *p++ = kCurveFormat;
     qToLittleEndian(quint32(volts.size()), p);
     qToLittleEndian(quint32(milliamps.size()), p + 4);
-    putFloats(p + 8, volts);
-    putFloats(p + 8 + 4 * volts.size(), milliamps);
-    return qCompress(raw);
+    putShuffled(p + 8, volts, milliamps);
+    return compress(raw);
 }
 
 bool unpackCurve(const QByteArray &packed, std::vector<double> *volts,
@@ -78,10 +110,14 @@ bool unpackCurve(const QByteArray &packed, std::vector<double> *volts,
         return false;
     const quint32 nv = qFromLittleEndian<quint32>(raw.constData() + 1);
     const quint32 nm = qFromLittleEndian<quint32>(raw.constData() + 5);
-    if (quint64(raw.size()) != kHeader + 4 * (quint64(nv) + nm))
+    const std::size_t n = std::size_t(nv) + nm;
+    if (quint64(raw.size()) != kHeader + 4 * quint64(n))
         return false;
-    getFloats(raw.constData() + kHeader, nv, volts);
-    getFloats(raw.constData() + kHeader + 4 * qsizetype(nv), nm, milliamps);
+    const char *values = raw.constData() + kHeader;
+    volts->resize(nv);
+    milliamps->resize(nm);
+    for (std::size_t i = 0; i < n; ++i)
+        (i < nv ? (*volts)[i] : (*milliamps)[i - nv]) = getShuffled(values, n, i);
     return true;
 }
 

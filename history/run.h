@@ -47,9 +47,11 @@ struct Run
 bool isFailure(const QString &verdict);
 bool isTested(const QString &verdict);
 
-// The stored form of a curve: qCompress of a little-endian header (format
-// byte 1, two uint32 counts) followed by the volts and then the milliamps
-// as IEEE float32. The instrument measures in float32, so nothing is lost.
+// The stored form of a curve, in qCompress's format (qUncompress reads it):
+// a little-endian header (format byte 1, the uint32 counts of volts and of
+// milliamps), then the volts followed by the milliamps as IEEE float32,
+// byte-shuffled: the lowest byte of every value, then the next byte of every
+// value, and so on. The instrument measures in float32, so nothing is lost.
 QByteArray packCurve(const std::vector<double> &volts, const std::vector<double> &milliamps);
 // False (and both vectors empty) for anything packCurve did not make.
 bool unpackCurve(const QByteArray &packed, std::vector<double> *volts,

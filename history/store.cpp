@@ -19,9 +19,13 @@ namespace zem::history {
 namespace {
 
 constexpr qint64 kMsPerDay = 86'400'000;
-// Rows per multi-row INSERT: few round trips to a server, well under either
-// engine's limit on bound values.
-constexpr int kRowsPerInsert = 50;
+// Rows per INSERT: a server is asked in few round trips, within its limit on
+// bound values; SQLite runs in the process, and Qt's SQLite driver binds
+// values in time growing with the square of their count.
+int rowsPerInsert(bool postgres)
+{
+    return postgres ? 50 : 1;
+}
 constexpr std::size_t kMaxCurve = 1'000'000;
 
 qint64 dayOf(qint64 ms)
@@ -143,24 +147,59 @@ bool exec(QSqlDatabase db, const QString &sql, const QVariantList &values, QStri
     return exec(q, sql, values, error);
 }
 
-bool addCounts(QSqlDatabase db, const QString &boardType, qint64 day,
+// One multi-row INSERT statement after another, each prepared once for its
+// number of rows.
+class RowInserter
+{
+public:
+    RowInserter(QSqlDatabase db, QString sql, int columns)
+        : query_(db), sql_(std::move(sql)), columns_(columns)
+    {
+    }
+    bool insert(const QVariantList &values, QString *error)
+    {
+        const int rows = int(values.size()) / columns_;
+        if (rows != prepared_) {
+            query_.setForwardOnly(true);
+            if (!query_.prepare(sql_.arg(placeholders(columns_, rows)))) {
+                *error = query_.lastError().text();
+                return false;
+            }
+            prepared_ = rows;
+        }
+        for (qsizetype k = 0; k < values.size(); ++k)
+            query_.bindValue(int(k), values[k]);
+        if (query_.exec())
+            return true;
+        *error = query_.lastError().text();
+        return false;
+    }
+
+private:
+    QSqlQuery query_;
+    QString sql_;
+    int columns_;
+    int prepared_ = 0;
+};
+
+bool addCounts(QSqlDatabase db, bool postgres, const QString &boardType, qint64 day,
     const QMap<QString, Counts> &counts, QString *error)
 {
-    for (auto it = counts.cbegin(); it != counts.cend();) {
-        QVariantList values;
-        int rows = 0;
-        for (; it != counts.cend() && rows < kRowsPerInsert; ++it, ++rows)
-            values << boardType << it.key() << day << it->seen << it->tested << it->failed
-                   << it->positionSum;
-        const QString sql = QStringLiteral(
+    RowInserter upsert(db,
+        QStringLiteral(
             "INSERT INTO point_days (board_type, name, day, seen, tested, failed, position_sum) "
             "VALUES %1 ON CONFLICT (board_type, name, day) DO UPDATE SET "
             "seen = point_days.seen + excluded.seen, "
             "tested = point_days.tested + excluded.tested, "
             "failed = point_days.failed + excluded.failed, "
-            "position_sum = point_days.position_sum + excluded.position_sum")
-                                .arg(placeholders(7, rows));
-        if (!exec(db, sql, values, error))
+            "position_sum = point_days.position_sum + excluded.position_sum"),
+        7);
+    for (auto it = counts.cbegin(); it != counts.cend();) {
+        QVariantList values;
+        for (int rows = 0; it != counts.cend() && rows < rowsPerInsert(postgres); ++it, ++rows)
+            values << boardType << it.key() << day << it->seen << it->tested << it->failed
+                   << it->positionSum;
+        if (!upsert.insert(values, error))
             return false;
     }
     return true;
@@ -365,10 +404,14 @@ Store::Outcome Store::write(const Run &run)
         return rollback(Outcome::Failed);
     const qint64 runId = id.value(0).toLongLong();
     id.finish();
-    for (std::size_t first = 0; first < run.points.size(); first += kRowsPerInsert) {
-        const std::size_t rows = std::min<std::size_t>(kRowsPerInsert, run.points.size() - first);
+    RowInserter points(db,
+        QStringLiteral("INSERT INTO points (run_id, position, name, verdict, score, tolerance, "
+                       "cause_class, cause_text, reading, curve) VALUES %1"),
+        10);
+    const std::size_t perInsert = std::size_t(rowsPerInsert(postgres()));
+    for (std::size_t first = 0; first < run.points.size(); first += perInsert) {
         QVariantList values;
-        for (std::size_t k = first; k < first + rows; ++k) {
+        for (std::size_t k = first; k < std::min(first + perInsert, run.points.size()); ++k) {
             const PointResult &p = run.points[k];
             const bool scored = p.score && std::isfinite(*p.score);
             values << runId << qint64(k) << nonNull(p.name) << nonNull(p.verdict)
@@ -376,14 +419,10 @@ Store::Outcome Store::write(const Run &run)
                    << p.tolerance << nullable(p.causeClass) << nullable(p.causeText)
                    << nonNull(p.reading) << packCurve(p.volts, p.milliamps);
         }
-        if (!exec(db,
-                QStringLiteral("INSERT INTO points (run_id, position, name, verdict, score, "
-                               "tolerance, cause_class, cause_text, reading, curve) VALUES %1")
-                    .arg(placeholders(10, int(rows))),
-                values, &error_))
+        if (!points.insert(values, &error_))
             return rollback(Outcome::Failed);
     }
-    if (!addCounts(db, nonNull(run.boardType), day, countsOf(run, 1), &error_)
+    if (!addCounts(db, postgres(), nonNull(run.boardType), day, countsOf(run, 1), &error_)
         || !exec(db, QStringLiteral("COMMIT"), {}, &error_))
         return rollback(Outcome::Failed);
     return Outcome::Stored;
@@ -401,7 +440,7 @@ bool Store::remove(const QUuid &uuid)
             QStringLiteral("DELETE FROM points WHERE run_id = (SELECT id FROM runs WHERE uuid = ?)"),
             { key }, &error_)
         && exec(db, QStringLiteral("DELETE FROM runs WHERE uuid = ?"), { key }, &error_)
-        && addCounts(db, nonNull(old->boardType), dayOf(old->started.toMSecsSinceEpoch()),
+        && addCounts(db, postgres(), nonNull(old->boardType), dayOf(old->started.toMSecsSinceEpoch()),
             countsOf(*old, -1), &error_)
         && exec(db, QStringLiteral("DELETE FROM point_days WHERE seen <= 0"), {}, &error_)
         && exec(db, QStringLiteral("COMMIT"), {}, &error_);
