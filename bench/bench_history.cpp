@@ -96,7 +96,8 @@ bool recording(const char *engine, Store &store, int runs)
 void bytesPerRun(const char *engine, qint64 before, qint64 after, int runs)
 {
     char what[160];
-    std::snprintf(what, sizeof what, "bytes stored per 50-point run (100-point curves), %s", engine);
+    std::snprintf(
+        what, sizeof what, "bytes stored per 50-point run (100-point curves), %s", engine);
     figure(what, "-", "%lld bytes", (long long)((after - before) / runs));
 }
 
@@ -208,7 +209,8 @@ int main(int argc, char **argv)
     query("points Pareto of a board type", [&] { return store.pareto("bench")->size(); });
     query("probe order of a board type", [&] { return store.probeOrder("bench")->size(); });
     // Every run's score of one point: a chart of 100,000 samples.
-    query("a point's scores (drift)", [&] { return store.scores("bench", "R7")->size(); }, "-");
+    query(
+        "a point's scores (drift)", [&] { return store.scores("bench", "R7")->size(); }, "-");
     query("yield per board type and day", [&] { return store.yieldPerDay()->size(); });
     return 0;
 }

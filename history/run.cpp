@@ -98,8 +98,8 @@ QByteArray packCurve(const std::vector<double> &volts, const std::vector<double>
     return compress(raw);
 }
 
-bool unpackCurve(const QByteArray &packed, std::vector<double> *volts,
-    std::vector<double> *milliamps)
+bool unpackCurve(
+    const QByteArray &packed, std::vector<double> *volts, std::vector<double> *milliamps)
 {
     volts->clear();
     milliamps->clear();

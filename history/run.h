@@ -54,7 +54,7 @@ bool isTested(const QString &verdict);
 // value, and so on. The instrument measures in float32, so nothing is lost.
 QByteArray packCurve(const std::vector<double> &volts, const std::vector<double> &milliamps);
 // False (and both vectors empty) for anything packCurve did not make.
-bool unpackCurve(const QByteArray &packed, std::vector<double> *volts,
-    std::vector<double> *milliamps);
+bool unpackCurve(
+    const QByteArray &packed, std::vector<double> *volts, std::vector<double> *milliamps);
 
 } // namespace zem::history

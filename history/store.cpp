@@ -153,7 +153,9 @@ class RowInserter
 {
 public:
     RowInserter(QSqlDatabase db, QString sql, int columns)
-        : query_(db), sql_(std::move(sql)), columns_(columns)
+        : query_(db)
+        , sql_(std::move(sql))
+        , columns_(columns)
     {
     }
     bool insert(const QVariantList &values, QString *error)
@@ -257,7 +259,8 @@ bool Store::open(const Location &where, const QString &spoolPath)
         // Writers wait for each other instead of failing at once.
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
         if (!db.open())
-            return fail(QStringLiteral("cannot open %1: %2").arg(where.path, db.lastError().text()));
+            return fail(
+                QStringLiteral("cannot open %1: %2").arg(where.path, db.lastError().text()));
         QString error;
         // WAL lets readers go on while a run is written.
         if (!exec(db, QStringLiteral("PRAGMA journal_mode = WAL"), {}, &error)
@@ -282,12 +285,19 @@ bool Store::open(const Location &where, const QString &spoolPath)
         options << QStringLiteral("connect_timeout=5");
     db.setConnectOptions(options.join(' '));
     open_ = true;
-    if (connect() || !db.isOpen())
-        return true;
-    // Reached, but the schema is not one this build can use.
-    db.close();
-    open_ = false;
-    return false;
+    if (!db.open()) {
+        error_ = QStringLiteral("cannot reach %1: %2")
+                     .arg(where.text(), db.lastError().text().trimmed());
+        return true; // offline: runs go to the spool until the server answers
+    }
+    QString error;
+    if (!schema::migrate(db, true, &error)) {
+        db.close();
+        open_ = false;
+        return fail(QStringLiteral("%1: %2").arg(where.text(), error));
+    }
+    migrated_ = true;
+    return true;
 }
 
 bool Store::online() const
@@ -306,14 +316,17 @@ bool Store::connect()
         QSqlQuery ping(db);
         if (!postgres() || ping.exec(QStringLiteral("SELECT 1")))
             return true;
-        db.close();
     }
-    if (!db.isOpen() && !db.open())
+    db.close();
+    migrated_ = false;
+    if (!db.open())
         return fail(QStringLiteral("cannot reach %1: %2")
                         .arg(location_.text(), db.lastError().text().trimmed()));
     QString error;
-    if (!schema::migrate(db, postgres(), &error))
+    if (!schema::migrate(db, postgres(), &error)) {
+        db.close();
         return fail(QStringLiteral("%1: %2").arg(location_.text(), error));
+    }
     migrated_ = true;
     return true;
 }
@@ -437,11 +450,12 @@ bool Store::remove(const QUuid &uuid)
     const QString key = uuidText(uuid);
     const bool ok = old
         && exec(db,
-            QStringLiteral("DELETE FROM points WHERE run_id = (SELECT id FROM runs WHERE uuid = ?)"),
+            QStringLiteral(
+                "DELETE FROM points WHERE run_id = (SELECT id FROM runs WHERE uuid = ?)"),
             { key }, &error_)
         && exec(db, QStringLiteral("DELETE FROM runs WHERE uuid = ?"), { key }, &error_)
-        && addCounts(db, postgres(), nonNull(old->boardType), dayOf(old->started.toMSecsSinceEpoch()),
-            countsOf(*old, -1), &error_)
+        && addCounts(db, postgres(), nonNull(old->boardType),
+            dayOf(old->started.toMSecsSinceEpoch()), countsOf(*old, -1), &error_)
         && exec(db, QStringLiteral("DELETE FROM point_days WHERE seen <= 0"), {}, &error_)
         && exec(db, QStringLiteral("COMMIT"), {}, &error_);
     if (!ok) {
@@ -651,10 +665,10 @@ std::optional<std::vector<ScoreSample>> Store::scores(
 {
     if (!connect())
         return std::nullopt;
-    QString sql = QStringLiteral(
-        "SELECT r.started_ms, r.uuid, r.board_serial, p.score FROM points p "
-        "JOIN runs r ON r.id = p.run_id "
-        "WHERE p.name = ? AND r.board_type = ? AND p.score IS NOT NULL");
+    QString sql
+        = QStringLiteral("SELECT r.started_ms, r.uuid, r.board_serial, p.score FROM points p "
+                         "JOIN runs r ON r.id = p.run_id "
+                         "WHERE p.name = ? AND r.board_type = ? AND p.score IS NOT NULL");
     QVariantList values { nonNull(point), nonNull(boardType) };
     if (since.isValid()) {
         sql += QLatin1String(" AND r.started_ms >= ?");
@@ -705,7 +719,8 @@ std::optional<QStringList> Store::probeOrder(const QString &boardType)
     return names;
 }
 
-std::optional<std::vector<DayYield>> Store::yieldPerDay(const QString &boardType, const QDate &since)
+std::optional<std::vector<DayYield>> Store::yieldPerDay(
+    const QString &boardType, const QDate &since)
 {
     if (!connect())
         return std::nullopt;

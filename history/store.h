@@ -112,7 +112,8 @@ public:
     std::optional<Run> run(const QUuid &uuid);
     // The points of a board type, most failures first (a Pareto chart's
     // order); since counts whole UTC days.
-    std::optional<std::vector<PointStats>> pareto(const QString &boardType, const QDate &since = {});
+    std::optional<std::vector<PointStats>> pareto(
+        const QString &boardType, const QDate &since = {});
     // A point's score in every run of a board type that scored it, oldest first.
     std::optional<std::vector<ScoreSample>> scores(
         const QString &boardType, const QString &point, const QDateTime &since = {});

@@ -12,7 +12,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     QString error;
-    const auto where = args.size() == 5 ? zem::history::parseLocation(args[1], &error) : std::nullopt;
+    const auto where
+        = args.size() == 5 ? zem::history::parseLocation(args[1], &error) : std::nullopt;
     zem::history::Store store;
     if (!where || !store.open(*where)) {
         std::fprintf(stderr, "record_runs: %s\n", qPrintable(error + store.errorString()));

@@ -81,27 +81,44 @@ void TestHistory::locations_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("canonical"); // empty: refused
 
-    QTest::newRow("sqlite:") << "sqlite:rel/h.db" << "sqlite:rel/h.db";
-    QTest::newRow(".sqlite") << "/var/h.sqlite" << "sqlite:/var/h.sqlite";
+    QTest::newRow("sqlite:") << "sqlite:rel/h.db"
+                             << "sqlite:rel/h.db";
+    QTest::newRow(".sqlite") << "/var/h.sqlite"
+                             << "sqlite:/var/h.sqlite";
     QTest::newRow("full uri") << "postgresql://zem@db.lab:5433/hist?sslmode=require"
                               << "postgresql://zem@db.lab:5433/hist?sslmode=require";
-    QTest::newRow("postgres:// and socket")
-        << "postgres:///hist?host=/run/postgresql" << "postgresql:///hist?host=%2Frun%2Fpostgresql";
-    QTest::newRow("percent socket host") << "postgresql://%2Ftmp%2Fs/db" << "postgresql:///db?host=%2Ftmp%2Fs";
-    QTest::newRow("ipv6") << "postgresql://[::1]:5432/db" << "postgresql://:5432/db?host=%3A%3A1";
-    QTest::newRow("bare") << "postgresql://" << "postgresql:///";
-    QTest::newRow("password") << "postgresql://zem:secret@db/h" << "";
-    QTest::newRow("password param") << "postgresql://db/h?password=x" << "";
-    QTest::newRow("unknown param") << "postgresql://db/h?color=red" << "";
-    QTest::newRow("semicolon") << "postgresql://db/h?sslmode=a;b" << "";
-    QTest::newRow("bad port") << "postgresql://db:99999/h" << "";
-    QTest::newRow("bad escape") << "postgresql://db/h%zz" << "";
-    QTest::newRow("nul escape") << "postgresql://db/h%00" << "";
-    QTest::newRow("two hosts") << "postgresql://a,b/h" << "";
-    QTest::newRow("bad ipv6") << "postgresql://[::1/h" << "";
-    QTest::newRow("no kind") << "history.db" << "";
-    QTest::newRow("empty sqlite") << "sqlite:" << "";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("postgres:// and socket") << "postgres:///hist?host=/run/postgresql"
+                                            << "postgresql:///hist?host=%2Frun%2Fpostgresql";
+    QTest::newRow("percent socket host") << "postgresql://%2Ftmp%2Fs/db"
+                                         << "postgresql:///db?host=%2Ftmp%2Fs";
+    QTest::newRow("ipv6") << "postgresql://[::1]:5432/db"
+                          << "postgresql://:5432/db?host=%3A%3A1";
+    QTest::newRow("bare") << "postgresql://"
+                          << "postgresql:///";
+    QTest::newRow("password") << "postgresql://zem:secret@db/h"
+                              << "";
+    QTest::newRow("password param") << "postgresql://db/h?password=x"
+                                    << "";
+    QTest::newRow("unknown param") << "postgresql://db/h?color=red"
+                                   << "";
+    QTest::newRow("semicolon") << "postgresql://db/h?sslmode=a;b"
+                               << "";
+    QTest::newRow("bad port") << "postgresql://db:99999/h"
+                              << "";
+    QTest::newRow("bad escape") << "postgresql://db/h%zz"
+                                << "";
+    QTest::newRow("nul escape") << "postgresql://db/h%00"
+                                << "";
+    QTest::newRow("two hosts") << "postgresql://a,b/h"
+                               << "";
+    QTest::newRow("bad ipv6") << "postgresql://[::1/h"
+                              << "";
+    QTest::newRow("no kind") << "history.db"
+                             << "";
+    QTest::newRow("empty sqlite") << "sqlite:"
+                                  << "";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestHistory::locations()
@@ -173,14 +190,14 @@ void TestHistory::recordAndQuery()
     QCOMPARE(p1.milliamps, a.points[1].milliamps);
     QVERIFY(!store.run(QUuid::createUuid()));
 
-    const auto uuids = [&](QString board, QString serial, QDateTime since, QString verdict,
-                           int limit = -1) {
-        QList<QUuid> list;
-        const auto runs = store.runs({ board, serial, since, verdict, limit });
-        for (const RunSummary &s : *runs)
-            list << s.run.uuid;
-        return list;
-    };
+    const auto uuids
+        = [&](QString board, QString serial, QDateTime since, QString verdict, int limit = -1) {
+              QList<QUuid> list;
+              const auto runs = store.runs({ board, serial, since, verdict, limit });
+              for (const RunSummary &s : *runs)
+                  list << s.run.uuid;
+              return list;
+          };
     QCOMPARE(uuids({}, {}, {}, {}), QList<QUuid>({ c.uuid, b.uuid, a.uuid }));
     QCOMPARE(uuids("B1", {}, {}, {}), QList<QUuid>({ b.uuid, a.uuid }));
     QCOMPARE(uuids({}, "S1", {}, {}), QList<QUuid>({ c.uuid, a.uuid }));
@@ -209,8 +226,8 @@ void TestHistory::recordAndQuery()
     QVERIFY(store.exportCsv({ "B1", {}, {}, {}, -1 }, &csv));
     const QList<QByteArray> lines = csv.data().split('\n');
     QCOMPARE(lines.size(), 4); // header, two runs, the last line's end
-    QVERIFY(lines[2].startsWith(a.uuid.toByteArray(QUuid::WithoutBraces)
-        + ",2026-03-01T08:00:00.123Z,,B1,S1,"));
+    QVERIFY(lines[2].startsWith(
+        a.uuid.toByteArray(QUuid::WithoutBraces) + ",2026-03-01T08:00:00.123Z,,B1,S1,"));
     QVERIFY(lines[2].contains(",\"Ann \"\"A\"\", Lab\",fail,"));
 
     // Written by a newer build: refused.
