@@ -11,6 +11,7 @@ packages=(
     nlohmann-json3-dev libgtest-dev libgmock-dev
     qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libcli11-dev libedit-dev help2man lintian
     appstream desktop-file-utils
+    libqt6sql6-sqlite libqt6sql6-psql postgresql zlib1g-dev
 )
 # Tools that only the full test run needs (valgrind, clang for the fuzzers).
 read -r -a extra <<<"${ZEM_EXTRA_PACKAGES:-}"

@@ -1,0 +1,124 @@
+#include "run.h"
+
+#include <QSysInfo>
+#include <QtEndian>
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace zem::history {
+
+namespace {
+
+constexpr char kCurveFormat = 1;
+constexpr int kHeader = 1 + 2 * 4;
+// Far beyond any curve the instrument takes; keeps a damaged blob from asking
+// qUncompress for gigabytes.
+constexpr quint32 kMaxPacked = 64u << 20;
+
+// Byte k of every value together: the sign and exponent bytes of a curve's
+// values vary little and compress well once side by side.
+void putShuffled(char *out, const std::vector<double> &volts, const std::vector<double> &milliamps)
+{
+    const std::size_t n = volts.size() + milliamps.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const float f = float(i < volts.size() ? volts[i] : milliamps[i - volts.size()]);
+        quint32 bits;
+        std::memcpy(&bits, &f, 4);
+        for (int b = 0; b < 4; ++b)
+            out[std::size_t(b) * n + i] = char(bits >> (8 * b));
+    }
+}
+
+double getShuffled(const char *in, std::size_t n, std::size_t i)
+{
+    quint32 bits = 0;
+    for (int b = 0; b < 4; ++b)
+        bits |= quint32(quint8(in[std::size_t(b) * n + i])) << (8 * b);
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+}
+
+// qCompress's format (the unpacked size as a big-endian uint32, then a zlib
+// stream) from one deflate state kept per thread: qCompress sets up and
+// clears a fresh one of about 256 KiB on every call, which costs more than
+// compressing a curve.
+QByteArray compress(const QByteArray &raw)
+{
+    struct Deflater
+    {
+        z_stream stream {};
+        bool ok = deflateInit(&stream, Z_DEFAULT_COMPRESSION) == Z_OK;
+        ~Deflater() { deflateEnd(&stream); }
+    };
+    thread_local Deflater deflater;
+    z_stream &z = deflater.stream;
+    if (!deflater.ok || deflateReset(&z) != Z_OK)
+        return qCompress(raw);
+    QByteArray out(4 + qsizetype(deflateBound(&z, uLong(raw.size()))), Qt::Uninitialized);
+    qToBigEndian(quint32(raw.size()), out.data());
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(raw.constData()));
+    z.avail_in = uInt(raw.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data() + 4);
+    z.avail_out = uInt(out.size() - 4);
+    if (deflate(&z, Z_FINISH) != Z_STREAM_END)
+        return qCompress(raw);
+    out.resize(4 + qsizetype(z.total_out));
+    return out;
+}
+
+} // namespace
+
+QString Run::defaultStation()
+{
+    return QSysInfo::machineHostName();
+}
+
+bool isFailure(const QString &verdict)
+{
+    return verdict == QLatin1String("different") || verdict == QLatin1String("unstable");
+}
+
+bool isTested(const QString &verdict)
+{
+    return verdict != QLatin1String("not_learned");
+}
+
+QByteArray packCurve(const std::vector<double> &volts, const std::vector<double> &milliamps)
+{
+    const std::size_t n = volts.size() + milliamps.size();
+    QByteArray raw(kHeader + 4 * qsizetype(n), Qt::Uninitialized);
+    char *p = raw.data();
+    *p++ = kCurveFormat;
+    qToLittleEndian(quint32(volts.size()), p);
+    qToLittleEndian(quint32(milliamps.size()), p + 4);
+    putShuffled(p + 8, volts, milliamps);
+    return compress(raw);
+}
+
+bool unpackCurve(
+    const QByteArray &packed, std::vector<double> *volts, std::vector<double> *milliamps)
+{
+    volts->clear();
+    milliamps->clear();
+    if (packed.size() < 4 || qFromBigEndian<quint32>(packed.constData()) > kMaxPacked)
+        return false;
+    const QByteArray raw = qUncompress(packed);
+    if (raw.size() < kHeader || raw.at(0) != kCurveFormat)
+        return false;
+    const quint32 nv = qFromLittleEndian<quint32>(raw.constData() + 1);
+    const quint32 nm = qFromLittleEndian<quint32>(raw.constData() + 5);
+    const std::size_t n = std::size_t(nv) + nm;
+    if (quint64(raw.size()) != kHeader + 4 * quint64(n))
+        return false;
+    const char *values = raw.constData() + kHeader;
+    volts->resize(nv);
+    milliamps->resize(nm);
+    for (std::size_t i = 0; i < n; ++i)
+        (i < nv ? (*volts)[i] : (*milliamps)[i - nv]) = getShuffled(values, n, i);
+    return true;
+}
+
+} // namespace zem::history

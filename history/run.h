@@ -1,0 +1,60 @@
+// One board run as the history keeps it: who tested which board where and
+// when, the overall verdict, and every probed point with its curve.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+#include <vector>
+
+namespace zem::history {
+
+struct PointResult
+{
+    QString name;
+    QString verdict; // "pass", "different", "unstable" or "not_learned"
+    std::optional<double> score; // percent; none when nothing was compared
+    double tolerance = 0; // percent
+    QString causeClass; // null when no cause was found
+    QString causeText; // null when no cause was found
+    QString reading; // e.g. "resistor, 1.00 kΩ"
+    std::vector<double> volts;
+    std::vector<double> milliamps;
+};
+
+struct Run
+{
+    QUuid uuid = QUuid::createUuid();
+    QString boardType;
+    QString boardSerial;
+    QString station = defaultStation();
+    QString operatorName;
+    QDateTime started; // UTC, millisecond resolution
+    QDateTime finished;
+    QString verdict; // overall, e.g. "pass" or "fail"
+    QString signature; // the signature file or name the board was tested against
+    int boards = 1; // boards tested together in this run
+    std::vector<PointResult> points;
+
+    static QString defaultStation();
+};
+
+// A point fails when its verdict is "different" or "unstable"; a point never
+// learned says nothing about the board and is not counted as tested.
+bool isFailure(const QString &verdict);
+bool isTested(const QString &verdict);
+
+// The stored form of a curve, in qCompress's format (qUncompress reads it):
+// a little-endian header (format byte 1, the uint32 counts of volts and of
+// milliamps), then the volts followed by the milliamps as IEEE float32,
+// byte-shuffled: the lowest byte of every value, then the next byte of every
+// value, and so on. The instrument measures in float32, so nothing is lost.
+QByteArray packCurve(const std::vector<double> &volts, const std::vector<double> &milliamps);
+// False (and both vectors empty) for anything packCurve did not make.
+bool unpackCurve(
+    const QByteArray &packed, std::vector<double> *volts, std::vector<double> *milliamps);
+
+} // namespace zem::history

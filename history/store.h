@@ -1,0 +1,148 @@
+// The test history: runs are recorded whole or not at all, each exactly once
+// (by its UUID), in a SQLite file or on a shared PostgreSQL server. While the
+// server cannot be reached runs wait in a local SQLite spool until sync()
+// uploads them. Use a Store from one thread at a time.
+#pragma once
+
+#include "location.h"
+#include "run.h"
+
+#include <QDate>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QIODevice;
+class QSqlDatabase;
+
+namespace zem::history {
+
+// Empty fields do not filter.
+struct RunFilter
+{
+    QString boardType;
+    QString boardSerial;
+    QDateTime since; // runs started at or after
+    QString verdict;
+    int limit = -1; // at most this many, newest first; -1: all
+};
+
+// A run as listed: everything but its points, which run() reads.
+struct RunSummary
+{
+    Run run;
+    int pointCount = 0;
+    int failedCount = 0; // points that failed (isFailure)
+};
+
+// How often a point of a board type failed; tested leaves out runs in which
+// it was not learned.
+struct PointStats
+{
+    QString name;
+    qint64 tested = 0;
+    qint64 failed = 0;
+    double rate = 0; // failed / tested, 0 when never tested
+};
+
+struct ScoreSample
+{
+    QDateTime started;
+    QUuid run;
+    QString boardSerial;
+    double score = 0;
+};
+
+struct DayYield
+{
+    QString boardType;
+    QDate day; // UTC
+    int runs = 0;
+    int passed = 0; // runs whose verdict is "pass"
+    double yield = 0; // passed / runs
+};
+
+class Store
+{
+public:
+    enum class Outcome {
+        Stored, // written now
+        AlreadyStored, // a run with this UUID was there: nothing written
+        Spooled, // the server could not be reached: waits in the spool (errorString says why)
+        Failed, // nothing written (errorString says why)
+    };
+    struct SyncResult
+    {
+        bool ok = true; // false when the server could not be reached or a run failed
+        int uploaded = 0; // runs written to the server by this sync
+        int alreadyThere = 0; // spooled runs the server had already: dropped from the spool
+        int waiting = 0; // runs still in the spool
+    };
+
+    Store();
+    ~Store();
+    Store(const Store &) = delete;
+    Store &operator=(const Store &) = delete;
+
+    // Opens the history and brings its schema up to date, creating a SQLite
+    // file and its folder on first use. A PostgreSQL server that cannot be
+    // reached is no failure: online() is then false and runs are spooled at
+    // spoolPath. False for a file that cannot be opened or a schema this
+    // build cannot use.
+    bool open(const Location &where, const QString &spoolPath = defaultSpoolPath());
+    bool isOpen() const { return open_; }
+    const Location &location() const { return location_; }
+    // Connected to the server now (always true for an open SQLite history).
+    bool online() const;
+    QString errorString() const { return error_; }
+
+    Outcome record(const Run &run);
+    // Uploads the spooled runs, oldest first, each exactly once, and removes
+    // them from the spool.
+    SyncResult sync();
+    // Runs in the spool, -1 when it cannot be read.
+    int waiting();
+
+    // Every query returns nothing when the history cannot be read, with the
+    // reason in errorString().
+    std::optional<std::vector<RunSummary>> runs(const RunFilter &filter);
+    // A run with its points and curves; nothing when absent or unreadable.
+    std::optional<Run> run(const QUuid &uuid);
+    // The points of a board type, most failures first (a Pareto chart's
+    // order); since counts whole UTC days.
+    std::optional<std::vector<PointStats>> pareto(
+        const QString &boardType, const QDate &since = {});
+    // A point's score in every run of a board type that scored it, oldest first.
+    std::optional<std::vector<ScoreSample>> scores(
+        const QString &boardType, const QString &point, const QDateTime &since = {});
+    // A board type's point names, the likeliest to fail first; points with
+    // the same rate keep the order in which they are usually probed.
+    std::optional<QStringList> probeOrder(const QString &boardType);
+    // Runs and passes per board type (all when empty) and UTC day.
+    std::optional<std::vector<DayYield>> yieldPerDay(
+        const QString &boardType = {}, const QDate &since = {});
+    // The runs() of the filter as CSV (RFC 4180, a header line, times in
+    // ISO 8601 UTC), written to out.
+    bool exportCsv(const RunFilter &filter, QIODevice *out);
+
+private:
+    QSqlDatabase database() const;
+    bool connect();
+    bool postgres() const { return location_.engine == Location::Engine::Postgres; }
+    Outcome write(const Run &run);
+    bool remove(const QUuid &uuid);
+    Store *spool(bool create);
+    bool fail(const QString &error);
+
+    Location location_;
+    QString connection_;
+    QString spoolPath_;
+    std::unique_ptr<Store> spool_;
+    QString error_;
+    bool open_ = false;
+    bool migrated_ = false;
+};
+
+} // namespace zem::history

@@ -1,0 +1,335 @@
+// The history store against SQLite, or against the PostgreSQL server that
+// ZEM_TEST_PG names (with_postgres.sh starts one): the same cases for both.
+#include "samplerun.h"
+#include "store.h"
+
+#include <QBuffer>
+#include <QProcess>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace zem::history;
+
+class TestHistory : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void locations_data();
+    void locations();
+    void curves();
+    void recordAndQuery();
+    void concurrentWriters();
+    void killedWriter();
+    void spoolAndSync();
+
+private:
+    Location fresh();
+    QStringList helperLines(QProcess &p);
+
+    QTemporaryDir tmp_;
+    std::optional<Location> server_;
+    int databases_ = 0;
+};
+
+void TestHistory::initTestCase()
+{
+    QVERIFY(tmp_.isValid());
+    qputenv("XDG_DATA_HOME", tmp_.path().toUtf8()); // no default spool in $HOME
+    if (qEnvironmentVariableIsSet("ZEM_TEST_PG")) {
+        server_ = parseLocation(qEnvironmentVariable("ZEM_TEST_PG"), nullptr);
+        QVERIFY(server_);
+    }
+    qInfo("engine: %s", server_ ? "PostgreSQL" : "SQLite");
+}
+
+// One statement straight to a database, past the store.
+static bool raw(const Location &l, const QString &sql)
+{
+    bool ok = false;
+    {
+        const bool pg = l.engine == Location::Engine::Postgres;
+        QSqlDatabase db = QSqlDatabase::addDatabase(pg ? "QPSQL" : "QSQLITE", "raw");
+        db.setHostName(l.host);
+        db.setUserName(l.user);
+        db.setDatabaseName(pg ? l.database : l.path);
+        ok = db.open() && QSqlQuery(db).exec(sql);
+    }
+    QSqlDatabase::removeDatabase("raw");
+    return ok;
+}
+
+// A new, empty database for each case.
+Location TestHistory::fresh()
+{
+    const QString name = QStringLiteral("case%1").arg(++databases_);
+    if (!server_)
+        return *parseLocation(tmp_.filePath(name + ".sqlite"), nullptr);
+    if (!raw(*server_, "CREATE DATABASE " + name))
+        qFatal("cannot create a database on the test server");
+    Location l = *server_;
+    l.database = name;
+    return l;
+}
+
+void TestHistory::locations_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("canonical"); // empty: refused
+
+    QTest::newRow("sqlite:") << "sqlite:rel/h.db"
+                             << "sqlite:rel/h.db";
+    QTest::newRow(".sqlite") << "/var/h.sqlite"
+                             << "sqlite:/var/h.sqlite";
+    QTest::newRow("full uri") << "postgresql://zem@db.lab:5433/hist?sslmode=require"
+                              << "postgresql://zem@db.lab:5433/hist?sslmode=require";
+    QTest::newRow("postgres:// and socket") << "postgres:///hist?host=/run/postgresql"
+                                            << "postgresql:///hist?host=%2Frun%2Fpostgresql";
+    QTest::newRow("percent socket host") << "postgresql://%2Ftmp%2Fs/db"
+                                         << "postgresql:///db?host=%2Ftmp%2Fs";
+    QTest::newRow("ipv6") << "postgresql://[::1]:5432/db"
+                          << "postgresql://:5432/db?host=%3A%3A1";
+    QTest::newRow("bare") << "postgresql://"
+                          << "postgresql:///";
+    QTest::newRow("password") << "postgresql://zem:secret@db/h"
+                              << "";
+    QTest::newRow("password param") << "postgresql://db/h?password=x"
+                                    << "";
+    QTest::newRow("unknown param") << "postgresql://db/h?color=red"
+                                   << "";
+    QTest::newRow("semicolon") << "postgresql://db/h?sslmode=a;b"
+                               << "";
+    QTest::newRow("bad port") << "postgresql://db:99999/h"
+                              << "";
+    QTest::newRow("bad escape") << "postgresql://db/h%zz"
+                                << "";
+    QTest::newRow("nul escape") << "postgresql://db/h%00"
+                                << "";
+    QTest::newRow("two hosts") << "postgresql://a,b/h"
+                               << "";
+    QTest::newRow("bad ipv6") << "postgresql://[::1/h"
+                              << "";
+    QTest::newRow("no kind") << "history.db"
+                             << "";
+    QTest::newRow("empty sqlite") << "sqlite:"
+                                  << "";
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void TestHistory::locations()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, canonical);
+    QString error;
+    const std::optional<Location> l = parseLocation(text, &error);
+    QCOMPARE(l ? l->text() : QString(), canonical);
+    QCOMPARE(error.isEmpty(), bool(l));
+    if (l)
+        QCOMPARE(parseLocation(l->text(), nullptr), l);
+}
+
+void TestHistory::curves()
+{
+    std::vector<double> v { 0, 1.5, -2.25 }, m { 0.125 }, v2, m2;
+    QVERIFY(unpackCurve(packCurve(v, m), &v2, &m2));
+    QCOMPARE(v2, v);
+    QCOMPARE(m2, m);
+    const QByteArray packed = packCurve(v, m);
+    for (const QByteArray &bad : { QByteArray(), packed.left(packed.size() - 3),
+             QByteArray("\x7f\xff\xff\xff garbage"), qCompress("\x02 not a curve") })
+        QVERIFY(!unpackCurve(bad, &v2, &m2) && v2.empty() && m2.empty());
+}
+
+void TestHistory::recordAndQuery()
+{
+    const Location where = fresh();
+    Store store;
+    QVERIFY2(store.open(where), qPrintable(store.errorString()));
+    const QDateTime day1 = QDateTime::fromString("2026-03-01T08:00:00.123Z", Qt::ISODateWithMs);
+    const QDateTime day2 = day1.addDays(1);
+    Run a = sampleRun("B1", 3, 0), b = sampleRun("B1", 3, 0), c = sampleRun("B2", 1, 0);
+    a.boardSerial = c.boardSerial = "S1";
+    a.operatorName = "Ann \"A\", Lab";
+    a.started = day1;
+    a.finished = QDateTime();
+    a.verdict = c.verdict = "fail";
+    a.points[0].causeClass = "";
+    a.points[1] = { "P1", "different", 42.25, 10, "open", "pin 3 open", "open", { 0, 1.5, -2.25 },
+        { 0, 0.125 } };
+    a.points[2].verdict = "not_learned";
+    a.points[2].score.reset();
+    b.started = day2;
+    c.started = day2.addSecs(60);
+    c.points[0].verdict = "unstable";
+    for (const Run *r : { &a, &b, &c })
+        QCOMPARE(store.record(*r), Store::Outcome::Stored);
+    QCOMPARE(store.record(a), Store::Outcome::AlreadyStored);
+    Run bad = b;
+    bad.uuid = QUuid();
+    QCOMPARE(store.record(bad), Store::Outcome::Failed);
+    QVERIFY(!store.errorString().isEmpty());
+
+    QVERIFY(Store().record(a) == Store::Outcome::Failed && !Store().run(a.uuid));
+    const std::optional<Run> back = store.run(a.uuid);
+    QVERIFY(back);
+    QCOMPARE(back->started, a.started);
+    QVERIFY(!back->finished.isValid());
+    QCOMPARE(back->operatorName, a.operatorName);
+    QCOMPARE(back->station, a.station);
+    QCOMPARE(back->points.size(), 3u);
+    const PointResult &p0 = back->points[0], &p1 = back->points[1], &p2 = back->points[2];
+    QVERIFY(!p0.causeClass.isNull() && p0.causeText.isNull() && p0.score == 1.5);
+    QVERIFY(!p2.score && p2.verdict == "not_learned");
+    QCOMPARE(p1.causeText, "pin 3 open");
+    QCOMPARE(p1.volts, a.points[1].volts);
+    QCOMPARE(p1.milliamps, a.points[1].milliamps);
+    QVERIFY(!store.run(QUuid::createUuid()));
+
+    const auto uuids
+        = [&](QString board, QString serial, QDateTime since, QString verdict, int limit = -1) {
+              QList<QUuid> list;
+              const auto runs = store.runs({ board, serial, since, verdict, limit });
+              for (const RunSummary &s : *runs)
+                  list << s.run.uuid;
+              return list;
+          };
+    QCOMPARE(uuids({}, {}, {}, {}), QList<QUuid>({ c.uuid, b.uuid, a.uuid }));
+    QCOMPARE(uuids("B1", {}, {}, {}), QList<QUuid>({ b.uuid, a.uuid }));
+    QCOMPARE(uuids({}, "S1", {}, {}), QList<QUuid>({ c.uuid, a.uuid }));
+    QCOMPARE(uuids({}, {}, day2, {}), QList<QUuid>({ c.uuid, b.uuid }));
+    QCOMPARE(uuids({}, {}, {}, "pass"), QList<QUuid>({ b.uuid }));
+    QCOMPARE(uuids({}, {}, {}, {}, 1), QList<QUuid>({ c.uuid }));
+    QCOMPARE(store.runs({})->back().failedCount, 1);
+
+    const std::vector<PointStats> pareto = *store.pareto("B1");
+    QCOMPARE(pareto.size(), 3u);
+    QVERIFY(pareto[0].name == "P1" && pareto[0].tested == 2 && pareto[0].failed == 1);
+    QVERIFY(pareto[2].name == "P2" && pareto[2].tested == 1 && pareto[2].rate == 0);
+    QCOMPARE(store.pareto("B1", day2.date())->at(0).failed, 0);
+    QCOMPARE(*store.probeOrder("B1"), QStringList({ "P1", "P0", "P2" }));
+    QCOMPARE(*store.probeOrder("B2"), QStringList({ "P0" }));
+    const std::vector<ScoreSample> drift = *store.scores("B1", "P1");
+    QVERIFY(drift.size() == 2 && drift[0].score == 42.25 && drift[1].run == b.uuid);
+    QCOMPARE(store.scores("B1", "P2")->size(), 1u);
+    const std::vector<DayYield> yield = *store.yieldPerDay();
+    QCOMPARE(yield.size(), 3u);
+    QVERIFY(yield[0].boardType == "B1" && yield[0].day == day1.date() && yield[0].passed == 0);
+    QVERIFY(yield[1].day == day2.date() && yield[1].yield == 1.0 && yield[2].boardType == "B2");
+
+    QBuffer csv;
+    csv.open(QIODevice::WriteOnly);
+    QVERIFY(store.exportCsv({ "B1", {}, {}, {}, -1 }, &csv));
+    const QList<QByteArray> lines = csv.data().split('\n');
+    QCOMPARE(lines.size(), 4); // header, two runs, the last line's end
+    QVERIFY(lines[2].startsWith(
+        a.uuid.toByteArray(QUuid::WithoutBraces) + ",2026-03-01T08:00:00.123Z,,B1,S1,"));
+    QVERIFY(lines[2].contains(",\"Ann \"\"A\"\", Lab\",fail,"));
+
+    // Written by a newer build: refused.
+    QVERIFY(raw(where, "INSERT INTO schema_version (version) VALUES (99)"));
+    Store newer;
+    QVERIFY(!newer.open(where) && newer.errorString().contains("newer"));
+}
+
+QStringList TestHistory::helperLines(QProcess &p)
+{
+    return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+void TestHistory::concurrentWriters()
+{
+    const Location where = fresh();
+    QVERIFY(Store().open(where)); // the schema, before four writers race for it
+    QProcess writers[4];
+    for (QProcess &w : writers)
+        w.start(RECORD_RUNS, { where.text(), "25", "20", "100" });
+    QSet<QString> done;
+    for (QProcess &w : writers) {
+        QVERIFY(w.waitForFinished(300000));
+        QCOMPARE(w.exitCode(), 0);
+        for (const QString &line : helperLines(w))
+            if (line.startsWith("done "))
+                done << line.mid(5);
+    }
+    QCOMPARE(done.size(), 100);
+    Store store;
+    QVERIFY(store.open(where));
+    QSet<QString> stored;
+    const auto runs = store.runs({});
+    for (const RunSummary &s : *runs)
+        stored << s.run.uuid.toString(QUuid::WithoutBraces);
+    QCOMPARE(stored, done);
+    QCOMPARE(store.pareto("helper")->at(0).tested, 100);
+}
+
+void TestHistory::killedWriter()
+{
+    const Location where = fresh();
+    QProcess writer;
+    writer.start(RECORD_RUNS, { where.text(), "100", "2000", "200" });
+    QStringList lines;
+    // Killed once it has begun its second run, most likely inside its transaction.
+    while (lines.filter("begin ").size() < 2 && writer.waitForReadyRead(60000))
+        lines += helperLines(writer);
+    writer.kill();
+    writer.waitForFinished();
+    QCOMPARE(lines.filter("begin ").size(), 2);
+    Store store;
+    QVERIFY2(store.open(where), qPrintable(store.errorString()));
+    const std::vector<RunSummary> runs = *store.runs({});
+    QVERIFY(runs.size() == 1 || runs.size() == 2);
+    for (const RunSummary &s : runs)
+        QCOMPARE(store.run(s.run.uuid)->points.size(), 2000u);
+    QCOMPARE(store.pareto("helper")->at(0).tested, qint64(runs.size()));
+    QCOMPARE(store.record(sampleRun("helper", 2, 2)), Store::Outcome::Stored);
+}
+
+void TestHistory::spoolAndSync()
+{
+    // No server at all: the run waits, and sync says it could not upload.
+    Location nowhere = *parseLocation("postgresql:///h?host=" + tmp_.filePath("none"), nullptr);
+    Store away;
+    QVERIFY(away.open(nowhere, tmp_.filePath("spool-away.sqlite")));
+    QVERIFY(!away.online());
+    QCOMPARE(away.record(sampleRun("B", 2, 10)), Store::Outcome::Spooled);
+    QVERIFY(away.errorString().contains("cannot reach"));
+    const Store::SyncResult failed = away.sync();
+    QVERIFY(!failed.ok && failed.uploaded == 0 && failed.waiting == 1);
+    if (!server_)
+        QSKIP("the rest needs a PostgreSQL server (run through with_postgres.sh)");
+
+    const QString ctl = qEnvironmentVariable("ZEM_TEST_PG_CTL");
+    const QString spoolPath = tmp_.filePath("spool.sqlite");
+    Store store;
+    QVERIFY(store.open(fresh(), spoolPath) && store.online());
+    const Run before = sampleRun("B", 5, 100), during = sampleRun("B", 5, 100);
+    QCOMPARE(store.record(before), Store::Outcome::Stored);
+    QCOMPARE(QProcess::execute(ctl, { "stop", "-m", "fast" }), 0);
+    QCOMPARE(store.record(during), Store::Outcome::Spooled);
+    // Already uploaded once, spooled again: dropped, not doubled.
+    Store local;
+    QVERIFY(local.open(*parseLocation("sqlite:" + spoolPath, nullptr)));
+    QCOMPARE(local.record(before), Store::Outcome::Stored);
+    QCOMPARE(store.waiting(), 2);
+    QVERIFY(!store.sync().ok);
+    QCOMPARE(QProcess::execute(ctl, { "start" }), 0);
+    const Store::SyncResult first = store.sync(), second = store.sync();
+    QVERIFY2(first.ok, qPrintable(store.errorString()));
+    QCOMPARE(first.uploaded, 1);
+    QCOMPARE(first.alreadyThere, 1);
+    QCOMPARE(first.waiting, 0);
+    QVERIFY(second.ok && second.uploaded == 0 && second.alreadyThere == 0);
+    QCOMPARE(store.runs({})->size(), 2u);
+    const std::optional<Run> synced = store.run(during.uuid);
+    const PointResult &last = synced->points[4]; // float32, as stored
+    QCOMPARE(packCurve(last.volts, last.milliamps),
+        packCurve(during.points[4].volts, during.points[4].milliamps));
+}
+
+QTEST_GUILESS_MAIN(TestHistory)
+#include "tst_history.moc"
