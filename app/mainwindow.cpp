@@ -157,11 +157,14 @@ void MainWindow::buildDocks()
 {
     curve = new CurveDock(this);
     curve->setSession(session);
-    // Calls of a run are logged as a Send of their page logs them.
-    curve->addCallObserver([this](const SequenceCall &call) {
-        AddLog(tr("%1 returned %2")
-                   .arg(QLatin1String(call.command.operation), resultText(call.result)),
-            levelOf(call.result));
+    // Calls of a run are logged as a Send of their page logs them, in the
+    // order they were made.
+    connect(session, &DeviceSession::callMade, this, [this](const zem::calls::Call &call) {
+        if (call.origin == zem::calls::Origin::Curve
+            && call.operation == zem::calls::Operation::Command)
+            AddLog(tr("%1 returned %2")
+                       .arg(QLatin1String(call.operationName()), resultText(call.result)),
+                levelOf(call.result));
     });
     connect(curve, &CurveDock::logMessage, this,
         qOverload<const QString &, LogLevel>(&MainWindow::AddLog));
@@ -330,6 +333,8 @@ void MainWindow::updateStatus()
 
 MainWindow::~MainWindow()
 {
+    // The docks' runs end first, so that none calls on a closed handle.
+    session->stopRuns();
     {
         const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
         session->connection().close();
@@ -372,6 +377,7 @@ QString MainWindow::logStamp()
 
 void MainWindow::connectButton()
 {
+    session->stopRuns();
     const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
     zem::Connection &device = session->connection();
     device.close();
@@ -390,6 +396,7 @@ void MainWindow::connectButton()
 
 void MainWindow::dconnectButton()
 {
+    session->stopRuns();
     {
         const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
         session->connection().close();
@@ -591,6 +598,7 @@ void MainWindow::startReconnecting()
 
 void MainWindow::reconnectAttempt()
 {
+    session->stopRuns();
     ++reconnectAttempts;
     {
         const zem::calls::OriginScope origin(zem::calls::Origin::Connection);

@@ -149,8 +149,6 @@ void Connection::finish(Call &call)
 {
     if (calls::CallSink *sink = m_sink ? m_sink : calls::sink())
         sink->record(call);
-    if (m_listener)
-        m_listener->called(call);
 }
 
 void Connection::applyResult(std::int32_t result)

@@ -30,13 +30,12 @@ public:
         Lost, // the device answered -1 (and was closed) or -4
     };
 
-    // Told of every call right after it returned, and of state changes, on the
-    // thread that made the call.
+    // Told of state changes, on the thread whose call changed the state,
+    // right after the call was recorded.
     class Listener
     {
     public:
         virtual ~Listener() = default;
-        virtual void called(const calls::Call &call) = 0;
         virtual void stateChanged(State state) = 0;
     };
 

@@ -126,6 +126,7 @@ void Runner::run()
                     name.toLocal8Bit().constData());
             break;
         case Event::Measured:
+        case Event::Measuring:
             break;
         case Event::PointDone:
             if (job.mode != SignatureJob::Mode::Learn) {

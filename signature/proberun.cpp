@@ -14,6 +14,17 @@ constexpr std::uint16_t kPressed
     = IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_RECV_PROBE_BUTTON_PRESSED;
 constexpr std::uint16_t kAllEvents = 0x0F;
 
+ProbeRun::Event event(
+    ProbeRun::Event::Kind kind, int point, std::size_t measurement, const QString &message = {})
+{
+    ProbeRun::Event e;
+    e.kind = kind;
+    e.point = point;
+    e.measurement = measurement;
+    e.message = message;
+    return e;
+}
+
 std::vector<int> allPoints(const Signature &signature, std::vector<int> order)
 {
     if (order.empty())
@@ -50,7 +61,8 @@ void ProbeRun::emitEvent(Event event)
 
 void ProbeRun::select(int point)
 {
-    if (m_state == State::Measuring || m_state == State::Ended)
+    if (m_state == State::Measuring || m_state == State::Ended
+        || (m_state == State::Waiting && point == this->point()))
         return;
     const auto at = std::find(m_order.begin(), m_order.end(), point);
     if (at == m_order.end())
@@ -69,7 +81,7 @@ void ProbeRun::cancel()
         m_sequence->cancel();
     m_sequence.reset();
     m_state = State::Ended;
-    emitEvent({ Event::Ended, -1, 0, {}, {}, tr("Stopped") });
+    emitEvent(event(Event::Ended, -1, 0, tr("Stopped")));
 }
 
 std::optional<ProbeRun::Clock::time_point> ProbeRun::end(
@@ -77,7 +89,7 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::end(
 {
     m_sequence.reset();
     m_state = State::Ended;
-    emitEvent({ Event::Ended, -1, 0, {}, {}, message });
+    emitEvent(event(Event::Ended, -1, 0, message));
     return std::nullopt;
 }
 
@@ -106,7 +118,7 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::wait(Clock::time_point now)
     if (!m_enteredWait) {
         m_enteredWait = true;
         m_nextPoll = now;
-        emitEvent({ Event::Waiting, point(), 0, {}, {}, {} });
+        emitEvent(event(Event::Waiting, point(), 0));
         if (m_options.pollButton) {
             // Presses from before the wait are not meant for this point.
             reset_events_request rq {};
@@ -127,7 +139,7 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::wait(Clock::time_point now)
     const std::int32_t result = m_device.call("get_status", nullptr, &st);
     if (result != ZEM_RESULT_OK) {
         const QString why = tr("get_status returned %1; the run is stopped.").arg(resultText(result));
-        emitEvent({ Event::Failed, point(), 0, {}, {}, why });
+        emitEvent(event(Event::Failed, point(), 0, why));
         return ended() ? std::nullopt : end(why, now);
     }
     if (st.IOEvents & kAllEvents) {
@@ -147,14 +159,14 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::startMeasurement(Clock::tim
     m_triggered = false;
     if (!m_device.isOpen()) {
         const QString why = tr("The instrument is not connected.");
-        emitEvent({ Event::Failed, point(), 0, {}, {}, why });
+        emitEvent(event(Event::Failed, point(), 0, why));
         return ended() ? std::nullopt : end(why, now);
     }
     measurement_settings settings = m_session.settings();
     const std::int32_t result = m_device.call("set_measurement_settings", &settings, nullptr);
     if (result != ZEM_RESULT_OK) {
         const QString why = tr("set_measurement_settings returned %1").arg(resultText(result));
-        emitEvent({ Event::Failed, point(), m_session.measurement(), {}, {}, why });
+        emitEvent(event(Event::Failed, point(), m_session.measurement(), why));
         if (ended())
             return std::nullopt;
         if (!m_device.isOpen())
@@ -164,7 +176,8 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::startMeasurement(Clock::tim
     }
     m_sequence = std::make_unique<MeasurementSequence>(m_device);
     m_state = State::Measuring;
-    return now;
+    emitEvent(event(Event::Measuring, point(), m_session.measurement()));
+    return ended() ? std::nullopt : std::optional(now);
 }
 
 std::optional<ProbeRun::Clock::time_point> ProbeRun::stepMeasurement(Clock::time_point now)
@@ -176,7 +189,7 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::stepMeasurement(Clock::time
     const int at = point();
     if (done->outcome() != MeasurementSequence::Outcome::Complete) {
         const QString why = tr("Not measured: %1").arg(done->message());
-        emitEvent({ Event::Failed, at, m_session.measurement(), {}, {}, why });
+        emitEvent(event(Event::Failed, at, m_session.measurement(), why));
         if (ended())
             return std::nullopt;
         if (!m_device.isOpen())
@@ -185,18 +198,29 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::stepMeasurement(Clock::time
         m_session.select(at);
         return now;
     }
-    Event measured { Event::Measured, at, m_session.measurement(), {}, ivCurveOf(done->curve()), {} };
+    Event measured = event(Event::Measured, at, m_session.measurement());
+    measured.curve = ivCurveOf(done->curve());
     measured.step = m_session.record(measured.curve);
     emitEvent(measured);
     if (ended())
         return std::nullopt;
     if (!measured.step.pointDone)
         return startMeasurement(now); // the same point with its next settings
-    emitEvent({ Event::PointDone, at, measured.measurement, measured.step, {}, {} });
+    Event pointDone = event(Event::PointDone, at, measured.measurement);
+    pointDone.step = measured.step;
+    if (std::size_t(at) < m_session.results().size())
+        pointDone.result = m_session.results()[std::size_t(at)];
+    emitEvent(pointDone);
     if (ended())
         return std::nullopt;
-    if (++m_position >= m_order.size())
-        return end(tr("All points done."), now);
+    if (++m_position >= m_order.size()) {
+        m_sequence.reset();
+        m_state = State::Ended;
+        Event ended = event(Event::Ended, -1, 0, tr("All points done."));
+        ended.complete = true;
+        emitEvent(ended);
+        return std::nullopt;
+    }
     m_session.select(m_order[m_position]);
     m_enteredWait = false;
     return now;

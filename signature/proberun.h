@@ -43,16 +43,19 @@ public:
         enum Kind {
             Waiting, // for the probe on `point`
             Measured, // a curve of `point` (its `measurement`) was recorded
-            PointDone, // every measurement of `point` was recorded; see `step`
+            PointDone, // every measurement of `point` was recorded; see `step`, `result`
             Failed, // `message` says why; the run goes on unless it has ended
-            Ended, // the run is over: every point done, cancelled, or stopped
+            Ended, // the run is over: `complete` when every point was done
+            Measuring, // a measurement of `point` begins
         };
-        Kind kind;
+        Kind kind = Waiting;
         int point = -1;
         std::size_t measurement = 0;
         Session::Step step;
         IvCurve curve; // Measured
         QString message; // Failed, Ended
+        PointResult result; // PointDone: the point's result (Test)
+        bool complete = false; // Ended
     };
     using Listener = std::function<void(const Event &)>;
 

@@ -7,6 +7,7 @@
 #include "pointsmodel.h"
 #include "pointsview.h"
 #include "reading.h"
+#include "devicerun.h"
 #include "devicesession.h"
 #include "qatomicfile.h"
 #include "recording.h"
@@ -43,8 +44,6 @@ const QColor kHeldColours[CurveDock::kMaxHeld]
           QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b), QColor(0xe3, 0x77, 0xc2),
           QColor(0x7f, 0x7f, 0x7f), QColor(0x17, 0xbe, 0xcf) };
 const QColor kLatestColour(0x1f, 0x77, 0xb4);
-
-constexpr std::chrono::milliseconds kStepBudget { 5 };
 
 struct Range
 {
@@ -166,10 +165,6 @@ CurveDock::CurveDock(QWidget *parent)
     layout->addWidget(status);
     setWidget(content);
 
-    stepTimer = new QTimer(this);
-    stepTimer->setSingleShot(true);
-    stepTimer->setTimerType(Qt::PreciseTimer);
-    connect(stepTimer, &QTimer::timeout, this, &CurveDock::step);
     repeatTimer = new QTimer(this);
     repeatTimer->setSingleShot(true);
     repeatTimer->setTimerType(Qt::PreciseTimer);
@@ -266,11 +261,6 @@ void CurveDock::takePageFrame(const zem::calls::Call &call)
     addPageFrame(request.FrameNumber, response);
 }
 
-void CurveDock::addCallObserver(MeasurementSequence::CallObserver observer)
-{
-    observers.push_back(std::move(observer));
-}
-
 void CurveDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
 {
     files = std::move(chooser);
@@ -279,8 +269,8 @@ void CurveDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
 void CurveDock::measure()
 {
     if (run) {
-        run->cancel();
-        finishRun();
+        cancelledHere = true;
+        run->stop();
         return;
     }
     repeatTimer->stop();
@@ -289,58 +279,44 @@ void CurveDock::measure()
 
 void CurveDock::startRun()
 {
-    if (run)
+    if (run || !session)
         return;
-    if (!session)
-        return;
-    runGeneration = session->generation();
-    run = std::make_unique<MeasurementSequence>(session->connection(), [this](const SequenceCall &call) {
-        for (const auto &observer : observers)
-            observer(call);
-    });
+    cancelledHere = false;
+    sequence = std::make_unique<MeasurementSequence>(session->connection());
+    MeasurementSequence *s = sequence.get();
+    run = std::make_unique<DeviceRun>(
+        *session, zem::calls::Origin::Curve,
+        [s](Clock::time_point now) { return s->advance(now); }, [s] { s->cancel(); }, this);
+    connect(run.get(), &DeviceRun::finished, this, &CurveDock::finishRun);
+    connect(run.get(), &DeviceRun::waiting, this, &CurveDock::showWaiting);
     runStarted = Clock::now();
     setStatus(tr("Measuring..."));
     updateButtons();
-    step();
+    run->start();
 }
 
-void CurveDock::step()
+void CurveDock::showWaiting(bool slow)
 {
-    if (!run)
-        return;
-    // Connecting or disconnecting while a run waits makes its handle stale.
-    if (session->generation() != runGeneration) {
-        run->cancel();
-        finishRun();
-        return;
-    }
-    // Calls that are due at once follow each other in one pass, within a
-    // small budget, so a burst of frame reads costs no event-loop round trips
-    // and still never holds the loop for long.
-    const zem::calls::OriginScope origin(zem::calls::Origin::Curve);
-    const Clock::time_point began = Clock::now();
-    Clock::time_point now = began;
-    std::optional<Clock::time_point> next = run->advance(now);
-    while (next && *next <= (now = Clock::now()) && now - began < kStepBudget)
-        next = run->advance(now);
-    if (!next) {
-        finishRun();
-        return;
-    }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
-    stepTimer->start(int(std::max<std::int64_t>(0, wait.count())));
+    // The run goes on on the device thread; Cancel stays clickable.
+    if (slow)
+        widget()->setCursor(Qt::BusyCursor);
+    else
+        widget()->unsetCursor();
+    setStatus(slow ? tr("Measuring... waiting for the device") : tr("Measuring..."));
 }
 
 void CurveDock::finishRun()
 {
-    stepTimer->stop();
-    const MeasurementSequence::Outcome outcome = run->outcome();
-    QString message = run->message();
-    if (outcome == MeasurementSequence::Outcome::Cancelled
-        && session->generation() != runGeneration)
+    // The device thread is done with the sequence: it is the window's now.
+    // The run goes later, as it may be what called this.
+    run.release()->deleteLater();
+    const std::unique_ptr<MeasurementSequence> finished = std::move(sequence);
+    const MeasurementSequence::Outcome outcome = finished->outcome();
+    QString message = finished->message();
+    if (outcome == MeasurementSequence::Outcome::Cancelled && !cancelledHere)
         message = tr("The device was disconnected; the run was cancelled");
-    Curve curve = run->curve();
-    run.reset();
+    const Curve curve = finished->curve();
+    widget()->unsetCursor();
 
     // A run that read nothing leaves the shown curve as it was.
     if (!curve.empty())

@@ -19,6 +19,7 @@ struct Call;
 }
 
 class CurveChartView;
+class DeviceRun;
 class DeviceSession;
 class FileChooser;
 class PointsModel;
@@ -47,15 +48,12 @@ public:
     // The window's device session, which outlives the dock. Frames read on the
     // get_measurement page (or sent again) reach the curve through it.
     void setSession(DeviceSession *session);
-    // Adds a listener to every library call a run makes, told right after
-    // the call returned; listeners are told in the order they were added.
-    void addCallObserver(MeasurementSequence::CallObserver observer);
     // Replaces the export file dialog.
     void setFileChooser(std::shared_ptr<FileChooser> chooser);
 
     // The curve shown as the first series of the chart.
     const Curve &latest() const { return shown; }
-    bool isRunning() const { return run != nullptr; }
+    bool isRunning() const { return sequence != nullptr; }
     int heldCount() const { return int(held.size()); }
 
     // A frame read on the get_measurement page goes to its place in the
@@ -88,8 +86,8 @@ private:
     void buildChart();
     void buildTimeChart();
     void startRun();
-    void step();
     void finishRun();
+    void showWaiting(bool slow);
     void scheduleRepeat();
     void showLatestSeries();
     void fitCurveAxes();
@@ -101,10 +99,11 @@ private:
     void takePageFrame(const zem::calls::Call &call);
 
     DeviceSession *session = nullptr;
-    quint64 runGeneration = 0; // the session's generation the run started under
-    std::vector<MeasurementSequence::CallObserver> observers;
+    bool cancelledHere = false; // the run's Cancel was pressed, not a stop from elsewhere
     std::shared_ptr<FileChooser> files;
-    std::unique_ptr<MeasurementSequence> run;
+    // The run's machine, then the run that advances it on the device thread.
+    std::unique_ptr<MeasurementSequence> sequence;
+    std::unique_ptr<DeviceRun> run;
     MeasurementSequence::Clock::time_point runStarted {};
     Curve shown;
     Curve pageCurve;
@@ -142,7 +141,6 @@ private:
     PointsView *table = nullptr; // built when its tab is first shown
     QLabel *figures = nullptr;
     QLabel *status = nullptr;
-    QTimer *stepTimer = nullptr;
     QTimer *repeatTimer = nullptr;
 };
 

@@ -2,6 +2,7 @@
 
 #include "signaturemodel.h"
 
+#include "devicerun.h"
 #include "devicesession.h"
 #include "filechooser.h"
 #include "recording.h"
@@ -54,9 +55,6 @@ SignaturesDock::SignaturesDock(DeviceSession &device, QWidget *parent)
     buildUi();
     model->setSignature(&board);
 
-    stepTimer = new QTimer(this);
-    stepTimer->setSingleShot(true);
-    connect(stepTimer, &QTimer::timeout, this, &SignaturesDock::step);
     // A run on a handle that is gone stops: later, as the run's own call may be
     // what closed it, and only that run.
     connect(&device, &DeviceSession::closed, this, [this] {
@@ -198,8 +196,8 @@ void SignaturesDock::buildUi()
         [this](const QModelIndex &current) {
             if (!current.isValid())
                 return;
-            if (isRunning())
-                run->select(current.row());
+            if (isRunning() && !measuring)
+                run->post([p = probe.get(), row = current.row()] { p->select(row); });
             showPoint(current.row());
         });
 }
@@ -211,15 +209,14 @@ void SignaturesDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
 
 const std::vector<sig::PointResult> *SignaturesDock::results() const
 {
-    return run && run->session().mode() == sig::Session::Mode::Test ? &run->session().results()
-                                                                     : nullptr;
+    return probe && runMode == sig::Session::Mode::Test ? &testResults : nullptr;
 }
 
 void SignaturesDock::updateButtons()
 {
     const bool running = isRunning();
     runButton->setText(running ? tr("Stop") : tr("Start"));
-    measureButton->setEnabled(running && !run->measuring());
+    measureButton->setEnabled(running && !measuring);
     learnButton->setEnabled(!running);
     testButton->setEnabled(!running);
 }
@@ -242,6 +239,7 @@ void SignaturesDock::newSignature()
 {
     stopRun();
     run.reset();
+    probe.reset();
     model->setResults(nullptr);
     board = sig::Signature();
     board.settings = sig::defaultSettings();
@@ -287,6 +285,7 @@ bool SignaturesDock::openFile(const QString &file)
     }
     stopRun();
     run.reset();
+    probe.reset();
     model->setResults(nullptr);
     board = std::move(*loaded);
     path = file;
@@ -383,61 +382,80 @@ void SignaturesDock::startRun()
         setStatus(tr("Add the points to probe first."));
         return;
     }
-    const auto mode
-        = learnButton->isChecked() ? sig::Session::Mode::Learn : sig::Session::Mode::Test;
+    runMode = learnButton->isChecked() ? sig::Session::Mode::Learn : sig::Session::Mode::Test;
     const int row = finished ? 0 : std::max(0, table->currentIndex().row());
     finished = false;
+    model->setResults(nullptr);
+    run.reset();
+    testResults.assign(board.points.size(), sig::PointResult());
     sig::ProbeRun::Options options;
     options.pollButton = true;
-    model->setResults(nullptr);
+    // The machine's events come on the device thread; the dock takes them on its own.
+    probe = std::make_unique<sig::ProbeRun>(device.connection(), board, runMode, options,
+        std::vector<int>(), [this](const sig::ProbeRun::Event &e) {
+            run->toWindow([this, e] { onRunEvent(e); });
+        });
+    probe->select(row);
+    sig::ProbeRun *p = probe.get();
+    run = std::make_unique<DeviceRun>(
+        device, zem::calls::Origin::Signature,
+        [p](sig::ProbeRun::Clock::time_point now) { return p->advance(now); },
+        [p] { p->cancel(); }, this);
+    connect(run.get(), &DeviceRun::finished, this, &SignaturesDock::runFinished);
+    connect(run.get(), &DeviceRun::waiting, this, &SignaturesDock::showWaiting);
     ++runCount;
-    run = std::make_unique<sig::ProbeRun>(device.connection(), board, mode, options,
-        std::vector<int>(), [this](const sig::ProbeRun::Event &e) { onRunEvent(e); });
-    run->select(row);
-    model->setResults(mode == sig::Session::Mode::Test ? &run->session().results() : nullptr);
+    running = true;
+    measuring = false;
+    model->setResults(runMode == sig::Session::Mode::Test ? &testResults : nullptr);
     selectRow(row);
     updateButtons();
-    emit logMessage(mode == sig::Session::Mode::Learn ? tr("Signatures: learning started")
-                                                      : tr("Signatures: test started"),
+    emit logMessage(runMode == sig::Session::Mode::Learn ? tr("Signatures: learning started")
+                                                         : tr("Signatures: test started"),
         LogLevel::Normal);
-    step();
+    run->start();
 }
 
 void SignaturesDock::stopRun()
 {
-    if (!isRunning())
-        return;
-    stepTimer->stop();
-    run->cancel();
+    if (isRunning())
+        run->stop();
 }
 
 void SignaturesDock::measure()
 {
-    if (!isRunning() || run->measuring())
+    if (!isRunning() || measuring)
         return;
-    run->trigger();
-    stepTimer->stop();
-    step();
+    run->post([p = probe.get()] { p->trigger(); });
 }
 
-void SignaturesDock::step()
+void SignaturesDock::runFinished()
 {
-    if (!run)
-        return;
-    const zem::calls::OriginScope origin(zem::calls::Origin::Signature);
-    const auto now = sig::ProbeRun::Clock::now();
-    const auto next = run->advance(now);
-    if (!next)
-        return;
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
-    stepTimer->start(int(std::max<long long>(0, wait.count())));
+    running = false;
+    measuring = false;
+    widget()->unsetCursor();
+    // The device thread is done with the machine.
+    finished = probe && probe->session().done();
+    emit logMessage(tr("Signatures: run stopped"), LogLevel::Normal);
+    updateButtons();
+}
+
+void SignaturesDock::showWaiting(bool slow)
+{
+    if (slow)
+        widget()->setCursor(Qt::BusyCursor);
+    else
+        widget()->unsetCursor();
 }
 
 void SignaturesDock::onRunEvent(const sig::ProbeRun::Event &e)
 {
     using Event = sig::ProbeRun::Event;
-    const bool learning = run->session().mode() == sig::Session::Mode::Learn;
+    const bool learning = runMode == sig::Session::Mode::Learn;
     switch (e.kind) {
+    case Event::Measuring:
+        measuring = true;
+        updateButtons();
+        break;
     case Event::Waiting: {
         selectRow(e.point);
         const QString &name = board.points[std::size_t(e.point)].name;
@@ -455,6 +473,7 @@ void SignaturesDock::onRunEvent(const sig::ProbeRun::Event &e)
             const auto &ref = p.measurements[e.measurement].reference;
             plot(ref ? &*ref : nullptr, &e.curve);
         }
+        measuring = false;
         model->pointChanged(e.point);
         updateButtons();
         break;
@@ -465,7 +484,9 @@ void SignaturesDock::onRunEvent(const sig::ProbeRun::Event &e)
         if (learning) {
             text = tr("%1 learned").arg(p.name);
         } else {
-            const sig::PointResult &r = run->session().results()[std::size_t(e.point)];
+            testResults[std::size_t(e.point)] = e.result;
+            model->pointChanged(e.point);
+            const sig::PointResult &r = e.result;
             text = std::isnan(r.score) ? tr("%1: %2").arg(p.name, sig::verdictText(r.verdict))
                                        : tr("%1: %2, score %3 % (tolerance %4 %); %5")
                                              .arg(p.name, sig::verdictText(r.verdict))
@@ -480,18 +501,14 @@ void SignaturesDock::onRunEvent(const sig::ProbeRun::Event &e)
         break;
     }
     case Event::Failed:
+        measuring = false;
         setStatus(e.message);
         emit logMessage(tr("Signatures: %1").arg(e.message), LogLevel::Failure);
         updateButtons();
         break;
     case Event::Ended:
-        stepTimer->stop();
-        finished = run->session().done();
-        if (finished)
+        if (e.complete)
             setStatus(tr("%1. All points done.").arg(status->text()));
-        emit logMessage(tr("Signatures: run stopped"), LogLevel::Normal);
-        // Deferred: the run is still in its own call.
-        QTimer::singleShot(0, this, &SignaturesDock::updateButtons);
         break;
     }
 }

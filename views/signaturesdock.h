@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+class DeviceRun;
 class DeviceSession;
 class FileChooser;
 class SignatureModel;
@@ -38,7 +39,7 @@ public:
     const sig::Signature &signature() const { return board; }
     // The results of the last test run, one per point.
     const std::vector<sig::PointResult> *results() const;
-    bool isRunning() const { return run && !run->ended(); }
+    bool isRunning() const { return running; }
 
     // What the buttons do once a file name is chosen; false, with the reason
     // shown, when it cannot be done.
@@ -63,8 +64,9 @@ signals:
 
 private:
     void buildUi();
-    void step();
     void onRunEvent(const sig::ProbeRun::Event &event);
+    void runFinished();
+    void showWaiting(bool slow);
     void fail(const QString &message);
     void showPoint(int row);
     void plot(const sig::IvCurve *reference, const sig::IvCurve *test);
@@ -80,7 +82,14 @@ private:
 
     DeviceSession &device;
     sig::Signature board;
-    std::unique_ptr<sig::ProbeRun> run; // kept after it ended: its results are shown
+    // The run's machine, then the run that advances it on the device thread;
+    // the machine is the window's again once the run has finished.
+    std::unique_ptr<sig::ProbeRun> probe;
+    std::unique_ptr<DeviceRun> run;
+    sig::Session::Mode runMode = sig::Session::Mode::Learn;
+    std::vector<sig::PointResult> testResults; // of the last test run, as its points were done
+    bool running = false;
+    bool measuring = false;
     int runCount = 0; // runs started, so a stop meant for one spares the next
     std::shared_ptr<FileChooser> files;
     QString path;
@@ -102,5 +111,5 @@ private:
     QLineSeries *testSeries = nullptr;
     QValueAxis *axisV = nullptr;
     QValueAxis *axisI = nullptr;
-    QTimer *stepTimer = nullptr;
+
 };
