@@ -6,6 +6,7 @@
 #include "commandpage.h"
 #include "container.h"
 #include "curvedock.h"
+#include "devicerun.h"
 #include "devicesession.h"
 #include "filechooser.h"
 #include "base_io_widget.h"
@@ -307,12 +308,37 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
     const zem::Command &c = zem::kCommands[command];
     if (c.request && request.size() != c.request->size)
         return;
-    const zem::calls::OriginScope origin(zem::calls::Origin::Replay);
-    const std::int32_t result = runCommandWith(c,
-        reinterpret_cast<const unsigned char *>(request.constData()), *pages[command],
-        session->connection());
-    AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)),
-        levelOf(result));
+    // The call is made on the device thread; the page shows its answer and
+    // the log takes its line once it is back.
+    struct Replay
+    {
+        alignas(8) unsigned char request[zem::kMaxRecordSize] = {};
+        alignas(8) unsigned char response[zem::kMaxRecordSize] = {};
+        std::int32_t result = 0;
+        bool made = false;
+    };
+    auto replay = std::make_shared<Replay>();
+    if (c.request)
+        std::memcpy(replay->request, request.constData(), c.request->size);
+    zem::Connection *device = &session->connection();
+    auto *run = new DeviceRun(
+        *session, zem::calls::Origin::Replay,
+        [replay, device, &c](DeviceRun::Clock::time_point) -> std::optional<DeviceRun::Clock::time_point> {
+            replay->result = device->call(c, c.request ? replay->request : nullptr,
+                c.response ? replay->response : nullptr);
+            replay->made = true;
+            return std::nullopt;
+        },
+        [] {}, this);
+    connect(run, &DeviceRun::finished, this, [this, run, replay, &c, command] {
+        run->deleteLater();
+        if (!replay->made)
+            return;
+        showResponse(c, replay->result, replay->response, *pages[command]);
+        AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(replay->result)),
+            levelOf(replay->result));
+    });
+    run->start();
 }
 
 void MainWindow::updateStatus()

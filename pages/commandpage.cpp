@@ -194,13 +194,18 @@ std::int32_t runCommandWith(const zem::Command &c, const unsigned char *bytes, i
 
     const std::int32_t result
         = device.call(c, c.request ? request : nullptr, c.response ? response : nullptr);
-
-    if (c.response && (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR))
-        for (std::size_t i = 0; i < c.response->fields.size(); ++i)
-            unpackField(c.response->fields[i], response, *page.GetResponse(int(i)));
+    showResponse(c, result, response, page);
     if (c.response && responseOut)
         std::memcpy(responseOut, response, c.response->size);
     return result;
+}
+
+void showResponse(
+    const zem::Command &c, std::int32_t result, const unsigned char *response, iopanel &page)
+{
+    if (c.response && (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR))
+        for (std::size_t i = 0; i < c.response->fields.size(); ++i)
+            unpackField(c.response->fields[i], response, *page.GetResponse(int(i)));
 }
 
 void copyResponsesToRequests(const iopanel &getter, iopanel &setter)

@@ -40,6 +40,10 @@ std::int32_t runCommand(const zem::Command &command, iopanel &page, zem::Connect
 std::int32_t runCommandWith(const zem::Command &command, const unsigned char *request,
     iopanel &page, zem::Connection &device, unsigned char *response = nullptr);
 
+// Shows a response record in the page when the result says it is valid (0 or -3).
+void showResponse(
+    const zem::Command &command, std::int32_t result, const unsigned char *response, iopanel &page);
+
 // Copies the getter page's response texts into the setter page's request
 // widgets, position by position, as far as both have fields.
 void copyResponsesToRequests(const iopanel &getter, iopanel &setter);

@@ -69,6 +69,8 @@ void tst_CallsDock::sendAgainRepeatsTheRequestBytes()
         QVERIFY(again->isEnabled());
         QTest::mouseClick(again, Qt::LeftButton);
     }
+    // Sent on the device thread; the window shows and logs each once it is back.
+    QTRY_COMPARE(logMessages(window.w).size(), 6);
     QCOMPARE(recorded(calls),
         QStringList(
             { "close_device/connection", "open_device/connection", "get_measurement_raw/page",

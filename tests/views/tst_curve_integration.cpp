@@ -3,6 +3,7 @@
 // CSV export reads back, and a page's frame feeds the curve too.
 #include "base_io_widget.h"
 #include "curvedock.h"
+#include "devicesession.h"
 #include "filechooser.h"
 #include "iopanel.h"
 #include "mainwindow.h"
@@ -32,11 +33,21 @@ class tst_CurveIntegration : public QObject
 
 private slots:
     void measureAndExport();
+    void sendWhileTheDockWaitsOnASlowDevice();
+    void closeTheWindowMidRun_data();
+    void closeTheWindowMidRun();
 };
 
 namespace {
 
 using FixedName = FixedFileChooser;
+
+void connectTo(MainWindow &window, const QString &url)
+{
+    auto *edit = window.findChild<QLineEdit *>(QStringLiteral("comEdit"));
+    edit->setText(url);
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cntButton")), Qt::LeftButton);
+}
 
 QStringList logMessages(const MainWindow &window)
 {
@@ -185,6 +196,87 @@ void tst_CurveIntegration::measureAndExport()
     QCOMPARE(int(dock->latest().pointsRead()), 25);
     QCOMPARE(dock->latest().voltage[50], float(points[50].x()));
     QCOMPARE(dock->latest().current[60], float(points[60].y()));
+}
+
+// Every call of the instrument takes 40 ms. A page's Send while the Curve
+// dock's run waits on a call goes through once that call has returned; the
+// two never overlap, and the record and the log keep the order they were made in.
+void tst_CurveIntegration::sendWhileTheDockWaitsOnASlowDevice()
+{
+    std::vector<zem::calls::Call> calls; // outlives the window, which closes the device
+    MainWindow window;
+    window.show();
+    connectTo(window, QStringLiteral("virtual://resistor?delay_ms=40&noise=0"));
+    auto *dock = window.findChild<CurveDock *>(QStringLiteral("curveDock"));
+    QSignalSpy finished(dock, &CurveDock::runFinished);
+    connect(window.deviceSession(), &DeviceSession::callMade, &window,
+        [&](const zem::calls::Call &c) { calls.push_back(c); });
+
+    dock->findChild<QPushButton *>(QStringLiteral("measureButton"))->click();
+    QTest::qWait(60); // the run's first call is in flight
+    window.page(QStringLiteral("get_status"))->sendButton->click();
+    QVERIFY(finished.count() || finished.wait(10000));
+    QCOMPARE(finished.first().first().value<MeasurementSequence::Outcome>(),
+        MeasurementSequence::Outcome::Complete);
+
+    // One at a time: each call began after the one before it had returned.
+    QVERIFY(calls.size() >= 8);
+    int pageCalls = 0;
+    for (std::size_t i = 1; i < calls.size(); ++i) {
+        const qint64 previousEndMs
+            = calls[i - 1].wallMs + calls[i - 1].durationNs / 1000000;
+        QVERIFY2(calls[i].wallMs >= previousEndMs - 1, qPrintable(QString::number(i)));
+        QVERIFY(calls[i].durationNs >= 39000000);
+    }
+    QStringList order;
+    std::size_t pageAt = 0;
+    for (const zem::calls::Call &c : calls) {
+        if (c.origin == zem::calls::Origin::Page) {
+            ++pageCalls;
+            pageAt = std::size_t(order.size());
+        }
+        order << QLatin1String(c.commandName());
+    }
+    QCOMPARE(pageCalls, 1);
+    QVERIFY(pageAt > 0 && pageAt + 1 < calls.size()); // between two of the run's calls
+    QCOMPARE(order.mid(0, 1), QStringList { "get_measurement_settings" });
+    // The log lists the calls in the order the record has them.
+    QStringList logged;
+    for (const QString &line : logMessages(window))
+        if (line.startsWith(QLatin1String("zem_")))
+            logged << line.section(u' ', 0, 0).mid(4);
+    QCOMPARE(logged, order);
+}
+
+// Closing the window while a run waits on a slow call ends the run within
+// that call, leaves nothing behind (the sanitizer and valgrind runs check),
+// and closes the device after it.
+void tst_CurveIntegration::closeTheWindowMidRun_data()
+{
+    QTest::addColumn<QString>("dock");
+    QTest::newRow("curve") << "curveDock";
+    QTest::newRow("signatures") << "signaturesDock";
+}
+
+void tst_CurveIntegration::closeTheWindowMidRun()
+{
+    QFETCH(QString, dock);
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    connectTo(*window, QStringLiteral("virtual://resistor?delay_ms=40"));
+    if (dock == QLatin1String("curveDock")) {
+        window->findChild<QPushButton *>(QStringLiteral("measureButton"))->click();
+    } else {
+        auto *points = window->findChild<QLineEdit *>(QStringLiteral("signaturePointEdit"));
+        points->setText(QStringLiteral("R1, R2"));
+        QTest::keyClick(points, Qt::Key_Return);
+        window->findChild<QPushButton *>(QStringLiteral("signatureRunButton"))->click();
+    }
+    QTest::qWait(100);
+    QElapsedTimer closing;
+    closing.start();
+    window.reset();
+    QVERIFY2(closing.elapsed() < 1000, qPrintable(QString::number(closing.elapsed())));
 }
 
 QTEST_MAIN(tst_CurveIntegration)
