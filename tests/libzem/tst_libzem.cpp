@@ -220,6 +220,12 @@ struct LotCase
     bool unstable;
 };
 
+// Printed by name: the bytes of the struct include padding.
+void PrintTo(const LotCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class Lot : public testing::TestWithParam<LotCase>
 {
 };
