@@ -111,8 +111,8 @@ void DeviceRun::post(std::function<void()> f)
         if (stepper->done)
             return;
         f();
-        stepper->timer->stop();
-        stepper->timer->start(0);
+        if (stepper->timer) // else the run has yet to start, and steps then
+            stepper->timer->start(0);
     }, Qt::QueuedConnection);
 }
 

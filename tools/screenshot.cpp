@@ -68,6 +68,11 @@ int main(int argc, char **argv)
     // A filled field shows its end; the picture should show the first values.
     for (QLineEdit *edit : measurement->findChildren<QLineEdit *>())
         edit->setCursorPosition(0);
+    // The dock to show on top, e.g. callsDock; the Curve dock otherwise.
+    if (args.size() > 3) {
+        if (auto *shown = window.findChild<QDockWidget *>(args.at(3)))
+            shown->raise();
+    }
     // The Calls dock with the frame's call selected and its request field's
     // bytes marked in the dump.
     if (auto *calls = window.findChild<QTableView *>(QStringLiteral("callsView"))) {
@@ -75,11 +80,6 @@ int main(int argc, char **argv)
         auto *fields = window.findChild<QTreeWidget *>(QStringLiteral("callFields"));
         if (fields && fields->topLevelItemCount() > 1)
             fields->setCurrentItem(fields->topLevelItem(1)->child(0));
-    }
-    // The dock to show on top, e.g. callsDock; the Curve dock otherwise.
-    if (args.size() > 3) {
-        if (auto *shown = window.findChild<QDockWidget *>(args.at(3)))
-            shown->raise();
     }
     QTest::qWait(50);
 

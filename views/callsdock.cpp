@@ -52,11 +52,13 @@ CallsDock::CallsDock(QWidget *parent)
     coalesce->setSingleShot(true);
     coalesce->setInterval(0);
     connect(coalesce, &QTimer::timeout, this, [this] {
-        if (follow && shownModel() == live)
-            table->scrollToBottom();
-        updateDropped();
-        if (tabs->currentIndex() == 1)
-            updateStats();
+        if (table) {
+            if (follow && shownModel() == live)
+                table->scrollToBottom();
+            updateDropped();
+            if (tabs->currentIndex() == 1)
+                updateStats();
+        }
         emit callsChanged();
     });
     connect(live, &CallsModel::recorded, this, [this] {
@@ -64,6 +66,19 @@ CallsDock::CallsDock(QWidget *parent)
             coalesce->start();
     });
 
+    // The tables and buttons are built when the dock is first shown: most
+    // sessions never look at them, and they are a sixth of start-up.
+    filter->setSourceModel(live);
+    connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        if (visible)
+            build();
+    });
+}
+
+void CallsDock::build()
+{
+    if (tabs)
+        return;
     tabs = new QTabWidget;
     tabs->setObjectName(QStringLiteral("callsTabs"));
     tabs->addTab(buildCallsTab(), tr("Calls"));
@@ -231,6 +246,8 @@ void CallsDock::showModel(CallsModel *model)
 
 const zem::calls::Call *CallsDock::selectedCall() const
 {
+    if (!table)
+        return nullptr;
     const QModelIndex index = filter->mapToSource(table->selectionModel()->currentIndex());
     return index.isValid() ? &shownModel()->call(index.row()) : nullptr;
 }
@@ -299,6 +316,7 @@ void CallsDock::saveCalls()
 
 void CallsDock::openCalls()
 {
+    build();
     const QString name
         = files->openFileName({ this, tr("Open calls..."), QString(), tr(kCallFilter) });
     if (name.isEmpty())

@@ -51,6 +51,7 @@ signals:
     void callsChanged();
 
 private:
+    void build();
     QWidget *buildCallsTab();
     void showModel(CallsModel *model);
     void selectionChanged();

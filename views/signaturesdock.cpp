@@ -52,8 +52,11 @@ SignaturesDock::SignaturesDock(DeviceSession &device, QWidget *parent)
 {
     setObjectName(QStringLiteral("signaturesDock"));
     board.settings = sig::defaultSettings();
-    buildUi();
-    model->setSignature(&board);
+    // The widgets come when the dock is first shown or used.
+    connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        if (visible)
+            buildUi();
+    });
 
     // A run on a handle that is gone stops: later, as the run's own call may be
     // what closed it, and only that run.
@@ -64,13 +67,14 @@ SignaturesDock::SignaturesDock(DeviceSession &device, QWidget *parent)
                     stopRun();
             });
     });
-    updateButtons();
 }
 
 SignaturesDock::~SignaturesDock() = default;
 
 void SignaturesDock::buildUi()
 {
+    if (model)
+        return;
     auto *body = new QWidget(this);
     auto *layout = new QVBoxLayout(body);
 
@@ -200,6 +204,8 @@ void SignaturesDock::buildUi()
                 run->post([p = probe.get(), row = current.row()] { p->select(row); });
             showPoint(current.row());
         });
+    model->setSignature(&board);
+    updateButtons();
 }
 
 void SignaturesDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
@@ -237,6 +243,7 @@ bool SignaturesDock::confirmDiscard()
 
 void SignaturesDock::newSignature()
 {
+    buildUi();
     stopRun();
     run.reset();
     probe.reset();
@@ -253,6 +260,7 @@ void SignaturesDock::newSignature()
 
 int SignaturesDock::addPoints(const QString &names)
 {
+    buildUi();
     int added = 0;
     QStringList taken;
     for (const QString &name : sig::splitNames(names)) {
@@ -277,6 +285,7 @@ void SignaturesDock::pasteNames()
 
 bool SignaturesDock::openFile(const QString &file)
 {
+    buildUi();
     QString error;
     auto loaded = sig::load(file, &error);
     if (!loaded) {
@@ -372,6 +381,7 @@ void SignaturesDock::fail(const QString &message)
 
 void SignaturesDock::startRun()
 {
+    buildUi();
     if (isRunning())
         return;
     if (!device.isOpen()) {
@@ -404,10 +414,10 @@ void SignaturesDock::startRun()
     connect(run.get(), &DeviceRun::finished, this, &SignaturesDock::runFinished);
     connect(run.get(), &DeviceRun::waiting, this, &SignaturesDock::showWaiting);
     ++runCount;
-    running = true;
-    measuring = false;
     model->setResults(runMode == sig::Session::Mode::Test ? &testResults : nullptr);
     selectRow(row);
+    running = true;
+    measuring = false;
     updateButtons();
     emit logMessage(runMode == sig::Session::Mode::Learn ? tr("Signatures: learning started")
                                                          : tr("Signatures: test started"),

@@ -62,6 +62,7 @@ void tst_CallsDock::sendAgainRepeatsTheRequestBytes()
 
     // Clear the shown response, so that Send again must show it anew.
     field(raw, false, QStringLiteral("ADCHighCode"))->SetValue(QString());
+    window.w.calls()->raise(); // its tables are built when first shown
     auto *table = window.w.findChild<QTableView *>(QStringLiteral("callsView"));
     auto *again = window.w.findChild<QPushButton *>(QStringLiteral("sendAgainButton"));
     for (const int row : { 2, 4 }) {
@@ -110,6 +111,7 @@ void tst_CallsDock::savedCallsOpenAsTheyWere()
     QCOMPARE(window.send(window.open(QStringLiteral("get_status"))),
         QStringLiteral("result_timeout (-5)"));
     CallsDock *dock = window.w.calls();
+    dock->raise();
     auto files = std::make_shared<NamedFile>();
     dock->setFileChooser(files);
     auto click = [&](const char *button) {

@@ -2,6 +2,7 @@
 // measures, the plot holds I = V / R, the log reads as for the pages, the
 // CSV export reads back, and a page's frame feeds the curve too.
 #include "base_io_widget.h"
+#include "callsdock.h"
 #include "curvedock.h"
 #include "devicesession.h"
 #include "filechooser.h"
@@ -111,12 +112,14 @@ void tst_CurveIntegration::measureAndExport()
         expected << QStringLiteral("zem_get_measurement returned result_ok 0");
     QCOMPARE(log, expected);
     // ... and the Calls dock records them as the curve's.
+    window.calls()->raise();
     const QAbstractItemModel *calls
         = window.findChild<QTableView *>(QStringLiteral("callsView"))->model();
     const int runCalls = int(expected.size()) - 1;
     QTRY_VERIFY(calls->rowCount() > runCalls);
     for (int r = calls->rowCount() - runCalls; r < calls->rowCount(); ++r)
         QCOMPARE(calls->index(r, 4).data().toString(), QStringLiteral("curve"));
+    dock->raise();
 
     // The CSV export reads back as the plotted points, with units in its header.
     QTemporaryDir dir;
@@ -267,6 +270,7 @@ void tst_CurveIntegration::closeTheWindowMidRun()
     if (dock == QLatin1String("curveDock")) {
         window->findChild<QPushButton *>(QStringLiteral("measureButton"))->click();
     } else {
+        window->findChild<QDockWidget *>(QStringLiteral("signaturesDock"))->raise();
         auto *points = window->findChild<QLineEdit *>(QStringLiteral("signaturePointEdit"));
         points->setText(QStringLiteral("R1, R2"));
         QTest::keyClick(points, Qt::Key_Return);
