@@ -4,6 +4,9 @@
 # (GCC or clang). Undefined behaviour aborts instead of printing and carrying on,
 # so a test that hits it fails.
 #
+# ZEM_TSAN: ThreadSanitizer, for the tests of the window's device thread. Qt
+# itself is not instrumented: tests/tsan.supp names its frames.
+#
 # ZEM_FUZZ: coverage instrumentation for libFuzzer on every object, plus the
 # same sanitizers; only clang has libFuzzer. Only the fuzz/ targets are meant to
 # be built in such a tree.
@@ -12,6 +15,14 @@ set(zem_sanitizer_flags -fsanitize=address,undefined -fno-sanitize-recover=undef
 
 if(ZEM_SANITIZE AND ZEM_FUZZ)
     message(FATAL_ERROR "ZEM_SANITIZE and ZEM_FUZZ are separate builds; turn one off")
+endif()
+
+if(ZEM_TSAN)
+    if(ZEM_SANITIZE OR ZEM_FUZZ)
+        message(FATAL_ERROR "ZEM_TSAN is a build of its own; turn ZEM_SANITIZE and ZEM_FUZZ off")
+    endif()
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
 endif()
 
 if(ZEM_SANITIZE)

@@ -8,7 +8,9 @@
 #      lintian included (ctest -L package)
 #   4. AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/): the
 #      whole ctest suite
-#   5. the libFuzzer targets (build-fuzz/), FUZZ_SECONDS each (default 60)
+#   5. ThreadSanitizer build (build-tsan/) of the tests of the window's device
+#      thread and of the probe run
+#   6. the libFuzzer targets (build-fuzz/), FUZZ_SECONDS each (default 60)
 # Every phase runs even after a failure; the run ends with a summary whose
 # last line counts tests (a fuzz target is one), and exits non-zero on any
 # failure.
@@ -71,10 +73,18 @@ sanitized() {
         ctest --test-dir build-asan --output-on-failure --timeout 900 -j "$jobs"
 }
 
+threads() {
+    cmake -S . -B build-tsan -G Ninja -DZEM_TSAN=ON ${CMAKE_ARGS:-} &&
+        cmake --build build-tsan --parallel "$jobs" --target tst_curve_integration tst_proberun &&
+        ctest --test-dir build-tsan -R '^(tst_curve_integration|tst_proberun)$' --no-tests=error \
+            --output-on-failure --timeout 900
+}
+
 phase "build + ctest" normal
 phase "valgrind (ctest -L valgrind)" memcheck
 phase ".deb + check_deb.sh + lintian" package
 phase "ASan+UBSan build + ctest" sanitized
+phase "TSan: device thread tests" threads
 phase "fuzzers, ${FUZZ_SECONDS:-60} s each" scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
 
 echo
