@@ -8,8 +8,8 @@
 #      lintian included (ctest -L package)
 #   4. AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/): the
 #      whole ctest suite
-#   5. ThreadSanitizer build (build-tsan/) of the tests of the window's device
-#      thread and of the probe run
+#   5. ThreadSanitizer build (build-tsan/): calls from two threads through one
+#      connection, the window's device thread, the probe run
 #   6. the libFuzzer targets (build-fuzz/), FUZZ_SECONDS each (default 60)
 # Every phase runs even after a failure; the run ends with a summary whose
 # last line counts tests (a fuzz target is one), and exits non-zero on any
@@ -75,8 +75,8 @@ sanitized() {
 
 threads() {
     cmake -S . -B build-tsan -G Ninja -DZEM_TSAN=ON ${CMAKE_ARGS:-} &&
-        cmake --build build-tsan --parallel "$jobs" --target tst_curve_integration tst_proberun &&
-        ctest --test-dir build-tsan -R '^(tst_curve_integration|tst_proberun)$' --no-tests=error \
+        cmake --build build-tsan --parallel "$jobs" --target tst_connection tst_curve_integration tst_proberun &&
+        ctest --test-dir build-tsan -R '^(tst_connection|tst_curve_integration|tst_proberun)$' --no-tests=error \
             --output-on-failure --timeout 900
 }
 
