@@ -14,10 +14,12 @@ namespace zemctl {
 // A test found a point whose curve differs from its reference, or one
 // without a reference.
 inline constexpr int kExitDifferent = 5;
+// A test found points whose own captures disagree, and nothing different.
+inline constexpr int kExitUnstable = 6;
 
 struct SignatureJob
 {
-    enum class Mode { Learn, Compare, Test };
+    enum class Mode { Learn, Compare, Test, Symmetry };
 
     Mode mode = Mode::Test;
     zem::Connection *device = nullptr; // open; the module's calls go through it
@@ -25,6 +27,10 @@ struct SignatureJob
     std::vector<std::string> points; // learn: the points (added when new); compare: the one
     std::string report; // test: the HTML report to write, "" for none
     bool button = false; // wait for the probe's button before each point
+    bool add = false; // learn: add this board to the references
+    bool autoSettings = false; // learn: choose each point's range
+    int repeat = 2; // compare, test: captures of each point
+    std::string group; // symmetry: the points of the file in this group
     bool prompt = false; // ask on the terminal before each point
     const volatile std::sig_atomic_t *interrupted = nullptr;
 

@@ -2,7 +2,9 @@
 // measurement sequence and signature code, driven with sleeps.
 #include "signaturejob.h"
 
+#include "compare.h"
 #include "connection.h"
+#include "symmetry.h"
 #include "proberun.h"
 #include "records.h"
 #include "report.h"
@@ -44,6 +46,10 @@ private:
     // Asks for the probe on a terminal; false when the user stopped.
     bool prompt(const QString &point);
     void printResult(const sig::Signature &board, const sig::Session &session, int point);
+    // After learning more boards: the points whose boards disagree too much.
+    void reportDisagreement(const sig::Signature &board, const std::vector<int> &order);
+    void printSymmetry(const sig::Signature &board, const std::vector<int> &order,
+        const std::vector<sig::IvCurve> &measured);
 
     SignatureJob &job;
 };
@@ -67,6 +73,9 @@ void Runner::printResult(const sig::Signature &board, const sig::Session &sessio
     j["tolerance"] = board.toleranceOf(p);
     j["verdict"] = sig::verdictName(r.verdict);
     j["reading"] = r.reading.text().toStdString();
+    if (r.cause)
+        j["cause"] = { { "class", r.cause->kindName() }, { "text", r.cause->text().toStdString() } };
+    j["boards"] = p.boards();
     std::printf("%s\n", j.dump().c_str());
     std::fflush(stdout);
 }
@@ -76,7 +85,8 @@ void Runner::run()
     const QString path = QString::fromStdString(job.file);
     QString error;
     std::optional<sig::Signature> loaded;
-    if (job.mode == SignatureJob::Mode::Learn && !QFileInfo::exists(path)) {
+    if ((job.mode == SignatureJob::Mode::Learn && !QFileInfo::exists(path))
+        || (job.mode == SignatureJob::Mode::Symmetry && job.file.empty())) {
         loaded = sig::Signature();
         loaded->board = QFileInfo(path).completeBaseName();
         loaded->settings = sig::defaultSettings();
@@ -87,13 +97,21 @@ void Runner::run()
     }
     sig::Signature &board = *loaded;
 
+    const bool symmetry = job.mode == SignatureJob::Mode::Symmetry;
+    if (symmetry && !job.group.empty()) {
+        for (const sig::Point &p : board.points)
+            if (p.group == QString::fromStdString(job.group))
+                job.points.push_back(p.name.toStdString());
+        if (job.points.empty())
+            return fail(zemctl::kExitUsage, "no point of " + job.file + " is in group " + job.group);
+    }
     std::vector<int> order;
     for (const std::string &name : job.points) {
         const QString n = QString::fromStdString(name).trimmed();
         if (n.isEmpty())
             continue;
         int index = board.find(n);
-        if (index < 0 && job.mode != SignatureJob::Mode::Learn)
+        if (index < 0 && job.mode != SignatureJob::Mode::Learn && !symmetry)
             return fail(zemctl::kExitUsage, "no point named " + name + " in " + job.file);
         if (index < 0) {
             board.points.emplace_back();
@@ -108,9 +126,16 @@ void Runner::run()
     if (order.empty())
         return fail(zemctl::kExitUsage, "no points: name them with --points");
 
-    const auto mode = job.mode == SignatureJob::Mode::Learn ? sig::Session::Mode::Learn
-                                                            : sig::Session::Mode::Test;
+    // Pins compared with each other are measured as a board is learned, on a
+    // copy that is never saved.
+    const auto mode = job.mode == SignatureJob::Mode::Learn || symmetry
+        ? sig::Session::Mode::Learn
+        : sig::Session::Mode::Test;
     sig::ProbeRun::Options options;
+    options.session.add = job.add;
+    options.session.autoSettings = job.autoSettings;
+    options.session.repeat = job.repeat;
+    std::vector<sig::IvCurve> measured(board.points.size());
     options.pollButton = job.button && job.mode != SignatureJob::Mode::Compare;
     options.autoMeasure
         = job.mode == SignatureJob::Mode::Compare || (!job.button && !job.prompt);
@@ -126,9 +151,14 @@ void Runner::run()
                     name.toLocal8Bit().constData());
             break;
         case Event::Measured:
+            if (e.measurement == 0)
+                measured[std::size_t(e.point)] = e.curve;
+            break;
         case Event::Measuring:
             break;
         case Event::PointDone:
+            if (symmetry)
+                break;
             if (job.mode != SignatureJob::Mode::Learn) {
                 printResult(run->signature(), run->session(), e.point);
                 break;
@@ -176,14 +206,67 @@ void Runner::run()
         return;
     const sig::Session &session = run->session();
     if (job.mode == SignatureJob::Mode::Learn)
-        return;
+        return reportDisagreement(run->signature(), order);
+    if (symmetry)
+        return printSymmetry(run->signature(), order, measured);
     if (!job.report.empty()
         && !sig::writeReport(board, session.results(), QDateTime::currentDateTime(),
             QString::fromStdString(job.report), &error))
         return fail(zemctl::kExitUsage, error.toStdString());
-    for (int point : order)
-        if (session.results()[std::size_t(point)].verdict != sig::Verdict::Pass)
+    bool unstable = false;
+    for (int point : order) {
+        const sig::Verdict v = session.results()[std::size_t(point)].verdict;
+        unstable |= v == sig::Verdict::Unstable;
+        if (v != sig::Verdict::Pass && v != sig::Verdict::Unstable)
             job.exitCode = zemctl::kExitDifferent;
+    }
+    if (unstable && job.exitCode == 0)
+        job.exitCode = zemctl::kExitUnstable;
+}
+
+void Runner::reportDisagreement(const sig::Signature &board, const std::vector<int> &order)
+{
+    std::vector<double> disagreements;
+    for (int point : order) {
+        const sig::Point &p = board.points[std::size_t(point)];
+        double worst = 0;
+        for (std::size_t m = 0; m < p.measurements.size(); ++m)
+            worst = std::max(worst,
+                sig::disagreement(p.measurements[m].references(), board.settingsOf(p, m)));
+        disagreements.push_back(worst);
+    }
+    for (std::size_t k : sig::disagreeingPoints(disagreements, board.tolerance)) {
+        const sig::Point &p = board.points[std::size_t(order[k])];
+        std::fprintf(stderr,
+            "zemctl: %s: its %d good boards disagree by %.0f %% (tolerance %.0f %%): a pot or a "
+            "jumper? Raise its tolerance or drop it\n",
+            p.name.toLocal8Bit().constData(), p.boards(), disagreements[k],
+            board.toleranceOf(p));
+    }
+}
+
+void Runner::printSymmetry(const sig::Signature &board, const std::vector<int> &order,
+    const std::vector<sig::IvCurve> &measured)
+{
+    std::vector<sig::IvCurve> curves;
+    for (int point : order)
+        curves.push_back(measured[std::size_t(point)]);
+    const auto members = sig::symmetry(curves, board.settings, board.tolerance);
+    for (std::size_t k = 0; k < order.size() && k < members.size(); ++k) {
+        const sig::GroupMember &m = members[k];
+        nlohmann::ordered_json j;
+        j["point"] = board.points[std::size_t(order[k])].name.toStdString();
+        j["score"] = std::round(m.score * 100) / 100;
+        j["tolerance"] = board.tolerance;
+        j["verdict"] = m.outlier ? "different" : "pass";
+        j["reading"] = sig::read(curves[k], board.settings).text().toStdString();
+        if (m.outlier) {
+            j["cause"] = { { "class", m.cause.kindName() }, { "text", m.cause.text().toStdString() } };
+            job.exitCode = zemctl::kExitDifferent;
+        }
+        std::printf("%s\n", j.dump().c_str());
+    }
+    std::fflush(stdout);
 }
 
 } // namespace

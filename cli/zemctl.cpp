@@ -78,7 +78,8 @@ Exit status:
   1  usage error, bad input, a file or the device could not be opened
   2  the device answered another result; its name is printed on stderr
   4  replay found responses that differ from the recorded ones
-  5  compare or test found a point that differs from its signature (or has none)
+  5  compare, test or symmetry found a point that differs (or has no reference)
+  6  compare or test found only unstable points besides passing ones (retest)
 
 Examples:
   zemctl -u 'virtual://resistor?ohms=1000' get_status
@@ -89,6 +90,8 @@ Examples:
   zemctl -u URL --record calls.jsonl measure && zemctl -u URL replay calls.jsonl
   zemctl -u URL learn board.json --points R1,R2,U1.3 --button
   zemctl -u URL test board.json --report board.html
+  zemctl -u URL learn board.json --add          # one more good board
+  zemctl -u URL symmetry --points D0,D1,D2,D3   # no good board: the odd one out
 )";
 
 std::string commandDescription(const zem::Command &c)
@@ -221,11 +224,25 @@ int run(int argc, char **argv)
         "test", "Measure every point in order and compare each; one JSON line a point");
     test->add_option("FILE", job.file, "The signature file")->required();
     test->add_option("--report", job.report, "Write an HTML report to FILE")->type_name("FILE");
-    for (CLI::App *sub : { learn, test })
+    learn->add_flag("--add", job.add,
+        "Add this board's curves to the references (a board of a lot) instead of replacing them");
+    learn->add_flag("--auto-settings", job.autoSettings,
+        "Measure each point with every current range and keep the settings that show it best");
+    for (CLI::App *sub : { compare, test })
+        sub->add_option("--repeat", job.repeat,
+               "Captures of each point; when they disagree the point is unstable")
+            ->check(CLI::Range(1, 20))
+            ->default_val(2);
+    CLI::App *symmetry = app.add_subcommand("symmetry",
+        "Measure points that should look alike and flag the odd ones out; one JSON line a point");
+    symmetry->add_option("FILE", job.file, "A signature file for settings, tolerance and groups");
+    symmetry->add_option("--points", pointList, "The points, in order")->type_name("P1,P2,...");
+    symmetry->add_option("--group", job.group, "The points of FILE in this group");
+    for (CLI::App *sub : { learn, test, symmetry })
         sub->add_flag("--button", job.button, "Wait for the probe's button before each point");
 
     for (CLI::App *sub : { list, describe, watch, measure, profile, profileGet, profileSet, replay,
-             learn, compare, test })
+             learn, compare, test, symmetry })
         sub->fallthrough()->group("Tools");
 
     try {
@@ -252,9 +269,10 @@ int run(int argc, char **argv)
         return profileSetMain(context, file);
     if (replay->parsed())
         return replayMain(context, file, ignore);
-    if (learn->parsed() || compare->parsed() || test->parsed()) {
+    if (learn->parsed() || compare->parsed() || test->parsed() || symmetry->parsed()) {
         job.mode = learn->parsed() ? SignatureJob::Mode::Learn
             : compare->parsed()    ? SignatureJob::Mode::Compare
+            : symmetry->parsed()   ? SignatureJob::Mode::Symmetry
                                    : SignatureJob::Mode::Test;
         for (std::size_t at = 0; !pointList.empty() && at != std::string::npos;) {
             const std::size_t comma = pointList.find(',', at);

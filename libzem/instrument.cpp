@@ -295,13 +295,16 @@ void Instrument::updateButtons()
 }
 
 // With pins, the k-th press of the generator button (or, without a button,
-// the k-th measurement) puts the probe on the k-th load, wrapping around.
+// the k-th group of per_pin measurements) puts the probe on the k-th load,
+// wrapping around.
 std::size_t Instrument::probedPin() const
 {
     if (options_.pins.empty())
         return 0;
     const long long presses
-        = options_.buttonPeriodMs ? (buttonPhase_ + 1) / 2 : static_cast<long long>(measurements_);
+        = options_.buttonPeriodMs ? (buttonPhase_ + 1) / 2
+                                  : static_cast<long long>(
+                                      (measurements_ + options_.perPin - 1) / options_.perPin);
     return presses == 0 ? 0 : std::size_t(presses - 1) % pins_.size();
 }
 

@@ -174,6 +174,9 @@ bool applyOption(std::string_view key, std::string_view value, Options &o, std::
     } else if (key == "io_events") {
         if (!toInteger(value, o.ioEvents) || o.ioEvents > 15)
             return bad();
+    } else if (key == "per_pin") {
+        if (!toInteger(value, o.perPin) || o.perPin < 1 || o.perPin > 1000)
+            return bad();
     } else if (key == "button_period_ms") {
         if (!toInteger(value, o.buttonPeriodMs))
             return bad();

@@ -55,6 +55,9 @@ struct Options
     std::uint16_t ioState = 0;
     std::uint16_t ioEvents = 0;
     std::uint32_t buttonPeriodMs = 0; // generator button pressed/released every period; 0: never
+    // Without a button: measurements on one pin before the probe moves on, as
+    // a program that captures each point several times takes them.
+    std::uint32_t perPin = 1;
     std::uint32_t calibrationMs = 20;
     Faults faults;
 };

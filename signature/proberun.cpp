@@ -39,7 +39,7 @@ ProbeRun::ProbeRun(zem::Connection &device, Signature signature, Session::Mode m
     Options options, std::vector<int> order, Listener listener)
     : m_device(device)
     , m_signature(std::move(signature))
-    , m_session(m_signature, mode)
+    , m_session(m_signature, mode, options.session)
     , m_options(options)
     , m_order(allPoints(m_signature, std::move(order)))
     , m_listener(std::move(listener))

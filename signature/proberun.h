@@ -36,6 +36,7 @@ public:
     {
         bool pollButton = false; // a press of the probe's button measures
         bool autoMeasure = false; // measure each point at once, without a trigger
+        Session::Options session; // add, repeat, choose settings
     };
 
     struct Event

@@ -178,8 +178,11 @@ QByteArray htmlReport(
             = std::isnan(r.score) ? QStringLiteral("-") : QString::number(r.score, 'f', 1);
         const QString verdict
             = r.verdict == Verdict::NotTested ? tr("not tested") : verdictText(r.verdict);
-        const QString reading = r.curves.empty() ? QString() : r.reading.text();
-        const bool flagged = r.verdict == Verdict::Different || r.verdict == Verdict::NotLearned;
+        QString reading = r.curves.empty() ? QString() : r.reading.text();
+        if (r.cause)
+            reading = tr("%1; now %2").arg(r.cause->text(), reading);
+        const bool flagged = r.verdict == Verdict::Different || r.verdict == Verdict::NotLearned
+            || r.verdict == Verdict::Unstable;
         // Only the flagged points have a plot to jump to.
         const QString name = flagged
             ? QStringLiteral("<a href=\"#p%1\">%2</a>").arg(k + 1).arg(esc(p.name))

@@ -1,6 +1,9 @@
 #include "session.h"
 
+#include "autosettings.h"
+#include "compare.h"
 #include "score.h"
+#include "symmetry.h"
 
 #include <QCoreApplication>
 
@@ -17,6 +20,8 @@ const char *verdictName(Verdict v)
         return "different";
     case Verdict::NotLearned:
         return "not_learned";
+    case Verdict::Unstable:
+        return "unstable";
     default:
         return "";
     }
@@ -31,29 +36,97 @@ QString verdictText(Verdict v)
         return QCoreApplication::translate("sig::Session", "different");
     case Verdict::NotLearned:
         return QCoreApplication::translate("sig::Session", "not learned");
+    case Verdict::Unstable:
+        return QCoreApplication::translate("sig::Session", "unstable, retest");
     default:
         return QString();
     }
 }
 
 Session::Session(Signature &signature, Mode mode)
+    : Session(signature, mode, Options())
+{
+}
+
+Session::Session(Signature &signature, Mode mode, Options options)
     : signature_(signature)
     , mode_(mode)
+    , options_(options)
     , results_(signature.points.size())
 {
+    options_.repeat = std::max(1, options_.repeat);
+    enterPoint();
+}
+
+void Session::enterPoint()
+{
+    measurement_ = 0;
+    captures_.clear();
+    candidates_.clear();
+    if (choosingSettings())
+        candidates_ = candidateSettings(
+            signature_.settingsOf(signature_.points[std::size_t(point_)], 0));
+}
+
+bool Session::choosingSettings() const
+{
+    return mode_ == Mode::Learn && options_.autoSettings && !done()
+        && signature_.points[std::size_t(point_)].measurements.size() == 1;
 }
 
 const measurement_settings &Session::settings() const
 {
     if (done())
         return signature_.settings;
-    return signature_.settingsOf(signature_.points[std::size_t(point_)], measurement_);
+    const Point &p = signature_.points[std::size_t(point_)];
+    if (!candidates_.empty())
+        return candidates_[std::min(captures_.size(), candidates_.size() - 1)];
+    return signature_.settingsOf(p, measurement_);
 }
 
 void Session::select(int point)
 {
     point_ = std::clamp(point, 0, int(signature_.points.size()));
-    measurement_ = 0;
+    enterPoint();
+}
+
+void Session::finishMeasurement(Point &p, PointResult &r)
+{
+    Measurement &m = p.measurements[measurement_];
+    const measurement_settings &s = signature_.settingsOf(p, measurement_);
+    if (mode_ == Mode::Learn) {
+        if (!options_.add) {
+            m.reference.reset();
+            m.moreBoards.clear();
+        }
+        m.addReference(captures_.front());
+        return;
+    }
+    const IvCurve &first = captures_.front();
+    if (measurement_ == 0)
+        r.reading = read(first, s);
+    r.curves.push_back(first);
+    const double tolerance = signature_.toleranceOf(p);
+    if (isUnstable(captures_, s, tolerance))
+        r.verdict = Verdict::Unstable;
+    const std::vector<IvCurve> refs = m.references();
+    if (refs.empty())
+        return;
+    // The capture nearest the good boards stands for the point: a glitch in
+    // one capture is not a fault.
+    const Band b = band(refs);
+    double best = NAN;
+    const IvCurve *nearest = &first;
+    for (const IvCurve &c : captures_) {
+        const double score = bandScore(b, c, s);
+        if (std::isnan(best) || score < best) {
+            best = score;
+            nearest = &c;
+        }
+    }
+    r.score = std::isnan(r.score) ? best : std::max(r.score, best);
+    if (best > tolerance && !r.cause)
+        r.cause = cause(refs.size() == 1 ? refs.front() : medianCurve(refs), *nearest, s);
 }
 
 Session::Step Session::record(const IvCurve &curve)
@@ -65,33 +138,57 @@ Session::Step Session::record(const IvCurve &curve)
     step.point = point_;
     Point &p = signature_.points[std::size_t(point_)];
     PointResult &r = results_[std::size_t(point_)];
-    const measurement_settings &s = settings();
-    if (measurement_ == 0)
+    if (measurement_ == 0 && captures_.empty())
         r = PointResult();
-    if (mode_ == Mode::Learn) {
-        p.measurements[measurement_].reference = curve;
-    } else {
-        const auto &ref = p.measurements[measurement_].reference;
-        if (ref) {
-            step.score = score(*ref, curve, s);
-            r.score = std::isnan(r.score) ? step.score : std::max(r.score, step.score);
+
+    if (!candidates_.empty()) {
+        captures_.push_back(curve);
+        const std::vector<measurement_settings> candidates = candidates_;
+        if (captures_.size() < candidates.size())
+            return step;
+        std::vector<Candidate> measured;
+        for (std::size_t k = 0; k < candidates.size(); ++k)
+            measured.push_back({ candidates[k], captures_[k] });
+        const std::size_t chosen = pickSettings(measured).value_or(0);
+        // A point keeps the settings it was first learned with: the boards
+        // added later must be comparable with its first reference.
+        Measurement &m = p.measurements[0];
+        if (!options_.add || !m.reference) {
+            m.settings = candidates[chosen];
+            captures_ = { captures_[chosen] };
+        } else {
+            const auto same = std::find_if(candidates.begin(), candidates.end(),
+                [&](const measurement_settings &c) {
+                    return c.CurrentSensorMode == signature_.settingsOf(p, 0).CurrentSensorMode;
+                });
+            captures_ = { captures_[std::size_t(same - candidates.begin())] };
         }
-        if (measurement_ == 0)
-            r.reading = read(curve, s);
-        r.curves.push_back(curve);
+    } else {
+        captures_.push_back(curve);
+        if (mode_ == Mode::Test && int(captures_.size()) < options_.repeat)
+            return step;
     }
+    finishMeasurement(p, r);
+    if (mode_ == Mode::Test && !r.curves.empty())
+        step.score = r.score;
+    captures_.clear();
     if (++measurement_ < p.measurements.size())
         return step;
     step.pointDone = true;
     if (mode_ == Mode::Test) {
-        if (!p.learned())
+        r.boards = p.boards();
+        if (r.verdict == Verdict::Unstable)
+            ; // its own captures disagree: no comparison holds
+        else if (!p.learned())
             r.verdict = Verdict::NotLearned;
         else
             r.verdict = r.score <= signature_.toleranceOf(p) ? Verdict::Pass : Verdict::Different;
+        if (r.verdict != Verdict::Different)
+            r.cause.reset();
         step.verdict = r.verdict;
     }
     ++point_;
-    measurement_ = 0;
+    enterPoint();
     return step;
 }
 

@@ -1,9 +1,10 @@
 // Learning or testing a board point by point: a step machine the caller
 // drives. The caller measures with settings() and hands each curve to
 // record(); the session stores it as a reference (Learn) or compares it with
-// the reference (Test), and moves on.
+// the references (Test), and moves on.
 #pragma once
 
+#include "cause.h"
 #include "reading.h"
 #include "signature.h"
 
@@ -11,9 +12,10 @@
 
 namespace sig {
 
-enum class Verdict { NotTested, Pass, Different, NotLearned };
+enum class Verdict { NotTested, Pass, Different, NotLearned, Unstable };
 
-// "pass", "different", "not_learned", "" for machines; verdictText() for people.
+// "pass", "different", "not_learned", "unstable", "" for machines;
+// verdictText() for people.
 const char *verdictName(Verdict v);
 QString verdictText(Verdict v);
 
@@ -23,6 +25,8 @@ struct PointResult
     double score = NAN; // the largest of its measurements' scores, percent
     std::vector<IvCurve> curves; // the test curve of each measurement
     Reading reading; // of the first measurement's test curve
+    std::optional<Cause> cause; // why it is different
+    int boards = 0; // good boards its references come from
 };
 
 class Session
@@ -30,10 +34,24 @@ class Session
 public:
     enum class Mode { Learn, Test };
 
+    struct Options
+    {
+        // Learn: add this board's curves to the references, not replace them.
+        bool add = false;
+        // Test: captures of each measurement; when they differ from each
+        // other by more than the tolerance the point is unstable.
+        int repeat = 1;
+        // Learn: measure each one-measurement point with every current range
+        // and keep the settings that show it best (autosettings.h).
+        bool autoSettings = false;
+    };
+
     // The signature must outlive the session; Learn writes its references.
     Session(Signature &signature, Mode mode);
+    Session(Signature &signature, Mode mode, Options options);
 
     Mode mode() const { return mode_; }
+    const Options &options() const { return options_; }
     // Past the last point: nothing left to measure.
     bool done() const { return point_ >= int(signature_.points.size()); }
     int point() const { return point_; }
@@ -58,10 +76,17 @@ public:
     bool allPassed() const;
 
 private:
+    bool choosingSettings() const;
+    void enterPoint();
+    void finishMeasurement(Point &p, PointResult &r);
+
     Signature &signature_;
     Mode mode_;
+    Options options_;
     int point_ = 0;
     std::size_t measurement_ = 0;
+    std::vector<IvCurve> captures_; // of the current measurement
+    std::vector<measurement_settings> candidates_; // while choosing settings
     std::vector<PointResult> results_;
 };
 

@@ -1,5 +1,7 @@
 #include "signature.h"
 
+#include "compare.h"
+
 #include "qatomicfile.h"
 
 #include <QCoreApplication>
@@ -8,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 namespace sig {
@@ -122,6 +125,8 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index)
             failAt(where + QStringLiteral(".tolerance"), tr("expected 0 to 100 (percent)"));
         p.tolerance = tol;
     }
+    if (const auto g = j.find("group"); g != j.end())
+        p.group = text(*g, where + QStringLiteral(".group")).trimmed();
     const auto ms = j.find("measurements");
     if (ms == j.end())
         return p;
@@ -136,16 +141,24 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index)
         Measurement out;
         if (const auto s = m.find("settings"); s != m.end())
             out.settings = settingsFromJson(*s, at + QStringLiteral(".settings"));
-        if (const auto r = m.find("reference"); r != m.end() && !r->is_null()) {
-            const QString rat = at + QStringLiteral(".reference");
-            if (!r->is_object())
+        const std::size_t n
+            = out.settings ? out.settings->NumberPoints : sig.settings.NumberPoints;
+        const auto curveAt = [n](const Json &r, const QString &rat) {
+            if (!r.is_object())
                 failAt(rat, tr("expected an object"));
-            const std::size_t n
-                = out.settings ? out.settings->NumberPoints : sig.settings.NumberPoints;
             IvCurve c;
-            c.volts = numbers(member(*r, "V", rat), rat + QStringLiteral(".V"), n);
-            c.milliamps = numbers(member(*r, "mA", rat), rat + QStringLiteral(".mA"), n);
-            out.reference = std::move(c);
+            c.volts = numbers(member(r, "V", rat), rat + QStringLiteral(".V"), n);
+            c.milliamps = numbers(member(r, "mA", rat), rat + QStringLiteral(".mA"), n);
+            return c;
+        };
+        if (const auto r = m.find("reference"); r != m.end() && !r->is_null())
+            out.reference = curveAt(*r, at + QStringLiteral(".reference"));
+        if (const auto rs = m.find("references"); rs != m.end()) {
+            const QString rat = at + QStringLiteral(".references");
+            if (!rs->is_array() || rs->size() > kMaxReferences)
+                failAt(rat, tr("expected a list of at most %1 curves").arg(kMaxReferences));
+            for (std::size_t b = 0; b < rs->size(); ++b)
+                out.addReference(curveAt((*rs)[b], QStringLiteral("%1[%2]").arg(rat).arg(b)));
         }
         p.measurements.push_back(std::move(out));
     }
@@ -188,6 +201,36 @@ Json curveToJson(const IvCurve &c)
 }
 
 } // namespace
+
+std::vector<IvCurve> Measurement::references() const
+{
+    std::vector<IvCurve> all;
+    if (reference)
+        all.push_back(*reference);
+    all.insert(all.end(), moreBoards.begin(), moreBoards.end());
+    return all;
+}
+
+void Measurement::addReference(IvCurve curve)
+{
+    if (!reference) {
+        reference = std::move(curve);
+        return;
+    }
+    if (moreBoards.size() + 1 >= kMaxReferences)
+        moreBoards.erase(moreBoards.begin());
+    moreBoards.push_back(std::move(curve));
+}
+
+int Point::boards() const
+{
+    int fewest = -1;
+    for (const Measurement &m : measurements) {
+        const int n = m.reference ? 1 + int(m.moreBoards.size()) : 0;
+        fewest = fewest < 0 ? n : std::min(fewest, n);
+    }
+    return std::max(fewest, 0);
+}
 
 bool Point::learned() const
 {
@@ -263,10 +306,15 @@ std::optional<Signature> parse(const QByteArray &data, QString *error)
 QByteArray serialize(const Signature &sig)
 {
     Json points = Json::array();
+    bool needsVersion2 = false;
     for (const Point &p : sig.points) {
         Json o { { "name", p.name.toStdString() } };
         if (p.tolerance)
             o["tolerance"] = *p.tolerance;
+        if (!p.group.isEmpty()) {
+            o["group"] = p.group.toStdString();
+            needsVersion2 = true;
+        }
         const bool plain = p.measurements.size() == 1 && !p.measurements[0].settings
             && !p.measurements[0].reference;
         if (!plain) {
@@ -277,13 +325,20 @@ QByteArray serialize(const Signature &sig)
                     mo["settings"] = settingsToJson(*m.settings);
                 if (m.reference)
                     mo["reference"] = curveToJson(*m.reference);
+                if (!m.moreBoards.empty()) {
+                    Json more = Json::array();
+                    for (const IvCurve &c : m.moreBoards)
+                        more.push_back(curveToJson(c));
+                    mo["references"] = std::move(more);
+                    needsVersion2 = true;
+                }
                 ms.push_back(std::move(mo));
             }
             o["measurements"] = std::move(ms);
         }
         points.push_back(std::move(o));
     }
-    const Json j { { "format", "zem-signature" }, { "version", kFormatVersion },
+    const Json j { { "format", "zem-signature" }, { "version", needsVersion2 ? 2 : 1 },
         { "board", sig.board.toStdString() }, { "tolerance", sig.tolerance },
         { "settings", settingsToJson(sig.settings) }, { "points", std::move(points) } };
     return QByteArray::fromStdString(j.dump(1) + "\n");

@@ -13,15 +13,24 @@
 
 namespace sig {
 
-inline constexpr int kFormatVersion = 1;
+// Version 2 adds references from several boards ("references") and groups;
+// a file that uses neither is written as version 1, which older programs read.
+inline constexpr int kFormatVersion = 2;
 inline constexpr double kDefaultTolerance = 10.0; // percent
 
 // One measurement of a point: its own settings (else the board's) and the
-// reference curve once learned.
+// reference curve once learned: the first good board's, and those of the good
+// boards learned after it (at most kMaxReferences in all).
 struct Measurement
 {
     std::optional<measurement_settings> settings;
     std::optional<IvCurve> reference;
+    std::vector<IvCurve> moreBoards;
+
+    // Every good board's curve, the first one first.
+    std::vector<IvCurve> references() const;
+    // Adds a good board's curve; beyond the limit the oldest but the first goes.
+    void addReference(IvCurve curve);
 };
 
 struct Point
@@ -29,8 +38,12 @@ struct Point
     QString name;
     std::optional<double> tolerance; // percent; else the board's
     std::vector<Measurement> measurements = std::vector<Measurement>(1);
+    QString group; // points that should look alike share one, e.g. "D" for a bus
 
     bool learned() const;
+    // How many good boards its references come from (the fewest of its
+    // measurements'), 0 when not learned.
+    int boards() const;
 };
 
 struct Signature

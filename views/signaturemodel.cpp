@@ -67,6 +67,7 @@ QVariant SignatureModel::data(const QModelIndex &index, int role) const
         case sig::Verdict::Different:
             return QBrush(QColor(0xc0, 0x39, 0x2b));
         case sig::Verdict::NotLearned:
+        case sig::Verdict::Unstable:
             return QBrush(QColor(0xb2, 0x6a, 0x00));
         default:
             return QVariant();
@@ -88,6 +89,9 @@ QVariant SignatureModel::data(const QModelIndex &index, int role) const
     case Verdict:
         return sig::verdictText(r.verdict);
     case Reading:
+        // A different point says what changed first.
+        if (r.cause)
+            return tr("%1; now %2").arg(r.cause->text(), r.reading.text());
         return r.curves.empty() ? QString() : r.reading.text();
     default:
         return QVariant();

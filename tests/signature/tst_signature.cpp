@@ -66,6 +66,8 @@ private slots:
     void malformedFile_data();
     void malformedFile();
     void learnThenTest();
+    void lotOfBoards_data();
+    void lotOfBoards();
 };
 
 void tst_Signature::score_data()
@@ -152,7 +154,7 @@ void tst_Signature::fileRoundTrip()
     measurement_settings low = defaultSettings();
     low.CurrentSensorMode = CURRENT_SENSE_MODE_I_LOW;
     low.NumberPoints = 50;
-    s.points[1].measurements.push_back({ low, measureUrl("virtual://diode", low) });
+    s.points[1].measurements.push_back({ low, measureUrl("virtual://diode", low), {} });
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("board.json"));
     QString error;
@@ -217,7 +219,8 @@ void tst_Signature::learnThenTest()
     QVERIFY(board && board->points.size() == 3 && board->points[2].learned());
 
     QByteArray out;
-    QCOMPARE(zemctl({ "-u", "virtual://open?pins=resistor:1000,resistor:1000,capacitor", "test",
+    // Two captures a point: the probe stays on each pin for two measurements.
+    QCOMPARE(zemctl({ "-u", "virtual://open?per_pin=2&pins=resistor:1000,resistor:1000,capacitor", "test",
                         file, "--report", report },
                  &out),
         5);
@@ -234,6 +237,80 @@ void tst_Signature::learnThenTest()
     const QString text = QString::fromUtf8(html.readAll());
     QCOMPARE(text.count(QStringLiteral("<svg")), 1);
     QVERIFY(text.contains(QStringLiteral("<h3 id=\"p2\">D1</h3>")));
+}
+
+// References from five boards of a lot (2 % spread), then zemctl on other
+// boards: what each line says, and the exit status.
+void tst_Signature::lotOfBoards_data()
+{
+    QTest::addColumn<QString>("pins");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("lines"); // a fragment each line must hold, in order
+
+    const QString good = QStringLiteral("resistor:1000,diode,resistor:4700");
+    QTest::newRow("a good board") << good << "test" << 0
+                                  << QStringList { R"("verdict":"pass")", R"("verdict":"pass")",
+                                         R"("boards":5)" };
+    QTest::newRow("1.2 x its resistor")
+        << "resistor:1200,diode,resistor:4700" << "test" << 5
+        << QStringList { R"("class":"resistance_higher")", R"("verdict":"pass")",
+               R"("verdict":"pass")" };
+    QTest::newRow("diode became a resistor")
+        << "resistor:1000,resistor:1000,resistor:4700" << "test" << 5
+        << QStringList { R"("verdict":"pass")", R"("verdict":"different")",
+               R"("verdict":"pass")" };
+    QTest::newRow("a pin that will not hold still")
+        << good + "&unstable=3" << "test" << 6
+        << QStringList { R"("verdict":"pass")", R"("verdict":"pass")",
+               R"("verdict":"unstable")" };
+    QTest::newRow("no good board: the odd one out")
+        << "resistor:1000,resistor:1000,resistor:1500,resistor:1000" << "symmetry" << 5
+        << QStringList { R"("verdict":"pass")", R"("verdict":"pass")",
+               R"("cause":{"class":"resistance_higher")", R"("verdict":"pass")" };
+}
+
+void tst_Signature::lotOfBoards()
+{
+    QFETCH(QString, pins);
+    QFETCH(QString, command);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, lines);
+
+    static QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("lot.json"));
+    const auto zemctl = [](const QStringList &args, QByteArray *out = nullptr) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(ZEMCTL), args);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(30000))
+            return -1;
+        if (out)
+            *out = p.readAllStandardOutput();
+        return p.exitCode();
+    };
+    if (!QFile::exists(file))
+        for (int board = 1; board <= 5; ++board)
+            QCOMPARE(zemctl({ "-u",
+                         QStringLiteral("virtual://open?spread=2&board=%1&pins="
+                                        "resistor:1000,diode,resistor:4700")
+                             .arg(board),
+                         "learn", file, "--points", "R1,D1,R2", "--add" }),
+                0);
+    QByteArray out;
+    // A test captures each point twice: the probe stays on a pin for two.
+    const bool test = command == QLatin1String("test");
+    const QString url = QStringLiteral("virtual://open?spread=2&board=9&seed=1&per_pin=%1&pins=%2")
+                            .arg(test ? 2 : 1)
+                            .arg(pins);
+    const QStringList args = test ? QStringList { "-u", url, "test", file }
+                                  : QStringList { "-u", url, "symmetry", "--points", "D0,D1,D2,D3" };
+    QCOMPARE(zemctl(args, &out), exitCode);
+    const QList<QByteArray> got = out.trimmed().split('\n');
+    QCOMPARE(got.size(), lines.size());
+    for (int i = 0; i < got.size(); ++i)
+        QVERIFY2(got[i].contains(lines[i].toUtf8()), got[i]);
 }
 
 QTEST_GUILESS_MAIN(tst_Signature)
