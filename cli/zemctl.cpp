@@ -1,17 +1,52 @@
 #include "zemctl.h"
 
+#include "module.h"
+#include "printable.h"
 #include "signaturejob.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace zemctl {
+
+namespace {
+
+int outputError = 0; // errno of the first failed write to standard output
+
+} // namespace
 
 void printError(const std::string &message)
 {
     std::fflush(stdout); // what was printed before comes first
-    std::fprintf(stderr, "zemctl: %s\n", message.c_str());
+    std::fprintf(stderr, "zemctl: %s\n", printable(message).c_str());
+}
+
+bool writeOutput(std::string_view text)
+{
+    if (outputError)
+        return false;
+    errno = 0;
+    if ((!text.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+        || std::fflush(stdout) != 0)
+        outputError = errno ? errno : EIO;
+    return outputError == 0;
+}
+
+// The exit code once everything was written: a failed write to standard
+// output (a full disk, /dev/full) turns success into 1 with a message; a
+// reader that went away (EPIPE) ends it quietly.
+static int finishOutput(int exitCode)
+{
+    if (!writeOutput({}) || std::ferror(stdout)) {
+        if (outputError != EPIPE)
+            printError(std::string("cannot write to standard output: ")
+                + std::strerror(outputError ? outputError : EIO));
+        return exitCode == kExitOk ? kExitUsage : exitCode;
+    }
+    return exitCode;
 }
 
 Context::Context()
@@ -29,7 +64,8 @@ bool Context::openDevice()
         return false;
     }
     if (device.open(options.url) == -1) {
-        printError("cannot open device " + options.url);
+        const std::string &why = device.openError();
+        printError("cannot open device " + options.url + (why.empty() ? "" : ": " + why));
         return false;
     }
     return true;
@@ -199,12 +235,17 @@ int run(int argc, char **argv)
     CLI::App *profileSet = profile->add_subcommand("set", "Hand FILE to the device as its profile");
     profileSet->add_option("FILE", file, "The profile")->required();
 
-    std::string ignore;
+    std::string ignore, tolerance;
     CLI::App *replay = app.add_subcommand(
         "replay", "Send each recorded request again and compare the responses");
     replay->add_option("FILE", file, "A call file written with --record")->required();
     replay->add_option("--ignore", ignore, "Fields not to compare, e.g. Temperature,IOEvents")
         ->type_name("Field,...");
+    replay
+        ->add_option("--tolerance", tolerance,
+            "Float fields match within REL (relative, e.g. 0.01) or ABS (absolute); integers "
+            "and flags always compare exactly")
+        ->type_name("REL[,ABS]");
 
     SignatureJob job;
     std::string pointList, pointName;
@@ -234,39 +275,48 @@ int run(int argc, char **argv)
         return app.exit(e) == 0 ? kExitOk : kExitUsage;
     }
 
-    if (list->parsed())
-        return listMain(context);
-    if (describe->parsed())
-        return describeMain(context, name, fieldNamesOnly);
-    if (!context.startRecording())
-        return kExitUsage;
-    if (chosen)
-        return commandMain(context, *chosen, assignments);
-    if (watch->parsed())
-        return watchMain(context, name, assignments, periodMs, count, fields);
-    if (measure->parsed())
-        return measureMain(context, assignments, file);
-    if (profileGet->parsed())
-        return profileGetMain(context, file);
-    if (profileSet->parsed())
-        return profileSetMain(context, file);
-    if (replay->parsed())
-        return replayMain(context, file, ignore);
-    if (learn->parsed() || compare->parsed() || test->parsed()) {
-        job.mode = learn->parsed() ? SignatureJob::Mode::Learn
-            : compare->parsed()    ? SignatureJob::Mode::Compare
-                                   : SignatureJob::Mode::Test;
-        for (std::size_t at = 0; !pointList.empty() && at != std::string::npos;) {
-            const std::size_t comma = pointList.find(',', at);
-            job.points.push_back(
-                pointList.substr(at, comma == std::string::npos ? comma : comma - at));
-            at = comma == std::string::npos ? comma : comma + 1;
+    const auto runParsed = [&]() -> int {
+        if (list->parsed())
+            return listMain(context);
+        if (describe->parsed())
+            return describeMain(context, name, fieldNamesOnly);
+        if (!context.startRecording())
+            return kExitUsage;
+        if (chosen)
+            return commandMain(context, *chosen, assignments);
+        if (watch->parsed())
+            return watchMain(context, name, assignments, periodMs, count, fields);
+        if (measure->parsed())
+            return measureMain(context, assignments, file, !o.noFill);
+        if (profileGet->parsed())
+            return profileGetMain(context, file);
+        if (profileSet->parsed())
+            return profileSetMain(context, file);
+        if (replay->parsed())
+            return replayMain(context, file, ignore, tolerance);
+        if (learn->parsed() || compare->parsed() || test->parsed()) {
+            job.mode = learn->parsed() ? SignatureJob::Mode::Learn
+                : compare->parsed()    ? SignatureJob::Mode::Compare
+                                       : SignatureJob::Mode::Test;
+            for (std::size_t at = 0; !pointList.empty() && at != std::string::npos;) {
+                const std::size_t comma = pointList.find(',', at);
+                job.points.push_back(
+                    pointList.substr(at, comma == std::string::npos ? comma : comma - at));
+                at = comma == std::string::npos ? comma : comma + 1;
+            }
+            if (compare->parsed())
+                job.points = { pointName };
+            return signatureMain(context, job);
         }
-        if (compare->parsed())
-            job.points = { pointName };
-        return signatureMain(context, job);
-    }
-    return shellMain(context);
+        return shellMain(context);
+    };
+
+    const int exitCode = runParsed();
+    // Closed here, so that a close the call file cannot take counts too.
+    if (context.device.isOpen())
+        context.device.close();
+    return finishOutput(
+        context.recorder.failed() && exitCode == kExitOk ? kExitUsage : exitCode);
 }
 
 } // namespace zemctl
