@@ -7,8 +7,6 @@
 
 #include "atomicfile.h"
 
-#include <cmath>
-
 #include <unistd.h>
 
 namespace zemctl {
@@ -26,12 +24,9 @@ bool endsWith(const std::string &text, const std::string &end)
 // The figures as aligned "Field = value" lines, as --format text prints records.
 std::string figureLines(const MeasureJob &job)
 {
-    const std::string rSquared = job.rSquared == job.rSquared
-        ? zem::codec::Json(std::round(job.rSquared * 10000) / 10000).dump()
-        : std::string("-");
-    return "points  = " + std::to_string(job.points) + "\nslope   = " + job.slopeText + " (R² "
-        + rSquared + ")\npeak    = " + job.peakText + "\nrun     = " + job.runText
-        + "\nreading = " + job.reading + '\n';
+    return "points  = " + std::to_string(job.points) + "\nslope   = " + job.slopeText
+        + "\npeak    = " + job.peakText + "\nrun     = " + job.runText + "\nreading = " + job.reading
+        + '\n';
 }
 
 int takeMeasurement(Context &context, const std::vector<std::string> &assignments,

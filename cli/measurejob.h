@@ -32,7 +32,8 @@ struct MeasureJob
     double rSquared = 0; // NaN when undefined
     double peakMilliamps = 0;
     double runMs = 0;
-    std::string slopeText, peakText, runText, reading;
+    std::string slopeText; // with R²: "1.00 kΩ (R² 0.9998)"
+    std::string peakText, runText, reading;
 };
 
 } // namespace zemctl

@@ -11,6 +11,7 @@
 
 #include <QStringList>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -88,7 +89,10 @@ extern "C" __attribute__((visibility("default"))) void zemctl_measure(zemctl::Me
     job->rSquared = f.rSquared;
     job->peakMilliamps = f.peakCurrentMa;
     job->runMs = std::chrono::duration<double, std::milli>(curve.duration).count();
-    job->slopeText = siText(f.resistanceOhms, QStringLiteral("Ω")).toStdString();
+    job->slopeText = (siText(f.resistanceOhms, QStringLiteral("Ω")) + QStringLiteral(" (R² ")
+        + (std::isnan(f.rSquared) ? QStringLiteral("-") : QString::number(f.rSquared, 'f', 4))
+        + QStringLiteral(")"))
+                         .toStdString();
     job->peakText = siText(f.peakCurrentMa / 1000.0, QStringLiteral("A")).toStdString();
     job->runText = siText(job->runMs / 1000.0, QStringLiteral("s")).toStdString();
     job->reading = sig::read(sig::ivCurveOf(curve), curve.settings).text().toStdString();

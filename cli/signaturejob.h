@@ -26,6 +26,7 @@ struct SignatureJob
     std::string report; // test: the HTML report to write, "" for none
     bool button = false; // wait for the probe's button before each point
     bool prompt = false; // ask on the terminal before each point
+    bool text = false; // results as aligned text lines instead of JSON Lines
     const volatile std::sig_atomic_t *interrupted = nullptr;
 
     // Filled in by the module.
