@@ -102,16 +102,19 @@ fields with named values take the name or a number. A setter's fields left
 out are read from its getter first, unless --no-fill is given.
 
 Without a command, zemctl opens a shell on the device: a prompt with line
-editing, history and completion on a terminal, otherwise one command a line
-from standard input and one JSON object a line on standard output; it exits
-with the highest status of its lines.
+editing, history and completion on a terminal (Ctrl+C clears the line),
+otherwise one command a line from standard input and one JSON object a line
+on standard output; measure works there too. It exits with the highest
+status of its lines.
 
 Environment:
   ZEM_URL   the device URL when -u is not given
 
 Exit status:
   0  the command succeeded (result 0)
-  1  usage error, bad input, a file or the device could not be opened
+  1  usage error or bad input; a file (standard output included) could not be
+     read or written; the device could not be opened; --record could not
+     write; a measurement, learn or test stopped with Ctrl+C
   2  the device answered another result; its name is printed on stderr
   4  replay found responses that differ from the recorded ones
   5  compare or test found a point that differs from its signature (or has none)
@@ -122,7 +125,9 @@ Examples:
   zemctl -u URL set_measurement_settings NumberPoints=200 CurrentSensorMode=CURRENT_SENSE_MODE_I_LOW
   zemctl -u URL watch get_status --period 100 --count 50 --field Temperature
   zemctl -u URL measure NumberPoints=100 -o curve.csv
+  zemctl -u URL --format text measure NumberPoints=10
   zemctl -u URL --record calls.jsonl measure && zemctl -u URL replay calls.jsonl
+  zemctl -u URL replay calls.jsonl --tolerance 0.01,0.01
   zemctl -u URL learn board.json --points R1,R2,U1.3 --button
   zemctl -u URL test board.json --report board.html
 )";
@@ -180,7 +185,8 @@ int run(int argc, char **argv)
         ->envname("ZEM_URL");
     app.add_option("--record", o.recordFile, "Append every library call to FILE (JSON Lines)")
         ->type_name("FILE");
-    app.add_option("--format", o.format, "Output: json (default for commands) or text")
+    app.add_option("--format", o.format,
+           "Output: json (default for commands, measure and test) or text (aligned lines)")
         ->check(CLI::IsMember({ "json", "text" }));
     app.add_flag("--hex", o.hex, "Add the raw record bytes to the output");
     app.add_flag("--no-fill", o.noFill, "Do not read a setter's missing fields from its getter");
