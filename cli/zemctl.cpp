@@ -1,6 +1,5 @@
 #include "zemctl.h"
 
-#include "module.h"
 #include "printable.h"
 #include "signaturejob.h"
 
@@ -278,7 +277,7 @@ int run(int argc, char **argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+        return finishOutput(app.exit(e) == 0 ? kExitOk : kExitUsage);
     }
 
     const auto runParsed = [&]() -> int {
