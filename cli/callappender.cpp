@@ -53,7 +53,7 @@ std::string CallAppender::append(const zem::calls::Call &call)
         }
         const int error = n < 0 ? errno : EIO;
         m_failed = true;
-        // Takes back the part written, unless another program has appended
+        // Takes back the bytes written, unless another program has appended
         // since: its lines are whole and stay.
         struct stat info
         {

@@ -8,9 +8,9 @@
 
 namespace zemctl {
 
-// text with every control character (C0, DEL, C1) and every byte that is not
-// part of valid UTF-8 written as \xNN; tabs and everything else stay as they
-// are.
+// text with every control character (C0, DEL, C1) and every byte outside a
+// valid UTF-8 sequence written as \xNN; tabs and everything else stay as
+// they are.
 inline std::string printable(std::string_view text)
 {
     static const char hex[] = "0123456789abcdef";
