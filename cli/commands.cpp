@@ -36,7 +36,8 @@ std::int32_t fillRequest(Context &context, const zem::Command &c,
     const std::vector<std::string> &assignments, std::vector<std::uint8_t> &request,
     std::string &error)
 {
-    const std::int32_t result = context.device.call(*findCommand(c.getter), nullptr, request.data());
+    const std::int32_t result
+        = context.device.call(*findCommand(c.getter), nullptr, request.data());
     if (result != ZEM_RESULT_OK) {
         error = std::string(c.getter) + " (reading the fields not given) returned "
             + resultName(result) + "; nothing was set (--no-fill sends only the fields given)";

@@ -25,12 +25,12 @@ bool endsWith(const std::string &text, const std::string &end)
 std::string figureLines(const MeasureJob &job)
 {
     return "points  = " + std::to_string(job.points) + "\nslope   = " + job.slopeText
-        + "\npeak    = " + job.peakText + "\nrun     = " + job.runText + "\nreading = " + job.reading
-        + '\n';
+        + "\npeak    = " + job.peakText + "\nrun     = " + job.runText
+        + "\nreading = " + job.reading + '\n';
 }
 
-int takeMeasurement(Context &context, const std::vector<std::string> &assignments,
-    bool fill, MeasureJob &job)
+int takeMeasurement(
+    Context &context, const std::vector<std::string> &assignments, bool fill, MeasureJob &job)
 {
     const auto failed = [&job](int code, const std::string &message) {
         job.exitCode = code;

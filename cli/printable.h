@@ -32,9 +32,10 @@ inline std::string printable(std::string_view text)
             continue;
         }
         // The length of a well-formed sequence starting here, or 0.
-        std::size_t n = b >= 0xc2 && b <= 0xdf ? 2 : b >= 0xe0 && b <= 0xef ? 3
-            : b >= 0xf0 && b <= 0xf4                                         ? 4
-                                                                             : 0;
+        std::size_t n = b >= 0xc2 && b <= 0xdf ? 2
+            : b >= 0xe0 && b <= 0xef           ? 3
+            : b >= 0xf0 && b <= 0xf4           ? 4
+                                               : 0;
         if (n && i + n > text.size())
             n = 0;
         for (std::size_t k = 1; k < n; ++k)

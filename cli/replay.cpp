@@ -107,7 +107,8 @@ struct Tolerance
         if (!a.is_number_float() || !b.is_number_float())
             return false;
         const double x = a.get<double>(), y = b.get<double>();
-        return std::fabs(x - y) <= std::max(absolute, relative * std::max(std::fabs(x), std::fabs(y)));
+        return std::fabs(x - y)
+            <= std::max(absolute, relative * std::max(std::fabs(x), std::fabs(y)));
     }
 
 private:
@@ -126,8 +127,9 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
 {
     Tolerance tolerance;
     if (!toleranceText.empty() && !tolerance.parse(toleranceText)) {
-        printError("--tolerance: expected REL[,ABS], two numbers of 0 or more such as 0.01,0.001; "
-                   "got \"" + toleranceText + "\"");
+        printError("--tolerance: expected REL[,ABS], two numbers of 0 or more such as "
+                   "0.01,0.001; got "
+            + toleranceText);
         return kExitUsage;
     }
     const std::set<std::string> ignored = splitNames(ignore);

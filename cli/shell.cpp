@@ -199,8 +199,7 @@ bool Shell::measure(const std::vector<std::string> &words)
             assignments.push_back(words[i]);
     }
     if (m_interactive) {
-        m_worst = std::max(m_worst,
-            measureMain(m_context, assignments, file, fill, Format::Text));
+        m_worst = std::max(m_worst, measureMain(m_context, assignments, file, fill, Format::Text));
         return m_writable = m_writable && writeOutput({});
     }
     MeasureJob job;
@@ -377,8 +376,8 @@ int shellMain(Context &context)
         if (!history.empty())
             editing.readHistory(history.c_str());
     }
-    writeOutput("zemctl on " + printable(context.options.url)
-        + "; help lists the commands, quit ends.\n");
+    writeOutput(
+        "zemctl on " + printable(context.options.url) + "; help lists the commands, quit ends.\n");
     for (;;) {
         interrupted = 0;
         bool ended;

@@ -3,12 +3,12 @@
 #include "signaturejob.h"
 
 #include "connection.h"
+#include "printable.h"
 #include "proberun.h"
 #include "records.h"
 #include "report.h"
 #include "sequence.h"
 #include "session.h"
-#include "printable.h"
 #include "zemctl.h"
 
 #include <QFile>
@@ -96,7 +96,7 @@ class FolderLock
 public:
     explicit FolderLock(const QString &file)
         : fd(::open(QFile::encodeName(QFileInfo(file).absolutePath()).constData(),
-              O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+            O_RDONLY | O_DIRECTORY | O_CLOEXEC))
     {
         if (fd >= 0)
             ::flock(fd, LOCK_EX);
@@ -142,8 +142,8 @@ bool Runner::printResult(const sig::Signature &board, const sig::Session &sessio
         const QString score = std::isnan(r.score)
             ? QStringLiteral("-")
             : QString::number(std::round(r.score * 100) / 100, 'f', 2) + QStringLiteral(" %");
-        line = name + std::string(nameWidth > name.size() ? nameWidth - name.size() : 0, ' ')
-            + "  " + QString::fromLatin1(sig::verdictName(r.verdict)).leftJustified(11).toStdString()
+        line = name + std::string(nameWidth > name.size() ? nameWidth - name.size() : 0, ' ') + "  "
+            + QString::fromLatin1(sig::verdictName(r.verdict)).leftJustified(11).toStdString()
             + "  " + score.rightJustified(8).toStdString() + "  tolerance "
             + QString::number(board.toleranceOf(p)).toStdString() + " %  "
             + shown(r.reading.text());
@@ -151,7 +151,8 @@ bool Runner::printResult(const sig::Signature &board, const sig::Session &sessio
     line += '\n';
     if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size() && std::fflush(stdout) == 0)
         return true;
-    fail(zemctl::kExitUsage, std::string("cannot write to standard output: ") + std::strerror(errno));
+    fail(zemctl::kExitUsage,
+        std::string("cannot write to standard output: ") + std::strerror(errno));
     return false;
 }
 
@@ -210,8 +211,8 @@ void Runner::run()
         switch (e.kind) {
         case Event::Waiting:
             if (job.button && job.prompt && options.pollButton)
-                std::fprintf(stderr, "zemctl: probe %s and press the probe's button\n",
-                    shown(name).c_str());
+                std::fprintf(
+                    stderr, "zemctl: probe %s and press the probe's button\n", shown(name).c_str());
             break;
         case Event::Measured:
             break;

@@ -320,8 +320,7 @@ int run(int argc, char **argv)
     // Closed here, so that a close the call file cannot take counts too.
     if (context.device.isOpen())
         context.device.close();
-    return finishOutput(
-        context.recorder.failed() && exitCode == kExitOk ? kExitUsage : exitCode);
+    return finishOutput(context.recorder.failed() && exitCode == kExitOk ? kExitUsage : exitCode);
 }
 
 } // namespace zemctl

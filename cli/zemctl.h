@@ -115,8 +115,8 @@ struct MeasureJob;
 // not `fill`), then the module's run. kExitOk with the job's results filled
 // in, or the exit code with the reason in job.message (empty when the device
 // could not be opened: that was printed).
-int takeMeasurement(Context &context, const std::vector<std::string> &assignments, bool fill,
-    MeasureJob &job);
+int takeMeasurement(
+    Context &context, const std::vector<std::string> &assignments, bool fill, MeasureJob &job);
 // Writes the curve to fileName: CSV for *.csv, else results.json's layout;
 // "" or why not.
 std::string writeCurve(const MeasureJob &job, const std::string &fileName);
@@ -133,7 +133,10 @@ public:
     // cannot be written.
     bool execute(const std::string &line);
     // Answers a line that could not be read as an error.
-    void refuse(const std::string &message) { fail(message, kExitUsage, zem::codec::Json::object()); }
+    void refuse(const std::string &message)
+    {
+        fail(message, kExitUsage, zem::codec::Json::object());
+    }
     // The highest exit status of the lines so far.
     int exitCode() const { return m_worst; }
 

@@ -54,7 +54,8 @@ IntRange intRange(ElementType t)
 std::string floatText(double v)
 {
     char buffer[32];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 6);
+    const auto end
+        = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 6);
     return std::string(buffer, end.ptr);
 }
 
@@ -614,8 +615,8 @@ std::string outsideDeviceLimits(const Record &record, const void *data)
         const double value = elementValue(f, data);
         if (value >= min && value <= max)
             continue;
-        text += (text.empty() ? "" : "; ") + std::string(f.name) + " "
-            + decodeField(f, data).dump() + ": the device takes " + deviceRangeText(f);
+        text += (text.empty() ? "" : "; ") + std::string(f.name) + " " + decodeField(f, data).dump()
+            + ": the device takes " + deviceRangeText(f);
     }
     return text;
 }

@@ -205,7 +205,7 @@ constexpr bool layoutMatches(const Record &r, std::size_t structSize)
     }
 #define ZEM_FIELD(Rec, Member, Text) ZEM_FIELD_V(Rec, Member, Text, {})
 // A float in a unit, with the limits the instrument takes (min == max: none).
-#define ZEM_FIELD_UNIT(Rec, Member, Text, Unit, Min, Max)                                         \
+#define ZEM_FIELD_UNIT(Rec, Member, Text, Unit, Min, Max)                                          \
     ::zem::Field                                                                                   \
     {                                                                                              \
 #Member, Text, ::zem::detail::elementTypeOf < decltype(Rec::Member)>(),                    \
@@ -301,8 +301,8 @@ inline constexpr Field status[]
           ZEM_FIELD_V(get_status_response, IOState, "uint16_t", kIOStateValues),
           ZEM_FIELD_V(get_status_response, IOEvents, "uint16_t", kIOEventsValues),
           ZEM_FIELD(get_status_response, Reserved1, "uint8_t[42]") };
-inline constexpr Field measurementSettings[] = { ZEM_FIELD_UNIT(measurement_settings,
-                                                     SamplingRate, "float", "Hz", kMinSamplingRate,
+inline constexpr Field measurementSettings[] = { ZEM_FIELD_UNIT(measurement_settings, SamplingRate,
+                                                     "float", "Hz", kMinSamplingRate,
                                                      kMaxSamplingRate),
     // At most half of SamplingRate: a limit no single range can say.
     ZEM_FIELD_UNIT(measurement_settings, ProbeSignalFrequency, "float", "Hz", 0, 0),

@@ -168,7 +168,8 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
             "cannot open device virtual://nothing: unknown load 'nothing'" },
         Case { { "-u", "virtual://resistor?noise=0,5", "get_status" }, 1, "",
             "bad value '0,5' for 'noise'" },
-        Case { { "-u", "virtual://resistor?nois=1", "get_status" }, 1, "", "unknown option 'nois'" },
+        Case {
+            { "-u", "virtual://resistor?nois=1", "get_status" }, 1, "", "unknown option 'nois'" },
         Case { { "-u", kUrl, "set_measurement_settings", "NumberPoints=5000000000" }, 1, "",
             "NumberPoints: 5000000000 is out of range; allowed: 0..4294967295" },
         Case { { "-u", kUrl, "set_measurement_settings", "Reserved0=1,2" }, 1, "",
@@ -178,9 +179,9 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
             1, "", "IOEventsRst: unknown flag \"NO\"; allowed: 0..65535, or flags IOEVENTSRST_" },
         Case { { "-u", kUrl, "set_measurement_settings", "Samplingrate=1" }, 1, "",
             "unknown field \"Samplingrate\" in measurement_settings; fields: SamplingRate," },
-        Case { { "-u", kUrl, "set_measurement_settings", "NumberPoints=5", "MaxVoltage=20" }, 2,
-            "", "(-3): NumberPoints 5: the device takes 10..1000; MaxVoltage 20.0: the device "
-                "takes 0..12 V" },
+        Case { { "-u", kUrl, "set_measurement_settings", "NumberPoints=5", "MaxVoltage=20" }, 2, "",
+            "(-3): NumberPoints 5: the device takes 10..1000; MaxVoltage 20.0: the device "
+            "takes 0..12 V" },
         Case { { "-u", kUrl, "describe", "set_measurement_settings" }, 0,
             "MaxVoltage             float        V   -3.40282e+38..3.40282e+38; the device takes "
             "0..12 V",
@@ -199,17 +200,16 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
         Case { { "-u", failing("set_profile", "-1"), "profile", "set", "p.json" }, 2, "",
             "set_profile returned device_undefined (-1)", {},
             { { "p.json", { "-u", kUrl, "profile", "get", "-o", "p.json" } } } },
-        Case { { "-u", failing("get_status", "-1@2"), "watch", "get_status", "--period", "1" },
-            2, R"x("tick":1,"result":-1,"result_name":"device_undefined (-1)")x", "watch ends" },
+        Case { { "-u", failing("get_status", "-1@2"), "watch", "get_status", "--period", "1" }, 2,
+            R"x("tick":1,"result":-1,"result_name":"device_undefined (-1)")x", "watch ends" },
         Case { { "-u", kUrl, "watch", "set_measurement_settings", "SamplingRate=10000", "--count",
                    "1" },
             0, R"("result":0)", "" },
-        Case { { "-u", kUrl, "--no-fill", "watch", "set_measurement_settings",
-                   "SamplingRate=10000", "--count", "1" },
+        Case { { "-u", kUrl, "--no-fill", "watch", "set_measurement_settings", "SamplingRate=10000",
+                   "--count", "1" },
             2, R"("result":-3)", "" },
         Case { { "-u", failing("get_status", "-1") }, 2, R"("result":-1)", "", { "get_status\n" } },
-        Case { { "-u", kUrl }, 1, R"("result":0)", "",
-            { "\xff\x1b[2J\nget_status\n" } },
+        Case { { "-u", kUrl }, 1, R"("result":0)", "", { "\xff\x1b[2J\nget_status\n" } },
         Case { { "-u", kUrl, "measure", "NumberPoints=10", "--format", "text" }, 0,
             "\nslope   = 1.00 kΩ (R² 1.0000)\n", "" },
         Case { { "-u", kUrl, "measure", "NumberPoints=10" }, 0, R"("voltage": [)",
@@ -241,8 +241,7 @@ INSTANTIATE_TEST_SUITE_P(Writer, Invocation,
         Case { { "-u", kUrl, "profile", "get", "-o", "p.json" }, 1, "", "cannot write p.json",
             { "", "", 100 }, { { "p.json", { "old" } } } },
         Case { { "-u", kUrl, "--record", "calls.jsonl", "watch", "get_status", "--period", "1" }, 1,
-            "", "cannot write to calls.jsonl: File too large; recording stops",
-            { "", "", 2000 } },
+            "", "cannot write to calls.jsonl: File too large; recording stops", { "", "", 2000 } },
         Case { { "-u", kUrl, "profile", "get", "-o", "/dev/stdout" }, 0, "already here\n{", "",
             { "", "", RLIM_INFINITY, "already here\n" } },
         Case { { "-u", kUrl, "measure", "-o", "/dev/null" }, 0, "", "" }));
@@ -255,11 +254,11 @@ INSTANTIATE_TEST_SUITE_P(Readers, Invocation,
             "/dev/zero: larger than 256 MiB, the limit for a signature file" },
         Case { { "-u", kUrl, "replay", "/dev/zero" }, 1, "",
             "/dev/zero: larger than 256 MiB, the limit for a call file" },
-        Case { { "-u", kUrl }, 1, R"({"command":"get_status","result":0)",
-            "", { std::string(3 << 20, 'x') + "\nget_status\n" } },
+        Case { { "-u", kUrl }, 1, R"({"command":"get_status","result":0)", "",
+            { std::string(3 << 20, 'x') + "\nget_status\n" } },
         Case { { "-u", kUrl, "compare", "v.json", "--point", "R1" }, 1, "",
-            "version 4294967297 is not supported",
-            {}, { { "v.json", { R"({"format":"zem-signature","version":4294967297})" } } } }));
+            "version 4294967297 is not supported", {},
+            { { "v.json", { R"({"format":"zem-signature","version":4294967297})" } } } }));
 
 // One device for many commands: a setter fills what it is not given from its
 // getter, --no-fill sends zeros, and each line answers one JSON object.
@@ -267,13 +266,13 @@ TEST_F(Zemctl, ShellFromAPipeSharesOneDevice)
 {
     const Outcome o = run({ "-u", kUrl },
         { "set_measurement_settings NumberPoints=200 OutputMode=OUT_MODE_GROUNDED_CONTINUOUS\n"
-        "get_measurement_settings\n"
-        "set_measurement_settings --no-fill NumberPoints=300\n"
-        "nonsense\n"
-        "help\n"
-        "measure NumberPoints=10 OutputMode=0 -o m.csv\n"
-        "quit\n"
-        "get_status\n" });
+          "get_measurement_settings\n"
+          "set_measurement_settings --no-fill NumberPoints=300\n"
+          "nonsense\n"
+          "help\n"
+          "measure NumberPoints=10 OutputMode=0 -o m.csv\n"
+          "quit\n"
+          "get_status\n" });
     const std::vector<std::string> out = lines(o.out);
     ASSERT_EQ(out.size(), 6u) << o.out;
     EXPECT_EQ(Json::parse(out[0])["result"], 0);

@@ -574,7 +574,8 @@ TEST(Locale, DecimalCommaChangesNoNumberWeReadOrWrite)
     EXPECT_NE(snippet.find("request.SamplingRate = 10000.5f;"), std::string::npos) << snippet;
     EXPECT_NE(snippet.find("request.MaxVoltage = 2.5f;"), std::string::npos) << snippet;
 
-    const zem::Field &volts = *zem::codec::findField(zem::records::measurementSettings, "MaxVoltage");
+    const zem::Field &volts
+        = *zem::codec::findField(zem::records::measurementSettings, "MaxVoltage");
     EXPECT_EQ(zem::codec::encodeFieldText(volts, "1.25", &s), "");
     EXPECT_EQ(s.MaxVoltage, 1.25f);
     EXPECT_EQ(zem::codec::rangeText(volts), "-3.40282e+38..3.40282e+38; the device takes 0..12 V");
