@@ -9,6 +9,8 @@
 #include <memory>
 #include <type_traits>
 
+#include <dlfcn.h>
+
 namespace zem {
 
 namespace {
@@ -175,6 +177,15 @@ std::int32_t Connection::open(const std::string &url)
     }
     c.handleAfter = handle;
     c.result = handle == -1 ? ZEM_DEVICE_UNDEFINED : ZEM_RESULT_OK;
+    m_openError.clear();
+    if (handle == -1) {
+        // Looked up rather than linked: a vendor's library lacks it.
+        using Reason = const char *(*)();
+        static const auto reason
+            = reinterpret_cast<Reason>(::dlsym(RTLD_DEFAULT, "zem_virtual_open_error"));
+        if (const char *why = reason ? reason() : nullptr)
+            m_openError = why;
+    }
     c.setBytes(url.data(), url.size(), nullptr, 0);
     m_handle = handle;
     m_opened = handle != -1;

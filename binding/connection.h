@@ -53,6 +53,11 @@ public:
     // keeps what the library left in it.
     void close();
 
+    // Why the library refused the last open, where it says: ours does, through
+    // its optional zem_virtual_open_error; a vendor's library need not. ""
+    // otherwise, and after an open that worked.
+    const std::string &openError() const { return m_openError; }
+
     bool isOpen() const { return m_handle != -1; }
     std::int32_t handle() const { return m_handle; }
     State state() const { return m_state; }
@@ -92,6 +97,7 @@ private:
     Listener *m_listener = nullptr;
     calls::Origin m_defaultOrigin = calls::Origin::Page;
     calls::Call m_scratch; // reused, so a call allocates nothing once grown
+    std::string m_openError;
 };
 
 // Calls the library function of a command: the one dispatch from the command

@@ -110,10 +110,9 @@ const char *resultNameOf(std::int64_t magnitude)
 std::string resultName(std::int32_t result)
 {
     // Widened first: the magnitude of INT32_MIN does not fit in 32 bits.
-    const std::int64_t magnitude = result < 0 ? -std::int64_t(result) : std::int64_t(result);
-    if (const char *name = resultNameOf(magnitude))
+    if (const char *name = result <= 0 ? resultNameOf(-std::int64_t(result)) : nullptr)
         return name;
-    return std::to_string(result);
+    return "unknown (" + std::to_string(result) + ")";
 }
 
 std::uint8_t commandByOperation(std::string_view operation)

@@ -78,9 +78,9 @@ struct Call
 const char *originName(Origin origin);
 std::optional<Origin> originFromName(std::string_view name);
 
-// The result's name as log lines show it: "result_ok 0", "result_timeout
-// (-5)"; a positive code takes the name of its negative, other codes are the
-// signed number.
+// The result's name for zemctl and call files: "result_ok 0", "result_timeout
+// (-5)" for the six codes the library defines, "unknown (7)" for any other, so
+// that a positive code is never taken for the negative one of its magnitude.
 std::string resultName(std::int32_t result);
 // The names of the codes 0 to -5, by magnitude; null past them.
 const char *resultNameOf(std::int64_t magnitude);

@@ -1,22 +1,15 @@
 #include "callfile.h"
 
 #include "atomicfile.h"
+#include "readfile.h"
 
 #include "callring.h"
 #include "codec.h"
 #include "records.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <limits>
-#include <sstream>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace zem::calls {
 
@@ -316,48 +309,69 @@ std::string callFromJson(const Json &j, Call &call)
     return {};
 }
 
-bool readCalls(std::istream &in, std::vector<Call> &calls, std::string &error)
+std::size_t forEachCall(std::string_view text,
+    const std::function<void(std::size_t line, Call &call)> &onCall,
+    const std::function<void(std::size_t line, const std::string &reason)> &onBad)
 {
-    std::vector<Call> read;
-    std::string line;
-    for (std::size_t number = 1; std::getline(in, line); ++number) {
-        if (line.find_first_not_of(" \t\r") == std::string::npos)
+    std::size_t number = 0;
+    Call call;
+    while (!text.empty()) {
+        ++number;
+        const std::size_t newline = text.find('\n');
+        const std::string_view line = text.substr(0, newline);
+        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+        if (line.find_first_not_of(" \t\r") == std::string_view::npos)
             continue;
         const Json j = Json::parse(line, nullptr, /*allow_exceptions=*/false);
-        Call call;
-        std::string reason = j.is_discarded() ? "not valid JSON" : callFromJson(j, call);
-        if (!reason.empty()) {
-            calls.clear();
-            error = "line " + std::to_string(number) + ": " + reason;
-            return false;
-        }
-        read.push_back(std::move(call));
+        const std::string reason = j.is_discarded() ? "not valid JSON" : callFromJson(j, call);
+        if (reason.empty())
+            onCall(number, call);
+        else if (newline == std::string_view::npos && j.is_discarded())
+            return line.size(); // cut short while it was written
+        else
+            onBad(number, reason);
     }
-    if (in.bad()) {
+    return 0;
+}
+
+bool readCallText(
+    std::string_view text, std::vector<Call> &calls, std::string &error, std::string *note)
+{
+    std::vector<Call> read;
+    error.clear();
+    const std::size_t unfinished = forEachCall(
+        text, [&](std::size_t, Call &call) { read.push_back(std::move(call)); },
+        [&](std::size_t line, const std::string &reason) {
+            if (error.empty())
+                error = "line " + std::to_string(line) + ": " + reason;
+        });
+    if (!error.empty()) {
         calls.clear();
-        error = "read error";
         return false;
     }
+    if (note)
+        *note = unfinishedNote(unfinished);
     calls = std::move(read);
-    error.clear();
     return true;
 }
 
-bool readCallText(std::string_view text, std::vector<Call> &calls, std::string &error)
+std::string unfinishedNote(std::size_t bytes)
 {
-    std::istringstream in { std::string(text) };
-    return readCalls(in, calls, error);
+    return bytes ? "the last line is unfinished (" + std::to_string(bytes)
+            + " bytes, as a write cut short leaves it); it was left out"
+                 : std::string();
 }
 
-bool readCallFile(const std::string &path, std::vector<Call> &calls, std::string &error)
+bool readCallFile(
+    const std::string &path, std::vector<Call> &calls, std::string &error, std::string *note)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    error = zem::files::readFile(path, kMaxCallFileSize, "a call file", text);
+    if (!error.empty()) {
         calls.clear();
-        error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    return readCalls(in, calls, error);
+    return readCallText(text, calls, error, note);
 }
 
 bool writeCallFile(const std::string &path, std::size_t count,

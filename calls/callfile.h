@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <functional>
-#include <istream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,12 +35,29 @@ std::string callFromJson(const nlohmann::ordered_json &json, Call &call);
 std::string toRfc3339(std::int64_t wallMs);
 bool fromRfc3339(std::string_view text, std::int64_t &wallMs);
 
+// Call files larger than this are refused; reading stops there whatever the
+// file is (a pipe, a device).
+inline constexpr std::size_t kMaxCallFileSize = std::size_t(256) << 20;
+
+// Reads each line of a call file's text in turn: blank lines are skipped,
+// every other line goes to onCall with its number, or its reason to onBad.
+// A last line without its newline that is not even JSON, as a write cut
+// short by a full disk or a killed program leaves it, is no error: it is left
+// out and its length returned (0 when there is none).
+std::size_t forEachCall(std::string_view text,
+    const std::function<void(std::size_t line, Call &call)> &onCall,
+    const std::function<void(std::size_t line, const std::string &reason)> &onBad);
+// The note for an unfinished last line of that many bytes; "" for 0.
+std::string unfinishedNote(std::size_t bytes);
+
 // Reads every line before handing any call out: on the first bad line,
 // returns false, leaves `calls` empty and sets error to "line N: reason".
-// Blank lines are skipped.
-bool readCalls(std::istream &in, std::vector<Call> &calls, std::string &error);
-bool readCallText(std::string_view text, std::vector<Call> &calls, std::string &error);
-bool readCallFile(const std::string &path, std::vector<Call> &calls, std::string &error);
+// An unfinished last line is left out and *note (when given) says so, else
+// it is set to "".
+bool readCallText(std::string_view text, std::vector<Call> &calls, std::string &error,
+    std::string *note = nullptr);
+bool readCallFile(const std::string &path, std::vector<Call> &calls, std::string &error,
+    std::string *note = nullptr);
 
 // Writes count calls (at(0) first) to path through a temporary file in the
 // same directory that replaces it only once all was written; on failure the

@@ -3,6 +3,8 @@
 #include "callfile.h"
 #include "records.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -74,10 +76,15 @@ std::string element(const Field &f, const std::uint8_t *at)
             return "NAN";
         if (std::isinf(v))
             return v > 0 ? "INFINITY" : "-INFINITY";
-        // Nine significant digits give back the same float.
-        std::snprintf(text, sizeof text, "%.9gf", double(v));
-        if (!std::strpbrk(text, ".en")) // "1f" is not a C float literal
-            std::snprintf(text, sizeof text, "%.1ff", double(v));
+        // The shortest text that gives back the same float, with '.' in every
+        // locale (a decimal comma would not compile).
+        char *end = std::to_chars(text, text + sizeof text - 3, v).ptr;
+        if (std::find_if(text, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
+            *end++ = '.'; // "1f" is not a C float literal
+            *end++ = '0';
+        }
+        *end++ = 'f';
+        *end = '\0';
         break;
     }
     }

@@ -32,6 +32,21 @@ std::string parseAssignments(const zem::Command &c, const std::vector<std::strin
     return {};
 }
 
+std::int32_t fillRequest(Context &context, const zem::Command &c,
+    const std::vector<std::string> &assignments, std::vector<std::uint8_t> &request,
+    std::string &error)
+{
+    const std::int32_t result
+        = context.device.call(*findCommand(c.getter), nullptr, request.data());
+    if (result != ZEM_RESULT_OK) {
+        error = std::string(c.getter) + " (reading the fields not given) returned "
+            + resultName(result) + "; nothing was set (--no-fill sends only the fields given)";
+        return result;
+    }
+    parseAssignments(c, assignments, request);
+    return result;
+}
+
 CommandRun runCommand(
     Context &context, const zem::Command &c, const std::vector<std::string> &assignments, bool fill)
 {
@@ -51,16 +66,11 @@ CommandRun runCommand(
         return run;
     }
     if (fill && c.getter) {
-        const zem::Command *getter = findCommand(c.getter);
-        const std::int32_t result = context.device.call(*getter, nullptr, run.request.data());
-        if (result != ZEM_RESULT_OK) {
-            run.result = result;
+        run.result = fillRequest(context, c, assignments, run.request, run.error);
+        if (run.result != ZEM_RESULT_OK) {
             run.exitCode = kExitResult;
-            run.error = std::string(c.getter) + " (reading the fields not given) returned "
-                + resultName(result) + "; nothing was set (--no-fill sends only the fields given)";
             return run;
         }
-        parseAssignments(c, assignments, run.request);
     }
     run.result = context.device.call(
         c, c.request ? run.request.data() : nullptr, c.response ? run.response.data() : nullptr);
@@ -68,6 +78,12 @@ CommandRun runCommand(
     if (run.result != ZEM_RESULT_OK) {
         run.exitCode = kExitResult;
         run.error = std::string(c.name) + " returned " + resultName(run.result);
+        // A setter's -3 most often means a value the instrument does not take.
+        if (run.result == ZEM_RESULT_VALUE_ERROR && c.request)
+            if (const std::string outside
+                = zem::codec::outsideDeviceLimits(*c.request, run.request.data());
+                !outside.empty())
+                run.error += ": " + outside;
     }
     return run;
 }
@@ -140,12 +156,10 @@ int commandMain(
     Context &context, const zem::Command &command, const std::vector<std::string> &assignments)
 {
     const CommandRun run = runCommand(context, command, assignments, !context.options.noFill);
-    if (showsResponse(run)) {
-        const std::string out = context.format(Format::Json) == Format::Json
-            ? jsonOutput(run, context.options.hex) + '\n'
-            : textOutput(run, context.options.hex);
-        std::fwrite(out.data(), 1, out.size(), stdout);
-    }
+    if (showsResponse(run))
+        writeOutput(context.format(Format::Json) == Format::Json
+                ? jsonOutput(run, context.options.hex) + '\n'
+                : textOutput(run, context.options.hex));
     if (!run.error.empty())
         printError(run.error);
     return run.exitCode;
@@ -153,15 +167,17 @@ int commandMain(
 
 int listMain(Context &context)
 {
+    std::string out;
     if (context.format(Format::Text) == Format::Json) {
         Json names = Json::array();
         for (const zem::Command &c : zem::kCommands)
             names.push_back(c.name);
-        std::puts(names.dump().c_str());
-        return kExitOk;
+        out = names.dump() + '\n';
+    } else {
+        for (const zem::Command &c : zem::kCommands)
+            out += std::string(c.name) + '\n';
     }
-    for (const zem::Command &c : zem::kCommands)
-        std::puts(c.name);
+    writeOutput(out);
     return kExitOk;
 }
 
@@ -177,8 +193,14 @@ Json fieldDescription(const zem::Field &f)
                     : v.kind == zem::ValueKind::Constant ? "constant"
                     : v.kind == zem::ValueKind::Limit    ? "limit"
                                                          : "frame size" } });
-    return { { "name", f.name }, { "type", f.typeText }, { "range", zem::codec::rangeText(f) },
-        { "values", std::move(names) } };
+    Json d { { "name", f.name }, { "type", f.typeText } };
+    if (f.unit)
+        d["unit"] = f.unit;
+    d["range"] = zem::codec::rangeText(f);
+    if (const std::string limits = zem::codec::deviceRangeText(f); !limits.empty())
+        d["device_range"] = limits;
+    d["values"] = std::move(names);
+    return d;
 }
 
 Json recordDescription(const zem::Record *r)
@@ -198,9 +220,10 @@ std::string describeText(const char *title, const Json &record)
     std::string text = std::string(title) + ": " + record["record"].get<std::string>() + " ("
         + std::to_string(record["size"].get<int>()) + " bytes)\n";
     for (const Json &f : record["fields"]) {
-        char line[200];
-        std::snprintf(line, sizeof line, "  %-22s %-12s %s\n", f["name"].get<std::string>().c_str(),
-            f["type"].get<std::string>().c_str(), f["range"].get<std::string>().c_str());
+        char line[300];
+        std::snprintf(line, sizeof line, "  %-22s %-12s %-3s %s\n",
+            f["name"].get<std::string>().c_str(), f["type"].get<std::string>().c_str(),
+            f.value("unit", "").c_str(), f["range"].get<std::string>().c_str());
         text += line;
         for (const Json &v : f["values"]) {
             if (v["kind"] == "limit" || v["kind"] == "frame size")
@@ -223,8 +246,10 @@ int describeMain(Context &context, const std::string &name, bool fieldNamesOnly)
         return kExitUsage;
     }
     if (fieldNamesOnly) {
+        std::string out;
         for (const zem::Field &f : c->request ? c->request->fields : zem::Span<zem::Field>())
-            std::printf("%s=\n", f.name);
+            out += std::string(f.name) + "=\n";
+        writeOutput(out);
         return kExitOk;
     }
     const Json d { { "command", c->name }, { "operation", c->operation },
@@ -232,14 +257,14 @@ int describeMain(Context &context, const std::string &name, bool fieldNamesOnly)
         { "request", recordDescription(c->request) },
         { "response", recordDescription(c->response) } };
     if (context.format(Format::Text) == Format::Json) {
-        std::puts(d.dump().c_str());
+        writeOutput(d.dump() + '\n');
         return kExitOk;
     }
     std::string text = std::string(c->name) + " calls " + c->operation + '\n';
     if (c->getter)
         text += std::string("fields not given are read with ") + c->getter + " first\n";
     text += describeText("request", d["request"]) + describeText("response", d["response"]);
-    std::fputs(text.c_str(), stdout);
+    writeOutput(text);
     return kExitOk;
 }
 

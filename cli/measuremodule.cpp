@@ -1,13 +1,52 @@
 // The measure subcommand's module: the window's measurement sequence, driven
-// with sleeps, and its exporters.
+// with sleeps, its exporters and the Curve dock's figures.
 #include "measurejob.h"
 
-#include "atomicfile.h"
+#include "curve.h"
 #include "curveexport.h"
+#include "curvefigures.h"
+#include "reading.h"
 #include "sequence.h"
 #include "zemctl.h"
 
+#include <QStringList>
+
+#include <cmath>
 #include <cstdio>
+
+namespace {
+
+// Right-aligned columns, so that a person can read down them.
+std::string pointTable(const Curve &curve)
+{
+    const QStringList header { QStringLiteral("index"), QStringLiteral("time_ms"),
+        QStringLiteral("voltage_V"), QStringLiteral("current_mA") };
+    std::vector<QStringList> rows;
+    for (std::size_t i = 0; i < curve.size(); ++i) {
+        const bool read = curve.hasPoint(i);
+        rows.push_back({ QString::number(i), QString::number(curve.timeMs(i), 'f', 3),
+            read ? QString::number(double(curve.voltage[i]), 'f', 6) : QStringLiteral("-"),
+            read ? QString::number(double(curve.current[i]), 'f', 6) : QStringLiteral("-") });
+    }
+    std::vector<int> width;
+    for (const QString &h : header)
+        width.push_back(int(h.size()));
+    for (const QStringList &row : rows)
+        for (int k = 0; k < row.size(); ++k)
+            width[std::size_t(k)] = std::max(width[std::size_t(k)], int(row[k].size()));
+    const auto line = [&](const QStringList &cells) {
+        QStringList padded;
+        for (int k = 0; k < cells.size(); ++k)
+            padded << cells[k].rightJustified(width[std::size_t(k)]);
+        return padded.join(QStringLiteral("  ")).toStdString() + '\n';
+    };
+    std::string text = line(header);
+    for (const QStringList &row : rows)
+        text += line(row);
+    return text;
+}
+
+} // namespace
 
 extern "C" __attribute__((visibility("default"))) void zemctl_measure(zemctl::MeasureJob *job)
 {
@@ -31,6 +70,7 @@ extern "C" __attribute__((visibility("default"))) void zemctl_measure(zemctl::Me
     case MeasurementSequence::Outcome::TimedOut:
     case MeasurementSequence::Outcome::NoDevice:
         job->exitCode = zemctl::kExitResult;
+        job->result = sequence.failedResult();
         job->message = sequence.message().toStdString() + "; nothing was written";
         return;
     default:
@@ -38,20 +78,23 @@ extern "C" __attribute__((visibility("default"))) void zemctl_measure(zemctl::Me
         job->message = sequence.message().toStdString() + "; nothing was written";
         return;
     }
-    const QByteArray bytes = job->csv ? curveCsv(sequence.curve()) : curveJson(sequence.curve());
-    if (job->fileName.empty()) {
-        if (std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout)
-                != std::size_t(bytes.size())
-            || std::fflush(stdout) != 0) {
-            job->exitCode = zemctl::kExitUsage;
-            job->message = "cannot write the curve to standard output";
-        }
-        return;
-    }
-    const std::string error = zem::files::writeFile(
-        job->fileName, std::string_view(bytes.constData(), std::size_t(bytes.size())));
-    if (!error.empty()) {
-        job->exitCode = zemctl::kExitUsage;
-        job->message = error;
-    }
+    const Curve &curve = sequence.curve();
+    job->json = curveJson(curve).toStdString();
+    job->csv = curveCsv(curve).toStdString();
+    job->table = pointTable(curve);
+
+    const CurveFigures f = figuresOf(curve);
+    job->points = f.points;
+    job->slopeOhms = f.resistanceOhms;
+    job->rSquared = f.rSquared;
+    job->peakMilliamps = f.peakCurrentMa;
+    job->runMs = std::chrono::duration<double, std::milli>(curve.duration).count();
+    job->slopeText = (siText(f.resistanceOhms, QStringLiteral("Ω")) + QStringLiteral(" (R² ")
+        + (std::isnan(f.rSquared) ? QStringLiteral("-") : QString::number(f.rSquared, 'f', 4))
+        + QStringLiteral(")"))
+                         .toStdString();
+    job->peakText = siText(f.peakCurrentMa / 1000.0, QStringLiteral("A")).toStdString();
+    job->runText = siText(job->runMs / 1000.0, QStringLiteral("s")).toStdString();
+    job->reading = sig::read(sig::ivCurveOf(curve), curve.settings).text().toStdString();
+    job->figures = figuresText(curve).toStdString() + " · " + job->reading;
 }

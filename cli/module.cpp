@@ -29,21 +29,32 @@ std::string programDirectory()
 
 } // namespace
 
+namespace {
+
+int catching = 0; // catchInterrupts() not yet released
+struct sigaction savedInt, savedTerm;
+
+} // namespace
+
 void catchInterrupts()
 {
+    if (catching++ > 0)
+        return;
     struct sigaction action
     {
     };
     action.sa_handler = &onInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, &savedInt);
+    sigaction(SIGTERM, &action, &savedTerm);
 }
 
 void releaseInterrupts()
 {
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    if (catching == 0 || --catching > 0)
+        return;
+    sigaction(SIGINT, &savedInt, nullptr);
+    sigaction(SIGTERM, &savedTerm, nullptr);
 }
 
 void *loadModuleFunction(const std::string &name, std::string &error)

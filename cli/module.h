@@ -11,7 +11,8 @@ namespace zemctl {
 extern volatile std::sig_atomic_t interrupted;
 
 // Routes SIGINT and SIGTERM to `interrupted`, without SA_RESTART, so that a
-// sleep ends at once; releaseInterrupts() restores the default.
+// sleep ends at once; releaseInterrupts() restores what was there before.
+// They nest: a measurement in the shell leaves the shell's own catching.
 void catchInterrupts();
 void releaseInterrupts();
 

@@ -3,18 +3,17 @@
 #include "zemctl.h"
 
 #include "callfile.h"
+#include "readfile.h"
 #include "zem.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <set>
 #include <thread>
-
-#include <sys/stat.h>
 
 namespace zemctl {
 
@@ -63,50 +62,76 @@ bool completed(const std::uint8_t *statusResponse)
 // How long a replayed measurement may take beyond its recorded time.
 constexpr std::chrono::seconds kMaxCompletionWait { 10 };
 
-// Call files larger than this are refused before reading.
-constexpr std::uintmax_t kMaxCallFileSize = std::uintmax_t(256) << 20;
-
 // Every line of the file checked before anything is sent; the command calls
 // kept (open, close and profile calls are not replayed). Returns the errors,
-// each naming its line.
+// each naming its line; an unfinished last line is left out with a note.
 std::vector<std::string> readCommandCalls(const std::string &fileName, std::vector<Entry> &calls)
 {
-    struct stat info
-    {
-    };
-    if (stat(fileName.c_str(), &info) != 0)
-        return { "cannot read " + fileName + ": " + std::strerror(errno) };
-    if (!S_ISREG(info.st_mode))
-        return { fileName + " is not a regular file" };
-    if (std::uintmax_t(info.st_size) > kMaxCallFileSize)
-        return { fileName + " is too large for a call file (more than "
-            + std::to_string(kMaxCallFileSize) + " bytes)" };
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
-        return { "cannot read " + fileName + ": " + std::strerror(errno) };
-    std::vector<std::string> errors;
     std::string text;
-    for (std::size_t number = 1; std::getline(in, text); ++number) {
-        if (text.find_first_not_of(" \t\r") == std::string::npos)
-            continue;
-        const auto json = nlohmann::ordered_json::parse(text, nullptr, false);
-        Entry entry { number, {} };
-        const std::string why
-            = json.is_discarded() ? "not valid JSON" : zem::calls::callFromJson(json, entry.call);
-        if (!why.empty())
-            errors.push_back(fileName + ":" + std::to_string(number) + ": " + why);
-        else if (entry.call.operation == zem::calls::Operation::Command)
-            calls.push_back(std::move(entry));
-    }
-    if (in.bad())
-        errors.push_back("cannot read " + fileName + ": " + std::strerror(errno));
+    if (std::string error
+        = zem::files::readFile(fileName, zem::calls::kMaxCallFileSize, "a call file", text);
+        !error.empty())
+        return { error };
+    std::vector<std::string> errors;
+    const std::size_t unfinished = zem::calls::forEachCall(
+        text,
+        [&](std::size_t line, zem::calls::Call &call) {
+            if (call.operation == zem::calls::Operation::Command)
+                calls.push_back({ line, std::move(call) });
+        },
+        [&](std::size_t line, const std::string &reason) {
+            errors.push_back(fileName + ":" + std::to_string(line) + ": " + reason);
+        });
+    if (unfinished && errors.empty())
+        printError(fileName + ": " + zem::calls::unfinishedNote(unfinished));
     return errors;
 }
 
+// Float fields within a tolerance: |a - b| <= max(absolute, relative x the
+// larger magnitude). Everything else compares exactly.
+struct Tolerance
+{
+    double relative = 0;
+    double absolute = 0;
+
+    bool parse(const std::string &text)
+    {
+        const std::size_t comma = text.find(',');
+        return number(text.substr(0, comma), relative)
+            && (comma == std::string::npos || number(text.substr(comma + 1), absolute));
+    }
+    bool same(const Json &a, const Json &b) const
+    {
+        if (a == b)
+            return true;
+        if (!a.is_number_float() || !b.is_number_float())
+            return false;
+        const double x = a.get<double>(), y = b.get<double>();
+        return std::fabs(x - y)
+            <= std::max(absolute, relative * std::max(std::fabs(x), std::fabs(y)));
+    }
+
+private:
+    static bool number(const std::string &text, double &out)
+    {
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+        return !text.empty() && ec == std::errc() && end == text.data() + text.size()
+            && std::isfinite(out) && out >= 0;
+    }
+};
+
 } // namespace
 
-int replayMain(Context &context, const std::string &fileName, const std::string &ignore)
+int replayMain(Context &context, const std::string &fileName, const std::string &ignore,
+    const std::string &toleranceText)
 {
+    Tolerance tolerance;
+    if (!toleranceText.empty() && !tolerance.parse(toleranceText)) {
+        printError("--tolerance: expected REL[,ABS], two numbers of 0 or more such as "
+                   "0.01,0.001; got "
+            + toleranceText);
+        return kExitUsage;
+    }
     const std::set<std::string> ignored = splitNames(ignore);
     for (const std::string &name : ignored)
         if (!isKnownField(name)) {
@@ -150,8 +175,9 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
         // the file's does: a status poll that saw it complete is repeated
         // until it is complete again, so a busy machine does not turn into
         // a difference in every frame read after it.
-        if (std::strcmp(c.name, "check_measurement_status") == 0 && result == ZEM_RESULT_OK
-            && call.result == ZEM_RESULT_OK && completed(call.response())) {
+        const bool statusPoll = std::strcmp(c.name, "check_measurement_status") == 0
+            && result == ZEM_RESULT_OK && call.result == ZEM_RESULT_OK;
+        if (statusPoll && completed(call.response())) {
             const auto deadline = std::chrono::steady_clock::now() + kMaxCompletionWait;
             while (!completed(response.data()) && std::chrono::steady_clock::now() < deadline
                 && result == ZEM_RESULT_OK) {
@@ -168,11 +194,15 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
         }(result);
         if (c.response && answered && result == call.result) {
             for (const zem::Field &f : c.response->fields) {
-                if (ignored.count(f.name))
+                // The other way round, a poll that now comes just after the end
+                // instead of just before it, is as little a difference.
+                if (ignored.count(f.name)
+                    || (statusPoll && std::strcmp(f.name, "ReadyStatus") == 0
+                        && !completed(call.response()) && completed(response.data())))
                     continue;
                 const Json before = zem::codec::decodeField(f, call.response());
                 const Json now = zem::codec::decodeField(f, response.data());
-                if (before == now)
+                if (tolerance.same(before, now))
                     continue;
                 if (!before.is_array()) {
                     differences.push_back(std::string(f.name) + ": recorded " + valueText(before)
@@ -182,10 +212,12 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
                 // Arrays are long: the first element that differs, and how many do.
                 std::size_t first = before.size(), count = 0;
                 for (std::size_t k = 0; k < before.size(); ++k)
-                    if (before[k] != now[k]) {
+                    if (!tolerance.same(before[k], now[k])) {
                         first = std::min(first, k);
                         ++count;
                     }
+                if (count == 0)
+                    continue;
                 differences.push_back(std::string(f.name) + "[" + std::to_string(first)
                     + "]: recorded " + valueText(before[first]) + ", now " + valueText(now[first])
                     + (count > 1 ? " (" + std::to_string(count) + " elements differ)" : ""));
@@ -194,10 +226,12 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
         if (differences.empty())
             continue;
         ++differing;
+        std::string out;
         for (const std::string &d : differences)
-            std::printf("%s:%zu: %s: %s\n", fileName.c_str(), calls[i].line, c.name, d.c_str());
+            out += fileName + ":" + std::to_string(calls[i].line) + ": " + c.name + ": " + d + '\n';
+        if (!writeOutput(out))
+            break;
     }
-    std::fflush(stdout);
     std::fprintf(stderr, "zemctl: replay: %zu calls, %zu differ\n", calls.size(), differing);
     return differing ? kExitMismatch : kExitOk;
 }

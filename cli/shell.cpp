@@ -1,5 +1,8 @@
 // Several commands on one open device: a prompt with line editing, history
 // and completion on a terminal, one JSON object a line for a pipe.
+#include "measurejob.h"
+#include "module.h"
+#include "printable.h"
 #include "zemctl.h"
 
 #include <cstdio>
@@ -19,7 +22,7 @@ using zem::codec::Json;
 
 namespace {
 
-const char *const kShellWords[] = { "help", "quit", "list", "describe" };
+const char *const kShellWords[] = { "help", "quit", "list", "describe", "measure" };
 
 // Line editing is loaded only when a person types at a terminal: linked, it
 // and the libraries under it would slow every start of the program.
@@ -97,7 +100,8 @@ std::string helpText()
                        "command line):\n";
     for (const zem::Command &c : zem::kCommands)
         text += std::string("  ") + c.name + '\n';
-    text += "Also: list, describe COMMAND, help, quit. Tab completes commands and fields.\n";
+    text += "Also: measure [Field=value...] [-o FILE], list, describe COMMAND, help, quit.\n"
+            "Tab completes commands and fields; Ctrl+C clears the line or stops a measurement.\n";
     return text;
 }
 
@@ -133,6 +137,11 @@ char **complete(const char *text, int start, int)
         for (const zem::Command &c : zem::kCommands)
             candidates.push_back(c.name);
         *editing.completionAppendCharacter = ' ';
+    } else if (words[0] == "measure") {
+        for (const zem::Field &f : findCommand("set_measurement_settings")->request->fields)
+            candidates.push_back(std::string(f.name) + "=");
+        candidates.insert(candidates.end(), { "-o ", "--no-fill" });
+        *editing.completionAppendCharacter = '\0';
     } else if (const zem::Command *c = findCommand(words[0]); c && c->request) {
         for (const zem::Field &f : c->request->fields)
             candidates.push_back(std::string(f.name) + "=");
@@ -149,37 +158,76 @@ std::string historyFile()
     return home && *home ? std::string(home) + "/.zemctl_history" : std::string();
 }
 
-class Shell
+} // namespace
+
+Shell::Shell(Context &context, bool interactive)
+    : m_context(context)
+    , m_interactive(interactive)
 {
-public:
-    Shell(Context &context, bool interactive)
-        : context(context)
-        , interactive(interactive)
-    {
-    }
+}
 
-    // Runs one line; false on quit.
-    bool execute(const std::string &line);
-    int exitCode() const { return worst; }
-
-private:
-    void fail(const std::string &message, int code, Json reply = Json::object());
-    void reply(const Json &object) { std::puts(object.dump().c_str()); }
-
-    Context &context;
-    bool interactive;
-    int worst = kExitOk;
-};
+bool Shell::reply(const Json &object)
+{
+    // Texts are the user's bytes and the device's, not always UTF-8.
+    m_writable = m_writable
+        && writeOutput(object.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n');
+    return m_writable;
+}
 
 void Shell::fail(const std::string &message, int code, Json object)
 {
-    worst = std::max(worst, code);
-    if (interactive) {
+    m_worst = std::max(m_worst, code);
+    if (m_interactive) {
         printError(message);
         return;
     }
-    object["error"] = message;
+    object["error"] = printable(message);
     reply(object);
+}
+
+bool Shell::measure(const std::vector<std::string> &words)
+{
+    std::vector<std::string> assignments;
+    std::string file;
+    bool fill = !m_context.options.noFill;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        if ((words[i] == "-o" || words[i] == "--output") && i + 1 < words.size())
+            file = words[++i];
+        else if (words[i] == "--no-fill")
+            fill = false;
+        else
+            assignments.push_back(words[i]);
+    }
+    if (m_interactive) {
+        m_worst = std::max(m_worst, measureMain(m_context, assignments, file, fill, Format::Text));
+        return m_writable = m_writable && writeOutput({});
+    }
+    MeasureJob job;
+    Json object { { "command", "measure" } };
+    const int code = takeMeasurement(m_context, assignments, fill, job);
+    if (code == kExitResult) {
+        object["result"] = job.result;
+        object["result_name"] = resultName(job.result);
+    }
+    if (code != kExitOk) {
+        fail(job.message.empty() ? "cannot open device " + m_context.options.url : job.message,
+            code, std::move(object));
+        return m_writable;
+    }
+    if (!file.empty()) {
+        if (const std::string error = writeCurve(job, file); !error.empty()) {
+            fail(error, kExitUsage, std::move(object));
+            return m_writable;
+        }
+        object["file"] = file;
+    }
+    object["result"] = 0;
+    object["figures"] = { { "points", job.points }, { "slope_ohms", job.slopeOhms },
+        { "r_squared", job.rSquared }, { "peak_mA", job.peakMilliamps }, { "run_ms", job.runMs },
+        { "reading", job.reading } };
+    if (file.empty())
+        object["response"] = Json::parse(job.json, nullptr, false);
+    return reply(object);
 }
 
 bool Shell::execute(const std::string &line)
@@ -187,8 +235,8 @@ bool Shell::execute(const std::string &line)
     std::string error;
     std::vector<std::string> words = splitWords(line, error);
     if (!error.empty()) {
-        fail(error, kExitUsage);
-        return true;
+        fail(error, kExitUsage, Json::object());
+        return m_writable;
     }
     if (words.empty() || words[0][0] == '#')
         return true;
@@ -196,36 +244,39 @@ bool Shell::execute(const std::string &line)
     if (name == "quit" || name == "exit")
         return false;
     if (name == "help" || name == "list") {
-        if (interactive) {
-            std::fputs(name == "help" ? helpText().c_str() : "", stdout);
-            if (name == "list")
-                listMain(context);
+        if (m_interactive) {
+            if (name == "help")
+                m_writable = m_writable && writeOutput(helpText());
+            else
+                listMain(m_context);
         } else {
             Json names = Json::array();
             for (const zem::Command &c : zem::kCommands)
                 names.push_back(c.name);
             reply({ { "commands", names } });
         }
-        return true;
+        return m_writable = m_writable && writeOutput({});
     }
     if (name == "describe") {
         if (words.size() != 2 || !findCommand(words[1])) {
-            fail("usage: describe COMMAND (see list)", kExitUsage);
-            return true;
+            fail("usage: describe COMMAND (see list)", kExitUsage, Json::object());
+            return m_writable;
         }
-        const std::string saved = context.options.format;
-        if (!interactive)
-            context.options.format = "json";
-        describeMain(context, words[1], false);
-        context.options.format = saved;
-        return true;
+        const std::string saved = m_context.options.format;
+        if (!m_interactive)
+            m_context.options.format = "json";
+        describeMain(m_context, words[1], false);
+        m_context.options.format = saved;
+        return m_writable = m_writable && writeOutput({});
     }
+    if (name == "measure")
+        return measure(words) && !m_context.recorder.failed();
     const zem::Command *c = findCommand(name);
     if (!c) {
-        fail("unknown command \"" + name + "\"; type help", kExitUsage);
-        return true;
+        fail("unknown command \"" + name + "\"; type help", kExitUsage, Json::object());
+        return m_writable;
     }
-    bool fill = !context.options.noFill, hex = context.options.hex;
+    bool fill = !m_context.options.noFill, hex = m_context.options.hex;
     std::vector<std::string> assignments;
     for (std::size_t i = 1; i < words.size(); ++i) {
         if (words[i] == "--no-fill")
@@ -235,21 +286,19 @@ bool Shell::execute(const std::string &line)
         else
             assignments.push_back(words[i]);
     }
-    const CommandRun run = runCommand(context, *c, assignments, fill);
+    const CommandRun run = runCommand(m_context, *c, assignments, fill);
     const bool shows = run.called && (run.result == 0 || run.result == -3);
-    if (interactive) {
-        if (shows) {
-            const std::string out = context.format(Format::Text) == Format::Text
-                ? textOutput(run, hex)
-                : jsonOutput(run, hex) + '\n';
-            std::fputs(out.c_str(), stdout);
-        }
+    if (m_interactive) {
+        if (shows)
+            m_writable = m_writable
+                && writeOutput(m_context.format(Format::Text) == Format::Text
+                        ? textOutput(run, hex)
+                        : jsonOutput(run, hex) + '\n');
         if (!run.error.empty())
-            fail(run.error, run.exitCode);
+            fail(run.error, run.exitCode, Json::object());
         else
-            worst = std::max(worst, run.exitCode);
-        std::fflush(stdout);
-        return true;
+            m_worst = std::max(m_worst, run.exitCode);
+        return m_writable && !m_context.recorder.failed();
     }
     Json object { { "command", c->name } };
     if (run.called || run.exitCode == kExitResult) {
@@ -262,12 +311,35 @@ bool Shell::execute(const std::string &line)
             object["hex"] = zem::codec::toHex(run.response.data(), run.response.size());
     }
     if (run.exitCode != kExitOk)
-        fail(run.error.empty() ? "cannot open device " + context.options.url : run.error,
+        fail(run.error.empty() ? "cannot open device " + m_context.options.url : run.error,
             run.exitCode, std::move(object));
     else
         reply(object);
-    std::fflush(stdout);
-    return true;
+    return m_writable && !m_context.recorder.failed();
+}
+
+namespace {
+
+// Longest line the shell reads from a pipe; a longer one is answered with an
+// error and skipped, so a stream without newlines cannot take all memory.
+constexpr std::size_t kMaxLineLength = 1 << 20;
+
+// Reads one line into `line` without its newline; false at the end of the
+// input. A line cut at kMaxLineLength is emptied and `tooLong` set.
+bool readLine(std::string &line, bool &tooLong)
+{
+    line.clear();
+    tooLong = false;
+    int c;
+    while ((c = std::getchar()) != EOF && c != '\n') {
+        if (line.size() < kMaxLineLength)
+            line += char(c);
+        else
+            tooLong = true;
+    }
+    if (tooLong)
+        line.clear();
+    return c != EOF || !line.empty() || tooLong;
 }
 
 } // namespace
@@ -278,57 +350,64 @@ int shellMain(Context &context)
         return kExitUsage;
     const bool interactive = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     Shell shell(context, interactive);
+    std::string line;
+    bool tooLong = false;
     if (!interactive) {
-        std::string line;
-        int c;
-        for (;;) {
-            line.clear();
-            while ((c = std::getchar()) != EOF && c != '\n')
-                line += char(c);
-            if (c == EOF && line.empty())
-                break;
-            if (!shell.execute(line) || c == EOF)
+        while (readLine(line, tooLong)) {
+            if (tooLong)
+                shell.refuse("a line longer than 1 MiB; skipped");
+            else if (!shell.execute(line))
                 break;
         }
         return shell.exitCode();
     }
-    if (!editing.load()) {
-        // Still usable, without editing: one command a line, as from a pipe.
+
+    // Ctrl+C clears the line being typed, or stops a measurement, instead
+    // of ending the shell; Ctrl+D or quit ends it.
+    catchInterrupts();
+    const bool editable = editing.load();
+    if (!editable)
         printError(std::string("line editing is not available (") + ZEMCTL_LIBEDIT + " not found)");
-        std::string line;
-        for (;;) {
-            std::fputs("zem> ", stdout);
-            std::fflush(stdout);
-            int c;
-            line.clear();
-            while ((c = std::getchar()) != EOF && c != '\n')
-                line += char(c);
-            if ((c == EOF && line.empty()) || !shell.execute(line))
-                break;
-        }
-        return shell.exitCode();
-    }
     const std::string history = historyFile();
-    *editing.readlineName = "zemctl";
-    *editing.attemptedCompletionFunction = &complete;
-    editing.usingHistory();
-    if (!history.empty())
-        editing.readHistory(history.c_str());
-    std::printf("zemctl on %s; help lists the commands, quit ends.\n", context.options.url.c_str());
+    if (editable) {
+        *editing.readlineName = "zemctl";
+        *editing.attemptedCompletionFunction = &complete;
+        editing.usingHistory();
+        if (!history.empty())
+            editing.readHistory(history.c_str());
+    }
+    writeOutput(
+        "zemctl on " + printable(context.options.url) + "; help lists the commands, quit ends.\n");
     for (;;) {
-        char *raw = editing.readline("zem> ");
-        if (!raw) {
-            std::putchar('\n');
+        interrupted = 0;
+        bool ended;
+        if (editable) {
+            char *raw = editing.readline("zem> ");
+            ended = !raw;
+            line = raw ? raw : "";
+            std::free(raw);
+        } else {
+            // Still usable, without editing: one command a line, as from a pipe.
+            writeOutput("zem> ");
+            ended = !readLine(line, tooLong);
+            if (ended && interrupted)
+                std::clearerr(stdin);
+        }
+        if (ended && interrupted) {
+            writeOutput("\n");
+            continue;
+        }
+        if (ended) {
+            writeOutput("\n");
             break;
         }
-        const std::string line(raw);
-        std::free(raw);
-        if (line.find_first_not_of(" \t") != std::string::npos)
+        if (editable && line.find_first_not_of(" \t") != std::string::npos)
             editing.addHistory(line.c_str());
         if (!shell.execute(line))
             break;
     }
-    if (!history.empty())
+    releaseInterrupts();
+    if (editable && !history.empty())
         editing.writeHistory(history.c_str());
     return shell.exitCode();
 }

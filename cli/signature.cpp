@@ -3,12 +3,26 @@
 #include "signaturejob.h"
 #include "zemctl.h"
 
+#include <filesystem>
+
 #include <unistd.h>
 
 namespace zemctl {
 
 int signatureMain(Context &context, SignatureJob &job)
 {
+    // The report would replace the signature it was made from.
+    namespace fs = std::filesystem;
+    std::error_code reportError, fileError, sameError;
+    const fs::path report = fs::weakly_canonical(job.report, reportError);
+    const fs::path file = fs::weakly_canonical(job.file, fileError);
+    if (!job.report.empty()
+        && ((!reportError && !fileError && report == file)
+            || fs::equivalent(job.report, job.file, sameError))) {
+        printError("--report " + job.report + " is the signature file itself; choose another name");
+        return kExitUsage;
+    }
+    job.text = context.format(Format::Json) == Format::Text;
     std::string why;
     const auto run
         = reinterpret_cast<ZemctlSignatureFunction>(loadModuleFunction("zemctl_signature", why));

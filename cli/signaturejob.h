@@ -32,6 +32,7 @@ struct SignatureJob
     int repeat = 2; // compare, test: captures of each point
     std::string group; // symmetry: the points of the file in this group
     bool prompt = false; // ask on the terminal before each point
+    bool text = false; // results as aligned text lines instead of JSON Lines
     const volatile std::sig_atomic_t *interrupted = nullptr;
 
     // Filled in by the module.

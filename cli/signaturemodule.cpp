@@ -4,6 +4,7 @@
 
 #include "compare.h"
 #include "connection.h"
+#include "printable.h"
 #include "symmetry.h"
 #include "proberun.h"
 #include "records.h"
@@ -12,6 +13,7 @@
 #include "session.h"
 #include "zemctl.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <nlohmann/json.hpp>
@@ -21,6 +23,11 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,24 +52,86 @@ private:
     }
     // Asks for the probe on a terminal; false when the user stopped.
     bool prompt(const QString &point);
-    void printResult(const sig::Signature &board, const sig::Session &session, int point);
+    // Prints one point's result; false, with the job failed, when standard
+    // output cannot be written.
+    bool printResult(const sig::Signature &board, const sig::Session &session, int point);
     // After learning more boards: the points whose boards disagree too much.
     void reportDisagreement(const sig::Signature &board, const std::vector<int> &order);
     void printSymmetry(const sig::Signature &board, const std::vector<int> &order,
         const std::vector<sig::IvCurve> &measured);
 
     SignatureJob &job;
+    std::size_t nameWidth = 0; // of the points' names, for aligned text lines
 };
+
+// What identifies the file's content as this program last saw it: another
+// program's save renames a new file into place (a new inode), an edit in
+// place changes its time or size.
+struct FileState
+{
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified {};
+
+    static FileState of(const std::string &path)
+    {
+        FileState f;
+        struct stat info
+        {
+        };
+        if (::stat(path.c_str(), &info) == 0)
+            f = { true, info.st_dev, info.st_ino, info.st_size, info.st_mtim };
+        return f;
+    }
+    bool operator==(const FileState &o) const
+    {
+        return exists == o.exists
+            && (!exists
+                || (device == o.device && inode == o.inode && size == o.size
+                    && modified.tv_sec == o.modified.tv_sec
+                    && modified.tv_nsec == o.modified.tv_nsec));
+    }
+};
+
+// Holds the folder of a file locked while it lives, so that two learns
+// check and save one after the other.
+class FolderLock
+{
+public:
+    explicit FolderLock(const QString &file)
+        : fd(::open(QFile::encodeName(QFileInfo(file).absolutePath()).constData(),
+            O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (fd >= 0)
+            ::flock(fd, LOCK_EX);
+    }
+    ~FolderLock()
+    {
+        if (fd >= 0)
+            ::close(fd); // releases the lock
+    }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+private:
+    int fd;
+};
+
+std::string shown(const QString &text)
+{
+    return zemctl::printable(text.toStdString());
+}
 
 bool Runner::prompt(const QString &point)
 {
-    std::fprintf(
-        stderr, "zemctl: probe %s and press Enter (q to stop): ", point.toLocal8Bit().constData());
+    std::fprintf(stderr, "zemctl: probe %s and press Enter (q to stop): ", shown(point).c_str());
     std::string line;
     return std::getline(std::cin, line) && line != "q" && !stopped();
 }
 
-void Runner::printResult(const sig::Signature &board, const sig::Session &session, int point)
+bool Runner::printResult(const sig::Signature &board, const sig::Session &session, int point)
 {
     const sig::Point &p = board.points[std::size_t(point)];
     const sig::PointResult &r = session.results()[std::size_t(point)];
@@ -76,14 +145,32 @@ void Runner::printResult(const sig::Signature &board, const sig::Session &sessio
     if (r.cause)
         j["cause"] = { { "class", r.cause->kindName() }, { "text", r.cause->text().toStdString() } };
     j["boards"] = p.boards();
-    std::printf("%s\n", j.dump().c_str());
-    std::fflush(stdout);
+    std::string line = j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    if (job.text) {
+        const std::string name = shown(p.name);
+        const QString score = std::isnan(r.score)
+            ? QStringLiteral("-")
+            : QString::number(std::round(r.score * 100) / 100, 'f', 2) + QStringLiteral(" %");
+        line = name + std::string(nameWidth > name.size() ? nameWidth - name.size() : 0, ' ') + "  "
+            + QString::fromLatin1(sig::verdictName(r.verdict)).leftJustified(11).toStdString()
+            + "  " + score.rightJustified(8).toStdString() + "  tolerance "
+            + QString::number(board.toleranceOf(p)).toStdString() + " %  "
+            + shown(r.reading.text());
+    }
+    line += '\n';
+    if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size() && std::fflush(stdout) == 0)
+        return true;
+    fail(zemctl::kExitUsage,
+        std::string("cannot write to standard output: ") + std::strerror(errno));
+    return false;
 }
 
 void Runner::run()
 {
     const QString path = QString::fromStdString(job.file);
     QString error;
+    // Taken before reading: a change while it is read counts too.
+    FileState seen = FileState::of(job.file);
     std::optional<sig::Signature> loaded;
     if ((job.mode == SignatureJob::Mode::Learn && !QFileInfo::exists(path))
         || (job.mode == SignatureJob::Mode::Symmetry && job.file.empty())) {
@@ -125,6 +212,8 @@ void Runner::run()
             order.push_back(int(k));
     if (order.empty())
         return fail(zemctl::kExitUsage, "no points: name them with --points");
+    for (int point : order)
+        nameWidth = std::max(nameWidth, shown(board.points[std::size_t(point)].name).size());
 
     // Pins compared with each other are measured as a board is learned, on a
     // copy that is never saved.
@@ -147,8 +236,8 @@ void Runner::run()
         switch (e.kind) {
         case Event::Waiting:
             if (job.button && job.prompt && options.pollButton)
-                std::fprintf(stderr, "zemctl: probe %s and press the probe's button\n",
-                    name.toLocal8Bit().constData());
+                std::fprintf(
+                    stderr, "zemctl: probe %s and press the probe's button\n", shown(name).c_str());
             break;
         case Event::Measured:
             if (e.measurement == 0)
@@ -160,16 +249,28 @@ void Runner::run()
             if (symmetry)
                 break;
             if (job.mode != SignatureJob::Mode::Learn) {
-                printResult(run->signature(), run->session(), e.point);
+                if (!printResult(run->signature(), run->session(), e.point)) {
+                    failed = true;
+                    run->cancel();
+                }
                 break;
             }
-            // Saved after each point, so that a stop loses nothing learned.
-            if (!sig::save(run->signature(), path, &error)) {
+            // Saved after each point, so that a stop loses nothing learned;
+            // never over points another program saved since the file was read.
+            if (const FolderLock lock(path); !(FileState::of(job.file) == seen)) {
+                fail(zemctl::kExitUsage,
+                    job.file + " changed since it was read (another learn?); " + shown(name)
+                        + " was not saved, so the points saved there are kept. Learn it again.");
+                failed = true;
+                run->cancel();
+            } else if (!sig::save(run->signature(), path, &error)) {
                 fail(zemctl::kExitUsage, error.toStdString());
                 failed = true;
                 run->cancel();
-            } else if (job.prompt) {
-                std::fprintf(stderr, "zemctl: %s learned\n", name.toLocal8Bit().constData());
+            } else {
+                seen = FileState::of(job.file);
+                if (job.prompt)
+                    std::fprintf(stderr, "zemctl: %s learned\n", shown(name).c_str());
             }
             break;
         case Event::Failed:
@@ -240,7 +341,7 @@ void Runner::reportDisagreement(const sig::Signature &board, const std::vector<i
         std::fprintf(stderr,
             "zemctl: %s: its %d good boards disagree by %.0f %% (tolerance %.0f %%): a pot or a "
             "jumper? Raise its tolerance or drop it\n",
-            p.name.toLocal8Bit().constData(), p.boards(), disagreements[k],
+            shown(p.name).c_str(), p.boards(), disagreements[k],
             board.toleranceOf(p));
     }
 }
@@ -264,7 +365,7 @@ void Runner::printSymmetry(const sig::Signature &board, const std::vector<int> &
             j["cause"] = { { "class", m.cause.kindName() }, { "text", m.cause.text().toStdString() } };
             job.exitCode = zemctl::kExitDifferent;
         }
-        std::printf("%s\n", j.dump().c_str());
+        std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
     }
     std::fflush(stdout);
 }

@@ -67,6 +67,14 @@ int watchMain(Context &context, const std::string &name,
     }
     if (!context.openDevice())
         return kExitUsage;
+    // Once, before the first tick: every tick then sends the same request.
+    if (c->getter && !context.options.noFill) {
+        std::string why;
+        if (fillRequest(context, *c, assignments, request, why) != ZEM_RESULT_OK) {
+            printError(why);
+            return kExitResult;
+        }
+    }
 
     catchInterrupts();
 
@@ -111,8 +119,8 @@ int watchMain(Context &context, const std::string &name,
         }
         // How late this line leaves after its tick was due.
         line["lag_ms"] = msBetween(due, Clock::now());
-        std::puts(line.dump().c_str());
-        std::fflush(stdout);
+        if (!writeOutput(line.dump() + '\n'))
+            break;
         if (result == ZEM_DEVICE_UNDEFINED || result == ZEM_RESULT_NODEVICE) {
             printError(std::string(c->name) + " returned " + resultName(result)
                 + "; the device is gone, watch ends");
@@ -126,7 +134,8 @@ int watchMain(Context &context, const std::string &name,
         tick = std::max(tick + 1, next);
     }
     std::fprintf(stderr, "zemctl: watch %s: %lld calls, %lld ticks missed, %lld failed%s\n",
-        c->name, calls, missed, failed, interrupted ? " (interrupted)" : "");
+        c->name, calls, missed, failed,
+        interrupted && !context.recorder.failed() ? " (interrupted)" : "");
     releaseInterrupts();
     return exitCode;
 }

@@ -24,7 +24,8 @@ _zemctl()
     local i cmd="" sub=""
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-        -u | --url | --record | --format | -o | --output | --period | --count | --field | --ignore)
+        -u | --url | --record | --format | -o | --output | --period | --count | --field | --ignore | \
+            --tolerance)
             ((i++)) ;;
         -*) ;;
         *)
@@ -46,12 +47,12 @@ _zemctl()
         COMPREPLY=($(compgen -W "json text" -- "$cur"))
         return
         ;;
-    -u | --url | --period | --count | --ignore | --field) return ;;
+    -u | --url | --period | --count | --ignore | --field | --tolerance) return ;;
     esac
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "-u --url --record --format --hex --no-fill --help --version
-            --period --count --field --ignore -o --output" -- "$cur"))
+            --period --count --field --ignore --tolerance -o --output" -- "$cur"))
         return
     fi
 

@@ -1,17 +1,51 @@
 #include "zemctl.h"
 
+#include "printable.h"
 #include "signaturejob.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace zemctl {
+
+namespace {
+
+int outputError = 0; // errno of the first failed write to standard output
+
+} // namespace
 
 void printError(const std::string &message)
 {
     std::fflush(stdout); // what was printed before comes first
-    std::fprintf(stderr, "zemctl: %s\n", message.c_str());
+    std::fprintf(stderr, "zemctl: %s\n", printable(message).c_str());
+}
+
+bool writeOutput(std::string_view text)
+{
+    if (outputError)
+        return false;
+    errno = 0;
+    if ((!text.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+        || std::fflush(stdout) != 0)
+        outputError = errno ? errno : EIO;
+    return outputError == 0;
+}
+
+// The exit code once everything was written: a failed write to standard
+// output (a full disk, /dev/full) turns success into 1 with a message; a
+// reader that went away (EPIPE) ends it quietly.
+static int finishOutput(int exitCode)
+{
+    if (!writeOutput({}) || std::ferror(stdout)) {
+        if (outputError != EPIPE)
+            printError(std::string("cannot write to standard output: ")
+                + std::strerror(outputError ? outputError : EIO));
+        return exitCode == kExitOk ? kExitUsage : exitCode;
+    }
+    return exitCode;
 }
 
 Context::Context()
@@ -29,7 +63,8 @@ bool Context::openDevice()
         return false;
     }
     if (device.open(options.url) == -1) {
-        printError("cannot open device " + options.url);
+        const std::string &why = device.openError();
+        printError("cannot open device " + options.url + (why.empty() ? "" : ": " + why));
         return false;
     }
     return true;
@@ -66,16 +101,19 @@ fields with named values take the name or a number. A setter's fields left
 out are read from its getter first, unless --no-fill is given.
 
 Without a command, zemctl opens a shell on the device: a prompt with line
-editing, history and completion on a terminal, otherwise one command a line
-from standard input and one JSON object a line on standard output; it exits
-with the highest status of its lines.
+editing, history and completion on a terminal (Ctrl+C clears the line),
+otherwise one command a line from standard input and one JSON object a line
+on standard output; measure works there too. It exits with the highest
+status of its lines.
 
 Environment:
   ZEM_URL   the device URL when -u is not given
 
 Exit status:
   0  the command succeeded (result 0)
-  1  usage error, bad input, a file or the device could not be opened
+  1  usage error or bad input; a file (standard output included) could not be
+     read or written; the device could not be opened; --record could not
+     write; a measurement, learn or test stopped with Ctrl+C
   2  the device answered another result; its name is printed on stderr
   4  replay found responses that differ from the recorded ones
   5  compare, test or symmetry found a point that differs (or has no reference)
@@ -87,7 +125,9 @@ Examples:
   zemctl -u URL set_measurement_settings NumberPoints=200 CurrentSensorMode=CURRENT_SENSE_MODE_I_LOW
   zemctl -u URL watch get_status --period 100 --count 50 --field Temperature
   zemctl -u URL measure NumberPoints=100 -o curve.csv
+  zemctl -u URL --format text measure NumberPoints=10
   zemctl -u URL --record calls.jsonl measure && zemctl -u URL replay calls.jsonl
+  zemctl -u URL replay calls.jsonl --tolerance 0.01,0.01
   zemctl -u URL learn board.json --points R1,R2,U1.3 --button
   zemctl -u URL test board.json --report board.html
   zemctl -u URL learn board.json --add          # one more good board
@@ -147,7 +187,8 @@ int run(int argc, char **argv)
         ->envname("ZEM_URL");
     app.add_option("--record", o.recordFile, "Append every library call to FILE (JSON Lines)")
         ->type_name("FILE");
-    app.add_option("--format", o.format, "Output: json (default for commands) or text")
+    app.add_option("--format", o.format,
+           "Output: json (default for commands, measure and test) or text (aligned lines)")
         ->check(CLI::IsMember({ "json", "text" }));
     app.add_flag("--hex", o.hex, "Add the raw record bytes to the output");
     app.add_flag("--no-fill", o.noFill, "Do not read a setter's missing fields from its getter");
@@ -202,12 +243,17 @@ int run(int argc, char **argv)
     CLI::App *profileSet = profile->add_subcommand("set", "Hand FILE to the device as its profile");
     profileSet->add_option("FILE", file, "The profile")->required();
 
-    std::string ignore;
+    std::string ignore, tolerance;
     CLI::App *replay = app.add_subcommand(
         "replay", "Send each recorded request again and compare the responses");
     replay->add_option("FILE", file, "A call file written with --record")->required();
     replay->add_option("--ignore", ignore, "Fields not to compare, e.g. Temperature,IOEvents")
         ->type_name("Field,...");
+    replay
+        ->add_option("--tolerance", tolerance,
+            "Float fields match within REL (relative, e.g. 0.01) or ABS (absolute); integers "
+            "and flags always compare exactly")
+        ->type_name("REL[,ABS]");
 
     SignatureJob job;
     std::string pointList, pointName;
@@ -248,43 +294,51 @@ int run(int argc, char **argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+        return finishOutput(app.exit(e) == 0 ? kExitOk : kExitUsage);
     }
 
-    if (list->parsed())
-        return listMain(context);
-    if (describe->parsed())
-        return describeMain(context, name, fieldNamesOnly);
-    if (!context.startRecording())
-        return kExitUsage;
-    if (chosen)
-        return commandMain(context, *chosen, assignments);
-    if (watch->parsed())
-        return watchMain(context, name, assignments, periodMs, count, fields);
-    if (measure->parsed())
-        return measureMain(context, assignments, file);
-    if (profileGet->parsed())
-        return profileGetMain(context, file);
-    if (profileSet->parsed())
-        return profileSetMain(context, file);
-    if (replay->parsed())
-        return replayMain(context, file, ignore);
-    if (learn->parsed() || compare->parsed() || test->parsed() || symmetry->parsed()) {
-        job.mode = learn->parsed() ? SignatureJob::Mode::Learn
-            : compare->parsed()    ? SignatureJob::Mode::Compare
-            : symmetry->parsed()   ? SignatureJob::Mode::Symmetry
-                                   : SignatureJob::Mode::Test;
-        for (std::size_t at = 0; !pointList.empty() && at != std::string::npos;) {
-            const std::size_t comma = pointList.find(',', at);
-            job.points.push_back(
-                pointList.substr(at, comma == std::string::npos ? comma : comma - at));
-            at = comma == std::string::npos ? comma : comma + 1;
+    const auto runParsed = [&]() -> int {
+        if (list->parsed())
+            return listMain(context);
+        if (describe->parsed())
+            return describeMain(context, name, fieldNamesOnly);
+        if (!context.startRecording())
+            return kExitUsage;
+        if (chosen)
+            return commandMain(context, *chosen, assignments);
+        if (watch->parsed())
+            return watchMain(context, name, assignments, periodMs, count, fields);
+        if (measure->parsed())
+            return measureMain(context, assignments, file, !o.noFill);
+        if (profileGet->parsed())
+            return profileGetMain(context, file);
+        if (profileSet->parsed())
+            return profileSetMain(context, file);
+        if (replay->parsed())
+            return replayMain(context, file, ignore, tolerance);
+        if (learn->parsed() || compare->parsed() || test->parsed() || symmetry->parsed()) {
+            job.mode = learn->parsed() ? SignatureJob::Mode::Learn
+                : compare->parsed()    ? SignatureJob::Mode::Compare
+                : symmetry->parsed()   ? SignatureJob::Mode::Symmetry
+                                       : SignatureJob::Mode::Test;
+            for (std::size_t at = 0; !pointList.empty() && at != std::string::npos;) {
+                const std::size_t comma = pointList.find(',', at);
+                job.points.push_back(
+                    pointList.substr(at, comma == std::string::npos ? comma : comma - at));
+                at = comma == std::string::npos ? comma : comma + 1;
+            }
+            if (compare->parsed())
+                job.points = { pointName };
+            return signatureMain(context, job);
         }
-        if (compare->parsed())
-            job.points = { pointName };
-        return signatureMain(context, job);
-    }
-    return shellMain(context);
+        return shellMain(context);
+    };
+
+    const int exitCode = runParsed();
+    // Closed here, so that a close the call file cannot take counts too.
+    if (context.device.isOpen())
+        context.device.close();
+    return finishOutput(context.recorder.failed() && exitCode == kExitOk ? kExitUsage : exitCode);
 }
 
 } // namespace zemctl

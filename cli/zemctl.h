@@ -51,8 +51,11 @@ public:
     Format format(Format fallback) const;
 };
 
-// Prints "zemctl: message" on stderr.
+// Prints "zemctl: message" on stderr, control characters escaped.
 void printError(const std::string &message);
+// Writes text to standard output at once; false, with the reason kept for
+// the exit code, once a write failed (a full disk, a closed pipe).
+bool writeOutput(std::string_view text);
 
 // One command with "Field=value" assignments: validates them, fills a
 // setter's request from its getter unless noFill, calls, and keeps the
@@ -74,6 +77,12 @@ std::string parseAssignments(const zem::Command &command,
     const std::vector<std::string> &assignments, std::vector<std::uint8_t> &request);
 CommandRun runCommand(Context &context, const zem::Command &command,
     const std::vector<std::string> &assignments, bool fill);
+// The fill rule: a setter's request read from its getter, then the
+// assignments put back on top. The getter's result; for any but 0 the error
+// says that nothing was set.
+std::int32_t fillRequest(Context &context, const zem::Command &setter,
+    const std::vector<std::string> &assignments, std::vector<std::uint8_t> &request,
+    std::string &error);
 
 // The response (or the request when `request`) as zemctl prints it.
 std::string jsonOutput(const CommandRun &run, bool hex);
@@ -93,9 +102,54 @@ int watchMain(Context &context, const std::string &command,
     const std::vector<std::string> &fields);
 int profileGetMain(Context &context, const std::string &fileName);
 int profileSetMain(Context &context, const std::string &fileName);
-int replayMain(Context &context, const std::string &fileName, const std::string &ignore);
-int measureMain(
-    Context &context, const std::vector<std::string> &assignments, const std::string &fileName);
+int replayMain(Context &context, const std::string &fileName, const std::string &ignore,
+    const std::string &tolerance);
+// The curve to fileName (CSV for *.csv, else results.json's layout) or to
+// standard output, its figures on standard error; in the text format the
+// figures go to the output, and a curve there as one aligned line a point.
+int measureMain(Context &context, const std::vector<std::string> &assignments,
+    const std::string &fileName, bool fill, Format fallback = Format::Json);
+
+struct MeasureJob;
+// One measurement: the settings assignments written first (with fill unless
+// not `fill`), then the module's run. kExitOk with the job's results filled
+// in, or the exit code with the reason in job.message (empty when the device
+// could not be opened: that was printed).
+int takeMeasurement(
+    Context &context, const std::vector<std::string> &assignments, bool fill, MeasureJob &job);
+// Writes the curve to fileName: CSV for *.csv, else results.json's layout;
+// "" or why not.
+std::string writeCurve(const MeasureJob &job, const std::string &fileName);
+// The figures as aligned "Field = value" lines.
+std::string figureLines(const MeasureJob &job);
+
+// The shell's line handler: runs one line on the context's device and
+// answers it, one JSON object a line on standard output unless interactive.
+class Shell
+{
+public:
+    Shell(Context &context, bool interactive);
+    // Runs one line; false on quit, or once standard output or the call file
+    // cannot be written.
+    bool execute(const std::string &line);
+    // Answers a line that could not be read as an error.
+    void refuse(const std::string &message)
+    {
+        fail(message, kExitUsage, zem::codec::Json::object());
+    }
+    // The highest exit status of the lines so far.
+    int exitCode() const { return m_worst; }
+
+private:
+    void fail(const std::string &message, int code, zem::codec::Json reply);
+    bool reply(const zem::codec::Json &object);
+    bool measure(const std::vector<std::string> &words);
+
+    Context &m_context;
+    bool m_interactive;
+    int m_worst = kExitOk;
+    bool m_writable = true;
+};
 
 struct SignatureJob;
 // learn, compare and test: a board's signature (signaturejob.h).

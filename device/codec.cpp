@@ -1,6 +1,5 @@
 #include "codec.h"
 
-#include <cerrno>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -50,11 +49,14 @@ IntRange intRange(ElementType t)
     return { 0, 0 };
 }
 
+// Numbers as text are the same in every locale: '.' is the decimal point
+// even in a program that set a decimal-comma locale.
 std::string floatText(double v)
 {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", v);
-    return buffer;
+    const auto end
+        = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 6);
+    return std::string(buffer, end.ptr);
 }
 
 std::string elementRangeText(ElementType t)
@@ -104,7 +106,8 @@ Json loadElement(ElementType t, const unsigned char *at)
         char buffer[32];
         const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
         *end = '\0';
-        const double shortest = std::strtod(buffer, nullptr);
+        double shortest = 0;
+        std::from_chars(buffer, end, shortest);
         return std::fabs(shortest) <= FLT_MAX && float(shortest) == v ? shortest : double(v);
     }
     }
@@ -234,13 +237,29 @@ bool parseInt(std::string_view s, std::int64_t &value)
 
 bool parseFloat(std::string_view s, double &value)
 {
-    const std::string text(trimmed(s));
-    if (text.empty())
+    std::string_view text = trimmed(s);
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+'))
+        text.remove_prefix(1);
+    auto format = std::chars_format::general;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        format = std::chars_format::hex;
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text[0] == '-' || text[0] == '+')
         return false;
-    char *end = nullptr;
-    errno = 0;
-    value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size();
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, format);
+    if (ec == std::errc::result_out_of_range) {
+        // Too small reads as 0, as strtod has it; too large is refused later.
+        const std::size_t e = text.find_first_of(format == std::chars_format::hex ? "pP" : "eE");
+        const bool tiny = e != std::string_view::npos && e + 1 < text.size() && text[e + 1] == '-';
+        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    } else if (ec != std::errc()) {
+        return false;
+    }
+    if (negative)
+        value = -value;
+    return end == text.data() + text.size();
 }
 
 // Checks a number against the element type and stores it at `at`.
@@ -556,6 +575,49 @@ std::string rangeText(const Field &f)
     if (min && max)
         text += "; the device takes " + std::to_string(min->value) + ".."
             + std::to_string(max->value) + " (" + min->name + ".." + max->name + ")";
+    else if (f.deviceMin < f.deviceMax)
+        text += "; the device takes " + deviceRangeText(f);
+    return text;
+}
+
+std::string deviceRangeText(const Field &f)
+{
+    std::string text;
+    // Limits are round numbers: 1000000 reads better than 1e+06.
+    const auto number = [](float v) {
+        return std::trunc(v) == v && std::fabs(v) < 1e15f ? std::to_string(std::int64_t(v))
+                                                          : floatText(v);
+    };
+    if (f.deviceMin < f.deviceMax)
+        text = number(f.deviceMin) + ".." + number(f.deviceMax);
+    for (const NamedValue &v : f.values)
+        if (v.kind == ValueKind::Limit)
+            text += (text.empty() ? "" : "..") + std::to_string(v.value);
+    if (!text.empty() && f.unit)
+        text += std::string(" ") + f.unit;
+    return text;
+}
+
+std::string outsideDeviceLimits(const Record &record, const void *data)
+{
+    std::string text;
+    for (const Field &f : record.fields) {
+        double min = f.deviceMin, max = f.deviceMax;
+        bool limited = min < max;
+        for (const NamedValue &v : f.values)
+            if (v.kind == ValueKind::Limit) {
+                min = limited ? std::min<double>(min, v.value) : v.value;
+                max = limited ? std::max<double>(max, v.value) : v.value;
+                limited = true;
+            }
+        if (!limited || f.isArray)
+            continue;
+        const double value = elementValue(f, data);
+        if (value >= min && value <= max)
+            continue;
+        text += (text.empty() ? "" : "; ") + std::string(f.name) + " " + decodeField(f, data).dump()
+            + ": the device takes " + deviceRangeText(f);
+    }
     return text;
 }
 

@@ -50,8 +50,16 @@ std::string encodeField(const Field &field, const Json &value, void *data);
 std::string encodeFieldText(const Field &field, std::string_view text, void *data);
 
 // What a field allows, for messages and descriptions: e.g. "0..255",
-// "-3.40282e+38..3.40282e+38", "16 numbers 0..255", "text of at most 16 bytes".
+// "-3.40282e+38..3.40282e+38", "16 numbers 0..255", "text of at most 16 bytes",
+// and what the instrument takes ("...; the device takes 0..12 V").
 std::string rangeText(const Field &field);
+// What the instrument takes where the description knows it: "10..1000",
+// "0..12 V"; "" for a field without such limits.
+std::string deviceRangeText(const Field &field);
+// The scalar fields of the record at data whose values lie outside the
+// instrument's limits, as "NumberPoints 5: the device takes 10..1000",
+// joined by "; "; "" when none does. Why a setter's -3 came, when it is that.
+std::string outsideDeviceLimits(const Record &record, const void *data);
 // rangeText and the names the field takes: "0..65535, or flags A|B" or
 // "0..4294967295, or X, Y".
 std::string allowedText(const Field &field);

@@ -55,6 +55,11 @@ struct Field
     bool isArray;
     Span<NamedValue> values;
     bool isText = false; // a byte array that holds text (names, versions)
+    const char *unit = nullptr; // of a physical value: "V", "mA", "Hz"
+    // What the instrument takes, for floats, whose limits zem.h gives no
+    // names (integers name theirs as ValueKind::Limit); none when min == max.
+    float deviceMin = 0;
+    float deviceMax = 0;
 
     constexpr std::size_t elementSize() const
     {
@@ -199,6 +204,17 @@ constexpr bool layoutMatches(const Record &r, std::size_t structSize)
             std::is_array_v < decltype(Rec::Member)>, Values                                       \
     }
 #define ZEM_FIELD(Rec, Member, Text) ZEM_FIELD_V(Rec, Member, Text, {})
+// A float in a unit, with the limits the instrument takes (min == max: none).
+#define ZEM_FIELD_UNIT(Rec, Member, Text, Unit, Min, Max)                                          \
+    ::zem::Field                                                                                   \
+    {                                                                                              \
+#Member, Text, ::zem::detail::elementTypeOf < decltype(Rec::Member)>(),                    \
+            std::uint16_t(offsetof(Rec, Member)),                                                  \
+            std::uint16_t(std::is_array_v <decltype(Rec::Member)>                                  \
+                    ? std::extent_v <decltype(Rec::Member)>                                        \
+                    : 1),                                                                          \
+            std::is_array_v < decltype(Rec::Member)>, {}, false, Unit, Min, Max                    \
+    }
 #define ZEM_FIELD_TEXT(Rec, Member, Text)                                                          \
     ::zem::Field                                                                                   \
     {                                                                                              \
@@ -206,6 +222,11 @@ constexpr bool layoutMatches(const Record &r, std::size_t structSize)
             std::uint16_t(offsetof(Rec, Member)),                                                  \
             std::uint16_t(std::extent_v <decltype(Rec::Member)>), true, {}, true                   \
     }
+
+// Limits of the measurement settings that zem.h gives no macros for.
+inline constexpr float kMinSamplingRate = 1.0f; // Hz
+inline constexpr float kMaxSamplingRate = 1.0e6f; // Hz
+inline constexpr float kMaxVoltageLimit = 12.0f; // V, the amplitude of the probe signal
 
 // Named values, in the order the pages offer them.
 inline constexpr NamedValue kFrameNumberValues[]
@@ -254,8 +275,8 @@ namespace fields {
 inline constexpr Field getMeasurementRequest[]
     = { ZEM_FIELD_V(get_measurement_request, FrameNumber, "uint16_t", kFrameNumberValues) };
 inline constexpr Field getMeasurementResponse[]
-    = { ZEM_FIELD(get_measurement_response, Voltage, "float[25]"),
-          ZEM_FIELD(get_measurement_response, Current, "float[25]") };
+    = { ZEM_FIELD_UNIT(get_measurement_response, Voltage, "float[25]", "V", 0, 0),
+          ZEM_FIELD_UNIT(get_measurement_response, Current, "float[25]", "mA", 0, 0) };
 inline constexpr Field identity[]
     = { ZEM_FIELD_TEXT(get_identity_information_response, Manufacturer, "uint8_t[16]"),
           ZEM_FIELD_TEXT(get_identity_information_response, ProductName, "uint8_t[16]"),
@@ -280,12 +301,14 @@ inline constexpr Field status[]
           ZEM_FIELD_V(get_status_response, IOState, "uint16_t", kIOStateValues),
           ZEM_FIELD_V(get_status_response, IOEvents, "uint16_t", kIOEventsValues),
           ZEM_FIELD(get_status_response, Reserved1, "uint8_t[42]") };
-inline constexpr Field measurementSettings[] = { ZEM_FIELD(
-                                                     measurement_settings, SamplingRate, "float"),
-    ZEM_FIELD(measurement_settings, ProbeSignalFrequency, "float"),
+inline constexpr Field measurementSettings[] = { ZEM_FIELD_UNIT(measurement_settings, SamplingRate,
+                                                     "float", "Hz", kMinSamplingRate,
+                                                     kMaxSamplingRate),
+    // At most half of SamplingRate: a limit no single range can say.
+    ZEM_FIELD_UNIT(measurement_settings, ProbeSignalFrequency, "float", "Hz", 0, 0),
     ZEM_FIELD_V(measurement_settings, NumberPoints, "uint32_t", kNumberPointsValues),
     ZEM_FIELD(measurement_settings, NumberChargePoints, "uint32_t"),
-    ZEM_FIELD(measurement_settings, MaxVoltage, "float"),
+    ZEM_FIELD_UNIT(measurement_settings, MaxVoltage, "float", "V", 0, kMaxVoltageLimit),
     ZEM_FIELD(measurement_settings, Reserved0, "uint8_t[4]"),
     ZEM_FIELD_V(measurement_settings, CurrentSensorMode, "uint32_t", kCurrentSensorModeValues),
     ZEM_FIELD_V(measurement_settings, OutputMode, "uint8_t", kOutputModeValues),
@@ -319,6 +342,7 @@ inline constexpr Field deviceRank[]
 
 #undef ZEM_FIELD
 #undef ZEM_FIELD_TEXT
+#undef ZEM_FIELD_UNIT
 #undef ZEM_FIELD_V
 
 namespace records {

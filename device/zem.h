@@ -191,6 +191,14 @@ ZEM_API int32_t zem_get_profile(int32_t handle, char **text, void *(*alloc)(size
 ZEM_API int32_t zem_set_profile(int32_t handle, const char *text);
 ZEM_API int32_t zem_get_device_rank(int32_t handle, device_rank *response);
 
+/* Optional: only our library, which drives the virtual instrument, has it; a
+   vendor's library need not. Why the calling thread's last zem_open_device
+   returned -1 ("unknown option 'nois'", "bad value for 'noise'", ...), or ""
+   when it returned a handle. Valid until the thread's next open. A program
+   that must also run with a vendor's library looks it up instead of calling
+   it: dlsym(RTLD_DEFAULT, "zem_virtual_open_error"). */
+ZEM_API const char *zem_virtual_open_error(void);
+
 #ifdef __cplusplus
 }
 #endif

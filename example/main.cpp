@@ -21,6 +21,7 @@
 namespace {
 
 constexpr int kNumberPoints = 100;
+constexpr float kSamplingRate = 10000.0f;
 constexpr int kFrames = kNumberPoints / FRAME_SIZE;
 static_assert(kNumberPoints % FRAME_SIZE == 0, "the points are read in whole frames");
 
@@ -111,7 +112,7 @@ bool setUp(int32_t device)
 {
     beginStep("Setup device... ");
     measurement_settings settings {};
-    settings.SamplingRate = 10000.0f;
+    settings.SamplingRate = kSamplingRate;
     settings.ProbeSignalFrequency = 100.0f;
     settings.NumberPoints = kNumberPoints;
     settings.NumberChargePoints = 0;
@@ -124,16 +125,26 @@ bool setUp(int32_t device)
     return true;
 }
 
-// Points of frames that could not be read keep the values they had before.
-bool measure(int32_t device, float *voltage, float *current)
+// Points of frames that could not be read keep the values they had before. A measurement
+// that does not complete in time sets timedOut: it read no points at all.
+bool measure(int32_t device, float *voltage, float *current, bool &timedOut)
 {
     beginStep("Make measuremnet... ");
     if (!succeeded(zem_start_measurement(device), device, __LINE__))
         return false;
 
-    // No time-out: a measurement may take as long as the device needs.
+    // The Curve dock's time-out: three times what the settings take, plus a second.
+    using namespace std::chrono;
+    const auto expected = duration<double>(kNumberPoints / double(kSamplingRate));
+    const auto deadline = steady_clock::now() + duration_cast<milliseconds>(3 * expected) + 1s;
     check_measurement_status_response status {};
     do {
+        if (steady_clock::now() >= deadline) {
+            timedOut = true;
+            std::printf("\nTimeout error in %s:%d\n", __FILE__, __LINE__);
+            zem_close_device(&device);
+            return false;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (!succeeded(zem_check_measurement_status(device, &status), device, __LINE__))
             return false;
@@ -267,9 +278,13 @@ bool run(const char *url)
     bool ok = readIdentity(device);
     ok = calibrate(device) && ok;
     ok = setUp(device) && ok;
-    ok = measure(device, voltage, current) && ok;
+    bool timedOut = false;
+    ok = measure(device, voltage, current, timedOut) && ok;
     ok = closeDevice(device) && ok;
-    ok = saveResults(voltage, current) && ok;
+    // A measurement that never completed has no points to save, and the results of an
+    // earlier run stay.
+    if (!timedOut)
+        ok = saveResults(voltage, current) && ok;
     return ok;
 }
 

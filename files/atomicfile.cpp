@@ -13,33 +13,68 @@ namespace zem::files {
 
 namespace {
 
-// Where the bytes of `path` really go, and whether they may be replaced by a
-// rename: a regular file (through any symbolic links) outside /proc, whose
-// entries stand for open descriptors rather than files.
-bool replaceable(const std::string &path, std::string &target)
+// One of this process's own descriptors by name (/dev/stdout, /dev/fd/1,
+// /proc/self/fd/1), or -1. Such a target is written through the descriptor
+// itself, at its offset and with its flags, as a shell redirection expects:
+// opened again by name it would be truncated, or written from its start.
+int ownDescriptor(const std::string &path)
 {
-    struct stat link
-    {
-    };
-    if (::lstat(path.c_str(), &link) != 0)
-        return true; // a new file
-    if (S_ISREG(link.st_mode)) {
-        target = path;
-        return true;
+    if (path == "/dev/stdout")
+        return STDOUT_FILENO;
+    if (path == "/dev/stderr")
+        return STDERR_FILENO;
+    for (const char *prefix : { "/dev/fd/", "/proc/self/fd/" }) {
+        const std::size_t n = std::strlen(prefix);
+        if (path.compare(0, n, prefix) != 0 || path.size() == n || path.size() > n + 6)
+            continue;
+        int fd = 0;
+        for (std::size_t i = n; i < path.size(); ++i) {
+            if (path[i] < '0' || path[i] > '9')
+                return -1;
+            fd = fd * 10 + (path[i] - '0');
+        }
+        return fd;
     }
-    if (!S_ISLNK(link.st_mode))
-        return false;
-    char resolved[PATH_MAX];
-    if (!::realpath(path.c_str(), resolved))
-        return true; // a dangling link: the new file takes its place
-    struct stat real
-    {
-    };
-    if (::stat(resolved, &real) != 0 || !S_ISREG(real.st_mode)
-        || std::strncmp(resolved, "/proc/", 6) == 0)
-        return false;
-    target = resolved;
-    return true;
+    return -1;
+}
+
+enum class Target { Replace, Descriptor, Direct };
+
+// How the bytes of `path` are written: a new file or a regular file (through
+// any symbolic links) is replaced by a rename of a temporary file beside
+// `real`; a link through /proc stands for an open descriptor, not for the
+// file it shows, and is never replaced; anything else is written directly.
+Target targetOf(const std::string &path, std::string &real, int &descriptor)
+{
+    std::string at = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        descriptor = ownDescriptor(at);
+        if (descriptor >= 0)
+            return Target::Descriptor;
+        if (at.compare(0, 6, "/proc/") == 0 || at.compare(0, 8, "/dev/fd/") == 0)
+            return Target::Direct;
+        struct stat link
+        {
+        };
+        if (::lstat(at.c_str(), &link) != 0) {
+            real = at; // a new file, or the one a dangling link names
+            return Target::Replace;
+        }
+        if (S_ISREG(link.st_mode)) {
+            real = at;
+            return Target::Replace;
+        }
+        if (!S_ISLNK(link.st_mode))
+            return Target::Direct;
+        char text[PATH_MAX];
+        const ssize_t n = ::readlink(at.c_str(), text, sizeof text - 1);
+        if (n <= 0)
+            return Target::Direct;
+        const std::string next(text, std::size_t(n));
+        const std::size_t slash = at.rfind('/');
+        at = next[0] == '/' || slash == std::string::npos ? next : at.substr(0, slash + 1) + next;
+    }
+    return Target::Direct;
 }
 
 } // namespace
@@ -65,10 +100,17 @@ std::string AtomicFile::open()
 {
     cancel();
     m_error = 0;
-    std::string target = m_path;
-    if (!replaceable(m_path, target)) {
+    std::string target;
+    int descriptor = -1;
+    switch (targetOf(m_path, target, descriptor)) {
+    case Target::Descriptor:
+        m_fd = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+        return m_fd < 0 ? fail(errno) : std::string();
+    case Target::Direct:
         m_fd = ::open(m_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         return m_fd < 0 ? fail(errno) : std::string();
+    case Target::Replace:
+        break;
     }
     m_temporary = target + ".XXXXXX";
     m_fd = ::mkostemp(m_temporary.data(), O_CLOEXEC);

@@ -4,9 +4,10 @@
 // replace the target. On any failure the target keeps what it had.
 //
 // A target that is not a regular file (a character device such as /dev/null,
-// a FIFO, /dev/stdout) is written directly: replacing it would turn a device
-// node into a plain file, or cut the file a shell redirected to out of its
-// directory.
+// a FIFO) is written directly: replacing it would turn a device node into a
+// plain file. A name for an open descriptor (/dev/stdout, /dev/fd/N, a link
+// through /proc) is written through that descriptor, so the file a shell
+// redirected to is neither cut out of its directory nor truncated.
 //
 // Plain C++ (POSIX): failures come back as an error text, empty when it
 // worked, that names the file and the reason.

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace zemsim {
@@ -121,19 +122,35 @@ using zemsim::Instrument;
 
 extern "C" {
 
+// Why the calling thread's last open was refused; "" after one that worked.
+static thread_local std::string openError;
+
 ZEM_API int32_t zem_open_device(const char *url)
 {
     try {
-        if (!url)
+        openError.clear();
+        if (!url) {
+            openError = "no URL";
             return -1;
+        }
         const std::size_t length = strnlen(url, zemsim::kMaxUrlLength + 1);
-        const auto options = zemsim::parseUrl(std::string_view(url, length));
+        const auto options = zemsim::parseUrl(std::string_view(url, length), &openError);
         if (!options)
             return -1;
-        return zemsim::registry().add(std::make_shared<zemsim::Device>(*options));
+        const std::int32_t handle
+            = zemsim::registry().add(std::make_shared<zemsim::Device>(*options));
+        if (handle == -1)
+            openError = "no handles left";
+        return handle;
     } catch (...) {
+        openError = "out of memory";
         return -1;
     }
+}
+
+ZEM_API const char *zem_virtual_open_error(void)
+{
+    return openError.c_str();
 }
 
 ZEM_API int32_t zem_close_device(int32_t *handle)

@@ -4,6 +4,7 @@
 
 #include "options.h"
 #include "physics.h"
+#include "records.h"
 #include "zem.h"
 
 #include <chrono>
@@ -13,10 +14,11 @@
 
 namespace zemsim {
 
-// Limits of the instrument beyond the named ones of the records.
-inline constexpr double kMaxAmplitude = 12.0; // V
-inline constexpr double kMinSamplingRate = 1.0; // Hz
-inline constexpr double kMaxSamplingRate = 1.0e6; // Hz
+// Limits of the instrument beyond the named ones of the records; the first
+// three are the record description's, which everyone who sets them reads.
+inline constexpr double kMaxAmplitude = zem::kMaxVoltageLimit; // V
+inline constexpr double kMinSamplingRate = zem::kMinSamplingRate; // Hz
+inline constexpr double kMaxSamplingRate = zem::kMaxSamplingRate; // Hz
 inline constexpr std::uint32_t kMaxChargePoints = 100000;
 inline constexpr double kVoltageFullScale = 12.8; // V, either sign
 inline constexpr std::size_t kMaxProfileLength = 1 << 20;

@@ -1,9 +1,7 @@
 #include "options.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 namespace zemsim {
 namespace {
@@ -23,16 +21,19 @@ bool fail(std::string *error, std::string message)
     return false;
 }
 
-// Whole-text conversions: trailing characters, empty texts and overflow are refused.
+// Whole-text conversions: trailing characters, empty texts and overflow are
+// refused. Numbers are read the same in every locale ('.' as the decimal
+// point): a program that set a decimal-comma locale still opens the URLs its
+// users copy from the documentation.
 bool toDouble(std::string_view text, double &out)
 {
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-')
+        text.remove_prefix(1);
     if (text.empty() || text.size() > 64)
         return false;
-    const std::string s(text);
-    char *end = nullptr;
-    errno = 0;
-    const double v = std::strtod(s.c_str(), &end);
-    if (errno || end != s.c_str() + s.size() || !std::isfinite(v))
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
         return false;
     out = v;
     return true;
@@ -144,7 +145,9 @@ bool parseFailures(std::string_view text, Faults &faults, std::string *error)
 
 bool applyOption(std::string_view key, std::string_view value, Options &o, std::string *error)
 {
-    auto bad = [&] { return fail(error, "bad value for '" + std::string(key) + "'"); };
+    auto bad = [&] {
+        return fail(error, "bad value '" + std::string(value) + "' for '" + std::string(key) + "'");
+    };
     if (key == "ohms") {
         if (!toDouble(value, o.load.ohms) || o.load.ohms <= 0)
             return bad();

@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-targets=(fuzz_url fuzz_profile fuzz_intcheck fuzz_intarray fuzz_codec fuzz_callfile fuzz_signature fuzz_dburl)
+targets=(fuzz_url fuzz_profile fuzz_intcheck fuzz_intarray fuzz_codec fuzz_callfile fuzz_signature
+    fuzz_dburl fuzz_shell)
 
 # libFuzzer and clang's sanitizer runtimes; scripts/test.sh has already
 # installed them, this is for a run on its own.

@@ -3,6 +3,7 @@
 #include "compare.h"
 
 #include "qatomicfile.h"
+#include "readfile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -172,8 +173,10 @@ Signature fromJson(const Json &j)
     if (member(j, "format", tr("the file")) != "zem-signature")
         failAt(QStringLiteral("format"), tr("not a signature file"));
     const Json &version = member(j, "version", tr("the file"));
-    if (!version.is_number_integer() || version.get<int>() < 1
-        || version.get<int>() > kFormatVersion)
+    // Compared as read: a number past 32 bits must not wrap to a known one.
+    if (!version.is_number_integer() || version.get<std::int64_t>() < 1
+        || (version.is_number_unsigned() && version.get<std::uint64_t>() > kFormatVersion)
+        || version.get<std::int64_t>() > kFormatVersion)
         failAt(QStringLiteral("version"),
             tr("version %1 is not supported (this program reads 1 to %2)")
                 .arg(QString::fromStdString(version.dump()))
@@ -346,20 +349,19 @@ QByteArray serialize(const Signature &sig)
 
 std::optional<Signature> load(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Read up to the limit whatever the file is: a device or a pipe says no
+    // size and may never end.
+    constexpr std::size_t kMaxSize = std::size_t(256) << 20;
+    std::string bytes;
+    const std::string failure = zem::files::readFile(
+        QFile::encodeName(path).toStdString(), kMaxSize, "a signature file", bytes);
+    if (!failure.empty()) {
         if (error)
-            *error = tr("cannot read %1: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    constexpr qint64 kMaxSize = 256 << 20;
-    if (file.size() > kMaxSize) {
-        if (error)
-            *error = tr("%1: too large for a signature file").arg(path);
+            *error = QString::fromLocal8Bit(failure.c_str());
         return std::nullopt;
     }
     QString why;
-    auto sig = parse(file.readAll(), &why);
+    auto sig = parse(QByteArray::fromStdString(bytes), &why);
     if (!sig && error)
         *error = tr("%1: %2").arg(path, why);
     return sig;

@@ -116,11 +116,17 @@ TEST(CallFile, ReadsBackWhatItWrote)
         j["added_later"] = { 1, 2 };
         out << "\n" << j.dump() << "\n";
     }
+    // A last line cut short while it was written is left out, and said so.
+    std::ofstream(path, std::ios::app) << callLine(everyKind()[1]).substr(0, 30);
     std::vector<Call> read;
-    ASSERT_TRUE(readCallFile(path, read, error)) << error;
+    std::string note;
+    ASSERT_TRUE(readCallFile(path, read, error, &note)) << error;
+    EXPECT_NE(note.find("unfinished (30 bytes"), std::string::npos) << note;
     ASSERT_EQ(read.size(), ring.size() + 1);
     for (std::size_t i = 0; i < ring.size(); ++i)
         expectSame(read[i], ring.at(i));
+    // A positive code is no negative one's name.
+    EXPECT_EQ(callJson(everyKind()[6])["result_name"], "unknown (7)");
 
     // Writing over a directory fails and leaves no temporary file behind.
     EXPECT_FALSE(writeCallFile(dir, ring, error));
@@ -165,7 +171,9 @@ INSTANTIATE_TEST_SUITE_P(Lines, CallFileRefuses,
             "holds 2 bytes, get_measurement_raw_response has 100" },
         BadLine { "UnknownOrigin", edited("origin", R"("somebody")"), "'origin'" },
         BadLine { "BadTime", edited("time", R"("2026-02-30T10:00:00Z")"), "'time'" },
-        BadLine { "NewerVersion", edited("version", "2"), "version 2 is not supported" }),
+        BadLine { "NewerVersion", edited("version", "2"), "version 2 is not supported" },
+        BadLine { "VersionPast32Bits", edited("version", "4294967297"),
+            "version 4294967297 is not supported" }),
     [](const testing::TestParamInfo<BadLine> &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
+#include <csignal>
+#include <cstdio>
+
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +50,15 @@ std::vector<std::string> lines(const std::string &text)
     return result;
 }
 
+// How a run is set up beyond its arguments.
+struct Setting
+{
+    std::string input = {}; // standard input
+    std::string stdoutPath = {}; // e.g. "/dev/full"; else the file "stdout", appended to
+    rlim_t fileSize = RLIM_INFINITY; // a full disk: no file grows past this
+    std::string stdoutBefore = {}; // what that file holds before the run
+};
+
 class Zemctl : public ::testing::Test
 {
 protected:
@@ -59,17 +70,11 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    // Runs zemctl with args and input on its standard input, without ZEM_URL.
-    Outcome run(std::vector<std::string> args, const std::string &input = {})
+    // Runs zemctl in dir with args, without ZEM_URL.
+    Outcome run(std::vector<std::string> args, const Setting &setting = {})
     {
-        std::ofstream(dir / "stdin") << input;
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, (dir / "stdin").c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(
-            &files, 1, (dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(
-            &files, 2, (dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::ofstream(dir / "stdin") << setting.input;
+        std::ofstream(dir / "stdout") << setting.stdoutBefore;
         args.insert(args.begin(), ZEMCTL_PATH);
         std::vector<char *> argv;
         for (std::string &a : args)
@@ -80,15 +85,24 @@ protected:
             if (std::strncmp(*e, "ZEM_URL=", 8) != 0)
                 env.push_back(*e);
         env.push_back(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const rlimit limit { setting.fileSize, setting.fileSize };
+            const std::string out = setting.stdoutPath.empty() ? "stdout" : setting.stdoutPath;
+            if (chdir(dir.c_str()) != 0 || !freopen("stdin", "r", stdin)
+                || !freopen(out.c_str(), "a", stdout) || !freopen("stderr", "w", stderr)
+                || signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                _exit(126);
+            execve(ZEMCTL_PATH, argv.data(), env.data());
+            _exit(127);
+        }
         Outcome o;
-        pid_t pid = 0;
         int status = 0;
-        if (posix_spawn(&pid, ZEMCTL_PATH, &files, nullptr, argv.data(), env.data()) == 0
-            && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
             o.exitCode = WEXITSTATUS(status);
-        posix_spawn_file_actions_destroy(&files);
         o.out = readFile(dir / "stdout");
         o.err = readFile(dir / "stderr");
+        fs::remove(dir / "stdout");
         return o;
     }
 
@@ -101,6 +115,10 @@ struct Case
     int exitCode;
     const char *out; // a part of standard output, or ""
     const char *err; // a part of standard error, or ""
+    Setting setting = {};
+    // Files made before the run: a name and its content, or the arguments of
+    // a zemctl run that makes it. Each must be as it was after the run.
+    std::vector<std::pair<std::string, std::vector<std::string>>> kept = {};
 };
 
 class Invocation : public Zemctl, public ::testing::WithParamInterface<Case>
@@ -110,13 +128,35 @@ class Invocation : public Zemctl, public ::testing::WithParamInterface<Case>
 TEST_P(Invocation, ExitsAndPrintsAsDocumented)
 {
     const Case &c = GetParam();
-    const Outcome o = run(c.args);
+    std::vector<std::string> before;
+    for (const auto &[name, made] : c.kept) {
+        if (made.size() == 1)
+            std::ofstream(dir / name) << made[0];
+        else
+            ASSERT_EQ(run(made).exitCode, 0) << name;
+        before.push_back(readFile(dir / name));
+    }
+    const Outcome o = run(c.args, c.setting);
     EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
     EXPECT_NE(o.out.find(c.out), std::string::npos) << o.out;
     EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find('\x1b'), std::string::npos) << "escapes reach the terminal raw";
+    for (std::size_t k = 0; k < c.kept.size(); ++k)
+        EXPECT_EQ(readFile(dir / c.kept[k].first), before[k]) << c.kept[k].first;
+    EXPECT_EQ(fs::status("/dev/null").type(), fs::file_type::character);
+    // Whatever the run recorded is whole lines.
+    for (const std::string &line : lines(readFile(dir / "calls.jsonl")))
+        EXPECT_FALSE(Json::parse(line, nullptr, false).is_discarded()) << line;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Invocation,
+std::string failing(const std::string &operation, const std::string &code)
+{
+    return kUrl + "&fail=" + operation + ":" + code;
+}
+
+const std::vector<std::string> kLearned { "-u", kUrl, "learn", "s.json", "--points", "R1,R2" };
+
+INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
     ::testing::Values(Case { { "-u", kUrl, "get_status" }, 0,
                           R"({"Status":{"value":0,"name":"STATUS_OK"},"Temperature":)", "" },
         Case { { "-u", kUrl, "--format", "text", "get_measurement_settings" }, 0,
@@ -125,7 +165,11 @@ INSTANTIATE_TEST_SUITE_P(Table, Invocation,
             "get_measurement_raw returned result_value_error (-3)" },
         Case { { "get_status" }, 1, "", "use -u URL or set ZEM_URL" },
         Case { { "-u", "virtual://nothing", "get_status" }, 1, "",
-            "cannot open device virtual://nothing" },
+            "cannot open device virtual://nothing: unknown load 'nothing'" },
+        Case { { "-u", "virtual://resistor?noise=0,5", "get_status" }, 1, "",
+            "bad value '0,5' for 'noise'" },
+        Case {
+            { "-u", "virtual://resistor?nois=1", "get_status" }, 1, "", "unknown option 'nois'" },
         Case { { "-u", kUrl, "set_measurement_settings", "NumberPoints=5000000000" }, 1, "",
             "NumberPoints: 5000000000 is out of range; allowed: 0..4294967295" },
         Case { { "-u", kUrl, "set_measurement_settings", "Reserved0=1,2" }, 1, "",
@@ -135,27 +179,102 @@ INSTANTIATE_TEST_SUITE_P(Table, Invocation,
             1, "", "IOEventsRst: unknown flag \"NO\"; allowed: 0..65535, or flags IOEVENTSRST_" },
         Case { { "-u", kUrl, "set_measurement_settings", "Samplingrate=1" }, 1, "",
             "unknown field \"Samplingrate\" in measurement_settings; fields: SamplingRate," },
-        Case { { "-u", kUrl, "set_measurement_settings", "NumberPoints=5" }, 2, "",
-            "set_measurement_settings returned result_value_error (-3)" },
-        Case { { "-u", kUrl, "describe", "reset_events" }, 0,
-            "IOEventsRst            uint16_t     0..65535", "" },
-        Case { { "-u", kUrl, "profile", "set", "/nonexistent/profile.json" }, 1, "",
-            "cannot read /nonexistent/profile.json" }));
+        Case { { "-u", kUrl, "set_measurement_settings", "NumberPoints=5", "MaxVoltage=20" }, 2, "",
+            "(-3): NumberPoints 5: the device takes 10..1000; MaxVoltage 20.0: the device "
+            "takes 0..12 V" },
+        Case { { "-u", kUrl, "describe", "set_measurement_settings" }, 0,
+            "MaxVoltage             float        V   -3.40282e+38..3.40282e+38; the device takes "
+            "0..12 V",
+            "" },
+        Case { { "-u", kUrl, "describe", "\x1b[2Jx" }, 1, "", "unknown command \"\\x1b[2Jx\"" },
+        Case { { "-u", failing("get_status", "-1"), "get_status" }, 2, "",
+            "get_status returned device_undefined (-1)" },
+        Case { { "-u", failing("get_status", "1"), "get_status" }, 2, "", "returned unknown (1)" },
+        Case { { "-u", failing("set_measurement_settings", "-1"), "set_measurement_settings",
+                   "NumberPoints=100" },
+            2, "", "set_measurement_settings returned device_undefined (-1)" },
+        Case { { "-u", failing("get_profile", "-1"), "profile", "get", "-o", "p.json" }, 2, "",
+            "p.json is unchanged", {}, { { "p.json", { "good" } } } },
+        Case { { "-u", failing("get_profile", "-3"), "profile", "get", "-o", "p.json" }, 2, "",
+            "result_value_error (-3); p.json is unchanged", {}, { { "p.json", { "good" } } } },
+        Case { { "-u", failing("set_profile", "-1"), "profile", "set", "p.json" }, 2, "",
+            "set_profile returned device_undefined (-1)", {},
+            { { "p.json", { "-u", kUrl, "profile", "get", "-o", "p.json" } } } },
+        Case { { "-u", failing("get_status", "-1@2"), "watch", "get_status", "--period", "1" }, 2,
+            R"x("tick":1,"result":-1,"result_name":"device_undefined (-1)")x", "watch ends" },
+        Case { { "-u", kUrl, "watch", "set_measurement_settings", "SamplingRate=10000", "--count",
+                   "1" },
+            0, R"("result":0)", "" },
+        Case { { "-u", kUrl, "--no-fill", "watch", "set_measurement_settings", "SamplingRate=10000",
+                   "--count", "1" },
+            2, R"("result":-3)", "" },
+        Case { { "-u", failing("get_status", "-1") }, 2, R"("result":-1)", "", { "get_status\n" } },
+        Case { { "-u", kUrl }, 1, R"("result":0)", "", { "\xff\x1b[2J\nget_status\n" } },
+        Case { { "-u", kUrl, "measure", "NumberPoints=10", "--format", "text" }, 0,
+            "\nslope   = 1.00 kΩ (R² 1.0000)\n", "" },
+        Case { { "-u", kUrl, "measure", "NumberPoints=10" }, 0, R"("voltage": [)",
+            "10 points · slope 1.00 kΩ (R² 1.0000) · peak 1.34 mA" },
+        Case { { "-u", kUrl, "--format", "text", "test", "s.json" }, 0,
+            "R2  pass           0.00 %  tolerance 10 %  resistor, 1.00 kΩ\n", "", {},
+            { { "s.json", kLearned } } },
+        Case { { "-u", kUrl, "test", "s.json", "--report", "./s.json" }, 1, "",
+            "is the signature file itself", {}, { { "s.json", kLearned } } },
+        Case { { "-u", kUrl, "profile", "get" }, 1, "", "cannot write to standard output: No space",
+            { "", "/dev/full" } },
+        Case { { "list" }, 1, "", "cannot write to standard output", { "", "/dev/full" } },
+        Case { { "-u", kUrl, "describe", "get_status" }, 1, "", "cannot write to standard output",
+            { "", "/dev/full" } },
+        Case { { "-u", kUrl, "watch", "get_status" }, 1, "", "cannot write to standard output",
+            { "", "/dev/full" } },
+        Case { { "-u", kUrl }, 1, "", "cannot write to standard output",
+            { "get_status\nget_status\n", "/dev/full" } }));
+
+// What a writer leaves when it cannot finish: the old file, a message that
+// names it, exit 1. Targets that are no regular files are written as they are.
+INSTANTIATE_TEST_SUITE_P(Writer, Invocation,
+    ::testing::Values(Case { { "-u", kUrl, "measure", "-o", "m.csv" }, 1, "", "cannot write m.csv",
+                          { "", "", 1024 }, { { "m.csv", { "old" } } } },
+        Case { { "-u", kUrl, "learn", "s.json", "--points", "R3" }, 1, "", "cannot write s.json",
+            { "", "", 1024 }, { { "s.json", kLearned } } },
+        Case { { "-u", kUrl, "test", "s.json", "--report", "r.html" }, 1, "", "r.html",
+            { "", "", 1024 }, { { "s.json", kLearned }, { "r.html", { "old" } } } },
+        Case { { "-u", kUrl, "profile", "get", "-o", "p.json" }, 1, "", "cannot write p.json",
+            { "", "", 100 }, { { "p.json", { "old" } } } },
+        Case { { "-u", kUrl, "--record", "calls.jsonl", "watch", "get_status", "--period", "1" }, 1,
+            "", "cannot write to calls.jsonl: File too large; recording stops", { "", "", 2000 } },
+        Case { { "-u", kUrl, "profile", "get", "-o", "/dev/stdout" }, 0, "already here\n{", "",
+            { "", "", RLIM_INFINITY, "already here\n" } },
+        Case { { "-u", kUrl, "measure", "-o", "/dev/null" }, 0, "", "" }));
+
+// Every reader stops at its limit while it reads, whatever the file is.
+INSTANTIATE_TEST_SUITE_P(Readers, Invocation,
+    ::testing::Values(Case { { "-u", kUrl, "profile", "set", "/dev/zero" }, 1, "",
+                          "/dev/zero: larger than 64 MiB, the limit for a profile" },
+        Case { { "-u", kUrl, "compare", "/dev/zero", "--point", "R1" }, 1, "",
+            "/dev/zero: larger than 256 MiB, the limit for a signature file" },
+        Case { { "-u", kUrl, "replay", "/dev/zero" }, 1, "",
+            "/dev/zero: larger than 256 MiB, the limit for a call file" },
+        Case { { "-u", kUrl }, 1, R"({"command":"get_status","result":0)", "",
+            { std::string(3 << 20, 'x') + "\nget_status\n" } },
+        Case { { "-u", kUrl, "compare", "v.json", "--point", "R1" }, 1, "",
+            "version 4294967297 is not supported", {},
+            { { "v.json", { R"({"format":"zem-signature","version":4294967297})" } } } }));
 
 // One device for many commands: a setter fills what it is not given from its
 // getter, --no-fill sends zeros, and each line answers one JSON object.
 TEST_F(Zemctl, ShellFromAPipeSharesOneDevice)
 {
     const Outcome o = run({ "-u", kUrl },
-        "set_measurement_settings NumberPoints=200 OutputMode=OUT_MODE_GROUNDED_CONTINUOUS\n"
-        "get_measurement_settings\n"
-        "set_measurement_settings --no-fill NumberPoints=300\n"
-        "nonsense\n"
-        "help\n"
-        "quit\n"
-        "get_status\n");
+        { "set_measurement_settings NumberPoints=200 OutputMode=OUT_MODE_GROUNDED_CONTINUOUS\n"
+          "get_measurement_settings\n"
+          "set_measurement_settings --no-fill NumberPoints=300\n"
+          "nonsense\n"
+          "help\n"
+          "measure NumberPoints=10 OutputMode=0 -o m.csv\n"
+          "quit\n"
+          "get_status\n" });
     const std::vector<std::string> out = lines(o.out);
-    ASSERT_EQ(out.size(), 5u) << o.out;
+    ASSERT_EQ(out.size(), 6u) << o.out;
     EXPECT_EQ(Json::parse(out[0])["result"], 0);
     const Json settings = Json::parse(out[1])["response"];
     EXPECT_EQ(settings["NumberPoints"], 200);
@@ -164,6 +283,8 @@ TEST_F(Zemctl, ShellFromAPipeSharesOneDevice)
     EXPECT_EQ(Json::parse(out[2])["result_name"], "result_value_error (-3)");
     EXPECT_NE(Json::parse(out[3])["error"].get<std::string>().find("nonsense"), std::string::npos);
     EXPECT_EQ(Json::parse(out[4])["commands"].size(), 12u);
+    EXPECT_EQ(Json::parse(out[5])["figures"]["slope_ohms"], 1000.0) << out[5];
+    EXPECT_EQ(lines(readFile(dir / "m.csv")).back().rfind("9,", 0), 0u);
     EXPECT_EQ(o.exitCode, 2) << "the worst line decides";
 }
 
@@ -243,6 +364,21 @@ TEST_F(Zemctl, RecordedSessionReplaysAndADifferentLoadDiffers)
     const Outcome other = run({ "-u", "virtual://resistor?ohms=2000&noise=0", "replay", calls });
     EXPECT_EQ(other.exitCode, 4);
     EXPECT_NE(other.out.find("get_measurement: Voltage["), std::string::npos) << other.out;
+    const Outcome gone = run({ "-u", kUrl + "&fail=get_measurement:-1", "replay", calls });
+    EXPECT_EQ(gone.exitCode, 4);
+    EXPECT_NE(gone.out.find("recorded result_ok 0, now device_undefined (-1)"), std::string::npos);
+
+    // The default noise is within a tolerance, and only there.
+    const std::string noisy = "virtual://resistor?ohms=1000";
+    EXPECT_EQ(run({ "-u", noisy, "replay", calls }).exitCode, 4);
+    EXPECT_EQ(run({ "-u", noisy, "replay", calls, "--tolerance", "0.01,0.01" }).exitCode, 0);
+
+    // A line cut short by a full disk or a kill ends the file: left out, and said.
+    fs::copy_file(calls, dir / "cut.jsonl");
+    std::ofstream(dir / "cut.jsonl", std::ios::app) << R"({"version":1,"ti)";
+    const Outcome cut = run({ "-u", kUrl, "replay", "cut.jsonl" });
+    EXPECT_EQ(cut.exitCode, 0) << cut.err;
+    EXPECT_NE(cut.err.find("the last line is unfinished (16 bytes"), std::string::npos) << cut.err;
 
     std::ofstream(calls, std::ios::app) << "{\"version\":2}\n";
     const Outcome invalid = run({ "-u", kUrl, "replay", calls });

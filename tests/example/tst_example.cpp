@@ -426,11 +426,17 @@ TEST_F(Example, UnknownCodePrintsOnlyTheLineFeed)
     EXPECT_TRUE(contains(r.output, "Setup device... \nMake measuremnet... ")) << r.output;
 }
 
-TEST_F(Example, MeasurementThatNeverCompletesKeepsPolling)
+// The wait ends as the Curve dock's does; an earlier results.json is not replaced by
+// points that were never read.
+TEST_F(Example, MeasurementThatNeverCompletesTimesOutAndKeepsTheOldResults)
 {
-    const Outcome r = run("virtual://resistor?never_complete=1\n", 1500ms);
-    EXPECT_TRUE(r.timedOut);
-    EXPECT_TRUE(endsWith(r.output, "Make measuremnet... ")) << r.output;
+    std::ofstream(results()) << "old";
+    const Outcome r = runUrl("virtual://resistor?never_complete=1");
+    EXPECT_EQ(r.exitCode, 1);
+    reportedSourceLine(r.output, "Make measuremnet... ", "Timeout error");
+    EXPECT_TRUE(contains(r.output, "Close device... ")) << r.output;
+    EXPECT_FALSE(contains(r.output, kSaveStep)) << r.output;
+    EXPECT_EQ(readFile(results()), "old");
 }
 
 // The save fails; the message names the reason and an earlier results.json stays as it was.

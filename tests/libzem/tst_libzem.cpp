@@ -1,14 +1,18 @@
 // The virtual instrument through the library's C interface, as every client
 // sees it.
+#include "codec.h"
+#include "csnippet.h"
 #include "zem.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -584,9 +588,61 @@ TEST(Handles, RefusedUrls)
         "virtual://open?seed=" + std::string(100000, '7'),
         "virtual://open?" + std::string(100000, '&'),
     };
-    for (const std::string &url : refused)
+    for (const std::string &url : refused) {
         EXPECT_EQ(zem_open_device(url.c_str()), -1) << url.substr(0, 60);
+        EXPECT_STRNE(zem_virtual_open_error(), "") << "no reason for " << url.substr(0, 60);
+    }
     EXPECT_EQ(zem_open_device(nullptr), -1);
+    EXPECT_STREQ(zem_virtual_open_error(), "no URL");
+    Device good("virtual://open");
+    EXPECT_STREQ(zem_virtual_open_error(), "");
+}
+
+// A program that set a decimal-comma locale, as every Qt program does from
+// its environment, reads URL numbers and writes C snippets and field texts
+// with '.' all the same. True once such a locale is set.
+bool setDecimalCommaLocale()
+{
+    for (const char *name : { "de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8" })
+        if (std::setlocale(LC_ALL, name) && *std::localeconv()->decimal_point == ',')
+            return true;
+    char dir[] = "/tmp/tst_libzem_locale_XXXXXX";
+    if (!mkdtemp(dir))
+        return false;
+    const std::string made = std::string(dir) + "/de_DE.UTF-8";
+    bool set = false;
+    if (std::system(("localedef -i de_DE -f UTF-8 " + made + " >/dev/null 2>&1").c_str()) == 0) {
+        setenv("LOCPATH", dir, 1);
+        set = std::setlocale(LC_ALL, "de_DE.UTF-8") && *std::localeconv()->decimal_point == ',';
+    }
+    std::filesystem::remove_all(dir); // once loaded, the locale stays mapped
+    return set;
+}
+
+TEST(Locale, DecimalCommaChangesNoNumberWeReadOrWrite)
+{
+    if (!setDecimalCommaLocale())
+        GTEST_SKIP() << "no decimal-comma locale here, and localedef could not make de_DE.UTF-8";
+    {
+        Device d("virtual://resistor?noise=0.5&ohms=2.2e3");
+        EXPECT_NE(d.handle, -1) << zem_virtual_open_error();
+    }
+    EXPECT_EQ(zem_open_device("virtual://resistor?noise=0,5"), -1);
+
+    measurement_settings s = settings(10000.5f, 100, 100, 2.5f);
+    zem::calls::Call call;
+    call.command = zem::calls::commandByName("set_measurement_settings");
+    call.setBytes(&s, sizeof s, nullptr, 0);
+    const std::string snippet = zem::calls::cSnippet(call);
+    EXPECT_NE(snippet.find("request.SamplingRate = 10000.5f;"), std::string::npos) << snippet;
+    EXPECT_NE(snippet.find("request.MaxVoltage = 2.5f;"), std::string::npos) << snippet;
+
+    const zem::Field &volts
+        = *zem::codec::findField(zem::records::measurementSettings, "MaxVoltage");
+    EXPECT_EQ(zem::codec::encodeFieldText(volts, "1.25", &s), "");
+    EXPECT_EQ(s.MaxVoltage, 1.25f);
+    EXPECT_EQ(zem::codec::rangeText(volts), "-3.40282e+38..3.40282e+38; the device takes 0..12 V");
+    std::setlocale(LC_ALL, "C");
 }
 
 // ------------------------------------------------------------------ faults
