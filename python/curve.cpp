@@ -25,8 +25,8 @@ struct Figures
 // A read-only array over the curve's own points, which it keeps alive.
 py::array pointsOf(py::object self, const std::vector<float> &points)
 {
-    py::array_t<float> view({ py::ssize_t(points.size()) }, { py::ssize_t(sizeof(float)) },
-        points.data(), self);
+    py::array_t<float> view(
+        { py::ssize_t(points.size()) }, { py::ssize_t(sizeof(float)) }, points.data(), self);
     view.attr("setflags")(py::arg("write") = false);
     return std::move(view);
 }
@@ -99,7 +99,9 @@ order; a point that was not read holds nan.)")
             "The measurement settings read before the run (a Record).")
         .def_property_readonly(
             "figures",
-            [](const Curve &c) { return Figures { figuresOf(c), figuresText(c).toStdString() }; },
+            [](const Curve &c) {
+                return Figures { figuresOf(c), figuresText(c).toStdString() };
+            },
             "Slope resistance with R², peak current and points (Figures).")
         .def_property_readonly(
             "reading", [](const Curve &c) { return sig::read(sig::ivCurveOf(c), c.settings); },

@@ -93,9 +93,8 @@ public:
         if (getterResult != ZEM_RESULT_OK)
             raiseDeviceError(getterResult,
                 std::string(c.getter) + " (reading the fields not given) returned "
-                    + calls::resultName(getterResult)
-                    + closedText(getterResult) + "; nothing was set (fill=False sends only "
-                    + "the fields given)");
+                    + calls::resultName(getterResult) + closedText(getterResult)
+                    + "; nothing was set (fill=False sends only " + "the fields given)");
         const std::string failure
             = std::string(c.name) + " returned " + calls::resultName(result) + closedText(result);
         // A -3 still brings a record worth reading, as the window shows it.
@@ -140,8 +139,8 @@ public:
         }
         if (!open)
             raiseDeviceError(ZEM_DEVICE_UNDEFINED, "measure: the device is closed");
-        for (const auto &[name, result] : { std::pair { setter.getter, getterResult },
-                 std::pair { setter.name, setterResult } })
+        for (const auto &[name, result] :
+            { std::pair { setter.getter, getterResult }, std::pair { setter.name, setterResult } })
             if (result != ZEM_RESULT_OK)
                 raiseDeviceError(result,
                     std::string(name) + " returned " + calls::resultName(result)
@@ -157,7 +156,8 @@ public:
         default:
             break;
         }
-        const py::object partial = sequence->curve().empty() ? py::none() : py::cast(sequence->curve());
+        const py::object partial
+            = sequence->curve().empty() ? py::none() : py::cast(sequence->curve());
         raise(pythonTypes().measurementError,
             pythonTypes().measurementError(sequence->message().toStdString(), partial));
     }
@@ -226,14 +226,14 @@ std::string commandDoc(const Command &c)
             + " first, unless fill=False (then they are 0).";
     doc += " A result other than 0 raises DeviceError";
     doc += c.response ? "; -3 returns the record with a ResultWarning.\n" : ".\n";
-    for (const auto &[title, record] : { std::pair { "Fields", c.request },
-             std::pair { "Returns", c.response } }) {
+    for (const auto &[title, record] :
+        { std::pair { "Fields", c.request }, std::pair { "Returns", c.response } }) {
         if (!record)
             continue;
         doc += std::string("\n") + title + " (" + record->name + "):\n";
         for (const Field &f : record->fields)
-            doc += std::string("    ") + f.name + " (" + f.typeText + "): "
-                + codec::allowedText(f) + "\n";
+            doc += std::string("    ") + f.name + " (" + f.typeText + "): " + codec::allowedText(f)
+                + "\n";
     }
     return doc;
 }
@@ -247,8 +247,7 @@ void addDevice(py::module_ &m)
 Each command is a method named after it (get_status(), set_measurement_settings(
 NumberPoints=200), ...). Use it as a context manager to close it on leaving.
 A call that answers -1 closes the device, as everywhere else.)");
-    device
-        .def_property_readonly("url", &Device::url, "The URL it was opened with.")
+    device.def_property_readonly("url", &Device::url, "The URL it was opened with.")
         .def_property_readonly("is_open", &Device::isOpen, "False once closed, also by a -1.")
         .def_property_readonly("state", &Device::state,
             "\"open\", \"closed\" or \"lost\" (the last call answered -1 or -4).")

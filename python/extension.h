@@ -65,8 +65,8 @@ struct Assignment
 // Checks every keyword against the record and writes the values onto
 // `bytes`: TypeError for an unknown field, ValueError for a value the field
 // does not take. `what` names the call in messages.
-std::vector<Assignment> readFields(const zem::Record *record, const py::dict &fields,
-    std::string_view what, void *bytes);
+std::vector<Assignment> readFields(
+    const zem::Record *record, const py::dict &fields, std::string_view what, void *bytes);
 // Writes checked values onto other bytes of the same record.
 void applyFields(const std::vector<Assignment> &assignments, void *bytes);
 

@@ -131,8 +131,7 @@ Json elementJson(py::handle v, const Field &field, const std::string &where)
             throw py::error_already_set();
         return Json(d);
     }
-    throw py::type_error(where + " takes " + codec::allowedText(field) + ", not "
-        + typeName(v));
+    throw py::type_error(where + " takes " + codec::allowedText(field) + ", not " + typeName(v));
 }
 
 // Lists, tuples, bytes and NumPy arrays, but not a 0-d array (a number).
@@ -176,7 +175,8 @@ std::vector<Assignment> readFields(
         const std::string name = py::str(item.first);
         const Field *f = codec::findField(*record, name);
         if (!f)
-            throw py::type_error(std::string(what) + ": " + codec::unknownFieldError(*record, name));
+            throw py::type_error(
+                std::string(what) + ": " + codec::unknownFieldError(*record, name));
         const std::string where = std::string(what) + ": " + name;
         Assignment a;
         a.field = f;
@@ -239,8 +239,8 @@ text fields str and arrays NumPy arrays (a copy).)")
         .def("__dir__",
             [](const RecordValue &r) {
                 py::list names = fieldNames(r);
-                for (const char *method : { "get", "items", "keys", "name", "to_bytes", "to_dict",
-                         "to_json", "values" })
+                for (const char *method :
+                    { "get", "items", "keys", "name", "to_bytes", "to_dict", "to_json", "values" })
                     names.append(method);
                 return names;
             })
@@ -262,13 +262,15 @@ text fields str and arrays NumPy arrays (a copy).)")
         .def("to_dict", &toDict, "Every field by name, as the attributes give them.")
         .def(
             "to_json",
-            [](const RecordValue &r) { return codec::decode(*r.description, r.bytes.data()).dump(); },
+            [](const RecordValue &r) {
+                return codec::decode(*r.description, r.bytes.data()).dump();
+            },
             "The record as zemctl prints it: one JSON object, named values by name.")
         .def(
             "to_bytes",
             [](const RecordValue &r) {
-                return py::bytes(reinterpret_cast<const char *>(r.bytes.data()),
-                    r.description->size);
+                return py::bytes(
+                    reinterpret_cast<const char *>(r.bytes.data()), r.description->size);
             },
             "The record's bytes, in the C layout.")
         .def_property_readonly(

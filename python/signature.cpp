@@ -235,8 +235,8 @@ suspect one, and sig.save().)")
             for (const std::string &name : points) {
                 const QString n = QString::fromStdString(name).trimmed();
                 if (n.isEmpty() || b.signature.find(n) >= 0)
-                    throw py::value_error("point names must be unique and not empty: \"" + name
-                        + "\"");
+                    throw py::value_error(
+                        "point names must be unique and not empty: \"" + name + "\"");
                 b.signature.points.emplace_back();
                 b.signature.points.back().name = n;
             }
