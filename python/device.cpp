@@ -39,10 +39,21 @@ public:
     Device &operator=(const Device &) = delete;
 
     const std::string &url() const { return m_url; }
-    bool isOpen() const { return m_connection.isOpen(); }
+    bool isOpen() const
+    {
+        py::gil_scoped_release unlocked;
+        const auto guard = m_connection.lock();
+        return m_connection.isOpen();
+    }
     const char *state() const
     {
-        switch (m_connection.state()) {
+        Connection::State state;
+        {
+            py::gil_scoped_release unlocked;
+            const auto guard = m_connection.lock();
+            state = m_connection.state();
+        }
+        switch (state) {
         case Connection::State::Open:
             return "open";
         case Connection::State::Lost:

@@ -45,3 +45,5 @@ def pytest_runtest_makereport(item, call):
     recording = item.stash.get(_recording, None)
     if report.failed and recording is not None:
         report.sections.append(("zem calls", "\n".join(recording.lines())))
+    if report.when == "teardown" and recording is not None:
+        del item.stash[_recording]  # items live as long as the session
