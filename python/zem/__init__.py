@@ -31,3 +31,9 @@ __all__ = [
     "MeasurementError", "Reading", "Record", "Recording", "ResultWarning", "Signature", "Value",
     "open", "record",
 ]
+
+# Shown as zem.DeviceError, zem.Curve, ... in tracebacks and help().
+for _name in __all__:
+    if isinstance(globals()[_name], type):
+        globals()[_name].__module__ = __name__
+del _name
