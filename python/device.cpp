@@ -105,17 +105,16 @@ public:
             raiseDeviceError(getterResult,
                 std::string(c.getter) + " (reading the fields not given) returned "
                     + calls::resultName(getterResult) + closedText(getterResult)
-                    + "; nothing was set (fill=False sends only " + "the fields given)");
+                    + "; nothing was set (fill=False sends only the fields given)");
+        if (result == ZEM_RESULT_OK)
+            return c.response ? py::cast(RecordValue(*c.response, response.data())) : py::none();
         const std::string failure
             = std::string(c.name) + " returned " + calls::resultName(result) + closedText(result);
-        // A -3 still brings a record worth reading, as the window shows it.
-        if (result == ZEM_RESULT_VALUE_ERROR && c.response
-            && PyErr_WarnEx(pythonTypes().resultWarning.ptr(), failure.c_str(), 1) < 0)
-            throw py::error_already_set();
-        if (result != ZEM_RESULT_OK && !(result == ZEM_RESULT_VALUE_ERROR && c.response))
+        if (result != ZEM_RESULT_VALUE_ERROR || !c.response)
             raiseDeviceError(result, failure);
-        if (!c.response)
-            return py::none();
+        // A -3 still brings a record worth reading, as the window shows it.
+        if (PyErr_WarnEx(pythonTypes().resultWarning.ptr(), failure.c_str(), 1) < 0)
+            throw py::error_already_set();
         return py::cast(RecordValue(*c.response, response.data()));
     }
 
@@ -180,13 +179,14 @@ public:
         const bool open = callOpen([&] { result = m_connection.getProfile(text); });
         if (!open)
             raiseDeviceError(ZEM_DEVICE_UNDEFINED, "get_profile: the device is closed");
+        if (result == ZEM_RESULT_OK)
+            return text;
         const std::string failure
             = "get_profile returned " + calls::resultName(result) + closedText(result);
-        if (result == ZEM_RESULT_VALUE_ERROR && !text.empty()
-            && PyErr_WarnEx(pythonTypes().resultWarning.ptr(), failure.c_str(), 1) < 0)
-            throw py::error_already_set();
-        if (result != ZEM_RESULT_OK && !(result == ZEM_RESULT_VALUE_ERROR && !text.empty()))
+        if (result != ZEM_RESULT_VALUE_ERROR || text.empty())
             raiseDeviceError(result, failure);
+        if (PyErr_WarnEx(pythonTypes().resultWarning.ptr(), failure.c_str(), 1) < 0)
+            throw py::error_already_set();
         return text;
     }
 
