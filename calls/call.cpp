@@ -10,7 +10,7 @@ namespace zem::calls {
 namespace {
 
 const char *const kOrigins[] = { "page", "periodic", "getter", "profile", "connection", "curve",
-    "replay", "cli", "signature" };
+    "replay", "cli", "signature", "python" };
 
 const char *const kResults[] = {
     "result_ok 0",

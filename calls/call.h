@@ -18,7 +18,7 @@ namespace zem::calls {
 
 // Who made a call. Curve is for the curve view's measurements, Cli for the
 // command-line tool's calls, Signature for a board test's measurements and
-// probe-button polls.
+// probe-button polls, Python for the calls of the Python package.
 enum class Origin : std::uint8_t {
     Page,
     Periodic,
@@ -28,7 +28,8 @@ enum class Origin : std::uint8_t {
     Curve,
     Replay,
     Cli,
-    Signature
+    Signature,
+    Python
 };
 
 enum class Operation : std::uint8_t { Command, Open, Close, GetProfile, SetProfile };

@@ -21,7 +21,8 @@ both run without hardware; it lives in a private directory, and a vendor's
 libzem.so replaces it through LD_LIBRARY_PATH.
 .
 zem.h and the pkg-config file zem-virtual.pc let other programs and their test
-suites build against the virtual instrument.")
+suites build against the virtual instrument; the Python package zem and its
+pytest plugin let Python scripts and tests drive it.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${ZEM_DEBIAN_REVISION})
 
@@ -38,6 +39,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # RUNPATH and adds no dependency. As it is in a private directory, it needs no
 # ldconfig run either: CPack adds none.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The Python package's extension is built for one Python 3 version.
+if(ZEM_PYTHON_DEPENDS)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${ZEM_PYTHON_DEPENDS}")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS python3-numpy)
+endif()
 
 # The documentation Debian asks of every package: the copyright file (the
 # machine-readable form, its licence text taken from LICENSE) and the

@@ -39,6 +39,10 @@ optional_programs=(zemctl)
 # Files that belong to an optional program and come only with it.
 optional_files=(./usr/share/bash-completion/completions/zemctl "./$private/zemctl_measure.so"
     "./$private/zemctl_signature.so")
+# The Python package, when the build had pybind11: its files come together.
+python_dir=usr/lib/python3/dist-packages/zem
+python_files=("./$python_dir/__init__.py" "./$python_dir/__init__.pyi" "./$python_dir/_types.py"
+    "./$python_dir/pytest_plugin.py" "./$python_dir/py.typed")
 
 actual=$(dpkg -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
 for p in "${optional_programs[@]}"; do
@@ -62,6 +66,10 @@ done
 for f in "${optional_files[@]}"; do
     grep -qxF "$f" <<<"$actual" && expected+=("$f")
 done
+python_module=$(grep -xE "\./$python_dir/_zem\.cpython-[^/]*\.so" <<<"$actual" || true)
+if [ -n "$python_module" ]; then
+    expected+=("$python_module" "${python_files[@]}")
+fi
 expected=$(printf '%s\n' "${expected[@]}" | sort)
 if [ "$actual" != "$expected" ]; then
     fail "content differs from the expected files:"
@@ -155,6 +163,22 @@ if ! PKG_CONFIG_PATH=$root/usr/lib/$multiarch/pkgconfig cc -Wall -Wextra -Werror
     cat "$work/out" >&2
 elif ! env -u LD_LIBRARY_PATH "$work/serial" | grep -Eqx 'Serial number: [0-9]+'; then
     fail "the program built against zem-virtual.pc does not print the serial number"
+fi
+
+# The Python package finds the unpacked libzem.so through its RUNPATH, measures,
+# and names the Python it needs.
+if [ -n "$python_module" ]; then
+    dynamic=$(readelf -d "$root/$python_module" 2>&1)
+    runpath=$(sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p' <<<"$dynamic")
+    [ "$runpath" = "\$ORIGIN/../../../$multiarch/zem-tools" ] || fail "the Python module's RUNPATH is '$runpath'"
+    ! grep -q '(RPATH)' <<<"$dynamic" || fail "the Python module has an RPATH"
+    if ! (cd "$work" && env -u LD_LIBRARY_PATH PYTHONPATH="$root/usr/lib/python3/dist-packages" \
+            /usr/bin/python3 -c "import zem; print(zem.open('virtual://resistor?ohms=1000&noise=0').measure().figures)" \
+            >"$work/python.out" 2>&1) || ! grep -qF 'slope 1.00 kΩ' "$work/python.out"; then
+        fail "the unpacked Python package does not measure:"
+        cat "$work/python.out" >&2
+    fi
+    [[ "$depends" == *"python3 (>= "* ]] || fail "Depends names no python3 version: $depends"
 fi
 
 # Run from an unrelated directory: nothing may depend on the build tree.

@@ -1,0 +1,82 @@
+// The parts of the zem extension module, each adding its classes to it. The
+// extension reaches the instrument only through zem::Connection, reads and
+// writes records only through the record description and its codec, and
+// measures, judges and records with the same code as the window and zemctl.
+#pragma once
+
+#include "codec.h"
+#include "records.h"
+
+#include <pybind11/pybind11.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zem::calls {
+class CallSink;
+}
+
+namespace zem::python {
+
+namespace py = pybind11;
+
+// The classes of zem/_types.py, loaded once when the module is imported.
+struct PythonTypes
+{
+    py::handle value;
+    py::handle deviceError;
+    py::handle measurementError;
+    py::handle resultWarning;
+};
+const PythonTypes &pythonTypes();
+
+// Raises zem.DeviceError with the code and its name.
+[[noreturn]] void raiseDeviceError(std::int32_t code, const std::string &message);
+// Sets a Python exception of the given class and throws, so that pybind11
+// hands it to Python as it is.
+[[noreturn]] void raise(py::handle type, py::object instance);
+
+// A record as Python sees it: read-only, by field name or attribute.
+struct RecordValue
+{
+    const zem::Record *description = nullptr;
+    std::array<std::uint8_t, zem::kMaxRecordSize> bytes {};
+
+    RecordValue(const zem::Record &record, const void *data);
+};
+
+// One field of the record at `data`: int, float, zem.Value for a field with
+// named constants or flags, str for text, a NumPy array for an array.
+py::object fieldValue(const zem::Field &field, const std::uint8_t *data);
+
+// A field's value given from Python, checked against the field and kept as
+// the codec takes it, so that it can be written again onto other bytes
+// without Python (a setter's request filled from its getter).
+struct Assignment
+{
+    const zem::Field *field = nullptr;
+    codec::Json value;
+    bool text = false; // value is a string in the command line's form
+};
+
+// Checks every keyword against the record and writes the values onto
+// `bytes`: TypeError for an unknown field, ValueError for a value the field
+// does not take. `what` names the call in messages.
+std::vector<Assignment> readFields(
+    const zem::Record *record, const py::dict &fields, std::string_view what, void *bytes);
+// Writes checked values onto other bytes of the same record.
+void applyFields(const std::vector<Assignment> &assignments, void *bytes);
+
+// Where every Device records its calls: the active zem.record() recordings.
+calls::CallSink &callHub();
+
+void addRecord(py::module_ &m);
+void addDevice(py::module_ &m);
+void addCurve(py::module_ &m);
+void addSignature(py::module_ &m);
+void addRecording(py::module_ &m);
+
+} // namespace zem::python

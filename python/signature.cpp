@@ -1,0 +1,310 @@
+// zem.Signature: a board's signature file, learning its points from curves
+// and judging curves against them with the window's score, verdict and cause.
+#include "extension.h"
+
+#include "cause.h"
+#include "sequence.h"
+#include "session.h"
+#include "signature.h"
+
+#include <QFileInfo>
+
+#include <pybind11/stl.h>
+
+#include <cmath>
+#include <cstring>
+#include <optional>
+
+namespace zem::python {
+
+namespace {
+
+struct Board
+{
+    sig::Signature signature;
+    std::optional<std::string> path;
+};
+
+struct Comparison
+{
+    std::string point;
+    std::optional<double> score; // none while the point is not learned
+    double tolerance = 0;
+    sig::Verdict verdict = sig::Verdict::NotTested;
+    std::optional<sig::Cause> cause;
+    sig::Reading reading;
+};
+
+[[noreturn]] void raiseOsError(const QString &message)
+{
+    PyErr_SetString(PyExc_OSError, message.toStdString().c_str());
+    throw py::error_already_set();
+}
+
+std::size_t pointIndex(const sig::Signature &s, const std::string &name)
+{
+    const int index = s.find(QString::fromStdString(name));
+    if (index < 0)
+        throw py::key_error("no point named " + name + " in " + s.board.toStdString());
+    return std::size_t(index);
+}
+
+const sig::Measurement &measurementOf(const sig::Point &p, std::size_t measurement)
+{
+    if (measurement >= p.measurements.size())
+        throw py::index_error("point " + p.name.toStdString() + " has "
+            + std::to_string(p.measurements.size()) + " measurement(s)");
+    return p.measurements[measurement];
+}
+
+// A curve judged against a reference must have been taken with the
+// reference's settings, or the score compares unlike things.
+void checkCurve(const Curve &curve, const measurement_settings &wanted, const sig::Point &p)
+{
+    if (!curve.complete)
+        throw py::value_error("the curve of " + p.name.toStdString() + " is partial");
+    for (const Field &f : records::measurementSettings.fields) {
+        if (std::strncmp(f.name, "Reserved", 8) == 0)
+            continue;
+        const auto *a = reinterpret_cast<const std::uint8_t *>(&curve.settings) + f.offset;
+        const auto *b = reinterpret_cast<const std::uint8_t *>(&wanted) + f.offset;
+        if (std::memcmp(a, b, f.size()) != 0)
+            throw py::value_error("the curve of " + p.name.toStdString() + " was measured with "
+                + f.name + " " + codec::decodeField(f, &curve.settings).dump()
+                + ", the point takes " + codec::decodeField(f, &wanted).dump()
+                + ": measure with settings_for(\"" + p.name.toStdString() + "\")");
+    }
+}
+
+py::object settingsRecord(const measurement_settings &s)
+{
+    return py::cast(RecordValue(records::measurementSettings, &s));
+}
+
+Board load(py::object path)
+{
+    const std::string name = py::str(py::module_::import("os").attr("fspath")(path));
+    const QString file = QString::fromStdString(name);
+    QString error;
+    std::optional<sig::Signature> s = sig::load(file, &error);
+    if (!s) {
+        const QFileInfo info(file);
+        if (!info.isFile() || !info.isReadable())
+            raiseOsError(error);
+        throw py::value_error(error.toStdString());
+    }
+    return Board { std::move(*s), name };
+}
+
+void learn(Board &b, const std::string &point, const Curve &curve, std::size_t measurement)
+{
+    sig::Signature &s = b.signature;
+    int index = s.find(QString::fromStdString(point));
+    const bool added = index < 0;
+    if (added) {
+        if (QString::fromStdString(point).trimmed().isEmpty())
+            throw py::value_error("a point needs a name");
+        s.points.emplace_back();
+        s.points.back().name = QString::fromStdString(point);
+        index = int(s.points.size()) - 1;
+    }
+    sig::Point &p = s.points[std::size_t(index)];
+    measurementOf(p, measurement);
+    try {
+        checkCurve(curve, s.settingsOf(p, measurement), p);
+    } catch (...) {
+        if (added)
+            s.points.erase(s.points.begin() + index);
+        throw;
+    }
+    p.measurements[measurement].reference = sig::ivCurveOf(curve);
+}
+
+Comparison compare(Board &b, py::object curves, const std::string &point)
+{
+    std::vector<const Curve *> given;
+    std::vector<py::object> kept; // an iterator's items live no longer than their step
+    const auto take = [&](py::handle c) {
+        if (!py::isinstance<Curve>(c))
+            throw py::type_error("compare takes a Curve or a list of them, not "
+                + std::string(Py_TYPE(c.ptr())->tp_name));
+        kept.push_back(py::reinterpret_borrow<py::object>(c));
+        given.push_back(&c.cast<const Curve &>());
+    };
+    if (py::isinstance<Curve>(curves) || !py::isinstance<py::iterable>(curves))
+        take(curves);
+    else
+        for (py::handle c : py::iter(curves))
+            take(c);
+    sig::Signature &s = b.signature;
+    const std::size_t index = pointIndex(s, point);
+    const sig::Point &p = s.points[index];
+    if (given.size() != p.measurements.size())
+        throw py::value_error("point " + point + " has " + std::to_string(p.measurements.size())
+            + " measurement(s): give one curve for each, not " + std::to_string(given.size()));
+
+    sig::Session session(s, sig::Session::Mode::Test);
+    session.select(int(index));
+    double worst = -1;
+    Comparison c;
+    for (std::size_t k = 0; k < given.size(); ++k) {
+        checkCurve(*given[k], session.settings(), p);
+        const measurement_settings &settings = session.settings();
+        const sig::IvCurve test = sig::ivCurveOf(*given[k]);
+        const sig::Session::Step step = session.record(test);
+        const auto &reference = p.measurements[k].reference;
+        if (reference && step.score > worst) {
+            worst = step.score;
+            c.cause = sig::cause(*reference, test, settings);
+        }
+    }
+    const sig::PointResult &r = session.results()[index];
+    c.point = point;
+    if (!std::isnan(r.score))
+        c.score = r.score;
+    c.tolerance = s.toleranceOf(p);
+    c.verdict = r.verdict;
+    c.reading = r.reading;
+    return c;
+}
+
+} // namespace
+
+void addSignature(py::module_ &m)
+{
+    py::class_<sig::Cause>(m, "Cause", "Why a curve differs from its reference.")
+        .def_property_readonly(
+            "kind", [](const sig::Cause &c) { return c.kindName(); },
+            "e.g. \"none\", \"open\", \"resistance_higher\", \"leakage\", \"knee_shifted\".")
+        .def_readonly("value", &sig::Cause::value,
+            "Resistance or capacitance change in percent, leakage in siemens, a shift in volts; "
+            "else 0.")
+        .def_property_readonly(
+            "text", [](const sig::Cause &c) { return c.text().toStdString(); },
+            "For people, e.g. \"resistance 20 % higher\".")
+        .def("__str__", [](const sig::Cause &c) { return c.text().toStdString(); })
+        .def("__repr__",
+            [](const sig::Cause &c) { return "<zem.Cause " + c.text().toStdString() + ">"; });
+
+    py::class_<Comparison>(m, "Comparison", "A curve judged against a point's reference.")
+        .def_readonly("point", &Comparison::point)
+        .def_readonly("score", &Comparison::score,
+            "0 for identical curves up to 100 (percent); None when the point is not learned.")
+        .def_readonly("tolerance", &Comparison::tolerance, "The point's tolerance, percent.")
+        .def_property_readonly(
+            "verdict", [](const Comparison &c) { return sig::verdictName(c.verdict); },
+            "\"pass\", \"different\" or \"not_learned\".")
+        .def_property_readonly(
+            "passed", [](const Comparison &c) { return c.verdict == sig::Verdict::Pass; })
+        .def_readonly("cause", &Comparison::cause,
+            "Why it differs (Cause); None when the point is not learned.")
+        .def_readonly("reading", &Comparison::reading, "What the curve looks like (Reading).")
+        .def("__repr__", [](const Comparison &c) {
+            std::string text = "<zem.Comparison " + c.point + ": " + sig::verdictName(c.verdict);
+            if (c.score) {
+                char figures[80];
+                std::snprintf(figures, sizeof figures, ", score %.2f %% (tolerance %.4g %%)",
+                    *c.score, c.tolerance);
+                text += figures;
+            }
+            if (c.cause && c.verdict == sig::Verdict::Different)
+                text += ", " + c.cause->text().toStdString();
+            return text + ">";
+        });
+
+    py::class_<Board>(m, "Signature", R"(A board's signature: its points and their reference curves.
+
+Load one with Signature.load(path) or start one with Signature(board, points).
+Measure each point with dev.measure(**sig.settings_for(point)), then
+sig.learn(point, curve) on a good board or sig.compare(curve, point=...) on a
+suspect one, and sig.save().)")
+        .def(py::init([](const std::string &board, const std::vector<std::string> &points,
+                          double tolerance, py::object settings) {
+            Board b;
+            b.signature.board = QString::fromStdString(board);
+            b.signature.settings = sig::defaultSettings();
+            b.signature.tolerance = tolerance;
+            if (!(tolerance >= 0 && tolerance <= 100))
+                throw py::value_error("tolerance must be 0 to 100 (percent)");
+            if (!settings.is_none())
+                readFields(&records::measurementSettings, py::dict(settings), "settings",
+                    &b.signature.settings);
+            if (const QString problem = sig::checkSettings(b.signature.settings);
+                !problem.isEmpty())
+                throw py::value_error("settings: " + problem.toStdString());
+            for (const std::string &name : points) {
+                const QString n = QString::fromStdString(name).trimmed();
+                if (n.isEmpty() || b.signature.find(n) >= 0)
+                    throw py::value_error(
+                        "point names must be unique and not empty: \"" + name + "\"");
+                b.signature.points.emplace_back();
+                b.signature.points.back().name = n;
+            }
+            return b;
+        }),
+            py::arg("board"), py::arg("points") = std::vector<std::string>(),
+            py::arg("tolerance") = sig::kDefaultTolerance, py::arg("settings") = py::none(),
+            "A new signature; settings (a mapping of measurement settings) change the "
+            "instrument's defaults.")
+        .def_static("load", &load, py::arg("path"),
+            "Reads a signature file; OSError when it cannot be read, ValueError naming the "
+            "point and field at fault.")
+        .def(
+            "save",
+            [](Board &b, py::object path) {
+                if (!path.is_none())
+                    b.path = py::str(py::module_::import("os").attr("fspath")(path));
+                if (!b.path)
+                    throw py::value_error("save: no path; give one");
+                QString error;
+                if (!sig::save(b.signature, QString::fromStdString(*b.path), &error))
+                    raiseOsError(error);
+            },
+            py::arg("path") = py::none(),
+            "Writes the file atomically, to path or where it was loaded or last saved.")
+        .def_property_readonly("path", [](const Board &b) { return b.path; })
+        .def_property_readonly(
+            "board", [](const Board &b) { return b.signature.board.toStdString(); })
+        .def_property_readonly(
+            "tolerance", [](const Board &b) { return b.signature.tolerance; },
+            "The board's tolerance, percent.")
+        .def_property_readonly(
+            "points",
+            [](const Board &b) {
+                std::vector<std::string> names;
+                for (const sig::Point &p : b.signature.points)
+                    names.push_back(p.name.toStdString());
+                return names;
+            },
+            "The point names, in probing order.")
+        .def_property_readonly(
+            "settings", [](const Board &b) { return settingsRecord(b.signature.settings); },
+            "The board's measurement settings (a Record).")
+        .def(
+            "settings_for",
+            [](const Board &b, const std::string &point, std::size_t measurement) {
+                const sig::Point &p = b.signature.points[pointIndex(b.signature, point)];
+                measurementOf(p, measurement);
+                return settingsRecord(b.signature.settingsOf(p, measurement));
+            },
+            py::arg("point"), py::arg("measurement") = 0,
+            "The settings to measure the point with: dev.measure(**sig.settings_for(\"R1\")).")
+        .def(
+            "learned",
+            [](const Board &b, const std::string &point) {
+                return b.signature.points[pointIndex(b.signature, point)].learned();
+            },
+            py::arg("point"), "Whether every measurement of the point has a reference.")
+        .def("learn", &learn, py::arg("point"), py::arg("curve"), py::arg("measurement") = 0,
+            "Keeps the curve as the point's reference (a new name adds a point); the curve "
+            "must be complete and measured with settings_for(point).")
+        .def("compare", &compare, py::arg("curve"), py::arg("point"),
+            "Judges a curve (or one curve per measurement) against the point's reference: "
+            "a Comparison with score, verdict, cause and reading.")
+        .def("__repr__", [](const Board &b) {
+            return "<zem.Signature " + b.signature.board.toStdString() + ", "
+                + std::to_string(b.signature.points.size()) + " points>";
+        });
+}
+
+} // namespace zem::python

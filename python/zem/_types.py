@@ -1,0 +1,63 @@
+"""The exceptions, the warning and the named integer that the extension raises
+and returns. Plain Python, so that they pickle, subclass and print as Python
+users expect."""
+
+
+class Error(Exception):
+    """Anything that went wrong with the instrument or a file of its tools."""
+
+
+class DeviceError(Error):
+    """The library answered a result other than 0.
+
+    ``code`` is the result code (e.g. -3), ``name`` its name
+    (``"result_value_error"``). A -1 has closed the device: open it again.
+    """
+
+    def __init__(self, message, code, name):
+        super().__init__(message)
+        self.code = code
+        self.name = name
+
+    def __reduce__(self):
+        return (type(self), (str(self), self.code, self.name))
+
+
+class MeasurementError(Error):
+    """A measurement ended without every frame read: it timed out, or the
+    settings ask for no points. ``curve`` holds what was read, if anything."""
+
+    def __init__(self, message, curve=None):
+        super().__init__(message)
+        self.curve = curve
+
+    def __reduce__(self):
+        return (type(self), (str(self), self.curve))
+
+
+class ResultWarning(UserWarning):
+    """A command answered -3 (a value error) and still returned its record,
+    which the call returns as it is, as the window shows it."""
+
+
+class Value(int):
+    """An integer field that has names: it compares and computes as its number.
+
+    ``name`` is the constant it equals (``"CURRENT_SENSE_MODE_I_MID"``), or
+    for a flag word the set flags joined by ``|``; None when nothing matches.
+    ``flags`` lists the set flags of a flag word (empty otherwise).
+    """
+
+    def __new__(cls, value, name=None, flags=()):
+        self = super().__new__(cls, value)
+        self.name = name
+        self.flags = tuple(flags)
+        return self
+
+    def __repr__(self):
+        return f"<{self.name}: {int(self)}>" if self.name else int.__repr__(self)
+
+    __str__ = int.__repr__
+
+    def __reduce__(self):
+        return (type(self), (int(self), self.name, self.flags))

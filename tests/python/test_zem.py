@@ -1,0 +1,124 @@
+"""The zem package against the virtual instrument: commands, results, measure,
+signatures, and a recording that zemctl replays."""
+
+import ast
+import json
+import os
+import pathlib
+import subprocess
+
+import numpy as np
+import pytest
+
+import zem
+
+URL = "virtual://resistor?ohms=1000&noise=0"
+
+
+@pytest.fixture
+def dev():
+    with zem.open(URL) as device:
+        yield device
+
+
+def test_open_closes_on_leaving_and_refuses_bad_urls():
+    with zem.open(URL) as device:
+        assert device.is_open
+    assert not device.is_open and device.state == "closed"
+    with pytest.raises(zem.DeviceError) as refused:
+        zem.open("virtual://no_such_load")
+    assert refused.value.code == -1
+
+
+def test_getter_names_values(dev):
+    settings = dev.get_measurement_settings()
+    assert settings.CurrentSensorMode.name == "CURRENT_SENSE_MODE_I_MID"
+    assert settings["CurrentSensorMode"] == 2 and dict(settings)["NumberPoints"] == 100
+    assert json.loads(settings.to_json())["OutputMode"]["name"] == "OUT_MODE_PROBE_SIGNAL_CONTINUOUS"
+
+
+def test_setter_is_filled_from_its_getter_and_checked_before_any_call(dev):
+    dev.set_measurement_settings(NumberPoints=200)
+    dev.set_measurement_settings(MaxVoltage=3, CurrentSensorMode="CURRENT_SENSE_MODE_I_LOW")
+    settings = dev.get_measurement_settings()
+    assert (settings.NumberPoints, settings.MaxVoltage, settings.CurrentSensorMode) == (200, 3, 1)
+    with zem.record() as calls:
+        with pytest.raises(ValueError, match="NumberPoints"):
+            dev.set_measurement_settings(NumberPoints=-1)
+        with pytest.raises(TypeError, match="Nonsense"):
+            dev.set_measurement_settings(Nonsense=1)
+    assert len(calls) == 0
+    # Without fill the fields not given are 0, which the device refuses.
+    with pytest.raises(zem.DeviceError) as refused:
+        dev.set_measurement_settings(fill=False, NumberPoints=100)
+    assert (refused.value.code, refused.value.name) == (-3, "result_value_error")
+    assert dev.get_measurement_settings().NumberPoints == 200
+
+
+def test_minus_one_closes_the_device():
+    device = zem.open("virtual://resistor?fail=get_status:-1@2")
+    device.get_status()
+    with pytest.raises(zem.DeviceError) as failed:
+        device.get_status()
+    assert (failed.value.code, device.is_open) == (-1, False)
+    with zem.record() as calls, pytest.raises(zem.DeviceError, match="closed"):
+        device.get_status()
+    assert len(calls) == 0
+
+
+def test_minus_three_returns_the_frame_with_a_warning():
+    with zem.open("virtual://resistor?never_complete=1") as device:
+        device.start_measurement()
+        with pytest.warns(zem.ResultWarning, match="result_value_error"):
+            frame = device.get_measurement(FrameNumber=0)
+        assert frame.Voltage.shape == (25,) and frame.Current.dtype == np.float32
+
+
+def test_measure_gives_numpy_arrays_and_the_window_files(dev, tmp_path):
+    curve = dev.measure(NumberPoints=1000)
+    assert curve.voltage.shape == curve.current.shape == (1000,)
+    assert curve.complete and curve.settings.NumberPoints == 1000
+    np.testing.assert_allclose(curve.current, curve.voltage, atol=1e-4)  # 1 kΩ: mA = V
+    assert curve.figures.slope_resistance == pytest.approx(1000, rel=1e-3)
+    assert curve.voltage.max() == pytest.approx(2.5, abs=1e-3)  # 5 V over the range's 1 kΩ and 1 kΩ
+    curve.to_csv(tmp_path / "c.csv")
+    curve.to_json(tmp_path / "c.json")
+    table = np.loadtxt(tmp_path / "c.csv", delimiter=",", comments=("#", "index"))
+    np.testing.assert_allclose(table[:, 2:], np.c_[curve.voltage, curve.current], atol=1e-6)
+    assert len(json.loads((tmp_path / "c.json").read_text())["current"]) == 1000
+
+
+def test_compare_with_a_signature(dev, tmp_path):
+    board = zem.Signature("board", ["R1"])
+    board.learn("R1", dev.measure(**board.settings_for("R1")))
+    board.save(tmp_path / "board.json")
+    board = zem.Signature.load(tmp_path / "board.json")
+    assert board.compare(dev.measure(), point="R1").passed
+    with zem.open("virtual://resistor?ohms=1200&noise=0") as other:
+        result = board.compare(other.measure(**board.settings_for("R1")), point="R1")
+        with pytest.raises(ValueError, match="NumberPoints"):
+            board.compare(other.measure(NumberPoints=200), point="R1")
+    assert (result.verdict, result.cause.kind) == ("different", "resistance_higher")
+    assert result.score > board.tolerance
+
+
+def test_recording_replays_with_zemctl(dev, tmp_path):
+    path = tmp_path / "calls.jsonl"
+    with zem.record(path) as calls:
+        dev.get_identity_information()
+        dev.set_measurement_settings(NumberPoints=100)
+        dev.measure()
+    lines = path.read_text().splitlines()
+    assert len(lines) == len(calls) and {json.loads(l)["origin"] for l in lines} == {"python"}
+    def replay(url):
+        return subprocess.run([os.environ["ZEMCTL"], "-u", url, "replay", str(path), "--ignore",
+                               "ReadyStatus"], capture_output=True, text=True).returncode
+    assert replay(URL) == 0
+    assert replay("virtual://resistor?ohms=1200&noise=0") == 4  # the frames differ
+
+
+def test_stubs_list_every_command():
+    stub = ast.parse((pathlib.Path(zem.__file__).parent / "__init__.pyi").read_text())
+    device = next(c for c in stub.body if isinstance(c, ast.ClassDef) and c.name == "Device")
+    stubbed = {f.name for f in device.body if isinstance(f, ast.FunctionDef)}
+    assert stubbed >= {name for name in dir(zem.Device) if not name.startswith("_")}
