@@ -322,8 +322,8 @@ void CallsDock::openCalls()
     if (name.isEmpty())
         return;
     std::vector<zem::calls::Call> calls;
-    std::string error;
-    if (!zem::calls::readCallFile(name.toStdString(), calls, error)) {
+    std::string error, note;
+    if (!zem::calls::readCallFile(name.toStdString(), calls, error, &note)) {
         message(tr("Cannot open %1: %2").arg(name, QString::fromStdString(error)), true);
         return;
     }
@@ -332,7 +332,8 @@ void CallsDock::openCalls()
     showModel(model.get());
     file = std::move(model); // the previous file's model goes only after the switch
     source->setText(tr("%1: %2, read-only").arg(QFileInfo(name).fileName(), callsText(count)));
-    message(QString(), false);
+    // A file cut short (a full disk while recording) opens up to its last whole line.
+    message(QString::fromStdString(note), !note.empty());
 }
 
 void CallsDock::showLive()

@@ -89,7 +89,8 @@ QVariant CallsModel::data(const QModelIndex &index, int role) const
         case Command:
             return commandText(c);
         case Result:
-            return resultText(c.result);
+            // Codes the library does not define are named as unknown, with their number.
+            return QString::fromStdString(zem::calls::resultName(c.result));
         case Duration:
             return durationText(c.durationNs);
         case Origin:
