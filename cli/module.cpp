@@ -57,8 +57,9 @@ void releaseInterrupts()
     sigaction(SIGTERM, &savedTerm, nullptr);
 }
 
-void *loadModuleFunction(const std::string &name, std::string &error)
+void *loadModuleFunction(const std::string &name, std::string &error, const std::string &function)
 {
+    const std::string symbol = function.empty() ? name : function;
     const std::string dir = programDirectory();
     const std::string file = name + ".so";
     for (const std::string &path : { dir + "/" + file, dir + "/" ZEMCTL_MODULE_DIR "/" + file }) {
@@ -69,9 +70,9 @@ void *loadModuleFunction(const std::string &name, std::string &error)
             error = dlerror();
             return nullptr;
         }
-        if (void *f = dlsym(module, name.c_str()))
+        if (void *f = dlsym(module, symbol.c_str()))
             return f;
-        error = path + " lacks " + name;
+        error = path + " lacks " + symbol;
         return nullptr;
     }
     error = file + " is not installed beside zemctl (looked in " + dir + " and " + dir

@@ -19,6 +19,8 @@ void releaseInterrupts();
 // The function `name` of the module `name`.so: beside the program in the
 // build tree, in the package's private folder once installed. Null, with the
 // reason in error, when it cannot be loaded.
-void *loadModuleFunction(const std::string &name, std::string &error);
+// `function` names another function of the module than `name`.
+void *loadModuleFunction(
+    const std::string &name, std::string &error, const std::string &function = {});
 
 } // namespace zemctl

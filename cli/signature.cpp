@@ -1,4 +1,5 @@
 // The learn, compare and test subcommands: the signature module does the work.
+#include "historyjob.h"
 #include "module.h"
 #include "signaturejob.h"
 #include "zemctl.h"
@@ -40,6 +41,21 @@ int signatureMain(Context &context, SignatureJob &job)
     job.interrupted = &interrupted;
     run(&job);
     releaseInterrupts();
+    if (!job.message.empty())
+        printError(job.message);
+    return job.exitCode;
+}
+
+int historyMain(HistoryJob &job)
+{
+    std::string why;
+    const auto run
+        = reinterpret_cast<ZemctlHistoryFunction>(loadModuleFunction("zemctl_signature", why, "zemctl_history"));
+    if (!run) {
+        printError("the history is not available: " + why);
+        return kExitUsage;
+    }
+    run(&job);
     if (!job.message.empty())
         printError(job.message);
     return job.exitCode;

@@ -31,6 +31,13 @@ struct SignatureJob
     bool autoSettings = false; // learn: choose each point's range
     int repeat = 2; // compare, test: captures of each point
     std::string group; // symmetry: the points of the file in this group
+    // test: the history the run is recorded in ("" for the default), and
+    // what it says about the board
+    bool history = true;
+    std::string db;
+    std::string serial;
+    std::string operatorName;
+    bool historyOrder = false; // test: the points most likely to fail first
     bool prompt = false; // ask on the terminal before each point
     bool text = false; // results as aligned text lines instead of JSON Lines
     const volatile std::sig_atomic_t *interrupted = nullptr;

@@ -4,6 +4,8 @@
 
 #include "compare.h"
 #include "connection.h"
+#include "location.h"
+#include "store.h"
 #include "printable.h"
 #include "symmetry.h"
 #include "proberun.h"
@@ -59,6 +61,10 @@ private:
     void reportDisagreement(const sig::Signature &board, const std::vector<int> &order);
     void printSymmetry(const sig::Signature &board, const std::vector<int> &order,
         const std::vector<sig::IvCurve> &measured);
+    bool openHistory(zem::history::Store &store);
+    // Keeps a completed test run in the history, whole or not at all.
+    void recordRun(zem::history::Store &store, const sig::Signature &board,
+        const sig::Session &session, const std::vector<int> &order, const QDateTime &started);
 
     SignatureJob &job;
     std::size_t nameWidth = 0; // of the points' names, for aligned text lines
@@ -212,6 +218,26 @@ void Runner::run()
             order.push_back(int(k));
     if (order.empty())
         return fail(zemctl::kExitUsage, "no points: name them with --points");
+    std::optional<zem::history::Store> history;
+    if (job.mode == SignatureJob::Mode::Test && (job.history || job.historyOrder)) {
+        history.emplace();
+        if (!openHistory(*history))
+            return;
+    }
+    if (job.historyOrder) {
+        // The points this board type failed most often come first.
+        const auto likely = history->probeOrder(board.board);
+        if (!likely)
+            return fail(zemctl::kExitUsage, history->errorString().toStdString());
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            const auto rank = [&](int k) {
+                const qsizetype at = likely->indexOf(board.points[std::size_t(k)].name);
+                return at < 0 ? likely->size() : at;
+            };
+            return rank(a) < rank(b);
+        });
+    }
+    const QDateTime started = QDateTime::currentDateTimeUtc();
     for (int point : order)
         nameWidth = std::max(nameWidth, shown(board.points[std::size_t(point)].name).size());
 
@@ -323,6 +349,78 @@ void Runner::run()
     }
     if (unstable && job.exitCode == 0)
         job.exitCode = zemctl::kExitUnstable;
+    if (job.history)
+        recordRun(*history, board, session, order, started);
+}
+
+bool Runner::openHistory(zem::history::Store &store)
+{
+    QString error;
+    const QString text
+        = job.db.empty() ? zem::history::defaultLocationText() : QString::fromStdString(job.db);
+    const auto where = zem::history::parseLocation(text, &error);
+    if (!where) {
+        fail(zemctl::kExitUsage, "history " + shown(text) + ": " + shown(error));
+        return false;
+    }
+    if (!store.open(*where)) {
+        fail(zemctl::kExitUsage, "history " + shown(where->text()) + ": "
+                + shown(store.errorString()));
+        return false;
+    }
+    return true;
+}
+
+void Runner::recordRun(zem::history::Store &store, const sig::Signature &board,
+    const sig::Session &session, const std::vector<int> &order, const QDateTime &started)
+{
+    zem::history::Run run;
+    run.boardType = board.board;
+    run.boardSerial = QString::fromStdString(job.serial);
+    if (!job.operatorName.empty())
+        run.operatorName = QString::fromStdString(job.operatorName);
+    run.started = started;
+    run.finished = QDateTime::currentDateTimeUtc();
+    run.signature = QFileInfo(QString::fromStdString(job.file)).fileName();
+    run.verdict = job.exitCode == 0 ? QStringLiteral("pass")
+        : job.exitCode == zemctl::kExitUnstable ? QStringLiteral("unstable")
+                                                 : QStringLiteral("fail");
+    for (int k : order) {
+        const sig::Point &p = board.points[std::size_t(k)];
+        const sig::PointResult &r = session.results()[std::size_t(k)];
+        zem::history::PointResult out;
+        out.name = p.name;
+        out.verdict = QString::fromLatin1(sig::verdictName(r.verdict));
+        if (!std::isnan(r.score))
+            out.score = r.score;
+        out.tolerance = board.toleranceOf(p);
+        if (r.cause) {
+            out.causeClass = QString::fromLatin1(r.cause->kindName());
+            out.causeText = r.cause->text();
+        }
+        out.reading = r.reading.text();
+        if (!r.curves.empty()) {
+            out.volts = r.curves.front().volts;
+            out.milliamps = r.curves.front().milliamps;
+        }
+        run.points.push_back(std::move(out));
+    }
+    switch (store.record(run)) {
+    case zem::history::Store::Outcome::Stored:
+    case zem::history::Store::Outcome::AlreadyStored:
+        break;
+    case zem::history::Store::Outcome::Spooled:
+        std::fprintf(stderr,
+            "zemctl: the history server cannot be reached (%s); run %s waits in the local spool "
+            "for zemctl history sync\n",
+            shown(store.errorString()).c_str(),
+            run.uuid.toString(QUuid::WithoutBraces).toLatin1().constData());
+        break;
+    case zem::history::Store::Outcome::Failed:
+        // The verdicts were printed; the run is not kept, and the status says so.
+        fail(zemctl::kExitUsage, "the run was not recorded: " + shown(store.errorString()));
+        break;
+    }
 }
 
 void Runner::reportDisagreement(const sig::Signature &board, const std::vector<int> &order)

@@ -1,6 +1,7 @@
 #include "zemctl.h"
 
 #include "printable.h"
+#include "historyjob.h"
 #include "signaturejob.h"
 
 #include <CLI/CLI.hpp>
@@ -270,6 +271,43 @@ int run(int argc, char **argv)
         "test", "Measure every point in order and compare each; one JSON line a point");
     test->add_option("FILE", job.file, "The signature file")->required();
     test->add_option("--report", job.report, "Write an HTML report to FILE")->type_name("FILE");
+    test->add_option("--serial", job.serial, "The board's serial number, kept in the history");
+    test->add_option("--operator", job.operatorName, "Who tested it, kept in the history");
+    bool noHistory = false;
+    test->add_flag("--no-history", noHistory, "Do not keep this run in the history");
+    std::string order;
+    test->add_option("--order", order, "history: the points most likely to fail first")
+        ->check(CLI::IsMember({ "file", "history" }));
+    HistoryJob history;
+    for (CLI::App *sub : { test })
+        sub->add_option("--db", job.db,
+               "The history: sqlite:PATH, PATH.sqlite or postgresql://user@host:port/db "
+               "(default ZEM_DB, else a file in the user's data folder)")
+            ->type_name("URL");
+    CLI::App *historyCommand
+        = app.add_subcommand("history", "The history of tested boards; JSON Lines out");
+    historyCommand->require_subcommand(1);
+    historyCommand->add_option("--db", history.db, "The history (as for test --db)")
+        ->type_name("URL");
+    CLI::App *historyRuns = historyCommand->add_subcommand("runs", "Runs, newest first");
+    CLI::App *historyExport
+        = historyCommand->add_subcommand("export", "Runs as CSV (RFC 4180)");
+    historyExport->add_option("--csv", history.csv, "The CSV file, - for standard output")
+        ->required();
+    for (CLI::App *sub : { historyRuns, historyExport }) {
+        sub->add_option("--board", history.board, "Only this board type");
+        sub->add_option("--serial", history.serial, "Only this serial number");
+        sub->add_option("--since", history.since, "Only runs since YYYY-MM-DD (UTC)");
+        sub->add_option("--verdict", history.verdict, "Only runs with this verdict (pass, fail, unstable)");
+        sub->add_option("--limit", history.limit, "At most this many");
+    }
+    CLI::App *historyPoints = historyCommand->add_subcommand(
+        "points", "A board type's points by failures, most first");
+    historyPoints->add_option("--board", history.board, "The board type")->required();
+    CLI::App *historyShow = historyCommand->add_subcommand("show", "One run with its points and curves");
+    historyShow->add_option("RUN", history.run, "The run's UUID")->required();
+    CLI::App *historySync = historyCommand->add_subcommand(
+        "sync", "Upload the runs waiting in the local spool to the shared server");
     learn->add_flag("--add", job.add,
         "Add this board's curves to the references (a board of a lot) instead of replacing them");
     learn->add_flag("--auto-settings", job.autoSettings,
@@ -288,6 +326,7 @@ int run(int argc, char **argv)
         sub->add_flag("--button", job.button, "Wait for the probe's button before each point");
 
     for (CLI::App *sub : { list, describe, watch, measure, profile, profileGet, profileSet, replay,
+             historyCommand,
              learn, compare, test, symmetry })
         sub->fallthrough()->group("Tools");
 
@@ -316,6 +355,17 @@ int run(int argc, char **argv)
             return profileSetMain(context, file);
         if (replay->parsed())
             return replayMain(context, file, ignore, tolerance);
+        if (historyCommand->parsed()) {
+            history.action = historyRuns->parsed() ? HistoryJob::Action::Runs
+                : historyPoints->parsed()          ? HistoryJob::Action::Points
+                : historyShow->parsed()            ? HistoryJob::Action::Show
+                : historyExport->parsed()          ? HistoryJob::Action::Export
+                : historySync->parsed()            ? HistoryJob::Action::Sync
+                                                   : HistoryJob::Action::Runs;
+            return historyMain(history);
+        }
+        job.history = !noHistory;
+        job.historyOrder = order == "history";
         if (learn->parsed() || compare->parsed() || test->parsed() || symmetry->parsed()) {
             job.mode = learn->parsed() ? SignatureJob::Mode::Learn
                 : compare->parsed()    ? SignatureJob::Mode::Compare

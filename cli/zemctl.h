@@ -154,6 +154,9 @@ private:
 struct SignatureJob;
 // learn, compare and test: a board's signature (signaturejob.h).
 int signatureMain(Context &context, SignatureJob &job);
+struct HistoryJob;
+// history runs, points, show, export and sync (historyjob.h).
+int historyMain(HistoryJob &job);
 
 // The whole program.
 int run(int argc, char **argv);

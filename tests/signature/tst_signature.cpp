@@ -68,6 +68,7 @@ private slots:
     void learnThenTest();
     void lotOfBoards_data();
     void lotOfBoards();
+    void testRunsAreKept();
 };
 
 void tst_Signature::score_data()
@@ -311,6 +312,42 @@ void tst_Signature::lotOfBoards()
     QCOMPARE(got.size(), lines.size());
     for (int i = 0; i < got.size(); ++i)
         QVERIFY2(got[i].contains(lines[i].toUtf8()), got[i]);
+}
+
+// Every completed test run is kept in the history; its queries answer from it.
+void tst_Signature::testRunsAreKept()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("b.json"));
+    const QString db = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("h.sqlite"));
+    const auto zemctl = [](const QStringList &args, QByteArray *out = nullptr) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(ZEMCTL), args);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(30000))
+            return -1;
+        if (out)
+            *out = p.readAllStandardOutput();
+        return p.exitCode();
+    };
+    QCOMPARE(zemctl({ "-u", "virtual://open?pins=resistor:1000,diode", "learn", file, "--points",
+                 "R1,D1" }),
+        0);
+    const QString bad = QStringLiteral("virtual://open?per_pin=2&pins=resistor:1000,resistor:1000");
+    QCOMPARE(zemctl({ "-u", bad, "test", file, "--db", db, "--serial", "S1" }), 5);
+    QCOMPARE(zemctl({ "-u", bad, "test", file, "--db", db, "--serial", "S2", "--operator", "ann" }), 5);
+    QCOMPARE(zemctl({ "-u", bad, "test", file, "--db", db, "--no-history" }), 5);
+    QByteArray out;
+    QCOMPARE(zemctl({ "history", "--db", db, "runs" }, &out), 0);
+    const QList<QByteArray> runs = out.trimmed().split('\n');
+    QCOMPARE(runs.size(), 2);
+    QVERIFY2(runs[0].contains(R"("serial":"S2")") && runs[0].contains(R"("operator":"ann")"), runs[0]);
+    QCOMPARE(zemctl({ "history", "--db", db, "points", "--board", "b" }, &out), 0);
+    QVERIFY2(out.startsWith(R"({"point":"D1","tested":2,"failed":2)"), out);
+    // The likeliest fault is probed first.
+    QCOMPARE(zemctl({ "-u", bad, "test", file, "--db", db, "--order", "history" }, &out), 5);
+    QVERIFY2(out.startsWith(R"({"point":"D1")"), out);
 }
 
 QTEST_GUILESS_MAIN(tst_Signature)

@@ -1,0 +1,28 @@
+// zemctl history: the test history's queries and its sync, in the signature
+// module (they need Qt SQL).
+#pragma once
+
+#include <string>
+
+namespace zemctl {
+
+struct HistoryJob
+{
+    enum class Action { Runs, Points, Show, Export, Sync };
+
+    Action action = Action::Runs;
+    std::string db; // "" for ZEM_DB or the default file
+    std::string board, serial, since, verdict; // filters; since is YYYY-MM-DD or ISO 8601
+    std::string run; // show: the run's UUID
+    std::string csv; // export: the file ("-" for standard output)
+    int limit = -1;
+
+    // Filled in by the module.
+    int exitCode = 0;
+    std::string message;
+};
+
+} // namespace zemctl
+
+extern "C" void zemctl_history(zemctl::HistoryJob *job);
+using ZemctlHistoryFunction = void (*)(zemctl::HistoryJob *);

@@ -1,0 +1,211 @@
+// zemctl history: runs, points, show, export and sync over the test history,
+// JSON Lines out.
+#include "historyjob.h"
+
+#include "location.h"
+#include "printable.h"
+#include "qatomicfile.h"
+#include "store.h"
+#include "zemctl.h"
+
+#include <QBuffer>
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using zemctl::HistoryJob;
+using Json = nlohmann::ordered_json;
+
+std::string text(const QString &s)
+{
+    return s.toStdString();
+}
+
+class History
+{
+public:
+    explicit History(HistoryJob &job)
+        : job(job)
+    {
+    }
+    void run();
+
+private:
+    bool fail(int code, const std::string &message)
+    {
+        job.exitCode = code;
+        job.message = message;
+        return false;
+    }
+    bool print(const Json &j)
+    {
+        const std::string line
+            = j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
+        if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size())
+            return true;
+        return fail(zemctl::kExitUsage,
+            std::string("cannot write to standard output: ") + std::strerror(errno));
+    }
+    bool filter(zem::history::RunFilter &f);
+    void runs(zem::history::Store &store);
+    void points(zem::history::Store &store);
+    void show(zem::history::Store &store);
+    void exportCsv(zem::history::Store &store);
+    void sync(zem::history::Store &store);
+
+    HistoryJob &job;
+};
+
+bool History::filter(zem::history::RunFilter &f)
+{
+    f.boardType = QString::fromStdString(job.board);
+    f.boardSerial = QString::fromStdString(job.serial);
+    f.verdict = QString::fromStdString(job.verdict);
+    f.limit = job.limit;
+    if (!job.since.empty()) {
+        const QString s = QString::fromStdString(job.since);
+        f.since = s.size() == 10 ? QDateTime(QDate::fromString(s, Qt::ISODate), QTime(0, 0), Qt::UTC)
+                                 : QDateTime::fromString(s, Qt::ISODateWithMs);
+        if (!f.since.isValid())
+            return fail(zemctl::kExitUsage,
+                "--since " + zemctl::printable(job.since) + ": expected YYYY-MM-DD or an ISO 8601 time");
+    }
+    return true;
+}
+
+Json runJson(const zem::history::RunSummary &s)
+{
+    const zem::history::Run &r = s.run;
+    return Json { { "run", text(r.uuid.toString(QUuid::WithoutBraces)) },
+        { "board", text(r.boardType) }, { "serial", text(r.boardSerial) },
+        { "station", text(r.station) }, { "operator", text(r.operatorName) },
+        { "started", text(r.started.toString(Qt::ISODateWithMs)) },
+        { "verdict", text(r.verdict) }, { "points", s.pointCount }, { "failed", s.failedCount } };
+}
+
+void History::runs(zem::history::Store &store)
+{
+    zem::history::RunFilter f;
+    if (!filter(f))
+        return;
+    const auto list = store.runs(f);
+    if (!list)
+        return void(fail(zemctl::kExitUsage, text(store.errorString())));
+    for (const auto &s : *list)
+        if (!print(runJson(s)))
+            return;
+}
+
+void History::points(zem::history::Store &store)
+{
+    if (job.board.empty())
+        return void(fail(zemctl::kExitUsage, "history points needs --board"));
+    const auto list = store.pareto(QString::fromStdString(job.board));
+    if (!list)
+        return void(fail(zemctl::kExitUsage, text(store.errorString())));
+    for (const auto &p : *list)
+        if (!print(Json { { "point", text(p.name) }, { "tested", p.tested }, { "failed", p.failed },
+                { "rate", std::round(p.rate * 10000) / 10000 } }))
+            return;
+}
+
+void History::show(zem::history::Store &store)
+{
+    const QUuid id = QUuid::fromString(QString::fromStdString(job.run));
+    if (id.isNull())
+        return void(fail(zemctl::kExitUsage, "not a run's UUID: " + zemctl::printable(job.run)));
+    const auto r = store.run(id);
+    if (!r)
+        return void(fail(zemctl::kExitUsage,
+            store.errorString().isEmpty() ? "no run " + job.run : text(store.errorString())));
+    zem::history::RunSummary s;
+    s.run = *r;
+    s.pointCount = int(r->points.size());
+    for (const auto &p : r->points)
+        s.failedCount += zem::history::isFailure(p.verdict);
+    Json j = runJson(s);
+    Json points = Json::array();
+    for (const auto &p : r->points) {
+        Json o { { "point", text(p.name) }, { "verdict", text(p.verdict) },
+            { "score", p.score ? Json(*p.score) : Json() }, { "tolerance", p.tolerance },
+            { "reading", text(p.reading) } };
+        if (!p.causeClass.isNull())
+            o["cause"] = { { "class", text(p.causeClass) }, { "text", text(p.causeText) } };
+        o["V"] = p.volts;
+        o["mA"] = p.milliamps;
+        points.push_back(std::move(o));
+    }
+    j["results"] = std::move(points);
+    print(j);
+}
+
+void History::exportCsv(zem::history::Store &store)
+{
+    zem::history::RunFilter f;
+    if (!filter(f))
+        return;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!store.exportCsv(f, &buffer))
+        return void(fail(zemctl::kExitUsage, text(store.errorString())));
+    if (job.csv == "-") {
+        if (std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout)
+            != std::size_t(bytes.size()))
+            fail(zemctl::kExitUsage, "cannot write to standard output");
+        return;
+    }
+    const QString error = zem::files::writeFile(QString::fromStdString(job.csv), bytes);
+    if (!error.isEmpty())
+        fail(zemctl::kExitUsage, "cannot write " + job.csv + ": " + text(error));
+}
+
+void History::sync(zem::history::Store &store)
+{
+    const auto r = store.sync();
+    print(Json { { "uploaded", r.uploaded }, { "already_there", r.alreadyThere },
+        { "waiting", r.waiting } });
+    if (!r.ok)
+        fail(zemctl::kExitUsage, "sync stopped: " + text(store.errorString()));
+}
+
+void History::run()
+{
+    QString error;
+    const QString where
+        = job.db.empty() ? zem::history::defaultLocationText() : QString::fromStdString(job.db);
+    const auto location = zem::history::parseLocation(where, &error);
+    if (!location)
+        return void(fail(zemctl::kExitUsage, "history " + zemctl::printable(text(where)) + ": "
+                + zemctl::printable(text(error))));
+    zem::history::Store store;
+    if (!store.open(*location))
+        return void(fail(zemctl::kExitUsage, "history " + zemctl::printable(text(location->text()))
+                + ": " + zemctl::printable(text(store.errorString()))));
+    switch (job.action) {
+    case HistoryJob::Action::Runs:
+        return runs(store);
+    case HistoryJob::Action::Points:
+        return points(store);
+    case HistoryJob::Action::Show:
+        return show(store);
+    case HistoryJob::Action::Export:
+        return exportCsv(store);
+    case HistoryJob::Action::Sync:
+        return sync(store);
+    }
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) void zemctl_history(HistoryJob *job)
+{
+    History(*job).run();
+    std::fflush(stdout);
+}
