@@ -218,8 +218,10 @@ void Runner::run()
             order.push_back(int(k));
     if (order.empty())
         return fail(zemctl::kExitUsage, "no points: name them with --points");
+    // Opened before the run only to order it; a run is recorded after its
+    // verdicts and report, which a history that cannot be written must not cost.
     std::optional<zem::history::Store> history;
-    if (job.mode == SignatureJob::Mode::Test && (job.history || job.historyOrder)) {
+    if (job.mode == SignatureJob::Mode::Test && job.historyOrder) {
         history.emplace();
         if (!openHistory(*history))
             return;
@@ -349,8 +351,18 @@ void Runner::run()
     }
     if (unstable && job.exitCode == 0)
         job.exitCode = zemctl::kExitUnstable;
-    if (job.history)
+    if (job.history && job.mode == SignatureJob::Mode::Test) {
+        if (!history) {
+            history.emplace();
+            const int verdicts = job.exitCode;
+            if (!openHistory(*history)) {
+                job.message = "the run was not recorded: " + job.message;
+                return;
+            }
+            job.exitCode = verdicts;
+        }
         recordRun(*history, board, session, order, started);
+    }
 }
 
 bool Runner::openHistory(zem::history::Store &store)
