@@ -373,8 +373,9 @@ void HistoryDock::refresh()
     const std::size_t count = found->size();
     runs->setRuns(std::move(*found));
     runsTable->resizeColumnsToContents();
-    refreshFailures(shownBoard());
+    // Before the charts, so that a chart that cannot be read says so last.
     setStatus(count == 1 ? tr("1 run") : tr("%1 runs").arg(count), false);
+    refreshFailures(shownBoard());
 }
 
 void HistoryDock::refreshFailures(const QString &boardType)

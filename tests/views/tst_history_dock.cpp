@@ -29,8 +29,11 @@ void tst_HistoryDock::showsRunsAndFailures()
         board.points.back().name = QLatin1String(name);
     }
     const std::vector<int> order { 0, 1, 2 };
+    QString error;
+    const auto location = zem::history::parseLocation(where, &error);
+    QVERIFY2(location, qPrintable(error));
     zem::history::Store store;
-    QVERIFY(store.open(*zem::history::parseLocation(where, nullptr)));
+    QVERIFY(store.open(*location));
     // R2 fails in both runs, R3 only in the newer one.
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (int n = 0; n < 2; ++n) {
