@@ -6,6 +6,7 @@
 #include "commandpage.h"
 #include "container.h"
 #include "curvedock.h"
+#include "historydock.h"
 #include "devicerun.h"
 #include "devicesession.h"
 #include "filechooser.h"
@@ -194,6 +195,22 @@ void MainWindow::buildDocks()
     tabifyDockWidget(curve, signatures);
     curve->raise();
     view->addAction(signatures->toggleViewAction());
+
+    // Hidden until asked for: the history is opened by its Refresh, or by a
+    // test run that is kept in it.
+    auto *history = new HistoryDock(this);
+    addDockWidget(Qt::RightDockWidgetArea, history);
+    tabifyDockWidget(curve, history);
+    history->hide();
+    curve->raise();
+    view->addAction(history->toggleViewAction());
+    signatures->setHistoryLocation(history->locationText());
+    connect(history, &HistoryDock::locationChanged, signatures,
+        &SignaturesDock::setHistoryLocation);
+    connect(signatures, &SignaturesDock::runRecorded, history, [history] {
+        if (history->isVisible())
+            history->refresh();
+    });
 
     // The window grows by the dock and the menu bar, so the pages keep their size.
     resize(width() + curve->sizeHint().width(), height() + menuBar()->sizeHint().height());

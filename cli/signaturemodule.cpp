@@ -4,6 +4,7 @@
 
 #include "compare.h"
 #include "connection.h"
+#include "historyrun.h"
 #include "location.h"
 #include "store.h"
 #include "printable.h"
@@ -386,37 +387,10 @@ bool Runner::openHistory(zem::history::Store &store)
 void Runner::recordRun(zem::history::Store &store, const sig::Signature &board,
     const sig::Session &session, const std::vector<int> &order, const QDateTime &started)
 {
-    zem::history::Run run;
-    run.boardType = board.board;
-    run.boardSerial = QString::fromStdString(job.serial);
+    zem::history::Run run = sig::historyRun(board, session.results(), order, started,
+        QString::fromStdString(job.serial), QFileInfo(QString::fromStdString(job.file)).fileName());
     if (!job.operatorName.empty())
         run.operatorName = QString::fromStdString(job.operatorName);
-    run.started = started;
-    run.finished = QDateTime::currentDateTimeUtc();
-    run.signature = QFileInfo(QString::fromStdString(job.file)).fileName();
-    run.verdict = job.exitCode == 0 ? QStringLiteral("pass")
-        : job.exitCode == zemctl::kExitUnstable ? QStringLiteral("unstable")
-                                                 : QStringLiteral("fail");
-    for (int k : order) {
-        const sig::Point &p = board.points[std::size_t(k)];
-        const sig::PointResult &r = session.results()[std::size_t(k)];
-        zem::history::PointResult out;
-        out.name = p.name;
-        out.verdict = QString::fromLatin1(sig::verdictName(r.verdict));
-        if (!std::isnan(r.score))
-            out.score = r.score;
-        out.tolerance = board.toleranceOf(p);
-        if (r.cause) {
-            out.causeClass = QString::fromLatin1(r.cause->kindName());
-            out.causeText = r.cause->text();
-        }
-        out.reading = r.reading.text();
-        if (!r.curves.empty()) {
-            out.volts = r.curves.front().volts;
-            out.milliamps = r.curves.front().milliamps;
-        }
-        run.points.push_back(std::move(out));
-    }
     switch (store.record(run)) {
     case zem::history::Store::Outcome::Stored:
     case zem::history::Store::Outcome::AlreadyStored:

@@ -5,14 +5,19 @@
 #include "devicerun.h"
 #include "devicesession.h"
 #include "filechooser.h"
+#include "historyrun.h"
+#include "location.h"
 #include "recording.h"
 #include "records.h"
 #include "report.h"
 #include "sequence.h"
+#include "store.h"
 
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -49,6 +54,7 @@ SignaturesDock::SignaturesDock(DeviceSession &device, QWidget *parent)
     : QDockWidget(tr("Signatures"), parent)
     , device(device)
     , files(std::make_shared<FileChooser>())
+    , historyLocation(zem::history::defaultLocationText())
 {
     setObjectName(QStringLiteral("signaturesDock"));
     board.settings = sig::defaultSettings();
@@ -128,6 +134,23 @@ void SignaturesDock::buildUi()
     runRow->addStretch();
     layout->addLayout(runRow);
 
+    auto *historyRow = new QHBoxLayout;
+    historyRow->addWidget(new QLabel(tr("Serial:"), body));
+    serialEdit = new QLineEdit(body);
+    serialEdit->setObjectName(QStringLiteral("signatureSerialEdit"));
+    serialEdit->setPlaceholderText(tr("Scan or type, Enter tests"));
+    historyRow->addWidget(serialEdit, 1);
+    likelyFirstCheck = new QCheckBox(tr("Probe likely faults first"), body);
+    likelyFirstCheck->setObjectName(QStringLiteral("signatureLikelyFirstCheck"));
+    likelyFirstCheck->setToolTip(
+        tr("Test the points this board type failed most often first, from the history"));
+    keepHistoryCheck = new QCheckBox(tr("Keep test runs in the history"), body);
+    keepHistoryCheck->setObjectName(QStringLiteral("signatureKeepHistoryCheck"));
+    keepHistoryCheck->setChecked(true);
+    historyRow->addWidget(likelyFirstCheck);
+    historyRow->addWidget(keepHistoryCheck);
+    layout->addLayout(historyRow);
+
     auto *split = new QSplitter(Qt::Horizontal, body);
     model = new SignatureModel(this);
     table = new QTableView(split);
@@ -186,6 +209,13 @@ void SignaturesDock::buildUi()
     });
     connect(pointEdit, &QLineEdit::returnPressed, addButton, &QPushButton::click);
     connect(pasteButton, &QPushButton::clicked, this, &SignaturesDock::pasteNames);
+    // A barcode scanner types the serial and presses Enter: the test starts.
+    connect(serialEdit, &QLineEdit::returnPressed, this, [this] {
+        if (isRunning())
+            return;
+        testButton->setChecked(true);
+        startRun();
+    });
     connect(boardEdit, &QLineEdit::textEdited, this, [this](const QString &text) {
         board.board = text;
         modified = true;
@@ -398,14 +428,19 @@ void SignaturesDock::startRun()
     model->setResults(nullptr);
     run.reset();
     testResults.assign(board.points.size(), sig::PointResult());
+    runOrder = runMode == sig::Session::Mode::Test && likelyFirstCheck->isChecked()
+        ? likelyOrder()
+        : std::vector<int>();
+    const int first = runOrder.empty() ? row : runOrder.front();
+    runStarted = QDateTime::currentDateTimeUtc();
     sig::ProbeRun::Options options;
     options.pollButton = true;
     // The machine's events come on the device thread; the dock takes them on its own.
     probe = std::make_unique<sig::ProbeRun>(device.connection(), board, runMode, options,
-        std::vector<int>(), [this](const sig::ProbeRun::Event &e) {
+        runOrder, [this](const sig::ProbeRun::Event &e) {
             run->toWindow([this, e] { onRunEvent(e); });
         });
-    probe->select(row);
+    probe->select(first);
     sig::ProbeRun *p = probe.get();
     run = std::make_unique<DeviceRun>(
         device, zem::calls::Origin::Signature,
@@ -415,7 +450,7 @@ void SignaturesDock::startRun()
     connect(run.get(), &DeviceRun::waiting, this, &SignaturesDock::showWaiting);
     ++runCount;
     model->setResults(runMode == sig::Session::Mode::Test ? &testResults : nullptr);
-    selectRow(row);
+    selectRow(first);
     running = true;
     measuring = false;
     updateButtons();
@@ -447,6 +482,78 @@ void SignaturesDock::runFinished()
     finished = probe && probe->session().done();
     emit logMessage(tr("Signatures: run stopped"), LogLevel::Normal);
     updateButtons();
+    if (finished && runMode == sig::Session::Mode::Test && keepHistoryCheck->isChecked())
+        recordRun();
+}
+
+std::vector<int> SignaturesDock::likelyOrder()
+{
+    std::vector<int> order(board.points.size());
+    for (std::size_t k = 0; k < order.size(); ++k)
+        order[k] = int(k);
+    // Without the history the run goes in the usual order: it still tests.
+    QString error;
+    const auto where = zem::history::parseLocation(historyLocation, &error);
+    zem::history::Store store;
+    if (!where || !store.open(*where)) {
+        emit logMessage(tr("Signatures: no probing order from the history %1: %2")
+                            .arg(historyLocation, where ? store.errorString() : error),
+            LogLevel::Failure);
+        return order;
+    }
+    const auto likely = store.probeOrder(board.board);
+    if (!likely) {
+        emit logMessage(tr("Signatures: no probing order from the history %1: %2")
+                            .arg(historyLocation, store.errorString()),
+            LogLevel::Failure);
+        return order;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const auto rank = [&](int k) {
+            const qsizetype at = likely->indexOf(board.points[std::size_t(k)].name);
+            return at < 0 ? likely->size() : at;
+        };
+        return rank(a) < rank(b);
+    });
+    return order;
+}
+
+void SignaturesDock::recordRun()
+{
+    std::vector<int> order = runOrder;
+    if (order.empty())
+        for (std::size_t k = 0; k < board.points.size(); ++k)
+            order.push_back(int(k));
+    const zem::history::Run record = sig::historyRun(board, testResults, order, runStarted,
+        serialEdit->text().trimmed(), QFileInfo(path).fileName());
+    const QString uuid = record.uuid.toString(QUuid::WithoutBraces);
+    QString error;
+    const auto where = zem::history::parseLocation(historyLocation, &error);
+    zem::history::Store store;
+    if (!where || !store.open(*where)) {
+        emit logMessage(tr("Signatures: run %1 not kept in the history %2: %3")
+                            .arg(uuid, historyLocation, where ? store.errorString() : error),
+            LogLevel::Failure);
+        return;
+    }
+    switch (store.record(record)) {
+    case zem::history::Store::Outcome::Stored:
+    case zem::history::Store::Outcome::AlreadyStored:
+        emit logMessage(tr("Signatures: run %1 kept in the history").arg(uuid), LogLevel::Normal);
+        emit runRecorded();
+        break;
+    case zem::history::Store::Outcome::Spooled:
+        emit logMessage(tr("Signatures: the history server cannot be reached (%1); run %2 waits "
+                           "in the local spool")
+                            .arg(store.errorString(), uuid),
+            LogLevel::Failure);
+        break;
+    case zem::history::Store::Outcome::Failed:
+        emit logMessage(tr("Signatures: run %1 not kept in the history: %2")
+                            .arg(uuid, store.errorString()),
+            LogLevel::Failure);
+        break;
+    }
 }
 
 void SignaturesDock::showWaiting(bool slow)

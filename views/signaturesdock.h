@@ -8,6 +8,7 @@
 #include "proberun.h"
 #include "session.h"
 
+#include <QDateTime>
 #include <QDockWidget>
 
 #include <cstdint>
@@ -18,6 +19,7 @@ class DeviceSession;
 class FileChooser;
 class SignatureModel;
 class QChart;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QLineSeries;
@@ -50,6 +52,9 @@ public:
     void newSignature();
     // Adds the names (comma or line separated); returns how many were added.
     int addPoints(const QString &names);
+    // Where finished test runs are kept and probe orders come from (see
+    // location.h); the history is opened only when a run needs it.
+    void setHistoryLocation(const QString &text) { historyLocation = text; }
 
 public slots:
     void startRun();
@@ -61,6 +66,8 @@ signals:
     void logMessage(const QString &message, LogLevel level);
     // A point's measurement was stored (Learn) or judged (Test) and is shown.
     void pointDone(int point, sig::Verdict verdict);
+    // A finished test run was written to the history.
+    void runRecorded();
 
 private:
     void buildUi();
@@ -79,6 +86,8 @@ private:
     void saveAsDialog();
     void reportDialog();
     void pasteNames();
+    std::vector<int> likelyOrder();
+    void recordRun();
 
     DeviceSession &device;
     sig::Signature board;
@@ -95,11 +104,17 @@ private:
     QString path;
     bool modified = false;
     bool finished = false; // the last run went through the last point: start over
+    QString historyLocation;
+    QDateTime runStarted; // UTC
+    std::vector<int> runOrder; // the points in the order the run probes them
 
     SignatureModel *model = nullptr;
     QTableView *table = nullptr;
     QLineEdit *boardEdit = nullptr;
     QLineEdit *pointEdit = nullptr;
+    QLineEdit *serialEdit = nullptr;
+    QCheckBox *likelyFirstCheck = nullptr;
+    QCheckBox *keepHistoryCheck = nullptr;
     QRadioButton *learnButton = nullptr;
     QRadioButton *testButton = nullptr;
     QPushButton *runButton = nullptr;

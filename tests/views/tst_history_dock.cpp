@@ -1,0 +1,70 @@
+// The History dock over a SQLite history holding two test runs recorded as
+// the Signatures dock records them.
+#include "historydock.h"
+#include "historyrun.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChartView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_HistoryDock : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void showsRunsAndFailures();
+};
+
+void tst_HistoryDock::showsRunsAndFailures()
+{
+    QTemporaryDir dir;
+    const QString where = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("h.sqlite"));
+    sig::Signature board;
+    board.board = QStringLiteral("B1");
+    for (const char *name : { "R1", "R2", "R3" }) {
+        board.points.emplace_back();
+        board.points.back().name = QLatin1String(name);
+    }
+    const std::vector<int> order { 0, 1, 2 };
+    QString error;
+    const auto location = zem::history::parseLocation(where, &error);
+    QVERIFY2(location, qPrintable(error));
+    zem::history::Store store;
+    QVERIFY(store.open(*location));
+    // R2 fails in both runs, R3 only in the newer one.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (int n = 0; n < 2; ++n) {
+        std::vector<sig::PointResult> results(3);
+        for (auto &r : results)
+            r.verdict = sig::Verdict::Pass;
+        results[1].verdict = sig::Verdict::Different;
+        if (n == 1)
+            results[2].verdict = sig::Verdict::Different;
+        const auto run = sig::historyRun(board, results, order, now.addSecs(-3600 + 60 * n),
+            QStringLiteral("SN%1").arg(n), QStringLiteral("b1.json"));
+        QCOMPARE(run.verdict, QStringLiteral("fail"));
+        QCOMPARE(store.record(run), zem::history::Store::Outcome::Stored);
+    }
+
+    HistoryDock dock;
+    dock.setLocationText(where);
+    dock.refresh();
+    RunsModel *runs = dock.runsModel();
+    QCOMPARE(runs->rowCount(), 2);
+    QCOMPARE(runs->runAt(0)->run.boardSerial, QStringLiteral("SN1"));
+    QCOMPARE(runs->runAt(1)->run.boardSerial, QStringLiteral("SN0"));
+
+    auto *pareto = dock.findChild<QChartView *>(QStringLiteral("historyParetoChart"));
+    QVERIFY(pareto);
+    auto *names = qobject_cast<QBarCategoryAxis *>(pareto->chart()->axes(Qt::Horizontal).value(0));
+    auto *bars = qobject_cast<QBarSeries *>(pareto->chart()->series().value(0));
+    QVERIFY(names && bars && bars->count() == 1);
+    QCOMPARE(names->categories().value(0), QStringLiteral("R2"));
+    QCOMPARE(bars->barSets().first()->at(0), 2.0);
+}
+
+QTEST_MAIN(tst_HistoryDock)
+#include "tst_history_dock.moc"

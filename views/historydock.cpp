@@ -1,0 +1,519 @@
+#include "historydock.h"
+
+#include "location.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTimeAxis>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const char kLocationKey[] = "historyLocation";
+
+// Programs that embed the window without naming themselves (tests, figures)
+// keep no settings on disk.
+bool keepsSettings()
+{
+    return !QCoreApplication::organizationName().isEmpty();
+}
+
+QChartView *chartView(QChart *chart, const char *name)
+{
+    auto *view = new QChartView(chart);
+    view->setObjectName(QLatin1String(name));
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setMinimumSize(200, 150);
+    return view;
+}
+
+} // namespace
+
+RunsModel::RunsModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+void RunsModel::setRuns(std::vector<zem::history::RunSummary> runs)
+{
+    beginResetModel();
+    rows = std::move(runs);
+    endResetModel();
+}
+
+const zem::history::RunSummary *RunsModel::runAt(int row) const
+{
+    return row >= 0 && std::size_t(row) < rows.size() ? &rows[std::size_t(row)] : nullptr;
+}
+
+int RunsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(rows.size());
+}
+
+int RunsModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant RunsModel::data(const QModelIndex &index, int role) const
+{
+    const auto *r = runAt(index.row());
+    if (!r || role != Qt::DisplayRole)
+        return {};
+    switch (index.column()) {
+    case Started:
+        return r->run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    case Board:
+        return r->run.boardType;
+    case Serial:
+        return r->run.boardSerial;
+    case Verdict:
+        return r->run.verdict;
+    case Failed:
+        return r->failedCount;
+    case Points:
+        return r->pointCount;
+    case Operator:
+        return r->run.operatorName;
+    }
+    return {};
+}
+
+QVariant RunsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case Started:
+        return tr("Started");
+    case Board:
+        return tr("Board");
+    case Serial:
+        return tr("Serial");
+    case Verdict:
+        return tr("Verdict");
+    case Failed:
+        return tr("Failed");
+    case Points:
+        return tr("Points");
+    case Operator:
+        return tr("Operator");
+    }
+    return {};
+}
+
+HistoryDock::HistoryDock(QWidget *parent)
+    : QDockWidget(tr("History"), parent)
+    , location(zem::history::defaultLocationText())
+{
+    setObjectName(QStringLiteral("historyDock"));
+    runs = new RunsModel(this);
+    if (keepsSettings())
+        location = QSettings().value(QLatin1String(kLocationKey), location).toString();
+    // Built when first shown: most sessions never look at the history.
+    connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        if (visible)
+            build();
+    });
+}
+
+HistoryDock::~HistoryDock() = default;
+
+void HistoryDock::setLocationText(const QString &text)
+{
+    if (locationEdit && locationEdit->text() != text)
+        locationEdit->setText(text);
+    if (text == location)
+        return;
+    location = text;
+    store.reset(); // the next refresh opens the new one
+    if (keepsSettings())
+        QSettings().setValue(QLatin1String(kLocationKey), text);
+    emit locationChanged(text);
+}
+
+void HistoryDock::build()
+{
+    if (locationEdit)
+        return;
+    auto *body = new QWidget(this);
+    auto *layout = new QVBoxLayout(body);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(new QLabel(tr("History:"), body));
+    locationEdit = new QLineEdit(location, body);
+    locationEdit->setObjectName(QStringLiteral("historyLocationEdit"));
+    locationEdit->setToolTip(
+        tr("sqlite:PATH, PATH.sqlite or postgresql://user@host/db (no password: libpq finds it)"));
+    top->addWidget(locationEdit, 1);
+    auto *refreshButton = new QPushButton(tr("Refresh"), body);
+    refreshButton->setObjectName(QStringLiteral("historyRefreshButton"));
+    top->addWidget(refreshButton);
+    layout->addLayout(top);
+
+    auto *filters = new QHBoxLayout;
+    boardFilter = new QLineEdit(body);
+    boardFilter->setObjectName(QStringLiteral("historyBoardFilter"));
+    boardFilter->setPlaceholderText(tr("Board type"));
+    serialFilter = new QLineEdit(body);
+    serialFilter->setObjectName(QStringLiteral("historySerialFilter"));
+    serialFilter->setPlaceholderText(tr("Serial"));
+    verdictFilter = new QLineEdit(body);
+    verdictFilter->setObjectName(QStringLiteral("historyVerdictFilter"));
+    verdictFilter->setPlaceholderText(tr("Verdict (pass, fail, unstable)"));
+    for (QLineEdit *e : { boardFilter, serialFilter, verdictFilter }) {
+        e->setClearButtonEnabled(true);
+        filters->addWidget(e, 1);
+        connect(e, &QLineEdit::returnPressed, this, &HistoryDock::refresh);
+    }
+    layout->addLayout(filters);
+
+    auto *tabs = new QTabWidget(body);
+    tabs->setObjectName(QStringLiteral("historyTabs"));
+    tabs->addTab(buildRunsTab(), tr("Runs"));
+    tabs->addTab(buildFailuresTab(), tr("Failures"));
+    tabs->addTab(buildScoresTab(), tr("Scores"));
+    layout->addWidget(tabs, 1);
+
+    status = new QLabel(body);
+    status->setObjectName(QStringLiteral("historyStatus"));
+    status->setWordWrap(true);
+    layout->addWidget(status);
+    setWidget(body);
+
+    connect(locationEdit, &QLineEdit::editingFinished, this,
+        [this] { setLocationText(locationEdit->text().trimmed()); });
+    connect(locationEdit, &QLineEdit::returnPressed, this, &HistoryDock::refresh);
+    connect(refreshButton, &QPushButton::clicked, this, [this] {
+        setLocationText(locationEdit->text().trimmed());
+        refresh();
+    });
+}
+
+QWidget *HistoryDock::buildRunsTab()
+{
+    auto *split = new QSplitter(Qt::Vertical);
+    runsTable = new QTableView(split);
+    runsTable->setObjectName(QStringLiteral("historyRunsTable"));
+    runsTable->setModel(runs);
+    runsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    runsTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    runsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    runsTable->verticalHeader()->hide();
+    runsTable->horizontalHeader()->setStretchLastSection(true);
+    connect(runsTable, &QTableView::doubleClicked, this,
+        [this](const QModelIndex &index) { showRun(index.row()); });
+
+    auto *detail = new QSplitter(Qt::Horizontal, split);
+    pointsTable = new QTableWidget(0, 5, detail);
+    pointsTable->setObjectName(QStringLiteral("historyPointsTable"));
+    pointsTable->setHorizontalHeaderLabels(
+        { tr("Point"), tr("Verdict"), tr("Score (%)"), tr("Tolerance (%)"), tr("Cause") });
+    pointsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    pointsTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    pointsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    pointsTable->verticalHeader()->hide();
+    pointsTable->horizontalHeader()->setStretchLastSection(true);
+    connect(pointsTable, &QTableWidget::currentCellChanged, this,
+        [this](int row) { showPointCurve(row); });
+
+    curveChart = new QChart;
+    curveChart->legend()->hide();
+    curveSeries = new QLineSeries;
+    curveChart->addSeries(curveSeries);
+    auto *volts = new QValueAxis;
+    volts->setTitleText(tr("Voltage (V)"));
+    auto *milliamps = new QValueAxis;
+    milliamps->setTitleText(tr("Current (mA)"));
+    curveChart->addAxis(volts, Qt::AlignBottom);
+    curveChart->addAxis(milliamps, Qt::AlignLeft);
+    curveSeries->attachAxis(volts);
+    curveSeries->attachAxis(milliamps);
+    detail->addWidget(pointsTable);
+    detail->addWidget(chartView(curveChart, "historyCurveChart"));
+    split->addWidget(runsTable);
+    split->addWidget(detail);
+    return split;
+}
+
+QWidget *HistoryDock::buildFailuresTab()
+{
+    auto *split = new QSplitter(Qt::Vertical);
+    auto *chart = new QChart;
+    chart->setTitle(tr("Failures per point"));
+    chart->legend()->hide();
+    paretoSeries = new QBarSeries;
+    chart->addSeries(paretoSeries);
+    paretoAxis = new QBarCategoryAxis;
+    paretoCount = new QValueAxis;
+    paretoCount->setLabelFormat(QStringLiteral("%d"));
+    paretoCount->setTitleText(tr("Failures"));
+    chart->addAxis(paretoAxis, Qt::AlignBottom);
+    chart->addAxis(paretoCount, Qt::AlignLeft);
+    paretoSeries->attachAxis(paretoAxis);
+    paretoSeries->attachAxis(paretoCount);
+    split->addWidget(chartView(chart, "historyParetoChart"));
+
+    yieldTable = new QTreeWidget(split);
+    yieldTable->setObjectName(QStringLiteral("historyYieldTable"));
+    yieldTable->setRootIsDecorated(false);
+    yieldTable->setHeaderLabels(
+        { tr("Board"), tr("Day (UTC)"), tr("Runs"), tr("Passed"), tr("Yield (%)") });
+    split->addWidget(yieldTable);
+    return split;
+}
+
+QWidget *HistoryDock::buildScoresTab()
+{
+    auto *page = new QWidget;
+    auto *layout = new QVBoxLayout(page);
+    auto *row = new QHBoxLayout;
+    row->addWidget(new QLabel(tr("Point:"), page));
+    pointCombo = new QComboBox(page);
+    pointCombo->setObjectName(QStringLiteral("historyPointCombo"));
+    row->addWidget(pointCombo, 1);
+    layout->addLayout(row);
+    connect(pointCombo, &QComboBox::currentTextChanged, this, [this] { refreshScores(); });
+
+    scoreChart = new QChart;
+    scoreChart->setTitle(tr("Score over time"));
+    scoreSeries = new QLineSeries;
+    scoreSeries->setName(tr("Score"));
+    scoreSeries->setPointsVisible(true);
+    // A reference that drifts shows as scores creeping towards this line.
+    toleranceSeries = new QLineSeries;
+    toleranceSeries->setName(tr("Tolerance"));
+    scoreChart->addSeries(scoreSeries);
+    scoreChart->addSeries(toleranceSeries);
+    auto *time = new QDateTimeAxis;
+    time->setFormat(QStringLiteral("yyyy-MM-dd"));
+    auto *percent = new QValueAxis;
+    percent->setTitleText(tr("Score (%)"));
+    scoreChart->addAxis(time, Qt::AlignBottom);
+    scoreChart->addAxis(percent, Qt::AlignLeft);
+    for (QLineSeries *s : { scoreSeries, toleranceSeries }) {
+        s->attachAxis(time);
+        s->attachAxis(percent);
+    }
+    layout->addWidget(chartView(scoreChart, "historyScoreChart"), 1);
+    return page;
+}
+
+void HistoryDock::setStatus(const QString &text, bool error)
+{
+    status->setText(text);
+    status->setStyleSheet(error ? QStringLiteral("color: red") : QString());
+}
+
+bool HistoryDock::openStore()
+{
+    if (store && store->isOpen())
+        return true;
+    QString error;
+    const auto where = zem::history::parseLocation(location, &error);
+    if (!where) {
+        setStatus(tr("History %1: %2").arg(location, error), true);
+        return false;
+    }
+    store = std::make_unique<zem::history::Store>();
+    if (!store->open(*where)) {
+        setStatus(tr("History %1: %2").arg(where->text(), store->errorString()), true);
+        store.reset();
+        return false;
+    }
+    return true;
+}
+
+QString HistoryDock::shownBoard() const
+{
+    const QString typed = boardFilter->text().trimmed();
+    if (!typed.isEmpty())
+        return typed;
+    // Without a board typed, the charts are of the newest run's board.
+    const auto *newest = runs->runAt(0);
+    return newest ? newest->run.boardType : QString();
+}
+
+void HistoryDock::refresh()
+{
+    build();
+    if (!openStore())
+        return;
+    zem::history::RunFilter filter;
+    filter.boardType = boardFilter->text().trimmed();
+    filter.boardSerial = serialFilter->text().trimmed();
+    filter.verdict = verdictFilter->text().trimmed();
+    auto found = store->runs(filter);
+    if (!found) {
+        setStatus(store->errorString(), true);
+        return;
+    }
+    const std::size_t count = found->size();
+    runs->setRuns(std::move(*found));
+    runsTable->resizeColumnsToContents();
+    // Before the charts, so that a chart that cannot be read says so last.
+    setStatus(count == 1 ? tr("1 run") : tr("%1 runs").arg(count), false);
+    refreshFailures(shownBoard());
+}
+
+void HistoryDock::refreshFailures(const QString &boardType)
+{
+    paretoSeries->clear();
+    paretoAxis->clear();
+    const QString point = pointCombo->currentText();
+    const QSignalBlocker quiet(pointCombo);
+    pointCombo->clear();
+    if (!boardType.isEmpty()) {
+        if (const auto stats = store->pareto(boardType)) {
+            auto *failures = new QBarSet(tr("Failures"));
+            QStringList names;
+            qint64 most = 1;
+            for (const auto &s : *stats) {
+                *failures << double(s.failed);
+                names << s.name;
+                most = std::max(most, s.failed);
+            }
+            paretoSeries->append(failures);
+            paretoAxis->append(names);
+            paretoCount->setRange(0, double(most));
+            pointCombo->addItems(names);
+        } else {
+            setStatus(store->errorString(), true);
+        }
+    }
+    if (const int at = pointCombo->findText(point); at >= 0)
+        pointCombo->setCurrentIndex(at);
+    refreshScores();
+
+    yieldTable->clear();
+    const auto days = store->yieldPerDay(boardFilter->text().trimmed());
+    if (!days)
+        return setStatus(store->errorString(), true);
+    for (const auto &d : *days)
+        yieldTable->addTopLevelItem(new QTreeWidgetItem(
+            { d.boardType, d.day.toString(Qt::ISODate), QString::number(d.runs),
+                QString::number(d.passed), QString::number(100 * d.yield, 'f', 1) }));
+}
+
+void HistoryDock::refreshScores()
+{
+    scoreSeries->clear();
+    toleranceSeries->clear();
+    const QString point = pointCombo->currentText();
+    const QString boardType = shownBoard();
+    if (point.isEmpty() || boardType.isEmpty() || !store)
+        return;
+    const auto samples = store->scores(boardType, point);
+    if (!samples) {
+        setStatus(store->errorString(), true);
+        return;
+    }
+    double lo = 0, hi = 1;
+    for (const auto &s : *samples) {
+        scoreSeries->append(double(s.started.toMSecsSinceEpoch()), s.score);
+        hi = std::max(hi, s.score);
+    }
+    // Scores carry no tolerance: the newest run that scored the point has it.
+    double tolerance = NAN;
+    if (!samples->empty())
+        if (const auto newest = store->run(samples->back().run))
+            for (const auto &p : newest->points)
+                if (p.name == point)
+                    tolerance = p.tolerance;
+    auto *time = qobject_cast<QDateTimeAxis *>(scoreChart->axes(Qt::Horizontal).value(0));
+    auto *percent = qobject_cast<QValueAxis *>(scoreChart->axes(Qt::Vertical).value(0));
+    if (samples->empty())
+        return;
+    const QDateTime first = samples->front().started;
+    const QDateTime last = std::max(samples->back().started, first.addSecs(60));
+    if (std::isfinite(tolerance)) {
+        toleranceSeries->append(double(first.toMSecsSinceEpoch()), tolerance);
+        toleranceSeries->append(double(last.toMSecsSinceEpoch()), tolerance);
+        hi = std::max(hi, tolerance);
+    }
+    time->setRange(first, last);
+    percent->setRange(lo, hi * 1.1);
+}
+
+void HistoryDock::showRun(int row)
+{
+    const auto *summary = runs->runAt(row);
+    pointsTable->setRowCount(0);
+    curveSeries->clear();
+    shownRun.reset();
+    if (!summary || !openStore())
+        return;
+    shownRun = store->run(summary->run.uuid);
+    if (!shownRun) {
+        setStatus(store->errorString(), true);
+        return;
+    }
+    pointsTable->setRowCount(int(shownRun->points.size()));
+    for (int k = 0; k < int(shownRun->points.size()); ++k) {
+        const auto &p = shownRun->points[std::size_t(k)];
+        const QString cause = p.causeText.isEmpty() ? p.reading
+                                                    : tr("%1 (%2)").arg(p.causeText, p.reading);
+        const QStringList cells { p.name, p.verdict,
+            p.score ? QString::number(*p.score, 'f', 1) : QString(),
+            QString::number(p.tolerance, 'f', 1), cause };
+        for (int c = 0; c < cells.size(); ++c)
+            pointsTable->setItem(k, c, new QTableWidgetItem(cells[c]));
+    }
+    pointsTable->resizeColumnsToContents();
+    setStatus(tr("Run of %1 %2: %3").arg(shownRun->boardType, shownRun->boardSerial,
+                  shownRun->verdict),
+        false);
+    if (!shownRun->points.empty())
+        pointsTable->setCurrentCell(0, 0);
+}
+
+void HistoryDock::showPointCurve(int row)
+{
+    curveSeries->clear();
+    if (!shownRun || row < 0 || std::size_t(row) >= shownRun->points.size())
+        return;
+    const auto &p = shownRun->points[std::size_t(row)];
+    QList<QPointF> points;
+    double vlo = -1, vhi = 1, ilo = -1, ihi = 1;
+    for (std::size_t k = 0; k < p.volts.size() && k < p.milliamps.size(); ++k) {
+        if (!std::isfinite(p.volts[k]) || !std::isfinite(p.milliamps[k]))
+            continue;
+        if (points.isEmpty()) {
+            vlo = vhi = p.volts[k];
+            ilo = ihi = p.milliamps[k];
+        }
+        points.append(QPointF(p.volts[k], p.milliamps[k]));
+        vlo = std::min(vlo, p.volts[k]);
+        vhi = std::max(vhi, p.volts[k]);
+        ilo = std::min(ilo, p.milliamps[k]);
+        ihi = std::max(ihi, p.milliamps[k]);
+    }
+    curveSeries->replace(points);
+    // A flat curve still gets an axis range that is not empty.
+    const double mv = std::max(0.05 * (vhi - vlo), 1e-3);
+    const double mi = std::max(0.05 * (ihi - ilo), 1e-3);
+    curveChart->axes(Qt::Horizontal).value(0)->setRange(vlo - mv, vhi + mv);
+    curveChart->axes(Qt::Vertical).value(0)->setRange(ilo - mi, ihi + mi);
+}

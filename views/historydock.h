@@ -1,0 +1,106 @@
+// The History dock: the test runs the history keeps, filtered by board,
+// serial and verdict; the points a board type fails most, its yield per day,
+// a point's score over time against its tolerance, and a run's points with
+// their curves. It opens the history only when asked to (Refresh).
+#pragma once
+
+#include "store.h"
+
+#include <QAbstractTableModel>
+#include <QDockWidget>
+
+#include <memory>
+#include <vector>
+
+class QBarCategoryAxis;
+class QBarSeries;
+class QChart;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QLineSeries;
+class QTableView;
+class QTableWidget;
+class QTreeWidget;
+class QValueAxis;
+
+// The runs as listed, newest first.
+class RunsModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column { Started, Board, Serial, Verdict, Failed, Points, Operator, ColumnCount };
+
+    explicit RunsModel(QObject *parent = nullptr);
+
+    void setRuns(std::vector<zem::history::RunSummary> runs);
+    const zem::history::RunSummary *runAt(int row) const;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+        int role = Qt::DisplayRole) const override;
+
+private:
+    std::vector<zem::history::RunSummary> rows;
+};
+
+class HistoryDock : public QDockWidget
+{
+    Q_OBJECT
+
+public:
+    explicit HistoryDock(QWidget *parent = nullptr);
+    ~HistoryDock() override;
+
+    // The text naming the history (see location.h), as in the field.
+    QString locationText() const { return location; }
+    void setLocationText(const QString &text);
+
+    RunsModel *runsModel() const { return runs; }
+
+public slots:
+    // Opens the history if needed and reads the runs and charts again.
+    void refresh();
+
+signals:
+    void locationChanged(const QString &text);
+
+private:
+    void build();
+    QWidget *buildRunsTab();
+    QWidget *buildFailuresTab();
+    QWidget *buildScoresTab();
+    bool openStore();
+    QString shownBoard() const;
+    void refreshFailures(const QString &boardType);
+    void refreshScores();
+    void showRun(int row);
+    void showPointCurve(int row);
+    void setStatus(const QString &text, bool error);
+
+    QString location;
+    std::unique_ptr<zem::history::Store> store;
+    RunsModel *runs = nullptr;
+    std::optional<zem::history::Run> shownRun; // the run whose points are listed
+
+    QLineEdit *locationEdit = nullptr;
+    QLineEdit *boardFilter = nullptr;
+    QLineEdit *serialFilter = nullptr;
+    QLineEdit *verdictFilter = nullptr;
+    QTableView *runsTable = nullptr;
+    QTableWidget *pointsTable = nullptr;
+    QChart *curveChart = nullptr;
+    QLineSeries *curveSeries = nullptr;
+    QBarSeries *paretoSeries = nullptr;
+    QBarCategoryAxis *paretoAxis = nullptr;
+    QValueAxis *paretoCount = nullptr;
+    QTreeWidget *yieldTable = nullptr;
+    QComboBox *pointCombo = nullptr;
+    QChart *scoreChart = nullptr;
+    QLineSeries *scoreSeries = nullptr;
+    QLineSeries *toleranceSeries = nullptr;
+    QLabel *status = nullptr;
+};
