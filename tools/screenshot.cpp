@@ -12,10 +12,12 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdio>
 
 int main(int argc, char **argv)
@@ -70,8 +72,16 @@ int main(int argc, char **argv)
         edit->setCursorPosition(0);
     // The dock to show on top, e.g. callsDock; the Curve dock otherwise.
     if (args.size() > 3) {
-        if (auto *shown = window.findChild<QDockWidget *>(args.at(3)))
+        if (auto *shown = window.findChild<QDockWidget *>(args.at(3))) {
+            shown->show(); // a dock hidden at start, as the View menu shows it
             shown->raise();
+        }
+        // The history is read only when asked: ask, and show the failures.
+        if (auto *refresh = window.findChild<QPushButton *>(QStringLiteral("historyRefreshButton"))) {
+            refresh->click();
+            if (auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("historyTabs")))
+                tabs->setCurrentIndex(std::min(1, tabs->count() - 1));
+        }
     }
     // The Calls dock with the frame's call selected and its request field's
     // bytes marked in the dump.

@@ -282,6 +282,10 @@ QWidget *HistoryDock::buildFailuresTab()
     yieldTable->setHeaderLabels(
         { tr("Board"), tr("Day (UTC)"), tr("Runs"), tr("Passed"), tr("Yield (%)") });
     split->addWidget(yieldTable);
+    // The chart is what the tab is for: it takes most of the height.
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+    split->setSizes({ 300, 100 });
     return split;
 }
 
@@ -398,6 +402,11 @@ void HistoryDock::refreshFailures(const QString &boardType)
             paretoSeries->append(failures);
             paretoAxis->append(names);
             paretoCount->setRange(0, double(most));
+            // Whole failures only: one tick per count while they are few.
+            if (most <= 10)
+                paretoCount->setTickCount(int(most) + 1);
+            else
+                paretoCount->applyNiceNumbers();
             pointCombo->addItems(names);
         } else {
             setStatus(store->errorString(), true);
