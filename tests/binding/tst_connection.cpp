@@ -25,8 +25,8 @@ TEST(Connection, CallsFromTwoThreadsGoThroughOneAtATime)
 {
     zemdouble::reset();
     zemdouble::setResult("zem_get_status", -3);
+    ListSink sink; // outlives the connection, whose close it records too
     zem::Connection device;
-    ListSink sink;
     device.setSink(&sink);
     ASSERT_NE(device.open("virtual://x"), -1);
     constexpr int kCalls = 500;
