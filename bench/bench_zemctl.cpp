@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -129,11 +130,37 @@ void watch()
         lastLag);
 }
 
+// A board of 50 points learned once, then tested with two captures a point
+// on the instant virtual instrument, as a whole process.
+void test50()
+{
+    char dir[] = "/tmp/bench_zemctl.XXXXXX";
+    if (!mkdtemp(dir))
+        return;
+    const std::string file = std::string(dir) + "/board.json";
+    const std::string history = std::string("sqlite:") + dir + "/h.sqlite";
+    std::string points;
+    for (int k = 1; k <= 50; ++k)
+        points += (k > 1 ? "," : "") + std::string("P") + std::to_string(k);
+    const double learned = runOnce({ ZEMCTL, "-u", "virtual://resistor", "learn", file.c_str(),
+        "--points", points.c_str() });
+    std::vector<double> runs;
+    for (int i = 0; i < 5 && learned >= 0; ++i)
+        runs.push_back(runOnce({ ZEMCTL, "-u", "virtual://resistor", "test", file.c_str(),
+            "--repeat", "2", "--db", history.c_str() }));
+    std::system((std::string("rm -rf ") + dir).c_str());
+    if (runs.empty() || std::count(runs.begin(), runs.end(), -1))
+        return figure("zemctl test, 50 points, --repeat 2", "< 2 s", "a run failed");
+    figure("zemctl test of a 50-point board, --repeat 2, recorded in the history, median of 5",
+        "< 2 s", "%.2f s", median(runs) / 1000);
+}
+
 } // namespace
 
 int main()
 {
     startup();
     watch();
+    test50();
     return 0;
 }
