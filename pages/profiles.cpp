@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QFile>
 
-
 namespace {
 
 QString tr(const char *text)
@@ -21,12 +20,12 @@ const char *const kFilter = QT_TRANSLATE_NOOP("Profiles", "JSON files (*.json);;
 
 FileChooser::Question saveProfileQuestion()
 {
-    return { nullptr, tr("Save profile..."), QStringLiteral("zem.json"), tr(kFilter) };
+    return { nullptr, tr("Save profile..."), QStringLiteral("zem.json"), tr(kFilter), true };
 }
 
 FileChooser::Question openProfileQuestion()
 {
-    return { nullptr, tr("Open profile..."), QStringLiteral(".json"), tr(kFilter) };
+    return { nullptr, tr("Open profile..."), QStringLiteral(".json"), tr(kFilter), true };
 }
 
 LogLines saveProfile(zem::Connection &device, const QString &fileName)
@@ -67,8 +66,8 @@ LogLines loadProfile(zem::Connection &device, const QString &fileName, QByteArra
         data += chunk;
     }
     if (file.error() != QFileDevice::NoError)
-        return { { tr("File error:"), LogLevel::Failure }, { file.errorString(), LogLevel::Failure },
-            abort };
+        return { { tr("File error:"), LogLevel::Failure },
+            { file.errorString(), LogLevel::Failure }, abort };
     if (size > kMaxProfileFileSize || data.size() > kMaxProfileFileSize)
         return { { tr("File error:"), LogLevel::Failure },
             { tr("too large for a profile (more than %1 bytes)").arg(kMaxProfileFileSize),

@@ -13,10 +13,12 @@
 #include <cstdint>
 #include <memory>
 
+class BoardView;
 class DeviceRun;
 class DeviceSession;
 class FileChooser;
 class SignatureModel;
+class QAction;
 class QChart;
 class QLabel;
 class QLineEdit;
@@ -24,7 +26,9 @@ class QLineSeries;
 class QPushButton;
 class QRadioButton;
 class QTableView;
+class QTabWidget;
 class QTimer;
+class QUndoStack;
 class QValueAxis;
 
 class SignaturesDock : public QDockWidget
@@ -50,6 +54,20 @@ public:
     void newSignature();
     // Adds the names (comma or line separated); returns how many were added.
     int addPoints(const QString &names);
+    // Adds the pins of a component, "U1.1" to "U1.<pins>"; returns how many.
+    int addComponent(const QString &component, int pins);
+    // The next clicks on the picture place the component's pins: pin 1 and
+    // the last pin (a row), and for two rows pin pins/2 as well.
+    void placeComponent(const QString &component, bool twoRows);
+    // Embeds a PNG or JPEG picture of the board.
+    bool setPicture(const QString &path);
+    // Whether the signature has changes that are not saved.
+    bool isModified() const;
+    // Asks to save unsaved changes: true to go on (saved or discarded),
+    // false when the user cancelled or saving failed.
+    bool maybeSave();
+    // Points edits and Learn, undone with Ctrl+Z.
+    QUndoStack *undoStack() const { return m_undo; }
 
 public slots:
     void startRun();
@@ -61,6 +79,8 @@ signals:
     void logMessage(const QString &message, LogLevel level);
     // A point's measurement was stored (Learn) or judged (Test) and is shown.
     void pointDone(int point, sig::Verdict verdict);
+    // A signature file was opened or saved, for the recent files.
+    void fileUsed(const QString &path);
 
 private:
     void buildUi();
@@ -73,12 +93,19 @@ private:
     void selectRow(int row);
     void setStatus(const QString &text);
     void updateButtons();
-    bool confirmDiscard();
     void openDialog();
-    void saveDialog();
-    void saveAsDialog();
+    bool saveDialog();
+    bool saveAsDialog();
     void reportDialog();
     void pasteNames();
+    void buildBoard();
+    void pictureDialog();
+    void componentDialog();
+    void onPictureClicked(QPointF at);
+    void deleteSelected();
+    void moveCurrent(int by);
+    void setEditing(bool allowed);
+    void afterLoad();
 
     DeviceSession &device;
     sig::Signature board;
@@ -93,7 +120,7 @@ private:
     int runCount = 0; // runs started, so a stop meant for one spares the next
     std::shared_ptr<FileChooser> files;
     QString path;
-    bool modified = false;
+    bool modified = false; // the board's name; the points' edits are on the undo stack
     bool finished = false; // the last run went through the last point: start over
 
     SignatureModel *model = nullptr;
@@ -111,5 +138,13 @@ private:
     QLineSeries *testSeries = nullptr;
     QValueAxis *axisV = nullptr;
     QValueAxis *axisI = nullptr;
-
+    QTabWidget *m_tabs = nullptr;
+    QWidget *m_boardPage = nullptr;
+    BoardView *m_boardView = nullptr; // built when its tab is first shown
+    QLabel *m_boardHint = nullptr;
+    QUndoStack *m_undo = nullptr;
+    // A component being placed: its first row, its pin count, and the clicks so far.
+    QString m_placing;
+    bool m_placingTwoRows = false;
+    std::vector<QPointF> m_clicks;
 };
