@@ -90,6 +90,7 @@ MainWindow::MainWindow(QWidget *parent)
     buildPages();
     buildDocks();
     setupSessionTools();
+    setupMenus();
 }
 
 namespace {
@@ -573,6 +574,11 @@ void MainWindow::showKeys()
            "Ctrl+P\tStart or stop Periodic\n"
            "Ctrl+F\tSearch the commands\n"
            "Ctrl+M\tMeasure\n"
+           "Space\tMeasure the point (Signatures)\n"
+           "Ctrl+Z, Ctrl+Shift+Z\tUndo, redo points edits and Learn\n"
+           "Delete, F2\tDelete, rename the point\n"
+           "Alt+Up, Alt+Down\tMove the point\n"
+           "Ctrl+Q\tQuit\n"
            "F1\tThis list"),
         QMessageBox::Close, this);
     box->setObjectName(QStringLiteral("keysDialog"));

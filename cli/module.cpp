@@ -48,6 +48,11 @@ void releaseInterrupts()
 
 void *loadModuleFunction(const std::string &name, std::string &error)
 {
+    return loadModuleFunction(name, name, error);
+}
+
+void *loadModuleFunction(const std::string &name, const std::string &function, std::string &error)
+{
     const std::string dir = programDirectory();
     const std::string file = name + ".so";
     for (const std::string &path : { dir + "/" + file, dir + "/" ZEMCTL_MODULE_DIR "/" + file }) {
@@ -58,15 +63,14 @@ void *loadModuleFunction(const std::string &name, std::string &error)
             error = dlerror();
             return nullptr;
         }
-        if (void *f = dlsym(module, name.c_str()))
+        if (void *f = dlsym(module, function.c_str()))
             return f;
-        error = path + " lacks " + name;
+        error = path + " lacks " + function;
         return nullptr;
     }
     error = file + " is not installed beside zemctl (looked in " + dir + " and " + dir
         + "/" ZEMCTL_MODULE_DIR ")";
     return nullptr;
 }
-
 
 } // namespace zemctl

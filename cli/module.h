@@ -19,5 +19,8 @@ void releaseInterrupts();
 // build tree, in the package's private folder once installed. Null, with the
 // reason in error, when it cannot be loaded.
 void *loadModuleFunction(const std::string &name, std::string &error);
+// The function `function` of the module `module`.so.
+void *loadModuleFunction(
+    const std::string &module, const std::string &function, std::string &error);
 
 } // namespace zemctl

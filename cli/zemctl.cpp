@@ -1,5 +1,6 @@
 #include "zemctl.h"
 
+#include "boardjob.h"
 #include "signaturejob.h"
 
 #include <CLI/CLI.hpp>
@@ -89,6 +90,7 @@ Examples:
   zemctl -u URL --record calls.jsonl measure && zemctl -u URL replay calls.jsonl
   zemctl -u URL learn board.json --points R1,R2,U1.3 --button
   zemctl -u URL test board.json --report board.html
+  zemctl board board.json --image board.jpg --place R1=812,440 --place D1=1020,455
 )";
 
 std::string commandDescription(const zem::Command &c)
@@ -224,8 +226,17 @@ int run(int argc, char **argv)
     for (CLI::App *sub : { learn, test })
         sub->add_flag("--button", job.button, "Wait for the probe's button before each point");
 
+    BoardJob boardJob;
+    CLI::App *board = app.add_subcommand(
+        "board", "Embed a picture of the board and place points on it; JSON summary out");
+    board->add_option("FILE", boardJob.file, "The signature file")->required();
+    board->add_option("--image", boardJob.image, "A PNG or JPEG of the board to embed")
+        ->type_name("PHOTO");
+    board->add_option("--place", boardJob.places, "Place a point at pixel X,Y of the picture")
+        ->type_name("NAME=X,Y");
+
     for (CLI::App *sub : { list, describe, watch, measure, profile, profileGet, profileSet, replay,
-             learn, compare, test })
+             learn, compare, test, board })
         sub->fallthrough()->group("Tools");
 
     try {
@@ -236,6 +247,8 @@ int run(int argc, char **argv)
 
     if (list->parsed())
         return listMain(context);
+    if (board->parsed())
+        return boardMain(boardJob);
     if (describe->parsed())
         return describeMain(context, name, fieldNamesOnly);
     if (!context.startRecording())

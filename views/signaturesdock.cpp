@@ -21,6 +21,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFormLayout>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -40,6 +41,7 @@
 #include <QUndoStack>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -622,6 +624,34 @@ bool SignaturesDock::openFile(const QString &file)
     buildUi();
     QString error;
     auto loaded = sig::load(file, &error);
+    return takeLoaded(file, std::move(loaded), error);
+}
+
+void SignaturesDock::openFileInBackground(const QString &file)
+{
+    buildUi();
+    struct Loaded
+    {
+        std::optional<sig::Signature> signature;
+        QString error;
+    };
+    setStatus(tr("Opening %1...").arg(file));
+    auto *watcher = new QFutureWatcher<Loaded>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, file] {
+        watcher->deleteLater();
+        Loaded loaded = watcher->result();
+        emit fileOpened(takeLoaded(file, std::move(loaded.signature), loaded.error));
+    });
+    watcher->setFuture(QtConcurrent::run([file] {
+        Loaded loaded;
+        loaded.signature = sig::load(file, &loaded.error);
+        return loaded;
+    }));
+}
+
+bool SignaturesDock::takeLoaded(
+    const QString &file, std::optional<sig::Signature> loaded, const QString &error)
+{
     if (!loaded) {
         fail(error);
         return false;
@@ -676,7 +706,7 @@ void SignaturesDock::openDialog()
     const QString file = files->openFileName(
         { this, tr("Open signature"), path, tr("Signature files (*.json);;All files (*)") });
     if (!file.isEmpty())
-        openFile(file);
+        openFileInBackground(file);
 }
 
 bool SignaturesDock::saveDialog()

@@ -48,6 +48,9 @@ public:
     // What the buttons do once a file name is chosen; false, with the reason
     // shown, when it cannot be done.
     bool openFile(const QString &path);
+    // The same, the file read and checked off the window's thread (a board's
+    // photo makes it megabytes); fileOpened() tells the outcome.
+    void openFileInBackground(const QString &path);
     void setFileChooser(std::shared_ptr<FileChooser> chooser);
     bool saveFile(const QString &path);
     bool writeReport(const QString &path);
@@ -79,6 +82,7 @@ signals:
     void logMessage(const QString &message, LogLevel level);
     // A point's measurement was stored (Learn) or judged (Test) and is shown.
     void pointDone(int point, sig::Verdict verdict);
+    void fileOpened(bool ok);
     // A signature file was opened or saved, for the recent files.
     void fileUsed(const QString &path);
 
@@ -106,6 +110,8 @@ private:
     void moveCurrent(int by);
     void setEditing(bool allowed);
     void afterLoad();
+    bool takeLoaded(
+        const QString &file, std::optional<sig::Signature> loaded, const QString &error);
 
     DeviceSession &device;
     sig::Signature board;

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -70,8 +71,10 @@ void tst_CurveIntegration::measureAndExport()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto *dock = window.findChild<CurveDock *>(QStringLiteral("curveDock"));
     QVERIFY(dock && dock->isVisible());
-    QVERIFY(
-        window.menuBar()->actions().first()->menu()->actions().contains(dock->toggleViewAction()));
+    QVERIFY(window.menuBar()
+                ->findChild<QMenu *>(QStringLiteral("viewMenu"))
+                ->actions()
+                .contains(dock->toggleViewAction()));
     QTest::keyClicks(window.findChild<QLineEdit *>(QStringLiteral("comEdit")),
         QStringLiteral("virtual://resistor?ohms=1000&noise=0"));
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cntButton")), Qt::LeftButton);
