@@ -112,10 +112,9 @@ QString svgBoard(const Signature &sig, const std::vector<PointResult> &results)
     QString svg = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" "
                                  "xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
                                  "viewBox=\"0 0 %1 %2\" style=\"width:100%;max-width:960px\" "
-                                 "font-family=\"sans-serif\" font-size=\"%3\">")
+                                 "font-family=\"sans-serif\">")
                       .arg(w)
-                      .arg(h)
-                      .arg(r * 1.5, 0, 'f', 1);
+                      .arg(h);
     svg += QStringLiteral("<image x=\"0\" y=\"0\" width=\"%1\" height=\"%2\" "
                           "xlink:href=\"data:%3;base64,%4\"/>")
                .arg(w)
@@ -129,25 +128,40 @@ QString svgBoard(const Signature &sig, const std::vector<PointResult> &results)
             continue;
         const Verdict v = k < results.size() ? results[k].verdict : Verdict::NotTested;
         const bool flag = isFlagged(v);
-        const double size = flag ? r * 1.4 : r;
+        const double size = flag ? r * 1.5 : r;
+        const double fontSize = r * (flag ? 1.9 : 1.6);
         const QString verdict = v == Verdict::NotTested ? tr("not tested") : verdictText(v);
+        const QString label = flag ? tr("%1 (%2)").arg(p.name, verdict) : p.name;
         QString marker
             = QStringLiteral("<g><title>%1</title>").arg(esc(tr("%1: %2").arg(p.name, verdict)));
         marker += QStringLiteral("<circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"%4\" "
-                                 "fill-opacity=\"0.85\" stroke=\"#fff\" stroke-width=\"%5\"/>")
+                                 "stroke=\"#fff\" stroke-width=\"%5\"/>")
                       .arg(p.at->x(), 0, 'f', 1)
                       .arg(p.at->y(), 0, 'f', 1)
                       .arg(size, 0, 'f', 1)
                       .arg(QLatin1String(verdictColour(v)))
-                      .arg(size / 4, 0, 'f', 1);
-        // The label on a light band, so it reads on any part of the picture.
-        marker += QStringLiteral("<text x=\"%1\" y=\"%2\" fill=\"#000\" stroke=\"#fff\" "
-                                 "stroke-width=\"%3\" paint-order=\"stroke\"%4>%5</text></g>")
-                      .arg(p.at->x() + size * 1.3, 0, 'f', 1)
-                      .arg(p.at->y() + r * 0.5, 0, 'f', 1)
-                      .arg(r / 3, 0, 'f', 1)
+                      .arg(size / 3, 0, 'f', 1);
+        // The name on a band of its own, so that it reads on any part of the
+        // picture; a flagged one on its verdict's colour. Its width is the
+        // text's, estimated: the report carries no font metrics.
+        const double width = fontSize * (0.62 * label.size() + 0.6);
+        const double left = p.at->x() + size * 1.4;
+        marker += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\" "
+                                 "fill=\"%6\" fill-opacity=\"0.9\"/>")
+                      .arg(left, 0, 'f', 1)
+                      .arg(p.at->y() - fontSize * 0.7, 0, 'f', 1)
+                      .arg(width, 0, 'f', 1)
+                      .arg(fontSize * 1.4, 0, 'f', 1)
+                      .arg(fontSize * 0.3, 0, 'f', 1)
+                      .arg(flag ? QLatin1String(verdictColour(v)) : QLatin1String("#fff"));
+        marker += QStringLiteral(
+            "<text x=\"%1\" y=\"%2\" font-size=\"%3\" fill=\"%4\"%5>%6</text></g>")
+                      .arg(left + fontSize * 0.3, 0, 'f', 1)
+                      .arg(p.at->y() + fontSize * 0.36, 0, 'f', 1)
+                      .arg(fontSize, 0, 'f', 1)
+                      .arg(flag ? QLatin1String("#fff") : QLatin1String("#000"))
                       .arg(flag ? QStringLiteral(" font-weight=\"bold\"") : QString())
-                      .arg(esc(flag ? tr("%1 (%2)").arg(p.name, verdict) : p.name));
+                      .arg(esc(label));
         if (flag)
             flagged += QStringLiteral("<a xlink:href=\"#p%1\" href=\"#p%1\">%2</a>")
                            .arg(k + 1)
