@@ -164,8 +164,8 @@ void MainWindow::buildDocks()
     connect(session, &DeviceSession::callMade, this, [this](const zem::calls::Call &call) {
         if (call.origin == zem::calls::Origin::Curve
             && call.operation == zem::calls::Operation::Command)
-            AddLog(tr("%1 returned %2")
-                       .arg(QLatin1String(call.operationName()), resultText(call.result)),
+            addFoldedLog(tr("%1 returned %2")
+                             .arg(QLatin1String(call.operationName()), resultText(call.result)),
                 levelOf(call.result));
     });
     connect(curve, &CurveDock::logMessage, this,
@@ -385,6 +385,22 @@ void MainWindow::AddLog(const QString &message, LogLevel level)
     log->appendLine(tr("%1: %2").arg(logStamp(), message), level);
     if (!logScroll->isActive())
         logScroll->start();
+}
+
+void MainWindow::addFoldedLog(const QString &message, LogLevel level)
+{
+    // The same line again right after itself (a run's status polls) counts
+    // up on that line; the Calls dock keeps every call.
+    if (message == m_foldedMessage && m_foldedRow == log->count() - 1 && m_foldedRow >= 0) {
+        ++m_foldedCount;
+        log->item(m_foldedRow)
+            ->setText(tr("%1: %2 (%3 times)").arg(logStamp(), message).arg(m_foldedCount));
+        return;
+    }
+    AddLog(message, level);
+    m_foldedMessage = message;
+    m_foldedRow = log->count() - 1;
+    m_foldedCount = 1;
 }
 
 // Reading the wall clock costs more than the rest of a log line (the time zone

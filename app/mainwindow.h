@@ -139,5 +139,11 @@ private:
     void noteSignatureFile(const QString &path);
     void fillRecentSignatures();
     QMenu *m_recentSignatures = nullptr;
+
+    // A docks' run line equal to the line before it adds to that line's count.
+    void addFoldedLog(const QString &message, LogLevel level);
+    QString m_foldedMessage;
+    int m_foldedRow = -1;
+    int m_foldedCount = 0;
     QByteArray m_defaultLayout;
 };
