@@ -413,6 +413,7 @@ int SignaturesDock::addComponent(const QString &component, int pins)
 void SignaturesDock::placeComponent(const QString &component, bool twoRows)
 {
     buildUi();
+    buildBoard();
     m_tabs->setCurrentWidget(m_boardPage);
     m_placing = component;
     m_placingTwoRows = twoRows;

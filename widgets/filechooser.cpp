@@ -1,5 +1,6 @@
 #include "filechooser.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -19,7 +20,7 @@ QString FileChooser::openFileName(const Question &q)
     QString filter = q.filter;
     if (!q.asTyped && !filter.contains(QLatin1String("(*)")))
         filter += (filter.isEmpty() ? QString() : QStringLiteral(";;"))
-            + QFileDialog::tr("All files (*)");
+            + QCoreApplication::translate("FileChooser", "All files (*)");
     return QFileDialog::getOpenFileName(q.parent, q.caption, q.directory, filter);
 }
 
