@@ -242,7 +242,7 @@ Qt::ItemFlags SignatureModel::flags(const QModelIndex &index) const
 
 bool SignatureModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    if (!index.isValid() || index.column() != Name || role != Qt::EditRole)
+    if (!m_signature || !index.isValid() || index.column() != Name || role != Qt::EditRole)
         return false;
     const QString name = value.toString().trimmed();
     if (name.isEmpty() || !nameIsFree(name, index.row())

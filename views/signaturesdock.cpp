@@ -84,7 +84,13 @@ SignaturesDock::SignaturesDock(DeviceSession &device, QWidget *parent)
     });
 }
 
-SignaturesDock::~SignaturesDock() = default;
+SignaturesDock::~SignaturesDock()
+{
+    // The table's widgets outlive the signature they show: an editor still
+    // open commits when it is closed, after the members are gone.
+    if (model)
+        model->setSignature(nullptr);
+}
 
 void SignaturesDock::buildUi()
 {
