@@ -73,4 +73,5 @@ void *loadModuleFunction(const std::string &name, const std::string &function, s
     return nullptr;
 }
 
+
 } // namespace zemctl

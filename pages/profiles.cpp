@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
+
 namespace {
 
 QString tr(const char *text)
@@ -66,8 +67,8 @@ LogLines loadProfile(zem::Connection &device, const QString &fileName, QByteArra
         data += chunk;
     }
     if (file.error() != QFileDevice::NoError)
-        return { { tr("File error:"), LogLevel::Failure },
-            { file.errorString(), LogLevel::Failure }, abort };
+        return { { tr("File error:"), LogLevel::Failure }, { file.errorString(), LogLevel::Failure },
+            abort };
     if (size > kMaxProfileFileSize || data.size() > kMaxProfileFileSize)
         return { { tr("File error:"), LogLevel::Failure },
             { tr("too large for a profile (more than %1 bytes)").arg(kMaxProfileFileSize),
