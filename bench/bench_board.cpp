@@ -158,8 +158,8 @@ int main(int argc, char **argv)
     // thread is one event, so the longest event is the longest frame.
     double read = 0;
     QElapsedTimer t;
-    QObject::connect(&dock, &SignaturesDock::fileOpened, &dock,
-        [&] { read = t.nsecsElapsed() / 1e6; });
+    QObject::connect(
+        &dock, &SignaturesDock::fileOpened, &dock, [&] { read = t.nsecsElapsed() / 1e6; });
     t.start();
     app.watching = true;
     dock.openFileInBackground(path);
