@@ -91,6 +91,7 @@ MainWindow::MainWindow(QWidget *parent)
     buildPages();
     buildDocks();
     setupSessionTools();
+    setupMenus();
 }
 
 namespace {
@@ -164,8 +165,8 @@ void MainWindow::buildDocks()
     connect(session, &DeviceSession::callMade, this, [this](const zem::calls::Call &call) {
         if (call.origin == zem::calls::Origin::Curve
             && call.operation == zem::calls::Operation::Command)
-            AddLog(tr("%1 returned %2")
-                       .arg(QLatin1String(call.operationName()), resultText(call.result)),
+            addFoldedLog(tr("%1 returned %2")
+                             .arg(QLatin1String(call.operationName()), resultText(call.result)),
                 levelOf(call.result));
     });
     connect(curve, &CurveDock::logMessage, this,
@@ -403,6 +404,22 @@ void MainWindow::AddLog(const QString &message, LogLevel level)
         logScroll->start();
 }
 
+void MainWindow::addFoldedLog(const QString &message, LogLevel level)
+{
+    // The same line again right after itself (a run's status polls) counts
+    // up on that line; the Calls dock keeps every call.
+    if (message == m_foldedMessage && m_foldedRow == log->count() - 1 && m_foldedRow >= 0) {
+        ++m_foldedCount;
+        log->item(m_foldedRow)
+            ->setText(tr("%1: %2 (%3 times)").arg(logStamp(), message).arg(m_foldedCount));
+        return;
+    }
+    AddLog(message, level);
+    m_foldedMessage = message;
+    m_foldedRow = log->count() - 1;
+    m_foldedCount = 1;
+}
+
 // Reading the wall clock costs more than the rest of a log line (the time zone
 // is looked up each time); within one second the stamp is the same text.
 QString MainWindow::logStamp()
@@ -590,6 +607,11 @@ void MainWindow::showKeys()
            "Ctrl+P\tStart or stop Periodic\n"
            "Ctrl+F\tSearch the commands\n"
            "Ctrl+M\tMeasure\n"
+           "Space\tMeasure the point (Signatures)\n"
+           "Ctrl+Z, Ctrl+Shift+Z\tUndo, redo points edits and Learn\n"
+           "Delete, F2\tDelete, rename the point\n"
+           "Alt+Up, Alt+Down\tMove the point\n"
+           "Ctrl+Q\tQuit\n"
            "F1\tThis list"),
         QMessageBox::Close, this);
     box->setObjectName(QStringLiteral("keysDialog"));

@@ -21,6 +21,8 @@ class TrendDock;
 class iopanel;
 class QLabel;
 class QAction;
+class QCloseEvent;
+class QMenu;
 class QLineEdit;
 class QStringListModel;
 class QTimer;
@@ -82,6 +84,10 @@ public slots:
     // zem::kCommands) and shows and logs the result as Send does.
     void sendAgain(int command, const QByteArray &request);
 
+protected:
+    // Unsaved signature points are saved, discarded or kept open, as the user answers.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void buildPages();
     // Runs a command from its page and logs the result.
@@ -125,4 +131,19 @@ private:
     QString connectedUrl; // what Reconnect opens again; empty when not connected
     int reconnectAttempts = 0;
     QStringListModel *recentUrls = nullptr;
+
+    // File and Help menus, the docks' layout kept between runs (windowmenus.cpp).
+    void setupMenus();
+    void fitScreen();
+    void showAbout();
+    void noteSignatureFile(const QString &path);
+    void fillRecentSignatures();
+    QMenu *m_recentSignatures = nullptr;
+
+    // A docks' run line equal to the line before it adds to that line's count.
+    void addFoldedLog(const QString &message, LogLevel level);
+    QString m_foldedMessage;
+    int m_foldedRow = -1;
+    int m_foldedCount = 0;
+    QByteArray m_defaultLayout;
 };

@@ -57,9 +57,13 @@ void releaseInterrupts()
     sigaction(SIGTERM, &savedTerm, nullptr);
 }
 
-void *loadModuleFunction(const std::string &name, std::string &error, const std::string &function)
+void *loadModuleFunction(const std::string &name, std::string &error)
 {
-    const std::string symbol = function.empty() ? name : function;
+    return loadModuleFunction(name, name, error);
+}
+
+void *loadModuleFunction(const std::string &name, const std::string &function, std::string &error)
+{
     const std::string dir = programDirectory();
     const std::string file = name + ".so";
     for (const std::string &path : { dir + "/" + file, dir + "/" ZEMCTL_MODULE_DIR "/" + file }) {
@@ -70,9 +74,9 @@ void *loadModuleFunction(const std::string &name, std::string &error, const std:
             error = dlerror();
             return nullptr;
         }
-        if (void *f = dlsym(module, symbol.c_str()))
+        if (void *f = dlsym(module, function.c_str()))
             return f;
-        error = path + " lacks " + symbol;
+        error = path + " lacks " + function;
         return nullptr;
     }
     error = file + " is not installed beside zemctl (looked in " + dir + " and " + dir

@@ -19,8 +19,9 @@ void releaseInterrupts();
 // The function `name` of the module `name`.so: beside the program in the
 // build tree, in the package's private folder once installed. Null, with the
 // reason in error, when it cannot be loaded.
-// `function` names another function of the module than `name`.
+void *loadModuleFunction(const std::string &name, std::string &error);
+// The function `function` of the module `module`.so.
 void *loadModuleFunction(
-    const std::string &name, std::string &error, const std::string &function = {});
+    const std::string &module, const std::string &function, std::string &error);
 
 } // namespace zemctl

@@ -50,7 +50,7 @@ int historyMain(HistoryJob &job)
 {
     std::string why;
     const auto run
-        = reinterpret_cast<ZemctlHistoryFunction>(loadModuleFunction("zemctl_signature", why, "zemctl_history"));
+        = reinterpret_cast<ZemctlHistoryFunction>(loadModuleFunction("zemctl_signature", "zemctl_history", why));
     if (!run) {
         printError("the history is not available: " + why);
         return kExitUsage;

@@ -39,7 +39,7 @@ _zemctl()
     done
 
     case $prev in
-    --record | -o | --output)
+    --record | -o | --output | --image)
         _zemctl_files
         return
         ;;
@@ -59,7 +59,7 @@ _zemctl()
     local fields_of=""
     case $cmd in
     "")
-        COMPREPLY=($(compgen -W "$(zemctl list 2>/dev/null) list describe watch measure profile replay learn compare test" -- "$cur"))
+        COMPREPLY=($(compgen -W "$(zemctl list 2>/dev/null) list describe watch measure profile replay learn compare test board" -- "$cur"))
         return
         ;;
     describe)
@@ -74,7 +74,7 @@ _zemctl()
         fi
         return
         ;;
-    replay)
+    replay | board)
         _zemctl_files
         return
         ;;

@@ -1,7 +1,8 @@
 #include "zemctl.h"
 
-#include "printable.h"
+#include "boardjob.h"
 #include "historyjob.h"
+#include "printable.h"
 #include "signaturejob.h"
 
 #include <CLI/CLI.hpp>
@@ -133,6 +134,7 @@ Examples:
   zemctl -u URL test board.json --report board.html
   zemctl -u URL learn board.json --add          # one more good board
   zemctl -u URL symmetry --points D0,D1,D2,D3   # no good board: the odd one out
+  zemctl board board.json --image board.jpg --place R1=812,440 --place D1=1020,455
 )";
 
 std::string commandDescription(const zem::Command &c)
@@ -325,9 +327,18 @@ int run(int argc, char **argv)
     for (CLI::App *sub : { learn, test, symmetry })
         sub->add_flag("--button", job.button, "Wait for the probe's button before each point");
 
+    BoardJob boardJob;
+    CLI::App *board = app.add_subcommand(
+        "board", "Embed a picture of the board and place points on it; JSON summary out");
+    board->add_option("FILE", boardJob.file, "The signature file")->required();
+    board->add_option("--image", boardJob.image, "A PNG or JPEG of the board to embed")
+        ->type_name("PHOTO");
+    board->add_option("--place", boardJob.places, "Place a point at pixel X,Y of the picture")
+        ->type_name("NAME=X,Y");
+
     for (CLI::App *sub : { list, describe, watch, measure, profile, profileGet, profileSet, replay,
              historyCommand,
-             learn, compare, test, symmetry })
+             learn, compare, test, symmetry, board })
         sub->fallthrough()->group("Tools");
 
     try {
@@ -355,6 +366,8 @@ int run(int argc, char **argv)
             return profileSetMain(context, file);
         if (replay->parsed())
             return replayMain(context, file, ignore, tolerance);
+        if (board->parsed())
+            return boardMain(boardJob);
         if (historyCommand->parsed()) {
             history.action = historyRuns->parsed() ? HistoryJob::Action::Runs
                 : historyPoints->parsed()          ? HistoryJob::Action::Points

@@ -21,12 +21,12 @@ const char *const kFilter = QT_TRANSLATE_NOOP("Profiles", "JSON files (*.json);;
 
 FileChooser::Question saveProfileQuestion()
 {
-    return { nullptr, tr("Save profile..."), QStringLiteral("zem.json"), tr(kFilter) };
+    return { nullptr, tr("Save profile..."), QStringLiteral("zem.json"), tr(kFilter), true };
 }
 
 FileChooser::Question openProfileQuestion()
 {
-    return { nullptr, tr("Open profile..."), QStringLiteral(".json"), tr(kFilter) };
+    return { nullptr, tr("Open profile..."), QStringLiteral(".json"), tr(kFilter), true };
 }
 
 LogLines saveProfile(zem::Connection &device, const QString &fileName)

@@ -2,19 +2,22 @@
 # Renders the README's pictures: docs/zem_debugger.png, the window connected to
 # a virtual instrument, its Curve dock showing a diode over a held resistor
 # curve; docs/calls_dock.png, the same with the Calls dock on top; and
-# docs/signatures_test.png, the Signatures dock in Test mode,
-# drawn by a real X server (Xvfb) so that it looks as it does on a desktop.
+# docs/signatures_test.png, the Signatures dock in Test mode;
+# docs/signatures_board.png, its Board tab halfway through a test, and
+# docs/signatures_report.png, that test's HTML report as a browser shows it;
+# drawn by a real X server (Xvfb), and the report by headless Chromium, so
+# that they look as they do on a desktop.
 # Usage: scripts/screenshot.sh [build-dir]   (default: $BUILD_DIR or build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-${BUILD_DIR:-build}}
 url='virtual://diode?seed=1'
 
-scripts/packages.sh xvfb
+scripts/packages.sh xvfb chromium
 if [ ! -f "$build/CMakeCache.txt" ]; then
     BUILD_DIR=$build scripts/setup.sh
 fi
-cmake --build "$build" --target zem_screenshot zem_signature_screenshot
+cmake --build "$build" --target zem_screenshot zem_signature_screenshot zem_board_screenshot
 
 # Xvfb picks a free display itself and writes its number to the given descriptor.
 display_file=$(mktemp)
@@ -41,5 +44,9 @@ docs=$(realpath docs)
     "$tools/zem_screenshot" "$docs/zem_debugger.png" "$url"
     "$tools/zem_screenshot" "$docs/calls_dock.png" "$url" callsDock
     "$tools/zem_signature_screenshot" "$docs/signatures_test.png"
+    "$tools/zem_board_screenshot" "$docs/signatures_board.png" "$work/report.html"
+    chromium --headless=new --no-sandbox --disable-gpu --hide-scrollbars --window-size=1000,1000 \
+        --screenshot="$docs/signatures_report.png" "file://$work/report.html" 2>/dev/null
 )
-echo docs/zem_debugger.png docs/calls_dock.png docs/signatures_test.png
+echo docs/zem_debugger.png docs/calls_dock.png docs/signatures_test.png docs/signatures_board.png \
+    docs/signatures_report.png

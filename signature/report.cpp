@@ -81,7 +81,97 @@ QString settingsRows(const measurement_settings &s)
         .arg(s.OutputMode);
 }
 
+const char *verdictColour(Verdict v)
+{
+    switch (v) {
+    case Verdict::Pass:
+        return "#1a7f37";
+    case Verdict::Different:
+        return "#c0392b";
+    case Verdict::NotLearned:
+        return "#b26a00";
+    default:
+        return "#6b6b6b";
+    }
+}
+
+bool isFlagged(Verdict v)
+{
+    return v == Verdict::Different || v == Verdict::NotLearned || v == Verdict::Unstable;
+}
+
 } // namespace
+
+QString svgBoard(const Signature &sig, const std::vector<PointResult> &results)
+{
+    if (!sig.image)
+        return QString();
+    const double w = sig.image->size.width(), h = sig.image->size.height();
+    // Markers and labels keep their size against the picture's, whatever its resolution.
+    const double r = std::max(w, h) / 110;
+    QString svg = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                                 "xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+                                 "viewBox=\"0 0 %1 %2\" style=\"width:100%;max-width:960px\" "
+                                 "font-family=\"sans-serif\">")
+                      .arg(w)
+                      .arg(h);
+    svg += QStringLiteral("<image x=\"0\" y=\"0\" width=\"%1\" height=\"%2\" "
+                          "xlink:href=\"data:%3;base64,%4\"/>")
+               .arg(w)
+               .arg(h)
+               .arg(QString::fromLatin1(sig.image->type),
+                   QString::fromLatin1(sig.image->data.toBase64()));
+    QString flagged; // drawn last, over the others
+    for (std::size_t k = 0; k < sig.points.size(); ++k) {
+        const Point &p = sig.points[k];
+        if (!p.at)
+            continue;
+        const Verdict v = k < results.size() ? results[k].verdict : Verdict::NotTested;
+        const bool flag = isFlagged(v);
+        const double size = flag ? r * 1.5 : r;
+        const double fontSize = r * (flag ? 1.9 : 1.6);
+        const QString verdict = v == Verdict::NotTested ? tr("not tested") : verdictText(v);
+        const QString label = flag ? tr("%1 (%2)").arg(p.name, verdict) : p.name;
+        QString marker
+            = QStringLiteral("<g><title>%1</title>").arg(esc(tr("%1: %2").arg(p.name, verdict)));
+        marker += QStringLiteral("<circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"%4\" "
+                                 "stroke=\"#fff\" stroke-width=\"%5\"/>")
+                      .arg(p.at->x(), 0, 'f', 1)
+                      .arg(p.at->y(), 0, 'f', 1)
+                      .arg(size, 0, 'f', 1)
+                      .arg(QLatin1String(verdictColour(v)))
+                      .arg(size / 3, 0, 'f', 1);
+        // The name on a band of its own, so that it reads on any part of the
+        // picture; a flagged one on its verdict's colour. Its width is the
+        // text's, estimated: the report carries no font metrics.
+        const double width = fontSize * (0.62 * label.size() + 0.6);
+        const double left = p.at->x() + size * 1.4;
+        marker += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\" "
+                                 "fill=\"%6\" fill-opacity=\"0.9\"/>")
+                      .arg(left, 0, 'f', 1)
+                      .arg(p.at->y() - fontSize * 0.7, 0, 'f', 1)
+                      .arg(width, 0, 'f', 1)
+                      .arg(fontSize * 1.4, 0, 'f', 1)
+                      .arg(fontSize * 0.3, 0, 'f', 1)
+                      .arg(flag ? QLatin1String(verdictColour(v)) : QLatin1String("#fff"));
+        marker += QStringLiteral(
+            "<text x=\"%1\" y=\"%2\" font-size=\"%3\" fill=\"%4\"%5>%6</text></g>")
+                      .arg(left + fontSize * 0.3, 0, 'f', 1)
+                      .arg(p.at->y() + fontSize * 0.36, 0, 'f', 1)
+                      .arg(fontSize, 0, 'f', 1)
+                      .arg(flag ? QLatin1String("#fff") : QLatin1String("#000"))
+                      .arg(flag ? QStringLiteral(" font-weight=\"bold\"") : QString())
+                      .arg(esc(label));
+        if (flag)
+            flagged += QStringLiteral("<a xlink:href=\"#p%1\" href=\"#p%1\">%2</a>")
+                           .arg(k + 1)
+                           .arg(marker);
+        else
+            svg += marker;
+    }
+    svg += flagged + QStringLiteral("</svg>");
+    return svg;
+}
 
 QString svgPlot(const IvCurve *reference, const IvCurve &test)
 {
@@ -164,6 +254,9 @@ QByteArray htmlReport(
                             .arg(different)
                             .arg(notLearned)
                             .arg(notTested)));
+    if (sig.image)
+        html += QStringLiteral("<h2>%1</h2>\n<p>%2</p>\n")
+                    .arg(esc(tr("Board")), svgBoard(sig, results));
     html += QStringLiteral("<h2>%1</h2>\n<table>%2</table>\n")
                 .arg(esc(tr("Settings")), settingsRows(sig.settings));
     html += QStringLiteral("<h2>%1</h2>\n<table><tr><th>%2</th><th>%3</th><th>%4</th><th>%5</th>"
@@ -181,8 +274,7 @@ QByteArray htmlReport(
         QString reading = r.curves.empty() ? QString() : r.reading.text();
         if (r.cause)
             reading = tr("%1; now %2").arg(r.cause->text(), reading);
-        const bool flagged = r.verdict == Verdict::Different || r.verdict == Verdict::NotLearned
-            || r.verdict == Verdict::Unstable;
+        const bool flagged = isFlagged(r.verdict);
         // Only the flagged points have a plot to jump to.
         const QString name = flagged
             ? QStringLiteral("<a href=\"#p%1\">%2</a>").arg(k + 1).arg(esc(p.name))

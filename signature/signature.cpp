@@ -107,6 +107,64 @@ std::vector<double> numbers(const Json &j, const QString &where, std::size_t cou
     return out;
 }
 
+std::uint32_t bigEndian(const QByteArray &d, qsizetype at, int bytes)
+{
+    std::uint32_t v = 0;
+    for (int k = 0; k < bytes; ++k)
+        v = v << 8 | std::uint8_t(d[at + k]);
+    return v;
+}
+
+// The size in a JPEG's start-of-frame segment, walking the segments before it.
+QSize jpegSize(const QByteArray &d)
+{
+    qsizetype at = 2;
+    while (at + 9 < d.size()) {
+        if (std::uint8_t(d[at]) != 0xff)
+            return QSize();
+        const std::uint8_t marker = std::uint8_t(d[at + 1]);
+        if (marker == 0xff) { // fill byte
+            ++at;
+            continue;
+        }
+        const qsizetype length = qsizetype(bigEndian(d, at + 2, 2));
+        const bool startOfFrame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4
+            && marker != 0xc8 && marker != 0xcc;
+        if (startOfFrame)
+            return QSize(int(bigEndian(d, at + 7, 2)), int(bigEndian(d, at + 5, 2)));
+        if (length < 2)
+            return QSize();
+        at += 2 + length;
+    }
+    return QSize();
+}
+
+std::optional<Picture> pictureFromJson(const Json &j)
+{
+    const QString where = QStringLiteral("image");
+    if (!j.is_object())
+        failAt(where, tr("expected an object"));
+    const QString type = text(member(j, "type", where), where + QStringLiteral(".type"));
+    const Json &encoded = member(j, "data", where);
+    if (!encoded.is_string())
+        failAt(where + QStringLiteral(".data"), tr("expected a text"));
+    // Megabytes: decoded from the parser's own text, without a copy.
+    const std::string &base64 = encoded.get_ref<const std::string &>();
+    const auto data = QByteArray::fromBase64Encoding(
+        QByteArray::fromRawData(base64.data(), qsizetype(base64.size())),
+        QByteArray::AbortOnBase64DecodingErrors);
+    if (!data)
+        failAt(where + QStringLiteral(".data"), tr("expected the picture in base64"));
+    QString why;
+    auto picture = pictureFromData(*data, &why);
+    if (!picture)
+        failAt(where + QStringLiteral(".data"), why);
+    if (QString::fromLatin1(picture->type) != type)
+        failAt(where + QStringLiteral(".type"),
+            tr("the data is %1, not %2").arg(QString::fromLatin1(picture->type), type));
+    return picture;
+}
+
 Point pointFromJson(const Json &j, const Signature &sig, std::size_t index)
 {
     QString where = QStringLiteral("points[%1]").arg(index);
@@ -128,6 +186,15 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index)
     }
     if (const auto g = j.find("group"); g != j.end())
         p.group = text(*g, where + QStringLiteral(".group")).trimmed();
+    if (const auto a = j.find("at"); a != j.end()) {
+        const QString at = where + QStringLiteral(".at");
+        if (!a->is_array() || a->size() != 2)
+            failAt(at, tr("expected [x, y] in the picture's pixels"));
+        p.at = QPointF(number((*a)[0], at + QStringLiteral("[0]")),
+            number((*a)[1], at + QStringLiteral("[1]")));
+    }
+    if (const auto c = j.find("component"); c != j.end())
+        p.component = text(*c, where + QStringLiteral(".component")).trimmed();
     const auto ms = j.find("measurements");
     if (ms == j.end())
         return p;
@@ -183,6 +250,8 @@ Signature fromJson(const Json &j)
                 .arg(kFormatVersion));
     Signature sig;
     sig.board = text(member(j, "board", tr("the file")), QStringLiteral("board"));
+    if (const auto image = j.find("image"); image != j.end())
+        sig.image = pictureFromJson(*image);
     sig.settings
         = settingsFromJson(member(j, "settings", tr("the file")), QStringLiteral("settings"));
     if (const auto t = j.find("tolerance"); t != j.end()) {
@@ -257,6 +326,30 @@ int Signature::find(const QString &name) const
     return -1;
 }
 
+std::optional<Picture> pictureFromData(const QByteArray &data, QString *error)
+{
+    Picture p;
+    p.data = data;
+    if (data.startsWith("\x89PNG\r\n\x1a\n") && data.size() >= 24 && data.mid(12, 4) == "IHDR") {
+        p.type = "image/png";
+        p.size = QSize(int(bigEndian(data, 16, 4)), int(bigEndian(data, 20, 4)));
+    } else if (data.startsWith("\xff\xd8")) {
+        p.type = "image/jpeg";
+        p.size = jpegSize(data);
+    } else {
+        if (error)
+            *error = tr("not a PNG or JPEG picture");
+        return std::nullopt;
+    }
+    if (p.size.width() <= 0 || p.size.height() <= 0 || p.size.width() > 65535
+        || p.size.height() > 65535) {
+        if (error)
+            *error = tr("a %1 picture without a size").arg(QString::fromLatin1(p.type));
+        return std::nullopt;
+    }
+    return p;
+}
+
 measurement_settings defaultSettings()
 {
     measurement_settings s {};
@@ -318,6 +411,10 @@ QByteArray serialize(const Signature &sig)
             o["group"] = p.group.toStdString();
             needsVersion2 = true;
         }
+        if (p.at)
+            o["at"] = Json::array({ p.at->x(), p.at->y() });
+        if (!p.component.isEmpty())
+            o["component"] = p.component.toStdString();
         const bool plain = p.measurements.size() == 1 && !p.measurements[0].settings
             && !p.measurements[0].reference;
         if (!plain) {
@@ -341,9 +438,13 @@ QByteArray serialize(const Signature &sig)
         }
         points.push_back(std::move(o));
     }
-    const Json j { { "format", "zem-signature" }, { "version", needsVersion2 ? 2 : 1 },
+    Json j { { "format", "zem-signature" }, { "version", needsVersion2 ? 2 : 1 },
         { "board", sig.board.toStdString() }, { "tolerance", sig.tolerance },
-        { "settings", settingsToJson(sig.settings) }, { "points", std::move(points) } };
+        { "settings", settingsToJson(sig.settings) } };
+    if (sig.image)
+        j["image"] = Json { { "type", sig.image->type.toStdString() },
+            { "data", sig.image->data.toBase64().toStdString() } };
+    j["points"] = std::move(points);
     return QByteArray::fromStdString(j.dump(1) + "\n");
 }
 

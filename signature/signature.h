@@ -6,6 +6,9 @@
 #include "curve.h"
 #include "zem.h"
 
+#include <QByteArray>
+#include <QPointF>
+#include <QSize>
 #include <QString>
 
 #include <optional>
@@ -39,6 +42,8 @@ struct Point
     std::optional<double> tolerance; // percent; else the board's
     std::vector<Measurement> measurements = std::vector<Measurement>(1);
     QString group; // points that should look alike share one, e.g. "D" for a bus
+    std::optional<QPointF> at; // where the point is on the board's picture, in its pixels
+    QString component; // the part whose pin it is ("U1"), or empty
 
     bool learned() const;
     // How many good boards its references come from (the fewest of its
@@ -46,9 +51,23 @@ struct Point
     int boards() const;
 };
 
+// A picture of the board, kept as its file's bytes so that the signature
+// stays one file and the picture is never encoded twice.
+struct Picture
+{
+    QByteArray type; // "image/png" or "image/jpeg"
+    QByteArray data;
+    QSize size; // in pixels, read from the data's header
+};
+
+// The picture in these bytes, when they are a PNG or JPEG file with a size;
+// else nothing, and *error says why.
+std::optional<Picture> pictureFromData(const QByteArray &data, QString *error);
+
 struct Signature
 {
     QString board;
+    std::optional<Picture> image;
     measurement_settings settings {};
     double tolerance = kDefaultTolerance;
     std::vector<Point> points;

@@ -3,13 +3,13 @@
 #include "curvechartview.h"
 #include "curveexport.h"
 #include "curvefigures.h"
+#include "devicerun.h"
+#include "devicesession.h"
 #include "filechooser.h"
 #include "pointsmodel.h"
 #include "pointsview.h"
-#include "reading.h"
-#include "devicerun.h"
-#include "devicesession.h"
 #include "qatomicfile.h"
+#include "reading.h"
 #include "recording.h"
 
 #include <QBuffer>
@@ -17,7 +17,10 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
 #include <QPushButton>
@@ -30,8 +33,8 @@
 #include <QValueAxis>
 
 #include <algorithm>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -130,9 +133,10 @@ CurveDock::CurveDock(QWidget *parent)
     holdButton = button("holdButton", tr("Hold"));
     holdButton->setToolTip(tr("Keep the shown curve as a reference (at most %1)").arg(kMaxHeld));
     clearButton = button("clearButton", tr("Clear"));
-    clearButton->setToolTip(tr("Remove the references"));
+    clearButton->setToolTip(tr("Remove the references and the page's curve"));
     exportButton = button("exportButton", tr("Export..."));
-    exportButton->setToolTip(tr("Save the shown curve as CSV, JSON, PNG or SVG"));
+    exportButton->setToolTip(
+        tr("Save the latest curve, or every curve shown, as CSV or JSON; the chart as PNG or SVG"));
     buttons->addStretch();
     layout->addLayout(buttons);
 
@@ -246,6 +250,24 @@ void CurveDock::setSession(DeviceSession *s)
 void CurveDock::takePageFrame(const zem::calls::Call &call)
 {
     using zem::calls::Origin;
+    // What exports name as the curves' source: the URL opened, and the
+    // serial number once any identity call read it.
+    if (call.operation == zem::calls::Operation::Open && call.result == 0) {
+        m_url = QString::fromUtf8(
+            reinterpret_cast<const char *>(call.request()), qsizetype(call.requestSize))
+                    .section(QChar(0), 0, 0);
+        m_serialNumber.reset();
+        return;
+    }
+    static const std::uint8_t kIdentity = zem::calls::commandByName("get_identity_information");
+    if (call.operation == zem::calls::Operation::Command && call.command == kIdentity
+        && call.result == ZEM_RESULT_OK
+        && call.responseSize() >= sizeof(get_identity_information_response)) {
+        get_identity_information_response identity;
+        std::memcpy(&identity, call.response(), sizeof identity);
+        m_serialNumber = identity.SerialNumber;
+        return;
+    }
     static const std::uint8_t kGetMeasurement = zem::calls::commandByName("get_measurement");
     if (call.operation != zem::calls::Operation::Command || call.command != kGetMeasurement
         || (call.origin != Origin::Page && call.origin != Origin::Periodic
@@ -285,8 +307,8 @@ void CurveDock::startRun()
     sequence = std::make_unique<MeasurementSequence>(session->connection());
     MeasurementSequence *s = sequence.get();
     run = std::make_unique<DeviceRun>(
-        *session, zem::calls::Origin::Curve,
-        [s](Clock::time_point now) { return s->advance(now); }, [s] { s->cancel(); }, this);
+        *session, zem::calls::Origin::Curve, [s](Clock::time_point now) { return s->advance(now); },
+        [s] { s->cancel(); }, this);
     connect(run.get(), &DeviceRun::finished, this, &CurveDock::finishRun);
     connect(run.get(), &DeviceRun::waiting, this, &CurveDock::showWaiting);
     runStarted = Clock::now();
@@ -343,10 +365,56 @@ void CurveDock::scheduleRepeat()
 
 void CurveDock::addPageFrame(std::size_t frameNumber, const get_measurement_response &frame)
 {
-    pageCurve.putFrame(frameNumber, frame);
-    pageCurve.started = QDateTime::currentDateTime();
-    showCurve(pageCurve);
-    setStatus(tr("Frame %1 from the get_measurement page").arg(frameNumber));
+    m_page.putFrame(frameNumber, frame);
+    m_page.started = QDateTime::currentDateTime();
+    if (!m_pageSeries) {
+        m_pageSeries = new QLineSeries;
+        m_pageSeries->setName(tr("Page"));
+        QPen pen(QColor(0x33, 0x33, 0x33));
+        pen.setWidthF(1.5);
+        pen.setStyle(Qt::DashLine);
+        m_pageSeries->setPen(pen);
+        chart->addSeries(m_pageSeries);
+        m_pageSeries->attachAxis(xAxis);
+        m_pageSeries->attachAxis(yAxis);
+        raiseCurves();
+    }
+    showPageSeries();
+    setStatus(tr("Frame %1 from the get_measurement page, drawn as \"Page\" beside the latest "
+                 "curve (%2 points read)")
+                  .arg(frameNumber)
+                  .arg(m_page.pointsRead()));
+    updateButtons();
+}
+
+void CurveDock::showPageSeries()
+{
+    if (!m_pageSeries)
+        return;
+    m_pageSeries->clear();
+    if (!view->isZoomed())
+        fitCurveAxes();
+    m_pageSeries->replace(ivPoints(m_page));
+}
+
+void CurveDock::raiseCurves()
+{
+    // A chart draws its series in the order they were added.
+    for (QLineSeries *s : { m_pageSeries, latestSeries }) {
+        if (!s)
+            continue;
+        chart->removeSeries(s);
+        chart->addSeries(s);
+        s->attachAxis(xAxis);
+        s->attachAxis(yAxis);
+    }
+}
+
+void CurveDock::renameHeld(int index, const QString &name)
+{
+    if (index < 0 || index >= heldCount() || name.trimmed().isEmpty())
+        return;
+    held[std::size_t(index)].series->setName(name.trimmed());
 }
 
 // What the curve looks like, from a fit to the simple loads.
@@ -390,6 +458,10 @@ void CurveDock::fitCurveAxes()
     for (std::size_t i = 0; i < shown.size(); ++i) {
         x.add(shown.voltage[i]);
         y.add(shown.current[i]);
+    }
+    for (std::size_t i = 0; i < m_page.size(); ++i) {
+        x.add(m_page.voltage[i]);
+        y.add(m_page.current[i]);
     }
     for (const Held &h : held)
         for (std::size_t i = 0; i < h.curve.size(); ++i) {
@@ -477,7 +549,23 @@ void CurveDock::hold()
     chart->addSeries(h.series);
     h.series->attachAxis(xAxis);
     h.series->attachAxis(yAxis);
+    // A click on its legend entry names it.
+    QLegendMarker *marker = chart->legend()->markers(h.series).value(0);
+    if (marker)
+        marker->setShape(QLegend::MarkerShapeRectangle);
+    QLineSeries *series = h.series;
+    connect(marker, &QLegendMarker::clicked, this, [this, series] {
+        for (std::size_t k = 0; k < held.size(); ++k)
+            if (held[k].series == series) {
+                bool ok = false;
+                const QString name = QInputDialog::getText(this, tr("Rename the curve"),
+                    tr("Name:"), QLineEdit::Normal, series->name(), &ok);
+                if (ok)
+                    renameHeld(int(k), name);
+            }
+    });
     held.push_back(std::move(h));
+    raiseCurves();
     setStatus(tr("%1 of %2 references held").arg(heldCount()).arg(kMaxHeld));
     updateButtons();
 }
@@ -489,14 +577,35 @@ void CurveDock::clearHeld()
         delete h.series;
     }
     held.clear();
+    if (m_pageSeries) {
+        chart->removeSeries(m_pageSeries);
+        delete m_pageSeries;
+        m_pageSeries = nullptr;
+        m_page = Curve();
+    }
     if (!view->isZoomed())
         fitCurveAxes();
     updateButtons();
 }
 
-QString CurveDock::exportTo(const QString &fileName)
+QString CurveDock::exportTo(const QString &fileName, bool everyCurve)
 {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (everyCurve && (suffix == QLatin1String("csv") || suffix == QLatin1String("json"))) {
+        std::vector<NamedCurve> curves;
+        if (!shown.empty())
+            curves.push_back({ tr("Latest"), &shown });
+        if (!m_page.empty())
+            curves.push_back({ tr("Page"), &m_page });
+        for (const Held &h : held)
+            curves.push_back({ h.series->name(), &h.curve });
+        if (curves.empty())
+            return tr("There is no curve to export");
+        const CurveSource source { m_url, m_serialNumber };
+        return zem::files::writeFile(fileName,
+            suffix == QLatin1String("csv") ? curvesCsv(curves, source)
+                                           : curvesJson(curves, source));
+    }
     if (suffix == QLatin1String("csv") || suffix == QLatin1String("json")) {
         if (shown.empty())
             return tr("There is no curve to export");
@@ -509,7 +618,16 @@ QString CurveDock::exportTo(const QString &fileName)
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     if (suffix == QLatin1String("png")) {
-        if (!view->grab().save(&buffer, "PNG"))
+        // The chart with its figures under it, as the dock shows them.
+        const QPixmap chartPicture = view->grab();
+        const QPixmap figuresPicture = figures->grab();
+        QPixmap picture(chartPicture.width(), chartPicture.height() + figuresPicture.height() + 8);
+        picture.fill(palette().color(QPalette::Window));
+        QPainter painter(&picture);
+        painter.drawPixmap(0, 0, chartPicture);
+        painter.drawPixmap(4, chartPicture.height() + 4, figuresPicture);
+        painter.end();
+        if (!picture.save(&buffer, "PNG"))
             return tr("The chart could not be drawn as PNG");
     } else if (suffix == QLatin1String("svg")) {
         QSvgGenerator svg;
@@ -531,10 +649,11 @@ QString CurveDock::exportTo(const QString &fileName)
 void CurveDock::exportCurve()
 {
     const QStringList filters { tr("CSV files (*.csv)"), tr("JSON files (*.json)"),
+        tr("CSV, every curve shown (*.csv)"), tr("JSON, every curve shown (*.json)"),
         tr("PNG images (*.png)"), tr("SVG images (*.svg)") };
     QString filter = filters.first();
-    QString name = files->saveFileName(
-        { this, tr("Export curve"), QStringLiteral("curve.csv"), filters.join(QStringLiteral(";;")) },
+    QString name = files->saveFileName({ this, tr("Export curve"), QStringLiteral("curve.csv"),
+                                           filters.join(QStringLiteral(";;")) },
         &filter);
     if (name.isEmpty())
         return;
@@ -546,7 +665,7 @@ void CurveDock::exportCurve()
         const QRegularExpressionMatch m = pattern.match(filter);
         name += m.hasMatch() ? m.captured(1) : QStringLiteral(".csv");
     }
-    const QString error = exportTo(name);
+    const QString error = exportTo(name, filter == filters[2] || filter == filters[3]);
     const QString message = error.isEmpty() ? tr("Exported to %1").arg(name)
                                             : tr("Cannot export to %1: %2").arg(name, error);
     setStatus(message);
@@ -558,7 +677,7 @@ void CurveDock::updateButtons()
     measureButton->setText(run ? tr("Cancel") : tr("Measure"));
     holdButton->setEnabled(!shown.empty() && heldCount() < kMaxHeld);
     clearButton->setEnabled(!held.empty());
-    exportButton->setEnabled(!shown.empty());
+    exportButton->setEnabled(!shown.empty() || !m_page.empty());
 }
 
 void CurveDock::setStatus(const QString &text)

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace zem::calls {
@@ -51,21 +52,28 @@ public:
     // Replaces the export file dialog.
     void setFileChooser(std::shared_ptr<FileChooser> chooser);
 
-    // The curve shown as the first series of the chart.
+    // The latest measurement, shown above the held curves.
     const Curve &latest() const { return shown; }
+    // The curve assembled from the frames read on the get_measurement page,
+    // shown beside the latest measurement, never in its place.
+    const Curve &pageCurve() const { return m_page; }
     bool isRunning() const { return sequence != nullptr; }
     int heldCount() const { return int(held.size()); }
 
     // A frame read on the get_measurement page goes to its place in the
-    // curve assembled from the page, which is then shown.
+    // page's curve, which is then shown.
     void addPageFrame(std::size_t frameNumber, const get_measurement_response &frame);
 
     // Shows a curve as the latest, as a run's result is shown.
     void showCurve(const Curve &curve);
 
     // Writes the shown curve to fileName in the form its suffix names (csv,
-    // json, png, svg). Returns an empty text on success, else the reason.
-    QString exportTo(const QString &fileName);
+    // json, png, svg); with everyCurve, a CSV or JSON file holds every curve
+    // shown (latest, page, held) with the device's URL and serial number.
+    // Returns an empty text on success, else the reason.
+    QString exportTo(const QString &fileName, bool everyCurve = false);
+    // Names a held curve (its legend entry and its name in exports).
+    void renameHeld(int index, const QString &name);
 
 public slots:
     // Starts a run, or cancels the one in progress.
@@ -97,6 +105,14 @@ private:
     void setStatus(const QString &text);
 
     void takePageFrame(const zem::calls::Call &call);
+    // Puts the latest and the page's curves above the held ones.
+    void raiseCurves();
+    void showPageSeries();
+
+    Curve m_page;
+    QLineSeries *m_pageSeries = nullptr; // added with the page's first frame
+    QString m_url; // of the device opened last
+    std::optional<std::uint32_t> m_serialNumber; // read from it, if it was
 
     DeviceSession *session = nullptr;
     bool cancelledHere = false; // the run's Cancel was pressed, not a stop from elsewhere
@@ -106,7 +122,6 @@ private:
     std::unique_ptr<DeviceRun> run;
     MeasurementSequence::Clock::time_point runStarted {};
     Curve shown;
-    Curve pageCurve;
     struct Held
     {
         Curve curve;

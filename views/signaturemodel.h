@@ -1,36 +1,75 @@
-// The points of a signature as a table: number, name, tolerance, and the
-// score and verdict of the last test. Over the signature and session as they
-// are stored; it holds no copy.
+// The points of a signature as a table: number, name, verdict and score of
+// the last test, tolerance, reading. Over the signature and results as they
+// are stored; it holds no copy. Every edit of the points goes through it, so
+// that the table and the board's picture follow; the dock's undo commands
+// call it.
 #pragma once
 
 #include "session.h"
 
 #include <QAbstractTableModel>
 
+#include <optional>
+
 class SignatureModel : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
-    enum Column { Number, Name, Score, Tolerance, Verdict, Reading, ColumnCount };
+    enum Column { Number, Name, Verdict, Score, Tolerance, Reading, ColumnCount };
 
     explicit SignatureModel(QObject *parent = nullptr);
 
     // Shows another signature (and forgets the results shown).
     void setSignature(sig::Signature *signature);
-    void setResults(const std::vector<sig::PointResult> *results);
+    const sig::Signature *signature() const { return m_signature; }
+    // The results, one per point, kept in step with the points' edits.
+    void setResults(std::vector<sig::PointResult> *results);
+    // The verdict of the last test, NotTested without one.
+    sig::Verdict verdictOf(int row) const;
+
     // Appends a point of that name; false when the name is empty or taken.
     bool appendPoint(const QString &name);
+    void insertPoint(int row, sig::Point point, sig::PointResult result = {});
+    std::pair<sig::Point, sig::PointResult> takePoint(int row);
+    // Moves the point at `from` so that it ends up at `to`.
+    void movePoint(int from, int to);
+    void renamePoint(int row, const QString &name);
+    void setPosition(int row, std::optional<QPointF> at);
+    void setReference(int row, std::size_t measurement, std::optional<sig::IvCurve> reference);
+    void setPicture(std::optional<sig::Picture> picture);
+    // Whether the name could be given to the point at `row`.
+    bool nameIsFree(const QString &name, int row = -1) const;
     // The row's cells changed (a reference learned, a verdict reached).
     void pointChanged(int row);
+    // Whether names may be edited and rows dragged (not during a run).
+    void setEditable(bool editable) { m_editable = editable; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(
         int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    Qt::DropActions supportedDropActions() const override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+        const QModelIndex &parent) override;
+
+signals:
+    // The user asked for an edit; the dock makes it an undoable command.
+    void renameRequested(int row, const QString &name);
+    void moveRequested(int from, int to);
+    void pictureChanged();
+    // A point's position on the picture changed.
+    void positionChanged(int row);
 
 private:
-    sig::Signature *signature = nullptr;
-    const std::vector<sig::PointResult> *results = nullptr;
+    bool resultsInStep() const;
+
+    sig::Signature *m_signature = nullptr;
+    std::vector<sig::PointResult> *m_results = nullptr;
+    bool m_editable = true;
 };

@@ -1,7 +1,10 @@
 #include "signaturesdock.h"
 
+#include "boardview.h"
+#include "signatureedits.h"
 #include "signaturemodel.h"
 
+#include "board.h"
 #include "devicerun.h"
 #include "devicesession.h"
 #include "filechooser.h"
@@ -17,22 +20,32 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QFileInfo>
+#include <QFormLayout>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
+#include <QUndoStack>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -55,6 +68,7 @@ SignaturesDock::SignaturesDock(DeviceSession &device, QWidget *parent)
     , device(device)
     , files(std::make_shared<FileChooser>())
     , historyLocation(zem::history::defaultLocationText())
+    , m_undo(new QUndoStack(this))
 {
     setObjectName(QStringLiteral("signaturesDock"));
     board.settings = sig::defaultSettings();
@@ -75,7 +89,13 @@ SignaturesDock::SignaturesDock(DeviceSession &device, QWidget *parent)
     });
 }
 
-SignaturesDock::~SignaturesDock() = default;
+SignaturesDock::~SignaturesDock()
+{
+    // The table's widgets outlive the signature they show: an editor still
+    // open commits when it is closed, after the members are gone.
+    if (model)
+        model->setSignature(nullptr);
+}
 
 void SignaturesDock::buildUi()
 {
@@ -157,10 +177,21 @@ void SignaturesDock::buildUi()
     table->setObjectName(QStringLiteral("signatureTable"));
     table->setModel(model);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->verticalHeader()->hide();
-    table->horizontalHeader()->setStretchLastSection(true);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Verdict and score right after the name, sized to their texts, so that
+    // they show at the dock's default width; the reading takes what is left.
+    QHeaderView *header = table->horizontalHeader();
+    header->setStretchLastSection(true);
+    header->setMinimumSectionSize(24);
+    for (int column : { SignatureModel::Number, SignatureModel::Verdict, SignatureModel::Score })
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    header->resizeSection(SignatureModel::Name, 110);
+    table->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::DoubleClicked);
+    table->setDragDropMode(QAbstractItemView::InternalMove);
+    table->setDragDropOverwriteMode(false);
+    table->setDropIndicatorShown(true);
+    table->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     chart = new QChart;
     referenceSeries = new QLineSeries;
@@ -179,14 +210,23 @@ void SignaturesDock::buildUi()
         s->attachAxis(axisV);
         s->attachAxis(axisI);
     }
-    auto *view = new QChartView(chart, split);
+    m_tabs = new QTabWidget(split);
+    m_tabs->setObjectName(QStringLiteral("signatureTabs"));
+    auto *view = new QChartView(chart, m_tabs);
     view->setObjectName(QStringLiteral("signatureChart"));
     view->setRenderHint(QPainter::Antialiasing);
     view->setMinimumSize(240, 180);
+    m_tabs->addTab(view, tr("Curve"));
+    m_boardPage = new QWidget(m_tabs);
+    m_tabs->addTab(m_boardPage, tr("Board"));
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int tab) {
+        if (m_tabs->widget(tab) == m_boardPage)
+            buildBoard();
+    });
     split->addWidget(table);
-    split->addWidget(view);
+    split->addWidget(m_tabs);
     split->setStretchFactor(1, 1);
-    split->setSizes({ 420, 580 }); // the plot gets the larger share
+    split->setSizes({ 460, 540 });
     layout->addWidget(split, 1);
 
     status = new QLabel(body);
@@ -196,7 +236,7 @@ void SignaturesDock::buildUi()
     setWidget(body);
 
     connect(newButton, &QPushButton::clicked, this, [this] {
-        if (confirmDiscard())
+        if (maybeSave())
             newSignature();
     });
     connect(openButton, &QPushButton::clicked, this, &SignaturesDock::openDialog);
@@ -220,8 +260,8 @@ void SignaturesDock::buildUi()
         board.board = text;
         modified = true;
     });
-    connect(runButton, &QPushButton::clicked, this,
-        [this] { isRunning() ? stopRun() : startRun(); });
+    connect(
+        runButton, &QPushButton::clicked, this, [this] { isRunning() ? stopRun() : startRun(); });
     connect(measureButton, &QPushButton::clicked, this, &SignaturesDock::measure);
     auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this);
     space->setContext(Qt::WidgetWithChildrenShortcut);
@@ -233,9 +273,274 @@ void SignaturesDock::buildUi()
             if (isRunning() && !measuring)
                 run->post([p = probe.get(), row = current.row()] { p->select(row); });
             showPoint(current.row());
+            if (m_boardView)
+                m_boardView->setCurrent(current.row());
         });
+
+    // The points' edits: each an undoable command.
+    connect(model, &SignatureModel::renameRequested, this, [this](int row, const QString &name) {
+        m_undo->push(new edits::RenamePoint(*model, row, name));
+    });
+    // Queued: the drop that asks is still in progress in the table.
+    connect(
+        model, &SignatureModel::moveRequested, this,
+        [this](int from, int to) {
+            if (!isRunning()) {
+                m_undo->push(new edits::MovePoint(*model, from, to));
+                selectRow(to);
+            }
+        },
+        Qt::QueuedConnection);
+    const auto action = [this](const QString &text, const QKeySequence &keys, auto &&slot) {
+        auto *a = new QAction(text, this);
+        a->setShortcut(keys);
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(a, &QAction::triggered, this, slot);
+        addAction(a);
+        return a;
+    };
+    QAction *undo = action(tr("Undo"), QKeySequence::Undo, [this] {
+        if (!isRunning())
+            m_undo->undo();
+    });
+    QAction *redo = action(tr("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] {
+        if (!isRunning())
+            m_undo->redo();
+    });
+    undo->setObjectName(QStringLiteral("signatureUndoAction"));
+    redo->setObjectName(QStringLiteral("signatureRedoAction"));
+    connect(m_undo, &QUndoStack::undoTextChanged, undo,
+        [undo](const QString &text) { undo->setText(tr("Undo %1").arg(text).trimmed()); });
+    connect(m_undo, &QUndoStack::redoTextChanged, redo,
+        [redo](const QString &text) { redo->setText(tr("Redo %1").arg(text).trimmed()); });
+    QAction *rename = action(tr("Rename"), QKeySequence(Qt::Key_F2), [this] {
+        if (table->currentIndex().isValid() && !isRunning())
+            table->edit(model->index(table->currentIndex().row(), SignatureModel::Name));
+    });
+    QAction *remove = action(tr("Delete"), QKeySequence::Delete, &SignaturesDock::deleteSelected);
+    QAction *up
+        = action(tr("Move up"), QKeySequence(Qt::ALT | Qt::Key_Up), [this] { moveCurrent(-1); });
+    QAction *down
+        = action(tr("Move down"), QKeySequence(Qt::ALT | Qt::Key_Down), [this] { moveCurrent(1); });
+    for (QAction *a : { undo, redo, rename, remove, up, down })
+        table->addAction(a);
     model->setSignature(&board);
     updateButtons();
+}
+
+void SignaturesDock::buildBoard()
+{
+    if (m_boardView)
+        return;
+    auto *layout = new QVBoxLayout(m_boardPage);
+    layout->setContentsMargins(0, 4, 0, 0);
+    auto *row = new QHBoxLayout;
+    auto *pictureButton = new QPushButton(tr("Picture..."), m_boardPage);
+    pictureButton->setObjectName(QStringLiteral("signaturePictureButton"));
+    pictureButton->setToolTip(tr("A photo or scan of the board (PNG or JPEG), kept in the file"));
+    auto *componentButton = new QPushButton(tr("Component..."), m_boardPage);
+    componentButton->setObjectName(QStringLiteral("signatureComponentButton"));
+    componentButton->setToolTip(tr("Add a component's pins and place them with two clicks"));
+    m_boardHint = new QLabel(m_boardPage);
+    m_boardHint->setObjectName(QStringLiteral("boardHint"));
+    m_boardHint->setWordWrap(true);
+    row->addWidget(pictureButton);
+    row->addWidget(componentButton);
+    row->addWidget(m_boardHint, 1);
+    layout->addLayout(row);
+    m_boardView = new BoardView(m_boardPage);
+    layout->addWidget(m_boardView, 1);
+    m_boardView->setModel(model);
+    m_boardView->setCurrent(table->currentIndex().row());
+    m_boardView->setEditable(!isRunning());
+    connect(pictureButton, &QPushButton::clicked, this, &SignaturesDock::pictureDialog);
+    connect(componentButton, &QPushButton::clicked, this, &SignaturesDock::componentDialog);
+    connect(m_boardView, &BoardView::pointClicked, this, &SignaturesDock::selectRow);
+    connect(m_boardView, &BoardView::pictureClicked, this, &SignaturesDock::onPictureClicked);
+    connect(m_boardView, &BoardView::pointDragged, this, [this](int row, QPointF to) {
+        m_undo->push(new edits::PlacePoints(
+            *model, { { row, to } }, tr("Move %1").arg(board.points[std::size_t(row)].name)));
+    });
+    m_boardHint->setText(board.image ? tr("Choose a point and click on the picture to place it.")
+                                     : tr("Load a picture of the board."));
+}
+
+void SignaturesDock::pictureDialog()
+{
+    const QString file = files->openFileName({ this, tr("Picture of the board"), path,
+        tr("Pictures (*.png *.jpg *.jpeg);;All files (*)") });
+    if (!file.isEmpty())
+        setPicture(file);
+}
+
+bool SignaturesDock::setPicture(const QString &file)
+{
+    buildUi();
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly)) {
+        fail(tr("Cannot read %1: %2").arg(file, in.errorString()));
+        return false;
+    }
+    QString why;
+    auto picture = sig::pictureFromData(in.readAll(), &why);
+    if (!picture) {
+        fail(tr("%1: %2").arg(file, why));
+        return false;
+    }
+    const QSize size = picture->size;
+    m_undo->push(new edits::SetPicture(*model, std::move(picture)));
+    setStatus(tr("Picture %1 x %2 pixels").arg(size.width()).arg(size.height()));
+    if (m_boardHint)
+        m_boardHint->setText(tr("Choose a point and click on the picture to place it."));
+    return true;
+}
+
+void SignaturesDock::componentDialog()
+{
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Add a component"));
+    auto *form = new QFormLayout(&dialog);
+    auto *name = new QLineEdit(&dialog);
+    name->setPlaceholderText(tr("U1"));
+    auto *pins = new QSpinBox(&dialog);
+    pins->setRange(1, 1000);
+    pins->setValue(8);
+    auto *twoRows = new QCheckBox(tr("Two rows (pins numbered around the package)"), &dialog);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(tr("Name:"), name);
+    form->addRow(tr("Pins:"), pins);
+    form->addRow(twoRows);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted || name->text().trimmed().isEmpty())
+        return;
+    if (addComponent(name->text().trimmed(), pins->value()) > 0 && board.image)
+        placeComponent(name->text().trimmed(), twoRows->isChecked());
+}
+
+int SignaturesDock::addComponent(const QString &component, int pins)
+{
+    buildUi();
+    const QStringList names = sig::pinNames(component, pins);
+    QStringList taken;
+    for (const QString &n : names)
+        if (!model->nameIsFree(n))
+            taken << n;
+    if (!taken.isEmpty() || pins < 1) {
+        setStatus(tr("Already in the list: %1").arg(taken.join(QStringLiteral(", "))));
+        return 0;
+    }
+    std::vector<std::pair<int, sig::Point>> points;
+    for (const QString &n : names) {
+        sig::Point p;
+        p.name = n;
+        p.component = component;
+        points.emplace_back(model->rowCount() + int(points.size()), std::move(p));
+    }
+    m_undo->push(new edits::InsertPoints(
+        *model, std::move(points), tr("Add %1 (%n pins)", nullptr, pins).arg(component)));
+    if (table->currentIndex().row() < 0)
+        selectRow(0);
+    return pins;
+}
+
+void SignaturesDock::placeComponent(const QString &component, bool twoRows)
+{
+    buildUi();
+    buildBoard();
+    m_tabs->setCurrentWidget(m_boardPage);
+    m_placing = component;
+    m_placingTwoRows = twoRows;
+    m_clicks.clear();
+    m_boardHint->setText(tr("Click pin 1 of %1.").arg(component));
+}
+
+void SignaturesDock::onPictureClicked(QPointF at)
+{
+    if (isRunning())
+        return;
+    if (m_placing.isEmpty()) {
+        // Place the chosen point, then choose the next one without a place.
+        const int row = table->currentIndex().row();
+        if (row < 0)
+            return;
+        m_undo->push(new edits::PlacePoints(
+            *model, { { row, at } }, tr("Place %1").arg(board.points[std::size_t(row)].name)));
+        for (int next = row + 1; next < model->rowCount(); ++next)
+            if (!board.points[std::size_t(next)].at) {
+                selectRow(next);
+                break;
+            }
+        return;
+    }
+    std::vector<int> rows;
+    for (std::size_t k = 0; k < board.points.size(); ++k)
+        if (board.points[k].component == m_placing)
+            rows.push_back(int(k));
+    const int pins = int(rows.size());
+    m_clicks.push_back(at);
+    const int needed = m_placingTwoRows && pins > 2 ? 3 : 2;
+    if (int(m_clicks.size()) == 1) {
+        m_boardHint->setText(tr("Click pin %1 of %2.").arg(pins).arg(m_placing));
+        return;
+    }
+    if (int(m_clicks.size()) < needed) {
+        m_boardHint->setText(
+            tr("Click pin %1 of %2, the last of pin 1's row.").arg((pins + 1) / 2).arg(m_placing));
+        return;
+    }
+    const std::vector<QPointF> places = needed == 3
+        ? sig::twoRowsOfPins(m_clicks[0], m_clicks[1], m_clicks[2], pins)
+        : sig::rowOfPins(m_clicks[0], m_clicks[1], pins);
+    // Pins in their number's order, whatever order the rows have in the table.
+    std::sort(rows.begin(), rows.end(), [this](int a, int b) {
+        const QString &na = board.points[std::size_t(a)].name;
+        const QString &nb = board.points[std::size_t(b)].name;
+        return na.section(QLatin1Char('.'), -1).toInt() < nb.section(QLatin1Char('.'), -1).toInt();
+    });
+    std::vector<std::pair<int, std::optional<QPointF>>> placed;
+    for (std::size_t k = 0; k < rows.size() && k < places.size(); ++k)
+        placed.emplace_back(rows[k], places[k]);
+    m_undo->push(new edits::PlacePoints(*model, std::move(placed), tr("Place %1").arg(m_placing)));
+    m_boardHint->setText(tr("%1 placed.").arg(m_placing));
+    m_placing.clear();
+    m_clicks.clear();
+}
+
+void SignaturesDock::deleteSelected()
+{
+    if (isRunning() || !table->selectionModel())
+        return;
+    std::vector<int> rows;
+    for (const QModelIndex &i : table->selectionModel()->selectedRows())
+        rows.push_back(i.row());
+    if (rows.empty() && table->currentIndex().isValid())
+        rows.push_back(table->currentIndex().row());
+    if (rows.empty())
+        return;
+    const int first = *std::min_element(rows.begin(), rows.end());
+    m_undo->push(new edits::DeletePoints(*model, std::move(rows)));
+    if (model->rowCount() > 0)
+        selectRow(std::min(first, model->rowCount() - 1));
+}
+
+void SignaturesDock::moveCurrent(int by)
+{
+    const int row = table->currentIndex().row();
+    const int to = row + by;
+    if (isRunning() || row < 0 || to < 0 || to >= model->rowCount())
+        return;
+    m_undo->push(new edits::MovePoint(*model, row, to));
+    selectRow(to);
+}
+
+void SignaturesDock::setEditing(bool allowed)
+{
+    model->setEditable(allowed);
+    table->setDragEnabled(allowed);
+    if (m_boardView)
+        m_boardView->setEditable(allowed);
 }
 
 void SignaturesDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
@@ -251,6 +556,7 @@ const std::vector<sig::PointResult> *SignaturesDock::results() const
 void SignaturesDock::updateButtons()
 {
     const bool running = isRunning();
+    setEditing(!running);
     runButton->setText(running ? tr("Stop") : tr("Start"));
     measureButton->setEnabled(running && !measuring);
     learnButton->setEnabled(!running);
@@ -262,13 +568,31 @@ void SignaturesDock::setStatus(const QString &text)
     status->setText(text);
 }
 
-bool SignaturesDock::confirmDiscard()
+bool SignaturesDock::isModified() const
 {
-    if (!modified)
+    return modified || !m_undo->isClean();
+}
+
+bool SignaturesDock::maybeSave()
+{
+    if (!isModified())
         return true;
-    return QMessageBox::question(this, tr("Signatures"),
-               tr("The signature has changes that are not saved. Discard them?"))
-        == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Warning, tr("Signatures"),
+        board.board.isEmpty()
+            ? tr("The signature has changes that are not saved.")
+            : tr("The signature of %1 has changes that are not saved.").arg(board.board),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("unsavedQuestion"));
+    box.setInformativeText(tr("Save them first?"));
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return saveDialog();
+    case QMessageBox::Discard:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void SignaturesDock::newSignature()
@@ -281,31 +605,49 @@ void SignaturesDock::newSignature()
     board = sig::Signature();
     board.settings = sig::defaultSettings();
     path.clear();
-    modified = false;
     boardEdit->clear();
-    model->setSignature(&board);
+    afterLoad();
     plot(nullptr, nullptr);
     setStatus(QString());
+}
+
+void SignaturesDock::afterLoad()
+{
+    modified = false;
+    m_undo->clear();
+    testResults.clear();
+    finished = false;
+    m_placing.clear();
+    model->setSignature(&board);
+    if (m_boardHint)
+        m_boardHint->setText(board.image
+                ? tr("Choose a point and click on the picture to place it.")
+                : tr("Load a picture of the board."));
 }
 
 int SignaturesDock::addPoints(const QString &names)
 {
     buildUi();
-    int added = 0;
-    QStringList taken;
+    std::vector<std::pair<int, sig::Point>> points;
+    QStringList taken, added;
     for (const QString &name : sig::splitNames(names)) {
-        if (model->appendPoint(name))
-            ++added;
-        else
+        if (model->nameIsFree(name) && !added.contains(name)) {
+            sig::Point p;
+            p.name = name;
+            points.emplace_back(model->rowCount() + int(points.size()), std::move(p));
+            added << name;
+        } else {
             taken << name;
+        }
     }
-    if (added)
-        modified = true;
+    if (!points.empty())
+        m_undo->push(new edits::InsertPoints(
+            *model, std::move(points), tr("Add %1").arg(added.join(QStringLiteral(", ")))));
     if (!taken.isEmpty())
         setStatus(tr("Already in the list: %1").arg(taken.join(QStringLiteral(", "))));
-    if (added && table->currentIndex().row() < 0)
+    if (!added.isEmpty() && table->currentIndex().row() < 0)
         selectRow(0);
-    return added;
+    return int(added.size());
 }
 
 void SignaturesDock::pasteNames()
@@ -318,6 +660,34 @@ bool SignaturesDock::openFile(const QString &file)
     buildUi();
     QString error;
     auto loaded = sig::load(file, &error);
+    return takeLoaded(file, std::move(loaded), error);
+}
+
+void SignaturesDock::openFileInBackground(const QString &file)
+{
+    buildUi();
+    struct Loaded
+    {
+        std::optional<sig::Signature> signature;
+        QString error;
+    };
+    setStatus(tr("Opening %1...").arg(file));
+    auto *watcher = new QFutureWatcher<Loaded>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, file] {
+        watcher->deleteLater();
+        Loaded loaded = watcher->result();
+        emit fileOpened(takeLoaded(file, std::move(loaded.signature), loaded.error));
+    });
+    watcher->setFuture(QtConcurrent::run([file] {
+        Loaded loaded;
+        loaded.signature = sig::load(file, &loaded.error);
+        return loaded;
+    }));
+}
+
+bool SignaturesDock::takeLoaded(
+    const QString &file, std::optional<sig::Signature> loaded, const QString &error)
+{
     if (!loaded) {
         fail(error);
         return false;
@@ -328,10 +698,10 @@ bool SignaturesDock::openFile(const QString &file)
     model->setResults(nullptr);
     board = std::move(*loaded);
     path = file;
-    modified = false;
     boardEdit->setText(board.board);
-    model->setSignature(&board);
+    afterLoad();
     setStatus(tr("Opened %1: %2 points").arg(file).arg(board.points.size()));
+    emit fileUsed(file);
     if (!board.points.empty())
         selectRow(0);
     return true;
@@ -346,7 +716,9 @@ bool SignaturesDock::saveFile(const QString &file)
     }
     path = file;
     modified = false;
+    m_undo->setClean();
     setStatus(tr("Saved %1").arg(file));
+    emit fileUsed(file);
     return true;
 }
 
@@ -365,28 +737,24 @@ bool SignaturesDock::writeReport(const QString &file)
 
 void SignaturesDock::openDialog()
 {
-    if (!confirmDiscard())
+    if (!maybeSave())
         return;
     const QString file = files->openFileName(
         { this, tr("Open signature"), path, tr("Signature files (*.json);;All files (*)") });
     if (!file.isEmpty())
-        openFile(file);
+        openFileInBackground(file);
 }
 
-void SignaturesDock::saveDialog()
+bool SignaturesDock::saveDialog()
 {
-    if (path.isEmpty())
-        saveAsDialog();
-    else
-        saveFile(path);
+    return path.isEmpty() ? saveAsDialog() : saveFile(path);
 }
 
-void SignaturesDock::saveAsDialog()
+bool SignaturesDock::saveAsDialog()
 {
     const QString file = files->saveFileName(
         { this, tr("Save signature"), path, tr("Signature files (*.json);;All files (*)") });
-    if (!file.isEmpty())
-        saveFile(file);
+    return !file.isEmpty() && saveFile(file);
 }
 
 void SignaturesDock::reportDialog()
@@ -399,6 +767,8 @@ void SignaturesDock::reportDialog()
 
 void SignaturesDock::selectRow(int row)
 {
+    if (row < 0 || row >= model->rowCount())
+        return;
     table->setCurrentIndex(model->index(row, SignatureModel::Name));
     table->scrollTo(model->index(row, SignatureModel::Name));
 }
@@ -423,6 +793,21 @@ void SignaturesDock::startRun()
         return;
     }
     runMode = learnButton->isChecked() ? sig::Session::Mode::Learn : sig::Session::Mode::Test;
+    if (runMode == sig::Session::Mode::Learn) {
+        const auto learned = std::count_if(board.points.begin(), board.points.end(),
+            [](const sig::Point &p) { return p.learned(); });
+        if (learned > 0) {
+            QMessageBox box(QMessageBox::Question, tr("Signatures"),
+                tr("Replace %n learned reference(s)?", nullptr, int(learned)),
+                QMessageBox::Yes | QMessageBox::Cancel, this);
+            box.setObjectName(QStringLiteral("replaceQuestion"));
+            box.setInformativeText(tr("A point measured again gets a new reference; "
+                                      "Ctrl+Z takes it back after the run."));
+            box.button(QMessageBox::Yes)->setText(tr("Replace"));
+            if (box.exec() != QMessageBox::Yes)
+                return;
+        }
+    }
     const int row = finished ? 0 : std::max(0, table->currentIndex().row());
     finished = false;
     model->setResults(nullptr);
@@ -444,8 +829,8 @@ void SignaturesDock::startRun()
     sig::ProbeRun *p = probe.get();
     run = std::make_unique<DeviceRun>(
         device, zem::calls::Origin::Signature,
-        [p](sig::ProbeRun::Clock::time_point now) { return p->advance(now); },
-        [p] { p->cancel(); }, this);
+        [p](sig::ProbeRun::Clock::time_point now) { return p->advance(now); }, [p] { p->cancel(); },
+        this);
     connect(run.get(), &DeviceRun::finished, this, &SignaturesDock::runFinished);
     connect(run.get(), &DeviceRun::waiting, this, &SignaturesDock::showWaiting);
     ++runCount;
@@ -575,6 +960,8 @@ void SignaturesDock::onRunEvent(const sig::ProbeRun::Event &e)
         break;
     case Event::Waiting: {
         selectRow(e.point);
+        if (m_boardView)
+            m_boardView->setCurrent(e.point);
         const QString &name = board.points[std::size_t(e.point)].name;
         setStatus(learning ? tr("Learning: probe %1 and measure.").arg(name)
                            : tr("Testing: probe %1 and measure.").arg(name));
@@ -583,8 +970,7 @@ void SignaturesDock::onRunEvent(const sig::ProbeRun::Event &e)
     case Event::Measured: {
         sig::Point &p = board.points[std::size_t(e.point)];
         if (learning) {
-            p.measurements[e.measurement].reference = e.curve;
-            modified = true;
+            m_undo->push(new edits::Learn(*model, e.point, e.measurement, e.curve));
             plot(&e.curve, nullptr);
         } else {
             const auto &ref = p.measurements[e.measurement].reference;

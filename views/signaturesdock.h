@@ -14,10 +14,12 @@
 #include <cstdint>
 #include <memory>
 
+class BoardView;
 class DeviceRun;
 class DeviceSession;
 class FileChooser;
 class SignatureModel;
+class QAction;
 class QChart;
 class QCheckBox;
 class QLabel;
@@ -26,7 +28,9 @@ class QLineSeries;
 class QPushButton;
 class QRadioButton;
 class QTableView;
+class QTabWidget;
 class QTimer;
+class QUndoStack;
 class QValueAxis;
 
 class SignaturesDock : public QDockWidget
@@ -46,6 +50,9 @@ public:
     // What the buttons do once a file name is chosen; false, with the reason
     // shown, when it cannot be done.
     bool openFile(const QString &path);
+    // The same, the file read and checked off the window's thread (a board's
+    // photo makes it megabytes); fileOpened() tells the outcome.
+    void openFileInBackground(const QString &path);
     void setFileChooser(std::shared_ptr<FileChooser> chooser);
     bool saveFile(const QString &path);
     bool writeReport(const QString &path);
@@ -55,6 +62,20 @@ public:
     // Where finished test runs are kept and probe orders come from (see
     // location.h); the history is opened only when a run needs it.
     void setHistoryLocation(const QString &text) { historyLocation = text; }
+    // Adds the pins of a component, "U1.1" to "U1.<pins>"; returns how many.
+    int addComponent(const QString &component, int pins);
+    // The next clicks on the picture place the component's pins: pin 1 and
+    // the last pin (a row), and for two rows pin pins/2 as well.
+    void placeComponent(const QString &component, bool twoRows);
+    // Embeds a PNG or JPEG picture of the board.
+    bool setPicture(const QString &path);
+    // Whether the signature has changes that are not saved.
+    bool isModified() const;
+    // Asks to save unsaved changes: true to go on (saved or discarded),
+    // false when the user cancelled or saving failed.
+    bool maybeSave();
+    // Points edits and Learn, undone with Ctrl+Z.
+    QUndoStack *undoStack() const { return m_undo; }
 
 public slots:
     void startRun();
@@ -68,6 +89,9 @@ signals:
     void pointDone(int point, sig::Verdict verdict);
     // A finished test run was written to the history.
     void runRecorded();
+    void fileOpened(bool ok);
+    // A signature file was opened or saved, for the recent files.
+    void fileUsed(const QString &path);
 
 private:
     void buildUi();
@@ -80,14 +104,23 @@ private:
     void selectRow(int row);
     void setStatus(const QString &text);
     void updateButtons();
-    bool confirmDiscard();
     void openDialog();
-    void saveDialog();
-    void saveAsDialog();
+    bool saveDialog();
+    bool saveAsDialog();
     void reportDialog();
     void pasteNames();
     std::vector<int> likelyOrder();
     void recordRun();
+    void buildBoard();
+    void pictureDialog();
+    void componentDialog();
+    void onPictureClicked(QPointF at);
+    void deleteSelected();
+    void moveCurrent(int by);
+    void setEditing(bool allowed);
+    void afterLoad();
+    bool takeLoaded(
+        const QString &file, std::optional<sig::Signature> loaded, const QString &error);
 
     DeviceSession &device;
     sig::Signature board;
@@ -102,7 +135,7 @@ private:
     int runCount = 0; // runs started, so a stop meant for one spares the next
     std::shared_ptr<FileChooser> files;
     QString path;
-    bool modified = false;
+    bool modified = false; // the board's name; the points' edits are on the undo stack
     bool finished = false; // the last run went through the last point: start over
     QString historyLocation;
     QDateTime runStarted; // UTC
@@ -126,5 +159,13 @@ private:
     QLineSeries *testSeries = nullptr;
     QValueAxis *axisV = nullptr;
     QValueAxis *axisI = nullptr;
-
+    QTabWidget *m_tabs = nullptr;
+    QWidget *m_boardPage = nullptr;
+    BoardView *m_boardView = nullptr; // built when its tab is first shown
+    QLabel *m_boardHint = nullptr;
+    QUndoStack *m_undo = nullptr;
+    // A component being placed: its first row, its pin count, and the clicks so far.
+    QString m_placing;
+    bool m_placingTwoRows = false;
+    std::vector<QPointF> m_clicks;
 };

@@ -16,14 +16,22 @@ public:
         QString caption;
         QString directory; // or the proposed file name
         QString filter; // as the file dialog takes it: "CSV (*.csv);;All files (*)"
+        // The name exactly as typed, without the type's extension added, and
+        // the filters as given (the profile dialogs keep their fixed form).
+        bool asTyped = false;
     };
 
     virtual ~FileChooser() = default;
     // An empty name means the user cancelled. `selectedFilter` (may be null)
-    // receives the type picked.
+    // receives the type picked. A name typed without an extension gets the
+    // picked type's, so that the file shows under that type when opened.
     virtual QString openFileName(const Question &question);
     virtual QString saveFileName(const Question &question, QString *selectedFilter = nullptr);
 };
+
+// The name with the first extension of the filter's type ("Signature files
+// (*.json)" gives ".json") when it has none; as it is for "All files (*)".
+QString withTypeExtension(const QString &name, const QString &filter);
 
 // Answers every question with one name; for tests and scripted figures.
 class FixedFileChooser : public FileChooser

@@ -1,13 +1,17 @@
 #include "container.h"
 #include "devicesession.h"
-#include "recording.h"
+#include "filechooser.h"
 #include "mainwindow.h"
+#include "recording.h"
+#include "signature.h"
+#include "signaturesdock.h"
 #include "zemdouble.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
@@ -87,7 +91,64 @@ private slots:
 
     void search_data();
     void search();
+
+    void unsavedSignature();
 };
+
+// New and closing the window with signature points not saved: Cancel keeps
+// them, Discard drops them, Save writes them first.
+void tst_App::unsavedSignature()
+{
+    MainWindow w;
+    auto files = std::make_shared<FixedFileChooser>(QString());
+    w.setFileChooser(files);
+    w.show();
+    auto *dock = child<SignaturesDock>(w, "signaturesDock");
+    QCOMPARE(dock->addPoints(QStringLiteral("R1, D1")), 2);
+    auto *newButton = child<QPushButton>(*dock, "signatureNewButton");
+    // Answers the question that the next action asks, once it is shown.
+    QString asked;
+    const auto answer = [&](QMessageBox::StandardButton button) {
+        auto *poll = new QTimer(&w);
+        connect(poll, &QTimer::timeout, &w, [&asked, poll, button] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                asked = box->objectName();
+                poll->stop();
+                poll->deleteLater();
+                box->button(button)->click();
+            }
+        });
+        poll->start(10);
+    };
+
+    answer(QMessageBox::Cancel);
+    newButton->click();
+    QCOMPARE(asked, QStringLiteral("unsavedQuestion"));
+    QCOMPARE(dock->signature().points.size(), 2u);
+    answer(QMessageBox::Discard);
+    newButton->click();
+    QCOMPARE(dock->signature().points.size(), 0u);
+    asked.clear();
+    newButton->click(); // nothing to lose: no question
+    QVERIFY(asked.isEmpty());
+
+    QCOMPARE(dock->addPoints(QStringLiteral("C1")), 1);
+    answer(QMessageBox::Cancel);
+    QVERIFY(!w.close());
+    QVERIFY(w.isVisible());
+    QTemporaryDir dir;
+    files->name = dir.filePath(QStringLiteral("board.json"));
+    answer(QMessageBox::Save);
+    QVERIFY(w.close());
+    const auto saved = sig::load(files->name, nullptr);
+    QVERIFY(saved && saved->points.size() == 1 && saved->points[0].name == QStringLiteral("C1"));
+
+    // A save dialog's name without an extension takes the type's.
+    QCOMPARE(withTypeExtension(QStringLiteral("board"), QStringLiteral("Signature files (*.json)")),
+        QStringLiteral("board.json"));
+    QCOMPARE(withTypeExtension(QStringLiteral("board"), QStringLiteral("All files (*)")),
+        QStringLiteral("board"));
+}
 
 void tst_App::resultText_data()
 {
@@ -164,7 +225,8 @@ void tst_App::connectionRule()
             [&](const zem::calls::Call &c) { recorded << c.result; });
         const bool command = std::strcmp(kind, "command") == 0;
         const std::string function = command ? "zem_get_status" : std::string("zem_") + kind;
-        zemdouble::queueResults(function, std::vector<std::int32_t>(results.begin(), results.end()));
+        zemdouble::queueResults(
+            function, std::vector<std::int32_t>(results.begin(), results.end()));
         for (int expected : results) {
             get_status_response st {};
             std::string text;

@@ -6,6 +6,8 @@
 
 #include "zem.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -43,6 +45,18 @@ IvCurve measure(std::int32_t h, const measurement_settings &s)
     return c;
 }
 
+// A picture as its file's bytes.
+QByteArray pictureData(const char *format, int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return data;
+}
+
 IvCurve measureUrl(const QByteArray &url, const measurement_settings &s = defaultSettings())
 {
     std::int32_t h = zem_open_device(url.constData());
@@ -63,6 +77,8 @@ private slots:
     void reading_data();
     void reading();
     void fileRoundTrip();
+    void pictureAndPlaces_data();
+    void pictureAndPlaces();
     void malformedFile_data();
     void malformedFile();
     void learnThenTest();
@@ -168,6 +184,59 @@ void tst_Signature::fileRoundTrip()
     QCOMPARE(back->toleranceOf(back->points[1]), kDefaultTolerance);
 }
 
+void tst_Signature::pictureAndPlaces_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QByteArray>("type");
+    QTest::newRow("png") << QByteArray("PNG") << QByteArray("image/png");
+    QTest::newRow("jpeg") << QByteArray("JPEG") << QByteArray("image/jpeg");
+}
+
+void tst_Signature::pictureAndPlaces()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(QByteArray, type);
+    // A file written before pictures and places: read and written back byte for byte.
+    const QByteArray old
+        = "{\n \"format\": \"zem-signature\",\n \"version\": 1,\n \"board\": \"A\",\n"
+          " \"tolerance\": 10.0,\n \"settings\": {\n  \"SamplingRate\": 10000.0,\n"
+          "  \"ProbeSignalFrequency\": 100.0,\n  \"NumberPoints\": 100,\n"
+          "  \"NumberChargePoints\": 0,\n  \"MaxVoltage\": 5.0,\n"
+          "  \"CurrentSensorMode\": 2,\n  \"OutputMode\": 0\n },\n"
+          " \"points\": [\n  {\n   \"name\": \"R1\"\n  }\n ]\n}\n";
+    QString error;
+    auto board = parse(old, &error);
+    QVERIFY2(board, qPrintable(error));
+    QVERIFY(!board->image && !board->points[0].at);
+    QCOMPARE(serialize(*board), old);
+
+    const QByteArray data = pictureData(format, 640, 480);
+    board->image = pictureFromData(data, &error);
+    QVERIFY2(board->image, qPrintable(error));
+    QCOMPARE(board->image->type, type);
+    QCOMPARE(board->image->size, QSize(640, 480));
+    board->points[0].at = QPointF(12.5, 470);
+    board->points.emplace_back();
+    board->points.back().name = QStringLiteral("U1.1");
+    board->points.back().component = QStringLiteral("U1");
+    const QByteArray text = serialize(*board);
+    QVERIFY(text.contains("\"type\": \"" + type + "\""));
+    QVERIFY(text.contains("\"at\": [\n    12.5,\n    470.0\n   ]"));
+    const auto back = parse(text, &error);
+    QVERIFY2(back, qPrintable(error));
+    QCOMPARE(back->image->data, data);
+    QCOMPARE(back->image->size, QSize(640, 480));
+    QCOMPARE(*back->points[0].at, QPointF(12.5, 470));
+    QVERIFY(!back->points[1].at);
+    QCOMPARE(back->points[1].component, QStringLiteral("U1"));
+
+    // A picture whose bytes are not what its type says is refused.
+    QByteArray wrong = text;
+    wrong.replace("\"" + type + "\"", type == "image/png" ? "\"image/jpeg\"" : "\"image/png\"");
+    QVERIFY(!parse(wrong, &error));
+    QVERIFY2(error.startsWith(QStringLiteral("image.type:")), qPrintable(error));
+}
+
 void tst_Signature::malformedFile_data()
 {
     QTest::addColumn<QByteArray>("points");
@@ -180,6 +249,8 @@ void tst_Signature::malformedFile_data()
                                    << QStringLiteral("point \"R1\".tolerance: expected a number");
     QTest::newRow("twice the name") << QByteArray(R"([{"name": "R1"}, {"name": "R1"}])")
                                     << QStringLiteral("points[1].name: a second point");
+    QTest::newRow("place of one number") << QByteArray(R"([{"name": "R1", "at": [3]}])")
+                                         << QStringLiteral("point \"R1\".at: expected [x, y]");
 }
 
 void tst_Signature::malformedFile()
@@ -219,7 +290,21 @@ void tst_Signature::learnThenTest()
     const auto board = load(file, nullptr);
     QVERIFY(board && board->points.size() == 3 && board->points[2].learned());
 
+    // The board's picture, and two of its points placed on it.
+    const QString photo = dir.filePath(QStringLiteral("board.png"));
+    QFile png(photo);
+    QVERIFY(png.open(QIODevice::WriteOnly) && png.write(pictureData("PNG", 200, 100)) > 0);
+    png.close();
     QByteArray out;
+    QCOMPARE(
+        zemctl({ "board", file, "--image", photo, "--place", "R1=20,50", "--place", "D1=60.5,50" },
+            &out),
+        0);
+    QVERIFY2(
+        out.contains(R"("width":200,"height":100},"points":3,"placed":2,"unplaced":["C1"])"), out);
+    QCOMPARE(zemctl({ "board", file, "--place", "C1=201,50" }), 1);
+    QCOMPARE(*load(file, nullptr)->points[1].at, QPointF(60.5, 50));
+
     // Two captures a point: the probe stays on each pin for two measurements.
     QCOMPARE(zemctl({ "-u", "virtual://open?per_pin=2&pins=resistor:1000,resistor:1000,capacitor", "test",
                         file, "--report", report },
@@ -236,7 +321,10 @@ void tst_Signature::learnThenTest()
     QFile html(report);
     QVERIFY(html.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(html.readAll());
-    QCOMPARE(text.count(QStringLiteral("<svg")), 1);
+    // The board with its markers, D1's linked to its plot, then the plot.
+    QCOMPARE(text.count(QStringLiteral("<svg")), 2);
+    QVERIFY(text.contains(QStringLiteral("data:image/png;base64,")));
+    QVERIFY(text.contains(QStringLiteral("href=\"#p2\"")));
     QVERIFY(text.contains(QStringLiteral("<h3 id=\"p2\">D1</h3>")));
 }
 

@@ -1,17 +1,21 @@
 // The Signatures dock on the virtual instrument, driven as a user does: points
 // typed in, a board learned with the probe's button, a second board tested
 // with Space, the verdicts read from the table, a report written.
-#include "signaturemodel.h"
+#include "boardview.h"
 #include "devicesession.h"
+#include "signaturemodel.h"
 #include "signaturesdock.h"
 
 #include "zem.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QUndoStack>
 #include <QtTest>
 
 class tst_SignaturesDock : public QObject
@@ -20,6 +24,8 @@ class tst_SignaturesDock : public QObject
 
 private slots:
     void learnWithButtonThenTestWithSpace();
+    void componentPlacedByClicks_data();
+    void componentPlacedByClicks();
 };
 
 void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
@@ -71,6 +77,61 @@ void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
     QVERIFY(dock.saveFile(dir.filePath(QStringLiteral("board.json"))));
     QVERIFY(dock.openFile(dir.filePath(QStringLiteral("board.json"))));
     QVERIFY(dock.signature().points[2].learned());
+}
+
+void tst_SignaturesDock::componentPlacedByClicks_data()
+{
+    QTest::addColumn<int>("pins");
+    QTest::addColumn<bool>("twoRows");
+    QTest::addColumn<QList<QPoint>>("clicks"); // in the picture's pixels
+    QTest::addColumn<QList<QPoint>>("expected"); // of every pin, in order
+    QTest::newRow("row of 5") << 5 << false << QList<QPoint> { { 100, 100 }, { 500, 100 } }
+                              << QList<QPoint> { { 100, 100 }, { 200, 100 }, { 300, 100 },
+                                     { 400, 100 }, { 500, 100 } };
+    // Pin 1 top left, down to pin 3, across to pin 4, up to pin 6 facing pin 1.
+    QTest::newRow("two rows of 3")
+        << 6 << true << QList<QPoint> { { 100, 100 }, { 300, 100 }, { 100, 500 } }
+        << QList<QPoint> { { 100, 100 }, { 100, 300 }, { 100, 500 }, { 300, 500 }, { 300, 300 },
+               { 300, 100 } };
+}
+
+void tst_SignaturesDock::componentPlacedByClicks()
+{
+    QFETCH(int, pins);
+    QFETCH(bool, twoRows);
+    QFETCH(QList<QPoint>, clicks);
+    QFETCH(QList<QPoint>, expected);
+    DeviceSession session;
+    SignaturesDock dock(session);
+    dock.resize(900, 700);
+    dock.show();
+    QImage image(800, 600, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QTemporaryDir dir;
+    QVERIFY(image.save(dir.filePath(QStringLiteral("board.png"))));
+    QVERIFY(dock.setPicture(dir.filePath(QStringLiteral("board.png"))));
+    QCOMPARE(dock.addPoints(QStringLiteral("R1")), 1);
+    QCOMPARE(dock.addComponent(QStringLiteral("U1"), pins), pins);
+    dock.placeComponent(QStringLiteral("U1"), twoRows);
+    auto *view = dock.findChild<BoardView *>(QStringLiteral("boardView"));
+    QVERIFY(view && QTest::qWaitForWindowExposed(view));
+    QTRY_VERIFY(view->pictureShown());
+    for (const QPoint &at : clicks)
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->mapFromScene(at));
+
+    // Within a screen pixel of the picture at the view's zoom.
+    const double slack = 1.5 / view->transform().m11();
+    const auto &points = dock.signature().points;
+    QCOMPARE(int(points.size()), pins + 1);
+    QVERIFY(!points[0].at);
+    for (int k = 0; k < pins; ++k) {
+        const auto &p = points[std::size_t(k + 1)];
+        QCOMPARE(p.name, QStringLiteral("U1.%1").arg(k + 1));
+        QVERIFY2(p.at && QLineF(*p.at, expected[k]).length() < slack, qPrintable(p.name));
+    }
+    // One undo takes the whole placement back.
+    dock.undoStack()->undo();
+    QVERIFY(!points[1].at && !points[std::size_t(pins)].at);
 }
 
 QTEST_MAIN(tst_SignaturesDock)

@@ -1,0 +1,146 @@
+// The window's File and Help menus, and the docks' layout kept between runs.
+#include "mainwindow.h"
+
+#include "signaturesdock.h"
+#include "zem.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
+
+#include <dlfcn.h>
+
+namespace {
+
+constexpr int kRecentSignatures = 8;
+const char kRecentSignaturesKey[] = "recentSignatures";
+const char kGeometryKey[] = "window/geometry";
+const char kLayoutKey[] = "window/docks";
+
+// Settings last only for the program, which names its organisation; tests do not.
+bool keepsSettings()
+{
+    return !QCoreApplication::organizationName().isEmpty();
+}
+
+// The file the zem library was loaded from: a vendor's may stand in for ours.
+QString zemLibraryPath()
+{
+    Dl_info info {};
+    if (dladdr(reinterpret_cast<void *>(&zem_open_device), &info) && info.dli_fname)
+        return QFile::decodeName(info.dli_fname);
+    return QString();
+}
+
+} // namespace
+
+void MainWindow::setupMenus()
+{
+    auto *signatures = findChild<SignaturesDock *>();
+    QMenu *file = new QMenu(tr("&File"), menuBar());
+    file->setObjectName(QStringLiteral("fileMenu"));
+    menuBar()->insertMenu(menuBar()->actions().value(0), file);
+    m_recentSignatures = file->addMenu(tr("Recent signature files"));
+    m_recentSignatures->setObjectName(QStringLiteral("recentSignaturesMenu"));
+    file->addSeparator();
+    QAction *quit = file->addAction(tr("&Quit"), this, &QWidget::close);
+    quit->setObjectName(QStringLiteral("quitAction"));
+    quit->setShortcut(QKeySequence::Quit);
+    connect(signatures, &SignaturesDock::fileUsed, this, &MainWindow::noteSignatureFile);
+    fillRecentSignatures();
+
+    QMenu *view = menuBar()->findChild<QMenu *>(QStringLiteral("viewMenu"));
+    view->addSeparator();
+    QAction *reset = view->addAction(tr("Default layout"), this, [this] {
+        restoreState(m_defaultLayout);
+        fitScreen();
+    });
+    reset->setObjectName(QStringLiteral("defaultLayoutAction"));
+
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    help->setObjectName(QStringLiteral("helpMenu"));
+    // F1 is the window's own shortcut already.
+    help->addAction(tr("Keys\tF1"), this, &MainWindow::showKeys);
+    help->addAction(tr("About zem_debugger"), this, &MainWindow::showAbout);
+
+    m_defaultLayout = saveState();
+    if (keepsSettings()) {
+        const QSettings settings;
+        if (!restoreGeometry(settings.value(QLatin1String(kGeometryKey)).toByteArray()))
+            fitScreen();
+        restoreState(settings.value(QLatin1String(kLayoutKey)).toByteArray());
+    }
+}
+
+void MainWindow::fitScreen()
+{
+    // The docks widen the form's window; on a small screen it shrinks to fit
+    // (the frame's title bar and borders included).
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect room = screen->availableGeometry().adjusted(0, 0, -16, -48);
+    resize(std::min(width(), room.width()), std::min(height(), room.height()));
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (auto *signatures = findChild<SignaturesDock *>(); signatures && !signatures->maybeSave()) {
+        event->ignore();
+        return;
+    }
+    if (keepsSettings()) {
+        QSettings settings;
+        settings.setValue(QLatin1String(kGeometryKey), saveGeometry());
+        settings.setValue(QLatin1String(kLayoutKey), saveState());
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::noteSignatureFile(const QString &path)
+{
+    if (!keepsSettings())
+        return;
+    QSettings settings;
+    QStringList files = settings.value(QLatin1String(kRecentSignaturesKey)).toStringList();
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    files.removeAll(absolute);
+    files.prepend(absolute);
+    settings.setValue(QLatin1String(kRecentSignaturesKey), files.mid(0, kRecentSignatures));
+    fillRecentSignatures();
+}
+
+void MainWindow::fillRecentSignatures()
+{
+    m_recentSignatures->clear();
+    const QStringList files = keepsSettings()
+        ? QSettings().value(QLatin1String(kRecentSignaturesKey)).toStringList()
+        : QStringList();
+    for (const QString &path : files)
+        m_recentSignatures
+            ->addAction(QFileInfo(path).fileName(), this,
+                [this, path] {
+                    auto *signatures = findChild<SignaturesDock *>();
+                    signatures->show();
+                    signatures->raise();
+                    if (signatures->maybeSave())
+                        signatures->openFileInBackground(path);
+                })
+            ->setToolTip(path);
+    m_recentSignatures->setEnabled(!files.isEmpty());
+}
+
+void MainWindow::showAbout()
+{
+    const QString library = zemLibraryPath();
+    QMessageBox::about(this, tr("About zem_debugger"),
+        tr("<p><b>zem_debugger</b> %1</p><p>Qt %2 (built with %3)</p><p>zem library: %4</p>")
+            .arg(QCoreApplication::applicationVersion().toHtmlEscaped(),
+                QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR),
+                library.isEmpty() ? tr("not known") : library.toHtmlEscaped()));
+}

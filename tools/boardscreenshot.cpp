@@ -1,0 +1,153 @@
+// Pictures of the Board tab: `zem_board_screenshot board.png report.html`.
+// A drawn board (resistors, a diode, a capacitor and an 8-pin package whose
+// pins are placed with three clicks) is learned on one virtual instrument,
+// then a second board, whose diode is a resistor, is tested: the window is
+// grabbed halfway through the test, with D1 flagged and the next point
+// highlighted; the test then runs to its end and the report is written.
+#include "boardview.h"
+#include "mainwindow.h"
+#include "signaturesdock.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+// A board as a camera would see it from above: parts, pads, traces, silkscreen.
+QImage drawBoard()
+{
+    QImage image(1600, 1000, QImage::Format_RGB32);
+    image.fill(QColor(0x14, 0x4d, 0x2a));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0x1f, 0x6b, 0x3b), 10, Qt::SolidLine, Qt::RoundCap));
+    for (int k = 0; k < 14; ++k)
+        p.drawLine(QPoint(60 + k * 110, 60), QPoint(60 + k * 110 + 200, 940));
+    const auto pad = [&](QPointF at) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0xc9, 0xa2, 0x4a));
+        p.drawEllipse(at, 16, 16);
+    };
+    const auto part = [&](QRectF body, const QColor &colour, const QString &label) {
+        p.setPen(QPen(QColor(0xee, 0xee, 0xee), 3));
+        p.setBrush(colour);
+        p.drawRoundedRect(body, 8, 8);
+        p.setPen(QColor(0xf4, 0xf4, 0xf4));
+        p.setFont(QFont(QStringLiteral("DejaVu Sans"), 26, QFont::Bold));
+        p.drawText(body.adjusted(0, -60, 0, 0).topLeft() + QPointF(0, 40), label);
+    };
+    part(QRectF(200, 220, 220, 70), QColor(0xd9, 0xc3, 0x8f), QStringLiteral("R1"));
+    pad({ 180, 255 });
+    pad({ 440, 255 });
+    part(QRectF(200, 520, 220, 70), QColor(0x30, 0x30, 0x30), QStringLiteral("D1"));
+    p.fillRect(QRectF(380, 520, 20, 70), QColor(0xdd, 0xdd, 0xdd));
+    pad({ 180, 555 });
+    pad({ 440, 555 });
+    part(QRectF(230, 760, 160, 110), QColor(0x2b, 0x57, 0x9a), QStringLiteral("C1"));
+    pad({ 200, 815 });
+    pad({ 420, 815 });
+    part(QRectF(1240, 700, 220, 70), QColor(0xd9, 0xc3, 0x8f), QStringLiteral("R2"));
+    pad({ 1220, 735 });
+    pad({ 1480, 735 });
+    // U1: an 8-pin two-row package, pin 1 at the top left.
+    part(QRectF(760, 260, 300, 360), QColor(0x22, 0x22, 0x22), QStringLiteral("U1"));
+    p.setBrush(QColor(0x55, 0x55, 0x55));
+    p.drawEllipse(QPointF(800, 300), 14, 14);
+    for (int k = 0; k < 4; ++k) {
+        pad({ 720, 320.0 + k * 80 });
+        pad({ 1100, 320.0 + k * 80 });
+    }
+    return image;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (app.arguments().size() < 3) {
+        std::fprintf(stderr, "usage: zem_board_screenshot <board.png> <report.html>\n");
+        return 2;
+    }
+    MainWindow window;
+    window.resize(1500, 860);
+    window.show();
+    auto *dock = window.findChild<SignaturesDock *>(QStringLiteral("signaturesDock"));
+    dock->raise();
+    window.resizeDocks({ dock }, { 1000 }, Qt::Horizontal);
+    const auto click = [&](const char *name) {
+        dock->findChild<QAbstractButton *>(QLatin1String(name))->click();
+    };
+    const auto connectTo = [&](const char *url) {
+        window.findChild<QPushButton *>(QStringLiteral("dcntButton"))->click();
+        window.findChild<QLineEdit *>(QStringLiteral("comEdit"))->setText(QLatin1String(url));
+        window.findChild<QPushButton *>(QStringLiteral("cntButton"))->click();
+    };
+    const auto measurePoints = [&](int count) {
+        for (int k = 0; k < count && dock->isRunning(); ++k) {
+            QSignalSpy done(dock, &SignaturesDock::pointDone);
+            click("signatureMeasureButton");
+            done.wait(5000);
+        }
+    };
+
+    QTemporaryDir dir;
+    const QString photo = dir.filePath(QStringLiteral("board.png"));
+    drawBoard().save(photo);
+    QTest::keyClicks(dock->findChild<QLineEdit *>(QStringLiteral("signatureBoardEdit")),
+        QStringLiteral("Controller rev B"));
+    dock->setPicture(photo);
+    dock->addPoints(QStringLiteral("R1, D1, C1, R2"));
+    dock->addComponent(QStringLiteral("U1"), 8);
+    auto *tabs = dock->findChild<QTabWidget *>(QStringLiteral("signatureTabs"));
+    tabs->setCurrentIndex(1);
+    auto *view = dock->findChild<BoardView *>(QStringLiteral("boardView"));
+    if (!QTest::qWaitFor([&] { return view->pictureShown(); }, 10000)) {
+        std::fprintf(stderr, "the board's picture was not shown\n");
+        return 1;
+    }
+    // The parts' first pads, clicked in turn (the next point is chosen after each).
+    const auto clickAt = [&](QPointF at) {
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->mapFromScene(at));
+    };
+    for (const QPointF at :
+        { QPointF(180, 255), QPointF(180, 555), QPointF(200, 815), QPointF(1220, 735) })
+        clickAt(at);
+    dock->placeComponent(QStringLiteral("U1"), true);
+    for (const QPointF at : { QPointF(720, 320), QPointF(1100, 320), QPointF(720, 560) })
+        clickAt(at);
+
+    const char *loads = "resistor:1000,diode,capacitor:1e-6,resistor:4700,resistor_diode:2200,"
+                        "resistor:10000,diode,open,open,resistor:10000,resistor_diode:2200,short";
+    connectTo(QByteArray("virtual://open?seed=1&pins=").append(loads).constData());
+    tabs->setCurrentIndex(0);
+    // Each run from the first point.
+    auto *table = dock->findChild<QTableView *>(QStringLiteral("signatureTable"));
+    table->setCurrentIndex(table->model()->index(0, 1));
+    click("signatureRunButton");
+    measurePoints(12);
+    QByteArray tested(loads);
+    tested.replace("resistor:1000,diode,", "resistor:1000,resistor:1000,");
+    connectTo(QByteArray("virtual://open?seed=2&pins=").append(tested).constData());
+    click("signatureTestButton");
+    tabs->setCurrentIndex(1);
+    table->setCurrentIndex(table->model()->index(0, 1));
+    click("signatureRunButton");
+    measurePoints(6);
+    QTest::qWait(200);
+    if (!window.grab().save(app.arguments().at(1))) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(app.arguments().at(1)));
+        return 1;
+    }
+    measurePoints(6);
+    return dock->writeReport(app.arguments().at(2)) ? 0 : 1;
+}

@@ -1,0 +1,403 @@
+#include "boardview.h"
+
+#include "signaturemodel.h"
+
+#include <QApplication>
+#include <QGraphicsItem>
+#include <QGraphicsScene>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleOptionGraphicsItem>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cmath>
+
+namespace board {
+
+// The picture, drawn from the halved copy nearest the view's zoom.
+class Picture : public QGraphicsItem
+{
+public:
+    explicit Picture(std::vector<QImage> levels)
+        : m_levels(std::move(levels))
+    {
+        setFlag(ItemUsesExtendedStyleOption);
+    }
+    QRectF boundingRect() const override { return QRectF(QPointF(0, 0), m_levels.front().size()); }
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *) override
+    {
+        const double zoom = option->levelOfDetailFromTransform(painter->worldTransform());
+        std::size_t level = 0;
+        while (level + 1 < m_levels.size() && zoom <= 1.0 / double(1 << (level + 1)))
+            ++level;
+        const QImage &image = m_levels[level];
+        const double shrink = double(image.width()) / m_levels.front().width();
+        const QRectF exposed = option->exposedRect & boundingRect();
+        const QRectF source(exposed.topLeft() * shrink, exposed.size() * shrink);
+        painter->setRenderHint(QPainter::SmoothPixmapTransform, zoom < 2);
+        painter->drawImage(exposed, image, source);
+    }
+
+private:
+    std::vector<QImage> m_levels; // full size, then each half the one before
+};
+
+// A point on the picture: a dot in its verdict's colour and its name; the
+// same size on screen at any zoom.
+class Marker : public QGraphicsItem
+{
+public:
+    Marker(BoardView &view, int row)
+        : m_view(view)
+        , m_row(row)
+    {
+        setFlag(ItemIgnoresTransformations);
+        setCacheMode(DeviceCoordinateCache);
+        setCursor(Qt::PointingHandCursor);
+    }
+
+    void setRow(int row) { m_row = row; }
+    int row() const { return m_row; }
+    void setLook(const QString &name, const QColor &colour, bool flagged, bool current)
+    {
+        if (name == m_name && colour == m_colour && flagged == m_flagged && current == m_current)
+            return;
+        prepareGeometryChange();
+        m_name = name;
+        m_colour = colour;
+        m_flagged = flagged;
+        m_current = current;
+        const QFontMetricsF metrics(labelFont());
+        m_label = QRectF(radius() + 4, -metrics.height() / 2, metrics.horizontalAdvance(m_name) + 8,
+            metrics.height());
+        setZValue(current ? 3 : flagged ? 2 : 1);
+        update();
+    }
+
+    QRectF boundingRect() const override
+    {
+        const double r = radius() + (m_current ? 14 : 3);
+        return QRectF(-r, -r, 2 * r, 2 * r).united(m_label.adjusted(-2, -2, 2, 2));
+    }
+
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *) override
+    {
+        painter->setRenderHint(QPainter::Antialiasing);
+        const double r = radius();
+        if (m_current) {
+            // A wide ring, black inside yellow, finds the eye on any picture.
+            painter->setBrush(Qt::NoBrush);
+            painter->setPen(QPen(QColor(0xff, 0xd4, 0x00), 6));
+            painter->drawEllipse(QPointF(0, 0), r + 8, r + 8);
+            painter->setPen(QPen(Qt::black, 2));
+            painter->drawEllipse(QPointF(0, 0), r + 11, r + 11);
+            painter->drawEllipse(QPointF(0, 0), r + 5, r + 5);
+        }
+        painter->setPen(QPen(Qt::white, 2));
+        painter->setBrush(m_colour);
+        painter->drawEllipse(QPointF(0, 0), r, r);
+        if (m_flagged) {
+            // A cross as well as the colour: a flag must not rest on colour alone.
+            painter->setPen(QPen(Qt::white, 2.5));
+            const double c = r * 0.5;
+            painter->drawLine(QPointF(-c, -c), QPointF(c, c));
+            painter->drawLine(QPointF(-c, c), QPointF(c, -c));
+        }
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(m_current ? QColor(0xff, 0xd4, 0x00) : QColor(255, 255, 255, 210));
+        painter->drawRoundedRect(m_label, 3, 3);
+        painter->setPen(Qt::black);
+        painter->setFont(labelFont());
+        painter->drawText(m_label, Qt::AlignCenter, m_name);
+    }
+
+protected:
+    void mousePressEvent(QGraphicsSceneMouseEvent *event) override
+    {
+        m_from = pos();
+        QGraphicsItem::mousePressEvent(event);
+        m_view.pointClicked(m_row);
+    }
+    void mouseReleaseEvent(QGraphicsSceneMouseEvent *event) override
+    {
+        QGraphicsItem::mouseReleaseEvent(event);
+        if (pos() != m_from)
+            m_view.markerReleased(m_row, m_from, pos());
+    }
+
+private:
+    double radius() const { return m_current ? 8 : m_flagged ? 7 : 5; }
+    QFont labelFont() const
+    {
+        QFont f = m_view.font();
+        f.setBold(m_current || m_flagged);
+        return f;
+    }
+
+    BoardView &m_view;
+    int m_row;
+    QString m_name;
+    QColor m_colour;
+    bool m_flagged = false;
+    bool m_current = false;
+    QRectF m_label;
+    QPointF m_from;
+};
+
+} // namespace board
+
+namespace {
+
+std::vector<QImage> decode(const QByteArray &data)
+{
+    std::vector<QImage> levels;
+    QImage image = QImage::fromData(data);
+    if (image.isNull())
+        return levels;
+    // The formats the raster engine draws fastest.
+    levels.push_back(image.convertToFormat(
+        image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32));
+    while (levels.back().width() > 256 && levels.back().height() > 256)
+        levels.push_back(levels.back().scaled(
+            levels.back().size() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    return levels;
+}
+
+} // namespace
+
+BoardView::BoardView(QWidget *parent)
+    : QGraphicsView(parent)
+{
+    setObjectName(QStringLiteral("boardView"));
+    setScene(new QGraphicsScene(this));
+    setDragMode(ScrollHandDrag);
+    setTransformationAnchor(AnchorUnderMouse);
+    setViewportUpdateMode(SmartViewportUpdate);
+    setBackgroundBrush(QColor(0x30, 0x30, 0x30));
+    setRenderHint(QPainter::Antialiasing);
+    setMinimumSize(240, 180);
+    connect(&m_decoding, &QFutureWatcher<std::vector<QImage>>::finished, this,
+        [this] { showPicture(m_decoding.result()); });
+}
+
+BoardView::~BoardView()
+{
+    // A decoding still running is left to finish on its own; its result is dropped.
+    m_decoding.disconnect(this);
+}
+
+void BoardView::setModel(SignatureModel *model)
+{
+    m_model = model;
+    connect(model, &SignatureModel::pictureChanged, this, &BoardView::loadPicture);
+    connect(model, &QAbstractItemModel::modelReset, this, &BoardView::rebuildMarkers);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &BoardView::rebuildMarkers);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &BoardView::rebuildMarkers);
+    connect(model, &QAbstractItemModel::rowsMoved, this, &BoardView::rebuildMarkers);
+    connect(model, &QAbstractItemModel::dataChanged, this,
+        [this](const QModelIndex &from, const QModelIndex &to) {
+            for (int row = from.row(); row <= to.row(); ++row)
+                updateMarker(row);
+        });
+    connect(model, &SignatureModel::positionChanged, this, &BoardView::updateMarker);
+    loadPicture();
+    rebuildMarkers();
+}
+
+void BoardView::setEditable(bool editable)
+{
+    m_editable = editable;
+    for (board::Marker *m : m_markers)
+        if (m)
+            m->setFlag(QGraphicsItem::ItemIsMovable, editable);
+}
+
+bool BoardView::pictureShown() const
+{
+    return m_picture != nullptr;
+}
+
+void BoardView::loadPicture()
+{
+    const sig::Signature *s = m_model ? m_model->signature() : nullptr;
+    const QByteArray data = s && s->image ? s->image->data : QByteArray();
+    if (data == m_decoded && (m_picture || m_decoding.isRunning()))
+        return;
+    m_decoded = data;
+    delete m_picture;
+    m_picture = nullptr;
+    if (s && s->image) {
+        // Markers are placed in the picture's pixels before it is decoded.
+        scene()->setSceneRect(QRectF(QPointF(0, 0), s->image->size));
+        m_fitted = false;
+        m_decoding.setFuture(QtConcurrent::run(decode, data));
+    } else {
+        scene()->setSceneRect(QRectF());
+    }
+}
+
+void BoardView::showPicture(const std::vector<QImage> &levels)
+{
+    // Only the newest picture asked for is shown.
+    const sig::Signature *s = m_model ? m_model->signature() : nullptr;
+    if (levels.empty() || !s || !s->image || s->image->data != m_decoded || m_picture)
+        return;
+    m_picture = new board::Picture(levels);
+    m_picture->setZValue(0);
+    scene()->addItem(m_picture);
+    scene()->setSceneRect(m_picture->boundingRect());
+    if (!m_fitted) {
+        m_fitted = true;
+        fit();
+    }
+    emit pictureReady();
+}
+
+void BoardView::rebuildMarkers()
+{
+    for (board::Marker *m : m_markers)
+        delete m;
+    m_markers.clear();
+    const int rows = m_model ? m_model->rowCount() : 0;
+    m_markers.resize(std::size_t(rows), nullptr);
+    if (m_current >= rows)
+        m_current = -1;
+    for (int row = 0; row < rows; ++row)
+        updateMarker(row);
+}
+
+void BoardView::updateMarker(int row)
+{
+    if (!m_model || row < 0 || std::size_t(row) >= m_markers.size())
+        return;
+    const sig::Point &p = m_model->signature()->points[std::size_t(row)];
+    board::Marker *&m = m_markers[std::size_t(row)];
+    if (!p.at) {
+        delete m;
+        m = nullptr;
+        return;
+    }
+    if (!m) {
+        m = new board::Marker(*this, row);
+        m->setFlag(QGraphicsItem::ItemIsMovable, m_editable);
+        scene()->addItem(m);
+    }
+    m->setPos(*p.at);
+    styleMarker(*m, row);
+}
+
+void BoardView::styleMarker(board::Marker &marker, int row)
+{
+    const sig::Point &p = m_model->signature()->points[std::size_t(row)];
+    QColor colour;
+    switch (m_model->verdictOf(row)) {
+    case sig::Verdict::Pass:
+        colour = QColor(0x1a, 0x9f, 0x47);
+        break;
+    case sig::Verdict::Different:
+        colour = QColor(0xd0, 0x30, 0x20);
+        break;
+    case sig::Verdict::NotLearned:
+    case sig::Verdict::Unstable:
+        colour = QColor(0xd0, 0x80, 0x00);
+        break;
+    case sig::Verdict::NotTested:
+        // Before a test: learned points blue, the others the colour of "not learned".
+        colour = p.learned() ? QColor(0x2a, 0x7a, 0xb0) : QColor(0xd0, 0x80, 0x00);
+        break;
+    }
+    const sig::Verdict v = m_model->verdictOf(row);
+    marker.setLook(p.name, colour,
+        v == sig::Verdict::Different || v == sig::Verdict::NotLearned || v == sig::Verdict::Unstable,
+        row == m_current);
+}
+
+void BoardView::setCurrent(int row)
+{
+    const int old = m_current;
+    m_current = row;
+    for (int r : { old, row })
+        if (r >= 0 && std::size_t(r) < m_markers.size() && m_markers[std::size_t(r)])
+            styleMarker(*m_markers[std::size_t(r)], r);
+    if (row >= 0 && std::size_t(row) < m_markers.size() && m_markers[std::size_t(row)]) {
+        // Into view with a margin, without moving when it is already there.
+        const QPoint at = mapFromScene(m_markers[std::size_t(row)]->pos());
+        if (!viewport()->rect().adjusted(40, 40, -40, -40).contains(at))
+            centerOn(m_markers[std::size_t(row)]);
+    }
+}
+
+QPoint BoardView::viewPosition(int row) const
+{
+    const sig::Point &p = m_model->signature()->points[std::size_t(row)];
+    return p.at ? mapFromScene(*p.at) : QPoint(-1, -1);
+}
+
+void BoardView::fit()
+{
+    if (!sceneRect().isEmpty())
+        fitInView(sceneRect(), Qt::KeepAspectRatio);
+}
+
+void BoardView::wheelEvent(QWheelEvent *event)
+{
+    const double steps = event->angleDelta().y() / 120.0;
+    const double factor = std::pow(1.25, steps);
+    const double zoom = transform().m11() * factor;
+    // From the whole board in a small view to eight screen pixels a picture pixel.
+    const double least = sceneRect().isEmpty() ? 0.01
+                                               : 0.5
+            * std::min(viewport()->width() / sceneRect().width(),
+                viewport()->height() / sceneRect().height());
+    if ((factor < 1 && zoom < least) || (factor > 1 && zoom > 8))
+        return;
+    scale(factor, factor);
+    event->accept();
+}
+
+void BoardView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    fit();
+    event->accept();
+}
+
+void BoardView::mousePressEvent(QMouseEvent *event)
+{
+    m_pressedAt = event->position().toPoint();
+    QGraphicsView::mousePressEvent(event);
+}
+
+void BoardView::mouseReleaseEvent(QMouseEvent *event)
+{
+    QGraphicsView::mouseReleaseEvent(event);
+    // A click, not a pan, on the picture (a marker takes its own clicks).
+    const QPoint at = event->position().toPoint();
+    if (event->button() != Qt::LeftButton
+        || (at - m_pressedAt).manhattanLength() >= QApplication::startDragDistance())
+        return;
+    for (QGraphicsItem *item : items(at))
+        if (item != m_picture)
+            return;
+    const QPointF scenePos = mapToScene(at);
+    if (sceneRect().contains(scenePos))
+        emit pictureClicked(scenePos);
+}
+
+void BoardView::resizeEvent(QResizeEvent *event)
+{
+    QGraphicsView::resizeEvent(event);
+    if (!m_fitted && m_picture) {
+        m_fitted = true;
+        fit();
+    }
+}
+
+void BoardView::markerReleased(int row, QPointF from, QPointF to)
+{
+    // The model has the last word: the marker goes back until the edit is made.
+    if (auto *m = m_markers[std::size_t(row)])
+        m->setPos(from);
+    if (m_editable)
+        emit pointDragged(row, to);
+}

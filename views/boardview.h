@@ -1,0 +1,84 @@
+// The board's picture with a marker on every placed point: zoom with the
+// wheel, pan by dragging, fit on double-click. A click on the picture or on
+// a marker, and a marker dragged, are told to the dock, which makes the
+// edit; the view only draws the model's points.
+//
+// A board photo is large (4000 x 3000 and more): it is decoded off the
+// window's thread into a few halved copies, and each paint draws the copy
+// nearest the zoom, so that panning and zooming stay within a frame.
+#pragma once
+
+#include "session.h"
+
+#include <QFutureWatcher>
+#include <QGraphicsView>
+#include <QImage>
+
+#include <vector>
+
+class SignatureModel;
+class QGraphicsItem;
+
+namespace board {
+class Marker;
+class Picture;
+} // namespace board
+
+class BoardView : public QGraphicsView
+{
+    Q_OBJECT
+
+public:
+    explicit BoardView(QWidget *parent = nullptr);
+    ~BoardView() override;
+
+    // Shows the model's picture and points, and follows its edits.
+    void setModel(SignatureModel *model);
+    // The point highlighted (the one to probe), -1 for none; brought into view.
+    void setCurrent(int row);
+    int current() const { return m_current; }
+    // Whether markers can be dragged and clicks place points.
+    void setEditable(bool editable);
+    // The whole picture in view.
+    void fit();
+    // The picture is decoded and drawn (false also when there is none).
+    bool pictureShown() const;
+    // Where the marker of a point is drawn, in the view's coordinates; for
+    // tests and figures.
+    QPoint viewPosition(int row) const;
+
+signals:
+    void pointClicked(int row);
+    void pointDragged(int row, QPointF to);
+    // A click on the picture, not on a marker, in the picture's pixels.
+    void pictureClicked(QPointF at);
+    // The picture was decoded and is drawn.
+    void pictureReady();
+
+protected:
+    void wheelEvent(QWheelEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    friend class board::Marker;
+
+    void loadPicture();
+    void showPicture(const std::vector<QImage> &levels);
+    void rebuildMarkers();
+    void updateMarker(int row);
+    void styleMarker(board::Marker &marker, int row);
+    void markerReleased(int row, QPointF from, QPointF to);
+
+    SignatureModel *m_model = nullptr;
+    board::Picture *m_picture = nullptr;
+    std::vector<board::Marker *> m_markers; // by row; null for points not placed
+    int m_current = -1;
+    bool m_editable = true;
+    bool m_fitted = false; // fit once the picture first arrives
+    QPoint m_pressedAt;
+    QFutureWatcher<std::vector<QImage>> m_decoding;
+    QByteArray m_decoded; // the data of the picture shown or being decoded
+};

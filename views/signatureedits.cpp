@@ -1,0 +1,164 @@
+#include "signatureedits.h"
+
+#include "signaturemodel.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace edits {
+namespace {
+
+QString tr(const char *text, int n = -1)
+{
+    return QCoreApplication::translate("SignaturesDock", text, nullptr, n);
+}
+
+const sig::Point &pointAt(const SignatureModel &model, int row)
+{
+    return model.signature()->points[std::size_t(row)];
+}
+
+} // namespace
+
+InsertPoints::InsertPoints(
+    SignatureModel &model, std::vector<std::pair<int, sig::Point>> points, const QString &text)
+    : QUndoCommand(text)
+    , m_model(model)
+    , m_points(std::move(points))
+{
+}
+
+void InsertPoints::redo()
+{
+    for (const auto &[row, point] : m_points)
+        m_model.insertPoint(row, point);
+}
+
+void InsertPoints::undo()
+{
+    for (auto it = m_points.rbegin(); it != m_points.rend(); ++it)
+        m_model.takePoint(it->first);
+}
+
+DeletePoints::DeletePoints(SignatureModel &model, std::vector<int> rows)
+    : QUndoCommand(tr("Delete %n point(s)", int(rows.size())))
+    , m_model(model)
+    , m_rows(std::move(rows))
+{
+    std::sort(m_rows.begin(), m_rows.end());
+}
+
+void DeletePoints::redo()
+{
+    m_taken.clear();
+    for (auto it = m_rows.rbegin(); it != m_rows.rend(); ++it)
+        m_taken.push_back(m_model.takePoint(*it));
+    std::reverse(m_taken.begin(), m_taken.end());
+}
+
+void DeletePoints::undo()
+{
+    for (std::size_t k = 0; k < m_rows.size(); ++k)
+        m_model.insertPoint(m_rows[k], std::move(m_taken[k].first), std::move(m_taken[k].second));
+    m_taken.clear();
+}
+
+MovePoint::MovePoint(SignatureModel &model, int from, int to)
+    : QUndoCommand(tr("Move %1").arg(pointAt(model, from).name))
+    , m_model(model)
+    , m_from(from)
+    , m_to(to)
+{
+}
+
+void MovePoint::redo()
+{
+    m_model.movePoint(m_from, m_to);
+}
+
+void MovePoint::undo()
+{
+    m_model.movePoint(m_to, m_from);
+}
+
+RenamePoint::RenamePoint(SignatureModel &model, int row, const QString &name)
+    : QUndoCommand(tr("Rename %1 to %2").arg(pointAt(model, row).name, name))
+    , m_model(model)
+    , m_row(row)
+    , m_old(pointAt(model, row).name)
+    , m_new(name)
+{
+}
+
+void RenamePoint::redo()
+{
+    m_model.renamePoint(m_row, m_new);
+}
+
+void RenamePoint::undo()
+{
+    m_model.renamePoint(m_row, m_old);
+}
+
+PlacePoints::PlacePoints(SignatureModel &model,
+    std::vector<std::pair<int, std::optional<QPointF>>> places, const QString &text)
+    : QUndoCommand(text)
+    , m_model(model)
+    , m_new(std::move(places))
+{
+    for (const auto &[row, at] : m_new)
+        m_old.emplace_back(row, pointAt(model, row).at);
+}
+
+void PlacePoints::redo()
+{
+    for (const auto &[row, at] : m_new)
+        m_model.setPosition(row, at);
+}
+
+void PlacePoints::undo()
+{
+    for (const auto &[row, at] : m_old)
+        m_model.setPosition(row, at);
+}
+
+Learn::Learn(SignatureModel &model, int row, std::size_t measurement, sig::IvCurve reference)
+    : QUndoCommand(tr("Learn %1").arg(pointAt(model, row).name))
+    , m_model(model)
+    , m_row(row)
+    , m_measurement(measurement)
+    , m_old(pointAt(model, row).measurements[measurement].reference)
+    , m_new(std::move(reference))
+{
+}
+
+void Learn::redo()
+{
+    m_model.setReference(m_row, m_measurement, m_new);
+}
+
+void Learn::undo()
+{
+    m_model.setReference(m_row, m_measurement, m_old);
+}
+
+SetPicture::SetPicture(SignatureModel &model, std::optional<sig::Picture> picture)
+    : QUndoCommand(picture ? tr("Set the picture") : tr("Remove the picture"))
+    , m_model(model)
+    , m_old(model.signature()->image)
+    , m_new(std::move(picture))
+{
+}
+
+void SetPicture::redo()
+{
+    m_model.setPicture(m_new);
+}
+
+void SetPicture::undo()
+{
+    m_model.setPicture(m_old);
+}
+
+} // namespace edits

@@ -1,0 +1,109 @@
+// The edits of a signature's points as undoable commands, over the model:
+// adding, deleting, renaming, reordering and placing points, the picture, and
+// each reference that Learn stores.
+#pragma once
+
+#include "session.h"
+
+#include <QUndoCommand>
+
+#include <optional>
+
+class SignatureModel;
+
+namespace edits {
+
+// Inserts points at their rows (ascending); undo removes them.
+class InsertPoints : public QUndoCommand
+{
+public:
+    InsertPoints(
+        SignatureModel &model, std::vector<std::pair<int, sig::Point>> points, const QString &text);
+    void redo() override;
+    void undo() override;
+
+private:
+    SignatureModel &m_model;
+    std::vector<std::pair<int, sig::Point>> m_points;
+};
+
+class DeletePoints : public QUndoCommand
+{
+public:
+    DeletePoints(SignatureModel &model, std::vector<int> rows);
+    void redo() override;
+    void undo() override;
+
+private:
+    SignatureModel &m_model;
+    std::vector<int> m_rows; // ascending
+    std::vector<std::pair<sig::Point, sig::PointResult>> m_taken;
+};
+
+class MovePoint : public QUndoCommand
+{
+public:
+    MovePoint(SignatureModel &model, int from, int to);
+    void redo() override;
+    void undo() override;
+
+private:
+    SignatureModel &m_model;
+    int m_from, m_to;
+};
+
+class RenamePoint : public QUndoCommand
+{
+public:
+    RenamePoint(SignatureModel &model, int row, const QString &name);
+    void redo() override;
+    void undo() override;
+
+private:
+    SignatureModel &m_model;
+    int m_row;
+    QString m_old, m_new;
+};
+
+// Places (or moves) points on the picture; no position takes one off.
+class PlacePoints : public QUndoCommand
+{
+public:
+    PlacePoints(SignatureModel &model, std::vector<std::pair<int, std::optional<QPointF>>> places,
+        const QString &text);
+    void redo() override;
+    void undo() override;
+
+private:
+    SignatureModel &m_model;
+    std::vector<std::pair<int, std::optional<QPointF>>> m_new, m_old;
+};
+
+// A reference learned for a point's measurement.
+class Learn : public QUndoCommand
+{
+public:
+    Learn(SignatureModel &model, int row, std::size_t measurement, sig::IvCurve reference);
+    void redo() override;
+    void undo() override;
+
+private:
+    SignatureModel &m_model;
+    int m_row;
+    std::size_t m_measurement;
+    std::optional<sig::IvCurve> m_old, m_new;
+};
+
+class SetPicture : public QUndoCommand
+{
+public:
+    SetPicture(SignatureModel &model, std::optional<sig::Picture> picture);
+    void redo() override;
+    void undo() override;
+
+private:
+    SignatureModel &m_model;
+    std::optional<sig::Picture> m_old, m_new;
+};
+
+} // namespace edits
