@@ -210,6 +210,8 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::stepMeasurement(Clock::time
     pointDone.step = measured.step;
     if (std::size_t(at) < m_session.results().size())
         pointDone.result = m_session.results()[std::size_t(at)];
+    if (m_session.mode() == Session::Mode::Learn)
+        pointDone.learned = m_signature.points[std::size_t(at)];
     emitEvent(pointDone);
     if (ended())
         return std::nullopt;

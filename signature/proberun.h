@@ -56,6 +56,7 @@ public:
         IvCurve curve; // Measured
         QString message; // Failed, Ended
         PointResult result; // PointDone: the point's result (Test)
+        std::optional<Point> learned; // PointDone: the point as learned (Learn)
         bool complete = false; // Ended
     };
     using Listener = std::function<void(const Event &)>;

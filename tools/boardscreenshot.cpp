@@ -137,7 +137,7 @@ int main(int argc, char **argv)
     measurePoints(12);
     QByteArray tested(loads);
     tested.replace("resistor:1000,diode,", "resistor:1000,resistor:1000,");
-    connectTo(QByteArray("virtual://open?seed=2&pins=").append(tested).constData());
+    connectTo(QByteArray("virtual://open?seed=2&per_pin=2&pins=").append(tested).constData());
     click("signatureTestButton");
     tabs->setCurrentIndex(1);
     table->setCurrentIndex(table->model()->index(0, 1));

@@ -47,7 +47,7 @@ int main(int argc, char **argv)
     connectTo("virtual://open?seed=1&pins=resistor:1000,diode,capacitor:1e-6,resistor:4700");
     measureAll();
     connectTo(
-        "virtual://open?seed=2&pins=resistor:1000,resistor:1000,capacitor:1e-6,resistor:4700");
+        "virtual://open?seed=2&per_pin=2&pins=resistor:1000,resistor:1000,capacitor:1e-6,resistor:4700");
     click("signatureTestButton");
     measureAll();
     auto *table = dock->findChild<QTableView *>(QStringLiteral("signatureTable"));

@@ -123,24 +123,24 @@ void PlacePoints::undo()
         m_model.setPosition(row, at);
 }
 
-Learn::Learn(SignatureModel &model, int row, std::size_t measurement, sig::IvCurve reference)
+Learn::Learn(SignatureModel &model, int row, std::size_t measurement, sig::Measurement learned)
     : QUndoCommand(tr("Learn %1").arg(pointAt(model, row).name))
     , m_model(model)
     , m_row(row)
     , m_measurement(measurement)
-    , m_old(pointAt(model, row).measurements[measurement].reference)
-    , m_new(std::move(reference))
+    , m_old(pointAt(model, row).measurements[measurement])
+    , m_new(std::move(learned))
 {
 }
 
 void Learn::redo()
 {
-    m_model.setReference(m_row, m_measurement, m_new);
+    m_model.setMeasurement(m_row, m_measurement, m_new);
 }
 
 void Learn::undo()
 {
-    m_model.setReference(m_row, m_measurement, m_old);
+    m_model.setMeasurement(m_row, m_measurement, m_old);
 }
 
 SetPicture::SetPicture(SignatureModel &model, std::optional<sig::Picture> picture)

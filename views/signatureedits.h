@@ -83,7 +83,9 @@ private:
 class Learn : public QUndoCommand
 {
 public:
-    Learn(SignatureModel &model, int row, std::size_t measurement, sig::IvCurve reference);
+    // What a run learned for one measurement of a point: its references, and
+    // its settings when the run chose them.
+    Learn(SignatureModel &model, int row, std::size_t measurement, sig::Measurement learned);
     void redo() override;
     void undo() override;
 
@@ -91,7 +93,7 @@ private:
     SignatureModel &m_model;
     int m_row;
     std::size_t m_measurement;
-    std::optional<sig::IvCurve> m_old, m_new;
+    sig::Measurement m_old, m_new;
 };
 
 class SetPicture : public QUndoCommand

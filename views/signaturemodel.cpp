@@ -115,11 +115,9 @@ void SignatureModel::setPosition(int row, std::optional<QPointF> at)
     emit positionChanged(row);
 }
 
-void SignatureModel::setReference(
-    int row, std::size_t measurement, std::optional<sig::IvCurve> reference)
+void SignatureModel::setMeasurement(int row, std::size_t measurement, sig::Measurement value)
 {
-    m_signature->points[std::size_t(row)].measurements[measurement].reference
-        = std::move(reference);
+    m_signature->points[std::size_t(row)].measurements[measurement] = std::move(value);
     pointChanged(row);
 }
 

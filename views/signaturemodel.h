@@ -36,7 +36,7 @@ public:
     void movePoint(int from, int to);
     void renamePoint(int row, const QString &name);
     void setPosition(int row, std::optional<QPointF> at);
-    void setReference(int row, std::size_t measurement, std::optional<sig::IvCurve> reference);
+    void setMeasurement(int row, std::size_t measurement, sig::Measurement value);
     void setPicture(std::optional<sig::Picture> picture);
     // Whether the name could be given to the point at `row`.
     bool nameIsFree(const QString &name, int row = -1) const;

@@ -151,6 +151,26 @@ void SignaturesDock::buildUi()
     runRow->addWidget(testButton);
     runRow->addWidget(runButton);
     runRow->addWidget(measureButton);
+    // Learn: one more good board of a lot, and each point's best range;
+    // Test: captures of each point, which tell an unstable pin.
+    addBoardCheck = new QCheckBox(tr("Add this board"), body);
+    addBoardCheck->setObjectName(QStringLiteral("signatureAddBoardCheck"));
+    addBoardCheck->setToolTip(tr("Learn: add this good board's curves to the references "
+                                 "instead of replacing them"));
+    autoSettingsCheck = new QCheckBox(tr("Choose ranges"), body);
+    autoSettingsCheck->setObjectName(QStringLiteral("signatureAutoSettingsCheck"));
+    autoSettingsCheck->setToolTip(
+        tr("Learn: measure each point with every current range and keep the one that shows it best"));
+    repeatBox = new QSpinBox(body);
+    repeatBox->setObjectName(QStringLiteral("signatureRepeatBox"));
+    repeatBox->setRange(1, 20);
+    repeatBox->setValue(2);
+    repeatBox->setPrefix(tr("Captures: "));
+    repeatBox->setToolTip(tr("Test: captures of each point; when they disagree the point is "
+                             "unstable (retest)"));
+    runRow->addWidget(addBoardCheck);
+    runRow->addWidget(autoSettingsCheck);
+    runRow->addWidget(repeatBox);
     runRow->addStretch();
     layout->addLayout(runRow);
 
@@ -793,7 +813,7 @@ void SignaturesDock::startRun()
         return;
     }
     runMode = learnButton->isChecked() ? sig::Session::Mode::Learn : sig::Session::Mode::Test;
-    if (runMode == sig::Session::Mode::Learn) {
+    if (runMode == sig::Session::Mode::Learn && !addBoardCheck->isChecked()) {
         const auto learned = std::count_if(board.points.begin(), board.points.end(),
             [](const sig::Point &p) { return p.learned(); });
         if (learned > 0) {
@@ -820,6 +840,9 @@ void SignaturesDock::startRun()
     runStarted = QDateTime::currentDateTimeUtc();
     sig::ProbeRun::Options options;
     options.pollButton = true;
+    options.session.add = addBoardCheck->isChecked();
+    options.session.autoSettings = autoSettingsCheck->isChecked();
+    options.session.repeat = repeatBox->value();
     // The machine's events come on the device thread; the dock takes them on its own.
     probe = std::make_unique<sig::ProbeRun>(device.connection(), board, runMode, options,
         runOrder, [this](const sig::ProbeRun::Event &e) {
@@ -970,8 +993,7 @@ void SignaturesDock::onRunEvent(const sig::ProbeRun::Event &e)
     case Event::Measured: {
         sig::Point &p = board.points[std::size_t(e.point)];
         if (learning) {
-            m_undo->push(new edits::Learn(*model, e.point, e.measurement, e.curve));
-            plot(&e.curve, nullptr);
+            plot(&e.curve, nullptr); // stored once the point is done (PointDone)
         } else {
             const auto &ref = p.measurements[e.measurement].reference;
             plot(ref ? &*ref : nullptr, &e.curve);
@@ -986,6 +1008,12 @@ void SignaturesDock::onRunEvent(const sig::ProbeRun::Event &e)
         QString text;
         if (learning) {
             text = tr("%1 learned").arg(p.name);
+            if (e.learned && e.learned->measurements.size() == p.measurements.size()) {
+                m_undo->beginMacro(tr("Learn %1").arg(p.name));
+                for (std::size_t m = 0; m < p.measurements.size(); ++m)
+                    m_undo->push(new edits::Learn(*model, e.point, m, e.learned->measurements[m]));
+                m_undo->endMacro();
+            }
         } else {
             testResults[std::size_t(e.point)] = e.result;
             model->pointChanged(e.point);

@@ -22,6 +22,7 @@ class SignatureModel;
 class QAction;
 class QChart;
 class QCheckBox;
+class QSpinBox;
 class QLabel;
 class QLineEdit;
 class QLineSeries;
@@ -147,6 +148,9 @@ private:
     QLineEdit *pointEdit = nullptr;
     QLineEdit *serialEdit = nullptr;
     QCheckBox *likelyFirstCheck = nullptr;
+    QCheckBox *addBoardCheck = nullptr;
+    QCheckBox *autoSettingsCheck = nullptr;
+    QSpinBox *repeatBox = nullptr;
     QCheckBox *keepHistoryCheck = nullptr;
     QRadioButton *learnButton = nullptr;
     QRadioButton *testButton = nullptr;

@@ -51,7 +51,8 @@ void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
 
     // The second board: its diode replaced by a resistor; no button.
     device.close();
-    device.open("virtual://open?pins=resistor:1000,resistor:1000,capacitor");
+    // Two captures a point (the dock's default): the probe stays on a pin for two.
+    device.open("virtual://open?per_pin=2&pins=resistor:1000,resistor:1000,capacitor");
     static_cast<QRadioButton *>(child("signatureTestButton"))->click();
     auto *table = static_cast<QTableView *>(child("signatureTable"));
     table->setCurrentIndex(table->model()->index(0, 0));
