@@ -87,6 +87,21 @@ private slots:
     void testRunsAreKept();
 };
 
+// Runs zemctl with args; its exit code (-1 when it did not end), its
+// standard output in *out.
+int zemctl(const QStringList &args, QByteArray *out = nullptr)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QStringLiteral(ZEMCTL), args);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(30000))
+        return -1;
+    if (out)
+        *out = p.readAllStandardOutput();
+    return p.exitCode();
+}
+
 void tst_Signature::score_data()
 {
     QTest::addColumn<QByteArray>("reference");
@@ -273,17 +288,6 @@ void tst_Signature::learnThenTest()
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("board.json"));
     const QString report = dir.filePath(QStringLiteral("board.html"));
-    const auto zemctl = [&](const QStringList &args, QByteArray *out = nullptr) {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(QStringLiteral(ZEMCTL), args);
-        p.closeWriteChannel();
-        if (!p.waitForFinished(20000))
-            return -1;
-        if (out)
-            *out = p.readAllStandardOutput();
-        return p.exitCode();
-    };
     QCOMPARE(zemctl({ "-u", "virtual://open?pins=resistor:1000,diode,capacitor:1e-6", "learn", file,
                  "--points", "R1,D1,C1" }),
         0);
@@ -368,17 +372,6 @@ void tst_Signature::lotOfBoards()
 
     static QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("lot.json"));
-    const auto zemctl = [](const QStringList &args, QByteArray *out = nullptr) {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(QStringLiteral(ZEMCTL), args);
-        p.closeWriteChannel();
-        if (!p.waitForFinished(30000))
-            return -1;
-        if (out)
-            *out = p.readAllStandardOutput();
-        return p.exitCode();
-    };
     if (!QFile::exists(file))
         for (int board = 1; board <= 5; ++board)
             QCOMPARE(zemctl({ "-u",
@@ -408,17 +401,6 @@ void tst_Signature::testRunsAreKept()
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("b.json"));
     const QString db = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("h.sqlite"));
-    const auto zemctl = [](const QStringList &args, QByteArray *out = nullptr) {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(QStringLiteral(ZEMCTL), args);
-        p.closeWriteChannel();
-        if (!p.waitForFinished(30000))
-            return -1;
-        if (out)
-            *out = p.readAllStandardOutput();
-        return p.exitCode();
-    };
     QCOMPARE(zemctl({ "-u", "virtual://open?pins=resistor:1000,diode", "learn", file, "--points",
                  "R1,D1" }),
         0);
