@@ -3,6 +3,7 @@
 #include "boardview.h"
 #include "signatureedits.h"
 #include "signaturemodel.h"
+#include "symmetry.h"
 
 #include "board.h"
 #include "devicerun.h"
@@ -149,6 +150,13 @@ void SignaturesDock::buildUi()
     measureButton->setToolTip(tr("Measure the selected point (Space, or the probe's button)"));
     runRow->addWidget(learnButton);
     runRow->addWidget(testButton);
+    // Pins that should look alike (a group, or every point) compared with each
+    // other: no good board needed.
+    symmetryButton = new QRadioButton(tr("Compare alike"), body);
+    symmetryButton->setObjectName(QStringLiteral("signatureSymmetryButton"));
+    symmetryButton->setToolTip(tr("Measure the points of the selected point's group (or all) "
+                                  "and flag the odd ones out"));
+    runRow->addWidget(symmetryButton);
     runRow->addWidget(runButton);
     runRow->addWidget(measureButton);
     // Learn: one more good board of a lot, and each point's best range;
@@ -581,6 +589,7 @@ void SignaturesDock::updateButtons()
     measureButton->setEnabled(running && !measuring);
     learnButton->setEnabled(!running);
     testButton->setEnabled(!running);
+    symmetryButton->setEnabled(!running);
 }
 
 void SignaturesDock::setStatus(const QString &text)
@@ -812,8 +821,11 @@ void SignaturesDock::startRun()
         setStatus(tr("Add the points to probe first."));
         return;
     }
-    runMode = learnButton->isChecked() ? sig::Session::Mode::Learn : sig::Session::Mode::Test;
-    if (runMode == sig::Session::Mode::Learn && !addBoardCheck->isChecked()) {
+    symmetryRun = symmetryButton->isChecked();
+    // Compared pins are measured as a board is learned, into nothing kept.
+    runMode = learnButton->isChecked() || symmetryRun ? sig::Session::Mode::Learn
+                                                      : sig::Session::Mode::Test;
+    if (runMode == sig::Session::Mode::Learn && !addBoardCheck->isChecked() && !symmetryRun) {
         const auto learned = std::count_if(board.points.begin(), board.points.end(),
             [](const sig::Point &p) { return p.learned(); });
         if (learned > 0) {
@@ -836,6 +848,13 @@ void SignaturesDock::startRun()
     runOrder = runMode == sig::Session::Mode::Test && likelyFirstCheck->isChecked()
         ? likelyOrder()
         : std::vector<int>();
+    symmetryCurves.assign(board.points.size(), sig::IvCurve());
+    if (symmetryRun) {
+        const QString group = board.points[std::size_t(row)].group;
+        for (std::size_t k = 0; k < board.points.size(); ++k)
+            if (group.isEmpty() || board.points[k].group == group)
+                runOrder.push_back(int(k));
+    }
     const int first = runOrder.empty() ? row : runOrder.front();
     runStarted = QDateTime::currentDateTimeUtc();
     sig::ProbeRun::Options options;
@@ -892,6 +911,33 @@ void SignaturesDock::runFinished()
     updateButtons();
     if (finished && runMode == sig::Session::Mode::Test && keepHistoryCheck->isChecked())
         recordRun();
+    if (finished && symmetryRun)
+        showSymmetry();
+}
+
+void SignaturesDock::showSymmetry()
+{
+    std::vector<sig::IvCurve> curves;
+    for (int k : runOrder)
+        curves.push_back(symmetryCurves[std::size_t(k)]);
+    const auto members = sig::symmetry(curves, board.settings, board.tolerance);
+    testResults.assign(board.points.size(), sig::PointResult());
+    int odd = 0;
+    for (std::size_t i = 0; i < members.size() && i < runOrder.size(); ++i) {
+        sig::PointResult &r = testResults[std::size_t(runOrder[i])];
+        r.verdict = members[i].outlier ? sig::Verdict::Different : sig::Verdict::Pass;
+        r.score = members[i].score;
+        r.curves = { curves[i] };
+        r.reading = sig::read(curves[i], board.settings);
+        if (members[i].outlier) {
+            r.cause = members[i].cause;
+            ++odd;
+        }
+    }
+    model->setResults(&testResults);
+    const QString text = tr("%n point(s) differ from the others", nullptr, odd);
+    setStatus(text);
+    emit logMessage(tr("Signatures: %1").arg(text), odd ? LogLevel::Failure : LogLevel::Normal);
 }
 
 std::vector<int> SignaturesDock::likelyOrder()
@@ -992,7 +1038,11 @@ void SignaturesDock::onRunEvent(const sig::ProbeRun::Event &e)
     }
     case Event::Measured: {
         sig::Point &p = board.points[std::size_t(e.point)];
-        if (learning) {
+        if (symmetryRun) {
+            if (e.measurement == 0)
+                symmetryCurves[std::size_t(e.point)] = e.curve;
+            plot(nullptr, &e.curve);
+        } else if (learning) {
             plot(&e.curve, nullptr); // stored once the point is done (PointDone)
         } else {
             const auto &ref = p.measurements[e.measurement].reference;
@@ -1007,8 +1057,9 @@ void SignaturesDock::onRunEvent(const sig::ProbeRun::Event &e)
         const sig::Point &p = board.points[std::size_t(e.point)];
         QString text;
         if (learning) {
-            text = tr("%1 learned").arg(p.name);
-            if (e.learned && e.learned->measurements.size() == p.measurements.size()) {
+            text = symmetryRun ? tr("%1 measured").arg(p.name) : tr("%1 learned").arg(p.name);
+            if (!symmetryRun && e.learned
+                && e.learned->measurements.size() == p.measurements.size()) {
                 m_undo->beginMacro(tr("Learn %1").arg(p.name));
                 for (std::size_t m = 0; m < p.measurements.size(); ++m)
                     m_undo->push(new edits::Learn(*model, e.point, m, e.learned->measurements[m]));

@@ -98,6 +98,7 @@ private:
     void buildUi();
     void onRunEvent(const sig::ProbeRun::Event &event);
     void runFinished();
+    void showSymmetry();
     void showWaiting(bool slow);
     void fail(const QString &message);
     void showPoint(int row);
@@ -149,6 +150,9 @@ private:
     QLineEdit *serialEdit = nullptr;
     QCheckBox *likelyFirstCheck = nullptr;
     QCheckBox *addBoardCheck = nullptr;
+    QRadioButton *symmetryButton = nullptr;
+    bool symmetryRun = false;
+    std::vector<sig::IvCurve> symmetryCurves; // of the last compare-alike run, by point
     QCheckBox *autoSettingsCheck = nullptr;
     QSpinBox *repeatBox = nullptr;
     QCheckBox *keepHistoryCheck = nullptr;

@@ -78,6 +78,26 @@ void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
     QVERIFY(dock.saveFile(dir.filePath(QStringLiteral("board.json"))));
     QVERIFY(dock.openFile(dir.filePath(QStringLiteral("board.json"))));
     QVERIFY(dock.signature().points[2].learned());
+
+    // No good board: the three points compared with each other, the odd one out
+    // flagged with what differs, and nothing learned from it.
+    device.close();
+    device.open("virtual://open?pins=resistor:1000,resistor:1000,resistor:1500");
+    static_cast<QRadioButton *>(child("signatureSymmetryButton"))->click();
+    table->setCurrentIndex(table->model()->index(0, 0));
+    const sig::Signature before = dock.signature();
+    static_cast<QPushButton *>(child("signatureRunButton"))->click();
+    for (int k = 0; k < 3; ++k) {
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_Space);
+        QTRY_COMPARE(done.count(), 4 + k);
+    }
+    QTRY_VERIFY(!dock.isRunning());
+    QTRY_COMPARE(verdict(2), QStringLiteral("different"));
+    QCOMPARE(verdict(0), QStringLiteral("pass"));
+    QVERIFY(m->index(2, SignatureModel::Reading).data().toString().contains("higher"));
+    QVERIFY(*dock.signature().points[0].measurements[0].reference
+        == *before.points[0].measurements[0].reference);
 }
 
 void tst_SignaturesDock::componentPlacedByClicks_data()
