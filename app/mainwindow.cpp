@@ -199,15 +199,25 @@ void MainWindow::buildDocks()
 
     // Hidden until asked for: the history is opened by its Refresh, or by a
     // test run that is kept in it.
-    auto *history = new HistoryDock(this);
+    // One way to the history for the window, on a thread of its own.
+    auto *historyWorker = new zem::history::Worker(this);
+    auto *history = new HistoryDock(historyWorker, this);
     addDockWidget(Qt::RightDockWidgetArea, history);
     tabifyDockWidget(curve, history);
     history->hide();
     curve->raise();
     view->addAction(history->toggleViewAction());
-    signatures->setHistoryLocation(history->locationText());
-    connect(history, &HistoryDock::locationChanged, signatures,
-        &SignaturesDock::setHistoryLocation);
+    signatures->setHistory(historyWorker);
+    connect(historyWorker, &zem::history::Worker::synced, this,
+        [this](int uploaded, int waiting, const QString &error) {
+            if (uploaded > 0)
+                AddLog(tr("History: %n run(s) from the local spool uploaded", nullptr, uploaded),
+                    LogLevel::Normal);
+            if (!error.isEmpty())
+                AddLog(tr("History: %n run(s) still wait in the local spool: %1", nullptr, waiting)
+                           .arg(error),
+                    LogLevel::Failure);
+        });
     connect(signatures, &SignaturesDock::runRecorded, history, [history] {
         if (history->isVisible())
             history->refresh();

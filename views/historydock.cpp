@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QMap>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
@@ -124,14 +125,15 @@ QVariant RunsModel::headerData(int section, Qt::Orientation orientation, int rol
     return {};
 }
 
-HistoryDock::HistoryDock(QWidget *parent)
+HistoryDock::HistoryDock(zem::history::Worker *history, QWidget *parent)
     : QDockWidget(tr("History"), parent)
-    , location(zem::history::defaultLocationText())
+    , history(history)
 {
     setObjectName(QStringLiteral("historyDock"));
     runs = new RunsModel(this);
     if (keepsSettings())
-        location = QSettings().value(QLatin1String(kLocationKey), location).toString();
+        history->setLocationText(
+            QSettings().value(QLatin1String(kLocationKey), history->locationText()).toString());
     // Built when first shown: most sessions never look at the history.
     connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
         if (visible)
@@ -141,14 +143,54 @@ HistoryDock::HistoryDock(QWidget *parent)
 
 HistoryDock::~HistoryDock() = default;
 
+// What one refresh reads, on the history's thread.
+struct HistoryDock::Scores
+{
+    QString point;
+    std::vector<zem::history::ScoreSample> samples;
+    double tolerance = NAN; // the newest run's that scored the point
+    QString error;
+};
+
+struct HistoryDock::Snapshot
+{
+    std::vector<zem::history::RunSummary> runs;
+    QString board;
+    std::vector<zem::history::PointStats> pareto;
+    std::vector<zem::history::DayYield> yield;
+    Scores scores;
+    QString error; // the first thing that could not be read
+};
+
+HistoryDock::Scores HistoryDock::readScores(
+    zem::history::Store &store, const QString &board, const QString &point)
+{
+    HistoryDock::Scores out;
+    out.point = point;
+    if (point.isEmpty() || board.isEmpty())
+        return out;
+    auto samples = store.scores(board, point);
+    if (!samples) {
+        out.error = store.errorString();
+        return out;
+    }
+    out.samples = std::move(*samples);
+    // Scores carry no tolerance: the newest run that scored the point has it.
+    if (!out.samples.empty())
+        if (const auto newest = store.run(out.samples.back().run))
+            for (const auto &p : newest->points)
+                if (p.name == point)
+                    out.tolerance = p.tolerance;
+    return out;
+}
+
 void HistoryDock::setLocationText(const QString &text)
 {
     if (locationEdit && locationEdit->text() != text)
         locationEdit->setText(text);
-    if (text == location)
+    if (text == history->locationText())
         return;
-    location = text;
-    store.reset(); // the next refresh opens the new one
+    history->setLocationText(text); // the next read opens the new one
     if (keepsSettings())
         QSettings().setValue(QLatin1String(kLocationKey), text);
     emit locationChanged(text);
@@ -163,7 +205,7 @@ void HistoryDock::build()
 
     auto *top = new QHBoxLayout;
     top->addWidget(new QLabel(tr("History:"), body));
-    locationEdit = new QLineEdit(location, body);
+    locationEdit = new QLineEdit(locationText(), body);
     locationEdit->setObjectName(QStringLiteral("historyLocationEdit"));
     locationEdit->setToolTip(
         tr("sqlite:PATH, PATH.sqlite or postgresql://user@host/db (no password: libpq finds it)"));
@@ -194,6 +236,7 @@ void HistoryDock::build()
     tabs->setObjectName(QStringLiteral("historyTabs"));
     tabs->addTab(buildRunsTab(), tr("Runs"));
     tabs->addTab(buildFailuresTab(), tr("Failures"));
+    tabs->addTab(buildYieldTab(), tr("Yield"));
     tabs->addTab(buildScoresTab(), tr("Scores"));
     layout->addWidget(tabs, 1);
 
@@ -240,8 +283,14 @@ QWidget *HistoryDock::buildRunsTab()
         [this](int row) { showPointCurve(row); });
 
     curveChart = new QChart;
-    curveChart->legend()->hide();
     curveSeries = new QLineSeries;
+    curveSeries->setName(tr("Measured"));
+    // Drawn as the Signatures dock draws a reference: dashed, under the test.
+    referenceSeries = new QLineSeries;
+    referenceSeries->setName(tr("Reference"));
+    QPen dashed(QColor(0x80, 0x80, 0x80), 2, Qt::DashLine);
+    referenceSeries->setPen(dashed);
+    curveChart->addSeries(referenceSeries);
     curveChart->addSeries(curveSeries);
     auto *volts = new QValueAxis;
     volts->setTitleText(tr("Voltage (V)"));
@@ -249,8 +298,10 @@ QWidget *HistoryDock::buildRunsTab()
     milliamps->setTitleText(tr("Current (mA)"));
     curveChart->addAxis(volts, Qt::AlignBottom);
     curveChart->addAxis(milliamps, Qt::AlignLeft);
-    curveSeries->attachAxis(volts);
-    curveSeries->attachAxis(milliamps);
+    for (QLineSeries *s : { curveSeries, referenceSeries }) {
+        s->attachAxis(volts);
+        s->attachAxis(milliamps);
+    }
     detail->addWidget(pointsTable);
     detail->addWidget(chartView(curveChart, "historyCurveChart"));
     split->addWidget(runsTable);
@@ -260,7 +311,6 @@ QWidget *HistoryDock::buildRunsTab()
 
 QWidget *HistoryDock::buildFailuresTab()
 {
-    auto *split = new QSplitter(Qt::Vertical);
     auto *chart = new QChart;
     chart->setTitle(tr("Failures per point"));
     chart->legend()->hide();
@@ -274,15 +324,31 @@ QWidget *HistoryDock::buildFailuresTab()
     chart->addAxis(paretoCount, Qt::AlignLeft);
     paretoSeries->attachAxis(paretoAxis);
     paretoSeries->attachAxis(paretoCount);
-    split->addWidget(chartView(chart, "historyParetoChart"));
+    return chartView(chart, "historyParetoChart");
+}
 
+QWidget *HistoryDock::buildYieldTab()
+{
+    auto *split = new QSplitter(Qt::Vertical);
+    yieldChart = new QChart;
+    yieldChart->setTitle(tr("Yield per board type and day"));
+    auto *days = new QDateTimeAxis;
+    days->setFormat(QStringLiteral("yyyy-MM-dd"));
+    auto *percent = new QValueAxis;
+    percent->setRange(0, 100);
+    percent->setLabelFormat(QStringLiteral("%d"));
+    percent->setTitleText(tr("Yield (%)"));
+    yieldChart->addAxis(days, Qt::AlignBottom);
+    yieldChart->addAxis(percent, Qt::AlignLeft);
+    split->addWidget(chartView(yieldChart, "historyYieldChart"));
+
+    // The figures behind the chart, for the days a chart point hides.
     yieldTable = new QTreeWidget(split);
     yieldTable->setObjectName(QStringLiteral("historyYieldTable"));
     yieldTable->setRootIsDecorated(false);
     yieldTable->setHeaderLabels(
         { tr("Board"), tr("Day (UTC)"), tr("Runs"), tr("Passed"), tr("Yield (%)") });
     split->addWidget(yieldTable);
-    // The chart is what the tab is for: it takes most of the height.
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);
     split->setSizes({ 300, 100 });
@@ -331,136 +397,180 @@ void HistoryDock::setStatus(const QString &text, bool error)
     status->setStyleSheet(error ? QStringLiteral("color: red") : QString());
 }
 
-bool HistoryDock::openStore()
+void HistoryDock::read(zem::history::Worker::Job job)
 {
-    if (store && store->isOpen())
-        return true;
-    QString error;
-    const auto where = zem::history::parseLocation(location, &error);
-    if (!where) {
-        setStatus(tr("History %1: %2").arg(location, error), true);
-        return false;
-    }
-    store = std::make_unique<zem::history::Store>();
-    if (!store->open(*where)) {
-        setStatus(tr("History %1: %2").arg(where->text(), store->errorString()), true);
-        store.reset();
-        return false;
-    }
-    return true;
-}
-
-QString HistoryDock::shownBoard() const
-{
-    const QString typed = boardFilter->text().trimmed();
-    if (!typed.isEmpty())
-        return typed;
-    // Without a board typed, the charts are of the newest run's board.
-    const auto *newest = runs->runAt(0);
-    return newest ? newest->run.boardType : QString();
+    history->post(this,
+        [this, job = std::move(job), where = history->locationText()](
+            zem::history::Store *store, const QString &error) -> zem::history::Worker::Reply {
+            if (store)
+                return job(store, error);
+            return [this, where, error] {
+                setStatus(tr("History %1: %2").arg(where, error), true);
+                emit shown();
+            };
+        });
 }
 
 void HistoryDock::refresh()
 {
     build();
-    if (!openStore())
-        return;
     zem::history::RunFilter filter;
     filter.boardType = boardFilter->text().trimmed();
     filter.boardSerial = serialFilter->text().trimmed();
     filter.verdict = verdictFilter->text().trimmed();
-    auto found = store->runs(filter);
-    if (!found) {
-        setStatus(store->errorString(), true);
-        return;
-    }
-    const std::size_t count = found->size();
-    runs->setRuns(std::move(*found));
-    runsTable->resizeColumnsToContents();
-    // Before the charts, so that a chart that cannot be read says so last.
-    setStatus(count == 1 ? tr("1 run") : tr("%1 runs").arg(count), false);
-    refreshFailures(shownBoard());
+    const QString point = pointCombo->currentText();
+    // Only values go to the history's thread, and only values come back.
+    read([this, filter, point](zem::history::Store *store, const QString &) {
+        auto s = std::make_shared<Snapshot>();
+        const auto fail = [&] {
+            if (s->error.isEmpty())
+                s->error = store->errorString();
+        };
+        if (auto found = store->runs(filter))
+            s->runs = std::move(*found);
+        else
+            fail();
+        // Without a board typed, the charts are of the newest run's board.
+        s->board = !filter.boardType.isEmpty() ? filter.boardType
+            : s->runs.empty()                  ? QString()
+                                               : s->runs.front().run.boardType;
+        if (!s->board.isEmpty()) {
+            if (auto stats = store->pareto(s->board))
+                s->pareto = std::move(*stats);
+            else
+                fail();
+        }
+        if (auto days = store->yieldPerDay(filter.boardType))
+            s->yield = std::move(*days);
+        else
+            fail();
+        const bool known = std::any_of(s->pareto.begin(), s->pareto.end(),
+            [&](const zem::history::PointStats &p) { return p.name == point; });
+        s->scores = readScores(*store, s->board,
+            known ? point : s->pareto.empty() ? QString() : s->pareto.front().name);
+        return [this, s] { showSnapshot(*s); };
+    });
 }
 
-void HistoryDock::refreshFailures(const QString &boardType)
+void HistoryDock::showSnapshot(const Snapshot &s)
+{
+    board = s.board;
+    runs->setRuns(s.runs);
+    runsTable->resizeColumnsToContents();
+    const std::size_t count = s.runs.size();
+    if (!s.error.isEmpty())
+        setStatus(s.error, true);
+    else
+        setStatus(count == 1 ? tr("1 run") : tr("%1 runs").arg(count), false);
+    showFailures(s.pareto, s.scores.point);
+    showYield(s.yield);
+    showScores(s.scores);
+    emit shown();
+}
+
+void HistoryDock::showFailures(
+    const std::vector<zem::history::PointStats> &stats, const QString &point)
 {
     paretoSeries->clear();
     paretoAxis->clear();
-    const QString point = pointCombo->currentText();
     const QSignalBlocker quiet(pointCombo);
     pointCombo->clear();
-    if (!boardType.isEmpty()) {
-        if (const auto stats = store->pareto(boardType)) {
-            auto *failures = new QBarSet(tr("Failures"));
-            QStringList names;
-            qint64 most = 1;
-            for (const auto &s : *stats) {
-                *failures << double(s.failed);
-                names << s.name;
-                most = std::max(most, s.failed);
-            }
-            paretoSeries->append(failures);
-            paretoAxis->append(names);
-            paretoCount->setRange(0, double(most));
-            // Whole failures only: one tick per count while they are few.
-            if (most <= 10)
-                paretoCount->setTickCount(int(most) + 1);
-            else
-                paretoCount->applyNiceNumbers();
-            pointCombo->addItems(names);
-        } else {
-            setStatus(store->errorString(), true);
-        }
+    if (stats.empty())
+        return;
+    auto *failures = new QBarSet(tr("Failures"));
+    QStringList names;
+    qint64 most = 1;
+    for (const auto &s : stats) {
+        *failures << double(s.failed);
+        names << s.name;
+        most = std::max(most, s.failed);
     }
-    if (const int at = pointCombo->findText(point); at >= 0)
-        pointCombo->setCurrentIndex(at);
-    refreshScores();
+    paretoSeries->append(failures);
+    paretoAxis->append(names);
+    paretoCount->setRange(0, double(most));
+    // Whole failures only: one tick per count while they are few.
+    if (most <= 10)
+        paretoCount->setTickCount(int(most) + 1);
+    else
+        paretoCount->applyNiceNumbers();
+    pointCombo->addItems(names);
+    pointCombo->setCurrentIndex(std::max(0, pointCombo->findText(point)));
+}
 
+void HistoryDock::showYield(const std::vector<zem::history::DayYield> &days)
+{
     yieldTable->clear();
-    const auto days = store->yieldPerDay(boardFilter->text().trimmed());
-    if (!days)
-        return setStatus(store->errorString(), true);
-    for (const auto &d : *days)
+    for (QAbstractSeries *old : yieldChart->series()) {
+        yieldChart->removeSeries(old);
+        delete old;
+    }
+    auto *time = qobject_cast<QDateTimeAxis *>(yieldChart->axes(Qt::Horizontal).value(0));
+    auto *percent = yieldChart->axes(Qt::Vertical).value(0);
+    QMap<QString, QLineSeries *> perBoard;
+    QDate first, last;
+    for (const auto &d : days) {
         yieldTable->addTopLevelItem(new QTreeWidgetItem(
             { d.boardType, d.day.toString(Qt::ISODate), QString::number(d.runs),
                 QString::number(d.passed), QString::number(100 * d.yield, 'f', 1) }));
+        QLineSeries *&series = perBoard[d.boardType];
+        if (!series) {
+            series = new QLineSeries(yieldChart);
+            series->setName(d.boardType);
+            series->setPointsVisible(true);
+        }
+        // Noon, so that a day's point sits in the middle of its day.
+        series->append(
+            double(QDateTime(d.day, QTime(12, 0), Qt::UTC).toMSecsSinceEpoch()),
+            100 * d.yield);
+        first = first.isValid() ? std::min(first, d.day) : d.day;
+        last = last.isValid() ? std::max(last, d.day) : d.day;
+    }
+    for (QLineSeries *series : perBoard) {
+        yieldChart->addSeries(series);
+        series->attachAxis(time);
+        series->attachAxis(percent);
+    }
+    if (first.isValid())
+        time->setRange(QDateTime(first, QTime(0, 0), Qt::UTC),
+            QDateTime(last.addDays(1), QTime(0, 0), Qt::UTC));
 }
 
 void HistoryDock::refreshScores()
 {
+    const QString point = pointCombo->currentText();
+    if (point.isEmpty() || board.isEmpty())
+        return showScores({});
+    read([this, shownBoard = board, point](zem::history::Store *store, const QString &) {
+        auto scores = std::make_shared<Scores>(readScores(*store, shownBoard, point));
+        return [this, scores] {
+            showScores(*scores);
+            emit shown();
+        };
+    });
+}
+
+void HistoryDock::showScores(const Scores &s)
+{
     scoreSeries->clear();
     toleranceSeries->clear();
-    const QString point = pointCombo->currentText();
-    const QString boardType = shownBoard();
-    if (point.isEmpty() || boardType.isEmpty() || !store)
+    if (!s.error.isEmpty())
+        setStatus(s.error, true);
+    if (s.samples.empty())
         return;
-    const auto samples = store->scores(boardType, point);
-    if (!samples) {
-        setStatus(store->errorString(), true);
-        return;
-    }
     double lo = 0, hi = 1;
-    for (const auto &s : *samples) {
-        scoreSeries->append(double(s.started.toMSecsSinceEpoch()), s.score);
-        hi = std::max(hi, s.score);
+    for (const auto &sample : s.samples) {
+        scoreSeries->append(double(sample.started.toMSecsSinceEpoch()), sample.score);
+        hi = std::max(hi, sample.score);
     }
-    // Scores carry no tolerance: the newest run that scored the point has it.
-    double tolerance = NAN;
-    if (!samples->empty())
-        if (const auto newest = store->run(samples->back().run))
-            for (const auto &p : newest->points)
-                if (p.name == point)
-                    tolerance = p.tolerance;
     auto *time = qobject_cast<QDateTimeAxis *>(scoreChart->axes(Qt::Horizontal).value(0));
     auto *percent = qobject_cast<QValueAxis *>(scoreChart->axes(Qt::Vertical).value(0));
-    if (samples->empty())
-        return;
-    const QDateTime first = samples->front().started;
-    const QDateTime last = std::max(samples->back().started, first.addSecs(60));
-    if (std::isfinite(tolerance)) {
-        toleranceSeries->append(double(first.toMSecsSinceEpoch()), tolerance);
-        toleranceSeries->append(double(last.toMSecsSinceEpoch()), tolerance);
-        hi = std::max(hi, tolerance);
+    const QDateTime first = s.samples.front().started;
+    const QDateTime last = std::max(s.samples.back().started, first.addSecs(60));
+    // A reference that drifts shows as scores creeping towards this line.
+    if (std::isfinite(s.tolerance)) {
+        toleranceSeries->append(double(first.toMSecsSinceEpoch()), s.tolerance);
+        toleranceSeries->append(double(last.toMSecsSinceEpoch()), s.tolerance);
+        hi = std::max(hi, s.tolerance);
     }
     time->setRange(first, last);
     percent->setRange(lo, hi * 1.1);
@@ -469,33 +579,42 @@ void HistoryDock::refreshScores()
 void HistoryDock::showRun(int row)
 {
     const auto *summary = runs->runAt(row);
-    pointsTable->setRowCount(0);
-    curveSeries->clear();
-    shownRun.reset();
-    if (!summary || !openStore())
+    if (!summary)
         return;
-    shownRun = store->run(summary->run.uuid);
-    if (!shownRun) {
-        setStatus(store->errorString(), true);
-        return;
-    }
-    pointsTable->setRowCount(int(shownRun->points.size()));
-    for (int k = 0; k < int(shownRun->points.size()); ++k) {
-        const auto &p = shownRun->points[std::size_t(k)];
-        const QString cause = p.causeText.isEmpty() ? p.reading
-                                                    : tr("%1 (%2)").arg(p.causeText, p.reading);
-        const QStringList cells { p.name, p.verdict,
-            p.score ? QString::number(*p.score, 'f', 1) : QString(),
-            QString::number(p.tolerance, 'f', 1), cause };
-        for (int c = 0; c < cells.size(); ++c)
-            pointsTable->setItem(k, c, new QTableWidgetItem(cells[c]));
-    }
-    pointsTable->resizeColumnsToContents();
-    setStatus(tr("Run of %1 %2: %3").arg(shownRun->boardType, shownRun->boardSerial,
-                  shownRun->verdict),
-        false);
-    if (!shownRun->points.empty())
-        pointsTable->setCurrentCell(0, 0);
+    read([this, uuid = summary->run.uuid](zem::history::Store *store, const QString &) {
+        auto found = std::make_shared<std::optional<zem::history::Run>>(store->run(uuid));
+        const QString error = *found ? QString() : store->errorString();
+        return [this, found, error] {
+            pointsTable->setRowCount(0);
+            curveSeries->clear();
+            referenceSeries->clear();
+            shownRun = *found;
+            if (!shownRun) {
+                setStatus(error, true);
+                emit shown();
+                return;
+            }
+            pointsTable->setRowCount(int(shownRun->points.size()));
+            for (int k = 0; k < int(shownRun->points.size()); ++k) {
+                const auto &p = shownRun->points[std::size_t(k)];
+                const QString cause = p.causeText.isEmpty()
+                    ? p.reading
+                    : tr("%1 (%2)").arg(p.causeText, p.reading);
+                const QStringList cells { p.name, p.verdict,
+                    p.score ? QString::number(*p.score, 'f', 1) : QString(),
+                    QString::number(p.tolerance, 'f', 1), cause };
+                for (int c = 0; c < cells.size(); ++c)
+                    pointsTable->setItem(k, c, new QTableWidgetItem(cells[c]));
+            }
+            pointsTable->resizeColumnsToContents();
+            setStatus(tr("Run of %1 %2: %3")
+                          .arg(shownRun->boardType, shownRun->boardSerial, shownRun->verdict),
+                false);
+            if (!shownRun->points.empty())
+                pointsTable->setCurrentCell(0, 0);
+            emit shown();
+        };
+    });
 }
 
 void HistoryDock::showPointCurve(int row)

@@ -1,10 +1,12 @@
 // The History dock: the test runs the history keeps, filtered by board,
 // serial and verdict; the points a board type fails most, its yield per day,
 // a point's score over time against its tolerance, and a run's points with
-// their curves. It opens the history only when asked to (Refresh).
+// their curves. It opens the history only when asked to (Refresh), and reads
+// it on the history's own thread: the dock shows what comes back.
 #pragma once
 
 #include "store.h"
+#include "worker.h"
 
 #include <QAbstractTableModel>
 #include <QDockWidget>
@@ -52,11 +54,12 @@ class HistoryDock : public QDockWidget
     Q_OBJECT
 
 public:
-    explicit HistoryDock(QWidget *parent = nullptr);
+    // history does the reading; it is shared with whatever records runs.
+    explicit HistoryDock(zem::history::Worker *history, QWidget *parent = nullptr);
     ~HistoryDock() override;
 
     // The text naming the history (see location.h), as in the field.
-    QString locationText() const { return location; }
+    QString locationText() const { return history->locationText(); }
     void setLocationText(const QString &text);
 
     RunsModel *runsModel() const { return runs; }
@@ -67,22 +70,33 @@ public slots:
 
 signals:
     void locationChanged(const QString &text);
+    // A refresh, a run or a point's scores came back and are shown.
+    void shown();
 
 private:
+    struct Scores;
+    struct Snapshot;
+
     void build();
     QWidget *buildRunsTab();
     QWidget *buildFailuresTab();
+    QWidget *buildYieldTab();
     QWidget *buildScoresTab();
-    bool openStore();
-    QString shownBoard() const;
-    void refreshFailures(const QString &boardType);
+    // Posts a job; a history that cannot be opened is shown as the status.
+    void read(zem::history::Worker::Job job);
+    void showSnapshot(const Snapshot &snapshot);
+    void showFailures(const std::vector<zem::history::PointStats> &stats, const QString &point);
+    void showYield(const std::vector<zem::history::DayYield> &days);
     void refreshScores();
+    static Scores readScores(
+        zem::history::Store &store, const QString &board, const QString &point);
+    void showScores(const Scores &scores);
     void showRun(int row);
     void showPointCurve(int row);
     void setStatus(const QString &text, bool error);
 
-    QString location;
-    std::unique_ptr<zem::history::Store> store;
+    zem::history::Worker *history;
+    QString board; // whose failures, yield and scores are shown
     RunsModel *runs = nullptr;
     std::optional<zem::history::Run> shownRun; // the run whose points are listed
 
@@ -94,10 +108,12 @@ private:
     QTableWidget *pointsTable = nullptr;
     QChart *curveChart = nullptr;
     QLineSeries *curveSeries = nullptr;
+    QLineSeries *referenceSeries = nullptr;
     QBarSeries *paretoSeries = nullptr;
     QBarCategoryAxis *paretoAxis = nullptr;
     QValueAxis *paretoCount = nullptr;
     QTreeWidget *yieldTable = nullptr;
+    QChart *yieldChart = nullptr;
     QComboBox *pointCombo = nullptr;
     QChart *scoreChart = nullptr;
     QLineSeries *scoreSeries = nullptr;

@@ -10,6 +10,7 @@
 #include "devicesession.h"
 #include "filechooser.h"
 #include "historyrun.h"
+#include "worker.h"
 #include "location.h"
 #include "recording.h"
 #include "records.h"
@@ -68,7 +69,6 @@ SignaturesDock::SignaturesDock(DeviceSession &device, QWidget *parent)
     : QDockWidget(tr("Signatures"), parent)
     , device(device)
     , files(std::make_shared<FileChooser>())
-    , historyLocation(zem::history::defaultLocationText())
     , m_undo(new QUndoStack(this))
 {
     setObjectName(QStringLiteral("signaturesDock"));
@@ -841,13 +841,51 @@ void SignaturesDock::startRun()
         }
     }
     const int row = finished ? 0 : std::max(0, table->currentIndex().row());
+    if (runMode != sig::Session::Mode::Test || !likelyFirstCheck->isChecked() || !history)
+        return beginRun(row, {});
+    // The order is read on the history's thread; the run starts when it comes.
+    orderPending = true;
+    updateButtons();
+    setStatus(tr("Reading the probing order from the history..."));
+    history->post(this,
+        [this, row, type = board.board](zem::history::Store *store, const QString &error)
+            -> zem::history::Worker::Reply {
+            std::optional<QStringList> likely;
+            if (store)
+                likely = store->probeOrder(type);
+            const QString why = store ? store->errorString() : error;
+            return [this, row, likely, why] {
+                if (!orderPending)
+                    return; // stopped meanwhile
+                orderPending = false;
+                // Without the history the run goes in the usual order: it still tests.
+                std::vector<int> order(board.points.size());
+                for (std::size_t k = 0; k < order.size(); ++k)
+                    order[k] = int(k);
+                if (!likely)
+                    emit logMessage(tr("Signatures: no probing order from the history %1: %2")
+                                        .arg(history->locationText(), why),
+                        LogLevel::Failure);
+                else
+                    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+                        const auto rank = [&](int k) {
+                            const qsizetype at = likely->indexOf(board.points[std::size_t(k)].name);
+                            return at < 0 ? likely->size() : at;
+                        };
+                        return rank(a) < rank(b);
+                    });
+                beginRun(row, std::move(order));
+            };
+        });
+}
+
+void SignaturesDock::beginRun(int row, std::vector<int> order)
+{
     finished = false;
     model->setResults(nullptr);
     run.reset();
     testResults.assign(board.points.size(), sig::PointResult());
-    runOrder = runMode == sig::Session::Mode::Test && likelyFirstCheck->isChecked()
-        ? likelyOrder()
-        : std::vector<int>();
+    runOrder = std::move(order);
     symmetryCurves.assign(board.points.size(), sig::IvCurve());
     if (symmetryRun) {
         const QString group = board.points[std::size_t(row)].group;
@@ -889,8 +927,13 @@ void SignaturesDock::startRun()
 
 void SignaturesDock::stopRun()
 {
-    if (isRunning())
+    if (orderPending) {
+        orderPending = false;
+        setStatus(tr("Run stopped"));
+        updateButtons();
+    } else if (running) {
         run->stop();
+    }
 }
 
 void SignaturesDock::measure()
@@ -909,7 +952,7 @@ void SignaturesDock::runFinished()
     finished = probe && probe->session().done();
     emit logMessage(tr("Signatures: run stopped"), LogLevel::Normal);
     updateButtons();
-    if (finished && runMode == sig::Session::Mode::Test && keepHistoryCheck->isChecked())
+    if (finished && runMode == sig::Session::Mode::Test && keepHistoryCheck->isChecked() && history)
         recordRun();
     if (finished && symmetryRun)
         showSymmetry();
@@ -940,38 +983,6 @@ void SignaturesDock::showSymmetry()
     emit logMessage(tr("Signatures: %1").arg(text), odd ? LogLevel::Failure : LogLevel::Normal);
 }
 
-std::vector<int> SignaturesDock::likelyOrder()
-{
-    std::vector<int> order(board.points.size());
-    for (std::size_t k = 0; k < order.size(); ++k)
-        order[k] = int(k);
-    // Without the history the run goes in the usual order: it still tests.
-    QString error;
-    const auto where = zem::history::parseLocation(historyLocation, &error);
-    zem::history::Store store;
-    if (!where || !store.open(*where)) {
-        emit logMessage(tr("Signatures: no probing order from the history %1: %2")
-                            .arg(historyLocation, where ? store.errorString() : error),
-            LogLevel::Failure);
-        return order;
-    }
-    const auto likely = store.probeOrder(board.board);
-    if (!likely) {
-        emit logMessage(tr("Signatures: no probing order from the history %1: %2")
-                            .arg(historyLocation, store.errorString()),
-            LogLevel::Failure);
-        return order;
-    }
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const auto rank = [&](int k) {
-            const qsizetype at = likely->indexOf(board.points[std::size_t(k)].name);
-            return at < 0 ? likely->size() : at;
-        };
-        return rank(a) < rank(b);
-    });
-    return order;
-}
-
 void SignaturesDock::recordRun()
 {
     std::vector<int> order = runOrder;
@@ -981,33 +992,41 @@ void SignaturesDock::recordRun()
     const zem::history::Run record = sig::historyRun(board, testResults, order, runStarted,
         serialEdit->text().trimmed(), QFileInfo(path).fileName());
     const QString uuid = record.uuid.toString(QUuid::WithoutBraces);
-    QString error;
-    const auto where = zem::history::parseLocation(historyLocation, &error);
-    zem::history::Store store;
-    if (!where || !store.open(*where)) {
-        emit logMessage(tr("Signatures: run %1 not kept in the history %2: %3")
-                            .arg(uuid, historyLocation, where ? store.errorString() : error),
-            LogLevel::Failure);
-        return;
-    }
-    switch (store.record(record)) {
-    case zem::history::Store::Outcome::Stored:
-    case zem::history::Store::Outcome::AlreadyStored:
-        emit logMessage(tr("Signatures: run %1 kept in the history").arg(uuid), LogLevel::Normal);
-        emit runRecorded();
-        break;
-    case zem::history::Store::Outcome::Spooled:
-        emit logMessage(tr("Signatures: the history server cannot be reached (%1); run %2 waits "
-                           "in the local spool")
-                            .arg(store.errorString(), uuid),
-            LogLevel::Failure);
-        break;
-    case zem::history::Store::Outcome::Failed:
-        emit logMessage(tr("Signatures: run %1 not kept in the history: %2")
-                            .arg(uuid, store.errorString()),
-            LogLevel::Failure);
-        break;
-    }
+    // The window goes on while the run is written; the history's thread
+    // finishes it even when the window closes first.
+    history->post(this,
+        [this, record, uuid, where = history->locationText()](
+            zem::history::Store *store, const QString &error) -> zem::history::Worker::Reply {
+            if (!store)
+                return [this, uuid, where, error] {
+                    emit logMessage(tr("Signatures: run %1 not kept in the history %2: %3")
+                                        .arg(uuid, where, error),
+                        LogLevel::Failure);
+                };
+            const auto outcome = store->record(record);
+            const QString why = store->errorString();
+            return [this, uuid, outcome, why] {
+                switch (outcome) {
+                case zem::history::Store::Outcome::Stored:
+                case zem::history::Store::Outcome::AlreadyStored:
+                    emit logMessage(
+                        tr("Signatures: run %1 kept in the history").arg(uuid), LogLevel::Normal);
+                    emit runRecorded();
+                    break;
+                case zem::history::Store::Outcome::Spooled:
+                    emit logMessage(tr("Signatures: the history server cannot be reached (%1); "
+                                       "run %2 waits in the local spool")
+                                        .arg(why, uuid),
+                        LogLevel::Failure);
+                    break;
+                case zem::history::Store::Outcome::Failed:
+                    emit logMessage(
+                        tr("Signatures: run %1 not kept in the history: %2").arg(uuid, why),
+                        LogLevel::Failure);
+                    break;
+                }
+            };
+        });
 }
 
 void SignaturesDock::showWaiting(bool slow)

@@ -11,6 +11,10 @@
 #include <QDateTime>
 #include <QDockWidget>
 
+namespace zem::history {
+class Worker;
+}
+
 #include <cstdint>
 #include <memory>
 
@@ -46,7 +50,8 @@ public:
     const sig::Signature &signature() const { return board; }
     // The results of the last test run, one per point.
     const std::vector<sig::PointResult> *results() const;
-    bool isRunning() const { return running; }
+    // Also while a test waits for its probing order from the history.
+    bool isRunning() const { return running || orderPending; }
 
     // What the buttons do once a file name is chosen; false, with the reason
     // shown, when it cannot be done.
@@ -60,9 +65,10 @@ public:
     void newSignature();
     // Adds the names (comma or line separated); returns how many were added.
     int addPoints(const QString &names);
-    // Where finished test runs are kept and probe orders come from (see
-    // location.h); the history is opened only when a run needs it.
-    void setHistoryLocation(const QString &text) { historyLocation = text; }
+    // Where finished test runs are kept and probe orders come from; the
+    // history is opened only when a run needs it. Without one, test runs
+    // are not kept.
+    void setHistory(zem::history::Worker *worker) { history = worker; }
     // Adds the pins of a component, "U1.1" to "U1.<pins>"; returns how many.
     int addComponent(const QString &component, int pins);
     // The next clicks on the picture place the component's pins: pin 1 and
@@ -111,7 +117,7 @@ private:
     bool saveAsDialog();
     void reportDialog();
     void pasteNames();
-    std::vector<int> likelyOrder();
+    void beginRun(int row, std::vector<int> order);
     void recordRun();
     void buildBoard();
     void pictureDialog();
@@ -139,7 +145,8 @@ private:
     QString path;
     bool modified = false; // the board's name; the points' edits are on the undo stack
     bool finished = false; // the last run went through the last point: start over
-    QString historyLocation;
+    zem::history::Worker *history = nullptr;
+    bool orderPending = false; // a test waits for its order from the history
     QDateTime runStarted; // UTC
     std::vector<int> runOrder; // the points in the order the run probes them
 

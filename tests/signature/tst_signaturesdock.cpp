@@ -1,14 +1,17 @@
 // The Signatures dock on the virtual instrument, driven as a user does: points
 // typed in, a board learned with the probe's button, a second board tested
-// with Space, the verdicts read from the table, a report written.
+// with Space, the verdicts read from the table and kept in the history, a
+// report written, the next test probing the failed point first.
 #include "boardview.h"
 #include "devicesession.h"
 #include "signaturemodel.h"
 #include "signaturesdock.h"
+#include "worker.h"
 
 #include "zem.h"
 
 #include <QBuffer>
+#include <QCheckBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
@@ -53,6 +56,12 @@ void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
     device.close();
     // Two captures a point (the dock's default): the probe stays on a pin for two.
     device.open("virtual://open?per_pin=2&pins=resistor:1000,resistor:1000,capacitor");
+    QTemporaryDir dir;
+    zem::history::Worker history;
+    history.setLocationText(dir.filePath(QStringLiteral("h.sqlite")));
+    dock.setHistory(&history);
+    QSignalSpy kept(&dock, &SignaturesDock::runRecorded);
+    QTest::keyClicks(child("signatureSerialEdit"), QStringLiteral("SN-7"));
     static_cast<QRadioButton *>(child("signatureTestButton"))->click();
     auto *table = static_cast<QTableView *>(child("signatureTable"));
     table->setCurrentIndex(table->model()->index(0, 0));
@@ -72,12 +81,27 @@ void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
     QCOMPARE(verdict(2), QStringLiteral("pass"));
     // What changed, then what it reads as now.
     QVERIFY(m->index(1, SignatureModel::Reading).data().toString().contains("now resistor"));
-
-    QTemporaryDir dir;
+    QTRY_COMPARE(kept.count(), 1);
+    zem::history::Store store;
+    QVERIFY(store.open(*zem::history::parseLocation(history.locationText(), nullptr)));
+    const auto runs = store.runs({});
+    QVERIFY(runs && runs->size() == 1);
+    QCOMPARE(runs->front().run.boardSerial, QStringLiteral("SN-7"));
+    QCOMPARE(runs->front().run.verdict, QStringLiteral("fail"));
     QVERIFY(dock.writeReport(dir.filePath(QStringLiteral("r.html"))));
     QVERIFY(dock.saveFile(dir.filePath(QStringLiteral("board.json"))));
     QVERIFY(dock.openFile(dir.filePath(QStringLiteral("board.json"))));
     QVERIFY(dock.signature().points[2].learned());
+
+    // The point that failed is probed first next time; the order comes from
+    // the history while the window goes on.
+    static_cast<QCheckBox *>(child("signatureLikelyFirstCheck"))->setChecked(true);
+    table->setCurrentIndex(table->model()->index(0, 0));
+    static_cast<QPushButton *>(child("signatureRunButton"))->click();
+    QTRY_COMPARE(table->currentIndex().row(), 1);
+    QTRY_VERIFY(dock.isRunning());
+    static_cast<QPushButton *>(child("signatureRunButton"))->click();
+    QTRY_VERIFY(!dock.isRunning());
 
     // No good board: the three points compared with each other, the odd one out
     // flagged with what differs, and nothing learned from it.
