@@ -132,6 +132,48 @@ template <class F> double best3(F &&f)
     return best;
 }
 
+// A large history, recorded run by run as stations do (curves of 2 points
+// to keep it small; the queries do not read them), then the queries that
+// lists and charts make, each wanted within a fifth of a second.
+bool largeHistory(const char *engine, Store &store, int large)
+{
+    const Run blank = blankRun();
+    const QDateTime first = QDateTime::currentDateTimeUtc().addDays(-100);
+    const auto t0 = Clock::now();
+    for (int k = 0; k < large; ++k) {
+        if (store.record(makeRun(blank, k, 2, first.addSecs(qint64(k) * 86400 * 100 / large)))
+            != Store::Outcome::Stored) {
+            std::fprintf(stderr, "bench_history: %s\n", qPrintable(store.errorString()));
+            return false;
+        }
+    }
+    char what[160];
+    std::snprintf(
+        what, sizeof what, "recording %d runs of 50 points one by one, %s", large, engine);
+    figure(what, "-", "%.1f s (%.2f ms a run)", msSince(t0) / 1000, msSince(t0) / large);
+
+    std::size_t rows = 0;
+    const auto query = [&](const char *name, auto &&f, const char *target = "< 200 ms") {
+        std::snprintf(what, sizeof what, "%s over %d runs, %s, best of 3", name, large, engine);
+        const double ms = best3([&] { rows = f(); });
+        figure(what, target, "%.1f ms (%zu rows)", ms, rows);
+    };
+    query("runs of a board type, newest 100", [&] {
+        return store.runs({ "bench", {}, {}, {}, 100 })->size();
+    });
+    query("runs of one serial", [&] { return store.runs({ {}, "SN0042", {}, {}, -1 })->size(); });
+    query("failed runs of the last 10 days", [&] {
+        return store.runs({ {}, {}, first.addDays(90), "fail", -1 })->size();
+    });
+    query("points Pareto of a board type", [&] { return store.pareto("bench")->size(); });
+    query("probe order of a board type", [&] { return store.probeOrder("bench")->size(); });
+    // Every run's score of one point: a chart of 100,000 samples.
+    query(
+        "a point's scores (drift)", [&] { return store.scores("bench", "R7")->size(); }, "-");
+    query("yield per board type and day", [&] { return store.yieldPerDay()->size(); });
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -167,50 +209,39 @@ int main(int argc, char **argv)
         }
     }
 
-    // A large history, recorded run by run as stations do (curves of 2
-    // points to keep the file small; the queries do not read them), in
-    // memory where there is a tmpfs: what is timed is the queries.
     const int large = qEnvironmentVariableIntValue("ZEM_BENCH_HISTORY_RUNS") > 0
         ? qEnvironmentVariableIntValue("ZEM_BENCH_HISTORY_RUNS")
         : 100000;
+    // In memory where there is a tmpfs: what is timed is the queries.
     QTemporaryDir shm(QStringLiteral("/dev/shm/zem-bench-XXXXXX"));
-    const QString bigFile = (shm.isValid() ? shm : dir).filePath("large.sqlite");
-    Store store;
-    store.open(*parseLocation(bigFile, nullptr));
-    const Run blank = blankRun();
-    const QDateTime first = QDateTime::currentDateTimeUtc().addDays(-100);
-    const auto t0 = Clock::now();
-    for (int k = 0; k < large; ++k) {
-        if (store.record(makeRun(blank, k, 2, first.addSecs(qint64(k) * 86400 * 100 / large)))
-            != Store::Outcome::Stored) {
-            std::fprintf(stderr, "bench_history: %s\n", qPrintable(store.errorString()));
+    Store sqlite;
+    sqlite.open(*parseLocation((shm.isValid() ? shm : dir).filePath("large.sqlite"), nullptr));
+    if (!largeHistory(shm.isValid() ? "SQLite on tmpfs" : "SQLite", sqlite, large))
+        return 1;
+    if (qEnvironmentVariableIsSet("ZEM_BENCH_PG")) {
+        // A database of its own, so that the figures are of these runs only.
+        const auto where = parseLocation(qEnvironmentVariable("ZEM_BENCH_PG"), nullptr);
+        Location large_ = *where;
+        large_.database = QStringLiteral("zem_bench_large");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "bench_admin");
+            db.setHostName(where->host);
+            db.setPort(where->port);
+            db.setUserName(where->user);
+            db.setDatabaseName(where->database);
+            if (db.open()) {
+                QSqlQuery(db).exec("DROP DATABASE IF EXISTS zem_bench_large");
+                QSqlQuery(db).exec("CREATE DATABASE zem_bench_large");
+            }
+        }
+        QSqlDatabase::removeDatabase("bench_admin");
+        Store pg;
+        if (!pg.open(large_, dir.filePath("spool-large.sqlite")) || !pg.online()) {
+            std::fprintf(stderr, "bench_history: %s\n", qPrintable(pg.errorString()));
             return 1;
         }
+        if (!largeHistory("PostgreSQL", pg, large))
+            return 1;
     }
-    char what[160];
-    std::snprintf(what, sizeof what, "recording %d runs of 50 points one by one, SQLite%s", large,
-        shm.isValid() ? " on tmpfs" : "");
-    figure(what, "-", "%.1f s (%.2f ms a run)", msSince(t0) / 1000, msSince(t0) / large);
-
-    std::size_t rows = 0;
-    // Interactive lists and charts: each within a tenth of a second.
-    const auto query = [&](const char *name, auto &&f, const char *target = "< 100 ms") {
-        std::snprintf(what, sizeof what, "%s over %d runs, SQLite, best of 3", name, large);
-        const double ms = best3([&] { rows = f(); });
-        figure(what, target, "%.1f ms (%zu rows)", ms, rows);
-    };
-    query("runs of a board type, newest 100", [&] {
-        return store.runs({ "bench", {}, {}, {}, 100 })->size();
-    });
-    query("runs of one serial", [&] { return store.runs({ {}, "SN0042", {}, {}, -1 })->size(); });
-    query("failed runs of the last 10 days", [&] {
-        return store.runs({ {}, {}, first.addDays(90), "fail", -1 })->size();
-    });
-    query("points Pareto of a board type", [&] { return store.pareto("bench")->size(); });
-    query("probe order of a board type", [&] { return store.probeOrder("bench")->size(); });
-    // Every run's score of one point: a chart of 100,000 samples.
-    query(
-        "a point's scores (drift)", [&] { return store.scores("bench", "R7")->size(); }, "-");
-    query("yield per board type and day", [&] { return store.yieldPerDay()->size(); });
     return 0;
 }

@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <cctype>
+
 namespace zem::history {
 
 namespace {
@@ -15,17 +17,6 @@ const QStringList kOptions = { "application_name", "connect_timeout", "gssencmod
     "passfile", "service", "sslcert", "sslcrl", "sslkey", "sslmode", "sslrootcert",
     "target_session_attrs", "tcp_user_timeout" };
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Strict percent-decoding: a bad escape or a NUL is refused, as libpq does.
 std::optional<QString> decode(const QString &text, const QString &what, QString *error)
 {
@@ -36,13 +27,14 @@ std::optional<QString> decode(const QString &text, const QString &what, QString 
             out += in[k];
             continue;
         }
-        const int hi = k + 2 < in.size() ? hexDigit(in[k + 1]) : -1;
-        const int lo = hi >= 0 ? hexDigit(in[k + 2]) : -1;
-        if (lo < 0 || (hi == 0 && lo == 0)) {
+        const QByteArray hex = in.mid(k + 1, 2);
+        const bool ok = hex.size() == 2 && std::isxdigit(uchar(hex[0]))
+            && std::isxdigit(uchar(hex[1])) && hex != "00";
+        if (!ok) {
             *error = QStringLiteral("bad percent escape in the %1").arg(what);
             return std::nullopt;
         }
-        out += char(hi * 16 + lo);
+        out += QByteArray::fromHex(hex);
         k += 2;
     }
     return QString::fromUtf8(out);
