@@ -1,18 +1,18 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "base_io_widget.h"
 #include "callsdock.h"
 #include "callsmodel.h"
 #include "commandpage.h"
 #include "container.h"
 #include "curvedock.h"
-#include "historydock.h"
 #include "devicerun.h"
 #include "devicesession.h"
 #include "filechooser.h"
-#include "base_io_widget.h"
 #include "floatarroutput.h"
 #include "floatoutput.h"
+#include "historydock.h"
 #include "intarroutput.h"
 #include "intoutput.h"
 #include "iopanel.h"
@@ -249,8 +249,8 @@ void MainWindow::send(const char *command)
     const int i = commandIndex(command);
     const zem::Command &c = zem::kCommands[i];
     const std::int32_t result = runCommand(c, *pages[i], session->connection());
-    AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)),
-        levelOf(result));
+    AddLog(
+        tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)), levelOf(result));
 }
 
 void MainWindow::callGetter(const char *setter)
@@ -351,9 +351,10 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
     zem::Connection *device = &session->connection();
     auto *run = new DeviceRun(
         *session, zem::calls::Origin::Replay,
-        [replay, device, &c](DeviceRun::Clock::time_point) -> std::optional<DeviceRun::Clock::time_point> {
-            replay->result = device->call(c, c.request ? replay->request : nullptr,
-                c.response ? replay->response : nullptr);
+        [replay, device, &c](
+            DeviceRun::Clock::time_point) -> std::optional<DeviceRun::Clock::time_point> {
+            replay->result = device->call(
+                c, c.request ? replay->request : nullptr, c.response ? replay->response : nullptr);
             replay->made = true;
             return std::nullopt;
         },

@@ -13,7 +13,6 @@
 #include <cmath>
 #include <vector>
 
-
 int main()
 {
     measurement_settings s = sig::defaultSettings();

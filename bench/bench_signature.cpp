@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cmath>
 
-
 int main()
 {
     measurement_settings s = sig::defaultSettings();

@@ -47,8 +47,7 @@ void Worker::post(QObject *context, Job job)
     }
     QMetaObject::invokeMethod(
         inThread,
-        [this, s = state, where = location, job = std::move(job),
-            to = QPointer<QObject>(context)] {
+        [this, s = state, where = location, job = std::move(job), to = QPointer<QObject>(context)] {
             if (!s->store || s->opened != where) {
                 s->store = std::make_unique<Store>();
                 s->opened = where;
@@ -68,13 +67,12 @@ void Worker::post(QObject *context, Job job)
                 });
             // A job that reached the server again takes the spooled runs up.
             Store *store = s->store.get();
-            if (store && store->location().engine == Location::Engine::Postgres
-                && store->online() && store->waiting() > 0) {
+            if (store && store->location().engine == Location::Engine::Postgres && store->online()
+                && store->waiting() > 0) {
                 const Store::SyncResult done = store->sync();
                 const QString error = done.ok ? QString() : store->errorString();
-                QMetaObject::invokeMethod(this, [this, done, error] {
-                    emit synced(done.uploaded, done.waiting, error);
-                });
+                QMetaObject::invokeMethod(
+                    this, [this, done, error] { emit synced(done.uploaded, done.waiting, error); });
             }
         },
         Qt::QueuedConnection);

@@ -5,6 +5,7 @@
 // grabbed halfway through the test, with D1 flagged and the next point
 // highlighted; the test then runs to its end and the report is written.
 #include "boardview.h"
+#include "driving.h"
 #include "mainwindow.h"
 #include "signaturesdock.h"
 
@@ -84,14 +85,7 @@ int main(int argc, char **argv)
     auto *dock = window.findChild<SignaturesDock *>(QStringLiteral("signaturesDock"));
     dock->raise();
     window.resizeDocks({ dock }, { 1000 }, Qt::Horizontal);
-    const auto click = [&](const char *name) {
-        dock->findChild<QAbstractButton *>(QLatin1String(name))->click();
-    };
-    const auto connectTo = [&](const char *url) {
-        window.findChild<QPushButton *>(QStringLiteral("dcntButton"))->click();
-        window.findChild<QLineEdit *>(QStringLiteral("comEdit"))->setText(QLatin1String(url));
-        window.findChild<QPushButton *>(QStringLiteral("cntButton"))->click();
-    };
+    const auto click = [&](const char *name) { clickNamed(dock, name); };
     const auto measurePoints = [&](int count) {
         for (int k = 0; k < count && dock->isRunning(); ++k) {
             QSignalSpy done(dock, &SignaturesDock::pointDone);
@@ -128,7 +122,7 @@ int main(int argc, char **argv)
 
     const char *loads = "resistor:1000,diode,capacitor:1e-6,resistor:4700,resistor_diode:2200,"
                         "resistor:10000,diode,open,open,resistor:10000,resistor_diode:2200,short";
-    connectTo(QByteArray("virtual://open?seed=1&pins=").append(loads).constData());
+    connectTo(window, QByteArray("virtual://open?seed=1&pins=").append(loads).constData());
     tabs->setCurrentIndex(0);
     // Each run from the first point.
     auto *table = dock->findChild<QTableView *>(QStringLiteral("signatureTable"));
@@ -137,7 +131,8 @@ int main(int argc, char **argv)
     measurePoints(12);
     QByteArray tested(loads);
     tested.replace("resistor:1000,diode,", "resistor:1000,resistor:1000,");
-    connectTo(QByteArray("virtual://open?seed=2&per_pin=2&pins=").append(tested).constData());
+    connectTo(
+        window, QByteArray("virtual://open?seed=2&per_pin=2&pins=").append(tested).constData());
     click("signatureTestButton");
     tabs->setCurrentIndex(1);
     table->setCurrentIndex(table->model()->index(0, 1));

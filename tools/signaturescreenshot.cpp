@@ -1,6 +1,7 @@
 // Saves a picture of the Signatures dock in Test mode with a flagged point:
 // `zem_signature_screenshot out.png`. A board is learned on one virtual
 // instrument, then a second one, whose diode is a resistor, is tested.
+#include "driving.h"
 #include "mainwindow.h"
 #include "signaturesdock.h"
 
@@ -26,14 +27,7 @@ int main(int argc, char **argv)
     window.show();
     auto *dock = window.findChild<SignaturesDock *>(QStringLiteral("signaturesDock"));
     dock->raise();
-    const auto click = [&](const char *name) {
-        dock->findChild<QAbstractButton *>(QLatin1String(name))->click();
-    };
-    const auto connectTo = [&](const char *url) {
-        window.findChild<QPushButton *>(QStringLiteral("dcntButton"))->click();
-        window.findChild<QLineEdit *>(QStringLiteral("comEdit"))->setText(QLatin1String(url));
-        window.findChild<QPushButton *>(QStringLiteral("cntButton"))->click();
-    };
+    const auto click = [&](const char *name) { clickNamed(dock, name); };
     const auto measureAll = [&] {
         click("signatureRunButton");
         for (int k = 0; k < 4 && dock->isRunning(); ++k) {
@@ -44,10 +38,12 @@ int main(int argc, char **argv)
     };
     dock->findChild<QLineEdit *>(QStringLiteral("signatureBoardEdit"))->setText("Controller rev B");
     dock->addPoints(QStringLiteral("R1, D1, C1, R2"));
-    connectTo("virtual://open?seed=1&pins=resistor:1000,diode,capacitor:1e-6,resistor:4700");
-    measureAll();
     connectTo(
-        "virtual://open?seed=2&per_pin=2&pins=resistor:1000,resistor:1000,capacitor:1e-6,resistor:4700");
+        window, "virtual://open?seed=1&pins=resistor:1000,diode,capacitor:1e-6,resistor:4700");
+    measureAll();
+    connectTo(window,
+        "virtual://"
+        "open?seed=2&per_pin=2&pins=resistor:1000,resistor:1000,capacitor:1e-6,resistor:4700");
     click("signatureTestButton");
     measureAll();
     auto *table = dock->findChild<QTableView *>(QStringLiteral("signatureTable"));

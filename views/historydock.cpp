@@ -447,7 +447,9 @@ void HistoryDock::refresh()
         const bool known = std::any_of(s->pareto.begin(), s->pareto.end(),
             [&](const zem::history::PointStats &p) { return p.name == point; });
         s->scores = readScores(*store, s->board,
-            known ? point : s->pareto.empty() ? QString() : s->pareto.front().name);
+            known                   ? point
+                : s->pareto.empty() ? QString()
+                                    : s->pareto.front().name);
         return [this, s] { showSnapshot(*s); };
     });
 }
@@ -509,8 +511,8 @@ void HistoryDock::showYield(const std::vector<zem::history::DayYield> &days)
     QMap<QString, QLineSeries *> perBoard;
     QDate first, last;
     for (const auto &d : days) {
-        yieldTable->addTopLevelItem(new QTreeWidgetItem(
-            { d.boardType, d.day.toString(Qt::ISODate), QString::number(d.runs),
+        yieldTable->addTopLevelItem(
+            new QTreeWidgetItem({ d.boardType, d.day.toString(Qt::ISODate), QString::number(d.runs),
                 QString::number(d.passed), QString::number(100 * d.yield, 'f', 1) }));
         QLineSeries *&series = perBoard[d.boardType];
         if (!series) {
@@ -520,8 +522,7 @@ void HistoryDock::showYield(const std::vector<zem::history::DayYield> &days)
         }
         // Noon, so that a day's point sits in the middle of its day.
         series->append(
-            double(QDateTime(d.day, QTime(12, 0), Qt::UTC).toMSecsSinceEpoch()),
-            100 * d.yield);
+            double(QDateTime(d.day, QTime(12, 0), Qt::UTC).toMSecsSinceEpoch()), 100 * d.yield);
         first = first.isValid() ? std::min(first, d.day) : d.day;
         last = last.isValid() ? std::max(last, d.day) : d.day;
     }
@@ -597,9 +598,8 @@ void HistoryDock::showRun(int row)
             pointsTable->setRowCount(int(shownRun->points.size()));
             for (int k = 0; k < int(shownRun->points.size()); ++k) {
                 const auto &p = shownRun->points[std::size_t(k)];
-                const QString cause = p.causeText.isEmpty()
-                    ? p.reading
-                    : tr("%1 (%2)").arg(p.causeText, p.reading);
+                const QString cause
+                    = p.causeText.isEmpty() ? p.reading : tr("%1 (%2)").arg(p.causeText, p.reading);
                 const QStringList cells { p.name, p.verdict,
                     p.score ? QString::number(*p.score, 'f', 1) : QString(),
                     QString::number(p.tolerance, 'f', 1), cause };

@@ -10,13 +10,13 @@
 #include "devicesession.h"
 #include "filechooser.h"
 #include "historyrun.h"
-#include "worker.h"
 #include "location.h"
 #include "recording.h"
 #include "records.h"
 #include "report.h"
 #include "sequence.h"
 #include "store.h"
+#include "worker.h"
 
 #include <QChart>
 #include <QChartView>
@@ -167,8 +167,8 @@ void SignaturesDock::buildUi()
                                  "instead of replacing them"));
     autoSettingsCheck = new QCheckBox(tr("Choose ranges"), body);
     autoSettingsCheck->setObjectName(QStringLiteral("signatureAutoSettingsCheck"));
-    autoSettingsCheck->setToolTip(
-        tr("Learn: measure each point with every current range and keep the one that shows it best"));
+    autoSettingsCheck->setToolTip(tr(
+        "Learn: measure each point with every current range and keep the one that shows it best"));
     repeatBox = new QSpinBox(body);
     repeatBox->setObjectName(QStringLiteral("signatureRepeatBox"));
     repeatBox->setRange(1, 20);
@@ -848,8 +848,8 @@ void SignaturesDock::startRun()
     updateButtons();
     setStatus(tr("Reading the probing order from the history..."));
     history->post(this,
-        [this, row, type = board.board](zem::history::Store *store, const QString &error)
-            -> zem::history::Worker::Reply {
+        [this, row, type = board.board](
+            zem::history::Store *store, const QString &error) -> zem::history::Worker::Reply {
             std::optional<QStringList> likely;
             if (store)
                 likely = store->probeOrder(type);
@@ -901,10 +901,8 @@ void SignaturesDock::beginRun(int row, std::vector<int> order)
     options.session.autoSettings = autoSettingsCheck->isChecked();
     options.session.repeat = repeatBox->value();
     // The machine's events come on the device thread; the dock takes them on its own.
-    probe = std::make_unique<sig::ProbeRun>(device.connection(), board, runMode, options,
-        runOrder, [this](const sig::ProbeRun::Event &e) {
-            run->toWindow([this, e] { onRunEvent(e); });
-        });
+    probe = std::make_unique<sig::ProbeRun>(device.connection(), board, runMode, options, runOrder,
+        [this](const sig::ProbeRun::Event &e) { run->toWindow([this, e] { onRunEvent(e); }); });
     probe->select(first);
     sig::ProbeRun *p = probe.get();
     run = std::make_unique<DeviceRun>(
