@@ -330,6 +330,23 @@ void tst_Signature::learnThenTest()
     QVERIFY(text.contains(QStringLiteral("data:image/png;base64,")));
     QVERIFY(text.contains(QStringLiteral("href=\"#p2\"")));
     QVERIFY(text.contains(QStringLiteral("<h3 id=\"p2\">D1</h3>")));
+
+    // Another program saves the file while a learn runs: the learn stops at
+    // its next point instead of saving over what the other one kept.
+    const QString shared = dir.filePath(QStringLiteral("shared.json"));
+    QProcess slow;
+    slow.start(QStringLiteral(ZEMCTL),
+        { "-u", "virtual://open?delay_ms=60&pins=resistor:1000,diode,capacitor:1e-6", "learn",
+            shared, "--points", "R1,D1,C1" });
+    slow.closeWriteChannel();
+    QTRY_VERIFY(QFileInfo::exists(shared));
+    QString error;
+    QVERIFY2(sig::save(*load(file, nullptr), shared, &error), qPrintable(error));
+    QVERIFY(slow.waitForFinished(30000));
+    QCOMPARE(slow.exitCode(), 1);
+    QVERIFY(slow.readAllStandardError().contains("changed since it was read"));
+    QCOMPARE(load(shared, nullptr)->points.size(), board->points.size());
+    QVERIFY(load(shared, nullptr)->points[1].at); // the other program's, with its placement
 }
 
 // References from five boards of a lot (2 % spread), then zemctl on other
