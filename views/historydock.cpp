@@ -559,10 +559,16 @@ void HistoryDock::showScores(const Scores &s)
     if (s.samples.empty())
         return;
     double lo = 0, hi = 1;
+    QList<QPointF> points;
+    points.reserve(qsizetype(s.samples.size()));
     for (const auto &sample : s.samples) {
-        scoreSeries->append(double(sample.started.toMSecsSinceEpoch()), sample.score);
+        points.append(QPointF(double(sample.started.toMSecsSinceEpoch()), sample.score));
         hi = std::max(hi, sample.score);
     }
+    // One replace, not an append a sample: a busy board type has 100,000.
+    scoreSeries->replace(points);
+    scoreSeries->setPointsVisible(
+        points.size() <= 500); // markers only while they can be told apart
     auto *time = qobject_cast<QDateTimeAxis *>(scoreChart->axes(Qt::Horizontal).value(0));
     auto *percent = qobject_cast<QValueAxis *>(scoreChart->axes(Qt::Vertical).value(0));
     const QDateTime first = s.samples.front().started;
