@@ -2,6 +2,7 @@
 // ZEM_TEST_PG names (with_postgres.sh starts one): the same cases for both.
 #include "samplerun.h"
 #include "store.h"
+#include "worker.h"
 
 #include <QBuffer>
 #include <QProcess>
@@ -26,6 +27,7 @@ private slots:
     void concurrentWriters();
     void killedWriter();
     void spoolAndSync();
+    void workerUploadsWhenBack();
 
 private:
     Location fresh();
@@ -329,6 +331,42 @@ void TestHistory::spoolAndSync()
     const PointResult &last = synced->points[4]; // float32, as stored
     QCOMPARE(packCurve(last.volts, last.milliamps),
         packCurve(during.points[4].volts, during.points[4].milliamps));
+}
+
+// The window's worker: a run kept while the server is away waits in the
+// spool, and the first job once the server is back uploads it, once.
+void TestHistory::workerUploadsWhenBack()
+{
+    if (!server_)
+        QSKIP("needs a PostgreSQL server (run through with_postgres.sh)");
+    const QString ctl = qEnvironmentVariable("ZEM_TEST_PG_CTL");
+    Worker worker;
+    worker.setLocationText(fresh().text());
+    QSignalSpy synced(&worker, &Worker::synced);
+    std::optional<Store::Outcome> kept;
+    std::optional<std::size_t> count;
+    const auto post = [&](std::optional<Run> run) {
+        kept.reset();
+        count.reset();
+        worker.post(this, [&, run](Store *store, const QString &) -> Worker::Reply {
+            const Store::Outcome o = run ? store->record(*run) : Store::Outcome::Stored;
+            const std::size_t n = store->runs({}) ? store->runs({})->size() : 0;
+            return [&, o, n] { kept = o, count = n; };
+        });
+    };
+    QCOMPARE(QProcess::execute(ctl, { "stop", "-m", "fast" }), 0);
+    post(sampleRun("W", 3, 10));
+    QTRY_VERIFY(kept);
+    QCOMPARE(*kept, Store::Outcome::Spooled);
+    QCOMPARE(QProcess::execute(ctl, { "start" }), 0);
+    for (int round = 0; round < 2; ++round) {
+        post(std::nullopt);
+        QTRY_VERIFY(count);
+    }
+    QCOMPARE(synced.count(), 1);
+    QCOMPARE(synced[0].value(0).toInt(), 1);
+    QCOMPARE(synced[0].value(1).toInt(), 0);
+    QCOMPARE(*count, 1u);
 }
 
 QTEST_GUILESS_MAIN(TestHistory)
