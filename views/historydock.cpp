@@ -32,6 +32,7 @@
 namespace {
 
 const char kLocationKey[] = "historyLocation";
+constexpr int kListedRuns = 1000;
 
 // Programs that embed the window without naming themselves (tests, figures)
 // keep no settings on disk.
@@ -418,6 +419,9 @@ void HistoryDock::refresh()
     filter.boardType = boardFilter->text().trimmed();
     filter.boardSerial = serialFilter->text().trimmed();
     filter.verdict = verdictFilter->text().trimmed();
+    // A line's history holds runs by the hundred thousand: the list shows the
+    // newest, one more read to tell that there are more.
+    filter.limit = kListedRuns + 1;
     const QString point = pointCombo->currentText();
     // Only values go to the history's thread, and only values come back.
     read([this, filter, point](zem::history::Store *store, const QString &) {
@@ -457,11 +461,18 @@ void HistoryDock::refresh()
 void HistoryDock::showSnapshot(const Snapshot &s)
 {
     board = s.board;
-    runs->setRuns(s.runs);
+    std::vector<zem::history::RunSummary> listed = s.runs;
+    const bool more = listed.size() > std::size_t(kListedRuns);
+    listed.resize(std::min(listed.size(), std::size_t(kListedRuns)));
+    const std::size_t count = listed.size();
+    runs->setRuns(std::move(listed));
     runsTable->resizeColumnsToContents();
-    const std::size_t count = s.runs.size();
     if (!s.error.isEmpty())
         setStatus(s.error, true);
+    else if (more)
+        setStatus(tr("The newest %1 runs; filter by board, serial or verdict for older ones")
+                      .arg(kListedRuns),
+            false);
     else
         setStatus(count == 1 ? tr("1 run") : tr("%1 runs").arg(count), false);
     showFailures(s.pareto, s.scores.point);
