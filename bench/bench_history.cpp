@@ -28,7 +28,8 @@ double msSince(Clock::time_point t0)
 }
 
 // A 50-point run as a station records it: every point scored, a few
-// different, each with a 100-point curve with a little noise on it.
+// different, each with a 100-point curve with a little noise on it and the
+// reference it was compared with, the same in every run (one signature).
 Run makeRun(const Run &blank, int index, int curvePoints, const QDateTime &started)
 {
     Run run = blank;
@@ -44,10 +45,14 @@ Run makeRun(const Run &blank, int index, int curvePoints, const QDateTime &start
         p.score = bad ? 30.0 + k : 0.5 + (index * 31 + k) % 40 / 10.0;
         p.volts.clear();
         p.milliamps.clear();
+        p.refVolts.clear();
+        p.refMilliamps.clear();
         for (int i = 0; i < curvePoints; ++i) {
             const double v = 5 * std::sin(6.2832 * i / curvePoints);
             p.volts.push_back(v + 0.002 * ((i * 7919 + index) % 11));
             p.milliamps.push_back(v / (1 + k % 5) + 0.003 * ((i * 104729 + index) % 17));
+            p.refVolts.push_back(v + 0.002 * ((i * 7919 + k) % 11));
+            p.refMilliamps.push_back(v / (1 + k % 5) + 0.003 * ((i * 104729 + k) % 17));
         }
     }
     return run;
@@ -88,7 +93,8 @@ bool recording(const char *engine, Store &store, int runs)
     }
     char what[160];
     std::snprintf(what, sizeof what,
-        "recording a 50-point run, 100-point curves, %s: best / mean of %d", engine, runs);
+        "recording a 50-point run, 100-point curves and references, %s: best / mean of %d", engine,
+        runs);
     figure(what, "-", "%.2f / %.2f ms", best, total / runs);
     return true;
 }
@@ -96,8 +102,8 @@ bool recording(const char *engine, Store &store, int runs)
 void bytesPerRun(const char *engine, qint64 before, qint64 after, int runs)
 {
     char what[160];
-    std::snprintf(
-        what, sizeof what, "bytes stored per 50-point run (100-point curves), %s", engine);
+    std::snprintf(what, sizeof what,
+        "bytes stored per 50-point run (100-point curves, shared references), %s", engine);
     figure(what, "-", "%lld bytes", (long long)((after - before) / runs));
 }
 

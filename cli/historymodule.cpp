@@ -139,6 +139,8 @@ void History::show(zem::history::Store &store)
             o["cause"] = { { "class", text(p.causeClass) }, { "text", text(p.causeText) } };
         o["V"] = p.volts;
         o["mA"] = p.milliamps;
+        if (!p.refVolts.empty() || !p.refMilliamps.empty())
+            o["reference"] = { { "V", p.refVolts }, { "mA", p.refMilliamps } };
         points.push_back(std::move(o));
     }
     j["results"] = std::move(points);

@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include <QCryptographicHash>
 #include <QSysInfo>
 #include <QtEndian>
 
@@ -69,6 +70,18 @@ QByteArray compress(const QByteArray &raw)
     return out;
 }
 
+QByteArray rawCurve(const std::vector<double> &volts, const std::vector<double> &milliamps)
+{
+    const std::size_t n = volts.size() + milliamps.size();
+    QByteArray raw(kHeader + 4 * qsizetype(n), Qt::Uninitialized);
+    char *p = raw.data();
+    *p++ = kCurveFormat;
+    qToLittleEndian(quint32(volts.size()), p);
+    qToLittleEndian(quint32(milliamps.size()), p + 4);
+    putShuffled(p + 8, volts, milliamps);
+    return raw;
+}
+
 } // namespace
 
 QString Run::defaultStation()
@@ -88,14 +101,7 @@ bool isTested(const QString &verdict)
 
 QByteArray packCurve(const std::vector<double> &volts, const std::vector<double> &milliamps)
 {
-    const std::size_t n = volts.size() + milliamps.size();
-    QByteArray raw(kHeader + 4 * qsizetype(n), Qt::Uninitialized);
-    char *p = raw.data();
-    *p++ = kCurveFormat;
-    qToLittleEndian(quint32(volts.size()), p);
-    qToLittleEndian(quint32(milliamps.size()), p + 4);
-    putShuffled(p + 8, volts, milliamps);
-    return compress(raw);
+    return compress(rawCurve(volts, milliamps));
 }
 
 bool unpackCurve(
@@ -119,6 +125,12 @@ bool unpackCurve(
     for (std::size_t i = 0; i < n; ++i)
         (i < nv ? (*volts)[i] : (*milliamps)[i - nv]) = getShuffled(values, n, i);
     return true;
+}
+
+QString curveDigest(const std::vector<double> &volts, const std::vector<double> &milliamps)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(rawCurve(volts, milliamps), QCryptographicHash::Sha256).toHex());
 }
 
 } // namespace zem::history

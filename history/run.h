@@ -23,6 +23,9 @@ struct PointResult
     QString reading; // e.g. "resistor, 1.00 kΩ"
     std::vector<double> volts;
     std::vector<double> milliamps;
+    // The reference the curve was compared against; empty when there is none.
+    std::vector<double> refVolts;
+    std::vector<double> refMilliamps;
 };
 
 struct Run
@@ -56,5 +59,9 @@ QByteArray packCurve(const std::vector<double> &volts, const std::vector<double>
 // False (and both vectors empty) for anything packCurve did not make.
 bool unpackCurve(
     const QByteArray &packed, std::vector<double> *volts, std::vector<double> *milliamps);
+// SHA-256 in hex of the curve's values as packCurve keeps them (float32),
+// before compression: the same curve has the same digest whatever zlib
+// packed it.
+QString curveDigest(const std::vector<double> &volts, const std::vector<double> &milliamps);
 
 } // namespace zem::history

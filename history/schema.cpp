@@ -5,6 +5,8 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace zem::history::schema {
 
 namespace {
@@ -58,13 +60,26 @@ const char *const kVersion1[] = {
         PRIMARY KEY (board_type, name, day)))",
 };
 
+// Every run tested against one signature is compared with the same
+// reference curves: each is kept once, named by its curveDigest(), and a
+// point names the one it was compared with (null for none, and for every
+// point recorded before version 2).
+const char *const kVersion2[] = {
+    R"(CREATE TABLE reference_curves (
+        digest VARCHAR(64) PRIMARY KEY,
+        curve %BLOB% NOT NULL))",
+    "ALTER TABLE points ADD COLUMN reference_digest VARCHAR(64) "
+    "REFERENCES reference_curves (digest)",
+};
+
 struct Step
 {
     const char *const *begin;
     const char *const *end;
 };
 // Step n brings a database from version n to n + 1; later versions append.
-const Step kSteps[kVersion] = { { std::begin(kVersion1), std::end(kVersion1) } };
+const Step kSteps[kVersion] = { { std::begin(kVersion1), std::end(kVersion1) },
+    { std::begin(kVersion2), std::end(kVersion2) } };
 
 bool exec(QSqlDatabase &db, const QString &sql, QString *error)
 {
@@ -106,7 +121,7 @@ QString tooNew(int have)
 
 // Inside the migration's transaction: reads the version again (another
 // program may have migrated meanwhile) and applies the steps still missing.
-bool applySteps(QSqlDatabase &db, bool postgres, QString *error)
+bool applySteps(QSqlDatabase &db, bool postgres, int target, QString *error)
 {
     if ((postgres && !exec(db, QStringLiteral("SELECT pg_advisory_xact_lock(7013)"), error))
         || !exec(db,
@@ -123,7 +138,7 @@ bool applySteps(QSqlDatabase &db, bool postgres, QString *error)
         *error = tooNew(have);
         return false;
     }
-    for (int step = have; step < kVersion; ++step) {
+    for (int step = have; step < target; ++step) {
         for (auto s = kSteps[step].begin; s != kSteps[step].end; ++s) {
             QString sql = QString::fromLatin1(*s);
             sql.replace(QLatin1String("%ID%"),
@@ -146,7 +161,7 @@ bool applySteps(QSqlDatabase &db, bool postgres, QString *error)
 
 } // namespace
 
-bool migrate(QSqlDatabase &db, bool postgres, QString *error)
+bool migrate(QSqlDatabase &db, bool postgres, QString *error, int target)
 {
     const int have = version(db, error);
     if (have < 0)
@@ -155,13 +170,14 @@ bool migrate(QSqlDatabase &db, bool postgres, QString *error)
         *error = tooNew(have);
         return false;
     }
-    if (have == kVersion)
+    target = std::min(target, kVersion);
+    if (have >= target)
         return true;
     // One migrating program at a time: SQLite's IMMEDIATE takes the write
     // lock at once, PostgreSQL's advisory lock is held until the commit.
     if (!exec(db, QLatin1String(postgres ? "BEGIN" : "BEGIN IMMEDIATE"), error))
         return false;
-    if (applySteps(db, postgres, error) && exec(db, QStringLiteral("COMMIT"), error))
+    if (applySteps(db, postgres, target, error) && exec(db, QStringLiteral("COMMIT"), error))
         return true;
     QString ignored;
     exec(db, QStringLiteral("ROLLBACK"), &ignored);

@@ -109,7 +109,9 @@ QString invalid(const Run &run)
     for (const PointResult &p : run.points) {
         if (!std::isfinite(p.tolerance))
             return QStringLiteral("point '%1' has no tolerance").arg(p.name);
-        if (p.volts.size() > kMaxCurve || p.milliamps.size() > kMaxCurve)
+        if (std::max(
+                { p.volts.size(), p.milliamps.size(), p.refVolts.size(), p.refMilliamps.size() })
+            > kMaxCurve)
             return QStringLiteral("point '%1' has a curve of over %2 points")
                 .arg(p.name)
                 .arg(kMaxCurve);
@@ -207,6 +209,25 @@ bool addCounts(QSqlDatabase db, bool postgres, const QString &boardType, qint64 
     return true;
 }
 
+// Each reference curve once per database, in digest order: concurrent
+// writers of one signature's runs wait for each other's rows in the same order.
+bool addReferences(QSqlDatabase db, bool postgres,
+    const QMap<QString, const PointResult *> &references, QString *error)
+{
+    RowInserter insert(db,
+        QStringLiteral("INSERT INTO reference_curves (digest, curve) VALUES %1 "
+                       "ON CONFLICT (digest) DO NOTHING"),
+        2);
+    for (auto it = references.cbegin(); it != references.cend();) {
+        QVariantList values;
+        for (int rows = 0; it != references.cend() && rows < rowsPerInsert(postgres); ++it, ++rows)
+            values << it.key() << packCurve((*it)->refVolts, (*it)->refMilliamps);
+        if (!insert.insert(values, error))
+            return false;
+    }
+    return true;
+}
+
 QAtomicInt connections;
 
 } // namespace
@@ -244,6 +265,7 @@ bool Store::open(const Location &where, const QString &spoolPath)
     spoolPath_ = spoolPath;
     error_.clear();
     open_ = migrated_ = false;
+    storedReferences_.clear();
     connection_ = QStringLiteral("zem_history_%1").arg(connections.fetchAndAddRelaxed(1));
     const char *driver = postgres() ? "QPSQL" : "QSQLITE";
     QSqlDatabase db = QSqlDatabase::addDatabase(QLatin1String(driver), connection_);
@@ -392,6 +414,9 @@ Store::Outcome Store::write(const Run &run)
     const auto rollback = [&](Outcome outcome) {
         QString ignored;
         exec(db, QStringLiteral("ROLLBACK"), {}, &ignored);
+        // Whatever failed, the retry finds out afresh what is stored.
+        if (outcome == Outcome::Failed)
+            storedReferences_.clear();
         return outcome;
     };
     QSqlQuery insert(db);
@@ -417,10 +442,22 @@ Store::Outcome Store::write(const Run &run)
         return rollback(Outcome::Failed);
     const qint64 runId = id.value(0).toLongLong();
     id.finish();
+    std::vector<QString> digests(run.points.size()); // null: no reference
+    QMap<QString, const PointResult *> references;
+    for (std::size_t k = 0; k < run.points.size(); ++k) {
+        const PointResult &p = run.points[k];
+        if (p.refVolts.empty() && p.refMilliamps.empty())
+            continue;
+        digests[k] = curveDigest(p.refVolts, p.refMilliamps);
+        if (!storedReferences_.contains(digests[k]))
+            references.insert(digests[k], &p);
+    }
+    if (!addReferences(db, postgres(), references, &error_))
+        return rollback(Outcome::Failed);
     RowInserter points(db,
         QStringLiteral("INSERT INTO points (run_id, position, name, verdict, score, tolerance, "
-                       "cause_class, cause_text, reading, curve) VALUES %1"),
-        10);
+                       "cause_class, cause_text, reading, curve, reference_digest) VALUES %1"),
+        11);
     const std::size_t perInsert = std::size_t(rowsPerInsert(postgres()));
     for (std::size_t first = 0; first < run.points.size(); first += perInsert) {
         QVariantList values;
@@ -430,7 +467,7 @@ Store::Outcome Store::write(const Run &run)
             values << runId << qint64(k) << nonNull(p.name) << nonNull(p.verdict)
                    << (scored ? QVariant(*p.score) : QVariant(QMetaType::fromType<double>()))
                    << p.tolerance << nullable(p.causeClass) << nullable(p.causeText)
-                   << nonNull(p.reading) << packCurve(p.volts, p.milliamps);
+                   << nonNull(p.reading) << packCurve(p.volts, p.milliamps) << nullable(digests[k]);
         }
         if (!points.insert(values, &error_))
             return rollback(Outcome::Failed);
@@ -438,9 +475,15 @@ Store::Outcome Store::write(const Run &run)
     if (!addCounts(db, postgres(), nonNull(run.boardType), day, countsOf(run, 1), &error_)
         || !exec(db, QStringLiteral("COMMIT"), {}, &error_))
         return rollback(Outcome::Failed);
+    if (storedReferences_.size() > 100'000)
+        storedReferences_.clear(); // a bound on memory, not on correctness
+    for (auto it = references.cbegin(); it != references.cend(); ++it)
+        storedReferences_.insert(it.key());
     return Outcome::Stored;
 }
 
+// Reference curves stay behind: they are few (one per signature's point), and
+// another program's store sharing the spool may count on them being there.
 bool Store::remove(const QUuid &uuid)
 {
     QSqlDatabase db = database();
@@ -605,8 +648,10 @@ std::optional<Run> Store::run(const QUuid &uuid)
     r.boards = q.value(9).toInt();
     q.finish();
     if (!exec(q,
-            QStringLiteral("SELECT name, verdict, score, tolerance, cause_class, cause_text, "
-                           "reading, curve FROM points WHERE run_id = ? ORDER BY position"),
+            QStringLiteral("SELECT p.name, p.verdict, p.score, p.tolerance, p.cause_class, "
+                           "p.cause_text, p.reading, p.curve, r.curve FROM points p "
+                           "LEFT JOIN reference_curves r ON r.digest = p.reference_digest "
+                           "WHERE p.run_id = ? ORDER BY p.position"),
             { id }, &error_))
         return std::nullopt;
     while (q.next()) {
@@ -621,6 +666,7 @@ std::optional<Run> Store::run(const QUuid &uuid)
         p.reading = q.value(6).toString();
         // A damaged curve reads as none rather than failing the whole run.
         unpackCurve(q.value(7).toByteArray(), &p.volts, &p.milliamps);
+        unpackCurve(q.value(8).toByteArray(), &p.refVolts, &p.refMilliamps);
         r.points.push_back(std::move(p));
     }
     return r;

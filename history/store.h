@@ -8,6 +8,7 @@
 #include "run.h"
 
 #include <QDate>
+#include <QSet>
 #include <QStringList>
 
 #include <memory>
@@ -143,6 +144,9 @@ private:
     QString error_;
     bool open_ = false;
     bool migrated_ = false;
+    // Reference digests this store has committed: runs against one
+    // signature neither pack nor send their references again.
+    QSet<QString> storedReferences_;
 };
 
 } // namespace zem::history

@@ -1,5 +1,7 @@
 #include "historyrun.h"
 
+#include "symmetry.h"
+
 #include <cmath>
 
 namespace sig {
@@ -42,10 +44,18 @@ zem::history::Run historyRun(const Signature &board, const std::vector<PointResu
             out.causeText = r.cause->text();
         }
         out.reading = r.reading.text();
-        // The first measurement's test curve stands for the point.
+        // The first measurement's test curve stands for the point, with
+        // what it was compared against: the cause's median of several boards.
         if (!r.curves.empty()) {
             out.volts = r.curves.front().volts;
             out.milliamps = r.curves.front().milliamps;
+            const Measurement *m = p.measurements.empty() ? nullptr : &p.measurements.front();
+            if (m && m->reference) {
+                const IvCurve ref
+                    = m->moreBoards.empty() ? *m->reference : medianCurve(m->references());
+                out.refVolts = ref.volts;
+                out.refMilliamps = ref.milliamps;
+            }
         }
         run.points.push_back(std::move(out));
     }

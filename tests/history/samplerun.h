@@ -1,5 +1,5 @@
 // A run to record: points P0, P1, ... with sine curves, every seventh
-// point different.
+// point different; each point's reference is the same in every run.
 #pragma once
 
 #include "run.h"
@@ -26,6 +26,8 @@ inline zem::history::Run sampleRun(const QString &board, int points, int curvePo
         for (int i = 0; i < curvePoints; ++i) {
             p.volts.push_back(5 * std::sin(i * 0.0628));
             p.milliamps.push_back(p.volts.back() + 0.001 * ((i * 7919 + k) % 13));
+            p.refVolts.push_back(p.volts.back());
+            p.refMilliamps.push_back(p.volts.back() + 0.001 * k);
         }
         run.points.push_back(std::move(p));
     }

@@ -1,6 +1,7 @@
 // The history store against SQLite, or against the PostgreSQL server that
 // ZEM_TEST_PG names (with_postgres.sh starts one): the same cases for both.
 #include "samplerun.h"
+#include "schema.h"
 #include "store.h"
 #include "worker.h"
 
@@ -27,6 +28,7 @@ private slots:
     void concurrentWriters();
     void killedWriter();
     void spoolAndSync();
+    void fromVersion1();
     void workerUploadsWhenBack();
 
 private:
@@ -49,20 +51,24 @@ void TestHistory::initTestCase()
     qInfo("engine: %s", server_ ? "PostgreSQL" : "SQLite");
 }
 
-// One statement straight to a database, past the store.
-static bool raw(const Location &l, const QString &sql)
+// One statement straight to a database, past the store (migrated to version
+// first if given): the first value it returns, invalid when it fails.
+static QVariant raw(const Location &l, const QString &sql, int version = 0)
 {
-    bool ok = false;
+    QVariant first;
     {
         const bool pg = l.engine == Location::Engine::Postgres;
         QSqlDatabase db = QSqlDatabase::addDatabase(pg ? "QPSQL" : "QSQLITE", "raw");
         db.setHostName(l.host);
         db.setUserName(l.user);
         db.setDatabaseName(pg ? l.database : l.path);
-        ok = db.open() && QSqlQuery(db).exec(sql);
+        QString error;
+        QSqlQuery q(db);
+        if (db.open() && (!version || schema::migrate(db, pg, &error, version)) && q.exec(sql))
+            first = q.next() ? q.value(0) : QVariant(true);
     }
     QSqlDatabase::removeDatabase("raw");
-    return ok;
+    return first;
 }
 
 // A new, empty database for each case.
@@ -71,7 +77,7 @@ Location TestHistory::fresh()
     const QString name = QStringLiteral("case%1").arg(++databases_);
     if (!server_)
         return *parseLocation(tmp_.filePath(name + ".sqlite"), nullptr);
-    if (!raw(*server_, "CREATE DATABASE " + name))
+    if (!raw(*server_, "CREATE DATABASE " + name).isValid())
         qFatal("cannot create a database on the test server");
     Location l = *server_;
     l.database = name;
@@ -162,7 +168,10 @@ void TestHistory::recordAndQuery()
     a.verdict = c.verdict = "fail";
     a.points[0].causeClass = "";
     a.points[1] = { "P1", "different", 42.25, 10, "open", "pin 3 open", "open", { 0, 1.5, -2.25 },
-        { 0, 0.125 } };
+        { 0, 0.125 }, { 0, 1 }, { 0, 0.5 } };
+    // One reference used twice in a run and once in another: kept once.
+    for (PointResult *p : { &a.points[0], &b.points[1] })
+        p->refVolts = a.points[1].refVolts, p->refMilliamps = a.points[1].refMilliamps;
     a.points[2].verdict = "not_learned";
     a.points[2].score.reset();
     b.started = day2;
@@ -190,6 +199,9 @@ void TestHistory::recordAndQuery()
     QCOMPARE(p1.causeText, "pin 3 open");
     QCOMPARE(p1.volts, a.points[1].volts);
     QCOMPARE(p1.milliamps, a.points[1].milliamps);
+    QVERIFY(p0.refVolts == a.points[1].refVolts && p1.refMilliamps == a.points[1].refMilliamps);
+    QCOMPARE(store.run(b.uuid)->points[1].refMilliamps, a.points[1].refMilliamps);
+    QCOMPARE(raw(where, "SELECT COUNT(*) FROM reference_curves").toInt(), 1);
     QVERIFY(!store.run(QUuid::createUuid()));
 
     const auto uuids
@@ -233,7 +245,7 @@ void TestHistory::recordAndQuery()
     QVERIFY(lines[2].contains(",\"Ann \"\"A\"\", Lab\",fail,"));
 
     // Written by a newer build: refused.
-    QVERIFY(raw(where, "INSERT INTO schema_version (version) VALUES (99)"));
+    QVERIFY(raw(where, "INSERT INTO schema_version (version) VALUES (99)").isValid());
     Store newer;
     QVERIFY(!newer.open(where) && newer.errorString().contains("newer"));
 }
@@ -331,6 +343,26 @@ void TestHistory::spoolAndSync()
     const PointResult &last = synced->points[4]; // float32, as stored
     QCOMPARE(packCurve(last.volts, last.milliamps),
         packCurve(during.points[4].volts, during.points[4].milliamps));
+    QCOMPARE(packCurve(last.refVolts, last.refMilliamps),
+        packCurve(during.points[4].refVolts, during.points[4].refMilliamps));
+}
+
+// A history of version 1, as stations have them, migrates in place: its runs
+// stay, with no reference.
+void TestHistory::fromVersion1()
+{
+    const Location where = fresh();
+    const QUuid id("{6d0b8a52-4c1e-4a57-9a8e-0c6f1e0b7a31}");
+    const QString run = "INSERT INTO runs VALUES (1000, '6d0b8a52-4c1e-4a57-9a8e-0c6f1e0b7a31', "
+                        "'B', '', '', '', 0, NULL, 0, 'pass', '', 1, 1, 0)";
+    const QString point = "INSERT INTO points VALUES (1000, 0, 'P0', 'pass', 1, 10, NULL, NULL, "
+                          "'', '')";
+    QVERIFY(raw(where, run, 1).isValid() && raw(where, point).isValid());
+    Store store;
+    QVERIFY2(store.open(where), qPrintable(store.errorString()));
+    const std::optional<Run> back = store.run(id);
+    QVERIFY(back && back->points.size() == 1 && back->points[0].refVolts.empty());
+    QCOMPARE(store.record(sampleRun("B", 1, 10)), Store::Outcome::Stored);
 }
 
 // The window's worker: a run kept while the server is away waits in the
