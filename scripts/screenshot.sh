@@ -5,6 +5,8 @@
 # docs/signatures_test.png, the Signatures dock in Test mode;
 # docs/signatures_board.png, its Board tab halfway through a test, and
 # docs/signatures_report.png, that test's HTML report as a browser shows it;
+# docs/history_dock.png and docs/history_yield.png, the History dock over a
+# made-up history of three weeks, a failed run opened and the yield per day;
 # drawn by a real X server (Xvfb), and the report by headless Chromium, so
 # that they look as they do on a desktop.
 # Usage: scripts/screenshot.sh [build-dir]   (default: $BUILD_DIR or build)
@@ -17,7 +19,8 @@ scripts/packages.sh xvfb chromium
 if [ ! -f "$build/CMakeCache.txt" ]; then
     BUILD_DIR=$build scripts/setup.sh
 fi
-cmake --build "$build" --target zem_screenshot zem_signature_screenshot zem_board_screenshot
+cmake --build "$build" --target zem_screenshot zem_signature_screenshot zem_board_screenshot \
+    zem_history_screenshot
 
 # Xvfb picks a free display itself and writes its number to the given descriptor.
 display_file=$(mktemp)
@@ -40,13 +43,15 @@ tools=$(realpath "$build/tools")
 docs=$(realpath docs)
 (
     cd "$work"
-    export DISPLAY="$display" QT_QPA_PLATFORM=xcb
+    # Test runs the pictures make are kept in a scratch history, not the user's.
+    export DISPLAY="$display" QT_QPA_PLATFORM=xcb XDG_DATA_HOME="$work"
     "$tools/zem_screenshot" "$docs/zem_debugger.png" "$url"
     "$tools/zem_screenshot" "$docs/calls_dock.png" "$url" callsDock
     "$tools/zem_signature_screenshot" "$docs/signatures_test.png"
     "$tools/zem_board_screenshot" "$docs/signatures_board.png" "$work/report.html"
+    "$tools/zem_history_screenshot" "$docs/history_dock.png" "$docs/history_yield.png"
     chromium --headless=new --no-sandbox --disable-gpu --hide-scrollbars --window-size=1000,1000 \
         --screenshot="$docs/signatures_report.png" "file://$work/report.html" 2>/dev/null
 )
 echo docs/zem_debugger.png docs/calls_dock.png docs/signatures_test.png docs/signatures_board.png \
-    docs/signatures_report.png
+    docs/signatures_report.png docs/history_dock.png docs/history_yield.png

@@ -305,6 +305,10 @@ QWidget *HistoryDock::buildRunsTab()
     }
     detail->addWidget(pointsTable);
     detail->addWidget(chartView(curveChart, "historyCurveChart"));
+    // The curve is what a run is opened for: it gets the larger share.
+    detail->setStretchFactor(0, 2);
+    detail->setStretchFactor(1, 3);
+    detail->setSizes({ 400, 600 });
     split->addWidget(runsTable);
     split->addWidget(detail);
     return split;
@@ -335,6 +339,9 @@ QWidget *HistoryDock::buildYieldTab()
     yieldChart->setTitle(tr("Yield per board type and day"));
     auto *days = new QDateTimeAxis;
     days->setFormat(QStringLiteral("yyyy-MM-dd"));
+    // Never an empty range: an axis shown with one draws no labels after.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    days->setRange(now.addDays(-30), now);
     auto *percent = new QValueAxis;
     percent->setRange(0, 100);
     percent->setLabelFormat(QStringLiteral("%d"));
@@ -527,7 +534,7 @@ void HistoryDock::showYield(const std::vector<zem::history::DayYield> &days)
                 QString::number(d.passed), QString::number(100 * d.yield, 'f', 1) }));
         QLineSeries *&series = perBoard[d.boardType];
         if (!series) {
-            series = new QLineSeries(yieldChart);
+            series = new QLineSeries;
             series->setName(d.boardType);
             series->setPointsVisible(true);
         }
@@ -637,25 +644,32 @@ void HistoryDock::showRun(int row)
 void HistoryDock::showPointCurve(int row)
 {
     curveSeries->clear();
+    referenceSeries->clear();
     if (!shownRun || row < 0 || std::size_t(row) >= shownRun->points.size())
         return;
     const auto &p = shownRun->points[std::size_t(row)];
-    QList<QPointF> points;
-    double vlo = -1, vhi = 1, ilo = -1, ihi = 1;
-    for (std::size_t k = 0; k < p.volts.size() && k < p.milliamps.size(); ++k) {
-        if (!std::isfinite(p.volts[k]) || !std::isfinite(p.milliamps[k]))
-            continue;
-        if (points.isEmpty()) {
-            vlo = vhi = p.volts[k];
-            ilo = ihi = p.milliamps[k];
+    // The range of both curves, so that neither is cut.
+    double vlo = INFINITY, vhi = -INFINITY, ilo = INFINITY, ihi = -INFINITY;
+    const auto draw = [&](QLineSeries *series, const std::vector<double> &volts,
+                          const std::vector<double> &milliamps) {
+        QList<QPointF> points;
+        for (std::size_t k = 0; k < volts.size() && k < milliamps.size(); ++k) {
+            if (!std::isfinite(volts[k]) || !std::isfinite(milliamps[k]))
+                continue;
+            points.append(QPointF(volts[k], milliamps[k]));
+            vlo = std::min(vlo, volts[k]);
+            vhi = std::max(vhi, volts[k]);
+            ilo = std::min(ilo, milliamps[k]);
+            ihi = std::max(ihi, milliamps[k]);
         }
-        points.append(QPointF(p.volts[k], p.milliamps[k]));
-        vlo = std::min(vlo, p.volts[k]);
-        vhi = std::max(vhi, p.volts[k]);
-        ilo = std::min(ilo, p.milliamps[k]);
-        ihi = std::max(ihi, p.milliamps[k]);
+        series->replace(points);
+    };
+    draw(referenceSeries, p.refVolts, p.refMilliamps);
+    draw(curveSeries, p.volts, p.milliamps);
+    if (vlo > vhi) {
+        vlo = ilo = -1;
+        vhi = ihi = 1;
     }
-    curveSeries->replace(points);
     // A flat curve still gets an axis range that is not empty.
     const double mv = std::max(0.05 * (vhi - vlo), 1e-3);
     const double mi = std::max(0.05 * (ihi - ilo), 1e-3);
