@@ -230,6 +230,25 @@ bool addReferences(QSqlDatabase db, bool postgres,
 
 QAtomicInt connections;
 
+// The columns of a run as listed and as read whole, in this order.
+const char kRunColumns[] = "uuid, board_type, board_serial, station, operator, started_ms, "
+                           "finished_ms, verdict, signature, boards";
+constexpr int kRunColumnCount = 10;
+
+void readRunColumns(const QSqlQuery &q, Run *r)
+{
+    r->uuid = QUuid::fromString(q.value(0).toString());
+    r->boardType = q.value(1).toString();
+    r->boardSerial = q.value(2).toString();
+    r->station = q.value(3).toString();
+    r->operatorName = q.value(4).toString();
+    r->started = fromMs(q.value(5));
+    r->finished = fromMs(q.value(6));
+    r->verdict = q.value(7).toString();
+    r->signature = q.value(8).toString();
+    r->boards = q.value(9).toInt();
+}
+
 } // namespace
 
 Store::Store() = default;
@@ -577,9 +596,8 @@ std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
 {
     if (!connect())
         return std::nullopt;
-    QString sql = QStringLiteral(
-        "SELECT uuid, board_type, board_serial, station, operator, started_ms, finished_ms, "
-        "verdict, signature, boards, point_count, failed_count FROM runs WHERE 1 = 1");
+    QString sql = QStringLiteral("SELECT %1, point_count, failed_count FROM runs WHERE 1 = 1")
+                      .arg(QLatin1String(kRunColumns));
     QVariantList values;
     const auto where = [&](bool given, const char *condition, const QVariant &value) {
         if (given) {
@@ -602,17 +620,7 @@ std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
     const RunSummary blank;
     while (q.next()) {
         RunSummary s = blank;
-        Run &r = s.run;
-        r.uuid = QUuid::fromString(q.value(0).toString());
-        r.boardType = q.value(1).toString();
-        r.boardSerial = q.value(2).toString();
-        r.station = q.value(3).toString();
-        r.operatorName = q.value(4).toString();
-        r.started = fromMs(q.value(5));
-        r.finished = fromMs(q.value(6));
-        r.verdict = q.value(7).toString();
-        r.signature = q.value(8).toString();
-        r.boards = q.value(9).toInt();
+        readRunColumns(q, &s.run);
         s.pointCount = q.value(10).toInt();
         s.failedCount = q.value(11).toInt();
         list.push_back(std::move(s));
@@ -626,8 +634,8 @@ std::optional<Run> Store::run(const QUuid &uuid)
         return std::nullopt;
     QSqlQuery q(database());
     if (!exec(q,
-            QStringLiteral("SELECT id, board_type, board_serial, station, operator, started_ms, "
-                           "finished_ms, verdict, signature, boards FROM runs WHERE uuid = ?"),
+            QStringLiteral("SELECT %1, id FROM runs WHERE uuid = ?")
+                .arg(QLatin1String(kRunColumns)),
             { uuidText(uuid) }, &error_))
         return std::nullopt;
     if (!q.next()) {
@@ -635,17 +643,8 @@ std::optional<Run> Store::run(const QUuid &uuid)
         return std::nullopt;
     }
     Run r;
-    r.uuid = uuid;
-    const qint64 id = q.value(0).toLongLong();
-    r.boardType = q.value(1).toString();
-    r.boardSerial = q.value(2).toString();
-    r.station = q.value(3).toString();
-    r.operatorName = q.value(4).toString();
-    r.started = fromMs(q.value(5));
-    r.finished = fromMs(q.value(6));
-    r.verdict = q.value(7).toString();
-    r.signature = q.value(8).toString();
-    r.boards = q.value(9).toInt();
+    readRunColumns(q, &r);
+    const qint64 id = q.value(kRunColumnCount).toLongLong();
     q.finish();
     if (!exec(q,
             QStringLiteral("SELECT p.name, p.verdict, p.score, p.tolerance, p.cause_class, "
