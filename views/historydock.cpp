@@ -9,6 +9,7 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateEdit>
 #include <QDateTimeAxis>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -164,13 +165,13 @@ struct HistoryDock::Snapshot
 };
 
 HistoryDock::Scores HistoryDock::readScores(
-    zem::history::Store &store, const QString &board, const QString &point)
+    zem::history::Store &store, const QString &board, const QString &point, const QDateTime &since)
 {
     HistoryDock::Scores out;
     out.point = point;
     if (point.isEmpty() || board.isEmpty())
         return out;
-    auto samples = store.scores(board, point);
+    auto samples = store.scores(board, point, since);
     if (!samples) {
         out.error = store.errorString();
         return out;
@@ -231,6 +232,17 @@ void HistoryDock::build()
         filters->addWidget(e, 1);
         connect(e, &QLineEdit::returnPressed, this, &HistoryDock::refresh);
     }
+    // Its lowest date stands for no date: every run, however old.
+    sinceEdit = new QDateEdit(body);
+    sinceEdit->setObjectName(QStringLiteral("historySinceEdit"));
+    sinceEdit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    sinceEdit->setCalendarPopup(true);
+    sinceEdit->setMinimumDate(QDate(2000, 1, 1));
+    sinceEdit->setSpecialValueText(tr("Since any day"));
+    sinceEdit->setDate(sinceEdit->minimumDate());
+    sinceEdit->setToolTip(tr("Runs started on or after this day (UTC)"));
+    filters->addWidget(sinceEdit);
+    connect(sinceEdit, &QDateEdit::dateChanged, this, &HistoryDock::refresh);
     layout->addLayout(filters);
 
     auto *tabs = new QTabWidget(body);
@@ -419,6 +431,13 @@ void HistoryDock::read(zem::history::Worker::Job job)
         });
 }
 
+QDateTime HistoryDock::sinceFilter() const
+{
+    return sinceEdit->date() > sinceEdit->minimumDate()
+        ? QDateTime(sinceEdit->date(), QTime(0, 0), Qt::UTC)
+        : QDateTime();
+}
+
 void HistoryDock::refresh()
 {
     build();
@@ -426,6 +445,7 @@ void HistoryDock::refresh()
     filter.boardType = boardFilter->text().trimmed();
     filter.boardSerial = serialFilter->text().trimmed();
     filter.verdict = verdictFilter->text().trimmed();
+    filter.since = sinceFilter();
     // A line's history holds runs by the hundred thousand: the list shows the
     // newest, one more read to tell that there are more.
     filter.limit = kListedRuns + 1;
@@ -446,12 +466,12 @@ void HistoryDock::refresh()
             : s->runs.empty()                  ? QString()
                                                : s->runs.front().run.boardType;
         if (!s->board.isEmpty()) {
-            if (auto stats = store->pareto(s->board))
+            if (auto stats = store->pareto(s->board, filter.since.date()))
                 s->pareto = std::move(*stats);
             else
                 fail();
         }
-        if (auto days = store->yieldPerDay(filter.boardType))
+        if (auto days = store->yieldPerDay(filter.boardType, filter.since.date()))
             s->yield = std::move(*days);
         else
             fail();
@@ -460,7 +480,8 @@ void HistoryDock::refresh()
         s->scores = readScores(*store, s->board,
             known                   ? point
                 : s->pareto.empty() ? QString()
-                                    : s->pareto.front().name);
+                                    : s->pareto.front().name,
+            filter.since);
         return [this, s] { showSnapshot(*s); };
     });
 }
@@ -559,8 +580,9 @@ void HistoryDock::refreshScores()
     const QString point = pointCombo->currentText();
     if (point.isEmpty() || board.isEmpty())
         return showScores({});
-    read([this, shownBoard = board, point](zem::history::Store *store, const QString &) {
-        auto scores = std::make_shared<Scores>(readScores(*store, shownBoard, point));
+    read([this, shownBoard = board, point, since = sinceFilter()](
+             zem::history::Store *store, const QString &) {
+        auto scores = std::make_shared<Scores>(readScores(*store, shownBoard, point, since));
         return [this, scores] {
             showScores(*scores);
             emit shown();

@@ -18,6 +18,7 @@ class QBarCategoryAxis;
 class QBarSeries;
 class QChart;
 class QComboBox;
+class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QLineSeries;
@@ -88,8 +89,10 @@ private:
     void showFailures(const std::vector<zem::history::PointStats> &stats, const QString &point);
     void showYield(const std::vector<zem::history::DayYield> &days);
     void refreshScores();
-    static Scores readScores(
-        zem::history::Store &store, const QString &board, const QString &point);
+    static Scores readScores(zem::history::Store &store, const QString &board, const QString &point,
+        const QDateTime &since);
+    // The day the runs shown start from, none for all (the filters' part).
+    QDateTime sinceFilter() const;
     void showScores(const Scores &scores);
     void showRun(int row);
     void showPointCurve(int row);
@@ -104,6 +107,7 @@ private:
     QLineEdit *boardFilter = nullptr;
     QLineEdit *serialFilter = nullptr;
     QLineEdit *verdictFilter = nullptr;
+    QDateEdit *sinceEdit = nullptr;
     QTableView *runsTable = nullptr;
     QTableWidget *pointsTable = nullptr;
     QChart *curveChart = nullptr;

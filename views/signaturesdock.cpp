@@ -22,6 +22,7 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -38,6 +39,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
@@ -198,6 +200,18 @@ void SignaturesDock::buildUi()
     historyRow->addWidget(likelyFirstCheck);
     historyRow->addWidget(keepHistoryCheck);
     layout->addLayout(historyRow);
+    // A station's choice, kept between sessions (by programs that name
+    // themselves; tests and figures keep nothing).
+    if (!QCoreApplication::organizationName().isEmpty()) {
+        const std::pair<QCheckBox *, const char *> kept[]
+            = { { likelyFirstCheck, "signatures/likelyFirst" },
+                  { keepHistoryCheck, "signatures/keepHistory" } };
+        for (const auto &[check, key] : kept) {
+            check->setChecked(QSettings().value(QLatin1String(key), check->isChecked()).toBool());
+            connect(check, &QCheckBox::toggled, this,
+                [key = key](bool on) { QSettings().setValue(QLatin1String(key), on); });
+        }
+    }
 
     auto *split = new QSplitter(Qt::Horizontal, body);
     model = new SignatureModel(this);
