@@ -209,10 +209,13 @@ void MainWindow::buildDocks()
     view->addAction(history->toggleViewAction());
     signatures->setHistory(historyWorker);
     connect(historyWorker, &zem::history::Worker::synced, this,
-        [this](int uploaded, int waiting, const QString &error) {
-            if (uploaded > 0)
+        [this, history](int uploaded, int waiting, const QString &error) {
+            if (uploaded > 0) {
                 AddLog(tr("History: %n run(s) from the local spool uploaded", nullptr, uploaded),
                     LogLevel::Normal);
+                if (history->isVisible())
+                    history->refresh(); // the list read before the upload lacks them
+            }
             if (!error.isEmpty())
                 AddLog(tr("History: %n run(s) still wait in the local spool: %1", nullptr, waiting)
                            .arg(error),

@@ -3,6 +3,7 @@
 // curve over a held resistor curve: `zem_screenshot out.png [url]`.
 #include "base_io_widget.h"
 #include "curvedock.h"
+#include "historydock.h"
 #include "iopanel.h"
 #include "mainwindow.h"
 
@@ -11,8 +12,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTableView>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -77,8 +78,13 @@ int main(int argc, char **argv)
             shown->raise();
         }
         // The history is read only when asked: ask, and show the failures.
-        if (auto *refresh = window.findChild<QPushButton *>(QStringLiteral("historyRefreshButton"))) {
+        if (auto *refresh
+            = window.findChild<QPushButton *>(QStringLiteral("historyRefreshButton"))) {
+            // Read on the history's thread: wait for what comes back.
+            QSignalSpy shown(window.findChild<HistoryDock *>(), &HistoryDock::shown);
             refresh->click();
+            shown.wait(5000);
+            QTest::qWait(500); // runs uploaded from the spool come with a second refresh
             if (auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("historyTabs")))
                 tabs->setCurrentIndex(std::min(1, tabs->count() - 1));
         }
