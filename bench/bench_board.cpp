@@ -3,6 +3,7 @@
 // does, each frame painted at once. A frame is within its budget under 16 ms.
 #include "figure.h"
 #include "offscreen.h"
+#include "timedapplication.h"
 
 #include "boardview.h"
 #include "devicesession.h"
@@ -63,34 +64,6 @@ QByteArray boardPhoto()
     image.save(&buffer, "JPEG", 85);
     return data;
 }
-
-// The longest the window's thread spent on one event (a paint, a file
-// applied to the dock, the photo put in place) while `watching` is on.
-class TimedApplication : public QApplication
-{
-public:
-    using QApplication::QApplication;
-    bool notify(QObject *receiver, QEvent *event) override
-    {
-        if (m_depth++ > 0 || !watching) {
-            const bool done = QApplication::notify(receiver, event);
-            --m_depth;
-            return done;
-        }
-        QElapsedTimer t;
-        t.start();
-        const bool done = QApplication::notify(receiver, event);
-        --m_depth;
-        longest = std::max(longest, t.nsecsElapsed() / 1e6);
-        return done;
-    }
-
-    bool watching = false;
-    double longest = 0;
-
-private:
-    int m_depth = 0;
-};
 
 struct Stats
 {

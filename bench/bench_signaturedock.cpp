@@ -61,7 +61,8 @@ int main(int argc, char **argv)
             std::chrono::duration<double, std::milli>(Clock::now() - press).count());
     });
     opened = Clock::now();
-    device.open(QStringLiteral("virtual://resistor?button_period_ms=%1").arg(kPeriodMs).toStdString());
+    device.open(
+        QStringLiteral("virtual://resistor?button_period_ms=%1").arg(kPeriodMs).toStdString());
     run->click();
     for (int k = 0; k < 100 && dock.isRunning(); ++k)
         QTest::qWait(2 * kPeriodMs);

@@ -5,9 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -142,8 +142,8 @@ void test50()
     std::string points;
     for (int k = 1; k <= 50; ++k)
         points += (k > 1 ? "," : "") + std::string("P") + std::to_string(k);
-    const double learned = runOnce({ ZEMCTL, "-u", "virtual://resistor", "learn", file.c_str(),
-        "--points", points.c_str() });
+    const double learned = runOnce(
+        { ZEMCTL, "-u", "virtual://resistor", "learn", file.c_str(), "--points", points.c_str() });
     std::vector<double> runs;
     for (int i = 0; i < 5 && learned >= 0; ++i)
         runs.push_back(runOnce({ ZEMCTL, "-u", "virtual://resistor", "test", file.c_str(),

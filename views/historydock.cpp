@@ -1,5 +1,6 @@
 #include "historydock.h"
 
+#include "decimate.h"
 #include "location.h"
 
 #include <QBarCategoryAxis>
@@ -279,6 +280,8 @@ QWidget *HistoryDock::buildRunsTab()
     runsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     runsTable->verticalHeader()->hide();
     runsTable->horizontalHeader()->setStretchLastSection(true);
+    // Columns fit the first rows, not all of a thousand.
+    runsTable->horizontalHeader()->setResizeContentsPrecision(100);
     connect(runsTable, &QTableView::doubleClicked, this,
         [this](const QModelIndex &index) { showRun(index.row()); });
 
@@ -605,10 +608,12 @@ void HistoryDock::showScores(const Scores &s)
         points.append(QPointF(double(sample.started.toMSecsSinceEpoch()), sample.score));
         hi = std::max(hi, sample.score);
     }
-    // One replace, not an append a sample: a busy board type has 100,000.
-    scoreSeries->replace(points);
-    scoreSeries->setPointsVisible(
-        points.size() <= 500); // markers only while they can be told apart
+    // A busy board type has 100,000: drawn from what each pixel column
+    // shows, with markers only while they can be told apart.
+    const int columns = std::max(100, int(scoreChart->plotArea().width()));
+    scoreSeries->replace(decimate(points.constData(), points.constData() + points.size(),
+        points.front().x(), points.back().x(), columns));
+    scoreSeries->setPointsVisible(points.size() <= 500);
     auto *time = qobject_cast<QDateTimeAxis *>(scoreChart->axes(Qt::Horizontal).value(0));
     auto *percent = qobject_cast<QValueAxis *>(scoreChart->axes(Qt::Vertical).value(0));
     const QDateTime first = s.samples.front().started;

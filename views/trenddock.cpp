@@ -2,6 +2,7 @@
 
 #include "call.h"
 #include "codec.h"
+#include "decimate.h"
 #include "filechooser.h"
 #include "qatomicfile.h"
 #include "records.h"
@@ -29,40 +30,6 @@ namespace {
 
 // At most this many redraws a second, however fast samples come.
 constexpr int kRedrawIntervalMs = 50;
-
-// Keeps the lowest and highest point of each pixel column, so that a line of
-// 100,000 samples draws like the full one from a few thousand points.
-QList<QPointF> decimate(const QPointF *begin, const QPointF *end, double x0, double x1, int columns)
-{
-    QList<QPointF> out;
-    const qsizetype n = end - begin;
-    if (n <= 2 * columns || x1 <= x0) {
-        out = QList<QPointF>(begin, end);
-        return out;
-    }
-    out.reserve(4 * columns);
-    const double width = (x1 - x0) / columns;
-    const QPointF *p = begin;
-    while (p != end) {
-        const int column = int((p->x() - x0) / width);
-        const QPointF *first = p, *low = p, *high = p;
-        for (; p != end && int((p->x() - x0) / width) == column; ++p) {
-            if (p->y() < low->y())
-                low = p;
-            if (p->y() > high->y())
-                high = p;
-        }
-        const QPointF *last = p - 1;
-        out << *first;
-        if (low < high)
-            out << *low << *high;
-        else if (high < low)
-            out << *high << *low;
-        if (last != first && last != low && last != high)
-            out << *last;
-    }
-    return out;
-}
 
 QString csvField(const QString &text)
 {
@@ -200,8 +167,8 @@ void TrendDock::sample(const zem::calls::Call &call)
         const Trace &t = traces[i];
         if (t.command != call.command)
             continue;
-        const double value = zem::codec::elementValue(
-            response->fields[std::size_t(t.field)], call.response(), std::size_t(std::max(0, t.element)));
+        const double value = zem::codec::elementValue(response->fields[std::size_t(t.field)],
+            call.response(), std::size_t(std::max(0, t.element)));
         if (!std::isfinite(value))
             continue;
         // Fields of one response share one time, and so one CSV row.
