@@ -9,7 +9,8 @@
 #   4. AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/): the
 #      whole ctest suite
 #   5. ThreadSanitizer build (build-tsan/): calls from two threads through one
-#      connection, the window's device thread, the probe run
+#      connection, the window's device thread, the probe run, the history's
+#      thread
 #   6. the libFuzzer targets (build-fuzz/), FUZZ_SECONDS each (default 60)
 # Every phase runs even after a failure; the run ends with a summary whose
 # last line counts tests (a fuzz target is one), and exits non-zero on any
@@ -73,10 +74,13 @@ sanitized() {
         ctest --test-dir build-asan --output-on-failure --timeout 900 -j "$jobs"
 }
 
+# The tests whose code runs on more than one thread: the device thread, and
+# the history's thread that the History and Signatures docks post to.
+threaded=(tst_connection tst_curve_integration tst_proberun tst_history_dock tst_signaturesdock)
 threads() {
     cmake -S . -B build-tsan -G Ninja -DZEM_TSAN=ON ${CMAKE_ARGS:-} &&
-        cmake --build build-tsan --parallel "$jobs" --target tst_connection tst_curve_integration tst_proberun &&
-        ctest --test-dir build-tsan -R '^(tst_connection|tst_curve_integration|tst_proberun)$' --no-tests=error \
+        cmake --build build-tsan --parallel "$jobs" --target "${threaded[@]}" &&
+        ctest --test-dir build-tsan -R "^($(IFS='|'; echo "${threaded[*]}"))\$" --no-tests=error \
             --output-on-failure --timeout 900
 }
 
@@ -84,7 +88,7 @@ phase "build + ctest" normal
 phase "valgrind (ctest -L valgrind)" memcheck
 phase ".deb + check_deb.sh + lintian" package
 phase "ASan+UBSan build + ctest" sanitized
-phase "TSan: device thread tests" threads
+phase "TSan: device and history thread tests" threads
 phase "fuzzers, ${FUZZ_SECONDS:-60} s each" scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
 
 echo
