@@ -171,6 +171,9 @@ bool largeHistory(const char *engine, Store &store, int large)
     query("failed runs of the last 10 days", [&] {
         return store.runs({ {}, {}, first.addDays(90), "fail", -1 })->size();
     });
+    query("runs with a different point of the last 10 days", [&] {
+        return store.runs({ {}, {}, first.addDays(90), "different", -1 })->size();
+    });
     query("points Pareto of a board type", [&] { return store.pareto("bench")->size(); });
     query("probe order of a board type", [&] { return store.probeOrder("bench")->size(); });
     // Every run's score of one point: a chart of 100,000 samples.

@@ -292,21 +292,23 @@ int run(int argc, char **argv)
     historyCommand->add_option("--db", history.db, "The history (as for test --db)")
         ->type_name("URL");
     CLI::App *historyRuns = historyCommand->add_subcommand("runs", "Runs, newest first");
-    CLI::App *historyExport
-        = historyCommand->add_subcommand("export", "Runs as CSV (RFC 4180)");
+    CLI::App *historyExport = historyCommand->add_subcommand("export", "Runs as CSV (RFC 4180)");
     historyExport->add_option("--csv", history.csv, "The CSV file, - for standard output")
         ->required();
     for (CLI::App *sub : { historyRuns, historyExport }) {
         sub->add_option("--board", history.board, "Only this board type");
         sub->add_option("--serial", history.serial, "Only this serial number");
         sub->add_option("--since", history.since, "Only runs since YYYY-MM-DD (UTC)");
-        sub->add_option("--verdict", history.verdict, "Only runs with this verdict (pass, fail, unstable)");
+        sub->add_option("--verdict", history.verdict,
+            "Only runs with this verdict (pass, fail, unstable), or with a point of this verdict "
+            "(different, not_learned)");
         sub->add_option("--limit", history.limit, "At most this many");
     }
-    CLI::App *historyPoints = historyCommand->add_subcommand(
-        "points", "A board type's points by failures, most first");
+    CLI::App *historyPoints
+        = historyCommand->add_subcommand("points", "A board type's points by failures, most first");
     historyPoints->add_option("--board", history.board, "The board type")->required();
-    CLI::App *historyShow = historyCommand->add_subcommand("show", "One run with its points and curves");
+    CLI::App *historyShow
+        = historyCommand->add_subcommand("show", "One run with its points and curves");
     historyShow->add_option("RUN", history.run, "The run's UUID")->required();
     CLI::App *historySync = historyCommand->add_subcommand(
         "sync", "Upload the runs waiting in the local spool to the shared server");
@@ -337,8 +339,7 @@ int run(int argc, char **argv)
         ->type_name("NAME=X,Y");
 
     for (CLI::App *sub : { list, describe, watch, measure, profile, profileGet, profileSet, replay,
-             historyCommand,
-             learn, compare, test, symmetry, board })
+             historyCommand, learn, compare, test, symmetry, board })
         sub->fallthrough()->group("Tools");
 
     try {

@@ -99,6 +99,17 @@ bool isTested(const QString &verdict)
     return verdict != QLatin1String("not_learned");
 }
 
+VerdictKind verdictKind(const QString &verdict)
+{
+    for (const char *run : { "pass", "fail", "unstable" })
+        if (verdict == QLatin1String(run))
+            return VerdictKind::Run;
+    for (const char *point : { "different", "not_learned" })
+        if (verdict == QLatin1String(point))
+            return VerdictKind::Point;
+    return VerdictKind::Unknown;
+}
+
 QByteArray packCurve(const std::vector<double> &volts, const std::vector<double> &milliamps)
 {
     return compress(rawCurve(volts, milliamps));

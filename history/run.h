@@ -50,6 +50,12 @@ struct Run
 bool isFailure(const QString &verdict);
 bool isTested(const QString &verdict);
 
+// What a runs filter may name: a run's verdict ("pass", "fail", "unstable"),
+// or a point's that no run has ("different", "not_learned"), which selects
+// the runs with such a point.
+enum class VerdictKind { Unknown, Run, Point };
+VerdictKind verdictKind(const QString &verdict);
+
 // The stored form of a curve, in qCompress's format (qUncompress reads it):
 // a little-endian header (format byte 1, the uint32 counts of volts and of
 // milliamps), then the volts followed by the milliamps as IEEE float32,

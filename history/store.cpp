@@ -608,7 +608,22 @@ std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
     where(!filter.boardType.isEmpty(), " AND board_type = ?", filter.boardType);
     where(!filter.boardSerial.isEmpty(), " AND board_serial = ?", filter.boardSerial);
     where(filter.since.isValid(), " AND started_ms >= ?", filter.since.toMSecsSinceEpoch());
-    where(!filter.verdict.isEmpty(), " AND verdict = ?", filter.verdict);
+    const VerdictKind kind = verdictKind(filter.verdict);
+    if (!filter.verdict.isEmpty() && kind == VerdictKind::Unknown) {
+        error_ = QStringLiteral("no verdict '%1': a run's is pass, fail or unstable, a point's "
+                                "different or not_learned")
+                     .arg(filter.verdict);
+        return std::nullopt;
+    }
+    where(kind == VerdictKind::Run, " AND verdict = ?", filter.verdict);
+    // Only failed runs can hold a different point; the count keeps the
+    // search to them.
+    where(kind == VerdictKind::Point,
+        filter.verdict == QLatin1String("different")
+            ? " AND failed_count > 0 AND EXISTS (SELECT 1 FROM points p WHERE p.run_id = runs.id "
+              "AND p.verdict = ?)"
+            : " AND EXISTS (SELECT 1 FROM points p WHERE p.run_id = runs.id AND p.verdict = ?)",
+        filter.verdict);
     sql += QLatin1String(" ORDER BY started_ms DESC, id DESC");
     where(filter.limit >= 0, " LIMIT ?", filter.limit);
     QSqlQuery q(database());

@@ -26,7 +26,7 @@ struct RunFilter
     QString boardType;
     QString boardSerial;
     QDateTime since; // runs started at or after
-    QString verdict;
+    QString verdict; // see verdictKind(); runs() refuses any other
     int limit = -1; // at most this many, newest first; -1: all
 };
 

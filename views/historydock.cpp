@@ -227,7 +227,7 @@ void HistoryDock::build()
     serialFilter->setPlaceholderText(tr("Serial"));
     verdictFilter = new QLineEdit(body);
     verdictFilter->setObjectName(QStringLiteral("historyVerdictFilter"));
-    verdictFilter->setPlaceholderText(tr("Verdict (pass, fail, unstable)"));
+    verdictFilter->setPlaceholderText(tr("Verdict (pass, fail, unstable, different)"));
     for (QLineEdit *e : { boardFilter, serialFilter, verdictFilter }) {
         e->setClearButtonEnabled(true);
         filters->addWidget(e, 1);

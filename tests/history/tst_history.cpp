@@ -217,6 +217,11 @@ void TestHistory::recordAndQuery()
     QCOMPARE(uuids({}, "S1", {}, {}), QList<QUuid>({ c.uuid, a.uuid }));
     QCOMPARE(uuids({}, {}, day2, {}), QList<QUuid>({ c.uuid, b.uuid }));
     QCOMPARE(uuids({}, {}, {}, "pass"), QList<QUuid>({ b.uuid }));
+    // A point's verdict selects the runs holding such a point.
+    QCOMPARE(uuids({}, {}, {}, "different"), QList<QUuid>({ a.uuid }));
+    QCOMPARE(uuids({}, {}, {}, "not_learned"), QList<QUuid>({ a.uuid }));
+    QVERIFY(!store.runs({ {}, {}, {}, "differnt", -1 })
+        && store.errorString().contains("no verdict 'differnt'"));
     QCOMPARE(uuids({}, {}, {}, {}, 1), QList<QUuid>({ c.uuid }));
     QCOMPARE(store.runs({})->back().failedCount, 1);
 
