@@ -872,6 +872,10 @@ void SignaturesDock::startRun()
                 if (!orderPending)
                     return; // stopped meanwhile
                 orderPending = false;
+                if (!device.isOpen()) { // disconnected meanwhile
+                    updateButtons();
+                    return setStatus(tr("Connect to an instrument first."));
+                }
                 // Without the history the run goes in the usual order: it still tests.
                 std::vector<int> order(board.points.size());
                 for (std::size_t k = 0; k < order.size(); ++k)
