@@ -5,6 +5,7 @@
 // (default 100,000). Prints, asserts nothing.
 #include "figure.h"
 
+#include "benchruns.h"
 #include "store.h"
 
 #include <QCoreApplication>
@@ -25,53 +26,6 @@ namespace {
 double msSince(Clock::time_point t0)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-// A 50-point run as a station records it: every point scored, a few
-// different, each with a 100-point curve with a little noise on it and the
-// reference it was compared with, the same in every run (one signature).
-Run makeRun(const Run &blank, int index, int curvePoints, const QDateTime &started)
-{
-    Run run = blank;
-    run.uuid = QUuid::createUuid();
-    run.boardSerial = QStringLiteral("SN%1").arg(index % 1000, 4, 10, QLatin1Char('0'));
-    run.started = started;
-    run.finished = started.addSecs(90);
-    run.verdict = QLatin1String(index % 9 == 0 ? "fail" : "pass");
-    for (int k = 0; k < 50; ++k) {
-        PointResult &p = run.points[std::size_t(k)];
-        const bool bad = index % 9 == 0 && (k * 7 + index) % 50 < 3;
-        p.verdict = QLatin1String(bad ? "different" : "pass");
-        p.score = bad ? 30.0 + k : 0.5 + (index * 31 + k) % 40 / 10.0;
-        p.volts.clear();
-        p.milliamps.clear();
-        p.refVolts.clear();
-        p.refMilliamps.clear();
-        for (int i = 0; i < curvePoints; ++i) {
-            const double v = 5 * std::sin(6.2832 * i / curvePoints);
-            p.volts.push_back(v + 0.002 * ((i * 7919 + index) % 11));
-            p.milliamps.push_back(v / (1 + k % 5) + 0.003 * ((i * 104729 + index) % 17));
-            p.refVolts.push_back(v + 0.002 * ((i * 7919 + k) % 11));
-            p.refMilliamps.push_back(v / (1 + k % 5) + 0.003 * ((i * 104729 + k) % 17));
-        }
-    }
-    return run;
-}
-
-Run blankRun()
-{
-    Run run;
-    run.boardType = QStringLiteral("bench");
-    run.operatorName = QStringLiteral("bench");
-    run.signature = QStringLiteral("bench.json");
-    for (int k = 0; k < 50; ++k) {
-        PointResult p;
-        p.name = QStringLiteral("R%1").arg(k + 1);
-        p.tolerance = 10;
-        p.reading = QStringLiteral("resistor, 1.00 kΩ");
-        run.points.push_back(p);
-    }
-    return run;
 }
 
 // Records runs and prints the best and mean time of one.

@@ -7,6 +7,7 @@
 #include "offscreen.h"
 #include "timedapplication.h"
 
+#include "benchruns.h"
 #include "historydock.h"
 #include "worker.h"
 
@@ -34,32 +35,11 @@ int main(int argc, char **argv)
         // Runs of 20 points, every ninth failing one, over 100 days.
         Store store;
         store.open(*parseLocation(where, nullptr));
-        Run blank;
-        blank.boardType = QStringLiteral("bench");
-        for (int k = 0; k < 20; ++k) {
-            PointResult p;
-            p.name = QStringLiteral("R%1").arg(k + 1);
-            p.tolerance = 10;
-            p.reading = QStringLiteral("resistor, 1.00 kΩ");
-            p.volts = { -1, 1 };
-            p.milliamps = { -1, 1 };
-            blank.points.push_back(p);
-        }
+        const Run blank = blankRun(20);
         const QDateTime first = QDateTime::currentDateTimeUtc().addDays(-100);
         for (int n = 0; n < large; ++n) {
-            Run run = blank;
-            run.uuid = QUuid::createUuid();
-            run.boardSerial = QStringLiteral("SN%1").arg(n);
-            run.started = first.addMSecs(qint64(n) * 86400000LL * 100 / large);
-            const bool bad = n % 9 == 0;
-            run.verdict = QLatin1String(bad ? "fail" : "pass");
-            for (int k = 0; k < 20; ++k) {
-                PointResult &p = run.points[std::size_t(k)];
-                const bool different = bad && (n + k) % 20 < 2;
-                p.verdict = QLatin1String(different ? "different" : "pass");
-                p.score = different ? 30.0 : 0.5 + (n * 31 + k) % 40 / 10.0;
-            }
-            if (store.record(run) != Store::Outcome::Stored) {
+            const QDateTime at = first.addMSecs(qint64(n) * 86400000LL * 100 / large);
+            if (store.record(makeRun(blank, n, 2, at)) != Store::Outcome::Stored) {
                 std::fprintf(stderr, "bench_historydock: %s\n", qPrintable(store.errorString()));
                 return 1;
             }
