@@ -725,10 +725,10 @@ std::optional<std::vector<ScoreSample>> Store::scores(
 {
     if (!connect())
         return std::nullopt;
-    QString sql
-        = QStringLiteral("SELECT r.started_ms, r.uuid, r.board_serial, p.score FROM points p "
-                         "JOIN runs r ON r.id = p.run_id "
-                         "WHERE p.name = ? AND r.board_type = ? AND p.score IS NOT NULL");
+    QString sql = QStringLiteral(
+        "SELECT r.started_ms, r.uuid, r.board_serial, p.score, p.tolerance FROM points p "
+        "JOIN runs r ON r.id = p.run_id "
+        "WHERE p.name = ? AND r.board_type = ? AND p.score IS NOT NULL");
     QVariantList values { nonNull(point), nonNull(boardType) };
     if (since.isValid()) {
         sql += QLatin1String(" AND r.started_ms >= ?");
@@ -741,7 +741,7 @@ std::optional<std::vector<ScoreSample>> Store::scores(
     std::vector<ScoreSample> list;
     while (q.next())
         list.push_back({ fromMs(q.value(0)), QUuid::fromString(q.value(1).toString()),
-            q.value(2).toString(), q.value(3).toDouble() });
+            q.value(2).toString(), q.value(3).toDouble(), q.value(4).toDouble() });
     return list;
 }
 

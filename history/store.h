@@ -54,6 +54,7 @@ struct ScoreSample
     QUuid run;
     QString boardSerial;
     double score = 0;
+    double tolerance = 0; // the point's in that run, percent
 };
 
 struct DayYield

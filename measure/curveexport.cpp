@@ -34,6 +34,19 @@ void appendCsvValue(QByteArray &out, double value)
         out += QByteArray::number(value, 'g', 9);
 }
 
+// "index,time_ms,voltage_V,current_mA" and the line's end.
+void appendCsvSample(QByteArray &out, const Curve &curve, std::size_t i)
+{
+    out += QByteArray::number(qulonglong(i));
+    out += ',';
+    appendCsvValue(out, curve.timeMs(i));
+    out += ',';
+    appendCsvValue(out, curve.voltage[i]);
+    out += ',';
+    appendCsvValue(out, curve.current[i]);
+    out += '\n';
+}
+
 void appendArray(QByteArray &out, const char *name, const std::vector<float> &values)
 {
     out += "    \"";
@@ -111,14 +124,8 @@ QByteArray curvesCsv(const std::vector<NamedCurve> &curves, const CurveSource &s
     for (std::size_t k = 0; k < curves.size(); ++k) {
         const Curve &c = *curves[k].curve;
         for (std::size_t i = 0; i < c.size(); ++i) {
-            out += QByteArray::number(qulonglong(k + 1)) + ',' + QByteArray::number(qulonglong(i));
-            out += ',';
-            appendCsvValue(out, c.timeMs(i));
-            out += ',';
-            appendCsvValue(out, c.voltage[i]);
-            out += ',';
-            appendCsvValue(out, c.current[i]);
-            out += '\n';
+            out += QByteArray::number(qulonglong(k + 1)) + ',';
+            appendCsvSample(out, c, i);
         }
     }
     return out;
@@ -188,14 +195,7 @@ QByteArray curveCsv(const Curve &curve)
     }
     out += "index,time_ms,voltage_V,current_mA\n";
     for (std::size_t i = 0; i < curve.size(); ++i) {
-        out += QByteArray::number(qulonglong(i));
-        out += ',';
-        appendCsvValue(out, curve.timeMs(i));
-        out += ',';
-        appendCsvValue(out, curve.voltage[i]);
-        out += ',';
-        appendCsvValue(out, curve.current[i]);
-        out += '\n';
+        appendCsvSample(out, curve, i);
     }
     return out;
 }

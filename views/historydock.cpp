@@ -43,6 +43,14 @@ bool keepsSettings()
     return !QCoreApplication::organizationName().isEmpty();
 }
 
+// Puts a series on the chart, against the chart's two axes.
+void plot(QChart *chart, QAbstractSeries *series)
+{
+    chart->addSeries(series);
+    for (QAbstractAxis *axis : chart->axes())
+        series->attachAxis(axis);
+}
+
 QChartView *chartView(QChart *chart, const char *name)
 {
     auto *view = new QChartView(chart);
@@ -157,7 +165,8 @@ struct HistoryDock::Scores
 
 struct HistoryDock::Snapshot
 {
-    std::vector<zem::history::RunSummary> runs;
+    std::vector<zem::history::RunSummary> runs; // at most kListedRuns
+    bool more = false; // the filter has older runs than these
     QString board;
     std::vector<zem::history::PointStats> pareto;
     std::vector<zem::history::DayYield> yield;
@@ -178,12 +187,9 @@ HistoryDock::Scores HistoryDock::readScores(
         return out;
     }
     out.samples = std::move(*samples);
-    // Scores carry no tolerance: the newest run that scored the point has it.
+    // The newest run that scored the point has the tolerance to draw.
     if (!out.samples.empty())
-        if (const auto newest = store.run(out.samples.back().run))
-            for (const auto &p : newest->points)
-                if (p.name == point)
-                    out.tolerance = p.tolerance;
+        out.tolerance = out.samples.back().tolerance;
     return out;
 }
 
@@ -306,18 +312,14 @@ QWidget *HistoryDock::buildRunsTab()
     referenceSeries->setName(tr("Reference"));
     QPen dashed(QColor(0x80, 0x80, 0x80), 2, Qt::DashLine);
     referenceSeries->setPen(dashed);
-    curveChart->addSeries(referenceSeries);
-    curveChart->addSeries(curveSeries);
     auto *volts = new QValueAxis;
     volts->setTitleText(tr("Voltage (V)"));
     auto *milliamps = new QValueAxis;
     milliamps->setTitleText(tr("Current (mA)"));
     curveChart->addAxis(volts, Qt::AlignBottom);
     curveChart->addAxis(milliamps, Qt::AlignLeft);
-    for (QLineSeries *s : { curveSeries, referenceSeries }) {
-        s->attachAxis(volts);
-        s->attachAxis(milliamps);
-    }
+    plot(curveChart, referenceSeries);
+    plot(curveChart, curveSeries);
     detail->addWidget(pointsTable);
     detail->addWidget(chartView(curveChart, "historyCurveChart"));
     // The curve is what a run is opened for: it gets the larger share.
@@ -335,15 +337,13 @@ QWidget *HistoryDock::buildFailuresTab()
     chart->setTitle(tr("Failures per point"));
     chart->legend()->hide();
     paretoSeries = new QBarSeries;
-    chart->addSeries(paretoSeries);
     paretoAxis = new QBarCategoryAxis;
     paretoCount = new QValueAxis;
     paretoCount->setLabelFormat(QStringLiteral("%d"));
     paretoCount->setTitleText(tr("Failures"));
     chart->addAxis(paretoAxis, Qt::AlignBottom);
     chart->addAxis(paretoCount, Qt::AlignLeft);
-    paretoSeries->attachAxis(paretoAxis);
-    paretoSeries->attachAxis(paretoCount);
+    plot(chart, paretoSeries);
     return chartView(chart, "historyParetoChart");
 }
 
@@ -398,18 +398,14 @@ QWidget *HistoryDock::buildScoresTab()
     // A reference that drifts shows as scores creeping towards this line.
     toleranceSeries = new QLineSeries;
     toleranceSeries->setName(tr("Tolerance"));
-    scoreChart->addSeries(scoreSeries);
-    scoreChart->addSeries(toleranceSeries);
     auto *time = new QDateTimeAxis;
     time->setFormat(QStringLiteral("yyyy-MM-dd"));
     auto *percent = new QValueAxis;
     percent->setTitleText(tr("Score (%)"));
     scoreChart->addAxis(time, Qt::AlignBottom);
     scoreChart->addAxis(percent, Qt::AlignLeft);
-    for (QLineSeries *s : { scoreSeries, toleranceSeries }) {
-        s->attachAxis(time);
-        s->attachAxis(percent);
-    }
+    plot(scoreChart, scoreSeries);
+    plot(scoreChart, toleranceSeries);
     layout->addWidget(chartView(scoreChart, "historyScoreChart"), 1);
     return page;
 }
@@ -460,10 +456,13 @@ void HistoryDock::refresh()
             if (s->error.isEmpty())
                 s->error = store->errorString();
         };
-        if (auto found = store->runs(filter))
+        if (auto found = store->runs(filter)) {
             s->runs = std::move(*found);
-        else
+            s->more = s->runs.size() > std::size_t(kListedRuns);
+            s->runs.resize(std::min(s->runs.size(), std::size_t(kListedRuns)));
+        } else {
             fail();
+        }
         // Without a board typed, the charts are of the newest run's board.
         s->board = !filter.boardType.isEmpty() ? filter.boardType
             : s->runs.empty()                  ? QString()
@@ -485,22 +484,19 @@ void HistoryDock::refresh()
                 : s->pareto.empty() ? QString()
                                     : s->pareto.front().name,
             filter.since);
-        return [this, s] { showSnapshot(*s); };
+        return [this, s] { showSnapshot(*s); }; // s is this reply's alone
     });
 }
 
-void HistoryDock::showSnapshot(const Snapshot &s)
+void HistoryDock::showSnapshot(Snapshot &s)
 {
     board = s.board;
-    std::vector<zem::history::RunSummary> listed = s.runs;
-    const bool more = listed.size() > std::size_t(kListedRuns);
-    listed.resize(std::min(listed.size(), std::size_t(kListedRuns)));
-    const std::size_t count = listed.size();
-    runs->setRuns(std::move(listed));
+    const std::size_t count = s.runs.size();
+    runs->setRuns(std::move(s.runs));
     runsTable->resizeColumnsToContents();
     if (!s.error.isEmpty())
         setStatus(s.error, true);
-    else if (more)
+    else if (s.more)
         setStatus(tr("The newest %1 runs; filter by board, serial or verdict for older ones")
                       .arg(kListedRuns),
             false);
@@ -549,7 +545,6 @@ void HistoryDock::showYield(const std::vector<zem::history::DayYield> &days)
         delete old;
     }
     auto *time = qobject_cast<QDateTimeAxis *>(yieldChart->axes(Qt::Horizontal).value(0));
-    auto *percent = yieldChart->axes(Qt::Vertical).value(0);
     QMap<QString, QLineSeries *> perBoard;
     QDate first, last;
     for (const auto &d : days) {
@@ -569,9 +564,7 @@ void HistoryDock::showYield(const std::vector<zem::history::DayYield> &days)
         last = last.isValid() ? std::max(last, d.day) : d.day;
     }
     for (QLineSeries *series : perBoard) {
-        yieldChart->addSeries(series);
-        series->attachAxis(time);
-        series->attachAxis(percent);
+        plot(yieldChart, series);
     }
     if (first.isValid())
         time->setRange(QDateTime(first, QTime(0, 0), Qt::UTC),

@@ -85,7 +85,7 @@ private:
     QWidget *buildScoresTab();
     // Posts a job; a history that cannot be opened is shown as the status.
     void read(zem::history::Worker::Job job);
-    void showSnapshot(const Snapshot &snapshot);
+    void showSnapshot(Snapshot &snapshot); // takes its runs
     void showFailures(const std::vector<zem::history::PointStats> &stats, const QString &point);
     void showYield(const std::vector<zem::history::DayYield> &days);
     void refreshScores();
