@@ -9,6 +9,7 @@
 #include "curvedock.h"
 #include "devicerun.h"
 #include "devicesession.h"
+#include "dockcontext.h"
 #include "filechooser.h"
 #include "floatarroutput.h"
 #include "floatoutput.h"
@@ -22,6 +23,7 @@
 #include "records.h"
 #include "signaturesdock.h"
 #include "trenddock.h"
+#include "worker.h"
 
 #include <QAction>
 #include <QCompleter>
@@ -32,7 +34,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -52,7 +53,7 @@ static void initResources()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , session(new DeviceSession(this))
-    , files(std::make_shared<FileChooser>())
+    , m_context(std::make_unique<DockContext>(*session, new zem::history::Worker(this)))
     , ui(new Ui::MainWindow)
 {
     initResources();
@@ -65,7 +66,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->LogWidget->setFont(logFont);
 
     // The form's list, in a kind whose appends do not slow down as it grows.
-    log = LogView::replace(ui->LogWidget);
+    log = LogView::replace(ui->LogWidget, *m_context);
     ui->LogWidget = log;
     connect(ui->ClearBtn, &QPushButton::clicked, log, &QListWidget::clear);
     // Scrolling once per pass of the event loop rather than once per line
@@ -158,8 +159,7 @@ void MainWindow::buildPages()
 
 void MainWindow::buildDocks()
 {
-    curve = new CurveDock(this);
-    curve->setSession(session);
+    curve = new CurveDock(*m_context, this);
     // Calls of a run are logged as a Send of their page logs them, in the
     // order they were made.
     connect(session, &DeviceSession::callMade, this, [this](const zem::calls::Call &call) {
@@ -173,7 +173,7 @@ void MainWindow::buildDocks()
         qOverload<const QString &, LogLevel>(&MainWindow::AddLog));
     addDockWidget(Qt::RightDockWidgetArea, curve);
 
-    callsDock = new CallsDock(this);
+    callsDock = new CallsDock(*m_context, this);
     tabifyDockWidget(curve, callsDock);
     curve->raise();
     callsDock->attach();
@@ -189,7 +189,7 @@ void MainWindow::buildDocks()
     view->addAction(curve->toggleViewAction());
     view->addAction(callsDock->toggleViewAction());
 
-    auto *signatures = new SignaturesDock(*session, this);
+    auto *signatures = new SignaturesDock(*m_context, this);
     connect(signatures, &SignaturesDock::logMessage, this,
         qOverload<const QString &, LogLevel>(&MainWindow::AddLog));
     addDockWidget(Qt::RightDockWidgetArea, signatures);
@@ -200,14 +200,13 @@ void MainWindow::buildDocks()
     // Hidden until asked for: the history is opened by its Refresh, or by a
     // test run that is kept in it.
     // One way to the history for the window, on a thread of its own.
-    auto *historyWorker = new zem::history::Worker(this);
-    auto *history = new HistoryDock(historyWorker, this);
+    zem::history::Worker *historyWorker = m_context->history();
+    auto *history = new HistoryDock(*m_context, this);
     addDockWidget(Qt::RightDockWidgetArea, history);
     tabifyDockWidget(curve, history);
     history->hide();
     curve->raise();
     view->addAction(history->toggleViewAction());
-    signatures->setHistory(historyWorker);
     connect(historyWorker, &zem::history::Worker::synced, this,
         [this, history](int uploaded, int waiting, const QString &error) {
             if (uploaded > 0) {
@@ -238,13 +237,7 @@ iopanel *MainWindow::page(const QString &command) const
 
 void MainWindow::setFileChooser(std::shared_ptr<FileChooser> chooser)
 {
-    files = std::move(chooser);
-    log->setFileChooser(files);
-    curve->setFileChooser(files);
-    callsDock->setFileChooser(files);
-    trend->setFileChooser(files);
-    if (auto *signatures = findChild<SignaturesDock *>())
-        signatures->setFileChooser(files);
+    m_context->setFileChooser(std::move(chooser));
 }
 
 void MainWindow::send(const char *command)
@@ -487,7 +480,7 @@ void MainWindow::SearchSlot(const QString &str)
 
 void MainWindow::GetProfileSlot()
 {
-    const QString name = files->saveFileName(saveProfileQuestion());
+    const QString name = m_context->files().saveFileName(saveProfileQuestion());
     const zem::calls::OriginScope origin(zem::calls::Origin::Profile);
     if (!name.isEmpty())
         addLogLines(saveProfile(session->connection(), name));
@@ -495,7 +488,7 @@ void MainWindow::GetProfileSlot()
 
 void MainWindow::SetProfileSlot()
 {
-    const QString name = files->openFileName(openProfileQuestion());
+    const QString name = m_context->files().openFileName(openProfileQuestion());
     const zem::calls::OriginScope origin(zem::calls::Origin::Profile);
     if (!name.isEmpty())
         addLogLines(loadProfile(session->connection(), name, profileText));
@@ -506,22 +499,13 @@ void MainWindow::SetProfileSlot()
 
 namespace {
 
-constexpr int kRecentUrls = 10;
 constexpr int kReconnectIntervalMs = 1000;
-const char kRecentUrlsKey[] = "recentUrls";
-
-// Programs that embed the window without naming themselves (tests, figures)
-// keep no history on disk.
-bool keepsSettings()
-{
-    return !QCoreApplication::organizationName().isEmpty();
-}
 
 } // namespace
 
 void MainWindow::setupSessionTools()
 {
-    trend = new TrendDock(this);
+    trend = new TrendDock(*m_context, this);
     addDockWidget(Qt::RightDockWidgetArea, trend);
     trend->hide();
     for (int i = 0; i < pages.size(); ++i)
@@ -570,9 +554,7 @@ void MainWindow::setupSessionTools()
     view->addAction(trend->toggleViewAction());
 
     recentUrls = new QStringListModel(this);
-    if (keepsSettings())
-        recentUrls->setStringList(
-            QSettings().value(QLatin1String(kRecentUrlsKey)).toStringList().mid(0, kRecentUrls));
+    recentUrls->setStringList(m_context->settings().recentUrls());
     auto *completer = new QCompleter(recentUrls, this);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     urlEdit->setCompleter(completer);
@@ -707,8 +689,7 @@ void MainWindow::noteConnection(const QString &url)
     QStringList urls = recentUrls->stringList();
     urls.removeAll(url);
     urls.prepend(url);
-    urls = urls.mid(0, kRecentUrls);
+    urls = urls.mid(0, Settings::kRecentUrls);
     recentUrls->setStringList(urls);
-    if (keepsSettings())
-        QSettings().setValue(QLatin1String(kRecentUrlsKey), urls);
+    m_context->settings().setRecentUrls(urls);
 }

@@ -15,6 +15,7 @@ class CallsDock;
 class Container;
 class CurveDock;
 class DeviceSession;
+class DockContext;
 class LogView;
 class FileChooser;
 class TrendDock;
@@ -113,7 +114,9 @@ private:
     QLineEdit *urlEdit = nullptr;
     DeviceSession *session = nullptr;
     QVector<iopanel *> pages; // in the order of the command table
-    std::shared_ptr<FileChooser> files;
+    // What every dock is made with; outlived by the docks only in their
+    // destructors, which do not use it.
+    std::unique_ptr<DockContext> m_context;
     QByteArray profileText; // the last profile loaded, kept until the next load
     Ui::MainWindow *ui = nullptr;
     QTimer *logScroll = nullptr;

@@ -1,6 +1,7 @@
 // The window's File and Help menus, and the docks' layout kept between runs.
 #include "mainwindow.h"
 
+#include "dockcontext.h"
 #include "signaturesdock.h"
 #include "zem.h"
 
@@ -11,22 +12,10 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
-#include <QSettings>
 
 #include <dlfcn.h>
 
 namespace {
-
-constexpr int kRecentSignatures = 8;
-const char kRecentSignaturesKey[] = "recentSignatures";
-const char kGeometryKey[] = "window/geometry";
-const char kLayoutKey[] = "window/docks";
-
-// Settings last only for the program, which names its organisation; tests do not.
-bool keepsSettings()
-{
-    return !QCoreApplication::organizationName().isEmpty();
-}
 
 // The file the zem library was loaded from: a vendor's may stand in for ours.
 QString zemLibraryPath()
@@ -69,11 +58,10 @@ void MainWindow::setupMenus()
     help->addAction(tr("About zem_debugger"), this, &MainWindow::showAbout);
 
     m_defaultLayout = saveState();
-    if (keepsSettings()) {
-        const QSettings settings;
-        if (!restoreGeometry(settings.value(QLatin1String(kGeometryKey)).toByteArray()))
+    if (Settings::kept()) {
+        if (!restoreGeometry(m_context->settings().windowGeometry()))
             fitScreen();
-        restoreState(settings.value(QLatin1String(kLayoutKey)).toByteArray());
+        restoreState(m_context->settings().dockLayout());
     }
 }
 
@@ -94,33 +82,20 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (keepsSettings()) {
-        QSettings settings;
-        settings.setValue(QLatin1String(kGeometryKey), saveGeometry());
-        settings.setValue(QLatin1String(kLayoutKey), saveState());
-    }
+    m_context->settings().setWindow(saveGeometry(), saveState());
     QMainWindow::closeEvent(event);
 }
 
 void MainWindow::noteSignatureFile(const QString &path)
 {
-    if (!keepsSettings())
-        return;
-    QSettings settings;
-    QStringList files = settings.value(QLatin1String(kRecentSignaturesKey)).toStringList();
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    files.removeAll(absolute);
-    files.prepend(absolute);
-    settings.setValue(QLatin1String(kRecentSignaturesKey), files.mid(0, kRecentSignatures));
+    m_context->settings().noteSignature(path);
     fillRecentSignatures();
 }
 
 void MainWindow::fillRecentSignatures()
 {
     m_recentSignatures->clear();
-    const QStringList files = keepsSettings()
-        ? QSettings().value(QLatin1String(kRecentSignaturesKey)).toStringList()
-        : QStringList();
+    const QStringList files = m_context->settings().recentSignatures();
     for (const QString &path : files)
         m_recentSignatures
             ->addAction(QFileInfo(path).fileName(), this,

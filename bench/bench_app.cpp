@@ -1,5 +1,7 @@
 // Figures of the window program's shell: how the log grows, and how long the
 // window takes to come up in-process. Prints figures; asserts nothing.
+#include "devicesession.h"
+#include "dockcontext.h"
 #include "figure.h"
 #include "offscreen.h"
 
@@ -99,7 +101,9 @@ LongLog perLineAfter(int existing, int more)
 // One field of 100,000 samples, put on the chart and painted; best of five.
 double trendRedrawSeconds()
 {
-    TrendDock dock;
+    DeviceSession session;
+    DockContext context(session);
+    TrendDock dock(context);
     dock.resize(800, 500);
     dock.show();
     if (!QTest::qWaitForWindowExposed(&dock))

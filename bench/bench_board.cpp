@@ -1,6 +1,7 @@
 // A board of 300 points on a 4000 x 3000 photo in the Signatures dock's Board
 // tab: opening the file, panning, and highlighting the next point as a run
 // does, each frame painted at once. A frame is within its budget under 16 ms.
+#include "dockcontext.h"
 #include "figure.h"
 #include "offscreen.h"
 #include "timedapplication.h"
@@ -114,7 +115,8 @@ int main(int argc, char **argv)
     }
 
     DeviceSession session;
-    SignaturesDock dock(session);
+    DockContext context(session);
+    SignaturesDock dock(context);
     dock.resize(1100, 760);
     dock.show();
     dock.newSignature();

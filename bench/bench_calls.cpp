@@ -2,6 +2,8 @@
 // memory a recorded call takes at the ring's capacity, and filtering a full
 // Calls table. Against the recording double, which answers at once. Prints
 // figures; asserts nothing.
+#include "devicesession.h"
+#include "dockcontext.h"
 #include "figure.h"
 
 #include "callring.h"
@@ -153,7 +155,9 @@ int main(int argc, char *argv[])
     // per call, and the cost of an append.
     {
         const std::size_t before = heapInUse();
-        auto full = std::make_unique<CallsDock>();
+        DeviceSession session;
+        DockContext context(session);
+        auto full = std::make_unique<CallsDock>(context);
         full->show();
         QCoreApplication::processEvents();
         const Clock::time_point start = Clock::now();

@@ -3,6 +3,8 @@
 // longest event on the window's thread meanwhile, since the reading happens
 // on the history's thread. ZEM_BENCH_HISTORY_RUNS sets the size. Prints,
 // asserts nothing.
+#include "devicesession.h"
+#include "dockcontext.h"
 #include "figure.h"
 #include "offscreen.h"
 #include "timedapplication.h"
@@ -48,7 +50,9 @@ int main(int argc, char **argv)
 
     Worker worker;
     worker.setLocationText(where);
-    HistoryDock dock(&worker);
+    DeviceSession session;
+    DockContext context(session, &worker);
+    HistoryDock dock(context);
     dock.resize(900, 700);
     dock.show();
     if (!QTest::qWaitForWindowExposed(&dock))

@@ -1,6 +1,7 @@
 // Probe button to verdict in the Signatures dock on the virtual instrument:
 // the instrument's button is pressed at known times (every other period from
 // the open), the dock polls for it, measures, compares and shows the verdict.
+#include "dockcontext.h"
 #include "figure.h"
 #include "offscreen.h"
 
@@ -32,7 +33,8 @@ int main(int argc, char **argv)
     DeviceSession session;
     zem::Connection &device = session.connection();
     device.open("virtual://resistor");
-    SignaturesDock dock(session);
+    DockContext context(session);
+    SignaturesDock dock(context);
     dock.show();
     QStringList names;
     for (int k = 1; k <= kPoints; ++k)
@@ -82,7 +84,7 @@ int main(int argc, char **argv)
     // A test of 5 points with the probe's button on an instrument that takes
     // 40 ms a call, with a 1 ms ticker: the longest the event loop went
     // without turning.
-    SignaturesDock slow(session);
+    SignaturesDock slow(context);
     slow.show();
     slow.addPoints(QStringLiteral("R1,R2,R3,R4,R5"));
     device.open("virtual://resistor");

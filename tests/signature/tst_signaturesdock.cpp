@@ -2,6 +2,7 @@
 // typed in, a board learned with the probe's button, a second board tested
 // with Space, the verdicts read from the table and kept in the history, a
 // report written, the next test probing the failed point first.
+#include "dockcontext.h"
 #include "boardview.h"
 #include "devicesession.h"
 #include "signaturemodel.h"
@@ -35,7 +36,11 @@ void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
 {
     DeviceSession session;
     zem::Connection &device = session.connection();
-    SignaturesDock dock(session);
+    QTemporaryDir dir;
+    zem::history::Worker history;
+    history.setLocationText(dir.filePath(QStringLiteral("h.sqlite")));
+    DockContext context(session, &history);
+    SignaturesDock dock(context);
     dock.show();
     const auto child
         = [&](const char *name) { return dock.findChild<QWidget *>(QLatin1String(name)); };
@@ -56,10 +61,6 @@ void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
     device.close();
     // Two captures a point (the dock's default): the probe stays on a pin for two.
     device.open("virtual://open?per_pin=2&pins=resistor:1000,resistor:1000,capacitor");
-    QTemporaryDir dir;
-    zem::history::Worker history;
-    history.setLocationText(dir.filePath(QStringLiteral("h.sqlite")));
-    dock.setHistory(&history);
     QSignalSpy kept(&dock, &SignaturesDock::runRecorded);
     QTest::keyClicks(child("signatureSerialEdit"), QStringLiteral("SN-7"));
     static_cast<QRadioButton *>(child("signatureTestButton"))->click();
@@ -147,7 +148,8 @@ void tst_SignaturesDock::componentPlacedByClicks()
     QFETCH(QList<QPoint>, clicks);
     QFETCH(QList<QPoint>, expected);
     DeviceSession session;
-    SignaturesDock dock(session);
+    DockContext context(session);
+    SignaturesDock dock(context);
     dock.resize(900, 700);
     dock.show();
     QImage image(800, 600, QImage::Format_RGB32);

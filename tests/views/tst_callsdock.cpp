@@ -113,7 +113,7 @@ void tst_CallsDock::savedCallsOpenAsTheyWere()
     CallsDock *dock = window.w.calls();
     dock->raise();
     auto files = std::make_shared<NamedFile>();
-    dock->setFileChooser(files);
+    window.w.setFileChooser(files);
     auto click = [&](const char *button) {
         QTest::mouseClick(dock->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
     };

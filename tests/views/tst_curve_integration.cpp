@@ -128,7 +128,7 @@ void tst_CurveIntegration::measureAndExport()
     // The CSV export reads back as the plotted points, with units in its header.
     QTemporaryDir dir;
     const QString csv = dir.filePath(QStringLiteral("curve.csv"));
-    dock->setFileChooser(std::make_shared<FixedName>(csv));
+    window.setFileChooser(std::make_shared<FixedName>(csv));
     QTest::mouseClick(
         dock->findChild<QPushButton *>(QStringLiteral("exportButton")), Qt::LeftButton);
     QFile file(csv);

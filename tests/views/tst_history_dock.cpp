@@ -1,5 +1,7 @@
 // The History dock over a SQLite history holding two test runs recorded as
 // the Signatures dock records them.
+#include "devicesession.h"
+#include "dockcontext.h"
 #include "historydock.h"
 #include "historyrun.h"
 #include "worker.h"
@@ -58,8 +60,10 @@ void tst_HistoryDock::showsRunsAndFailures()
         QCOMPARE(store.record(run), zem::history::Store::Outcome::Stored);
     }
 
+    DeviceSession session;
     zem::history::Worker history;
-    HistoryDock dock(&history);
+    DockContext context(session, &history);
+    HistoryDock dock(context);
     dock.setLocationText(where);
     QSignalSpy shown(&dock, &HistoryDock::shown);
     dock.refresh();

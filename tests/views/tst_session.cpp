@@ -183,7 +183,7 @@ void tst_Session::logExport()
     QCOMPARE(s.log->indexAt(s.log->visualItemRect(s.log->item(999)).center()).row(), 999);
 
     const QString name = dir.filePath(QStringLiteral("saved.log"));
-    s.log->setFileChooser(std::make_shared<FixedFileChooser>(name));
+    s.w.setFileChooser(std::make_shared<FixedFileChooser>(name));
     s.log->saveAsAction->trigger();
     QFile saved(name);
     QVERIFY(saved.open(QIODevice::ReadOnly));

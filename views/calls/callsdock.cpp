@@ -2,7 +2,7 @@
 
 #include "calldetail.h"
 #include "callfile.h"
-#include "filechooser.h"
+#include "dockcontext.h"
 #include "callsfilter.h"
 #include "callsmodel.h"
 #include "callstats.h"
@@ -40,9 +40,9 @@ QString callsText(std::size_t n)
 
 } // namespace
 
-CallsDock::CallsDock(QWidget *parent)
+CallsDock::CallsDock(DockContext &context, QWidget *parent)
     : QDockWidget(tr("Calls"), parent)
-    , files(std::make_shared<FileChooser>())
+    , m_context(context)
 {
     setObjectName(QStringLiteral("callsDock"));
     live = new CallsModel(zem::calls::kDefaultRingCapacity, this);
@@ -215,11 +215,6 @@ CallsModel *CallsDock::shownModel() const
     return qobject_cast<CallsModel *>(filter->sourceModel());
 }
 
-void CallsDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
-{
-    files = std::move(chooser);
-}
-
 void CallsDock::showModel(CallsModel *model)
 {
     filter->setSourceModel(model);
@@ -302,7 +297,7 @@ void CallsDock::sendAgain()
 
 void CallsDock::saveCalls()
 {
-    const QString name = files->saveFileName(
+    const QString name = m_context.files().saveFileName(
         { this, tr("Save calls..."), QStringLiteral("calls.jsonl"), tr(kCallFilter) });
     if (name.isEmpty())
         return;
@@ -318,7 +313,7 @@ void CallsDock::openCalls()
 {
     build();
     const QString name
-        = files->openFileName({ this, tr("Open calls..."), QString(), tr(kCallFilter) });
+        = m_context.files().openFileName({ this, tr("Open calls..."), QString(), tr(kCallFilter) });
     if (name.isEmpty())
         return;
     std::vector<zem::calls::Call> calls;

@@ -8,7 +8,7 @@
 #include <memory>
 
 class CallDetail;
-class FileChooser;
+class DockContext;
 class CallsFilter;
 class CallsModel;
 class QCheckBox;
@@ -29,7 +29,7 @@ class CallsDock : public QDockWidget
     Q_OBJECT
 
 public:
-    explicit CallsDock(QWidget *parent = nullptr);
+    explicit CallsDock(DockContext &context, QWidget *parent = nullptr);
     ~CallsDock() override;
 
     // Records every library call into the live table from now on, or stops.
@@ -42,7 +42,6 @@ public:
     // The selected call of the shown table, or null.
     const zem::calls::Call *selectedCall() const;
 
-    void setFileChooser(std::shared_ptr<FileChooser> chooser);
 
 signals:
     // Send again: the command's index in zem::kCommands and its request bytes.
@@ -69,7 +68,7 @@ private:
     CallsModel *live = nullptr;
     std::unique_ptr<CallsModel> file; // a call file being viewed
     CallsFilter *filter = nullptr;
-    std::shared_ptr<FileChooser> files;
+    DockContext &m_context;
 
     QTabWidget *tabs = nullptr;
     QTableView *table = nullptr;

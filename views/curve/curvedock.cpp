@@ -5,6 +5,7 @@
 #include "curvefigures.h"
 #include "devicerun.h"
 #include "devicesession.h"
+#include "dockcontext.h"
 #include "filechooser.h"
 #include "pointsmodel.h"
 #include "pointsview.h"
@@ -103,9 +104,10 @@ QValueAxis *newAxis(const QString &title)
 
 } // namespace
 
-CurveDock::CurveDock(QWidget *parent)
+CurveDock::CurveDock(DockContext &context, QWidget *parent)
     : QDockWidget(tr("Curve"), parent)
-    , files(std::make_shared<FileChooser>())
+    , m_context(context)
+    , session(&context.session())
 {
     setObjectName(QStringLiteral("curveDock"));
     auto *content = new QWidget;
@@ -177,6 +179,7 @@ CurveDock::CurveDock(QWidget *parent)
             startRun();
     });
 
+    connect(session, &DeviceSession::callMade, this, &CurveDock::takePageFrame);
     connect(measureButton, &QPushButton::clicked, this, &CurveDock::measure);
     connect(repeatButton, &QPushButton::toggled, this, [this](bool on) {
         if (!on)
@@ -241,12 +244,6 @@ void CurveDock::buildTimeChart()
     timePage->layout()->addWidget(timeView);
 }
 
-void CurveDock::setSession(DeviceSession *s)
-{
-    session = s;
-    connect(session, &DeviceSession::callMade, this, &CurveDock::takePageFrame);
-}
-
 void CurveDock::takePageFrame(const zem::calls::Call &call)
 {
     using zem::calls::Origin;
@@ -281,11 +278,6 @@ void CurveDock::takePageFrame(const zem::calls::Call &call)
     get_measurement_response response;
     std::memcpy(&response, call.response(), sizeof response);
     addPageFrame(request.FrameNumber, response);
-}
-
-void CurveDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
-{
-    files = std::move(chooser);
 }
 
 void CurveDock::measure()
@@ -652,7 +644,7 @@ void CurveDock::exportCurve()
         tr("CSV, every curve shown (*.csv)"), tr("JSON, every curve shown (*.json)"),
         tr("PNG images (*.png)"), tr("SVG images (*.svg)") };
     QString filter = filters.first();
-    QString name = files->saveFileName({ this, tr("Export curve"), QStringLiteral("curve.csv"),
+    QString name = m_context.files().saveFileName({ this, tr("Export curve"), QStringLiteral("curve.csv"),
                                            filters.join(QStringLiteral(";;")) },
         &filter);
     if (name.isEmpty())

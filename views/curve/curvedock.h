@@ -22,6 +22,7 @@ struct Call;
 class CurveChartView;
 class DeviceRun;
 class DeviceSession;
+class DockContext;
 class FileChooser;
 class PointsModel;
 class PointsView;
@@ -43,14 +44,12 @@ public:
     // At most this many curves are held as references.
     static constexpr int kMaxHeld = 8;
 
-    explicit CurveDock(QWidget *parent = nullptr);
+    // Frames read on the session by the pages, and by Send again of the
+    // Calls dock, are drawn as the page's curve.
+    explicit CurveDock(DockContext &context, QWidget *parent = nullptr);
     ~CurveDock() override;
 
-    // The window's device session, which outlives the dock. Frames read on the
-    // get_measurement page (or sent again) reach the curve through it.
-    void setSession(DeviceSession *session);
     // Replaces the export file dialog.
-    void setFileChooser(std::shared_ptr<FileChooser> chooser);
 
     // The latest measurement, shown above the held curves.
     const Curve &latest() const { return shown; }
@@ -114,9 +113,9 @@ private:
     QString m_url; // of the device opened last
     std::optional<std::uint32_t> m_serialNumber; // read from it, if it was
 
-    DeviceSession *session = nullptr;
+    DockContext &m_context;
+    DeviceSession *session;
     bool cancelledHere = false; // the run's Cancel was pressed, not a stop from elsewhere
-    std::shared_ptr<FileChooser> files;
     // The run's machine, then the run that advances it on the device thread.
     std::unique_ptr<MeasurementSequence> sequence;
     std::unique_ptr<DeviceRun> run;

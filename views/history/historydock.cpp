@@ -1,6 +1,7 @@
 #include "historydock.h"
 
 #include "decimate.h"
+#include "dockcontext.h"
 #include "location.h"
 
 #include <QBarCategoryAxis>
@@ -19,7 +20,6 @@
 #include <QLineSeries>
 #include <QMap>
 #include <QPushButton>
-#include <QSettings>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
@@ -33,15 +33,7 @@
 
 namespace {
 
-const char kLocationKey[] = "historyLocation";
 constexpr int kListedRuns = 1000;
-
-// Programs that embed the window without naming themselves (tests, figures)
-// keep no settings on disk.
-bool keepsSettings()
-{
-    return !QCoreApplication::organizationName().isEmpty();
-}
 
 // Puts a series on the chart, against the chart's two axes.
 void plot(QChart *chart, QAbstractSeries *series)
@@ -136,15 +128,15 @@ QVariant RunsModel::headerData(int section, Qt::Orientation orientation, int rol
     return {};
 }
 
-HistoryDock::HistoryDock(zem::history::Worker *history, QWidget *parent)
+HistoryDock::HistoryDock(DockContext &context, QWidget *parent)
     : QDockWidget(tr("History"), parent)
-    , history(history)
+    , m_context(context)
+    , history(context.history())
 {
     setObjectName(QStringLiteral("historyDock"));
     runs = new RunsModel(this);
-    if (keepsSettings())
-        history->setLocationText(
-            QSettings().value(QLatin1String(kLocationKey), history->locationText()).toString());
+    if (const QString kept = context.settings().historyLocation(); !kept.isEmpty())
+        history->setLocationText(kept);
     // Built when first shown: most sessions never look at the history.
     connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
         if (visible)
@@ -200,8 +192,7 @@ void HistoryDock::setLocationText(const QString &text)
     if (text == history->locationText())
         return;
     history->setLocationText(text); // the next read opens the new one
-    if (keepsSettings())
-        QSettings().setValue(QLatin1String(kLocationKey), text);
+    m_context.settings().setHistoryLocation(text);
     emit locationChanged(text);
 }
 

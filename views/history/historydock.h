@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+class DockContext;
 class QBarCategoryAxis;
 class QBarSeries;
 class QChart;
@@ -56,7 +57,8 @@ class HistoryDock : public QDockWidget
 
 public:
     // history does the reading; it is shared with whatever records runs.
-    explicit HistoryDock(zem::history::Worker *history, QWidget *parent = nullptr);
+    // The context's history must be set.
+    explicit HistoryDock(DockContext &context, QWidget *parent = nullptr);
     ~HistoryDock() override;
 
     // The text naming the history (see location.h), as in the field.
@@ -98,6 +100,7 @@ private:
     void showPointCurve(int row);
     void setStatus(const QString &text, bool error);
 
+    DockContext &m_context;
     zem::history::Worker *history;
     QString board; // whose failures, yield and scores are shown
     RunsModel *runs = nullptr;

@@ -1,6 +1,6 @@
 #include "logview.h"
 
-#include "filechooser.h"
+#include "dockcontext.h"
 #include "qatomicfile.h"
 
 #include <QAction>
@@ -24,9 +24,9 @@ const QColor kFailureColour(255, 85, 85);
 
 } // namespace
 
-LogView::LogView(QWidget *parent)
+LogView::LogView(DockContext &context, QWidget *parent)
     : QListWidget(parent)
-    , files(std::make_shared<FileChooser>())
+    , m_context(context)
 {
     setUniformItemSizes(true);
     // Offsets are pixels; rows have no positions to scroll by.
@@ -51,10 +51,10 @@ LogView::LogView(QWidget *parent)
     });
 }
 
-LogView *LogView::replace(QListWidget *form)
+LogView *LogView::replace(QListWidget *form, DockContext &context)
 {
     QWidget *parent = form->parentWidget();
-    auto *view = new LogView(parent);
+    auto *view = new LogView(context, parent);
     view->setObjectName(form->objectName());
     view->setPalette(form->palette());
     view->setFont(form->font());
@@ -96,14 +96,9 @@ bool LogView::saveTo(const QString &fileName, QString *error) const
     return failure.isEmpty();
 }
 
-void LogView::setFileChooser(std::shared_ptr<FileChooser> chooser)
-{
-    files = std::move(chooser);
-}
-
 void LogView::saveAs()
 {
-    const QString name = files->saveFileName({ this, tr("Save log as..."),
+    const QString name = m_context.files().saveFileName({ this, tr("Save log as..."),
         QStringLiteral("zem_debugger.log"), tr("Text files (*.log *.txt);;All files (*)") });
     QString error;
     if (name.isEmpty() || saveTo(name, &error))

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-class FileChooser;
+class DockContext;
 class QAction;
 
 // A QListWidget whose rows all have the height of the first one. QListView
@@ -20,11 +20,11 @@ class LogView : public QListWidget
     Q_OBJECT
 
 public:
-    explicit LogView(QWidget *parent = nullptr);
+    explicit LogView(DockContext &context, QWidget *parent = nullptr);
 
     // Puts a LogView where the form's list is, with its name, palette, font,
     // size policy and selection mode, and deletes the form's list.
-    static LogView *replace(QListWidget *form);
+    static LogView *replace(QListWidget *form, DockContext &context);
 
     // Appends a line; a failure is drawn in a red that reads on the black log.
     void appendLine(const QString &line, LogLevel level);
@@ -34,7 +34,6 @@ public:
     // Writes every line to fileName atomically; false with a message on failure.
     bool saveTo(const QString &fileName, QString *error) const;
     // Where "Save as..." asks for a file name; empty means cancelled.
-    void setFileChooser(std::shared_ptr<FileChooser> chooser);
 
     QAction *copyAllAction = nullptr;
     QAction *saveAsAction = nullptr;
@@ -63,7 +62,7 @@ private:
     int rowHeight() const;
     QRect rowRect(int row) const;
 
-    std::shared_ptr<FileChooser> files;
+    DockContext &m_context;
     mutable int height = 0; // of every row; 0 until known
     int charWidth = 0; // of the widest letter; 0 until known
     int widest = 0; // the widest line so far

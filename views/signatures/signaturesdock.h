@@ -1,41 +1,28 @@
 // The Signatures dock: learn the curves of a known-good board point by point,
 // then test a suspect board against them. A measurement is taken by Measure,
-// by Space, or by the probe's button, which the dock polls for while a run
-// is going (and only then).
+// by Space, or by the probe's button, which is polled for while a run is
+// going (and only then). The dock holds the widgets and wires them to the
+// document (the signature and its edits), the run controller (the run) and
+// the board editor (the picture).
 #pragma once
 
 #include "logline.h"
-#include "proberun.h"
 #include "session.h"
 
-#include <QDateTime>
 #include <QDockWidget>
 
-namespace zem::history {
-class Worker;
-}
-
-#include <cstdint>
 #include <memory>
 
-class BoardView;
-class DeviceRun;
-class DeviceSession;
-class FileChooser;
-class SignatureModel;
-class QAction;
-class QChart;
-class QCheckBox;
-class QSpinBox;
-class QLabel;
-class QLineEdit;
-class QLineSeries;
-class QPushButton;
-class QRadioButton;
-class QTableView;
-class QTabWidget;
-class QTimer;
+class BoardEditor;
+class DockContext;
+class RunController;
+class SignatureDocument;
 class QUndoStack;
+namespace Ui {
+class SignaturesDock;
+}
+class QChart;
+class QLineSeries;
 class QValueAxis;
 
 class SignaturesDock : public QDockWidget
@@ -43,15 +30,14 @@ class SignaturesDock : public QDockWidget
     Q_OBJECT
 
 public:
-    // `device` is the window's session; it must outlive the dock.
-    explicit SignaturesDock(DeviceSession &device, QWidget *parent = nullptr);
+    explicit SignaturesDock(DockContext &context, QWidget *parent = nullptr);
     ~SignaturesDock() override;
 
-    const sig::Signature &signature() const { return board; }
+    const sig::Signature &signature() const;
     // The results of the last test run, one per point.
     const std::vector<sig::PointResult> *results() const;
     // Also while a test waits for its probing order from the history.
-    bool isRunning() const { return running || orderPending; }
+    bool isRunning() const;
 
     // What the buttons do once a file name is chosen; false, with the reason
     // shown, when it cannot be done.
@@ -59,16 +45,11 @@ public:
     // The same, the file read and checked off the window's thread (a board's
     // photo makes it megabytes); fileOpened() tells the outcome.
     void openFileInBackground(const QString &path);
-    void setFileChooser(std::shared_ptr<FileChooser> chooser);
     bool saveFile(const QString &path);
     bool writeReport(const QString &path);
     void newSignature();
     // Adds the names (comma or line separated); returns how many were added.
     int addPoints(const QString &names);
-    // Where finished test runs are kept and probe orders come from; the
-    // history is opened only when a run needs it. Without one, test runs
-    // are not kept.
-    void setHistory(zem::history::Worker *worker) { history = worker; }
     // Adds the pins of a component, "U1.1" to "U1.<pins>"; returns how many.
     int addComponent(const QString &component, int pins);
     // The next clicks on the picture place the component's pins: pin 1 and
@@ -82,7 +63,7 @@ public:
     // false when the user cancelled or saving failed.
     bool maybeSave();
     // Points edits and Learn, undone with Ctrl+Z.
-    QUndoStack *undoStack() const { return m_undo; }
+    QUndoStack *undoStack() const;
 
 public slots:
     void startRun();
@@ -102,10 +83,7 @@ signals:
 
 private:
     void buildUi();
-    void onRunEvent(const sig::ProbeRun::Event &event);
-    void runFinished();
-    void showSymmetry();
-    void showWaiting(bool slow);
+    BoardEditor *boardEditor();
     void fail(const QString &message);
     void showPoint(int row);
     void plot(const sig::IvCurve *reference, const sig::IvCurve *test);
@@ -116,71 +94,15 @@ private:
     bool saveDialog();
     bool saveAsDialog();
     void reportDialog();
-    void pasteNames();
-    void beginRun(int row, std::vector<int> order);
-    void recordRun();
-    void buildBoard();
-    void pictureDialog();
-    void componentDialog();
-    void onPictureClicked(QPointF at);
-    void deleteSelected();
-    void moveCurrent(int by);
-    void setEditing(bool allowed);
-    void afterLoad();
-    bool takeLoaded(
-        const QString &file, std::optional<sig::Signature> loaded, const QString &error);
 
-    DeviceSession &device;
-    sig::Signature board;
-    // The run's machine, then the run that advances it on the device thread;
-    // the machine is the window's again once the run has finished.
-    std::unique_ptr<sig::ProbeRun> probe;
-    std::unique_ptr<DeviceRun> run;
-    sig::Session::Mode runMode = sig::Session::Mode::Learn;
-    std::vector<sig::PointResult> testResults; // of the last test run, as its points were done
-    bool running = false;
-    bool measuring = false;
-    int runCount = 0; // runs started, so a stop meant for one spares the next
-    std::shared_ptr<FileChooser> files;
-    QString path;
-    bool modified = false; // the board's name; the points' edits are on the undo stack
-    bool finished = false; // the last run went through the last point: start over
-    zem::history::Worker *history = nullptr;
-    bool orderPending = false; // a test waits for its order from the history
-    QDateTime runStarted; // UTC
-    std::vector<int> runOrder; // the points in the order the run probes them
-
-    SignatureModel *model = nullptr;
-    QTableView *table = nullptr;
-    QLineEdit *boardEdit = nullptr;
-    QLineEdit *pointEdit = nullptr;
-    QLineEdit *serialEdit = nullptr;
-    QCheckBox *likelyFirstCheck = nullptr;
-    QCheckBox *addBoardCheck = nullptr;
-    QRadioButton *symmetryButton = nullptr;
-    bool symmetryRun = false;
-    std::vector<sig::IvCurve> symmetryCurves; // of the last compare-alike run, by point
-    QCheckBox *autoSettingsCheck = nullptr;
-    QSpinBox *repeatBox = nullptr;
-    QCheckBox *keepHistoryCheck = nullptr;
-    QRadioButton *learnButton = nullptr;
-    QRadioButton *testButton = nullptr;
-    QPushButton *runButton = nullptr;
-    QPushButton *measureButton = nullptr;
-    QPushButton *saveButton = nullptr;
-    QLabel *status = nullptr;
-    QChart *chart = nullptr;
-    QLineSeries *referenceSeries = nullptr;
-    QLineSeries *testSeries = nullptr;
-    QValueAxis *axisV = nullptr;
-    QValueAxis *axisI = nullptr;
-    QTabWidget *m_tabs = nullptr;
-    QWidget *m_boardPage = nullptr;
-    BoardView *m_boardView = nullptr; // built when its tab is first shown
-    QLabel *m_boardHint = nullptr;
-    QUndoStack *m_undo = nullptr;
-    // A component being placed: its first row, its pin count, and the clicks so far.
-    QString m_placing;
-    bool m_placingTwoRows = false;
-    std::vector<QPointF> m_clicks;
+    DockContext &m_context;
+    SignatureDocument *m_document;
+    RunController *m_run;
+    std::unique_ptr<Ui::SignaturesDock> ui; // built when the dock is first shown or used
+    BoardEditor *m_board = nullptr; // built when its tab is first shown
+    QChart *m_chart = nullptr;
+    QLineSeries *m_referenceSeries = nullptr;
+    QLineSeries *m_testSeries = nullptr;
+    QValueAxis *m_axisV = nullptr;
+    QValueAxis *m_axisI = nullptr;
 };

@@ -3,7 +3,7 @@
 #include "call.h"
 #include "codec.h"
 #include "decimate.h"
-#include "filechooser.h"
+#include "dockcontext.h"
 #include "qatomicfile.h"
 #include "records.h"
 
@@ -40,9 +40,9 @@ QString csvField(const QString &text)
 
 } // namespace
 
-TrendDock::TrendDock(QWidget *parent)
+TrendDock::TrendDock(DockContext &context, QWidget *parent)
     : QDockWidget(tr("Trend"), parent)
-    , files(std::make_shared<FileChooser>())
+    , m_context(context)
 {
     setObjectName(QStringLiteral("trendDock"));
 
@@ -313,14 +313,9 @@ bool TrendDock::exportTo(const QString &fileName, QString *error) const
     return failure.isEmpty();
 }
 
-void TrendDock::setFileChooser(std::shared_ptr<FileChooser> chooser)
-{
-    files = std::move(chooser);
-}
-
 void TrendDock::exportAs()
 {
-    const QString name = files->saveFileName({ this, tr("Export trend"),
+    const QString name = m_context.files().saveFileName({ this, tr("Export trend"),
         QStringLiteral("trend.csv"), tr("CSV (*.csv);;PNG image (*.png)") });
     QString error;
     if (name.isEmpty() || exportTo(name, &error))

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-class FileChooser;
+class DockContext;
 class QChartView;
 class QLabel;
 class QLineSeries;
@@ -27,7 +27,7 @@ class TrendDock : public QDockWidget
     Q_OBJECT
 
 public:
-    explicit TrendDock(QWidget *parent = nullptr);
+    explicit TrendDock(DockContext &context, QWidget *parent = nullptr);
 
     // Samples kept per field; older ones are dropped first.
     static constexpr int kMaxSamples = 100000;
@@ -48,7 +48,6 @@ public:
     qsizetype sampleCount(int trace) const { return traces.at(trace).points.size(); }
     // Writes a CSV (time, one column per field) or, for a .png name, a picture.
     bool exportTo(const QString &fileName, QString *error) const;
-    void setFileChooser(std::shared_ptr<FileChooser> chooser);
 
     // Puts the kept samples on the chart now rather than at the next tick.
     void redraw();
@@ -76,7 +75,7 @@ private:
     std::vector<Trace> traces;
     QElapsedTimer clock; // from the first sample
     QTimer redrawTimer;
-    std::shared_ptr<FileChooser> files;
+    DockContext &m_context;
     QChartView *view = nullptr;
     QValueAxis *timeAxis = nullptr;
     QValueAxis *valueAxis = nullptr;

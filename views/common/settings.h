@@ -1,0 +1,39 @@
+// Everything the window keeps between sessions, in one place: each key once,
+// each value typed. Only a program that names its organisation keeps
+// anything; tests and figures read the defaults and write nothing.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+class Settings
+{
+public:
+    // Whether values last beyond this process.
+    static bool kept();
+
+    static constexpr int kRecentUrls = 10;
+    static constexpr int kRecentSignatures = 8;
+
+    QStringList recentUrls() const;
+    void setRecentUrls(const QStringList &urls);
+
+    // Signature files, newest first; `path` is made absolute and moved to the front.
+    QStringList recentSignatures() const;
+    void noteSignature(const QString &path);
+
+    QByteArray windowGeometry() const;
+    QByteArray dockLayout() const;
+    void setWindow(const QByteArray &geometry, const QByteArray &docks);
+
+    // The Signatures dock's station choices.
+    bool likelyFaultsFirst(bool fallback) const;
+    void setLikelyFaultsFirst(bool on);
+    bool keepTestRuns(bool fallback) const;
+    void setKeepTestRuns(bool on);
+
+    // The History dock's location field; empty when none was kept.
+    QString historyLocation() const;
+    void setHistoryLocation(const QString &text);
+};

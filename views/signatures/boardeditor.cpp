@@ -1,0 +1,182 @@
+#include "boardeditor.h"
+
+#include "boardview.h"
+#include "dockcontext.h"
+#include "signaturedocument.h"
+#include "signatureedits.h"
+#include "signaturemodel.h"
+
+#include "board.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QUndoStack>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWidget *parent)
+    : QWidget(parent)
+    , m_context(context)
+    , m_document(document)
+    , m_view(new BoardView(this))
+    , m_hint(new QLabel(this))
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 4, 0, 0);
+    auto *row = new QHBoxLayout;
+    auto *pictureButton = new QPushButton(tr("Picture..."), this);
+    pictureButton->setObjectName(QStringLiteral("signaturePictureButton"));
+    pictureButton->setToolTip(tr("A photo or scan of the board (PNG or JPEG), kept in the file"));
+    auto *componentButton = new QPushButton(tr("Component..."), this);
+    componentButton->setObjectName(QStringLiteral("signatureComponentButton"));
+    componentButton->setToolTip(tr("Add a component's pins and place them with two clicks"));
+    m_hint->setObjectName(QStringLiteral("boardHint"));
+    m_hint->setWordWrap(true);
+    row->addWidget(pictureButton);
+    row->addWidget(componentButton);
+    row->addWidget(m_hint, 1);
+    layout->addLayout(row);
+    layout->addWidget(m_view, 1);
+    m_view->setModel(document.model());
+    connect(pictureButton, &QPushButton::clicked, this, &BoardEditor::pictureDialog);
+    connect(componentButton, &QPushButton::clicked, this, &BoardEditor::componentDialog);
+    connect(m_view, &BoardView::pointClicked, this, &BoardEditor::pointChosen);
+    connect(m_view, &BoardView::pictureClicked, this, &BoardEditor::onPictureClicked);
+    connect(m_view, &BoardView::pointDragged, this, [this](int row, QPointF to) {
+        m_document.undoStack()->push(new edits::PlacePoints(*m_document.model(), { { row, to } },
+            tr("Move %1").arg(m_document.signature().points[std::size_t(row)].name)));
+    });
+    connect(&document, &SignatureDocument::replaced, this, [this] {
+        m_placing.clear();
+        showHint();
+    });
+    showHint();
+}
+
+void BoardEditor::setCurrent(int row)
+{
+    m_current = row;
+    m_view->setCurrent(row);
+}
+
+void BoardEditor::setEditable(bool editable)
+{
+    m_editable = editable;
+    m_view->setEditable(editable);
+}
+
+void BoardEditor::showHint()
+{
+    m_hint->setText(m_document.signature().image
+            ? tr("Choose a point and click on the picture to place it.")
+            : tr("Load a picture of the board."));
+}
+
+void BoardEditor::pictureDialog()
+{
+    const QString file = m_context.files().openFileName({ this, tr("Picture of the board"),
+        m_document.path(), tr("Pictures (*.png *.jpg *.jpeg);;All files (*)") });
+    if (!file.isEmpty())
+        emit pictureChosen(file);
+}
+
+void BoardEditor::componentDialog()
+{
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Add a component"));
+    auto *form = new QFormLayout(&dialog);
+    auto *name = new QLineEdit(&dialog);
+    name->setPlaceholderText(tr("U1"));
+    auto *pins = new QSpinBox(&dialog);
+    pins->setRange(1, 1000);
+    pins->setValue(8);
+    auto *twoRows = new QCheckBox(tr("Two rows (pins numbered around the package)"), &dialog);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(tr("Name:"), name);
+    form->addRow(tr("Pins:"), pins);
+    form->addRow(twoRows);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted || name->text().trimmed().isEmpty())
+        return;
+    QStringList taken;
+    if (m_document.addComponent(name->text().trimmed(), pins->value(), &taken) == 0)
+        return emit statusChanged(
+            tr("Already in the list: %1").arg(taken.join(QStringLiteral(", "))));
+    if (m_current < 0)
+        emit pointChosen(0);
+    if (m_document.signature().image)
+        placeComponent(name->text().trimmed(), twoRows->isChecked());
+}
+
+void BoardEditor::placeComponent(const QString &component, bool twoRows)
+{
+    m_placing = component;
+    m_placingTwoRows = twoRows;
+    m_clicks.clear();
+    m_hint->setText(tr("Click pin 1 of %1.").arg(component));
+}
+
+void BoardEditor::onPictureClicked(QPointF at)
+{
+    if (!m_editable)
+        return;
+    SignatureModel &model = *m_document.model();
+    const auto &points = m_document.signature().points;
+    QUndoStack *undo = m_document.undoStack();
+    if (m_placing.isEmpty()) {
+        // Place the chosen point, then choose the next one without a place.
+        const int row = m_current;
+        if (row < 0 || row >= int(points.size()))
+            return;
+        undo->push(new edits::PlacePoints(
+            model, { { row, at } }, tr("Place %1").arg(points[std::size_t(row)].name)));
+        for (int next = row + 1; next < int(points.size()); ++next)
+            if (!points[std::size_t(next)].at) {
+                emit pointChosen(next);
+                break;
+            }
+        return;
+    }
+    std::vector<int> rows;
+    for (std::size_t k = 0; k < points.size(); ++k)
+        if (points[k].component == m_placing)
+            rows.push_back(int(k));
+    const int pins = int(rows.size());
+    m_clicks.push_back(at);
+    const int needed = m_placingTwoRows && pins > 2 ? 3 : 2;
+    if (int(m_clicks.size()) == 1) {
+        m_hint->setText(tr("Click pin %1 of %2.").arg(pins).arg(m_placing));
+        return;
+    }
+    if (int(m_clicks.size()) < needed) {
+        m_hint->setText(
+            tr("Click pin %1 of %2, the last of pin 1's row.").arg((pins + 1) / 2).arg(m_placing));
+        return;
+    }
+    const std::vector<QPointF> places = needed == 3
+        ? sig::twoRowsOfPins(m_clicks[0], m_clicks[1], m_clicks[2], pins)
+        : sig::rowOfPins(m_clicks[0], m_clicks[1], pins);
+    // Pins in their number's order, whatever order the rows have in the table.
+    std::sort(rows.begin(), rows.end(), [&points](int a, int b) {
+        const QString &na = points[std::size_t(a)].name;
+        const QString &nb = points[std::size_t(b)].name;
+        return na.section(QLatin1Char('.'), -1).toInt() < nb.section(QLatin1Char('.'), -1).toInt();
+    });
+    std::vector<std::pair<int, std::optional<QPointF>>> placed;
+    for (std::size_t k = 0; k < rows.size() && k < places.size(); ++k)
+        placed.emplace_back(rows[k], places[k]);
+    undo->push(new edits::PlacePoints(model, std::move(placed), tr("Place %1").arg(m_placing)));
+    m_hint->setText(tr("%1 placed.").arg(m_placing));
+    m_placing.clear();
+    m_clicks.clear();
+}

@@ -1,0 +1,55 @@
+// The Board tab of the Signatures dock: the board's picture with the points
+// placed on it, a picture chosen, a component's pins placed with two or three
+// clicks, a point dragged. Every edit is an undoable command of the document.
+#pragma once
+
+#include <QWidget>
+
+#include <vector>
+
+class BoardView;
+class DockContext;
+class QLabel;
+class SignatureDocument;
+
+class BoardEditor : public QWidget
+{
+    Q_OBJECT
+
+public:
+    BoardEditor(DockContext &context, SignatureDocument &document, QWidget *parent = nullptr);
+
+    // The point chosen in the table: the next click on the picture places it.
+    void setCurrent(int row);
+    // Not while a run goes.
+    void setEditable(bool editable);
+    // The next clicks on the picture place the component's pins: pin 1 and
+    // the last pin (a row), and for two rows pin pins/2 as well.
+    void placeComponent(const QString &component, bool twoRows);
+    // Says what a click does now (after a picture or a signature is loaded).
+    void showHint();
+
+signals:
+    // A point was clicked, or is the next one to place.
+    void pointChosen(int row);
+    // A picture file was chosen for the board.
+    void pictureChosen(const QString &file);
+    // The outcome of a component added, for the dock's status line.
+    void statusChanged(const QString &text);
+
+private:
+    void pictureDialog();
+    void componentDialog();
+    void onPictureClicked(QPointF at);
+
+    DockContext &m_context;
+    SignatureDocument &m_document;
+    BoardView *m_view;
+    QLabel *m_hint;
+    int m_current = -1;
+    bool m_editable = true;
+    // A component being placed: its first row, its pin count, and the clicks so far.
+    QString m_placing;
+    bool m_placingTwoRows = false;
+    std::vector<QPointF> m_clicks;
+};

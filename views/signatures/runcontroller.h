@@ -1,0 +1,96 @@
+// One learn, test or compare-alike run of the Signatures dock: the probe run
+// on the device thread, the probing order read from the history, the finished
+// test written to it. No widgets: it tells what happened through signals,
+// and the document's model follows the results directly.
+#pragma once
+
+#include "logline.h"
+#include "proberun.h"
+
+#include <QDateTime>
+#include <QObject>
+
+#include <memory>
+
+class DeviceRun;
+class DockContext;
+class SignatureDocument;
+
+class RunController : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Kind { Learn, Test, CompareAlike };
+    struct Options
+    {
+        Kind kind = Kind::Learn;
+        bool addBoard = false; // Learn: add to the references instead of replacing them
+        bool autoSettings = false; // Learn: each point's best current range
+        int repeat = 2; // Test: captures of each point
+        bool likelyFirst = false; // Test: the order from the history
+        bool keepInHistory = true; // Test: record the finished run
+        QString serial; // of the board tested, for the history
+        int row = 0; // where to start
+    };
+
+    RunController(DockContext &context, SignatureDocument &document, QObject *parent = nullptr);
+    ~RunController() override;
+
+    // Also while a test waits for its probing order from the history.
+    bool isRunning() const { return m_running || m_orderPending; }
+    bool isMeasuring() const { return m_measuring; }
+    // The last run went through its last point: the next starts over.
+    bool isFinished() const { return m_finished; }
+    // The results of the last test run, one per point; null after a learn.
+    const std::vector<sig::PointResult> *results() const;
+
+    // False, with the reason in statusChanged(), when the run cannot start.
+    bool start(const Options &options);
+    void stop();
+    // The measure key: takes the point now.
+    void measure();
+    // The user chose another point while the run waits for the probe.
+    void select(int row);
+
+signals:
+    void logMessage(const QString &message, LogLevel level);
+    void statusChanged(const QString &text);
+    // Running, measuring or stopped: the buttons follow.
+    void stateChanged();
+    // The run waits for the probe on this point.
+    void pointSelected(int row);
+    // What to draw: a point's reference and its latest curve (either may be null).
+    void curvesChanged(const sig::IvCurve *reference, const sig::IvCurve *test);
+    void pointDone(int point, sig::Verdict verdict);
+    // A call has been waiting long: a busy cursor.
+    void slow(bool waiting);
+    // A finished test run was written to the history.
+    void runRecorded();
+
+private:
+    void begin(int row, std::vector<int> order);
+    void onEvent(const sig::ProbeRun::Event &event);
+    void finished();
+    void showSymmetry();
+    void record();
+    void reset();
+
+    DockContext &m_context;
+    SignatureDocument &m_document;
+    Options m_options;
+    // The run's machine, then the run that advances it on the device thread;
+    // the machine is the window's again once the run has finished.
+    std::unique_ptr<sig::ProbeRun> m_probe;
+    std::unique_ptr<DeviceRun> m_run;
+    std::vector<sig::PointResult> m_results; // of the last test run, as its points were done
+    std::vector<sig::IvCurve> m_alike; // of the last compare-alike run, by point
+    std::vector<int> m_order; // the points in the order the run probes them
+    QDateTime m_started; // UTC
+    QString m_lastStatus;
+    int m_runs = 0; // runs started, so a stop meant for one spares the next
+    bool m_running = false;
+    bool m_measuring = false;
+    bool m_finished = false;
+    bool m_orderPending = false;
+};
