@@ -243,7 +243,6 @@ int run(int argc, char **argv)
             continue;
         CLI::App *sub = app.add_subcommand(c.name, commandDescription(c));
         sub->group("Device commands");
-        sub->fallthrough();
         sub->add_option("Field=value", assignments,
             c.request ? "Request fields" : "None: the command has no request");
         sub->final_callback([&chosen, &c] { chosen = &c; });
