@@ -37,7 +37,7 @@ int takeMeasurement(
         job.message = message;
         return code;
     };
-    static const zem::Command &setter = *findCommand("set_measurement_settings");
+    static const zem::Command &setter = *findCommand(kMeasureSettings);
     std::vector<std::uint8_t> request(setter.request->size, 0);
     if (const std::string error = parseAssignments(setter, assignments, request); !error.empty())
         return failed(kExitUsage, error);

@@ -62,38 +62,6 @@ struct LineEditing
 
 LineEditing editing;
 
-std::vector<std::string> splitWords(const std::string &line, std::string &error)
-{
-    std::vector<std::string> words;
-    std::string word;
-    bool inWord = false;
-    char quote = 0;
-    for (char c : line) {
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-            else
-                word += c;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-            inWord = true;
-        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-            if (inWord)
-                words.push_back(std::move(word));
-            word.clear();
-            inWord = false;
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    if (quote)
-        error = "unterminated quote";
-    if (inWord)
-        words.push_back(std::move(word));
-    return words;
-}
-
 std::string helpText()
 {
     std::string text = "Commands (Field=value arguments; --no-fill and --hex as on the "
@@ -138,7 +106,7 @@ char **complete(const char *text, int start, int)
             candidates.push_back(c.name);
         *editing.completionAppendCharacter = ' ';
     } else if (words[0] == "measure") {
-        for (const zem::Field &f : findCommand("set_measurement_settings")->request->fields)
+        for (const zem::Field &f : findCommand(kMeasureSettings)->request->fields)
             candidates.push_back(std::string(f.name) + "=");
         candidates.insert(candidates.end(), { "-o ", "--no-fill" });
         *editing.completionAppendCharacter = '\0';
@@ -159,6 +127,38 @@ std::string historyFile()
 }
 
 } // namespace
+
+std::vector<std::string> splitWords(const std::string &line, std::string &error)
+{
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    char quote = 0;
+    for (char c : line) {
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            else
+                word += c;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+            inWord = true;
+        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            if (inWord)
+                words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (quote)
+        error = "unterminated quote";
+    if (inWord)
+        words.push_back(std::move(word));
+    return words;
+}
 
 Shell::Shell(Context &context, bool interactive)
     : m_context(context)

@@ -1,6 +1,7 @@
 #include "zemctl.h"
 
 #include "boardjob.h"
+#include "completion.h"
 #include "historyjob.h"
 #include "printable.h"
 #include "signaturejob.h"
@@ -96,12 +97,15 @@ Format Context::format(Format fallback) const
 
 namespace {
 
-const char *const kFooter
+// What every subcommand that takes Field=value arguments shows in its help.
+const char *const kFieldsHelp
     = R"(Commands take Field=value arguments for their request. Arrays are comma
 lists (Reserved0=1,2,3,4), flag words are names joined by '|' or a number,
 fields with named values take the name or a number. A setter's fields left
 out are read from its getter first, unless --no-fill is given.
+)";
 
+const char *const kFooter = R"(
 Without a command, zemctl opens a shell on the device: a prompt with line
 editing, history and completion on a terminal (Ctrl+C clears the line),
 otherwise one command a line from standard input and one JSON object a line
@@ -173,6 +177,35 @@ const zem::Command *commandNamedIn(int argc, char **argv)
     return nullptr;
 }
 
+std::string commandPath(const CLI::App &app)
+{
+    return app.get_parent() ? commandPath(*app.get_parent()) + ' ' + app.get_name()
+                            : app.get_name();
+}
+
+// Every subcommand takes the options of the commands above it after it as
+// well as before it. Its help says which, and explains Field=value where it
+// takes them; the program's footer stays with the program's help.
+void finishSubcommands(CLI::App &app)
+{
+    for (CLI::App *sub : app.get_subcommands([](CLI::App *) { return true; })) {
+        sub->fallthrough();
+        std::string footer
+            = sub->get_option_no_throw("Field=value") ? std::string(kFieldsHelp) + '\n' : "";
+        for (const CLI::App *above = &app; above; above = above->get_parent()) {
+            std::string names;
+            for (const CLI::Option *o : above->get_options())
+                if (o->nonpositional() && !o->get_group().empty() && o != above->get_help_ptr()
+                    && o != above->get_version_ptr())
+                    names += ' ' + o->get_name();
+            if (!names.empty())
+                footer += "Options of " + commandPath(*above) + " apply here too:" + names + '\n';
+        }
+        sub->footer(footer);
+        finishSubcommands(*sub);
+    }
+}
+
 } // namespace
 
 int run(int argc, char **argv)
@@ -181,7 +214,7 @@ int run(int argc, char **argv)
                    "polling, measurements, call recording and replay.",
         "zemctl" };
     app.set_version_flag("--version", std::string(ZEMCTL_VERSION));
-    app.footer(kFooter);
+    app.footer(std::string(kFieldsHelp) + kFooter);
     app.require_subcommand(0, 1);
 
     Context context;
@@ -195,6 +228,10 @@ int run(int argc, char **argv)
         ->check(CLI::IsMember({ "json", "text" }));
     app.add_flag("--hex", o.hex, "Add the raw record bytes to the output");
     app.add_flag("--no-fill", o.noFill, "Do not read a setter's missing fields from its getter");
+    std::string completionShell;
+    app.add_option("--completion", completionShell, "Print the completion script for SHELL")
+        ->check(CLI::IsMember({ "bash" }))
+        ->group(""); // for the package: hidden from the help
 
     std::vector<std::string> assignments;
     const zem::Command *chosen = nullptr;
@@ -206,7 +243,6 @@ int run(int argc, char **argv)
             continue;
         CLI::App *sub = app.add_subcommand(c.name, commandDescription(c));
         sub->group("Device commands");
-        sub->fallthrough();
         sub->add_option("Field=value", assignments,
             c.request ? "Request fields" : "None: the command has no request");
         sub->final_callback([&chosen, &c] { chosen = &c; });
@@ -236,13 +272,17 @@ int run(int argc, char **argv)
     CLI::App *measure = app.add_subcommand("measure",
         "Take one complete measurement; settings overrides are written first (with fill)");
     measure->add_option("Field=value", assignments, "Measurement settings to override");
-    measure->add_option("-o,--output", file,
-        "Write the curve to FILE: CSV for *.csv, else the results.json layout (default: stdout)");
+    measure
+        ->add_option("-o,--output", file,
+            "Write the curve to FILE: CSV for *.csv, else the results.json layout (default: "
+            "stdout)")
+        ->type_name("FILE");
 
     CLI::App *profile = app.add_subcommand("profile", "Device profiles");
     profile->require_subcommand(1);
     CLI::App *profileGet = profile->add_subcommand("get", "Read the device's profile");
-    profileGet->add_option("-o,--output", file, "Write it to FILE (default: stdout)");
+    profileGet->add_option("-o,--output", file, "Write it to FILE (default: stdout)")
+        ->type_name("FILE");
     CLI::App *profileSet = profile->add_subcommand("set", "Hand FILE to the device as its profile");
     profileSet->add_option("FILE", file, "The profile")->required();
 
@@ -294,6 +334,7 @@ int run(int argc, char **argv)
     CLI::App *historyRuns = historyCommand->add_subcommand("runs", "Runs, newest first");
     CLI::App *historyExport = historyCommand->add_subcommand("export", "Runs as CSV (RFC 4180)");
     historyExport->add_option("--csv", history.csv, "The CSV file, - for standard output")
+        ->type_name("FILE")
         ->required();
     for (CLI::App *sub : { historyRuns, historyExport }) {
         sub->add_option("--board", history.board, "Only this board type");
@@ -338,9 +379,17 @@ int run(int argc, char **argv)
     board->add_option("--place", boardJob.places, "Place a point at pixel X,Y of the picture")
         ->type_name("NAME=X,Y");
 
-    for (CLI::App *sub : { list, describe, watch, measure, profile, profileGet, profileSet, replay,
-             historyCommand, learn, compare, test, symmetry, board })
-        sub->fallthrough()->group("Tools");
+    for (CLI::App *sub : { list, describe, watch, measure, profile, replay, historyCommand, learn,
+             compare, test, symmetry, board })
+        sub->group("Tools");
+    finishSubcommands(app);
+
+    // The completion script asks here, with the line before the cursor and
+    // the word bash completes.
+    if (argc > 1 && std::string_view(argv[1]) == "__complete") {
+        writeOutput(completions(app, argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : nullptr));
+        return finishOutput(kExitOk);
+    }
 
     try {
         app.parse(argc, argv);
@@ -349,6 +398,8 @@ int run(int argc, char **argv)
     }
 
     const auto runParsed = [&]() -> int {
+        if (!completionShell.empty())
+            return writeOutput(kBashCompletion) ? kExitOk : kExitUsage;
         if (list->parsed())
             return listMain(context);
         if (describe->parsed())

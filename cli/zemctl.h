@@ -109,6 +109,8 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
 // figures go to the output, and a curve there as one aligned line a point.
 int measureMain(Context &context, const std::vector<std::string> &assignments,
     const std::string &fileName, bool fill, Format fallback = Format::Json);
+// The setter whose fields measure's Field=value arguments are.
+inline constexpr const char *kMeasureSettings = "set_measurement_settings";
 
 struct MeasureJob;
 // One measurement: the settings assignments written first (with fill unless
@@ -122,6 +124,10 @@ int takeMeasurement(
 std::string writeCurve(const MeasureJob &job, const std::string &fileName);
 // The figures as aligned "Field = value" lines.
 std::string figureLines(const MeasureJob &job);
+
+// A line cut into words as a shell would: blanks separate them, quotes
+// group them; an unterminated quote is noted in error.
+std::vector<std::string> splitWords(const std::string &line, std::string &error);
 
 // The shell's line handler: runs one line on the context's device and
 // answers it, one JSON object a line on standard output unless interactive.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -387,6 +388,100 @@ TEST_F(Zemctl, RecordedSessionReplaysAndADifferentLoadDiffers)
         std::string::npos)
         << invalid.err;
     EXPECT_EQ(invalid.out, "") << "nothing is sent before the whole file is valid";
+}
+
+// The installed completion, asked as bash asks it, against what each
+// subcommand's --help says it takes: every option of the subcommand and of the
+// commands above it (they are accepted after it too), every subcommand below.
+TEST_F(Zemctl, CompletionOffersWhatEverySubcommandTakes)
+{
+    std::vector<std::string> queries;
+    std::vector<std::set<std::string>> wanted;
+    std::vector<std::pair<std::vector<std::string>, std::set<std::string>>> paths { { {}, {} } };
+    for (std::size_t p = 0; p < paths.size(); ++p) {
+        const auto [path, above] = paths[p];
+        std::vector<std::string> args = path;
+        args.push_back("--help");
+        const Outcome help = run(args);
+        ASSERT_EQ(help.exitCode, 0) << help.err;
+        EXPECT_EQ(help.out.find("Exit status:") != std::string::npos, path.empty())
+            << "only the program's help has the program's footer: " << help.out;
+        std::set<std::string> options = above, subcommands;
+        std::string section;
+        bool body = false; // after the usage line, before the footer
+        for (const std::string &line : lines(help.out)) {
+            if (line.rfind("Usage:", 0) == 0 || line.empty()) {
+                body = body || !line.empty();
+            } else if (line[0] != ' ') {
+                body = body && line.back() == ':';
+                section = line;
+            } else if (body && section == "Options:") {
+                std::istringstream names(line.substr(0, line.find(' ', 2)));
+                for (std::string name; std::getline(names >> std::ws, name, ',');)
+                    options.insert(name);
+            } else if (body && section != "Positionals:") {
+                subcommands.insert(line.substr(2, line.find(' ', 2) - 2));
+            }
+        }
+        std::string line = ZEMCTL_PATH;
+        for (const std::string &word : path)
+            line += ' ' + word;
+        queries.insert(queries.end(), { line + " -", line + ' ' });
+        wanted.insert(wanted.end(), { options, subcommands });
+        for (const std::string &name : subcommands) {
+            paths.push_back({ path, options });
+            paths.back().first.push_back(name);
+        }
+    }
+    EXPECT_GT(paths.size(), 30u) << "the walk found the subcommands";
+    const std::pair<const char *, std::set<std::string>> examples[] = {
+        { " hi", { "history" } },
+        { " test --r", { "--repeat", "--report", "--record" } },
+        { " history r", { "runs" } },
+        { " describe get_s", { "get_status" } },
+        { " --format ", { "json", "text" } },
+        { " measure Num", { "NumberPoints=", "NumberChargePoints=" } },
+        { " watch set_measurement_settings CurrentSensorMode=CURRENT_SENSE_MODE_I_L",
+            { "CurrentSensorMode=CURRENT_SENSE_MODE_I_LOW" } },
+    };
+    for (const auto &[line, words] : examples) {
+        queries.push_back(ZEMCTL_PATH + std::string(line));
+        wanted.push_back(words);
+    }
+
+    std::ofstream(dir / "queries") << [&] {
+        std::string text;
+        for (const std::string &q : queries)
+            text += q + '\n';
+        return text;
+    }();
+    std::ofstream(dir / "ask.sh") << "source " ZEMCTL_COMPLETION R"(
+while IFS= read -r COMP_LINE; do
+    COMP_POINT=${#COMP_LINE}
+    read -ra COMP_WORDS <<<"$COMP_LINE"
+    [[ $COMP_LINE == *' ' ]] && COMP_WORDS+=('')
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMPREPLY=()
+    _zemctl 2>/dev/null
+    echo "${COMPREPLY[*]}"
+done <queries >answers)";
+    ASSERT_EQ(std::system(("cd '" + dir.string() + "' && bash ask.sh").c_str()), 0);
+    const std::vector<std::string> answers = lines(readFile(dir / "answers"));
+    ASSERT_EQ(answers.size(), queries.size());
+    for (std::size_t q = 0; q < queries.size(); ++q) {
+        std::set<std::string> offered;
+        std::istringstream words(answers[q]);
+        for (std::string word; words >> word;)
+            offered.insert(word);
+        const bool exact = q >= queries.size() - std::size(examples);
+        for (const std::string &w : wanted[q])
+            EXPECT_TRUE(offered.count(w)) << queries[q] << " lacks " << w;
+        EXPECT_TRUE(!exact || offered == wanted[q]) << queries[q] << " offers " << answers[q];
+    }
+
+    // A parent's option after its subcommand.
+    const Outcome runs = run({ "history", "runs", "--db", (dir / "h.sqlite").string() });
+    EXPECT_EQ(runs.exitCode, 0) << runs.err;
 }
 
 } // namespace
