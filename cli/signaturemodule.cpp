@@ -387,7 +387,7 @@ bool Runner::openHistory(zem::history::Store &store)
 void Runner::recordRun(zem::history::Store &store, const sig::Signature &board,
     const sig::Session &session, const std::vector<int> &order, const QDateTime &started)
 {
-    zem::history::Run run = sig::historyRun(board, session.results(), order, started,
+    zem::history::Run run = zem::history::historyRun(board, session.results(), order, started,
         QString::fromStdString(job.serial), QFileInfo(QString::fromStdString(job.file)).fileName());
     if (!job.operatorName.empty())
         run.operatorName = QString::fromStdString(job.operatorName);

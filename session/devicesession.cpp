@@ -3,18 +3,9 @@
 #include "devicerun.h"
 #include "records.h"
 
-#include <QCoreApplication>
 #include <QThread>
 
 Q_LOGGING_CATEGORY(lcZemCalls, "zem.calls", QtWarningMsg)
-
-QString resultText(std::int32_t result)
-{
-    // Widened first: the magnitude of INT32_MIN does not fit in 32 bits.
-    if (const char *name = zem::calls::resultNameOf(qAbs(qint64(result))))
-        return QCoreApplication::translate("ResultText", name);
-    return QString::number(result);
-}
 
 DeviceSession::DeviceSession(QObject *parent)
     : QObject(parent)

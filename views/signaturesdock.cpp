@@ -1005,7 +1005,7 @@ void SignaturesDock::recordRun()
     if (order.empty())
         for (std::size_t k = 0; k < board.points.size(); ++k)
             order.push_back(int(k));
-    const zem::history::Run record = sig::historyRun(board, testResults, order, runStarted,
+    const zem::history::Run record = zem::history::historyRun(board, testResults, order, runStarted,
         serialEdit->text().trimmed(), QFileInfo(path).fileName());
     const QString uuid = record.uuid.toString(QUuid::WithoutBraces);
     // The window goes on while the run is written; the history's thread

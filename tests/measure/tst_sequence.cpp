@@ -1,7 +1,7 @@
 // The measurement sequence against the recording double, driven without real
 // time: each step's "when next" becomes the next step's "now".
 #include "connection.h"
-#include "devicesession.h"
+#include "call.h"
 #include "records.h"
 #include "sequence.h"
 #include "zemdouble.h"
@@ -105,7 +105,7 @@ void tst_Sequence::run()
     MeasurementSequence sequence(device, [&](const SequenceCall &call) {
         seen.emplace_back(call.command.operation, now - start);
         logLines << QStringLiteral("%1 returned %2")
-                        .arg(QLatin1String(call.command.operation), resultText(call.result));
+                        .arg(QLatin1String(call.command.operation), QString::fromStdString(zem::calls::resultName(call.result)));
     });
     int steps = 0;
     while (const auto next = sequence.advance(now)) {
@@ -141,7 +141,7 @@ void tst_Sequence::run()
         QCOMPARE(seen[i].first, calls[i].function);
         QCOMPARE(logLines[int(i)],
             QStringLiteral("%1 returned %2")
-                .arg(QString::fromStdString(calls[i].function), resultText(calls[i].result)));
+                .arg(QString::fromStdString(calls[i].function), QString::fromStdString(zem::calls::resultName(calls[i].result))));
         if (calls[i].function == "zem_get_measurement") {
             std::uint16_t asked = 0;
             std::memcpy(&asked, calls[i].request.data(), sizeof asked);
