@@ -125,9 +125,8 @@ void DeviceSession::trace(const zem::calls::Call &call) const
     if (call.operation == Operation::Open)
         qCDebug(lcZemCalls).nospace() << op << "(" << request << ") -> " << call.handleAfter;
     else if (call.operation == Operation::Close)
-        qCDebug(lcZemCalls).nospace()
-            << op << "(&" << call.handle << ") -> " << call.result << ", handle "
-            << call.handleAfter;
+        qCDebug(lcZemCalls).nospace() << op << "(&" << call.handle << ") -> " << call.result
+                                      << ", handle " << call.handleAfter;
     else
         qCDebug(lcZemCalls).nospace().noquote()
             << op << "(" << call.handle << ", ["
