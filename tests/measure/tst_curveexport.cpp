@@ -42,10 +42,10 @@ void tst_CurveExport::bytes_data()
         "\"voltage\": [\n                0.10000000149011612,\n"
         "                null,\n                30000000,\n"
         "                0\n            ]\n");
-    add("json small", json, "\"current\": [\n                -9.999999747378752e-06,");
-    add("json large", json, "                1.0000000150474662e+30,\n");
+    add("json current", json,
+        "\"current\": [\n                -9.999999747378752e-06,\n                null,\n"
+        "                1.0000000150474662e+30,\n                2\n            ]");
     add("json empty", json, "\"current\": [\n            ],\n            \"name\": \"e\",");
-    add("json head", json, "{\n    \"current_units\": \"mA\",\n    \"curves\": [\n");
     add("json tail", json,
         "\"serial_number\": 7,\n    \"url\": null,\n    \"voltage_units\": \"Volts\"\n}\n");
 }
