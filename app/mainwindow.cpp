@@ -166,7 +166,8 @@ void MainWindow::buildDocks()
         if (call.origin == zem::calls::Origin::Curve
             && call.operation == zem::calls::Operation::Command)
             addFoldedLog(tr("%1 returned %2")
-                             .arg(QLatin1String(call.operationName()), resultText(call.result)),
+                             .arg(QLatin1String(call.operationName()),
+                                 QString::fromStdString(zem::calls::resultName(call.result))),
                 levelOf(call.result));
     });
     connect(curve, &CurveDock::logMessage, this,
@@ -245,8 +246,10 @@ void MainWindow::send(const char *command)
     const int i = commandIndex(command);
     const zem::Command &c = zem::kCommands[i];
     const std::int32_t result = runCommand(c, *pages[i], session->connection());
-    AddLog(
-        tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(result)), levelOf(result));
+    AddLog(tr("%1 returned %2")
+               .arg(QLatin1String(c.operation),
+                   QString::fromStdString(zem::calls::resultName(result))),
+        levelOf(result));
 }
 
 void MainWindow::callGetter(const char *setter)
@@ -360,7 +363,9 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
         if (!replay->made)
             return;
         showResponse(c, replay->result, replay->response, *pages[command]);
-        AddLog(tr("%1 returned %2").arg(QLatin1String(c.operation), resultText(replay->result)),
+        AddLog(tr("%1 returned %2")
+                   .arg(QLatin1String(c.operation),
+                       QString::fromStdString(zem::calls::resultName(replay->result))),
             levelOf(replay->result));
     });
     run->start();
@@ -373,7 +378,8 @@ void MainWindow::updateStatus()
     if (calls.size() > 0) {
         const zem::calls::Call &last = calls.newest();
         text += tr("  |  last: %1 returned %2 in %3")
-                    .arg(CallsModel::commandText(last), resultText(last.result),
+                    .arg(CallsModel::commandText(last),
+                        QString::fromStdString(zem::calls::resultName(last.result)),
                         CallsModel::durationText(last.durationNs));
     }
     // No translation ships, so plurals are chosen here rather than by "%n".

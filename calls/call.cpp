@@ -101,18 +101,13 @@ std::optional<Origin> originFromName(std::string_view name)
     return std::nullopt;
 }
 
-const char *resultNameOf(std::int64_t magnitude)
-{
-    return magnitude >= 0 && magnitude < std::int64_t(std::size(kResults)) ? kResults[magnitude]
-                                                                           : nullptr;
-}
-
 std::string resultName(std::int32_t result)
 {
     // Widened first: the magnitude of INT32_MIN does not fit in 32 bits.
-    if (const char *name = result <= 0 ? resultNameOf(-std::int64_t(result)) : nullptr)
-        return name;
-    return "unknown (" + std::to_string(result) + ")";
+    const std::int64_t magnitude = result < 0 ? -std::int64_t(result) : result;
+    if (magnitude < std::int64_t(std::size(kResults)))
+        return kResults[magnitude];
+    return std::to_string(result);
 }
 
 std::uint8_t commandByOperation(std::string_view operation)

@@ -79,12 +79,12 @@ struct Call
 const char *originName(Origin origin);
 std::optional<Origin> originFromName(std::string_view name);
 
-// The result's name for zemctl and call files: "result_ok 0", "result_timeout
-// (-5)" for the six codes the library defines, "unknown (7)" for any other, so
-// that a positive code is never taken for the negative one of its magnitude.
+// The one text of a result code, wherever one is shown or written: log lines
+// ("... returned result_ok 0"), zemctl, call files, C snippets and Python.
+// Codes of magnitude 0 to 5 are named ("result_timeout (-5)"); a positive one
+// takes the name of its negative, as the window's logs have always shown it.
+// Any other code is its signed decimal number ("-6", "17").
 std::string resultName(std::int32_t result);
-// The names of the codes 0 to -5, by magnitude; null past them.
-const char *resultNameOf(std::int64_t magnitude);
 
 // The index of the command in zem::kCommands whose library function is
 // `operation`, or kNoCommand.

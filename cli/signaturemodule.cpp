@@ -6,14 +6,14 @@
 #include "connection.h"
 #include "historyrun.h"
 #include "location.h"
-#include "store.h"
 #include "printable.h"
-#include "symmetry.h"
 #include "proberun.h"
 #include "records.h"
 #include "report.h"
 #include "sequence.h"
 #include "session.h"
+#include "store.h"
+#include "symmetry.h"
 #include "zemctl.h"
 
 #include <QFile>
@@ -150,7 +150,8 @@ bool Runner::printResult(const sig::Signature &board, const sig::Session &sessio
     j["verdict"] = sig::verdictName(r.verdict);
     j["reading"] = r.reading.text().toStdString();
     if (r.cause)
-        j["cause"] = { { "class", r.cause->kindName() }, { "text", r.cause->text().toStdString() } };
+        j["cause"]
+            = { { "class", r.cause->kindName() }, { "text", r.cause->text().toStdString() } };
     j["boards"] = p.boards();
     std::string line = j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     if (job.text) {
@@ -197,7 +198,8 @@ void Runner::run()
             if (p.group == QString::fromStdString(job.group))
                 job.points.push_back(p.name.toStdString());
         if (job.points.empty())
-            return fail(zemctl::kExitUsage, "no point of " + job.file + " is in group " + job.group);
+            return fail(
+                zemctl::kExitUsage, "no point of " + job.file + " is in group " + job.group);
     }
     std::vector<int> order;
     for (const std::string &name : job.points) {
@@ -246,17 +248,15 @@ void Runner::run()
 
     // Pins compared with each other are measured as a board is learned, on a
     // copy that is never saved.
-    const auto mode = job.mode == SignatureJob::Mode::Learn || symmetry
-        ? sig::Session::Mode::Learn
-        : sig::Session::Mode::Test;
+    const auto mode = job.mode == SignatureJob::Mode::Learn || symmetry ? sig::Session::Mode::Learn
+                                                                        : sig::Session::Mode::Test;
     sig::ProbeRun::Options options;
     options.session.add = job.add;
     options.session.autoSettings = job.autoSettings;
     options.session.repeat = job.repeat;
     std::vector<sig::IvCurve> measured(board.points.size());
     options.pollButton = job.button && job.mode != SignatureJob::Mode::Compare;
-    options.autoMeasure
-        = job.mode == SignatureJob::Mode::Compare || (!job.button && !job.prompt);
+    options.autoMeasure = job.mode == SignatureJob::Mode::Compare || (!job.button && !job.prompt);
     bool failed = false;
     std::optional<sig::ProbeRun> run;
     run.emplace(*job.device, board, mode, options, order, [&](const sig::ProbeRun::Event &e) {
@@ -377,8 +377,8 @@ bool Runner::openHistory(zem::history::Store &store)
         return false;
     }
     if (!store.open(*where)) {
-        fail(zemctl::kExitUsage, "history " + shown(where->text()) + ": "
-                + shown(store.errorString()));
+        fail(zemctl::kExitUsage,
+            "history " + shown(where->text()) + ": " + shown(store.errorString()));
         return false;
     }
     return true;
@@ -387,7 +387,7 @@ bool Runner::openHistory(zem::history::Store &store)
 void Runner::recordRun(zem::history::Store &store, const sig::Signature &board,
     const sig::Session &session, const std::vector<int> &order, const QDateTime &started)
 {
-    zem::history::Run run = sig::historyRun(board, session.results(), order, started,
+    zem::history::Run run = zem::history::historyRun(board, session.results(), order, started,
         QString::fromStdString(job.serial), QFileInfo(QString::fromStdString(job.file)).fileName());
     if (!job.operatorName.empty())
         run.operatorName = QString::fromStdString(job.operatorName);
@@ -416,8 +416,8 @@ void Runner::reportDisagreement(const sig::Signature &board, const std::vector<i
         const sig::Point &p = board.points[std::size_t(point)];
         double worst = 0;
         for (std::size_t m = 0; m < p.measurements.size(); ++m)
-            worst = std::max(worst,
-                sig::disagreement(p.measurements[m].references(), board.settingsOf(p, m)));
+            worst = std::max(
+                worst, sig::disagreement(p.measurements[m].references(), board.settingsOf(p, m)));
         disagreements.push_back(worst);
     }
     for (std::size_t k : sig::disagreeingPoints(disagreements, board.tolerance)) {
@@ -425,8 +425,7 @@ void Runner::reportDisagreement(const sig::Signature &board, const std::vector<i
         std::fprintf(stderr,
             "zemctl: %s: its %d good boards disagree by %.0f %% (tolerance %.0f %%): a pot or a "
             "jumper? Raise its tolerance or drop it\n",
-            shown(p.name).c_str(), p.boards(), disagreements[k],
-            board.toleranceOf(p));
+            shown(p.name).c_str(), p.boards(), disagreements[k], board.toleranceOf(p));
     }
 }
 
@@ -446,10 +445,12 @@ void Runner::printSymmetry(const sig::Signature &board, const std::vector<int> &
         j["verdict"] = m.outlier ? "different" : "pass";
         j["reading"] = sig::read(curves[k], board.settings).text().toStdString();
         if (m.outlier) {
-            j["cause"] = { { "class", m.cause.kindName() }, { "text", m.cause.text().toStdString() } };
+            j["cause"]
+                = { { "class", m.cause.kindName() }, { "text", m.cause.text().toStdString() } };
             job.exitCode = zemctl::kExitDifferent;
         }
-        std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+        std::printf("%s\n",
+            j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
     }
     std::fflush(stdout);
 }

@@ -1,5 +1,6 @@
 #include "store.h"
 
+#include "csvwriter.h"
 #include "schema.h"
 
 #include <QAtomicInt>
@@ -815,14 +816,6 @@ std::optional<std::vector<DayYield>> Store::yieldPerDay(
 
 namespace {
 
-QByteArray csvField(const QString &value)
-{
-    QByteArray out = value.toUtf8();
-    if (out.contains(',') || out.contains('"') || out.contains('\n') || out.contains('\r'))
-        out = '"' + out.replace('"', "\"\"") + '"';
-    return out;
-}
-
 QString isoTime(const QDateTime &t)
 {
     return t.isValid() ? t.toUTC().toString(Qt::ISODateWithMs) : QString();
@@ -837,26 +830,27 @@ bool Store::exportCsv(const RunFilter &filter, QIODevice *out)
     const std::optional<std::vector<RunSummary>> list = runs(filter);
     if (!list)
         return false;
-    QByteArray csv = "uuid,started,finished,board_type,board_serial,station,operator,verdict,"
-                     "signature,boards,points,failed_points\r\n";
+    zem::files::CsvWriter csv;
+    csv.line("uuid,started,finished,board_type,board_serial,station,operator,verdict,"
+             "signature,boards,points,failed_points");
+    const auto write = [&] {
+        const std::string text = csv.take();
+        return out->write(text.data(), qint64(text.size())) == qint64(text.size())
+            || fail(QStringLiteral("cannot write the CSV: %1").arg(out->errorString()));
+    };
     for (const RunSummary &s : *list) {
         const Run &r = s.run;
         const QStringList fields { uuidText(r.uuid), isoTime(r.started), isoTime(r.finished),
             r.boardType, r.boardSerial, r.station, r.operatorName, r.verdict, r.signature,
             QString::number(r.boards), QString::number(s.pointCount),
             QString::number(s.failedCount) };
-        for (qsizetype k = 0; k < fields.size(); ++k)
-            csv += (k ? "," : "") + csvField(fields[k]);
-        csv += "\r\n";
-        if (csv.size() > (1 << 16)) {
-            if (out->write(csv) != csv.size())
-                return fail(QStringLiteral("cannot write the CSV: %1").arg(out->errorString()));
-            csv.clear();
-        }
+        for (const QString &f : fields)
+            csv.field(f.toStdString());
+        csv.endRow();
+        if (csv.size() > (1 << 16) && !write())
+            return false;
     }
-    if (out->write(csv) != csv.size())
-        return fail(QStringLiteral("cannot write the CSV: %1").arg(out->errorString()));
-    return true;
+    return write();
 }
 
 } // namespace zem::history

@@ -1,5 +1,6 @@
 #include "curveexport.h"
 
+#include "csvwriter.h"
 #include "curve.h"
 #include "records.h"
 
@@ -9,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -28,23 +30,20 @@ void appendFixed(QByteArray &out, double value)
     out += text;
 }
 
-void appendCsvValue(QByteArray &out, double value)
+// Unread points and values that are no number are empty cells.
+std::string csvValue(double value)
 {
-    if (std::isfinite(value))
-        out += QByteArray::number(value, 'g', 9);
+    return std::isfinite(value) ? QByteArray::number(value, 'g', 9).toStdString() : std::string();
 }
 
 // "index,time_ms,voltage_V,current_mA" and the line's end.
-void appendCsvSample(QByteArray &out, const Curve &curve, std::size_t i)
+void writeCsvSample(zem::files::CsvWriter &csv, const Curve &curve, std::size_t i)
 {
-    out += QByteArray::number(qulonglong(i));
-    out += ',';
-    appendCsvValue(out, curve.timeMs(i));
-    out += ',';
-    appendCsvValue(out, curve.voltage[i]);
-    out += ',';
-    appendCsvValue(out, curve.current[i]);
-    out += '\n';
+    csv.field(std::to_string(i))
+        .field(csvValue(curve.timeMs(i)))
+        .field(csvValue(curve.voltage[i]))
+        .field(csvValue(curve.current[i]))
+        .endRow();
 }
 
 void appendArray(QByteArray &out, const char *name, const std::vector<float> &values)
@@ -90,45 +89,45 @@ QString startedText(const Curve &curve)
 }
 
 // A comment's text on one line, whatever a name holds.
-QByteArray oneLine(const QString &text)
+std::string oneLine(const QString &text)
 {
     QString t = text;
     t.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-    return t.toUtf8();
+    return t.toStdString();
 }
 
 } // namespace
 
 QByteArray curvesCsv(const std::vector<NamedCurve> &curves, const CurveSource &source)
 {
-    QByteArray out;
+    zem::files::CsvWriter csv;
     if (!source.url.isEmpty())
-        out += "# url: " + oneLine(source.url) + '\n';
+        csv.line("# url: " + oneLine(source.url));
     if (source.serialNumber)
-        out += "# serial number: " + QByteArray::number(*source.serialNumber) + '\n';
+        csv.line("# serial number: " + std::to_string(*source.serialNumber));
     for (std::size_t k = 0; k < curves.size(); ++k) {
         const Curve &c = *curves[k].curve;
-        const QByteArray n = QByteArray::number(qulonglong(k + 1));
-        out += "# curve " + n + ": " + oneLine(curves[k].name) + '\n';
+        const std::string n = "# curve " + std::to_string(k + 1);
+        csv.line(n + ": " + oneLine(curves[k].name));
         if (c.started.isValid())
-            out += "# curve " + n + " started: " + startedText(c).toUtf8() + '\n';
-        out += "# curve " + n + " complete: " + QByteArray(c.complete ? "yes" : "no") + '\n';
+            csv.line(n + " started: " + startedText(c).toStdString());
+        csv.line(n + " complete: " + (c.complete ? "yes" : "no"));
         if (c.hasSettings) {
-            out += "# curve " + n + " settings:";
+            std::string line = n + " settings:";
             for (const auto &[field, value] : settingsByName(c.settings))
-                out += ' ' + field.toUtf8() + '=' + value.toUtf8();
-            out += '\n';
+                line += ' ' + field.toStdString() + '=' + value.toStdString();
+            csv.line(line);
         }
     }
-    out += "curve,index,time_ms,voltage_V,current_mA\n";
+    csv.line("curve,index,time_ms,voltage_V,current_mA");
     for (std::size_t k = 0; k < curves.size(); ++k) {
         const Curve &c = *curves[k].curve;
         for (std::size_t i = 0; i < c.size(); ++i) {
-            out += QByteArray::number(qulonglong(k + 1)) + ',';
-            appendCsvSample(out, c, i);
+            csv.field(std::to_string(k + 1));
+            writeCsvSample(csv, c, i);
         }
     }
-    return out;
+    return QByteArray::fromStdString(csv.take());
 }
 
 QByteArray curvesJson(const std::vector<NamedCurve> &curves, const CurveSource &source)
@@ -173,31 +172,26 @@ QByteArray curvesJson(const std::vector<NamedCurve> &curves, const CurveSource &
 
 QByteArray curveCsv(const Curve &curve)
 {
-    QByteArray out;
+    zem::files::CsvWriter csv;
     if (curve.started.isValid())
         // With its offset from UTC, so the time reads the same anywhere.
-        out += "# started: "
-            + curve.started.toOffsetFromUtc(curve.started.offsetFromUtc())
-                  .toString(Qt::ISODateWithMs)
-                  .toUtf8()
-            + '\n';
-    out += "# complete: " + QByteArray(curve.complete ? "yes" : "no") + '\n';
+        csv.line("# started: " + startedText(curve).toStdString());
+    csv.line(std::string("# complete: ") + (curve.complete ? "yes" : "no"));
     if (curve.hasSettings) {
         const measurement_settings &s = curve.settings;
-        out += "# SamplingRate: " + QByteArray::number(s.SamplingRate, 'g', 9) + " Hz\n";
-        out += "# ProbeSignalFrequency: " + QByteArray::number(s.ProbeSignalFrequency, 'g', 9)
-            + " Hz\n";
-        out += "# NumberPoints: " + QByteArray::number(s.NumberPoints) + '\n';
-        out += "# NumberChargePoints: " + QByteArray::number(s.NumberChargePoints) + '\n';
-        out += "# MaxVoltage: " + QByteArray::number(s.MaxVoltage, 'g', 9) + " V\n";
-        out += "# CurrentSensorMode: " + QByteArray::number(s.CurrentSensorMode) + '\n';
-        out += "# OutputMode: " + QByteArray::number(s.OutputMode) + '\n';
+        const auto number = [](double v) { return QByteArray::number(v, 'g', 9).toStdString(); };
+        csv.line("# SamplingRate: " + number(s.SamplingRate) + " Hz");
+        csv.line("# ProbeSignalFrequency: " + number(s.ProbeSignalFrequency) + " Hz");
+        csv.line("# NumberPoints: " + std::to_string(s.NumberPoints));
+        csv.line("# NumberChargePoints: " + std::to_string(s.NumberChargePoints));
+        csv.line("# MaxVoltage: " + number(s.MaxVoltage) + " V");
+        csv.line("# CurrentSensorMode: " + std::to_string(s.CurrentSensorMode));
+        csv.line("# OutputMode: " + std::to_string(s.OutputMode));
     }
-    out += "index,time_ms,voltage_V,current_mA\n";
-    for (std::size_t i = 0; i < curve.size(); ++i) {
-        appendCsvSample(out, curve, i);
-    }
-    return out;
+    csv.line("index,time_ms,voltage_V,current_mA");
+    for (std::size_t i = 0; i < curve.size(); ++i)
+        writeCsvSample(csv, curve, i);
+    return QByteArray::fromStdString(csv.take());
 }
 
 QByteArray curveJson(const Curve &curve)

@@ -1,7 +1,7 @@
 #include "sequence.h"
 
+#include "call.h"
 #include "connection.h"
-#include "devicesession.h"
 #include "records.h"
 
 #include <algorithm>
@@ -157,7 +157,8 @@ void MeasurementSequence::fail(const char *command, std::int32_t code, Clock::ti
 {
     failure = code;
     QString why = tr("%1 returned %2")
-                      .arg(QLatin1String(zem::findCommand(command)->operation), resultText(code));
+                      .arg(QLatin1String(zem::findCommand(command)->operation),
+                          QString::fromStdString(zem::calls::resultName(code)));
     if (code == ZEM_DEVICE_UNDEFINED)
         why = tr("%1; the device was closed, connect again").arg(why);
     const QString kept = framesKept();
@@ -174,7 +175,6 @@ void MeasurementSequence::finish(Outcome outcome, const QString &why, Clock::tim
     points.complete = outcome == Outcome::Complete;
     points.duration = now - firstStep;
 }
-
 
 void sleepUntil(MeasurementSequence::Clock::time_point t)
 {

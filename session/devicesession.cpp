@@ -3,18 +3,9 @@
 #include "devicerun.h"
 #include "records.h"
 
-#include <QCoreApplication>
 #include <QThread>
 
 Q_LOGGING_CATEGORY(lcZemCalls, "zem.calls", QtWarningMsg)
-
-QString resultText(std::int32_t result)
-{
-    // Widened first: the magnitude of INT32_MIN does not fit in 32 bits.
-    if (const char *name = zem::calls::resultNameOf(qAbs(qint64(result))))
-        return QCoreApplication::translate("ResultText", name);
-    return QString::number(result);
-}
 
 DeviceSession::DeviceSession(QObject *parent)
     : QObject(parent)
@@ -134,9 +125,8 @@ void DeviceSession::trace(const zem::calls::Call &call) const
     if (call.operation == Operation::Open)
         qCDebug(lcZemCalls).nospace() << op << "(" << request << ") -> " << call.handleAfter;
     else if (call.operation == Operation::Close)
-        qCDebug(lcZemCalls).nospace()
-            << op << "(&" << call.handle << ") -> " << call.result << ", handle "
-            << call.handleAfter;
+        qCDebug(lcZemCalls).nospace() << op << "(&" << call.handle << ") -> " << call.result
+                                      << ", handle " << call.handleAfter;
     else
         qCDebug(lcZemCalls).nospace().noquote()
             << op << "(" << call.handle << ", ["

@@ -30,11 +30,6 @@ class QThread;
 // e.g. QT_LOGGING_RULES="zem.calls.debug=true".
 Q_DECLARE_LOGGING_CATEGORY(lcZemCalls)
 
-// The text that follows "returned " in a log line: the name for codes of
-// magnitude 0 to 5 (a positive code takes the name of its negative), the
-// signed decimal number otherwise.
-QString resultText(std::int32_t result);
-
 class DeviceSession : public QObject,
                       private zem::Connection::Listener,
                       private zem::calls::CallSink

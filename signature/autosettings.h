@@ -2,7 +2,7 @@
 // with several candidate settings.
 #pragma once
 
-#include "curve.h"
+#include "ivcurve.h"
 #include "zem.h"
 
 #include <cstddef>

@@ -2,7 +2,7 @@
 // "resistance 20 % higher", "open circuit", "leakage of 455 µS".
 #pragma once
 
-#include "curve.h"
+#include "ivcurve.h"
 #include "reading.h"
 #include "zem.h"
 

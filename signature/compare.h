@@ -4,7 +4,7 @@
 // repeated captures agree at all.
 #pragma once
 
-#include "curve.h"
+#include "ivcurve.h"
 #include "zem.h"
 
 #include <cstddef>

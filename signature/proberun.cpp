@@ -1,7 +1,7 @@
 #include "proberun.h"
 
+#include "call.h"
 #include "connection.h"
-#include "devicesession.h"
 #include "records.h"
 
 #include <algorithm>
@@ -84,8 +84,7 @@ void ProbeRun::cancel()
     emitEvent(event(Event::Ended, -1, 0, tr("Stopped")));
 }
 
-std::optional<ProbeRun::Clock::time_point> ProbeRun::end(
-    const QString &message, Clock::time_point)
+std::optional<ProbeRun::Clock::time_point> ProbeRun::end(const QString &message, Clock::time_point)
 {
     m_sequence.reset();
     m_state = State::Ended;
@@ -138,7 +137,8 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::wait(Clock::time_point now)
     get_status_response st {};
     const std::int32_t result = m_device.call("get_status", nullptr, &st);
     if (result != ZEM_RESULT_OK) {
-        const QString why = tr("get_status returned %1; the run is stopped.").arg(resultText(result));
+        const QString why = tr("get_status returned %1; the run is stopped.")
+                                .arg(QString::fromStdString(zem::calls::resultName(result)));
         emitEvent(event(Event::Failed, point(), 0, why));
         return ended() ? std::nullopt : end(why, now);
     }
@@ -165,7 +165,8 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::startMeasurement(Clock::tim
     measurement_settings settings = m_session.settings();
     const std::int32_t result = m_device.call("set_measurement_settings", &settings, nullptr);
     if (result != ZEM_RESULT_OK) {
-        const QString why = tr("set_measurement_settings returned %1").arg(resultText(result));
+        const QString why = tr("set_measurement_settings returned %1")
+                                .arg(QString::fromStdString(zem::calls::resultName(result)));
         emitEvent(event(Event::Failed, point(), m_session.measurement(), why));
         if (ended())
             return std::nullopt;

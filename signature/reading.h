@@ -2,7 +2,7 @@
 // such as "resistor, 1.00 kΩ".
 #pragma once
 
-#include "curve.h"
+#include "ivcurve.h"
 #include "zem.h"
 
 #include <QString>

@@ -2,7 +2,7 @@
 // same settings, in percent (see the README, "Signatures", for the formula).
 #pragma once
 
-#include "curve.h"
+#include "ivcurve.h"
 #include "zem.h"
 
 #include <cstddef>

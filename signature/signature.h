@@ -3,7 +3,7 @@
 // (format described in the README, "Signature files").
 #pragma once
 
-#include "curve.h"
+#include "ivcurve.h"
 #include "zem.h"
 
 #include <QByteArray>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "cause.h"
-#include "curve.h"
+#include "ivcurve.h"
 #include "zem.h"
 
 #include <vector>

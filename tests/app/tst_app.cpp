@@ -178,7 +178,7 @@ void tst_App::resultText()
 {
     QFETCH(int, result);
     QFETCH(QString, text);
-    QCOMPARE(::resultText(result), text);
+    QCOMPARE(QString::fromStdString(zem::calls::resultName(result)), text);
 }
 
 void tst_App::connectionRule_data()

@@ -1,7 +1,7 @@
 // The measurement sequence against the recording double, driven without real
 // time: each step's "when next" becomes the next step's "now".
+#include "call.h"
 #include "connection.h"
-#include "devicesession.h"
 #include "records.h"
 #include "sequence.h"
 #include "zemdouble.h"
@@ -105,7 +105,8 @@ void tst_Sequence::run()
     MeasurementSequence sequence(device, [&](const SequenceCall &call) {
         seen.emplace_back(call.command.operation, now - start);
         logLines << QStringLiteral("%1 returned %2")
-                        .arg(QLatin1String(call.command.operation), resultText(call.result));
+                        .arg(QLatin1String(call.command.operation),
+                            QString::fromStdString(zem::calls::resultName(call.result)));
     });
     int steps = 0;
     while (const auto next = sequence.advance(now)) {
@@ -133,7 +134,8 @@ void tst_Sequence::run()
 
     // Order: settings, start, status until complete, then frames 0, 1, ...
     // each call's result reported once, and -1 closes the device.
-    const std::vector<zemdouble::Call> calls(zemdouble::calls().begin() + opened, zemdouble::calls().end());
+    const std::vector<zemdouble::Call> calls(
+        zemdouble::calls().begin() + opened, zemdouble::calls().end());
     QCOMPARE(int(seen.size()) + (device.isOpen() ? 0 : 1), int(calls.size()));
     QCOMPARE(calls.front().function, std::string("zem_get_measurement_settings"));
     int frameNumber = 0;
@@ -141,7 +143,8 @@ void tst_Sequence::run()
         QCOMPARE(seen[i].first, calls[i].function);
         QCOMPARE(logLines[int(i)],
             QStringLiteral("%1 returned %2")
-                .arg(QString::fromStdString(calls[i].function), resultText(calls[i].result)));
+                .arg(QString::fromStdString(calls[i].function),
+                    QString::fromStdString(zem::calls::resultName(calls[i].result))));
         if (calls[i].function == "zem_get_measurement") {
             std::uint16_t asked = 0;
             std::memcpy(&asked, calls[i].request.data(), sizeof asked);

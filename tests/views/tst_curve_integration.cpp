@@ -133,10 +133,12 @@ void tst_CurveIntegration::measureAndExport()
         dock->findChild<QPushButton *>(QStringLiteral("exportButton")), Qt::LeftButton);
     QFile file(csv);
     QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QCOMPARE(text.count("\r\n"), text.count('\n')); // CRLF line ends only
     QStringList rows;
-    for (const QByteArray &line : file.readAll().split('\n'))
+    for (const QByteArray &line : text.split('\n'))
         if (!line.isEmpty() && !line.startsWith('#'))
-            rows << QString::fromUtf8(line);
+            rows << QString::fromUtf8(line.chopped(1));
     QCOMPARE(rows.takeFirst(), QStringLiteral("index,time_ms,voltage_V,current_mA"));
     QCOMPARE(rows.size(), points.size());
     for (int i = 0; i < rows.size(); ++i) {

@@ -51,7 +51,7 @@ void tst_HistoryDock::showsRunsAndFailures()
         results[1].verdict = sig::Verdict::Different;
         if (n == 1)
             results[2].verdict = sig::Verdict::Different;
-        auto run = sig::historyRun(board, results, order, now.addSecs(-3600 + 60 * n),
+        auto run = zem::history::historyRun(board, results, order, now.addSecs(-3600 + 60 * n),
             QStringLiteral("SN%1").arg(n), QStringLiteral("b1.json"));
         run.points[1].volts = run.points[1].refVolts = { -1, 0, 1 };
         run.points[1].milliamps = { -3, 0, 3 };

@@ -237,7 +237,7 @@ void RunController::record()
     if (order.empty())
         for (std::size_t k = 0; k < board.points.size(); ++k)
             order.push_back(int(k));
-    const zem::history::Run record = sig::historyRun(board, m_results, order, m_started,
+    const zem::history::Run record = zem::history::historyRun(board, m_results, order, m_started,
         m_options.serial, QFileInfo(m_document.path()).fileName());
     const QString uuid = record.uuid.toString(QUuid::WithoutBraces);
     zem::history::Worker *history = m_context.history();

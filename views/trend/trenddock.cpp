@@ -2,6 +2,7 @@
 
 #include "call.h"
 #include "codec.h"
+#include "csvwriter.h"
 #include "decimate.h"
 #include "dockcontext.h"
 #include "qatomicfile.h"
@@ -30,13 +31,6 @@ namespace {
 
 // At most this many redraws a second, however fast samples come.
 constexpr int kRedrawIntervalMs = 50;
-
-QString csvField(const QString &text)
-{
-    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n'))
-        return text;
-    return u'"' + QString(text).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
-}
 
 } // namespace
 
@@ -276,20 +270,20 @@ QString TrendDock::csv() const
             row.resize(traces.size(), none);
             row[i] = p.y();
         }
-    QString out = QStringLiteral("time_s");
+    zem::files::CsvWriter out;
+    out.field("time_s");
     for (const Trace &t : traces)
-        out += u',' + csvField(t.name);
-    out += u'\n';
+        out.field(t.name.toStdString());
+    out.endRow();
     for (const auto &[time, values] : rows) {
-        out += QString::number(time, 'f', 6);
-        for (std::size_t i = 0; i < traces.size(); ++i) {
-            out += u',';
-            if (i < values.size() && values[i] == values[i])
-                out += QString::number(values[i], 'g', 10);
-        }
-        out += u'\n';
+        out.field(QString::number(time, 'f', 6).toStdString());
+        for (std::size_t i = 0; i < traces.size(); ++i)
+            out.field(i < values.size() && values[i] == values[i]
+                    ? QString::number(values[i], 'g', 10).toStdString()
+                    : std::string());
+        out.endRow();
     }
-    return out;
+    return QString::fromStdString(out.take());
 }
 
 bool TrendDock::exportTo(const QString &fileName, QString *error) const

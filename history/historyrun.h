@@ -11,16 +11,16 @@
 
 #include <vector>
 
-namespace sig {
+namespace zem::history {
 
 // "pass", "unstable" or "fail" for the points in order, as zemctl's exit
 // status judges them: a point not learned fails the board too.
-QString runVerdict(const std::vector<PointResult> &results, const std::vector<int> &order);
+QString runVerdict(const std::vector<sig::PointResult> &results, const std::vector<int> &order);
 
 // The run of the points in order (indices into board.points and results),
 // finished now; the operator is left to the caller.
-zem::history::Run historyRun(const Signature &board, const std::vector<PointResult> &results,
+Run historyRun(const sig::Signature &board, const std::vector<sig::PointResult> &results,
     const std::vector<int> &order, const QDateTime &started, const QString &serial,
     const QString &signatureName);
 
-} // namespace sig
+} // namespace zem::history

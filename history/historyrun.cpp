@@ -4,26 +4,26 @@
 
 #include <cmath>
 
-namespace sig {
+namespace zem::history {
 
-QString runVerdict(const std::vector<PointResult> &results, const std::vector<int> &order)
+QString runVerdict(const std::vector<sig::PointResult> &results, const std::vector<int> &order)
 {
     bool unstable = false;
     for (int k : order) {
-        const Verdict v = results[std::size_t(k)].verdict;
-        if (v == Verdict::Unstable)
+        const sig::Verdict v = results[std::size_t(k)].verdict;
+        if (v == sig::Verdict::Unstable)
             unstable = true;
-        else if (v != Verdict::Pass)
+        else if (v != sig::Verdict::Pass)
             return QStringLiteral("fail");
     }
     return unstable ? QStringLiteral("unstable") : QStringLiteral("pass");
 }
 
-zem::history::Run historyRun(const Signature &board, const std::vector<PointResult> &results,
+Run historyRun(const sig::Signature &board, const std::vector<sig::PointResult> &results,
     const std::vector<int> &order, const QDateTime &started, const QString &serial,
     const QString &signatureName)
 {
-    zem::history::Run run;
+    Run run;
     run.boardType = board.board;
     run.boardSerial = serial;
     run.started = started;
@@ -31,11 +31,11 @@ zem::history::Run historyRun(const Signature &board, const std::vector<PointResu
     run.signature = signatureName;
     run.verdict = runVerdict(results, order);
     for (int k : order) {
-        const Point &p = board.points[std::size_t(k)];
-        const PointResult &r = results[std::size_t(k)];
-        zem::history::PointResult out;
+        const sig::Point &p = board.points[std::size_t(k)];
+        const sig::PointResult &r = results[std::size_t(k)];
+        PointResult out;
         out.name = p.name;
-        out.verdict = QString::fromLatin1(verdictName(r.verdict));
+        out.verdict = QString::fromLatin1(sig::verdictName(r.verdict));
         if (!std::isnan(r.score))
             out.score = r.score;
         out.tolerance = board.toleranceOf(p);
@@ -49,10 +49,10 @@ zem::history::Run historyRun(const Signature &board, const std::vector<PointResu
         if (!r.curves.empty()) {
             out.volts = r.curves.front().volts;
             out.milliamps = r.curves.front().milliamps;
-            const Measurement *m = p.measurements.empty() ? nullptr : &p.measurements.front();
+            const sig::Measurement *m = p.measurements.empty() ? nullptr : &p.measurements.front();
             if (m && m->reference) {
-                const IvCurve ref
-                    = m->moreBoards.empty() ? *m->reference : medianCurve(m->references());
+                const sig::IvCurve ref
+                    = m->moreBoards.empty() ? *m->reference : sig::medianCurve(m->references());
                 out.refVolts = ref.volts;
                 out.refMilliamps = ref.milliamps;
             }
@@ -62,4 +62,4 @@ zem::history::Run historyRun(const Signature &board, const std::vector<PointResu
     return run;
 }
 
-} // namespace sig
+} // namespace zem::history

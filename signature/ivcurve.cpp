@@ -1,4 +1,4 @@
-#include "curve.h"
+#include "ivcurve.h"
 
 #include "../measure/curve.h"
 
