@@ -4,6 +4,8 @@
 #include <QToolTip>
 #include <QXYSeries>
 
+#include <optional>
+
 namespace {
 // How close, in pixels, the pointer must come to a point to show it.
 constexpr qreal kHoverRadius = 8;
@@ -51,32 +53,50 @@ void CurveChartView::mouseDoubleClickEvent(QMouseEvent *event)
     QChartView::mouseDoubleClickEvent(event);
 }
 
+QList<QXYSeries *> CurveChartView::hoverSeries() const
+{
+    const auto series = chart()->series();
+    auto *xy = series.isEmpty() ? nullptr : qobject_cast<QXYSeries *>(series.first());
+    return xy ? QList<QXYSeries *> { xy } : QList<QXYSeries *> {};
+}
+
+QString CurveChartView::readoutAt(const QPoint &position) const
+{
+    const QPointF pointer = chart()->mapFromScene(mapToScene(position));
+    qreal best = kHoverRadius * kHoverRadius;
+    std::optional<QPointF> nearest;
+    for (QXYSeries *xy : hoverSeries()) {
+        if (!xy->isVisible())
+            continue;
+        // The axes are linear: two points give the place of every other, far
+        // sooner than mapping each of 10,000 points.
+        const QPointF origin = chart()->mapToPosition(QPointF(0, 0), xy);
+        const QPointF scale = chart()->mapToPosition(QPointF(1, 1), xy) - origin;
+        for (const QPointF &p : xy->points()) {
+            const qreal dx = origin.x() + p.x() * scale.x() - pointer.x();
+            const qreal dy = origin.y() + p.y() * scale.y() - pointer.y();
+            const qreal distance = dx * dx + dy * dy;
+            if (distance <= best) {
+                best = distance;
+                nearest = p;
+            }
+        }
+    }
+    if (!nearest)
+        return {};
+    return tr("%1 %2, %3 %4")
+        .arg(QString::number(nearest->x(), 'g', 6), xUnit, QString::number(nearest->y(), 'g', 6),
+            yUnit);
+}
+
 void CurveChartView::mouseMoveEvent(QMouseEvent *event)
 {
     QChartView::mouseMoveEvent(event);
-    const auto series = chart()->series();
-    auto *xy = series.isEmpty() ? nullptr : qobject_cast<QXYSeries *>(series.first());
-    if (!xy || event->buttons() != Qt::NoButton)
+    if (event->buttons() != Qt::NoButton)
         return;
-    const QPointF pointer = chart()->mapFromScene(mapToScene(event->position().toPoint()));
-    const QList<QPointF> points = xy->points();
-    qreal best = kHoverRadius * kHoverRadius;
-    int nearest = -1;
-    for (int i = 0; i < points.size(); ++i) {
-        const QPointF d = chart()->mapToPosition(points[i], xy) - pointer;
-        const qreal distance = d.x() * d.x() + d.y() * d.y();
-        if (distance <= best) {
-            best = distance;
-            nearest = i;
-        }
-    }
-    if (nearest < 0) {
+    const QString text = readoutAt(event->position().toPoint());
+    if (text.isEmpty())
         QToolTip::hideText();
-        return;
-    }
-    const QPointF p = points[nearest];
-    QToolTip::showText(event->globalPosition().toPoint(),
-        tr("%1 %2, %3 %4")
-            .arg(QString::number(p.x(), 'g', 6), xUnit, QString::number(p.y(), 'g', 6), yUnit),
-        this);
+    else
+        QToolTip::showText(event->globalPosition().toPoint(), text, this);
 }

@@ -7,6 +7,7 @@
 #include "devicesession.h"
 #include "dockcontext.h"
 #include "filechooser.h"
+#include "ivchart.h"
 #include "pointsmodel.h"
 #include "pointsview.h"
 #include "qatomicfile.h"
@@ -21,7 +22,6 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLegend>
-#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
 #include <QPushButton>
@@ -197,23 +197,19 @@ CurveDock::~CurveDock() = default;
 
 void CurveDock::buildChart()
 {
-    chart = new QChart;
-    chart->setTitle(tr("Current against voltage"));
-    latestSeries = new QLineSeries;
-    latestSeries->setName(tr("Latest"));
-    latestSeries->setColor(kLatestColour);
-    chart->addSeries(latestSeries);
-    xAxis = newAxis(tr("Voltage (V)"));
-    yAxis = newAxis(tr("Current (mA)"));
-    chart->addAxis(xAxis, Qt::AlignBottom);
-    chart->addAxis(yAxis, Qt::AlignLeft);
-    latestSeries->attachAxis(xAxis);
-    latestSeries->attachAxis(yAxis);
-    chart->legend()->setAlignment(Qt::AlignBottom);
-    view = new CurveChartView(chart);
+    view = new IvChart;
     view->setObjectName(QStringLiteral("curveView"));
-    view->setUnits(tr("V"), tr("mA"));
-    connect(view, &CurveChartView::resetRequested, this, &CurveDock::showLatestSeries);
+    view->chart()->setTitle(tr("Current against voltage"));
+    view->addCurve(IvChart::Role::Test, tr("Latest"), kLatestColour);
+    view->chart()->legend()->setAlignment(Qt::AlignBottom);
+    // A click on a held curve's legend entry names it.
+    connect(view, &IvChart::heldClicked, this, [this](int index) {
+        bool ok = false;
+        const QString name = QInputDialog::getText(this, tr("Rename the curve"), tr("Name:"),
+            QLineEdit::Normal, view->heldName(index), &ok);
+        if (ok)
+            renameHeld(index, name);
+    });
 }
 
 void CurveDock::buildTimeChart()
@@ -359,17 +355,11 @@ void CurveDock::addPageFrame(std::size_t frameNumber, const get_measurement_resp
 {
     m_page.putFrame(frameNumber, frame);
     m_page.started = QDateTime::currentDateTime();
-    if (!m_pageSeries) {
-        m_pageSeries = new QLineSeries;
-        m_pageSeries->setName(tr("Page"));
+    if (!view->hasCurve(IvChart::Role::Page)) {
         QPen pen(QColor(0x33, 0x33, 0x33));
         pen.setWidthF(1.5);
         pen.setStyle(Qt::DashLine);
-        m_pageSeries->setPen(pen);
-        chart->addSeries(m_pageSeries);
-        m_pageSeries->attachAxis(xAxis);
-        m_pageSeries->attachAxis(yAxis);
-        raiseCurves();
+        view->addCurve(IvChart::Role::Page, tr("Page"), pen);
     }
     showPageSeries();
     setStatus(tr("Frame %1 from the get_measurement page, drawn as \"Page\" beside the latest "
@@ -381,32 +371,15 @@ void CurveDock::addPageFrame(std::size_t frameNumber, const get_measurement_resp
 
 void CurveDock::showPageSeries()
 {
-    if (!m_pageSeries)
-        return;
-    m_pageSeries->clear();
-    if (!view->isZoomed())
-        fitCurveAxes();
-    m_pageSeries->replace(ivPoints(m_page));
-}
-
-void CurveDock::raiseCurves()
-{
-    // A chart draws its series in the order they were added.
-    for (QLineSeries *s : { m_pageSeries, latestSeries }) {
-        if (!s)
-            continue;
-        chart->removeSeries(s);
-        chart->addSeries(s);
-        s->attachAxis(xAxis);
-        s->attachAxis(yAxis);
-    }
+    if (view->hasCurve(IvChart::Role::Page))
+        view->setCurve(IvChart::Role::Page, ivPoints(m_page));
 }
 
 void CurveDock::renameHeld(int index, const QString &name)
 {
     if (index < 0 || index >= heldCount() || name.trimmed().isEmpty())
         return;
-    held[std::size_t(index)].series->setName(name.trimmed());
+    view->setHeldName(index, name.trimmed());
 }
 
 // What the curve looks like, from a fit to the simple loads.
@@ -437,31 +410,7 @@ void CurveDock::showCurve(const Curve &curve)
 
 void CurveDock::showLatestSeries()
 {
-    // Emptied first, so that the axes' change does not recompute the old points.
-    latestSeries->clear();
-    if (!view->isZoomed())
-        fitCurveAxes();
-    latestSeries->replace(ivPoints(shown));
-}
-
-void CurveDock::fitCurveAxes()
-{
-    Range x, y;
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        x.add(shown.voltage[i]);
-        y.add(shown.current[i]);
-    }
-    for (std::size_t i = 0; i < m_page.size(); ++i) {
-        x.add(m_page.voltage[i]);
-        y.add(m_page.current[i]);
-    }
-    for (const Held &h : held)
-        for (std::size_t i = 0; i < h.curve.size(); ++i) {
-            x.add(h.curve.voltage[i]);
-            y.add(h.curve.current[i]);
-        }
-    fit(xAxis, x);
-    fit(yAxis, y);
+    view->setCurve(IvChart::Role::Test, ivPoints(shown));
 }
 
 void CurveDock::showCurrentTab()
@@ -523,60 +472,29 @@ void CurveDock::hold()
 {
     if (shown.empty() || heldCount() >= kMaxHeld)
         return;
-    Held h;
-    h.curve = shown;
-    h.series = new QLineSeries;
-    h.series->setColor(kHeldColours[held.size() % kMaxHeld]);
     const QString time
         = shown.started.isValid() ? shown.started.toString(QStringLiteral("HH:mm:ss")) : tr("page");
-    if (shown.hasSettings)
-        h.series->setName(tr("%1 · %2 points, %3 Hz, %4 V")
-                              .arg(time)
-                              .arg(shown.settings.NumberPoints)
-                              .arg(double(shown.settings.SamplingRate), 0, 'g', 6)
-                              .arg(double(shown.settings.MaxVoltage), 0, 'g', 4));
-    else
-        h.series->setName(tr("%1 · %2 points from the page").arg(time).arg(shown.pointsRead()));
-    h.series->replace(ivPoints(shown));
-    chart->addSeries(h.series);
-    h.series->attachAxis(xAxis);
-    h.series->attachAxis(yAxis);
-    // A click on its legend entry names it.
-    QLegendMarker *marker = chart->legend()->markers(h.series).value(0);
-    if (marker)
-        marker->setShape(QLegend::MarkerShapeRectangle);
-    QLineSeries *series = h.series;
-    connect(marker, &QLegendMarker::clicked, this, [this, series] {
-        for (std::size_t k = 0; k < held.size(); ++k)
-            if (held[k].series == series) {
-                bool ok = false;
-                const QString name = QInputDialog::getText(this, tr("Rename the curve"),
-                    tr("Name:"), QLineEdit::Normal, series->name(), &ok);
-                if (ok)
-                    renameHeld(int(k), name);
-            }
-    });
-    held.push_back(std::move(h));
-    raiseCurves();
+    const QString name = shown.hasSettings
+        ? tr("%1 · %2 points, %3 Hz, %4 V")
+              .arg(time)
+              .arg(shown.settings.NumberPoints)
+              .arg(double(shown.settings.SamplingRate), 0, 'g', 6)
+              .arg(double(shown.settings.MaxVoltage), 0, 'g', 4)
+        : tr("%1 · %2 points from the page").arg(time).arg(shown.pointsRead());
+    view->addHeld(name, kHeldColours[held.size() % kMaxHeld], ivPoints(shown));
+    held.push_back(shown);
     setStatus(tr("%1 of %2 references held").arg(heldCount()).arg(kMaxHeld));
     updateButtons();
 }
 
 void CurveDock::clearHeld()
 {
-    for (Held &h : held) {
-        chart->removeSeries(h.series);
-        delete h.series;
-    }
+    view->clearHeld();
     held.clear();
-    if (m_pageSeries) {
-        chart->removeSeries(m_pageSeries);
-        delete m_pageSeries;
-        m_pageSeries = nullptr;
+    if (view->hasCurve(IvChart::Role::Page)) {
+        view->removeCurve(IvChart::Role::Page);
         m_page = Curve();
     }
-    if (!view->isZoomed())
-        fitCurveAxes();
     updateButtons();
 }
 
@@ -589,8 +507,8 @@ QString CurveDock::exportTo(const QString &fileName, bool everyCurve)
             curves.push_back({ tr("Latest"), &shown });
         if (!m_page.empty())
             curves.push_back({ tr("Page"), &m_page });
-        for (const Held &h : held)
-            curves.push_back({ h.series->name(), &h.curve });
+        for (std::size_t k = 0; k < held.size(); ++k)
+            curves.push_back({ view->heldName(int(k)), &held[k] });
         if (curves.empty())
             return tr("There is no curve to export");
         const CurveSource source { m_url, m_serialNumber };

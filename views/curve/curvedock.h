@@ -24,6 +24,7 @@ class DeviceRun;
 class DeviceSession;
 class DockContext;
 class FileChooser;
+class IvChart;
 class PointsModel;
 class PointsView;
 class QChart;
@@ -97,19 +98,15 @@ private:
     void showWaiting(bool slow);
     void scheduleRepeat();
     void showLatestSeries();
-    void fitCurveAxes();
     void showTimeSeries();
     void showCurrentTab();
     void updateButtons();
     void setStatus(const QString &text);
 
     void takePageFrame(const zem::calls::Call &call);
-    // Puts the latest and the page's curves above the held ones.
-    void raiseCurves();
     void showPageSeries();
 
-    Curve m_page;
-    QLineSeries *m_pageSeries = nullptr; // added with the page's first frame
+    Curve m_page; // on the chart from the page's first frame
     QString m_url; // of the device opened last
     std::optional<std::uint32_t> m_serialNumber; // read from it, if it was
 
@@ -121,12 +118,7 @@ private:
     std::unique_ptr<DeviceRun> run;
     MeasurementSequence::Clock::time_point runStarted {};
     Curve shown;
-    struct Held
-    {
-        Curve curve;
-        QLineSeries *series = nullptr;
-    };
-    std::vector<Held> held;
+    std::vector<Curve> held; // drawn as the chart's held curves, in order
 
     QPushButton *measureButton = nullptr;
     QPushButton *repeatButton = nullptr;
@@ -135,11 +127,7 @@ private:
     QPushButton *clearButton = nullptr;
     QPushButton *exportButton = nullptr;
     QTabWidget *tabs = nullptr;
-    QChart *chart = nullptr;
-    CurveChartView *view = nullptr;
-    QLineSeries *latestSeries = nullptr;
-    QValueAxis *xAxis = nullptr;
-    QValueAxis *yAxis = nullptr;
+    IvChart *view = nullptr;
     QChart *timeChart = nullptr;
     QWidget *timePage = nullptr;
     CurveChartView *timeView = nullptr; // built when its tab is first shown

@@ -2,6 +2,7 @@
 
 #include "decimate.h"
 #include "dockcontext.h"
+#include "ivchart.h"
 #include "location.h"
 
 #include <QBarCategoryAxis>
@@ -295,24 +296,15 @@ QWidget *HistoryDock::buildRunsTab()
     connect(pointsTable, &QTableWidget::currentCellChanged, this,
         [this](int row) { showPointCurve(row); });
 
-    curveChart = new QChart;
-    curveSeries = new QLineSeries;
-    curveSeries->setName(tr("Measured"));
+    curveChart = new IvChart;
+    curveChart->setObjectName(QStringLiteral("historyCurveChart"));
+    curveChart->setMinimumSize(200, 150);
     // Drawn as the Signatures dock draws a reference: dashed, under the test.
-    referenceSeries = new QLineSeries;
-    referenceSeries->setName(tr("Reference"));
-    QPen dashed(QColor(0x80, 0x80, 0x80), 2, Qt::DashLine);
-    referenceSeries->setPen(dashed);
-    auto *volts = new QValueAxis;
-    volts->setTitleText(tr("Voltage (V)"));
-    auto *milliamps = new QValueAxis;
-    milliamps->setTitleText(tr("Current (mA)"));
-    curveChart->addAxis(volts, Qt::AlignBottom);
-    curveChart->addAxis(milliamps, Qt::AlignLeft);
-    plot(curveChart, referenceSeries);
-    plot(curveChart, curveSeries);
+    curveChart->addCurve(
+        IvChart::Role::Reference, tr("Reference"), QPen(QColor(0x80, 0x80, 0x80), 2, Qt::DashLine));
+    curveChart->addCurve(IvChart::Role::Test, tr("Measured"));
     detail->addWidget(pointsTable);
-    detail->addWidget(chartView(curveChart, "historyCurveChart"));
+    detail->addWidget(curveChart);
     // The curve is what a run is opened for: it gets the larger share.
     detail->setStretchFactor(0, 2);
     detail->setStretchFactor(1, 3);
@@ -622,8 +614,7 @@ void HistoryDock::showRun(int row)
         const QString error = *found ? QString() : store->errorString();
         return [this, found, error] {
             pointsTable->setRowCount(0);
-            curveSeries->clear();
-            referenceSeries->clear();
+            curveChart->setCurves({}, {});
             shownRun = *found;
             if (!shownRun) {
                 setStatus(error, true);
@@ -654,36 +645,9 @@ void HistoryDock::showRun(int row)
 
 void HistoryDock::showPointCurve(int row)
 {
-    curveSeries->clear();
-    referenceSeries->clear();
     if (!shownRun || row < 0 || std::size_t(row) >= shownRun->points.size())
-        return;
+        return curveChart->setCurves({}, {});
     const auto &p = shownRun->points[std::size_t(row)];
-    // The range of both curves, so that neither is cut.
-    double vlo = INFINITY, vhi = -INFINITY, ilo = INFINITY, ihi = -INFINITY;
-    const auto draw = [&](QLineSeries *series, const std::vector<double> &volts,
-                          const std::vector<double> &milliamps) {
-        QList<QPointF> points;
-        for (std::size_t k = 0; k < volts.size() && k < milliamps.size(); ++k) {
-            if (!std::isfinite(volts[k]) || !std::isfinite(milliamps[k]))
-                continue;
-            points.append(QPointF(volts[k], milliamps[k]));
-            vlo = std::min(vlo, volts[k]);
-            vhi = std::max(vhi, volts[k]);
-            ilo = std::min(ilo, milliamps[k]);
-            ihi = std::max(ihi, milliamps[k]);
-        }
-        series->replace(points);
-    };
-    draw(referenceSeries, p.refVolts, p.refMilliamps);
-    draw(curveSeries, p.volts, p.milliamps);
-    if (vlo > vhi) {
-        vlo = ilo = -1;
-        vhi = ihi = 1;
-    }
-    // A flat curve still gets an axis range that is not empty.
-    const double mv = std::max(0.05 * (vhi - vlo), 1e-3);
-    const double mi = std::max(0.05 * (ihi - ilo), 1e-3);
-    curveChart->axes(Qt::Horizontal).value(0)->setRange(vlo - mv, vhi + mv);
-    curveChart->axes(Qt::Vertical).value(0)->setRange(ilo - mi, ihi + mi);
+    curveChart->setCurves(
+        IvChart::pointsOf(p.refVolts, p.refMilliamps), IvChart::pointsOf(p.volts, p.milliamps));
 }

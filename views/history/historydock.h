@@ -20,6 +20,7 @@ class QBarSeries;
 class QChart;
 class QComboBox;
 class QDateEdit;
+class IvChart;
 class QLabel;
 class QLineEdit;
 class QLineSeries;
@@ -113,9 +114,7 @@ private:
     QDateEdit *sinceEdit = nullptr;
     QTableView *runsTable = nullptr;
     QTableWidget *pointsTable = nullptr;
-    QChart *curveChart = nullptr;
-    QLineSeries *curveSeries = nullptr;
-    QLineSeries *referenceSeries = nullptr;
+    IvChart *curveChart = nullptr;
     QBarSeries *paretoSeries = nullptr;
     QBarCategoryAxis *paretoAxis = nullptr;
     QValueAxis *paretoCount = nullptr;

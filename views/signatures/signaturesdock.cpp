@@ -4,23 +4,19 @@
 #include "boardeditor.h"
 #include "devicesession.h"
 #include "dockcontext.h"
+#include "ivchart.h"
 #include "runcontroller.h"
 #include "signaturedocument.h"
 #include "pointtable.h"
 #include "signaturemodel.h"
 
-#include <QChart>
-#include <QChartView>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QLineSeries>
 #include <QMessageBox>
 #include <QShortcut>
 #include <QUndoStack>
-#include <QValueAxis>
 
 #include <algorithm>
-#include <cmath>
 
 SignaturesDock::SignaturesDock(DockContext &context, QWidget *parent)
     : QDockWidget(tr("Signatures"), parent)
@@ -79,27 +75,12 @@ void SignaturesDock::buildUi()
     table->attach(m_document);
     addActions(table->actions());
 
-    m_chart = new QChart;
-    m_referenceSeries = new QLineSeries;
-    m_referenceSeries->setName(tr("Reference"));
-    m_testSeries = new QLineSeries;
-    m_testSeries->setName(tr("Test"));
-    m_axisV = new QValueAxis;
-    m_axisV->setTitleText(tr("Voltage (V)"));
-    m_axisI = new QValueAxis;
-    m_axisI->setTitleText(tr("Current (mA)"));
-    m_chart->addAxis(m_axisV, Qt::AlignBottom);
-    m_chart->addAxis(m_axisI, Qt::AlignLeft);
-    for (QLineSeries *s : { m_referenceSeries, m_testSeries }) {
-        m_chart->addSeries(s);
-        s->attachAxis(m_axisV);
-        s->attachAxis(m_axisI);
-    }
-    auto *view = new QChartView(m_chart, ui->curvePage);
-    view->setObjectName(QStringLiteral("signatureChart"));
-    view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumSize(240, 180);
-    ui->curveLayout->addWidget(view);
+    m_chart = new IvChart(ui->curvePage);
+    m_chart->setObjectName(QStringLiteral("signatureChart"));
+    m_chart->setMinimumSize(240, 180);
+    m_chart->addCurve(IvChart::Role::Reference, tr("Reference"));
+    m_chart->addCurve(IvChart::Role::Test, tr("Test"));
+    ui->curveLayout->addWidget(m_chart);
     ui->signatureSplitter->setStretchFactor(1, 1);
     ui->signatureSplitter->setSizes({ 460, 540 });
     setWidget(body);
@@ -252,23 +233,9 @@ void SignaturesDock::showPoint(int row)
 void SignaturesDock::plot(const sig::IvCurve *reference, const sig::IvCurve *test)
 {
     const auto pointsOf = [](const sig::IvCurve *c) {
-        QList<QPointF> pts;
-        for (std::size_t k = 0; c && k < c->volts.size() && k < c->milliamps.size(); ++k)
-            pts.append(QPointF(c->volts[k], c->milliamps[k]));
-        return pts;
+        return c ? IvChart::pointsOf(c->volts, c->milliamps) : QList<QPointF>();
     };
-    m_referenceSeries->replace(pointsOf(reference));
-    m_testSeries->replace(pointsOf(test));
-    QRectF box;
-    for (const sig::IvCurve *c : { reference, test })
-        for (std::size_t k = 0; c && k < c->volts.size() && k < c->milliamps.size(); ++k)
-            if (std::isfinite(c->volts[k]) && std::isfinite(c->milliamps[k]))
-                box |= QRectF(c->volts[k], c->milliamps[k], 0, 0).normalized();
-    if (box.isNull())
-        box = QRectF(-1, -1, 2, 2);
-    const double mv = std::max(0.05 * box.width(), 1e-3), mi = std::max(0.05 * box.height(), 1e-3);
-    m_axisV->setRange(box.left() - mv, box.right() + mv);
-    m_axisI->setRange(box.top() - mi, box.bottom() + mi);
+    m_chart->setCurves(pointsOf(reference), pointsOf(test));
 }
 
 void SignaturesDock::selectRow(int row)

@@ -21,9 +21,7 @@ class QUndoStack;
 namespace Ui {
 class SignaturesDock;
 }
-class QChart;
-class QLineSeries;
-class QValueAxis;
+class IvChart;
 
 class SignaturesDock : public QDockWidget
 {
@@ -100,9 +98,5 @@ private:
     RunController *m_run;
     std::unique_ptr<Ui::SignaturesDock> ui; // built when the dock is first shown or used
     BoardEditor *m_board = nullptr; // built when its tab is first shown
-    QChart *m_chart = nullptr;
-    QLineSeries *m_referenceSeries = nullptr;
-    QLineSeries *m_testSeries = nullptr;
-    QValueAxis *m_axisV = nullptr;
-    QValueAxis *m_axisI = nullptr;
+    IvChart *m_chart = nullptr;
 };
