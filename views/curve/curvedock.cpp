@@ -391,10 +391,15 @@ void CurveDock::showPageSeries()
 {
     if (!m_pageSeries)
         return;
+    // A frame read again with the same values (a periodic page on a steady
+    // device) changes nothing drawn: the chart is not redrawn for it.
+    QList<QPointF> points = ivPoints(m_page);
+    if (!points.isEmpty() && points == m_pageSeries->points())
+        return;
     m_pageSeries->clear();
     if (!view->isZoomed())
         fitCurveAxes();
-    m_pageSeries->replace(ivPoints(m_page));
+    m_pageSeries->replace(points);
 }
 
 void CurveDock::raiseCurves()
