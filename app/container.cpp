@@ -22,14 +22,36 @@ void Container::AddPage(QWidget *page, const QString &name)
     ui->listWidget->setCurrentRow(0);
 }
 
+void Container::AddPage(const QString &name, std::function<QWidget *()> make)
+{
+    makers[name] = std::move(make);
+    ui->listWidget->addItem(name);
+    ui->listWidget->setCurrentRow(0);
+}
+
+QWidget *Container::page(const QString &name)
+{
+    if (QWidget *made = pages.value(name))
+        return made;
+    const auto maker = makers.find(name);
+    if (maker == makers.end())
+        return nullptr;
+    const std::function<QWidget *()> make = std::move(*maker);
+    makers.erase(maker);
+    QWidget *made = make();
+    ui->stackedWidget->addWidget(made);
+    pages[name] = made;
+    return made;
+}
+
 void Container::ItemChanged(QListWidgetItem *Current, QListWidgetItem *Prev)
 {
     Q_UNUSED(Prev);
     // The list reports no current item while it is emptied or torn down.
     if (!Current)
         return;
-    if (QWidget *page = pages.value(Current->text()))
-        ui->stackedWidget->setCurrentWidget(page);
+    if (QWidget *shown = page(Current->text()))
+        ui->stackedWidget->setCurrentWidget(shown);
 }
 
 void Container::Search(const QString &text)

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+
 class QListWidgetItem;
 
 namespace Ui {
@@ -22,6 +24,11 @@ public:
 
     // Appends name to the list and page to the stack; the first row stays current.
     void AddPage(QWidget *page, const QString &name);
+    // The same with a page made by make when the name first becomes current,
+    // or when page() asks for it: pages nobody opens cost no start-up.
+    void AddPage(const QString &name, std::function<QWidget *()> make);
+    // The page of name, made now if it was not yet; null for an unknown name.
+    QWidget *page(const QString &name);
     // Shows only the rows containing text (case-sensitive) and makes the last
     // of them current; with no match the page area is disabled.
     void Search(const QString &text);
@@ -32,4 +39,5 @@ public slots:
 private:
     Ui::Container *ui = nullptr;
     QMap<QString, QWidget *> pages; // not owned: the stack owns the pages
+    QMap<QString, std::function<QWidget *()>> makers; // of the pages not made yet
 };

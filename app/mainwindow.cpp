@@ -141,20 +141,36 @@ int commandIndex(const char *command)
 
 void MainWindow::buildPages()
 {
-    for (const zem::Command &c : zem::kCommands) {
-        const QString name = QString::fromLatin1(c.name);
-        auto *p = new iopanel(nullptr, name);
-        browser->AddPage(p, name);
-        populatePage(*p, c);
-        pages.append(p);
-        const CommandSlots *s = slotsOf(c.name);
-        Q_ASSERT(s && bool(s->getter) == bool(c.getter));
-        connect(p->sendButton, &QPushButton::clicked, this, s->send);
-        if (s->getter)
-            connect(p->getterButton, &QPushButton::clicked, this, s->getter);
-        connect(p, &iopanel::logMessage, this,
-            qOverload<const QString &, LogLevel>(&MainWindow::AddLog));
-    }
+    // Only the first page is shown at start; the others are built when the
+    // user turns to them, or when something asks for them.
+    pages.fill(nullptr, int(zem::kCommandCount));
+    for (int i = 0; i < int(zem::kCommandCount); ++i)
+        browser->AddPage(
+            QString::fromLatin1(zem::kCommands[i].name), [this, i] { return buildPage(i); });
+}
+
+iopanel *MainWindow::buildPage(int command)
+{
+    const zem::Command &c = zem::kCommands[command];
+    auto *p = new iopanel(nullptr, QString::fromLatin1(c.name));
+    populatePage(*p, c);
+    pages[command] = p;
+    const CommandSlots *s = slotsOf(c.name);
+    Q_ASSERT(s && bool(s->getter) == bool(c.getter));
+    connect(p->sendButton, &QPushButton::clicked, this, s->send);
+    if (s->getter)
+        connect(p->getterButton, &QPushButton::clicked, this, s->getter);
+    connect(
+        p, &iopanel::logMessage, this, qOverload<const QString &, LogLevel>(&MainWindow::AddLog));
+    attachTrendMenus(*p, command);
+    return p;
+}
+
+iopanel *MainWindow::pageAt(int command)
+{
+    if (!pages[command])
+        browser->page(QString::fromLatin1(zem::kCommands[command].name));
+    return pages[command];
 }
 
 void MainWindow::buildDocks()
@@ -230,10 +246,10 @@ void MainWindow::buildDocks()
     resize(width() + curve->sizeHint().width(), height() + menuBar()->sizeHint().height());
 }
 
-iopanel *MainWindow::page(const QString &command) const
+iopanel *MainWindow::page(const QString &command)
 {
     const int i = commandIndex(command.toLatin1().constData());
-    return i < 0 ? nullptr : pages.value(i);
+    return i < 0 ? nullptr : pageAt(i);
 }
 
 void MainWindow::setFileChooser(std::shared_ptr<FileChooser> chooser)
@@ -245,7 +261,7 @@ void MainWindow::send(const char *command)
 {
     const int i = commandIndex(command);
     const zem::Command &c = zem::kCommands[i];
-    const std::int32_t result = runCommand(c, *pages[i], session->connection());
+    const std::int32_t result = runCommand(c, *pageAt(i), session->connection());
     AddLog(tr("%1 returned %2")
                .arg(QLatin1String(c.operation),
                    QString::fromStdString(zem::calls::resultName(result))),
@@ -262,7 +278,7 @@ void MainWindow::callGetter(const char *setter)
     }
     // The copy goes through the shown texts, so it also happens after a
     // failed call and then carries the older values.
-    copyResponsesToRequests(*pages[commandIndex(getter)], *pages[s]);
+    copyResponsesToRequests(*pageAt(commandIndex(getter)), *pageAt(s));
 }
 
 void MainWindow::addLogLines(const LogLines &lines)
@@ -362,7 +378,7 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
         run->deleteLater();
         if (!replay->made)
             return;
-        showResponse(c, replay->result, replay->response, *pages[command]);
+        showResponse(c, replay->result, replay->response, *pageAt(command));
         AddLog(tr("%1 returned %2")
                    .arg(QLatin1String(c.operation),
                        QString::fromStdString(zem::calls::resultName(replay->result))),
@@ -514,8 +530,6 @@ void MainWindow::setupSessionTools()
     trend = new TrendDock(*m_context, this);
     addDockWidget(Qt::RightDockWidgetArea, trend);
     trend->hide();
-    for (int i = 0; i < pages.size(); ++i)
-        attachTrendMenus(*pages[i], i);
     // The trend follows what the pages show: the responses of their calls.
     connect(session, &DeviceSession::callMade, trend, [this](const zem::calls::Call &call) {
         using zem::calls::Origin;

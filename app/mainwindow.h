@@ -51,8 +51,8 @@ public:
     Container *container() const { return browser; }
     std::int32_t deviceHandle() const;
     DeviceSession *deviceSession() const { return session; }
-    // The page of a command by its name, or null.
-    iopanel *page(const QString &command) const;
+    // The page of a command by its name, built now if it was not yet; or null.
+    iopanel *page(const QString &command);
     // Replaces the file dialogs of the window and every dock.
     void setFileChooser(std::shared_ptr<FileChooser> chooser);
     // The Curve dock: one-click measurement and the plot.
@@ -91,6 +91,9 @@ protected:
 
 private:
     void buildPages();
+    // A command's page, made when first shown or used (an index into zem::kCommands).
+    iopanel *buildPage(int command);
+    iopanel *pageAt(int command);
     // Runs a command from its page and logs the result.
     void send(const char *command);
     // Runs the setter's getter, then fills the setter's request from its response.
@@ -113,7 +116,7 @@ private:
     Container *browser = nullptr;
     QLineEdit *urlEdit = nullptr;
     DeviceSession *session = nullptr;
-    QVector<iopanel *> pages; // in the order of the command table
+    QVector<iopanel *> pages; // in the order of the command table; null until built
     // What every dock is made with; outlived by the docks only in their
     // destructors, which do not use it.
     std::unique_ptr<DockContext> m_context;

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDockWidget>
 #include <QEventLoop>
 #include <QPushButton>
 #include <QSpinBox>
@@ -67,6 +68,38 @@ double sendCost(int clicks, bool runEventLoop)
     return microsecondsSince(start) / clicks;
 }
 
+// The same with every dock shown in a 1280 x 800 window, tabified as the
+// default layout puts them or each floating, and the log already holding
+// lines: what a Send costs once every view that follows the calls is up.
+double sendCostAllDocks(int clicks, int logLines, bool floating)
+{
+    zemdouble::reset();
+    zemdouble::setResponse("zem_get_measurement", measurementFrame());
+    auto window = std::make_unique<MainWindow>();
+    window->resize(1280, 800);
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        std::fprintf(stderr, "window not exposed\n");
+    for (QDockWidget *dock : window->findChildren<QDockWidget *>()) {
+        dock->show();
+        dock->setFloating(floating);
+    }
+    for (int i = 0; i < logLines; ++i)
+        window->AddLog(QStringLiteral("zem_get_status returned result_ok 0"));
+    QTest::qWait(50);
+    iopanel *page = window->page(QStringLiteral("get_measurement"));
+    for (int i = 0; i < 100; ++i) { // warm-up
+        page->sendButton->click();
+        QCoreApplication::processEvents();
+    }
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < clicks; ++i) {
+        page->sendButton->click();
+        QCoreApplication::processEvents();
+    }
+    return microsecondsSince(start) / clicks;
+}
+
 struct Drift
 {
     std::vector<double> lagsMs; // step k's time minus k periods
@@ -115,6 +148,15 @@ int main(int argc, char *argv[])
     figure("get_measurement Send on an instant double (pack, call, 50 floats, log line)",
         "< 100 µs", "%.1f µs", sendCost(clicks, false));
     figure("the same with the event loop run (repaint)", "-", "%.1f µs", sendCost(clicks, true));
+
+    for (const bool floating : { false, true }) {
+        const double few = sendCostAllDocks(1000, 1000, floating);
+        const double many = sendCostAllDocks(1000, 1000000, floating);
+        figure(floating
+                ? "the same with every dock floating and shown, at 1,000 / 1,000,000 log lines"
+                : "the same with every dock shown (tabified), at 1,000 / 1,000,000 log lines",
+            "< 1.5 ms", "%.2f / %.2f ms", few / 1000, many / 1000);
+    }
 
     const int period = 100, duration = 10000;
     const Drift d = repeat(period, duration);

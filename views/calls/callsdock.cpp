@@ -7,6 +7,7 @@
 #include "callsmodel.h"
 #include "callstats.h"
 #include "csnippet.h"
+#include "filechooser.h"
 #include "recording.h"
 #include "records.h"
 
@@ -67,8 +68,8 @@ CallsDock::CallsDock(DockContext &context, QWidget *parent)
     });
 
     // The tables and buttons are built when the dock is first shown: most
-    // sessions never look at them, and they are a sixth of start-up.
-    filter->setSourceModel(live);
+    // sessions never look at them, and they are a sixth of start-up. The
+    // filter takes the live calls then too.
     connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
         if (visible)
             build();
@@ -212,7 +213,8 @@ void CallsDock::detach()
 
 CallsModel *CallsDock::shownModel() const
 {
-    return qobject_cast<CallsModel *>(filter->sourceModel());
+    auto *shown = qobject_cast<CallsModel *>(filter->sourceModel());
+    return shown ? shown : live;
 }
 
 void CallsDock::showModel(CallsModel *model)

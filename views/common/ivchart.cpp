@@ -156,7 +156,12 @@ void IvChart::setCurve(Role role, const QList<QPointF> &points)
     Line &l = line(role);
     if (!l.onChart)
         attach(l, QString(), std::size_t(role) + 1);
-    l.points = finite(points);
+    QList<QPointF> kept = finite(points);
+    // A frame read again with the same values (a periodic page on a steady
+    // device) changes nothing drawn: the chart is not redrawn for it.
+    if (!kept.isEmpty() && kept == l.points)
+        return;
+    l.points = std::move(kept);
     changed(l);
 }
 

@@ -39,7 +39,21 @@ TrendDock::TrendDock(DockContext &context, QWidget *parent)
     , m_context(context)
 {
     setObjectName(QStringLiteral("trendDock"));
+    redrawTimer.setSingleShot(true);
+    redrawTimer.setInterval(kRedrawIntervalMs);
+    connect(&redrawTimer, &QTimer::timeout, this, &TrendDock::redraw);
+    // The chart and its buttons are built when the dock is first shown: most
+    // sessions plot nothing. Samples are kept meanwhile.
+    connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        if (visible)
+            build();
+    });
+}
 
+void TrendDock::build()
+{
+    if (view)
+        return;
     auto *chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
     timeAxis = new QValueAxis;
@@ -92,10 +106,10 @@ TrendDock::TrendDock(DockContext &context, QWidget *parent)
         if (!drawing)
             scheduleRedraw();
     });
-
-    redrawTimer.setSingleShot(true);
-    redrawTimer.setInterval(kRedrawIntervalMs);
-    connect(&redrawTimer, &QTimer::timeout, this, &TrendDock::redraw);
+    for (Trace &t : traces)
+        addSeries(t);
+    if (!traces.empty())
+        redraw();
 }
 
 void TrendDock::plot(int command, int field, int element)
@@ -125,8 +139,17 @@ int TrendDock::addTrace(const QString &name)
 {
     Trace t;
     t.name = name;
+    if (view)
+        addSeries(t);
+    traces.push_back(std::move(t));
+    emit traceAdded();
+    return int(traces.size()) - 1;
+}
+
+void TrendDock::addSeries(Trace &t)
+{
     t.series = new QLineSeries(this);
-    t.series->setName(name);
+    t.series->setName(t.name);
     QChart *chart = view->chart();
     chart->addSeries(t.series);
     t.series->attachAxis(timeAxis);
@@ -141,9 +164,6 @@ int TrendDock::addTrace(const QString &name)
             marker->setFont(font);
             redraw();
         });
-    traces.push_back(std::move(t));
-    emit traceAdded();
-    return int(traces.size()) - 1;
 }
 
 void TrendDock::sample(const zem::calls::Call &call)
@@ -195,7 +215,7 @@ void TrendDock::scheduleRedraw()
 
 void TrendDock::redraw()
 {
-    if (pauseButton->isChecked())
+    if (!view || pauseButton->isChecked())
         return;
     QChart *chart = view->chart();
     const bool zoomed = chart->isZoomed();
@@ -255,7 +275,8 @@ void TrendDock::clear()
     for (Trace &t : traces)
         t.points.clear();
     clock.invalidate();
-    view->chart()->zoomReset();
+    if (view)
+        view->chart()->zoomReset();
     redraw();
 }
 
@@ -290,6 +311,8 @@ bool TrendDock::exportTo(const QString &fileName, QString *error) const
 {
     QByteArray bytes;
     if (fileName.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
+        // The picture of a dock never shown needs its chart first.
+        const_cast<TrendDock *>(this)->build();
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
         if (!view->grab().save(&buffer, "PNG")) {

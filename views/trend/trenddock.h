@@ -63,10 +63,12 @@ private:
         int command = -1;
         int field = -1;
         int element = -1; // of an array field; -1 for a scalar
-        QLineSeries *series = nullptr;
+        QLineSeries *series = nullptr; // once the chart is built
         QList<QPointF> points; // time order
     };
 
+    void build();
+    void addSeries(Trace &trace);
     void clear();
     void exportAs();
     void scheduleRedraw();
