@@ -2,11 +2,11 @@
 
 #include "calldetail.h"
 #include "callfile.h"
-#include "dockcontext.h"
 #include "callsfilter.h"
 #include "callsmodel.h"
 #include "callstats.h"
 #include "csnippet.h"
+#include "dockcontext.h"
 #include "filechooser.h"
 #include "recording.h"
 #include "records.h"

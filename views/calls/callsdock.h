@@ -42,7 +42,6 @@ public:
     // The selected call of the shown table, or null.
     const zem::calls::Call *selectedCall() const;
 
-
 signals:
     // Send again: the command's index in zem::kCommands and its request bytes.
     void sendAgainRequested(int command, const QByteArray &request);

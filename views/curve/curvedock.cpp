@@ -562,9 +562,10 @@ void CurveDock::exportCurve()
         tr("CSV, every curve shown (*.csv)"), tr("JSON, every curve shown (*.json)"),
         tr("PNG images (*.png)"), tr("SVG images (*.svg)") };
     QString filter = filters.first();
-    QString name = m_context.files().saveFileName({ this, tr("Export curve"), QStringLiteral("curve.csv"),
-                                           filters.join(QStringLiteral(";;")) },
-        &filter);
+    QString name
+        = m_context.files().saveFileName({ this, tr("Export curve"), QStringLiteral("curve.csv"),
+                                             filters.join(QStringLiteral(";;")) },
+            &filter);
     if (name.isEmpty())
         return;
     // A name without a known suffix takes the one of the type picked.

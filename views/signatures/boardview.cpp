@@ -309,7 +309,8 @@ void BoardView::styleMarker(board::Marker &marker, int row)
     }
     const sig::Verdict v = m_model->verdictOf(row);
     marker.setLook(p.name, colour,
-        v == sig::Verdict::Different || v == sig::Verdict::NotLearned || v == sig::Verdict::Unstable,
+        v == sig::Verdict::Different || v == sig::Verdict::NotLearned
+            || v == sig::Verdict::Unstable,
         row == m_current);
 }
 

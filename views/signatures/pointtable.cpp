@@ -69,11 +69,11 @@ void PointTable::attach(SignatureDocument *document)
         if (m_editable)
             undoStack->undo();
     });
-    QAction *redo = action(tr("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
-        [this, undoStack] {
-            if (m_editable)
-                undoStack->redo();
-        });
+    QAction *redo
+        = action(tr("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this, undoStack] {
+              if (m_editable)
+                  undoStack->redo();
+          });
     undo->setObjectName(QStringLiteral("signatureUndoAction"));
     redo->setObjectName(QStringLiteral("signatureRedoAction"));
     connect(undoStack, &QUndoStack::undoTextChanged, undo,

@@ -5,9 +5,9 @@
 #include "devicesession.h"
 #include "dockcontext.h"
 #include "ivchart.h"
+#include "pointtable.h"
 #include "runcontroller.h"
 #include "signaturedocument.h"
-#include "pointtable.h"
 #include "signaturemodel.h"
 
 #include <QClipboard>
@@ -264,8 +264,8 @@ void SignaturesDock::updateButtons()
         m_board->setEditable(!running);
     ui->signatureRunButton->setText(running ? tr("Stop") : tr("Start"));
     ui->signatureMeasureButton->setEnabled(running && !m_run->isMeasuring());
-    for (QWidget *w : { ui->signatureLearnButton, ui->signatureTestButton,
-             ui->signatureSymmetryButton })
+    for (QWidget *w :
+        { ui->signatureLearnButton, ui->signatureTestButton, ui->signatureSymmetryButton })
         w->setEnabled(!running);
 }
 
