@@ -2,11 +2,11 @@
 // colours and export, trends fed by periodic pages, reconnection after a
 // drop, the recent URLs and the keys.
 #include "base_io_widget.h"
+#include "curvedock.h"
+#include "filechooser.h"
 #include "iopanel.h"
 #include "logview.h"
-#include "curvedock.h"
 #include "mainwindow.h"
-#include "filechooser.h"
 #include "records.h"
 #include "trenddock.h"
 
@@ -117,23 +117,26 @@ void tst_Session::failureLines_data()
                              << QStringList { "zem_get_status returned result_ok 0" }
                              << QList<bool> { false };
     QTest::newRow("send value error")
-        << "virtual://resistor?fail=get_status:-3" << "send get_status"
-        << QStringList { "zem_get_status returned result_value_error (-3)" } << QList<bool> { true };
-    QTest::newRow("send lost") << "virtual://resistor?fail=get_status:-4" << "send get_status"
+        << "virtual://resistor?fail=get_status:-3"
+        << "send get_status" << QStringList { "zem_get_status returned result_value_error (-3)" }
+        << QList<bool> { true };
+    QTest::newRow("send lost") << "virtual://resistor?fail=get_status:-4"
+                               << "send get_status"
                                << QStringList { "zem_get_status returned result_nodevice (-4)" }
                                << QList<bool> { true };
     QTest::newRow("measure, no device")
-        << "" << "measure" << QStringList { "Measure: No device is connected" }
-        << QList<bool> { true };
+        << ""
+        << "measure" << QStringList { "Measure: No device is connected" } << QList<bool> { true };
     QTest::newRow("measure fails")
-        << "virtual://resistor?fail=start_measurement:-5" << "measure"
+        << "virtual://resistor?fail=start_measurement:-5"
+        << "measure"
         << QStringList { "zem_get_measurement_settings returned result_ok 0",
                "zem_start_measurement returned result_timeout (-5)",
                "Measure: zem_start_measurement returned result_timeout (-5)" }
         << QList<bool> { false, true, true };
     QTest::newRow("connect refused")
-        << "nothing://" << "none" << QStringList { "nothing:// device undefined" }
-        << QList<bool> { true };
+        << "nothing://"
+        << "none" << QStringList { "nothing:// device undefined" } << QList<bool> { true };
     QTest::newRow("profile file missing")
         << ok << "profile" << QStringList { "Error opening file", "Abort" }
         << QList<bool> { true, true };
@@ -157,7 +160,8 @@ void tst_Session::failureLines()
         s.w.findChild<QPushButton *>(QStringLiteral("measureButton"))->click();
         QVERIFY(finished.count() || finished.wait(5000));
     } else if (action == QLatin1String("profile")) {
-        s.w.setFileChooser(std::make_shared<FixedFileChooser>(dir.filePath(QStringLiteral("none/x.json"))));
+        s.w.setFileChooser(
+            std::make_shared<FixedFileChooser>(dir.filePath(QStringLiteral("none/x.json"))));
         s.w.SetProfileSlot();
     }
     const int first = action == QLatin1String("none") ? before - 1 : before;
@@ -269,6 +273,8 @@ void tst_Session::reconnectAfterDrop()
 
     // Once disconnected by the user, nothing opens the device again.
     QTest::mouseClick(s.w.findChild<QPushButton *>(QStringLiteral("dcntButton")), Qt::LeftButton);
+    // Not a wait for an event: a span longer than the reconnect interval, in
+    // which a left-over attempt would have come.
     QTest::qWait(1200);
     status->PeriodicButtonClicked();
     QCOMPARE(messages(s.log).count(connected), 2);
