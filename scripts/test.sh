@@ -76,7 +76,8 @@ sanitized() {
 
 # The tests whose code runs on more than one thread: the device thread, and
 # the history's thread that the History and Signatures docks post to.
-threaded=(tst_connection tst_curve_integration tst_proberun tst_history_dock tst_signaturesdock)
+threaded=(tst_connection tst_devicesession tst_curve_integration tst_proberun tst_history_dock
+    tst_signaturesdock)
 threads() {
     cmake -S . -B build-tsan -G Ninja -DZEM_TSAN=ON ${CMAKE_ARGS:-} &&
         cmake --build build-tsan --parallel "$jobs" --target "${threaded[@]}" &&

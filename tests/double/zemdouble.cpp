@@ -3,9 +3,11 @@
 #include "zem.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <type_traits>
 
 namespace zemdouble {
@@ -35,6 +37,38 @@ Allocator &allocator()
 {
     static Allocator a = nullptr;
     return a;
+}
+
+struct Gate
+{
+    std::mutex lock;
+    std::condition_variable changed;
+    bool closed = false;
+    std::string function; // empty: every call
+    std::size_t waiting = 0;
+    std::size_t held = 0;
+    std::size_t openings = 0; // lets a waiter tell an opening it slept through
+};
+
+Gate &gate()
+{
+    static Gate g;
+    return g;
+}
+
+// Where every call enters the double: it waits here while the gate holds it.
+void pass(const std::string &function)
+{
+    Gate &g = gate();
+    std::unique_lock<std::mutex> lock(g.lock);
+    if (!g.closed || (!g.function.empty() && g.function != function))
+        return;
+    ++g.waiting;
+    ++g.held;
+    g.changed.notify_all();
+    const std::size_t opening = g.openings;
+    g.changed.wait(lock, [&] { return g.openings != opening; });
+    --g.waiting;
 }
 
 std::int32_t nextResult(const std::string &function, std::int32_t fallback)
@@ -70,6 +104,7 @@ void respond(const std::string &function, void *response, std::size_t size)
 template <class Rq, class Rs>
 std::int32_t command(const char *function, std::int32_t handle, const Rq *request, Rs *response)
 {
+    pass(function);
     Call c;
     c.function = function;
     c.handle = handle;
@@ -86,6 +121,11 @@ std::int32_t command(const char *function, std::int32_t handle, const Rq *reques
 
 void reset()
 {
+    openGate();
+    {
+        const std::lock_guard<std::mutex> lock(gate().lock);
+        gate().held = 0;
+    }
     record().clear();
     script() = Script();
     allocator() = nullptr;
@@ -141,6 +181,35 @@ Allocator lastProfileAllocator()
     return allocator();
 }
 
+void closeGate(const std::string &function)
+{
+    const std::lock_guard<std::mutex> lock(gate().lock);
+    gate().closed = true;
+    gate().function = function;
+}
+
+void openGate()
+{
+    Gate &g = gate();
+    const std::lock_guard<std::mutex> lock(g.lock);
+    g.closed = false;
+    ++g.openings;
+    g.changed.notify_all();
+}
+
+bool waitForHeld(std::size_t count, std::chrono::milliseconds timeout)
+{
+    Gate &g = gate();
+    std::unique_lock<std::mutex> lock(g.lock);
+    return g.changed.wait_for(lock, timeout, [&] { return g.waiting >= count; });
+}
+
+std::size_t heldCalls()
+{
+    const std::lock_guard<std::mutex> lock(gate().lock);
+    return gate().held;
+}
+
 } // namespace zemdouble
 
 using zemdouble::Call;
@@ -151,6 +220,7 @@ extern "C" {
 
 int32_t zem_open_device(const char *url)
 {
+    zemdouble::pass(__func__);
     Call c;
     c.function = "zem_open_device";
     c.request = url ? zemdouble::bytesOf(url, std::strlen(url)) : std::vector<uint8_t>();
@@ -161,6 +231,7 @@ int32_t zem_open_device(const char *url)
 
 int32_t zem_close_device(int32_t *handle)
 {
+    zemdouble::pass(__func__);
     Call c;
     c.function = "zem_close_device";
     c.handle = handle ? *handle : -1;
@@ -251,6 +322,7 @@ int32_t zem_get_profile(int32_t handle, char **text, void *(*alloc)(size_t))
 
 int32_t zem_set_profile(int32_t handle, const char *text)
 {
+    zemdouble::pass(__func__);
     Call c;
     c.function = __func__;
     c.handle = handle;

@@ -7,8 +7,14 @@
 // first open fail. Getters copy the scripted response bytes into the
 // caller's record (never more than the record holds) whatever they return,
 // so a test sees whether the caller ignores the record after a failure.
+//
+// The record and the scripts are not guarded: calls from two threads must not
+// overlap (the connection lets one through at a time; under ThreadSanitizer
+// an overlap is a reported race), and a test reads the record once the calls
+// it looks at are known to have returned or are held at the gate.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -54,6 +60,19 @@ template <class T> std::vector<std::uint8_t> bytes(const T &record)
     const auto *p = reinterpret_cast<const std::uint8_t *>(&record);
     return { p, p + sizeof record };
 }
+
+// A gate that holds calls in flight until the test lets them go: once closed,
+// every call (of `function` only, when given) waits in the library until
+// openGate(). reset() opens it.
+void closeGate(const std::string &function = {});
+void openGate();
+// Waits until `count` calls wait at the gate; false if they do not within
+// `timeout`.
+bool waitForHeld(
+    std::size_t count = 1, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+// Calls that waited at the gate since the last reset(), those waiting now
+// included.
+std::size_t heldCalls();
 
 // What zem_close_device leaves in the caller's handle (default -1).
 void setCloseLeaves(std::int32_t handle);

@@ -275,6 +275,8 @@ void tst_Session::reconnectAfterDrop()
 
     // Once disconnected by the user, nothing opens the device again.
     QTest::mouseClick(s.w.findChild<QPushButton *>(QStringLiteral("dcntButton")), Qt::LeftButton);
+    // Not a wait for an event: a span longer than the reconnect interval, in
+    // which a left-over attempt would have come.
     QTest::qWait(1200);
     status->PeriodicButtonClicked();
     QCOMPARE(messages(s.log).count(connected), 2);
