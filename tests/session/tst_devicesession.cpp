@@ -86,8 +86,8 @@ void tst_DeviceSession::stopWhileACallIsInFlight()
     QFETCH(int, finishes);
     QFETCH(QStringList, seen);
 
+    QStringList told; // outlives the session, which tells it what is left
     auto session = std::make_unique<DeviceSession>();
-    QStringList told;
     connect(session.get(), &DeviceSession::callMade, this,
         [&](const zem::calls::Call &c) { told << callText(c); });
     QSignalSpy lost(session.get(), &DeviceSession::lost);
@@ -162,8 +162,8 @@ void tst_DeviceSession::callsKeepTheOrderTheyWerePostedIn()
     QFETCH(bool, beforeStart);
     QFETCH(bool, windowCalls);
 
-    DeviceSession session;
     QStringList told;
+    DeviceSession session;
     connect(&session, &DeviceSession::callMade, this,
         [&](const zem::calls::Call &c) { told << callText(c); });
     zem::Connection &device = session.connection();
