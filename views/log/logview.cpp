@@ -2,13 +2,13 @@
 
 #include "dockcontext.h"
 #include "qatomicfile.h"
+#include "savefile.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegularExpression>
@@ -98,14 +98,14 @@ bool LogView::saveTo(const QString &fileName, QString *error) const
 
 void LogView::saveAs()
 {
-    const QString name = m_context.files().saveFileName({ this, tr("Save log as..."),
-        QStringLiteral("zem_debugger.log"), tr("Text files (*.log *.txt);;All files (*)") });
-    QString error;
-    if (name.isEmpty() || saveTo(name, &error))
-        return;
-    auto *box = new QMessageBox(QMessageBox::Warning, tr("Save log"), error, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    saveWithDialog(m_context,
+        { this, tr("Save log as..."), QStringLiteral("zem_debugger.log"),
+            tr("Text files (*.log *.txt);;All files (*)") },
+        tr("Save log"), [this](const QString &file) {
+            QString error;
+            saveTo(file, &error);
+            return error;
+        });
 }
 
 int LogView::rowHeight() const

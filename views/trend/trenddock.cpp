@@ -7,6 +7,7 @@
 #include "dockcontext.h"
 #include "qatomicfile.h"
 #include "records.h"
+#include "savefile.h"
 
 #include <QBoxLayout>
 #include <QBuffer>
@@ -18,7 +19,6 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QValueAxis>
 
@@ -332,13 +332,12 @@ bool TrendDock::exportTo(const QString &fileName, QString *error) const
 
 void TrendDock::exportAs()
 {
-    const QString name = m_context.files().saveFileName({ this, tr("Export trend"),
-        QStringLiteral("trend.csv"), tr("CSV (*.csv);;PNG image (*.png)") });
-    QString error;
-    if (name.isEmpty() || exportTo(name, &error))
-        return;
-    auto *box
-        = new QMessageBox(QMessageBox::Warning, tr("Export trend"), error, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    saveWithDialog(m_context,
+        { this, tr("Export trend"), QStringLiteral("trend.csv"),
+            tr("CSV (*.csv);;PNG image (*.png)") },
+        tr("Export trend"), [this](const QString &file) {
+            QString error;
+            exportTo(file, &error);
+            return error;
+        });
 }
