@@ -96,6 +96,10 @@ private:
 void tst_Session::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
+    // Settings of this process alone: another run of the test at the same
+    // time must not change the recent URLs read back.
+    QVERIFY(dir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     QCoreApplication::setOrganizationName(QStringLiteral("zem-tools-test"));
     QCoreApplication::setApplicationName(QStringLiteral("tst_session"));
     QSettings().clear();
