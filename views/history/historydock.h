@@ -5,10 +5,10 @@
 // it on the history's own thread: the dock shows what comes back.
 #pragma once
 
+#include "runsmodel.h"
 #include "store.h"
 #include "worker.h"
 
-#include <QAbstractTableModel>
 #include <QDockWidget>
 
 #include <memory>
@@ -28,29 +28,6 @@ class QTableView;
 class QTableWidget;
 class QTreeWidget;
 class QValueAxis;
-
-// The runs as listed, newest first.
-class RunsModel : public QAbstractTableModel
-{
-    Q_OBJECT
-
-public:
-    enum Column { Started, Board, Serial, Verdict, Failed, Points, Operator, ColumnCount };
-
-    explicit RunsModel(QObject *parent = nullptr);
-
-    void setRuns(std::vector<zem::history::RunSummary> runs);
-    const zem::history::RunSummary *runAt(int row) const;
-
-    int rowCount(const QModelIndex &parent = {}) const override;
-    int columnCount(const QModelIndex &parent = {}) const override;
-    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(
-        int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-
-private:
-    std::vector<zem::history::RunSummary> rows;
-};
 
 class HistoryDock : public QDockWidget
 {

@@ -1,0 +1,75 @@
+#include "runsmodel.h"
+
+RunsModel::RunsModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+void RunsModel::setRuns(std::vector<zem::history::RunSummary> runs)
+{
+    beginResetModel();
+    rows = std::move(runs);
+    endResetModel();
+}
+
+const zem::history::RunSummary *RunsModel::runAt(int row) const
+{
+    return row >= 0 && std::size_t(row) < rows.size() ? &rows[std::size_t(row)] : nullptr;
+}
+
+int RunsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(rows.size());
+}
+
+int RunsModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant RunsModel::data(const QModelIndex &index, int role) const
+{
+    const auto *r = runAt(index.row());
+    if (!r || role != Qt::DisplayRole)
+        return {};
+    switch (index.column()) {
+    case Started:
+        return r->run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    case Board:
+        return r->run.boardType;
+    case Serial:
+        return r->run.boardSerial;
+    case Verdict:
+        return r->run.verdict;
+    case Failed:
+        return r->failedCount;
+    case Points:
+        return r->pointCount;
+    case Operator:
+        return r->run.operatorName;
+    }
+    return {};
+}
+
+QVariant RunsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case Started:
+        return tr("Started");
+    case Board:
+        return tr("Board");
+    case Serial:
+        return tr("Serial");
+    case Verdict:
+        return tr("Verdict");
+    case Failed:
+        return tr("Failed");
+    case Points:
+        return tr("Points");
+    case Operator:
+        return tr("Operator");
+    }
+    return {};
+}
