@@ -77,7 +77,7 @@ sanitized() {
 # The tests whose code runs on more than one thread: the device thread, and
 # the history's thread that the History and Signatures docks post to.
 threaded=(tst_connection tst_devicesession tst_curve_integration tst_proberun tst_history_dock
-    tst_signaturesdock)
+    tst_signaturesdock tst_signaturerun)
 threads() {
     cmake -S . -B build-tsan -G Ninja -DZEM_TSAN=ON ${CMAKE_ARGS:-} &&
         cmake --build build-tsan --parallel "$jobs" --target "${threaded[@]}" &&
