@@ -19,11 +19,6 @@ CallSink *sink()
     return theSink;
 }
 
-Origin currentOrigin()
-{
-    return origin.value_or(Origin::Page);
-}
-
 std::optional<Origin> scopedOrigin()
 {
     return origin;

@@ -20,9 +20,6 @@ public:
 void setSink(CallSink *sink);
 CallSink *sink();
 
-// The origin the next calls are recorded with (Page unless a guard says
-// otherwise).
-Origin currentOrigin();
 // The origin a guard set on this thread, if any.
 std::optional<Origin> scopedOrigin();
 

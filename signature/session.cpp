@@ -192,10 +192,4 @@ Session::Step Session::record(const IvCurve &curve)
     return step;
 }
 
-bool Session::allPassed() const
-{
-    return std::all_of(results_.begin(), results_.end(),
-        [](const PointResult &r) { return r.verdict == Verdict::Pass; });
-}
-
 } // namespace sig

@@ -72,8 +72,6 @@ public:
     Step record(const IvCurve &curve);
 
     const std::vector<PointResult> &results() const { return results_; }
-    // True when every point was tested and passed.
-    bool allPassed() const;
 
 private:
     bool choosingSettings() const;

@@ -225,13 +225,16 @@ void tst_CurveIntegration::sendWhileTheDockWaitsOnASlowDevice()
     connect(window.deviceSession(), &DeviceSession::callMade, &window,
         [&](const zem::calls::Call &c) { calls.push_back(c); });
 
+    // The page is built before the measurement is held: pages are built when
+    // first asked for, which must not eat into the measurement's deadline.
+    QPushButton *send = window.page(QStringLiteral("get_status"))->sendButton;
     virtualcontrol::holdMeasurements(true);
     const auto release = qScopeGuard([] { virtualcontrol::holdMeasurements(false); });
     dock->findChild<QPushButton *>(QStringLiteral("measureButton"))->click();
     QTRY_VERIFY(std::any_of(calls.cbegin(), calls.cend(), [](const zem::calls::Call &c) {
         return c.commandName() == QLatin1String("check_measurement_status");
     }));
-    window.page(QStringLiteral("get_status"))->sendButton->click();
+    send->click();
     virtualcontrol::holdMeasurements(false);
     QVERIFY(finished.count() || finished.wait(10000));
     QCOMPARE(finished.first().first().value<MeasurementSequence::Outcome>(),

@@ -120,7 +120,6 @@ void HistoryDock::setLocationText(const QString &text)
         return;
     history->setLocationText(text); // the next read opens the new one
     m_context.settings().setHistoryLocation(text);
-    emit locationChanged(text);
 }
 
 void HistoryDock::build()

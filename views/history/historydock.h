@@ -50,7 +50,6 @@ public slots:
     void refresh();
 
 signals:
-    void locationChanged(const QString &text);
     // A refresh, a run or a point's scores came back and are shown.
     void shown();
 

@@ -57,7 +57,6 @@ public:
         setCursor(Qt::PointingHandCursor);
     }
 
-    void setRow(int row) { m_row = row; }
     int row() const { return m_row; }
     void setLook(const QString &name, const QColor &colour, bool flagged, bool current)
     {
@@ -251,7 +250,6 @@ void BoardView::showPicture(const std::vector<QImage> &levels)
         m_fitted = true;
         fit();
     }
-    emit pictureReady();
 }
 
 void BoardView::rebuildMarkers()
@@ -327,12 +325,6 @@ void BoardView::setCurrent(int row)
         if (!viewport()->rect().adjusted(40, 40, -40, -40).contains(at))
             centerOn(m_markers[std::size_t(row)]);
     }
-}
-
-QPoint BoardView::viewPosition(int row) const
-{
-    const sig::Point &p = m_model->signature()->points[std::size_t(row)];
-    return p.at ? mapFromScene(*p.at) : QPoint(-1, -1);
 }
 
 void BoardView::fit()

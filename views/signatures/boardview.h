@@ -43,17 +43,12 @@ public:
     void fit();
     // The picture is decoded and drawn (false also when there is none).
     bool pictureShown() const;
-    // Where the marker of a point is drawn, in the view's coordinates; for
-    // tests and figures.
-    QPoint viewPosition(int row) const;
 
 signals:
     void pointClicked(int row);
     void pointDragged(int row, QPointF to);
     // A click on the picture, not on a marker, in the picture's pixels.
     void pictureClicked(QPointF at);
-    // The picture was decoded and is drawn.
-    void pictureReady();
 
 protected:
     void wheelEvent(QWheelEvent *event) override;

@@ -47,17 +47,6 @@ sig::Verdict SignatureModel::verdictOf(int row) const
         : sig::Verdict::NotTested;
 }
 
-bool SignatureModel::appendPoint(const QString &name)
-{
-    const QString n = name.trimmed();
-    if (!m_signature || n.isEmpty() || !nameIsFree(n))
-        return false;
-    sig::Point p;
-    p.name = n;
-    insertPoint(rowCount(), std::move(p));
-    return true;
-}
-
 void SignatureModel::insertPoint(int row, sig::Point point, sig::PointResult result)
 {
     const bool inStep = resultsInStep();

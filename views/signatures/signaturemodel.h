@@ -28,8 +28,6 @@ public:
     // The verdict of the last test, NotTested without one.
     sig::Verdict verdictOf(int row) const;
 
-    // Appends a point of that name; false when the name is empty or taken.
-    bool appendPoint(const QString &name);
     void insertPoint(int row, sig::Point point, sig::PointResult result = {});
     std::pair<sig::Point, sig::PointResult> takePoint(int row);
     // Moves the point at `from` so that it ends up at `to`.
