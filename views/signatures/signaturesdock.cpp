@@ -31,7 +31,14 @@ SignaturesDock::SignaturesDock(DockContext &context, QWidget *parent)
             buildUi();
     });
     connect(m_document, &SignatureDocument::fileUsed, this, &SignaturesDock::fileUsed);
-    connect(m_document, &SignatureDocument::opened, this, &SignaturesDock::fileOpened);
+    connect(m_document, &SignatureDocument::opened, this, [this](bool ok) {
+        if (ok)
+            setStatus(
+                tr("Opened %1: %2 points").arg(m_document->path()).arg(signature().points.size()));
+        else
+            fail(m_document->errorString());
+        emit fileOpened(ok);
+    });
     connect(m_run, &RunController::logMessage, this, &SignaturesDock::logMessage);
     connect(m_run, &RunController::pointDone, this, &SignaturesDock::pointDone);
     connect(m_run, &RunController::runRecorded, this, &SignaturesDock::runRecorded);
@@ -359,15 +366,6 @@ void SignaturesDock::openFileInBackground(const QString &file)
 {
     buildUi();
     setStatus(tr("Opening %1...").arg(file));
-    // Told once, by the document's answer to this request.
-    auto *once = new QObject(this);
-    connect(m_document, &SignatureDocument::opened, once, [this, once, file](bool ok) {
-        once->deleteLater();
-        if (ok)
-            setStatus(tr("Opened %1: %2 points").arg(file).arg(signature().points.size()));
-        else
-            fail(m_document->errorString());
-    });
     m_document->openInBackground(file);
 }
 
