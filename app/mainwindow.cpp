@@ -206,7 +206,8 @@ void MainWindow::buildDocks()
     view->addAction(curve->toggleViewAction());
     view->addAction(callsDock->toggleViewAction());
 
-    auto *signatures = new SignaturesDock(*m_context, this);
+    m_signatures = new SignaturesDock(*m_context, this);
+    auto *signatures = m_signatures;
     connect(signatures, &SignaturesDock::logMessage, this,
         qOverload<const QString &, LogLevel>(&MainWindow::AddLog));
     addDockWidget(Qt::RightDockWidgetArea, signatures);
@@ -541,13 +542,8 @@ void MainWindow::setupSessionTools()
     connect(trend, &TrendDock::traceAdded, this, [this] {
         if (trend->isVisible())
             return;
-        // Beside the other docks when they are there.
-        for (const char *name : { "curveDock", "callsDock" })
-            if (auto *other = findChild<QDockWidget *>(QLatin1String(name));
-                other && other != trend) {
-                tabifyDockWidget(other, trend);
-                break;
-            }
+        // Beside the other docks.
+        tabifyDockWidget(curve, trend);
         trend->show();
         trend->raise();
     });
@@ -600,10 +596,7 @@ void MainWindow::setupSessionTools()
         ui->SearchEdit->setFocus(Qt::ShortcutFocusReason);
         ui->SearchEdit->selectAll();
     });
-    key(QKeySequence(Qt::CTRL | Qt::Key_M), [this] {
-        if (auto *measure = findChild<QPushButton *>(QStringLiteral("measureButton")))
-            measure->click();
-    });
+    key(QKeySequence(Qt::CTRL | Qt::Key_M), [this] { curve->measure(); });
     key(QKeySequence(Qt::Key_F1), [this] { showKeys(); });
 }
 

@@ -14,6 +14,7 @@
 class CallsDock;
 class Container;
 class CurveDock;
+class SignaturesDock;
 class DeviceSession;
 class DockContext;
 class LogView;
@@ -124,6 +125,7 @@ private:
     Ui::MainWindow *ui = nullptr;
     QTimer *logScroll = nullptr;
     CurveDock *curve = nullptr;
+    SignaturesDock *m_signatures = nullptr;
     CallsDock *callsDock = nullptr;
     QLabel *statusText = nullptr;
     QString statusUrl; // the URL of the last connection attempt, for the status bar

@@ -30,7 +30,7 @@ QString zemLibraryPath()
 
 void MainWindow::setupMenus()
 {
-    auto *signatures = findChild<SignaturesDock *>();
+    SignaturesDock *signatures = m_signatures;
     QMenu *file = new QMenu(tr("&File"), menuBar());
     file->setObjectName(QStringLiteral("fileMenu"));
     menuBar()->insertMenu(menuBar()->actions().value(0), file);
@@ -78,7 +78,7 @@ void MainWindow::fitScreen()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (auto *signatures = findChild<SignaturesDock *>(); signatures && !signatures->maybeSave()) {
+    if (!m_signatures->maybeSave()) {
         event->ignore();
         return;
     }
@@ -100,7 +100,7 @@ void MainWindow::fillRecentSignatures()
         m_recentSignatures
             ->addAction(QFileInfo(path).fileName(), this,
                 [this, path] {
-                    auto *signatures = findChild<SignaturesDock *>();
+                    SignaturesDock *signatures = m_signatures;
                     signatures->show();
                     signatures->raise();
                     if (signatures->maybeSave())
