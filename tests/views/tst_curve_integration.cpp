@@ -222,6 +222,17 @@ void tst_CurveIntegration::sendWhileTheDockWaitsOnASlowDevice()
     connectTo(window, QStringLiteral("virtual://resistor?delay_ms=5&noise=0"));
     auto *dock = window.findChild<CurveDock *>(QStringLiteral("curveDock"));
     QSignalSpy finished(dock, &CurveDock::runFinished);
+    // A measurement of a second, so that its time-out (three times that,
+    // plus a second) outlasts the hold on the slowest build.
+    {
+        const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
+        zem::Connection &device = window.deviceSession()->connection();
+        measurement_settings settings {};
+        QCOMPARE(device.call("get_measurement_settings", nullptr, &settings), 0);
+        settings.SamplingRate = float(settings.NumberPoints + settings.NumberChargePoints);
+        settings.ProbeSignalFrequency = settings.SamplingRate / 4;
+        QCOMPARE(device.call("set_measurement_settings", &settings, nullptr), 0);
+    }
     connect(window.deviceSession(), &DeviceSession::callMade, &window,
         [&](const zem::calls::Call &c) { calls.push_back(c); });
 
