@@ -22,6 +22,7 @@ constexpr std::uint16_t kPressAndRelease
 std::atomic<int> pending { 0 }; // pressed, not yet reported
 std::atomic<bool> reported { false }; // reported, not yet reset
 std::atomic<bool> held { false };
+std::atomic<int> heldPolls { 0 }; // status polls answered "not complete" by the hold
 
 } // namespace
 
@@ -34,7 +35,14 @@ void pressButton()
 
 void holdMeasurements(bool hold)
 {
+    if (hold)
+        heldPolls = 0;
     held = hold;
+}
+
+int polledWhileHeld()
+{
+    return heldPolls;
 }
 
 } // namespace virtualcontrol
@@ -67,8 +75,10 @@ int32_t zem_reset_events(
 int32_t zem_check_measurement_status(int32_t handle, check_measurement_status_response *response)
 {
     const int32_t result = zem_virtual_check_measurement_status(handle, response);
-    if (result == ZEM_RESULT_OK && response && held)
+    if (result == ZEM_RESULT_OK && response && held) {
         response->ReadyStatus &= std::uint8_t(~MEASUREMENT_COMPLETE);
+        ++heldPolls;
+    }
     return result;
 }
 

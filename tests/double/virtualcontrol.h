@@ -15,5 +15,8 @@ void pressButton();
 // While held, check_measurement_status reports every measurement as still
 // running.
 void holdMeasurements(bool hold);
+// How many status polls the hold answered since it began; read on any thread,
+// without waiting for the window to hear of the calls.
+int polledWhileHeld();
 
 } // namespace virtualcontrol
