@@ -195,7 +195,19 @@ void MainWindow::buildDocks()
     curve->raise();
     callsDock->attach();
     connect(callsDock, &CallsDock::sendAgainRequested, this, &MainWindow::sendAgain);
-    connect(callsDock, &CallsDock::callsChanged, this, &MainWindow::updateStatus);
+    // A status poll every 10 ms would lay out and repaint the status bar as
+    // often: the line follows the calls at most ten times a second.
+    statusRefresh = new QTimer(this);
+    statusRefresh->setSingleShot(true);
+    connect(statusRefresh, &QTimer::timeout, this, &MainWindow::updateStatus);
+    connect(callsDock, &CallsDock::callsChanged, this, [this] {
+        if (statusRefresh->isActive())
+            return;
+        if (!statusShown.isValid() || statusShown.hasExpired(kStatusRefreshMs))
+            updateStatus();
+        else
+            statusRefresh->start(int(kStatusRefreshMs - statusShown.elapsed()));
+    });
     statusText = new QLabel;
     statusText->setObjectName(QStringLiteral("callsStatus"));
     statusBar()->addWidget(statusText, 1);
@@ -403,6 +415,7 @@ void MainWindow::updateStatus()
     text += calls.total() == 1 ? tr("  |  1 call") : tr("  |  %1 calls").arg(calls.total());
     text += tr(", %1 failed").arg(calls.failures());
     statusText->setText(text);
+    statusShown.start();
 }
 
 MainWindow::~MainWindow()
@@ -596,7 +609,11 @@ void MainWindow::setupSessionTools()
         ui->SearchEdit->setFocus(Qt::ShortcutFocusReason);
         ui->SearchEdit->selectAll();
     });
-    key(QKeySequence(Qt::CTRL | Qt::Key_M), [this] { curve->measure(); });
+    // The button of whichever dock offers Measure.
+    key(QKeySequence(Qt::CTRL | Qt::Key_M), [this] {
+        if (auto *measure = findChild<QPushButton *>(QStringLiteral("measureButton")))
+            measure->click();
+    });
     key(QKeySequence(Qt::Key_F1), [this] { showKeys(); });
 }
 

@@ -128,6 +128,9 @@ private:
     SignaturesDock *m_signatures = nullptr;
     CallsDock *callsDock = nullptr;
     QLabel *statusText = nullptr;
+    static constexpr qint64 kStatusRefreshMs = 100;
+    QTimer *statusRefresh = nullptr; // the calls' line, when it was refreshed too recently
+    QElapsedTimer statusShown; // since the calls' line was last refreshed
     QString statusUrl; // the URL of the last connection attempt, for the status bar
     QElapsedTimer stampClock; // since the stamp's second began to be shown
     qint64 stampValidMs = 0;
