@@ -70,14 +70,6 @@ QList<QPointF> finite(const QList<QPointF> &points)
     return out;
 }
 
-QValueAxis *newAxis(const QString &title)
-{
-    auto *axis = new QValueAxis;
-    axis->setTitleText(title);
-    axis->setLabelFormat(QStringLiteral("%g"));
-    return axis;
-}
-
 } // namespace
 
 template <typename F> void IvChart::forEachOnChart(F f)
@@ -324,4 +316,12 @@ void IvChart::drawAll()
     if (m_fitting)
         return;
     forEachOnChart([this](Line &l) { draw(l); });
+}
+
+QValueAxis *IvChart::newAxis(const QString &title)
+{
+    auto *axis = new QValueAxis;
+    axis->setTitleText(title);
+    axis->setLabelFormat(QStringLiteral("%g"));
+    return axis;
 }

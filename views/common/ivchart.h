@@ -33,6 +33,8 @@ public:
     // are drawn from the points each pixel column shows (decimate.h), about
     // two a column for a sweep, and again when zoomed or resized.
     static constexpr int kMaxExactPoints = 10000;
+    // A value axis as every chart of the window has it: a title, "%g" labels.
+    static QValueAxis *newAxis(const QString &title);
 
     explicit IvChart(QWidget *parent = nullptr);
     ~IvChart() override;

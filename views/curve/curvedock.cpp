@@ -94,14 +94,6 @@ QList<QPointF> ivPoints(const Curve &curve)
     return points;
 }
 
-QValueAxis *newAxis(const QString &title)
-{
-    auto *axis = new QValueAxis;
-    axis->setTitleText(title);
-    axis->setLabelFormat(QStringLiteral("%g"));
-    return axis;
-}
-
 } // namespace
 
 CurveDock::CurveDock(DockContext &context, QWidget *parent)
@@ -222,9 +214,9 @@ void CurveDock::buildTimeChart()
     currentSeries->setName(tr("Current (mA)"));
     timeChart->addSeries(voltageSeries);
     timeChart->addSeries(currentSeries);
-    timeAxis = newAxis(tr("Time (ms)"));
-    voltageAxis = newAxis(tr("Voltage (V)"));
-    currentAxis = newAxis(tr("Current (mA)"));
+    timeAxis = IvChart::newAxis(tr("Time (ms)"));
+    voltageAxis = IvChart::newAxis(tr("Voltage (V)"));
+    currentAxis = IvChart::newAxis(tr("Current (mA)"));
     timeChart->addAxis(timeAxis, Qt::AlignBottom);
     timeChart->addAxis(voltageAxis, Qt::AlignLeft);
     timeChart->addAxis(currentAxis, Qt::AlignRight);
