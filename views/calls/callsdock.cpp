@@ -10,6 +10,7 @@
 #include "filechooser.h"
 #include "recording.h"
 #include "records.h"
+#include "savefile.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -299,16 +300,19 @@ void CallsDock::sendAgain()
 
 void CallsDock::saveCalls()
 {
-    const QString name = m_context.files().saveFileName(
-        { this, tr("Save calls..."), QStringLiteral("calls.jsonl"), tr(kCallFilter) });
-    if (name.isEmpty())
-        return;
-    std::string error;
     const CallsModel *model = shownModel();
-    if (zem::calls::writeCallFile(name.toStdString(), model->ring(), error))
-        message(tr("Saved %1 to %2").arg(callsText(model->ring().size()), name), false);
-    else
-        message(tr("Not saved: %1").arg(QString::fromStdString(error)), true);
+    saveWithDialog(m_context,
+        { this, tr("Save calls..."), QStringLiteral("calls.jsonl"), tr(kCallFilter) },
+        tr("Save calls"), [this, model](const QString &name, const QString &) {
+            std::string error;
+            if (zem::calls::writeCallFile(name.toStdString(), model->ring(), error)) {
+                message(tr("Saved %1 to %2").arg(callsText(model->ring().size()), name), false);
+                return QString();
+            }
+            const QString failure = tr("Not saved: %1").arg(QString::fromStdString(error));
+            message(failure, true);
+            return failure;
+        });
 }
 
 void CallsDock::openCalls()

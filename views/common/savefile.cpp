@@ -4,17 +4,20 @@
 
 #include <QMessageBox>
 
-void saveWithDialog(DockContext &context, const FileChooser::Question &question,
-    const QString &failureTitle, const std::function<QString(const QString &file)> &write)
+bool saveWithDialog(DockContext &context, const FileChooser::Question &question,
+    const QString &failureTitle,
+    const std::function<QString(const QString &file, const QString &filter)> &write)
 {
-    const QString name = context.files().saveFileName(question);
+    QString filter = question.filter.section(QStringLiteral(";;"), 0, 0);
+    const QString name = context.files().saveFileName(question, &filter);
     if (name.isEmpty())
-        return;
-    const QString error = write(name);
+        return false;
+    const QString error = write(name, filter);
     if (error.isEmpty())
-        return;
+        return true;
     auto *box = new QMessageBox(
         QMessageBox::Warning, failureTitle, error, QMessageBox::Ok, question.parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
+    return false;
 }

@@ -1,7 +1,8 @@
 // The one way a dock saves what it shows: the context's file chooser asks for
-// the name, `write` makes the file's bytes and writes them through the atomic
-// writer (returning why it could not, empty when it worked), and a failure is
-// shown in a warning box over the dock, which does not wait for it.
+// the name (and the type picked among the question's filters), `write` makes
+// the file's bytes and writes them through the atomic writer (returning why it
+// could not, empty when it worked), and a failure is shown in a warning box
+// over the dock, which does not wait for it. True when a file was written.
 #pragma once
 
 #include "filechooser.h"
@@ -10,5 +11,6 @@
 
 class DockContext;
 
-void saveWithDialog(DockContext &context, const FileChooser::Question &question,
-    const QString &failureTitle, const std::function<QString(const QString &file)> &write);
+bool saveWithDialog(DockContext &context, const FileChooser::Question &question,
+    const QString &failureTitle,
+    const std::function<QString(const QString &file, const QString &filter)> &write);

@@ -12,6 +12,7 @@
 #include "pointsview.h"
 #include "qatomicfile.h"
 #include "reading.h"
+#include "savefile.h"
 #include "recording.h"
 
 #include <QBuffer>
@@ -553,26 +554,25 @@ void CurveDock::exportCurve()
     const QStringList filters { tr("CSV files (*.csv)"), tr("JSON files (*.json)"),
         tr("CSV, every curve shown (*.csv)"), tr("JSON, every curve shown (*.json)"),
         tr("PNG images (*.png)"), tr("SVG images (*.svg)") };
-    QString filter = filters.first();
-    QString name
-        = m_context.files().saveFileName({ this, tr("Export curve"), QStringLiteral("curve.csv"),
-                                             filters.join(QStringLiteral(";;")) },
-            &filter);
-    if (name.isEmpty())
-        return;
-    // A name without a known suffix takes the one of the type picked.
-    static const QRegularExpression known(
-        QStringLiteral("\\.(csv|json|png|svg)$"), QRegularExpression::CaseInsensitiveOption);
-    if (!known.match(name).hasMatch()) {
-        static const QRegularExpression pattern(QStringLiteral("\\(\\*(\\.\\w+)\\)"));
-        const QRegularExpressionMatch m = pattern.match(filter);
-        name += m.hasMatch() ? m.captured(1) : QStringLiteral(".csv");
-    }
-    const QString error = exportTo(name, filter == filters[2] || filter == filters[3]);
-    const QString message = error.isEmpty() ? tr("Exported to %1").arg(name)
-                                            : tr("Cannot export to %1: %2").arg(name, error);
-    setStatus(message);
-    emit logMessage(message, error.isEmpty() ? LogLevel::Normal : LogLevel::Failure);
+    saveWithDialog(m_context,
+        { this, tr("Export curve"), QStringLiteral("curve.csv"), filters.join(QStringLiteral(";;")) },
+        tr("Export curve"), [this, &filters](QString name, const QString &filter) {
+            // A name without a known suffix takes the one of the type picked.
+            static const QRegularExpression known(QStringLiteral("\\.(csv|json|png|svg)$"),
+                QRegularExpression::CaseInsensitiveOption);
+            if (!known.match(name).hasMatch()) {
+                static const QRegularExpression pattern(QStringLiteral("\\(\\*(\\.\\w+)\\)"));
+                const QRegularExpressionMatch m = pattern.match(filter);
+                name += m.hasMatch() ? m.captured(1) : QStringLiteral(".csv");
+            }
+            const QString error = exportTo(name, filter == filters[2] || filter == filters[3]);
+            const QString message = error.isEmpty()
+                ? tr("Exported to %1").arg(name)
+                : tr("Cannot export to %1: %2").arg(name, error);
+            setStatus(message);
+            emit logMessage(message, error.isEmpty() ? LogLevel::Normal : LogLevel::Failure);
+            return error.isEmpty() ? QString() : message;
+        });
 }
 
 void CurveDock::updateButtons()

@@ -101,7 +101,7 @@ void LogView::saveAs()
     saveWithDialog(m_context,
         { this, tr("Save log as..."), QStringLiteral("zem_debugger.log"),
             tr("Text files (*.log *.txt);;All files (*)") },
-        tr("Save log"), [this](const QString &file) {
+        tr("Save log"), [this](const QString &file, const QString &) {
             QString error;
             saveTo(file, &error);
             return error;

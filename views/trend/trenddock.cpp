@@ -335,7 +335,7 @@ void TrendDock::exportAs()
     saveWithDialog(m_context,
         { this, tr("Export trend"), QStringLiteral("trend.csv"),
             tr("CSV (*.csv);;PNG image (*.png)") },
-        tr("Export trend"), [this](const QString &file) {
+        tr("Export trend"), [this](const QString &file, const QString &) {
             QString error;
             exportTo(file, &error);
             return error;
