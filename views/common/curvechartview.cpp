@@ -1,5 +1,6 @@
 #include "curvechartview.h"
 
+#include <QLegend>
 #include <QMouseEvent>
 #include <QToolTip>
 #include <QXYSeries>
@@ -14,6 +15,11 @@ constexpr qreal kHoverRadius = 8;
 CurveChartView::CurveChartView(QChart *chart, QWidget *parent)
     : QChartView(chart, parent)
 {
+    // The window's own font throughout: each other font the chart's theme
+    // names costs a font lookup and its glyphs at start-up, and the chart
+    // reads as part of the window.
+    chart->setTitleFont(font());
+    chart->legend()->setFont(font());
     setRubberBand(QChartView::RectangleRubberBand);
     setRenderHint(QPainter::Antialiasing);
     setMouseTracking(true);

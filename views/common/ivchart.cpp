@@ -2,6 +2,7 @@
 
 #include "decimate.h"
 
+#include <QApplication>
 #include <QChart>
 #include <QLegend>
 #include <QLegendMarker>
@@ -322,6 +323,9 @@ QValueAxis *IvChart::newAxis(const QString &title)
 {
     auto *axis = new QValueAxis;
     axis->setTitleText(title);
+    // Set before the chart themes it, which keeps a font set by hand.
+    axis->setTitleFont(QApplication::font());
+    axis->setLabelsFont(QApplication::font());
     axis->setLabelFormat(QStringLiteral("%g"));
     return axis;
 }
