@@ -1,0 +1,113 @@
+#include "sqlhelpers.h"
+
+#include <QSqlError>
+#include <QStringList>
+
+namespace zem::history::detail {
+
+namespace {
+
+constexpr qint64 kMsPerDay = 86'400'000;
+
+} // namespace
+
+qint64 dayOf(qint64 ms)
+{
+    return ms >= 0 ? ms / kMsPerDay : -((-ms + kMsPerDay - 1) / kMsPerDay);
+}
+
+qint64 dayOf(const QDate &date)
+{
+    return QDate(1970, 1, 1).daysTo(date);
+}
+
+QDateTime fromMs(const QVariant &v)
+{
+    return v.isNull() ? QDateTime() : QDateTime::fromMSecsSinceEpoch(v.toLongLong(), Qt::UTC);
+}
+
+QString nonNull(const QString &s)
+{
+    return s.isNull() ? QStringLiteral("") : s;
+}
+
+QVariant nullable(const QString &s)
+{
+    return s.isNull() ? QVariant(QMetaType::fromType<QString>()) : QVariant(s);
+}
+
+QString text(const QVariant &v)
+{
+    return v.isNull() ? QString() : v.toString();
+}
+
+QString uuidText(const QUuid &uuid)
+{
+    return uuid.toString(QUuid::WithoutBraces);
+}
+
+QString placeholders(int columns, int rows)
+{
+    const QString row = '(' + QStringLiteral("?, ").repeated(columns - 1) + QStringLiteral("?)");
+    QStringList all;
+    for (int r = 0; r < rows; ++r)
+        all << row;
+    return all.join(QStringLiteral(", "));
+}
+
+bool exec(QSqlQuery &q, const QString &sql, const QVariantList &values, QString *error)
+{
+    q.setForwardOnly(true);
+    // Statements without values go as they are: PostgreSQL cannot prepare
+    // BEGIN or COMMIT.
+    if (values.isEmpty()) {
+        if (q.exec(sql))
+            return true;
+        *error = q.lastError().text();
+        return false;
+    }
+    if (!q.prepare(sql)) {
+        *error = q.lastError().text();
+        return false;
+    }
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    if (q.exec())
+        return true;
+    *error = q.lastError().text();
+    return false;
+}
+
+bool exec(QSqlDatabase db, const QString &sql, const QVariantList &values, QString *error)
+{
+    QSqlQuery q(db);
+    return exec(q, sql, values, error);
+}
+
+RowInserter::RowInserter(QSqlDatabase db, QString sql, int columns)
+    : query_(db)
+    , sql_(std::move(sql))
+    , columns_(columns)
+{
+}
+
+bool RowInserter::insert(const QVariantList &values, QString *error)
+{
+    const int rows = int(values.size()) / columns_;
+    if (rows != prepared_) {
+        query_.setForwardOnly(true);
+        if (!query_.prepare(sql_.arg(placeholders(columns_, rows)))) {
+            *error = query_.lastError().text();
+            return false;
+        }
+        prepared_ = rows;
+    }
+    for (qsizetype k = 0; k < values.size(); ++k)
+        query_.bindValue(int(k), values[k]);
+    if (query_.exec())
+        return true;
+    *error = query_.lastError().text();
+    return false;
+}
+
+} // namespace zem::history::detail

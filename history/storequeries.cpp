@@ -1,0 +1,256 @@
+// Reading the history: runs as listed and whole, and the failure statistics.
+#include "store.h"
+
+#include "sqlhelpers.h"
+
+#include <algorithm>
+
+namespace zem::history {
+
+using namespace detail;
+
+namespace {
+
+// The columns of a run as listed and as read whole, in this order.
+const char kRunColumns[] = "uuid, board_type, board_serial, station, operator, started_ms, "
+                           "finished_ms, verdict, signature, boards";
+constexpr int kRunColumnCount = 10;
+
+void readRunColumns(const QSqlQuery &q, Run *r)
+{
+    r->uuid = QUuid::fromString(q.value(0).toString());
+    r->boardType = q.value(1).toString();
+    r->boardSerial = q.value(2).toString();
+    r->station = q.value(3).toString();
+    r->operatorName = q.value(4).toString();
+    r->started = fromMs(q.value(5));
+    r->finished = fromMs(q.value(6));
+    r->verdict = q.value(7).toString();
+    r->signature = q.value(8).toString();
+    r->boards = q.value(9).toInt();
+}
+
+} // namespace
+
+std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
+{
+    if (!connect())
+        return std::nullopt;
+    QString sql = QStringLiteral("SELECT %1, point_count, failed_count FROM runs WHERE 1 = 1")
+                      .arg(QLatin1String(kRunColumns));
+    QVariantList values;
+    const auto where = [&](bool given, const char *condition, const QVariant &value) {
+        if (given) {
+            sql += QLatin1String(condition);
+            values << value;
+        }
+    };
+    where(!filter.boardType.isEmpty(), " AND board_type = ?", filter.boardType);
+    where(!filter.boardSerial.isEmpty(), " AND board_serial = ?", filter.boardSerial);
+    where(filter.since.isValid(), " AND started_ms >= ?", filter.since.toMSecsSinceEpoch());
+    const VerdictKind kind = verdictKind(filter.verdict);
+    if (!filter.verdict.isEmpty() && kind == VerdictKind::Unknown) {
+        error_ = QStringLiteral("no verdict '%1': a run's is pass, fail or unstable, a point's "
+                                "different or not_learned")
+                     .arg(filter.verdict);
+        return std::nullopt;
+    }
+    where(kind == VerdictKind::Run, " AND verdict = ?", filter.verdict);
+    // Only failed runs can hold a different point; the count keeps the
+    // search to them.
+    where(kind == VerdictKind::Point,
+        filter.verdict == QLatin1String("different")
+            ? " AND failed_count > 0 AND EXISTS (SELECT 1 FROM points p WHERE p.run_id = runs.id "
+              "AND p.verdict = ?)"
+            : " AND EXISTS (SELECT 1 FROM points p WHERE p.run_id = runs.id AND p.verdict = ?)",
+        filter.verdict);
+    sql += QLatin1String(" ORDER BY started_ms DESC, id DESC");
+    where(filter.limit >= 0, " LIMIT ?", filter.limit);
+    QSqlQuery q(database());
+    if (!exec(q, sql, values, &error_))
+        return std::nullopt;
+    std::vector<RunSummary> list;
+    // Copied rather than built per row: a new Run makes a UUID and asks for
+    // the host name.
+    const RunSummary blank;
+    while (q.next()) {
+        RunSummary s = blank;
+        readRunColumns(q, &s.run);
+        s.pointCount = q.value(10).toInt();
+        s.failedCount = q.value(11).toInt();
+        list.push_back(std::move(s));
+    }
+    return list;
+}
+
+std::optional<Run> Store::run(const QUuid &uuid)
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery q(database());
+    if (!exec(q,
+            QStringLiteral("SELECT %1, id FROM runs WHERE uuid = ?")
+                .arg(QLatin1String(kRunColumns)),
+            { uuidText(uuid) }, &error_))
+        return std::nullopt;
+    if (!q.next()) {
+        error_ = QStringLiteral("no run %1").arg(uuidText(uuid));
+        return std::nullopt;
+    }
+    Run r;
+    readRunColumns(q, &r);
+    const qint64 id = q.value(kRunColumnCount).toLongLong();
+    q.finish();
+    if (!exec(q,
+            QStringLiteral("SELECT p.name, p.verdict, p.score, p.tolerance, p.cause_class, "
+                           "p.cause_text, p.reading, p.curve, r.curve FROM points p "
+                           "LEFT JOIN reference_curves r ON r.digest = p.reference_digest "
+                           "WHERE p.run_id = ? ORDER BY p.position"),
+            { id }, &error_))
+        return std::nullopt;
+    while (q.next()) {
+        PointResult p;
+        p.name = q.value(0).toString();
+        p.verdict = q.value(1).toString();
+        if (!q.value(2).isNull())
+            p.score = q.value(2).toDouble();
+        p.tolerance = q.value(3).toDouble();
+        p.causeClass = text(q.value(4));
+        p.causeText = text(q.value(5));
+        p.reading = q.value(6).toString();
+        // A damaged curve reads as none rather than failing the whole run.
+        unpackCurve(q.value(7).toByteArray(), &p.volts, &p.milliamps);
+        unpackCurve(q.value(8).toByteArray(), &p.refVolts, &p.refMilliamps);
+        r.points.push_back(std::move(p));
+    }
+    return r;
+}
+
+std::optional<std::vector<PointStats>> Store::pareto(const QString &boardType, const QDate &since)
+{
+    if (!connect())
+        return std::nullopt;
+    QString sql = QStringLiteral(
+        "SELECT name, SUM(tested), SUM(failed) FROM point_days WHERE board_type = ?");
+    QVariantList values { nonNull(boardType) };
+    if (since.isValid()) {
+        sql += QLatin1String(" AND day >= ?");
+        values << dayOf(since);
+    }
+    sql += QLatin1String(" GROUP BY name");
+    QSqlQuery q(database());
+    if (!exec(q, sql, values, &error_))
+        return std::nullopt;
+    std::vector<PointStats> list;
+    while (q.next()) {
+        PointStats s;
+        s.name = q.value(0).toString();
+        s.tested = q.value(1).toLongLong();
+        s.failed = q.value(2).toLongLong();
+        s.rate = s.tested > 0 ? double(s.failed) / double(s.tested) : 0.0;
+        list.push_back(std::move(s));
+    }
+    std::sort(list.begin(), list.end(), [](const PointStats &a, const PointStats &b) {
+        if (a.failed != b.failed)
+            return a.failed > b.failed;
+        if (a.rate != b.rate)
+            return a.rate > b.rate;
+        return a.name < b.name;
+    });
+    return list;
+}
+
+std::optional<std::vector<ScoreSample>> Store::scores(
+    const QString &boardType, const QString &point, const QDateTime &since)
+{
+    if (!connect())
+        return std::nullopt;
+    QString sql = QStringLiteral(
+        "SELECT r.started_ms, r.uuid, r.board_serial, p.score, p.tolerance FROM points p "
+        "JOIN runs r ON r.id = p.run_id "
+        "WHERE p.name = ? AND r.board_type = ? AND p.score IS NOT NULL");
+    QVariantList values { nonNull(point), nonNull(boardType) };
+    if (since.isValid()) {
+        sql += QLatin1String(" AND r.started_ms >= ?");
+        values << since.toMSecsSinceEpoch();
+    }
+    sql += QLatin1String(" ORDER BY r.started_ms, r.id, p.position");
+    QSqlQuery q(database());
+    if (!exec(q, sql, values, &error_))
+        return std::nullopt;
+    std::vector<ScoreSample> list;
+    while (q.next())
+        list.push_back({ fromMs(q.value(0)), QUuid::fromString(q.value(1).toString()),
+            q.value(2).toString(), q.value(3).toDouble(), q.value(4).toDouble() });
+    return list;
+}
+
+std::optional<QStringList> Store::probeOrder(const QString &boardType)
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery q(database());
+    if (!exec(q,
+            QStringLiteral("SELECT name, SUM(seen), SUM(tested), SUM(failed), SUM(position_sum) "
+                           "FROM point_days WHERE board_type = ? GROUP BY name"),
+            { nonNull(boardType) }, &error_))
+        return std::nullopt;
+    struct Entry
+    {
+        QString name;
+        double rate, position;
+    };
+    std::vector<Entry> entries;
+    while (q.next()) {
+        const double seen = q.value(1).toDouble(), tested = q.value(2).toDouble();
+        entries.push_back({ q.value(0).toString(), tested > 0 ? q.value(3).toDouble() / tested : 0,
+            seen > 0 ? q.value(4).toDouble() / seen : 0 });
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        if (a.rate != b.rate)
+            return a.rate > b.rate;
+        if (a.position != b.position)
+            return a.position < b.position;
+        return a.name < b.name;
+    });
+    QStringList names;
+    for (const Entry &e : entries)
+        names << e.name;
+    return names;
+}
+
+std::optional<std::vector<DayYield>> Store::yieldPerDay(
+    const QString &boardType, const QDate &since)
+{
+    if (!connect())
+        return std::nullopt;
+    QString sql = QStringLiteral(
+        "SELECT board_type, day, COUNT(*), SUM(CASE WHEN verdict = 'pass' THEN 1 ELSE 0 END) "
+        "FROM runs WHERE 1 = 1");
+    QVariantList values;
+    if (!boardType.isEmpty()) {
+        sql += QLatin1String(" AND board_type = ?");
+        values << boardType;
+    }
+    if (since.isValid()) {
+        sql += QLatin1String(" AND day >= ?");
+        values << dayOf(since);
+    }
+    sql += QLatin1String(" GROUP BY board_type, day ORDER BY board_type, day");
+    QSqlQuery q(database());
+    if (!exec(q, sql, values, &error_))
+        return std::nullopt;
+    std::vector<DayYield> list;
+    while (q.next()) {
+        DayYield y;
+        y.boardType = q.value(0).toString();
+        y.day = QDate(1970, 1, 1).addDays(q.value(1).toLongLong());
+        y.runs = q.value(2).toInt();
+        y.passed = q.value(3).toInt();
+        y.yield = y.runs > 0 ? double(y.passed) / y.runs : 0.0;
+        list.push_back(std::move(y));
+    }
+    return list;
+}
+
+} // namespace zem::history
