@@ -27,6 +27,7 @@ struct SignatureJob
     std::vector<std::string> points; // learn: the points (added when new); compare: the one
     std::string report; // test: the HTML report to write, "" for none
     bool button = false; // wait for the probe's button before each point
+    bool onContact = false; // measure once the curve under the probe holds still
     bool add = false; // learn: add this board to the references
     bool autoSettings = false; // learn: choose each point's range
     int repeat = 2; // compare, test: captures of each point

@@ -256,7 +256,9 @@ void Runner::run()
     options.session.repeat = job.repeat;
     std::vector<sig::IvCurve> measured(board.points.size());
     options.pollButton = job.button && job.mode != SignatureJob::Mode::Compare;
-    options.autoMeasure = job.mode == SignatureJob::Mode::Compare || (!job.button && !job.prompt);
+    options.autoMeasure = job.mode == SignatureJob::Mode::Compare || job.onContact
+        || (!job.button && !job.prompt);
+    options.measureOnContact = job.onContact && job.mode != SignatureJob::Mode::Compare;
     bool failed = false;
     std::optional<sig::ProbeRun> run;
     run.emplace(*job.device, board, mode, options, order, [&](const sig::ProbeRun::Event &e) {
@@ -273,6 +275,11 @@ void Runner::run()
                 measured[std::size_t(e.point)] = e.curve;
             break;
         case Event::Measuring:
+        case Event::Still:
+            break;
+        case Event::Retry:
+            if (job.prompt)
+                std::fprintf(stderr, "zemctl: %s: no contact, trying again\n", shown(name).c_str());
             break;
         case Event::PointDone:
             if (symmetry)

@@ -369,6 +369,9 @@ int run(int argc, char **argv)
     symmetry->add_option("--group", job.group, "The points of FILE in this group");
     for (CLI::App *sub : { learn, test, symmetry })
         sub->add_flag("--button", job.button, "Wait for the probe's button before each point");
+    for (CLI::App *sub : { learn, test, symmetry })
+        sub->add_flag("--on-contact", job.onContact,
+            "Measure each point as soon as the curve under the probe holds still");
 
     BoardJob boardJob;
     CLI::App *board = app.add_subcommand(

@@ -91,7 +91,8 @@ QString Run::defaultStation()
 
 bool isFailure(const QString &verdict)
 {
-    return verdict == QLatin1String("different") || verdict == QLatin1String("unstable");
+    return verdict == QLatin1String("different") || verdict == QLatin1String("unstable")
+        || verdict == QLatin1String("no_contact");
 }
 
 bool isTested(const QString &verdict)
@@ -104,7 +105,7 @@ VerdictKind verdictKind(const QString &verdict)
     for (const char *run : { "pass", "fail", "unstable" })
         if (verdict == QLatin1String(run))
             return VerdictKind::Run;
-    for (const char *point : { "different", "not_learned" })
+    for (const char *point : { "different", "not_learned", "no_contact" })
         if (verdict == QLatin1String(point))
             return VerdictKind::Point;
     return VerdictKind::Unknown;

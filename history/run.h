@@ -15,7 +15,7 @@ namespace zem::history {
 struct PointResult
 {
     QString name;
-    QString verdict; // "pass", "different", "unstable" or "not_learned"
+    QString verdict; // "pass", "different", "unstable", "not_learned" or "no_contact"
     std::optional<double> score; // percent; none when nothing was compared
     double tolerance = 0; // percent
     QString causeClass; // null when no cause was found
@@ -45,7 +45,7 @@ struct Run
     static QString defaultStation();
 };
 
-// A point fails when its verdict is "different" or "unstable"; a point never
+// A point fails when its verdict is "different", "unstable" or "no_contact"; a point never
 // learned says nothing about the board and is not counted as tested.
 bool isFailure(const QString &verdict);
 bool isTested(const QString &verdict);

@@ -2,17 +2,15 @@
 
 #include "call.h"
 #include "connection.h"
+#include "reading.h"
 #include "records.h"
+#include "score.h"
 
 #include <algorithm>
 
 namespace sig {
 
 namespace {
-
-constexpr std::uint16_t kPressed
-    = IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_RECV_PROBE_BUTTON_PRESSED;
-constexpr std::uint16_t kAllEvents = 0x0F;
 
 ProbeRun::Event event(
     ProbeRun::Event::Kind kind, int point, std::size_t measurement, const QString &message = {})
@@ -33,17 +31,27 @@ std::vector<int> allPoints(const Signature &signature, std::vector<int> order)
     return order;
 }
 
+std::unique_ptr<Prober> handFor(const ProbeRun::Options &options)
+{
+    using Signal = HandProber::Signal;
+    return std::make_unique<HandProber>(options.autoMeasure ? Signal::Immediate
+            : options.pollButton                            ? Signal::Button
+                                                            : Signal::Trigger);
+}
+
 } // namespace
 
 ProbeRun::ProbeRun(zem::Connection &device, Signature signature, Session::Mode mode,
-    Options options, std::vector<int> order, Listener listener)
+    Options options, std::vector<int> order, Listener listener, std::unique_ptr<Prober> prober)
     : m_device(device)
     , m_signature(std::move(signature))
     , m_session(m_signature, mode, options.session)
     , m_options(options)
     , m_order(allPoints(m_signature, std::move(order)))
     , m_listener(std::move(listener))
+    , m_prober(prober ? std::move(prober) : handFor(options))
 {
+    m_options.contactTries = std::max(1, m_options.contactTries);
 }
 
 ProbeRun::~ProbeRun() = default;
@@ -59,18 +67,29 @@ void ProbeRun::emitEvent(Event event)
         m_listener(event);
 }
 
+void ProbeRun::trigger()
+{
+    if (m_state == State::Settling)
+        m_triggered = true;
+    else
+        m_prober->trigger();
+}
+
 void ProbeRun::select(int point)
 {
     if (m_state == State::Measuring || m_state == State::Ended
-        || (m_state == State::Waiting && point == this->point()))
+        || (m_state == State::Moving && point == this->point()))
         return;
     const auto at = std::find(m_order.begin(), m_order.end(), point);
     if (at == m_order.end())
         return;
+    if (m_sequence)
+        m_sequence->cancel();
+    m_sequence.reset();
     m_position = std::size_t(at - m_order.begin());
     m_session.select(point);
-    m_enteredWait = false;
-    m_triggered = false;
+    // The probe is sent there on the next step.
+    m_state = State::Begin;
 }
 
 void ProbeRun::cancel()
@@ -80,6 +99,7 @@ void ProbeRun::cancel()
     if (m_sequence)
         m_sequence->cancel();
     m_sequence.reset();
+    m_prober->cancel();
     m_state = State::Ended;
     emitEvent(event(Event::Ended, -1, 0, tr("Stopped")));
 }
@@ -99,64 +119,62 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::advance(Clock::time_point n
         if (m_order.empty())
             return end(tr("There are no points to probe"), now);
         m_session.select(m_order[m_position]);
-        m_state = State::Waiting;
-        m_enteredWait = false;
-        [[fallthrough]];
-    case State::Waiting:
-        return wait(now);
+        m_tries = 0;
+        return moveProbe(now, 0);
+    case State::Moving:
+        return waitForProbe(now);
+    case State::Settling:
     case State::Measuring:
-        return stepMeasurement(now);
+        return stepCapture(now);
     case State::Ended:
         break;
     }
     return std::nullopt;
 }
 
-std::optional<ProbeRun::Clock::time_point> ProbeRun::wait(Clock::time_point now)
+std::optional<ProbeRun::Clock::time_point> ProbeRun::moveProbe(Clock::time_point now, int attempt)
 {
-    if (!m_enteredWait) {
-        m_enteredWait = true;
-        m_nextPoll = now;
-        emitEvent(event(Event::Waiting, point(), 0));
-        if (m_options.pollButton) {
-            // Presses from before the wait are not meant for this point.
-            reset_events_request rq {};
-            rq.IOEventsRst = kAllEvents;
-            reset_events_response rs {};
-            m_device.call("reset_events", &rq, &rs);
-            return now;
-        }
+    const int at = point();
+    m_state = State::Moving;
+    m_lastStill.reset();
+    m_triggered = false;
+    emitEvent(event(Event::Waiting, at, 0));
+    if (ended())
+        return std::nullopt;
+    if (attempt == 0 && m_virtualProbe && m_device.isOpen()) {
+        // The virtual board's pins are the signature's points, in order.
+        const std::optional<std::int32_t> placed = m_device.placeVirtualProbe(at);
+        m_virtualProbe = placed.has_value();
+        if (placed && *placed != ZEM_RESULT_OK)
+            emitEvent(event(Event::Failed, at, 0,
+                tr("zem_virtual_probe_pin returned %1")
+                    .arg(QString::fromStdString(zem::calls::resultName(*placed)))));
+        if (ended())
+            return std::nullopt;
     }
-    if (m_triggered || m_options.autoMeasure)
-        return startMeasurement(now);
-    if (!m_options.pollButton)
-        return now + kButtonPoll; // a trigger is due from the user
-    if (now < m_nextPoll)
-        return m_nextPoll;
-    m_nextPoll = now + kButtonPoll;
-    get_status_response st {};
-    const std::int32_t result = m_device.call("get_status", nullptr, &st);
-    if (result != ZEM_RESULT_OK) {
-        const QString why = tr("get_status returned %1; the run is stopped.")
-                                .arg(QString::fromStdString(zem::calls::resultName(result)));
-        emitEvent(event(Event::Failed, point(), 0, why));
-        return ended() ? std::nullopt : end(why, now);
-    }
-    if (st.IOEvents & kAllEvents) {
-        reset_events_request rq {};
-        rq.IOEventsRst = st.IOEvents & kAllEvents;
-        reset_events_response rs {};
-        m_device.call("reset_events", &rq, &rs);
-        if (st.IOEvents & kPressed)
-            m_triggered = true;
-        return now;
-    }
-    return m_nextPoll;
+    m_prober->moveTo({ at, m_signature.points[std::size_t(at)].name, attempt }, now);
+    return now;
 }
 
-std::optional<ProbeRun::Clock::time_point> ProbeRun::startMeasurement(Clock::time_point now)
+std::optional<ProbeRun::Clock::time_point> ProbeRun::waitForProbe(Clock::time_point now)
 {
-    m_triggered = false;
+    const Prober::Status status = m_prober->poll(m_device, now);
+    switch (status.kind) {
+    case Prober::Status::Moving:
+        return status.next;
+    case Prober::Status::Failed:
+        emitEvent(event(Event::Failed, point(), 0, status.why));
+        return ended() ? std::nullopt : end(status.why, now);
+    case Prober::Status::There:
+        break;
+    }
+    m_thereAt = now;
+    return startCapture(now, m_options.measureOnContact ? State::Settling : State::Measuring);
+}
+
+std::optional<ProbeRun::Clock::time_point> ProbeRun::startCapture(
+    Clock::time_point now, State state)
+{
     if (!m_device.isOpen()) {
         const QString why = tr("The instrument is not connected.");
         emitEvent(event(Event::Failed, point(), 0, why));
@@ -172,21 +190,20 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::startMeasurement(Clock::tim
             return std::nullopt;
         if (!m_device.isOpen())
             return end(why, now);
-        m_enteredWait = false; // wait for the probe again
-        return now;
+        return moveProbe(now, 0); // wait for the probe again
     }
     m_sequence = std::make_unique<MeasurementSequence>(m_device);
-    m_state = State::Measuring;
-    emitEvent(event(Event::Measuring, point(), m_session.measurement()));
+    m_state = state;
+    if (state == State::Measuring)
+        emitEvent(event(Event::Measuring, point(), m_session.measurement()));
     return ended() ? std::nullopt : std::optional(now);
 }
 
-std::optional<ProbeRun::Clock::time_point> ProbeRun::stepMeasurement(Clock::time_point now)
+std::optional<ProbeRun::Clock::time_point> ProbeRun::stepCapture(Clock::time_point now)
 {
     if (const auto next = m_sequence->advance(now))
         return next;
     const std::unique_ptr<MeasurementSequence> done = std::move(m_sequence);
-    m_state = State::Waiting;
     const int at = point();
     if (done->outcome() != MeasurementSequence::Outcome::Complete) {
         const QString why = tr("Not measured: %1").arg(done->message());
@@ -195,18 +212,70 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::stepMeasurement(Clock::time
             return std::nullopt;
         if (!m_device.isOpen())
             return end(done->message(), now);
-        m_enteredWait = false;
         m_session.select(at);
-        return now;
+        return moveProbe(now, 0);
     }
+    const IvCurve curve = ivCurveOf(done->curve());
+    return m_state == State::Settling ? settled(curve, now) : measured(curve, now);
+}
+
+std::optional<ProbeRun::Clock::time_point> ProbeRun::settled(
+    const IvCurve &curve, Clock::time_point now)
+{
+    const measurement_settings &settings = m_session.settings();
+    const Point &p = m_signature.points[std::size_t(point())];
+    const bool still = m_lastStill
+        && read(curve, settings).kind != Reading::Kind::Open
+        && score(*m_lastStill, curve, settings) <= m_signature.toleranceOf(p);
+    if (!still && !m_triggered) {
+        m_lastStill = curve;
+        return startCapture(now, State::Settling);
+    }
+    Event e = event(Event::Still, point(), 0);
+    e.waited = now - m_thereAt;
+    emitEvent(e);
+    if (ended())
+        return std::nullopt;
+    return startCapture(now, State::Measuring);
+}
+
+bool ProbeRun::missedContact(const IvCurve &curve) const
+{
+    if (!m_prober->canRetry() || m_session.mode() != Session::Mode::Test)
+        return false;
+    const Point &p = m_signature.points[std::size_t(point())];
+    const Measurement &m = p.measurements[std::min(m_session.measurement(), p.measurements.size() - 1)];
+    const measurement_settings &settings = m_session.settings();
+    return m.reference && read(curve, settings).kind == Reading::Kind::Open
+        && read(*m.reference, settings).kind != Reading::Kind::Open;
+}
+
+std::optional<ProbeRun::Clock::time_point> ProbeRun::measured(
+    const IvCurve &curve, Clock::time_point now)
+{
+    const int at = point();
     Event measured = event(Event::Measured, at, m_session.measurement());
-    measured.curve = ivCurveOf(done->curve());
-    measured.step = m_session.record(measured.curve);
+    measured.curve = curve;
+    if (missedContact(curve)) {
+        if (++m_tries < m_options.contactTries) {
+            // A machine lowers by a step and the point starts over.
+            Event retry = event(Event::Retry, at, measured.measurement);
+            retry.attempt = m_tries;
+            emitEvent(retry);
+            if (ended())
+                return std::nullopt;
+            m_session.select(at);
+            return moveProbe(now, m_tries);
+        }
+        measured.step = m_session.noContact(curve);
+    } else {
+        measured.step = m_session.record(curve);
+    }
     emitEvent(measured);
     if (ended())
         return std::nullopt;
     if (!measured.step.pointDone)
-        return startMeasurement(now); // the same point with its next settings
+        return startCapture(now, State::Measuring); // the same point, its next capture
     Event pointDone = event(Event::PointDone, at, measured.measurement);
     pointDone.step = measured.step;
     if (std::size_t(at) < m_session.results().size())
@@ -216,6 +285,11 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::stepMeasurement(Clock::time
     emitEvent(pointDone);
     if (ended())
         return std::nullopt;
+    return nextPoint(now);
+}
+
+std::optional<ProbeRun::Clock::time_point> ProbeRun::nextPoint(Clock::time_point now)
+{
     if (++m_position >= m_order.size()) {
         m_sequence.reset();
         m_state = State::Ended;
@@ -225,8 +299,8 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::stepMeasurement(Clock::time
         return std::nullopt;
     }
     m_session.select(m_order[m_position]);
-    m_enteredWait = false;
-    return now;
+    m_tries = 0;
+    return moveProbe(now, 0);
 }
 
 } // namespace sig

@@ -1,13 +1,19 @@
-// Probing a board point by point, for learning or testing: wait for the probe
-// (its button, polled through get_status, or a trigger from the user), set
-// the point's settings, measure, score, and go on to the next point. A step
-// machine without a clock of its own, like the measurement sequence: the
-// window drives it from a timer, zemctl with sleeps, a test without time.
+// Probing a board point by point, for learning or testing: ask the prober to
+// bring the probe to the point and wait until it is there, take every capture
+// of that point (repeats, each current range of automatic settings, each
+// measurement), score, and only then go on to the next point. A step machine
+// without a clock of its own, like the measurement sequence: the window
+// drives it from a timer, zemctl with sleeps, a test without time.
+//
+// When the library offers to place its virtual probe, the run puts it on the
+// point's pin as it moves there, so a virtual board is measured on the right
+// pins whatever the number of captures.
 //
 // The run works on its own copy of the signature; what it learned or judged
 // is told through events and kept in signature() and session().
 #pragma once
 
+#include "prober.h"
 #include "sequence.h"
 #include "session.h"
 
@@ -16,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace zem {
@@ -30,12 +37,22 @@ class ProbeRun
 
 public:
     using Clock = MeasurementSequence::Clock;
-    static constexpr std::chrono::milliseconds kButtonPoll { 50 };
+    static_assert(std::is_same_v<Clock, Prober::Clock>);
+    static constexpr std::chrono::milliseconds kButtonPoll = HandProber::kButtonPoll;
 
     struct Options
     {
-        bool pollButton = false; // a press of the probe's button measures
-        bool autoMeasure = false; // measure each point at once, without a trigger
+        // Without a prober of the caller's, a hand's: a press of the probe's
+        // button measures, or each point is measured at once; else a trigger.
+        bool pollButton = false;
+        bool autoMeasure = false;
+        // Once the probe is there, measure as soon as the curve under it
+        // holds still: two captures alike within the point's tolerance, and
+        // not open. A trigger measures at once.
+        bool measureOnContact = false;
+        // Captures that read open where the reference does not before a
+        // prober that can retry gives the point up as no_contact.
+        int contactTries = 3;
         Session::Options session; // add, repeat, choose settings
     };
 
@@ -48,6 +65,8 @@ public:
             Failed, // `message` says why; the run goes on unless it has ended
             Ended, // the run is over: `complete` when every point was done
             Measuring, // a measurement of `point` begins
+            Still, // the curve under the probe held still after `waited`
+            Retry, // no contact: the prober tries `point` again (`attempt`)
         };
         Kind kind = Waiting;
         int point = -1;
@@ -58,20 +77,23 @@ public:
         PointResult result; // PointDone: the point's result (Test)
         std::optional<Point> learned; // PointDone: the point as learned (Learn)
         bool complete = false; // Ended
+        int attempt = 0; // Retry
+        Clock::duration waited {}; // Still: from the probe there to the curve still
     };
     using Listener = std::function<void(const Event &)>;
 
     // Probes the points in `order` (indices into the signature's points; all
-    // of them, in turn, when empty). `device` must outlive the run.
+    // of them, in turn, when empty) with the prober given, or a hand as the
+    // options say. `device` must outlive the run.
     ProbeRun(zem::Connection &device, Signature signature, Session::Mode mode, Options options,
-        std::vector<int> order = {}, Listener listener = {});
+        std::vector<int> order = {}, Listener listener = {}, std::unique_ptr<Prober> prober = {});
     ~ProbeRun();
 
     // At most one library call per step. Returns when to advance next, or
     // nothing once the run has ended.
     std::optional<Clock::time_point> advance(Clock::time_point now);
-    // Measure the current point (Space, a click, Enter on a terminal).
-    void trigger() { m_triggered = true; }
+    // Measure the current point (Space, a foot switch, a click, Enter).
+    void trigger();
     // Continue from this point (a position in the signature), from its first
     // measurement; ignored while measuring.
     void select(int point);
@@ -79,20 +101,28 @@ public:
 
     bool ended() const { return m_state == State::Ended; }
     bool measuring() const { return m_state == State::Measuring; }
-    bool waitingForTrigger() const { return m_state == State::Waiting && !m_options.autoMeasure; }
+    bool waitingForTrigger() const
+    {
+        return m_state == State::Moving && m_prober->waitsForPerson();
+    }
     // The point being probed, -1 once ended.
     int point() const;
     const Signature &signature() const { return m_signature; }
     const Session &session() const { return m_session; }
 
 private:
-    enum class State { Begin, Waiting, Measuring, Ended };
+    enum class State { Begin, Moving, Settling, Measuring, Ended };
 
     void emitEvent(Event event);
     std::optional<Clock::time_point> end(const QString &message, Clock::time_point now);
-    std::optional<Clock::time_point> wait(Clock::time_point now);
-    std::optional<Clock::time_point> startMeasurement(Clock::time_point now);
-    std::optional<Clock::time_point> stepMeasurement(Clock::time_point now);
+    std::optional<Clock::time_point> moveProbe(Clock::time_point now, int attempt);
+    std::optional<Clock::time_point> waitForProbe(Clock::time_point now);
+    std::optional<Clock::time_point> startCapture(Clock::time_point now, State state);
+    std::optional<Clock::time_point> stepCapture(Clock::time_point now);
+    std::optional<Clock::time_point> settled(const IvCurve &curve, Clock::time_point now);
+    std::optional<Clock::time_point> measured(const IvCurve &curve, Clock::time_point now);
+    std::optional<Clock::time_point> nextPoint(Clock::time_point now);
+    bool missedContact(const IvCurve &curve) const;
 
     zem::Connection &m_device;
     Signature m_signature;
@@ -100,11 +130,14 @@ private:
     Options m_options;
     std::vector<int> m_order;
     Listener m_listener;
+    std::unique_ptr<Prober> m_prober;
     std::size_t m_position = 0; // in m_order
     State m_state = State::Begin;
-    bool m_enteredWait = false;
-    bool m_triggered = false;
-    Clock::time_point m_nextPoll {};
+    bool m_triggered = false; // while settling
+    int m_tries = 0; // captures of the point that found no contact
+    bool m_virtualProbe = true; // until the library says it has none
+    std::optional<IvCurve> m_lastStill; // while settling
+    Clock::time_point m_thereAt {};
     std::unique_ptr<MeasurementSequence> m_sequence;
 };
 

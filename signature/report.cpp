@@ -90,6 +90,8 @@ const char *verdictColour(Verdict v)
         return "#c0392b";
     case Verdict::NotLearned:
         return "#b26a00";
+    case Verdict::NoContact:
+        return "#7d3c98";
     default:
         return "#6b6b6b";
     }
@@ -97,7 +99,8 @@ const char *verdictColour(Verdict v)
 
 bool isFlagged(Verdict v)
 {
-    return v == Verdict::Different || v == Verdict::NotLearned || v == Verdict::Unstable;
+    return v == Verdict::Different || v == Verdict::NotLearned || v == Verdict::Unstable
+        || v == Verdict::NoContact;
 }
 
 } // namespace
@@ -230,30 +233,38 @@ QString svgPlot(const IvCurve *reference, const IvCurve &test)
 QByteArray htmlReport(
     const Signature &sig, const std::vector<PointResult> &results, const QDateTime &when)
 {
-    int passed = 0, different = 0, notLearned = 0, notTested = 0;
+    int passed = 0, different = 0, notLearned = 0, notTested = 0, unstable = 0, noContact = 0;
     for (std::size_t k = 0; k < sig.points.size(); ++k) {
         const Verdict v = k < results.size() ? results[k].verdict : Verdict::NotTested;
         passed += v == Verdict::Pass;
         different += v == Verdict::Different;
         notLearned += v == Verdict::NotLearned;
         notTested += v == Verdict::NotTested;
+        unstable += v == Verdict::Unstable;
+        noContact += v == Verdict::NoContact;
     }
+    // Unstable and no-contact points are counted apart, as their fixes differ.
+    QString counts = tr("%1 points: %2 pass, %3 different, %4 not learned, %5 not tested")
+                         .arg(sig.points.size())
+                         .arg(passed)
+                         .arg(different)
+                         .arg(notLearned)
+                         .arg(notTested);
+    if (unstable)
+        counts += tr(", %1 unstable").arg(unstable);
+    if (noContact)
+        counts += tr(", %1 open or no contact: check by hand").arg(noContact);
     QString html = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title><style>"
         "body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
         "td,th{border:1px solid #bbb;padding:3px 8px;text-align:left}"
         ".pass{color:#1a7f37}.different{color:#c0392b;font-weight:bold}"
-        ".not_learned{color:#b26a00}</style></head><body>\n")
+        ".not_learned{color:#b26a00}.no_contact{color:#7d3c98}</style></head><body>\n")
                        .arg(esc(tr("Board test: %1").arg(sig.board)));
     html += QStringLiteral("<h1>%1</h1>\n<p>%2</p>\n<p>%3</p>\n")
                 .arg(esc(tr("Board test: %1").arg(sig.board)),
                     esc(tr("Tested %1").arg(when.toString(Qt::ISODate))),
-                    esc(tr("%1 points: %2 pass, %3 different, %4 not learned, %5 not tested")
-                            .arg(sig.points.size())
-                            .arg(passed)
-                            .arg(different)
-                            .arg(notLearned)
-                            .arg(notTested)));
+                    esc(counts));
     if (sig.image)
         html += QStringLiteral("<h2>%1</h2>\n<p>%2</p>\n")
                     .arg(esc(tr("Board")), svgBoard(sig, results));

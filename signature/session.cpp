@@ -22,6 +22,8 @@ const char *verdictName(Verdict v)
         return "not_learned";
     case Verdict::Unstable:
         return "unstable";
+    case Verdict::NoContact:
+        return "no_contact";
     default:
         return "";
     }
@@ -38,6 +40,8 @@ QString verdictText(Verdict v)
         return QCoreApplication::translate("sig::Session", "not learned");
     case Verdict::Unstable:
         return QCoreApplication::translate("sig::Session", "unstable, retest");
+    case Verdict::NoContact:
+        return QCoreApplication::translate("sig::Session", "open or no contact: check by hand");
     default:
         return QString();
     }
@@ -187,6 +191,26 @@ Session::Step Session::record(const IvCurve &curve)
             r.cause.reset();
         step.verdict = r.verdict;
     }
+    ++point_;
+    enterPoint();
+    return step;
+}
+
+Session::Step Session::noContact(const IvCurve &curve)
+{
+    Step step;
+    if (done())
+        return step;
+    results_.resize(signature_.points.size());
+    PointResult &r = results_[std::size_t(point_)];
+    r = PointResult();
+    r.verdict = Verdict::NoContact;
+    r.curves = { curve };
+    r.reading = read(curve, settings());
+    r.boards = signature_.points[std::size_t(point_)].boards();
+    step.point = point_;
+    step.pointDone = true;
+    step.verdict = r.verdict;
     ++point_;
     enterPoint();
     return step;

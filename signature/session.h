@@ -12,9 +12,10 @@
 
 namespace sig {
 
-enum class Verdict { NotTested, Pass, Different, NotLearned, Unstable };
+enum class Verdict { NotTested, Pass, Different, NotLearned, Unstable, NoContact };
 
-// "pass", "different", "not_learned", "unstable", "" for machines;
+// "pass", "different", "not_learned", "unstable", "no_contact", "" for
+// machines;
 // verdictText() for people.
 const char *verdictName(Verdict v);
 QString verdictText(Verdict v);
@@ -70,6 +71,10 @@ public:
     };
     // Takes the curve measured for the current point; ignored when done().
     Step record(const IvCurve &curve);
+    // Ends the current point without a verdict on the board: the prober found
+    // no contact, so its curve says nothing of the pin. `curve` is the last
+    // open capture, kept for the report.
+    Step noContact(const IvCurve &curve);
 
     const std::vector<PointResult> &results() const { return results_; }
 

@@ -59,7 +59,7 @@ void tst_ProbeRun::run_data()
         << "set_measurement_settings get_measurement_settings start_measurement close_device"
         << "wait:0 failed:0 ended";
     QTest::newRow("cancel while measuring")
-        << "auto" << none << QList<int> {} << 3
+        << "auto" << none << QList<int> {} << 4
         << "set_measurement_settings get_measurement_settings start_measurement"
         << "wait:0 ended";
 }

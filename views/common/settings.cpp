@@ -11,6 +11,8 @@ const char kRecentSignaturesKey[] = "recentSignatures";
 const char kGeometryKey[] = "window/geometry";
 const char kLayoutKey[] = "window/docks";
 const char kLikelyFirstKey[] = "signatures/likelyFirst";
+const char kOnContactKey[] = "signatures/measureOnContact";
+const char kMeasureKeyKey[] = "signatures/measureKey";
 const char kKeepHistoryKey[] = "signatures/keepHistory";
 const char kHistoryLocationKey[] = "historyLocation";
 
@@ -80,6 +82,26 @@ bool Settings::likelyFaultsFirst(bool fallback) const
 void Settings::setLikelyFaultsFirst(bool on)
 {
     write(kLikelyFirstKey, on);
+}
+
+bool Settings::measureOnContact() const
+{
+    return read(kOnContactKey, false).toBool();
+}
+
+void Settings::setMeasureOnContact(bool on)
+{
+    write(kOnContactKey, on);
+}
+
+QString Settings::measureKey() const
+{
+    return read(kMeasureKeyKey, QStringLiteral("F9")).toString();
+}
+
+void Settings::setMeasureKey(const QString &key)
+{
+    write(kMeasureKeyKey, key);
 }
 
 bool Settings::keepTestRuns(bool fallback) const

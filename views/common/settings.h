@@ -32,6 +32,12 @@ public:
     void setLikelyFaultsFirst(bool on);
     bool keepTestRuns(bool fallback) const;
     void setKeepTestRuns(bool on);
+    bool measureOnContact() const;
+    void setMeasureOnContact(bool on);
+    // The key that measures wherever the focus is, as a foot switch types
+    // it ("F9" unless chosen otherwise).
+    QString measureKey() const;
+    void setMeasureKey(const QString &key);
 
     // The History dock's location field; empty when none was kept.
     QString historyLocation() const;

@@ -136,6 +136,7 @@ void RunController::begin(int row, std::vector<int> order)
     m_started = QDateTime::currentDateTimeUtc();
     sig::ProbeRun::Options options;
     options.pollButton = true;
+    options.measureOnContact = m_options.onContact;
     options.session.add = m_options.addBoard;
     options.session.autoSettings = m_options.autoSettings;
     options.session.repeat = m_options.repeat;
@@ -334,6 +335,10 @@ void RunController::onEvent(const sig::ProbeRun::Event &e)
                                              .arg(r.score, 0, 'f', 1)
                                              .arg(board.toleranceOf(p), 0, 'f', 1)
                                              .arg(r.reading.text());
+            // By hand a missed pad reads as an open pin: the probe is the
+            // first thing to check.
+            if (r.cause && r.cause->kind == sig::Cause::Kind::Open)
+                text += tr("; check the probe's contact");
             emit logMessage(tr("Signatures: %1").arg(text),
                 r.verdict == sig::Verdict::Pass ? LogLevel::Normal : LogLevel::Failure);
         }
@@ -350,6 +355,14 @@ void RunController::onEvent(const sig::ProbeRun::Event &e)
     case Event::Ended:
         if (e.complete)
             status(tr("%1. All points done.").arg(m_lastStatus));
+        break;
+    case Event::Still:
+        status(tr("%1 holds still: measuring.").arg(board.points[std::size_t(e.point)].name));
+        break;
+    case Event::Retry:
+        status(tr("%1: no contact, trying again (try %2).")
+                   .arg(board.points[std::size_t(e.point)].name)
+                   .arg(e.attempt + 1));
         break;
     }
 }

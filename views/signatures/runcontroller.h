@@ -28,6 +28,7 @@ public:
         bool addBoard = false; // Learn: add to the references instead of replacing them
         bool autoSettings = false; // Learn: each point's best current range
         int repeat = 2; // Test: captures of each point
+        bool onContact = false; // measure once the curve under the probe holds still
         bool likelyFirst = false; // Test: the order from the history
         bool keepInHistory = true; // Test: record the finished run
         QString serial; // of the board tested, for the history

@@ -155,6 +155,8 @@ QVariant SignatureModel::data(const QModelIndex &index, int role) const
         case sig::Verdict::NotLearned:
         case sig::Verdict::Unstable:
             return QBrush(QColor(0xb2, 0x6a, 0x00));
+        case sig::Verdict::NoContact:
+            return QBrush(QColor(0x7d, 0x3c, 0x98));
         default:
             return QVariant();
         }

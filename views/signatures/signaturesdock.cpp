@@ -12,6 +12,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QKeySequenceEdit>
 #include <QMessageBox>
 #include <QShortcut>
 #include <QUndoStack>
@@ -100,6 +101,22 @@ void SignaturesDock::buildUi()
         [this](bool on) { m_context.settings().setLikelyFaultsFirst(on); });
     connect(ui->signatureKeepHistoryCheck, &QCheckBox::toggled, this,
         [this](bool on) { m_context.settings().setKeepTestRuns(on); });
+    ui->signatureOnContactCheck->setChecked(settings.measureOnContact());
+    connect(ui->signatureOnContactCheck, &QCheckBox::toggled, this,
+        [this](bool on) { m_context.settings().setMeasureOnContact(on); });
+    // A foot switch types its key into whatever has the focus.
+    m_measureKey = new QShortcut(QKeySequence(settings.measureKey()), this);
+    m_measureKey->setContext(Qt::ApplicationShortcut);
+    connect(m_measureKey, &QShortcut::activated, this, &SignaturesDock::measure);
+    ui->signatureMeasureKeyEdit->setKeySequence(m_measureKey->key());
+    connect(ui->signatureMeasureKeyEdit, &QKeySequenceEdit::editingFinished, this, [this] {
+        // One key, the first one pressed.
+        const QKeySequence typed = ui->signatureMeasureKeyEdit->keySequence();
+        const QKeySequence key = typed.isEmpty() ? QKeySequence() : QKeySequence(typed[0]);
+        ui->signatureMeasureKeyEdit->setKeySequence(key);
+        m_measureKey->setKey(key);
+        m_context.settings().setMeasureKey(key.toString(QKeySequence::PortableText));
+    });
 
     connect(ui->signatureNewButton, &QPushButton::clicked, this, [this] {
         if (maybeSave())
@@ -191,6 +208,7 @@ void SignaturesDock::startRun()
     options.addBoard = ui->signatureAddBoardCheck->isChecked();
     options.autoSettings = ui->signatureAutoSettingsCheck->isChecked();
     options.repeat = ui->signatureRepeatBox->value();
+    options.onContact = ui->signatureOnContactCheck->isChecked();
     options.likelyFirst = ui->signatureLikelyFirstCheck->isChecked();
     options.keepInHistory = ui->signatureKeepHistoryCheck->isChecked();
     options.serial = ui->signatureSerialEdit->text().trimmed();

@@ -22,6 +22,7 @@ namespace Ui {
 class SignaturesDock;
 }
 class IvChart;
+class QShortcut;
 
 class SignaturesDock : public QDockWidget
 {
@@ -99,4 +100,5 @@ private:
     std::unique_ptr<Ui::SignaturesDock> ui; // built when the dock is first shown or used
     BoardEditor *m_board = nullptr; // built when its tab is first shown
     IvChart *m_chart = nullptr;
+    QShortcut *m_measureKey = nullptr;
 };
