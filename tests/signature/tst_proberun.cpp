@@ -1,7 +1,7 @@
 // The probe run against the recording double, driven without real time: each
 // step's "when next" becomes the next step's "now". What the run asks of the
-// device, and what it tells its driver, for each way a point gets measured
-// or fails to.
+// device, and what it tells its driver, for each prober and each way a point
+// gets measured or fails to.
 #include "connection.h"
 #include "proberun.h"
 #include "zemdouble.h"
@@ -24,11 +24,55 @@ namespace {
 
 using zemdouble::bytes;
 
+// A machine that is at each point on its second poll, and can retry.
+class ScriptedMachine : public sig::Prober
+{
+public:
+    explicit ScriptedMachine(QStringList &heard)
+        : heard(heard)
+    {
+    }
+    void moveTo(const sig::ProbeTarget &target, Clock::time_point) override
+    {
+        heard << QStringLiteral("move:%1@%2").arg(target.point).arg(target.attempt);
+        polls = 0;
+    }
+    Status poll(zem::Connection &, Clock::time_point now) override
+    {
+        return ++polls < 2 ? Status { Status::Moving, now + 10ms, {} }
+                           : Status { Status::There, now, {} };
+    }
+    bool canRetry() const override { return true; }
+
+    QStringList &heard;
+    int polls = 0;
+};
+
+// A frame of FRAME_SIZE points from -5 V to 5 V: through 1 kΩ, or open.
+get_measurement_response frame(bool open)
+{
+    get_measurement_response f {};
+    for (int k = 0; k < FRAME_SIZE; ++k) {
+        f.Voltage[k] = -5.0f + 10.0f * float(k) / float(FRAME_SIZE - 1);
+        f.Current[k] = open ? 0.0f : f.Voltage[k];
+    }
+    return f;
+}
+
+sig::IvCurve curveOf(const get_measurement_response &f)
+{
+    return { { std::begin(f.Voltage), std::end(f.Voltage) },
+        { std::begin(f.Current), std::end(f.Current) } };
+}
+
 } // namespace
 
 void tst_ProbeRun::run_data()
 {
-    QTest::addColumn<QString>("how"); // button, trigger, auto
+    QTest::addColumn<QString>("how"); // button, trigger, hand (never triggered), auto, contact, machine
+    // Test: the points were learned on 1 kΩ, and each capture reads the
+    // frame of its letter (R: 1 kΩ, O: open; R past the end). Else learn.
+    QTest::addColumn<QString>("frames");
     QTest::addColumn<QString>("failing"); // function whose results are queued
     QTest::addColumn<QList<int>>("results");
     QTest::addColumn<int>("cancelAtStep"); // -1: never
@@ -41,32 +85,49 @@ void tst_ProbeRun::run_data()
         "check_measurement_status get_measurement ");
     const QString none;
     QTest::newRow("button")
-        << "button" << none << QList<int> {} << -1
+        << "button" << none << none << QList<int> {} << -1
         << "reset_events get_status get_status get_status reset_events " + measure
             + "reset_events get_status reset_events " + measure
         << "wait:0 measured:0 done:0 wait:1 measured:1 done:1 ended";
-    QTest::newRow("trigger") << "trigger" << none << QList<int> {} << -1 << measure + measure
+    QTest::newRow("trigger") << "trigger" << none << none << QList<int> {} << -1 << measure + measure
                              << "wait:0 measured:0 done:0 wait:1 measured:1 done:1 ended";
     QTest::newRow("status fails: the run ends")
-        << "button" << "zem_get_status" << QList<int> { -5 } << -1
+        << "button" << none << "zem_get_status" << QList<int> { -5 } << -1
         << "reset_events get_status" << "wait:0 failed:0 ended";
     QTest::newRow("settings refused: the probe is awaited again")
-        << "auto" << "zem_set_measurement_settings" << QList<int> { -3 } << -1
+        << "auto" << none << "zem_set_measurement_settings" << QList<int> { -3 } << -1
         << "set_measurement_settings " + measure + measure
         << "wait:0 failed:0 wait:0 measured:0 done:0 wait:1 measured:1 done:1 ended";
     QTest::newRow("device closed by -1: the run ends")
-        << "auto" << "zem_start_measurement" << QList<int> { -1 } << -1
+        << "auto" << none << "zem_start_measurement" << QList<int> { -1 } << -1
         << "set_measurement_settings get_measurement_settings start_measurement close_device"
         << "wait:0 failed:0 ended";
     QTest::newRow("cancel while measuring")
-        << "auto" << none << QList<int> {} << 4
+        << "auto" << none << none << QList<int> {} << 4
         << "set_measurement_settings get_measurement_settings start_measurement"
         << "wait:0 ended";
+    QTest::newRow("cancel while waiting for the hand")
+        << "hand" << none << none << QList<int> {} << 3 << none << "wait:0 ended";
+    QTest::newRow("measure on contact: the curve holds still, then the capture")
+        << "contact" << "ORRRRRR" << none << QList<int> {} << -1 << measure.repeated(7)
+        << "wait:0 still:0 measured:0 done:0=pass wait:1 still:1 measured:1 done:1=pass ended";
+    QTest::newRow("by hand an open pin stays different")
+        << "trigger" << "O" << none << QList<int> {} << -1 << measure + measure
+        << "wait:0 measured:0 done:0=different wait:1 measured:1 done:1=pass ended";
+    QTest::newRow("a machine's open, then contact")
+        << "machine" << "OR" << none << QList<int> {} << -1 << measure.repeated(3)
+        << "wait:0 move:0@0 retry:0 wait:0 move:0@1 measured:0 done:0=pass "
+           "wait:1 move:1@0 measured:1 done:1=pass ended";
+    QTest::newRow("a machine's open three times: no contact")
+        << "machine" << "OOO" << none << QList<int> {} << -1 << measure.repeated(4)
+        << "wait:0 move:0@0 retry:0 wait:0 move:0@1 retry:0 wait:0 move:0@2 measured:0 "
+           "done:0=no_contact wait:1 move:1@0 measured:1 done:1=pass ended";
 }
 
 void tst_ProbeRun::run()
 {
     QFETCH(QString, how);
+    QFETCH(QString, frames);
     QFETCH(QString, failing);
     QFETCH(QList<int>, results);
     QFETCH(int, cancelAtStep);
@@ -92,6 +153,11 @@ void tst_ProbeRun::run()
     board.points.resize(2);
     board.points[0].name = QStringLiteral("R1");
     board.points[1].name = QStringLiteral("R2");
+    const bool testing = !frames.isEmpty();
+    if (testing)
+        for (sig::Point &p : board.points)
+            p.measurements[0].reference = curveOf(frame(false));
+    zemdouble::setResponse("zem_get_measurement", bytes(frame(false)));
     zem::Connection device;
     device.open("virtual://x");
     const std::size_t opened = zemdouble::calls().size();
@@ -99,16 +165,26 @@ void tst_ProbeRun::run()
     QStringList heard;
     sig::ProbeRun::Options options;
     options.pollButton = how == QLatin1String("button");
-    options.autoMeasure = how == QLatin1String("auto");
-    sig::ProbeRun run(device, board, sig::Session::Mode::Learn, options, {},
+    options.autoMeasure = how == QLatin1String("auto") || how == QLatin1String("contact");
+    options.measureOnContact = how == QLatin1String("contact");
+    options.session.repeat = 1;
+    std::unique_ptr<sig::Prober> machine;
+    if (how == QLatin1String("machine"))
+        machine = std::make_unique<ScriptedMachine>(heard);
+    sig::ProbeRun run(device, board, testing ? sig::Session::Mode::Test : sig::Session::Mode::Learn,
+        options, {},
         [&](const Event &e) {
             static const char *const names[]
-                = { "wait", "measured", "done", "failed", "ended" };
+                = { "wait", "measured", "done", "failed", "ended", "", "still", "retry" };
             if (e.kind == Event::Measuring)
                 return;
-            heard << (e.kind == Event::Ended ? QStringLiteral("ended")
-                                              : QStringLiteral("%1:%2").arg(names[e.kind]).arg(e.point));
-        });
+            QString line = e.kind == Event::Ended ? QStringLiteral("ended")
+                                                  : QStringLiteral("%1:%2").arg(names[e.kind]).arg(e.point);
+            if (e.kind == Event::PointDone && testing)
+                line += u'=' + QLatin1String(sig::verdictName(e.result.verdict));
+            heard << line;
+        },
+        std::move(machine));
     auto now = sig::ProbeRun::Clock::time_point {} + 1h;
     int steps = 0;
     bool pressedNow = false;
@@ -124,6 +200,9 @@ void tst_ProbeRun::run()
         }
         if (steps == cancelAtStep)
             run.cancel();
+        const std::size_t captured = zemdouble::count("zem_get_measurement");
+        const bool open = int(captured) < frames.size() && frames[int(captured)] == u'O';
+        zemdouble::setResponse("zem_get_measurement", bytes(frame(open)));
     }
     QVERIFY(run.ended());
 
@@ -132,9 +211,9 @@ void tst_ProbeRun::run()
         made += QString::fromStdString(zemdouble::calls()[i].function).mid(4) + u' ';
     QCOMPARE(made.trimmed(), calls.trimmed());
     QCOMPARE(heard.join(u' '), events);
-    const bool learned = events.contains(QLatin1String("done:1"));
-    QCOMPARE(run.signature().points[1].learned(), learned);
-    QCOMPARE(run.session().done(), learned);
+    const bool done = events.contains(QLatin1String("done:1"));
+    QCOMPARE(run.signature().points[1].learned(), done || testing);
+    QCOMPARE(run.session().done(), done);
 }
 
 QTEST_MAIN(tst_ProbeRun)
