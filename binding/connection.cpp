@@ -276,6 +276,22 @@ std::int32_t Connection::setProfile(const char *text)
     return result;
 }
 
+std::optional<std::int32_t> Connection::placeVirtualProbe(std::int32_t pin)
+{
+    // Looked up rather than linked: a vendor's library lacks it.
+    using Place = std::int32_t (*)(std::int32_t, std::int32_t);
+    static const auto place
+        = reinterpret_cast<Place>(::dlsym(RTLD_DEFAULT, "zem_virtual_probe_pin"));
+    if (!place)
+        return std::nullopt;
+    const auto guard = lock();
+    const std::int32_t result = place(m_handle, pin);
+    if (result == ZEM_RESULT_NOT_IMPLEMENTED)
+        return std::nullopt;
+    applyResult(result);
+    return result;
+}
+
 } // namespace zem
 
 std::optional<std::int32_t> zem::Connection::placeVirtualProbe(int pin)

@@ -74,6 +74,13 @@ public:
     std::int32_t getProfile(std::string &text);
     std::int32_t setProfile(const char *text);
 
+    // Puts the virtual probe on a pin (0-based, wrapping) through the
+    // library's optional zem_virtual_probe_pin and applies the result's
+    // meaning. Nothing when the library does not offer it: a vendor's lacks
+    // the function, and one that answers it with -2 (not implemented) does
+    // not offer it either. Not a device command, so it is not recorded.
+    std::optional<std::int32_t> placeVirtualProbe(std::int32_t pin);
+
     // Where calls are recorded: this sink, or calls::sink() when none is set.
     void setSink(calls::CallSink *sink) { m_sink = sink; }
     // Calls made outside an OriginScope carry this origin (Page by default).

@@ -199,6 +199,15 @@ ZEM_API int32_t zem_get_device_rank(int32_t handle, device_rank *response);
    it: dlsym(RTLD_DEFAULT, "zem_virtual_open_error"). */
 ZEM_API const char *zem_virtual_open_error(void);
 
+/* Optional, like zem_virtual_open_error: only our library has it; look it up
+   with dlsym(RTLD_DEFAULT, "zem_virtual_probe_pin"). Puts the virtual probe
+   on the pin at 0-based position `pin` of the URL's pins= (pin % their
+   number; any pin >= 0 is the one load without pins=). It stays there until
+   the next call, whatever the probe button or per_pin= would do. Returns
+   ZEM_RESULT_OK, ZEM_RESULT_VALUE_ERROR for a negative pin, and
+   ZEM_DEVICE_UNDEFINED for an unknown handle. */
+ZEM_API int32_t zem_virtual_probe_pin(int32_t handle, int32_t pin);
+
 #ifdef __cplusplus
 }
 #endif

@@ -87,20 +87,84 @@ bool recordFromJson(const Json &j, void *record, const zem::Record &desc)
     return j.size() == expected;
 }
 
+constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
+
+// splitmix64's finalizer: a bijection of 64 bits that leaves neighbouring
+// inputs with unrelated outputs.
+std::uint64_t mix64(std::uint64_t x)
+{
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// 53 bits onto [-1, 1).
+double symmetricUnit(std::uint64_t x)
+{
+    return double(x >> 11) * 0x1.0p-52 - 1.0;
+}
+
 // A number in [-1, 1] fixed by the board, the pin's position and which of its
 // values it varies: splitmix64 over the three, so a board is the same on
 // every platform and run, and its neighbours are unrelated.
 double lotDeviation(std::uint64_t board, std::size_t position, unsigned value)
 {
-    std::uint64_t x = board * 0x9E3779B97F4A7C15ull + position * 0xD1B54A32D192ED03ull + value;
-    for (int round = 0; round < 2; ++round) {
-        x += 0x9E3779B97F4A7C15ull;
-        x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-        x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-        x ^= x >> 31;
-    }
-    return double(x >> 11) * 0x1.0p-52 - 1.0; // 53 bits onto [-1, 1)
+    std::uint64_t x = board * kGolden + position * 0xD1B54A32D192ED03ull + value;
+    for (int round = 0; round < 2; ++round)
+        x = mix64(x + kGolden);
+    return symmetricUnit(x);
 }
+
+// The random numbers of one capture: a splitmix64 stream started from the
+// seed, the board, the pin's position and the capture's number on that pin.
+// A capture thus draws the same numbers whatever was measured before it, and
+// the uniform and normal draws are our own so no standard library's
+// distributions can change them.
+class CaptureRandom
+{
+public:
+    CaptureRandom(
+        std::uint64_t seed, std::uint64_t board, std::size_t position, std::uint64_t capture)
+    {
+        // Each step is a bijection of the value it takes in, so two captures
+        // that differ in any one of the four start apart.
+        for (const std::uint64_t v : { seed, board, std::uint64_t(position), capture })
+            state_ = mix64(state_ + kGolden + v);
+    }
+
+    double symmetric() { return symmetricUnit(next()); }
+
+    // Standard normal, by Box-Muller, which yields two at a time.
+    double normal()
+    {
+        if (hasSpare_) {
+            hasSpare_ = false;
+            return spare_;
+        }
+        constexpr double kTwoPi = 6.28318530717958647692;
+        const double u1 = (double(next() >> 11) + 1.0) * 0x1.0p-53; // (0, 1]: log is finite
+        const double angle = kTwoPi * double(next() >> 11) * 0x1.0p-53;
+        const double radius = std::sqrt(-2.0 * std::log(u1));
+        spare_ = radius * std::sin(angle);
+        hasSpare_ = true;
+        return radius * std::cos(angle);
+    }
+
+private:
+    std::uint64_t next()
+    {
+        state_ += kGolden;
+        return mix64(state_);
+    }
+
+    std::uint64_t state_ = 0;
+    double spare_ = 0;
+    bool hasSpare_ = false;
+};
+
+// Beyond the 32 bits of seed=, so no explicit seed gives the draws of a URL
+// without one.
+constexpr std::uint64_t kDefaultSeed = std::uint64_t(1) << 32;
 
 // Each value of the load gets its own factor; a spread of 0 changes none.
 Load boardLoad(Load load, std::uint64_t board, std::size_t position, double spread)
@@ -184,7 +248,7 @@ Instrument::Instrument(const Options &options)
     : options_(options)
     , settings_(defaultMeasurementSettings())
     , calibration_(factoryCalibration())
-    , rng_(options.seed ? *options.seed : std::random_device {}())
+    , seed_(options.seed ? *options.seed : kDefaultSeed)
     , ioEvents_(options.ioEvents)
 {
     const std::vector<Load> nominal
@@ -195,6 +259,7 @@ Instrument::Instrument(const Options &options)
     for (std::size_t position : options.unstable)
         if (position < unstable_.size())
             unstable_[position] = true;
+    captures_.assign(pins_.size(), 0);
 }
 
 bool Instrument::measurementReady() const
@@ -294,11 +359,22 @@ void Instrument::updateButtons()
     buttonPhase_ = phase;
 }
 
-// With pins, the k-th press of the generator button (or, without a button,
-// the k-th group of per_pin measurements) puts the probe on the k-th load,
-// wrapping around.
+std::int32_t Instrument::placeProbe(std::int32_t pin)
+{
+    if (pin < 0)
+        return ZEM_RESULT_VALUE_ERROR;
+    placedPin_ = std::size_t(pin) % pins_.size();
+    return ZEM_RESULT_OK;
+}
+
+// Where the program last placed the probe, if it did. Otherwise, with pins,
+// the k-th press of the generator button (or, without a button, the k-th
+// group of per_pin measurements) puts the probe on the k-th load, wrapping
+// around.
 std::size_t Instrument::probedPin() const
 {
+    if (placedPin_)
+        return *placedPin_;
     if (options_.pins.empty())
         return 0;
     const long long presses
@@ -368,11 +444,11 @@ std::int32_t Instrument::startMeasurement()
     const SenseRange range = senseRange(s.CurrentSensorMode);
     // With the sensing path isolated the probe sees the bare source.
     const std::size_t pin = probedPin();
+    CaptureRandom random(seed_, options_.board, pin, captures_[pin]++);
     Load load = isolated ? Load { LoadKind::Open } : pins_[pin];
     if (!isolated && unstable_[pin]) {
         // A floating or oscillating node: this measurement sees other values.
-        const double factor
-            = 1.0 + std::uniform_real_distribution<double>(-kUnstableChange, kUnstableChange)(rng_);
+        const double factor = 1.0 + kUnstableChange * random.symmetric();
         load.ohms *= factor;
         load.farads *= factor;
         load.emission *= factor;
@@ -380,14 +456,13 @@ std::int32_t Instrument::startMeasurement()
     samples_ = sweep(
         load, amplitude, s.ProbeSignalFrequency, s.SamplingRate, s.NumberPoints, range.seriesOhms);
 
-    std::normal_distribution<double> unit(0.0, 1.0);
     const double vNoise = 1.0e-3 * options_.noise;
     const double iNoise = 5.0e-5 * range.fullScaleMilliamps * options_.noise;
     for (Sample &p : samples_) {
         if (options_.noise > 0) {
-            p.volts += vNoise * unit(rng_);
+            p.volts += vNoise * random.normal();
             if (!isolated)
-                p.milliamps += iNoise * unit(rng_);
+                p.milliamps += iNoise * random.normal();
         }
         p.volts = std::clamp(p.volts, -kVoltageFullScale, kVoltageFullScale);
         p.milliamps = std::clamp(p.milliamps, -range.fullScaleMilliamps, range.fullScaleMilliamps);

@@ -8,7 +8,7 @@
 #include "zem.h"
 
 #include <chrono>
-#include <random>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +59,9 @@ public:
     std::int32_t getDeviceRank(device_rank &rs) const;
     std::string profile() const;
     std::int32_t setProfile(const std::string &text);
+    // Puts the probe on pin % (number of pins) until the next call, whatever
+    // the button or per_pin would do; -3 for a negative pin.
+    std::int32_t placeProbe(std::int32_t pin);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -75,7 +78,10 @@ private:
     std::vector<bool> unstable_;
     measurement_settings settings_;
     calibration_settings calibration_;
-    std::mt19937 rng_;
+    // Every capture's random draws follow from these and the capture's
+    // number on its pin, so the same URL repeats its curves.
+    std::uint64_t seed_;
+    std::vector<std::uint64_t> captures_; // measurements started on each pin
 
     // The measurement last started: its samples and the sensing range it used.
     std::vector<Sample> samples_;
@@ -87,6 +93,7 @@ private:
     std::uint16_t ioEvents_;
     long long buttonPhase_ = 0; // half-periods of the generator button seen so far
     std::uint64_t measurements_ = 0; // started so far
+    std::optional<std::size_t> placedPin_; // by zem_virtual_probe_pin
 };
 
 } // namespace zemsim

@@ -49,4 +49,17 @@ TEST(Connection, CallsFromTwoThreadsGoThroughOneAtATime)
     EXPECT_TRUE(device.isOpen());
 }
 
+// The double offers our library's optional call (to dlsym) or acts as a vendor's.
+TEST(Connection, VirtualProbeOnlyWhereTheLibraryOffersIt)
+{
+    zemdouble::reset();
+    zem::Connection device;
+    ASSERT_NE(device.open("virtual://x"), -1);
+    EXPECT_EQ(device.placeVirtualProbe(2), std::optional<std::int32_t>(0));
+    zemdouble::offerVirtualProbe(false);
+    EXPECT_EQ(device.placeVirtualProbe(3), std::nullopt);
+    EXPECT_EQ(zemdouble::callLines(),
+        (std::vector<std::string> { "zem_open_device(1)", "zem_virtual_probe_pin(1, 2)" }));
+}
+
 } // namespace

@@ -19,6 +19,7 @@ struct Script
     std::map<std::string, std::deque<std::int32_t>> queued;
     std::map<std::string, std::vector<std::uint8_t>> responses;
     std::int32_t closeLeaves = -1;
+    bool probeOffered = true;
 };
 
 std::vector<Call> &record()
@@ -117,7 +118,17 @@ std::int32_t command(const char *function, std::int32_t handle, const Rq *reques
     return c.result;
 }
 
+constexpr const char *kProbePin = "zem_virtual_probe_pin";
+
 } // namespace
+
+std::int32_t Call::probePin() const
+{
+    std::int32_t pin = -1;
+    if (function == kProbePin && request.size() == sizeof pin)
+        std::memcpy(&pin, request.data(), sizeof pin);
+    return pin;
+}
 
 void reset()
 {
@@ -140,7 +151,9 @@ std::vector<std::string> callLines()
 {
     std::vector<std::string> lines;
     for (const Call &c : record())
-        lines.push_back(c.function + "(" + std::to_string(c.handle) + ")");
+        lines.push_back(c.function + "(" + std::to_string(c.handle)
+            + (c.function == kProbePin ? ", " + std::to_string(c.probePin()) : std::string())
+            + ")");
     return lines;
 }
 
@@ -169,6 +182,11 @@ void setOpenHandle(std::int32_t handle)
 void setResponse(const std::string &function, std::vector<std::uint8_t> bytes)
 {
     script().responses[function] = std::move(bytes);
+}
+
+void offerVirtualProbe(bool offered)
+{
+    script().probeOffered = offered;
 }
 
 void setCloseLeaves(std::int32_t handle)
@@ -335,6 +353,14 @@ int32_t zem_set_profile(int32_t handle, const char *text)
 int32_t zem_get_device_rank(int32_t handle, device_rank *response)
 {
     return command<void>(__func__, handle, nullptr, response);
+}
+
+// Our library's optional call; exported for dlsym (see CMakeLists.txt).
+int32_t zem_virtual_probe_pin(int32_t handle, int32_t pin)
+{
+    if (!zemdouble::script().probeOffered)
+        return ZEM_RESULT_NOT_IMPLEMENTED;
+    return command<int32_t, void>(__func__, handle, &pin, nullptr);
 }
 
 } // extern "C"

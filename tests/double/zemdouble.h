@@ -30,8 +30,12 @@ struct Call
     std::int32_t handle = -1;
     // zem_open_device: the URL's bytes; commands: the request record's bytes;
     // zem_set_profile: the text's bytes; all without a terminating zero.
+    // zem_virtual_probe_pin: the pin's four bytes (see probePin()).
     std::vector<std::uint8_t> request;
     std::int32_t result = 0;
+
+    // The pin a zem_virtual_probe_pin call passed; -1 for other calls.
+    std::int32_t probePin() const;
 };
 
 // Forgets every call and every script.
@@ -39,7 +43,8 @@ void reset();
 
 const std::vector<Call> &calls();
 // The recorded calls as "function(handle)" lines, which read well in a failed
-// comparison, e.g. "zem_close_device(-1)".
+// comparison, e.g. "zem_close_device(-1)"; "zem_virtual_probe_pin(1, 2)"
+// adds the pin.
 std::vector<std::string> callLines();
 std::size_t count(const std::string &function);
 
@@ -73,6 +78,13 @@ bool waitForHeld(
 // Calls that waited at the gate since the last reset(), those waiting now
 // included.
 std::size_t heldCalls();
+
+// The double also has our library's optional zem_virtual_probe_pin, and a
+// program finds it with dlsym(RTLD_DEFAULT) (the double's CMakeLists exports
+// it). Not offered, it acts as a vendor's library without it: it answers
+// ZEM_RESULT_NOT_IMPLEMENTED, which the binding takes for a missing
+// function, and records nothing. reset() offers it again.
+void offerVirtualProbe(bool offered);
 
 // What zem_close_device leaves in the caller's handle (default -1).
 void setCloseLeaves(std::int32_t handle);
