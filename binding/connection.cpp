@@ -293,13 +293,3 @@ std::optional<std::int32_t> Connection::placeVirtualProbe(std::int32_t pin)
 }
 
 } // namespace zem
-
-std::optional<std::int32_t> zem::Connection::placeVirtualProbe(int pin)
-{
-    using Place = std::int32_t (*)(std::int32_t, std::int32_t);
-    static const auto place = reinterpret_cast<Place>(::dlsym(RTLD_DEFAULT, "zem_virtual_probe_pin"));
-    if (!place)
-        return std::nullopt;
-    const auto guard = lock();
-    return place(m_handle, pin);
-}

@@ -58,8 +58,6 @@ public:
     // its optional zem_virtual_open_error; a vendor's library need not. ""
     // otherwise, and after an open that worked.
     const std::string &openError() const { return m_openError; }
-    // TEMPORARY until the binding's own lands.
-    std::optional<std::int32_t> placeVirtualProbe(int pin);
 
     bool isOpen() const { return m_handle != -1; }
     std::int32_t handle() const { return m_handle; }
