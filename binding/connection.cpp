@@ -278,10 +278,27 @@ std::int32_t Connection::setProfile(const char *text)
 
 } // namespace zem
 
+namespace {
+
+using PlaceVirtualProbe = std::int32_t (*)(std::int32_t, std::int32_t);
+
+PlaceVirtualProbe virtualProbe()
+{
+    static const auto place
+        = reinterpret_cast<PlaceVirtualProbe>(::dlsym(RTLD_DEFAULT, "zem_virtual_probe_pin"));
+    return place;
+}
+
+} // namespace
+
+bool zem::Connection::hasVirtualProbe()
+{
+    return virtualProbe() != nullptr;
+}
+
 std::optional<std::int32_t> zem::Connection::placeVirtualProbe(int pin)
 {
-    using Place = std::int32_t (*)(std::int32_t, std::int32_t);
-    static const auto place = reinterpret_cast<Place>(::dlsym(RTLD_DEFAULT, "zem_virtual_probe_pin"));
+    const PlaceVirtualProbe place = virtualProbe();
     if (!place)
         return std::nullopt;
     const auto guard = lock();

@@ -60,6 +60,8 @@ public:
     const std::string &openError() const { return m_openError; }
     // TEMPORARY until the binding's own lands.
     std::optional<std::int32_t> placeVirtualProbe(int pin);
+    // Whether placeVirtualProbe reaches the library; no call is made.
+    static bool hasVirtualProbe();
 
     bool isOpen() const { return m_handle != -1; }
     std::int32_t handle() const { return m_handle; }
