@@ -276,12 +276,28 @@ std::int32_t Connection::setProfile(const char *text)
     return result;
 }
 
+namespace {
+
+using PlaceVirtualProbe = std::int32_t (*)(std::int32_t, std::int32_t);
+
+// Looked up rather than linked: a vendor's library lacks it.
+PlaceVirtualProbe virtualProbe()
+{
+    static const auto place
+        = reinterpret_cast<PlaceVirtualProbe>(::dlsym(RTLD_DEFAULT, "zem_virtual_probe_pin"));
+    return place;
+}
+
+} // namespace
+
+bool Connection::hasVirtualProbe()
+{
+    return virtualProbe() != nullptr;
+}
+
 std::optional<std::int32_t> Connection::placeVirtualProbe(std::int32_t pin)
 {
-    // Looked up rather than linked: a vendor's library lacks it.
-    using Place = std::int32_t (*)(std::int32_t, std::int32_t);
-    static const auto place
-        = reinterpret_cast<Place>(::dlsym(RTLD_DEFAULT, "zem_virtual_probe_pin"));
+    const PlaceVirtualProbe place = virtualProbe();
     if (!place)
         return std::nullopt;
     const auto guard = lock();

@@ -78,6 +78,8 @@ public:
     // the function, and one that answers it with -2 (not implemented) does
     // not offer it either. Not a device command, so it is not recorded.
     std::optional<std::int32_t> placeVirtualProbe(std::int32_t pin);
+    // Whether placeVirtualProbe reaches the library; no call is made.
+    static bool hasVirtualProbe();
 
     // Where calls are recorded: this sink, or calls::sink() when none is set.
     void setSink(calls::CallSink *sink) { m_sink = sink; }

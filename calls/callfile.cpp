@@ -232,6 +232,26 @@ std::string callLine(const Call &call)
     return callJson(call).dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
+std::string callText(const Call &call, bool hex)
+{
+    std::string text = std::string(call.commandName()) + ' ' + resultName(call.result);
+    for (const bool request : { true, false }) {
+        const Json side = sideJson(call, request);
+        if (side.is_null())
+            continue;
+        text += request ? " | request:" : " | response:";
+        if (side.contains("text"))
+            text += ' ' + side["text"].dump(-1, ' ', false, Json::error_handler_t::replace);
+        if (side.contains("decoded"))
+            for (const auto &[name, value] : side["decoded"].items())
+                if (name.compare(0, 8, "Reserved") != 0)
+                    text += ' ' + name + '=' + codec::valueText(value);
+        if (hex)
+            text += " [" + side["hex"].get<std::string>() + ']';
+    }
+    return text;
+}
+
 std::string callFromJson(const Json &j, Call &call)
 {
     if (!j.is_object())

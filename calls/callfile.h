@@ -24,6 +24,10 @@ inline constexpr int kCallFileVersion = 1;
 // A call as one JSON object, and as one line without its newline.
 nlohmann::ordered_json callJson(const Call &call);
 std::string callLine(const Call &call);
+// A call for people, on one line: the command, its result and each side's
+// decoded fields ("get_status result_ok 0 | response: Status=0 (STATUS_OK)
+// ..."), reserved fields left out; with `hex`, each side's bytes too.
+std::string callText(const Call &call, bool hex);
 
 // Reads one call from a JSON object. Returns "" or the reason it is not a
 // call; `call` is then unspecified.

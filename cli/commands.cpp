@@ -106,32 +106,6 @@ std::string jsonOutput(const CommandRun &run, bool hex)
     }.dump();
 }
 
-std::string valueText(const Json &v)
-{
-    if (v.is_string())
-        return v.get<std::string>();
-    if (v.is_array()) {
-        std::string text;
-        for (const Json &e : v)
-            text += (text.empty() ? "" : ",") + valueText(e);
-        return text;
-    }
-    if (!v.is_object())
-        return v.dump();
-    if (v.contains("text"))
-        return v["text"].dump();
-    std::string text = valueText(v["value"]);
-    if (v.contains("name"))
-        text += " (" + v["name"].get<std::string>() + ")";
-    if (v.contains("flags") && !v["flags"].empty()) {
-        std::string names;
-        for (const Json &f : v["flags"])
-            names += (names.empty() ? "" : "|") + f.get<std::string>();
-        text += " (" + names + ")";
-    }
-    return text;
-}
-
 std::string textOutput(const CommandRun &run, bool hex)
 {
     const zem::Record *r = run.command->response;

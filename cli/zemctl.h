@@ -14,6 +14,7 @@ namespace zemctl {
 
 using zem::findCommand;
 using zem::calls::resultName;
+using zem::codec::valueText;
 
 enum ExitCode : int {
     kExitOk = 0,
@@ -87,9 +88,6 @@ std::int32_t fillRequest(Context &context, const zem::Command &setter,
 // The response (or the request when `request`) as zemctl prints it.
 std::string jsonOutput(const CommandRun &run, bool hex);
 std::string textOutput(const CommandRun &run, bool hex);
-// One field's decoded value as text: numbers, "5 (A|C)", "2 (NAME)",
-// comma lists, quoted text.
-std::string valueText(const zem::codec::Json &value);
 
 // Subcommands; each returns the process's exit code.
 int commandMain(

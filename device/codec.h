@@ -36,6 +36,10 @@ Json decode(const Record &record, const void *data);
 // The decoded value of one field of the record at data.
 Json decodeField(const Field &field, const void *data);
 
+// One field's decoded value as text: numbers, "5 (A|C)", "2 (NAME)",
+// comma lists, quoted text.
+std::string valueText(const Json &value);
+
 // Writes the fields named in `in` (an object) into the record at data; fields
 // not named keep their bytes. Returns "" on success, otherwise the first
 // error, naming the field and what it allows, and data is left unchanged.

@@ -1,5 +1,5 @@
-// Numbers and strings as text: the same in every locale, and UTF-8 where
-// they go into JSON.
+// Numbers, strings and decoded values as text: the same in every locale, and
+// UTF-8 where they go into JSON.
 #include "codecdetail.h"
 
 #include <charconv>
@@ -116,3 +116,33 @@ bool parseFloat(std::string_view s, double &value)
 }
 
 } // namespace zem::codec::detail
+
+namespace zem::codec {
+
+std::string valueText(const Json &v)
+{
+    if (v.is_string())
+        return v.get<std::string>();
+    if (v.is_array()) {
+        std::string text;
+        for (const Json &e : v)
+            text += (text.empty() ? "" : ",") + valueText(e);
+        return text;
+    }
+    if (!v.is_object())
+        return v.dump();
+    if (v.contains("text"))
+        return v["text"].dump();
+    std::string text = valueText(v["value"]);
+    if (v.contains("name"))
+        text += " (" + v["name"].get<std::string>() + ")";
+    if (v.contains("flags") && !v["flags"].empty()) {
+        std::string names;
+        for (const Json &f : v["flags"])
+            names += (names.empty() ? "" : "|") + f.get<std::string>();
+        text += " (" + names + ")";
+    }
+    return text;
+}
+
+} // namespace zem::codec

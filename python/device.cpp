@@ -39,6 +39,7 @@ public:
     Device &operator=(const Device &) = delete;
 
     const std::string &url() const { return m_url; }
+    Connection &connection() { return m_connection; }
     bool isOpen() const
     {
         py::gil_scoped_release unlocked;
@@ -251,6 +252,13 @@ std::string commandDoc(const Command &c)
 
 } // namespace
 
+Connection *deviceConnection(py::handle object)
+{
+    if (!py::isinstance<Device>(object))
+        return nullptr;
+    return &object.cast<Device &>().connection();
+}
+
 void addDevice(py::module_ &m)
 {
     py::class_<Device> device(m, "Device", R"(An open instrument, from zem.open(url).
@@ -262,6 +270,10 @@ A call that answers -1 closes the device, as everywhere else.)");
         .def_property_readonly("is_open", &Device::isOpen, "False once closed, also by a -1.")
         .def_property_readonly("state", &Device::state,
             "\"open\", \"closed\" or \"lost\" (the last call answered -1 or -4).")
+        .def_property_readonly(
+            "has_virtual_probe", [](const Device &) { return Connection::hasVirtualProbe(); },
+            "Whether the library can place the virtual instrument's probe on a pin, as "
+            "Signature.learn(dev) and test(dev) do on each point.")
         .def("close", &Device::close, "Closes the device; closing it again does nothing.")
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__", [](Device &d, py::args) { d.close(); })

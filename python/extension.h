@@ -15,6 +15,9 @@
 #include <string_view>
 #include <vector>
 
+namespace zem {
+class Connection;
+}
 namespace zem::calls {
 class CallSink;
 }
@@ -73,6 +76,16 @@ void applyFields(const std::vector<Assignment> &assignments, void *bytes);
 // Where every Device records its calls: the active zem.record() recordings.
 calls::CallSink &callHub();
 
+// The connection of a zem.Device, or null when `object` is not one.
+zem::Connection *deviceConnection(py::handle object);
+
+// An argument that only a zem.Device converts to, so that overloads are told
+// apart by it: sig.learn(dev, ...) beside sig.learn(point, curve).
+struct DeviceArgument
+{
+    zem::Connection *connection = nullptr;
+};
+
 void addRecord(py::module_ &m);
 void addDevice(py::module_ &m);
 void addCurve(py::module_ &m);
@@ -80,3 +93,23 @@ void addSignature(py::module_ &m);
 void addRecording(py::module_ &m);
 
 } // namespace zem::python
+
+namespace pybind11::detail {
+
+template <> struct type_caster<zem::python::DeviceArgument>
+{
+    PYBIND11_TYPE_CASTER(zem::python::DeviceArgument, _("zem.Device"));
+
+    bool load(handle source, bool)
+    {
+        value.connection = zem::python::deviceConnection(source);
+        return value.connection != nullptr;
+    }
+    // Never returned to Python.
+    static handle cast(const zem::python::DeviceArgument &, return_value_policy, handle)
+    {
+        return none().release();
+    }
+};
+
+} // namespace pybind11::detail

@@ -95,6 +95,14 @@ public:
             out.push_back(calls::callLine(c));
         return out;
     }
+    std::vector<std::string> textLines(std::size_t start, bool hex) const
+    {
+        std::lock_guard lock(hub().mutex());
+        std::vector<std::string> out;
+        for (std::size_t i = start; i < m_calls.size(); ++i)
+            out.push_back(calls::callText(m_calls[i], hex));
+        return out;
+    }
     void save(const std::string &path) const
     {
         std::vector<calls::Call> copy;
@@ -167,6 +175,10 @@ written to path as a call file that zemctl replay and the Calls dock read.)")
             })
         .def("__len__", &Recording::size)
         .def("lines", &Recording::lines, "The calls so far, one call-file line (JSON) each.")
+        .def("text_lines", &Recording::textLines, py::arg("start") = 0, py::kw_only(),
+            py::arg("hex") = false,
+            "The calls from the start-th on, one line each for people: the command, its "
+            "result and the decoded fields; with hex=True the bytes too.")
         .def(
             "save", [](const Recording &r, py::object path) { r.save(*pathText(path)); },
             py::arg("path"), "Writes the calls so far as a call file, atomically.")

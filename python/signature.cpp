@@ -2,7 +2,10 @@
 // and judging curves against them with the window's score, verdict and cause.
 #include "extension.h"
 
+#include "call.h"
 #include "cause.h"
+#include "connection.h"
+#include "proberun.h"
 #include "sequence.h"
 #include "session.h"
 #include "signature.h"
@@ -11,8 +14,10 @@
 
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 namespace zem::python {
@@ -33,6 +38,7 @@ struct Comparison
     sig::Verdict verdict = sig::Verdict::NotTested;
     std::optional<sig::Cause> cause;
     sig::Reading reading;
+    int boards = 0;
 };
 
 [[noreturn]] void raiseOsError(const QString &message)
@@ -165,7 +171,126 @@ Comparison compare(Board &b, py::object curves, const std::string &point)
     c.tolerance = s.toleranceOf(p);
     c.verdict = r.verdict;
     c.reading = r.reading;
+    c.boards = r.boards;
     return c;
+}
+
+// The points to probe, as positions in the signature: all of them in turn
+// when none are named.
+std::vector<int> probingOrder(
+    const sig::Signature &s, const std::optional<std::vector<std::string>> &points)
+{
+    if (s.points.empty())
+        throw py::value_error(s.board.toStdString() + " has no points to probe");
+    std::vector<int> order;
+    if (!points) {
+        for (std::size_t k = 0; k < s.points.size(); ++k)
+            order.push_back(int(k));
+        return order;
+    }
+    if (points->empty())
+        throw py::value_error("points: name at least one point, or give None for all");
+    for (const std::string &name : *points) {
+        const int index = int(pointIndex(s, name));
+        if (std::find(order.begin(), order.end(), index) != order.end())
+            throw py::value_error("points: " + name + " is named twice");
+        order.push_back(index);
+    }
+    return order;
+}
+
+// Probes the points with the device, each measured at once, to the run's end
+// without the GIL, as Device.measure() measures. Ctrl+C cancels the run and
+// raises KeyboardInterrupt; the first failure cancels it and raises
+// DeviceError for a call's result, else MeasurementError.
+std::unique_ptr<sig::ProbeRun> probe(const Board &b, DeviceArgument dev, sig::Session::Mode mode,
+    const sig::Session::Options &session, const std::vector<int> &order, const char *what)
+{
+    using Event = sig::ProbeRun::Event;
+    sig::ProbeRun::Options options;
+    options.autoMeasure = true;
+    options.session = session;
+    std::optional<Event> failure;
+    bool complete = false;
+    sig::ProbeRun *self = nullptr;
+    auto run = std::make_unique<sig::ProbeRun>(
+        *dev.connection, b.signature, mode, options, order, [&](const Event &e) {
+            if (e.kind == Event::Ended)
+                complete = e.complete;
+            // The run would try the point again; a script wants to hear of it.
+            if (e.kind == Event::Failed && !failure) {
+                failure = e;
+                self->cancel();
+            }
+        });
+    self = run.get();
+    bool interrupted = false;
+    {
+        py::gil_scoped_release unlocked;
+        runToEnd(*run, [&] {
+            py::gil_scoped_acquire locked;
+            interrupted = PyErr_CheckSignals() != 0;
+            return interrupted;
+        });
+    }
+    if (interrupted)
+        throw py::error_already_set();
+    if (failure) {
+        std::string message = std::string(what) + ": ";
+        if (failure->point >= 0)
+            message += b.signature.points[std::size_t(failure->point)].name.toStdString() + ": ";
+        message += failure->message.toStdString();
+        if (failure->failedResult != ZEM_RESULT_OK)
+            raiseDeviceError(failure->failedResult, message);
+        raise(pythonTypes().measurementError, pythonTypes().measurementError(message));
+    }
+    if (!complete)
+        raise(pythonTypes().measurementError,
+            pythonTypes().measurementError(std::string(what) + ": the run ended early"));
+    return run;
+}
+
+std::vector<Comparison> testBoard(
+    const Board &b, DeviceArgument dev, int repeat, std::optional<std::vector<std::string>> points)
+{
+    if (repeat < 1)
+        throw py::value_error("repeat must be 1 or more, not " + std::to_string(repeat));
+    const std::vector<int> order = probingOrder(b.signature, points);
+    sig::Session::Options options;
+    options.repeat = repeat;
+    const auto run = probe(b, dev, sig::Session::Mode::Test, options, order, "test");
+    std::vector<Comparison> out;
+    for (int index : order) {
+        const sig::Point &p = b.signature.points[std::size_t(index)];
+        const sig::PointResult &r = run->session().results()[std::size_t(index)];
+        Comparison c;
+        c.point = p.name.toStdString();
+        if (!std::isnan(r.score))
+            c.score = r.score;
+        c.tolerance = b.signature.toleranceOf(p);
+        c.verdict = r.verdict;
+        c.cause = r.cause;
+        c.reading = r.reading;
+        c.boards = r.boards;
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+std::vector<std::string> learnBoard(Board &b, DeviceArgument dev, bool add, bool autoSettings,
+    std::optional<std::vector<std::string>> points)
+{
+    const std::vector<int> order = probingOrder(b.signature, points);
+    sig::Session::Options options;
+    options.add = add;
+    options.autoSettings = autoSettings;
+    const auto run = probe(b, dev, sig::Session::Mode::Learn, options, order, "learn");
+    // Nothing is kept from a run that failed: probe() raised.
+    b.signature = run->signature();
+    std::vector<std::string> learned;
+    for (int index : order)
+        learned.push_back(b.signature.points[std::size_t(index)].name.toStdString());
+    return learned;
 }
 
 } // namespace
@@ -193,12 +318,16 @@ void addSignature(py::module_ &m)
         .def_readonly("tolerance", &Comparison::tolerance, "The point's tolerance, percent.")
         .def_property_readonly(
             "verdict", [](const Comparison &c) { return sig::verdictName(c.verdict); },
-            "\"pass\", \"different\" or \"not_learned\".")
+            "\"pass\", \"different\" or \"not_learned\"; from test() also \"unstable\" "
+            "(its repeats disagree).")
         .def_property_readonly(
             "passed", [](const Comparison &c) { return c.verdict == sig::Verdict::Pass; })
         .def_readonly("cause", &Comparison::cause,
-            "Why it differs (Cause); None when the point is not learned.")
+            "Why it differs (Cause); None when the point is not learned, and from test() "
+            "when it passed.")
         .def_readonly("reading", &Comparison::reading, "What the curve looks like (Reading).")
+        .def_readonly(
+            "boards", &Comparison::boards, "How many good boards the point's references come from.")
         .def("__repr__", [](const Comparison &c) {
             std::string text = "<zem.Comparison " + c.point + ": " + sig::verdictName(c.verdict);
             if (c.score) {
@@ -217,7 +346,8 @@ void addSignature(py::module_ &m)
 Load one with Signature.load(path) or start one with Signature(board, points).
 Measure each point with dev.measure(**sig.settings_for(point)), then
 sig.learn(point, curve) on a good board or sig.compare(curve, point=...) on a
-suspect one, and sig.save().)")
+suspect one, and sig.save(). sig.learn(dev) and sig.test(dev) probe every
+point in turn themselves.)")
         .def(py::init([](const std::string &board, const std::vector<std::string> &points,
                           double tolerance, py::object settings) {
             Board b;
@@ -298,6 +428,21 @@ suspect one, and sig.save().)")
         .def("learn", &learn, py::arg("point"), py::arg("curve"), py::arg("measurement") = 0,
             "Keeps the curve as the point's reference (a new name adds a point); the curve "
             "must be complete and measured with settings_for(point).")
+        .def("learn", &learnBoard, py::arg("dev"), py::kw_only(), py::arg("add") = false,
+            py::arg("auto_settings") = false, py::arg("points") = py::none(),
+            R"(Probes the points (all, or those named, in that order) on a good board
+with dev, each measured at once, and keeps the curves as their references:
+add=True adds this board to those learned before; auto_settings=True tries
+every current range on each one-measurement point and keeps the one that
+shows it best. Returns the names learned. A failure raises DeviceError (or
+MeasurementError) and leaves the signature as it was.)")
+        .def("test", &testBoard, py::arg("dev"), py::kw_only(), py::arg("repeat") = 2,
+            py::arg("points") = py::none(),
+            R"(Probes the points (all, or those named, in that order) on a suspect
+board with dev, each measured at once and `repeat` times, and judges them
+against their references: a Comparison per point, in probing order. Repeats
+that disagree make a point "unstable". A failure raises DeviceError (or
+MeasurementError).)")
         .def("compare", &compare, py::arg("curve"), py::arg("point"),
             "Judges a curve (or one curve per measurement) against the point's reference: "
             "a Comparison with score, verdict, cause and reading.")

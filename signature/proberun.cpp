@@ -145,10 +145,13 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::moveProbe(Clock::time_point
         // The virtual board's pins are the signature's points, in order.
         const std::optional<std::int32_t> placed = m_device.placeVirtualProbe(at);
         m_virtualProbe = placed.has_value();
-        if (placed && *placed != ZEM_RESULT_OK)
-            emitEvent(event(Event::Failed, at, 0,
+        if (placed && *placed != ZEM_RESULT_OK) {
+            Event failed = event(Event::Failed, at, 0,
                 tr("zem_virtual_probe_pin returned %1")
-                    .arg(QString::fromStdString(zem::calls::resultName(*placed)))));
+                    .arg(QString::fromStdString(zem::calls::resultName(*placed))));
+            failed.failedResult = *placed;
+            emitEvent(failed);
+        }
         if (ended())
             return std::nullopt;
     }
@@ -177,7 +180,9 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::startCapture(
 {
     if (!m_device.isOpen()) {
         const QString why = tr("The instrument is not connected.");
-        emitEvent(event(Event::Failed, point(), 0, why));
+        Event failed = event(Event::Failed, point(), 0, why);
+        failed.failedResult = ZEM_DEVICE_UNDEFINED;
+        emitEvent(failed);
         return ended() ? std::nullopt : end(why, now);
     }
     measurement_settings settings = m_session.settings();
@@ -185,7 +190,9 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::startCapture(
     if (result != ZEM_RESULT_OK) {
         const QString why = tr("set_measurement_settings returned %1")
                                 .arg(QString::fromStdString(zem::calls::resultName(result)));
-        emitEvent(event(Event::Failed, point(), m_session.measurement(), why));
+        Event failed = event(Event::Failed, point(), m_session.measurement(), why);
+        failed.failedResult = result;
+        emitEvent(failed);
         if (ended())
             return std::nullopt;
         if (!m_device.isOpen())
@@ -207,7 +214,12 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::stepCapture(Clock::time_poi
     const int at = point();
     if (done->outcome() != MeasurementSequence::Outcome::Complete) {
         const QString why = tr("Not measured: %1").arg(done->message());
-        emitEvent(event(Event::Failed, at, m_session.measurement(), why));
+        Event failed = event(Event::Failed, at, m_session.measurement(), why);
+        using Outcome = MeasurementSequence::Outcome;
+        failed.failedResult = done->outcome() == Outcome::Failed ? done->failedResult()
+            : done->outcome() == Outcome::NoDevice               ? ZEM_DEVICE_UNDEFINED
+                                                                 : 0;
+        emitEvent(failed);
         if (ended())
             return std::nullopt;
         if (!m_device.isOpen())

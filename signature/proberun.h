@@ -74,6 +74,9 @@ public:
         Session::Step step;
         IvCurve curve; // Measured
         QString message; // Failed, Ended
+        // Failed: the result code of the library call that failed; 0 when no
+        // call did (a time-out, a prober's failure).
+        std::int32_t failedResult = 0;
         PointResult result; // PointDone: the point's result (Test)
         std::optional<Point> learned; // PointDone: the point as learned (Learn)
         bool complete = false; // Ended

@@ -94,12 +94,34 @@ def test_compare_with_a_signature(dev, tmp_path):
     board.save(tmp_path / "board.json")
     board = zem.Signature.load(tmp_path / "board.json")
     assert board.compare(dev.measure(), point="R1").passed
+    assert board.learn(dev, add=True) == ["R1"]
+    assert [(c.verdict, c.boards) for c in board.test(dev, repeat=3)] == [("pass", 2)]
     with zem.open("virtual://resistor?ohms=1200&noise=0") as other:
         result = board.compare(other.measure(**board.settings_for("R1")), point="R1")
         with pytest.raises(ValueError, match="NumberPoints"):
             board.compare(other.measure(NumberPoints=200), point="R1")
+        assert board.test(other, points=["R1"])[0].cause.kind == "resistance_higher"
     assert (result.verdict, result.cause.kind) == ("different", "resistance_higher")
+    with pytest.raises(zem.DeviceError, match="not connected"):
+        board.test(other)
+    with zem.open("virtual://resistor?fail=get_measurement:-5@1") as failing:
+        with pytest.raises(zem.DeviceError, match="R1: Not measured") as failed:
+            board.learn(failing)
+    assert failed.value.code == -5 and board.compare(dev.measure(), point="R1").boards == 2
     assert result.score > board.tolerance
+
+
+def test_a_board_learned_and_tested_point_by_point():
+    with zem.open("virtual://open?pins=resistor:47000,resistor:1000,resistor:47") as board:
+        if not board.has_virtual_probe:
+            pytest.skip("this libzem cannot place the virtual probe on a pin")
+        sig = zem.Signature("board", ["R1", "R2", "R3"])
+        assert sig.learn(board, auto_settings=True) == ["R1", "R2", "R3"]
+        assert [sig.settings_for(p).CurrentSensorMode.name for p in sig.points] == [
+            "CURRENT_SENSE_MODE_I_LOW", "CURRENT_SENSE_MODE_I_MID", "CURRENT_SENSE_MODE_I_HIGH"]
+        results = sig.test(board, repeat=3)
+    assert [(r.point, r.verdict, r.boards) for r in results] == [
+        ("R1", "pass", 1), ("R2", "pass", 1), ("R3", "pass", 1)]
 
 
 def test_recording_replays_with_zemctl(dev, tmp_path):

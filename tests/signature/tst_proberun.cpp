@@ -106,6 +106,10 @@ void tst_ProbeRun::run_data()
         << "auto" << none << none << QList<int> {} << 4
         << "set_measurement_settings get_measurement_settings start_measurement"
         << "wait:0 ended";
+    QTest::newRow("virtual: the probe is put on each point's pin")
+        << "virtual" << none << none << QList<int> {} << -1
+        << "virtual_probe_pin:0 " + measure + "virtual_probe_pin:1 " + measure
+        << "wait:0 measured:0 done:0 wait:1 measured:1 done:1 ended";
     QTest::newRow("cancel while waiting for the hand")
         << "hand" << none << none << QList<int> {} << 3 << none << "wait:0 ended";
     QTest::newRow("measure on contact: the curve holds still, then the capture")
@@ -165,7 +169,10 @@ void tst_ProbeRun::run()
     QStringList heard;
     sig::ProbeRun::Options options;
     options.pollButton = how == QLatin1String("button");
-    options.autoMeasure = how == QLatin1String("auto") || how == QLatin1String("contact");
+    // Only the virtual row has a library that places its probe.
+    zemdouble::offerVirtualProbe(how == QLatin1String("virtual"));
+    options.autoMeasure = how == QLatin1String("auto") || how == QLatin1String("contact")
+        || how == QLatin1String("virtual");
     options.measureOnContact = how == QLatin1String("contact");
     options.session.repeat = 1;
     std::unique_ptr<sig::Prober> machine;
@@ -207,8 +214,13 @@ void tst_ProbeRun::run()
     QVERIFY(run.ended());
 
     QString made;
-    for (std::size_t i = opened; i < zemdouble::calls().size(); ++i)
-        made += QString::fromStdString(zemdouble::calls()[i].function).mid(4) + u' ';
+    for (std::size_t i = opened; i < zemdouble::calls().size(); ++i) {
+        const zemdouble::Call &c = zemdouble::calls()[i];
+        made += QString::fromStdString(c.function).mid(4);
+        if (c.function == "zem_virtual_probe_pin")
+            made += u':' + QString::number(c.probePin());
+        made += u' ';
+    }
     QCOMPARE(made.trimmed(), calls.trimmed());
     QCOMPARE(heard.join(u' '), events);
     const bool done = events.contains(QLatin1String("done:1"));
