@@ -27,6 +27,7 @@ using Json = nlohmann::json;
 namespace {
 
 const std::string kUrl = "virtual://resistor?ohms=1000&noise=0";
+const std::string kPins = "virtual://open?pins=resistor:47000,resistor:1000,resistor:47";
 
 struct Outcome
 {
@@ -219,6 +220,10 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
         Case { { "-u", kUrl, "--format", "text", "test", "s.json" }, 0,
             "R2  pass           0.00 %  tolerance 10 %  resistor, 1.00 kΩ\n", "", {},
             { { "s.json", kLearned } } },
+        // The run puts the virtual probe on each point's pin, for every capture.
+        Case { { "-u", kPins, "--format", "text", "test", "a.json", "--repeat", "3" }, 0,
+            "C  pass ", "", {},
+            { { "a.json", { "-u", kPins, "learn", "a.json", "--points", "A,B,C", "--auto-settings" } } } },
         Case { { "-u", kUrl, "test", "s.json", "--report", "./s.json" }, 1, "",
             "is the signature file itself", {}, { { "s.json", kLearned } } },
         Case { { "-u", kUrl, "profile", "get" }, 1, "", "cannot write to standard output: No space",
