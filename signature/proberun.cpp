@@ -236,8 +236,12 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::settled(
 {
     const measurement_settings &settings = m_session.settings();
     const Point &p = m_signature.points[std::size_t(point())];
-    const bool still = m_lastStill
-        && read(curve, settings).kind != Reading::Kind::Open
+    const bool open = read(curve, settings).kind == Reading::Kind::Open;
+    // A hand lifts the probe between points: until then the curve still
+    // under it is the last point's.
+    if (open)
+        m_awaitLift = false;
+    const bool still = m_lastStill && !open && !m_awaitLift
         && score(*m_lastStill, curve, settings) <= m_signature.toleranceOf(p);
     if (!still && !m_triggered) {
         m_lastStill = curve;
@@ -312,6 +316,7 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::nextPoint(Clock::time_point
     }
     m_session.select(m_order[m_position]);
     m_tries = 0;
+    m_awaitLift = m_options.measureOnContact && !m_virtualProbe && !m_prober->canRetry();
     return moveProbe(now, 0);
 }
 

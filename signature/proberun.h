@@ -48,7 +48,9 @@ public:
         bool autoMeasure = false;
         // Once the probe is there, measure as soon as the curve under it
         // holds still: two captures alike within the point's tolerance, and
-        // not open. A trigger measures at once.
+        // not open; by hand, from the second point on, only once the probe
+        // was lifted (read open) since the last point. A trigger measures at
+        // once.
         bool measureOnContact = false;
         // Captures that read open where the reference does not before a
         // prober that can retry gives the point up as no_contact.
@@ -139,6 +141,7 @@ private:
     bool m_triggered = false; // while settling
     int m_tries = 0; // captures of the point that found no contact
     bool m_virtualProbe = true; // until the library says it has none
+    bool m_awaitLift = false; // on contact, by hand: until the probe reads open
     std::optional<IvCurve> m_lastStill; // while settling
     Clock::time_point m_thereAt {};
     std::unique_ptr<MeasurementSequence> m_sequence;

@@ -113,7 +113,7 @@ void tst_ProbeRun::run_data()
     QTest::newRow("cancel while waiting for the hand")
         << "hand" << none << none << QList<int> {} << 3 << none << "wait:0 ended";
     QTest::newRow("measure on contact: the curve holds still, then the capture")
-        << "contact" << "ORRRRRR" << none << QList<int> {} << -1 << measure.repeated(7)
+        << "contact" << "ORRRRORRR" << none << QList<int> {} << -1 << measure.repeated(9)
         << "wait:0 still:0 measured:0 done:0=pass wait:1 still:1 measured:1 done:1=pass ended";
     QTest::newRow("by hand an open pin stays different")
         << "trigger" << "O" << none << QList<int> {} << -1 << measure + measure

@@ -135,7 +135,9 @@ void RunController::begin(int row, std::vector<int> order)
     const int first = m_order.empty() ? row : m_order.front();
     m_started = QDateTime::currentDateTimeUtc();
     sig::ProbeRun::Options options;
-    options.pollButton = true;
+    // On contact the curve says when to measure; the button still can.
+    options.pollButton = !m_options.onContact;
+    options.autoMeasure = m_options.onContact;
     options.measureOnContact = m_options.onContact;
     options.session.add = m_options.addBoard;
     options.session.autoSettings = m_options.autoSettings;
