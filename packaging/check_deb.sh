@@ -82,7 +82,10 @@ maintainer=$(field Maintainer)
 [[ "$maintainer" =~ ^[^\<]+\ \<[^@]+@[^@]+\.[a-z]+\>$ && "$maintainer" != *@localhost* ]] \
     || fail "Maintainer is '$maintainer'"
 depends=$(field Depends)
-for p in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6; do
+# The links' own, then what no link says: the default history's SQLite
+# driver, the platform plugins and a font.
+for p in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6 libqt6sql6-sqlite \
+    qt6-qpa-plugins fonts-dejavu-core; do
     [[ "$depends" == *"$p"* ]] || fail "Depends lacks $p: $depends"
 done
 # Our own library is inside; a dependency on it could never be met.
@@ -179,6 +182,7 @@ if [ -n "$python_module" ]; then
         cat "$work/python.out" >&2
     fi
     [[ "$depends" == *"python3 (>= "* ]] || fail "Depends names no python3 version: $depends"
+    [[ "$depends" == *python3-numpy* ]] || fail "Depends lacks python3-numpy: $depends"
 fi
 
 # Run from an unrelated directory: nothing may depend on the build tree.

@@ -67,6 +67,7 @@ memcheck() {
         --timeout 900 -j "$jobs"
 }
 package() {
+    scripts/packages.sh debootstrap &&
     ctest --test-dir "${BUILD_DIR:-build}" -L package --no-tests=error --output-on-failure --timeout 600
 }
 sanitized() {
