@@ -33,7 +33,7 @@ py::array pointsOf(py::object self, const std::vector<float> &points)
 
 void write(const Curve &curve, py::object path, bool csv)
 {
-    const std::string name = py::str(py::module_::import("os").attr("fspath")(path));
+    const std::string name = pathArgument(path);
     const QByteArray bytes = csv ? curveCsv(curve) : curveJson(curve);
     const std::string error
         = files::writeFile(name, std::string_view(bytes.constData(), std::size_t(bytes.size())));

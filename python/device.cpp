@@ -8,7 +8,10 @@
 #include "connection.h"
 #include "sequence.h"
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
+#include <optional>
 
 namespace zem::python {
 
@@ -18,6 +21,27 @@ const Command &command(const char *name)
 {
     return *findCommand(name);
 }
+
+// The sequence with its waits cut short, so that its stop is checked while
+// the device measures: a wait lasts as long as the measurement (minutes with
+// slow settings), and a signal may wake another thread than the sleeping one.
+// Advancing early only repeats the wait.
+struct ShortWaits
+{
+    using Clock = MeasurementSequence::Clock;
+    static constexpr std::chrono::milliseconds kLongest { 50 };
+
+    MeasurementSequence &sequence;
+
+    std::optional<Clock::time_point> advance(Clock::time_point now)
+    {
+        const std::optional<Clock::time_point> next = sequence.advance(now);
+        if (!next)
+            return next;
+        return std::min(*next, now + kLongest);
+    }
+    void cancel() { sequence.cancel(); }
+};
 
 class Device
 {
@@ -129,6 +153,7 @@ public:
         std::int32_t setterResult = ZEM_RESULT_OK;
         bool open;
         std::unique_ptr<MeasurementSequence> sequence;
+        SignalCheck interrupt;
         {
             py::gil_scoped_release unlocked;
             {
@@ -145,9 +170,11 @@ public:
             // Other threads may call between the steps, as the window's pages do.
             if (open && getterResult == ZEM_RESULT_OK && setterResult == ZEM_RESULT_OK) {
                 sequence = std::make_unique<MeasurementSequence>(m_connection);
-                runToEnd(*sequence);
+                ShortWaits waits { *sequence };
+                runToEnd(waits, [&] { return interrupt(); });
             }
         }
+        interrupt.throwIfRaised();
         if (!open)
             raiseDeviceError(ZEM_DEVICE_UNDEFINED, "measure: the device is closed");
         for (const auto &[name, result] :
@@ -286,7 +313,8 @@ Takes one current-voltage curve as the window's Measure does: reads the
 settings, starts, polls until complete and reads every frame. Settings given
 (NumberPoints=1000, CurrentSensorMode="CURRENT_SENSE_MODE_I_MID", ...) are set
 first, the others kept. A failed call raises DeviceError; a measurement that
-does not complete in time raises MeasurementError.)")
+does not complete in time raises MeasurementError. Ctrl+C cancels it and
+raises KeyboardInterrupt.)")
         .def("get_profile", &Device::getProfile,
             "The device's settings and calibration as a JSON text (zem_get_profile).")
         .def("set_profile", &Device::setProfile, py::arg("profile"),

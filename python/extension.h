@@ -73,6 +73,27 @@ std::vector<Assignment> readFields(
 // Writes checked values onto other bytes of the same record.
 void applyFields(const std::vector<Assignment> &assignments, void *bytes);
 
+// A path argument as Python's own functions take it (str, bytes or
+// os.PathLike, through os.fsencode): the file system's bytes. TypeError for
+// anything else, ValueError for a zero byte, which no file name holds.
+std::string pathArgument(py::handle path);
+// Such a path handed back to Python: a str, as os.fsdecode gives it.
+py::str pathValue(const std::string &path);
+
+// Runs Python's signal handlers from a thread without the GIL, taking it
+// briefly: a step machine's stop in runToEnd(), so that Ctrl+C cancels a run.
+// True once a handler raised (KeyboardInterrupt); the exception stays set
+// for throwIfRaised() once the GIL is held again.
+class SignalCheck
+{
+public:
+    bool operator()();
+    void throwIfRaised() const;
+
+private:
+    bool m_raised = false;
+};
+
 // Where every Device records its calls: the active zem.record() recordings.
 calls::CallSink &callHub();
 

@@ -3,6 +3,8 @@
 
 #include "call.h"
 
+#include <pybind11/numpy.h>
+
 namespace zem::python {
 
 namespace {
@@ -30,6 +32,35 @@ void raiseDeviceError(std::int32_t code, const std::string &message)
     raise(loaded.deviceError, loaded.deviceError(message, code, name));
 }
 
+std::string pathArgument(py::handle path)
+{
+    const py::bytes encoded = py::module_::import("os").attr("fsencode")(path);
+    std::string bytes = encoded;
+    if (bytes.find('\0') != std::string::npos)
+        throw py::value_error("path: embedded null byte");
+    return bytes;
+}
+
+py::str pathValue(const std::string &path)
+{
+    return py::module_::import("os").attr("fsdecode")(py::bytes(path));
+}
+
+bool SignalCheck::operator()()
+{
+    if (!m_raised) {
+        py::gil_scoped_acquire locked;
+        m_raised = PyErr_CheckSignals() != 0;
+    }
+    return m_raised;
+}
+
+void SignalCheck::throwIfRaised() const
+{
+    if (m_raised)
+        throw py::error_already_set();
+}
+
 } // namespace zem::python
 
 PYBIND11_MODULE(_zem, m)
@@ -42,6 +73,18 @@ PYBIND11_MODULE(_zem, m)
     loaded.deviceError = py::object(types.attr("DeviceError")).release();
     loaded.measurementError = py::object(types.attr("MeasurementError")).release();
     loaded.resultWarning = py::object(types.attr("ResultWarning")).release();
+
+    // pybind11 looks NumPy's C API up once, importing numpy inside a C++
+    // static's initialisation: a second thread reaching it meanwhile waits
+    // there holding the GIL that the import needs. Looked up now, while
+    // Python's import lock keeps other threads out of the module, no thread
+    // meets it half done. Without NumPy only the arrays fail, as before.
+    try {
+        py::detail::npy_api::get();
+    } catch (py::error_already_set &e) {
+        if (!e.matches(PyExc_ImportError))
+            throw;
+    }
 
     addRecord(m);
     addCurve(m);

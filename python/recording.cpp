@@ -146,7 +146,7 @@ std::optional<std::string> pathText(py::object path)
 {
     if (path.is_none())
         return std::nullopt;
-    return std::string(py::str(py::module_::import("os").attr("fspath")(path)));
+    return pathArgument(path);
 }
 
 } // namespace
@@ -182,10 +182,17 @@ written to path as a call file that zemctl replay and the Calls dock read.)")
         .def(
             "save", [](const Recording &r, py::object path) { r.save(*pathText(path)); },
             py::arg("path"), "Writes the calls so far as a call file, atomically.")
-        .def_property_readonly("path", &Recording::path, "Where leaving writes the calls, or None.")
+        .def_property_readonly(
+            "path",
+            [](const Recording &r) -> py::object {
+                return r.path() ? py::object(pathValue(*r.path())) : py::none();
+            },
+            "Where leaving writes the calls, or None.")
         .def("__repr__", [](const Recording &r) {
-            return "<zem.Recording " + std::to_string(r.size()) + " calls"
-                + (r.path() ? " to " + *r.path() : std::string()) + ">";
+            // A name that is not UTF-8 stays as os.fsdecode gives it.
+            const py::str calls("<zem.Recording {} calls{}>");
+            return calls.format(r.size(),
+                r.path() ? py::str(" to {}").format(pathValue(*r.path())) : py::str(""));
         });
 
     m.def(

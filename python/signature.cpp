@@ -10,6 +10,7 @@
 #include "session.h"
 #include "signature.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <pybind11/stl.h>
@@ -89,8 +90,8 @@ py::object settingsRecord(const measurement_settings &s)
 
 Board load(py::object path)
 {
-    const std::string name = py::str(py::module_::import("os").attr("fspath")(path));
-    const QString file = QString::fromStdString(name);
+    const std::string name = pathArgument(path);
+    const QString file = QFile::decodeName(QByteArray::fromStdString(name));
     QString error;
     std::optional<sig::Signature> s = sig::load(file, &error);
     if (!s) {
@@ -224,17 +225,12 @@ std::unique_ptr<sig::ProbeRun> probe(const Board &b, DeviceArgument dev, sig::Se
             }
         });
     self = run.get();
-    bool interrupted = false;
+    SignalCheck interrupt;
     {
         py::gil_scoped_release unlocked;
-        runToEnd(*run, [&] {
-            py::gil_scoped_acquire locked;
-            interrupted = PyErr_CheckSignals() != 0;
-            return interrupted;
-        });
+        runToEnd(*run, [&] { return interrupt(); });
     }
-    if (interrupted)
-        throw py::error_already_set();
+    interrupt.throwIfRaised();
     if (failure) {
         std::string message = std::string(what) + ": ";
         if (failure->point >= 0)
@@ -383,16 +379,19 @@ point in turn themselves.)")
             "save",
             [](Board &b, py::object path) {
                 if (!path.is_none())
-                    b.path = py::str(py::module_::import("os").attr("fspath")(path));
+                    b.path = pathArgument(path);
                 if (!b.path)
                     throw py::value_error("save: no path; give one");
                 QString error;
-                if (!sig::save(b.signature, QString::fromStdString(*b.path), &error))
+                if (!sig::save(b.signature, QFile::decodeName(QByteArray::fromStdString(*b.path)), &error))
                     raiseOsError(error);
             },
             py::arg("path") = py::none(),
             "Writes the file atomically, to path or where it was loaded or last saved.")
-        .def_property_readonly("path", [](const Board &b) { return b.path; })
+        .def_property_readonly("path",
+            [](const Board &b) -> py::object {
+                return b.path ? py::object(pathValue(*b.path)) : py::none();
+            })
         .def_property_readonly(
             "board", [](const Board &b) { return b.signature.board.toStdString(); })
         .def_property_readonly(

@@ -12,7 +12,7 @@ __version__: str
 # A field's value: a number, a constant's name, flag names ("A|B" or a list),
 # text, or a list of numbers for an array.
 FieldValue = Union[int, float, str, Sequence[Union[int, float, str]], npt.ArrayLike]
-PathLike = Union[str, os.PathLike[str]]
+PathLike = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 
 class Error(Exception): ...
 

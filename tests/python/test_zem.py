@@ -5,7 +5,10 @@ import ast
 import json
 import os
 import pathlib
+import signal
 import subprocess
+import sys
+import time
 
 import numpy as np
 import pytest
@@ -137,6 +140,35 @@ def test_recording_replays_with_zemctl(dev, tmp_path):
                                "ReadyStatus"], capture_output=True, text=True).returncode
     assert replay(URL) == 0
     assert replay("virtual://resistor?ohms=1200&noise=0") == 4  # the frames differ
+
+
+def test_threads_ctrl_c_and_bytes_paths(dev, tmp_path, monkeypatch):
+    def child(code):  # a fresh interpreter: NumPy's C API is looked up once a process
+        return subprocess.Popen([sys.executable, "-c", "import threading, time, zem\n" + code],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    first_arrays = child("d = zem.open('virtual://resistor'); a, b = d.measure(), d.measure()\n"
+                         "t = threading.Thread(target=lambda: a.voltage); t.start(); b.current\n"
+                         "t.join()")
+    # Told once the device measures (set, start: 4 calls), for 31 s at these settings.
+    measuring = child("r = zem.record().__enter__()\ndef told():\n while len(r) < 4: time.sleep(0.01)\n"
+                      " print('measuring', flush=True)\nthreading.Thread(target=told).start()\n"
+                      "zem.open('virtual://resistor?never_complete=1').measure(SamplingRate=10, "
+                      "ProbeSignalFrequency=1)")
+    try:
+        assert first_arrays.wait(timeout=30) == 0, first_arrays.stderr.read()
+        assert measuring.stdout.readline() == "measuring\n"
+        start = time.monotonic()
+        measuring.send_signal(signal.SIGINT)
+        _, errors = measuring.communicate(timeout=20)
+    finally:
+        first_arrays.kill(), measuring.kill()
+    assert time.monotonic() - start < 10 and "KeyboardInterrupt" in errors
+    monkeypatch.chdir(tmp_path)
+    for path in (b"calls.jsonl", tmp_path / "p.jsonl"):
+        with zem.record(path) as calls:
+            dev.get_status()
+        assert calls.path == os.fsdecode(path)
+    assert sorted(os.listdir()) == ["calls.jsonl", "p.jsonl"]
 
 
 def test_stubs_list_every_command():
