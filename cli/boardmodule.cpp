@@ -1,10 +1,11 @@
 // zemctl board, in the signature module: embed a picture, place points.
 #include "boardjob.h"
 
+#include "printable.h"
 #include "signature.h"
 #include "zemctl.h"
 
-#include <QFile>
+#include <cstdio>
 
 #include <nlohmann/json.hpp>
 
@@ -30,6 +31,9 @@ bool place(BoardJob &job, sig::Signature &board, const std::string &text)
     const double y = xy.value(1).trimmed().toDouble(&okY);
     if (eq <= 0 || xy.size() != 2 || !okX || !okY)
         return fail(job, QStringLiteral("--place %1: expected NAME=X,Y").arg(arg));
+    // "nan" and "inf" read as numbers, but no file could hold them.
+    if (!sig::isPlace(QPointF(x, y)))
+        return fail(job, QStringLiteral("--place %1: X and Y must be finite numbers").arg(arg));
     const QString name = arg.left(eq).trimmed();
     const int index = board.find(name);
     if (index < 0)
@@ -55,14 +59,12 @@ void run(BoardJob &job)
     if (!loaded)
         return void(fail(job, error));
     sig::Signature &board = *loaded;
+    for (const QString &w : board.warnings)
+        std::fprintf(stderr, "zemctl: %s: %s\n", job.file.c_str(), qPrintable(w));
     if (!job.image.empty()) {
-        QFile in(QString::fromStdString(job.image));
-        if (!in.open(QIODevice::ReadOnly))
-            return void(fail(
-                job, QStringLiteral("cannot read %1: %2").arg(in.fileName(), in.errorString())));
-        auto picture = sig::pictureFromData(in.readAll(), &error);
+        auto picture = sig::readPicture(QString::fromStdString(job.image), &error);
         if (!picture)
-            return void(fail(job, QStringLiteral("%1: %2").arg(in.fileName(), error)));
+            return void(fail(job, error));
         board.image = std::move(picture);
     }
     for (const std::string &p : job.places)

@@ -36,13 +36,12 @@ bool Store::exportCsv(const RunFilter &filter, QIODevice *out)
     };
     for (const RunSummary &s : *list) {
         const Run &r = s.run;
-        const QStringList fields { uuidText(r.uuid), isoTime(r.started), isoTime(r.finished),
-            r.boardType, r.boardSerial, r.station, r.operatorName, r.verdict, r.signature,
-            QString::number(r.boards), QString::number(s.pointCount),
-            QString::number(s.failedCount) };
-        for (const QString &f : fields)
+        // Serials, stations and operators are typed by people: texts, never formulas.
+        const QStringList texts { uuidText(r.uuid), isoTime(r.started), isoTime(r.finished),
+            r.boardType, r.boardSerial, r.station, r.operatorName, r.verdict, r.signature };
+        for (const QString &f : texts)
             csv.field(f.toStdString());
-        csv.endRow();
+        csv.integer(r.boards).integer(s.pointCount).integer(s.failedCount).endRow();
         if (csv.size() > (1 << 16) && !write())
             return false;
     }

@@ -30,19 +30,14 @@ void appendFixed(QByteArray &out, double value)
     out += text;
 }
 
-// Unread points and values that are no number are empty cells.
-std::string csvValue(double value)
-{
-    return std::isfinite(value) ? QByteArray::number(value, 'g', 9).toStdString() : std::string();
-}
-
 // "index,time_ms,voltage_V,current_mA" and the line's end.
 void writeCsvSample(zem::files::CsvWriter &csv, const Curve &curve, std::size_t i)
 {
-    csv.field(std::to_string(i))
-        .field(csvValue(curve.timeMs(i)))
-        .field(csvValue(curve.voltage[i]))
-        .field(csvValue(curve.current[i]))
+    // Unread points and values that are no number are empty cells.
+    csv.integer(std::int64_t(i))
+        .number(curve.timeMs(i))
+        .number(curve.voltage[i])
+        .number(curve.current[i])
         .endRow();
 }
 
@@ -123,7 +118,7 @@ QByteArray curvesCsv(const std::vector<NamedCurve> &curves, const CurveSource &s
     for (std::size_t k = 0; k < curves.size(); ++k) {
         const Curve &c = *curves[k].curve;
         for (std::size_t i = 0; i < c.size(); ++i) {
-            csv.field(std::to_string(k + 1));
+            csv.integer(std::int64_t(k + 1));
             writeCsvSample(csv, c, i);
         }
     }

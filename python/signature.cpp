@@ -100,6 +100,9 @@ Board load(py::object path)
             raiseOsError(error);
         throw py::value_error(error.toStdString());
     }
+    // What was let go of, e.g. a point read unplaced, is said, not raised.
+    for (const QString &w : s->warnings)
+        py::module_::import("warnings").attr("warn")(name + ": " + w.toStdString());
     return Board { std::move(*s), name };
 }
 

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <nlohmann/json.hpp>
 
@@ -64,6 +65,203 @@ QString text(const Json &j, const QString &where)
         failAt(where, tr("expected a text"));
     return QString::fromStdString(j.get<std::string>());
 }
+
+// The pieces of a signature file, for reading it: what a key or an element
+// holds. Only what the file format knows is built; the rest is skipped as
+// it is read, so an unknown key costs no memory however large its value.
+enum class Node {
+    Skipped, // an unknown key's value
+    Scalar, // a known key that holds a text or a number
+    Top,
+    Image,
+    Settings,
+    Points,
+    Point,
+    Place, // a point's [x, y]
+    Measurements,
+    Measurement,
+    Curves,
+    Curve,
+    Numbers, // a curve's V or mA
+};
+
+bool isObjectNode(Node p)
+{
+    return p == Node::Top || p == Node::Image || p == Node::Settings || p == Node::Point
+        || p == Node::Measurement || p == Node::Curve;
+}
+
+bool isArrayNode(Node p)
+{
+    return p == Node::Points || p == Node::Place || p == Node::Measurements || p == Node::Curves
+        || p == Node::Numbers;
+}
+
+Node keyNode(Node object, const std::string &key)
+{
+    const auto any = [&key](std::initializer_list<const char *> names) {
+        return std::any_of(names.begin(), names.end(), [&key](const char *n) { return key == n; });
+    };
+    switch (object) {
+    case Node::Top:
+        if (key == "image")
+            return Node::Image;
+        if (key == "settings")
+            return Node::Settings;
+        if (key == "points")
+            return Node::Points;
+        return any({ "format", "version", "board", "tolerance" }) ? Node::Scalar : Node::Skipped;
+    case Node::Image:
+        return any({ "type", "data" }) ? Node::Scalar : Node::Skipped;
+    case Node::Settings:
+        return any({ "SamplingRate", "ProbeSignalFrequency", "NumberPoints", "NumberChargePoints",
+                   "MaxVoltage", "CurrentSensorMode", "OutputMode" })
+            ? Node::Scalar
+            : Node::Skipped;
+    case Node::Point:
+        if (key == "at")
+            return Node::Place;
+        if (key == "measurements")
+            return Node::Measurements;
+        return any({ "name", "tolerance", "group", "component" }) ? Node::Scalar : Node::Skipped;
+    case Node::Measurement:
+        if (key == "settings")
+            return Node::Settings;
+        if (key == "reference")
+            return Node::Curve;
+        return key == "references" ? Node::Curves : Node::Skipped;
+    case Node::Curve:
+        return any({ "V", "mA" }) ? Node::Numbers : Node::Skipped;
+    default:
+        return Node::Skipped;
+    }
+}
+
+Node elementNode(Node array)
+{
+    switch (array) {
+    case Node::Points:
+        return Node::Point;
+    case Node::Measurements:
+        return Node::Measurement;
+    case Node::Curves:
+        return Node::Curve;
+    case Node::Place:
+    case Node::Numbers:
+        return Node::Scalar;
+    default:
+        return Node::Skipped;
+    }
+}
+
+// Builds the document as the plain parser would, but only of the known pieces:
+// an unknown key is skipped with its value; a list or object where another
+// kind of value belongs is built empty, which the checks then refuse; a list
+// of numbers keeps no more elements than a valid one can have plus one,
+// which its length check then refuses.
+class SignatureReader : public nlohmann::json_sax<Json>
+{
+public:
+    explicit SignatureReader(Json &root)
+        : m_dom(root, false)
+    {
+    }
+
+    // Each returns false only to stop at a syntax error; what is skipped
+    // returns true without reaching the builder.
+    bool null() override { return !kept() || m_dom.null(); }
+    bool boolean(bool v) override { return !kept() || m_dom.boolean(v); }
+    bool number_integer(number_integer_t v) override { return !kept() || m_dom.number_integer(v); }
+    bool number_unsigned(number_unsigned_t v) override
+    {
+        return !kept() || m_dom.number_unsigned(v);
+    }
+    bool number_float(number_float_t v, const string_t &s) override
+    {
+        return !kept() || m_dom.number_float(v, s);
+    }
+    bool string(string_t &v) override { return !kept() || m_dom.string(v); }
+    bool binary(binary_t &v) override { return !kept() || m_dom.binary(v); }
+    bool start_object(std::size_t n) override { return !start(true) || m_dom.start_object(n); }
+    bool start_array(std::size_t n) override { return !start(false) || m_dom.start_array(n); }
+    bool end_object() override { return !end() || m_dom.end_object(); }
+    bool end_array() override { return !end() || m_dom.end_array(); }
+    bool key(string_t &k) override
+    {
+        if (m_skipping > 0)
+            return true;
+        m_keyNode = keyNode(m_open.back().node, k);
+        return m_keyNode == Node::Skipped || m_dom.key(k);
+    }
+    bool parse_error(
+        std::size_t at, const std::string &token, const nlohmann::detail::exception &e) override
+    {
+        m_dom.parse_error(at, token, e);
+        return false;
+    }
+
+private:
+    struct Open
+    {
+        Node node;
+        std::size_t elements = 0;
+    };
+
+    // What the value that comes next is, counted as its container's element.
+    Node next()
+    {
+        if (m_open.empty())
+            return Node::Top;
+        Open &o = m_open.back();
+        if (isObjectNode(o.node))
+            return m_keyNode;
+        const std::size_t kept = o.node == Node::Place ? 3
+            : o.node == Node::Numbers                  ? std::size_t(MAX_NUMBER_POINTS) + 1
+                                                       : SIZE_MAX;
+        return ++o.elements > kept ? Node::Skipped : elementNode(o.node);
+    }
+
+    // Whether the text or number that comes now is kept.
+    bool kept()
+    {
+        if (m_skipping > 0)
+            return false;
+        return next() != Node::Skipped;
+    }
+
+    // Whether the list or object that starts now is kept.
+    bool start(bool object)
+    {
+        if (m_skipping > 0) {
+            ++m_skipping;
+            return false;
+        }
+        const Node node = next();
+        if (node == Node::Skipped) {
+            m_skipping = 1;
+            return false;
+        }
+        // Built, but with nothing in it, when it is not what belongs here.
+        const bool fits = object ? isObjectNode(node) : isArrayNode(node);
+        m_open.push_back({ fits ? node : Node::Skipped });
+        return true;
+    }
+
+    bool end()
+    {
+        if (m_skipping == 0) {
+            m_open.pop_back();
+            return true;
+        }
+        --m_skipping;
+        return false;
+    }
+
+    nlohmann::detail::json_sax_dom_parser<Json> m_dom;
+    std::vector<Open> m_open;
+    Node m_keyNode = Node::Skipped;
+    std::size_t m_skipping = 0; // depth inside a skipped list or object
+};
 
 Json settingsToJson(const measurement_settings &s)
 {
@@ -165,7 +363,28 @@ std::optional<Picture> pictureFromJson(const Json &j)
     return picture;
 }
 
-Point pointFromJson(const Json &j, const Signature &sig, std::size_t index)
+// A point's place, when it is two finite numbers. Older programs wrote a
+// place that was no number (NaN, infinity) as null: such a point is read
+// unplaced, with a warning, rather than the file refused with every
+// reference in it.
+std::optional<QPointF> placeFromJson(const Json &a, const QString &where, QStringList &warnings)
+{
+    if (!a.is_array() || a.size() != 2)
+        failAt(where, tr("expected [x, y] in the picture's pixels"));
+    const auto finite
+        = [](const Json &v) { return v.is_number() && std::isfinite(v.get<double>()); };
+    if (finite(a[0]) && finite(a[1]))
+        return QPointF(a[0].get<double>(), a[1].get<double>());
+    for (std::size_t k = 0; k < 2; ++k)
+        if (!finite(a[k]) && !a[k].is_null() && !a[k].is_number())
+            failAt(QStringLiteral("%1[%2]").arg(where).arg(k), tr("expected a number"));
+    warnings << tr("%1: %2 is not a place on the picture; the point is left unplaced")
+                    .arg(where, QString::fromStdString(a.dump()));
+    return std::nullopt;
+}
+
+Point pointFromJson(const Json &j, const Signature &sig, std::size_t index, QSet<QString> &names,
+    QStringList &warnings)
 {
     QString where = QStringLiteral("points[%1]").arg(index);
     if (!j.is_object())
@@ -174,8 +393,10 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index)
     p.name = text(member(j, "name", where), where + QStringLiteral(".name")).trimmed();
     if (p.name.isEmpty())
         failAt(where + QStringLiteral(".name"), tr("a point needs a name"));
-    if (sig.find(p.name) >= 0)
+    // A set, not a search of the points before: files have 100,000s of points.
+    if (names.contains(p.name))
         failAt(where + QStringLiteral(".name"), tr("a second point named \"%1\"").arg(p.name));
+    names.insert(p.name);
     // From here on the point is known by its name.
     where = tr("point \"%1\"").arg(p.name);
     if (const auto t = j.find("tolerance"); t != j.end()) {
@@ -186,13 +407,8 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index)
     }
     if (const auto g = j.find("group"); g != j.end())
         p.group = text(*g, where + QStringLiteral(".group")).trimmed();
-    if (const auto a = j.find("at"); a != j.end()) {
-        const QString at = where + QStringLiteral(".at");
-        if (!a->is_array() || a->size() != 2)
-            failAt(at, tr("expected [x, y] in the picture's pixels"));
-        p.at = QPointF(number((*a)[0], at + QStringLiteral("[0]")),
-            number((*a)[1], at + QStringLiteral("[1]")));
-    }
+    if (const auto a = j.find("at"); a != j.end())
+        p.at = placeFromJson(*a, where + QStringLiteral(".at"), warnings);
     if (const auto c = j.find("component"); c != j.end())
         p.component = text(*c, where + QStringLiteral(".component")).trimmed();
     const auto ms = j.find("measurements");
@@ -250,8 +466,12 @@ Signature fromJson(const Json &j)
                 .arg(kFormatVersion));
     Signature sig;
     sig.board = text(member(j, "board", tr("the file")), QStringLiteral("board"));
-    if (const auto image = j.find("image"); image != j.end())
+    if (const auto image = j.find("image"); image != j.end()) {
         sig.image = pictureFromJson(*image);
+        // Kept, so that nothing in the file is lost, but said.
+        if (const QString why = checkPictureSize(*sig.image); !why.isEmpty())
+            sig.warnings << tr("image: %1").arg(why);
+    }
     sig.settings
         = settingsFromJson(member(j, "settings", tr("the file")), QStringLiteral("settings"));
     if (const auto t = j.find("tolerance"); t != j.end()) {
@@ -262,8 +482,11 @@ Signature fromJson(const Json &j)
     const Json &points = member(j, "points", tr("the file"));
     if (!points.is_array())
         failAt(QStringLiteral("points"), tr("expected a list of points"));
+    QSet<QString> names;
+    names.reserve(qsizetype(points.size()));
+    sig.points.reserve(points.size());
     for (std::size_t k = 0; k < points.size(); ++k)
-        sig.points.push_back(pointFromJson(points[k], sig, k));
+        sig.points.push_back(pointFromJson(points[k], sig, k, names, sig.warnings));
     return sig;
 }
 
@@ -350,6 +573,41 @@ std::optional<Picture> pictureFromData(const QByteArray &data, QString *error)
     return p;
 }
 
+QString checkPictureSize(const Picture &p)
+{
+    // Decoded, a pixel takes 4 bytes, and 8 when a PNG has 16 bits a channel.
+    constexpr qint64 kMaxDecodedBytes = qint64(256) << 20;
+    const bool wide = p.type == "image/png" && p.data.size() > 24 && p.data[24] == 16;
+    const qint64 most = kMaxDecodedBytes / (wide ? 8 : 4);
+    if (qint64(p.size.width()) * p.size.height() <= most)
+        return QString();
+    return tr("%1 x %2 is larger than %3 pixels, the most a picture can have to be shown")
+        .arg(p.size.width())
+        .arg(p.size.height())
+        .arg(most);
+}
+
+std::optional<Picture> readPicture(const QString &path, QString *error)
+{
+    std::string bytes;
+    const std::string failure = zem::files::readFile(
+        QFile::encodeName(path).toStdString(), kMaxPictureFileSize, "a board picture", bytes);
+    QString why = QString::fromLocal8Bit(failure.c_str());
+    std::optional<Picture> picture;
+    if (failure.empty()) {
+        picture = pictureFromData(QByteArray::fromStdString(bytes), &why);
+        if (picture)
+            why = checkPictureSize(*picture);
+        if (!why.isEmpty()) {
+            picture.reset();
+            why = tr("%1: %2").arg(path, why);
+        }
+    }
+    if (!picture && error)
+        *error = why;
+    return picture;
+}
+
 measurement_settings defaultSettings()
 {
     measurement_settings s {};
@@ -381,8 +639,9 @@ QString checkSettings(const measurement_settings &s)
 
 std::optional<Signature> parse(const QByteArray &data, QString *error)
 {
-    const Json j = Json::parse(data.constBegin(), data.constEnd(), nullptr, false);
-    if (j.is_discarded()) {
+    Json j;
+    SignatureReader reader(j);
+    if (!Json::sax_parse(data.constBegin(), data.constEnd(), &reader)) {
         if (error)
             *error = tr("not valid JSON");
         return std::nullopt;
@@ -411,7 +670,8 @@ QByteArray serialize(const Signature &sig)
             o["group"] = p.group.toStdString();
             needsVersion2 = true;
         }
-        if (p.at)
+        // A place that is no number would be written as null.
+        if (p.at && isPlace(*p.at))
             o["at"] = Json::array({ p.at->x(), p.at->y() });
         if (!p.component.isEmpty())
             o["component"] = p.component.toStdString();

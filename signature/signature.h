@@ -10,7 +10,10 @@
 #include <QPointF>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
+#include <cmath>
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -64,6 +67,22 @@ struct Picture
 // else nothing, and *error says why.
 std::optional<Picture> pictureFromData(const QByteArray &data, QString *error);
 
+// A photo's file is megabytes; more than this is no photo (or never ends).
+inline constexpr std::size_t kMaxPictureFileSize = std::size_t(64) << 20;
+// Empty when the picture can be decoded to be shown, else why not: decoded,
+// it must fit the image reader's allocation limit of 256 MiB.
+QString checkPictureSize(const Picture &picture);
+// The one way a board's picture is taken from a file (the window, zemctl):
+// read up to kMaxPictureFileSize, a PNG or JPEG that can be shown. Else
+// nothing, and *error names the file and says why.
+std::optional<Picture> readPicture(const QString &path, QString *error);
+
+// Whether a place on the picture can be kept: both coordinates finite.
+inline bool isPlace(const QPointF &at)
+{
+    return std::isfinite(at.x()) && std::isfinite(at.y());
+}
+
 struct Signature
 {
     QString board;
@@ -71,6 +90,10 @@ struct Signature
     measurement_settings settings {};
     double tolerance = kDefaultTolerance;
     std::vector<Point> points;
+    // What reading the file let go of, for the user; never written. A point
+    // whose place is not two numbers is read unplaced: its references stay
+    // usable.
+    QStringList warnings;
 
     double toleranceOf(const Point &p) const { return p.tolerance.value_or(tolerance); }
     const measurement_settings &settingsOf(const Point &p, std::size_t measurement) const;

@@ -157,6 +157,13 @@ std::string failing(const std::string &operation, const std::string &code)
 }
 
 const std::vector<std::string> kLearned { "-u", kUrl, "learn", "s.json", "--points", "R1,R2" };
+// A board whose first place is no number, as older programs wrote it.
+const std::string kNullPlace = R"({"format":"zem-signature","version":1,"board":"A",
+"settings":{"SamplingRate":10000,"ProbeSignalFrequency":100,"NumberPoints":100,
+"NumberChargePoints":0,"MaxVoltage":5,"CurrentSensorMode":2,"OutputMode":0},
+"points":[{"name":"R1","at":[null,5.0]},{"name":"R2","at":[1,2]}]})";
+// A PNG's header that says 10000 x 10000 pixels.
+const std::string kHugePng("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0'\x10\0\0'\x10\x08\x02\0\0\0", 29);
 
 INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
     ::testing::Values(Case { { "-u", kUrl, "get_status" }, 0,
@@ -226,6 +233,16 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
             { { "a.json", { "-u", kPins, "learn", "a.json", "--points", "A,B,C", "--auto-settings" } } } },
         Case { { "-u", kUrl, "test", "s.json", "--report", "./s.json" }, 1, "",
             "is the signature file itself", {}, { { "s.json", kLearned } } },
+        Case { { "board", "s.json", "--place", "R1=nan,5" }, 1, "",
+            "--place R1=nan,5: X and Y must be finite numbers", {}, { { "s.json", kLearned } } },
+        Case { { "board", "s.json", "--place", "R1=1,2", "--place", "R2=5,-inf" }, 1, "",
+            "--place R2=5,-inf: X and Y must be finite numbers", {}, { { "s.json", kLearned } } },
+        Case { { "board", "n.json" }, 0, R"("placed":1,"unplaced":["R1"])",
+            "n.json: point \"R1\".at: [null,5.0] is not a place on the picture", {},
+            { { "n.json", { kNullPlace } } } },
+        Case { { "board", "s.json", "--image", "big.png" }, 1, "",
+            "big.png: 10000 x 10000 is larger than 67108864 pixels", {},
+            { { "s.json", kLearned }, { "big.png", { kHugePng } } } },
         Case { { "-u", kUrl, "profile", "get" }, 1, "", "cannot write to standard output: No space",
             { "", "/dev/full" } },
         Case { { "list" }, 1, "", "cannot write to standard output", { "", "/dev/full" } },
@@ -261,6 +278,9 @@ INSTANTIATE_TEST_SUITE_P(Readers, Invocation,
             "/dev/zero: larger than 256 MiB, the limit for a signature file" },
         Case { { "-u", kUrl, "replay", "/dev/zero" }, 1, "",
             "/dev/zero: larger than 256 MiB, the limit for a call file" },
+        Case { { "board", "s.json", "--image", "/dev/zero" }, 1, "",
+            "/dev/zero: larger than 64 MiB, the limit for a board picture", {},
+            { { "s.json", kLearned } } },
         Case { { "-u", kUrl }, 1, R"({"command":"get_status","result":0)", "",
             { std::string(3 << 20, 'x') + "\nget_status\n" } },
         Case { { "-u", kUrl, "compare", "v.json", "--point", "R1" }, 1, "",

@@ -81,6 +81,7 @@ private slots:
     void pictureAndPlaces();
     void malformedFile_data();
     void malformedFile();
+    void whatReadingLetsGo();
     void learnThenTest();
     void lotOfBoards_data();
     void lotOfBoards();
@@ -266,6 +267,14 @@ void tst_Signature::malformedFile_data()
                                     << QStringLiteral("points[1].name: a second point");
     QTest::newRow("place of one number") << QByteArray(R"([{"name": "R1", "at": [3]}])")
                                          << QStringLiteral("point \"R1\".at: expected [x, y]");
+    QTest::newRow("place of a text") << QByteArray(R"([{"name": "R1", "at": ["3", 4]}])")
+                                     << QStringLiteral("point \"R1\".at[0]: expected a number");
+    QTest::newRow("list for a curve")
+        << QByteArray(R"([{"name": "R1", "measurements": [{"reference": [{"V": []}]}]}])")
+        << QStringLiteral("point \"R1\".measurements[0].reference: expected an object");
+    QTest::newRow("list for a number")
+        << QByteArray(R"([{"name": "R1", "tolerance": [[5]]}])")
+        << QStringLiteral("point \"R1\".tolerance: expected a number");
 }
 
 void tst_Signature::malformedFile()
@@ -279,6 +288,38 @@ void tst_Signature::malformedFile()
     QString why;
     QVERIFY(!parse(text, &why));
     QVERIFY2(why.contains(error), qPrintable(why));
+}
+
+// Unknown keys are skipped; a place that is no number, or a picture too large
+// to show, is said and the rest of the file read.
+void tst_Signature::whatReadingLetsGo()
+{
+    Signature s;
+    s.settings = defaultSettings();
+    s.image = pictureFromData(pictureData("PNG", 8, 8), nullptr);
+    QByteArray text = serialize(s);
+    text.replace("\"points\": []",
+        R"("points": [{"name": "R1", "at": [null, 5.0], "x": {"y": [1, {}]}},
+            {"name": "R2", "at": [2, null], "measurements": [{"z": [1], "reference": null}]},
+            {"name": "R3", "at": [3, 4]}], "extra": [[1, 2], {"a": null}])");
+    // A header that says 10000 x 10000 pixels.
+    const QByteArray huge("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0'\x10\0\0'\x10\x08\x02\0\0\0", 29);
+    text.replace(s.image->data.toBase64(), huge.toBase64());
+    QString error;
+    const auto back = parse(text, &error);
+    QVERIFY2(back, qPrintable(error));
+    QCOMPARE(back->points.size(), 3u);
+    QVERIFY(!back->points[0].at && !back->points[1].at);
+    QCOMPARE(*back->points[2].at, QPointF(3, 4));
+    QCOMPARE(back->warnings.size(), 3);
+    QVERIFY2(back->warnings[0].contains("10000 x 10000 is larger than 67108864 pixels"),
+        qPrintable(back->warnings[0]));
+    QVERIFY2(back->warnings[1].startsWith("point \"R1\".at: [null,5.0] is not a place"),
+        qPrintable(back->warnings[1]));
+    // Written without what was let go of.
+    const auto again = parse(serialize(*back), &error);
+    QVERIFY(again && again->warnings.size() == 1);
+    QCOMPARE(serialize(*again), serialize(*back));
 }
 
 // A board learned pin by pin with zemctl, then tested with its second part

@@ -51,6 +51,8 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
     connect(m_view, &BoardView::pointClicked, this, &BoardEditor::pointChosen);
     connect(m_view, &BoardView::pictureClicked, this, &BoardEditor::onPictureClicked);
     connect(m_view, &BoardView::pointDragged, this, [this](int row, QPointF to) {
+        if (!sig::isPlace(to))
+            return;
         m_document.undoStack()->push(new edits::PlacePoints(*m_document.model(), { { row, to } },
             tr("Move %1").arg(m_document.signature().points[std::size_t(row)].name)));
     });
@@ -128,7 +130,8 @@ void BoardEditor::placeComponent(const QString &component, bool twoRows)
 
 void BoardEditor::onPictureClicked(QPointF at)
 {
-    if (!m_editable)
+    // A place that is no number could not be saved, and the file not read back.
+    if (!m_editable || !sig::isPlace(at))
         return;
     SignatureModel &model = *m_document.model();
     const auto &points = m_document.signature().points;

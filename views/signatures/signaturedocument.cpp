@@ -7,7 +7,6 @@
 #include "report.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QFutureWatcher>
 #include <QUndoStack>
 #include <QtConcurrent/QtConcurrentRun>
@@ -156,13 +155,10 @@ int SignatureDocument::addComponent(const QString &component, int pins, QStringL
 
 bool SignatureDocument::setPicture(const QString &file)
 {
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
-        return fail(tr("Cannot read %1: %2").arg(file, in.errorString()));
     QString why;
-    auto picture = sig::pictureFromData(in.readAll(), &why);
+    auto picture = sig::readPicture(file, &why);
     if (!picture)
-        return fail(tr("%1: %2").arg(file, why));
+        return fail(why);
     m_undo->push(new edits::SetPicture(*m_model, std::move(picture)));
     return true;
 }

@@ -34,8 +34,7 @@ SignaturesDock::SignaturesDock(DockContext &context, QWidget *parent)
     connect(m_document, &SignatureDocument::fileUsed, this, &SignaturesDock::fileUsed);
     connect(m_document, &SignatureDocument::opened, this, [this](bool ok) {
         if (ok)
-            setStatus(
-                tr("Opened %1: %2 points").arg(m_document->path()).arg(signature().points.size()));
+            opened(m_document->path());
         else
             fail(m_document->errorString());
         emit fileOpened(ok);
@@ -376,8 +375,15 @@ bool SignaturesDock::openFile(const QString &file)
         fail(m_document->errorString());
         return false;
     }
-    setStatus(tr("Opened %1: %2 points").arg(file).arg(signature().points.size()));
+    opened(file);
     return true;
+}
+
+void SignaturesDock::opened(const QString &file)
+{
+    setStatus(tr("Opened %1: %2 points").arg(file).arg(signature().points.size()));
+    for (const QString &w : signature().warnings)
+        emit logMessage(tr("Signatures: %1: %2").arg(file, w), LogLevel::Failure);
 }
 
 void SignaturesDock::openFileInBackground(const QString &file)

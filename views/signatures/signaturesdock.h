@@ -88,6 +88,8 @@ private:
     void plot(const sig::IvCurve *reference, const sig::IvCurve *test);
     void selectRow(int row);
     void setStatus(const QString &text);
+    // Says so, and what reading the file let go of.
+    void opened(const QString &file);
     void updateButtons();
     void openDialog();
     bool saveDialog();

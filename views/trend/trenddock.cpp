@@ -297,11 +297,9 @@ QString TrendDock::csv() const
         out.field(t.name.toStdString());
     out.endRow();
     for (const auto &[time, values] : rows) {
-        out.field(QString::number(time, 'f', 6).toStdString());
+        out.number(time, 6, std::chars_format::fixed);
         for (std::size_t i = 0; i < traces.size(); ++i)
-            out.field(i < values.size() && values[i] == values[i]
-                    ? QString::number(values[i], 'g', 10).toStdString()
-                    : std::string());
+            out.number(i < values.size() ? values[i] : std::nan(""), 10);
         out.endRow();
     }
     return QString::fromStdString(out.take());
