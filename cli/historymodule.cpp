@@ -2,6 +2,8 @@
 // JSON Lines out.
 #include "historyjob.h"
 
+#include "application.h"
+
 #include "location.h"
 #include "printable.h"
 #include "qatomicfile.h"
@@ -186,8 +188,18 @@ void History::run()
     if (!location)
         return void(fail(zemctl::kExitUsage, "history " + zemctl::printable(text(where)) + ": "
                 + zemctl::printable(text(error))));
+    // Anything written would replace the history it was read from.
+    if (job.action == HistoryJob::Action::Export && job.csv != "-"
+        && zem::history::isHistoryFile(QString::fromStdString(job.csv), *location))
+        return void(fail(zemctl::kExitUsage,
+            "--csv " + zemctl::printable(job.csv)
+                + " is the history itself (or its journal or spool); choose another name"));
+    zemctl::ensureApplication();
     zem::history::Store store;
-    if (!store.open(*location))
+    const auto access = job.action == HistoryJob::Action::Sync
+        ? zem::history::Store::Access::Write
+        : zem::history::Store::Access::Read;
+    if (!store.open(*location, zem::history::defaultSpoolPath(), access))
         return void(fail(zemctl::kExitUsage, "history " + zemctl::printable(text(location->text()))
                 + ": " + zemctl::printable(text(store.errorString()))));
     switch (job.action) {

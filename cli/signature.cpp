@@ -1,6 +1,7 @@
 // The learn, compare and test subcommands: the signature module does the work.
 #include "historyjob.h"
 #include "module.h"
+#include "printable.h"
 #include "signaturejob.h"
 #include "zemctl.h"
 
@@ -23,6 +24,14 @@ int signatureMain(Context &context, SignatureJob &job)
         printError("--report " + job.report + " is the signature file itself; choose another name");
         return kExitUsage;
     }
+    // Bytes that are not UTF-8 would be stored as U+FFFD, so that two boards'
+    // serials could read the same.
+    for (const auto &[option, value] :
+        { std::pair { "--serial", &job.serial }, std::pair { "--operator", &job.operatorName } })
+        if (!isUtf8(*value)) {
+            printError(std::string(option) + " " + *value + " is not UTF-8");
+            return kExitUsage;
+        }
     job.text = context.format(Format::Json) == Format::Text;
     std::string why;
     const auto run

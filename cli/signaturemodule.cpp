@@ -2,6 +2,8 @@
 // measurement sequence and signature code, driven with sleeps.
 #include "signaturejob.h"
 
+#include "application.h"
+
 #include "compare.h"
 #include "connection.h"
 #include "historyrun.h"
@@ -177,6 +179,17 @@ void Runner::run()
 {
     const QString path = QString::fromStdString(job.file);
     QString error;
+    if (job.mode == SignatureJob::Mode::Test && (job.history || job.historyOrder)
+        && !job.report.empty()) {
+        // The report would replace the history the run is recorded in.
+        const auto where = zem::history::parseLocation(
+            job.db.empty() ? zem::history::defaultLocationText() : QString::fromStdString(job.db),
+            nullptr);
+        if (where && zem::history::isHistoryFile(QString::fromStdString(job.report), *where))
+            return fail(zemctl::kExitUsage,
+                "--report " + job.report
+                    + " is the history itself (or its journal or spool); choose another name");
+    }
     // Taken before reading: a change while it is read counts too.
     FileState seen = FileState::of(job.file);
     std::optional<sig::Signature> loaded;
@@ -375,6 +388,7 @@ void Runner::run()
 
 bool Runner::openHistory(zem::history::Store &store)
 {
+    zemctl::ensureApplication();
     QString error;
     const QString text
         = job.db.empty() ? zem::history::defaultLocationText() : QString::fromStdString(job.db);
@@ -404,8 +418,8 @@ void Runner::recordRun(zem::history::Store &store, const sig::Signature &board,
         break;
     case zem::history::Store::Outcome::Spooled:
         std::fprintf(stderr,
-            "zemctl: the history server cannot be reached (%s); run %s waits in the local spool "
-            "for zemctl history sync\n",
+            "zemctl: the history server did not take the run (%s); run %s waits in the local "
+            "spool for zemctl history sync\n",
             shown(store.errorString()).c_str(),
             run.uuid.toString(QUuid::WithoutBraces).toLatin1().constData());
         break;

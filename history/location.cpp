@@ -1,10 +1,14 @@
 #include "location.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
 #include <cctype>
+
+#include <sys/stat.h>
 
 namespace zem::history {
 
@@ -77,7 +81,16 @@ bool setParameter(Location &l, const QString &key, const QString &value, QString
         l.user = value;
     else if (key == QLatin1String("dbname"))
         l.database = value;
-    else if (kOptions.contains(key))
+    else if (key == QLatin1String("timeout")) {
+        bool ok = false;
+        const double seconds = value.toDouble(&ok);
+        if (!ok || !(seconds >= 0.001 && seconds <= 86400)) {
+            *error = QStringLiteral("timeout '%1' is no number of seconds (0.001 to 86400)")
+                         .arg(value);
+            return false;
+        }
+        l.timeoutMs = qRound(seconds * 1000);
+    } else if (kOptions.contains(key))
         l.options.emplace_back(key, value);
     else {
         *error = QStringLiteral("unknown parameter '%1'").arg(key);
@@ -185,6 +198,8 @@ QString Location::text() const
     t += '/' + encode(database);
     for (const auto &[key, value] : options)
         query << key + '=' + encode(value);
+    if (timeoutMs != kDefaultTimeoutMs)
+        query << QStringLiteral("timeout=") + QString::number(timeoutMs / 1000.0, 'g', 10);
     if (!query.isEmpty())
         t += '?' + query.join('&');
     return t;
@@ -193,7 +208,8 @@ QString Location::text() const
 bool Location::operator==(const Location &o) const
 {
     return engine == o.engine && path == o.path && host == o.host && port == o.port
-        && user == o.user && database == o.database && options == o.options;
+        && user == o.user && database == o.database && options == o.options
+        && timeoutMs == o.timeoutMs;
 }
 
 std::optional<Location> parseLocation(const QString &text, QString *error)
@@ -244,6 +260,42 @@ QString defaultLocationText()
 QString defaultSpoolPath()
 {
     return dataDirectory() + QStringLiteral("/spool.sqlite");
+}
+
+namespace {
+
+// The path with its folder's links resolved, where the folder exists.
+QString absolute(const QString &path)
+{
+    const QFileInfo file(path);
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? QDir::cleanPath(file.absoluteFilePath())
+                            : folder + '/' + file.fileName();
+}
+
+bool sameFile(const QString &a, const QString &b)
+{
+    struct stat x
+    {
+    }, y {};
+    if (::stat(QFile::encodeName(a).constData(), &x) == 0
+        && ::stat(QFile::encodeName(b).constData(), &y) == 0)
+        return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+    return absolute(a) == absolute(b);
+}
+
+} // namespace
+
+bool isHistoryFile(const QString &path, const Location &where, const QString &spoolPath)
+{
+    QStringList files { spoolPath };
+    if (where.engine == Location::Engine::Sqlite)
+        files << where.path;
+    for (const QString &file : files)
+        for (const char *suffix : { "", "-wal", "-journal", "-shm" })
+            if (!file.isEmpty() && sameFile(path, file + QLatin1String(suffix)))
+                return true;
+    return false;
 }
 
 } // namespace zem::history

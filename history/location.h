@@ -5,6 +5,8 @@
 //   PATH.sqlite                 the same, for any path ending in .sqlite
 //   postgresql://user@host:port/db?sslmode=require   a libpq URI (also postgres://)
 //   postgresql:///db?host=/run/postgresql            over a Unix socket
+//   postgresql://host/db?timeout=30   a statement or lock that waits longer
+//                                     than 30 s fails (default 10 s)
 //
 // Passwords are never taken from the text: a URI with one is refused, and
 // libpq finds it itself (~/.pgpass, PGPASSFILE, a service file).
@@ -30,6 +32,9 @@ struct Location
     QString database; // empty: libpq's default
     // Further libpq parameters, in the order given, e.g. {"sslmode", "require"}.
     std::vector<std::pair<QString, QString>> options;
+    // PostgreSQL: how long a statement, or its wait for a lock, may take.
+    int timeoutMs = kDefaultTimeoutMs;
+    static constexpr int kDefaultTimeoutMs = 10'000;
 
     // The text that parses back to this location.
     QString text() const;
@@ -46,5 +51,11 @@ QString dataDirectory();
 QString defaultLocationText();
 // Where runs wait while the server cannot be reached: <dataDirectory>/spool.sqlite.
 QString defaultSpoolPath();
+
+// Whether writing to path would overwrite the history at where or the
+// spool: a SQLite file or its -wal, -journal and -shm, the same file by
+// inode when it exists, else by absolute path.
+bool isHistoryFile(
+    const QString &path, const Location &where, const QString &spoolPath = defaultSpoolPath());
 
 } // namespace zem::history

@@ -14,9 +14,9 @@ namespace {
 
 constexpr char kCurveFormat = 1;
 constexpr int kHeader = 1 + 2 * 4;
-// Far beyond any curve the instrument takes; keeps a damaged blob from asking
-// qUncompress for gigabytes.
-constexpr quint32 kMaxPacked = 64u << 20;
+// The largest curve a run may hold unpacked: nothing larger is inflated, so
+// a damaged blob cannot ask for gigabytes.
+constexpr quint32 kMaxPacked = kHeader + 4 * 2 * quint32(kMaxCurvePoints);
 
 // Byte k of every value together: the sign and exponent bytes of a curve's
 // values vary little and compress well once side by side.
@@ -70,6 +70,34 @@ QByteArray compress(const QByteArray &raw)
     return out;
 }
 
+// Inflates qCompress's format into exactly the size its header gives, at
+// most kMaxPacked: a stream that would grow past it is damaged, whatever the
+// header says. Qt's qUncompress keeps growing its buffer instead.
+std::optional<QByteArray> inflateCurve(const QByteArray &packed)
+{
+    if (packed.size() < 4)
+        return std::nullopt;
+    const quint32 size = qFromBigEndian<quint32>(packed.constData());
+    if (size > kMaxPacked)
+        return std::nullopt;
+    // One byte more than expected tells a longer stream from one that ends.
+    QByteArray raw(qsizetype(size) + 1, Qt::Uninitialized);
+    z_stream z {};
+    if (inflateInit(&z) != Z_OK)
+        return std::nullopt;
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.constData() + 4));
+    z.avail_in = uInt(packed.size() - 4);
+    z.next_out = reinterpret_cast<Bytef *>(raw.data());
+    z.avail_out = uInt(raw.size());
+    const int status = inflate(&z, Z_FINISH);
+    const bool whole = status == Z_STREAM_END && z.total_out == size;
+    inflateEnd(&z);
+    if (!whole)
+        return std::nullopt;
+    raw.chop(1);
+    return raw;
+}
+
 QByteArray rawCurve(const std::vector<double> &volts, const std::vector<double> &milliamps)
 {
     const std::size_t n = volts.size() + milliamps.size();
@@ -121,9 +149,10 @@ bool unpackCurve(
 {
     volts->clear();
     milliamps->clear();
-    if (packed.size() < 4 || qFromBigEndian<quint32>(packed.constData()) > kMaxPacked)
+    const std::optional<QByteArray> inflated = inflateCurve(packed);
+    if (!inflated)
         return false;
-    const QByteArray raw = qUncompress(packed);
+    const QByteArray &raw = *inflated;
     if (raw.size() < kHeader || raw.at(0) != kCurveFormat)
         return false;
     const quint32 nv = qFromLittleEndian<quint32>(raw.constData() + 1);

@@ -56,13 +56,17 @@ bool isTested(const QString &verdict);
 enum class VerdictKind { Unknown, Run, Point };
 VerdictKind verdictKind(const QString &verdict);
 
+// The most points a curve of a stored run may have, volts and milliamps each.
+inline constexpr std::size_t kMaxCurvePoints = 1'000'000;
+
 // The stored form of a curve, in qCompress's format (qUncompress reads it):
 // a little-endian header (format byte 1, the uint32 counts of volts and of
 // milliamps), then the volts followed by the milliamps as IEEE float32,
 // byte-shuffled: the lowest byte of every value, then the next byte of every
 // value, and so on. The instrument measures in float32, so nothing is lost.
 QByteArray packCurve(const std::vector<double> &volts, const std::vector<double> &milliamps);
-// False (and both vectors empty) for anything packCurve did not make.
+// False (and both vectors empty) for anything packCurve did not make, and for
+// anything that would unpack past kMaxCurvePoints.
 bool unpackCurve(
     const QByteArray &packed, std::vector<double> *volts, std::vector<double> *milliamps);
 // SHA-256 in hex of the curve's values as packCurve keeps them (float32),

@@ -9,6 +9,20 @@ namespace {
 
 constexpr qint64 kMsPerDay = 86'400'000;
 
+thread_local bool lastTimedOut = false;
+
+// Keeps a failed statement's error; false.
+bool failed(const QSqlQuery &q, QString *error)
+{
+    const QSqlError e = q.lastError();
+    // PostgreSQL's query_canceled (statement_timeout) and lock_not_available
+    // (lock_timeout).
+    lastTimedOut = e.nativeErrorCode() == QLatin1String("57014")
+        || e.nativeErrorCode() == QLatin1String("55P03");
+    *error = e.text();
+    return false;
+}
+
 } // namespace
 
 qint64 dayOf(qint64 ms)
@@ -55,27 +69,24 @@ QString placeholders(int columns, int rows)
     return all.join(QStringLiteral(", "));
 }
 
+bool timedOut()
+{
+    return lastTimedOut;
+}
+
 bool exec(QSqlQuery &q, const QString &sql, const QVariantList &values, QString *error)
 {
     q.setForwardOnly(true);
     // Statements without values go as they are: PostgreSQL cannot prepare
     // BEGIN or COMMIT.
     if (values.isEmpty()) {
-        if (q.exec(sql))
-            return true;
-        *error = q.lastError().text();
-        return false;
+        return q.exec(sql) || failed(q, error);
     }
-    if (!q.prepare(sql)) {
-        *error = q.lastError().text();
-        return false;
-    }
+    if (!q.prepare(sql))
+        return failed(q, error);
     for (const QVariant &v : values)
         q.addBindValue(v);
-    if (q.exec())
-        return true;
-    *error = q.lastError().text();
-    return false;
+    return q.exec() || failed(q, error);
 }
 
 bool exec(QSqlDatabase db, const QString &sql, const QVariantList &values, QString *error)
@@ -96,18 +107,13 @@ bool RowInserter::insert(const QVariantList &values, QString *error)
     const int rows = int(values.size()) / columns_;
     if (rows != prepared_) {
         query_.setForwardOnly(true);
-        if (!query_.prepare(sql_.arg(placeholders(columns_, rows)))) {
-            *error = query_.lastError().text();
-            return false;
-        }
+        if (!query_.prepare(sql_.arg(placeholders(columns_, rows))))
+            return failed(query_, error);
         prepared_ = rows;
     }
     for (qsizetype k = 0; k < values.size(); ++k)
         query_.bindValue(int(k), values[k]);
-    if (query_.exec())
-        return true;
-    *error = query_.lastError().text();
-    return false;
+    return query_.exec() || failed(query_, error);
 }
 
 } // namespace zem::history::detail

@@ -27,6 +27,10 @@ QString uuidText(const QUuid &uuid);
 // "(?, ?), (?, ?)" for rows of columns.
 QString placeholders(int columns, int rows);
 
+// Whether the last statement that failed on this thread was cancelled by
+// the server's statement or lock timeout.
+bool timedOut();
+
 // Runs a statement with its values bound in order; keeps the error.
 bool exec(QSqlQuery &q, const QString &sql, const QVariantList &values, QString *error);
 bool exec(QSqlDatabase db, const QString &sql, const QVariantList &values, QString *error);

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
+#include <QUrl>
 
 namespace zem::history {
 
@@ -49,7 +50,7 @@ bool Store::fail(const QString &error)
     return false;
 }
 
-bool Store::open(const Location &where, const QString &spoolPath)
+bool Store::open(const Location &where, const QString &spoolPath, Access access)
 {
     spool_.reset();
     if (!connection_.isEmpty()) {
@@ -59,7 +60,7 @@ bool Store::open(const Location &where, const QString &spoolPath)
     location_ = where;
     spoolPath_ = spoolPath;
     error_.clear();
-    open_ = migrated_ = false;
+    open_ = migrated_ = readOnly_ = false;
     storedReferences_.clear();
     connection_ = QStringLiteral("zem_history_%1").arg(connections.fetchAndAddRelaxed(1));
     const char *driver = postgres() ? "QPSQL" : "QSQLITE";
@@ -68,25 +69,8 @@ bool Store::open(const Location &where, const QString &spoolPath)
         return fail(QStringLiteral("the Qt SQL driver %1 is not installed (Debian: %2)")
                         .arg(QLatin1String(driver),
                             QLatin1String(postgres() ? "libqt6sql6-psql" : "libqt6sql6-sqlite")));
-    if (!postgres()) {
-        const QFileInfo file(where.path);
-        if (!QDir().mkpath(file.absolutePath()))
-            return fail(QStringLiteral("cannot create the folder %1").arg(file.absolutePath()));
-        db.setDatabaseName(where.path);
-        // Writers wait for each other instead of failing at once.
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
-        if (!db.open())
-            return fail(
-                QStringLiteral("cannot open %1: %2").arg(where.path, db.lastError().text()));
-        QString error;
-        // WAL lets readers go on while a run is written.
-        if (!exec(db, QStringLiteral("PRAGMA journal_mode = WAL"), {}, &error)
-            || !exec(db, QStringLiteral("PRAGMA foreign_keys = ON"), {}, &error)
-            || !schema::migrate(db, false, &error))
-            return fail(QStringLiteral("%1: %2").arg(where.path, error));
-        open_ = migrated_ = true;
-        return true;
-    }
+    if (!postgres())
+        return openSqlite(db, access);
     db.setHostName(where.host);
     db.setPort(where.port);
     db.setUserName(where.user);
@@ -102,12 +86,14 @@ bool Store::open(const Location &where, const QString &spoolPath)
         options << QStringLiteral("connect_timeout=5");
     db.setConnectOptions(options.join(' '));
     open_ = true;
-    if (!db.open()) {
-        error_ = QStringLiteral("cannot reach %1: %2")
-                     .arg(where.text(), db.lastError().text().trimmed());
+    QString error;
+    if (!db.open() || !limitWaits(db, &error)) {
+        error_
+            = QStringLiteral("cannot reach %1: %2")
+                  .arg(where.text(), (error.isEmpty() ? db.lastError().text() : error).trimmed());
+        db.close();
         return true; // offline: runs go to the spool until the server answers
     }
-    QString error;
     if (!schema::migrate(db, true, &error)) {
         db.close();
         open_ = false;
@@ -115,6 +101,67 @@ bool Store::open(const Location &where, const QString &spoolPath)
     }
     migrated_ = true;
     return true;
+}
+
+bool Store::openSqlite(QSqlDatabase &db, Access access)
+{
+    const QString &path = location_.path;
+    const QFileInfo file(path);
+    // SQLite would put its journal next to a device, e.g. /dev/null-journal.
+    if (file.exists() && !file.isFile())
+        return fail(
+            QStringLiteral("%1 is not a regular file, as a SQLite history must be").arg(path));
+    if (access == Access::Read && file.exists()) {
+        // Where no journal can be made next to the file, nothing can change
+        // it while it is read, and SQLite can only read a WAL file's pages
+        // when told so.
+        const bool fixed = !QFileInfo(file.absolutePath()).isWritable()
+            && !QFileInfo::exists(path + QStringLiteral("-wal"));
+        db.setDatabaseName(fixed
+                ? QUrl::fromLocalFile(file.absoluteFilePath()).toString(QUrl::FullyEncoded)
+                    + QStringLiteral("?immutable=1")
+                : path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=30000")
+            + QLatin1String(fixed ? ";QSQLITE_OPEN_URI" : ""));
+        if (!db.open())
+            return fail(QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text()));
+        QString error;
+        const int have = schema::version(db, &error);
+        if (have < 0) {
+            unreadable(error);
+            return false;
+        }
+        if (have >= schema::kVersion) {
+            if (!schema::migrate(db, false, &error)) // refuses a newer schema
+                return fail(QStringLiteral("%1: %2").arg(path, error));
+            open_ = migrated_ = readOnly_ = true;
+            return true;
+        }
+        // An older schema is brought up to date first, which takes writing.
+        db.close();
+    }
+    if (!QDir().mkpath(file.absolutePath()))
+        return fail(QStringLiteral("cannot create the folder %1").arg(file.absolutePath()));
+    db.setDatabaseName(path);
+    // Writers wait for each other instead of failing at once.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+    if (!db.open())
+        return fail(QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text()));
+    QString error;
+    // WAL lets readers go on while a run is written.
+    if (!exec(db, QStringLiteral("PRAGMA journal_mode = WAL"), {}, &error)
+        || !exec(db, QStringLiteral("PRAGMA foreign_keys = ON"), {}, &error)
+        || !schema::migrate(db, false, &error))
+        return fail(QStringLiteral("%1: %2").arg(path, error));
+    open_ = migrated_ = true;
+    return true;
+}
+
+bool Store::limitWaits(QSqlDatabase &db, QString *error)
+{
+    const QString ms = QString::number(location_.timeoutMs);
+    return exec(db, QStringLiteral("SET statement_timeout = ") + ms, {}, error)
+        && exec(db, QStringLiteral("SET lock_timeout = ") + ms, {}, error);
 }
 
 bool Store::online() const
@@ -140,7 +187,7 @@ bool Store::connect()
         return fail(QStringLiteral("cannot reach %1: %2")
                         .arg(location_.text(), db.lastError().text().trimmed()));
     QString error;
-    if (!schema::migrate(db, postgres(), &error)) {
+    if ((postgres() && !limitWaits(db, &error)) || !schema::migrate(db, postgres(), &error)) {
         db.close();
         return fail(QStringLiteral("%1: %2").arg(location_.text(), error));
     }
@@ -193,7 +240,14 @@ Store::SyncResult Store::sync()
     // Oldest first. A run that reached the server is removed from the spool
     // after; should that fail, the next sync finds it there and only drops it.
     for (auto it = waiting->rbegin(); it != waiting->rend(); ++it) {
-        const std::optional<Run> full = local->run(it->run.uuid);
+        bool gone = false;
+        const std::optional<Run> full = local->read(it->run.uuid, &gone);
+        if (gone) {
+            // Another sync of the same spool uploaded it meanwhile.
+            ++result.alreadyThere;
+            --result.waiting;
+            continue;
+        }
         const Outcome outcome = full ? write(*full) : Outcome::Failed;
         if (!full)
             error_ = QStringLiteral("the spool: %1").arg(local->errorString());

@@ -83,6 +83,12 @@ public:
         int waiting = 0; // runs still in the spool
     };
 
+    // Reading leaves a SQLite history as it is: opened read-only, neither
+    // migrated nor switched to WAL, so a file on a read-only mount or a full
+    // disk can still be read. Only a file that is missing or needs migrating
+    // is opened for writing.
+    enum class Access { Write, Read };
+
     Store();
     ~Store();
     Store(const Store &) = delete;
@@ -92,8 +98,9 @@ public:
     // file and its folder on first use. A PostgreSQL server that cannot be
     // reached is no failure: online() is then false and runs are spooled at
     // spoolPath. False for a file that cannot be opened or a schema this
-    // build cannot use.
-    bool open(const Location &where, const QString &spoolPath = defaultSpoolPath());
+    // build cannot use, and for a SQLite path that is no regular file.
+    bool open(const Location &where, const QString &spoolPath = defaultSpoolPath(),
+        Access access = Access::Write);
     bool isOpen() const { return open_; }
     const Location &location() const { return location_; }
     // Connected to the server now (always true for an open SQLite history).
@@ -132,8 +139,16 @@ public:
 private:
     QSqlDatabase database() const;
     bool connect();
+    bool openSqlite(QSqlDatabase &db, Access access);
+    // Sets the server's statement and lock timeouts on a new connection.
+    bool limitWaits(QSqlDatabase &db, QString *error);
     bool postgres() const { return location_.engine == Location::Engine::Postgres; }
     Outcome write(const Run &run);
+    // run(), telling in *absent when there is no such run.
+    std::optional<Run> read(const QUuid &uuid, bool *absent);
+    // Fails a read, naming the store and, for a SQLite file, how to check it.
+    std::nullopt_t unreadable(const QString &why);
+    // True when the run is gone, whether now or before.
     bool remove(const QUuid &uuid);
     Store *spool(bool create);
     bool fail(const QString &error);
@@ -145,6 +160,7 @@ private:
     QString error_;
     bool open_ = false;
     bool migrated_ = false;
+    bool readOnly_ = false;
     // Reference digests this store has committed: runs against one
     // signature neither pack nor send their references again.
     QSet<QString> storedReferences_;

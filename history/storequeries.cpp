@@ -3,6 +3,8 @@
 
 #include "sqlhelpers.h"
 
+#include <QSqlError>
+
 #include <algorithm>
 
 namespace zem::history {
@@ -68,7 +70,7 @@ std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
     where(filter.limit >= 0, " LIMIT ?", filter.limit);
     QSqlQuery q(database());
     if (!exec(q, sql, values, &error_))
-        return std::nullopt;
+        return unreadable(error_);
     std::vector<RunSummary> list;
     // Copied rather than built per row: a new Run makes a UUID and asks for
     // the host name.
@@ -80,11 +82,20 @@ std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
         s.failedCount = q.value(11).toInt();
         list.push_back(std::move(s));
     }
+    if (q.lastError().isValid())
+        return unreadable(q.lastError().text());
     return list;
 }
 
 std::optional<Run> Store::run(const QUuid &uuid)
 {
+    return read(uuid, nullptr);
+}
+
+std::optional<Run> Store::read(const QUuid &uuid, bool *absent)
+{
+    if (absent)
+        *absent = false;
     if (!connect())
         return std::nullopt;
     QSqlQuery q(database());
@@ -92,8 +103,12 @@ std::optional<Run> Store::run(const QUuid &uuid)
             QStringLiteral("SELECT %1, id FROM runs WHERE uuid = ?")
                 .arg(QLatin1String(kRunColumns)),
             { uuidText(uuid) }, &error_))
-        return std::nullopt;
+        return unreadable(error_);
     if (!q.next()) {
+        if (q.lastError().isValid())
+            return unreadable(q.lastError().text());
+        if (absent)
+            *absent = true;
         error_ = QStringLiteral("no run %1").arg(uuidText(uuid));
         return std::nullopt;
     }
@@ -107,7 +122,7 @@ std::optional<Run> Store::run(const QUuid &uuid)
                            "LEFT JOIN reference_curves r ON r.digest = p.reference_digest "
                            "WHERE p.run_id = ? ORDER BY p.position"),
             { id }, &error_))
-        return std::nullopt;
+        return unreadable(error_);
     while (q.next()) {
         PointResult p;
         p.name = q.value(0).toString();
@@ -118,12 +133,31 @@ std::optional<Run> Store::run(const QUuid &uuid)
         p.causeClass = text(q.value(4));
         p.causeText = text(q.value(5));
         p.reading = q.value(6).toString();
-        // A damaged curve reads as none rather than failing the whole run.
-        unpackCurve(q.value(7).toByteArray(), &p.volts, &p.milliamps);
-        unpackCurve(q.value(8).toByteArray(), &p.refVolts, &p.refMilliamps);
+        // An empty blob is no curve; one that does not unpack is damage,
+        // which a run shown without it would hide.
+        const QByteArray curve = q.value(7).toByteArray(), reference = q.value(8).toByteArray();
+        if ((!curve.isEmpty() && !unpackCurve(curve, &p.volts, &p.milliamps))
+            || (!reference.isEmpty() && !unpackCurve(reference, &p.refVolts, &p.refMilliamps))) {
+            error_ = QStringLiteral("%1: run %2, point '%3' (number %4): its curve is damaged")
+                         .arg(location_.text(), uuidText(uuid), p.name)
+                         .arg(r.points.size() + 1);
+            return std::nullopt;
+        }
         r.points.push_back(std::move(p));
     }
+    if (q.lastError().isValid())
+        return unreadable(q.lastError().text());
     return r;
+}
+
+std::nullopt_t Store::unreadable(const QString &why)
+{
+    error_ = postgres()
+        ? QStringLiteral("%1: %2").arg(location_.text(), why)
+        : QStringLiteral("%1 cannot be read: %2; the file may be damaged: check it with "
+                         "sqlite3 '%1' 'PRAGMA integrity_check'")
+              .arg(location_.path, why);
+    return std::nullopt;
 }
 
 std::optional<std::vector<PointStats>> Store::pareto(const QString &boardType, const QDate &since)
@@ -140,7 +174,7 @@ std::optional<std::vector<PointStats>> Store::pareto(const QString &boardType, c
     sql += QLatin1String(" GROUP BY name");
     QSqlQuery q(database());
     if (!exec(q, sql, values, &error_))
-        return std::nullopt;
+        return unreadable(error_);
     std::vector<PointStats> list;
     while (q.next()) {
         PointStats s;
@@ -150,6 +184,8 @@ std::optional<std::vector<PointStats>> Store::pareto(const QString &boardType, c
         s.rate = s.tested > 0 ? double(s.failed) / double(s.tested) : 0.0;
         list.push_back(std::move(s));
     }
+    if (q.lastError().isValid())
+        return unreadable(q.lastError().text());
     std::sort(list.begin(), list.end(), [](const PointStats &a, const PointStats &b) {
         if (a.failed != b.failed)
             return a.failed > b.failed;
@@ -177,11 +213,13 @@ std::optional<std::vector<ScoreSample>> Store::scores(
     sql += QLatin1String(" ORDER BY r.started_ms, r.id, p.position");
     QSqlQuery q(database());
     if (!exec(q, sql, values, &error_))
-        return std::nullopt;
+        return unreadable(error_);
     std::vector<ScoreSample> list;
     while (q.next())
         list.push_back({ fromMs(q.value(0)), QUuid::fromString(q.value(1).toString()),
             q.value(2).toString(), q.value(3).toDouble(), q.value(4).toDouble() });
+    if (q.lastError().isValid())
+        return unreadable(q.lastError().text());
     return list;
 }
 
@@ -194,7 +232,7 @@ std::optional<QStringList> Store::probeOrder(const QString &boardType)
             QStringLiteral("SELECT name, SUM(seen), SUM(tested), SUM(failed), SUM(position_sum) "
                            "FROM point_days WHERE board_type = ? GROUP BY name"),
             { nonNull(boardType) }, &error_))
-        return std::nullopt;
+        return unreadable(error_);
     struct Entry
     {
         QString name;
@@ -206,6 +244,8 @@ std::optional<QStringList> Store::probeOrder(const QString &boardType)
         entries.push_back({ q.value(0).toString(), tested > 0 ? q.value(3).toDouble() / tested : 0,
             seen > 0 ? q.value(4).toDouble() / seen : 0 });
     }
+    if (q.lastError().isValid())
+        return unreadable(q.lastError().text());
     std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
         if (a.rate != b.rate)
             return a.rate > b.rate;
@@ -239,7 +279,7 @@ std::optional<std::vector<DayYield>> Store::yieldPerDay(
     sql += QLatin1String(" GROUP BY board_type, day ORDER BY board_type, day");
     QSqlQuery q(database());
     if (!exec(q, sql, values, &error_))
-        return std::nullopt;
+        return unreadable(error_);
     std::vector<DayYield> list;
     while (q.next()) {
         DayYield y;
@@ -250,6 +290,8 @@ std::optional<std::vector<DayYield>> Store::yieldPerDay(
         y.yield = y.runs > 0 ? double(y.passed) / y.runs : 0.0;
         list.push_back(std::move(y));
     }
+    if (q.lastError().isValid())
+        return unreadable(q.lastError().text());
     return list;
 }
 

@@ -22,7 +22,6 @@ int rowsPerInsert(bool postgres)
 {
     return postgres ? 50 : 1;
 }
-constexpr std::size_t kMaxCurve = 1'000'000;
 
 struct Counts
 {
@@ -56,10 +55,10 @@ QString invalid(const Run &run)
             return QStringLiteral("point '%1' has no tolerance").arg(p.name);
         if (std::max(
                 { p.volts.size(), p.milliamps.size(), p.refVolts.size(), p.refMilliamps.size() })
-            > kMaxCurve)
+            > kMaxCurvePoints)
             return QStringLiteral("point '%1' has a curve of over %2 points")
                 .arg(p.name)
-                .arg(kMaxCurve);
+                .arg(kMaxCurvePoints);
     }
     return {};
 }
@@ -113,8 +112,9 @@ Store::Outcome Store::record(const Run &run)
     error_ = invalid(run);
     if (!error_.isEmpty())
         return Outcome::Failed;
-    if (!open_) {
-        error_ = QStringLiteral("the history is not open");
+    if (!open_ || readOnly_) {
+        error_ = QLatin1String(
+            open_ ? "the history is open for reading only" : "the history is not open");
         return Outcome::Failed;
     }
     if (!postgres())
@@ -127,6 +127,16 @@ Store::Outcome Store::record(const Run &run)
         const Outcome outcome = write(run);
         if (outcome != Outcome::Failed)
             return outcome;
+        // A server busy past the timeout (a table locked) keeps the run no
+        // sooner on a second try: it waits in the spool.
+        if (timedOut()) {
+            error_ = QStringLiteral("%1 did not answer within %2 s: %3")
+                         .arg(location_.text())
+                         .arg(location_.timeoutMs / 1000.0)
+                         .arg(error_.trimmed());
+            reached = false;
+            break;
+        }
         // The server may have gone away with the connection: a new one tells.
         database().close();
     }
@@ -230,7 +240,8 @@ bool Store::remove(const QUuid &uuid)
     QSqlDatabase db = database();
     if (!exec(db, QLatin1String(postgres() ? "BEGIN" : "BEGIN IMMEDIATE"), {}, &error_))
         return false;
-    const std::optional<Run> old = run(uuid);
+    bool absent = false;
+    const std::optional<Run> old = read(uuid, &absent);
     const QString key = uuidText(uuid);
     const bool ok = old
         && exec(db,
@@ -246,7 +257,8 @@ bool Store::remove(const QUuid &uuid)
         QString ignored;
         exec(db, QStringLiteral("ROLLBACK"), {}, &ignored);
     }
-    return ok;
+    // Another sync of the same spool may have taken it out already.
+    return ok || absent;
 }
 
 } // namespace zem::history

@@ -59,6 +59,9 @@ struct Setting
     std::string stdoutPath = {}; // e.g. "/dev/full"; else the file "stdout", appended to
     rlim_t fileSize = RLIM_INFINITY; // a full disk: no file grows past this
     std::string stdoutBefore = {}; // what that file holds before the run
+    // The folder and the files made before the run read-only; run as nobody
+    // when root, whom permission bits do not stop.
+    bool readOnly = false;
 };
 
 class Zemctl : public ::testing::Test
@@ -77,6 +80,14 @@ protected:
     {
         std::ofstream(dir / "stdin") << setting.input;
         std::ofstream(dir / "stdout") << setting.stdoutBefore;
+        std::ofstream(dir / "stderr").flush();
+        constexpr fs::perms writable
+            = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+        for (const auto &file : fs::directory_iterator(dir))
+            if (setting.readOnly && file.path().filename().string().rfind("std", 0) != 0)
+                fs::permissions(file, writable | fs::perms::owner_exec, fs::perm_options::remove);
+        if (setting.readOnly)
+            fs::permissions(dir, fs::perms::all & ~writable);
         args.insert(args.begin(), ZEMCTL_PATH);
         std::vector<char *> argv;
         for (std::string &a : args)
@@ -93,7 +104,9 @@ protected:
             const std::string out = setting.stdoutPath.empty() ? "stdout" : setting.stdoutPath;
             if (chdir(dir.c_str()) != 0 || !freopen("stdin", "r", stdin)
                 || !freopen(out.c_str(), "a", stdout) || !freopen("stderr", "w", stderr)
-                || signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                || signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0
+                || (setting.readOnly && getuid() == 0
+                    && (setgid(65534) != 0 || setuid(65534) != 0)))
                 _exit(126);
             execve(ZEMCTL_PATH, argv.data(), env.data());
             _exit(127);
@@ -102,6 +115,7 @@ protected:
         int status = 0;
         if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
             o.exitCode = WEXITSTATUS(status);
+        fs::permissions(dir, fs::perms::owner_all);
         o.out = readFile(dir / "stdout");
         o.err = readFile(dir / "stderr");
         fs::remove(dir / "stdout");
@@ -138,6 +152,7 @@ TEST_P(Invocation, ExitsAndPrintsAsDocumented)
             ASSERT_EQ(run(made).exitCode, 0) << name;
         before.push_back(readFile(dir / name));
     }
+    const bool journal = fs::exists("/dev/null-journal");
     const Outcome o = run(c.args, c.setting);
     EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
     EXPECT_NE(o.out.find(c.out), std::string::npos) << o.out;
@@ -146,6 +161,8 @@ TEST_P(Invocation, ExitsAndPrintsAsDocumented)
     for (std::size_t k = 0; k < c.kept.size(); ++k)
         EXPECT_EQ(readFile(dir / c.kept[k].first), before[k]) << c.kept[k].first;
     EXPECT_EQ(fs::status("/dev/null").type(), fs::file_type::character);
+    EXPECT_EQ(fs::exists("/dev/null-journal"), journal) << "a journal next to /dev/null";
+    EXPECT_EQ(o.err.find("QCoreApplication"), std::string::npos) << "Qt warned";
     // Whatever the run recorded is whole lines.
     for (const std::string &line : lines(readFile(dir / "calls.jsonl")))
         EXPECT_FALSE(Json::parse(line, nullptr, false).is_discarded()) << line;
@@ -164,6 +181,9 @@ const std::string kNullPlace = R"({"format":"zem-signature","version":1,"board":
 "points":[{"name":"R1","at":[null,5.0]},{"name":"R2","at":[1,2]}]})";
 // A PNG's header that says 10000 x 10000 pixels.
 const std::string kHugePng("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0'\x10\0\0'\x10\x08\x02\0\0\0", 29);
+const std::vector<std::pair<std::string, std::vector<std::string>>> kHistory {
+    { "s.json", kLearned }, { "h.sqlite", { "-u", kUrl, "test", "s.json", "--db", "h.sqlite" } }
+};
 
 INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
     ::testing::Values(Case { { "-u", kUrl, "get_status" }, 0,
@@ -243,6 +263,18 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
         Case { { "board", "s.json", "--image", "big.png" }, 1, "",
             "big.png: 10000 x 10000 is larger than 67108864 pixels", {},
             { { "s.json", kLearned }, { "big.png", { kHugePng } } } },
+        Case { { "-u", kUrl, "test", "s.json", "--db", "h.sqlite", "--report", "h.sqlite" }, 1, "",
+            "--report h.sqlite is the history itself", {}, kHistory },
+        Case { { "history", "--db", "h.sqlite", "export", "--csv", "h.sqlite" }, 1, "",
+            "--csv h.sqlite is the history itself", {}, kHistory },
+        Case { { "history", "--db", "h.sqlite", "export", "--csv", "./h.sqlite-journal" }, 1, "",
+            "is the history itself", {}, kHistory },
+        Case { { "-u", kUrl, "test", "s.json", "--db", "h.sqlite", "--serial", "SN\xe9" }, 1, "",
+            "--serial SN\\xe9 is not UTF-8", {}, kHistory },
+        Case { { "history", "--db", "sqlite:/dev/null", "runs" }, 1, "",
+            "/dev/null is not a regular file" },
+        Case { { "history", "--db", "h.sqlite", "runs" }, 0, R"("points":2,"failed":0)", "",
+            { "", "", RLIM_INFINITY, "", true }, kHistory },
         Case { { "-u", kUrl, "profile", "get" }, 1, "", "cannot write to standard output: No space",
             { "", "/dev/full" } },
         Case { { "list" }, 1, "", "cannot write to standard output", { "", "/dev/full" } },

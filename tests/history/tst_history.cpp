@@ -13,6 +13,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <thread>
+
+#include <sys/resource.h>
+#include <zlib.h>
+
 using namespace zem::history;
 
 class TestHistory : public QObject
@@ -24,12 +29,15 @@ private slots:
     void locations_data();
     void locations();
     void curves();
+    void damagedStore();
     void recordAndQuery();
     void concurrentWriters();
     void killedWriter();
     void spoolAndSync();
     void fromVersion1();
     void workerUploadsWhenBack();
+    void parallelSyncs();
+    void serverTimeout();
 
 private:
     Location fresh();
@@ -151,6 +159,76 @@ void TestHistory::curves()
     for (const QByteArray &bad : { QByteArray(), packed.left(packed.size() - 3),
              QByteArray("\x7f\xff\xff\xff garbage"), qCompress("\x02 not a curve") })
         QVERIFY(!unpackCurve(bad, &v2, &m2) && v2.empty() && m2.empty());
+}
+
+// A page wrecked mid-file, and a curve that inflates past its size: a read
+// fails whole, naming the file, the run and the point.
+void TestHistory::damagedStore()
+{
+    const auto zemctl = [](const QString &file, const QStringList &args) {
+        QProcess z;
+        z.start(ZEMCTL, QStringList { "history", "--db", "sqlite:" + file } + args);
+        z.waitForFinished(120000);
+        return std::pair { z.exitCode(), QString::fromUtf8(z.readAllStandardError()) };
+    };
+    const QString path = tmp_.filePath("damaged.sqlite"), bomb = path + "-bomb.sqlite";
+    Run shown = sampleRun("D", 40, 10);
+    for (int k = 0; k < 40; ++k)
+        shown.points[std::size_t(k)].reading = QString("reading-%1-mark").arg(k);
+    {
+        Store store;
+        QVERIFY(store.open(*parseLocation(path, nullptr))
+            && store.record(shown) == Store::Outcome::Stored);
+        for (int k = 0; k < 300; ++k) {
+            Run r = sampleRun("D", 1, 0);
+            r.station = QString("station-%1-mark").arg(k);
+            QCOMPARE(store.record(r), Store::Outcome::Stored);
+        }
+    }
+    QFile file(path);
+    QVERIFY(QFile::copy(path, bomb) && file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll();
+    const int page = qFromBigEndian<quint16>(bytes.constData() + 16);
+    for (const char *mark : { "station-150-mark", "reading-20-mark" }) {
+        const qsizetype at = bytes.indexOf(mark);
+        QVERIFY(
+            at > 0 && file.seek(at - at % page) && file.write(QByteArray(page, '\xff')) == page);
+    }
+    file.close();
+    const QString uuid = shown.uuid.toString(QUuid::WithoutBraces), csv = path + ".csv";
+    for (const QStringList &args :
+        { QStringList { "runs" }, { "show", uuid }, { "export", "--csv", csv } }) {
+        const auto [code, err] = zemctl(path, args);
+        QVERIFY2(code == 1 && err.contains(path) && err.contains("PRAGMA integrity_check"),
+            qPrintable(err));
+    }
+    QVERIFY(!QFile::exists(csv));
+    // 256 MiB of zeros deflated, under a header that says 100 bytes.
+    QByteArray packed(1 << 20, 0), zeros(1 << 20, 0);
+    qToBigEndian<quint32>(100, packed.data());
+    z_stream z {};
+    deflateInit(&z, 9);
+    z.next_out = reinterpret_cast<Bytef *>(packed.data() + 4);
+    z.avail_out = uInt(packed.size() - 4);
+    for (int k = 256; k >= 0; --k) {
+        z.next_in = reinterpret_cast<Bytef *>(zeros.data());
+        z.avail_in = k ? uInt(zeros.size()) : 0;
+        deflate(&z, k ? Z_NO_FLUSH : Z_FINISH);
+    }
+    packed.truncate(4 + qsizetype(z.total_out));
+    deflateEnd(&z);
+    const Location where = *parseLocation(bomb, nullptr);
+    QVERIFY(raw(where, "UPDATE points SET curve = X'" + packed.toHex() + "' WHERE position = 7")
+                .isValid());
+    rusage before {}, after {};
+    getrusage(RUSAGE_SELF, &before);
+    Store store;
+    QVERIFY(store.open(where, {}, Store::Access::Read) && !store.run(shown.uuid));
+    getrusage(RUSAGE_SELF, &after);
+    QVERIFY2(
+        after.ru_maxrss - before.ru_maxrss < 65536, "a damaged curve took the memory it claimed");
+    const auto [code, err] = zemctl(bomb, { "show", uuid });
+    QVERIFY2(code == 1 && err.contains("point 'P7'") && err.contains(uuid), qPrintable(err));
 }
 
 void TestHistory::recordAndQuery()
@@ -404,6 +482,56 @@ void TestHistory::workerUploadsWhenBack()
     QCOMPARE(synced[0].value(0).toInt(), 1);
     QCOMPARE(synced[0].value(1).toInt(), 0);
     QCOMPARE(*count, 1u);
+}
+
+// Two syncs of one spool at once: every run reaches the server once, and
+// neither takes a run the other uploaded for a failure.
+void TestHistory::parallelSyncs()
+{
+    if (!server_)
+        QSKIP("needs a PostgreSQL server (run through with_postgres.sh)");
+    const QString spool = tmp_.filePath("spool-parallel.sqlite");
+    Store away;
+    QVERIFY(
+        away.open(*parseLocation("postgresql:///h?host=" + tmp_.filePath("none"), nullptr), spool));
+    for (int k = 0; k < 30; ++k)
+        QCOMPARE(away.record(sampleRun("S", 2, 10)), Store::Outcome::Spooled);
+    const Location where = fresh();
+    Store::SyncResult results[2];
+    const auto sync = [&](int k) {
+        Store s;
+        s.open(where, spool);
+        results[k] = s.sync();
+    };
+    std::thread first(sync, 0), second(sync, 1);
+    first.join(), second.join();
+    QVERIFY(results[0].ok && results[1].ok && results[0].uploaded + results[1].uploaded == 30);
+    Store store; // the UUIDs are unique there: 30 runs are the 30 spooled
+    QVERIFY(store.open(where) && store.runs({})->size() == 30);
+}
+
+// A server that holds a run past the timeout (the table locked by another
+// session): the run waits in the spool, and the reason says so.
+void TestHistory::serverTimeout()
+{
+    if (!server_)
+        QSKIP("needs a PostgreSQL server (run through with_postgres.sh)");
+    Location where = *parseLocation(fresh().text() + "&timeout=1", nullptr);
+    {
+        QSqlDatabase locker = QSqlDatabase::addDatabase("QPSQL", "locker");
+        locker.setHostName(where.host), locker.setUserName(where.user),
+            locker.setDatabaseName(where.database);
+        QSqlQuery q(locker);
+        QVERIFY(Store().open(where) && locker.open() && q.exec("BEGIN")
+            && q.exec("LOCK TABLE runs IN ACCESS EXCLUSIVE MODE"));
+        Store store;
+        QVERIFY(store.open(where, tmp_.filePath("spool-timeout.sqlite")));
+        QCOMPARE(store.record(sampleRun("T", 2, 10)), Store::Outcome::Spooled);
+        QVERIFY2(store.errorString().contains("did not answer within 1 s"),
+            qPrintable(store.errorString()));
+        q.exec("ROLLBACK");
+    }
+    QSqlDatabase::removeDatabase("locker");
 }
 
 QTEST_GUILESS_MAIN(TestHistory)
