@@ -1,6 +1,7 @@
 #include "signature.h"
 
 #include "compare.h"
+#include "knownjson.h"
 
 #include "qatomicfile.h"
 #include "readfile.h"
@@ -66,203 +67,6 @@ QString text(const Json &j, const QString &where)
     return QString::fromStdString(j.get<std::string>());
 }
 
-// The pieces of a signature file, for reading it: what a key or an element
-// holds. Only what the file format knows is built; the rest is skipped as
-// it is read, so an unknown key costs no memory however large its value.
-enum class Node {
-    Skipped, // an unknown key's value
-    Scalar, // a known key that holds a text or a number
-    Top,
-    Image,
-    Settings,
-    Points,
-    Point,
-    Place, // a point's [x, y]
-    Measurements,
-    Measurement,
-    Curves,
-    Curve,
-    Numbers, // a curve's V or mA
-};
-
-bool isObjectNode(Node p)
-{
-    return p == Node::Top || p == Node::Image || p == Node::Settings || p == Node::Point
-        || p == Node::Measurement || p == Node::Curve;
-}
-
-bool isArrayNode(Node p)
-{
-    return p == Node::Points || p == Node::Place || p == Node::Measurements || p == Node::Curves
-        || p == Node::Numbers;
-}
-
-Node keyNode(Node object, const std::string &key)
-{
-    const auto any = [&key](std::initializer_list<const char *> names) {
-        return std::any_of(names.begin(), names.end(), [&key](const char *n) { return key == n; });
-    };
-    switch (object) {
-    case Node::Top:
-        if (key == "image")
-            return Node::Image;
-        if (key == "settings")
-            return Node::Settings;
-        if (key == "points")
-            return Node::Points;
-        return any({ "format", "version", "board", "tolerance" }) ? Node::Scalar : Node::Skipped;
-    case Node::Image:
-        return any({ "type", "data" }) ? Node::Scalar : Node::Skipped;
-    case Node::Settings:
-        return any({ "SamplingRate", "ProbeSignalFrequency", "NumberPoints", "NumberChargePoints",
-                   "MaxVoltage", "CurrentSensorMode", "OutputMode" })
-            ? Node::Scalar
-            : Node::Skipped;
-    case Node::Point:
-        if (key == "at")
-            return Node::Place;
-        if (key == "measurements")
-            return Node::Measurements;
-        return any({ "name", "tolerance", "group", "component" }) ? Node::Scalar : Node::Skipped;
-    case Node::Measurement:
-        if (key == "settings")
-            return Node::Settings;
-        if (key == "reference")
-            return Node::Curve;
-        return key == "references" ? Node::Curves : Node::Skipped;
-    case Node::Curve:
-        return any({ "V", "mA" }) ? Node::Numbers : Node::Skipped;
-    default:
-        return Node::Skipped;
-    }
-}
-
-Node elementNode(Node array)
-{
-    switch (array) {
-    case Node::Points:
-        return Node::Point;
-    case Node::Measurements:
-        return Node::Measurement;
-    case Node::Curves:
-        return Node::Curve;
-    case Node::Place:
-    case Node::Numbers:
-        return Node::Scalar;
-    default:
-        return Node::Skipped;
-    }
-}
-
-// Builds the document as the plain parser would, but only of the known pieces:
-// an unknown key is skipped with its value; a list or object where another
-// kind of value belongs is built empty, which the checks then refuse; a list
-// of numbers keeps no more elements than a valid one can have plus one,
-// which its length check then refuses.
-class SignatureReader : public nlohmann::json_sax<Json>
-{
-public:
-    explicit SignatureReader(Json &root)
-        : m_dom(root, false)
-    {
-    }
-
-    // Each returns false only to stop at a syntax error; what is skipped
-    // returns true without reaching the builder.
-    bool null() override { return !kept() || m_dom.null(); }
-    bool boolean(bool v) override { return !kept() || m_dom.boolean(v); }
-    bool number_integer(number_integer_t v) override { return !kept() || m_dom.number_integer(v); }
-    bool number_unsigned(number_unsigned_t v) override
-    {
-        return !kept() || m_dom.number_unsigned(v);
-    }
-    bool number_float(number_float_t v, const string_t &s) override
-    {
-        return !kept() || m_dom.number_float(v, s);
-    }
-    bool string(string_t &v) override { return !kept() || m_dom.string(v); }
-    bool binary(binary_t &v) override { return !kept() || m_dom.binary(v); }
-    bool start_object(std::size_t n) override { return !start(true) || m_dom.start_object(n); }
-    bool start_array(std::size_t n) override { return !start(false) || m_dom.start_array(n); }
-    bool end_object() override { return !end() || m_dom.end_object(); }
-    bool end_array() override { return !end() || m_dom.end_array(); }
-    bool key(string_t &k) override
-    {
-        if (m_skipping > 0)
-            return true;
-        m_keyNode = keyNode(m_open.back().node, k);
-        return m_keyNode == Node::Skipped || m_dom.key(k);
-    }
-    bool parse_error(
-        std::size_t at, const std::string &token, const nlohmann::detail::exception &e) override
-    {
-        m_dom.parse_error(at, token, e);
-        return false;
-    }
-
-private:
-    struct Open
-    {
-        Node node;
-        std::size_t elements = 0;
-    };
-
-    // What the value that comes next is, counted as its container's element.
-    Node next()
-    {
-        if (m_open.empty())
-            return Node::Top;
-        Open &o = m_open.back();
-        if (isObjectNode(o.node))
-            return m_keyNode;
-        const std::size_t kept = o.node == Node::Place ? 3
-            : o.node == Node::Numbers                  ? std::size_t(MAX_NUMBER_POINTS) + 1
-                                                       : SIZE_MAX;
-        return ++o.elements > kept ? Node::Skipped : elementNode(o.node);
-    }
-
-    // Whether the text or number that comes now is kept.
-    bool kept()
-    {
-        if (m_skipping > 0)
-            return false;
-        return next() != Node::Skipped;
-    }
-
-    // Whether the list or object that starts now is kept.
-    bool start(bool object)
-    {
-        if (m_skipping > 0) {
-            ++m_skipping;
-            return false;
-        }
-        const Node node = next();
-        if (node == Node::Skipped) {
-            m_skipping = 1;
-            return false;
-        }
-        // Built, but with nothing in it, when it is not what belongs here.
-        const bool fits = object ? isObjectNode(node) : isArrayNode(node);
-        m_open.push_back({ fits ? node : Node::Skipped });
-        return true;
-    }
-
-    bool end()
-    {
-        if (m_skipping == 0) {
-            m_open.pop_back();
-            return true;
-        }
-        --m_skipping;
-        return false;
-    }
-
-    nlohmann::detail::json_sax_dom_parser<Json> m_dom;
-    std::vector<Open> m_open;
-    Node m_keyNode = Node::Skipped;
-    std::size_t m_skipping = 0; // depth inside a skipped list or object
-};
-
 Json settingsToJson(const measurement_settings &s)
 {
     return Json { { "SamplingRate", s.SamplingRate },
@@ -303,38 +107,6 @@ std::vector<double> numbers(const Json &j, const QString &where, std::size_t cou
     for (std::size_t k = 0; k < count; ++k)
         out.push_back(number(j[k], QStringLiteral("%1[%2]").arg(where).arg(k)));
     return out;
-}
-
-std::uint32_t bigEndian(const QByteArray &d, qsizetype at, int bytes)
-{
-    std::uint32_t v = 0;
-    for (int k = 0; k < bytes; ++k)
-        v = v << 8 | std::uint8_t(d[at + k]);
-    return v;
-}
-
-// The size in a JPEG's start-of-frame segment, walking the segments before it.
-QSize jpegSize(const QByteArray &d)
-{
-    qsizetype at = 2;
-    while (at + 9 < d.size()) {
-        if (std::uint8_t(d[at]) != 0xff)
-            return QSize();
-        const std::uint8_t marker = std::uint8_t(d[at + 1]);
-        if (marker == 0xff) { // fill byte
-            ++at;
-            continue;
-        }
-        const qsizetype length = qsizetype(bigEndian(d, at + 2, 2));
-        const bool startOfFrame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4
-            && marker != 0xc8 && marker != 0xcc;
-        if (startOfFrame)
-            return QSize(int(bigEndian(d, at + 7, 2)), int(bigEndian(d, at + 5, 2)));
-        if (length < 2)
-            return QSize();
-        at += 2 + length;
-    }
-    return QSize();
 }
 
 std::optional<Picture> pictureFromJson(const Json &j)
@@ -549,65 +321,6 @@ int Signature::find(const QString &name) const
     return -1;
 }
 
-std::optional<Picture> pictureFromData(const QByteArray &data, QString *error)
-{
-    Picture p;
-    p.data = data;
-    if (data.startsWith("\x89PNG\r\n\x1a\n") && data.size() >= 24 && data.mid(12, 4) == "IHDR") {
-        p.type = "image/png";
-        p.size = QSize(int(bigEndian(data, 16, 4)), int(bigEndian(data, 20, 4)));
-    } else if (data.startsWith("\xff\xd8")) {
-        p.type = "image/jpeg";
-        p.size = jpegSize(data);
-    } else {
-        if (error)
-            *error = tr("not a PNG or JPEG picture");
-        return std::nullopt;
-    }
-    if (p.size.width() <= 0 || p.size.height() <= 0 || p.size.width() > 65535
-        || p.size.height() > 65535) {
-        if (error)
-            *error = tr("a %1 picture without a size").arg(QString::fromLatin1(p.type));
-        return std::nullopt;
-    }
-    return p;
-}
-
-QString checkPictureSize(const Picture &p)
-{
-    // Decoded, a pixel takes 4 bytes, and 8 when a PNG has 16 bits a channel.
-    constexpr qint64 kMaxDecodedBytes = qint64(256) << 20;
-    const bool wide = p.type == "image/png" && p.data.size() > 24 && p.data[24] == 16;
-    const qint64 most = kMaxDecodedBytes / (wide ? 8 : 4);
-    if (qint64(p.size.width()) * p.size.height() <= most)
-        return QString();
-    return tr("%1 x %2 is larger than %3 pixels, the most a picture can have to be shown")
-        .arg(p.size.width())
-        .arg(p.size.height())
-        .arg(most);
-}
-
-std::optional<Picture> readPicture(const QString &path, QString *error)
-{
-    std::string bytes;
-    const std::string failure = zem::files::readFile(
-        QFile::encodeName(path).toStdString(), kMaxPictureFileSize, "a board picture", bytes);
-    QString why = QString::fromLocal8Bit(failure.c_str());
-    std::optional<Picture> picture;
-    if (failure.empty()) {
-        picture = pictureFromData(QByteArray::fromStdString(bytes), &why);
-        if (picture)
-            why = checkPictureSize(*picture);
-        if (!why.isEmpty()) {
-            picture.reset();
-            why = tr("%1: %2").arg(path, why);
-        }
-    }
-    if (!picture && error)
-        *error = why;
-    return picture;
-}
-
 measurement_settings defaultSettings()
 {
     measurement_settings s {};
@@ -640,8 +353,7 @@ QString checkSettings(const measurement_settings &s)
 std::optional<Signature> parse(const QByteArray &data, QString *error)
 {
     Json j;
-    SignatureReader reader(j);
-    if (!Json::sax_parse(data.constBegin(), data.constEnd(), &reader)) {
+    if (!readKnownJson(data, j)) {
         if (error)
             *error = tr("not valid JSON");
         return std::nullopt;
