@@ -32,12 +32,6 @@ double msSince(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 void connectTo(MainWindow &window, const QString &url)
 {
     window.findChild<QLineEdit *>(QStringLiteral("comEdit"))->setText(url);

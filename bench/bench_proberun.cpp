@@ -21,14 +21,6 @@ double millis(Clock::duration d)
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 struct Times
 {
     std::vector<double> perCapture; // from the probe there to the verdict, a capture

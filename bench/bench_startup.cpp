@@ -28,12 +28,6 @@ double runOnce(const char *program)
         .count();
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
 
 int main()

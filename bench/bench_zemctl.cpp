@@ -44,12 +44,6 @@ double runOnce(std::vector<const char *> argv)
     return ran ? std::chrono::duration<double, std::milli>(Clock::now() - start).count() : -1;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 void startup()
 {
     std::vector<double> zemctl, nothing;

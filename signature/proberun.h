@@ -38,7 +38,6 @@ class ProbeRun
 public:
     using Clock = MeasurementSequence::Clock;
     static_assert(std::is_same_v<Clock, Prober::Clock>);
-    static constexpr std::chrono::milliseconds kButtonPoll = HandProber::kButtonPoll;
 
     struct Options
     {
