@@ -3,6 +3,7 @@
 #include "signaturejob.h"
 
 #include "application.h"
+#include "boardverdict.h"
 
 #include "compare.h"
 #include "connection.h"
@@ -60,6 +61,9 @@ private:
     // Prints one point's result; false, with the job failed, when standard
     // output cannot be written.
     bool printResult(const sig::Signature &board, const sig::Session &session, int point);
+    // The board's verdict after its points: one JSON line, or a headline.
+    bool printSummary(const sig::Signature &board, const sig::BoardVerdict &verdict);
+    bool writeLine(std::string line);
     // After learning more boards: the points whose boards disagree too much.
     void reportDisagreement(const sig::Signature &board, const std::vector<int> &order);
     void printSymmetry(const sig::Signature &board, const std::vector<int> &order,
@@ -167,12 +171,35 @@ bool Runner::printResult(const sig::Signature &board, const sig::Session &sessio
             + QString::number(board.toleranceOf(p)).toStdString() + " %  "
             + shown(r.reading.text());
     }
+    return writeLine(std::move(line));
+}
+
+bool Runner::writeLine(std::string line)
+{
     line += '\n';
     if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size() && std::fflush(stdout) == 0)
         return true;
     fail(zemctl::kExitUsage,
         std::string("cannot write to standard output: ") + std::strerror(errno));
     return false;
+}
+
+bool Runner::printSummary(const sig::Signature &board, const sig::BoardVerdict &verdict)
+{
+    if (job.text)
+        return writeLine(shown(board.board) + (job.serial.empty() ? "" : " " + shown(QString::fromStdString(job.serial)))
+            + ": " + shown(sig::boardVerdictHeadline(verdict)));
+    nlohmann::ordered_json j;
+    j["board"] = board.board.toStdString();
+    j["serial"] = job.serial;
+    j["verdict"] = sig::boardVerdictName(verdict.kind);
+    j["points"] = verdict.points;
+    j["passed"] = verdict.passed;
+    j["different"] = verdict.different;
+    j["unstable"] = verdict.unstable;
+    j["no_contact"] = verdict.noContact;
+    j["not_learned"] = verdict.notLearned;
+    return writeLine(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
 void Runner::run()
@@ -359,10 +386,20 @@ void Runner::run()
         return reportDisagreement(run->signature(), order);
     if (symmetry)
         return printSymmetry(run->signature(), order, measured);
-    if (!job.report.empty()
-        && !sig::writeReport(board, session.results(), QDateTime::currentDateTime(),
-            QString::fromStdString(job.report), &error))
-        return fail(zemctl::kExitUsage, error.toStdString());
+    if (job.mode == SignatureJob::Mode::Test
+        && !printSummary(board, sig::boardVerdict(session.results(), order)))
+        return;
+    if (!job.report.empty()) {
+        sig::ReportInfo info;
+        info.serial = QString::fromStdString(job.serial);
+        info.operatorName = QString::fromStdString(job.operatorName);
+        info.instrument = sig::instrumentIdentity(*job.device);
+        info.started = started;
+        info.finished = QDateTime::currentDateTimeUtc();
+        if (!sig::writeReport(board, session.results(), info, QString::fromStdString(job.report),
+                &error))
+            return fail(zemctl::kExitUsage, error.toStdString());
+    }
     bool unstable = false;
     for (int point : order) {
         const sig::Verdict v = session.results()[std::size_t(point)].verdict;

@@ -1,5 +1,6 @@
 #include "historyrun.h"
 
+#include "boardverdict.h"
 #include "symmetry.h"
 
 #include <cmath>
@@ -8,15 +9,16 @@ namespace zem::history {
 
 QString runVerdict(const std::vector<sig::PointResult> &results, const std::vector<int> &order)
 {
-    bool unstable = false;
-    for (int k : order) {
-        const sig::Verdict v = results[std::size_t(k)].verdict;
-        if (v == sig::Verdict::Unstable)
-            unstable = true;
-        else if (v != sig::Verdict::Pass)
-            return QStringLiteral("fail");
+    // The history's run verdicts predate the banner's no-contact word, and
+    // its filters and charts count those boards as failed.
+    switch (sig::boardVerdict(results, order).kind) {
+    case sig::BoardVerdict::Kind::Pass:
+        return QStringLiteral("pass");
+    case sig::BoardVerdict::Kind::Unstable:
+        return QStringLiteral("unstable");
+    default:
+        return QStringLiteral("fail");
     }
-    return unstable ? QStringLiteral("unstable") : QStringLiteral("pass");
 }
 
 Run historyRun(const sig::Signature &board, const std::vector<sig::PointResult> &results,

@@ -1,8 +1,12 @@
 #include "report.h"
 
+#include "boardverdict.h"
+#include "connection.h"
 #include "qatomicfile.h"
 
 #include <QCoreApplication>
+#include <QSysInfo>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <cmath>
@@ -230,41 +234,69 @@ QString svgPlot(const IvCurve *reference, const IvCurve &test)
     return svg;
 }
 
-QByteArray htmlReport(
-    const Signature &sig, const std::vector<PointResult> &results, const QDateTime &when)
+QString instrumentIdentity(zem::Connection &device)
 {
-    int passed = 0, different = 0, notLearned = 0, notTested = 0, unstable = 0, noContact = 0;
-    for (std::size_t k = 0; k < sig.points.size(); ++k) {
-        const Verdict v = k < results.size() ? results[k].verdict : Verdict::NotTested;
-        passed += v == Verdict::Pass;
-        different += v == Verdict::Different;
-        notLearned += v == Verdict::NotLearned;
-        notTested += v == Verdict::NotTested;
-        unstable += v == Verdict::Unstable;
-        noContact += v == Verdict::NoContact;
-    }
+    get_identity_information_response id{};
+    if (device.call("get_identity_information", nullptr, &id) != 0)
+        return QString();
+    return tr("serial %1, firmware %2.%3.%4")
+        .arg(id.SerialNumber)
+        .arg(id.FirmwareMajor)
+        .arg(id.FirmwareMinor)
+        .arg(id.FirmwareBugfix);
+}
+
+QString reportTime(const QDateTime &when)
+{
+    if (!when.isValid())
+        return QStringLiteral("-");
+    const QDateTime local = when.toLocalTime();
+    const QString zone = local.timeZoneAbbreviation();
+    // The offset makes the time exact; the zone's name is for people.
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate)
+        + (zone.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(zone));
+}
+
+QByteArray htmlReport(
+    const Signature &sig, const std::vector<PointResult> &results, const ReportInfo &info)
+{
+    const BoardVerdict board = boardVerdict(results, int(sig.points.size()));
     // Unstable and no-contact points are counted apart, as their fixes differ.
     QString counts = tr("%1 points: %2 pass, %3 different, %4 not learned, %5 not tested")
                          .arg(sig.points.size())
-                         .arg(passed)
-                         .arg(different)
-                         .arg(notLearned)
-                         .arg(notTested);
-    if (unstable)
-        counts += tr(", %1 unstable").arg(unstable);
-    if (noContact)
-        counts += tr(", %1 open or no contact: check by hand").arg(noContact);
+                         .arg(board.passed)
+                         .arg(board.different)
+                         .arg(board.notLearned)
+                         .arg(board.notTested);
+    if (board.unstable)
+        counts += tr(", %1 unstable").arg(board.unstable);
+    if (board.noContact)
+        counts += tr(", %1 open or no contact: check by hand").arg(board.noContact);
     QString html = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title><style>"
         "body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
         "td,th{border:1px solid #bbb;padding:3px 8px;text-align:left}"
         ".pass{color:#1a7f37}.different{color:#c0392b;font-weight:bold}"
-        ".not_learned{color:#b26a00}.no_contact{color:#7d3c98}</style></head><body>\n")
+        ".not_learned{color:#b26a00}.no_contact{color:#7d3c98}"
+        ".verdict{font-size:2em;font-weight:bold;padding:.3em .6em;color:#fff}"
+        ".v-pass{background:#1a7f37}.v-fail{background:#c0392b}.v-unstable{background:#b26a00}"
+        ".v-no_contact{background:#7d3c98}.v-incomplete{background:#666}</style></head><body>\n")
                        .arg(esc(tr("Board test: %1").arg(sig.board)));
-    html += QStringLiteral("<h1>%1</h1>\n<p>%2</p>\n<p>%3</p>\n")
+    html += QStringLiteral("<h1>%1</h1>\n<p class=\"verdict v-%2\">%3</p>\n")
                 .arg(esc(tr("Board test: %1").arg(sig.board)),
-                    esc(tr("Tested %1").arg(when.toString(Qt::ISODate))),
-                    esc(counts));
+                    QLatin1String(boardVerdictName(board.kind)),
+                    esc(boardVerdictHeadline(board)));
+    const auto row = [](const QString &key, const QString &value) {
+        return QStringLiteral("<tr><th>%1</th><td>%2</td></tr>")
+            .arg(esc(key), esc(value.isEmpty() ? QStringLiteral("-") : value));
+    };
+    html += QStringLiteral("<table>%1%2%3%4%5%6</table>\n<p>%7</p>\n")
+                .arg(row(tr("Serial"), info.serial), row(tr("Operator"), info.operatorName),
+                    row(tr("Station"),
+                        info.station.isEmpty() ? QSysInfo::machineHostName() : info.station),
+                    row(tr("Instrument"), info.instrument),
+                    row(tr("Test started"), reportTime(info.started)),
+                    row(tr("Test ended"), reportTime(info.finished)), esc(counts));
     if (sig.image)
         html += QStringLiteral("<h2>%1</h2>\n<p>%2</p>\n")
                     .arg(esc(tr("Board")), svgBoard(sig, results));
@@ -314,9 +346,9 @@ QByteArray htmlReport(
 }
 
 bool writeReport(const Signature &sig, const std::vector<PointResult> &results,
-    const QDateTime &when, const QString &path, QString *error)
+    const ReportInfo &info, const QString &path, QString *error)
 {
-    const QString failure = zem::files::writeFile(path, htmlReport(sig, results, when));
+    const QString failure = zem::files::writeFile(path, htmlReport(sig, results, info));
     if (!failure.isEmpty() && error)
         *error = tr("cannot write %1: %2").arg(path, failure);
     return failure.isEmpty();

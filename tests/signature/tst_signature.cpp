@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -352,11 +353,15 @@ void tst_Signature::learnThenTest()
 
     // Two captures a point: the probe stays on each pin for two measurements.
     QCOMPARE(zemctl({ "-u", "virtual://open?per_pin=2&pins=resistor:1000,resistor:1000,capacitor", "test",
-                        file, "--report", report },
+                        file, "--report", report, "--serial", "SN-7", "--operator", "Ann" },
                  &out),
         5);
     const QList<QByteArray> lines = out.trimmed().split('\n');
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 4);
+    QVERIFY2(lines[3].startsWith(R"({"board":"board","serial":"SN-7","verdict":"fail","points":3,)"
+                                 R"("passed":2,"different":1,"unstable":0,"no_contact":0,)"
+                                 R"("not_learned":0})"),
+        lines[3]);
     QVERIFY2(lines[0].contains(R"("verdict":"pass")"), lines[0]);
     QVERIFY2(lines[1].startsWith(R"({"point":"D1")")
             && lines[1].contains(R"("verdict":"different")") && lines[1].contains("resistor"),
@@ -371,6 +376,14 @@ void tst_Signature::learnThenTest()
     QVERIFY(text.contains(QStringLiteral("data:image/png;base64,")));
     QVERIFY(text.contains(QStringLiteral("href=\"#p2\"")));
     QVERIFY(text.contains(QStringLiteral("<h3 id=\"p2\">D1</h3>")));
+    // It opens with the verdict, and says who tested what, with what and when.
+    const QRegularExpression header(QStringLiteral(
+        R"(<p class="verdict v-fail">FAIL: 1 of 3 points fail: 1 different</p>.*)"
+        R"(<th>Serial</th><td>SN-7</td>.*<th>Operator</th><td>Ann</td>.*)"
+        R"(<th>Instrument</th><td>serial \d+, firmware \d+\.\d+\.\d+</td>.*)"
+        R"(<th>Test started</th><td>\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(Z|[+-]\d\d:\d\d).*</td>)"),
+        QRegularExpression::DotMatchesEverythingOption);
+    QVERIFY2(header.match(text).hasMatch(), qPrintable(text.left(1500)));
 
     // Another program saves the file while a learn runs: the learn stops at
     // its next point instead of saving over what the other one kept.
@@ -402,19 +415,20 @@ void tst_Signature::lotOfBoards_data()
     const QString good = QStringLiteral("resistor:1000,diode,resistor:4700");
     QTest::newRow("a good board") << good << "test" << 0
                                   << QStringList { R"("verdict":"pass")", R"("verdict":"pass")",
-                                         R"("boards":5)" };
+                                         R"("boards":5)",
+                                         R"("verdict":"pass","points":3,"passed":3,"different":0)" };
     QTest::newRow("1.2 x its resistor")
         << "resistor:1200,diode,resistor:4700" << "test" << 5
         << QStringList { R"("class":"resistance_higher")", R"("verdict":"pass")",
-               R"("verdict":"pass")" };
+               R"("verdict":"pass")", R"("verdict":"fail","points":3,"passed":2,"different":1)" };
     QTest::newRow("diode became a resistor")
         << "resistor:1000,resistor:1000,resistor:4700" << "test" << 5
         << QStringList { R"("verdict":"pass")", R"("verdict":"different")",
-               R"("verdict":"pass")" };
+               R"("verdict":"pass")", R"("verdict":"fail")" };
     QTest::newRow("a pin that will not hold still")
         << good + "&unstable=3" << "test" << 6
         << QStringList { R"("verdict":"pass")", R"("verdict":"pass")",
-               R"("verdict":"unstable")" };
+               R"("verdict":"unstable")", R"("verdict":"unstable","points":3,"passed":2,"different":0,"unstable":1)" };
     QTest::newRow("no good board: the odd one out")
         << "resistor:1000,resistor:1000,resistor:1500,resistor:1000" << "symmetry" << 5
         << QStringList { R"("verdict":"pass")", R"("verdict":"pass")",

@@ -53,6 +53,14 @@ const std::vector<sig::PointResult> *RunController::results() const
     return m_probe && m_options.kind == Kind::Test ? &m_results : nullptr;
 }
 
+sig::BoardVerdict RunController::boardVerdict() const
+{
+    if (!results())
+        return sig::BoardVerdict();
+    return m_order.empty() ? sig::boardVerdict(m_results, int(m_results.size()))
+                           : sig::boardVerdict(m_results, m_order);
+}
+
 bool RunController::start(const Options &options)
 {
     if (isRunning())
@@ -134,6 +142,10 @@ void RunController::begin(int row, std::vector<int> order)
     }
     const int first = m_order.empty() ? row : m_order.front();
     m_started = QDateTime::currentDateTimeUtc();
+    m_report = sig::ReportInfo();
+    m_report.serial = m_options.serial;
+    m_report.operatorName = m_options.operatorName;
+    m_report.started = m_started;
     sig::ProbeRun::Options options;
     // On contact the curve says when to measure; the button still can.
     options.pollButton = !m_options.onContact;
@@ -150,15 +162,28 @@ void RunController::begin(int row, std::vector<int> order)
         [this](const sig::ProbeRun::Event &e) { m_run->toWindow([this, e] { onEvent(e); }); });
     m_probe->select(first);
     sig::ProbeRun *p = m_probe.get();
+    // A test's report names the instrument: read once, on the device thread,
+    // before the first point.
+    auto identify = std::make_shared<bool>(!learning);
     m_run = std::make_unique<DeviceRun>(
         device, zem::calls::Origin::Signature,
-        [p](sig::ProbeRun::Clock::time_point now) { return p->advance(now); }, [p] { p->cancel(); },
-        this);
+        [this, p, identify, &device](sig::ProbeRun::Clock::time_point now) {
+            if (*identify) {
+                *identify = false;
+                m_run->toWindow([this, id = sig::instrumentIdentity(device.connection())] {
+                    m_report.instrument = id;
+                });
+            }
+            return p->advance(now);
+        },
+        [p] { p->cancel(); }, this);
     connect(m_run.get(), &DeviceRun::finished, this, &RunController::finished);
     connect(m_run.get(), &DeviceRun::waiting, this, &RunController::slow);
     ++m_runs;
     m_document.model()->setResults(learning ? nullptr : &m_results);
     emit pointSelected(first);
+    if (!learning)
+        emit verdictChanged();
     m_running = true;
     m_measuring = false;
     emit stateChanged();
@@ -197,6 +222,7 @@ void RunController::finished()
     emit slow(false);
     // The device thread is done with the machine.
     m_finished = m_probe && m_probe->session().done();
+    m_report.finished = QDateTime::currentDateTimeUtc();
     emit logMessage(tr("Signatures: run stopped"), LogLevel::Normal);
     emit stateChanged();
     if (m_finished && m_options.kind == Kind::Test && m_options.keepInHistory
@@ -240,8 +266,9 @@ void RunController::record()
     if (order.empty())
         for (std::size_t k = 0; k < board.points.size(); ++k)
             order.push_back(int(k));
-    const zem::history::Run record = zem::history::historyRun(board, m_results, order, m_started,
+    zem::history::Run record = zem::history::historyRun(board, m_results, order, m_started,
         m_options.serial, QFileInfo(m_document.path()).fileName());
+    record.operatorName = m_options.operatorName;
     const QString uuid = record.uuid.toString(QUuid::WithoutBraces);
     zem::history::Worker *history = m_context.history();
     // The window goes on while the run is written; the history's thread
@@ -346,6 +373,8 @@ void RunController::onEvent(const sig::ProbeRun::Event &e)
         }
         status(text);
         emit pointDone(e.point, e.step.verdict);
+        if (!learning)
+            emit verdictChanged();
         break;
     }
     case Event::Failed:
@@ -355,7 +384,10 @@ void RunController::onEvent(const sig::ProbeRun::Event &e)
         emit stateChanged();
         break;
     case Event::Ended:
-        if (e.complete)
+        if (e.complete && m_options.kind == Kind::Test)
+            status(tr("%1. All points done. Board: %2")
+                       .arg(m_lastStatus, sig::boardVerdictHeadline(boardVerdict())));
+        else if (e.complete)
             status(tr("%1. All points done.").arg(m_lastStatus));
         break;
     case Event::Still:

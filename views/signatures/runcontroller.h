@@ -4,8 +4,10 @@
 // and the document's model follows the results directly.
 #pragma once
 
+#include "boardverdict.h"
 #include "logline.h"
 #include "proberun.h"
+#include "report.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -31,7 +33,8 @@ public:
         bool onContact = false; // measure once the curve under the probe holds still
         bool likelyFirst = false; // Test: the order from the history
         bool keepInHistory = true; // Test: record the finished run
-        QString serial; // of the board tested, for the history
+        QString serial; // of the board tested, for the history and the report
+        QString operatorName; // who tested it, likewise
         int row = 0; // where to start
     };
 
@@ -45,6 +48,11 @@ public:
     bool isFinished() const { return m_finished; }
     // The results of the last test run, one per point; null after a learn.
     const std::vector<sig::PointResult> *results() const;
+    // The board's verdict so far over the last test run's points (Incomplete
+    // before any, or after a learn).
+    sig::BoardVerdict boardVerdict() const;
+    // Who, where, with what and when for the last test run's report.
+    const sig::ReportInfo &reportInfo() const { return m_report; }
 
     // False, with the reason in statusChanged(), when the run cannot start.
     bool start(const Options &options);
@@ -64,6 +72,8 @@ signals:
     // What to draw: a point's reference and its latest curve (either may be null).
     void curvesChanged(const sig::IvCurve *reference, const sig::IvCurve *test);
     void pointDone(int point, sig::Verdict verdict);
+    // A test run began or judged a point: boardVerdict() has news.
+    void verdictChanged();
     // A call has been waiting long: a busy cursor.
     void slow(bool waiting);
     // A finished test run was written to the history.
@@ -88,6 +98,7 @@ private:
     std::vector<sig::IvCurve> m_alike; // of the last compare-alike run, by point
     std::vector<int> m_order; // the points in the order the run probes them
     QDateTime m_started; // UTC
+    sig::ReportInfo m_report;
     QString m_lastStatus;
     int m_runs = 0; // runs started, so a stop meant for one spares the next
     bool m_running = false;

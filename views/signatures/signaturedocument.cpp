@@ -102,12 +102,11 @@ bool SignatureDocument::save(const QString &file)
     return true;
 }
 
-bool SignatureDocument::writeReport(
-    const QString &file, const std::vector<sig::PointResult> &results)
+bool SignatureDocument::writeReport(const QString &file,
+    const std::vector<sig::PointResult> &results, const sig::ReportInfo &info)
 {
     QString error;
-    return sig::writeReport(m_board, results, QDateTime::currentDateTime(), file, &error)
-        || fail(error);
+    return sig::writeReport(m_board, results, info, file, &error) || fail(error);
 }
 
 int SignatureDocument::addPoints(const QString &names, QStringList *taken)

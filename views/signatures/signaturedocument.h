@@ -4,6 +4,7 @@
 // Every file operation returns false with the reason in errorString().
 #pragma once
 
+#include "report.h"
 #include "session.h"
 
 #include <QObject>
@@ -38,7 +39,8 @@ public:
     // megabytes); opened() tells the outcome.
     void openInBackground(const QString &file);
     bool save(const QString &file);
-    bool writeReport(const QString &file, const std::vector<sig::PointResult> &results);
+    bool writeReport(const QString &file, const std::vector<sig::PointResult> &results,
+        const sig::ReportInfo &info);
 
     // Adds the names (comma or line separated) as one undoable edit; returns
     // how many were added, and the names already there in `taken`.

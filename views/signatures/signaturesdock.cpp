@@ -407,7 +407,7 @@ bool SignaturesDock::writeReport(const QString &file)
 {
     static const std::vector<sig::PointResult> none;
     const auto *r = results();
-    if (!m_document->writeReport(file, r ? *r : none)) {
+    if (!m_document->writeReport(file, r ? *r : none, m_run->reportInfo())) {
         fail(m_document->errorString());
         return false;
     }

@@ -1,0 +1,49 @@
+// What a test run says of the board as a whole, from its points' verdicts:
+// the one judgement the window's banner, zemctl's summary line, the report
+// and the history share, so that they never disagree.
+#pragma once
+
+#include "session.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace sig {
+
+struct BoardVerdict
+{
+    // Fail wins over everything (a different or unlearned point cannot turn
+    // good), then no contact (the board is unjudged where the probe missed),
+    // then unstable; a run that has not reached every point is Incomplete.
+    enum class Kind { Pass, Fail, Unstable, NoContact, Incomplete };
+
+    Kind kind = Kind::Incomplete;
+    int points = 0;
+    int passed = 0;
+    int different = 0;
+    int unstable = 0;
+    int noContact = 0;
+    int notLearned = 0;
+    int notTested = 0;
+
+    // The points the verdict's word is about: "FAIL, 2 of 11".
+    int flagged() const;
+};
+
+// Over the points in order (indices into results); points past the results
+// count as not tested.
+BoardVerdict boardVerdict(const std::vector<PointResult> &results, const std::vector<int> &order);
+// Over every point of a board with `points` points.
+BoardVerdict boardVerdict(const std::vector<PointResult> &results, int points);
+
+// "pass", "fail", "unstable", "no_contact", "incomplete" for machines.
+const char *boardVerdictName(BoardVerdict::Kind kind);
+// "PASS", "FAIL", "UNSTABLE", "NO CONTACT", "INCOMPLETE": the banner's word.
+QString boardVerdictWord(BoardVerdict::Kind kind);
+// What the word is about: "2 of 11 points different", "11 of 11 points pass".
+QString boardVerdictDetail(const BoardVerdict &verdict);
+// The word and its detail on one line, for text output and the report.
+QString boardVerdictHeadline(const BoardVerdict &verdict);
+
+} // namespace sig
