@@ -15,6 +15,7 @@ const char kOnContactKey[] = "signatures/measureOnContact";
 const char kMeasureKeyKey[] = "signatures/measureKey";
 const char kKeepHistoryKey[] = "signatures/keepHistory";
 const char kHistoryLocationKey[] = "historyLocation";
+const char kOperatorKey[] = "operator";
 
 QVariant read(const char *key, const QVariant &fallback = QVariant())
 {
@@ -122,4 +123,14 @@ QString Settings::historyLocation() const
 void Settings::setHistoryLocation(const QString &text)
 {
     write(kHistoryLocationKey, text);
+}
+
+QString Settings::operatorName() const
+{
+    return read(kOperatorKey).toString();
+}
+
+void Settings::setOperatorName(const QString &name)
+{
+    write(kOperatorKey, name);
 }

@@ -39,6 +39,10 @@ public:
     QString measureKey() const;
     void setMeasureKey(const QString &key);
 
+    // Who works at the station: the bench's operator field.
+    QString operatorName() const;
+    void setOperatorName(const QString &name);
+
     // The History dock's location field; empty when none was kept.
     QString historyLocation() const;
     void setHistoryLocation(const QString &text);
