@@ -92,15 +92,14 @@ void BenchWindow::buildMenus()
                 .arg(QCoreApplication::applicationVersion()));
     });
 
-    if (Settings::kept()) {
-        restoreGeometry(m_context->settings().windowGeometry());
-        restoreState(m_context->settings().dockLayout());
-    }
-    // Never larger than the screen it opens on.
-    if (const QScreen *screen = this->screen()) {
-        const QRect room = screen->availableGeometry().adjusted(0, 0, -16, -48);
+    // The whole screen the first time (less its frame), never more than it.
+    const QScreen *screen = this->screen();
+    const QRect room = screen ? screen->availableGeometry().adjusted(0, 0, -16, -48) : QRect();
+    if (!Settings::kept() || !restoreGeometry(m_context->settings().windowGeometry()))
+        if (room.isValid())
+            resize(room.size());
+    if (room.isValid())
         resize(std::min(width(), room.width()), std::min(height(), room.height()));
-    }
 }
 
 void BenchWindow::fillRecentBoards()

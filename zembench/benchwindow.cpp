@@ -60,15 +60,17 @@ void BenchWindow::buildParts()
     ui->boardView->setModel(m_document->model());
     // The bench probes boards; placing points is the debugger's job.
     ui->boardView->setEditable(false);
+    ui->boardView->hide(); // until a board with a picture is opened
 
     m_chart = new IvChart(ui->curvePage);
     m_chart->setObjectName(QStringLiteral("curveView"));
     m_chart->addCurve(IvChart::Role::Reference, tr("Reference"));
     m_chart->addCurve(IvChart::Role::Test, tr("Test"));
     ui->curveLayout->addWidget(m_chart);
-    // The picture takes what the table and the curve leave.
-    ui->mainSplitter->setStretchFactor(0, 3);
-    ui->mainSplitter->setStretchFactor(1, 2);
+    // At 1280 px the table shows every column; a wider screen grows both.
+    ui->mainSplitter->setStretchFactor(0, 1);
+    ui->mainSplitter->setStretchFactor(1, 1);
+    ui->mainSplitter->setSizes({ 680, 600 });
     ui->sideSplitter->setStretchFactor(1, 1);
 
     connect(ui->connectButton, &QPushButton::clicked, this,
@@ -132,6 +134,7 @@ void BenchWindow::wireRun()
             m_holdFailed = false;
             plot(reference, test);
         });
+    connect(m_run, &RunController::pointDone, this, &BenchWindow::pointDone);
     connect(m_run, &RunController::pointDone, this, [this](int, sig::Verdict verdict) {
         m_holdFailed = m_testRun && verdict != sig::Verdict::Pass;
     });
@@ -166,6 +169,8 @@ void BenchWindow::wireRun()
     connect(m_document, &SignatureDocument::fileUsed, this,
         [this](const QString &path) { m_context->settings().noteSignature(path); });
     connect(m_document, &SignatureDocument::replaced, this, [this] {
+        // Without a picture the table and the curve take the whole width.
+        ui->boardView->setVisible(m_document->signature().image.has_value());
         m_testRun = false;
         updateBanner();
         if (!m_document->signature().points.empty())

@@ -52,6 +52,8 @@ public:
 signals:
     // A board file was opened (or could not be).
     void boardOpened(bool ok);
+    // A point was learned or judged, for scripts that probe.
+    void pointDone(int point, sig::Verdict verdict);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

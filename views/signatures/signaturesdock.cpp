@@ -139,6 +139,9 @@ void SignaturesDock::buildUi()
             return;
         ui->signatureTestButton->setChecked(true);
         startRun();
+        // Space measures from here on; in the serial it would type a space.
+        if (isRunning())
+            ui->signatureTable->setFocus();
     });
     connect(ui->signatureBoardEdit, &QLineEdit::textEdited, m_document,
         &SignatureDocument::setBoardName);
