@@ -15,8 +15,9 @@ set(CPACK_PACKAGE_CONTACT "${ZEM_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 # Lines of at most 80 characters; CPack indents them for the control file.
 set(CPACK_PACKAGE_DESCRIPTION
-    "zem_debugger drives the instrument command by command; zem_example runs one
-complete measurement on the console. libzem.so drives a virtual instrument, so
+    "zem_debugger drives the instrument command by command; zem_bench tests boards
+against their signatures, for the technician; zem_example runs one complete
+measurement on the console. libzem.so drives a virtual instrument, so
 both run without hardware; it lives in a private directory, and a vendor's
 libzem.so replaces it through LD_LIBRARY_PATH.
 .

@@ -30,11 +30,11 @@ version=$(field Version)
 upstream=${version%-*}
 multiarch=$(dpkg-architecture -a "$(field Architecture)" -qDEB_HOST_MULTIARCH 2>/dev/null)
 private=usr/lib/$multiarch/zem-tools
-metainfo=usr/share/metainfo/org.zem_tools.zem_debugger.metainfo.xml
+windows=(zem_debugger zem_bench)
 
 # Programs the package must bring, and those it may bring; each program that
 # is there comes with its manual page, and must answer --help and --version.
-programs=(zem_debugger zem_example)
+programs=(zem_debugger zem_bench zem_example)
 optional_programs=(zemctl)
 # Files that belong to an optional program and come only with it.
 optional_files=(./usr/share/bash-completion/completions/zemctl "./$private/zemctl_measure.so"
@@ -54,12 +54,13 @@ expected=(
     ./usr/include/zem-virtual/zem.h
     "./usr/lib/$multiarch/pkgconfig/zem-virtual.pc"
     "./$private/libzem.so"
-    ./usr/share/applications/zem_debugger.desktop
     ./usr/share/doc/zem-tools/changelog.Debian.gz
     ./usr/share/doc/zem-tools/copyright
-    ./usr/share/icons/hicolor/64x64/apps/zem_debugger.png
-    "./$metainfo"
 )
+for w in "${windows[@]}"; do
+    expected+=("./usr/share/applications/$w.desktop" "./usr/share/icons/hicolor/64x64/apps/$w.png"
+        "./usr/share/metainfo/org.zem_tools.$w.metainfo.xml")
+done
 for p in "${programs[@]}"; do
     expected+=("./usr/bin/$p" "./usr/share/man/man1/$p.1.gz")
 done
@@ -138,24 +139,28 @@ done
 soname=$(readelf -d "$root/$private/libzem.so" 2>&1 | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p' || true)
 [ "$soname" = libzem.so ] || fail "libzem.so has soname '$soname'"
 
-desktop=$root/usr/share/applications/zem_debugger.desktop
-if command -v desktop-file-validate >/dev/null; then
-    # Hints too: a second main category shows the entry twice in menus.
-    out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ] || fail "desktop file: $out"
-fi
-grep -qx 'Exec=zem_debugger' "$desktop" || fail "desktop file does not start zem_debugger"
-grep -qx 'Icon=zem_debugger' "$desktop" || fail "desktop file does not name the installed icon"
-file "$root/usr/share/icons/hicolor/64x64/apps/zem_debugger.png" 2>&1 | grep -q 'PNG image data, 64 x 64' \
-    || fail "icon is not a 64x64 PNG"
-if command -v appstreamcli >/dev/null; then
-    appstreamcli validate --no-net "$root/$metainfo" >"$work/out" 2>&1 || {
-        fail "metainfo does not validate:"
-        cat "$work/out" >&2
-    }
-fi
-grep -qF "<release version=\"$upstream\"" "$root/$metainfo" || fail "metainfo has no release $upstream"
-grep -qF '<launchable type="desktop-id">zem_debugger.desktop</launchable>' "$root/$metainfo" \
-    || fail "metainfo does not launch the desktop entry"
+# Each window's menu entry, icon and AppStream description.
+for w in "${windows[@]}"; do
+    desktop=$root/usr/share/applications/$w.desktop
+    metainfo=usr/share/metainfo/org.zem_tools.$w.metainfo.xml
+    if command -v desktop-file-validate >/dev/null; then
+        # Hints too: a second main category shows the entry twice in menus.
+        out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ] || fail "$w desktop file: $out"
+    fi
+    grep -qx "Exec=$w" "$desktop" || fail "desktop file does not start $w"
+    grep -qx "Icon=$w" "$desktop" || fail "$w's desktop file does not name the installed icon"
+    file "$root/usr/share/icons/hicolor/64x64/apps/$w.png" 2>&1 | grep -q 'PNG image data, 64 x 64' \
+        || fail "$w's icon is not a 64x64 PNG"
+    if command -v appstreamcli >/dev/null; then
+        appstreamcli validate --no-net "$root/$metainfo" >"$work/out" 2>&1 || {
+            fail "$w's metainfo does not validate:"
+            cat "$work/out" >&2
+        }
+    fi
+    grep -qF "<release version=\"$upstream\"" "$root/$metainfo" || fail "$w's metainfo has no release $upstream"
+    grep -qF "<launchable type=\"desktop-id\">$w.desktop</launchable>" "$root/$metainfo" \
+        || fail "$w's metainfo does not launch the desktop entry"
+done
 
 # A program of someone else's, built against the unpacked tree through its .pc
 # only, runs with our library and no LD_LIBRARY_PATH.
@@ -194,11 +199,13 @@ fi
 grep -q '"voltage": \[' "$work/results.json" 2>/dev/null \
     && grep -q '"current": \[' "$work/results.json" \
     || fail "zem_example wrote no curve to results.json"
-if ! (cd "$work" && env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen ZEM_EXIT_AFTER_SHOW=1 \
-        timeout 60 "$root/usr/bin/zem_debugger" >"$work/debugger.out" 2>&1); then
-    fail "zem_debugger did not start and quit:"
-    cat "$work/debugger.out" >&2
-fi
+for w in "${windows[@]}"; do
+    if ! (cd "$work" && env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen ZEM_EXIT_AFTER_SHOW=1 \
+            timeout 60 "$root/usr/bin/$w" >"$work/$w.out" 2>&1); then
+        fail "$w did not start and quit:"
+        cat "$work/$w.out" >&2
+    fi
+done
 
 # lintian: no error, and no warning but those the README explains.
 allowed_warnings=(initial-upload-closes-no-bugs)

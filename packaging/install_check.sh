@@ -69,17 +69,19 @@ if ! out=$(in_root python3 -c \
     fail "Python measurement: $out"
 fi
 
-# The window started and quit, offscreen, with nothing said about plugins.
+# The windows started and quit, offscreen, with nothing said about plugins.
 install -d -m 0700 "$root/tmp/xdg"
-if ! out=$(in_root env QT_QPA_PLATFORM=offscreen ZEM_EXIT_AFTER_SHOW=1 \
-        XDG_RUNTIME_DIR=/tmp/xdg zem_debugger 2>&1); then
-    fail "zem_debugger offscreen: $out"
-elif grep -qi 'could not load\|could not find\|cannot find font\|no fonts' <<<"$out"; then
-    fail "zem_debugger offscreen warned: $out"
-fi
+for w in zem_debugger zem_bench; do
+    if ! out=$(in_root env QT_QPA_PLATFORM=offscreen ZEM_EXIT_AFTER_SHOW=1 \
+            XDG_RUNTIME_DIR=/tmp/xdg $w 2>&1); then
+        fail "$w offscreen: $out"
+    elif grep -qi 'could not load\|could not find\|cannot find font\|no fonts' <<<"$out"; then
+        fail "$w offscreen warned: $out"
+    fi
+done
 
 if [ "$failures" -ne 0 ]; then
     echo "install_check.sh: $failures failure(s) in a minimal root" >&2
     exit 1
 fi
-echo "install_check.sh: installed without recommends and used: zemctl test, Python, the window"
+echo "install_check.sh: installed without recommends and used: zemctl test, Python, the windows"
