@@ -113,8 +113,14 @@ void tst_Bench::testTwoBoardsByTheirObjectNames()
     QCOMPARE(banner->accessibleName(), QStringLiteral("PASS: 11 of 11 points pass"));
 
     // Both runs are in the history, with their serials and the operator.
+    // Either tab on top, the window fits 1280x800 with a frame's borders and title.
     auto *tabs = static_cast<QTabWidget *>(child("benchTabs"));
-    tabs->setCurrentWidget(child("historyTab"));
+    for (const char *tab : { "testPage", "historyTab" }) {
+        tabs->setCurrentWidget(child(tab));
+        const QSize least = window.minimumSizeHint().expandedTo(window.minimumSize());
+        QVERIFY2(least.width() <= 1264 && least.height() <= 752,
+            qPrintable(QStringLiteral("%1: %2 x %3").arg(tab).arg(least.width()).arg(least.height())));
+    }
     zem::history::Store store;
     QVERIFY(store.open(*zem::history::parseLocation(
         window.context().history()->locationText(), nullptr)));
