@@ -13,9 +13,10 @@ struct HistoryJob
     Action action = Action::Runs;
     std::string db; // "" for ZEM_DB or the default file
     std::string board, serial, since, verdict; // filters; since is YYYY-MM-DD or ISO 8601
-    std::string run; // show: the run's UUID
+    std::string run; // show: the run's UUID or a prefix of it ("" with serial: its latest run)
     std::string csv; // export: the file ("-" for standard output)
     int limit = -1;
+    bool text = false; // runs and points: a header and aligned lines instead of JSON Lines
 
     // Filled in by the module.
     int exitCode = 0;

@@ -1,5 +1,5 @@
 // zemctl history: runs, points, show, export and sync over the test history,
-// JSON Lines out.
+// JSON Lines out; runs and points also as aligned text.
 #include "historyjob.h"
 
 #include "application.h"
@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -27,6 +28,37 @@ using Json = nlohmann::ordered_json;
 std::string text(const QString &s)
 {
     return s.toStdString();
+}
+
+// Characters as a terminal shows them (UTF-8 continuation bytes add none).
+std::size_t width(const std::string &s)
+{
+    return std::size_t(std::count_if(
+        s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+}
+
+// A header and its rows in columns two spaces apart, each as wide as its
+// widest cell; numbers (the columns in `right`) aligned on their last digit.
+// Cells come from the history, so what could steer a terminal is escaped.
+std::string aligned(std::vector<std::vector<std::string>> rows, const std::vector<bool> &right)
+{
+    std::vector<std::size_t> widths(right.size(), 0);
+    for (auto &row : rows)
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            row[c] = zemctl::printable(row[c]);
+            widths[c] = std::max(widths[c], width(row[c]));
+        }
+    std::string out;
+    for (const auto &row : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            const std::string pad(widths[c] - width(row[c]), ' ');
+            line += (c ? "  " : "") + (right[c] ? pad + row[c] : row[c] + pad);
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        out += line + '\n';
+    }
+    return out;
 }
 
 class History
@@ -47,14 +79,19 @@ private:
     }
     bool print(const Json &j)
     {
-        const std::string line
-            = j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
+        return write(j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n');
+    }
+    bool write(const std::string &line)
+    {
         if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size())
             return true;
         return fail(zemctl::kExitUsage,
             std::string("cannot write to standard output: ") + std::strerror(errno));
     }
     bool filter(zem::history::RunFilter &f);
+    // The run show means: the one whose UUID starts with job.run, or the
+    // latest of job.serial; null after fail().
+    QUuid chosenRun(zem::history::Store &store);
     void runs(zem::history::Store &store);
     void points(zem::history::Store &store);
     void show(zem::history::Store &store);
@@ -99,6 +136,20 @@ void History::runs(zem::history::Store &store)
     const auto list = store.runs(f);
     if (!list)
         return void(fail(zemctl::kExitUsage, text(store.errorString())));
+    if (job.text) {
+        std::vector<std::vector<std::string>> rows { { "started (UTC)", "board", "serial",
+            "verdict", "failed", "points", "operator", "station", "run" } };
+        for (const auto &s : *list) {
+            const zem::history::Run &r = s.run;
+            const QString started = r.started.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            rows.push_back({ text(started), text(r.boardType), text(r.boardSerial), text(zem::history::verdictWords(r.verdict)),
+                std::to_string(s.failedCount), std::to_string(s.pointCount), text(r.operatorName),
+                text(r.station), text(r.uuid.toString(QUuid::WithoutBraces)) });
+        }
+        write(aligned(
+            std::move(rows), { false, false, false, false, true, true, false, false, false }));
+        return;
+    }
     for (const auto &s : *list)
         if (!print(runJson(s)))
             return;
@@ -111,21 +162,65 @@ void History::points(zem::history::Store &store)
     const auto list = store.pareto(QString::fromStdString(job.board));
     if (!list)
         return void(fail(zemctl::kExitUsage, text(store.errorString())));
+    if (job.text) {
+        std::vector<std::vector<std::string>> rows { { "point", "tested", "failed", "rate" } };
+        for (const auto &p : *list)
+            rows.push_back({ text(p.name), std::to_string(p.tested), std::to_string(p.failed),
+                text(QString::number(100 * p.rate, 'f', 1)) + " %" });
+        write(aligned(std::move(rows), { false, true, true, true }));
+        return;
+    }
     for (const auto &p : *list)
         if (!print(Json { { "point", text(p.name) }, { "tested", p.tested }, { "failed", p.failed },
                 { "rate", std::round(p.rate * 10000) / 10000 } }))
             return;
 }
 
+QUuid History::chosenRun(zem::history::Store &store)
+{
+    if (job.run.empty() == job.serial.empty()) {
+        fail(zemctl::kExitUsage,
+            "history show takes a run's UUID (or its first characters) or --serial, one of them");
+        return {};
+    }
+    if (!job.serial.empty()) {
+        zem::history::RunFilter f;
+        f.boardSerial = QString::fromStdString(job.serial);
+        f.limit = 1;
+        const auto latest = store.runs(f);
+        if (!latest)
+            fail(zemctl::kExitUsage, text(store.errorString()));
+        else if (latest->empty())
+            fail(zemctl::kExitUsage, "no run of serial " + zemctl::printable(job.serial));
+        return latest && !latest->empty() ? latest->front().run.uuid : QUuid();
+    }
+    const QString given = QString::fromStdString(job.run);
+    if (const QUuid whole = QUuid::fromString(given); !whole.isNull())
+        return whole;
+    const auto found = store.runsWithPrefix(given);
+    if (!found) {
+        fail(zemctl::kExitUsage, text(store.errorString()));
+        return {};
+    }
+    if (found->size() == 1)
+        return found->front();
+    fail(zemctl::kExitUsage,
+        found->empty() ? "no run " + zemctl::printable(job.run)
+                       : "run " + zemctl::printable(job.run) + " is ambiguous: "
+                + std::to_string(found->size()) + " runs start with it; give more of the UUID");
+    return {};
+}
+
 void History::show(zem::history::Store &store)
 {
-    const QUuid id = QUuid::fromString(QString::fromStdString(job.run));
+    const QUuid id = chosenRun(store);
     if (id.isNull())
-        return void(fail(zemctl::kExitUsage, "not a run's UUID: " + zemctl::printable(job.run)));
+        return;
     const auto r = store.run(id);
     if (!r)
         return void(fail(zemctl::kExitUsage,
-            store.errorString().isEmpty() ? "no run " + job.run : text(store.errorString())));
+            store.errorString().isEmpty() ? "no run " + text(id.toString(QUuid::WithoutBraces))
+                                          : text(store.errorString())));
     zem::history::RunSummary s;
     s.run = *r;
     s.pointCount = int(r->points.size());
@@ -186,8 +281,8 @@ void History::run()
         = job.db.empty() ? zem::history::defaultLocationText() : QString::fromStdString(job.db);
     const auto location = zem::history::parseLocation(where, &error);
     if (!location)
-        return void(fail(zemctl::kExitUsage, "history " + zemctl::printable(text(where)) + ": "
-                + zemctl::printable(text(error))));
+        return void(fail(zemctl::kExitUsage,
+            "history " + zemctl::printable(text(where)) + ": " + zemctl::printable(text(error))));
     // Anything written would replace the history it was read from.
     if (job.action == HistoryJob::Action::Export && job.csv != "-"
         && zem::history::isHistoryFile(QString::fromStdString(job.csv), *location))
@@ -196,12 +291,12 @@ void History::run()
                 + " is the history itself (or its journal or spool); choose another name"));
     zemctl::ensureApplication();
     zem::history::Store store;
-    const auto access = job.action == HistoryJob::Action::Sync
-        ? zem::history::Store::Access::Write
-        : zem::history::Store::Access::Read;
+    const auto access = job.action == HistoryJob::Action::Sync ? zem::history::Store::Access::Write
+                                                               : zem::history::Store::Access::Read;
     if (!store.open(*location, zem::history::defaultSpoolPath(), access))
-        return void(fail(zemctl::kExitUsage, "history " + zemctl::printable(text(location->text()))
-                + ": " + zemctl::printable(text(store.errorString()))));
+        return void(fail(zemctl::kExitUsage,
+            "history " + zemctl::printable(text(location->text())) + ": "
+                + zemctl::printable(text(store.errorString()))));
     switch (job.action) {
     case HistoryJob::Action::Runs:
         return runs(store);

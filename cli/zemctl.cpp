@@ -327,7 +327,7 @@ int run(int argc, char **argv)
                "(default ZEM_DB, else a file in the user's data folder)")
             ->type_name("URL");
     CLI::App *historyCommand
-        = app.add_subcommand("history", "The history of tested boards; JSON Lines out");
+        = app.add_subcommand("history", "The history of tested boards; JSON Lines out, or --format text");
     historyCommand->require_subcommand(1);
     historyCommand->add_option("--db", history.db, "The history (as for test --db)")
         ->type_name("URL");
@@ -350,7 +350,8 @@ int run(int argc, char **argv)
     historyPoints->add_option("--board", history.board, "The board type")->required();
     CLI::App *historyShow
         = historyCommand->add_subcommand("show", "One run with its points and curves");
-    historyShow->add_option("RUN", history.run, "The run's UUID")->required();
+    historyShow->add_option("RUN", history.run, "The run's UUID, or as much of it as tells it apart");
+    historyShow->add_option("--serial", history.serial, "The latest run of this serial number");
     CLI::App *historySync = historyCommand->add_subcommand(
         "sync", "Upload the runs waiting in the local spool to the shared server");
     learn->add_flag("--add", job.add,
@@ -430,6 +431,7 @@ int run(int argc, char **argv)
                 : historyExport->parsed()          ? HistoryJob::Action::Export
                 : historySync->parsed()            ? HistoryJob::Action::Sync
                                                    : HistoryJob::Action::Runs;
+            history.text = context.format(Format::Json) == Format::Text;
             return historyMain(history);
         }
         job.history = !noHistory;

@@ -139,6 +139,16 @@ VerdictKind verdictKind(const QString &verdict)
     return VerdictKind::Unknown;
 }
 
+QString verdictWords(const QString &verdict)
+{
+    // A failed run is what a line stops for: the one verdict in capitals.
+    if (verdict == QLatin1String("fail"))
+        return QStringLiteral("FAIL");
+    if (verdict == QLatin1String("no_contact") || verdict == QLatin1String("not_learned"))
+        return QString(verdict).replace(QLatin1Char('_'), QLatin1Char(' '));
+    return verdict;
+}
+
 QByteArray packCurve(const std::vector<double> &volts, const std::vector<double> &milliamps)
 {
     return compress(rawCurve(volts, milliamps));

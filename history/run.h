@@ -55,6 +55,9 @@ bool isTested(const QString &verdict);
 // the runs with such a point.
 enum class VerdictKind { Unknown, Run, Point };
 VerdictKind verdictKind(const QString &verdict);
+// A verdict as people read it in tables: "pass", "FAIL", "different",
+// "unstable", "no contact", "not learned"; any other as it is.
+QString verdictWords(const QString &verdict);
 
 // The most points a curve of a stored run may have, volts and milliamps each.
 inline constexpr std::size_t kMaxCurvePoints = 1'000'000;

@@ -126,6 +126,11 @@ public:
     // A point's score in every run of a board type that scored it, oldest first.
     std::optional<std::vector<ScoreSample>> scores(
         const QString &boardType, const QString &point, const QDateTime &since = {});
+    // The board types of the runs kept, in alphabetical order.
+    std::optional<QStringList> boardTypes();
+    // The runs whose UUID, as text, starts with prefix (any case), newest
+    // first; none for a prefix no UUID can have.
+    std::optional<std::vector<QUuid>> runsWithPrefix(const QString &prefix);
     // A board type's point names, the likeliest to fail first; points with
     // the same rate keep the order in which they are usually probed.
     std::optional<QStringList> probeOrder(const QString &boardType);

@@ -223,6 +223,50 @@ std::optional<std::vector<ScoreSample>> Store::scores(
     return list;
 }
 
+std::optional<QStringList> Store::boardTypes()
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery q(database());
+    // runs_board starts with the board type, so the engines can answer from the index.
+    if (!exec(q, QStringLiteral("SELECT DISTINCT board_type FROM runs ORDER BY board_type"), {},
+            &error_))
+        return unreadable(error_);
+    QStringList types;
+    while (q.next())
+        types << q.value(0).toString();
+    if (q.lastError().isValid())
+        return unreadable(q.lastError().text());
+    return types;
+}
+
+std::optional<std::vector<QUuid>> Store::runsWithPrefix(const QString &prefix)
+{
+    if (!connect())
+        return std::nullopt;
+    const QString lower = prefix.toLower();
+    // Only hex digits and dashes reach LIKE, so the prefix holds no wildcard;
+    // anything else matches no UUID.
+    const bool uuidLike = std::all_of(lower.begin(), lower.end(), [](QChar c) {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            || (c >= QLatin1Char('a') && c <= QLatin1Char('f')) || c == QLatin1Char('-');
+    });
+    std::vector<QUuid> found;
+    if (!uuidLike || lower.size() > 36)
+        return found;
+    QSqlQuery q(database());
+    if (!exec(q,
+            QStringLiteral(
+                "SELECT uuid FROM runs WHERE uuid LIKE ? ORDER BY started_ms DESC, id DESC"),
+            { lower + QLatin1Char('%') }, &error_))
+        return unreadable(error_);
+    while (q.next())
+        found.push_back(QUuid::fromString(q.value(0).toString()));
+    if (q.lastError().isValid())
+        return unreadable(q.lastError().text());
+    return found;
+}
+
 std::optional<QStringList> Store::probeOrder(const QString &boardType)
 {
     if (!connect())

@@ -75,8 +75,9 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    // Runs zemctl in dir with args, without ZEM_URL.
-    Outcome run(std::vector<std::string> args, const Setting &setting = {})
+    // Runs zemctl (or another program) in dir with args, without ZEM_URL.
+    Outcome run(std::vector<std::string> args, const Setting &setting = {},
+        const char *program = ZEMCTL_PATH)
     {
         std::ofstream(dir / "stdin") << setting.input;
         std::ofstream(dir / "stdout") << setting.stdoutBefore;
@@ -88,7 +89,7 @@ protected:
                 fs::permissions(file, writable | fs::perms::owner_exec, fs::perm_options::remove);
         if (setting.readOnly)
             fs::permissions(dir, fs::perms::all & ~writable);
-        args.insert(args.begin(), ZEMCTL_PATH);
+        args.insert(args.begin(), program);
         std::vector<char *> argv;
         for (std::string &a : args)
             argv.push_back(a.data());
@@ -108,7 +109,7 @@ protected:
                 || (setting.readOnly && getuid() == 0
                     && (setgid(65534) != 0 || setuid(65534) != 0)))
                 _exit(126);
-            execve(ZEMCTL_PATH, argv.data(), env.data());
+            execve(program, argv.data(), env.data());
             _exit(127);
         }
         Outcome o;
@@ -133,7 +134,8 @@ struct Case
     const char *err; // a part of standard error, or ""
     Setting setting = {};
     // Files made before the run: a name and its content, or the arguments of
-    // a zemctl run that makes it. Each must be as it was after the run.
+    // a zemctl (or, after RECORD_RUNS, a record_runs) run that makes it. Each
+    // must be as it was after the run.
     std::vector<std::pair<std::string, std::vector<std::string>>> kept = {};
 };
 
@@ -148,6 +150,8 @@ TEST_P(Invocation, ExitsAndPrintsAsDocumented)
     for (const auto &[name, made] : c.kept) {
         if (made.size() == 1)
             std::ofstream(dir / name) << made[0];
+        else if (made[0] == RECORD_RUNS)
+            ASSERT_EQ(run({ made.begin() + 1, made.end() }, {}, RECORD_RUNS).exitCode, 0) << name;
         else
             ASSERT_EQ(run(made).exitCode, 0) << name;
         before.push_back(readFile(dir / name));
@@ -184,6 +188,11 @@ const std::string kHugePng("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0'\x10\0\0'\x10\x08\
 const std::vector<std::pair<std::string, std::vector<std::string>>> kHistory {
     { "s.json", kLearned }, { "h.sqlite", { "-u", kUrl, "test", "s.json", "--db", "h.sqlite" } }
 };
+
+// Three runs whose UUIDs tests can name; SN-abcd was tested twice.
+const std::vector<std::pair<std::string, std::vector<std::string>>> kNamedRuns { { "r.sqlite",
+    { RECORD_RUNS, "r.sqlite", "3", "2", "0", "abcd0000-0000-4000-8000-000000000001",
+        "abcd1111-0000-4000-8000-000000000002", "ef010000-0000-4000-8000-000000000003" } } };
 
 INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
     ::testing::Values(Case { { "-u", kUrl, "get_status" }, 0,
@@ -275,6 +284,20 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
             "/dev/null is not a regular file" },
         Case { { "history", "--db", "h.sqlite", "runs" }, 0, R"("points":2,"failed":0)", "",
             { "", "", RLIM_INFINITY, "", true }, kHistory },
+        Case { { "history", "--db", "r.sqlite", "show", "ABCD0" }, 0,
+            R"("run":"abcd0000-0000-4000-8000-000000000001")", "", {}, kNamedRuns },
+        Case { { "history", "--db", "r.sqlite", "show", "abcd" }, 1, "",
+            "run abcd is ambiguous: 2 runs start with it", {}, kNamedRuns },
+        Case { { "history", "--db", "r.sqlite", "show", "abcd2" }, 1, "", "no run abcd2", {},
+            kNamedRuns },
+        Case { { "history", "--db", "r.sqlite", "show", "--serial", "SN-abcd" }, 0,
+            R"("run":"abcd1111-0000-4000-8000-000000000002")", "", {}, kNamedRuns },
+        Case { { "history", "--db", "r.sqlite", "show", "--serial", "SN-none" }, 1, "",
+            "no run of serial SN-none", {}, kNamedRuns },
+        Case { { "history", "--db", "r.sqlite", "runs", "--format", "text" }, 0,
+            "  helper  SN-ef01  pass          0       2  test ", "", {}, kNamedRuns },
+        Case { { "--format", "text", "history", "--db", "r.sqlite", "points", "--board", "helper" },
+            0, "point  tested  failed   rate\nP0          3       0  0.0 %\n", "", {}, kNamedRuns },
         Case { { "-u", kUrl, "profile", "get" }, 1, "", "cannot write to standard output: No space",
             { "", "/dev/full" } },
         Case { { "list" }, 1, "", "cannot write to standard output", { "", "/dev/full" } },

@@ -281,6 +281,11 @@ void TestHistory::recordAndQuery()
     QCOMPARE(store.run(b.uuid)->points[1].refMilliamps, a.points[1].refMilliamps);
     QCOMPARE(raw(where, "SELECT COUNT(*) FROM reference_curves").toInt(), 1);
     QVERIFY(!store.run(QUuid::createUuid()));
+    // A run named by the start of its UUID in any case; LIKE's wildcards are no UUID's.
+    const QString aText = a.uuid.toString(QUuid::WithoutBraces).toUpper();
+    QCOMPARE(*store.runsWithPrefix(aText.left(13)), std::vector<QUuid> { a.uuid });
+    QVERIFY(store.runsWithPrefix("%")->empty() && store.runsWithPrefix("")->size() == 3);
+    QCOMPARE(*store.boardTypes(), QStringList({ "B1", "B2" }));
 
     const auto uuids
         = [&](QString board, QString serial, QDateTime since, QString verdict, int limit = -1) {

@@ -1,8 +1,10 @@
 // The History dock over a SQLite history holding two test runs recorded as
-// the Signatures dock records them.
+// the Signatures dock records them; the view alone, as another program
+// places it, over runs of two board types.
 #include "devicesession.h"
 #include "dockcontext.h"
 #include "historydock.h"
+#include "historyview.h"
 #include "historyrun.h"
 #include "worker.h"
 
@@ -10,6 +12,8 @@
 #include <QBarSeries>
 #include <QBarSet>
 #include <QChartView>
+#include <QComboBox>
+#include <QDateTimeAxis>
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineSeries>
@@ -18,12 +22,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
+
 class tst_HistoryDock : public QObject
 {
     Q_OBJECT
 
 private slots:
     void showsRunsAndFailures();
+    void viewNamesBoardsVerdictsAndTimes_data();
+    void viewNamesBoardsVerdictsAndTimes();
 };
 
 void tst_HistoryDock::showsRunsAndFailures()
@@ -117,6 +125,112 @@ void tst_HistoryDock::showsRunsAndFailures()
     QTRY_COMPARE(shown.count(), 4);
     auto *status = dock.findChild<QLabel *>(QStringLiteral("historyStatus"));
     QVERIFY2(status->text().contains("password"), qPrintable(status->text()));
+}
+
+void tst_HistoryDock::viewNamesBoardsVerdictsAndTimes_data()
+{
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<int>("hue"); // of its ground; -1 grey, -2 none
+    QTest::addColumn<qint64>("spanMs");
+    QTest::addColumn<QString>("axisFormat");
+    QTest::addColumn<QString>("typed"); // into the board type's field
+    QTest::addColumn<QString>("board"); // named by the charts
+
+    const qint64 min = 60'000, day = 1440 * min;
+    QTest::newRow("pass") << "pass" << "pass" << 120 << 5 * min << "HH:mm:ss" << "" << "Board B2";
+    QTest::newRow("fail") << "fail" << "FAIL" << 0 << 10 * min << "HH:mm" << "b1" << "B1";
+    QTest::newRow("different") << "different" << "different" << 0 << day - 1 << "HH:mm"
+                               << "Board B2" << "Board B2";
+    QTest::newRow("unstable") << "unstable" << "unstable" << 45 << day << "MM-dd HH:mm"
+                              << "B1" << "B1";
+    QTest::newRow("no_contact") << "no_contact" << "no contact" << 290 << 2 * day - 1
+                                << "MM-dd HH:mm" << "" << "Board B2";
+    QTest::newRow("not_learned") << "not_learned" << "not learned" << -1 << 2 * day
+                                 << "yyyy-MM-dd" << "" << "Board B2";
+    QTest::newRow("unknown") << "odd" << "odd" << -2 << 30 * day << "yyyy-MM-dd" << "B1" << "B1";
+}
+
+void tst_HistoryDock::viewNamesBoardsVerdictsAndTimes()
+{
+    QFETCH(QString, verdict);
+    QFETCH(QString, words);
+    QFETCH(int, hue);
+    QFETCH(qint64, spanMs);
+    QFETCH(QString, axisFormat);
+    QFETCH(QString, typed);
+    QFETCH(QString, board);
+    QCOMPARE(timeAxisFormat(spanMs), axisFormat);
+
+    // Spelled out, and coloured dark on light so it reads on any palette.
+    RunsModel model;
+    std::vector<zem::history::RunSummary> one(1);
+    one[0].run.verdict = verdict;
+    model.setRuns(one);
+    const QModelIndex cell = model.index(0, RunsModel::Verdict);
+    QCOMPARE(cell.data().toString(), words);
+    const QColor text = cell.data(Qt::ForegroundRole).value<QColor>();
+    const QColor ground = cell.data(Qt::BackgroundRole).value<QColor>();
+    QCOMPARE(ground.isValid(), hue != -2);
+    if (ground.isValid()) {
+        const auto luminance = [](const QColor &c) {
+            const auto linear = [](double v) {
+                return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF())
+                + 0.0722 * linear(c.blueF());
+        };
+        QVERIFY((luminance(ground) + 0.05) / (luminance(text) + 0.05) >= 4.5);
+        const int off = std::abs(ground.hslHue() - hue) % 360;
+        QVERIFY2(hue == -1 ? ground.hslSaturation() == 0 : std::min(off, 360 - off) <= 30,
+            qPrintable(ground.name()));
+    }
+
+    // The view on its own: board types offered from the history, and every
+    // chart naming the one it shows (the newest run's when none is chosen).
+    QTemporaryDir dir;
+    const QString where = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("v.sqlite"));
+    {
+        zem::history::Store store;
+        QVERIFY(store.open(*zem::history::parseLocation(where, nullptr)));
+        for (const char *type : { "B1", "Board B2" }) {
+            zem::history::Run run;
+            run.boardType = QLatin1String(type);
+            run.started = QDateTime::currentDateTimeUtc().addSecs(type[1] == '1' ? -60 : 0);
+            run.verdict = QStringLiteral("pass");
+            run.points.resize(1);
+            run.points[0].name = QStringLiteral("P1");
+            run.points[0].verdict = QStringLiteral("pass");
+            run.points[0].score = 2.0;
+            QCOMPARE(store.record(run), zem::history::Store::Outcome::Stored);
+        }
+    }
+    DeviceSession session;
+    zem::history::Worker history;
+    DockContext context(session, &history);
+    HistoryView view(context);
+    view.setLocationText(where);
+    QSignalSpy shown(&view, &HistoryView::shown);
+    view.refresh();
+    QVERIFY(shown.wait());
+    auto *boards = view.findChild<QComboBox *>(QStringLiteral("historyBoardFilter"));
+    QCOMPARE(boards->count(), 3);
+    QCOMPARE(boards->itemText(1), QStringLiteral("B1"));
+    QCOMPARE(boards->itemText(2), QStringLiteral("Board B2"));
+    boards->setEditText(typed);
+    view.refresh();
+    QVERIFY(shown.wait());
+    QCOMPARE(view.runsModel()->rowCount(), typed.isEmpty() ? 2 : 1);
+    for (const char *name : { "historyParetoChart", "historyScoreChart" }) {
+        const QString title = view.findChild<QChartView *>(QLatin1String(name))->chart()->title();
+        QVERIFY2(title.endsWith(board), qPrintable(title));
+    }
+    const QChart *yield = view.findChild<QChartView *>(QStringLiteral("historyYieldChart"))->chart();
+    QVERIFY2(yield->title().endsWith(typed.isEmpty() ? QStringLiteral("every board type") : board),
+        qPrintable(yield->title()));
+    // One run a board today: the day's hours, with the date.
+    QCOMPARE(static_cast<QDateTimeAxis *>(yield->axes(Qt::Horizontal).value(0))->format(),
+        QStringLiteral("MM-dd HH:mm"));
 }
 
 QTEST_MAIN(tst_HistoryDock)

@@ -1,5 +1,26 @@
 #include "runsmodel.h"
 
+VerdictColours verdictColours(const QString &verdict)
+{
+    struct Entry
+    {
+        const char *verdict;
+        QRgb text, ground;
+    };
+    static const Entry kEntries[] = {
+        { "pass", 0x1b5e20, 0xc8e6c9 },
+        { "fail", 0x9b1111, 0xffcdd2 },
+        { "different", 0x9b1111, 0xffcdd2 },
+        { "unstable", 0x6d4300, 0xffe08a },
+        { "no_contact", 0x4a148c, 0xe1bee7 },
+        { "not_learned", 0x37474f, 0xe0e0e0 },
+    };
+    for (const Entry &e : kEntries)
+        if (verdict == QLatin1String(e.verdict))
+            return { QColor(e.text), QColor(e.ground) };
+    return {};
+}
+
 RunsModel::RunsModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
@@ -30,7 +51,14 @@ int RunsModel::columnCount(const QModelIndex &parent) const
 QVariant RunsModel::data(const QModelIndex &index, int role) const
 {
     const auto *r = runAt(index.row());
-    if (!r || role != Qt::DisplayRole)
+    if (!r)
+        return {};
+    if (index.column() == Verdict && (role == Qt::ForegroundRole || role == Qt::BackgroundRole)) {
+        const VerdictColours colours = verdictColours(r->run.verdict);
+        const QColor &c = role == Qt::ForegroundRole ? colours.text : colours.ground;
+        return c.isValid() ? QVariant(c) : QVariant();
+    }
+    if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
     case Started:
@@ -40,7 +68,7 @@ QVariant RunsModel::data(const QModelIndex &index, int role) const
     case Serial:
         return r->run.boardSerial;
     case Verdict:
-        return r->run.verdict;
+        return zem::history::verdictWords(r->run.verdict);
     case Failed:
         return r->failedCount;
     case Points:

@@ -5,10 +5,23 @@
 #include "store.h"
 
 #include <QAbstractTableModel>
+#include <QColor>
 
 #include <vector>
 
-// The runs as listed, newest first.
+// How a verdict is told apart at a glance in the runs and points tables:
+// pass green, fail and different red, unstable amber, no_contact violet,
+// not_learned grey. Both colours are given, dark text on a light ground, so
+// it reads the same under a light or a dark palette; invalid for a verdict
+// of no known kind (the view's own colours then).
+struct VerdictColours
+{
+    QColor text;
+    QColor ground;
+};
+VerdictColours verdictColours(const QString &verdict);
+
+// The runs as listed, newest first; the verdict spelled out and coloured.
 class RunsModel : public QAbstractTableModel
 {
     Q_OBJECT
