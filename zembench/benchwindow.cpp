@@ -3,6 +3,7 @@
 
 #include "devicesession.h"
 #include "dockcontext.h"
+#include "historyview.h"
 #include "ivchart.h"
 #include "runcontroller.h"
 #include "signaturedocument.h"
@@ -10,10 +11,6 @@
 #include "verdictbanner.h"
 #include "worker.h"
 
-#if __has_include("historyview.h")
-#include "historyview.h"
-#define ZEM_BENCH_HISTORY 1
-#endif
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -145,10 +142,8 @@ void BenchWindow::wireRun()
             unsetCursor();
     });
     connect(m_run, &RunController::runRecorded, this, [this] {
-#ifdef ZEM_BENCH_HISTORY
         if (m_history)
             m_history->refresh();
-#endif
     });
     connect(m_document, &SignatureDocument::opened, this, [this](bool ok) {
         if (!ok) {
@@ -356,13 +351,11 @@ void BenchWindow::log(const QString &text, LogLevel level)
 
 void BenchWindow::showHistory()
 {
-#ifdef ZEM_BENCH_HISTORY
     if (m_history)
         return;
     m_history = new HistoryView(*m_context, ui->historyTab);
     ui->historyLayout->addWidget(m_history);
     m_history->refresh();
-#endif
 }
 
 void BenchWindow::closeEvent(QCloseEvent *event)
