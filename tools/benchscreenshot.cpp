@@ -1,5 +1,5 @@
 // zem_bench at 1280x800 after a failed board, for the README:
-// `zem_bench_screenshot bench.png`. The drawn board's points are placed on
+// `zem_bench_screenshot bench.png [history.png]`. The drawn board's points are placed on
 // its picture, a good board is learned on one virtual instrument, then a
 // board whose diode is shorted and whose R2 has drifted is tested.
 #include "benchwindow.h"
@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,7 +39,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     if (app.arguments().size() < 2) {
-        std::fprintf(stderr, "usage: zem_bench_screenshot <bench.png>\n");
+        std::fprintf(stderr, "usage: zem_bench_screenshot <bench.png> [history.png]\n");
         return 2;
     }
     QTemporaryDir dir;
@@ -105,5 +106,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot write %s\n", qPrintable(app.arguments().at(1)));
         return 1;
     }
-    return 0;
+    if (app.arguments().size() < 3)
+        return 0;
+    // The History tab after the two runs (the learn keeps none).
+    window.findChild<QTabWidget *>(QStringLiteral("benchTabs"))
+        ->setCurrentWidget(window.findChild<QWidget *>(QStringLiteral("historyTab")));
+    QTest::qWait(1000);
+    return window.grab().save(app.arguments().at(2)) ? 0 : 1;
 }
