@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -40,7 +39,7 @@ int main(int argc, char **argv)
     if (!opened.wait(10000))
         return 1;
     const auto probeAll = [&](std::vector<double> *latencies) {
-        auto *banner = window.findChild<QLabel *>(QStringLiteral("boardVerdict"));
+        auto *banner = window.findChild<QWidget *>(QStringLiteral("boardVerdict"));
         for (int k = 0; k < kPoints; ++k) {
             const QString before = banner->accessibleName();
             QElapsedTimer clock;

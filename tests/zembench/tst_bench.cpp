@@ -11,7 +11,6 @@
 #include "worker.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -63,7 +62,7 @@ void tst_Bench::testTwoBoardsByTheirObjectNames()
             qFatal("no %s", name);
         return w;
     };
-    auto *banner = static_cast<QLabel *>(child("boardVerdict"));
+    QWidget *banner = child("boardVerdict");
     auto *table = static_cast<QTableView *>(child("pointsTable"));
     QVERIFY(child("boardView") && child("curveView"));
 

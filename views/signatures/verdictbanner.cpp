@@ -1,17 +1,48 @@
 #include "verdictbanner.h"
 
+#include <QPainter>
+
+namespace {
+
+constexpr int kMargin = 8;
+
+} // namespace
+
 VerdictBanner::VerdictBanner(QWidget *parent)
-    : QLabel(parent)
+    : QWidget(parent)
 {
-    setAlignment(Qt::AlignCenter);
-    setTextFormat(Qt::RichText);
-    setMargin(6);
-    setAutoFillBackground(true);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setVerdict(State::Idle, sig::BoardVerdict());
+}
+
+QFont VerdictBanner::wordFont() const
+{
     QFont f = font();
     f.setPointSizeF(f.pointSizeF() * 2.2);
     f.setBold(true);
-    setFont(f);
-    setVerdict(State::Idle, sig::BoardVerdict());
+    return f;
+}
+
+QFont VerdictBanner::detailFont() const
+{
+    QFont f = font();
+    f.setPointSizeF(f.pointSizeF() * 1.5);
+    return f;
+}
+
+QSize VerdictBanner::sizeHint() const
+{
+    const QFontMetrics word(wordFont());
+    const QFontMetrics detail(detailFont());
+    return { word.horizontalAdvance(m_word) + detail.horizontalAdvance(m_detail) + 4 * kMargin,
+        word.height() + 2 * kMargin };
+}
+
+QSize VerdictBanner::minimumSizeHint() const
+{
+    // The word always shows; the detail is elided when the window is narrow.
+    return { QFontMetrics(wordFont()).horizontalAdvance(m_word) + 2 * kMargin,
+        sizeHint().height() };
 }
 
 void VerdictBanner::setVerdict(State state, const sig::BoardVerdict &v)
@@ -19,27 +50,25 @@ void VerdictBanner::setVerdict(State state, const sig::BoardVerdict &v)
     using Kind = sig::BoardVerdict::Kind;
     // Colours that read as what they mean under a bench lamp, with white text.
     QColor back(0x5f, 0x63, 0x68);
-    QString word;
-    QString detail;
     switch (state) {
     case State::Idle:
-        word = tr("READY");
-        detail = tr("scan a serial to test the board");
+        m_word = tr("READY");
+        m_detail = tr("scan a serial to test the board");
         break;
     case State::Learning:
-        word = tr("LEARNING");
-        detail = tr("probe each point of the good board");
+        m_word = tr("LEARNING");
+        m_detail = tr("probe each point of the good board");
         break;
     case State::Testing:
     case State::Done:
         if (state == State::Testing && v.kind != Kind::Fail) {
-            word = tr("TESTING");
-            detail = tr("%1 of %2 points").arg(v.points - v.notTested).arg(v.points);
+            m_word = tr("TESTING");
+            m_detail = tr("%1 of %2 points").arg(v.points - v.notTested).arg(v.points);
             back = QColor(0x1f, 0x5f, 0xa8);
             break;
         }
-        word = sig::boardVerdictWord(v.kind);
-        detail = sig::boardVerdictDetail(v);
+        m_word = sig::boardVerdictWord(v.kind);
+        m_detail = sig::boardVerdictDetail(v);
         switch (v.kind) {
         case Kind::Pass:
             back = QColor(0x1a, 0x7f, 0x37);
@@ -58,12 +87,29 @@ void VerdictBanner::setVerdict(State state, const sig::BoardVerdict &v)
         }
         break;
     }
-    m_text = word + QStringLiteral(": ") + detail;
-    QPalette p = palette();
-    p.setColor(QPalette::Window, back);
-    p.setColor(QPalette::WindowText, Qt::white);
-    setPalette(p);
-    setText(QStringLiteral("%1 <span style=\"font-size:small; font-weight:normal\">%2</span>")
-                .arg(word.toHtmlEscaped(), detail.toHtmlEscaped()));
-    setAccessibleName(m_text);
+    m_background = back;
+    setAccessibleName(verdictText());
+    updateGeometry();
+    update();
+}
+
+void VerdictBanner::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), m_background);
+    p.setPen(Qt::white);
+    const QFontMetrics word(wordFont());
+    const QFontMetrics detail(detailFont());
+    const int wordWidth = word.horizontalAdvance(m_word);
+    const int gap = 2 * kMargin;
+    const QString shown = detail.elidedText(
+        m_detail, Qt::ElideRight, std::max(0, width() - wordWidth - gap - 2 * kMargin));
+    const int total = wordWidth + gap + detail.horizontalAdvance(shown);
+    int x = std::max(kMargin, (width() - total) / 2);
+    const int baseline = (height() + word.ascent() - word.descent()) / 2;
+    p.setFont(wordFont());
+    p.drawText(x, baseline, m_word);
+    x += wordWidth + gap;
+    p.setFont(detailFont());
+    p.drawText(x, baseline, shown);
 }
