@@ -3,6 +3,7 @@
 // device, and what it tells its driver, for each prober and each way a point
 // gets measured or fails to.
 #include "connection.h"
+#include "probeorder.h"
 #include "proberun.h"
 #include "zemdouble.h"
 
@@ -18,6 +19,8 @@ class tst_ProbeRun : public QObject
 private slots:
     void run_data();
     void run();
+    void shortestPath_data();
+    void shortestPath();
 };
 
 namespace {
@@ -226,6 +229,42 @@ void tst_ProbeRun::run()
     const bool done = events.contains(QLatin1String("done:1"));
     QCOMPARE(run.signature().points[1].learned(), done || testing);
     QCOMPARE(run.session().done(), done);
+}
+
+// A machine's probing order: every point once, and no longer than a path
+// known to be shortest (or within a bound of it).
+void tst_ProbeRun::shortestPath_data()
+{
+    QTest::addColumn<QList<QPointF>>("points");
+    QTest::addColumn<double>("longest");
+
+    QList<QPointF> grid; // 5 x 10 at 1 mm, shuffled: a snake is 49 mm from its corner
+    for (int k = 0; k < 50; ++k)
+        grid << QPointF((k * 7) % 5, (k * 3) % 10);
+    QTest::newRow("grid from its corner") << grid << 49.0;
+    // Nearest neighbour alone goes 12.86 mm here; the shortest is 12.34 mm.
+    QTest::newRow("nearest is not shortest")
+        << QList<QPointF> { { 4, 0 }, { 6, 3 }, { 2, 4 }, { 1, 1 }, { 5, 3 } } << 12.3444;
+    QList<QPointF> circle; // every other point of a circle first: the path is the circle
+    for (int k = 0; k < 40; ++k)
+        circle << QPointF(10 + 10 * std::cos(k * 2 * M_PI / 40 * (k % 2 ? 1 : -1)),
+            10 * std::sin(k * 2 * M_PI / 40 * (k % 2 ? 1 : -1)));
+    QTest::newRow("circle") << circle << 10 + 2 * M_PI * 10 * 1.01;
+    QTest::newRow("none") << QList<QPointF>() << 0.0;
+}
+
+void tst_ProbeRun::shortestPath()
+{
+    QFETCH(QList<QPointF>, points);
+    QFETCH(double, longest);
+    const std::vector<QPointF> at(points.begin(), points.end());
+    std::vector<int> order = sig::shortestPath(at);
+    const double length = sig::pathLength(at, order);
+    QVERIFY2(length <= longest, qPrintable(QString::number(length)));
+    std::sort(order.begin(), order.end());
+    for (std::size_t k = 0; k < order.size(); ++k)
+        QCOMPARE(order[k], int(k));
+    QCOMPARE(order.size(), at.size());
 }
 
 QTEST_MAIN(tst_ProbeRun)
