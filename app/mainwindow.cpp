@@ -74,6 +74,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(logScroll, &QTimer::timeout, log, &QListWidget::scrollToBottom);
 
     urlEdit = ui->comEdit;
+    // Room for a usual URL, however many docks are shown beside the pages.
+    urlEdit->setMinimumWidth(
+        urlEdit->fontMetrics().horizontalAdvance(urlEdit->placeholderText()) + 16);
     connect(ui->cntButton, &QPushButton::clicked, this, &MainWindow::connectButton);
     connect(ui->dcntButton, &QPushButton::clicked, this, &MainWindow::dconnectButton);
     urlEdit->setToolTip(tr("Example:\ncom:\\\\.\\COM12\nvu-net://%1/%2")
@@ -207,6 +210,7 @@ void MainWindow::buildDocks()
     });
     statusText = new QLabel;
     statusText->setObjectName(QStringLiteral("callsStatus"));
+    statusText->setMinimumWidth(1);
     statusBar()->addWidget(statusText, 1);
     updateStatus();
 
@@ -254,6 +258,7 @@ void MainWindow::buildDocks()
 
     // The window grows by the dock and the menu bar, so the pages keep their size.
     resize(width() + curve->sizeHint().width(), height() + menuBar()->sizeHint().height());
+    m_docks = { curve, callsDock, signatures, history };
 }
 
 iopanel *MainWindow::page(const QString &command)
@@ -271,11 +276,26 @@ void MainWindow::send(const char *command)
 {
     const int i = commandIndex(command);
     const zem::Command &c = zem::kCommands[i];
-    const std::int32_t result = runCommand(c, *pageAt(i), session->connection());
+    iopanel &page = *pageAt(i);
+    alignas(8) unsigned char request[zem::kMaxRecordSize] = {};
+    packRequest(c, page, request);
+    const std::int32_t result = runCommandWith(c, request, page, session->connection());
     AddLog(tr("%1 returned %2")
                .arg(QLatin1String(c.operation),
                    QString::fromStdString(zem::calls::resultName(result))),
         levelOf(result));
+    noteResult(c, result, request);
+}
+
+void MainWindow::noteResult(const zem::Command &c, std::int32_t result, const void *request)
+{
+    // The status bar keeps what the log line cannot say: which values the
+    // instrument refused and what it takes, until the next Send.
+    const std::string message = zem::calls::resultMessage(c, result, request);
+    m_statusNote = message == zem::calls::resultMessage(c, result, nullptr)
+        ? QString()
+        : QString::fromStdString(message);
+    updateStatus();
 }
 
 void MainWindow::callGetter(const char *setter)
@@ -393,6 +413,7 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
                    .arg(QLatin1String(c.operation),
                        QString::fromStdString(zem::calls::resultName(replay->result))),
             levelOf(replay->result));
+        noteResult(c, replay->result, replay->request);
     });
     run->start();
 }
@@ -400,7 +421,11 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
 void MainWindow::updateStatus()
 {
     const zem::calls::CallRing &calls = callsDock->liveModel()->ring();
-    QString text = session->isOpen() ? tr("Connected to %1").arg(statusUrl) : tr("Not connected");
+    QString text = session->isOpen() ? tr("Connected to %1").arg(statusUrl)
+        : m_openFailure.isEmpty()    ? tr("Not connected")
+                                     : tr("Not connected: %1").arg(m_openFailure);
+    if (!m_statusNote.isEmpty())
+        text += tr("  |  %1").arg(m_statusNote);
     if (calls.size() > 0) {
         const zem::calls::Call &last = calls.newest();
         text += tr("  |  last: %1 returned %2 in %3")
@@ -412,7 +437,19 @@ void MainWindow::updateStatus()
     text += calls.total() == 1 ? tr("  |  1 call") : tr("  |  %1 calls").arg(calls.total());
     text += tr(", %1 failed").arg(calls.failures());
     statusText->setText(text);
+    // The line is cut at the window's edge rather than widening it; its tool
+    // tip holds all of it.
+    statusText->setToolTip(text);
     statusShown.start();
+}
+
+void MainWindow::noteOpened(const QString &url)
+{
+    const zem::Connection &device = session->connection();
+    m_openFailure = device.isOpen()
+        ? QString()
+        : QString::fromLatin1(device.openFailure(url.toLatin1().toStdString()));
+    m_statusNote.clear(); // it spoke of the device before
 }
 
 MainWindow::~MainWindow()
@@ -483,6 +520,7 @@ void MainWindow::connectButton()
     device.close();
     const QString url = urlEdit->text();
     device.open(url.toLatin1().toStdString());
+    noteOpened(url);
     if (!device.isOpen()) {
         device.close();
         AddLog(tr("%1 device undefined").arg(url), LogLevel::Failure);
@@ -502,6 +540,8 @@ void MainWindow::dconnectButton()
         session->connection().close();
     }
     AddLog(tr("Disconnect %1").arg(urlEdit->text()));
+    m_openFailure.clear();
+    m_statusNote.clear();
     updateStatus();
     noteConnection(QString());
 }

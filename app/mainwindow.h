@@ -4,12 +4,17 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <QVector>
 
 #include <cstdint>
 #include <memory>
+
+namespace zem {
+struct Command;
+}
 
 class CallsDock;
 class Container;
@@ -24,6 +29,7 @@ class iopanel;
 class QLabel;
 class QAction;
 class QCloseEvent;
+class QDockWidget;
 class QMenu;
 class QLineEdit;
 class QStringListModel;
@@ -100,6 +106,10 @@ private:
     // Runs the setter's getter, then fills the setter's request from its response.
     void callGetter(const char *setter);
     void addLogLines(const LogLines &lines);
+    // The status bar's words on a Send's result (the values the instrument
+    // refused) and on the last open (why the library refused the URL).
+    void noteResult(const zem::Command &command, std::int32_t result, const void *request);
+    void noteOpened(const QString &url);
     void buildDocks();
     void updateStatus();
     QString logStamp();
@@ -132,6 +142,8 @@ private:
     QTimer *statusRefresh = nullptr; // the calls' line, when it was refreshed too recently
     QElapsedTimer statusShown; // since the calls' line was last refreshed
     QString statusUrl; // the URL of the last connection attempt, for the status bar
+    QString m_openFailure; // why the last open failed; empty after one that worked
+    QString m_statusNote; // the last Send's refused values, until the next Send
     QElapsedTimer stampClock; // since the stamp's second began to be shown
     qint64 stampValidMs = 0;
     QString stamp;
@@ -157,4 +169,5 @@ private:
     int m_foldedRow = -1;
     int m_foldedCount = 0;
     QByteArray m_defaultLayout;
+    QList<QDockWidget *> m_docks; // all of them, in the right dock area
 };

@@ -41,7 +41,12 @@ void MainWindow::setupSessionTools()
 {
     trend = new TrendDock(*m_context, this);
     addDockWidget(Qt::RightDockWidgetArea, trend);
+    // A tab beside the others however it is shown: stacked under them it
+    // would take their height.
+    tabifyDockWidget(curve, trend);
     trend->hide();
+    curve->raise();
+    m_docks << trend;
     // The trend follows what the pages show: the responses of their calls.
     connect(session, &DeviceSession::callMade, trend, [this](const zem::calls::Call &call) {
         using zem::calls::Origin;
@@ -194,6 +199,7 @@ void MainWindow::reconnectAttempt()
         session->connection().close();
         session->connection().open(connectedUrl.toLatin1().toStdString());
     }
+    noteOpened(connectedUrl);
     updateStatus();
     if (!session->isOpen()) {
         const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
