@@ -18,6 +18,7 @@
 #include "recording.h"
 #include "records.h"
 #include "signaturesdock.h"
+#include "statusline.h"
 #include "trenddock.h"
 #include "worker.h"
 
@@ -208,9 +209,7 @@ void MainWindow::buildDocks()
         else
             statusRefresh->start(int(kStatusRefreshMs - statusShown.elapsed()));
     });
-    statusText = new QLabel;
-    statusText->setObjectName(QStringLiteral("callsStatus"));
-    statusText->setMinimumWidth(1);
+    statusText = new StatusLine;
     statusBar()->addWidget(statusText, 1);
     updateStatus();
 
@@ -284,17 +283,7 @@ void MainWindow::send(const char *command)
                .arg(QLatin1String(c.operation),
                    QString::fromStdString(zem::calls::resultName(result))),
         levelOf(result));
-    noteResult(c, result, request);
-}
-
-void MainWindow::noteResult(const zem::Command &c, std::int32_t result, const void *request)
-{
-    // The status bar keeps what the log line cannot say: which values the
-    // instrument refused and what it takes, until the next Send.
-    const std::string message = zem::calls::resultMessage(c, result, request);
-    m_statusNote = message == zem::calls::resultMessage(c, result, nullptr)
-        ? QString()
-        : QString::fromStdString(message);
+    statusText->noteResult(c, result, request);
     updateStatus();
 }
 
@@ -413,43 +402,16 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
                    .arg(QLatin1String(c.operation),
                        QString::fromStdString(zem::calls::resultName(replay->result))),
             levelOf(replay->result));
-        noteResult(c, replay->result, replay->request);
+        statusText->noteResult(c, replay->result, replay->request);
+        updateStatus();
     });
     run->start();
 }
 
 void MainWindow::updateStatus()
 {
-    const zem::calls::CallRing &calls = callsDock->liveModel()->ring();
-    QString text = session->isOpen() ? tr("Connected to %1").arg(statusUrl)
-        : m_openFailure.isEmpty()    ? tr("Not connected")
-                                     : tr("Not connected: %1").arg(m_openFailure);
-    if (!m_statusNote.isEmpty())
-        text += tr("  |  %1").arg(m_statusNote);
-    if (calls.size() > 0) {
-        const zem::calls::Call &last = calls.newest();
-        text += tr("  |  last: %1 returned %2 in %3")
-                    .arg(CallsModel::commandText(last),
-                        QString::fromStdString(zem::calls::resultName(last.result)),
-                        CallsModel::durationText(last.durationNs));
-    }
-    // No translation ships, so plurals are chosen here rather than by "%n".
-    text += calls.total() == 1 ? tr("  |  1 call") : tr("  |  %1 calls").arg(calls.total());
-    text += tr(", %1 failed").arg(calls.failures());
-    statusText->setText(text);
-    // The line is cut at the window's edge rather than widening it; its tool
-    // tip holds all of it.
-    statusText->setToolTip(text);
+    statusText->refresh(session->isOpen(), statusUrl, callsDock->liveModel()->ring());
     statusShown.start();
-}
-
-void MainWindow::noteOpened(const QString &url)
-{
-    const zem::Connection &device = session->connection();
-    m_openFailure = device.isOpen()
-        ? QString()
-        : QString::fromLatin1(device.openFailure(url.toLatin1().toStdString()));
-    m_statusNote.clear(); // it spoke of the device before
 }
 
 MainWindow::~MainWindow()
@@ -520,7 +482,7 @@ void MainWindow::connectButton()
     device.close();
     const QString url = urlEdit->text();
     device.open(url.toLatin1().toStdString());
-    noteOpened(url);
+    statusText->noteOpen(device, url);
     if (!device.isOpen()) {
         device.close();
         AddLog(tr("%1 device undefined").arg(url), LogLevel::Failure);
@@ -540,8 +502,7 @@ void MainWindow::dconnectButton()
         session->connection().close();
     }
     AddLog(tr("Disconnect %1").arg(urlEdit->text()));
-    m_openFailure.clear();
-    m_statusNote.clear();
+    statusText->clearNotes();
     updateStatus();
     noteConnection(QString());
 }

@@ -12,14 +12,11 @@
 #include <cstdint>
 #include <memory>
 
-namespace zem {
-struct Command;
-}
-
 class CallsDock;
 class Container;
 class CurveDock;
 class SignaturesDock;
+class StatusLine;
 class DeviceSession;
 class DockContext;
 class LogView;
@@ -106,10 +103,6 @@ private:
     // Runs the setter's getter, then fills the setter's request from its response.
     void callGetter(const char *setter);
     void addLogLines(const LogLines &lines);
-    // The status bar's words on a Send's result (the values the instrument
-    // refused) and on the last open (why the library refused the URL).
-    void noteResult(const zem::Command &command, std::int32_t result, const void *request);
-    void noteOpened(const QString &url);
     void buildDocks();
     void updateStatus();
     QString logStamp();
@@ -137,13 +130,11 @@ private:
     CurveDock *curve = nullptr;
     SignaturesDock *m_signatures = nullptr;
     CallsDock *callsDock = nullptr;
-    QLabel *statusText = nullptr;
+    StatusLine *statusText = nullptr;
     static constexpr qint64 kStatusRefreshMs = 100;
     QTimer *statusRefresh = nullptr; // the calls' line, when it was refreshed too recently
     QElapsedTimer statusShown; // since the calls' line was last refreshed
     QString statusUrl; // the URL of the last connection attempt, for the status bar
-    QString m_openFailure; // why the last open failed; empty after one that worked
-    QString m_statusNote; // the last Send's refused values, until the next Send
     QElapsedTimer stampClock; // since the stamp's second began to be shown
     qint64 stampValidMs = 0;
     QString stamp;

@@ -15,6 +15,7 @@
 #include "intoutput.h"
 #include "iopanel.h"
 #include "recording.h"
+#include "statusline.h"
 #include "records.h"
 #include "trenddock.h"
 
@@ -199,7 +200,7 @@ void MainWindow::reconnectAttempt()
         session->connection().close();
         session->connection().open(connectedUrl.toLatin1().toStdString());
     }
-    noteOpened(connectedUrl);
+    statusText->noteOpen(session->connection(), connectedUrl);
     updateStatus();
     if (!session->isOpen()) {
         const zem::calls::OriginScope origin(zem::calls::Origin::Connection);
