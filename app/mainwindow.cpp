@@ -18,6 +18,7 @@
 #include "recording.h"
 #include "records.h"
 #include "signaturesdock.h"
+#include "statusline.h"
 #include "trenddock.h"
 #include "worker.h"
 
@@ -74,6 +75,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(logScroll, &QTimer::timeout, log, &QListWidget::scrollToBottom);
 
     urlEdit = ui->comEdit;
+    // Room for a usual URL, however many docks are shown beside the pages.
+    urlEdit->setMinimumWidth(
+        urlEdit->fontMetrics().horizontalAdvance(urlEdit->placeholderText()) + 16);
     connect(ui->cntButton, &QPushButton::clicked, this, &MainWindow::connectButton);
     connect(ui->dcntButton, &QPushButton::clicked, this, &MainWindow::dconnectButton);
     urlEdit->setToolTip(tr("Example:\ncom:\\\\.\\COM12\nvu-net://%1/%2")
@@ -205,8 +209,7 @@ void MainWindow::buildDocks()
         else
             statusRefresh->start(int(kStatusRefreshMs - statusShown.elapsed()));
     });
-    statusText = new QLabel;
-    statusText->setObjectName(QStringLiteral("callsStatus"));
+    statusText = new StatusLine;
     statusBar()->addWidget(statusText, 1);
     updateStatus();
 
@@ -254,6 +257,7 @@ void MainWindow::buildDocks()
 
     // The window grows by the dock and the menu bar, so the pages keep their size.
     resize(width() + curve->sizeHint().width(), height() + menuBar()->sizeHint().height());
+    m_docks = { curve, callsDock, signatures, history };
 }
 
 iopanel *MainWindow::page(const QString &command)
@@ -271,11 +275,16 @@ void MainWindow::send(const char *command)
 {
     const int i = commandIndex(command);
     const zem::Command &c = zem::kCommands[i];
-    const std::int32_t result = runCommand(c, *pageAt(i), session->connection());
+    iopanel &page = *pageAt(i);
+    alignas(8) unsigned char request[zem::kMaxRecordSize] = {};
+    packRequest(c, page, request);
+    const std::int32_t result = runCommandWith(c, request, page, session->connection());
     AddLog(tr("%1 returned %2")
                .arg(QLatin1String(c.operation),
                    QString::fromStdString(zem::calls::resultName(result))),
         levelOf(result));
+    statusText->noteResult(c, result, request);
+    updateStatus();
 }
 
 void MainWindow::callGetter(const char *setter)
@@ -393,25 +402,15 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
                    .arg(QLatin1String(c.operation),
                        QString::fromStdString(zem::calls::resultName(replay->result))),
             levelOf(replay->result));
+        statusText->noteResult(c, replay->result, replay->request);
+        updateStatus();
     });
     run->start();
 }
 
 void MainWindow::updateStatus()
 {
-    const zem::calls::CallRing &calls = callsDock->liveModel()->ring();
-    QString text = session->isOpen() ? tr("Connected to %1").arg(statusUrl) : tr("Not connected");
-    if (calls.size() > 0) {
-        const zem::calls::Call &last = calls.newest();
-        text += tr("  |  last: %1 returned %2 in %3")
-                    .arg(CallsModel::commandText(last),
-                        QString::fromStdString(zem::calls::resultName(last.result)),
-                        CallsModel::durationText(last.durationNs));
-    }
-    // No translation ships, so plurals are chosen here rather than by "%n".
-    text += calls.total() == 1 ? tr("  |  1 call") : tr("  |  %1 calls").arg(calls.total());
-    text += tr(", %1 failed").arg(calls.failures());
-    statusText->setText(text);
+    statusText->refresh(session->isOpen(), statusUrl, callsDock->liveModel()->ring());
     statusShown.start();
 }
 
@@ -483,6 +482,7 @@ void MainWindow::connectButton()
     device.close();
     const QString url = urlEdit->text();
     device.open(url.toLatin1().toStdString());
+    statusText->noteOpen(device, url);
     if (!device.isOpen()) {
         device.close();
         AddLog(tr("%1 device undefined").arg(url), LogLevel::Failure);
@@ -502,6 +502,7 @@ void MainWindow::dconnectButton()
         session->connection().close();
     }
     AddLog(tr("Disconnect %1").arg(urlEdit->text()));
+    statusText->clearNotes();
     updateStatus();
     noteConnection(QString());
 }

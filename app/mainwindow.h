@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <QVector>
@@ -15,6 +16,7 @@ class CallsDock;
 class Container;
 class CurveDock;
 class SignaturesDock;
+class StatusLine;
 class DeviceSession;
 class DockContext;
 class LogView;
@@ -24,6 +26,7 @@ class iopanel;
 class QLabel;
 class QAction;
 class QCloseEvent;
+class QDockWidget;
 class QMenu;
 class QLineEdit;
 class QStringListModel;
@@ -127,7 +130,7 @@ private:
     CurveDock *curve = nullptr;
     SignaturesDock *m_signatures = nullptr;
     CallsDock *callsDock = nullptr;
-    QLabel *statusText = nullptr;
+    StatusLine *statusText = nullptr;
     static constexpr qint64 kStatusRefreshMs = 100;
     QTimer *statusRefresh = nullptr; // the calls' line, when it was refreshed too recently
     QElapsedTimer statusShown; // since the calls' line was last refreshed
@@ -157,4 +160,5 @@ private:
     int m_foldedRow = -1;
     int m_foldedCount = 0;
     QByteArray m_defaultLayout;
+    QList<QDockWidget *> m_docks; // all of them, in the right dock area
 };

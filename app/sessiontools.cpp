@@ -15,6 +15,7 @@
 #include "intoutput.h"
 #include "iopanel.h"
 #include "recording.h"
+#include "statusline.h"
 #include "records.h"
 #include "trenddock.h"
 
@@ -41,7 +42,12 @@ void MainWindow::setupSessionTools()
 {
     trend = new TrendDock(*m_context, this);
     addDockWidget(Qt::RightDockWidgetArea, trend);
+    // A tab beside the others however it is shown: stacked under them it
+    // would take their height.
+    tabifyDockWidget(curve, trend);
     trend->hide();
+    curve->raise();
+    m_docks << trend;
     // The trend follows what the pages show: the responses of their calls.
     connect(session, &DeviceSession::callMade, trend, [this](const zem::calls::Call &call) {
         using zem::calls::Origin;
@@ -194,6 +200,7 @@ void MainWindow::reconnectAttempt()
         session->connection().close();
         session->connection().open(connectedUrl.toLatin1().toStdString());
     }
+    statusText->noteOpen(session->connection(), connectedUrl);
     updateStatus();
     if (!session->isOpen()) {
         const zem::calls::OriginScope origin(zem::calls::Origin::Connection);

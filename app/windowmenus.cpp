@@ -2,16 +2,17 @@
 #include "mainwindow.h"
 
 #include "dockcontext.h"
+#include "docklayout.h"
 #include "signaturesdock.h"
 #include "zem.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QScreen>
 
 #include <dlfcn.h>
 
@@ -57,6 +58,9 @@ void MainWindow::setupMenus()
     help->addAction(tr("Keys\tF1"), this, &MainWindow::showKeys);
     help->addAction(tr("About zem_debugger"), this, &MainWindow::showAbout);
 
+    // Whatever a dock holds, it gives way before the pages do.
+    for (QDockWidget *dock : std::as_const(m_docks))
+        letDockShrink(*dock);
     m_defaultLayout = saveState();
     if (Settings::kept()) {
         if (!restoreGeometry(m_context->settings().windowGeometry()))
@@ -67,13 +71,7 @@ void MainWindow::setupMenus()
 
 void MainWindow::fitScreen()
 {
-    // The docks widen the form's window; on a small screen it shrinks to fit
-    // (the frame's title bar and borders included).
-    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect room = screen->availableGeometry().adjusted(0, 0, -16, -48);
-    resize(std::min(width(), room.width()), std::min(height(), room.height()));
+    fitWindowToScreen(*this, m_docks);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -58,6 +58,12 @@ public:
     // its optional zem_virtual_open_error; a vendor's library need not. ""
     // otherwise, and after an open that worked.
     const std::string &openError() const { return m_openError; }
+    // The refusal as zemctl and the window's status bar say it: "cannot open
+    // device URL: reason", without ": reason" where there is none.
+    std::string openFailure(const std::string &url) const
+    {
+        return "cannot open device " + url + (m_openError.empty() ? "" : ": " + m_openError);
+    }
 
     bool isOpen() const { return m_handle != -1; }
     std::int32_t handle() const { return m_handle; }

@@ -1,6 +1,8 @@
 #include "call.h"
 
+#include "codec.h"
 #include "records.h"
+#include "zem.h"
 
 #include <cstring>
 #include <iterator>
@@ -108,6 +110,17 @@ std::string resultName(std::int32_t result)
     if (magnitude < std::int64_t(std::size(kResults)))
         return kResults[magnitude];
     return std::to_string(result);
+}
+
+std::string resultMessage(const zem::Command &command, std::int32_t result, const void *request)
+{
+    std::string text = std::string(command.name) + " returned " + resultName(result);
+    // A setter's -3 most often means a value the instrument does not take.
+    if (result == ZEM_RESULT_VALUE_ERROR && command.request && request)
+        if (const std::string outside = zem::codec::outsideDeviceLimits(*command.request, request);
+            !outside.empty())
+            text += ": " + outside;
+    return text;
 }
 
 std::uint8_t commandByOperation(std::string_view operation)

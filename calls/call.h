@@ -86,6 +86,13 @@ std::optional<Origin> originFromName(std::string_view name);
 // Any other code is its signed decimal number ("-6", "17").
 std::string resultName(std::int32_t result);
 
+// What a command's result means for its user, as zemctl and the window's
+// status bar say it: "set_measurement_settings returned result_value_error
+// (-3): NumberPoints 5: the device takes 10..1000". A -3 names the request's
+// fields (request: the command's request record, or null) that lie outside
+// what the instrument takes, where there are any.
+std::string resultMessage(const zem::Command &command, std::int32_t result, const void *request);
+
 // The index of the command in zem::kCommands whose library function is
 // `operation`, or kNoCommand.
 std::uint8_t commandByOperation(std::string_view operation);

@@ -77,13 +77,7 @@ CommandRun runCommand(
     run.called = true;
     if (run.result != ZEM_RESULT_OK) {
         run.exitCode = kExitResult;
-        run.error = std::string(c.name) + " returned " + resultName(run.result);
-        // A setter's -3 most often means a value the instrument does not take.
-        if (run.result == ZEM_RESULT_VALUE_ERROR && c.request)
-            if (const std::string outside
-                = zem::codec::outsideDeviceLimits(*c.request, run.request.data());
-                !outside.empty())
-                run.error += ": " + outside;
+        run.error = zem::calls::resultMessage(c, run.result, run.request.data());
     }
     return run;
 }

@@ -63,9 +63,11 @@ bool completed(const std::uint8_t *statusResponse)
 constexpr std::chrono::seconds kMaxCompletionWait { 10 };
 
 // Every line of the file checked before anything is sent; the command calls
-// kept (open, close and profile calls are not replayed). Returns the errors,
-// each naming its line; an unfinished last line is left out with a note.
-std::vector<std::string> readCommandCalls(const std::string &fileName, std::vector<Entry> &calls)
+// kept (open, close and profile calls are not replayed), and the URL of the
+// first open that returned a handle in url. Returns the errors, each naming
+// its line; an unfinished last line is left out with a note.
+std::vector<std::string> readCommandCalls(
+    const std::string &fileName, std::vector<Entry> &calls, std::string &url)
 {
     std::string text;
     if (std::string error
@@ -78,6 +80,9 @@ std::vector<std::string> readCommandCalls(const std::string &fileName, std::vect
         [&](std::size_t line, zem::calls::Call &call) {
             if (call.operation == zem::calls::Operation::Command)
                 calls.push_back({ line, std::move(call) });
+            else if (call.operation == zem::calls::Operation::Open && url.empty()
+                && call.result == ZEM_RESULT_OK && call.hasRequest && call.requestSize > 0)
+                url.assign(reinterpret_cast<const char *>(call.request()), call.requestSize);
         },
         [&](std::size_t line, const std::string &reason) {
             errors.push_back(fileName + ":" + std::to_string(line) + ": " + reason);
@@ -123,7 +128,7 @@ private:
 } // namespace
 
 int replayMain(Context &context, const std::string &fileName, const std::string &ignore,
-    const std::string &toleranceText)
+    const std::string &toleranceText, bool pauses)
 {
     Tolerance tolerance;
     if (!toleranceText.empty() && !tolerance.parse(toleranceText)) {
@@ -139,7 +144,8 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
             return kExitUsage;
         }
     std::vector<Entry> calls;
-    const std::vector<std::string> errors = readCommandCalls(fileName, calls);
+    std::string recordedUrl;
+    const std::vector<std::string> errors = readCommandCalls(fileName, calls, recordedUrl);
     if (!errors.empty()) {
         for (std::size_t i = 0; i < errors.size() && i < 20; ++i)
             printError(errors[i]);
@@ -148,9 +154,22 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
         printError("nothing was replayed");
         return kExitUsage;
     }
+    // The device the file was recorded on, unless -u or ZEM_URL names another.
+    if (context.options.url.empty()) {
+        if (recordedUrl.empty()) {
+            printError(fileName + " opened no device: use -u URL or set ZEM_URL");
+            return kExitUsage;
+        }
+        context.options.url = recordedUrl;
+        printError("replay: on " + recordedUrl + ", the device the file opened");
+    }
     if (!context.openDevice())
         return kExitUsage;
 
+    // A long file says how far it got, a tenth at a time, on standard error:
+    // standard output keeps only the differences.
+    const std::size_t progressStep
+        = calls.size() > kReplayProgressAbove ? (calls.size() + 9) / 10 : 0;
     // Each call waits as long after the one before as it did when recorded
     // (a measurement needs that time), rounded up to the next millisecond
     // the file keeps, but never more than kMaxGap: a file may hold sessions
@@ -160,7 +179,9 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
     std::size_t differing = 0;
     for (std::size_t i = 0; i < calls.size(); ++i) {
         const zem::calls::Call &call = calls[i].call;
-        if (i > 0) {
+        if (progressStep && i > 0 && i % progressStep == 0)
+            std::fprintf(stderr, "zemctl: replay: %zu/%zu calls\n", i, calls.size());
+        if (i > 0 && pauses) {
             const auto gap = std::chrono::milliseconds(call.wallMs - calls[i - 1].call.wallMs);
             if (gap > decltype(gap)::zero())
                 std::this_thread::sleep_until(

@@ -66,8 +66,7 @@ bool Context::openDevice()
         return false;
     }
     if (device.open(options.url) == -1) {
-        const std::string &why = device.openError();
-        printError("cannot open device " + options.url + (why.empty() ? "" : ": " + why));
+        printError(device.openFailure(options.url));
         return false;
     }
     return true;
@@ -132,8 +131,8 @@ Examples:
   zemctl -u URL watch get_status --period 100 --count 50 --field Temperature
   zemctl -u URL measure NumberPoints=100 -o curve.csv
   zemctl -u URL --format text measure NumberPoints=10
-  zemctl -u URL --record calls.jsonl measure && zemctl -u URL replay calls.jsonl
-  zemctl -u URL replay calls.jsonl --tolerance 0.01,0.01
+  zemctl -u URL --record calls.jsonl measure && zemctl replay calls.jsonl
+  zemctl -u URL replay calls.jsonl --tolerance 0.01,0.01 --no-pauses
   zemctl -u URL learn board.json --points R1,R2,U1.3 --button
   zemctl -u URL test board.json --report board.html
   zemctl -u URL learn board.json --add          # one more good board
@@ -219,7 +218,9 @@ int run(int argc, char **argv)
 
     Context context;
     Options &o = context.options;
-    app.add_option("-u,--url", o.url, "Device URL, passed to the library as it is")
+    app.add_option("-u,--url", o.url,
+           "Device URL, passed to the library as it is (replay: by default the one its file "
+           "opened)")
         ->envname("ZEM_URL");
     app.add_option("--record", o.recordFile, "Append every library call to FILE (JSON Lines)")
         ->type_name("FILE");
@@ -297,6 +298,9 @@ int run(int argc, char **argv)
             "Float fields match within REL (relative, e.g. 0.01) or ABS (absolute); integers "
             "and flags always compare exactly")
         ->type_name("REL[,ABS]");
+    bool noPauses = false;
+    replay->add_flag("--no-pauses", noPauses,
+        "Send each call as soon as the one before returned, not after its recorded pause");
 
     SignatureJob job;
     std::string pointList, pointName;
@@ -421,7 +425,7 @@ int run(int argc, char **argv)
         if (profileSet->parsed())
             return profileSetMain(context, file);
         if (replay->parsed())
-            return replayMain(context, file, ignore, tolerance);
+            return replayMain(context, file, ignore, tolerance, !noPauses);
         if (board->parsed())
             return boardMain(boardJob);
         if (historyCommand->parsed()) {

@@ -100,8 +100,13 @@ int watchMain(Context &context, const std::string &command,
     const std::vector<std::string> &fields);
 int profileGetMain(Context &context, const std::string &fileName);
 int profileSetMain(Context &context, const std::string &fileName);
+// Replays a call file on the device of -u, else on the one the file opened;
+// with pauses, each call waits as long after the one before as it did when
+// recorded.
 int replayMain(Context &context, const std::string &fileName, const std::string &ignore,
-    const std::string &tolerance);
+    const std::string &tolerance, bool pauses = true);
+// A replay of more command calls than this reports its progress on stderr.
+inline constexpr std::size_t kReplayProgressAbove = 200;
 // The curve to fileName (CSV for *.csv, else results.json's layout) or to
 // standard output, its figures on standard error; in the text format the
 // figures go to the output, and a curve there as one aligned line a point.

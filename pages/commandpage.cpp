@@ -173,13 +173,18 @@ void unpackField(const zem::Field &f, const unsigned char *record, base_io_widge
     }
 }
 
+void packRequest(const zem::Command &c, iopanel &page, unsigned char *request)
+{
+    if (c.request)
+        for (std::size_t i = 0; i < c.request->fields.size(); ++i)
+            packField(c.request->fields[i], *page.GetRequest(int(i)), request);
+}
+
 std::int32_t runCommand(
     const zem::Command &c, iopanel &page, zem::Connection &device, unsigned char *responseOut)
 {
     alignas(8) unsigned char request[zem::kMaxRecordSize] = {};
-    if (c.request)
-        for (std::size_t i = 0; i < c.request->fields.size(); ++i)
-            packField(c.request->fields[i], *page.GetRequest(int(i)), request);
+    packRequest(c, page, request);
     return runCommandWith(c, request, page, device, responseOut);
 }
 

@@ -27,6 +27,10 @@ void packField(const zem::Field &field, base_io_widget &widget, unsigned char *r
 // Shows the field's value from a record in its output widget.
 void unpackField(const zem::Field &field, const unsigned char *record, base_io_widget &widget);
 
+// Packs the command's request record (zem::kMaxRecordSize bytes at most) from
+// the page's request widgets, as Send sends it.
+void packRequest(const zem::Command &command, iopanel &page, unsigned char *request);
+
 // Runs the command against the device: packs the request from the page, calls
 // the library and shows the response when the result says it is valid (0 or
 // -3). When response is given, the response record's bytes are copied there

@@ -14,6 +14,11 @@ iopanel::iopanel(QWidget *parent, const QString &name)
     sendButton = ui->PushButton;
     getterButton = ui->GetterBtn;
 
+    // However narrow the window, each pane keeps room for a field's name
+    // and its value; longer values scroll within the pane.
+    const int pane = fontMetrics().averageCharWidth() * 30;
+    ui->scrollArea->setMinimumWidth(pane);
+    ui->scrollArea_2->setMinimumWidth(pane);
     ui->scrollArea->hide();
     ui->scrollArea_2->hide();
     ui->GetterBtn->hide();

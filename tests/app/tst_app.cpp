@@ -1,12 +1,15 @@
 #include "container.h"
 #include "devicesession.h"
 #include "filechooser.h"
+#include "iopanel.h"
 #include "mainwindow.h"
 #include "recording.h"
 #include "signature.h"
 #include "signaturesdock.h"
 #include "zemdouble.h"
 
+#include <QAction>
+#include <QDockWidget>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QLineEdit>
@@ -93,7 +96,58 @@ private slots:
     void search();
 
     void unsavedSignature();
+
+    void smallScreen_data();
+    void smallScreen();
 };
+
+void tst_App::smallScreen_data()
+{
+    QTest::addColumn<QStringList>("steps"); // docks shown in turn; "default": View, Default layout
+
+    const QStringList all { "curveDock", "callsDock", "trendDock", "signaturesDock",
+        "historyDock" };
+    for (const QString &dock : all)
+        QTest::newRow(qPrintable(dock)) << QStringList { dock };
+    QTest::newRow("every dock") << all;
+    QTest::newRow("every dock, then the default layout") << all + QStringList { "default" };
+}
+
+// A small laptop's screen: whatever the docks shown, the window's frame stays
+// on it, and the URL field, the command list and the response pane keep room
+// to be used.
+void tst_App::smallScreen()
+{
+    QFETCH(QStringList, steps);
+
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QRect screen = window.screen()->availableGeometry();
+    if (screen.size() != QSize(1280, 800))
+        QSKIP("needs a 1280 x 800 screen (the offscreen platform gets one in main)");
+    auto *defaultLayout = child<QAction>(window, "defaultLayoutAction");
+    defaultLayout->trigger(); // as on first start
+    auto *url = child<QLineEdit>(window, "comEdit");
+    auto *list = child<QListWidget>(window, "listWidget");
+    auto *response
+        = child<QWidget>(*window.page(QStringLiteral("get_measurement")), "scrollArea_2");
+    const int character = window.fontMetrics().averageCharWidth();
+
+    for (const QString &step : steps) {
+        if (step == QLatin1String("default")) {
+            defaultLayout->trigger();
+        } else {
+            child<QDockWidget>(window, qPrintable(step))->show();
+            child<QDockWidget>(window, qPrintable(step))->raise();
+        }
+        QApplication::processEvents();
+        QVERIFY2(screen.contains(window.frameGeometry()), qPrintable(step));
+        QVERIFY(url->width() >= url->fontMetrics().horizontalAdvance(url->placeholderText()));
+        QVERIFY(list->width() >= 12 * character);
+        QVERIFY(response->isVisible() && response->width() >= 20 * character);
+    }
+}
 
 // New and closing the window with signature points not saved: Cancel keeps
 // them, Discard drops them, Save writes them first.
@@ -544,5 +598,15 @@ void tst_App::search()
     QCOMPARE(stack->isEnabled(), enabled);
 }
 
-QTEST_MAIN(tst_App)
+int main(int argc, char *argv[])
+{
+    // The offscreen platform's screen is as small as a small laptop's.
+    QTemporaryFile screen;
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" && screen.open()
+        && screen.write(R"({"screens": [{"width": 1280, "height": 800}]})") > 0 && screen.flush())
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + screen.fileName().toLocal8Bit());
+    QApplication app(argc, argv);
+    tst_App test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_app.moc"

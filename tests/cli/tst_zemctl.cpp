@@ -342,6 +342,32 @@ INSTANTIATE_TEST_SUITE_P(Readers, Invocation,
             "version 4294967297 is not supported", {},
             { { "v.json", { R"({"format":"zem-signature","version":4294967297})" } } } }));
 
+// A call file names its device: replay opens it unless -u names another.
+// Calls an hour apart are sent at once with --no-pauses (a replay that kept
+// the pauses, 60 s each at most, would outlast the test's timeout), and a
+// long file says how far it got.
+std::string callLine(const std::string &hour, const std::string &operation, const std::string &rest)
+{
+    return R"({"version":1,"time":"2026-12-08T)" + hour + R"(:00:00.000Z","duration_us":1,)"
+        + R"("operation":"zem_)" + operation + R"(","origin":"page",)" + rest + "}\n";
+}
+const std::string kHoursApart = callLine("10", "start_measurement", R"("handle":1,"result":0)")
+    + callLine("11", "start_measurement", R"("handle":1,"result":0)")
+    + callLine("12", "start_measurement", R"("handle":1,"result":0)");
+const std::string kOpened = callLine("10", "open_device",
+    R"("handle":-1,"handle_after":1,"result":0,"request":{"text":")" + kUrl + R"("})");
+
+INSTANTIATE_TEST_SUITE_P(Replay, Invocation,
+    ::testing::Values(
+        Case { { "replay", "h.jsonl", "--no-pauses" }, 0, "", "replay: 3 calls, 0 differ", {},
+            { { "h.jsonl", { kOpened + kHoursApart } } } },
+        Case { { "replay", "n.jsonl" }, 1, "", "n.jsonl opened no device: use -u URL", {},
+            { { "n.jsonl", { kHoursApart } } } },
+        Case { { "replay", "l.jsonl" }, 0, "", "replay: 21/201 calls", {},
+            { { "l.jsonl",
+                { "-u", kUrl, "--record", "l.jsonl", "watch", "get_identity_information",
+                    "--period", "1", "--count", "201" } } } }));
+
 // One device for many commands: a setter fills what it is not given from its
 // getter, --no-fill sends zeros, and each line answers one JSON object.
 TEST_F(Zemctl, ShellFromAPipeSharesOneDevice)

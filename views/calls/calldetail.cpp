@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPlainTextEdit>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTextBlock>
@@ -74,22 +75,39 @@ CallDetail::CallDetail(QWidget *parent)
     dump->setReadOnly(true);
     dump->setLineWrapMode(QPlainTextEdit::NoWrap);
     dump->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    // Room for a whole line: offset and 16 pairs.
-    dump->setMinimumWidth(
-        QFontMetrics(dump->font()).horizontalAdvance(QString(56, QLatin1Char('0')))
-        + dump->verticalScrollBar()->sizeHint().width() + 2 * dump->frameWidth());
+    // A whole line is the offset and 16 pairs. Narrower, the dump scrolls:
+    // a hard minimum here squeezed the fields to a sliver in a small window
+    // and kept the handle from moving.
+    lineWidth = QFontMetrics(dump->font()).horizontalAdvance(QString(56, QLatin1Char('0')))
+        + dump->verticalScrollBar()->sizeHint().width() + 2 * dump->frameWidth();
+    const int character = fontMetrics().averageCharWidth();
+    dump->setMinimumWidth(12 * character);
+    tree->setMinimumWidth(16 * character);
 
-    auto *split = new QSplitter(Qt::Horizontal);
+    split = new QSplitter(Qt::Horizontal);
+    split->setObjectName(QStringLiteral("callDetailSplitter"));
     split->addWidget(tree);
     split->addWidget(dump);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 2);
+    split->setChildrenCollapsible(false);
+    connect(split, &QSplitter::splitterMoved, this, [this] { splitMoved = true; });
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(split);
 
     connect(tree, &QTreeWidget::currentItemChanged, this,
         [this](QTreeWidgetItem *item) { highlight(item); });
+}
+
+void CallDetail::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (splitMoved)
+        return;
+    // The dump takes its whole line where that leaves the fields more than
+    // half; else the fields get 55 %, which shows names and values whole.
+    const int total = split->width() - split->handleWidth();
+    const int dumpWidth = lineWidth <= total / 2 ? lineWidth : total * 45 / 100;
+    split->setSizes({ total - dumpWidth, dumpWidth });
 }
 
 void CallDetail::showCall(const zem::calls::Call *call, const zem::calls::Call *previous)

@@ -8,6 +8,8 @@
 #include <vector>
 
 class QPlainTextEdit;
+class QResizeEvent;
+class QSplitter;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -28,8 +30,15 @@ public:
     QTreeWidget *fields() const { return tree; }
     QPlainTextEdit *hex() const { return dump; }
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     void highlight(QTreeWidgetItem *item);
+
+    QSplitter *split = nullptr;
+    int lineWidth = 0; // the dump's width for a whole line: offset and 16 pairs
+    bool splitMoved = false; // by the user: the shares are theirs from then on
 
     QTreeWidget *tree = nullptr;
     QPlainTextEdit *dump = nullptr;

@@ -24,11 +24,14 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -149,10 +152,17 @@ QWidget *CallsDock::buildCallsTab()
 
     detail = new CallDetail;
     auto *split = new QSplitter(Qt::Vertical);
+    split->setObjectName(QStringLiteral("callsSplitter"));
     split->addWidget(table);
     split->addWidget(detail);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
+    // Neither side vanishes under the handle, and both can give way: a few
+    // rows of the table, a few fields of the call.
+    split->setChildrenCollapsible(false);
+    const int row = table->verticalHeader()->defaultSectionSize();
+    table->setMinimumHeight(4 * row);
+    detail->setMinimumHeight(4 * row);
     layout->addWidget(split, 1);
 
     copyJsonButton = new QPushButton(tr("Copy JSON"));
@@ -224,13 +234,17 @@ void CallsDock::showModel(CallsModel *model)
     // A new source model brings a new selection model.
     connect(table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         &CallsDock::selectionChanged);
-    // Fixed widths, set again as a new source resets the columns: measuring
-    // the contents of 100,000 rows would take seconds.
-    const int digit = table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    table->setColumnWidth(CallsModel::Time, 13 * digit);
-    table->setColumnWidth(CallsModel::Command, 26 * digit);
-    table->setColumnWidth(CallsModel::Result, 21 * digit);
-    table->setColumnWidth(CallsModel::Duration, 11 * digit);
+    // Widths of the widest text each column can show, set again as a new
+    // source resets the columns: measuring the contents of 100,000 rows would
+    // take seconds.
+    const int padding
+        = 2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1) + 4;
+    for (int column = CallsModel::Time; column < CallsModel::Origin; ++column) {
+        int width = table->horizontalHeader()->sectionSizeHint(column);
+        for (const QString &text : CallsModel::columnTexts(CallsModel::Column(column)))
+            width = std::max(width, table->fontMetrics().horizontalAdvance(text) + padding);
+        table->setColumnWidth(column, width);
+    }
     const bool isLive = model == live;
     source->setVisible(!isLive);
     liveButton->setVisible(!isLive);

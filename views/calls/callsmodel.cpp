@@ -76,6 +76,34 @@ QString CallsModel::durationText(std::int64_t ns)
     return tr("%1 ms").arg(double(ns) / 1e6, 0, 'f', 3);
 }
 
+QStringList CallsModel::columnTexts(Column column)
+{
+    QStringList texts;
+    switch (column) {
+    case Time:
+        texts << QStringLiteral("00:00:00.000");
+        break;
+    case Command:
+        texts = QStringList(names().begin(), names().end());
+        break;
+    case Result:
+        texts << QStringLiteral("-2147483648");
+        for (std::int32_t r = 0; r >= -5; --r)
+            texts << QString::fromStdString(zem::calls::resultName(r));
+        break;
+    case Duration:
+        texts << durationText(9999999999);
+        break;
+    case Origin:
+        for (int o = 0; o <= int(zem::calls::Origin::Python); ++o)
+            texts << QString::fromLatin1(zem::calls::originName(zem::calls::Origin(o)));
+        break;
+    case ColumnCount:
+        break;
+    }
+    return texts;
+}
+
 QVariant CallsModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())

@@ -7,6 +7,7 @@
 #include "callring.h"
 
 #include <QAbstractTableModel>
+#include <QStringList>
 
 #include <memory>
 
@@ -42,6 +43,10 @@ public:
     // The texts the table shows, for the filter and the status bar.
     static QString commandText(const zem::calls::Call &call);
     static QString durationText(std::int64_t ns);
+    // The texts a column shows, with its widest number (a call of up to ten
+    // seconds), so views size their columns to the contents without
+    // measuring every row.
+    static QStringList columnTexts(Column column);
 
 signals:
     // After every append; connect queued or coalesce, it comes per call.

@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QKeySequenceEdit>
 #include <QMessageBox>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QUndoStack>
 
@@ -90,7 +91,14 @@ void SignaturesDock::buildUi()
     ui->curveLayout->addWidget(m_chart);
     ui->signatureSplitter->setStretchFactor(1, 1);
     ui->signatureSplitter->setSizes({ 460, 540 });
-    setWidget(body);
+    // Its rows of buttons are wider than a dock beside the pages on a small
+    // screen: they scroll, rather than widen the window past the screen.
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("signaturesScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(body);
+    setWidget(scroll);
 
     // A station's choices, kept between sessions.
     Settings &settings = m_context.settings();
