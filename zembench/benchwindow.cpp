@@ -184,8 +184,9 @@ bool BenchWindow::connectTo(const QString &url)
     m_url = url;
     device.open(url.toStdString());
     if (!device.isOpen()) {
+        const QString why = QString::fromStdString(device.openFailure(url.toStdString()));
         device.close();
-        fail(tr("Cannot connect to %1: the library refused the URL").arg(url));
+        fail(tr("Not connected: %1").arg(why));
         updateDeviceState();
         return false;
     }
