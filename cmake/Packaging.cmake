@@ -19,7 +19,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 against their signatures, for the technician; zem_example runs one complete
 measurement on the console. libzem.so drives a virtual instrument, so
 both run without hardware; it lives in a private directory, and a vendor's
-libzem.so replaces it through LD_LIBRARY_PATH.
+libzem.so replaces it through LD_LIBRARY_PATH. zem_gantry_sim is a virtual
+GRBL gantry whose tip the virtual instrument follows.
 .
 zem.h and the pkg-config file zem-virtual.pc let other programs and their test
 suites build against the virtual instrument; the Python package zem and its

@@ -137,8 +137,15 @@ ZEM_API int32_t zem_open_device(const char *url)
         const auto options = zemsim::parseUrl(std::string_view(url, length), &openError);
         if (!options)
             return -1;
-        const std::int32_t handle
-            = zemsim::registry().add(std::make_shared<zemsim::Device>(*options));
+        const auto device = std::make_shared<zemsim::Device>(*options);
+        if (options->gantryPort) {
+            auto gantry
+                = zemsim::GantryLink::open(options->gantryHost, options->gantryPort, openError);
+            if (!gantry)
+                return -1;
+            device->instrument.attachGantry(std::move(gantry));
+        }
+        const std::int32_t handle = zemsim::registry().add(device);
         if (handle == -1)
             openError = "no handles left";
         return handle;

@@ -259,7 +259,7 @@ Instrument::Instrument(const Options &options)
     for (std::size_t position : options.unstable)
         if (position < unstable_.size())
             unstable_[position] = true;
-    captures_.assign(pins_.size(), 0);
+    captures_.assign(pins_.size() + 1, 0);
 }
 
 bool Instrument::measurementReady() const
@@ -436,17 +436,30 @@ std::int32_t Instrument::setCalibration(const calibration_settings &rq)
 std::int32_t Instrument::startMeasurement()
 {
     const measurement_settings &s = settings_;
+    // On a gantry the tip is where the machine put it: on a point's pin, or
+    // on none (up, or between points), which leaves the probe open.
+    std::optional<std::size_t> pin;
+    if (gantry_) {
+        const std::optional<int> point = gantry_->pointUnderTip();
+        if (!point)
+            return ZEM_RESULT_TIMEOUT;
+        if (*point >= 0 && std::size_t(*point) < pins_.size())
+            pin = std::size_t(*point);
+    }
     ++measurements_;
     if (!options_.pins.empty())
         updateButtons();
     const double amplitude = s.OutputMode == OUT_MODE_GROUNDED_CONTINUOUS ? 0.0 : s.MaxVoltage;
     const bool isolated = s.CurrentSensorMode == CURRENT_SENSE_MODE_ISOLATED;
     const SenseRange range = senseRange(s.CurrentSensorMode);
+    if (!gantry_)
+        pin = probedPin();
+    // The open tip draws from a capture count of its own, after the pins'.
+    const std::size_t position = pin.value_or(pins_.size());
+    CaptureRandom random(seed_, options_.board, position, captures_[position]++);
     // With the sensing path isolated the probe sees the bare source.
-    const std::size_t pin = probedPin();
-    CaptureRandom random(seed_, options_.board, pin, captures_[pin]++);
-    Load load = isolated ? Load { LoadKind::Open } : pins_[pin];
-    if (!isolated && unstable_[pin]) {
+    Load load = isolated || !pin ? Load { LoadKind::Open } : pins_[*pin];
+    if (!isolated && pin && unstable_[*pin]) {
         // A floating or oscillating node: this measurement sees other values.
         const double factor = 1.0 + kUnstableChange * random.symmetric();
         load.ohms *= factor;

@@ -2,6 +2,7 @@
 // measurements that take real time, probe buttons and profiles.
 #pragma once
 
+#include "gantrylink.h"
 #include "options.h"
 #include "physics.h"
 #include "records.h"
@@ -62,6 +63,8 @@ public:
     // Puts the probe on pin % (number of pins) until the next call, whatever
     // the button or per_pin would do; -3 for a negative pin.
     std::int32_t placeProbe(std::int32_t pin);
+    // From now on the gantry's tip decides which pin the probe touches.
+    void attachGantry(std::unique_ptr<GantryLink> gantry) { gantry_ = std::move(gantry); }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -94,6 +97,7 @@ private:
     long long buttonPhase_ = 0; // half-periods of the generator button seen so far
     std::uint64_t measurements_ = 0; // started so far
     std::optional<std::size_t> placedPin_; // by zem_virtual_probe_pin
+    std::unique_ptr<GantryLink> gantry_;
 };
 
 } // namespace zemsim

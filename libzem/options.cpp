@@ -202,6 +202,12 @@ bool applyOption(std::string_view key, std::string_view value, Options &o, std::
     } else if (key == "spread") {
         if (!toDouble(value, o.spread) || o.spread < 0 || o.spread > kMaxSpread)
             return bad();
+    } else if (key == "gantry") {
+        const std::size_t colon = value.rfind(':');
+        if (colon == std::string_view::npos || colon == 0
+            || !toInteger(value.substr(colon + 1), o.gantryPort) || o.gantryPort == 0)
+            return fail(error, "gantry: expected <host>:<port>, got '" + std::string(value) + "'");
+        o.gantryHost = std::string(value.substr(0, colon));
     } else if (key == "unstable") {
         return parsePositions(value, o.unstable, error);
     } else if (key == "pins") {

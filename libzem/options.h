@@ -60,6 +60,10 @@ struct Options
     std::uint32_t perPin = 1;
     std::uint32_t calibrationMs = 20;
     Faults faults;
+    // A virtual gantry (gantry=host:port) whose tip decides the pin instead;
+    // port 0: none.
+    std::string gantryHost;
+    std::uint16_t gantryPort = 0;
 };
 
 inline constexpr double kMaxSpread = 50.0; // percent

@@ -34,7 +34,7 @@ windows=(zem_debugger zem_bench)
 
 # Programs the package must bring, and those it may bring; each program that
 # is there comes with its manual page, and must answer --help and --version.
-programs=(zem_debugger zem_bench zem_example)
+programs=(zem_debugger zem_bench zem_example zem_gantry_sim)
 optional_programs=(zemctl)
 # Files that belong to an optional program and come only with it.
 optional_files=(./usr/share/bash-completion/completions/zemctl "./$private/zemctl_measure.so"

@@ -1,0 +1,397 @@
+#include "controller.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace gantry {
+namespace {
+
+constexpr int kMaxLine = 127; // with its newline, a line fills GRBL's 128-byte buffer
+constexpr std::size_t kMaxQueuedLines = 4096; // beyond: a client ignoring flow control
+constexpr double kTickSeconds = 0.005;
+constexpr double kLocateSeconds = 0.3; // homing's slow approach and pull-off
+constexpr double kTravelSlack = 1e-6; // mm
+
+QByteArray number(double v, int decimals = 3)
+{
+    if (std::abs(v) < 0.5 * std::pow(10.0, -decimals))
+        v = 0; // never "-0.000"
+    return QByteArray::number(v, 'f', decimals);
+}
+
+} // namespace
+
+Controller::Controller(double feed, QObject *parent)
+    : QObject(parent)
+    , settings_(feed)
+{
+    motion_.setLimits(settings_.maxRates(), settings_.accelerations());
+    alarm_ = settings_.homing(); // with homing enabled the position is unknown at power-up
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &Controller::tick);
+    timer_.start(int(kTickSeconds * 1000));
+    clock_.start();
+}
+
+QByteArray Controller::greeting() const
+{
+    QByteArray text = "\r\nGrbl 1.1h ['$' for help]\r\n";
+    if (alarm_)
+        text += critical_ ? "[MSG:Reset to continue]\r\n" : "[MSG:'$H'|'$X' to unlock]\r\n";
+    return text;
+}
+
+void Controller::answer(int error)
+{
+    say(error ? "error:" + QByteArray::number(error) : QByteArray("ok"));
+}
+
+void Controller::receive(const QByteArray &bytes)
+{
+    if (stalled_)
+        return;
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        // Realtime bytes act at once, wherever they fall in a line.
+        if (c == '?' || c == '!' || c == '~' || c == 0x18 || c >= 0x80) {
+            realtime(c);
+            continue;
+        }
+        const bool cr = c == '\r';
+        if (c == '\n' && lastWasCr_) {
+            lastWasCr_ = false;
+            continue; // "\r\n" ends one line
+        }
+        lastWasCr_ = cr;
+        if (c == '\n' || cr) {
+            if (lines_.size() < kMaxQueuedLines)
+                lines_.push_back(overflow_ ? QByteArray(1, '\x01') : partial_);
+            dropPartialLine();
+        } else if (partial_.size() < kMaxLine) {
+            partial_ += ch;
+        } else {
+            overflow_ = true;
+        }
+    }
+    pump();
+}
+
+void Controller::realtime(unsigned char c)
+{
+    switch (c) {
+    case '?':
+        emit output(statusReport() + "\r\n");
+        break;
+    case '!':
+        // A hold during a jog cancels it, as GRBL does.
+        if (homing_ == Homing::None && !alarm_)
+            motion_.hold(motion_.jogging());
+        break;
+    case '~':
+        motion_.resume();
+        break;
+    case 0x18:
+        softReset();
+        break;
+    case 0x85: // jog cancel
+        if (motion_.jogging())
+            motion_.hold(true);
+        break;
+    default:
+        break; // overrides and the rest: no such hardware here
+    }
+}
+
+QByteArray Controller::stateName() const
+{
+    if (homing_ != Homing::None)
+        return "Home";
+    if (alarm_)
+        return "Alarm";
+    if (motion_.cancelling())
+        return "Jog";
+    if (motion_.holding())
+        return motion_.holdComplete() ? "Hold:0" : "Hold:1";
+    if (motion_.busy())
+        return motion_.jogging() ? "Jog" : "Run";
+    return "Idle";
+}
+
+QByteArray Controller::statusReport() const
+{
+    const Axes &p = motion_.position();
+    return "<" + stateName() + "|MPos:" + number(p[0]) + "," + number(p[1]) + "," + number(p[2])
+        + "|FS:" + QByteArray::number(std::lround(motion_.speed() * 60)) + ",0>";
+}
+
+void Controller::softReset()
+{
+    if (motion_.busy() || homing_ != Homing::None) {
+        // Stopped mid-move the steps may be lost: the position needs a check.
+        say(homing_ != Homing::None ? "ALARM:6" : "ALARM:3");
+        alarm_ = true;
+    }
+    motion_.stop();
+    planned_ = motion_.position();
+    homing_ = Homing::None;
+    dwell_ = Dwell::None;
+    pendingMove_.reset();
+    lines_.clear();
+    dropPartialLine();
+    critical_ = false;
+    failNext_ = 0;
+    absolute_ = true;
+    inches_ = false;
+    motionMode_ = 0;
+    feed_ = 0;
+    emit output(greeting());
+}
+
+void Controller::raiseAlarm(int code)
+{
+    motion_.stop();
+    planned_ = motion_.position();
+    homing_ = Homing::None;
+    dwell_ = Dwell::None;
+    pendingMove_.reset();
+    lines_.clear();
+    alarm_ = true;
+    say("ALARM:" + QByteArray::number(code));
+    // Limit alarms hold the machine until a reset, as GRBL's do.
+    critical_ = code == 1 || code == 2;
+    if (critical_)
+        say("[MSG:Reset to continue]");
+}
+
+void Controller::setStalled(bool stalled)
+{
+    stalled_ = stalled;
+    lastTick_ = now();
+}
+
+void Controller::tick()
+{
+    const double t = now();
+    double dt = t - lastTick_;
+    lastTick_ = t;
+    if (stalled_)
+        return;
+    while (dt > 1e-9) {
+        const double step = std::min(dt, kTickSeconds);
+        motion_.advance(step);
+        dt -= step;
+    }
+    if (homing_ == Homing::Seeking && !motion_.busy()) {
+        homing_ = Homing::Locating;
+        until_ = t + kLocateSeconds;
+    } else if (homing_ == Homing::Locating && t >= until_) {
+        homing_ = Homing::None;
+        alarm_ = false;
+        motion_.setPosition({});
+        planned_ = {};
+        answer(0);
+    }
+    if (pendingMove_ && !motion_.full()) {
+        queue(*pendingMove_);
+        pendingMove_.reset();
+        answer(0);
+    }
+    if (dwell_ == Dwell::Syncing && !motion_.busy()) {
+        dwell_ = Dwell::Waiting;
+        until_ += t; // until_ held the dwell's length
+    } else if (dwell_ == Dwell::Waiting && t >= until_) {
+        dwell_ = Dwell::None;
+        answer(0);
+    }
+    pump();
+}
+
+void Controller::pump()
+{
+    while (!stalled_ && !critical_ && !waiting() && !lines_.empty()) {
+        const QByteArray line = lines_.front();
+        lines_.pop_front();
+        execute(line);
+    }
+    if (critical_)
+        lines_.clear(); // only a reset is heard until then
+}
+
+void Controller::execute(const QByteArray &line)
+{
+    if (failNext_) {
+        answer(std::exchange(failNext_, 0));
+        return;
+    }
+    if (line == "\x01") {
+        answer(error::kLineOverflow);
+        return;
+    }
+    const QByteArray text = line.trimmed();
+    int result = 0;
+    if (text.startsWith('$'))
+        result = system(text);
+    else if (alarm_ || motion_.jogging())
+        result = text.isEmpty() ? 0 : error::kLocked;
+    else
+        result = gcode(text);
+    // Lines that wait (moves on a full planner, dwells, homing) answer later.
+    if (result >= 0)
+        answer(result);
+}
+
+int Controller::system(const QByteArray &line)
+{
+    const QByteArray command = line.toUpper();
+    const bool busy = motion_.busy() || waiting();
+    if (command.startsWith("$J="))
+        return jog(line.mid(3));
+    if (command == "$") {
+        say("[HLP:$$ $# $G $I $N $x=val $Nx=line $J=line $SLP $C $X $H ~ ! ? ctrl-x]");
+        return 0;
+    }
+    if (command == "$$") {
+        for (const QByteArray &setting : settings_.listing())
+            say(setting);
+        return 0;
+    }
+    if (command == "$G") {
+        say(QByteArray("[GC:G") + (motionMode_ ? "1" : "0") + " G54 G17 " + (inches_ ? "G20" : "G21")
+            + (absolute_ ? " G90" : " G91") + " G94 M5 M9 T0 F" + number(feed_, 0) + " S0]");
+        return 0;
+    }
+    if (command == "$I") {
+        say("[VER:1.1h.20190825:]");
+        say("[OPT:V,15,128]");
+        return 0;
+    }
+    if (command == "$#") {
+        for (const char *name : { "G54", "G55", "G56", "G57", "G58", "G59", "G28", "G30", "G92" })
+            say(QByteArray("[") + name + ":0.000,0.000,0.000]");
+        say("[TLO:0.000]");
+        say("[PRB:0.000,0.000,0.000:0]");
+        return 0;
+    }
+    if (command == "$N") {
+        say("$N0=");
+        say("$N1=");
+        return 0;
+    }
+    if (command == "$X") {
+        if (busy)
+            return error::kNotIdle;
+        if (alarm_)
+            say("[MSG:Caution: Unlocked]");
+        alarm_ = false;
+        return 0;
+    }
+    if (command == "$H") {
+        if (!settings_.homing())
+            return error::kSettingDisabled;
+        if (busy)
+            return error::kNotIdle;
+        alarm_ = false;
+        homing_ = Homing::Seeking;
+        motion_.push({ {}, motion_.cappedSpeed(motion_.position(), {}, settings_.homingRate()), false });
+        return -1;
+    }
+    if (command.contains('=')) {
+        if (busy)
+            return error::kNotIdle;
+        const int result = settings_.set(command);
+        motion_.setLimits(settings_.maxRates(), settings_.accelerations());
+        return result;
+    }
+    return error::kInvalidStatement;
+}
+
+Axes Controller::target(const GcodeBlock &block, bool absolute, bool inches) const
+{
+    Axes p = planned_;
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (!block.axes[i])
+            continue;
+        const double mm = *block.axes[i] * (inches ? 25.4 : 1.0);
+        p[i] = absolute || block.machineCoordinates ? mm : p[i] + mm;
+    }
+    return p;
+}
+
+bool Controller::withinTravel(const Axes &p) const
+{
+    if (!settings_.softLimits())
+        return true;
+    const auto [x, y, z] = settings_.travels();
+    return p[0] >= -kTravelSlack && p[0] <= x + kTravelSlack && p[1] >= -kTravelSlack
+        && p[1] <= y + kTravelSlack && p[2] <= kTravelSlack && p[2] >= -z - kTravelSlack;
+}
+
+void Controller::queue(const Move &move)
+{
+    motion_.push(move);
+    planned_ = move.target;
+}
+
+int Controller::jog(const QByteArray &line)
+{
+    if (alarm_ || waiting() || (motion_.busy() && !motion_.jogging()))
+        return error::kNotIdle;
+    GcodeBlock b;
+    if (const int e = parseJog(std::string_view(line.constData(), std::size_t(line.size())), b))
+        return e;
+    if (!motion_.busy())
+        planned_ = motion_.position();
+    const Axes from = planned_;
+    const bool inches = b.inches.value_or(inches_);
+    const Axes to = target(b, b.absolute.value_or(absolute_), inches);
+    if (!withinTravel(to))
+        return error::kTravelExceeded;
+    if (motion_.full())
+        return error::kNotIdle;
+    const double speed = *b.feed * (inches ? 25.4 : 1.0) / 60;
+    queue({ to, motion_.cappedSpeed(from, to, speed), true });
+    return 0;
+}
+
+int Controller::gcode(const QByteArray &line)
+{
+    GcodeBlock b;
+    if (const int e = parseGcode(std::string_view(line.constData(), std::size_t(line.size())), b))
+        return e;
+    if (b.inches)
+        inches_ = *b.inches;
+    if (b.absolute)
+        absolute_ = *b.absolute;
+    if (b.feed)
+        feed_ = *b.feed * (inches_ ? 25.4 : 1.0);
+    if (b.motion)
+        motionMode_ = *b.motion;
+    if (b.dwell) {
+        dwell_ = Dwell::Syncing;
+        until_ = *b.pause;
+        return -1;
+    }
+    if (!b.hasAxes())
+        return 0;
+    if (motionMode_ == 1 && feed_ <= 0)
+        return error::kUndefinedFeedRate;
+    if (!motion_.busy() && !pendingMove_)
+        planned_ = motion_.position();
+    const Axes to = target(b, absolute_, inches_);
+    if (!withinTravel(to)) {
+        raiseAlarm(2);
+        return -1;
+    }
+    const double wanted = motionMode_ == 0 ? 1e9 : feed_ / 60;
+    const Move move { to, motion_.cappedSpeed(planned_, to, wanted), false };
+    planned_ = to;
+    if (motion_.full()) {
+        pendingMove_ = move;
+        return -1;
+    }
+    queue(move);
+    return 0;
+}
+
+} // namespace gantry

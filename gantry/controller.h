@@ -1,0 +1,95 @@
+// The GRBL 1.1 controller of the virtual gantry: the line protocol, realtime
+// bytes, settings, alarms, homing, jogging and the planner, run in real time
+// on the event loop. Transport-free: bytes come in through receive() and
+// leave through output().
+#pragma once
+
+#include "gcode.h"
+#include "motion.h"
+#include "settings.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <deque>
+#include <optional>
+
+namespace gantry {
+
+class Controller : public QObject
+{
+    Q_OBJECT
+public:
+    // feed: the machine's top speed in mm/s, every axis' max rate.
+    explicit Controller(double feed, QObject *parent = nullptr);
+
+    void receive(const QByteArray &bytes);
+    // What a client reads on connecting: the banner, and the unlock hint in Alarm.
+    QByteArray greeting() const;
+    // A new client starts with no half-received line of the one before.
+    void dropPartialLine() { partial_.clear(), overflow_ = false; }
+
+    const Axes &position() const { return motion_.position(); }
+    QByteArray statusReport() const;
+
+    // Faults for tests: an alarm now, an error for the next line, a controller
+    // that no longer answers or moves.
+    void raiseAlarm(int code);
+    void failNextLine(int code) { failNext_ = code; }
+    void setStalled(bool stalled);
+
+signals:
+    void output(const QByteArray &text);
+
+private:
+    enum class Homing { None, Seeking, Locating };
+    enum class Dwell { None, Syncing, Waiting };
+
+    void say(const QByteArray &line) { emit output(line + "\r\n"); }
+    void answer(int error);
+    void tick();
+    void realtime(unsigned char c);
+    void softReset();
+    void pump();
+    void execute(const QByteArray &line);
+    int system(const QByteArray &line);
+    int jog(const QByteArray &line);
+    int gcode(const QByteArray &line);
+    Axes target(const GcodeBlock &block, bool absolute, bool inches) const;
+    bool withinTravel(const Axes &p) const;
+    void queue(const Move &move);
+    bool waiting() const { return pendingMove_ || dwell_ != Dwell::None || homing_ != Homing::None; }
+    QByteArray stateName() const;
+    double now() const { return double(clock_.nsecsElapsed()) * 1e-9; }
+
+    Motion motion_;
+    Settings settings_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    double lastTick_ = 0;
+
+    QByteArray partial_;
+    bool overflow_ = false;
+    bool lastWasCr_ = false;
+    std::deque<QByteArray> lines_; // received, not yet executed
+
+    // Parser modes, as G-code leaves them.
+    bool absolute_ = true;
+    bool inches_ = false;
+    int motionMode_ = 0;
+    double feed_ = 0; // mm/min
+    Axes planned_ {}; // where the last queued move ends
+
+    bool alarm_ = false;
+    bool critical_ = false; // a limit alarm: nothing but a reset is taken
+    bool stalled_ = false;
+    int failNext_ = 0;
+    std::optional<Move> pendingMove_; // its line's ok waits for room in the planner
+    Homing homing_ = Homing::None;
+    Dwell dwell_ = Dwell::None;
+    double until_ = 0; // end of the dwell or of homing's locate phase
+};
+
+} // namespace gantry
