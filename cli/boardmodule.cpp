@@ -198,7 +198,8 @@ void run(BoardJob &job)
     if (clicked >= 2) {
         registered = sig::registration(board, &error);
         if (!registered)
-            return void(fail(job, QStringLiteral("%1: cannot register the picture: %2").arg(path, error)));
+            return void(
+                fail(job, QStringLiteral("%1: cannot register the picture: %2").arg(path, error)));
     }
     for (const std::string &p : job.places)
         if (!place(job, board, p, registered))
@@ -218,8 +219,7 @@ void run(BoardJob &job)
     j["file"] = job.file;
     j["board"] = board.board.toStdString();
     j["image"] = board.image ? Json { { "type", board.image->type.toStdString() },
-                                   { "width", board.image->size.width() },
-                                   { "height", board.image->size.height() } }
+        { "width", board.image->size.width() }, { "height", board.image->size.height() } }
                              : Json();
     j["points"] = board.points.size();
     Json unplaced = Json::array();

@@ -96,9 +96,9 @@ std::vector<Fiducial> readFiducials(const Json &list, QStringList &warnings)
         const auto mm = j.find("mm");
         if (mm == j.end())
             failAt(at, tr("missing field \"mm\""));
-        const auto position = finitePair(*mm, at + QStringLiteral(".mm"),
-            tr("expected [x, y] in millimetres"),
-            tr("not a position on the board; the fiducial is left out"), warnings);
+        const auto position
+            = finitePair(*mm, at + QStringLiteral(".mm"), tr("expected [x, y] in millimetres"),
+                tr("not a position on the board; the fiducial is left out"), warnings);
         if (const auto px = j.find("px"); px != j.end())
             f.px = finitePair(*px, at + QStringLiteral(".px"),
                 tr("expected [x, y] in the picture's pixels"),

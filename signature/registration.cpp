@@ -9,9 +9,9 @@
 namespace sig {
 namespace {
 
-QString tr(const char *text, int n = -1)
+QString tr(const char *text)
 {
-    return QCoreApplication::translate("sig::Registration", text, nullptr, n);
+    return QCoreApplication::translate("sig::Registration", text);
 }
 
 // Closer than this is one place: a pixel on the photo, a micrometre on the board.
@@ -54,8 +54,8 @@ double distance(const QPointF &a, const QPointF &b)
 }
 
 // Why these positions cannot fix a map, or empty.
-QString degenerate(const std::vector<QPointF> &points, double same, const QStringList &names,
-    const QString &where)
+QString degenerate(
+    const std::vector<QPointF> &points, double same, const QStringList &names, const QString &where)
 {
     for (std::size_t i = 0; i < points.size(); ++i)
         for (std::size_t j = i + 1; j < points.size(); ++j)
@@ -101,8 +101,9 @@ std::optional<Registration> fitRegistration(
         return std::nullopt;
     };
     if (pairs.size() < 2)
-        return fail(tr("%n fiducial(s) with a place on the photo: registering needs two",
-            int(pairs.size())));
+        return fail(pairs.empty()
+                ? tr("no fiducial has a place on the photo: registering needs two")
+                : tr("one fiducial has a place on the photo: registering needs two"));
     for (int k = int(names.size()); k < int(pairs.size()); ++k)
         names << QString::number(k + 1);
     std::vector<QPointF> px, mm;

@@ -61,8 +61,7 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
         if (!sig::isPlace(to))
             return;
         m_document.undoStack()->push(new edits::PlacePoints(*m_document.model(), { { row, to } },
-            tr("Move %1").arg(m_document.signature().points[std::size_t(row)].name),
-            registered()));
+            tr("Move %1").arg(m_document.signature().points[std::size_t(row)].name), registered()));
     });
     connect(&document, &SignatureDocument::replaced, this, [this] {
         m_placing.clear();
@@ -185,7 +184,7 @@ void BoardEditor::setFiducial(sig::Fiducial fiducial)
     showHint();
     QString why;
     const auto r = registered(&why);
-    emit statusChanged(r ? tr("The picture is %1.").arg(sig::describe(*r))
+    emit statusChanged(r    ? tr("The picture is %1.").arg(sig::describe(*r))
             : why.isEmpty() ? tr("Fiducial %1 set.").arg(name)
                             : tr("The picture is not registered: %1.").arg(why));
 }

@@ -30,8 +30,8 @@ void FiducialMark::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QW
 {
     painter->setRenderHint(QPainter::Antialiasing);
     // Magenta on black: no verdict has that colour, and it shows on green boards.
-    for (const auto &[colour, width] : { std::pair { QColor(Qt::black), 4.0 },
-             std::pair { QColor(0xe0, 0x20, 0xe0), 2.0 } }) {
+    for (const auto &[colour, width] :
+        { std::pair { QColor(Qt::black), 4.0 }, std::pair { QColor(0xe0, 0x20, 0xe0), 2.0 } }) {
         painter->setPen(QPen(colour, width));
         painter->setBrush(Qt::NoBrush);
         painter->drawEllipse(QPointF(0, 0), kRing, kRing);
