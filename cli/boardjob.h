@@ -1,4 +1,5 @@
-// zemctl board: the board's picture and the points' places in a signature
+// zemctl board: the board's picture, the points' places on it and on the
+// board (mm), and the fiducials that register one to the other, in a signature
 // file. The work is done in the signature module, which reads and writes
 // signature files with Qt Core; no device is needed.
 #pragma once
@@ -13,6 +14,9 @@ struct BoardJob
     std::string file; // the signature file, changed in place
     std::string image; // a PNG or JPEG to embed, "" to keep the one there
     std::vector<std::string> places; // NAME=X,Y in the picture's pixels
+    std::vector<std::string> fiducials; // NAME=X,Y[,PX,PY]: board mm, and pixels on the picture
+    std::vector<std::string> mms; // NAME=X,Y: a point's position on the board, mm
+    std::vector<std::string> sides; // NAME=top|bottom
 
     // Filled in by the module.
     int exitCode = 0;

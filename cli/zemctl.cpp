@@ -138,6 +138,7 @@ Examples:
   zemctl -u URL learn board.json --add          # one more good board
   zemctl -u URL symmetry --points D0,D1,D2,D3   # no good board: the odd one out
   zemctl board board.json --image board.jpg --place R1=812,440 --place D1=1020,455
+  zemctl board board.json --fiducial F1=5,5,210,1880 --fiducial F2=95,5,3610,1890 --mm R1=40.5,22
 )";
 
 std::string commandDescription(const zem::Command &c)
@@ -384,8 +385,18 @@ int run(int argc, char **argv)
     board->add_option("FILE", boardJob.file, "The signature file")->required();
     board->add_option("--image", boardJob.image, "A PNG or JPEG of the board to embed")
         ->type_name("PHOTO");
-    board->add_option("--place", boardJob.places, "Place a point at pixel X,Y of the picture")
+    board->add_option("--place", boardJob.places,
+             "Place a point at pixel X,Y of the picture (on a registered picture, its mm too)")
         ->type_name("NAME=X,Y");
+    board->add_option("--fiducial", boardJob.fiducials,
+             "Add or replace a fiducial at X,Y mm on the board, at pixel PX,PY of the picture "
+             "(kept when not given); at most 3")
+        ->type_name("NAME=X,Y[,PX,PY]");
+    board->add_option("--mm", boardJob.mms,
+             "A point's position on the board, mm from its lower-left corner, y up")
+        ->type_name("NAME=X,Y");
+    board->add_option("--side", boardJob.sides, "The side of the board a point is probed from")
+        ->type_name("NAME=top|bottom");
 
     for (CLI::App *sub : { list, describe, watch, measure, profile, replay, historyCommand, learn,
              compare, test, symmetry, board })

@@ -1,5 +1,6 @@
 #include "knownjson.h"
 
+#include "signature.h"
 #include "zem.h"
 
 #include <string>
@@ -21,7 +22,9 @@ enum class Node {
     Settings,
     Points,
     Point,
-    Place, // a point's [x, y]
+    Place, // [x, y]: a point's place, its millimetres, a fiducial's
+    Fiducials,
+    Fiducial,
     Measurements,
     Measurement,
     Curves,
@@ -32,13 +35,13 @@ enum class Node {
 bool isObjectNode(Node p)
 {
     return p == Node::Top || p == Node::Image || p == Node::Settings || p == Node::Point
-        || p == Node::Measurement || p == Node::Curve;
+        || p == Node::Measurement || p == Node::Curve || p == Node::Fiducial;
 }
 
 bool isArrayNode(Node p)
 {
     return p == Node::Points || p == Node::Place || p == Node::Measurements || p == Node::Curves
-        || p == Node::Numbers;
+        || p == Node::Numbers || p == Node::Fiducials;
 }
 
 Node keyNode(Node object, const std::string &key)
@@ -54,6 +57,8 @@ Node keyNode(Node object, const std::string &key)
             return Node::Settings;
         if (key == "points")
             return Node::Points;
+        if (key == "fiducials")
+            return Node::Fiducials;
         return any({ "format", "version", "board", "tolerance" }) ? Node::Scalar : Node::Skipped;
     case Node::Image:
         return any({ "type", "data" }) ? Node::Scalar : Node::Skipped;
@@ -63,11 +68,16 @@ Node keyNode(Node object, const std::string &key)
             ? Node::Scalar
             : Node::Skipped;
     case Node::Point:
-        if (key == "at")
+        if (key == "at" || key == "mm")
             return Node::Place;
         if (key == "measurements")
             return Node::Measurements;
-        return any({ "name", "tolerance", "group", "component" }) ? Node::Scalar : Node::Skipped;
+        return any({ "name", "tolerance", "group", "component", "side" }) ? Node::Scalar
+                                                                          : Node::Skipped;
+    case Node::Fiducial:
+        if (key == "mm" || key == "px")
+            return Node::Place;
+        return key == "name" ? Node::Scalar : Node::Skipped;
     case Node::Measurement:
         if (key == "settings")
             return Node::Settings;
@@ -90,6 +100,8 @@ Node elementNode(Node array)
         return Node::Measurement;
     case Node::Curves:
         return Node::Curve;
+    case Node::Fiducials:
+        return Node::Fiducial;
     case Node::Place:
     case Node::Numbers:
         return Node::Scalar;
@@ -160,6 +172,7 @@ private:
         if (isObjectNode(o.node))
             return m_keyNode;
         const std::size_t kept = o.node == Node::Place ? 3
+            : o.node == Node::Fiducials                ? kMaxFiducials + 1
             : o.node == Node::Numbers                  ? std::size_t(MAX_NUMBER_POINTS) + 1
                                                        : SIZE_MAX;
         return ++o.elements > kept ? Node::Skipped : elementNode(o.node);

@@ -3,6 +3,7 @@
 #include "boardverdict.h"
 #include "connection.h"
 #include "qatomicfile.h"
+#include "registration.h"
 
 #include <QCoreApplication>
 #include <QSysInfo>
@@ -129,9 +130,12 @@ QString svgBoard(const Signature &sig, const std::vector<PointResult> &results)
                .arg(QString::fromLatin1(sig.image->type),
                    QString::fromLatin1(sig.image->data.toBase64()));
     QString flagged; // drawn last, over the others
+    // A point known only in mm is drawn where the fiducials put it.
+    const auto registered = registration(sig, nullptr);
     for (std::size_t k = 0; k < sig.points.size(); ++k) {
         const Point &p = sig.points[k];
-        if (!p.at)
+        const auto at = placeOnPhoto(p, registered);
+        if (!at)
             continue;
         const Verdict v = k < results.size() ? results[k].verdict : Verdict::NotTested;
         const bool flag = isFlagged(v);
@@ -143,8 +147,8 @@ QString svgBoard(const Signature &sig, const std::vector<PointResult> &results)
             = QStringLiteral("<g><title>%1</title>").arg(esc(tr("%1: %2").arg(p.name, verdict)));
         marker += QStringLiteral("<circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"%4\" "
                                  "stroke=\"#fff\" stroke-width=\"%5\"/>")
-                      .arg(p.at->x(), 0, 'f', 1)
-                      .arg(p.at->y(), 0, 'f', 1)
+                      .arg(at->x(), 0, 'f', 1)
+                      .arg(at->y(), 0, 'f', 1)
                       .arg(size, 0, 'f', 1)
                       .arg(QLatin1String(verdictColour(v)))
                       .arg(size / 3, 0, 'f', 1);
@@ -152,11 +156,11 @@ QString svgBoard(const Signature &sig, const std::vector<PointResult> &results)
         // picture; a flagged one on its verdict's colour. Its width is the
         // text's, estimated: the report carries no font metrics.
         const double width = fontSize * (0.62 * label.size() + 0.6);
-        const double left = p.at->x() + size * 1.4;
+        const double left = at->x() + size * 1.4;
         marker += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\" "
                                  "fill=\"%6\" fill-opacity=\"0.9\"/>")
                       .arg(left, 0, 'f', 1)
-                      .arg(p.at->y() - fontSize * 0.7, 0, 'f', 1)
+                      .arg(at->y() - fontSize * 0.7, 0, 'f', 1)
                       .arg(width, 0, 'f', 1)
                       .arg(fontSize * 1.4, 0, 'f', 1)
                       .arg(fontSize * 0.3, 0, 'f', 1)
@@ -164,7 +168,7 @@ QString svgBoard(const Signature &sig, const std::vector<PointResult> &results)
         marker += QStringLiteral(
             "<text x=\"%1\" y=\"%2\" font-size=\"%3\" fill=\"%4\"%5>%6</text></g>")
                       .arg(left + fontSize * 0.3, 0, 'f', 1)
-                      .arg(p.at->y() + fontSize * 0.36, 0, 'f', 1)
+                      .arg(at->y() + fontSize * 0.36, 0, 'f', 1)
                       .arg(fontSize, 0, 'f', 1)
                       .arg(flag ? QLatin1String("#fff") : QLatin1String("#000"))
                       .arg(flag ? QStringLiteral(" font-weight=\"bold\"") : QString())

@@ -2,6 +2,7 @@
 
 #include "compare.h"
 #include "knownjson.h"
+#include "positionsjson.h"
 
 #include "qatomicfile.h"
 #include "readfile.h"
@@ -19,23 +20,13 @@
 namespace sig {
 namespace {
 
-using Json = nlohmann::ordered_json;
+using detail::failAt;
+using detail::Json;
+using detail::ParseError;
 
 QString tr(const char *text)
 {
     return QCoreApplication::translate("sig::Signature", text);
-}
-
-// Thrown inside the parser only, with the path of the offending field.
-struct ParseError
-{
-    QString where;
-    QString what;
-};
-
-[[noreturn]] void failAt(const QString &where, const QString &what)
-{
-    throw ParseError { where, what };
 }
 
 const Json &member(const Json &o, const char *key, const QString &where)
@@ -135,24 +126,12 @@ std::optional<Picture> pictureFromJson(const Json &j)
     return picture;
 }
 
-// A point's place, when it is two finite numbers. Older programs wrote a
-// place that was no number (NaN, infinity) as null: such a point is read
-// unplaced, with a warning, rather than the file refused with every
-// reference in it.
+// A point's place, when it is two finite numbers; one that is not is read
+// unplaced, with a warning (see finitePair).
 std::optional<QPointF> placeFromJson(const Json &a, const QString &where, QStringList &warnings)
 {
-    if (!a.is_array() || a.size() != 2)
-        failAt(where, tr("expected [x, y] in the picture's pixels"));
-    const auto finite
-        = [](const Json &v) { return v.is_number() && std::isfinite(v.get<double>()); };
-    if (finite(a[0]) && finite(a[1]))
-        return QPointF(a[0].get<double>(), a[1].get<double>());
-    for (std::size_t k = 0; k < 2; ++k)
-        if (!finite(a[k]) && !a[k].is_null() && !a[k].is_number())
-            failAt(QStringLiteral("%1[%2]").arg(where).arg(k), tr("expected a number"));
-    warnings << tr("%1: %2 is not a place on the picture; the point is left unplaced")
-                    .arg(where, QString::fromStdString(a.dump()));
-    return std::nullopt;
+    return detail::finitePair(a, where, tr("expected [x, y] in the picture's pixels"),
+        tr("not a place on the picture; the point is left unplaced"), warnings);
 }
 
 Point pointFromJson(const Json &j, const Signature &sig, std::size_t index, QSet<QString> &names,
@@ -183,6 +162,7 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index, QSet
         p.at = placeFromJson(*a, where + QStringLiteral(".at"), warnings);
     if (const auto c = j.find("component"); c != j.end())
         p.component = text(*c, where + QStringLiteral(".component")).trimmed();
+    detail::readBoardPosition(j, where, p, warnings);
     const auto ms = j.find("measurements");
     if (ms == j.end())
         return p;
@@ -259,6 +239,8 @@ Signature fromJson(const Json &j)
     sig.points.reserve(points.size());
     for (std::size_t k = 0; k < points.size(); ++k)
         sig.points.push_back(pointFromJson(points[k], sig, k, names, sig.warnings));
+    if (const auto f = j.find("fiducials"); f != j.end())
+        sig.fiducials = detail::readFiducials(*f, sig.warnings);
     return sig;
 }
 
@@ -317,6 +299,14 @@ int Signature::find(const QString &name) const
 {
     for (std::size_t k = 0; k < points.size(); ++k)
         if (points[k].name == name)
+            return int(k);
+    return -1;
+}
+
+int Signature::findFiducial(const QString &name) const
+{
+    for (std::size_t k = 0; k < fiducials.size(); ++k)
+        if (fiducials[k].name == name)
             return int(k);
     return -1;
 }
@@ -384,9 +374,10 @@ QByteArray serialize(const Signature &sig)
         }
         // A place that is no number would be written as null.
         if (p.at && isPlace(*p.at))
-            o["at"] = Json::array({ p.at->x(), p.at->y() });
+            o["at"] = detail::pairToJson(*p.at);
         if (!p.component.isEmpty())
             o["component"] = p.component.toStdString();
+        detail::writeBoardPosition(p, o);
         const bool plain = p.measurements.size() == 1 && !p.measurements[0].settings
             && !p.measurements[0].reference;
         if (!plain) {
@@ -416,6 +407,8 @@ QByteArray serialize(const Signature &sig)
     if (sig.image)
         j["image"] = Json { { "type", sig.image->type.toStdString() },
             { "data", sig.image->data.toBase64().toStdString() } };
+    if (!sig.fiducials.empty())
+        j["fiducials"] = detail::fiducialsToJson(sig.fiducials);
     j["points"] = std::move(points);
     return QByteArray::fromStdString(j.dump(1) + "\n");
 }

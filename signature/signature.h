@@ -21,6 +21,8 @@ namespace sig {
 
 // Version 2 adds references from several boards ("references") and groups;
 // a file that uses neither is written as version 1, which older programs read.
+// Board positions ("mm", "side", "fiducials") need no new version: a program
+// that does not know them tests the board as well, only without them.
 inline constexpr int kFormatVersion = 2;
 inline constexpr double kDefaultTolerance = 10.0; // percent
 
@@ -39,6 +41,9 @@ struct Measurement
     void addReference(IvCurve curve);
 };
 
+// Which side of the board a point is probed from.
+enum class Side { Top, Bottom };
+
 struct Point
 {
     QString name;
@@ -47,6 +52,10 @@ struct Point
     QString group; // points that should look alike share one, e.g. "D" for a bus
     std::optional<QPointF> at; // where the point is on the board's picture, in its pixels
     QString component; // the part whose pin it is ("U1"), or empty
+    // Where the point is on the board, in millimetres: origin at the board's
+    // lower-left corner, y up, as CAD tools give it. A machine probes there.
+    std::optional<QPointF> mm;
+    std::optional<Side> side; // none when the file does not say
 
     bool learned() const;
     // How many good boards its references come from (the fewest of its
@@ -83,6 +92,18 @@ inline bool isPlace(const QPointF &at)
     return std::isfinite(at.x()) && std::isfinite(at.y());
 }
 
+// A mark on the board at a known position, to register the photo with:
+// where it is on the board and, once clicked, where it is on the photo.
+struct Fiducial
+{
+    QString name;
+    QPointF mm;
+    std::optional<QPointF> px;
+};
+
+// A board registers its photo with two or three fiducials.
+inline constexpr std::size_t kMaxFiducials = 3;
+
 struct Signature
 {
     QString board;
@@ -90,6 +111,7 @@ struct Signature
     measurement_settings settings {};
     double tolerance = kDefaultTolerance;
     std::vector<Point> points;
+    std::vector<Fiducial> fiducials; // at most kMaxFiducials, names unique
     // What reading the file let go of, for the user; never written. A point
     // whose place is not two numbers is read unplaced: its references stay
     // usable.
@@ -99,6 +121,8 @@ struct Signature
     const measurement_settings &settingsOf(const Point &p, std::size_t measurement) const;
     // The index of the point of that name, or -1.
     int find(const QString &name) const;
+    // The index of the fiducial of that name, or -1.
+    int findFiducial(const QString &name) const;
 };
 
 // The settings a new signature starts from: the instrument's defaults.

@@ -269,6 +269,18 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
         Case { { "board", "n.json" }, 0, R"("placed":1,"unplaced":["R1"])",
             "n.json: point \"R1\".at: [null,5.0] is not a place on the picture", {},
             { { "n.json", { kNullPlace } } } },
+        Case { { "board", "s.json", "--fiducial", "F1=5,5,100,900", "--fiducial",
+                   "F2=95,5,1000,900", "--fiducial", "F3=50,5,550,900" },
+            1, "", "cannot register the picture: fiducials F1, F2, F3 lie on one line on the photo",
+            {}, { { "s.json", kLearned } } },
+        Case { { "board", "s.json", "--fiducial", "A=1,1", "--fiducial", "B=2,1", "--fiducial",
+                   "C=1,2", "--fiducial", "D=3,3" },
+            1, "", "--fiducial D=3,3: a board has at most 3 fiducials (A, B, C)", {},
+            { { "s.json", kLearned } } },
+        Case { { "board", "s.json", "--mm", "R9=1,2" }, 1, "", "--mm R9=1,2: no point named R9", {},
+            { { "s.json", kLearned } } },
+        Case { { "board", "s.json", "--fiducial", "F1=1,inf" }, 1, "",
+            "--fiducial F1=1,inf: X and Y must be finite numbers", {}, { { "s.json", kLearned } } },
         Case { { "board", "s.json", "--image", "big.png" }, 1, "",
             "big.png: 10000 x 10000 is larger than 67108864 pixels", {},
             { { "s.json", kLearned }, { "big.png", { kHugePng } } } },
@@ -394,6 +406,23 @@ TEST_F(Zemctl, ShellFromAPipeSharesOneDevice)
     EXPECT_EQ(Json::parse(out[5])["figures"]["slope_ohms"], 1000.0) << out[5];
     EXPECT_EQ(lines(readFile(dir / "m.csv")).back().rfind("9,", 0), 0u);
     EXPECT_EQ(o.exitCode, 2) << "the worst line decides";
+}
+
+// Fiducials register the picture: a point placed on it gets its mm too.
+TEST_F(Zemctl, BoardRegisteredByFiducials)
+{
+    ASSERT_EQ(run(kLearned).exitCode, 0);
+    const Outcome o = run({ "board", "s.json", "--fiducial", "F1=5,5,100,900", "--fiducial",
+        "F2=95,5,1000,900", "--fiducial", "F3=5,65,100,300", "--place", "R1=550,600", "--mm",
+        "R2=1.5,2", "--side", "R2=bottom" });
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_NE(o.out.find(R"("registration":{"fiducials":3,"rms_mm":0.0,"max_mm":0.0})"),
+        std::string::npos)
+        << o.out;
+    const Json points = Json::parse(readFile(dir / "s.json"))["points"];
+    EXPECT_EQ(points[0]["mm"], Json::array({ 50.0, 35.0 }));
+    EXPECT_EQ(points[1]["mm"], Json::array({ 1.5, 2.0 }));
+    EXPECT_EQ(points[1]["side"], "bottom");
 }
 
 TEST_F(Zemctl, MeasureWritesEveryPointInBothForms)

@@ -1,6 +1,7 @@
 // Comparison, reading, files and reports of signatures, measured on the
 // virtual instrument through the library.
 #include "reading.h"
+#include "registration.h"
 #include "score.h"
 #include "signature.h"
 
@@ -83,6 +84,8 @@ private slots:
     void malformedFile_data();
     void malformedFile();
     void whatReadingLetsGo();
+    void registration_data();
+    void registration();
     void learnThenTest();
     void lotOfBoards_data();
     void lotOfBoards();
@@ -236,6 +239,9 @@ void tst_Signature::pictureAndPlaces()
     board->points.emplace_back();
     board->points.back().name = QStringLiteral("U1.1");
     board->points.back().component = QStringLiteral("U1");
+    board->points.back().mm = QPointF(40.5, -2);
+    board->points.back().side = Side::Bottom;
+    board->fiducials = { { "F1", { 5, 5 }, QPointF(10, 470) }, { "F2", { 95.25, 5 }, {} } };
     const QByteArray text = serialize(*board);
     QVERIFY(text.contains("\"type\": \"" + type + "\""));
     QVERIFY(text.contains("\"at\": [\n    12.5,\n    470.0\n   ]"));
@@ -246,6 +252,14 @@ void tst_Signature::pictureAndPlaces()
     QCOMPARE(*back->points[0].at, QPointF(12.5, 470));
     QVERIFY(!back->points[1].at);
     QCOMPARE(back->points[1].component, QStringLiteral("U1"));
+    QVERIFY(!back->points[0].mm && !back->points[0].side);
+    QCOMPARE(*back->points[1].mm, QPointF(40.5, -2));
+    QVERIFY(back->points[1].side == Side::Bottom);
+    QCOMPARE(back->fiducials.size(), 2u);
+    QCOMPARE(*back->fiducials[0].px, QPointF(10, 470));
+    QVERIFY(back->fiducials[1].name == "F2" && !back->fiducials[1].px);
+    QCOMPARE(serialize(*back), text);
+    QVERIFY(text.contains("\"version\": 1,"));
 
     // A picture whose bytes are not what its type says is refused.
     QByteArray wrong = text;
@@ -273,6 +287,15 @@ void tst_Signature::malformedFile_data()
     QTest::newRow("list for a curve")
         << QByteArray(R"([{"name": "R1", "measurements": [{"reference": [{"V": []}]}]}])")
         << QStringLiteral("point \"R1\".measurements[0].reference: expected an object");
+    QTest::newRow("side of another word") << QByteArray(R"([{"name": "R1", "side": "left"}])")
+                                          << QStringLiteral("point \"R1\".side: expected \"top\"");
+    QTest::newRow("mm of a text") << QByteArray(R"([{"name": "R1", "mm": [1, "2"]}])")
+                                  << QStringLiteral("point \"R1\".mm[1]: expected a number");
+    QTest::newRow("four fiducials")
+        << QByteArray(R"([], "fiducials": [{"name": "A", "mm": [0, 0]}, {}, {}, {}])")
+        << QStringLiteral("fiducials: expected a list of at most 3 fiducials");
+    QTest::newRow("fiducial without mm") << QByteArray(R"([], "fiducials": [{"name": "A"}])")
+                                         << QStringLiteral("fiducial \"A\": missing field \"mm\"");
     QTest::newRow("list for a number")
         << QByteArray(R"([{"name": "R1", "tolerance": [[5]]}])")
         << QStringLiteral("point \"R1\".tolerance: expected a number");
@@ -302,7 +325,8 @@ void tst_Signature::whatReadingLetsGo()
     text.replace("\"points\": []",
         R"("points": [{"name": "R1", "at": [null, 5.0], "x": {"y": [1, {}]}},
             {"name": "R2", "at": [2, null], "measurements": [{"z": [1], "reference": null}]},
-            {"name": "R3", "at": [3, 4]}], "extra": [[1, 2], {"a": null}])");
+            {"name": "R3", "at": [3, 4], "mm": [1, null]}], "extra": [[1, 2], {"a": null}],
+            "fiducials": [{"name": "F1", "mm": [null, 1]}, {"name": "F2", "mm": [1, 2], "px": [null, 2]}])");
     // A header that says 10000 x 10000 pixels.
     const QByteArray huge("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0'\x10\0\0'\x10\x08\x02\0\0\0", 29);
     text.replace(s.image->data.toBase64(), huge.toBase64());
@@ -312,7 +336,12 @@ void tst_Signature::whatReadingLetsGo()
     QCOMPARE(back->points.size(), 3u);
     QVERIFY(!back->points[0].at && !back->points[1].at);
     QCOMPARE(*back->points[2].at, QPointF(3, 4));
-    QCOMPARE(back->warnings.size(), 3);
+    QVERIFY(!back->points[2].mm);
+    QCOMPARE(back->fiducials.size(), 1u);
+    QVERIFY(back->fiducials[0].name == "F2" && !back->fiducials[0].px);
+    QCOMPARE(back->warnings.size(), 6);
+    QVERIFY2(back->warnings[4].startsWith("fiducial \"F1\".mm: [null,1] is not a position"),
+        qPrintable(back->warnings[4]));
     QVERIFY2(back->warnings[0].contains("10000 x 10000 is larger than 67108864 pixels"),
         qPrintable(back->warnings[0]));
     QVERIFY2(back->warnings[1].startsWith("point \"R1\".at: [null,5.0] is not a place"),
@@ -321,6 +350,73 @@ void tst_Signature::whatReadingLetsGo()
     const auto again = parse(serialize(*back), &error);
     QVERIFY(again && again->warnings.size() == 1);
     QCOMPARE(serialize(*again), serialize(*back));
+}
+
+void tst_Signature::registration_data()
+{
+    // Board mm = shift + scale * rotation(angle) * flip * pixel, where a photo
+    // of the top side turns y up and one of the bottom side also mirrors x.
+    QTest::addColumn<QList<QPointF>>("pixels");
+    QTest::addColumn<double>("angle"); // degrees
+    QTest::addColumn<double>("scale"); // mm per pixel
+    QTest::addColumn<bool>("bottom");
+    QTest::addColumn<double>("noise"); // mm, added to every other fiducial, taken from the others
+    QTest::addColumn<QString>("error");
+    const QList<QPointF> two { { 100, 900 }, { 1000, 880 } };
+    const QList<QPointF> three { { 100, 900 }, { 1000, 880 }, { 150, 200 } };
+    QTest::newRow("translation, 2") << two << 0.0 << 0.1 << false << 0.0 << QString();
+    QTest::newRow("rotation, 2") << two << 33.0 << 0.1 << false << 0.0 << QString();
+    QTest::newRow("rotation and scale, 3") << three << -120.0 << 0.025 << false << 0.0 << QString();
+    QTest::newRow("bottom side, 2") << two << 10.0 << 0.05 << true << 0.0 << QString();
+    QTest::newRow("bottom side, 3: the affine needs no telling")
+        << three << 10.0 << 0.05 << true << 0.0 << QString();
+    QTest::newRow("noisy, 5") << (three + QList<QPointF> { { 900, 150 }, { 500, 500 } }) << 5.0
+                              << 0.1 << false << 0.05 << QString();
+    QTest::newRow("one") << QList<QPointF> { { 1, 2 } } << 0.0 << 0.1 << false << 0.0
+                         << "one fiducial has a place on the photo: registering needs two";
+    QTest::newRow("coincident on the photo")
+        << QList<QPointF> { { 100, 900 }, { 100.5, 900 }, { 500, 20 } } << 0.0 << 0.1 << false
+        << 0.0 << "fiducials 1 and 2 are at one place on the photo";
+    QTest::newRow("collinear") << QList<QPointF> { { 100, 900 }, { 1000, 880 }, { 550, 889 } }
+                               << 0.0 << 0.1 << false << 0.0
+                               << "fiducials 1, 2, 3 lie on one line on the photo";
+    QTest::newRow("one place on the board")
+        << two << 0.0 << 0.0 << false << 0.0 << "fiducials 1 and 2 are at one place on the board";
+}
+
+void tst_Signature::registration()
+{
+    QFETCH(QList<QPointF>, pixels);
+    QFETCH(double, angle);
+    QFETCH(double, scale);
+    QFETCH(bool, bottom);
+    QFETCH(double, noise);
+    QFETCH(QString, error);
+    const double c = std::cos(qDegreesToRadians(angle)) * scale;
+    const double s = std::sin(qDegreesToRadians(angle)) * scale;
+    const auto truth = [&](QPointF px) {
+        const QPointF f(bottom ? -px.x() : px.x(), -px.y());
+        return QPointF(12.5 + c * f.x() - s * f.y(), -40 + s * f.x() + c * f.y());
+    };
+    std::vector<Correspondence> pairs;
+    for (const QPointF &px : pixels)
+        pairs.emplace_back(px, truth(px) + QPointF(0, pairs.size() % 2 ? noise : -noise));
+    QString why;
+    // Two fiducials need to be told the photo's side; three or more do not.
+    const auto r
+        = fitRegistration(pairs, &why, bottom && pixels.size() == 2 ? Side::Bottom : Side::Top);
+    QCOMPARE(why, error);
+    QCOMPARE(bool(r), error.isEmpty());
+    if (!r)
+        return;
+    QCOMPARE(r->fiducials, int(pixels.size()));
+    // Far from the fiducials the fit still follows the truth, and back.
+    const QPointF far(4000, -300);
+    QVERIFY(QLineF(r->toMm.map(far), truth(far)).length() < (noise > 0 ? 1 : 1e-9));
+    QVERIFY(QLineF(r->toPixels.map(r->toMm.map(far)), far).length() < 1e-6);
+    const bool exact = r->rmsMm < 1e-9 && r->maxMm < 1e-9;
+    const bool noisy = r->rmsMm > noise / 4 && r->rmsMm <= noise && r->maxMm >= r->rmsMm;
+    QVERIFY2(noise == 0 ? exact : noisy, qPrintable(describe(*r)));
 }
 
 // A board learned pin by pin with zemctl, then tested with its second part

@@ -4,6 +4,7 @@
 // in the history, a report written, the next test probing the failed point
 // first.
 #include "dockcontext.h"
+#include "boardeditor.h"
 #include "boardview.h"
 #include "devicesession.h"
 #include "signaturemodel.h"
@@ -16,9 +17,11 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QUndoStack>
@@ -32,6 +35,7 @@ private slots:
     void learnWithButtonThenTestWithSpace();
     void componentPlacedByClicks_data();
     void componentPlacedByClicks();
+    void fiducialsRegisterThePicture();
 };
 
 void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
@@ -187,6 +191,52 @@ void tst_SignaturesDock::componentPlacedByClicks()
     // One undo takes the whole placement back.
     dock.undoStack()->undo();
     QVERIFY(!points[1].at && !points[std::size_t(pins)].at);
+}
+
+// Two fiducials clicked register the picture: the hint gives the residual,
+// a point clicked gets its mm, and undo takes both back.
+void tst_SignaturesDock::fiducialsRegisterThePicture()
+{
+    DeviceSession session;
+    DockContext context(session);
+    SignaturesDock dock(context);
+    dock.resize(900, 700);
+    dock.show();
+    QImage image(800, 600, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QTemporaryDir dir;
+    QVERIFY(image.save(dir.filePath(QStringLiteral("board.png"))));
+    QVERIFY(dock.setPicture(dir.filePath(QStringLiteral("board.png"))));
+    QCOMPARE(dock.addPoints(QStringLiteral("R1")), 1);
+    auto *tabs = dock.findChild<QTabWidget *>(QStringLiteral("signatureTabs"));
+    tabs->setCurrentWidget(dock.findChild<QWidget *>(QStringLiteral("boardPage")));
+    auto *editor = dock.findChild<BoardEditor *>();
+    auto *view = dock.findChild<BoardView *>(QStringLiteral("boardView"));
+    QVERIFY(editor && view && QTest::qWaitForWindowExposed(view));
+    QTRY_VERIFY(view->pictureShown());
+    const auto click = [view](QPointF at) {
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->mapFromScene(at));
+    };
+    editor->placeFiducial(QStringLiteral("F1"), QPointF(5, 5));
+    click(QPointF(100, 500));
+    editor->placeFiducial(QStringLiteral("F2"), QPointF(75, 5));
+    click(QPointF(700, 500));
+    auto *hint = dock.findChild<QLabel *>(QStringLiteral("boardHint"));
+    QVERIFY2(hint->text().contains(QStringLiteral("registered on 2 fiducials: 0.000 mm RMS")),
+        qPrintable(hint->text()));
+    QVERIFY(view->registration());
+
+    editor->setCurrent(0);
+    click(QPointF(400, 200));
+    const sig::Point &r1 = dock.signature().points[0];
+    QVERIFY(r1.at && r1.mm);
+    QVERIFY(QLineF(*r1.mm, view->registration()->toMm.map(*r1.at)).length() < 1e-9);
+    QVERIFY2(QLineF(*r1.mm, QPointF(40, 40)).length() < 0.5, qPrintable(hint->text()));
+    dock.undoStack()->undo();
+    QVERIFY(!r1.at && !r1.mm);
+    dock.undoStack()->undo();
+    QVERIFY(!view->registration());
+    QCOMPARE(dock.signature().fiducials.size(), 1u);
 }
 
 QTEST_MAIN(tst_SignaturesDock)

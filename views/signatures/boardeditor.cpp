@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -38,27 +39,39 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
     auto *componentButton = new QPushButton(tr("Component..."), this);
     componentButton->setObjectName(QStringLiteral("signatureComponentButton"));
     componentButton->setToolTip(tr("Add a component's pins and place them with two clicks"));
+    auto *fiducialButton = new QPushButton(tr("Fiducial..."), this);
+    fiducialButton->setObjectName(QStringLiteral("signatureFiducialButton"));
+    fiducialButton->setToolTip(tr("A mark at a known position on the board (mm), clicked on the "
+                                  "picture: two or three register the picture to the board"));
     m_hint->setObjectName(QStringLiteral("boardHint"));
     m_hint->setWordWrap(true);
     row->addWidget(pictureButton);
     row->addWidget(componentButton);
+    row->addWidget(fiducialButton);
     row->addWidget(m_hint, 1);
     layout->addLayout(row);
     layout->addWidget(m_view, 1);
     m_view->setModel(document.model());
     connect(pictureButton, &QPushButton::clicked, this, &BoardEditor::pictureDialog);
     connect(componentButton, &QPushButton::clicked, this, &BoardEditor::componentDialog);
+    connect(fiducialButton, &QPushButton::clicked, this, &BoardEditor::fiducialDialog);
     connect(m_view, &BoardView::pointClicked, this, &BoardEditor::pointChosen);
     connect(m_view, &BoardView::pictureClicked, this, &BoardEditor::onPictureClicked);
     connect(m_view, &BoardView::pointDragged, this, [this](int row, QPointF to) {
         if (!sig::isPlace(to))
             return;
         m_document.undoStack()->push(new edits::PlacePoints(*m_document.model(), { { row, to } },
-            tr("Move %1").arg(m_document.signature().points[std::size_t(row)].name)));
+            tr("Move %1").arg(m_document.signature().points[std::size_t(row)].name), registered()));
     });
     connect(&document, &SignatureDocument::replaced, this, [this] {
         m_placing.clear();
+        m_fiducial.reset();
         showHint();
+    });
+    // Undo and redo change the fiducials too.
+    connect(document.model(), &SignatureModel::fiducialsChanged, this, [this] {
+        if (m_placing.isEmpty() && !m_fiducial)
+            showHint();
     });
     showHint();
 }
@@ -77,9 +90,103 @@ void BoardEditor::setEditable(bool editable)
 
 void BoardEditor::showHint()
 {
-    m_hint->setText(m_document.signature().image
-            ? tr("Choose a point and click on the picture to place it.")
-            : tr("Load a picture of the board."));
+    QString hint = m_document.signature().image
+        ? tr("Choose a point and click on the picture to place it.")
+        : tr("Load a picture of the board.");
+    QString why;
+    if (const auto r = registered(&why))
+        hint += QLatin1Char(' ') + tr("The picture is %1.").arg(sig::describe(*r));
+    else if (!why.isEmpty())
+        hint += QLatin1Char(' ') + tr("The picture is not registered: %1.").arg(why);
+    m_hint->setText(hint);
+}
+
+std::optional<sig::Registration> BoardEditor::registered(QString *why) const
+{
+    const sig::Signature &s = m_document.signature();
+    const auto placed = std::count_if(
+        s.fiducials.begin(), s.fiducials.end(), [](const sig::Fiducial &f) { return f.px; });
+    // One fiducial clicked is a registration on its way, not a fault.
+    QString error;
+    auto r = sig::registration(s, &error);
+    if (!r && placed >= 2 && why)
+        *why = error;
+    return r;
+}
+
+void BoardEditor::fiducialDialog()
+{
+    const auto &fiducials = m_document.signature().fiducials;
+    QString free;
+    for (int k = 1; free.isEmpty(); ++k)
+        if (m_document.signature().findFiducial(QStringLiteral("F%1").arg(k)) < 0)
+            free = QStringLiteral("F%1").arg(k);
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Fiducial"));
+    auto *form = new QFormLayout(&dialog);
+    auto *name = new QLineEdit(free, &dialog);
+    QDoubleSpinBox *xy[2];
+    for (QDoubleSpinBox *&box : xy) {
+        box = new QDoubleSpinBox(&dialog);
+        box->setRange(-10000, 10000);
+        box->setDecimals(3);
+        box->setSuffix(tr(" mm"));
+    }
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(tr("Name:"), name);
+    form->addRow(tr("X (from the board's left edge):"), xy[0]);
+    form->addRow(tr("Y (from the board's lower edge):"), xy[1]);
+    form->addRow(buttons);
+    // A fiducial named again shows its position, to be corrected.
+    connect(name, &QLineEdit::textChanged, &dialog, [&](const QString &text) {
+        const int k = m_document.signature().findFiducial(text.trimmed());
+        if (k >= 0) {
+            xy[0]->setValue(fiducials[std::size_t(k)].mm.x());
+            xy[1]->setValue(fiducials[std::size_t(k)].mm.y());
+        }
+    });
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted || name->text().trimmed().isEmpty())
+        return;
+    placeFiducial(name->text().trimmed(), QPointF(xy[0]->value(), xy[1]->value()));
+}
+
+void BoardEditor::placeFiducial(const QString &name, QPointF mm)
+{
+    if (!m_editable || !sig::isPlace(mm))
+        return;
+    const sig::Signature &s = m_document.signature();
+    const int known = s.findFiducial(name);
+    if (known < 0 && s.fiducials.size() >= sig::kMaxFiducials)
+        return emit statusChanged(
+            tr("A board has at most %1 fiducials; name one of them to move it.")
+                .arg(sig::kMaxFiducials));
+    sig::Fiducial f { name, mm, known >= 0 ? s.fiducials[std::size_t(known)].px : std::nullopt };
+    if (!s.image)
+        return setFiducial(std::move(f));
+    m_placing.clear();
+    m_fiducial = std::move(f);
+    m_hint->setText(tr("Click fiducial %1 on the picture.").arg(name));
+}
+
+void BoardEditor::setFiducial(sig::Fiducial fiducial)
+{
+    std::vector<sig::Fiducial> all = m_document.signature().fiducials;
+    const int k = m_document.signature().findFiducial(fiducial.name);
+    const QString name = fiducial.name;
+    if (k >= 0)
+        all[std::size_t(k)] = std::move(fiducial);
+    else
+        all.push_back(std::move(fiducial));
+    m_document.undoStack()->push(
+        new edits::SetFiducials(*m_document.model(), std::move(all), tr("Fiducial %1").arg(name)));
+    showHint();
+    QString why;
+    const auto r = registered(&why);
+    emit statusChanged(r    ? tr("The picture is %1.").arg(sig::describe(*r))
+            : why.isEmpty() ? tr("Fiducial %1 set.").arg(name)
+                            : tr("The picture is not registered: %1.").arg(why));
 }
 
 void BoardEditor::pictureDialog()
@@ -122,6 +229,7 @@ void BoardEditor::componentDialog()
 
 void BoardEditor::placeComponent(const QString &component, bool twoRows)
 {
+    m_fiducial.reset();
     m_placing = component;
     m_placingTwoRows = twoRows;
     m_clicks.clear();
@@ -136,15 +244,24 @@ void BoardEditor::onPictureClicked(QPointF at)
     SignatureModel &model = *m_document.model();
     const auto &points = m_document.signature().points;
     QUndoStack *undo = m_document.undoStack();
+    if (m_fiducial) {
+        sig::Fiducial f = std::move(*m_fiducial);
+        m_fiducial.reset();
+        f.px = at;
+        return setFiducial(std::move(f));
+    }
     if (m_placing.isEmpty()) {
         // Place the chosen point, then choose the next one without a place.
         const int row = m_current;
         if (row < 0 || row >= int(points.size()))
             return;
-        undo->push(new edits::PlacePoints(
-            model, { { row, at } }, tr("Place %1").arg(points[std::size_t(row)].name)));
+        undo->push(new edits::PlacePoints(model, { { row, at } },
+            tr("Place %1").arg(points[std::size_t(row)].name), registered()));
+        // Next is the first point after it not yet on the picture, where a
+        // registered board also shows the points with a position in mm.
+        const auto r = registered();
         for (int next = row + 1; next < int(points.size()); ++next)
-            if (!points[std::size_t(next)].at) {
+            if (!sig::placeOnPhoto(points[std::size_t(next)], r)) {
                 emit pointChosen(next);
                 break;
             }
@@ -178,7 +295,8 @@ void BoardEditor::onPictureClicked(QPointF at)
     std::vector<std::pair<int, std::optional<QPointF>>> placed;
     for (std::size_t k = 0; k < rows.size() && k < places.size(); ++k)
         placed.emplace_back(rows[k], places[k]);
-    undo->push(new edits::PlacePoints(model, std::move(placed), tr("Place %1").arg(m_placing)));
+    undo->push(new edits::PlacePoints(
+        model, std::move(placed), tr("Place %1").arg(m_placing), registered()));
     m_hint->setText(tr("%1 placed.").arg(m_placing));
     m_placing.clear();
     m_clicks.clear();

@@ -1,7 +1,10 @@
 // The Board tab of the Signatures dock: the board's picture with the points
 // placed on it, a picture chosen, a component's pins placed with two or three
-// clicks, a point dragged. Every edit is an undoable command of the document.
+// clicks, a point dragged, fiducials that register the picture to the board.
+// Every edit is an undoable command of the document.
 #pragma once
+
+#include "registration.h"
 
 #include <QWidget>
 
@@ -26,6 +29,9 @@ public:
     // The next clicks on the picture place the component's pins: pin 1 and
     // the last pin (a row), and for two rows pin pins/2 as well.
     void placeComponent(const QString &component, bool twoRows);
+    // The fiducial is added (or replaces the one of its name) at the next
+    // click on the picture; at once, keeping any place it had, without one.
+    void placeFiducial(const QString &name, QPointF mm);
     // Says what a click does now (after a picture or a signature is loaded).
     void showHint();
 
@@ -40,7 +46,12 @@ signals:
 private:
     void pictureDialog();
     void componentDialog();
+    void fiducialDialog();
     void onPictureClicked(QPointF at);
+    void setFiducial(sig::Fiducial fiducial);
+    // The board's registration; else nothing, and *why says why when it has
+    // fiducials placed.
+    std::optional<sig::Registration> registered(QString *why = nullptr) const;
 
     DockContext &m_context;
     SignatureDocument &m_document;
@@ -52,4 +63,6 @@ private:
     QString m_placing;
     bool m_placingTwoRows = false;
     std::vector<QPointF> m_clicks;
+    // A fiducial waiting for its click on the picture.
+    std::optional<sig::Fiducial> m_fiducial;
 };

@@ -1,5 +1,6 @@
 #include "boardview.h"
 
+#include "boardmarkers.h"
 #include "signaturemodel.h"
 
 #include <QApplication>
@@ -41,107 +42,6 @@ public:
 
 private:
     std::vector<QImage> m_levels; // full size, then each half the one before
-};
-
-// A point on the picture: a dot in its verdict's colour and its name; the
-// same size on screen at any zoom.
-class Marker : public QGraphicsItem
-{
-public:
-    Marker(BoardView &view, int row)
-        : m_view(view)
-        , m_row(row)
-    {
-        setFlag(ItemIgnoresTransformations);
-        setCacheMode(DeviceCoordinateCache);
-        setCursor(Qt::PointingHandCursor);
-    }
-
-    int row() const { return m_row; }
-    void setLook(const QString &name, const QColor &colour, bool flagged, bool current)
-    {
-        if (name == m_name && colour == m_colour && flagged == m_flagged && current == m_current)
-            return;
-        prepareGeometryChange();
-        m_name = name;
-        m_colour = colour;
-        m_flagged = flagged;
-        m_current = current;
-        const QFontMetricsF metrics(labelFont());
-        m_label = QRectF(radius() + 4, -metrics.height() / 2, metrics.horizontalAdvance(m_name) + 8,
-            metrics.height());
-        setZValue(current ? 3 : flagged ? 2 : 1);
-        update();
-    }
-
-    QRectF boundingRect() const override
-    {
-        const double r = radius() + (m_current ? 14 : 3);
-        return QRectF(-r, -r, 2 * r, 2 * r).united(m_label.adjusted(-2, -2, 2, 2));
-    }
-
-    void paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *) override
-    {
-        painter->setRenderHint(QPainter::Antialiasing);
-        const double r = radius();
-        if (m_current) {
-            // A wide ring, black inside yellow, finds the eye on any picture.
-            painter->setBrush(Qt::NoBrush);
-            painter->setPen(QPen(QColor(0xff, 0xd4, 0x00), 6));
-            painter->drawEllipse(QPointF(0, 0), r + 8, r + 8);
-            painter->setPen(QPen(Qt::black, 2));
-            painter->drawEllipse(QPointF(0, 0), r + 11, r + 11);
-            painter->drawEllipse(QPointF(0, 0), r + 5, r + 5);
-        }
-        painter->setPen(QPen(Qt::white, 2));
-        painter->setBrush(m_colour);
-        painter->drawEllipse(QPointF(0, 0), r, r);
-        if (m_flagged) {
-            // A cross as well as the colour: a flag must not rest on colour alone.
-            painter->setPen(QPen(Qt::white, 2.5));
-            const double c = r * 0.5;
-            painter->drawLine(QPointF(-c, -c), QPointF(c, c));
-            painter->drawLine(QPointF(-c, c), QPointF(c, -c));
-        }
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(m_current ? QColor(0xff, 0xd4, 0x00) : QColor(255, 255, 255, 210));
-        painter->drawRoundedRect(m_label, 3, 3);
-        painter->setPen(Qt::black);
-        painter->setFont(labelFont());
-        painter->drawText(m_label, Qt::AlignCenter, m_name);
-    }
-
-protected:
-    void mousePressEvent(QGraphicsSceneMouseEvent *event) override
-    {
-        m_from = pos();
-        QGraphicsItem::mousePressEvent(event);
-        m_view.pointClicked(m_row);
-    }
-    void mouseReleaseEvent(QGraphicsSceneMouseEvent *event) override
-    {
-        QGraphicsItem::mouseReleaseEvent(event);
-        if (pos() != m_from)
-            m_view.markerReleased(m_row, m_from, pos());
-    }
-
-private:
-    double radius() const { return m_current ? 8 : m_flagged ? 7 : 5; }
-    QFont labelFont() const
-    {
-        QFont f = m_view.font();
-        f.setBold(m_current || m_flagged);
-        return f;
-    }
-
-    BoardView &m_view;
-    int m_row;
-    QString m_name;
-    QColor m_colour;
-    bool m_flagged = false;
-    bool m_current = false;
-    QRectF m_label;
-    QPointF m_from;
 };
 
 } // namespace board
@@ -200,6 +100,7 @@ void BoardView::setModel(SignatureModel *model)
                 updateMarker(row);
         });
     connect(model, &SignatureModel::positionChanged, this, &BoardView::updateMarker);
+    connect(model, &SignatureModel::fiducialsChanged, this, &BoardView::rebuildMarkers);
     loadPicture();
     rebuildMarkers();
 }
@@ -257,6 +158,18 @@ void BoardView::rebuildMarkers()
     for (board::Marker *m : m_markers)
         delete m;
     m_markers.clear();
+    for (board::FiducialMark *f : m_fiducials)
+        delete f;
+    m_fiducials.clear();
+    const sig::Signature *s = m_model ? m_model->signature() : nullptr;
+    m_registration = s ? sig::registration(*s, nullptr) : std::nullopt;
+    if (s)
+        for (const sig::Fiducial &f : s->fiducials)
+            if (f.px) {
+                m_fiducials.push_back(new board::FiducialMark(f.name, font()));
+                m_fiducials.back()->setPos(*f.px);
+                scene()->addItem(m_fiducials.back());
+            }
     const int rows = m_model ? m_model->rowCount() : 0;
     m_markers.resize(std::size_t(rows), nullptr);
     if (m_current >= rows)
@@ -269,9 +182,9 @@ void BoardView::updateMarker(int row)
 {
     if (!m_model || row < 0 || std::size_t(row) >= m_markers.size())
         return;
-    const sig::Point &p = m_model->signature()->points[std::size_t(row)];
+    const std::optional<QPointF> at = markerAt(row);
     board::Marker *&m = m_markers[std::size_t(row)];
-    if (!p.at) {
+    if (!at) {
         delete m;
         m = nullptr;
         return;
@@ -281,8 +194,16 @@ void BoardView::updateMarker(int row)
         m->setFlag(QGraphicsItem::ItemIsMovable, m_editable);
         scene()->addItem(m);
     }
-    m->setPos(*p.at);
+    m->setPos(*at);
     styleMarker(*m, row);
+}
+
+std::optional<QPointF> BoardView::markerAt(int row) const
+{
+    const sig::Signature *s = m_model ? m_model->signature() : nullptr;
+    if (!s || row < 0 || std::size_t(row) >= s->points.size())
+        return std::nullopt;
+    return sig::placeOnPhoto(s->points[std::size_t(row)], m_registration);
 }
 
 void BoardView::styleMarker(board::Marker &marker, int row)
@@ -373,7 +294,7 @@ void BoardView::mouseReleaseEvent(QMouseEvent *event)
         || (at - m_pressedAt).manhattanLength() >= QApplication::startDragDistance())
         return;
     for (QGraphicsItem *item : items(at))
-        if (item != m_picture)
+        if (item != m_picture && item->type() != board::FiducialMark::Type)
             return;
     const QPointF scenePos = mapToScene(at);
     if (sceneRect().contains(scenePos))

@@ -8,6 +8,7 @@
 // nearest the zoom, so that panning and zooming stay within a frame.
 #pragma once
 
+#include "registration.h"
 #include "session.h"
 
 #include <QFutureWatcher>
@@ -20,6 +21,7 @@ class SignatureModel;
 class QGraphicsItem;
 
 namespace board {
+class FiducialMark;
 class Marker;
 class Picture;
 } // namespace board
@@ -43,6 +45,10 @@ public:
     void fit();
     // The picture is decoded and drawn (false also when there is none).
     bool pictureShown() const;
+    // How the picture maps to the board, when its fiducials register it.
+    const std::optional<sig::Registration> &registration() const { return m_registration; }
+    // Where the marker of the point at `row` is drawn, when it has one.
+    std::optional<QPointF> markerAt(int row) const;
 
 signals:
     void pointClicked(int row);
@@ -70,6 +76,10 @@ private:
     SignatureModel *m_model = nullptr;
     board::Picture *m_picture = nullptr;
     std::vector<board::Marker *> m_markers; // by row; null for points not placed
+    std::vector<board::FiducialMark *> m_fiducials;
+    // Points with a position on the board but none on the picture are drawn
+    // where the registration puts them.
+    std::optional<sig::Registration> m_registration;
     int m_current = -1;
     bool m_editable = true;
     bool m_fitted = false; // fit once the picture first arrives

@@ -102,25 +102,55 @@ void RenamePoint::undo()
 }
 
 PlacePoints::PlacePoints(SignatureModel &model,
-    std::vector<std::pair<int, std::optional<QPointF>>> places, const QString &text)
+    std::vector<std::pair<int, std::optional<QPointF>>> places, const QString &text,
+    const std::optional<sig::Registration> &registered)
     : QUndoCommand(text)
     , m_model(model)
     , m_new(std::move(places))
 {
-    for (const auto &[row, at] : m_new)
-        m_old.emplace_back(row, pointAt(model, row).at);
+    for (const auto &[row, at] : m_new) {
+        const sig::Point &p = pointAt(model, row);
+        m_old.emplace_back(row, p.at);
+        m_oldMm.push_back(p.mm);
+        m_newMm.push_back(registered && at ? registered->toMm.map(*at) : p.mm);
+    }
 }
 
 void PlacePoints::redo()
 {
-    for (const auto &[row, at] : m_new)
-        m_model.setPosition(row, at);
+    for (std::size_t k = 0; k < m_new.size(); ++k) {
+        m_model.setPosition(m_new[k].first, m_new[k].second);
+        if (m_newMm[k] != m_oldMm[k])
+            m_model.setBoardPosition(m_new[k].first, m_newMm[k]);
+    }
 }
 
 void PlacePoints::undo()
 {
-    for (const auto &[row, at] : m_old)
-        m_model.setPosition(row, at);
+    for (std::size_t k = 0; k < m_old.size(); ++k) {
+        m_model.setPosition(m_old[k].first, m_old[k].second);
+        if (m_newMm[k] != m_oldMm[k])
+            m_model.setBoardPosition(m_old[k].first, m_oldMm[k]);
+    }
+}
+
+SetFiducials::SetFiducials(
+    SignatureModel &model, std::vector<sig::Fiducial> fiducials, const QString &text)
+    : QUndoCommand(text)
+    , m_model(model)
+    , m_old(model.signature()->fiducials)
+    , m_new(std::move(fiducials))
+{
+}
+
+void SetFiducials::redo()
+{
+    m_model.setFiducials(m_new);
+}
+
+void SetFiducials::undo()
+{
+    m_model.setFiducials(m_old);
 }
 
 Learn::Learn(SignatureModel &model, int row, std::size_t measurement, sig::Measurement learned)

@@ -3,6 +3,7 @@
 // each reference that Learn stores.
 #pragma once
 
+#include "registration.h"
 #include "session.h"
 
 #include <QUndoCommand>
@@ -65,18 +66,33 @@ private:
     QString m_old, m_new;
 };
 
-// Places (or moves) points on the picture; no position takes one off.
+// Places (or moves) points on the picture; no position takes one off. On a
+// registered picture a point placed gets its position on the board too.
 class PlacePoints : public QUndoCommand
 {
 public:
     PlacePoints(SignatureModel &model, std::vector<std::pair<int, std::optional<QPointF>>> places,
-        const QString &text);
+        const QString &text, const std::optional<sig::Registration> &registered = std::nullopt);
     void redo() override;
     void undo() override;
 
 private:
     SignatureModel &m_model;
     std::vector<std::pair<int, std::optional<QPointF>>> m_new, m_old;
+    std::vector<std::optional<QPointF>> m_newMm, m_oldMm; // by entry of m_new
+};
+
+// The board's fiducials, all at once (one added, one clicked on the picture).
+class SetFiducials : public QUndoCommand
+{
+public:
+    SetFiducials(SignatureModel &model, std::vector<sig::Fiducial> fiducials, const QString &text);
+    void redo() override;
+    void undo() override;
+
+private:
+    SignatureModel &m_model;
+    std::vector<sig::Fiducial> m_old, m_new;
 };
 
 // A reference learned for a point's measurement.

@@ -104,6 +104,18 @@ void SignatureModel::setPosition(int row, std::optional<QPointF> at)
     emit positionChanged(row);
 }
 
+void SignatureModel::setBoardPosition(int row, std::optional<QPointF> mm)
+{
+    m_signature->points[std::size_t(row)].mm = mm;
+    emit positionChanged(row);
+}
+
+void SignatureModel::setFiducials(std::vector<sig::Fiducial> fiducials)
+{
+    m_signature->fiducials = std::move(fiducials);
+    emit fiducialsChanged();
+}
+
 void SignatureModel::setMeasurement(int row, std::size_t measurement, sig::Measurement value)
 {
     m_signature->points[std::size_t(row)].measurements[measurement] = std::move(value);

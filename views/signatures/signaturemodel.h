@@ -34,6 +34,9 @@ public:
     void movePoint(int from, int to);
     void renamePoint(int row, const QString &name);
     void setPosition(int row, std::optional<QPointF> at);
+    // The point's position on the board, in mm.
+    void setBoardPosition(int row, std::optional<QPointF> mm);
+    void setFiducials(std::vector<sig::Fiducial> fiducials);
     void setMeasurement(int row, std::size_t measurement, sig::Measurement value);
     void setPicture(std::optional<sig::Picture> picture);
     // Whether the name could be given to the point at `row`.
@@ -61,8 +64,10 @@ signals:
     void renameRequested(int row, const QString &name);
     void moveRequested(int from, int to);
     void pictureChanged();
-    // A point's position on the picture changed.
+    // A point's position on the picture (or on the board) changed.
     void positionChanged(int row);
+    // The fiducials changed, and with them how the picture maps to the board.
+    void fiducialsChanged();
 
 private:
     bool resultsInStep() const;
