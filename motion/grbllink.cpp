@@ -114,14 +114,17 @@ void GrblLink::realtime(char byte)
 
 void GrblLink::writeQueued()
 {
+    QByteArray out;
     while (!lost() && !m_queued.empty()
         && m_unacknowledged + m_queued.front().size() + 1 <= grbl::kRxCapacity) {
         QByteArray line = m_queued.front();
         m_queued.pop_front();
         m_unacknowledged += int(line.size()) + 1;
-        m_io->write(line + '\n');
+        out += line + '\n';
         m_inFlight.push_back(std::move(line));
     }
+    if (!out.isEmpty())
+        m_io->write(out);
     if (m_io->bytesToWrite() > 0)
         m_io->waitForBytesWritten(0);
     checkLost();
