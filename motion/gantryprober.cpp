@@ -163,7 +163,10 @@ sig::Prober::Status GantryProber::handle(const grbl::Reply &reply, Clock::time_p
         || m_phase == Phase::Moving || m_phase == Phase::Verify;
     switch (reply.kind) {
     case grbl::Reply::Alarm:
-        m_homed = false;
+        // A soft limit stops the machine before it moves, so it keeps its
+        // position and needs only an unlock; every other alarm loses it.
+        m_unlock = m_homed && reply.code == 2;
+        m_homed = m_unlock;
         if (!active)
             break; // e.g. after our own reset in motion: the next move homes first
         return fail(tr("the machine raised ALARM:%1 (%2); it was halted")
@@ -207,8 +210,9 @@ sig::Prober::Status GantryProber::handle(const grbl::Reply &reply, Clock::time_p
             if (!m_maxTravel[0] || !m_maxTravel[1] || !m_maxTravel[2])
                 return fail(tr("the machine did not report its travel ($130 to $132)"), false);
             m_phase = Phase::Plan;
-        } else if (m_phase == Phase::Homing && reply.answers == "$H") {
+        } else if (m_phase == Phase::Homing && (reply.answers == "$H" || reply.answers == "$X")) {
             m_homed = true;
+            m_unlock = false;
             m_modal = false;
             m_at.reset();
             m_phase = Phase::Plan;
@@ -225,7 +229,7 @@ sig::Prober::Status GantryProber::handle(const grbl::Reply &reply, Clock::time_p
         const grbl::Status &status = *reply.status;
         const QString state = status.base();
         if (state == QLatin1String("Alarm") && active) {
-            m_homed = false;
+            m_homed = m_unlock = false;
             return fail(tr("the machine is in alarm; it must be homed again"), m_phase != Phase::Check);
         }
         if (m_phase == Phase::Check) {
@@ -264,8 +268,8 @@ sig::Prober::Status GantryProber::plan(Clock::time_point now)
     const MachineTravel travel { *m_maxTravel[0], *m_maxTravel[1], *m_maxTravel[2] };
     if (const QString problem = travelProblem(m_config, travel, m_goal.machine); !problem.isEmpty())
         return fail(problem, false); // nothing was sent for this point
-    if (!m_homed) {
-        send("$H");
+    if (!m_homed || m_unlock) {
+        send(m_unlock ? "$X" : "$H");
         m_phase = Phase::Homing;
         m_deadline = now + m_config.homingTimeout;
         m_statusAt = now + m_config.statusPeriod;
@@ -328,7 +332,7 @@ void GantryProber::halt()
         m_link.reset();
     else
         m_expectBanner = true;
-    m_homed = m_homed && held;
+    m_homed = m_homed && (held || m_unlock);
     m_modal = m_statusAsked = false;
     m_at.reset();
 }

@@ -3,7 +3,8 @@
 // contact feed to the board's surface, and on a retry lowers by one more
 // step, up to its travel. A stop, an alarm, a refused line or a lost line
 // halts the machine (feed hold, then soft reset) and fails the point by name;
-// starting again from that point homes again if the machine lost its place.
+// starting again from that point homes again if the machine lost its place
+// (after a soft-limit alarm, which keeps it, it unlocks with $X instead).
 //
 // poll() never calls the zem library: motion only. Everything happens on the
 // thread that polls (the link is opened on the first poll).
@@ -70,6 +71,7 @@ private:
     // The machine's travel from $130-$132, read once per connection.
     std::optional<double> m_maxTravel[3];
     bool m_homed = false;
+    bool m_unlock = false; // alarmed with the position kept: $X, not $H
     bool m_modal = false; // G21 G90 sent since the last reset
     bool m_expectBanner = false; // after our own reset
     bool m_greetingReset = false; // no banner on connecting: reset sent

@@ -155,11 +155,11 @@ private:
             }
             return;
         }
-        if (m_state == "Alarm" && line != "$H" && line != "$$")
+        if (m_state == "Alarm" && line != "$H" && line != "$X" && line != "$$")
             return answer(line, "error:9");
         if (line == "$$")
             write("$0=10\r\n$130=300.000\r\n$131=200.000\r\n$132=50.000\r\n");
-        if (line == "$H")
+        if (line == "$H" || line == "$X")
             m_state = "Idle";
         for (const QByteArray &word : line.split(' ')) {
             if (const int axis = QByteArray("XYZ").indexOf(word.left(1)); line.startsWith("G53") && axis >= 0)
@@ -218,6 +218,10 @@ void tst_Grbl::probe_data()
         << QByteArray("G4") << QByteArray("ALARM:1") << QStringList { "0@0", "0@0" }
         << QStringList { "R1: the machine raised ALARM:1 (a hard limit", "there" }
         << homing + r1 + halt + homing.mid(1) + r1;
+    QTest::newRow("a soft limit alarm keeps the position: unlock, no homing")
+        << QByteArray("G4") << QByteArray("ALARM:2") << QStringList { "0@0", "0@0" }
+        << QStringList { "R1: the machine raised ALARM:2", "there" }
+        << homing + r1 + halt + QStringList { "$X", "G21 G90" } + r1;
     QTest::newRow("a line lost mid-move names the point")
         << QByteArray("G4") << QByteArray("close") << QStringList { "0@0" }
         << QStringList { "R1: the line to the machine was lost" } << homing + r1;
