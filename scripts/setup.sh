@@ -9,7 +9,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     nlohmann-json3-dev libgtest-dev libgmock-dev
-    qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libcli11-dev libedit-dev help2man lintian
+    qt6-charts-dev libqt6opengl6-dev qt6-svg-dev qt6-serialport-dev libcli11-dev libedit-dev help2man lintian
     appstream desktop-file-utils
     libqt6sql6-sqlite libqt6sql6-psql postgresql zlib1g-dev
     pybind11-dev python3-dev python3-numpy python3-pytest

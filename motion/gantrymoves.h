@@ -1,0 +1,61 @@
+// The moves of a gantry prober, worked out before anything is sent: its
+// configuration, whether a target lies within the machine's travel, and the
+// G-code that brings the probe there. Plain functions, no I/O.
+#pragma once
+
+#include "grbl.h"
+#include "transform.h"
+
+#include <QCoreApplication>
+#include <QList>
+
+#include <chrono>
+#include <map>
+#include <optional>
+
+namespace motion {
+
+struct GantryConfig
+{
+    QString url; // grbl:/dev/ttyUSB0?baud=115200 or grbl-tcp://host:port
+    BoardToMachine transform;
+    std::map<int, PlanePoint> targets; // board mm, by the point's position in the signature
+    // Machine Z: 0 at the top (after homing), negative downwards.
+    double safeZ = -2; // for travel in X and Y
+    double contactZ = -30; // the board's surface
+    double contactFeed = 100; // mm/min, lowering onto the board
+    double xyFeed = 1500; // mm/min
+    double step = 0.2; // mm lower on each retry
+    double travel = 1.0; // mm below the surface at most
+    std::chrono::milliseconds replyTimeout { 1000 }; // for any answer; also the halt's budget
+    std::chrono::milliseconds homingTimeout { 60000 };
+    std::chrono::milliseconds statusPeriod { 100 }; // `?` while moving
+    std::chrono::milliseconds pollPeriod { 5 }; // how soon to look again for replies
+};
+
+// The machine's travel ($130, $131, $132): X 0..x, Y 0..y, Z 0 down to -z.
+struct MachineTravel
+{
+    double x = 0;
+    double y = 0;
+    double z = 0;
+};
+
+// How close (mm) a reported position must be to a target to count as there.
+constexpr double kAtTolerance = 0.05;
+bool near(const grbl::MachinePoint &a, const grbl::MachinePoint &b, bool withZ);
+
+// Why the target (or the safe height above it) cannot be reached, naming
+// the axis and the limit; empty when it can. Also refuses a configuration
+// that makes no sense (a safe height below the contact height, no feed).
+QString travelProblem(const GantryConfig &config, const MachineTravel &travel, const grbl::MachinePoint &target);
+
+// The lines that bring the probe from `from` (unknown: nullopt) down onto
+// `target`: a lift to the safe height before any move in X and Y, the move
+// at the XY feed, the lowering at the contact feed, then a dwell, which GRBL
+// acknowledges only once every move before it has ended. `setModes` first
+// sets millimetres and absolute distances.
+QList<QByteArray> moveLines(const GantryConfig &config, const std::optional<grbl::MachinePoint> &from,
+    const grbl::MachinePoint &target, bool setModes);
+
+} // namespace motion

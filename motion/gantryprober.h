@@ -1,0 +1,93 @@
+// A GRBL 1.1 gantry as the probe run's prober: it homes before its first
+// move, lifts to the safe height before every move in X and Y, lowers at the
+// contact feed to the board's surface, and on a retry lowers by one more
+// step, up to its travel. A stop, an alarm, a refused line or a lost line
+// halts the machine (feed hold, then soft reset) and fails the point by name;
+// starting again from that point homes again if the machine lost its place
+// (after a soft-limit alarm, which keeps it, it unlocks with $X instead).
+//
+// poll() never calls the zem library: motion only. Everything happens on the
+// thread that polls (the link is opened on the first poll).
+#pragma once
+
+#include "gantrymoves.h"
+#include "grbllink.h"
+#include "prober.h"
+
+#include <QCoreApplication>
+
+#include <optional>
+
+namespace motion {
+
+class GantryProber : public sig::Prober
+{
+    Q_DECLARE_TR_FUNCTIONS(motion::GantryProber)
+
+public:
+    explicit GantryProber(GantryConfig config);
+    ~GantryProber() override;
+
+    void moveTo(const sig::ProbeTarget &target, Clock::time_point now) override;
+    Status poll(zem::Connection &device, Clock::time_point now) override;
+    bool canRetry() const override { return true; }
+    void cancel() override;
+
+    // The drift check: brings the probe to a board position (a fiducial)
+    // as to a point; once poll() says There, reached() is the machine
+    // position the machine reported there, to compare with the taught one.
+    void moveToBoard(PlanePoint board, const QString &name, Clock::time_point now);
+    std::optional<grbl::MachinePoint> reached() const { return m_reached; }
+
+private:
+    enum class Phase { None, Connect, Greeting, Settings, Reset, Plan, Homing, Check, Moving, Verify, There, Failed };
+
+    struct Goal
+    {
+        QString name;
+        std::optional<PlanePoint> board;
+        int attempt = 0;
+        grbl::MachinePoint machine; // filled by plan()
+    };
+
+    void start(Goal goal);
+    Status step(Clock::time_point now);
+    Status handle(const grbl::Reply &reply, Clock::time_point now);
+    Status plan(Clock::time_point now);
+    Status queueMotion(Clock::time_point now);
+    Status fail(const QString &why, bool halt);
+    Status moving(Clock::time_point now) const;
+    bool send(const QByteArray &line);
+    void askStatus(Clock::time_point now);
+    void halt();
+
+    GantryConfig m_config;
+    std::unique_ptr<GrblLink> m_link;
+    Phase m_phase = Phase::None;
+    Goal m_goal;
+    bool m_replan = false; // a new goal came while lines were in flight
+    QString m_why; // Failed
+    Clock::time_point m_deadline {}; // of the phase's awaited reply
+    // The machine's travel from $130-$132, read once per connection.
+    std::optional<double> m_maxTravel[3];
+    bool m_homed = false;
+    bool m_unlock = false; // alarmed with the position kept: $X, not $H
+    bool m_modal = false; // G21 G90 sent since the last reset
+    bool m_expectBanner = false; // after our own reset
+    bool m_greetingReset = false; // no banner on connecting: reset sent
+    std::optional<grbl::MachinePoint> m_at; // where the last move ended
+    std::optional<grbl::MachinePoint> m_reached;
+    bool m_statusAsked = false;
+    Clock::time_point m_statusAt {}; // when `?` was sent, or is due
+};
+
+// The distance (mm) between a taught and a reached machine position in X
+// and Y, and whether it exceeds the tolerance (0.1 mm by default).
+struct Drift
+{
+    double mm = 0;
+    bool beyond = false;
+};
+Drift drift(const grbl::MachinePoint &taught, const grbl::MachinePoint &reached, double tolerance = 0.1);
+
+} // namespace motion
