@@ -102,7 +102,7 @@ bool fiducial(BoardJob &job, sig::Signature &board, const std::string &text)
                     .arg(sig::kMaxFiducials)
                     .arg(names.join(QStringLiteral(", "))));
         }
-        board.fiducials.push_back({ name, {}, {} });
+        board.fiducials.push_back({ name, {}, {}, {} });
         index = int(board.fiducials.size()) - 1;
     }
     sig::Fiducial &f = board.fiducials[std::size_t(index)];

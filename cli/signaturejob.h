@@ -39,6 +39,8 @@ struct SignatureJob
     std::string serial;
     std::string operatorName;
     bool historyOrder = false; // test: the points most likely to fail first
+    bool pathOrder = false; // learn, test with a prober: the shortest path over the points
+    std::string prober; // learn, test: a machine brings the probe (grbl:..., grbl-tcp://...)
     bool prompt = false; // ask on the terminal before each point
     bool text = false; // results as aligned text lines instead of JSON Lines
     const volatile std::sig_atomic_t *interrupted = nullptr;

@@ -3,6 +3,7 @@
 #include "signaturejob.h"
 
 #include "application.h"
+#include "boardprober.h"
 #include "boardverdict.h"
 
 #include "compare.h"
@@ -10,6 +11,7 @@
 #include "historyrun.h"
 #include "location.h"
 #include "printable.h"
+#include "probeorder.h"
 #include "proberun.h"
 #include "records.h"
 #include "report.h"
@@ -61,8 +63,16 @@ private:
     // Prints one point's result; false, with the job failed, when standard
     // output cannot be written.
     bool printResult(const sig::Signature &board, const sig::Session &session, int point);
-    // The board's verdict after its points: one JSON line, or a headline.
-    bool printSummary(const sig::Signature &board, const sig::BoardVerdict &verdict);
+    // The board's verdict after its points: one JSON line, or a headline;
+    // with a machine, how far the board moved during the run.
+    bool printSummary(const sig::Signature &board, const sig::BoardVerdict &verdict,
+        std::optional<double> drift = std::nullopt);
+    // After a machine's run: a taught fiducial probed again; false when the
+    // machine failed (said), and the drift in *drift.
+    bool checkDrift(
+        motion::GantryProber &gantry, const sig::Signature &board, std::optional<double> *drift);
+    // Beyond this a board moved in its fixture (mm).
+    static constexpr double kMaxDriftMm = 0.1;
     bool writeLine(std::string line);
     // After learning more boards: the points whose boards disagree too much.
     void reportDisagreement(const sig::Signature &board, const std::vector<int> &order);
@@ -184,7 +194,46 @@ bool Runner::writeLine(std::string line)
     return false;
 }
 
-bool Runner::printSummary(const sig::Signature &board, const sig::BoardVerdict &verdict)
+bool Runner::checkDrift(
+    motion::GantryProber &gantry, const sig::Signature &board, std::optional<double> *drift)
+{
+    // One taught fiducial probed again: a board that moved in its fixture
+    // during the run shows here.
+    const auto taught = std::find_if(board.fiducials.begin(), board.fiducials.end(),
+        [](const sig::Fiducial &f) { return f.machine.has_value(); });
+    if (taught == board.fiducials.end())
+        return true;
+    gantry.moveToBoard({ taught->mm.x(), taught->mm.y() }, taught->name, sig::Prober::Clock::now());
+    for (;;) {
+        if (stopped()) {
+            gantry.cancel();
+            fail(zemctl::kExitUsage, "interrupted");
+            return false;
+        }
+        const sig::Prober::Status status = gantry.poll(*job.device, sig::Prober::Clock::now());
+        if (status.kind == sig::Prober::Status::Failed) {
+            fail(zemctl::kExitUsage,
+                "the fiducial check: " + status.why.toStdString());
+            return false;
+        }
+        if (status.kind == sig::Prober::Status::There)
+            break;
+        sleepUntil(status.next);
+    }
+    const auto reached = gantry.reached();
+    if (!reached)
+        return true;
+    *drift = std::hypot(reached->x - taught->machine->x(), reached->y - taught->machine->y());
+    if (**drift > kMaxDriftMm)
+        std::fprintf(stderr,
+            "zemctl: fiducial %s is %.2f mm from where it was taught: the board moved during the "
+            "run; check its fixture and test again\n",
+            shown(taught->name).c_str(), **drift);
+    return true;
+}
+
+bool Runner::printSummary(
+    const sig::Signature &board, const sig::BoardVerdict &verdict, std::optional<double> drift)
 {
     if (job.text)
         return writeLine(shown(board.board) + (job.serial.empty() ? "" : " " + shown(QString::fromStdString(job.serial)))
@@ -199,6 +248,8 @@ bool Runner::printSummary(const sig::Signature &board, const sig::BoardVerdict &
     j["unstable"] = verdict.unstable;
     j["no_contact"] = verdict.noContact;
     j["not_learned"] = verdict.notLearned;
+    if (drift)
+        j["drift_mm"] = std::round(*drift * 1000) / 1000;
     return writeLine(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
@@ -282,6 +333,28 @@ void Runner::run()
             return rank(a) < rank(b);
         });
     }
+    // A machine brings the probe: the board placed by its taught fiducials,
+    // each point found by its position, the order the shortest path if asked.
+    std::unique_ptr<motion::GantryProber> machine;
+    if (!job.prober.empty()) {
+        if (job.mode != SignatureJob::Mode::Learn && job.mode != SignatureJob::Mode::Test)
+            return fail(zemctl::kExitUsage, "--prober is for learn and test");
+        machine = motion::boardProber(QString::fromStdString(job.prober), board, order, &error);
+        if (!machine)
+            return fail(zemctl::kExitUsage, error.toStdString());
+        if (job.pathOrder) {
+            std::vector<QPointF> at;
+            for (const motion::PlanePoint &p : motion::machineTargets(machine->config(), order))
+                at.emplace_back(p.x, p.y);
+            std::vector<int> path;
+            for (int k : sig::shortestPath(at))
+                path.push_back(order[std::size_t(k)]);
+            order = std::move(path);
+        }
+    } else if (job.pathOrder) {
+        return fail(zemctl::kExitUsage, "--order path needs a machine: give --prober");
+    }
+    motion::GantryProber *gantry = machine.get();
     const QDateTime started = QDateTime::currentDateTimeUtc();
     for (int point : order)
         nameWidth = std::max(nameWidth, shown(board.points[std::size_t(point)].name).size());
@@ -299,6 +372,12 @@ void Runner::run()
     options.autoMeasure = job.mode == SignatureJob::Mode::Compare || job.onContact
         || (!job.button && !job.prompt);
     options.measureOnContact = job.onContact && job.mode != SignatureJob::Mode::Compare;
+    if (machine) {
+        // The machine says when the probe is down; a missed pad is tried lower.
+        options.autoMeasure = true;
+        options.pollButton = false;
+        options.measureOnContact = false;
+    }
     bool failed = false;
     std::optional<sig::ProbeRun> run;
     run.emplace(*job.device, board, mode, options, order, [&](const sig::ProbeRun::Event &e) {
@@ -359,7 +438,7 @@ void Runner::run()
         case Event::Ended:
             break;
         }
-    });
+    }, std::move(machine));
     runToEnd(*run, [&] {
         if (stopped()) {
             if (!failed)
@@ -381,13 +460,16 @@ void Runner::run()
     });
     if (failed)
         return;
+    std::optional<double> drift;
+    if (gantry && !checkDrift(*gantry, board, &drift))
+        return;
     const sig::Session &session = run->session();
     if (job.mode == SignatureJob::Mode::Learn)
         return reportDisagreement(run->signature(), order);
     if (symmetry)
         return printSymmetry(run->signature(), order, measured);
     if (job.mode == SignatureJob::Mode::Test
-        && !printSummary(board, sig::boardVerdict(session.results(), order)))
+        && !printSummary(board, sig::boardVerdict(session.results(), order), drift))
         return;
     if (!job.report.empty()) {
         sig::ReportInfo info;

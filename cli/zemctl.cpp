@@ -323,8 +323,17 @@ int run(int argc, char **argv)
     bool noHistory = false;
     test->add_flag("--no-history", noHistory, "Do not keep this run in the history");
     std::string order;
-    test->add_option("--order", order, "history: the points most likely to fail first")
-        ->check(CLI::IsMember({ "file", "history" }));
+    test->add_option("--order", order,
+            "history: the points most likely to fail first; path: the shortest path (--prober)")
+        ->check(CLI::IsMember({ "file", "history", "path" }));
+    learn->add_option("--order", order, "path: the shortest path over the points (--prober)")
+        ->check(CLI::IsMember({ "file", "path" }));
+    for (CLI::App *sub : { learn, test })
+        sub->add_option("--prober", job.prober,
+               "A machine brings the probe: grbl:/dev/ttyUSB0?baud=115200 or "
+               "grbl-tcp://host:port, with safe=, surface= (Z, mm), feed=, contact_feed= (mm/s), "
+               "step=, travel= (mm)")
+            ->type_name("URL");
     HistoryJob history;
     for (CLI::App *sub : { test })
         sub->add_option("--db", job.db,
@@ -451,6 +460,7 @@ int run(int argc, char **argv)
         }
         job.history = !noHistory;
         job.historyOrder = order == "history";
+        job.pathOrder = order == "path";
         if (learn->parsed() || compare->parsed() || test->parsed() || symmetry->parsed()) {
             job.mode = learn->parsed() ? SignatureJob::Mode::Learn
                 : compare->parsed()    ? SignatureJob::Mode::Compare

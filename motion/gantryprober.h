@@ -38,6 +38,7 @@ public:
     // position the machine reported there, to compare with the taught one.
     void moveToBoard(PlanePoint board, const QString &name, Clock::time_point now);
     std::optional<grbl::MachinePoint> reached() const { return m_reached; }
+    const GantryConfig &config() const { return m_config; }
 
 private:
     enum class Phase { None, Connect, Greeting, Settings, Reset, Plan, Homing, Check, Moving, Verify, There, Failed };

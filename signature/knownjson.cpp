@@ -75,7 +75,7 @@ Node keyNode(Node object, const std::string &key)
         return any({ "name", "tolerance", "group", "component", "side" }) ? Node::Scalar
                                                                           : Node::Skipped;
     case Node::Fiducial:
-        if (key == "mm" || key == "px")
+        if (key == "mm" || key == "px" || key == "machine")
             return Node::Place;
         return key == "name" ? Node::Scalar : Node::Skipped;
     case Node::Measurement:

@@ -103,6 +103,10 @@ std::vector<Fiducial> readFiducials(const Json &list, QStringList &warnings)
             f.px = finitePair(*px, at + QStringLiteral(".px"),
                 tr("expected [x, y] in the picture's pixels"),
                 tr("not a place on the picture; the fiducial is left unplaced"), warnings);
+        if (const auto machine = j.find("machine"); machine != j.end())
+            f.machine = finitePair(*machine, at + QStringLiteral(".machine"),
+                tr("expected [x, y] in the machine's millimetres"),
+                tr("not a machine position; the fiducial must be taught again"), warnings);
         if (!position)
             continue;
         f.mm = *position;
@@ -120,6 +124,8 @@ Json fiducialsToJson(const std::vector<Fiducial> &fiducials)
         Json o { { "name", f.name.toStdString() }, { "mm", pairToJson(f.mm) } };
         if (f.px && isPlace(*f.px))
             o["px"] = pairToJson(*f.px);
+        if (f.machine && isPlace(*f.machine))
+            o["machine"] = pairToJson(*f.machine);
         list.push_back(std::move(o));
     }
     return list;

@@ -99,6 +99,9 @@ struct Fiducial
     QString name;
     QPointF mm;
     std::optional<QPointF> px;
+    // Where a probing machine found it (its X and Y, mm), taught by jogging
+    // to it: it places the board on that machine.
+    std::optional<QPointF> machine;
 };
 
 // A board registers its photo with two or three fiducials.

@@ -241,7 +241,8 @@ void tst_Signature::pictureAndPlaces()
     board->points.back().component = QStringLiteral("U1");
     board->points.back().mm = QPointF(40.5, -2);
     board->points.back().side = Side::Bottom;
-    board->fiducials = { { "F1", { 5, 5 }, QPointF(10, 470) }, { "F2", { 95.25, 5 }, {} } };
+    board->fiducials
+        = { { "F1", { 5, 5 }, QPointF(10, 470), QPointF(25.5, 24) }, { "F2", { 95.25, 5 }, {}, {} } };
     const QByteArray text = serialize(*board);
     QVERIFY(text.contains("\"type\": \"" + type + "\""));
     QVERIFY(text.contains("\"at\": [\n    12.5,\n    470.0\n   ]"));

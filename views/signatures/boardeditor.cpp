@@ -162,7 +162,10 @@ void BoardEditor::placeFiducial(const QString &name, QPointF mm)
         return emit statusChanged(
             tr("A board has at most %1 fiducials; name one of them to move it.")
                 .arg(sig::kMaxFiducials));
-    sig::Fiducial f { name, mm, known >= 0 ? s.fiducials[std::size_t(known)].px : std::nullopt };
+    // A fiducial given again keeps its place on the photo and on the machine.
+    sig::Fiducial f = known >= 0 ? s.fiducials[std::size_t(known)] : sig::Fiducial();
+    f.name = name;
+    f.mm = mm;
     if (!s.image)
         return setFiducial(std::move(f));
     m_placing.clear();

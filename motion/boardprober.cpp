@@ -1,0 +1,121 @@
+#include "boardprober.h"
+
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <algorithm>
+#include <cmath>
+
+namespace motion {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("motion::BoardProber", text);
+}
+
+} // namespace
+
+bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
+{
+    QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid()) {
+        *error = tr("'%1' is no prober URL (grbl:/dev/ttyUSB0 or grbl-tcp://host:port)").arg(url);
+        return false;
+    }
+    QUrlQuery query(parsed);
+    QUrlQuery rest;
+    // Feeds are given per second, as people think of a machine's speed;
+    // G-code takes them per minute.
+    const std::pair<const char *, double *> numbers[] = { { "safe", &config->safeZ },
+        { "surface", &config->contactZ }, { "feed", &config->xyFeed },
+        { "contact_feed", &config->contactFeed }, { "step", &config->step },
+        { "travel", &config->travel } };
+    for (const auto &[key, value] : query.queryItems(QUrl::FullyDecoded)) {
+        double *target = nullptr;
+        for (const auto &[name, field] : numbers)
+            if (key == QLatin1String(name))
+                target = field;
+        if (!target) {
+            rest.addQueryItem(key, value);
+            continue;
+        }
+        bool ok = false;
+        const double v = value.toDouble(&ok);
+        if (!ok || !std::isfinite(v)) {
+            *error = tr("'%1': %2=%3 is no number").arg(url, key, value);
+            return false;
+        }
+        const bool perSecond = key == QLatin1String("feed") || key == QLatin1String("contact_feed");
+        *target = perSecond ? v * 60 : v;
+    }
+    if (config->xyFeed <= 0 || config->contactFeed <= 0 || config->step <= 0 || config->travel < 0
+        || config->safeZ <= config->contactZ) {
+        *error = tr("'%1': feeds and step must be positive, travel not negative, and safe above "
+                    "surface")
+                     .arg(url);
+        return false;
+    }
+    parsed.setQuery(rest);
+    config->url = parsed.toString();
+    return true;
+}
+
+bool boardPlacement(const sig::Signature &board, TransformFit *fit, QString *error)
+{
+    std::vector<std::pair<PlanePoint, PlanePoint>> pairs;
+    for (const sig::Fiducial &f : board.fiducials)
+        if (f.machine)
+            pairs.push_back({ { f.mm.x(), f.mm.y() }, { f.machine->x(), f.machine->y() } });
+    if (pairs.size() < 2) {
+        *error = tr("%1 has %2 fiducial(s) taught on the machine; teach two or three first "
+                    "(zemctl prober teach)")
+                     .arg(board.board)
+                     .arg(pairs.size());
+        return false;
+    }
+    const bool bottom = std::any_of(board.points.begin(), board.points.end(),
+        [](const sig::Point &p) { return p.side == sig::Side::Bottom; });
+    return fitTransform(pairs, bottom ? BoardSide::Bottom : BoardSide::Top, fit, error);
+}
+
+std::unique_ptr<GantryProber> boardProber(const QString &url, const sig::Signature &board,
+    const std::vector<int> &points, QString *error, TransformFit *fit)
+{
+    GantryConfig config;
+    if (!parseProberUrl(url, &config, error))
+        return nullptr;
+    TransformFit placement;
+    if (!boardPlacement(board, &placement, error))
+        return nullptr;
+    config.transform = placement.transform;
+    QStringList unplaced;
+    for (int k : points) {
+        const sig::Point &p = board.points[std::size_t(k)];
+        if (p.mm)
+            config.targets[k] = { p.mm->x(), p.mm->y() };
+        else
+            unplaced << p.name;
+    }
+    if (!unplaced.isEmpty()) {
+        *error = tr("no board position (mm) for %1: a machine cannot find them")
+                     .arg(unplaced.join(QStringLiteral(", ")));
+        return nullptr;
+    }
+    if (fit)
+        *fit = placement;
+    return std::make_unique<GantryProber>(std::move(config));
+}
+
+std::vector<PlanePoint> machineTargets(const GantryConfig &config, const std::vector<int> &points)
+{
+    std::vector<PlanePoint> out;
+    for (int k : points) {
+        const auto at = config.targets.find(k);
+        out.push_back(at == config.targets.end() ? PlanePoint() : config.transform.map(at->second));
+    }
+    return out;
+}
+
+} // namespace motion

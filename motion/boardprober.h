@@ -1,0 +1,33 @@
+// A gantry set up to probe one board: the machine's heights and feeds from
+// the prober URL, the board placed on the machine by the fiducials taught on
+// it, and every point's target from its board position in millimetres.
+#pragma once
+
+#include "gantryprober.h"
+#include "signature.h"
+
+#include <memory>
+
+namespace motion {
+
+// Reads the prober URL: `grbl:/dev/ttyUSB0?baud=115200&safe=-5&surface=-40`
+// or `grbl-tcp://host:port?...`, with the machine's Z heights (`safe`, the
+// travel height; `surface`, the board's), feeds in mm/s (`feed` across,
+// `contact_feed` down), and the retries' `step` and `travel` in mm. What is
+// left (the transport and baud=) stays in config->url.
+bool parseProberUrl(const QString &url, GantryConfig *config, QString *error);
+
+// The board on the machine: fitted to its fiducials that have a taught
+// machine position (two or more); the side probed is the points' side.
+bool boardPlacement(const sig::Signature &board, TransformFit *fit, QString *error);
+
+// A prober for the points of the board (indices into board.points), each
+// with its board position; false, naming the points without one, else.
+std::unique_ptr<GantryProber> boardProber(const QString &url, const sig::Signature &board,
+    const std::vector<int> &points, QString *error, TransformFit *fit = nullptr);
+
+// The machine XY of each of the points, for ordering them by path.
+std::vector<PlanePoint> machineTargets(
+    const GantryConfig &config, const std::vector<int> &points);
+
+} // namespace motion

@@ -1,0 +1,129 @@
+// A whole virtual board probed by a machine, with no hardware: the virtual
+// gantry carries a 50-point board, the virtual instrument measures the point
+// under its tip, and zemctl learns the good board and tests a bad one with
+// the machine bringing the probe, in the file's order and by the shortest path.
+#include "signature.h"
+
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_GantryRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void learnThenTestByMachine();
+};
+
+namespace {
+
+int zemctl(const QStringList &args, QByteArray *out = nullptr)
+{
+    QProcess p;
+    p.start(QStringLiteral(ZEMCTL), args);
+    if (!p.waitForFinished(300000))
+        return -1;
+    if (out)
+        *out = p.readAllStandardOutput();
+    const QByteArray err = p.readAllStandardError();
+    if (!err.isEmpty())
+        qInfo("%s", err.constData());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+} // namespace
+
+void tst_GantryRun::learnThenTestByMachine()
+{
+    QTemporaryDir dir;
+    // 50 points on a 10 x 5 grid at 2.54 mm, shuffled in the file so that the
+    // file's order and the shortest path differ; a resistor on every pin, its
+    // value the pin's position, so that each reading names the point it came from.
+    sig::Signature board;
+    board.board = QStringLiteral("grid");
+    board.settings = sig::defaultSettings();
+    QStringList pins;
+    for (int k = 0; k < 50; ++k) {
+        const int cell = (k * 17 + 23) % 50;
+        sig::Point p;
+        p.name = QStringLiteral("P%1").arg(k);
+        p.mm = QPointF(5 + 2.54 * (cell % 10), 5 + 2.54 * (cell / 10));
+        board.points.push_back(p);
+        pins << QStringLiteral("resistor:%1").arg(1000 + 100 * k);
+    }
+    // The board lies at machine X 20, Y 20 (the gantry's default): taught so.
+    board.fiducials = { { "F1", { 0, 0 }, {}, QPointF(20, 20) },
+        { "F2", { 40, 0 }, {}, QPointF(60, 20) } };
+    const QString file = dir.filePath(QStringLiteral("grid.json"));
+    QString error;
+    QVERIFY2(sig::save(board, file, &error), qPrintable(error));
+
+    QProcess sim;
+    sim.start(QStringLiteral(ZEM_GANTRY_SIM),
+        { "--tcp", "127.0.0.1:0", "--points", file, "--feed", "100" });
+    QVERIFY(sim.waitForReadyRead(10000));
+    const QByteArray listening = sim.readLine().trimmed();
+    QVERIFY2(listening.startsWith("listening 127.0.0.1:"), listening.constData());
+    const QString port = QString::fromLatin1(listening.mid(listening.lastIndexOf(':') + 1));
+    // A stiff machine (5,000 mm/s², against 500 by default) keeps the test short.
+    QTcpSocket grbl;
+    grbl.connectToHost(QStringLiteral("127.0.0.1"), port.toUShort());
+    QVERIFY(grbl.waitForConnected(10000));
+    grbl.write("$120=5000\n$121=5000\n$122=5000\n");
+    for (int oks = 0; oks < 3;) {
+        QVERIFY(grbl.canReadLine() || grbl.waitForReadyRead(10000));
+        oks += grbl.readLine().trimmed() == "ok";
+    }
+    grbl.disconnectFromHost();
+    // Lift 5 mm above the board's surface (-40).
+    const QString prober = QStringLiteral("grbl-tcp://127.0.0.1:%1?safe=-35&surface=-40&feed=100"
+                                          "&contact_feed=50")
+                               .arg(port);
+    const auto instrument = [&](const QStringList &loads) {
+        return QStringLiteral("virtual://open?gantry=127.0.0.1:%1&noise=0&pins=%2")
+            .arg(port, loads.join(QLatin1Char(',')));
+    };
+
+    QCOMPARE(zemctl({ "-u", instrument(pins), "learn", file, "--prober", prober }), 0);
+    QStringList bad = pins;
+    bad[7] = QStringLiteral("diode");
+    {
+        QByteArray out;
+        QCOMPARE(zemctl({ "-u", instrument(bad), "test", file, "--prober", prober, "--order",
+                     "path", "--no-history" },
+                     &out),
+            5);
+        const QList<QByteArray> lines = out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 51);
+        QStringList seen;
+        for (const QByteArray &line : lines.mid(0, 50)) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            const QString name = o.value("point").toString();
+            seen << name;
+            QCOMPARE(o.value("verdict").toString(),
+                name == QLatin1String("P7") ? QStringLiteral("different") : QStringLiteral("pass"));
+            // Measured at the right place: the reading is this pin's own resistor.
+            const int k = name.mid(1).toInt();
+            if (k != 7)
+                QVERIFY2(o.value("reading").toString().contains(
+                             QString::number((1000 + 100 * k) / 1000.0, 'f', 2) + " k"),
+                    line.constData());
+        }
+        // The shortest path starts at the point nearest the machine's home
+        // (P31, at the board's corner), not at the file's first.
+        QCOMPARE(seen.first(), QStringLiteral("P31"));
+        seen.sort();
+        seen.removeDuplicates();
+        QCOMPARE(seen.size(), 50);
+        const QJsonObject summary = QJsonDocument::fromJson(lines.last()).object();
+        QCOMPARE(summary.value("different").toInt(), 1);
+        QVERIFY2(summary.value("drift_mm").toDouble(1) <= 0.1, lines.last().constData());
+    }
+    sim.kill();
+    sim.waitForFinished();
+}
+
+QTEST_MAIN(tst_GantryRun)
+#include "tst_gantryrun.moc"
