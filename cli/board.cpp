@@ -1,17 +1,22 @@
-// The board subcommand: the signature module does the work.
+// The board and prober subcommands: the signature module does the work.
 #include "boardjob.h"
 #include "module.h"
+#include "proberjob.h"
 #include "zemctl.h"
 
 #include <cstdio>
 
 namespace zemctl {
 
-int boardMain(BoardJob &job)
+namespace {
+
+// Runs a job in the signature module, then says what it says: its error on
+// stderr, its summary line on stdout.
+template <class Job> int runInModule(Job &job, const char *function)
 {
     std::string why;
-    const auto run = reinterpret_cast<ZemctlBoardFunction>(
-        loadModuleFunction("zemctl_signature", "zemctl_board", why));
+    const auto run = reinterpret_cast<void (*)(Job *)>(
+        loadModuleFunction("zemctl_signature", function, why));
     if (!run) {
         printError("signatures are not available: " + why);
         return kExitUsage;
@@ -22,6 +27,18 @@ int boardMain(BoardJob &job)
     if (!job.summary.empty())
         std::printf("%s\n", job.summary.c_str());
     return job.exitCode;
+}
+
+} // namespace
+
+int boardMain(BoardJob &job)
+{
+    return runInModule(job, "zemctl_board");
+}
+
+int proberMain(ProberJob &job)
+{
+    return runInModule(job, "zemctl_prober");
 }
 
 } // namespace zemctl

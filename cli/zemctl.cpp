@@ -1,6 +1,7 @@
 #include "zemctl.h"
 
 #include "boardjob.h"
+#include "proberjob.h"
 #include "completion.h"
 #include "historyjob.h"
 #include "printable.h"
@@ -407,8 +408,32 @@ int run(int argc, char **argv)
     board->add_option("--side", boardJob.sides, "The side of the board a point is probed from")
         ->type_name("NAME=top|bottom");
 
+    ProberJob proberJob;
+    CLI::App *prober = app.add_subcommand(
+        "prober", "A probing machine: status, home, jog, goto a point, teach a fiducial; JSON out");
+    prober->require_subcommand(1);
+    prober->add_option("--prober", proberJob.url,
+              "The machine, as for test --prober (default ZEM_PROBER)")
+        ->envname("ZEM_PROBER")
+        ->type_name("URL")
+        ->required();
+    prober->add_subcommand("status", "Its state and machine position");
+    CLI::App *proberHome = prober->add_subcommand("home", "Home it ($H)");
+    CLI::App *proberJog = prober->add_subcommand("jog", "Move it by DX,DY[,DZ] mm");
+    proberJog->add_option("BY", proberJob.at, "mm in X, Y (and Z)")->required()->type_name("DX,DY[,DZ]");
+    CLI::App *proberGoto = prober->add_subcommand(
+        "goto", "Bring the probe down onto a point or fiducial of a board");
+    CLI::App *proberTeach = prober->add_subcommand(
+        "teach", "Keep where the machine stands (or --at) as a fiducial's place on it");
+    for (CLI::App *sub : { proberGoto, proberTeach }) {
+        sub->add_option("FILE", proberJob.file, "The signature file")->required();
+        sub->add_option("NAME", proberJob.name, "The point or fiducial")->required();
+    }
+    proberTeach->add_option("--at", proberJob.at, "Go down onto this machine X,Y first")
+        ->type_name("X,Y");
+
     for (CLI::App *sub : { list, describe, watch, measure, profile, replay, historyCommand, learn,
-             compare, test, symmetry, board })
+             compare, test, symmetry, board, prober })
         sub->group("Tools");
     finishSubcommands(app);
 
@@ -448,6 +473,15 @@ int run(int argc, char **argv)
             return replayMain(context, file, ignore, tolerance, !noPauses);
         if (board->parsed())
             return boardMain(boardJob);
+        if (prober->parsed()) {
+            using Action = ProberJob::Action;
+            proberJob.action = proberHome->parsed() ? Action::Home
+                : proberJog->parsed()               ? Action::Jog
+                : proberGoto->parsed()              ? Action::Goto
+                : proberTeach->parsed()             ? Action::Teach
+                                                    : Action::Status;
+            return proberMain(proberJob);
+        }
         if (historyCommand->parsed()) {
             history.action = historyRuns->parsed() ? HistoryJob::Action::Runs
                 : historyPoints->parsed()          ? HistoryJob::Action::Points

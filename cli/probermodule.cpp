@@ -1,0 +1,193 @@
+// zemctl prober, in the signature module: the machine's line, and the
+// signature file a fiducial is taught into.
+#include "proberjob.h"
+
+#include "application.h"
+#include "boardprober.h"
+#include "connection.h"
+#include "machinecommand.h"
+#include "printable.h"
+#include "signature.h"
+#include "zemctl.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <thread>
+
+namespace zemctl {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json where(const motion::grbl::MachinePoint &p)
+{
+    const auto mm = [](double v) { return std::round(v * 1000) / 1000; };
+    return Json::array({ mm(p.x), mm(p.y), mm(p.z) });
+}
+
+// Numbers from "X,Y[,Z]": two or three finite ones.
+bool numbers(const std::string &text, std::vector<double> *out)
+{
+    const QStringList parts = QString::fromStdString(text).split(QLatin1Char(','));
+    if (parts.size() < 2 || parts.size() > 3)
+        return false;
+    for (const QString &part : parts) {
+        bool ok = false;
+        const double v = part.trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(v))
+            return false;
+        out->push_back(v);
+    }
+    return true;
+}
+
+class ProberRunner
+{
+public:
+    explicit ProberRunner(ProberJob &job)
+        : job(job)
+    {
+    }
+
+    void run()
+    {
+        zemctl::ensureApplication();
+        url = QString::fromStdString(job.url);
+        QString error;
+        if (!motion::parseProberUrl(url, &config, &error))
+            return fail(error);
+        switch (job.action) {
+        case ProberJob::Action::Status:
+            return command({});
+        case ProberJob::Action::Home:
+            return command({ "$H" });
+        case ProberJob::Action::Jog: {
+            std::vector<double> by;
+            if (!numbers(job.at, &by))
+                return fail(QStringLiteral("jog wants DX,DY[,DZ] in mm, not '%1'")
+                                .arg(QString::fromStdString(job.at)));
+            return command({ motion::jogLine(by[0], by[1], by.size() > 2 ? by[2] : 0,
+                config.xyFeed) });
+        }
+        case ProberJob::Action::Goto:
+        case ProberJob::Action::Teach:
+            return onBoard();
+        }
+    }
+
+private:
+    void fail(const QString &why, int code = kExitUsage)
+    {
+        job.exitCode = code;
+        job.message = why.toStdString();
+    }
+
+    void command(const QList<QByteArray> &lines)
+    {
+        const motion::CommandOutcome out = motion::runCommands(config.url, lines);
+        if (!out.error.isEmpty())
+            return fail(out.error, kExitResult);
+        Json j { { "state", out.status.state.toStdString() } };
+        if (out.status.mpos)
+            j["machine"] = where(*out.status.mpos);
+        job.summary = j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+
+    // Brings the probe down onto a board position, homing first as every
+    // machine run does; the machine position reached, or nothing (said).
+    std::optional<motion::grbl::MachinePoint> bring(
+        motion::GantryProber &gantry, motion::PlanePoint to, const QString &name)
+    {
+        gantry.moveToBoard(to, name, sig::Prober::Clock::now());
+        for (;;) {
+            const sig::Prober::Status s = gantry.poll(m_noDevice, sig::Prober::Clock::now());
+            if (s.kind == sig::Prober::Status::Failed) {
+                fail(s.why, kExitResult);
+                return std::nullopt;
+            }
+            if (s.kind == sig::Prober::Status::There)
+                return gantry.reached();
+            std::this_thread::sleep_until(s.next);
+        }
+    }
+
+    void onBoard()
+    {
+        const QString file = QString::fromStdString(job.file);
+        const QString name = QString::fromStdString(job.name).trimmed();
+        QString error;
+        std::optional<sig::Signature> board = sig::load(file, &error);
+        if (!board)
+            return fail(error);
+        const int fiducial = board->findFiducial(name);
+        const int point = board->find(name);
+        if (job.action == ProberJob::Action::Goto)
+            return goTo(*board, point, fiducial, name);
+        if (fiducial < 0)
+            return fail(QStringLiteral("%1 has no fiducial %2 (zemctl board --fiducial)")
+                            .arg(file, name));
+        // Where the machine stands, or where it is told to go first.
+        motion::grbl::MachinePoint at;
+        if (!job.at.empty()) {
+            std::vector<double> xy;
+            if (!numbers(job.at, &xy))
+                return fail(QStringLiteral("--at wants X,Y in the machine's mm, not '%1'")
+                                .arg(QString::fromStdString(job.at)));
+            motion::GantryProber gantry(config); // board mm are machine mm here
+            const auto reached = bring(gantry, { xy[0], xy[1] }, name);
+            if (!reached)
+                return;
+            at = *reached;
+        } else {
+            const motion::CommandOutcome out = motion::runCommands(config.url, {});
+            if (!out.error.isEmpty() || !out.status.mpos)
+                return fail(out.error.isEmpty() ? QStringLiteral("the machine gave no position")
+                                                : out.error,
+                    kExitResult);
+            at = *out.status.mpos;
+        }
+        board->fiducials[std::size_t(fiducial)].machine = QPointF(at.x, at.y);
+        if (!sig::save(*board, file, &error))
+            return fail(error);
+        Json j { { "fiducial", name.toStdString() }, { "machine", where(at) } };
+        motion::TransformFit fit;
+        if (motion::boardPlacement(*board, &fit, &error))
+            j["residual_mm"] = std::round(fit.residualMm * 1000) / 1000;
+        job.summary = j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+
+    void goTo(const sig::Signature &board, int point, int fiducial, const QString &name)
+    {
+        if (point < 0 && fiducial < 0)
+            return fail(QStringLiteral("no point or fiducial named %1").arg(name));
+        QString error;
+        std::unique_ptr<motion::GantryProber> gantry
+            = motion::boardProber(url, board, point >= 0 ? std::vector<int> { point } : std::vector<int> {},
+                &error);
+        if (!gantry)
+            return fail(error);
+        const QPointF mm = point >= 0 ? *board.points[std::size_t(point)].mm
+                                      : board.fiducials[std::size_t(fiducial)].mm;
+        const auto reached = bring(*gantry, { mm.x(), mm.y() }, name);
+        if (!reached)
+            return;
+        Json j { { "name", name.toStdString() }, { "machine", where(*reached) } };
+        job.summary = j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+
+    ProberJob &job;
+    zem::Connection m_noDevice; // a machine's moves call no instrument
+    QString url;
+    motion::GantryConfig config;
+};
+
+} // namespace
+
+} // namespace zemctl
+
+extern "C" __attribute__((visibility("default"))) void zemctl_prober(zemctl::ProberJob *job)
+{
+    zemctl::ProberRunner(*job).run();
+}
