@@ -53,9 +53,7 @@ void tst_GantryRun::learnThenTestByMachine()
         board.points.push_back(p);
         pins << QStringLiteral("resistor:%1").arg(1000 + 100 * k);
     }
-    // The board lies at machine X 20, Y 20 (the gantry's default): taught so.
-    board.fiducials = { { "F1", { 0, 0 }, {}, QPointF(20, 20) },
-        { "F2", { 40, 0 }, {}, QPointF(60, 20) } };
+    board.fiducials = { { "F1", { 0, 0 }, {}, {} }, { "F2", { 40, 0 }, {}, {} } };
     const QString file = dir.filePath(QStringLiteral("grid.json"));
     QString error;
     QVERIFY2(sig::save(board, file, &error), qPrintable(error));
@@ -81,6 +79,16 @@ void tst_GantryRun::learnThenTestByMachine()
     const QString prober = QStringLiteral("grbl-tcp://127.0.0.1:%1?safe=-35&surface=-40&feed=100"
                                           "&contact_feed=50")
                                .arg(port);
+    // The board lies at machine X 20, Y 20 (the gantry's default): taught
+    // there by going down onto F1, and by jogging over to F2 and keeping
+    // where the machine stands.
+    QByteArray taught;
+    QCOMPARE(zemctl({ "prober", "--prober", prober, "teach", file, "F1", "--at", "20,20" }), 0);
+    QCOMPARE(zemctl({ "prober", "--prober", prober, "jog", "40,0" }), 0);
+    QCOMPARE(zemctl({ "prober", "--prober", prober, "teach", file, "F2" }, &taught), 0);
+    QVERIFY2(taught.startsWith(R"({"fiducial":"F2","machine":[60.0,20.0,-40.0],"residual_mm":0.0})"),
+        taught.constData());
+    QCOMPARE(zemctl({ "prober", "--prober", prober, "goto", file, "F9" }), 1);
     const auto instrument = [&](const QStringList &loads) {
         return QStringLiteral("virtual://open?gantry=127.0.0.1:%1&noise=0&pins=%2")
             .arg(port, loads.join(QLatin1Char(',')));
