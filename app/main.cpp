@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "drawnicons.h"
 #include "mainwindow.h"
 
@@ -5,7 +6,6 @@
 #include <QCommandLineParser>
 #include <QTimer>
 
-#include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char *argv[])
@@ -18,22 +18,8 @@ int main(int argc, char *argv[])
         "request, send it and read the decoded response."));
     parser.addHelpOption();
     parser.addVersionOption();
-    // Qt's own options (-platform, -reverse, ...) are single-dash words, never letters of -hv.
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    // --help and --version are answered before QApplication exists, so they need no display.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    parser.parse(arguments);
-    if (parser.isSet(QStringLiteral("help"))) {
-        // Without an application object Qt cannot name the program in the usage line.
-        QString help = parser.helpText();
-        help.replace(QLatin1String("<executable_name>"), QCoreApplication::applicationName());
-        std::fputs(qPrintable(help), stdout);
+    if (answeredWithoutDisplay(parser, argc, argv))
         return EXIT_SUCCESS;
-    }
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
 
     QApplication app(argc, argv);
     QApplication::setStyle(new DrawnIconsStyle);

@@ -233,9 +233,7 @@ bool BenchWindow::saveBoard(const QString &file)
 
 bool BenchWindow::writeReport(const QString &file)
 {
-    static const std::vector<sig::PointResult> none;
-    const auto *results = m_run->results();
-    if (!m_document->writeReport(file, results ? *results : none, m_run->reportInfo())) {
+    if (!m_run->writeReport(file)) {
         fail(m_document->errorString());
         return false;
     }
@@ -310,17 +308,12 @@ void BenchWindow::updateBanner()
 
 void BenchWindow::showPoint(int row)
 {
-    const auto &points = m_document->signature().points;
     // The failed point's overlay stays until the next point's capture.
-    if (row < 0 || row >= int(points.size()) || (m_holdFailed && m_run->isRunning()))
+    if (row < 0 || row >= int(m_document->signature().points.size())
+        || (m_holdFailed && m_run->isRunning()))
         return;
-    const auto &ref = points[std::size_t(row)].measurements.front().reference;
-    const auto *r = m_run->results();
-    const sig::IvCurve *test
-        = r && std::size_t(row) < r->size() && !(*r)[std::size_t(row)].curves.empty()
-        ? &(*r)[std::size_t(row)].curves.front()
-        : nullptr;
-    plot(ref ? &*ref : nullptr, test);
+    const auto [reference, test] = m_run->curvesOf(row);
+    plot(reference, test);
 }
 
 void BenchWindow::plot(const sig::IvCurve *reference, const sig::IvCurve *test)

@@ -1,11 +1,11 @@
 #include "benchwindow.h"
+#include "commandline.h"
 #include "drawnicons.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
 
-#include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char *argv[])
@@ -24,20 +24,8 @@ int main(int argc, char *argv[])
         QCoreApplication::translate("main", "Connect to the instrument at this URL."),
         QStringLiteral("URL"));
     parser.addOption(url);
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    // --help and --version are answered before QApplication exists, so they need no display.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    parser.parse(arguments);
-    if (parser.isSet(QStringLiteral("help"))) {
-        QString help = parser.helpText();
-        help.replace(QLatin1String("<executable_name>"), QCoreApplication::applicationName());
-        std::fputs(qPrintable(help), stdout);
+    if (answeredWithoutDisplay(parser, argc, argv))
         return EXIT_SUCCESS;
-    }
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
 
     QApplication app(argc, argv);
     QApplication::setStyle(new DrawnIconsStyle);

@@ -53,6 +53,27 @@ const std::vector<sig::PointResult> *RunController::results() const
     return m_probe && m_options.kind == Kind::Test ? &m_results : nullptr;
 }
 
+bool RunController::writeReport(const QString &file)
+{
+    static const std::vector<sig::PointResult> none;
+    const auto *r = results();
+    return m_document.writeReport(file, r ? *r : none, m_report);
+}
+
+std::pair<const sig::IvCurve *, const sig::IvCurve *> RunController::curvesOf(int row) const
+{
+    const auto &points = m_document.signature().points;
+    if (row < 0 || row >= int(points.size()))
+        return {};
+    const auto &ref = points[std::size_t(row)].measurements.front().reference;
+    const auto *r = results();
+    const sig::IvCurve *test
+        = r && std::size_t(row) < r->size() && !(*r)[std::size_t(row)].curves.empty()
+        ? &(*r)[std::size_t(row)].curves.front()
+        : nullptr;
+    return { ref ? &*ref : nullptr, test };
+}
+
 sig::BoardVerdict RunController::boardVerdict() const
 {
     if (!results())

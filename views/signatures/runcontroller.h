@@ -53,6 +53,12 @@ public:
     sig::BoardVerdict boardVerdict() const;
     // Who, where, with what and when for the last test run's report.
     const sig::ReportInfo &reportInfo() const { return m_report; }
+    // The last test's report (after a learn, the board without results),
+    // written atomically; false with the reason in the document's errorString().
+    bool writeReport(const QString &file);
+    // What to draw for a point: its reference and the last test's curve of
+    // it (either may be null).
+    std::pair<const sig::IvCurve *, const sig::IvCurve *> curvesOf(int row) const;
 
     // False, with the reason in statusChanged(), when the run cannot start.
     bool start(const Options &options);

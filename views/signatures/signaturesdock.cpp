@@ -253,16 +253,10 @@ void SignaturesDock::measure()
 
 void SignaturesDock::showPoint(int row)
 {
-    const auto &points = signature().points;
-    if (row < 0 || row >= int(points.size()))
+    if (row < 0 || row >= int(signature().points.size()))
         return;
-    const auto &ref = points[std::size_t(row)].measurements.front().reference;
-    const auto *r = results();
-    const sig::IvCurve *test
-        = r && std::size_t(row) < r->size() && !(*r)[std::size_t(row)].curves.empty()
-        ? &(*r)[std::size_t(row)].curves.front()
-        : nullptr;
-    plot(ref ? &*ref : nullptr, test);
+    const auto [reference, test] = m_run->curvesOf(row);
+    plot(reference, test);
 }
 
 void SignaturesDock::plot(const sig::IvCurve *reference, const sig::IvCurve *test)
@@ -416,9 +410,7 @@ bool SignaturesDock::saveFile(const QString &file)
 
 bool SignaturesDock::writeReport(const QString &file)
 {
-    static const std::vector<sig::PointResult> none;
-    const auto *r = results();
-    if (!m_document->writeReport(file, r ? *r : none, m_run->reportInfo())) {
+    if (!m_run->writeReport(file)) {
         fail(m_document->errorString());
         return false;
     }
