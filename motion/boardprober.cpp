@@ -20,7 +20,9 @@ QString tr(const char *text)
 bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
 {
     QUrl parsed(url, QUrl::StrictMode);
-    if (!parsed.isValid()) {
+    // The link would refuse another scheme only once a run begins.
+    if (!parsed.isValid()
+        || (parsed.scheme() != QLatin1String("grbl") && parsed.scheme() != QLatin1String("grbl-tcp"))) {
         *error = tr("'%1' is no prober URL (grbl:/dev/ttyUSB0 or grbl-tcp://host:port)").arg(url);
         return false;
     }

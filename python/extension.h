@@ -33,6 +33,7 @@ struct PythonTypes
     py::handle deviceError;
     py::handle measurementError;
     py::handle resultWarning;
+    py::handle boardResults;
 };
 const PythonTypes &pythonTypes();
 

@@ -73,6 +73,7 @@ PYBIND11_MODULE(_zem, m)
     loaded.deviceError = py::object(types.attr("DeviceError")).release();
     loaded.measurementError = py::object(types.attr("MeasurementError")).release();
     loaded.resultWarning = py::object(types.attr("ResultWarning")).release();
+    loaded.boardResults = py::object(types.attr("BoardResults")).release();
 
     // pybind11 looks NumPy's C API up once, importing numpy inside a C++
     // static's initialisation: a second thread reaching it meanwhile waits

@@ -2,9 +2,12 @@
 // and judging curves against them with the window's score, verdict and cause.
 #include "extension.h"
 
+#include "boardprober.h"
+#include "boardverdict.h"
 #include "call.h"
 #include "cause.h"
 #include "connection.h"
+#include "probeorder.h"
 #include "proberun.h"
 #include "sequence.h"
 #include "session.h"
@@ -29,6 +32,13 @@ struct Board
 {
     sig::Signature signature;
     std::optional<std::string> path;
+};
+
+// A machine that brings the probe: its URL, checked when opened and read
+// again for each run, which connects to the machine on its first move.
+struct MachineProber
+{
+    std::string url;
 };
 
 struct Comparison
@@ -208,11 +218,16 @@ std::vector<int> probingOrder(
 // raises KeyboardInterrupt; the first failure cancels it and raises
 // DeviceError for a call's result, else MeasurementError.
 std::unique_ptr<sig::ProbeRun> probe(const Board &b, DeviceArgument dev, sig::Session::Mode mode,
-    const sig::Session::Options &session, const std::vector<int> &order, const char *what)
+    const sig::Session::Options &session, const std::vector<int> &order, const char *what,
+    std::unique_ptr<sig::Prober> machine)
 {
     using Event = sig::ProbeRun::Event;
     sig::ProbeRun::Options options;
+    // A hand is told nothing and each point is measured at once; a machine
+    // says itself when the probe is down, and a missed pad is tried lower.
     options.autoMeasure = true;
+    options.pollButton = false;
+    options.measureOnContact = false;
     options.session = session;
     std::optional<Event> failure;
     bool complete = false;
@@ -226,7 +241,8 @@ std::unique_ptr<sig::ProbeRun> probe(const Board &b, DeviceArgument dev, sig::Se
                 failure = e;
                 self->cancel();
             }
-        });
+        },
+        std::move(machine));
     self = run.get();
     SignalCheck interrupt;
     {
@@ -236,9 +252,15 @@ std::unique_ptr<sig::ProbeRun> probe(const Board &b, DeviceArgument dev, sig::Se
     interrupt.throwIfRaised();
     if (failure) {
         std::string message = std::string(what) + ": ";
-        if (failure->point >= 0)
-            message += b.signature.points[std::size_t(failure->point)].name.toStdString() + ": ";
-        message += failure->message.toStdString();
+        const std::string why = failure->message.toStdString();
+        // A machine's failures name the point already.
+        if (failure->point >= 0) {
+            const std::string point
+                = b.signature.points[std::size_t(failure->point)].name.toStdString() + ": ";
+            if (why.compare(0, point.size(), point) != 0)
+                message += point;
+        }
+        message += why;
         if (failure->failedResult != ZEM_RESULT_OK)
             raiseDeviceError(failure->failedResult, message);
         raise(pythonTypes().measurementError, pythonTypes().measurementError(message));
@@ -249,16 +271,66 @@ std::unique_ptr<sig::ProbeRun> probe(const Board &b, DeviceArgument dev, sig::Se
     return run;
 }
 
-std::vector<Comparison> testBoard(
-    const Board &b, DeviceArgument dev, int repeat, std::optional<std::vector<std::string>> points)
+// The machine for the run, if one was given: the board placed by its taught
+// fiducials, every point probed found by its mm position; with order "path"
+// the points are reordered along the machine's shortest path. ValueError for
+// a board it cannot place or points without a position.
+std::unique_ptr<sig::Prober> machineFor(const Board &b, const MachineProber *prober,
+    const std::string &orderName, std::vector<int> *order)
+{
+    if (orderName != "file" && orderName != "path")
+        throw py::value_error("order must be \"file\" or \"path\", not \"" + orderName + "\"");
+    if (!prober) {
+        if (orderName == "path")
+            throw py::value_error("order=\"path\" needs a machine: give prober=zem.Prober.open(url)");
+        return {};
+    }
+    QString error;
+    std::unique_ptr<motion::GantryProber> machine
+        = motion::boardProber(QString::fromStdString(prober->url), b.signature, *order, &error);
+    if (!machine)
+        throw py::value_error(error.toStdString());
+    if (orderName == "path") {
+        std::vector<QPointF> at;
+        for (const motion::PlanePoint &p : motion::machineTargets(machine->config(), *order))
+            at.emplace_back(p.x, p.y);
+        std::vector<int> path;
+        for (int k : sig::shortestPath(at))
+            path.push_back((*order)[std::size_t(k)]);
+        *order = std::move(path);
+    }
+    return machine;
+}
+
+// The board's verdict as zemctl's summary line gives it, same keys.
+py::dict summaryOf(const sig::Signature &s, const std::string &serial, const sig::BoardVerdict &v)
+{
+    py::dict d;
+    d["board"] = s.board.toStdString();
+    d["serial"] = serial;
+    d["verdict"] = sig::boardVerdictName(v.kind);
+    d["points"] = v.points;
+    d["passed"] = v.passed;
+    d["different"] = v.different;
+    d["unstable"] = v.unstable;
+    d["no_contact"] = v.noContact;
+    d["not_learned"] = v.notLearned;
+    return d;
+}
+
+py::object testBoard(
+    const Board &b, DeviceArgument dev, int repeat, std::optional<std::vector<std::string>> points,
+    const MachineProber *prober, const std::string &orderName, const std::string &serial)
 {
     if (repeat < 1)
         throw py::value_error("repeat must be 1 or more, not " + std::to_string(repeat));
-    const std::vector<int> order = probingOrder(b.signature, points);
+    std::vector<int> order = probingOrder(b.signature, points);
+    auto machine = machineFor(b, prober, orderName, &order);
     sig::Session::Options options;
     options.repeat = repeat;
-    const auto run = probe(b, dev, sig::Session::Mode::Test, options, order, "test");
-    std::vector<Comparison> out;
+    const auto run
+        = probe(b, dev, sig::Session::Mode::Test, options, order, "test", std::move(machine));
+    py::list out;
     for (int index : order) {
         const sig::Point &p = b.signature.points[std::size_t(index)];
         const sig::PointResult &r = run->session().results()[std::size_t(index)];
@@ -271,19 +343,24 @@ std::vector<Comparison> testBoard(
         c.cause = r.cause;
         c.reading = r.reading;
         c.boards = r.boards;
-        out.push_back(std::move(c));
+        out.append(py::cast(std::move(c)));
     }
-    return out;
+    // A list still, as before; the board's verdict rides along.
+    return pythonTypes().boardResults(
+        out, summaryOf(b.signature, serial, sig::boardVerdict(run->session().results(), order)));
 }
 
 std::vector<std::string> learnBoard(Board &b, DeviceArgument dev, bool add, bool autoSettings,
-    std::optional<std::vector<std::string>> points)
+    std::optional<std::vector<std::string>> points, const MachineProber *prober,
+    const std::string &orderName)
 {
-    const std::vector<int> order = probingOrder(b.signature, points);
+    std::vector<int> order = probingOrder(b.signature, points);
+    auto machine = machineFor(b, prober, orderName, &order);
     sig::Session::Options options;
     options.add = add;
     options.autoSettings = autoSettings;
-    const auto run = probe(b, dev, sig::Session::Mode::Learn, options, order, "learn");
+    const auto run
+        = probe(b, dev, sig::Session::Mode::Learn, options, order, "learn", std::move(machine));
     // Nothing is kept from a run that failed: probe() raised.
     b.signature = run->signature();
     std::vector<std::string> learned;
@@ -309,6 +386,25 @@ void addSignature(py::module_ &m)
         .def("__str__", [](const sig::Cause &c) { return c.text().toStdString(); })
         .def("__repr__",
             [](const sig::Cause &c) { return "<zem.Cause " + c.text().toStdString() + ">"; });
+
+    py::class_<MachineProber>(m, "Prober", R"(A machine that brings the probe: a GRBL gantry.
+
+zem.Prober.open(url) checks the URL (grbl:/dev/ttyUSB0?baud=115200 or
+grbl-tcp://host:port, with safe=, surface=, feed=, contact_feed=, step=,
+travel=); give it to Signature.learn(dev, prober=...) or test(). The machine
+is reached when a run begins.)")
+        .def_static(
+            "open",
+            [](const std::string &url) {
+                motion::GantryConfig config;
+                QString error;
+                if (!motion::parseProberUrl(QString::fromStdString(url), &config, &error))
+                    throw py::value_error(error.toStdString());
+                return MachineProber { url };
+            },
+            py::arg("url"), "A machine at url; ValueError saying what is wrong with it.")
+        .def_readonly("url", &MachineProber::url)
+        .def("__repr__", [](const MachineProber &p) { return "<zem.Prober " + p.url + ">"; });
 
     py::class_<Comparison>(m, "Comparison", "A curve judged against a point's reference.")
         .def_readonly("point", &Comparison::point)
@@ -432,19 +528,26 @@ point in turn themselves.)")
             "must be complete and measured with settings_for(point).")
         .def("learn", &learnBoard, py::arg("dev"), py::kw_only(), py::arg("add") = false,
             py::arg("auto_settings") = false, py::arg("points") = py::none(),
+            py::arg("prober") = py::none(), py::arg("order") = "file",
             R"(Probes the points (all, or those named, in that order) on a good board
 with dev, each measured at once, and keeps the curves as their references:
 add=True adds this board to those learned before; auto_settings=True tries
 every current range on each one-measurement point and keeps the one that
-shows it best. Returns the names learned. A failure raises DeviceError (or
-MeasurementError) and leaves the signature as it was.)")
+shows it best. With prober (a zem.Prober) the machine brings the probe to
+each point's mm position, the board placed by its taught fiducials;
+order="path" then probes along the machine's shortest path. Returns the
+names learned. A failure raises DeviceError (or MeasurementError) and leaves
+the signature as it was.)")
         .def("test", &testBoard, py::arg("dev"), py::kw_only(), py::arg("repeat") = 2,
-            py::arg("points") = py::none(),
+            py::arg("points") = py::none(), py::arg("prober") = py::none(),
+            py::arg("order") = "file", py::arg("serial") = "",
             R"(Probes the points (all, or those named, in that order) on a suspect
 board with dev, each measured at once and `repeat` times, and judges them
-against their references: a Comparison per point, in probing order. Repeats
-that disagree make a point "unstable". A failure raises DeviceError (or
-MeasurementError).)")
+against their references: a Comparison per point, in probing order, in a
+list whose .summary is the board's verdict as zemctl's summary line gives
+it (board, serial, verdict, points, passed, different, unstable, no_contact,
+not_learned). Repeats that disagree make a point "unstable". prober and
+order as for learn(). A failure raises DeviceError (or MeasurementError).)")
         .def("compare", &compare, py::arg("curve"), py::arg("point"),
             "Judges a curve (or one curve per measurement) against the point's reference: "
             "a Comparison with score, verdict, cause and reading.")

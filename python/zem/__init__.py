@@ -18,8 +18,8 @@ tests a ``zem_device`` fixture.
 
 from collections.abc import Mapping as _Mapping
 
-from ._types import DeviceError, Error, MeasurementError, ResultWarning, Value
-from ._zem import (Cause, Comparison, Curve, Device, Figures, Reading, Record, Recording,
+from ._types import BoardResults, DeviceError, Error, MeasurementError, ResultWarning, Value
+from ._zem import (Cause, Comparison, Curve, Device, Figures, Prober, Reading, Record, Recording,
                    Signature, open, record)
 
 _Mapping.register(Record)
@@ -27,8 +27,9 @@ _Mapping.register(Record)
 __version__ = "@PROJECT_VERSION@"
 
 __all__ = [
-    "Cause", "Comparison", "Curve", "Device", "DeviceError", "Error", "Figures",
-    "MeasurementError", "Reading", "Record", "Recording", "ResultWarning", "Signature", "Value",
+    "BoardResults", "Cause", "Comparison", "Curve", "Device", "DeviceError", "Error", "Figures",
+    "MeasurementError", "Prober", "Reading", "Record", "Recording", "ResultWarning", "Signature",
+    "Value",
     "open", "record",
 ]
 

@@ -61,3 +61,22 @@ class Value(int):
 
     def __reduce__(self):
         return (type(self), (int(self), self.name, self.flags))
+
+
+class BoardResults(list):
+    """What Signature.test() returns: its Comparisons, one a point in probing
+    order, as a list; ``summary`` is the board's verdict with the keys of
+    zemctl's summary line (board, serial, verdict, points, passed, different,
+    unstable, no_contact, not_learned), ``verdict`` its word ("pass", "fail",
+    "unstable", "no_contact", "incomplete")."""
+
+    def __init__(self, comparisons=(), summary=None):
+        super().__init__(comparisons)
+        self.summary = dict(summary or {})
+
+    @property
+    def verdict(self):
+        return self.summary.get("verdict")
+
+    def __reduce__(self):
+        return (type(self), (list(self), self.summary))

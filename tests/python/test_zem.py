@@ -6,6 +6,7 @@ import json
 import os
 import pathlib
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -176,3 +177,57 @@ def test_stubs_list_every_command():
     device = next(c for c in stub.body if isinstance(c, ast.ClassDef) and c.name == "Device")
     stubbed = {f.name for f in device.body if isinstance(f, ast.FunctionDef)}
     assert stubbed >= {name for name in dir(zem.Device) if not name.startswith("_")}
+
+
+def test_a_machine_run_is_refused_before_it_moves(dev):
+    with pytest.raises(ValueError, match="safe"):
+        zem.Prober.open("grbl-tcp://127.0.0.1:1?safe=high")
+    with pytest.raises(ValueError, match="needs a machine"):
+        zem.Signature("board", ["R1"]).test(dev, order="path")
+    with pytest.raises(ValueError, match="fiducial"):
+        zem.Signature("board", ["R1"]).learn(dev, prober=zem.Prober.open("grbl-tcp://127.0.0.1:1"))
+
+
+@pytest.mark.skipif("ZEM_GANTRY_SIM" not in os.environ, reason="no virtual gantry built")
+def test_a_machine_learns_and_tests_a_board(tmp_path):
+    path = tmp_path / "board.json"
+    zem.Signature("board", ["R0", "R1", "R2", "TP1"]).save(path)
+    data = json.loads(path.read_text())
+    for point, mm in zip(data["points"], ([10, 5], [2, 2], [6, 12])):  # not the shortest path
+        point["mm"] = mm
+    # The virtual gantry holds the board at machine X 20, Y 20: taught so.
+    data["fiducials"] = [{"name": "F1", "mm": [0, 0], "machine": [20, 20]},
+                         {"name": "F2", "mm": [40, 0], "machine": [60, 20]}]
+    path.write_text(json.dumps(data))
+    sig = zem.Signature.load(path)
+    with zem.open("virtual://open") as dev, pytest.raises(ValueError, match="TP1"):
+        sig.test(dev, prober=zem.Prober.open("grbl-tcp://127.0.0.1:1"))  # TP1 has no mm
+    sim = subprocess.Popen([os.environ["ZEM_GANTRY_SIM"], "--tcp", "127.0.0.1:0", "--points",
+                            str(path), "--feed", "100"], stdout=subprocess.PIPE, text=True)
+    try:
+        port = sim.stdout.readline().strip().rpartition(":")[2]
+        with socket.create_connection(("127.0.0.1", int(port)), timeout=10) as grbl:
+            grbl.sendall(b"$120=5000\n$121=5000\n$122=5000\n")  # a stiff machine: a short test
+            oks = 0
+            for line in grbl.makefile("rb"):  # its greeting, then an ok a line
+                oks += line.strip() == b"ok"
+                if oks == 3:
+                    break
+            grbl.shutdown(socket.SHUT_WR)  # it serves one GRBL client: let it see this one leave
+            grbl.makefile("rb").read()
+        machine = zem.Prober.open(
+            f"grbl-tcp://127.0.0.1:{port}?safe=-35&surface=-40&feed=100&contact_feed=50")
+        pins = ["resistor:1000", "resistor:2200", "resistor:4700"]
+        url = f"virtual://open?gantry=127.0.0.1:{port}&noise=0&pins="
+        with zem.open(url + ",".join(pins)) as good:
+            assert sig.learn(good, prober=machine, points=sig.points[:3]) == sig.points[:3]
+        pins[0] = "diode"
+        with zem.open(url + ",".join(pins)) as bad:
+            results = sig.test(bad, prober=machine, points=sig.points[:3], order="path", serial="B7")
+    finally:
+        sim.kill(), sim.wait()
+    assert [(r.point, r.verdict) for r in results] == [
+        ("R1", "pass"), ("R0", "different"), ("R2", "pass")]
+    assert results.summary == {"board": "board", "serial": "B7", "verdict": "fail", "points": 3,
+                               "passed": 2, "different": 1, "unstable": 0, "no_contact": 0,
+                               "not_learned": 0}
