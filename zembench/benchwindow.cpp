@@ -68,7 +68,11 @@ void BenchWindow::buildParts()
     ui->mainSplitter->setStretchFactor(0, 1);
     ui->mainSplitter->setStretchFactor(1, 1);
     ui->mainSplitter->setSizes({ 680, 600 });
+    // The table and the curve share the height, so that a tall screen shows
+    // more points rather than a taller curve.
+    ui->sideSplitter->setStretchFactor(0, 1);
     ui->sideSplitter->setStretchFactor(1, 1);
+    ui->sideSplitter->setSizes({ 400, 400 });
 
     connect(ui->connectButton, &QPushButton::clicked, this,
         [this] { connectTo(ui->urlCombo->currentText().trimmed()); });
