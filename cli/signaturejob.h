@@ -41,6 +41,7 @@ struct SignatureJob
     bool historyOrder = false; // test: the points most likely to fail first
     bool pathOrder = false; // learn, test with a prober: the shortest path over the points
     std::string prober; // learn, test: a machine brings the probe (grbl:..., grbl-tcp://...)
+    std::string from; // learn, test: start at this point of the order (a run resumed)
     bool prompt = false; // ask on the terminal before each point
     bool text = false; // results as aligned text lines instead of JSON Lines
     const volatile std::sig_atomic_t *interrupted = nullptr;

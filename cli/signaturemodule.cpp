@@ -354,6 +354,14 @@ void Runner::run()
     } else if (job.pathOrder) {
         return fail(zemctl::kExitUsage, "--order path needs a machine: give --prober");
     }
+    // A run stopped at a point (a machine's alarm, Ctrl+C) goes on from there.
+    if (!job.from.empty()) {
+        const int from = board.find(QString::fromStdString(job.from).trimmed());
+        const auto at = std::find(order.begin(), order.end(), from);
+        if (at == order.end())
+            return fail(zemctl::kExitUsage, "--from " + job.from + ": no such point in the run");
+        order.erase(order.begin(), at);
+    }
     motion::GantryProber *gantry = machine.get();
     const QDateTime started = QDateTime::currentDateTimeUtc();
     for (int point : order)
@@ -429,9 +437,14 @@ void Runner::run()
             }
             break;
         case Event::Failed:
-            // A console run stops at the first failure.
+            // A console run stops at the first failure; a point's own failure
+            // (a machine that halted there) can be taken up again.
             if (!failed)
-                fail(zemctl::kExitResult, e.message.toStdString());
+                fail(zemctl::kExitResult,
+                    e.message.toStdString()
+                        + (e.point >= 0 && job.mode != SignatureJob::Mode::Compare
+                                ? "; go on with --from " + shown(name)
+                                : std::string()));
             failed = true;
             run->cancel();
             break;

@@ -330,6 +330,9 @@ int run(int argc, char **argv)
     learn->add_option("--order", order, "path: the shortest path over the points (--prober)")
         ->check(CLI::IsMember({ "file", "path" }));
     for (CLI::App *sub : { learn, test })
+        sub->add_option("--from", job.from,
+            "Start at this point of the order: a run that stopped there goes on");
+    for (CLI::App *sub : { learn, test })
         sub->add_option("--prober", job.prober,
                "A machine brings the probe: grbl:/dev/ttyUSB0?baud=115200 or "
                "grbl-tcp://host:port, with safe=, surface= (Z, mm), feed=, contact_feed= (mm/s), "
