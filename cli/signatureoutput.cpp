@@ -1,0 +1,229 @@
+// What a signature run prints, checks after the last point and keeps in the
+// history.
+#include "signaturerunner.h"
+
+#include "application.h"
+#include "compare.h"
+#include "historyrun.h"
+#include "location.h"
+#include "printable.h"
+#include "sequence.h"
+#include "store.h"
+#include "symmetry.h"
+#include "zemctl.h"
+
+#include <QFileInfo>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+namespace zemctl::signature {
+
+std::string shown(const QString &text)
+{
+    return zemctl::printable(text.toStdString());
+}
+
+bool Runner::prompt(const QString &point)
+{
+    std::fprintf(stderr, "zemctl: probe %s and press Enter (q to stop): ", shown(point).c_str());
+    std::string line;
+    return std::getline(std::cin, line) && line != "q" && !stopped();
+}
+
+bool Runner::printResult(const sig::Signature &board, const sig::Session &session, int point)
+{
+    const sig::Point &p = board.points[std::size_t(point)];
+    const sig::PointResult &r = session.results()[std::size_t(point)];
+    nlohmann::ordered_json j;
+    j["point"] = p.name.toStdString();
+    j["score"] = std::isnan(r.score) ? nlohmann::ordered_json()
+                                     : nlohmann::ordered_json(std::round(r.score * 100) / 100);
+    j["tolerance"] = board.toleranceOf(p);
+    j["verdict"] = sig::verdictName(r.verdict);
+    j["reading"] = r.reading.text().toStdString();
+    if (r.cause)
+        j["cause"]
+            = { { "class", r.cause->kindName() }, { "text", r.cause->text().toStdString() } };
+    j["boards"] = p.boards();
+    std::string line = j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    if (job.text) {
+        const std::string name = shown(p.name);
+        const QString score = std::isnan(r.score)
+            ? QStringLiteral("-")
+            : QString::number(std::round(r.score * 100) / 100, 'f', 2) + QStringLiteral(" %");
+        line = name + std::string(nameWidth > name.size() ? nameWidth - name.size() : 0, ' ') + "  "
+            + QString::fromLatin1(sig::verdictName(r.verdict)).leftJustified(11).toStdString()
+            + "  " + score.rightJustified(8).toStdString() + "  tolerance "
+            + QString::number(board.toleranceOf(p)).toStdString() + " %  "
+            + shown(r.reading.text());
+    }
+    return writeLine(std::move(line));
+}
+
+bool Runner::writeLine(std::string line)
+{
+    line += '\n';
+    if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size() && std::fflush(stdout) == 0)
+        return true;
+    fail(zemctl::kExitUsage,
+        std::string("cannot write to standard output: ") + std::strerror(errno));
+    return false;
+}
+
+bool Runner::checkDrift(
+    motion::GantryProber &gantry, const sig::Signature &board, std::optional<double> *drift)
+{
+    // One taught fiducial probed again: a board that moved in its fixture
+    // during the run shows here.
+    const auto taught = std::find_if(board.fiducials.begin(), board.fiducials.end(),
+        [](const sig::Fiducial &f) { return f.machine.has_value(); });
+    if (taught == board.fiducials.end())
+        return true;
+    gantry.moveToBoard({ taught->mm.x(), taught->mm.y() }, taught->name, sig::Prober::Clock::now());
+    for (;;) {
+        if (stopped()) {
+            gantry.cancel();
+            fail(zemctl::kExitUsage, "interrupted");
+            return false;
+        }
+        const sig::Prober::Status status = gantry.poll(*job.device, sig::Prober::Clock::now());
+        if (status.kind == sig::Prober::Status::Failed) {
+            fail(zemctl::kExitUsage,
+                "the fiducial check: " + status.why.toStdString());
+            return false;
+        }
+        if (status.kind == sig::Prober::Status::There)
+            break;
+        sleepUntil(status.next);
+    }
+    const auto reached = gantry.reached();
+    if (!reached)
+        return true;
+    *drift = std::hypot(reached->x - taught->machine->x(), reached->y - taught->machine->y());
+    if (**drift > kMaxDriftMm)
+        std::fprintf(stderr,
+            "zemctl: fiducial %s is %.2f mm from where it was taught: the board moved during the "
+            "run; check its fixture and test again\n",
+            shown(taught->name).c_str(), **drift);
+    return true;
+}
+
+bool Runner::printSummary(
+    const sig::Signature &board, const sig::BoardVerdict &verdict, std::optional<double> drift)
+{
+    if (job.text)
+        return writeLine(shown(board.board) + (job.serial.empty() ? "" : " " + shown(QString::fromStdString(job.serial)))
+            + ": " + shown(sig::boardVerdictHeadline(verdict)));
+    nlohmann::ordered_json j;
+    j["board"] = board.board.toStdString();
+    j["serial"] = job.serial;
+    j["verdict"] = sig::boardVerdictName(verdict.kind);
+    j["points"] = verdict.points;
+    j["passed"] = verdict.passed;
+    j["different"] = verdict.different;
+    j["unstable"] = verdict.unstable;
+    j["no_contact"] = verdict.noContact;
+    j["not_learned"] = verdict.notLearned;
+    if (drift)
+        j["drift_mm"] = std::round(*drift * 1000) / 1000;
+    return writeLine(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+}
+
+bool Runner::openHistory(zem::history::Store &store)
+{
+    zemctl::ensureApplication();
+    QString error;
+    const QString text
+        = job.db.empty() ? zem::history::defaultLocationText() : QString::fromStdString(job.db);
+    const auto where = zem::history::parseLocation(text, &error);
+    if (!where) {
+        fail(zemctl::kExitUsage, "history " + shown(text) + ": " + shown(error));
+        return false;
+    }
+    if (!store.open(*where)) {
+        fail(zemctl::kExitUsage,
+            "history " + shown(where->text()) + ": " + shown(store.errorString()));
+        return false;
+    }
+    return true;
+}
+
+void Runner::recordRun(zem::history::Store &store, const sig::Signature &board,
+    const sig::Session &session, const std::vector<int> &order, const QDateTime &started)
+{
+    zem::history::Run run = zem::history::historyRun(board, session.results(), order, started,
+        QString::fromStdString(job.serial), QFileInfo(QString::fromStdString(job.file)).fileName());
+    if (!job.operatorName.empty())
+        run.operatorName = QString::fromStdString(job.operatorName);
+    switch (store.record(run)) {
+    case zem::history::Store::Outcome::Stored:
+    case zem::history::Store::Outcome::AlreadyStored:
+        break;
+    case zem::history::Store::Outcome::Spooled:
+        std::fprintf(stderr,
+            "zemctl: the history server did not take the run (%s); run %s waits in the local "
+            "spool for zemctl history sync\n",
+            shown(store.errorString()).c_str(),
+            run.uuid.toString(QUuid::WithoutBraces).toLatin1().constData());
+        break;
+    case zem::history::Store::Outcome::Failed:
+        // The verdicts were printed; the run is not kept, and the status says so.
+        fail(zemctl::kExitUsage, "the run was not recorded: " + shown(store.errorString()));
+        break;
+    }
+}
+
+void Runner::reportDisagreement(const sig::Signature &board, const std::vector<int> &order)
+{
+    std::vector<double> disagreements;
+    for (int point : order) {
+        const sig::Point &p = board.points[std::size_t(point)];
+        double worst = 0;
+        for (std::size_t m = 0; m < p.measurements.size(); ++m)
+            worst = std::max(
+                worst, sig::disagreement(p.measurements[m].references(), board.settingsOf(p, m)));
+        disagreements.push_back(worst);
+    }
+    for (std::size_t k : sig::disagreeingPoints(disagreements, board.tolerance)) {
+        const sig::Point &p = board.points[std::size_t(order[k])];
+        std::fprintf(stderr,
+            "zemctl: %s: its %d good boards disagree by %.0f %% (tolerance %.0f %%): a pot or a "
+            "jumper? Raise its tolerance or drop it\n",
+            shown(p.name).c_str(), p.boards(), disagreements[k], board.toleranceOf(p));
+    }
+}
+
+void Runner::printSymmetry(const sig::Signature &board, const std::vector<int> &order,
+    const std::vector<sig::IvCurve> &measured)
+{
+    std::vector<sig::IvCurve> curves;
+    for (int point : order)
+        curves.push_back(measured[std::size_t(point)]);
+    const auto members = sig::symmetry(curves, board.settings, board.tolerance);
+    for (std::size_t k = 0; k < order.size() && k < members.size(); ++k) {
+        const sig::GroupMember &m = members[k];
+        nlohmann::ordered_json j;
+        j["point"] = board.points[std::size_t(order[k])].name.toStdString();
+        j["score"] = std::round(m.score * 100) / 100;
+        j["tolerance"] = board.tolerance;
+        j["verdict"] = m.outlier ? "different" : "pass";
+        j["reading"] = sig::read(curves[k], board.settings).text().toStdString();
+        if (m.outlier) {
+            j["cause"]
+                = { { "class", m.cause.kindName() }, { "text", m.cause.text().toStdString() } };
+            job.exitCode = zemctl::kExitDifferent;
+        }
+        std::printf("%s\n",
+            j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+    }
+    std::fflush(stdout);
+}
+
+} // namespace zemctl::signature

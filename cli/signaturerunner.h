@@ -1,0 +1,74 @@
+// The signature module's run of one learn, compare, test or symmetry job:
+// the run itself (signaturemodule.cpp) and what it prints, checks and keeps
+// (signatureoutput.cpp).
+#pragma once
+
+#include "signaturejob.h"
+
+#include "boardverdict.h"
+#include "gantryprober.h"
+#include "session.h"
+#include "signature.h"
+
+#include <QDateTime>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zem::history {
+class Store;
+}
+
+namespace zemctl::signature {
+
+class Runner
+{
+public:
+    explicit Runner(zemctl::SignatureJob &job)
+        : job(job)
+    {
+    }
+
+    void run();
+
+private:
+    bool stopped() const { return job.interrupted && *job.interrupted; }
+    void fail(int code, const std::string &message)
+    {
+        job.exitCode = code;
+        job.message = message;
+    }
+    // Asks for the probe on a terminal; false when the user stopped.
+    bool prompt(const QString &point);
+    // Prints one point's result; false, with the job failed, when standard
+    // output cannot be written.
+    bool printResult(const sig::Signature &board, const sig::Session &session, int point);
+    // The board's verdict after its points: one JSON line, or a headline;
+    // with a machine, how far the board moved during the run.
+    bool printSummary(const sig::Signature &board, const sig::BoardVerdict &verdict,
+        std::optional<double> drift = std::nullopt);
+    // After a machine's run: a taught fiducial probed again; false when the
+    // machine failed (said), and the drift in *drift.
+    bool checkDrift(
+        motion::GantryProber &gantry, const sig::Signature &board, std::optional<double> *drift);
+    // Beyond this a board moved in its fixture (mm).
+    static constexpr double kMaxDriftMm = 0.1;
+    bool writeLine(std::string line);
+    // After learning more boards: the points whose boards disagree too much.
+    void reportDisagreement(const sig::Signature &board, const std::vector<int> &order);
+    void printSymmetry(const sig::Signature &board, const std::vector<int> &order,
+        const std::vector<sig::IvCurve> &measured);
+    bool openHistory(zem::history::Store &store);
+    // Keeps a completed test run in the history, whole or not at all.
+    void recordRun(zem::history::Store &store, const sig::Signature &board,
+        const sig::Session &session, const std::vector<int> &order, const QDateTime &started);
+
+    zemctl::SignatureJob &job;
+    std::size_t nameWidth = 0; // of the points' names, for aligned text lines
+};
+
+// A name as a terminal may show it.
+std::string shown(const QString &text);
+
+} // namespace zemctl::signature
