@@ -326,7 +326,7 @@ void Runner::run()
     if (symmetry)
         return printSymmetry(run->signature(), order, measured);
     if (job.mode == SignatureJob::Mode::Test
-        && !printSummary(board, sig::boardVerdict(session.results(), order), drift))
+        && !printSummary(board, sig::boardVerdict(session.results(), order), started, drift))
         return;
     if (!job.report.empty()) {
         sig::ReportInfo info;

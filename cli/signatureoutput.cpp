@@ -115,12 +115,13 @@ bool Runner::checkDrift(
     return true;
 }
 
-bool Runner::printSummary(
-    const sig::Signature &board, const sig::BoardVerdict &verdict, std::optional<double> drift)
+bool Runner::printSummary(const sig::Signature &board, const sig::BoardVerdict &verdict,
+    const QDateTime &started, std::optional<double> drift)
 {
     if (job.text)
-        return writeLine(shown(board.board) + (job.serial.empty() ? "" : " " + shown(QString::fromStdString(job.serial)))
-            + ": " + shown(sig::boardVerdictHeadline(verdict)));
+        return writeLine(shown(board.board)
+            + (job.serial.empty() ? "" : " " + shown(QString::fromStdString(job.serial))) + ": "
+            + shown(sig::boardVerdictHeadline(verdict)));
     nlohmann::ordered_json j;
     j["board"] = board.board.toStdString();
     j["serial"] = job.serial;
@@ -131,6 +132,14 @@ bool Runner::printSummary(
     j["unstable"] = verdict.unstable;
     j["no_contact"] = verdict.noContact;
     j["not_learned"] = verdict.notLearned;
+    // Who and when, as the report says it: local time with its offset.
+    j["operator"] = job.operatorName;
+    const auto local = [](const QDateTime &t) {
+        const QDateTime l = t.toLocalTime();
+        return l.toOffsetFromUtc(l.offsetFromUtc()).toString(Qt::ISODate).toStdString();
+    };
+    j["started"] = local(started);
+    j["finished"] = local(QDateTime::currentDateTimeUtc());
     if (drift)
         j["drift_mm"] = std::round(*drift * 1000) / 1000;
     return writeLine(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));

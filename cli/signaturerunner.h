@@ -44,10 +44,11 @@ private:
     // Prints one point's result; false, with the job failed, when standard
     // output cannot be written.
     bool printResult(const sig::Signature &board, const sig::Session &session, int point);
-    // The board's verdict after its points: one JSON line, or a headline;
-    // with a machine, how far the board moved during the run.
+    // The board's verdict after its points: one JSON line (with the
+    // operator and the run's times), or a headline; with a machine, how far
+    // the board moved during the run.
     bool printSummary(const sig::Signature &board, const sig::BoardVerdict &verdict,
-        std::optional<double> drift = std::nullopt);
+        const QDateTime &started, std::optional<double> drift = std::nullopt);
     // After a machine's run: a taught fiducial probed again; false when the
     // machine failed (said), and the drift in *drift.
     bool checkDrift(
