@@ -126,12 +126,8 @@ bool Runner::printSummary(const sig::Signature &board, const sig::BoardVerdict &
     j["board"] = board.board.toStdString();
     j["serial"] = job.serial;
     j["verdict"] = sig::boardVerdictName(verdict.kind);
-    j["points"] = verdict.points;
-    j["passed"] = verdict.passed;
-    j["different"] = verdict.different;
-    j["unstable"] = verdict.unstable;
-    j["no_contact"] = verdict.noContact;
-    j["not_learned"] = verdict.notLearned;
+    for (const auto &[key, count] : sig::boardVerdictCounts(verdict))
+        j[key] = count;
     // Who and when, as the report says it: local time with its offset.
     j["operator"] = job.operatorName;
     const auto local = [](const QDateTime &t) {

@@ -309,12 +309,8 @@ py::dict summaryOf(const sig::Signature &s, const std::string &serial, const sig
     d["board"] = s.board.toStdString();
     d["serial"] = serial;
     d["verdict"] = sig::boardVerdictName(v.kind);
-    d["points"] = v.points;
-    d["passed"] = v.passed;
-    d["different"] = v.different;
-    d["unstable"] = v.unstable;
-    d["no_contact"] = v.noContact;
-    d["not_learned"] = v.notLearned;
+    for (const auto &[key, count] : sig::boardVerdictCounts(v))
+        d[key] = count;
     return d;
 }
 

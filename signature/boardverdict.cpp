@@ -66,6 +66,13 @@ BoardVerdict boardVerdict(const std::vector<PointResult> &results, int points)
     return boardVerdict(results, all);
 }
 
+std::vector<std::pair<const char *, int>> boardVerdictCounts(const BoardVerdict &b)
+{
+    return { { "points", b.points }, { "passed", b.passed }, { "different", b.different },
+        { "unstable", b.unstable }, { "no_contact", b.noContact },
+        { "not_learned", b.notLearned } };
+}
+
 const char *boardVerdictName(BoardVerdict::Kind kind)
 {
     switch (kind) {

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <utility>
 #include <vector>
 
 namespace sig {
@@ -36,6 +37,10 @@ struct BoardVerdict
 BoardVerdict boardVerdict(const std::vector<PointResult> &results, const std::vector<int> &order);
 // Over every point of a board with `points` points.
 BoardVerdict boardVerdict(const std::vector<PointResult> &results, int points);
+
+// The counts under the names zemctl's summary line and Python give them,
+// in that order: points, passed, different, unstable, no_contact, not_learned.
+std::vector<std::pair<const char *, int>> boardVerdictCounts(const BoardVerdict &verdict);
 
 // "pass", "fail", "unstable", "no_contact", "incomplete" for machines.
 const char *boardVerdictName(BoardVerdict::Kind kind);
