@@ -5,6 +5,7 @@
 
 #include "dockcontext.h"
 #include "runcontroller.h"
+#include "savequestion.h"
 #include "signaturedocument.h"
 
 #include <QApplication>
@@ -194,17 +195,7 @@ bool BenchWindow::maybeSave()
 {
     if (!m_document->isModified())
         return true;
-    QMessageBox box(QMessageBox::Warning, tr("zem_bench"),
+    return askToSave(this, tr("zem_bench"),
         tr("The references learned for %1 are not saved.").arg(m_document->signature().board),
-        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-    box.setObjectName(QStringLiteral("unsavedQuestion"));
-    box.setDefaultButton(QMessageBox::Save);
-    switch (box.exec()) {
-    case QMessageBox::Save:
-        return saveDialog();
-    case QMessageBox::Discard:
-        return true;
-    default:
-        return false;
-    }
+        [this] { return saveDialog(); });
 }

@@ -7,6 +7,7 @@
 #include "ivchart.h"
 #include "pointtable.h"
 #include "runcontroller.h"
+#include "savequestion.h"
 #include "signaturedocument.h"
 #include "signaturemodel.h"
 
@@ -303,21 +304,10 @@ bool SignaturesDock::maybeSave()
     if (!isModified())
         return true;
     const QString board = signature().board;
-    QMessageBox box(QMessageBox::Warning, tr("Signatures"),
+    return askToSave(this, tr("Signatures"),
         board.isEmpty() ? tr("The signature has changes that are not saved.")
                         : tr("The signature of %1 has changes that are not saved.").arg(board),
-        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-    box.setObjectName(QStringLiteral("unsavedQuestion"));
-    box.setInformativeText(tr("Save them first?"));
-    box.setDefaultButton(QMessageBox::Save);
-    switch (box.exec()) {
-    case QMessageBox::Save:
-        return saveDialog();
-    case QMessageBox::Discard:
-        return true;
-    default:
-        return false;
-    }
+        [this] { return saveDialog(); });
 }
 
 void SignaturesDock::newSignature()
