@@ -70,9 +70,12 @@ package() {
     scripts/packages.sh debootstrap &&
     ctest --test-dir "${BUILD_DIR:-build}" -L package --no-tests=error --output-on-failure --timeout 600
 }
+# The end-to-end gantry run spends its time waiting on a machine that moves in
+# real time; its protocol code runs under the sanitizers in tst_grbl and
+# tst_gantrysim, so here it would only add minutes.
 sanitized() {
     BUILD_DIR=build-asan CMAKE_ARGS="-DZEM_SANITIZE=ON ${CMAKE_ARGS:-}" scripts/setup.sh &&
-        ctest --test-dir build-asan --output-on-failure --timeout 900 -j "$jobs"
+        ctest --test-dir build-asan -E '^tst_gantryrun$' --output-on-failure --timeout 900 -j "$jobs"
 }
 
 # The tests whose code runs on more than one thread: the device thread, and

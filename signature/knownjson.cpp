@@ -72,7 +72,7 @@ Node keyNode(Node object, const std::string &key)
             return Node::Place;
         if (key == "measurements")
             return Node::Measurements;
-        return any({ "name", "tolerance", "group", "component", "side" }) ? Node::Scalar
+        return any({ "name", "tolerance", "group", "component", "side", "net" }) ? Node::Scalar
                                                                           : Node::Skipped;
     case Node::Fiducial:
         if (key == "mm" || key == "px" || key == "machine")

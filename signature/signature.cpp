@@ -162,6 +162,8 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index, QSet
         p.at = placeFromJson(*a, where + QStringLiteral(".at"), warnings);
     if (const auto c = j.find("component"); c != j.end())
         p.component = text(*c, where + QStringLiteral(".component")).trimmed();
+    if (const auto n = j.find("net"); n != j.end())
+        p.net = text(*n, where + QStringLiteral(".net")).trimmed();
     detail::readBoardPosition(j, where, p, warnings);
     const auto ms = j.find("measurements");
     if (ms == j.end())
@@ -377,6 +379,8 @@ QByteArray serialize(const Signature &sig)
             o["at"] = detail::pairToJson(*p.at);
         if (!p.component.isEmpty())
             o["component"] = p.component.toStdString();
+        if (!p.net.isEmpty())
+            o["net"] = p.net.toStdString();
         detail::writeBoardPosition(p, o);
         const bool plain = p.measurements.size() == 1 && !p.measurements[0].settings
             && !p.measurements[0].reference;

@@ -56,6 +56,9 @@ struct Point
     // lower-left corner, y up, as CAD tools give it. A machine probes there.
     std::optional<QPointF> mm;
     std::optional<Side> side; // none when the file does not say
+    // The net the point is on, from the board's CAD ("GND", "/SDA"), or
+    // empty. Points of one net must read alike.
+    QString net;
 
     bool learned() const;
     // How many good boards its references come from (the fewest of its
