@@ -6,7 +6,9 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace zem::history {
 
@@ -119,8 +121,8 @@ QString Run::defaultStation()
 
 bool isFailure(const QString &verdict)
 {
-    return verdict == QLatin1String("different") || verdict == QLatin1String("unstable")
-        || verdict == QLatin1String("no_contact");
+    return std::none_of(std::begin(kNonFailingVerdicts), std::end(kNonFailingVerdicts),
+        [&](const char *v) { return verdict == QLatin1String(v); });
 }
 
 bool isTested(const QString &verdict)
