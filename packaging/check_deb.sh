@@ -56,6 +56,8 @@ expected=(
     "./$private/libzem.so"
     ./usr/share/doc/zem-tools/changelog.Debian.gz
     ./usr/share/doc/zem-tools/copyright
+    ./usr/share/zem-tools/sql/reader_role.sql
+    ./usr/share/zem-tools/grafana/zem-history.json
 )
 for w in "${windows[@]}"; do
     expected+=("./usr/share/applications/$w.desktop" "./usr/share/icons/hicolor/64x64/apps/$w.png"

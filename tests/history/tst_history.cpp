@@ -6,9 +6,14 @@
 #include "worker.h"
 
 #include <QBuffer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSet>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlRecord>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -38,14 +43,25 @@ private slots:
     void workerUploadsWhenBack();
     void parallelSyncs();
     void serverTimeout();
+    void viewColumns_data();
+    void viewColumns();
+    void viewRows_data();
+    void viewRows();
+    void viewNameTaken();
+    void readerRole_data();
+    void readerRole();
+    void dashboard_data();
+    void dashboard();
 
 private:
+    const Location &viewsHistory();
     Location fresh();
     QStringList helperLines(QProcess &p);
 
     QTemporaryDir tmp_;
     std::optional<Location> server_;
     int databases_ = 0;
+    std::optional<Location> views_;
 };
 
 void TestHistory::initTestCase()
@@ -77,6 +93,39 @@ static QVariant raw(const Location &l, const QString &sql, int version = 0)
     }
     QSqlDatabase::removeDatabase("raw");
     return first;
+}
+
+// A query's rows and column names straight from the database, or its error.
+struct Rows
+{
+    QString error;
+    QStringList columns;
+    QList<QVariantList> rows;
+};
+static Rows select(const Location &l, const QString &sql)
+{
+    Rows out;
+    {
+        const bool pg = l.engine == Location::Engine::Postgres;
+        QSqlDatabase db = QSqlDatabase::addDatabase(pg ? "QPSQL" : "QSQLITE", "select");
+        db.setHostName(l.host);
+        db.setUserName(l.user);
+        db.setDatabaseName(pg ? l.database : l.path);
+        QSqlQuery q(db);
+        if (!db.open())
+            out.error = db.lastError().text();
+        else if (!q.exec(sql))
+            out.error = q.lastError().text();
+        for (int k = 0; out.error.isEmpty() && k < q.record().count(); ++k)
+            out.columns << q.record().fieldName(k);
+        while (out.error.isEmpty() && q.next()) {
+            out.rows.append(QVariantList());
+            for (int k = 0; k < out.columns.size(); ++k)
+                out.rows.back() << q.value(k);
+        }
+    }
+    QSqlDatabase::removeDatabase("select");
+    return out;
 }
 
 // A new, empty database for each case.
@@ -537,6 +586,226 @@ void TestHistory::serverTimeout()
         q.exec("ROLLBACK");
     }
     QSqlDatabase::removeDatabase("locker");
+}
+
+// The dashboards' interface. One history for the view cases, recorded once:
+// board V1 fails on 4 March and passes and fails on 5 March, V2 passes on
+// 5 March; on PostgreSQL with zem_reader set up from the shipped SQL.
+static const char *const kRunIds[] = { "00000000-0000-4000-8000-000000000001",
+    "00000000-0000-4000-8000-000000000002", "00000000-0000-4000-8000-000000000003",
+    "00000000-0000-4000-8000-000000000004" };
+
+const Location &TestHistory::viewsHistory()
+{
+    if (views_)
+        return *views_;
+    const Location where = fresh();
+    Store store;
+    if (!store.open(where))
+        qFatal("%s", qPrintable(store.errorString()));
+    const char *const starts[]
+        = { "2026-03-04T05:06:07.089Z", "2026-03-05T10:00:00.000Z", "2026-03-05T11:00:00.000Z",
+              "2026-03-05T12:00:00.000Z" };
+    for (int k = 0; k < 4; ++k) {
+        Run run = sampleRun(k == 2 ? "V2" : "V1", k == 2 ? 1 : 4, 0);
+        run.uuid = QUuid::fromString(QLatin1String(kRunIds[k]));
+        run.started = QDateTime::fromString(starts[k], Qt::ISODateWithMs);
+        run.finished = run.started.addMSecs(90'500);
+        run.verdict = k == 0 || k == 3 ? "fail" : "pass";
+        for (PointResult &p : run.points)
+            p.verdict = "pass";
+        if (k == 0) {
+            run.points[1].verdict = "different";
+            run.points[1].causeClass = "open";
+            run.points[2].verdict = "not_learned";
+            run.points[3].verdict = "net_disagrees"; // a verdict the views never heard of
+        }
+        if (k == 2)
+            run.points[0].verdict = "unstable";
+        if (store.record(run) != Store::Outcome::Stored)
+            qFatal("%s", qPrintable(store.errorString()));
+    }
+    views_ = where;
+    if (server_) {
+        QFile sql(READER_ROLE);
+        if (!sql.open(QIODevice::ReadOnly))
+            qFatal("cannot read %s", READER_ROLE);
+        const Rows made = select(where, QString::fromUtf8(sql.readAll()));
+        if (!made.error.isEmpty()
+            || !select(where, "ALTER ROLE zem_reader LOGIN").error.isEmpty())
+            qFatal("reader_role.sql: %s", qPrintable(made.error));
+    }
+    return *views_;
+}
+
+// The names and order of every view's columns: what dashboards were built
+// on. A migration that changes them breaks this table, as it would them.
+void TestHistory::viewColumns_data()
+{
+    QTest::addColumn<QString>("columns");
+    QTest::newRow("zem_interface") << "version";
+    QTest::newRow("zem_runs") << "time run_id board_type serial verdict points failed operator "
+                                 "station signature boards duration_s";
+    QTest::newRow("zem_points") << "time run_id board_type serial point position verdict "
+                                   "failing score tolerance cause cause_text reading";
+    QTest::newRow("zem_yield_daily") << "time board_type runs passed yield";
+    QTest::newRow("zem_point_failures")
+        << "time board_type point verdict cause cause_text run_id serial";
+}
+
+void TestHistory::viewColumns()
+{
+    QFETCH(QString, columns);
+    const Rows r = select(viewsHistory(), QStringLiteral("SELECT * FROM %1 WHERE 1 = 0")
+                                              .arg(QString::fromLatin1(QTest::currentDataTag())));
+    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+    QCOMPARE(r.columns.join(' '), columns);
+}
+
+// What the views say about the runs above: times to the millisecond in UTC,
+// every point verdict but pass and not_learned failing (including one the
+// views never heard of), yield per UTC day.
+void TestHistory::viewRows_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("expected");
+    const QString r1 = kRunIds[0];
+    QTest::newRow("a run at its millisecond")
+        << "SELECT run_id FROM zem_runs WHERE time = '2026-03-04T05:06:07.089Z'" << r1;
+    QTest::newRow("duration") << "SELECT duration_s FROM zem_runs WHERE run_id = '" + r1 + "'"
+                              << "90.5";
+    QTest::newRow("failed points of a run")
+        << "SELECT failed FROM zem_runs WHERE run_id = '" + r1 + "'" << "2";
+    QTest::newRow("failing points") << "SELECT COUNT(*) FROM zem_point_failures" << "3";
+    QTest::newRow("failing flags") << "SELECT SUM(failing) FROM zem_points" << "3";
+    QTest::newRow("failing verdicts")
+        << "SELECT COUNT(*) FROM zem_point_failures WHERE verdict IN ('different', "
+           "'unstable', 'net_disagrees')"
+        << "3";
+    QTest::newRow("cause") << "SELECT cause FROM zem_point_failures WHERE verdict = 'different'"
+                           << "open";
+    QTest::newRow("points of a run")
+        << "SELECT COUNT(*) FROM zem_points WHERE run_id = '" + r1 + "' AND point = 'P3' "
+           "AND position = 3"
+        << "1";
+    QTest::newRow("days start at UTC midnight")
+        << "SELECT COUNT(*) FROM zem_yield_daily WHERE time = '2026-03-05T00:00:00.000Z'" << "2";
+    QTest::newRow("yield of a day")
+        << "SELECT yield FROM zem_yield_daily WHERE board_type = 'V1' "
+           "AND time > '2026-03-04T23:59:59.999Z'"
+        << "0.5";
+    QTest::newRow("runs and passes of a day")
+        << "SELECT runs * 10 + passed FROM zem_yield_daily WHERE board_type = 'V1' "
+           "AND time < '2026-03-05T00:00:00.000Z'"
+        << "10";
+    QTest::newRow("interface version") << "SELECT version FROM zem_interface" << "1";
+}
+
+void TestHistory::viewRows()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, expected);
+    const Rows r = select(viewsHistory(), sql);
+    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+    QCOMPARE(r.rows.size(), 1);
+    QCOMPARE(r.rows[0][0].toString(), expected);
+}
+
+// A database where a view's name is taken is not migrated, and keeps what
+// it had.
+void TestHistory::viewNameTaken()
+{
+    const Location where = fresh();
+    QVERIFY(raw(where, "CREATE TABLE zem_points (mine INTEGER)", 2).isValid());
+    QVERIFY(raw(where, "INSERT INTO zem_points VALUES (7)").isValid());
+    Store store;
+    QVERIFY(!store.open(where));
+    QVERIFY2(store.errorString().contains("zem_points"), qPrintable(store.errorString()));
+    QCOMPARE(raw(where, "SELECT MAX(version) FROM schema_version").toInt(), 2);
+    QCOMPARE(raw(where, "SELECT mine FROM zem_points").toInt(), 7);
+    QVERIFY(!raw(where, "SELECT * FROM zem_runs").isValid());
+}
+
+// zem_reader reads the views and nothing else.
+void TestHistory::readerRole_data()
+{
+    if (!server_)
+        QSKIP("needs a PostgreSQL server (run through with_postgres.sh)");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("allowed");
+    for (const char *view :
+        { "zem_interface", "zem_runs", "zem_points", "zem_yield_daily", "zem_point_failures" })
+        QTest::addRow("select %s", view) << QStringLiteral("SELECT * FROM %1").arg(view) << true;
+    for (const char *table :
+        { "runs", "points", "point_days", "reference_curves", "schema_version" })
+        QTest::addRow("select %s", table) << QStringLiteral("SELECT * FROM %1").arg(table)
+                                          << false;
+    QTest::newRow("delete through a view") << "DELETE FROM zem_runs" << false;
+    QTest::newRow("update through a view") << "UPDATE zem_runs SET verdict = 'pass'" << false;
+    QTest::newRow("create a table") << "CREATE TABLE mine (a INTEGER)" << false;
+}
+
+void TestHistory::readerRole()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, allowed);
+    Location reader = viewsHistory();
+    reader.user = "zem_reader";
+    const Rows r = select(reader, sql);
+    if (allowed)
+        QVERIFY2(r.error.isEmpty() && !r.rows.isEmpty(), qPrintable(r.error));
+    else
+        QVERIFY2(r.error.contains("permission denied"), qPrintable(r.error));
+    QCOMPARE(select(viewsHistory(), "SELECT COUNT(*) FROM zem_runs").rows.value(0).value(0), 4);
+}
+
+// Every query of the Grafana dashboard, its panels' and its variables', with
+// Grafana's macros and variables filled in for a range holding the runs
+// above and for one holding none: on PostgreSQL as zem_reader.
+void TestHistory::dashboard_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("inRange");
+    QFile file(DASHBOARD);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject dashboard = QJsonDocument::fromJson(file.readAll()).object();
+    QList<std::pair<QString, QString>> queries;
+    for (const QJsonValue panel : dashboard["panels"].toArray()) {
+        const QJsonArray targets = panel["targets"].toArray();
+        QVERIFY2(!targets.isEmpty(), qPrintable(panel["title"].toString()));
+        for (const QJsonValue target : targets)
+            queries.append({ panel["title"].toString(), target["rawSql"].toString() });
+    }
+    for (const QJsonValue variable : dashboard["templating"]["list"].toArray())
+        if (variable["type"] == "query")
+            queries.append({ "$" + variable["name"].toString(), variable["query"].toString() });
+    for (auto [title, sql] : queries) {
+        QVERIFY2(!sql.isEmpty(), qPrintable(title));
+        for (const char *name : { "board", "point" })
+            for (const char *form : { "${%1}", "$%1" })
+                sql.replace(QString::fromLatin1(form).arg(name), name[0] == 'b' ? "V1" : "P1");
+        for (const bool in : { true, false }) {
+            QString filled = sql;
+            filled.replace("$__timeFilter(time)",
+                in ? "time BETWEEN '2026-03-01T00:00:00.000Z' AND '2026-03-31T00:00:00.000Z'"
+                   : "time BETWEEN '2025-01-01T00:00:00.000Z' AND '2025-02-01T00:00:00.000Z'");
+            QTest::addRow("%s, %s", qPrintable(title), in ? "in range" : "out of range")
+                << filled << in;
+        }
+    }
+}
+
+void TestHistory::dashboard()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, inRange);
+    QVERIFY2(!sql.contains('$'), qPrintable("a macro or variable left: " + sql));
+    Location where = viewsHistory();
+    if (server_)
+        where.user = "zem_reader";
+    const Rows r = select(where, sql);
+    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+    QCOMPARE(r.rows.isEmpty(), !inRange);
 }
 
 QTEST_GUILESS_MAIN(TestHistory)
