@@ -13,8 +13,8 @@
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
-#include <QSqlRecord>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -591,9 +591,9 @@ void TestHistory::serverTimeout()
 // The dashboards' interface. One history for the view cases, recorded once:
 // board V1 fails on 4 March and passes and fails on 5 March, V2 passes on
 // 5 March; on PostgreSQL with zem_reader set up from the shipped SQL.
-static const char *const kRunIds[] = { "00000000-0000-4000-8000-000000000001",
-    "00000000-0000-4000-8000-000000000002", "00000000-0000-4000-8000-000000000003",
-    "00000000-0000-4000-8000-000000000004" };
+static const char *const kRunIds[]
+    = { "00000000-0000-4000-8000-000000000001", "00000000-0000-4000-8000-000000000002",
+          "00000000-0000-4000-8000-000000000003", "00000000-0000-4000-8000-000000000004" };
 
 const Location &TestHistory::viewsHistory()
 {
@@ -603,9 +603,8 @@ const Location &TestHistory::viewsHistory()
     Store store;
     if (!store.open(where))
         qFatal("%s", qPrintable(store.errorString()));
-    const char *const starts[]
-        = { "2026-03-04T05:06:07.089Z", "2026-03-05T10:00:00.000Z", "2026-03-05T11:00:00.000Z",
-              "2026-03-05T12:00:00.000Z" };
+    const char *const starts[] = { "2026-03-04T05:06:07.089Z", "2026-03-05T10:00:00.000Z",
+        "2026-03-05T11:00:00.000Z", "2026-03-05T12:00:00.000Z" };
     for (int k = 0; k < 4; ++k) {
         Run run = sampleRun(k == 2 ? "V2" : "V1", k == 2 ? 1 : 4, 0);
         run.uuid = QUuid::fromString(QLatin1String(kRunIds[k]));
@@ -631,8 +630,7 @@ const Location &TestHistory::viewsHistory()
         if (!sql.open(QIODevice::ReadOnly))
             qFatal("cannot read %s", READER_ROLE);
         const Rows made = select(where, QString::fromUtf8(sql.readAll()));
-        if (!made.error.isEmpty()
-            || !select(where, "ALTER ROLE zem_reader LOGIN").error.isEmpty())
+        if (!made.error.isEmpty() || !select(where, "ALTER ROLE zem_reader LOGIN").error.isEmpty())
             qFatal("reader_role.sql: %s", qPrintable(made.error));
     }
     return *views_;
@@ -656,8 +654,9 @@ void TestHistory::viewColumns_data()
 void TestHistory::viewColumns()
 {
     QFETCH(QString, columns);
-    const Rows r = select(viewsHistory(), QStringLiteral("SELECT * FROM %1 WHERE 1 = 0")
-                                              .arg(QString::fromLatin1(QTest::currentDataTag())));
+    const Rows r = select(viewsHistory(),
+        QStringLiteral("SELECT * FROM %1 WHERE 1 = 0")
+            .arg(QString::fromLatin1(QTest::currentDataTag())));
     QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
     QCOMPARE(r.columns.join(' '), columns);
 }
@@ -675,30 +674,34 @@ void TestHistory::viewRows_data()
     QTest::newRow("duration") << "SELECT duration_s FROM zem_runs WHERE run_id = '" + r1 + "'"
                               << "90.5";
     QTest::newRow("failed points of a run")
-        << "SELECT failed FROM zem_runs WHERE run_id = '" + r1 + "'" << "2";
-    QTest::newRow("failing points") << "SELECT COUNT(*) FROM zem_point_failures" << "3";
-    QTest::newRow("failing flags") << "SELECT SUM(failing) FROM zem_points" << "3";
+        << "SELECT failed FROM zem_runs WHERE run_id = '" + r1 + "'"
+        << "2";
+    QTest::newRow("failing points") << "SELECT COUNT(*) FROM zem_point_failures"
+                                    << "3";
+    QTest::newRow("failing flags") << "SELECT SUM(failing) FROM zem_points"
+                                   << "3";
     QTest::newRow("failing verdicts")
         << "SELECT COUNT(*) FROM zem_point_failures WHERE verdict IN ('different', "
            "'unstable', 'net_disagrees')"
         << "3";
     QTest::newRow("cause") << "SELECT cause FROM zem_point_failures WHERE verdict = 'different'"
                            << "open";
-    QTest::newRow("points of a run")
-        << "SELECT COUNT(*) FROM zem_points WHERE run_id = '" + r1 + "' AND point = 'P3' "
-           "AND position = 3"
-        << "1";
+    QTest::newRow("points of a run") << "SELECT COUNT(*) FROM zem_points WHERE run_id = '" + r1
+            + "' AND point = 'P3' "
+              "AND position = 3"
+                                     << "1";
     QTest::newRow("days start at UTC midnight")
-        << "SELECT COUNT(*) FROM zem_yield_daily WHERE time = '2026-03-05T00:00:00.000Z'" << "2";
-    QTest::newRow("yield of a day")
-        << "SELECT yield FROM zem_yield_daily WHERE board_type = 'V1' "
-           "AND time > '2026-03-04T23:59:59.999Z'"
-        << "0.5";
+        << "SELECT COUNT(*) FROM zem_yield_daily WHERE time = '2026-03-05T00:00:00.000Z'"
+        << "2";
+    QTest::newRow("yield of a day") << "SELECT yield FROM zem_yield_daily WHERE board_type = 'V1' "
+                                       "AND time > '2026-03-04T23:59:59.999Z'"
+                                    << "0.5";
     QTest::newRow("runs and passes of a day")
         << "SELECT runs * 10 + passed FROM zem_yield_daily WHERE board_type = 'V1' "
            "AND time < '2026-03-05T00:00:00.000Z'"
         << "10";
-    QTest::newRow("interface version") << "SELECT version FROM zem_interface" << "1";
+    QTest::newRow("interface version") << "SELECT version FROM zem_interface"
+                                       << "1";
 }
 
 void TestHistory::viewRows()
@@ -738,8 +741,7 @@ void TestHistory::readerRole_data()
         QTest::addRow("select %s", view) << QStringLiteral("SELECT * FROM %1").arg(view) << true;
     for (const char *table :
         { "runs", "points", "point_days", "reference_curves", "schema_version" })
-        QTest::addRow("select %s", table) << QStringLiteral("SELECT * FROM %1").arg(table)
-                                          << false;
+        QTest::addRow("select %s", table) << QStringLiteral("SELECT * FROM %1").arg(table) << false;
     QTest::newRow("delete through a view") << "DELETE FROM zem_runs" << false;
     QTest::newRow("update through a view") << "UPDATE zem_runs SET verdict = 'pass'" << false;
     QTest::newRow("create a table") << "CREATE TABLE mine (a INTEGER)" << false;
