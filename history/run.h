@@ -47,9 +47,10 @@ struct Run
 
 // The point verdicts that are not failures: every other one fails, so a
 // verdict added later ("different", "unstable" and "no_contact" today) counts
-// as a failure until it is named here. The history's SQL views read the same
-// list. A point never learned says nothing about the board and is not counted
-// as tested.
+// as a failure until it is named here. The history's SQL views take the list
+// when a migration makes them: a change to it needs one that makes them again.
+// A point never learned says nothing about the board and is not counted as
+// tested.
 inline constexpr const char *kNonFailingVerdicts[] = { "pass", "not_learned" };
 bool isFailure(const QString &verdict);
 bool isTested(const QString &verdict);

@@ -79,11 +79,11 @@ const char *const kVersion2[] = {
 // the tables beneath (zem_interface.version counts changes to them). Every
 // view has a UTC "time": a timestamptz in PostgreSQL, ISO 8601 text with
 // milliseconds in SQLite, which compares in time order as text. The engines'
-// time expressions are %STARTED% (a run's start) and %DAY_START% (its day's),
-// of the columns of runs. %NOT_FAILING% lists the verdicts of the points that do not
-// fail, so a verdict added later fails in the views of every database
-// already made. The views run with their owner's rights in PostgreSQL, so a
-// role granted them alone reads no table.
+// time expressions are %STARTED% (a run's start) and %DAY_START% (the start
+// of its UTC day), over the columns of runs. %NOT_FAILING% lists the
+// verdicts of the points that do not fail, so a verdict added later fails in
+// the views of every database already made. The views run with their
+// owner's rights in PostgreSQL, so a role granted them alone reads no table.
 const char *const kVersion3[] = {
     "CREATE VIEW zem_interface AS SELECT 1 AS version",
     R"(CREATE VIEW zem_runs AS SELECT
