@@ -227,6 +227,8 @@ sig::Prober::Status GantryProber::handle(const grbl::Reply &reply, Clock::time_p
         m_statusAsked = false;
         m_statusAt = now + m_config.statusPeriod;
         const grbl::Status &status = *reply.status;
+        if (m_onPosition && status.mpos)
+            m_onPosition(*status.mpos);
         const QString state = status.base();
         if (state == QLatin1String("Alarm") && active) {
             m_homed = m_unlock = false;
@@ -299,35 +301,7 @@ void GantryProber::halt()
 {
     if (!m_link)
         return;
-    bool held = false;
-    if (!m_link->lost()) {
-        // A hold decelerates without losing steps; a reset once held keeps
-        // the position. All within one reply time.
-        m_link->realtime(grbl::kFeedHold);
-        m_link->realtime(grbl::kStatusQuery);
-        const auto deadline = std::chrono::steady_clock::now() + m_config.replyTimeout;
-        bool done = false;
-        while (!done) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !m_link->pump(left))
-                break;
-            for (const grbl::Reply &reply : m_link->take()) {
-                if (reply.kind == grbl::Reply::Alarm)
-                    done = true;
-                if (reply.kind != grbl::Reply::StatusReport || done)
-                    continue;
-                const QString &state = reply.status->state;
-                held = state == QLatin1String("Idle") || state == QLatin1String("Hold:0");
-                done = held || reply.status->base() == QLatin1String("Alarm");
-                if (!done)
-                    m_link->realtime(grbl::kStatusQuery);
-            }
-        }
-        m_link->realtime(grbl::kSoftReset);
-        m_link->flush(m_config.replyTimeout);
-    }
-    m_link->forgetQueued();
+    const bool held = m_link->halt(m_config.replyTimeout);
     if (m_link->lost())
         m_link.reset();
     else
@@ -345,6 +319,16 @@ void GantryProber::cancel()
     m_phase = Phase::Failed;
     m_replan = false;
     m_why = tr("%1: stopped; the machine was halted").arg(m_goal.name);
+}
+
+void GantryProber::release()
+{
+    m_link.reset();
+    m_phase = Phase::None;
+    m_homed = m_unlock = m_modal = m_statusAsked = m_expectBanner = m_greetingReset = false;
+    for (auto &travel : m_maxTravel)
+        travel.reset();
+    m_at.reset();
 }
 
 Drift drift(const grbl::MachinePoint &taught, const grbl::MachinePoint &reached, double tolerance)

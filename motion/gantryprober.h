@@ -16,6 +16,7 @@
 
 #include <QCoreApplication>
 
+#include <functional>
 #include <optional>
 
 namespace motion {
@@ -32,6 +33,8 @@ public:
     Status poll(zem::Connection &device, Clock::time_point now) override;
     bool canRetry() const override { return true; }
     void cancel() override;
+    // Closes the line; the next poll opens it again and homes first.
+    void release() override;
 
     // The drift check: brings the probe to a board position (a fiducial)
     // as to a point; once poll() says There, reached() is the machine
@@ -39,6 +42,12 @@ public:
     void moveToBoard(PlanePoint board, const QString &name, Clock::time_point now);
     std::optional<grbl::MachinePoint> reached() const { return m_reached; }
     const GantryConfig &config() const { return m_config; }
+    // Told every position the machine reports, on the polling thread: a
+    // window draws the probe moving.
+    void setPositionListener(std::function<void(const grbl::MachinePoint &)> listener)
+    {
+        m_onPosition = std::move(listener);
+    }
 
 private:
     enum class Phase { None, Connect, Greeting, Settings, Reset, Plan, Homing, Check, Moving, Verify, There, Failed };
@@ -80,6 +89,7 @@ private:
     std::optional<grbl::MachinePoint> m_reached;
     bool m_statusAsked = false;
     Clock::time_point m_statusAt {}; // when `?` was sent, or is due
+    std::function<void(const grbl::MachinePoint &)> m_onPosition;
 };
 
 // The distance (mm) between a taught and a reached machine position in X

@@ -14,6 +14,7 @@ constexpr char kStatusQuery = '?';
 constexpr char kFeedHold = '!';
 constexpr char kCycleStart = '~';
 constexpr char kSoftReset = 0x18;
+constexpr char kJogCancel = char(0x85);
 
 // GRBL's serial receive buffer; a sender keeps the unacknowledged lines
 // (with their newlines) within it. A ring buffer of 128 holds 127.
@@ -27,6 +28,9 @@ struct MachinePoint
     double x = 0;
     double y = 0;
     double z = 0;
+
+    bool operator==(const MachinePoint &o) const { return x == o.x && y == o.y && z == o.z; }
+    bool operator!=(const MachinePoint &o) const { return !(*this == o); }
 };
 
 // A status report, `<Idle|MPos:1.000,2.000,-3.000|FS:0,0>`.

@@ -157,6 +157,37 @@ void GrblLink::checkLost()
     }
 }
 
+bool GrblLink::halt(Millis budget)
+{
+    bool held = false;
+    if (!lost()) {
+        realtime(grbl::kFeedHold);
+        realtime(grbl::kStatusQuery);
+        const auto deadline = std::chrono::steady_clock::now() + budget;
+        bool done = false;
+        while (!done) {
+            const auto left = std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !pump(left))
+                break;
+            for (const grbl::Reply &reply : take()) {
+                if (reply.kind == grbl::Reply::Alarm)
+                    done = true;
+                if (reply.kind != grbl::Reply::StatusReport || done)
+                    continue;
+                const QString &state = reply.status->state;
+                held = state == QLatin1String("Idle") || state == QLatin1String("Hold:0");
+                done = held || reply.status->base() == QLatin1String("Alarm");
+                if (!done)
+                    realtime(grbl::kStatusQuery);
+            }
+        }
+        realtime(grbl::kSoftReset);
+        flush(budget);
+    }
+    forgetQueued();
+    return held;
+}
+
 bool GrblLink::pump(Millis wait)
 {
     writeQueued();

@@ -51,6 +51,11 @@ public:
     std::vector<grbl::Reply> take();
     // A reset empties the machine's buffer without acknowledging it.
     void forgetQueued();
+    // Stops the machine within `budget`: a feed hold, which decelerates
+    // without losing steps, then a soft reset. True when the machine was
+    // held (or idle) before the reset, so it still knows where it is.
+    // What was queued is forgotten; replies read meanwhile are dropped.
+    bool halt(std::chrono::milliseconds budget);
 
     bool idle() const { return m_queued.empty() && m_inFlight.empty(); }
     int unacknowledged() const { return m_unacknowledged; } // bytes

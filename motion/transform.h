@@ -28,6 +28,17 @@ struct BoardToMachine
     {
         return { a * board.x + b * board.y + c, d * board.x + e * board.y + f };
     }
+    // Machine X and Y back to the board; a fitted transform is a turn (and
+    // a mirror), so it always has an inverse.
+    PlanePoint unmap(PlanePoint machine) const
+    {
+        const double det = a * e - b * d;
+        if (det == 0)
+            return machine;
+        const double x = machine.x - c;
+        const double y = machine.y - f;
+        return { (e * x - b * y) / det, (a * y - d * x) / det };
+    }
 };
 
 struct TransformFit

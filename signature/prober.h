@@ -52,6 +52,9 @@ public:
     // The person says the probe is there (a key, a click, Enter).
     virtual void trigger() { }
     virtual void cancel() { }
+    // The run is over: let go of what the prober holds open (a machine's
+    // line), on the thread that polled it, which owns it.
+    virtual void release() { }
 };
 
 // The technician's hand. It is there when triggered (Space, a foot switch,

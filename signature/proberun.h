@@ -102,6 +102,8 @@ public:
     // measurement; ignored while measuring.
     void select(int point);
     void cancel();
+    // Once ended: the prober lets go of its machine (see Prober::release).
+    void releaseProber() { m_prober->release(); }
 
     bool ended() const { return m_state == State::Ended; }
     bool measuring() const { return m_state == State::Measuring; }

@@ -16,6 +16,7 @@ const char kMeasureKeyKey[] = "signatures/measureKey";
 const char kKeepHistoryKey[] = "signatures/keepHistory";
 const char kHistoryLocationKey[] = "historyLocation";
 const char kOperatorKey[] = "operator";
+const char kProberKey[] = "proberUrl";
 
 QVariant read(const char *key, const QVariant &fallback = QVariant())
 {
@@ -123,6 +124,16 @@ QString Settings::historyLocation() const
 void Settings::setHistoryLocation(const QString &text)
 {
     write(kHistoryLocationKey, text);
+}
+
+QString Settings::proberUrl() const
+{
+    return read(kProberKey).toString();
+}
+
+void Settings::setProberUrl(const QString &url)
+{
+    write(kProberKey, url);
 }
 
 QString Settings::operatorName() const

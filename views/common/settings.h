@@ -43,6 +43,10 @@ public:
     QString operatorName() const;
     void setOperatorName(const QString &name);
 
+    // The Prober panel's machine URL; empty when none was kept.
+    QString proberUrl() const;
+    void setProberUrl(const QString &url);
+
     // The History dock's location field; empty when none was kept.
     QString historyLocation() const;
     void setHistoryLocation(const QString &text);

@@ -2,6 +2,7 @@
 
 #include "boardview.h"
 #include "dockcontext.h"
+#include "proberpanel.h"
 #include "signaturedocument.h"
 #include "signatureedits.h"
 #include "signaturemodel.h"
@@ -29,6 +30,8 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
     , m_document(document)
     , m_view(new BoardView(this))
     , m_hint(new QLabel(this))
+    , m_proberButton(new QPushButton(tr("Prober"), this))
+    , m_body(new QHBoxLayout)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 4, 0, 0);
@@ -48,13 +51,20 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
     row->addWidget(pictureButton);
     row->addWidget(componentButton);
     row->addWidget(fiducialButton);
+    m_proberButton->setObjectName(QStringLiteral("signatureProberButton"));
+    m_proberButton->setCheckable(true);
+    m_proberButton->setToolTip(tr("A machine that brings the probe: connect, home, jog, teach "
+                                  "the fiducials; runs then probe with it"));
     row->addWidget(m_hint, 1);
+    row->addWidget(m_proberButton);
     layout->addLayout(row);
-    layout->addWidget(m_view, 1);
+    m_body->addWidget(m_view, 1);
+    layout->addLayout(m_body, 1);
     m_view->setModel(document.model());
     connect(pictureButton, &QPushButton::clicked, this, &BoardEditor::pictureDialog);
     connect(componentButton, &QPushButton::clicked, this, &BoardEditor::componentDialog);
     connect(fiducialButton, &QPushButton::clicked, this, &BoardEditor::fiducialDialog);
+    connect(m_proberButton, &QPushButton::toggled, this, &BoardEditor::showProber);
     connect(m_view, &BoardView::pointClicked, this, &BoardEditor::pointChosen);
     connect(m_view, &BoardView::pictureClicked, this, &BoardEditor::onPictureClicked);
     connect(m_view, &BoardView::pointDragged, this, [this](int row, QPointF to) {
@@ -74,6 +84,22 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
             showHint();
     });
     showHint();
+}
+
+void BoardEditor::showProber(bool shown)
+{
+    m_proberButton->setChecked(shown);
+    if (!m_prober && shown) {
+        // Made when first asked for: it starts the machine's thread.
+        m_prober = new ProberPanel(m_context, m_document, this, this);
+        m_prober->setMaximumWidth(m_prober->sizeHint().width() + 40);
+        m_body->addWidget(m_prober);
+        connect(m_prober, &ProberPanel::probeMoved, m_view, &BoardView::setProbe);
+        connect(m_prober, &ProberPanel::stopRequested, this, &BoardEditor::stopRequested);
+        connect(m_prober, &ProberPanel::statusChanged, this, &BoardEditor::statusChanged);
+    }
+    if (m_prober)
+        m_prober->setVisible(shown);
 }
 
 void BoardEditor::setCurrent(int row)

@@ -12,7 +12,10 @@
 
 class BoardView;
 class DockContext;
+class ProberPanel;
+class QHBoxLayout;
 class QLabel;
+class QPushButton;
 class SignatureDocument;
 
 class BoardEditor : public QWidget
@@ -34,6 +37,9 @@ public:
     void placeFiducial(const QString &name, QPointF mm);
     // Says what a click does now (after a picture or a signature is loaded).
     void showHint();
+    // The machine's panel, once shown (the Prober button); else null.
+    ProberPanel *prober() const { return m_prober; }
+    void showProber(bool shown);
 
 signals:
     // A point was clicked, or is the next one to place.
@@ -42,6 +48,8 @@ signals:
     void pictureChosen(const QString &file);
     // The outcome of a component added, for the dock's status line.
     void statusChanged(const QString &text);
+    // The machine's Stop was pressed: a run must stop as well.
+    void stopRequested();
 
 private:
     void pictureDialog();
@@ -57,6 +65,9 @@ private:
     SignatureDocument &m_document;
     BoardView *m_view;
     QLabel *m_hint;
+    QPushButton *m_proberButton;
+    QHBoxLayout *m_body; // the picture, and the prober's panel beside it
+    ProberPanel *m_prober = nullptr;
     int m_current = -1;
     bool m_editable = true;
     // A component being placed: its first row, its pin count, and the clicks so far.

@@ -46,4 +46,31 @@ void FiducialMark::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QW
     painter->drawText(m_label, Qt::AlignCenter, m_name);
 }
 
+ProbeMark::ProbeMark()
+{
+    setFlag(ItemIgnoresTransformations);
+    setAcceptedMouseButtons(Qt::NoButton);
+    setZValue(5);
+}
+
+QRectF ProbeMark::boundingRect() const
+{
+    const double r = kRing + 10;
+    return QRectF(-r, -r, 2 * r, 2 * r);
+}
+
+void ProbeMark::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)
+{
+    painter->setRenderHint(QPainter::Antialiasing);
+    for (const auto &[colour, width] :
+        { std::pair { QColor(Qt::black), 4.0 }, std::pair { QColor(0x00, 0xe5, 0xff), 2.0 } }) {
+        painter->setPen(QPen(colour, width));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(QRectF(-kRing / 2, -kRing / 2, kRing, kRing));
+        for (const QLineF &arm : { QLineF(-kRing - 8, 0, -kRing / 2, 0), QLineF(kRing / 2, 0, kRing + 8, 0),
+                 QLineF(0, -kRing - 8, 0, -kRing / 2), QLineF(0, kRing / 2, 0, kRing + 8) })
+            painter->drawLine(arm);
+    }
+}
+
 } // namespace board

@@ -130,4 +130,17 @@ private:
     QRectF m_label;
 };
 
+// Where the machine's probe is: a square crosshair in cyan, which neither a
+// verdict nor a fiducial uses. It takes no clicks.
+class ProbeMark : public QGraphicsItem
+{
+public:
+    enum { Type = UserType + 2 };
+
+    ProbeMark();
+    int type() const override { return Type; }
+    QRectF boundingRect() const override;
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *) override;
+};
+
 } // namespace board

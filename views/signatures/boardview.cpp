@@ -176,6 +176,35 @@ void BoardView::rebuildMarkers()
         m_current = -1;
     for (int row = 0; row < rows; ++row)
         updateMarker(row);
+    placeProbe();
+}
+
+void BoardView::setProbe(std::optional<QPointF> boardMm)
+{
+    m_probeMm = boardMm;
+    placeProbe();
+}
+
+std::optional<QPointF> BoardView::probeAt() const
+{
+    if (!m_probe || !m_probe->isVisible())
+        return std::nullopt;
+    return m_probe->pos();
+}
+
+void BoardView::placeProbe()
+{
+    if (!m_probeMm || !m_registration) {
+        if (m_probe)
+            m_probe->hide();
+        return;
+    }
+    if (!m_probe) {
+        m_probe = new board::ProbeMark;
+        scene()->addItem(m_probe);
+    }
+    m_probe->setPos(m_registration->toPixels.map(*m_probeMm));
+    m_probe->show();
 }
 
 void BoardView::updateMarker(int row)
@@ -294,7 +323,8 @@ void BoardView::mouseReleaseEvent(QMouseEvent *event)
         || (at - m_pressedAt).manhattanLength() >= QApplication::startDragDistance())
         return;
     for (QGraphicsItem *item : items(at))
-        if (item != m_picture && item->type() != board::FiducialMark::Type)
+        if (item != m_picture && item->type() != board::FiducialMark::Type
+            && item->type() != board::ProbeMark::Type)
             return;
     const QPointF scenePos = mapToScene(at);
     if (sceneRect().contains(scenePos))

@@ -23,6 +23,7 @@ class QGraphicsItem;
 namespace board {
 class FiducialMark;
 class Marker;
+class ProbeMark;
 class Picture;
 } // namespace board
 
@@ -49,6 +50,11 @@ public:
     const std::optional<sig::Registration> &registration() const { return m_registration; }
     // Where the marker of the point at `row` is drawn, when it has one.
     std::optional<QPointF> markerAt(int row) const;
+    // Where a machine's probe is on the board (mm): drawn on a registered
+    // picture; nothing hides it.
+    void setProbe(std::optional<QPointF> boardMm);
+    // Where the probe's mark is drawn, when it is.
+    std::optional<QPointF> probeAt() const;
 
 signals:
     void pointClicked(int row);
@@ -72,6 +78,7 @@ private:
     void updateMarker(int row);
     void styleMarker(board::Marker &marker, int row);
     void markerReleased(int row, QPointF from, QPointF to);
+    void placeProbe();
 
     SignatureModel *m_model = nullptr;
     board::Picture *m_picture = nullptr;
@@ -80,6 +87,8 @@ private:
     // Points with a position on the board but none on the picture are drawn
     // where the registration puts them.
     std::optional<sig::Registration> m_registration;
+    std::optional<QPointF> m_probeMm;
+    board::ProbeMark *m_probe = nullptr;
     int m_current = -1;
     bool m_editable = true;
     bool m_fitted = false; // fit once the picture first arrives

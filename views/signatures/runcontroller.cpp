@@ -4,6 +4,7 @@
 #include "signaturedocument.h"
 #include "signaturemodel.h"
 
+#include "boardprober.h"
 #include "devicerun.h"
 #include "devicesession.h"
 #include "historyrun.h"
@@ -177,10 +178,31 @@ void RunController::begin(int row, std::vector<int> order)
     options.session.repeat = m_options.repeat;
     // Compared pins are measured as a board is learned, into nothing kept.
     const auto mode = learning ? sig::Session::Mode::Learn : sig::Session::Mode::Test;
+    // A machine says when the probe is down, and tries a missed pad lower.
+    std::unique_ptr<motion::GantryProber> machine;
+    if (!m_options.proberUrl.isEmpty()) {
+        std::vector<int> points = m_order;
+        if (points.empty())
+            for (int k = 0; k < int(board.points.size()); ++k)
+                points.push_back(k);
+        QString error;
+        machine = motion::boardProber(m_options.proberUrl, board, points, &error);
+        if (!machine) {
+            emit statusChanged(error);
+            emit stateChanged();
+            return;
+        }
+        machine->setPositionListener([this](const motion::grbl::MachinePoint &p) {
+            m_run->toWindow([this, at = QPointF(p.x, p.y)] { emit machineMoved(at); });
+        });
+        options.autoMeasure = true;
+        options.pollButton = options.measureOnContact = false;
+    }
     DeviceSession &device = m_context.session();
     // The machine's events come on the device thread; they are taken on this one.
     m_probe = std::make_unique<sig::ProbeRun>(device.connection(), board, mode, options, m_order,
-        [this](const sig::ProbeRun::Event &e) { m_run->toWindow([this, e] { onEvent(e); }); });
+        [this](const sig::ProbeRun::Event &e) { m_run->toWindow([this, e] { onEvent(e); }); },
+        std::move(machine));
     m_probe->select(first);
     sig::ProbeRun *p = m_probe.get();
     // A test's report names the instrument: read once, on the device thread,
@@ -195,9 +217,16 @@ void RunController::begin(int row, std::vector<int> order)
                     m_report.instrument = id;
                 });
             }
-            return p->advance(now);
+            const auto next = p->advance(now);
+            if (!next)
+                p->releaseProber();
+            return next;
         },
-        [p] { p->cancel(); }, this);
+        [p] {
+            p->cancel();
+            p->releaseProber();
+        },
+        this);
     connect(m_run.get(), &DeviceRun::finished, this, &RunController::finished);
     connect(m_run.get(), &DeviceRun::waiting, this, &RunController::slow);
     ++m_runs;

@@ -10,6 +10,7 @@
 #include "report.h"
 
 #include <QDateTime>
+#include <QPointF>
 #include <QObject>
 
 #include <memory>
@@ -35,6 +36,9 @@ public:
         bool keepInHistory = true; // Test: record the finished run
         QString serial; // of the board tested, for the history and the report
         QString operatorName; // who tested it, likewise
+        // A machine that brings the probe (a prober URL, as zemctl takes it);
+        // empty: the technician's hand.
+        QString proberUrl;
         int row = 0; // where to start
     };
 
@@ -84,6 +88,8 @@ signals:
     void slow(bool waiting);
     // A finished test run was written to the history.
     void runRecorded();
+    // The run's machine reported where it is (machine X and Y, mm).
+    void machineMoved(QPointF machine);
 
 private:
     void begin(int row, std::vector<int> order);

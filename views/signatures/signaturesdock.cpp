@@ -2,6 +2,7 @@
 #include "ui_signaturesdock.h"
 
 #include "boardeditor.h"
+#include "proberpanel.h"
 #include "devicesession.h"
 #include "dockcontext.h"
 #include "ivchart.h"
@@ -203,6 +204,11 @@ BoardEditor *SignaturesDock::boardEditor()
     connect(m_board, &BoardEditor::pointChosen, this, &SignaturesDock::selectRow);
     connect(m_board, &BoardEditor::pictureChosen, this, &SignaturesDock::setPicture);
     connect(m_board, &BoardEditor::statusChanged, this, &SignaturesDock::setStatus);
+    connect(m_board, &BoardEditor::stopRequested, this, &SignaturesDock::stopRun);
+    connect(m_run, &RunController::machineMoved, m_board, [this](QPointF at) {
+        if (m_board->prober())
+            m_board->prober()->showRunPosition(at);
+    });
     return m_board;
 }
 
@@ -239,7 +245,12 @@ void SignaturesDock::startRun()
         if (box.exec() != QMessageBox::Yes)
             return;
     }
-    m_run->start(options);
+    // A machine connected on the Board tab probes the run; its line is the
+    // run's until the run ends.
+    ProberPanel *prober = m_board ? m_board->prober() : nullptr;
+    options.proberUrl = prober ? prober->takeForRun() : QString();
+    if (!m_run->start(options) && prober)
+        prober->runEnded();
 }
 
 void SignaturesDock::stopRun()
@@ -292,6 +303,8 @@ void SignaturesDock::updateButtons()
     ui->signatureTable->setEditable(!running);
     if (m_board)
         m_board->setEditable(!running);
+    if (m_board && m_board->prober() && !running)
+        m_board->prober()->runEnded();
     ui->signatureRunButton->setText(running ? tr("Stop") : tr("Start"));
     ui->signatureMeasureButton->setEnabled(running && !m_run->isMeasuring());
     for (QWidget *w :
