@@ -147,6 +147,8 @@ std::optional<std::vector<BomLine>> readBom(
             continue;
         }
         const QStringList row = csvFields(line, delimiter);
+        if (blankRow(row))
+            continue;
         if (row.size() <= std::max(refCol, valueCol)) {
             *error = failure(file, k + 1,
                 QStringLiteral("expected %1 fields as the header names, found %2")

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 namespace cad {
@@ -64,13 +65,19 @@ std::optional<double> number(const QString &text)
 
 QList<QByteArray> lines(const QByteArray &bytes)
 {
-    QList<QByteArray> out = bytes.split('\n');
+    // A spreadsheet's CSV may start with the UTF-8 byte order mark.
+    QList<QByteArray> out = (bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes).split('\n');
     for (QByteArray &l : out)
         if (l.endsWith('\r'))
             l.chop(1);
     if (!out.isEmpty() && out.last().isEmpty())
         out.removeLast();
     return out;
+}
+
+bool blankRow(const QStringList &fields)
+{
+    return std::all_of(fields.begin(), fields.end(), [](const QString &f) { return f.isEmpty(); });
 }
 
 QStringList csvFields(const QByteArray &line, char delimiter)

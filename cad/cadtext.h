@@ -33,11 +33,13 @@ std::optional<Unit> unitNamed(const QString &name);
 // ("1,5", "12a", "nan").
 std::optional<double> number(const QString &text);
 
-// The text's lines without their line ends (LF or CRLF).
+// The text's lines without their line ends (LF or CRLF) or a byte order mark.
 QList<QByteArray> lines(const QByteArray &bytes);
 
 // One CSV row split at delimiter, with RFC 4180 quotes; fields trimmed.
 QStringList csvFields(const QByteArray &line, char delimiter);
+// Whether every field is empty (",,,," as spreadsheets end a table).
+bool blankRow(const QStringList &fields);
 // The delimiter a header line uses: the most common of ',', ';' and tab.
 char csvDelimiter(const QByteArray &line);
 

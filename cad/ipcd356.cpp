@@ -117,7 +117,8 @@ void readTest(const QByteArray &line, int number, double mmPerCount, TestRecord 
         r.holeMm = hole.mid(1, 4).toDouble() * mmPerCount;
     }
     const QByteArray access = columns(line, 39, 41);
-    if (access == "A00" || access == "A01")
+    // A through hole written without an access code is reached from both sides.
+    if (access == "A00" || access == "A01" || access.trimmed().isEmpty())
         r.side = Side::Top;
     else if (access == "A02")
         r.side = Side::Bottom;
@@ -141,11 +142,6 @@ void readTest(const QByteArray &line, int number, double mmPerCount, TestRecord 
     const QByteArray mask = columns(line, 73, 74);
     if (mask.startsWith('S') && allDigits(mask.mid(1)))
         r.soldermask = mask.mid(1).toInt();
-}
-
-QString pointName(const TestRecord &r)
-{
-    return r.pin.isEmpty() ? r.refdes : r.refdes + QLatin1Char('.') + r.pin;
 }
 
 Netlist read(const QByteArray &bytes, std::optional<Unit> unitsIfUnsaid)
@@ -258,6 +254,11 @@ Netlist read(const QByteArray &bytes, std::optional<Unit> unitsIfUnsaid)
 }
 
 } // namespace
+
+QString pointName(const TestRecord &r)
+{
+    return r.pin.isEmpty() ? r.refdes : r.refdes + QLatin1Char('.') + r.pin;
+}
 
 std::optional<Netlist> readIpcD356(const QByteArray &bytes, const QString &file,
     QString *error, std::optional<Unit> unitsIfUnsaid)

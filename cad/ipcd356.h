@@ -37,6 +37,9 @@ struct Netlist
     std::vector<QPointF> outline; // mm; empty when the file has none
 };
 
+// A point's name from a test record: "U1.3", or "TP4" for a pin-less record.
+QString pointName(const TestRecord &r);
+
 // Reads the netlist; unitsIfUnsaid is taken when the file has no UNITS line
 // (the format's own default is inches). Errors name the file and line.
 std::optional<Netlist> readIpcD356(const QByteArray &bytes, const QString &file,

@@ -143,6 +143,8 @@ private:
 
     void row(const QStringList &row, int number)
     {
+        if (blankRow(row))
+            return;
         const Columns &c = m_columns;
         const int needed = std::max({ c.refdes, c.x, c.y, c.side, c.rotation }) + 1;
         if (row.size() < needed)

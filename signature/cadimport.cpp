@@ -98,17 +98,12 @@ CadImport merge(Signature &board, const std::vector<Incoming> &all, const CadFil
 
 } // namespace
 
-QString pointName(const cad::TestRecord &r)
-{
-    return r.pin.isEmpty() ? r.refdes : r.refdes + QLatin1Char('.') + r.pin;
-}
-
 CadImport importNetlist(Signature &board, const cad::Netlist &netlist, const CadFilter &filter)
 {
     std::vector<Incoming> all;
     all.reserve(netlist.records.size());
     for (const cad::TestRecord &r : netlist.records)
-        all.push_back({ pointName(r), r.net, r.refdes, r.mm, sideOf(r.side) });
+        all.push_back({ cad::pointName(r), r.net, r.refdes, r.mm, sideOf(r.side) });
     if (!netlist.outline.empty())
         board.outline = netlist.outline;
     return merge(board, all, filter);

@@ -35,9 +35,6 @@ struct CadImport
     QStringList vanished; // points of the signature the CAD file does not have
 };
 
-// A point's name from a test record: "U1.3", or "TP4" for a pin-less record.
-QString pointName(const cad::TestRecord &r);
-
 // The netlist's points into the signature, its outline as the board's. Each
 // net with two or more points taken is a group of that net's name (a point
 // keeps a group it already has).

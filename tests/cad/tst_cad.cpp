@@ -130,11 +130,11 @@ void tst_Cad::ipcD356()
     for (std::size_t k = 0; k < n->records.size(); ++k) {
         const TestRecord &r = n->records[k];
         const Pin &p = kPins[k];
-        QCOMPARE(sig::pointName(r), *p.pin ? QStringLiteral("%1.%2").arg(p.refdes, p.pin) : p.refdes);
+        QCOMPARE(pointName(r), *p.pin ? QStringLiteral("%1.%2").arg(p.refdes, p.pin) : p.refdes);
         QCOMPARE(r.net, QString::fromLatin1(p.net));
         QCOMPARE(r.side, QByteArray(p.access) == "A02" ? Side::Bottom : Side::Top);
         QVERIFY2(qAbs(r.mm.x() - p.x * 0.0254) < 0.01 && qAbs(r.mm.y() - p.y * 0.0254) < 0.01,
-            qPrintable(sig::pointName(r)));
+            qPrintable(pointName(r)));
     }
     QCOMPARE(n->outline.size(), std::size_t(4));
     QVERIFY(qAbs(n->outline[2].x() - 101.6) < 0.01 && qAbs(n->outline[2].y() - 76.2) < 0.01);
