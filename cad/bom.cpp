@@ -54,8 +54,8 @@ QStringList designators(const QString &cell, int line, const QString &file, QStr
 {
     QStringList out;
     static const QRegularExpression range(QStringLiteral("^([A-Za-z_]+)(\\d+)-\\1?(\\d+)$"));
-    for (const QString &d : cell.split(QRegularExpression(QStringLiteral("[,;\\s]+")),
-             Qt::SkipEmptyParts)) {
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    for (const QString &d : cell.split(separators, Qt::SkipEmptyParts)) {
         const auto m = range.match(d);
         if (!m.hasMatch()) {
             out << d;

@@ -126,7 +126,8 @@ QString headerKey(const QString &header)
     QString h = header.toLower();
     if (const qsizetype open = h.indexOf(QLatin1Char('(')); open >= 0)
         h.truncate(open);
-    h.remove(QRegularExpression(QStringLiteral("[\\s_\\-\"#]")));
+    static const QRegularExpression dropped(QStringLiteral("[\\s_\\-\"#]"));
+    h.remove(dropped);
     return h;
 }
 

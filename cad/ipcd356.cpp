@@ -85,9 +85,9 @@ void readSeries(const QByteArray &series, int number, double mmPerCount,
     std::vector<QPointF> &outline)
 {
     static const QRegularExpression pair(QStringLiteral("^X([+\\-]?\\d{1,9})Y([+\\-]?\\d{1,9})$"));
-    const QStringList parts = QString::fromLatin1(series)
-                                  .remove(QRegularExpression(QStringLiteral("\\s")))
-                                  .split(QLatin1Char('X'), Qt::SkipEmptyParts);
+    static const QRegularExpression blank(QStringLiteral("\\s"));
+    const QStringList parts
+        = QString::fromLatin1(series).remove(blank).split(QLatin1Char('X'), Qt::SkipEmptyParts);
     for (const QString &p : parts) {
         const auto m = pair.match(QLatin1Char('X') + p);
         if (!m.hasMatch())

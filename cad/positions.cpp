@@ -83,8 +83,7 @@ public:
             if (m_header.isEmpty())
                 findHeader(line, k + 1);
             else if (!line.startsWith('#'))
-                row(m_kicad ? QString::fromUtf8(line).split(
-                                  QRegularExpression(QStringLiteral("\\s+")))
+                row(m_kicad ? QString::fromUtf8(line).simplified().split(QLatin1Char(' '))
                             : csvFields(line, m_delimiter),
                     k + 1);
         }
