@@ -2,6 +2,7 @@
 // and on the board, register the one to the other with fiducials.
 #include "boardjob.h"
 
+#include "boardimport.h"
 #include "printable.h"
 #include "registration.h"
 #include "signature.h"
@@ -174,12 +175,19 @@ void run(BoardJob &job)
 {
     const QString path = QString::fromStdString(job.file);
     QString error;
-    auto loaded = sig::load(path, &error);
+    std::optional<sig::Side> importSide;
+    if (!zemctl::takeImportSide(job, importSide))
+        return;
+    auto loaded = zemctl::loadOrCreate(job);
     if (!loaded)
-        return void(fail(job, error));
+        return;
     sig::Signature &board = *loaded;
     for (const QString &w : board.warnings)
         std::fprintf(stderr, "zemctl: %s: %s\n", job.file.c_str(), qPrintable(w));
+    // Imported first, so that the options below can place the new points.
+    Json imported = Json::object();
+    if (!zemctl::importCad(job, importSide, board, imported))
+        return;
     if (!job.image.empty()) {
         auto picture = sig::readPicture(QString::fromStdString(job.image), &error);
         if (!picture)
@@ -211,7 +219,7 @@ void run(BoardJob &job)
         if (!side(job, board, s))
             return;
     const bool changed = !job.image.empty() || !job.places.empty() || !job.fiducials.empty()
-        || !job.mms.empty() || !job.sides.empty();
+        || !job.mms.empty() || !job.sides.empty() || !job.import.empty() || !job.bom.empty();
     if (changed && !sig::save(board, path, &error))
         return void(fail(job, error));
 
@@ -240,6 +248,7 @@ void run(BoardJob &job)
         j["registration"] = Json { { "fiducials", registered->fiducials },
             { "rms_mm", micrometres(registered->rmsMm) },
             { "max_mm", micrometres(registered->maxMm) } };
+    j.update(imported);
     job.summary = j.dump();
 }
 

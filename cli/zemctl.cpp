@@ -140,6 +140,7 @@ Examples:
   zemctl -u URL symmetry --points D0,D1,D2,D3   # no good board: the odd one out
   zemctl board board.json --image board.jpg --place R1=812,440 --place D1=1020,455
   zemctl board board.json --fiducial F1=5,5,210,1880 --fiducial F2=95,5,3610,1890 --mm R1=40.5,22
+  zemctl board board.json --import board.d356 --side top --refdes 'U*,R*' --bom bom.csv
 )";
 
 std::string commandDescription(const zem::Command &c)
@@ -408,8 +409,24 @@ int run(int argc, char **argv)
     board->add_option("--mm", boardJob.mms,
              "A point's position on the board, mm from its lower-left corner, y up")
         ->type_name("NAME=X,Y");
-    board->add_option("--side", boardJob.sides, "The side of the board a point is probed from")
+    board->add_option("--side", boardJob.sides,
+             "The side of the board a point is probed from; with --import, top or bottom alone "
+             "takes only that side's points")
         ->type_name("NAME=top|bottom");
+    board->add_option("--import", boardJob.import,
+             "Add or update points from an IPC-D-356 netlist (.d356, .ipc, .356) or a component "
+             "position file (.pos, .csv); creates FILE when missing")
+        ->type_name("CAD");
+    board->add_option("--nets", boardJob.nets, "With --import: only points on these nets (globs)")
+        ->type_name("N1,N2*");
+    board->add_option("--refdes", boardJob.refdes, "With --import: only these parts (globs)")
+        ->type_name("U1,R*");
+    board->add_option("--units", boardJob.units, "With --import: the CAD file's units when it does not say")
+        ->check(CLI::IsMember({ "mm", "in", "mil" }))
+        ->type_name("mm|in|mil");
+    board->add_option("--bom", boardJob.bom,
+             "A BOM CSV: each two-pin part's value (4k7, 100n) as its points' expected value")
+        ->type_name("CSV");
 
     ProberJob proberJob;
     CLI::App *prober = app.add_subcommand(

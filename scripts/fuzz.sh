@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 targets=(fuzz_url fuzz_profile fuzz_intcheck fuzz_intarray fuzz_codec fuzz_callfile fuzz_signature
-    fuzz_dburl fuzz_shell)
+    fuzz_dburl fuzz_shell fuzz_ipcd356 fuzz_positions fuzz_bom)
 
 # libFuzzer and clang's sanitizer runtimes; scripts/test.sh has already
 # installed them, this is for a run on its own.

@@ -25,6 +25,8 @@ enum class Node {
     Place, // [x, y]: a point's place, its millimetres, a fiducial's
     Fiducials,
     Fiducial,
+    Outline, // the board's corners, each a Place
+    Expect, // a point's {"ohms": N}
     Measurements,
     Measurement,
     Curves,
@@ -35,13 +37,15 @@ enum class Node {
 bool isObjectNode(Node p)
 {
     return p == Node::Top || p == Node::Image || p == Node::Settings || p == Node::Point
-        || p == Node::Measurement || p == Node::Curve || p == Node::Fiducial;
+        || p == Node::Measurement || p == Node::Curve || p == Node::Fiducial
+        || p == Node::Expect;
 }
 
 bool isArrayNode(Node p)
 {
     return p == Node::Points || p == Node::Place || p == Node::Measurements || p == Node::Curves
-        || p == Node::Numbers || p == Node::Fiducials;
+        || p == Node::Numbers || p == Node::Fiducials
+        || p == Node::Outline;
 }
 
 Node keyNode(Node object, const std::string &key)
@@ -59,6 +63,8 @@ Node keyNode(Node object, const std::string &key)
             return Node::Points;
         if (key == "fiducials")
             return Node::Fiducials;
+        if (key == "outline")
+            return Node::Outline;
         return any({ "format", "version", "board", "tolerance" }) ? Node::Scalar : Node::Skipped;
     case Node::Image:
         return any({ "type", "data" }) ? Node::Scalar : Node::Skipped;
@@ -72,8 +78,12 @@ Node keyNode(Node object, const std::string &key)
             return Node::Place;
         if (key == "measurements")
             return Node::Measurements;
+        if (key == "expect")
+            return Node::Expect;
         return any({ "name", "tolerance", "group", "component", "side", "net" }) ? Node::Scalar
                                                                           : Node::Skipped;
+    case Node::Expect:
+        return any({ "ohms", "farads", "henries" }) ? Node::Scalar : Node::Skipped;
     case Node::Fiducial:
         if (key == "mm" || key == "px" || key == "machine")
             return Node::Place;
@@ -102,6 +112,8 @@ Node elementNode(Node array)
         return Node::Curve;
     case Node::Fiducials:
         return Node::Fiducial;
+    case Node::Outline:
+        return Node::Place;
     case Node::Place:
     case Node::Numbers:
         return Node::Scalar;

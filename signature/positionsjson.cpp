@@ -59,6 +59,19 @@ void readBoardPosition(const Json &point, const QString &where, Point &p, QStrin
             failAt(where + QStringLiteral(".side"), tr("expected \"top\" or \"bottom\""));
         p.side = s == QLatin1String("top") ? Side::Top : Side::Bottom;
     }
+    if (const auto e = point.find("expect"); e != point.end()) {
+        const QString at = where + QStringLiteral(".expect");
+        if (!e->is_object() || e->size() != 1)
+            failAt(at, tr("expected one of {\"ohms\": N}, {\"farads\": N}, {\"henries\": N}"));
+        const std::string key = e->begin().key();
+        const Json &v = e->begin().value();
+        if (key != "ohms" && key != "farads" && key != "henries")
+            failAt(at, tr("expected \"ohms\", \"farads\" or \"henries\""));
+        if (!v.is_number() || !std::isfinite(v.get<double>()) || v.get<double>() < 0)
+            failAt(at + QLatin1Char('.') + QString::fromStdString(key),
+                tr("expected a number, 0 or more"));
+        p.expect = Expected { QString::fromStdString(key), v.get<double>() };
+    }
 }
 
 void writeBoardPosition(const Point &p, Json &point)
@@ -68,6 +81,8 @@ void writeBoardPosition(const Point &p, Json &point)
         point["mm"] = pairToJson(*p.mm);
     if (p.side)
         point["side"] = *p.side == Side::Top ? "top" : "bottom";
+    if (p.expect && std::isfinite(p.expect->value))
+        point["expect"] = Json { { p.expect->quantity.toStdString(), p.expect->value } };
 }
 
 std::vector<Fiducial> readFiducials(const Json &list, QStringList &warnings)
@@ -128,6 +143,32 @@ Json fiducialsToJson(const std::vector<Fiducial> &fiducials)
             o["machine"] = pairToJson(*f.machine);
         list.push_back(std::move(o));
     }
+    return list;
+}
+
+std::vector<QPointF> readOutline(const Json &list, QStringList &warnings)
+{
+    const QString where = QStringLiteral("outline");
+    if (!list.is_array() || list.size() < 3)
+        failAt(where, tr("expected a list of at least 3 corners [x, y] in millimetres"));
+    std::vector<QPointF> out;
+    out.reserve(list.size());
+    for (std::size_t k = 0; k < list.size(); ++k) {
+        const auto corner = finitePair(list[k], QStringLiteral("%1[%2]").arg(where).arg(k),
+            tr("expected [x, y] in millimetres"), tr("not a corner; the outline is left out"),
+            warnings);
+        if (!corner)
+            return {};
+        out.push_back(*corner);
+    }
+    return out;
+}
+
+Json outlineToJson(const std::vector<QPointF> &outline)
+{
+    Json list = Json::array();
+    for (const QPointF &p : outline)
+        list.push_back(pairToJson(p));
     return list;
 }
 

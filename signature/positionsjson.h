@@ -31,12 +31,16 @@ std::optional<QPointF> finitePair(const Json &a, const QString &where, const QSt
     const QString &dropped, QStringList &warnings);
 Json pairToJson(const QPointF &p);
 
-// A point's "mm" and "side", read into p; written only when it has them.
+// A point's "mm", "side" and "expect", read into p; written only when it has them.
 void readBoardPosition(const Json &point, const QString &where, Point &p, QStringList &warnings);
 void writeBoardPosition(const Point &p, Json &point);
 
 // The file's "fiducials", when it has them.
 std::vector<Fiducial> readFiducials(const Json &list, QStringList &warnings);
 Json fiducialsToJson(const std::vector<Fiducial> &fiducials);
+
+// The file's "outline": [[x, y], ...] in mm, at least 3 corners.
+std::vector<QPointF> readOutline(const Json &list, QStringList &warnings);
+Json outlineToJson(const std::vector<QPointF> &outline);
 
 } // namespace sig::detail

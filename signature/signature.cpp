@@ -243,6 +243,8 @@ Signature fromJson(const Json &j)
         sig.points.push_back(pointFromJson(points[k], sig, k, names, sig.warnings));
     if (const auto f = j.find("fiducials"); f != j.end())
         sig.fiducials = detail::readFiducials(*f, sig.warnings);
+    if (const auto o = j.find("outline"); o != j.end())
+        sig.outline = detail::readOutline(*o, sig.warnings);
     return sig;
 }
 
@@ -413,6 +415,8 @@ QByteArray serialize(const Signature &sig)
             { "data", sig.image->data.toBase64().toStdString() } };
     if (!sig.fiducials.empty())
         j["fiducials"] = detail::fiducialsToJson(sig.fiducials);
+    if (sig.outline.size() >= 3)
+        j["outline"] = detail::outlineToJson(sig.outline);
     j["points"] = std::move(points);
     return QByteArray::fromStdString(j.dump(1) + "\n");
 }

@@ -44,6 +44,16 @@ struct Measurement
 // Which side of the board a point is probed from.
 enum class Side { Top, Bottom };
 
+// What a two-pin part between a point and its partner should measure, from
+// the board's BOM: "ohms", "farads" or "henries", and the value in them.
+// Stored for an in-circuit check; a curve test does not use it.
+struct Expected
+{
+    QString quantity;
+    double value = 0;
+    bool operator==(const Expected &o) const { return quantity == o.quantity && value == o.value; }
+};
+
 struct Point
 {
     QString name;
@@ -59,6 +69,7 @@ struct Point
     // The net the point is on, from the board's CAD ("GND", "/SDA"), or
     // empty. Points of one net must read alike.
     QString net;
+    std::optional<Expected> expect; // JSON "expect": {"ohms": 4700}
 
     bool learned() const;
     // How many good boards its references come from (the fewest of its
@@ -118,6 +129,9 @@ struct Signature
     double tolerance = kDefaultTolerance;
     std::vector<Point> points;
     std::vector<Fiducial> fiducials; // at most kMaxFiducials, names unique
+    // The board's edge in mm, as its CAD gives it (a closed polygon, the
+    // last corner joined to the first); empty when unknown.
+    std::vector<QPointF> outline;
     // What reading the file let go of, for the user; never written. A point
     // whose place is not two numbers is read unplaced: its references stay
     // usable.

@@ -241,6 +241,8 @@ void tst_Signature::pictureAndPlaces()
     board->points.back().component = QStringLiteral("U1");
     board->points.back().mm = QPointF(40.5, -2);
     board->points.back().side = Side::Bottom;
+    board->points.back().expect = Expected { QStringLiteral("ohms"), 4700 };
+    board->outline = { { 0, 0 }, { 100, 0 }, { 100, 80.5 } };
     board->fiducials
         = { { "F1", { 5, 5 }, QPointF(10, 470), QPointF(25.5, 24) }, { "F2", { 95.25, 5 }, {}, {} } };
     const QByteArray text = serialize(*board);
@@ -256,6 +258,8 @@ void tst_Signature::pictureAndPlaces()
     QVERIFY(!back->points[0].mm && !back->points[0].side);
     QCOMPARE(*back->points[1].mm, QPointF(40.5, -2));
     QVERIFY(back->points[1].side == Side::Bottom);
+    QVERIFY(back->points[1].expect == board->points.back().expect && !back->points[0].expect);
+    QVERIFY(back->outline == board->outline);
     QCOMPARE(back->fiducials.size(), 2u);
     QCOMPARE(*back->fiducials[0].px, QPointF(10, 470));
     QVERIFY(back->fiducials[1].name == "F2" && !back->fiducials[1].px);
@@ -297,6 +301,15 @@ void tst_Signature::malformedFile_data()
         << QStringLiteral("fiducials: expected a list of at most 3 fiducials");
     QTest::newRow("fiducial without mm") << QByteArray(R"([], "fiducials": [{"name": "A"}])")
                                          << QStringLiteral("fiducial \"A\": missing field \"mm\"");
+    QTest::newRow("outline of two corners") << QByteArray(R"([], "outline": [[0, 0], [1, 1]])")
+                                            << QStringLiteral("outline: expected a list of at least 3");
+    QTest::newRow("outline corner of a text")
+        << QByteArray(R"([], "outline": [[0, 0], [1, 1], [1, "x"]])")
+        << QStringLiteral("outline[2][1]: expected a number");
+    QTest::newRow("expect of volts") << QByteArray(R"([{"name": "R1", "expect": {"volts": 5}}])")
+                                     << QStringLiteral("point \"R1\".expect: expected one of");
+    QTest::newRow("expect below 0") << QByteArray(R"([{"name": "R1", "expect": {"ohms": -1}}])")
+                                    << QStringLiteral("point \"R1\".expect.ohms: expected a number");
     QTest::newRow("list for a number")
         << QByteArray(R"([{"name": "R1", "tolerance": [[5]]}])")
         << QStringLiteral("point \"R1\".tolerance: expected a number");

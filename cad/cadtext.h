@@ -1,0 +1,53 @@
+// What the CAD readers share: the one failure of a file (its name, line and
+// what was expected there), the bounded read of a CAD file, units, CSV rows
+// and the headers that name their columns.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace cad {
+
+// CAD outputs of the largest boards are megabytes; more is no CAD output.
+inline constexpr std::size_t kMaxCadFileSize = std::size_t(64) << 20;
+
+// A reader's failure, "board.d356:12: expected ...": line 0 is the whole file.
+QString failure(const QString &file, int line, const QString &what);
+
+// The whole file, within kMaxCadFileSize; else nothing and *error says why.
+std::optional<QByteArray> readCadFile(const QString &path, QString *error);
+
+// The side of the board a part sits on or a point is reached from.
+enum class Side { Top, Bottom };
+
+// Millimetres in one unit of a length.
+enum class Unit { Mm, Inch, Mil };
+double mmPer(Unit unit);
+// "mm", "in"/"inch"/"inches", "mil"/"mils"; nothing for any other text.
+std::optional<Unit> unitNamed(const QString &name);
+
+// A decimal number in the C locale, finite; nothing for anything else
+// ("1,5", "12a", "nan").
+std::optional<double> number(const QString &text);
+
+// The text's lines without their line ends (LF or CRLF) or a byte order mark.
+QList<QByteArray> lines(const QByteArray &bytes);
+
+// One CSV row split at delimiter, with RFC 4180 quotes; fields trimmed.
+QStringList csvFields(const QByteArray &line, char delimiter);
+// Whether every field is empty (",,,," as spreadsheets end a table).
+bool blankRow(const QStringList &fields);
+// The delimiter a header line uses: the most common of ',', ';' and tab.
+char csvDelimiter(const QByteArray &line);
+
+// The column whose header is one of names (the first name found wins), compared case-insensitively with
+// spaces, '-' and '_' dropped and a unit in parentheses left out ("Mid X(mm)"
+// is "midx"); -1 when there is none.
+int column(const QStringList &header, std::initializer_list<const char *> names);
+// The unit a header gives in parentheses ("Mid X(mm)", "PosX (mil)").
+std::optional<Unit> headerUnit(const QString &header);
+
+} // namespace cad

@@ -1,0 +1,124 @@
+#include "boardimport.h"
+
+#include "cadimport.h"
+#include "zemctl.h"
+
+#include <QFileInfo>
+
+namespace zemctl {
+namespace {
+
+bool fail(BoardJob &job, const QString &message)
+{
+    job.exitCode = kExitUsage;
+    job.message = message.toStdString();
+    return false;
+}
+
+QStringList list(const std::string &text)
+{
+    return sig::splitNames(QString::fromStdString(text));
+}
+
+bool isNetlist(const QString &path, const QByteArray &bytes)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("d356") || suffix == QLatin1String("ipc")
+        || suffix == QLatin1String("356"))
+        return true;
+    if (suffix == QLatin1String("pos") || suffix == QLatin1String("csv"))
+        return false;
+    return cad::looksLikeIpcD356(bytes);
+}
+
+nlohmann::ordered_json names(const QStringList &list)
+{
+    auto out = nlohmann::ordered_json::array();
+    for (const QString &n : list)
+        out.push_back(n.toStdString());
+    return out;
+}
+
+} // namespace
+
+bool takeImportSide(BoardJob &job, std::optional<sig::Side> &side)
+{
+    std::vector<std::string> named;
+    for (const std::string &s : job.sides) {
+        if (s == "top" || s == "bottom") {
+            if (job.import.empty())
+                return fail(job,
+                    QStringLiteral("--side %1 takes one side of an --import; a point's side is "
+                                   "NAME=%1")
+                        .arg(QString::fromStdString(s)));
+            side = s == "top" ? sig::Side::Top : sig::Side::Bottom;
+        } else {
+            named.push_back(s);
+        }
+    }
+    job.sides = std::move(named);
+    if (job.import.empty() && (!job.nets.empty() || !job.refdes.empty() || !job.units.empty()))
+        return fail(job, QStringLiteral("--nets, --refdes and --units choose what --import takes"));
+    return true;
+}
+
+std::optional<sig::Signature> loadOrCreate(BoardJob &job)
+{
+    const QString path = QString::fromStdString(job.file);
+    if (!job.import.empty() && !QFileInfo::exists(path)) {
+        sig::Signature board;
+        board.board = QFileInfo(QString::fromStdString(job.import)).completeBaseName();
+        board.settings = sig::defaultSettings();
+        return board;
+    }
+    QString error;
+    auto loaded = sig::load(path, &error);
+    if (!loaded)
+        fail(job, error);
+    return loaded;
+}
+
+bool importCad(BoardJob &job, std::optional<sig::Side> side, sig::Signature &board,
+    nlohmann::ordered_json &summary)
+{
+    QString error;
+    sig::Signature changed = board;
+    if (!job.import.empty()) {
+        const QString path = QString::fromStdString(job.import);
+        const auto bytes = cad::readCadFile(path, &error);
+        if (!bytes)
+            return fail(job, error);
+        const auto units = job.units.empty()
+            ? std::nullopt
+            : cad::unitNamed(QString::fromStdString(job.units));
+        const sig::CadFilter filter { side, list(job.nets), list(job.refdes) };
+        sig::CadImport result;
+        if (isNetlist(path, *bytes)) {
+            const auto netlist = cad::readIpcD356(*bytes, path, &error, units);
+            if (!netlist)
+                return fail(job, error);
+            result = sig::importNetlist(changed, *netlist, filter);
+        } else {
+            if (!job.nets.empty())
+                return fail(job,
+                    QStringLiteral("--nets: %1 is a position file, which has no nets").arg(path));
+            const auto parts = cad::readPositions(*bytes, path, &error, units);
+            if (!parts)
+                return fail(job, error);
+            result = sig::importPlacements(changed, *parts, filter);
+        }
+        summary["added"] = result.added.size();
+        summary["updated"] = result.updated.size();
+        summary["vanished"] = names(result.vanished);
+    }
+    if (!job.bom.empty()) {
+        const auto bom = cad::readBomFile(QString::fromStdString(job.bom), &error);
+        if (!bom)
+            return fail(job, error);
+        summary["expected"] = names(sig::applyBom(changed, *bom));
+    }
+    board = std::move(changed);
+    return true;
+}
+
+} // namespace zemctl

@@ -1,0 +1,140 @@
+#include "cadimport.h"
+
+#include <QHash>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <algorithm>
+
+namespace sig {
+namespace {
+
+struct Incoming
+{
+    QString name;
+    QString net;
+    QString component;
+    QPointF mm;
+    Side side = Side::Top;
+};
+
+Side sideOf(cad::Side s)
+{
+    return s == cad::Side::Top ? Side::Top : Side::Bottom;
+}
+
+// A list of globs, compiled once for all the CAD's points.
+class Globs
+{
+public:
+    explicit Globs(const QStringList &globs)
+    {
+        for (const QString &g : globs)
+            m_res.emplace_back(QRegularExpression::wildcardToRegularExpression(g),
+                QRegularExpression::CaseInsensitiveOption);
+    }
+    bool match(const QString &text) const
+    {
+        return m_res.empty()
+            || std::any_of(m_res.begin(), m_res.end(),
+                [&text](const QRegularExpression &re) { return re.match(text).hasMatch(); });
+    }
+
+private:
+    std::vector<QRegularExpression> m_res;
+};
+
+// Pins on no net are not alike, whatever name the CAD gives their "net".
+bool isNet(const QString &net)
+{
+    return !net.isEmpty() && net != QLatin1String("N/C")
+        && !net.startsWith(QLatin1String("unconnected"), Qt::CaseInsensitive);
+}
+
+CadImport merge(Signature &board, const std::vector<Incoming> &all, const CadFilter &filter)
+{
+    CadImport result;
+    QSet<QString> names;
+    std::vector<const Incoming *> chosen;
+    QHash<QString, int> perNet;
+    const Globs nets(filter.nets), refdes(filter.refdes);
+    for (const Incoming &p : all) {
+        names.insert(p.name);
+        if ((filter.side && *filter.side != p.side) || !nets.match(p.net)
+            || !refdes.match(p.component))
+            continue;
+        chosen.push_back(&p);
+        if (isNet(p.net))
+            ++perNet[p.net];
+    }
+    QHash<QString, int> index;
+    for (std::size_t k = 0; k < board.points.size(); ++k)
+        index.insert(board.points[k].name, int(k));
+    for (const Incoming *in : chosen) {
+        const auto found = index.constFind(in->name);
+        Point *p = nullptr;
+        if (found == index.constEnd()) {
+            board.points.emplace_back();
+            p = &board.points.back();
+            p->name = in->name;
+            index.insert(in->name, int(board.points.size()) - 1);
+            result.added << in->name;
+        } else {
+            p = &board.points[std::size_t(*found)];
+            result.updated << in->name;
+        }
+        p->mm = in->mm;
+        p->side = in->side;
+        p->net = in->net;
+        p->component = in->component;
+        if (p->group.isEmpty() && perNet.value(in->net) >= 2)
+            p->group = in->net;
+    }
+    for (const Point &p : board.points)
+        if (!names.contains(p.name))
+            result.vanished << p.name;
+    return result;
+}
+
+} // namespace
+
+CadImport importNetlist(Signature &board, const cad::Netlist &netlist, const CadFilter &filter)
+{
+    std::vector<Incoming> all;
+    all.reserve(netlist.records.size());
+    for (const cad::TestRecord &r : netlist.records)
+        all.push_back({ cad::pointName(r), r.net, r.refdes, r.mm, sideOf(r.side) });
+    if (!netlist.outline.empty())
+        board.outline = netlist.outline;
+    return merge(board, all, filter);
+}
+
+CadImport importPlacements(
+    Signature &board, const std::vector<cad::Placement> &parts, const CadFilter &filter)
+{
+    std::vector<Incoming> all;
+    all.reserve(parts.size());
+    for (const cad::Placement &p : parts)
+        all.push_back({ p.refdes, {}, p.refdes, p.mm, sideOf(p.side) });
+    return merge(board, all, filter);
+}
+
+QStringList applyBom(Signature &board, const std::vector<cad::BomLine> &bom)
+{
+    QHash<QString, std::vector<Point *>> parts;
+    for (Point &p : board.points)
+        if (!p.component.isEmpty())
+            parts[p.component].push_back(&p);
+    QStringList given;
+    for (const cad::BomLine &line : bom) {
+        const auto points = parts.constFind(line.refdes);
+        if (!line.parsed || points == parts.constEnd() || points->size() > 2)
+            continue;
+        for (Point *p : *points)
+            p->expect = Expected { cad::quantityName(line.parsed->quantity), line.parsed->number };
+        given << line.refdes;
+    }
+    return given;
+}
+
+} // namespace sig
