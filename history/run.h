@@ -15,7 +15,9 @@ namespace zem::history {
 struct PointResult
 {
     QString name;
-    QString verdict; // "pass", "different", "unstable", "not_learned" or "no_contact"
+    // "pass", "different", "unstable", "not_learned", "no_contact" or
+    // "net_disagrees"
+    QString verdict;
     std::optional<double> score; // percent; none when nothing was compared
     double tolerance = 0; // percent
     QString causeClass; // null when no cause was found
@@ -45,18 +47,20 @@ struct Run
     static QString defaultStation();
 };
 
-// A point fails when its verdict is "different", "unstable" or "no_contact"; a point never
+// A point fails when its verdict is "different", "unstable", "no_contact" or
+// "net_disagrees" (it reads unlike the rest of its net); a point never
 // learned says nothing about the board and is not counted as tested.
 bool isFailure(const QString &verdict);
 bool isTested(const QString &verdict);
 
 // What a runs filter may name: a run's verdict ("pass", "fail", "unstable"),
-// or a point's that no run has ("different", "not_learned"), which selects
+// or a point's that no run has ("different", "not_learned", "no_contact",
+// "net_disagrees"), which selects
 // the runs with such a point.
 enum class VerdictKind { Unknown, Run, Point };
 VerdictKind verdictKind(const QString &verdict);
 // A verdict as people read it in tables: "pass", "FAIL", "different",
-// "unstable", "no contact", "not learned"; any other as it is.
+// "unstable", "no contact", "not learned", "net disagrees"; any other as it is.
 QString verdictWords(const QString &verdict);
 
 // The most points a curve of a stored run may have, volts and milliamps each.

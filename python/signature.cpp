@@ -410,7 +410,8 @@ is reached when a run begins.)")
         .def_property_readonly(
             "verdict", [](const Comparison &c) { return sig::verdictName(c.verdict); },
             "\"pass\", \"different\" or \"not_learned\"; from test() also \"unstable\" "
-            "(its repeats disagree).")
+            "(its repeats disagree) and \"net_disagrees\" (it reads unlike the other points "
+            "of its net).")
         .def_property_readonly(
             "passed", [](const Comparison &c) { return c.verdict == sig::Verdict::Pass; })
         .def_readonly("cause", &Comparison::cause,

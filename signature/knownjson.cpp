@@ -30,12 +30,13 @@ enum class Node {
     Curves,
     Curve,
     Numbers, // a curve's V or mA
+    Expect, // a point's expected value from the bill of materials
 };
 
 bool isObjectNode(Node p)
 {
     return p == Node::Top || p == Node::Image || p == Node::Settings || p == Node::Point
-        || p == Node::Measurement || p == Node::Curve || p == Node::Fiducial;
+        || p == Node::Measurement || p == Node::Curve || p == Node::Fiducial || p == Node::Expect;
 }
 
 bool isArrayNode(Node p)
@@ -72,6 +73,8 @@ Node keyNode(Node object, const std::string &key)
             return Node::Place;
         if (key == "measurements")
             return Node::Measurements;
+        if (key == "expect")
+            return Node::Expect;
         return any({ "name", "tolerance", "group", "component", "side", "net" }) ? Node::Scalar
                                                                           : Node::Skipped;
     case Node::Fiducial:
@@ -86,6 +89,8 @@ Node keyNode(Node object, const std::string &key)
         return key == "references" ? Node::Curves : Node::Skipped;
     case Node::Curve:
         return any({ "V", "mA" }) ? Node::Numbers : Node::Skipped;
+    case Node::Expect:
+        return key == "ohms" ? Node::Scalar : Node::Skipped;
     default:
         return Node::Skipped;
     }

@@ -164,6 +164,16 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index, QSet
         p.component = text(*c, where + QStringLiteral(".component")).trimmed();
     if (const auto n = j.find("net"); n != j.end())
         p.net = text(*n, where + QStringLiteral(".net")).trimmed();
+    if (const auto e = j.find("expect"); e != j.end()) {
+        if (!e->is_object())
+            failAt(where + QStringLiteral(".expect"), tr("expected an object"));
+        if (const auto o = e->find("ohms"); o != e->end()) {
+            const double ohms = number(*o, where + QStringLiteral(".expect.ohms"));
+            if (!(ohms > 0) || !std::isfinite(ohms))
+                failAt(where + QStringLiteral(".expect.ohms"), tr("expected ohms above 0"));
+            p.expectedOhms = ohms;
+        }
+    }
     detail::readBoardPosition(j, where, p, warnings);
     const auto ms = j.find("measurements");
     if (ms == j.end())
@@ -381,6 +391,8 @@ QByteArray serialize(const Signature &sig)
             o["component"] = p.component.toStdString();
         if (!p.net.isEmpty())
             o["net"] = p.net.toStdString();
+        if (p.expectedOhms)
+            o["expect"] = { { "ohms", *p.expectedOhms } };
         detail::writeBoardPosition(p, o);
         const bool plain = p.measurements.size() == 1 && !p.measurements[0].settings
             && !p.measurements[0].reference;

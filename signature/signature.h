@@ -59,6 +59,9 @@ struct Point
     // The net the point is on, from the board's CAD ("GND", "/SDA"), or
     // empty. Points of one net must read alike.
     QString net;
+    // A two-pin part's value from the bill of materials: what a resistor
+    // should read in circuit, give or take what the rest of the circuit adds.
+    std::optional<double> expectedOhms;
 
     bool learned() const;
     // How many good boards its references come from (the fewest of its
