@@ -543,7 +543,8 @@ board with dev, each measured at once and `repeat` times, and judges them
 against their references: a Comparison per point, in probing order, in a
 list whose .summary is the board's verdict as zemctl's summary line gives
 it (board, serial, verdict, points, passed, different, unstable, no_contact,
-not_learned). Repeats that disagree make a point "unstable". prober and
+not_learned, net_disagrees). Repeats that disagree make a point "unstable";
+points of one net that read unlike the rest of it "net_disagrees". prober and
 order as for learn(). A failure raises DeviceError (or MeasurementError).)")
         .def("compare", &compare, py::arg("curve"), py::arg("point"),
             "Judges a curve (or one curve per measurement) against the point's reference: "

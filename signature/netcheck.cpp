@@ -118,8 +118,8 @@ std::vector<std::vector<int>> sharedNets(const Signature &signature, const std::
     return nets;
 }
 
-QString netDisagreementText(const Signature &signature, const Point &point,
-    const std::vector<int> &others)
+QString netDisagreementText(
+    const Signature &signature, const Point &point, const std::vector<int> &others)
 {
     QStringList names;
     for (int k : others)

@@ -35,11 +35,12 @@ std::vector<NetAgreement> checkNets(
 
 // The points that share their net with another point among `points`: net by
 // net, in the order of each net's first point there.
-std::vector<std::vector<int>> sharedNets(const Signature &signature, const std::vector<int> &points);
+std::vector<std::vector<int>> sharedNets(
+    const Signature &signature, const std::vector<int> &points);
 
 // For people: "net VCC reads unlike R2.1, U3.4" for a point of that net and
 // the other points it was compared with.
-QString netDisagreementText(const Signature &signature, const Point &point,
-    const std::vector<int> &others);
+QString netDisagreementText(
+    const Signature &signature, const Point &point, const std::vector<int> &others);
 
 } // namespace sig

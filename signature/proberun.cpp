@@ -337,7 +337,8 @@ void ProbeRun::judge(int point)
     const std::vector<int> &members = m_nets[std::size_t(net)];
     const std::vector<PointResult> &results = m_session.results();
     for (int k : members)
-        if (std::size_t(k) >= results.size() || results[std::size_t(k)].verdict == Verdict::NotTested)
+        if (std::size_t(k) >= results.size()
+            || results[std::size_t(k)].verdict == Verdict::NotTested)
             return;
     m_session.judgeNet(members);
     // Every point of the net is told again: a point measured again may change

@@ -652,7 +652,9 @@ TEST_F(Zemctl, NetsDisagreeAndResistorsFarFromTheirValueGetANote)
         { { "test", "n.json", "--db", "h.sqlite" }, 5,
             { { "V1", { { "verdict", "pass" }, { "net", "VCC" } } },
                 { "V2", { { "verdict", "pass" } } },
-                { "V3", { { "verdict", "net_disagrees" }, { "net", "VCC" }, { "net_points", flagged["V3"] } } },
+                { "V3",
+                    { { "verdict", "net_disagrees" }, { "net", "VCC" },
+                        { "net_points", flagged["V3"] } } },
                 { "S1", { { "verdict", "net_disagrees" }, { "net_points", flagged["S1"] } } },
                 { "S2", { { "verdict", "net_disagrees" }, { "net_points", flagged["S2"] } } },
                 { "R1", { { "verdict", "pass" }, { "note", note } } },
@@ -693,7 +695,8 @@ TEST_F(Zemctl, NetsDisagreeAndResistorsFarFromTheirValueGetANote)
         }
     }
     // The history keeps the verdict and counts the run failed.
-    const Outcome shown = run({ "history", "--db", "h.sqlite", "runs", "--verdict", "net_disagrees" });
+    const Outcome shown
+        = run({ "history", "--db", "h.sqlite", "runs", "--verdict", "net_disagrees" });
     EXPECT_NE(shown.out.find(R"("verdict":"fail")"), std::string::npos) << shown.out << shown.err;
     EXPECT_NE(shown.out.find(R"("failed":3)"), std::string::npos) << shown.out;
 }

@@ -412,10 +412,10 @@ void RunController::onEvent(const sig::ProbeRun::Event &e)
         if (e.result.verdict == before)
             break;
         const sig::Point &p = board.points[std::size_t(e.point)];
-        if (e.result.verdict == sig::Verdict::NetDisagrees)
-            emit logMessage(tr("Signatures: %1: %2")
-                                .arg(p.name, sig::netDisagreementText(board, p, e.result.netPoints)),
-                LogLevel::Failure);
+        if (e.result.verdict == sig::Verdict::NetDisagrees) {
+            const QString why = sig::netDisagreementText(board, p, e.result.netPoints);
+            emit logMessage(tr("Signatures: %1: %2").arg(p.name, why), LogLevel::Failure);
+        }
         emit verdictChanged();
         break;
     }

@@ -218,7 +218,8 @@ QVariant SignatureModel::data(const QModelIndex &index, int role) const
             if (r.cause)
                 text = tr("%1; now %2").arg(r.cause->text(), text);
             if (r.verdict == sig::Verdict::NetDisagrees)
-                text = tr("%1; %2").arg(sig::netDisagreementText(*m_signature, p, r.netPoints), text);
+                text = tr("%1; %2").arg(
+                    sig::netDisagreementText(*m_signature, p, r.netPoints), text);
             if (!r.note.isEmpty())
                 text = tr("%1; note: %2").arg(text, r.note);
             return text;
