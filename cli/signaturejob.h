@@ -12,14 +12,15 @@
 namespace zemctl {
 
 // A test found a point whose curve differs from its reference, or one
-// without a reference.
+// without a reference, or one unlike the rest of its net; nets found a net
+// whose points disagree.
 inline constexpr int kExitDifferent = 5;
 // A test found points whose own captures disagree, and nothing different.
 inline constexpr int kExitUnstable = 6;
 
 struct SignatureJob
 {
-    enum class Mode { Learn, Compare, Test, Symmetry };
+    enum class Mode { Learn, Compare, Test, Symmetry, Nets };
 
     Mode mode = Mode::Test;
     zem::Connection *device = nullptr; // open; the module's calls go through it
@@ -30,7 +31,10 @@ struct SignatureJob
     bool onContact = false; // measure once the curve under the probe holds still
     bool add = false; // learn: add this board to the references
     bool autoSettings = false; // learn: choose each point's range
-    int repeat = 2; // compare, test: captures of each point
+    int repeat = 2; // compare, test, nets: captures of each point
+    // test: a resistor that reads beyond this factor from its value in the
+    // bill of materials gets a note
+    double bomFactor = 2.0;
     std::string group; // symmetry: the points of the file in this group
     // test: the history the run is recorded in ("" for the default), and
     // what it says about the board

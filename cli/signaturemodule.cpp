@@ -9,6 +9,7 @@
 #include "connection.h"
 #include "historyrun.h"
 #include "location.h"
+#include "netcheck.h"
 #include "printable.h"
 #include "probeorder.h"
 #include "proberun.h"
@@ -156,6 +157,20 @@ void Runner::run()
             order.push_back(int(k));
     if (order.empty())
         return fail(zemctl::kExitUsage, "no points: name them with --points");
+    const bool nets = job.mode == SignatureJob::Mode::Nets;
+    if (nets) {
+        // Only the points that share their net with another are measured.
+        std::vector<char> shared(board.points.size(), 0);
+        for (const std::vector<int> &net : sig::sharedNets(board, order))
+            for (int k : net)
+                shared[std::size_t(k)] = 1;
+        order.erase(std::remove_if(order.begin(), order.end(),
+                        [&](int k) { return !shared[std::size_t(k)]; }),
+            order.end());
+        if (order.empty())
+            return fail(zemctl::kExitUsage,
+                "no two points of " + job.file + " share a net: give the points their \"net\"");
+    }
     // Opened before the run only to order it; a run is recorded after its
     // verdicts and report, which a history that cannot be written must not cost.
     std::optional<zem::history::Store> history;
@@ -181,8 +196,8 @@ void Runner::run()
     // each point found by its position, the order the shortest path if asked.
     std::unique_ptr<motion::GantryProber> machine;
     if (!job.prober.empty()) {
-        if (job.mode != SignatureJob::Mode::Learn && job.mode != SignatureJob::Mode::Test)
-            return fail(zemctl::kExitUsage, "--prober is for learn and test");
+        if (job.mode != SignatureJob::Mode::Learn && job.mode != SignatureJob::Mode::Test && !nets)
+            return fail(zemctl::kExitUsage, "--prober is for learn, test and nets");
         machine = motion::boardProber(QString::fromStdString(job.prober), board, order, &error);
         if (!machine)
             return fail(zemctl::kExitUsage, error.toStdString());
@@ -219,6 +234,7 @@ void Runner::run()
     options.session.add = job.add;
     options.session.autoSettings = job.autoSettings;
     options.session.repeat = job.repeat;
+    options.session.bomFactor = job.bomFactor;
     std::vector<sig::IvCurve> measured(board.points.size());
     options.pollButton = job.button && job.mode != SignatureJob::Mode::Compare;
     options.autoMeasure = job.mode == SignatureJob::Mode::Compare || job.onContact
@@ -231,6 +247,7 @@ void Runner::run()
         options.measureOnContact = false;
     }
     bool failed = false;
+    bool outputBroken = false;
     std::optional<sig::ProbeRun> run;
     run.emplace(*job.device, board, mode, options, order, [&](const sig::ProbeRun::Event &e) {
         using Event = sig::ProbeRun::Event;
@@ -252,16 +269,20 @@ void Runner::run()
             if (job.prompt)
                 std::fprintf(stderr, "zemctl: %s: no contact, trying again\n", shown(name).c_str());
             break;
-        case Event::PointDone:
-            if (symmetry)
+        case Event::Judged:
+            // A point's line waits for its verdict to be final: on a net with
+            // other points of the run, until the net's last point is measured
+            // (or the run stops), so that each point has one line.
+            if (symmetry || nets || outputBroken)
                 break;
-            if (job.mode != SignatureJob::Mode::Learn) {
-                if (!printResult(run->signature(), run->session(), e.point)) {
-                    failed = true;
-                    run->cancel();
-                }
-                break;
+            if (!printResult(run->signature(), run->session(), e.point)) {
+                outputBroken = failed = true;
+                run->cancel();
             }
+            break;
+        case Event::PointDone:
+            if (job.mode != SignatureJob::Mode::Learn)
+                break;
             // Saved after each point, so that a stop loses nothing learned;
             // never over points another program saved since the file was read.
             if (const FolderLock lock(path); !(FileState::of(job.file) == seen)) {
@@ -325,6 +346,10 @@ void Runner::run()
         return reportDisagreement(run->signature(), order);
     if (symmetry)
         return printSymmetry(run->signature(), order, measured);
+    if (nets) {
+        printNets(run->signature(), session, order);
+        return;
+    }
     if (job.mode == SignatureJob::Mode::Test
         && !printSummary(board, sig::boardVerdict(session.results(), order), started, drift))
         return;

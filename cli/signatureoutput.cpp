@@ -6,6 +6,7 @@
 #include "compare.h"
 #include "historyrun.h"
 #include "location.h"
+#include "netcheck.h"
 #include "printable.h"
 #include "sequence.h"
 #include "store.h"
@@ -52,6 +53,16 @@ bool Runner::printResult(const sig::Signature &board, const sig::Session &sessio
         j["cause"]
             = { { "class", r.cause->kindName() }, { "text", r.cause->text().toStdString() } };
     j["boards"] = p.boards();
+    if (!p.net.isEmpty())
+        j["net"] = p.net.toStdString();
+    if (r.verdict == sig::Verdict::NetDisagrees) {
+        nlohmann::ordered_json others = nlohmann::ordered_json::array();
+        for (int k : r.netPoints)
+            others.push_back(board.points[std::size_t(k)].name.toStdString());
+        j["net_points"] = std::move(others);
+    }
+    if (!r.note.isEmpty())
+        j["note"] = r.note.toStdString();
     std::string line = j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     if (job.text) {
         const std::string name = shown(p.name);
@@ -59,10 +70,14 @@ bool Runner::printResult(const sig::Signature &board, const sig::Session &sessio
             ? QStringLiteral("-")
             : QString::number(std::round(r.score * 100) / 100, 'f', 2) + QStringLiteral(" %");
         line = name + std::string(nameWidth > name.size() ? nameWidth - name.size() : 0, ' ') + "  "
-            + QString::fromLatin1(sig::verdictName(r.verdict)).leftJustified(11).toStdString()
+            + QString::fromLatin1(sig::verdictName(r.verdict)).leftJustified(13).toStdString()
             + "  " + score.rightJustified(8).toStdString() + "  tolerance "
             + QString::number(board.toleranceOf(p)).toStdString() + " %  "
             + shown(r.reading.text());
+        if (r.verdict == sig::Verdict::NetDisagrees)
+            line += "; " + shown(sig::netDisagreementText(board, p, r.netPoints));
+        if (!r.note.isEmpty())
+            line += "; note: " + shown(r.note);
     }
     return writeLine(std::move(line));
 }
@@ -203,6 +218,49 @@ void Runner::reportDisagreement(const sig::Signature &board, const std::vector<i
             "jumper? Raise its tolerance or drop it\n",
             shown(p.name).c_str(), p.boards(), disagreements[k], board.toleranceOf(p));
     }
+}
+
+bool Runner::printNets(
+    const sig::Signature &board, const sig::Session &session, const std::vector<int> &order)
+{
+    const auto names = [&](const std::vector<int> &points) {
+        std::vector<std::string> out;
+        for (int k : points)
+            out.push_back(board.points[std::size_t(k)].name.toStdString());
+        return out;
+    };
+    for (const std::vector<int> &net : sig::sharedNets(board, order)) {
+        const sig::NetAgreement a = session.netAgreement(net);
+        if (!a.agree())
+            job.exitCode = zemctl::kExitDifferent;
+        // The points the net could not be judged on: no contact, unstable.
+        std::vector<int> left;
+        for (int k : net)
+            if (std::find(a.points.begin(), a.points.end(), k) == a.points.end())
+                left.push_back(k);
+        std::string line;
+        if (job.text) {
+            QStringList said;
+            for (const std::string &n : names(a.disagreeing))
+                said << QString::fromStdString(n);
+            line = shown(board.points[std::size_t(net.front())].net) + "  "
+                + (a.agree() ? "agree" : "disagree: " + shown(said.join(QStringLiteral(", "))));
+            if (!left.empty())
+                line += "  (" + std::to_string(left.size()) + " not compared)";
+        } else {
+            nlohmann::ordered_json j;
+            j["net"] = board.points[std::size_t(net.front())].net.toStdString();
+            j["points"] = names(net);
+            j["agree"] = a.agree();
+            j["disagreeing"] = names(a.disagreeing);
+            if (!left.empty())
+                j["not_compared"] = names(left);
+            line = j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        }
+        if (!writeLine(std::move(line)))
+            return false;
+    }
+    return true;
 }
 
 void Runner::printSymmetry(const sig::Signature &board, const std::vector<int> &order,

@@ -122,7 +122,8 @@ Exit status:
      write; a measurement, learn or test stopped with Ctrl+C
   2  the device answered another result; its name is printed on stderr
   4  replay found responses that differ from the recorded ones
-  5  compare, test or symmetry found a point that differs (or has no reference)
+  5  compare, test or symmetry found a point that differs (or has no reference,
+     or reads unlike the rest of its net); nets found a net that disagrees
   6  compare or test found only unstable points besides passing ones (retest)
 
 Examples:
@@ -138,6 +139,7 @@ Examples:
   zemctl -u URL test board.json --report board.html
   zemctl -u URL learn board.json --add          # one more good board
   zemctl -u URL symmetry --points D0,D1,D2,D3   # no good board: the odd one out
+  zemctl -u URL nets board.json                 # no good board: pads of a net alike
   zemctl board board.json --image board.jpg --place R1=812,440 --place D1=1020,455
   zemctl board board.json --fiducial F1=5,5,210,1880 --fiducial F2=95,5,3610,1890 --mm R1=40.5,22
   zemctl board board.json --import board.d356 --side top --refdes 'U*,R*' --bom bom.csv
@@ -361,7 +363,7 @@ int run(int argc, char **argv)
         sub->add_option("--since", history.since, "Only runs since YYYY-MM-DD (UTC)");
         sub->add_option("--verdict", history.verdict,
             "Only runs with this verdict (pass, fail, unstable), or with a point of this verdict "
-            "(different, not_learned)");
+            "(different, not_learned, no_contact, net_disagrees)");
         sub->add_option("--limit", history.limit, "At most this many");
     }
     CLI::App *historyPoints
@@ -377,7 +379,20 @@ int run(int argc, char **argv)
         "Add this board's curves to the references (a board of a lot) instead of replacing them");
     learn->add_flag("--auto-settings", job.autoSettings,
         "Measure each point with every current range and keep the settings that show it best");
-    for (CLI::App *sub : { compare, test })
+    test->add_option("--bom-factor", job.bomFactor,
+            "A resistor that reads more than F times off (or under) its \"expect\" value gets a "
+            "note; never a failure")
+        ->type_name("F")
+        ->check(CLI::Range(1.0, 1e6))
+        ->default_val(2);
+    CLI::App *nets = app.add_subcommand("nets",
+        "Measure the points that share a net and check each net's pads read alike; one JSON "
+        "line a net");
+    nets->add_option("FILE", job.file, "The signature file, its points with their \"net\"")
+        ->required();
+    nets->add_option("--prober", job.prober, "A machine brings the probe, as for test --prober")
+        ->type_name("URL");
+    for (CLI::App *sub : { compare, test, nets })
         sub->add_option("--repeat", job.repeat,
                "Captures of each point; when they disagree the point is unstable")
             ->check(CLI::Range(1, 20))
@@ -387,9 +402,9 @@ int run(int argc, char **argv)
     symmetry->add_option("FILE", job.file, "A signature file for settings, tolerance and groups");
     symmetry->add_option("--points", pointList, "The points, in order")->type_name("P1,P2,...");
     symmetry->add_option("--group", job.group, "The points of FILE in this group");
-    for (CLI::App *sub : { learn, test, symmetry })
+    for (CLI::App *sub : { learn, test, symmetry, nets })
         sub->add_flag("--button", job.button, "Wait for the probe's button before each point");
-    for (CLI::App *sub : { learn, test, symmetry })
+    for (CLI::App *sub : { learn, test, symmetry, nets })
         sub->add_flag("--on-contact", job.onContact,
             "Measure each point as soon as the curve under the probe holds still");
 
@@ -453,7 +468,7 @@ int run(int argc, char **argv)
         ->type_name("X,Y");
 
     for (CLI::App *sub : { list, describe, watch, measure, profile, replay, historyCommand, learn,
-             compare, test, symmetry, board, prober })
+             compare, test, symmetry, nets, board, prober })
         sub->group("Tools");
     finishSubcommands(app);
 
@@ -515,10 +530,12 @@ int run(int argc, char **argv)
         job.history = !noHistory;
         job.historyOrder = order == "history";
         job.pathOrder = order == "path";
-        if (learn->parsed() || compare->parsed() || test->parsed() || symmetry->parsed()) {
+        if (learn->parsed() || compare->parsed() || test->parsed() || symmetry->parsed()
+            || nets->parsed()) {
             job.mode = learn->parsed() ? SignatureJob::Mode::Learn
                 : compare->parsed()    ? SignatureJob::Mode::Compare
                 : symmetry->parsed()   ? SignatureJob::Mode::Symmetry
+                : nets->parsed()       ? SignatureJob::Mode::Nets
                                        : SignatureJob::Mode::Test;
             for (std::size_t at = 0; !pointList.empty() && at != std::string::npos;) {
                 const std::size_t comma = pointList.find(',', at);

@@ -135,7 +135,7 @@ VerdictKind verdictKind(const QString &verdict)
     for (const char *run : { "pass", "fail", "unstable" })
         if (verdict == QLatin1String(run))
             return VerdictKind::Run;
-    for (const char *point : { "different", "not_learned", "no_contact" })
+    for (const char *point : { "different", "not_learned", "no_contact", "net_disagrees" })
         if (verdict == QLatin1String(point))
             return VerdictKind::Point;
     return VerdictKind::Unknown;
@@ -146,7 +146,8 @@ QString verdictWords(const QString &verdict)
     // A failed run is what a line stops for: the one verdict in capitals.
     if (verdict == QLatin1String("fail"))
         return QStringLiteral("FAIL");
-    if (verdict == QLatin1String("no_contact") || verdict == QLatin1String("not_learned"))
+    if (verdict == QLatin1String("no_contact") || verdict == QLatin1String("not_learned")
+        || verdict == QLatin1String("net_disagrees"))
         return QString(verdict).replace(QLatin1Char('_'), QLatin1Char(' '));
     return verdict;
 }

@@ -15,7 +15,9 @@ namespace zem::history {
 struct PointResult
 {
     QString name;
-    QString verdict; // "pass", "different", "unstable", "not_learned" or "no_contact"
+    // "pass", "different", "unstable", "not_learned", "no_contact" or
+    // "net_disagrees"
+    QString verdict;
     std::optional<double> score; // percent; none when nothing was compared
     double tolerance = 0; // percent
     QString causeClass; // null when no cause was found
@@ -46,7 +48,8 @@ struct Run
 };
 
 // The point verdicts that are not failures: every other one fails, so a
-// verdict added later ("different", "unstable" and "no_contact" today) counts
+// verdict added later ("different", "unstable", "no_contact" and "net_disagrees"
+// today) counts
 // as a failure until it is named here. The history's SQL views take the list
 // when a migration makes them: a change to it needs one that makes them again.
 // A point never learned says nothing about the board and is not counted as
@@ -56,12 +59,13 @@ bool isFailure(const QString &verdict);
 bool isTested(const QString &verdict);
 
 // What a runs filter may name: a run's verdict ("pass", "fail", "unstable"),
-// or a point's that no run has ("different", "not_learned"), which selects
+// or a point's that no run has ("different", "not_learned", "no_contact",
+// "net_disagrees"), which selects
 // the runs with such a point.
 enum class VerdictKind { Unknown, Run, Point };
 VerdictKind verdictKind(const QString &verdict);
 // A verdict as people read it in tables: "pass", "FAIL", "different",
-// "unstable", "no contact", "not learned"; any other as it is.
+// "unstable", "no contact", "not learned", "net disagrees"; any other as it is.
 QString verdictWords(const QString &verdict);
 
 // The most points a curve of a stored run may have, volts and milliamps each.

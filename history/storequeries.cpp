@@ -53,7 +53,7 @@ std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
     const VerdictKind kind = verdictKind(filter.verdict);
     if (!filter.verdict.isEmpty() && kind == VerdictKind::Unknown) {
         error_ = QStringLiteral("no verdict '%1': a run's is pass, fail or unstable, a point's "
-                                "different or not_learned")
+                                "different, not_learned, no_contact or net_disagrees")
                      .arg(filter.verdict);
         return std::nullopt;
     }

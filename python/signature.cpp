@@ -410,7 +410,8 @@ is reached when a run begins.)")
         .def_property_readonly(
             "verdict", [](const Comparison &c) { return sig::verdictName(c.verdict); },
             "\"pass\", \"different\" or \"not_learned\"; from test() also \"unstable\" "
-            "(its repeats disagree).")
+            "(its repeats disagree) and \"net_disagrees\" (it reads unlike the other points "
+            "of its net).")
         .def_property_readonly(
             "passed", [](const Comparison &c) { return c.verdict == sig::Verdict::Pass; })
         .def_readonly("cause", &Comparison::cause,
@@ -542,7 +543,8 @@ board with dev, each measured at once and `repeat` times, and judges them
 against their references: a Comparison per point, in probing order, in a
 list whose .summary is the board's verdict as zemctl's summary line gives
 it (board, serial, verdict, points, passed, different, unstable, no_contact,
-not_learned). Repeats that disagree make a point "unstable". prober and
+not_learned, net_disagrees). Repeats that disagree make a point "unstable";
+points of one net that read unlike the rest of it "net_disagrees". prober and
 order as for learn(). A failure raises DeviceError (or MeasurementError).)")
         .def("compare", &compare, py::arg("curve"), py::arg("point"),
             "Judges a curve (or one curve per measurement) against the point's reference: "

@@ -19,7 +19,7 @@ int BoardVerdict::flagged() const
     case Kind::Pass:
         return passed;
     case Kind::Fail:
-        return different + notLearned + noContact;
+        return different + notLearned + noContact + netDisagrees;
     case Kind::Unstable:
         return unstable;
     case Kind::NoContact:
@@ -44,8 +44,9 @@ BoardVerdict boardVerdict(const std::vector<PointResult> &results, const std::ve
         b.noContact += v == Verdict::NoContact;
         b.notLearned += v == Verdict::NotLearned;
         b.notTested += v == Verdict::NotTested;
+        b.netDisagrees += v == Verdict::NetDisagrees;
     }
-    if (b.different + b.notLearned > 0)
+    if (b.different + b.notLearned + b.netDisagrees > 0)
         b.kind = BoardVerdict::Kind::Fail;
     else if (b.notTested > 0 || b.points == 0)
         b.kind = BoardVerdict::Kind::Incomplete;
@@ -70,7 +71,7 @@ std::vector<std::pair<const char *, int>> boardVerdictCounts(const BoardVerdict 
 {
     return { { "points", b.points }, { "passed", b.passed }, { "different", b.different },
         { "unstable", b.unstable }, { "no_contact", b.noContact },
-        { "not_learned", b.notLearned } };
+        { "not_learned", b.notLearned }, { "net_disagrees", b.netDisagrees } };
 }
 
 const char *boardVerdictName(BoardVerdict::Kind kind)
@@ -117,6 +118,8 @@ QString boardVerdictDetail(const BoardVerdict &b)
         QStringList why;
         if (b.different)
             why << tr("%1 different").arg(b.different);
+        if (b.netDisagrees)
+            why << tr("%1 unlike their net").arg(b.netDisagrees);
         if (b.notLearned)
             why << tr("%1 not learned").arg(b.notLearned);
         if (b.noContact)

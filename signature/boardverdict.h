@@ -14,8 +14,8 @@ namespace sig {
 
 struct BoardVerdict
 {
-    // Fail wins over everything (a different or unlearned point cannot turn
-    // good), then no contact (the board is unjudged where the probe missed),
+    // Fail wins over everything (a different, unlearned or net-disagreeing
+    // point cannot turn good), then no contact (the board is unjudged where the probe missed),
     // then unstable; a run that has not reached every point is Incomplete.
     enum class Kind { Pass, Fail, Unstable, NoContact, Incomplete };
 
@@ -27,6 +27,7 @@ struct BoardVerdict
     int noContact = 0;
     int notLearned = 0;
     int notTested = 0;
+    int netDisagrees = 0;
 
     // The points the verdict's word is about: "FAIL, 2 of 11".
     int flagged() const;
@@ -39,7 +40,8 @@ BoardVerdict boardVerdict(const std::vector<PointResult> &results, const std::ve
 BoardVerdict boardVerdict(const std::vector<PointResult> &results, int points);
 
 // The counts under the names zemctl's summary line and Python give them,
-// in that order: points, passed, different, unstable, no_contact, not_learned.
+// in that order: points, passed, different, unstable, no_contact, not_learned,
+// net_disagrees.
 std::vector<std::pair<const char *, int>> boardVerdictCounts(const BoardVerdict &verdict);
 
 // "pass", "fail", "unstable", "no_contact", "incomplete" for machines.

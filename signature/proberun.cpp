@@ -2,6 +2,7 @@
 
 #include "call.h"
 #include "connection.h"
+#include "netcheck.h"
 #include "reading.h"
 #include "records.h"
 #include "score.h"
@@ -52,6 +53,13 @@ ProbeRun::ProbeRun(zem::Connection &device, Signature signature, Session::Mode m
     , m_prober(prober ? std::move(prober) : handFor(options))
 {
     m_options.contactTries = std::max(1, m_options.contactTries);
+    m_netOf.assign(m_signature.points.size(), -1);
+    m_unjudged.assign(m_signature.points.size(), 0);
+    if (mode == Session::Mode::Test)
+        m_nets = sharedNets(m_signature, m_order);
+    for (std::size_t n = 0; n < m_nets.size(); ++n)
+        for (int k : m_nets[n])
+            m_netOf[std::size_t(k)] = int(n);
 }
 
 ProbeRun::~ProbeRun() = default;
@@ -101,6 +109,7 @@ void ProbeRun::cancel()
     m_sequence.reset();
     m_prober->cancel();
     m_state = State::Ended;
+    judgePending();
     emitEvent(event(Event::Ended, -1, 0, tr("Stopped")));
 }
 
@@ -108,6 +117,7 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::end(const QString &message,
 {
     m_sequence.reset();
     m_state = State::Ended;
+    judgePending();
     emitEvent(event(Event::Ended, -1, 0, message));
     return std::nullopt;
 }
@@ -301,7 +311,53 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::measured(
     emitEvent(pointDone);
     if (ended())
         return std::nullopt;
+    if (m_session.mode() == Session::Mode::Test) {
+        judge(at);
+        if (ended())
+            return std::nullopt;
+    }
     return nextPoint(now);
+}
+
+void ProbeRun::emitJudged(int point)
+{
+    m_unjudged[std::size_t(point)] = 0;
+    Event judged = event(Event::Judged, point, 0);
+    if (std::size_t(point) < m_session.results().size())
+        judged.result = m_session.results()[std::size_t(point)];
+    emitEvent(judged);
+}
+
+void ProbeRun::judge(int point)
+{
+    const int net = m_netOf[std::size_t(point)];
+    if (net < 0)
+        return emitJudged(point);
+    m_unjudged[std::size_t(point)] = 1;
+    const std::vector<int> &members = m_nets[std::size_t(net)];
+    const std::vector<PointResult> &results = m_session.results();
+    for (int k : members)
+        if (std::size_t(k) >= results.size()
+            || results[std::size_t(k)].verdict == Verdict::NotTested)
+            return;
+    m_session.judgeNet(members);
+    // Every point of the net is told again: a point measured again may change
+    // the others' verdicts. A listener that ends the run meanwhile has the
+    // rest told from the run's end, once.
+    for (int k : members)
+        m_unjudged[std::size_t(k)] = 1;
+    for (int k : members)
+        if (m_unjudged[std::size_t(k)])
+            emitJudged(k);
+}
+
+void ProbeRun::judgePending()
+{
+    if (m_session.mode() != Session::Mode::Test)
+        return;
+    for (int k : m_order)
+        if (m_unjudged[std::size_t(k)])
+            emitJudged(k);
 }
 
 std::optional<ProbeRun::Clock::time_point> ProbeRun::nextPoint(Clock::time_point now)
@@ -309,6 +365,7 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::nextPoint(Clock::time_point
     if (++m_position >= m_order.size()) {
         m_sequence.reset();
         m_state = State::Ended;
+        judgePending();
         Event ended = event(Event::Ended, -1, 0, tr("All points done."));
         ended.complete = true;
         emitEvent(ended);

@@ -68,6 +68,12 @@ public:
             Measuring, // a measurement of `point` begins
             Still, // the curve under the probe held still after `waited`
             Retry, // no contact: the prober tries `point` again (`attempt`)
+            // Test: `point`'s verdict is final, see `result`. Right after its
+            // PointDone, unless it shares a net with other points of the run:
+            // then once the net's last point is done and the net compared,
+            // for each of its points (again when one is measured again), or
+            // as it is when the run ends first.
+            Judged,
         };
         Kind kind = Waiting;
         int point = -1;
@@ -78,7 +84,7 @@ public:
         // Failed: the result code of the library call that failed; 0 when no
         // call did (a time-out, a prober's failure).
         std::int32_t failedResult = 0;
-        PointResult result; // PointDone: the point's result (Test)
+        PointResult result; // PointDone, Judged: the point's result (Test)
         std::optional<Point> learned; // PointDone: the point as learned (Learn)
         bool complete = false; // Ended
         int attempt = 0; // Retry
@@ -129,6 +135,10 @@ private:
     std::optional<Clock::time_point> measured(const IvCurve &curve, Clock::time_point now);
     std::optional<Clock::time_point> nextPoint(Clock::time_point now);
     bool missedContact(const IvCurve &curve) const;
+    void judge(int point);
+    void emitJudged(int point);
+    // Before the run ends: the points whose net was not complete.
+    void judgePending();
 
     zem::Connection &m_device;
     Signature m_signature;
@@ -146,6 +156,11 @@ private:
     std::optional<IvCurve> m_lastStill; // while settling
     Clock::time_point m_thereAt {};
     std::unique_ptr<MeasurementSequence> m_sequence;
+    // The nets the run's points share (sharedNets), and each point's among
+    // them or -1.
+    std::vector<std::vector<int>> m_nets;
+    std::vector<int> m_netOf;
+    std::vector<char> m_unjudged; // done, waiting for its net
 };
 
 } // namespace sig

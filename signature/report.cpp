@@ -2,6 +2,7 @@
 
 #include "boardverdict.h"
 #include "connection.h"
+#include "netcheck.h"
 #include "qatomicfile.h"
 #include "registration.h"
 
@@ -97,6 +98,8 @@ const char *verdictColour(Verdict v)
         return "#b26a00";
     case Verdict::NoContact:
         return "#7d3c98";
+    case Verdict::NetDisagrees:
+        return "#d35400";
     default:
         return "#6b6b6b";
     }
@@ -105,7 +108,7 @@ const char *verdictColour(Verdict v)
 bool isFlagged(Verdict v)
 {
     return v == Verdict::Different || v == Verdict::NotLearned || v == Verdict::Unstable
-        || v == Verdict::NoContact;
+        || v == Verdict::NoContact || v == Verdict::NetDisagrees;
 }
 
 } // namespace
@@ -276,12 +279,15 @@ QByteArray htmlReport(
         counts += tr(", %1 unstable").arg(board.unstable);
     if (board.noContact)
         counts += tr(", %1 open or no contact: check by hand").arg(board.noContact);
+    if (board.netDisagrees)
+        counts += tr(", %1 unlike the rest of their net").arg(board.netDisagrees);
     QString html = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title><style>"
         "body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
         "td,th{border:1px solid #bbb;padding:3px 8px;text-align:left}"
         ".pass{color:#1a7f37}.different{color:#c0392b;font-weight:bold}"
         ".not_learned{color:#b26a00}.no_contact{color:#7d3c98}"
+        ".net_disagrees{color:#d35400;font-weight:bold}"
         ".verdict{font-size:2em;font-weight:bold;padding:.3em .6em;color:#fff}"
         ".v-pass{background:#1a7f37}.v-fail{background:#c0392b}.v-unstable{background:#b26a00}"
         ".v-no_contact{background:#7d3c98}.v-incomplete{background:#666}</style></head><body>\n")
@@ -321,6 +327,10 @@ QByteArray htmlReport(
         QString reading = r.curves.empty() ? QString() : r.reading.text();
         if (r.cause)
             reading = tr("%1; now %2").arg(r.cause->text(), reading);
+        if (r.verdict == Verdict::NetDisagrees)
+            reading = tr("%1; %2").arg(netDisagreementText(sig, p, r.netPoints), reading);
+        if (!r.note.isEmpty())
+            reading = tr("%1; note: %2").arg(reading, r.note);
         const bool flagged = isFlagged(r.verdict);
         // Only the flagged points have a plot to jump to.
         const QString name = flagged

@@ -24,6 +24,8 @@ const char *verdictName(Verdict v)
         return "unstable";
     case Verdict::NoContact:
         return "no_contact";
+    case Verdict::NetDisagrees:
+        return "net_disagrees";
     default:
         return "";
     }
@@ -42,9 +44,27 @@ QString verdictText(Verdict v)
         return QCoreApplication::translate("sig::Session", "unstable, retest");
     case Verdict::NoContact:
         return QCoreApplication::translate("sig::Session", "open or no contact: check by hand");
+    case Verdict::NetDisagrees:
+        return QCoreApplication::translate("sig::Session", "unlike the rest of its net");
     default:
         return QString();
     }
+}
+
+QString bomNote(const Point &point, const Reading &reading, double factor)
+{
+    // Only a curve that reads as a resistor has a value to compare: a short,
+    // an open or a diode in parallel says more of the circuit than the part.
+    const std::optional<double> expected = point.expectedOhms();
+    if (!expected || !(*expected > 0) || !(reading.ohms > 0)
+        || reading.kind != Reading::Kind::Resistor)
+        return QString();
+    const double ratio = reading.ohms / *expected;
+    if (ratio <= factor && ratio >= 1 / factor)
+        return QString();
+    const QString ohm = QStringLiteral("Ω");
+    return QCoreApplication::translate("sig::Session", "reads %1, BOM says %2")
+        .arg(withPrefix(reading.ohms, ohm), withPrefix(*expected, ohm));
 }
 
 Session::Session(Signature &signature, Mode mode)
@@ -189,6 +209,7 @@ Session::Step Session::record(const IvCurve &curve)
             r.verdict = r.score <= signature_.toleranceOf(p) ? Verdict::Pass : Verdict::Different;
         if (r.verdict != Verdict::Different)
             r.cause.reset();
+        r.note = bomNote(p, r.reading, options_.bomFactor);
         step.verdict = r.verdict;
     }
     ++point_;
@@ -214,6 +235,49 @@ Session::Step Session::noContact(const IvCurve &curve)
     ++point_;
     enterPoint();
     return step;
+}
+
+NetAgreement Session::netAgreement(const std::vector<int> &points) const
+{
+    // Curves of points whose own captures disagree or missed the pad say
+    // nothing of the net.
+    std::vector<const IvCurve *> curves(signature_.points.size(), nullptr);
+    for (int k : points) {
+        if (k < 0 || std::size_t(k) >= results_.size())
+            continue;
+        const PointResult &r = results_[std::size_t(k)];
+        if (!r.curves.empty() && r.verdict != Verdict::Unstable && r.verdict != Verdict::NoContact
+            && r.verdict != Verdict::NotTested)
+            curves[std::size_t(k)] = &r.curves.front();
+    }
+    return checkNet(signature_, points, curves);
+}
+
+void Session::judgeNet(const std::vector<int> &points)
+{
+    if (mode_ != Mode::Test)
+        return;
+    results_.resize(signature_.points.size());
+    for (int k : points) {
+        if (k < 0 || std::size_t(k) >= results_.size())
+            continue;
+        PointResult &r = results_[std::size_t(k)];
+        if (r.verdict == Verdict::NetDisagrees) {
+            r.verdict = signature_.points[std::size_t(k)].learned() ? Verdict::Pass
+                                                                    : Verdict::NotLearned;
+            r.netPoints.clear();
+        }
+    }
+    const NetAgreement net = netAgreement(points);
+    for (int k : net.disagreeing) {
+        PointResult &r = results_[std::size_t(k)];
+        if (r.verdict != Verdict::Pass && r.verdict != Verdict::NotLearned)
+            continue;
+        r.verdict = Verdict::NetDisagrees;
+        for (int other : net.points)
+            if (other != k)
+                r.netPoints.push_back(other);
+    }
 }
 
 } // namespace sig

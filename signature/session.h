@@ -5,6 +5,7 @@
 #pragma once
 
 #include "cause.h"
+#include "netcheck.h"
 #include "reading.h"
 #include "signature.h"
 
@@ -12,11 +13,13 @@
 
 namespace sig {
 
-enum class Verdict { NotTested, Pass, Different, NotLearned, Unstable, NoContact };
+// NetDisagrees: the point reads unlike the other points of its net (a broken
+// trace, a cold joint), whatever its own references say; a point different
+// from its references stays Different.
+enum class Verdict { NotTested, Pass, Different, NotLearned, Unstable, NoContact, NetDisagrees };
 
-// "pass", "different", "not_learned", "unstable", "no_contact", "" for
-// machines;
-// verdictText() for people.
+// "pass", "different", "not_learned", "unstable", "no_contact",
+// "net_disagrees", "" for machines; verdictText() for people.
 const char *verdictName(Verdict v);
 QString verdictText(Verdict v);
 
@@ -28,7 +31,19 @@ struct PointResult
     Reading reading; // of the first measurement's test curve
     std::optional<Cause> cause; // why it is different
     int boards = 0; // good boards its references come from
+    // NetDisagrees: the other measured points of its net, which it reads unlike.
+    std::vector<int> netPoints;
+    // What a person should look at, never a failure: a resistor that reads
+    // far from its value in the bill of materials.
+    QString note;
 };
+
+// Default of Session::Options::bomFactor.
+inline constexpr double kDefaultBomFactor = 2.0;
+
+// The note on a point whose resistance reads beyond `factor` times from its
+// expected value either way ("reads 1.20 kΩ, BOM says 4.70 kΩ"), else empty.
+QString bomNote(const Point &point, const Reading &reading, double factor);
 
 class Session
 {
@@ -45,6 +60,9 @@ public:
         // Learn: measure each one-measurement point with every current range
         // and keep the settings that show it best (autosettings.h).
         bool autoSettings = false;
+        // Test: a resistor reading beyond this factor from its expected
+        // value gets a note.
+        double bomFactor = kDefaultBomFactor;
     };
 
     // The signature must outlive the session; Learn writes its references.
@@ -77,6 +95,15 @@ public:
     Step noContact(const IvCurve &curve);
 
     const std::vector<PointResult> &results() const { return results_; }
+
+    // Test: compares the points of one net (measured, in any order) with
+    // each other once they are all measured. A flagged point that passed or
+    // is not learned becomes NetDisagrees; one flagged before and alike now
+    // (measured again) gets its own verdict back.
+    void judgeNet(const std::vector<int> &points);
+    // How the measured points among these agree, leaving out those whose
+    // captures disagree or that found no contact.
+    NetAgreement netAgreement(const std::vector<int> &points) const;
 
 private:
     bool choosingSettings() const;

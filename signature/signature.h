@@ -70,6 +70,12 @@ struct Point
     // empty. Points of one net must read alike.
     QString net;
     std::optional<Expected> expect; // JSON "expect": {"ohms": 4700}
+    // What a resistor should read in circuit, from the bill of materials.
+    std::optional<double> expectedOhms() const
+    {
+        return expect && expect->quantity == QLatin1String("ohms") ? std::optional(expect->value)
+                                                                   : std::nullopt;
+    }
 
     bool learned() const;
     // How many good boards its references come from (the fewest of its

@@ -103,7 +103,8 @@ class Comparison:
     @property
     def tolerance(self) -> float: ...
     @property
-    def verdict(self) -> Literal["pass", "different", "not_learned", "unstable"]: ...
+    def verdict(self) -> Literal["pass", "different", "not_learned", "unstable",
+                                  "net_disagrees"]: ...
     @property
     def passed(self) -> bool: ...
     @property
@@ -115,7 +116,7 @@ class Comparison:
 
 class BoardResults(list[Comparison]):
     # The keys of zemctl's summary line: board, serial, verdict, points,
-    # passed, different, unstable, no_contact, not_learned.
+    # passed, different, unstable, no_contact, not_learned, net_disagrees.
     summary: dict[str, Any]
     def __init__(self, comparisons: Iterable[Comparison] = ...,
                  summary: Optional[Mapping[str, Any]] = ...) -> None: ...

@@ -67,7 +67,7 @@ class BoardResults(list):
     """What Signature.test() returns: its Comparisons, one a point in probing
     order, as a list; ``summary`` is the board's verdict with the keys of
     zemctl's summary line (board, serial, verdict, points, passed, different,
-    unstable, no_contact, not_learned), ``verdict`` its word ("pass", "fail",
+    unstable, no_contact, not_learned, net_disagrees), ``verdict`` its word ("pass", "fail",
     "unstable", "no_contact", "incomplete")."""
 
     def __init__(self, comparisons=(), summary=None):

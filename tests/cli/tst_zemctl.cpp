@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -255,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
         Case { { "-u", kUrl, "measure", "NumberPoints=10" }, 0, R"("voltage": [)",
             "10 points · slope 1.00 kΩ (R² 1.0000) · peak 1.34 mA" },
         Case { { "-u", kUrl, "--format", "text", "test", "s.json" }, 0,
-            "R2  pass           0.00 %  tolerance 10 %  resistor, 1.00 kΩ\n", "", {},
+            "R2  pass             0.00 %  tolerance 10 %  resistor, 1.00 kΩ\n", "", {},
             { { "s.json", kLearned } } },
         // The run puts the virtual probe on each point's pin, for every capture.
         Case { { "-u", kPins, "--format", "text", "test", "a.json", "--repeat", "3" }, 0,
@@ -622,3 +623,80 @@ done <queries >answers)";
 }
 
 } // namespace
+
+// Pads of one net read alike, a resistor near its value in the bill of
+// materials: checked on a board learned broken (V3's trace open), and on one
+// never learned. Each point has one line, the last of a net's once it is done.
+TEST_F(Zemctl, NetsDisagreeAndResistorsFarFromTheirValueGetANote)
+{
+    std::ofstream(dir / "n.json") << R"({"format":"zem-signature","version":1,"board":"N",
+"settings":{"SamplingRate":10000,"ProbeSignalFrequency":100,"NumberPoints":100,
+"NumberChargePoints":0,"MaxVoltage":5,"CurrentSensorMode":2,"OutputMode":0},
+"points":[{"name":"V1","net":"VCC"},{"name":"S1","net":"SDA"},{"name":"V2","net":"VCC"},
+{"name":"V3","net":"VCC"},{"name":"S2","net":"SDA"},{"name":"R1","expect":{"ohms":4700}},
+{"name":"X1"}]})";
+    fs::copy_file(dir / "n.json", dir / "u.json");
+    const std::string url = "virtual://open?noise=0&pins=resistor:1000,resistor:47000,"
+                            "resistor:1000,open,resistor:1000,resistor:1000,diode";
+    ASSERT_EQ(run({ "-u", url, "learn", "n.json" }).exitCode, 0);
+    const Json flagged = { { "V3", { "V1", "V2" } }, { "S1", { "S2" } }, { "S2", { "S1" } } };
+    const std::string note = "reads 1.00 kΩ, BOM says 4.70 kΩ";
+    struct Row
+    {
+        std::vector<std::string> args;
+        int exitCode;
+        // By point (test) or net (nets): the fields its line must have.
+        Json want;
+    };
+    const std::vector<Row> rows {
+        { { "test", "n.json", "--db", "h.sqlite" }, 5,
+            { { "V1", { { "verdict", "pass" }, { "net", "VCC" } } },
+                { "V2", { { "verdict", "pass" } } },
+                { "V3",
+                    { { "verdict", "net_disagrees" }, { "net", "VCC" },
+                        { "net_points", flagged["V3"] } } },
+                { "S1", { { "verdict", "net_disagrees" }, { "net_points", flagged["S1"] } } },
+                { "S2", { { "verdict", "net_disagrees" }, { "net_points", flagged["S2"] } } },
+                { "R1", { { "verdict", "pass" }, { "note", note } } },
+                { "X1", { { "verdict", "pass" } } },
+                { "", { { "verdict", "fail" }, { "net_disagrees", 3 }, { "passed", 4 } } } } },
+        { { "test", "n.json", "--no-history", "--bom-factor", "5" }, 5,
+            { { "R1", { { "verdict", "pass" } } }, { "V3", { { "verdict", "net_disagrees" } } } } },
+        // Never learned: the nets are judged all the same.
+        { { "test", "u.json", "--no-history" }, 5,
+            { { "V1", { { "verdict", "not_learned" } } },
+                { "V3", { { "verdict", "net_disagrees" }, { "net_points", flagged["V3"] } } },
+                { "", { { "not_learned", 4 }, { "net_disagrees", 3 } } } } },
+        { { "nets", "u.json" }, 5,
+            { { "VCC", { { "points", { "V1", "V2", "V3" } }, { "agree", false },
+                           { "disagreeing", { "V3" } } } },
+                { "SDA", { { "agree", false }, { "disagreeing", { "S1", "S2" } } } } } },
+        { { "test", "n.json", "--bom-factor", "0.5" }, 1, Json::object() },
+    };
+    for (const Row &row : rows) {
+        std::vector<std::string> args { "-u", url };
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const Outcome o = run(args);
+        SCOPED_TRACE(row.args[0] + " " + row.args[1] + " " + row.args.back());
+        EXPECT_EQ(o.exitCode, row.exitCode) << o.err;
+        std::map<std::string, Json> seen;
+        for (const std::string &line : lines(o.out)) {
+            const Json j = Json::parse(line);
+            const std::string key = j.contains("net") && j.contains("agree") ? j["net"]
+                : j.contains("point")                                        ? j["point"]
+                                                                             : "";
+            EXPECT_TRUE(seen.emplace(key, j).second) << "two lines for " << key;
+        }
+        for (const auto &[key, fields] : row.want.items())
+            for (const auto &[field, value] : fields.items())
+                EXPECT_EQ(seen[key][field], value) << key << "." << field << " in " << o.out;
+        if (row.args[0] == "test" && row.exitCode == 5) {
+            EXPECT_EQ(seen.size(), 8u) << "a line a point and the summary";
+        }
+    }
+    // The history keeps the verdict and counts the run failed.
+    const Outcome shown
+        = run({ "history", "--db", "h.sqlite", "runs", "--verdict", "net_disagrees" });
+    EXPECT_NE(shown.out.find(R"("verdict":"fail")"), std::string::npos) << shown.out << shown.err;
+    EXPECT_NE(shown.out.find(R"("failed":3)"), std::string::npos) << shown.out;
+}

@@ -376,6 +376,16 @@ void TestHistory::recordAndQuery()
         a.uuid.toByteArray(QUuid::WithoutBraces) + ",2026-03-01T08:00:00.123Z,,B1,S1,"));
     QVERIFY(lines[2].contains(",\"Ann \"\"A\"\", Lab\",fail,"));
 
+    // A point unlike its net fails its run and is found by its verdict.
+    Run d = sampleRun("B3", 2, 0);
+    d.verdict = "fail";
+    d.points[1].verdict = "net_disagrees";
+    QCOMPARE(store.record(d), Store::Outcome::Stored);
+    QCOMPARE(store.run(d.uuid)->points[1].verdict, "net_disagrees");
+    QCOMPARE(uuids({}, {}, {}, "net_disagrees"), QList<QUuid>({ d.uuid }));
+    QCOMPARE(store.runs({ "B3", {}, {}, {}, -1 })->front().failedCount, 1);
+    QCOMPARE(store.pareto("B3")->front().failed, 1);
+
     // Written by a newer build: refused.
     QVERIFY(raw(where, "INSERT INTO schema_version (version) VALUES (99)").isValid());
     Store newer;

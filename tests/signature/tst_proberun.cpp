@@ -186,7 +186,7 @@ void tst_ProbeRun::run()
         [&](const Event &e) {
             static const char *const names[]
                 = { "wait", "measured", "done", "failed", "ended", "", "still", "retry" };
-            if (e.kind == Event::Measuring)
+            if (e.kind == Event::Measuring || e.kind == Event::Judged)
                 return;
             QString line = e.kind == Event::Ended ? QStringLiteral("ended")
                                                   : QStringLiteral("%1:%2").arg(names[e.kind]).arg(e.point);

@@ -5,6 +5,7 @@
 #include "compare.h"
 #include "score.h"
 #include "connection.h"
+#include "netcheck.h"
 #include "sequence.h"
 #include "signature.h"
 #include "symmetry.h"
@@ -77,6 +78,8 @@ private slots:
     void autoSettings();
     void unstablePin();
     void symmetryFlagsTheOddOne();
+    void netCheck_data();
+    void netCheck();
 
 private:
     std::vector<std::vector<IvCurve>> references; // per pin, boards 1 to 5
@@ -197,6 +200,40 @@ void tst_References::symmetryFlagsTheOddOne()
     for (std::size_t p = 0; p < group.size(); ++p)
         QCOMPARE(group[p].outlier, p == 3);
     QCOMPARE(group[3].cause.kindName(), "resistance_higher");
+}
+
+void tst_References::netCheck_data()
+{
+    QTest::addColumn<QByteArray>("pins"); // the pads of one net
+    QTest::addColumn<std::vector<int>>("flagged");
+    QTest::newRow("three, one open") << QByteArray("resistor:1000,open,resistor:1000")
+                                     << std::vector<int> { 1 };
+    QTest::newRow("two alike") << QByteArray("diode,diode") << std::vector<int> {};
+    QTest::newRow("two unlike: both") << QByteArray("resistor:1000,resistor:4700")
+                                      << std::vector<int> { 0, 1 };
+    QTest::newRow("halves: all") << QByteArray("resistor:1000,open,resistor:1000,open")
+                                 << std::vector<int> { 0, 1, 2, 3 };
+    QTest::newRow("five, two off") << QByteArray("diode,open,diode,diode,resistor:1000")
+                                   << std::vector<int> { 1, 4 };
+}
+
+void tst_References::netCheck()
+{
+    QFETCH(QByteArray, pins);
+    QFETCH(std::vector<int>, flagged);
+    const std::vector<IvCurve> curves = measure("virtual://open?noise=0&pins=" + pins,
+        int(pins.count(',')) + 1);
+    Signature board;
+    board.settings = defaultSettings();
+    std::vector<const IvCurve *> measured;
+    for (const IvCurve &c : curves) {
+        board.points.emplace_back();
+        board.points.back().net = QStringLiteral("N");
+        measured.push_back(&c);
+    }
+    const std::vector<NetAgreement> nets = checkNets(board, measured);
+    QCOMPARE(nets.size(), 1u);
+    QCOMPARE(nets[0].disagreeing, flagged);
 }
 
 QTEST_GUILESS_MAIN(tst_References)

@@ -294,6 +294,12 @@ void tst_Signature::malformedFile_data()
         << QStringLiteral("point \"R1\".measurements[0].reference: expected an object");
     QTest::newRow("side of another word") << QByteArray(R"([{"name": "R1", "side": "left"}])")
                                           << QStringLiteral("point \"R1\".side: expected \"top\"");
+    QTest::newRow("expected ohms below 0")
+        << QByteArray(R"([{"name": "R1", "expect": {"ohms": -4700}}])")
+        << QStringLiteral("point \"R1\".expect.ohms: expected ohms above 0");
+    QTest::newRow("expected value of a number")
+        << QByteArray(R"([{"name": "R1", "expect": 4700}])")
+        << QStringLiteral("point \"R1\".expect: expected an object");
     QTest::newRow("mm of a text") << QByteArray(R"([{"name": "R1", "mm": [1, "2"]}])")
                                   << QStringLiteral("point \"R1\".mm[1]: expected a number");
     QTest::newRow("four fiducials")
@@ -470,7 +476,8 @@ void tst_Signature::learnThenTest()
     QCOMPARE(lines.size(), 4);
     QVERIFY2(lines[3].startsWith(R"({"board":"board","serial":"SN-7","verdict":"fail","points":3,)"
                                  R"("passed":2,"different":1,"unstable":0,"no_contact":0,)"
-                                 R"("not_learned":0,"operator":"Ann","started":")"),
+                                 R"("not_learned":0,"net_disagrees":0,)"
+                                 R"("operator":"Ann","started":")"),
         lines[3]);
     QVERIFY2(lines[0].contains(R"("verdict":"pass")"), lines[0]);
     QVERIFY2(lines[1].startsWith(R"({"point":"D1")")

@@ -14,6 +14,7 @@ VerdictColours verdictColours(const QString &verdict)
         { "unstable", 0x6d4300, 0xffe08a },
         { "no_contact", 0x4a148c, 0xe1bee7 },
         { "not_learned", 0x37474f, 0xe0e0e0 },
+        { "net_disagrees", 0x8a3200, 0xffd8b8 },
     };
     for (const Entry &e : kEntries)
         if (verdict == QLatin1String(e.verdict))

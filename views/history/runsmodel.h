@@ -11,7 +11,7 @@
 
 // How a verdict is told apart at a glance in the runs and points tables:
 // pass green, fail and different red, unstable amber, no_contact violet,
-// not_learned grey. Both colours are given, dark text on a light ground, so
+// not_learned grey, net_disagrees orange. Both colours are given, dark text on a light ground, so
 // it reads the same under a light or a dark palette; invalid for a verdict
 // of no known kind (the view's own colours then).
 struct VerdictColours

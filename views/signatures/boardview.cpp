@@ -253,6 +253,9 @@ void BoardView::styleMarker(board::Marker &marker, int row)
     case sig::Verdict::NoContact:
         colour = QColor(0x7d, 0x3c, 0x98);
         break;
+    case sig::Verdict::NetDisagrees:
+        colour = QColor(0xe0, 0x60, 0x00);
+        break;
     case sig::Verdict::NotTested:
         // Before a test: learned points blue, the others the colour of "not learned".
         colour = p.learned() ? QColor(0x2a, 0x7a, 0xb0) : QColor(0xd0, 0x80, 0x00);
@@ -261,7 +264,8 @@ void BoardView::styleMarker(board::Marker &marker, int row)
     const sig::Verdict v = m_model->verdictOf(row);
     marker.setLook(p.name, colour,
         v == sig::Verdict::Different || v == sig::Verdict::NotLearned
-            || v == sig::Verdict::Unstable || v == sig::Verdict::NoContact,
+            || v == sig::Verdict::Unstable || v == sig::Verdict::NoContact
+            || v == sig::Verdict::NetDisagrees,
         row == m_current);
 }
 

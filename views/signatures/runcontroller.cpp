@@ -8,6 +8,7 @@
 #include "devicerun.h"
 #include "devicesession.h"
 #include "historyrun.h"
+#include "netcheck.h"
 #include "recording.h"
 #include "store.h"
 #include "symmetry.h"
@@ -418,6 +419,8 @@ void RunController::onEvent(const sig::ProbeRun::Event &e)
             // first thing to check.
             if (r.cause && r.cause->kind == sig::Cause::Kind::Open)
                 text += tr("; check the probe's contact");
+            if (!r.note.isEmpty())
+                text += tr("; note: %1").arg(r.note);
             emit logMessage(tr("Signatures: %1").arg(text),
                 r.verdict == sig::Verdict::Pass ? LogLevel::Normal : LogLevel::Failure);
         }
@@ -425,6 +428,24 @@ void RunController::onEvent(const sig::ProbeRun::Event &e)
         emit pointDone(e.point, e.step.verdict);
         if (!learning)
             emit verdictChanged();
+        break;
+    }
+    case Event::Judged: {
+        // A net's points are judged together once its last is measured:
+        // the table, the banner and the history follow the final verdict.
+        if (learning || std::size_t(e.point) >= m_results.size())
+            break;
+        const sig::Verdict before = m_results[std::size_t(e.point)].verdict;
+        m_results[std::size_t(e.point)] = e.result;
+        m_document.model()->pointChanged(e.point);
+        if (e.result.verdict == before)
+            break;
+        const sig::Point &p = board.points[std::size_t(e.point)];
+        if (e.result.verdict == sig::Verdict::NetDisagrees) {
+            const QString why = sig::netDisagreementText(board, p, e.result.netPoints);
+            emit logMessage(tr("Signatures: %1: %2").arg(p.name, why), LogLevel::Failure);
+        }
+        emit verdictChanged();
         break;
     }
     case Event::Failed:

@@ -1,5 +1,7 @@
 #include "signaturemodel.h"
 
+#include "netcheck.h"
+
 #include <QBrush>
 #include <QColor>
 #include <QFont>
@@ -169,14 +171,20 @@ QVariant SignatureModel::data(const QModelIndex &index, int role) const
             return QBrush(QColor(0xb2, 0x6a, 0x00));
         case sig::Verdict::NoContact:
             return QBrush(QColor(0x7d, 0x3c, 0x98));
+        case sig::Verdict::NetDisagrees:
+            return QBrush(QColor(0xb0, 0x40, 0x00));
         default:
             return QVariant();
         }
     }
-    // A different point stands out across its whole row.
-    if (role == Qt::BackgroundRole && r.verdict == sig::Verdict::Different)
-        return QBrush(QColor(0xfa, 0xd7, 0xd3));
-    if (role == Qt::FontRole && index.column() == Verdict && r.verdict == sig::Verdict::Different) {
+    // A different point stands out across its whole row; one unlike its net
+    // as much, in its own colour.
+    const bool failed
+        = r.verdict == sig::Verdict::Different || r.verdict == sig::Verdict::NetDisagrees;
+    if (role == Qt::BackgroundRole && failed)
+        return r.verdict == sig::Verdict::Different ? QBrush(QColor(0xfa, 0xd7, 0xd3))
+                                                    : QBrush(QColor(0xfd, 0xe0, 0xc8));
+    if (role == Qt::FontRole && index.column() == Verdict && failed) {
         QFont bold;
         bold.setBold(true);
         return bold;
@@ -187,6 +195,9 @@ QVariant SignatureModel::data(const QModelIndex &index, int role) const
         return p.name;
     if (role == Qt::ToolTipRole && index.column() == Name && !p.component.isEmpty())
         return tr("Pin of %1").arg(p.component);
+    if (role == Qt::ToolTipRole && index.column() == Verdict
+        && r.verdict == sig::Verdict::NetDisagrees)
+        return sig::netDisagreementText(*m_signature, p, r.netPoints);
     if (role != Qt::DisplayRole)
         return QVariant();
     switch (index.column()) {
@@ -202,9 +213,17 @@ QVariant SignatureModel::data(const QModelIndex &index, int role) const
         return sig::verdictText(r.verdict);
     case Reading:
         // A different point says what changed first.
-        if (r.cause)
-            return tr("%1; now %2").arg(r.cause->text(), r.reading.text());
-        return r.curves.empty() ? QString() : r.reading.text();
+        {
+            QString text = r.curves.empty() ? QString() : r.reading.text();
+            if (r.cause)
+                text = tr("%1; now %2").arg(r.cause->text(), text);
+            if (r.verdict == sig::Verdict::NetDisagrees)
+                text = tr("%1; %2").arg(
+                    sig::netDisagreementText(*m_signature, p, r.netPoints), text);
+            if (!r.note.isEmpty())
+                text = tr("%1; note: %2").arg(text, r.note);
+            return text;
+        }
     default:
         return QVariant();
     }
