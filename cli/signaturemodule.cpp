@@ -101,16 +101,18 @@ void Runner::run()
 {
     const QString path = QString::fromStdString(job.file);
     QString error;
-    if (job.mode == SignatureJob::Mode::Test && (job.history || job.historyOrder)
-        && !job.report.empty()) {
-        // The report would replace the history the run is recorded in.
+    if (job.mode == SignatureJob::Mode::Test && (job.history || job.historyOrder)) {
+        // A file written after the run would replace the history it is recorded in.
         const auto where = zem::history::parseLocation(
             job.db.empty() ? zem::history::defaultLocationText() : QString::fromStdString(job.db),
             nullptr);
-        if (where && zem::history::isHistoryFile(QString::fromStdString(job.report), *where))
-            return fail(zemctl::kExitUsage,
-                "--report " + job.report
-                    + " is the history itself (or its journal or spool); choose another name");
+        for (const auto &[option, value] :
+            { std::pair { "--report ", &job.report }, std::pair { "--junit ", &job.junit } })
+            if (where && !value->empty()
+                && zem::history::isHistoryFile(QString::fromStdString(*value), *where))
+                return fail(zemctl::kExitUsage,
+                    option + *value
+                        + " is the history itself (or its journal or spool); choose another name");
     }
     // Taken before reading: a change while it is read counts too.
     FileState seen = FileState::of(job.file);
@@ -231,9 +233,23 @@ void Runner::run()
         options.measureOnContact = false;
     }
     bool failed = false;
+    // Each point's wall time from the probe sent to it to its verdict.
+    std::vector<double> pointSeconds(board.points.size());
+    int timedPoint = -1;
+    std::chrono::steady_clock::time_point pointStart;
     std::optional<sig::ProbeRun> run;
     run.emplace(*job.device, board, mode, options, order, [&](const sig::ProbeRun::Event &e) {
         using Event = sig::ProbeRun::Event;
+        if (e.point >= 0 && e.point != timedPoint) {
+            timedPoint = e.point;
+            pointStart = std::chrono::steady_clock::now();
+        }
+        if (e.kind == Event::PointDone && std::size_t(e.point) < pointSeconds.size()) {
+            pointSeconds[std::size_t(e.point)] = std::chrono::duration<double>(
+                std::chrono::steady_clock::now() - pointStart)
+                                                     .count();
+            timedPoint = -1;
+        }
         const QString name = e.point >= 0 ? board.points[std::size_t(e.point)].name : QString();
         switch (e.kind) {
         case Event::Waiting:
@@ -339,6 +355,8 @@ void Runner::run()
                 &error))
             return fail(zemctl::kExitUsage, error.toStdString());
     }
+    if (!job.junit.empty() && !writeJUnit(board, session, order, pointSeconds, started))
+        return;
     bool unstable = false;
     for (int point : order) {
         const sig::Verdict v = session.results()[std::size_t(point)].verdict;

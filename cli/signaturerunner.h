@@ -60,6 +60,11 @@ private:
     void reportDisagreement(const sig::Signature &board, const std::vector<int> &order);
     void printSymmetry(const sig::Signature &board, const std::vector<int> &order,
         const std::vector<sig::IvCurve> &measured);
+    // The run as JUnit XML to job.junit; false, with the job failed, when
+    // it cannot be written.
+    bool writeJUnit(const sig::Signature &board, const sig::Session &session,
+        const std::vector<int> &order, const std::vector<double> &seconds,
+        const QDateTime &started);
     bool openHistory(zem::history::Store &store);
     // Keeps a completed test run in the history, whole or not at all.
     void recordRun(zem::history::Store &store, const sig::Signature &board,
