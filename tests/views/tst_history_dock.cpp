@@ -103,6 +103,9 @@ void tst_HistoryDock::showsRunsAndFailures()
     QTRY_COMPARE(shown.count(), 2);
     auto *points = dock.findChild<QTableWidget *>(QStringLiteral("historyPointsTable"));
     QCOMPARE(points->rowCount(), 3);
+    // Cpk over the good boards: both runs failed, so there is none.
+    QCOMPARE(points->horizontalHeaderItem(4)->text(), QStringLiteral("Cpk"));
+    QCOMPARE(points->item(0, 4)->text(), QString());
     points->setCurrentCell(1, 0);
     auto *curves = dock.findChild<QChartView *>(QStringLiteral("historyCurveChart"));
     QList<QPointF> drawn[2];

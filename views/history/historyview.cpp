@@ -366,10 +366,18 @@ void HistoryView::showRun(int row)
         return;
     read([this, uuid = summary->run.uuid](zem::history::Store *store, const QString &) {
         auto found = std::make_shared<std::optional<zem::history::Run>>(store->run(uuid));
-        const QString error = *found ? QString() : store->errorString();
-        return [this, found, error] {
-            m_detail->setRun(*found);
-            if (!*found)
+        QString error = *found ? QString() : store->errorString();
+        // The Cpk column: the run's board type over its good boards.
+        auto capability = std::make_shared<std::vector<zem::history::Capability>>();
+        if (*found) {
+            auto figures = zem::history::capability(*store, (*found)->boardType,
+                zem::history::kDefaultFalseFailRate, &error);
+            if (figures)
+                *capability = std::move(*figures);
+        }
+        return [this, found, capability, error] {
+            m_detail->setRun(*found, *capability);
+            if (!*found || !error.isEmpty())
                 setStatus(error, true);
             else
                 setStatus(tr("Run of %1 %2: %3")

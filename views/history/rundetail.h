@@ -1,8 +1,9 @@
 // One run opened from the History view: its points with their verdicts,
-// scores and causes, and the selected point's curve over the reference it
-// was compared with.
+// scores, causes and each point's Cpk over its board type's good boards, and
+// the selected point's curve over the reference it was compared with.
 #pragma once
 
+#include "capability.h"
 #include "run.h"
 
 #include <QSplitter>
@@ -19,8 +20,10 @@ class RunDetail : public QSplitter
 public:
     explicit RunDetail(QWidget *parent = nullptr);
 
-    // Lists the run's points and draws the first one's curve; none clears.
-    void setRun(std::optional<zem::history::Run> run);
+    // Lists the run's points, with the capability of those found in
+    // `capability`, and draws the first one's curve; none clears.
+    void setRun(std::optional<zem::history::Run> run,
+        const std::vector<zem::history::Capability> &capability = {});
     const std::optional<zem::history::Run> &run() const { return m_run; }
 
 private:
