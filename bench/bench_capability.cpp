@@ -49,7 +49,8 @@ int main(int argc, char **argv)
     for (int round = 0; round < 3; ++round) {
         QString error;
         const auto t = Clock::now();
-        const auto figures = capability(store, QStringLiteral("bench"), kDefaultFalseFailRate, &error);
+        const auto figures
+            = capability(store, QStringLiteral("bench"), kDefaultFalseFailRate, &error);
         best = std::min(best, std::chrono::duration<double, std::milli>(Clock::now() - t).count());
         if (!figures) {
             std::fprintf(stderr, "bench_capability: %s\n", qPrintable(error));

@@ -70,8 +70,9 @@ struct Counts
 
 double suiteSeconds(const JUnitSuite &s)
 {
-    return s.started.isValid() && s.finished.isValid() ? double(s.started.msecsTo(s.finished)) / 1000
-                                                       : 0;
+    return s.started.isValid() && s.finished.isValid()
+        ? double(s.started.msecsTo(s.finished)) / 1000
+        : 0;
 }
 
 QString number(double value, int decimals)
@@ -125,10 +126,10 @@ void writeSuite(QXmlStreamWriter &xml, const JUnitSuite &suite, int id)
     xml.writeAttribute(QStringLiteral("hostname"), QSysInfo::machineHostName());
 
     xml.writeStartElement(QStringLiteral("properties"));
-    const std::pair<const char *, QString> properties[] = { { "serial", suite.serial },
-        { "operator", suite.operatorName }, { "station", station },
-        { "board_type", suite.boardType }, { "device_url", suite.url },
-        { "instrument_serial", suite.instrumentSerial } };
+    const std::pair<const char *, QString> properties[]
+        = { { "serial", suite.serial }, { "operator", suite.operatorName }, { "station", station },
+              { "board_type", suite.boardType }, { "device_url", suite.url },
+              { "instrument_serial", suite.instrumentSerial } };
     for (const auto &[name, value] : properties) {
         xml.writeStartElement(QStringLiteral("property"));
         xml.writeAttribute(QStringLiteral("name"), QLatin1String(name));
@@ -150,8 +151,8 @@ void writeSuite(QXmlStreamWriter &xml, const JUnitSuite &suite, int id)
             xml.writeAttribute(QStringLiteral("message"), clean(message(c)));
             if (o != JUnitOutcome::Skipped) {
                 const char *name = verdictName(c.verdict);
-                xml.writeAttribute(QStringLiteral("type"),
-                    QLatin1String(*name ? name : "not_tested"));
+                xml.writeAttribute(
+                    QStringLiteral("type"), QLatin1String(*name ? name : "not_tested"));
                 xml.writeCharacters(clean(details(c)));
             }
             xml.writeEndElement();
