@@ -174,7 +174,8 @@ void History::points(zem::history::Store &store)
         return void(fail(zemctl::kExitUsage, "history points needs --board"));
     if (job.cpk && !(job.rate > 0 && job.rate < 1))
         return void(fail(zemctl::kExitUsage,
-            "--rate " + std::to_string(job.rate) + ": a false-fail rate between 0 and 1, e.g. 0.001"));
+            "--rate " + std::to_string(job.rate)
+                + ": a false-fail rate between 0 and 1, e.g. 0.001"));
     const QString board = QString::fromStdString(job.board);
     const auto list = store.pareto(board);
     if (!list)

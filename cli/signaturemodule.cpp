@@ -233,23 +233,12 @@ void Runner::run()
         options.measureOnContact = false;
     }
     bool failed = false;
-    // Each point's wall time from the probe sent to it to its verdict.
-    std::vector<double> pointSeconds(board.points.size());
-    int timedPoint = -1;
-    std::chrono::steady_clock::time_point pointStart;
+    PointClock clock(board.points.size());
+    Stop stop; // where a failure of the device or machine ended the run
     std::optional<sig::ProbeRun> run;
     run.emplace(*job.device, board, mode, options, order, [&](const sig::ProbeRun::Event &e) {
         using Event = sig::ProbeRun::Event;
-        if (e.point >= 0 && e.point != timedPoint) {
-            timedPoint = e.point;
-            pointStart = std::chrono::steady_clock::now();
-        }
-        if (e.kind == Event::PointDone && std::size_t(e.point) < pointSeconds.size()) {
-            pointSeconds[std::size_t(e.point)] = std::chrono::duration<double>(
-                std::chrono::steady_clock::now() - pointStart)
-                                                     .count();
-            timedPoint = -1;
-        }
+        clock.see(e);
         const QString name = e.point >= 0 ? board.points[std::size_t(e.point)].name : QString();
         switch (e.kind) {
         case Event::Waiting:
@@ -299,6 +288,8 @@ void Runner::run()
         case Event::Failed:
             // A console run stops at the first failure; a point's own failure
             // (a machine that halted there) can be taken up again.
+            if (!failed && e.point >= 0)
+                stop = { e.point, e.message };
             if (!failed)
                 fail(zemctl::kExitResult,
                     e.message.toStdString()
@@ -331,8 +322,17 @@ void Runner::run()
         }
         return false;
     });
-    if (failed)
+    if (failed) {
+        // The points before are kept in JUnit too: the one that stopped the
+        // run an error, the ones not reached skipped.
+        if (stop.point >= 0 && job.mode == SignatureJob::Mode::Test && !job.junit.empty()) {
+            const int code = job.exitCode;
+            const std::string why = job.message;
+            if (!writeJUnit(board, run->session(), order, clock.seconds, started, stop))
+                fail(code, why + "; " + job.message);
+        }
         return;
+    }
     std::optional<double> drift;
     if (gantry && !checkDrift(*gantry, board, &drift))
         return;
@@ -355,7 +355,7 @@ void Runner::run()
                 &error))
             return fail(zemctl::kExitUsage, error.toStdString());
     }
-    if (!job.junit.empty() && !writeJUnit(board, session, order, pointSeconds, started))
+    if (!job.junit.empty() && !writeJUnit(board, session, order, clock.seconds, started))
         return;
     bool unstable = false;
     for (int point : order) {

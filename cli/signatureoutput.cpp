@@ -144,7 +144,8 @@ bool Runner::printSummary(const sig::Signature &board, const sig::BoardVerdict &
 }
 
 bool Runner::writeJUnit(const sig::Signature &board, const sig::Session &session,
-    const std::vector<int> &order, const std::vector<double> &seconds, const QDateTime &started)
+    const std::vector<int> &order, const std::vector<double> &seconds, const QDateTime &started,
+    const Stop &stop)
 {
     sig::JUnitSuite suite;
     suite.boardType = board.board;
@@ -155,6 +156,9 @@ bool Runner::writeJUnit(const sig::Signature &board, const sig::Session &session
     suite.started = started;
     suite.finished = QDateTime::currentDateTimeUtc();
     suite.cases = sig::junitCases(board, session.results(), order, seconds);
+    for (sig::JUnitCase &c : suite.cases)
+        if (stop.point >= 0 && c.point == board.points[std::size_t(stop.point)].name)
+            c.error = stop.why;
     QString error;
     if (sig::writeJUnit({ suite }, QString::fromStdString(job.junit), &error))
         return true;

@@ -54,7 +54,7 @@ struct Counts
     void add(const JUnitSuite &suite)
     {
         for (const JUnitCase &c : suite.cases) {
-            const JUnitOutcome o = junitOutcome(c.verdict);
+            const JUnitOutcome o = junitOutcome(c);
             failures += o == JUnitOutcome::Failure;
             skipped += o == JUnitOutcome::Skipped;
             errors += o == JUnitOutcome::Error;
@@ -88,6 +88,8 @@ QString seconds(double s)
 // "different: open circuit": the verdict for machines, then why.
 QString message(const JUnitCase &c)
 {
+    if (!c.error.isEmpty())
+        return c.error;
     QString text = QString::fromLatin1(verdictName(c.verdict));
     if (text.isEmpty())
         text = QStringLiteral("not_tested");
@@ -143,14 +145,14 @@ void writeSuite(QXmlStreamWriter &xml, const JUnitSuite &suite, int id)
         xml.writeAttribute(QStringLiteral("classname"), clean(suite.boardType));
         xml.writeAttribute(QStringLiteral("name"), clean(c.point));
         xml.writeAttribute(QStringLiteral("time"), seconds(c.seconds));
-        const JUnitOutcome o = junitOutcome(c.verdict);
+        const JUnitOutcome o = junitOutcome(c);
         if (o != JUnitOutcome::Passed) {
             xml.writeStartElement(QLatin1String(o == JUnitOutcome::Failure ? "failure"
                     : o == JUnitOutcome::Skipped                           ? "skipped"
                                                                            : "error"));
             xml.writeAttribute(QStringLiteral("message"), clean(message(c)));
             if (o != JUnitOutcome::Skipped) {
-                const char *name = verdictName(c.verdict);
+                const char *name = !c.error.isEmpty() ? "run_stopped" : verdictName(c.verdict);
                 xml.writeAttribute(
                     QStringLiteral("type"), QLatin1String(*name ? name : "not_tested"));
                 xml.writeCharacters(clean(details(c)));
@@ -172,6 +174,11 @@ JUnitOutcome junitOutcome(Verdict verdict)
     return m == std::end(kMappings) ? JUnitOutcome::Error : m->outcome;
 }
 
+JUnitOutcome junitOutcome(const JUnitCase &c)
+{
+    return c.error.isEmpty() ? junitOutcome(c.verdict) : JUnitOutcome::Error;
+}
+
 std::vector<JUnitCase> junitCases(const Signature &signature,
     const std::vector<PointResult> &results, const std::vector<int> &order,
     const std::vector<double> &seconds)
@@ -185,7 +192,7 @@ std::vector<JUnitCase> junitCases(const Signature &signature,
         JUnitCase c;
         c.point = p.name;
         c.tolerance = signature.toleranceOf(p);
-        if (at < results.size()) {
+        if (at < results.size() && results[at].verdict != Verdict::NotTested) {
             const PointResult &r = results[at];
             c.verdict = r.verdict;
             c.score = r.score;

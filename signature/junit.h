@@ -17,6 +17,8 @@ namespace sig {
 // junitOutcome()'s table; a new verdict is a new row there.
 enum class JUnitOutcome { Passed, Failure, Skipped, Error };
 JUnitOutcome junitOutcome(Verdict verdict);
+struct JUnitCase;
+JUnitOutcome junitOutcome(const JUnitCase &c);
 
 struct JUnitCase
 {
@@ -27,6 +29,9 @@ struct JUnitCase
     QString cause; // the cause's text, empty when none was found
     QString reading;
     double seconds = 0; // from the point's start to its verdict
+    // Why the run stopped at this point (the device or the machine failed):
+    // an error whatever its verdict.
+    QString error;
 };
 
 struct JUnitSuite

@@ -9,7 +9,7 @@ import subprocess
 import xml.etree.ElementTree as ET
 
 import pytest
-from junitparser import Failure, JUnitXml, Skipped
+from junitparser import Error, Failure, JUnitXml, Skipped
 
 BOARD = "virtual://open?noise=0&pins=resistor:1000,diode,resistor:47000"
 
@@ -71,6 +71,16 @@ def test_a_point_without_reference_is_skipped(learned):
     (skip,) = [r for case in suite for r in case.result]
     assert isinstance(skip, Skipped) and skip.message.startswith("not_learned")
     assert (suite.skipped, suite.failures) == (1, 0)
+
+
+def test_a_run_the_device_stopped_keeps_its_points_the_one_it_stopped_at_an_error(learned):
+    run = zemctl(learned, "-u", BOARD + "&fail=start_measurement:-2@3", "test", "b.json",
+                 "--no-history", "--junit", "out.xml")
+    assert run.returncode == 2 and "--from D1" in run.stderr
+    (suite,) = JUnitXml.fromfile(str(learned / "out.xml"))
+    assert (suite.tests, suite.failures, suite.errors, suite.skipped) == (3, 0, 1, 1)
+    assert [[type(r) for r in case.result] for case in suite] == [[], [Error], [Skipped]]
+    assert "start_measurement" in list(suite)[1].result[0].message
 
 
 def full_disk():

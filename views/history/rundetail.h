@@ -20,10 +20,10 @@ class RunDetail : public QSplitter
 public:
     explicit RunDetail(QWidget *parent = nullptr);
 
-    // Lists the run's points, with the capability of those found in
-    // `capability`, and draws the first one's curve; none clears.
-    void setRun(std::optional<zem::history::Run> run,
-        const std::vector<zem::history::Capability> &capability = {});
+    // Lists the run's points and draws the first one's curve; none clears.
+    void setRun(std::optional<zem::history::Run> run);
+    // Fills the Cpk column from the figures of the run's board type.
+    void setCapability(const std::vector<zem::history::Capability> &capability);
     const std::optional<zem::history::Run> &run() const { return m_run; }
 
 private:
