@@ -17,6 +17,8 @@ struct HistoryJob
     std::string csv; // export: the file ("-" for standard output)
     int limit = -1;
     bool text = false; // runs and points: a header and aligned lines instead of JSON Lines
+    bool cpk = false; // points: each point's capability over the good boards
+    double rate = 0.001; // points --cpk: the false-fail rate the suggested tolerance aims at
 
     // Filled in by the module.
     int exitCode = 0;

@@ -4,6 +4,7 @@
 
 #include "application.h"
 
+#include "capability.h"
 #include "location.h"
 #include "printable.h"
 #include "qatomicfile.h"
@@ -19,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 namespace {
 
@@ -155,25 +157,79 @@ void History::runs(zem::history::Store &store)
             return;
 }
 
+// A figure as JSON: null when there is none (NaN), as it is for too few boards.
+Json figure(double value)
+{
+    return std::isfinite(value) ? Json(value) : Json();
+}
+
+std::string cell(double value, int decimals)
+{
+    return std::isfinite(value) ? text(QString::number(value, 'f', decimals)) : "-";
+}
+
 void History::points(zem::history::Store &store)
 {
     if (job.board.empty())
         return void(fail(zemctl::kExitUsage, "history points needs --board"));
-    const auto list = store.pareto(QString::fromStdString(job.board));
+    if (job.cpk && !(job.rate > 0 && job.rate < 1))
+        return void(fail(zemctl::kExitUsage,
+            "--rate " + std::to_string(job.rate)
+                + ": a false-fail rate between 0 and 1, e.g. 0.001"));
+    const QString board = QString::fromStdString(job.board);
+    const auto list = store.pareto(board);
     if (!list)
         return void(fail(zemctl::kExitUsage, text(store.errorString())));
+    std::map<QString, zem::history::Capability> capability;
+    if (job.cpk) {
+        QString error;
+        const auto found = zem::history::capability(store, board, job.rate, &error);
+        if (!found)
+            return void(fail(zemctl::kExitUsage, text(error)));
+        for (const auto &c : *found)
+            capability[c.point] = c;
+    }
+    // A point no good board scored has no figures.
+    const auto of = [&](const QString &name) {
+        const auto at = capability.find(name);
+        return at == capability.end() ? zem::history::Capability() : at->second;
+    };
     if (job.text) {
         std::vector<std::vector<std::string>> rows { { "point", "tested", "failed", "rate" } };
-        for (const auto &p : *list)
+        if (job.cpk)
+            for (const char *h : { "n", "mean", "sigma", "tolerance", "cpk", "suggested" })
+                rows.front().push_back(h);
+        for (const auto &p : *list) {
             rows.push_back({ text(p.name), std::to_string(p.tested), std::to_string(p.failed),
                 text(QString::number(100 * p.rate, 'f', 1)) + " %" });
-        write(aligned(std::move(rows), { false, true, true, true }));
+            if (!job.cpk)
+                continue;
+            const zem::history::Capability c = of(p.name);
+            for (std::string s : { std::to_string(c.n), cell(c.mean, 2), cell(c.sigma, 2),
+                     cell(c.tolerance, 2), cell(c.cpk, 2), cell(c.suggestedTolerance, 2) })
+                rows.back().push_back(std::move(s));
+        }
+        std::vector<bool> right(rows.front().size(), true);
+        right.front() = false;
+        write(aligned(std::move(rows), right));
         return;
     }
-    for (const auto &p : *list)
-        if (!print(Json { { "point", text(p.name) }, { "tested", p.tested }, { "failed", p.failed },
-                { "rate", std::round(p.rate * 10000) / 10000 } }))
+    for (const auto &p : *list) {
+        Json j { { "point", text(p.name) }, { "tested", p.tested }, { "failed", p.failed },
+            { "rate", std::round(p.rate * 10000) / 10000 } };
+        if (job.cpk) {
+            const zem::history::Capability c = of(p.name);
+            j["n"] = c.n;
+            j["mean"] = figure(c.mean);
+            j["sigma"] = figure(c.sigma);
+            j["tolerance"] = figure(c.tolerance);
+            j["cpk"] = figure(c.cpk);
+            j["suggested_tolerance"] = figure(c.suggestedTolerance);
+            j["suggested_from"] = zem::history::basisName(c.basis);
+        }
+        if (!print(j))
             return;
+    }
 }
 
 QUuid History::chosenRun(zem::history::Store &store)

@@ -13,15 +13,27 @@ namespace zemctl {
 
 int signatureMain(Context &context, SignatureJob &job)
 {
-    // The report would replace the signature it was made from.
+    // A file written after the run would replace the signature it was made from.
     namespace fs = std::filesystem;
-    std::error_code reportError, fileError, sameError;
-    const fs::path report = fs::weakly_canonical(job.report, reportError);
-    const fs::path file = fs::weakly_canonical(job.file, fileError);
-    if (!job.report.empty()
-        && ((!reportError && !fileError && report == file)
-            || fs::equivalent(job.report, job.file, sameError))) {
-        printError("--report " + job.report + " is the signature file itself; choose another name");
+    const fs::path file = [&] {
+        std::error_code error;
+        const fs::path canonical = fs::weakly_canonical(job.file, error);
+        return error ? fs::path() : canonical;
+    }();
+    for (const auto &[option, value] :
+        { std::pair { "--report", &job.report }, std::pair { "--junit", &job.junit } }) {
+        std::error_code outputError, sameError;
+        const fs::path output = fs::weakly_canonical(*value, outputError);
+        if (!value->empty()
+            && ((!outputError && !file.empty() && output == file)
+                || fs::equivalent(*value, job.file, sameError))) {
+            printError(std::string(option) + " " + *value
+                + " is the signature file itself; choose another name");
+            return kExitUsage;
+        }
+    }
+    if (!job.junit.empty() && job.junit == job.report) {
+        printError("--junit and --report name the same file; choose two");
         return kExitUsage;
     }
     // Bytes that are not UTF-8 would be stored as U+FFFD, so that two boards'
@@ -46,6 +58,7 @@ int signatureMain(Context &context, SignatureJob &job)
     catchInterrupts();
 
     job.device = &context.device;
+    job.url = context.options.url;
     job.prompt = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
     job.interrupted = &interrupted;
     run(&job);

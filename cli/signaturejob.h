@@ -27,6 +27,8 @@ struct SignatureJob
     std::string file; // the signature file
     std::vector<std::string> points; // learn: the points (added when new); compare: the one
     std::string report; // test: the HTML report to write, "" for none
+    std::string junit; // test: the JUnit XML file to write, "" for none
+    std::string url; // the device's, as given: the JUnit file names it
     bool button = false; // wait for the probe's button before each point
     bool onContact = false; // measure once the curve under the probe holds still
     bool add = false; // learn: add this board to the references

@@ -102,16 +102,18 @@ void Runner::run()
 {
     const QString path = QString::fromStdString(job.file);
     QString error;
-    if (job.mode == SignatureJob::Mode::Test && (job.history || job.historyOrder)
-        && !job.report.empty()) {
-        // The report would replace the history the run is recorded in.
+    if (job.mode == SignatureJob::Mode::Test && (job.history || job.historyOrder)) {
+        // A file written after the run would replace the history it is recorded in.
         const auto where = zem::history::parseLocation(
             job.db.empty() ? zem::history::defaultLocationText() : QString::fromStdString(job.db),
             nullptr);
-        if (where && zem::history::isHistoryFile(QString::fromStdString(job.report), *where))
-            return fail(zemctl::kExitUsage,
-                "--report " + job.report
-                    + " is the history itself (or its journal or spool); choose another name");
+        for (const auto &[option, value] :
+            { std::pair { "--report ", &job.report }, std::pair { "--junit ", &job.junit } })
+            if (where && !value->empty()
+                && zem::history::isHistoryFile(QString::fromStdString(*value), *where))
+                return fail(zemctl::kExitUsage,
+                    option + *value
+                        + " is the history itself (or its journal or spool); choose another name");
     }
     // Taken before reading: a change while it is read counts too.
     FileState seen = FileState::of(job.file);
@@ -248,9 +250,12 @@ void Runner::run()
     }
     bool failed = false;
     bool outputBroken = false;
+    PointClock clock(board.points.size());
+    Stop stop; // where a failure of the device or machine ended the run
     std::optional<sig::ProbeRun> run;
     run.emplace(*job.device, board, mode, options, order, [&](const sig::ProbeRun::Event &e) {
         using Event = sig::ProbeRun::Event;
+        clock.see(e);
         const QString name = e.point >= 0 ? board.points[std::size_t(e.point)].name : QString();
         switch (e.kind) {
         case Event::Waiting:
@@ -304,6 +309,8 @@ void Runner::run()
         case Event::Failed:
             // A console run stops at the first failure; a point's own failure
             // (a machine that halted there) can be taken up again.
+            if (!failed && e.point >= 0)
+                stop = { e.point, e.message };
             if (!failed)
                 fail(zemctl::kExitResult,
                     e.message.toStdString()
@@ -336,8 +343,17 @@ void Runner::run()
         }
         return false;
     });
-    if (failed)
+    if (failed) {
+        // The points before are kept in JUnit too: the one that stopped the
+        // run an error, the ones not reached skipped.
+        if (stop.point >= 0 && job.mode == SignatureJob::Mode::Test && !job.junit.empty()) {
+            const int code = job.exitCode;
+            const std::string why = job.message;
+            if (!writeJUnit(board, run->session(), order, clock.seconds, started, stop))
+                fail(code, why + "; " + job.message);
+        }
         return;
+    }
     std::optional<double> drift;
     if (gantry && !checkDrift(*gantry, board, &drift))
         return;
@@ -364,6 +380,8 @@ void Runner::run()
                 &error))
             return fail(zemctl::kExitUsage, error.toStdString());
     }
+    if (!job.junit.empty() && !writeJUnit(board, session, order, clock.seconds, started))
+        return;
     bool unstable = false;
     for (int point : order) {
         const sig::Verdict v = session.results()[std::size_t(point)].verdict;

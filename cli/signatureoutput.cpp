@@ -5,9 +5,11 @@
 #include "application.h"
 #include "compare.h"
 #include "historyrun.h"
+#include "junit.h"
 #include "location.h"
 #include "netcheck.h"
 #include "printable.h"
+#include "report.h"
 #include "sequence.h"
 #include "store.h"
 #include "symmetry.h"
@@ -154,6 +156,29 @@ bool Runner::printSummary(const sig::Signature &board, const sig::BoardVerdict &
     if (drift)
         j["drift_mm"] = std::round(*drift * 1000) / 1000;
     return writeLine(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+}
+
+bool Runner::writeJUnit(const sig::Signature &board, const sig::Session &session,
+    const std::vector<int> &order, const std::vector<double> &seconds, const QDateTime &started,
+    const Stop &stop)
+{
+    sig::JUnitSuite suite;
+    suite.boardType = board.board;
+    suite.serial = QString::fromStdString(job.serial);
+    suite.operatorName = QString::fromStdString(job.operatorName);
+    suite.url = QString::fromStdString(job.url);
+    suite.instrumentSerial = sig::instrumentSerial(*job.device);
+    suite.started = started;
+    suite.finished = QDateTime::currentDateTimeUtc();
+    suite.cases = sig::junitCases(board, session.results(), order, seconds);
+    for (sig::JUnitCase &c : suite.cases)
+        if (stop.point >= 0 && c.point == board.points[std::size_t(stop.point)].name)
+            c.error = stop.why;
+    QString error;
+    if (sig::writeJUnit({ suite }, QString::fromStdString(job.junit), &error))
+        return true;
+    fail(zemctl::kExitUsage, shown(error));
+    return false;
 }
 
 bool Runner::openHistory(zem::history::Store &store)

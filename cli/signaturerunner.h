@@ -7,11 +7,13 @@
 
 #include "boardverdict.h"
 #include "gantryprober.h"
+#include "proberun.h"
 #include "session.h"
 #include "signature.h"
 
 #include <QDateTime>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +23,44 @@ class Store;
 }
 
 namespace zemctl::signature {
+
+// Each point's wall time from the probe sent to it to its verdict (or to
+// the failure that stopped the run there), from the run's events.
+struct PointClock
+{
+    explicit PointClock(std::size_t points)
+        : seconds(points)
+    {
+    }
+    void see(const sig::ProbeRun::Event &e)
+    {
+        using Event = sig::ProbeRun::Event;
+        // A net's verdicts come once its last point is done: no time of theirs.
+        if (e.kind == Event::Judged)
+            return;
+        if (e.point >= 0 && e.point != point) {
+            point = e.point;
+            start = std::chrono::steady_clock::now();
+        }
+        if ((e.kind == Event::PointDone || e.kind == Event::Failed)
+            && std::size_t(e.point) < seconds.size()) {
+            seconds[std::size_t(e.point)]
+                = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            point = -1;
+        }
+    }
+
+    std::vector<double> seconds;
+    int point = -1; // being timed
+    std::chrono::steady_clock::time_point start;
+};
+
+// Where and why a failure of the device or machine stopped a run.
+struct Stop
+{
+    int point = -1;
+    QString why;
+};
 
 class Runner
 {
@@ -64,6 +104,11 @@ private:
         const std::vector<int> &order);
     void printSymmetry(const sig::Signature &board, const std::vector<int> &order,
         const std::vector<sig::IvCurve> &measured);
+    // The run as JUnit XML to job.junit, with the point (if any) where a
+    // failure stopped it; false, with the job failed, when it cannot be written.
+    bool writeJUnit(const sig::Signature &board, const sig::Session &session,
+        const std::vector<int> &order, const std::vector<double> &seconds, const QDateTime &started,
+        const Stop &stop = {});
     bool openHistory(zem::history::Store &store);
     // Keeps a completed test run in the history, whole or not at all.
     void recordRun(zem::history::Store &store, const sig::Signature &board,

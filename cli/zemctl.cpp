@@ -322,6 +322,10 @@ int run(int argc, char **argv)
         "test", "Measure every point in order and compare each; one JSON line a point");
     test->add_option("FILE", job.file, "The signature file")->required();
     test->add_option("--report", job.report, "Write an HTML report to FILE")->type_name("FILE");
+    test->add_option("--junit", job.junit,
+            "Write the results as JUnit XML to FILE: a testcase per point, a failure per "
+            "different, unstable or no-contact point, a skip per point not learned")
+        ->type_name("FILE");
     test->add_option("--serial", job.serial, "The board's serial number, kept in the history");
     test->add_option("--operator", job.operatorName, "Who tested it, kept in the history");
     bool noHistory = false;
@@ -369,6 +373,14 @@ int run(int argc, char **argv)
     CLI::App *historyPoints
         = historyCommand->add_subcommand("points", "A board type's points by failures, most first");
     historyPoints->add_option("--board", history.board, "The board type")->required();
+    CLI::Option *cpk = historyPoints->add_flag("--cpk", history.cpk,
+        "Add each point's capability over the good boards (runs that passed): n, mean, sigma, "
+        "cpk and the suggested tolerance (printed only, never applied)");
+    historyPoints
+        ->add_option("--rate", history.rate,
+            "With --cpk: the false-fail rate the suggested tolerance keeps good boards under "
+            "(default 0.001)")
+        ->needs(cpk);
     CLI::App *historyShow
         = historyCommand->add_subcommand("show", "One run with its points and curves");
     historyShow->add_option("RUN", history.run, "The run's UUID, or as much of it as tells it apart");

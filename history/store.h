@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -55,6 +56,15 @@ struct ScoreSample
     QString boardSerial;
     double score = 0;
     double tolerance = 0; // the point's in that run, percent
+};
+
+// A point's score in a run of a good board: one whose verdict is "pass".
+struct GoodScore
+{
+    QString point;
+    double score = 0;
+    double tolerance = 0; // the point's in that run, percent
+    qint64 startedMs = 0; // the run's start, ms since 1970 UTC
 };
 
 struct DayYield
@@ -126,6 +136,10 @@ public:
     // A point's score in every run of a board type that scored it, oldest first.
     std::optional<std::vector<ScoreSample>> scores(
         const QString &boardType, const QString &point, const QDateTime &since = {});
+    // Hands every scored point of a board type's passing runs to take, in
+    // no particular order, without keeping them: a line's history holds
+    // millions. False when the history cannot be read.
+    bool goodScores(const QString &boardType, const std::function<void(const GoodScore &)> &take);
     // The board types of the runs kept, in alphabetical order.
     std::optional<QStringList> boardTypes();
     // The runs whose UUID, as text, starts with prefix (any case), newest

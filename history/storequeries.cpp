@@ -223,6 +223,31 @@ std::optional<std::vector<ScoreSample>> Store::scores(
     return list;
 }
 
+bool Store::goodScores(
+    const QString &boardType, const std::function<void(const GoodScore &)> &take)
+{
+    if (!connect())
+        return false;
+    QSqlQuery q(database());
+    if (!exec(q,
+            QStringLiteral("SELECT p.name, p.score, p.tolerance, r.started_ms FROM runs r "
+                           "JOIN points p ON p.run_id = r.id "
+                           "WHERE r.board_type = ? AND r.verdict = 'pass' AND p.score IS NOT NULL"),
+            { nonNull(boardType) }, &error_))
+        return unreadable(error_), false;
+    GoodScore s;
+    while (q.next()) {
+        s.point = q.value(0).toString();
+        s.score = q.value(1).toDouble();
+        s.tolerance = q.value(2).toDouble();
+        s.startedMs = q.value(3).toLongLong();
+        take(s);
+    }
+    if (q.lastError().isValid())
+        return unreadable(q.lastError().text()), false;
+    return true;
+}
+
 std::optional<QStringList> Store::boardTypes()
 {
     if (!connect())

@@ -253,6 +253,14 @@ QString instrumentIdentity(zem::Connection &device)
         .arg(id.FirmwareBugfix);
 }
 
+QString instrumentSerial(zem::Connection &device)
+{
+    get_identity_information_response id{};
+    if (device.call("get_identity_information", nullptr, &id) != 0)
+        return QString();
+    return QString::number(id.SerialNumber);
+}
+
 QString reportTime(const QDateTime &when)
 {
     if (!when.isValid())

@@ -28,6 +28,8 @@ struct ReportInfo
 // "serial 1234567, firmware 1.2.3" from get_identity_information; empty when
 // the call fails, so a report never waits on a lost device.
 QString instrumentIdentity(zem::Connection &device);
+// The instrument's serial number alone; empty when the call fails.
+QString instrumentSerial(zem::Connection &device);
 
 // A time as the report shows it: local, with its offset and zone name.
 QString reportTime(const QDateTime &when);

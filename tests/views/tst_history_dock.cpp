@@ -103,6 +103,9 @@ void tst_HistoryDock::showsRunsAndFailures()
     QTRY_COMPARE(shown.count(), 2);
     auto *points = dock.findChild<QTableWidget *>(QStringLiteral("historyPointsTable"));
     QCOMPARE(points->rowCount(), 3);
+    // Cpk over the good boards: both runs failed, so there is none.
+    QCOMPARE(points->horizontalHeaderItem(4)->text(), QStringLiteral("Cpk"));
+    QCOMPARE(points->item(0, 4)->text(), QString());
     points->setCurrentCell(1, 0);
     auto *curves = dock.findChild<QChartView *>(QStringLiteral("historyCurveChart"));
     QList<QPointF> drawn[2];
@@ -193,17 +196,20 @@ void tst_HistoryDock::viewNamesBoardsVerdictsAndTimes()
     {
         zem::history::Store store;
         QVERIFY(store.open(*zem::history::parseLocation(where, nullptr)));
-        for (const char *type : { "B1", "Board B2" }) {
-            zem::history::Run run;
-            run.boardType = QLatin1String(type);
-            run.started = QDateTime::currentDateTimeUtc().addSecs(type[1] == '1' ? -60 : 0);
-            run.verdict = QStringLiteral("pass");
-            run.points.resize(1);
-            run.points[0].name = QStringLiteral("P1");
-            run.points[0].verdict = QStringLiteral("pass");
-            run.points[0].score = 2.0;
-            QCOMPARE(store.record(run), zem::history::Store::Outcome::Stored);
-        }
+        for (const char *type : { "B1", "Board B2" })
+            for (int n = 0; n < 2; ++n) {
+                zem::history::Run run;
+                run.boardType = QLatin1String(type);
+                run.started
+                    = QDateTime::currentDateTimeUtc().addSecs((type[1] == '1' ? -60 : 0) - n);
+                run.verdict = QStringLiteral("pass");
+                run.points.resize(1);
+                run.points[0].name = QStringLiteral("P1");
+                run.points[0].verdict = QStringLiteral("pass");
+                run.points[0].score = 2.0 + n;
+                run.points[0].tolerance = 10;
+                QCOMPARE(store.record(run), zem::history::Store::Outcome::Stored);
+            }
     }
     DeviceSession session;
     zem::history::Worker history;
@@ -220,7 +226,7 @@ void tst_HistoryDock::viewNamesBoardsVerdictsAndTimes()
     boards->setEditText(typed);
     view.refresh();
     QVERIFY(shown.wait());
-    QCOMPARE(view.runsModel()->rowCount(), typed.isEmpty() ? 2 : 1);
+    QCOMPARE(view.runsModel()->rowCount(), typed.isEmpty() ? 4 : 2);
     for (const char *name : { "historyParetoChart", "historyScoreChart" }) {
         const QString title = view.findChild<QChartView *>(QLatin1String(name))->chart()->title();
         QVERIFY2(title.endsWith(board), qPrintable(title));
@@ -231,6 +237,12 @@ void tst_HistoryDock::viewNamesBoardsVerdictsAndTimes()
     // One run a board today: the day's hours, with the date.
     QCOMPARE(static_cast<QDateTimeAxis *>(yield->axes(Qt::Horizontal).value(0))->format(),
         QStringLiteral("MM-dd HH:mm"));
+    // A run opened: its point's Cpk over the two good boards, (10 - 2.5) / (3 x 0.707).
+    emit view.findChild<QTableView *>(QStringLiteral("historyRunsTable"))
+        ->doubleClicked(view.runsModel()->index(0, 0));
+    auto *points = view.findChild<QTableWidget *>(QStringLiteral("historyPointsTable"));
+    QTRY_COMPARE(
+        points->item(0, 4) ? points->item(0, 4)->text() : QString(), QStringLiteral("3.54"));
 }
 
 QTEST_MAIN(tst_HistoryDock)

@@ -248,6 +248,7 @@ QString HistoryView::boardFilterText() const
 void HistoryView::refresh()
 {
     build();
+    m_capability.reset(); // runs may have been recorded since
     zem::history::RunFilter filter;
     filter.boardType = boardFilterText();
     filter.boardSerial = m_serialFilter->text().trimmed();
@@ -357,26 +358,4 @@ void HistoryView::showScores(const HistoryScores &s)
     if (!s.error.isEmpty())
         setStatus(s.error, true);
     m_charts.showScores(m_board, s);
-}
-
-void HistoryView::showRun(int row)
-{
-    const auto *summary = m_runs->runAt(row);
-    if (!summary)
-        return;
-    read([this, uuid = summary->run.uuid](zem::history::Store *store, const QString &) {
-        auto found = std::make_shared<std::optional<zem::history::Run>>(store->run(uuid));
-        const QString error = *found ? QString() : store->errorString();
-        return [this, found, error] {
-            m_detail->setRun(*found);
-            if (!*found)
-                setStatus(error, true);
-            else
-                setStatus(tr("Run of %1 %2: %3")
-                              .arg((*found)->boardType, (*found)->boardSerial,
-                                  zem::history::verdictWords((*found)->verdict)),
-                    false);
-            emit shown();
-        };
-    });
 }

@@ -6,6 +6,7 @@
 // it on the history's own thread: the view shows what comes back.
 #pragma once
 
+#include "capability.h"
 #include "historycharts.h"
 #include "runsmodel.h"
 #include "store.h"
@@ -13,6 +14,8 @@
 
 #include <QWidget>
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 class DockContext;
@@ -80,6 +83,8 @@ private:
     QString m_board; // whose failures, yield and scores are shown
     RunsModel *m_runs = nullptr;
     bool m_refreshQueued = false;
+    // The Cpk figures of a board type, read since the last refresh.
+    std::optional<std::pair<QString, std::vector<zem::history::Capability>>> m_capability;
     HistoryCharts m_charts;
 
     QLineEdit *m_locationEdit = nullptr;

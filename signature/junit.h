@@ -1,0 +1,60 @@
+// A board test as JUnit XML, for the build servers and dashboards that read
+// test results in that form: one testsuite per board run, one testcase per
+// point, inside one testsuites.
+#pragma once
+
+#include "session.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace sig {
+
+// How a point's verdict shows in JUnit. Every verdict has exactly one row in
+// junitOutcome()'s table; a new verdict is a new row there.
+enum class JUnitOutcome { Passed, Failure, Skipped, Error };
+JUnitOutcome junitOutcome(Verdict verdict);
+struct JUnitCase;
+JUnitOutcome junitOutcome(const JUnitCase &c);
+
+struct JUnitCase
+{
+    QString point;
+    Verdict verdict = Verdict::NotTested;
+    double score = NAN; // percent; NaN when nothing was compared
+    double tolerance = 0; // percent
+    QString cause; // the cause's text, empty when none was found
+    QString reading;
+    double seconds = 0; // from the point's start to its verdict
+    // Why the run stopped at this point (the device or the machine failed):
+    // an error whatever its verdict.
+    QString error;
+};
+
+struct JUnitSuite
+{
+    QString boardType;
+    QString serial;
+    QString operatorName;
+    QString station; // the host name when empty
+    QString url; // the instrument's
+    QString instrumentSerial;
+    QDateTime started; // UTC
+    QDateTime finished;
+    std::vector<JUnitCase> cases; // in the order probed
+};
+
+// The cases of a completed run: the points in `order` with their results.
+std::vector<JUnitCase> junitCases(const Signature &signature,
+    const std::vector<PointResult> &results, const std::vector<int> &order,
+    const std::vector<double> &seconds);
+
+QByteArray junitXml(const std::vector<JUnitSuite> &suites);
+
+// Writes the XML atomically: a failure leaves the file as it was.
+bool writeJUnit(const std::vector<JUnitSuite> &suites, const QString &path, QString *error);
+
+} // namespace sig
