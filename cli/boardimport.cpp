@@ -20,17 +20,6 @@ QStringList list(const std::string &text)
     return sig::splitNames(QString::fromStdString(text));
 }
 
-bool isNetlist(const QString &path, const QByteArray &bytes)
-{
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("d356") || suffix == QLatin1String("ipc")
-        || suffix == QLatin1String("356"))
-        return true;
-    if (suffix == QLatin1String("pos") || suffix == QLatin1String("csv"))
-        return false;
-    return cad::looksLikeIpcD356(bytes);
-}
-
 nlohmann::ordered_json names(const QStringList &list)
 {
     auto out = nlohmann::ordered_json::array();
@@ -85,31 +74,16 @@ bool importCad(BoardJob &job, std::optional<sig::Side> side, sig::Signature &boa
     sig::Signature changed = board;
     if (!job.import.empty()) {
         const QString path = QString::fromStdString(job.import);
-        const auto bytes = cad::readCadFile(path, &error);
-        if (!bytes)
-            return fail(job, error);
         const auto units = job.units.empty()
             ? std::nullopt
             : cad::unitNamed(QString::fromStdString(job.units));
         const sig::CadFilter filter { side, list(job.nets), list(job.refdes) };
-        sig::CadImport result;
-        if (isNetlist(path, *bytes)) {
-            const auto netlist = cad::readIpcD356(*bytes, path, &error, units);
-            if (!netlist)
-                return fail(job, error);
-            result = sig::importNetlist(changed, *netlist, filter);
-        } else {
-            if (!job.nets.empty())
-                return fail(job,
-                    QStringLiteral("--nets: %1 is a position file, which has no nets").arg(path));
-            const auto parts = cad::readPositions(*bytes, path, &error, units);
-            if (!parts)
-                return fail(job, error);
-            result = sig::importPlacements(changed, *parts, filter);
-        }
-        summary["added"] = result.added.size();
-        summary["updated"] = result.updated.size();
-        summary["vanished"] = names(result.vanished);
+        const auto result = sig::importCadFile(changed, path, filter, units, &error);
+        if (!result)
+            return fail(job, error);
+        summary["added"] = result->added.size();
+        summary["updated"] = result->updated.size();
+        summary["vanished"] = names(result->vanished);
     }
     if (!job.bom.empty()) {
         const auto bom = cad::readBomFile(QString::fromStdString(job.bom), &error);

@@ -1,5 +1,7 @@
 #include "cadimport.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
@@ -135,6 +137,34 @@ QStringList applyBom(Signature &board, const std::vector<cad::BomLine> &bom)
         given << line.refdes;
     }
     return given;
+}
+
+std::optional<CadImport> importCadFile(Signature &board, const QString &path,
+    const CadFilter &filter, std::optional<cad::Unit> units, QString *error)
+{
+    const auto bytes = cad::readCadFile(path, error);
+    if (!bytes)
+        return std::nullopt;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const bool netlist = suffix == QLatin1String("d356") || suffix == QLatin1String("ipc")
+        || suffix == QLatin1String("356")
+        || (suffix != QLatin1String("pos") && suffix != QLatin1String("csv")
+            && cad::looksLikeIpcD356(*bytes));
+    if (netlist) {
+        const auto read = cad::readIpcD356(*bytes, path, error, units);
+        if (!read)
+            return std::nullopt;
+        return importNetlist(board, *read, filter);
+    }
+    if (!filter.nets.isEmpty()) {
+        *error = QCoreApplication::translate("sig::CadImport", "%1 is a position file, which has no nets")
+                     .arg(path);
+        return std::nullopt;
+    }
+    const auto parts = cad::readPositions(*bytes, path, error, units);
+    if (!parts)
+        return std::nullopt;
+    return importPlacements(board, *parts, filter);
 }
 
 } // namespace sig

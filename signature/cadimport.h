@@ -42,6 +42,13 @@ CadImport importNetlist(Signature &board, const cad::Netlist &netlist, const Cad
 CadImport importPlacements(
     Signature &board, const std::vector<cad::Placement> &parts, const CadFilter &filter);
 
+// Reads a CAD file and imports it: a netlist by its suffix (.d356, .ipc,
+// .356) or, with another, by its content; else a position file. `units`
+// is for a file that does not say its own. On error (naming the file and
+// line) the board is left as it was.
+std::optional<CadImport> importCadFile(Signature &board, const QString &path,
+    const CadFilter &filter, std::optional<cad::Unit> units, QString *error);
+
 // Gives the points of each part of one or two points that the BOM gives a
 // value its "expect"; returns the parts so given.
 QStringList applyBom(Signature &board, const std::vector<cad::BomLine> &bom);

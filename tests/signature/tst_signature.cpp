@@ -294,12 +294,6 @@ void tst_Signature::malformedFile_data()
         << QStringLiteral("point \"R1\".measurements[0].reference: expected an object");
     QTest::newRow("side of another word") << QByteArray(R"([{"name": "R1", "side": "left"}])")
                                           << QStringLiteral("point \"R1\".side: expected \"top\"");
-    QTest::newRow("expected ohms below 0")
-        << QByteArray(R"([{"name": "R1", "expect": {"ohms": -4700}}])")
-        << QStringLiteral("point \"R1\".expect.ohms: expected ohms above 0");
-    QTest::newRow("expected value of a number")
-        << QByteArray(R"([{"name": "R1", "expect": 4700}])")
-        << QStringLiteral("point \"R1\".expect: expected an object");
     QTest::newRow("mm of a text") << QByteArray(R"([{"name": "R1", "mm": [1, "2"]}])")
                                   << QStringLiteral("point \"R1\".mm[1]: expected a number");
     QTest::newRow("four fiducials")

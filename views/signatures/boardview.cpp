@@ -5,9 +5,11 @@
 
 #include <QApplication>
 #include <QGraphicsItem>
+#include <QGraphicsPathItem>
 #include <QGraphicsScene>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScrollBar>
 #include <QStyleOptionGraphicsItem>
 #include <QtConcurrent/QtConcurrentRun>
@@ -110,7 +112,7 @@ void BoardView::setEditable(bool editable)
     m_editable = editable;
     for (board::Marker *m : m_markers)
         if (m)
-            m->setFlag(QGraphicsItem::ItemIsMovable, editable);
+            m->setFlag(QGraphicsItem::ItemIsMovable, editable && m_model->signature()->image);
 }
 
 bool BoardView::pictureShown() const
@@ -135,6 +137,52 @@ void BoardView::loadPicture()
     } else {
         scene()->setSceneRect(QRectF());
     }
+    drawOutline();
+}
+
+namespace {
+
+constexpr double kOutlinePxPerMm = 10;
+constexpr double kOutlineMarginMm = 5;
+
+// Board millimetres (y up) to the drawing's pixels (y down), the outline
+// with a margin around it.
+std::optional<sig::Registration> outlineDrawing(const sig::Signature &s)
+{
+    if (s.image || s.outline.size() < 3)
+        return std::nullopt;
+    const QRectF box = QPolygonF(QList<QPointF>(s.outline.begin(), s.outline.end())).boundingRect();
+    sig::Registration r;
+    r.toPixels = { kOutlinePxPerMm, 0, 0, -kOutlinePxPerMm,
+        -kOutlinePxPerMm * (box.left() - kOutlineMarginMm),
+        kOutlinePxPerMm * (box.bottom() + kOutlineMarginMm) };
+    r.toMm = r.toPixels.inverted();
+    return r;
+}
+
+} // namespace
+
+void BoardView::drawOutline()
+{
+    delete m_outline;
+    m_outline = nullptr;
+    const sig::Signature *s = m_model ? m_model->signature() : nullptr;
+    const auto drawing = s ? outlineDrawing(*s) : std::nullopt;
+    if (!drawing)
+        return;
+    QPainterPath path;
+    path.moveTo(drawing->toPixels.map(s->outline.front()));
+    for (std::size_t k = 1; k < s->outline.size(); ++k)
+        path.lineTo(drawing->toPixels.map(s->outline[k]));
+    path.closeSubpath();
+    m_outline = new QGraphicsPathItem(path);
+    m_outline->setPen(QPen(QColor(0xc8, 0xa0, 0x30), 0)); // copper on the dark board
+    m_outline->setBrush(QColor(0x1b, 0x4d, 0x2b));
+    m_outline->setZValue(0);
+    scene()->addItem(m_outline);
+    const double margin = kOutlinePxPerMm * kOutlineMarginMm;
+    scene()->setSceneRect(path.boundingRect().adjusted(-margin, -margin, margin, margin));
+    fit();
 }
 
 void BoardView::showPicture(const std::vector<QImage> &levels)
@@ -162,7 +210,9 @@ void BoardView::rebuildMarkers()
         delete f;
     m_fiducials.clear();
     const sig::Signature *s = m_model ? m_model->signature() : nullptr;
-    m_registration = s ? sig::registration(*s, nullptr) : std::nullopt;
+    m_registration = !s ? std::nullopt
+        : s->image     ? sig::registration(*s, nullptr)
+                       : outlineDrawing(*s);
     if (s)
         for (const sig::Fiducial &f : s->fiducials)
             if (f.px) {
@@ -220,7 +270,8 @@ void BoardView::updateMarker(int row)
     }
     if (!m) {
         m = new board::Marker(*this, row);
-        m->setFlag(QGraphicsItem::ItemIsMovable, m_editable);
+        // A place is in the photo's pixels: none is given on an outline.
+        m->setFlag(QGraphicsItem::ItemIsMovable, m_editable && m_model->signature()->image);
         scene()->addItem(m);
     }
     m->setPos(*at);
@@ -323,7 +374,7 @@ void BoardView::mouseReleaseEvent(QMouseEvent *event)
     QGraphicsView::mouseReleaseEvent(event);
     // A click, not a pan, on the picture (a marker takes its own clicks).
     const QPoint at = event->position().toPoint();
-    if (event->button() != Qt::LeftButton
+    if (!m_picture || event->button() != Qt::LeftButton
         || (at - m_pressedAt).manhattanLength() >= QApplication::startDragDistance())
         return;
     for (QGraphicsItem *item : items(at))

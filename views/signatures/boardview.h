@@ -19,6 +19,7 @@
 
 class SignatureModel;
 class QGraphicsItem;
+class QGraphicsPathItem;
 
 namespace board {
 class FiducialMark;
@@ -73,6 +74,7 @@ private:
     friend class board::Marker;
 
     void loadPicture();
+    void drawOutline();
     void showPicture(const std::vector<QImage> &levels);
     void rebuildMarkers();
     void updateMarker(int row);
@@ -87,6 +89,9 @@ private:
     // Points with a position on the board but none on the picture are drawn
     // where the registration puts them.
     std::optional<sig::Registration> m_registration;
+    // A board without a picture is drawn from its CAD outline, which the
+    // points' millimetres are placed on.
+    QGraphicsPathItem *m_outline = nullptr;
     std::optional<QPointF> m_probeMm;
     board::ProbeMark *m_probe = nullptr;
     int m_current = -1;

@@ -191,4 +191,24 @@ void SetPicture::undo()
     m_model.setPicture(m_old);
 }
 
+ImportBoard::ImportBoard(SignatureModel &model, const sig::Signature &imported, const QString &text)
+    : QUndoCommand(text)
+    , m_model(model)
+    , m_oldPoints(model.signature()->points)
+    , m_newPoints(imported.points)
+    , m_oldOutline(model.signature()->outline)
+    , m_newOutline(imported.outline)
+{
+}
+
+void ImportBoard::redo()
+{
+    m_model.setBoard(m_newPoints, m_newOutline);
+}
+
+void ImportBoard::undo()
+{
+    m_model.setBoard(m_oldPoints, m_oldOutline);
+}
+
 } // namespace edits

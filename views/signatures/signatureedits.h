@@ -124,4 +124,18 @@ private:
     std::optional<sig::Picture> m_old, m_new;
 };
 
+// A board's CAD imported: its points and outline before and after.
+class ImportBoard : public QUndoCommand
+{
+public:
+    ImportBoard(SignatureModel &model, const sig::Signature &imported, const QString &text);
+    void redo() override;
+    void undo() override;
+
+private:
+    SignatureModel &m_model;
+    std::vector<sig::Point> m_oldPoints, m_newPoints;
+    std::vector<QPointF> m_oldOutline, m_newOutline;
+};
+
 } // namespace edits

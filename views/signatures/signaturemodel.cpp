@@ -130,6 +130,18 @@ void SignatureModel::setPicture(std::optional<sig::Picture> picture)
     emit pictureChanged();
 }
 
+void SignatureModel::setBoard(std::vector<sig::Point> points, std::vector<QPointF> outline)
+{
+    beginResetModel();
+    m_signature->points = std::move(points);
+    m_signature->outline = std::move(outline);
+    if (m_results)
+        m_results->assign(m_signature->points.size(), sig::PointResult());
+    endResetModel();
+    // The outline is drawn where there is no picture.
+    emit pictureChanged();
+}
+
 bool SignatureModel::nameIsFree(const QString &name, int row) const
 {
     const int at = m_signature ? m_signature->find(name) : -1;

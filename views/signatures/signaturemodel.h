@@ -39,6 +39,9 @@ public:
     void setFiducials(std::vector<sig::Fiducial> fiducials);
     void setMeasurement(int row, std::size_t measurement, sig::Measurement value);
     void setPicture(std::optional<sig::Picture> picture);
+    // The board's points and outline at once (a CAD import); the results of
+    // the last test no longer match them and are dropped.
+    void setBoard(std::vector<sig::Point> points, std::vector<QPointF> outline);
     // Whether the name could be given to the point at `row`.
     bool nameIsFree(const QString &name, int row = -1) const;
     // The row's cells changed (a reference learned, a verdict reached).
