@@ -6,6 +6,7 @@
 #include "dockcontext.h"
 #include "boardeditor.h"
 #include "boardview.h"
+#include "cadimportdialog.h"
 #include "devicesession.h"
 #include "signaturemodel.h"
 #include "signaturesdock.h"
@@ -16,6 +17,8 @@
 
 #include <QBuffer>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,6 +39,7 @@ private slots:
     void componentPlacedByClicks_data();
     void componentPlacedByClicks();
     void fiducialsRegisterThePicture();
+    void cadImportPreviewedThenUndone();
 };
 
 void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
@@ -237,6 +241,45 @@ void tst_SignaturesDock::fiducialsRegisterThePicture()
     dock.undoStack()->undo();
     QVERIFY(!view->registration());
     QCOMPARE(dock.signature().fiducials.size(), 1u);
+}
+
+// A position file previewed (each point new, updated or no longer in the
+// file), narrowed to one side, imported as one edit and undone.
+void tst_SignaturesDock::cadImportPreviewedThenUndone()
+{
+    QTemporaryDir dir;
+    const QString pos = dir.filePath(QStringLiteral("board-pos.csv"));
+    QFile f(pos);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("Ref,Val,Package,PosX,PosY,Rot,Side\nR1,1k,R0603,10,20,0,top\nU1,LM358,SO8,30,15,90,bottom\n");
+    f.close();
+    DeviceSession session;
+    DockContext context(session);
+    context.setFileChooser(std::make_shared<FixedFileChooser>(pos));
+    SignaturesDock dock(context);
+    dock.show();
+    QCOMPARE(dock.addPoints(QStringLiteral("R1, X9")), 2);
+    {
+        CadImportDialog preview(dock.signature(), pos);
+        QCOMPARE(preview.previewRows(), 3); // U1 new, R1 updated, X9 kept
+        preview.findChild<QComboBox *>(QStringLiteral("cadSideBox"))->setCurrentIndex(2);
+        QCOMPARE(preview.previewRows(), 2); // U1 new, X9 kept
+    }
+    auto *tabs = dock.findChild<QTabWidget *>(QStringLiteral("signatureTabs"));
+    tabs->setCurrentWidget(dock.findChild<QWidget *>(QStringLiteral("boardPage")));
+    QTimer::singleShot(0, [] {
+        if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            d->accept();
+    });
+    dock.findChild<QPushButton *>(QStringLiteral("signatureImportButton"))->click();
+    const sig::Signature &s = dock.signature();
+    QCOMPARE(s.points.size(), 3u);
+    const sig::Point &u1 = s.points[std::size_t(s.find(QStringLiteral("U1")))];
+    QVERIFY(u1.mm == QPointF(30, 15) && u1.side == sig::Side::Bottom);
+    QCOMPARE(s.points[0].mm, std::optional(QPointF(10, 20)));
+    dock.undoStack()->undo();
+    QCOMPARE(s.points.size(), 2u);
+    QVERIFY(!s.points[0].mm);
 }
 
 QTEST_MAIN(tst_SignaturesDock)

@@ -1,6 +1,7 @@
 #include "boardeditor.h"
 
 #include "boardview.h"
+#include "cadimportdialog.h"
 #include "dockcontext.h"
 #include "proberpanel.h"
 #include "signaturedocument.h"
@@ -13,6 +14,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -51,6 +53,11 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
     row->addWidget(pictureButton);
     row->addWidget(componentButton);
     row->addWidget(fiducialButton);
+    auto *importButton = new QPushButton(tr("Import CAD..."), this);
+    importButton->setObjectName(QStringLiteral("signatureImportButton"));
+    importButton->setToolTip(tr("Points from the board's netlist (IPC-D-356) or position file, "
+                                "with their nets and positions; learned points keep their references"));
+    row->addWidget(importButton);
     m_proberButton->setObjectName(QStringLiteral("signatureProberButton"));
     m_proberButton->setCheckable(true);
     m_proberButton->setToolTip(tr("A machine that brings the probe: connect, home, jog, teach "
@@ -65,6 +72,7 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
     connect(componentButton, &QPushButton::clicked, this, &BoardEditor::componentDialog);
     connect(fiducialButton, &QPushButton::clicked, this, &BoardEditor::fiducialDialog);
     connect(m_proberButton, &QPushButton::toggled, this, &BoardEditor::showProber);
+    connect(importButton, &QPushButton::clicked, this, &BoardEditor::importDialog);
     connect(m_view, &BoardView::pointClicked, this, &BoardEditor::pointChosen);
     connect(m_view, &BoardView::pictureClicked, this, &BoardEditor::onPictureClicked);
     connect(m_view, &BoardView::pointDragged, this, [this](int row, QPointF to) {
@@ -84,6 +92,21 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
             showHint();
     });
     showHint();
+}
+
+void BoardEditor::importDialog()
+{
+    const QString file = m_context.files().openFileName({ this, tr("Import the board's CAD"), QString(),
+        tr("CAD files (*.d356 *.ipc *.356 *.pos *.csv);;All files (*)") });
+    if (file.isEmpty())
+        return;
+    CadImportDialog dialog(m_document.signature(), file, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_document.undoStack()->push(new edits::ImportBoard(
+        *m_document.model(), dialog.result(), tr("Import %1").arg(QFileInfo(file).fileName())));
+    emit statusChanged(tr("Imported %1: %n point(s).", nullptr, int(m_document.signature().points.size()))
+                           .arg(QFileInfo(file).fileName()));
 }
 
 void BoardEditor::showProber(bool shown)
@@ -112,6 +135,8 @@ void BoardEditor::setEditable(bool editable)
 {
     m_editable = editable;
     m_view->setEditable(editable);
+    // A run holds the points it probes: no import under it.
+    findChild<QPushButton *>(QStringLiteral("signatureImportButton"))->setEnabled(editable);
 }
 
 void BoardEditor::showHint()

@@ -55,6 +55,7 @@ private:
     void pictureDialog();
     void componentDialog();
     void fiducialDialog();
+    void importDialog();
     void onPictureClicked(QPointF at);
     void setFiducial(sig::Fiducial fiducial);
     // The board's registration; else nothing, and *why says why when it has
