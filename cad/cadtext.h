@@ -11,6 +11,19 @@
 
 namespace cad {
 
+// A reader's way out of a malformed file, caught at its entry point and
+// turned into "file:line: what"; it never leaves the reader.
+struct Failure
+{
+    int line;
+    QString what;
+};
+
+[[noreturn]] inline void fail(int line, const QString &what)
+{
+    throw Failure { line, what };
+}
+
 // CAD outputs of the largest boards are megabytes; more is no CAD output.
 inline constexpr std::size_t kMaxCadFileSize = std::size_t(64) << 20;
 

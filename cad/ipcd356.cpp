@@ -9,16 +9,6 @@
 namespace cad {
 namespace {
 
-struct Failure
-{
-    int line;
-    QString what;
-};
-
-[[noreturn]] void fail(int line, const QString &what)
-{
-    throw Failure { line, what };
-}
 
 // Columns as the format numbers them, from 1; past the line's end is blank.
 QByteArray columns(const QByteArray &line, int first, int last)

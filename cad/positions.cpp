@@ -6,16 +6,6 @@
 namespace cad {
 namespace {
 
-struct Failure
-{
-    int line;
-    QString what;
-};
-
-[[noreturn]] void fail(int line, const QString &what)
-{
-    throw Failure { line, what };
-}
 
 // Where each field is in a row, -1 for none.
 struct Columns
