@@ -11,7 +11,7 @@
 #   5. ThreadSanitizer build (build-tsan/): calls from two threads through one
 #      connection, the window's device thread, the probe run, the history's
 #      thread
-#   6. the libFuzzer targets (build-fuzz/), FUZZ_SECONDS each (default 60)
+#   6. the libFuzzer targets (build-fuzz/), FUZZ_SECONDS each (default 40)
 # Every phase runs even after a failure; the run ends with a summary whose
 # last line counts tests (a fuzz target is one), and exits non-zero on any
 # failure.
@@ -78,10 +78,11 @@ sanitized() {
         ctest --test-dir build-asan -E '^tst_gantryrun$' --output-on-failure --timeout 900 -j "$jobs"
 }
 
-# The tests whose code runs on more than one thread: the device thread, and
-# the history's thread that the History and Signatures docks post to.
+# The tests whose code runs on more than one thread: the device thread, the
+# history's thread that the History and Signatures docks post to, and the
+# machine's thread of the Prober panel.
 threaded=(tst_connection tst_devicesession tst_curve_integration tst_proberun tst_history_dock
-    tst_signaturesdock tst_signaturerun)
+    tst_signaturesdock tst_signaturerun tst_proberpanel)
 threads() {
     cmake -S . -B build-tsan -G Ninja -DZEM_TSAN=ON ${CMAKE_ARGS:-} &&
         cmake --build build-tsan --parallel "$jobs" --target "${threaded[@]}" &&
@@ -94,7 +95,7 @@ phase "valgrind (ctest -L valgrind)" memcheck
 phase ".deb + check_deb.sh + lintian" package
 phase "ASan+UBSan build + ctest" sanitized
 phase "TSan: device and history thread tests" threads
-phase "fuzzers, ${FUZZ_SECONDS:-60} s each" scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+phase "fuzzers, ${FUZZ_SECONDS:-40} s each" scripts/fuzz.sh "${FUZZ_SECONDS:-40}"
 
 echo
 echo "======== summary"
