@@ -105,6 +105,7 @@ void BoardEditor::importDialog()
         return;
     m_document.undoStack()->push(new edits::ImportBoard(
         *m_document.model(), dialog.result(), tr("Import %1").arg(QFileInfo(file).fileName())));
+    showHint();
     emit statusChanged(tr("Imported %1: %n point(s).", nullptr, int(m_document.signature().points.size()))
                            .arg(QFileInfo(file).fileName()));
 }
@@ -141,8 +142,10 @@ void BoardEditor::setEditable(bool editable)
 
 void BoardEditor::showHint()
 {
-    QString hint = m_document.signature().image
-        ? tr("Choose a point and click on the picture to place it.")
+    const sig::Signature &board = m_document.signature();
+    QString hint = board.image ? tr("Choose a point and click on the picture to place it.")
+        : board.outline.size() >= 3
+        ? tr("Drawn from the CAD outline, points by their mm; a picture can be loaded.")
         : tr("Load a picture of the board.");
     QString why;
     if (const auto r = registered(&why))

@@ -182,7 +182,10 @@ void BoardView::drawOutline()
     scene()->addItem(m_outline);
     const double margin = kOutlinePxPerMm * kOutlineMarginMm;
     scene()->setSceneRect(path.boundingRect().adjusted(-margin, -margin, margin, margin));
-    fit();
+    // Fitted once the view has its size, as a picture is.
+    m_fitted = isVisible();
+    if (m_fitted)
+        fit();
 }
 
 void BoardView::showPicture(const std::vector<QImage> &levels)
@@ -389,7 +392,7 @@ void BoardView::mouseReleaseEvent(QMouseEvent *event)
 void BoardView::resizeEvent(QResizeEvent *event)
 {
     QGraphicsView::resizeEvent(event);
-    if (!m_fitted && m_picture) {
+    if (!m_fitted && (m_picture || m_outline)) {
         m_fitted = true;
         fit();
     }
