@@ -27,9 +27,9 @@ struct RunFilter
     QString boardType;
     QString boardSerial;
     QDateTime since; // runs started at or after
-    QDateTime until; // runs started before
     QString verdict; // see verdictKind(); runs() refuses any other
     int limit = -1; // at most this many, newest first; -1: all
+    QDateTime until; // runs started before
 };
 
 // A run as listed: everything but its points, which run() reads.
