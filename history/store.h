@@ -29,6 +29,7 @@ struct RunFilter
     QDateTime since; // runs started at or after
     QString verdict; // see verdictKind(); runs() refuses any other
     int limit = -1; // at most this many, newest first; -1: all
+    QDateTime until; // runs started before
 };
 
 // A run as listed: everything but its points, which run() reads.
@@ -56,6 +57,21 @@ struct ScoreSample
     QString boardSerial;
     double score = 0;
     double tolerance = 0; // the point's in that run, percent
+    QString verdict; // the point's in that run
+};
+
+// A point of a run as listed: its verdict and score without its curve.
+struct PointRow
+{
+    QUuid run;
+    QDateTime started;
+    QString boardSerial;
+    QString name;
+    QString verdict;
+    std::optional<double> score; // none when nothing was compared
+    double tolerance = 0; // percent
+    QString causeClass; // null when no cause was found
+    QString causeText;
 };
 
 // A point's score in a run of a good board: one whose verdict is "pass".
@@ -127,6 +143,9 @@ public:
     // Every query returns nothing when the history cannot be read, with the
     // reason in errorString().
     std::optional<std::vector<RunSummary>> runs(const RunFilter &filter);
+    // The points of the runs() of the filter, newest run first, each run's
+    // in probing order; the filter's limit counts runs.
+    std::optional<std::vector<PointRow>> points(const RunFilter &filter);
     // A run with its points and curves; nothing when absent or unreadable.
     std::optional<Run> run(const QUuid &uuid);
     // The points of a board type, most failures first (a Pareto chart's
@@ -171,6 +190,9 @@ private:
     bool remove(const QUuid &uuid);
     Store *spool(bool create);
     bool fail(const QString &error);
+    // Adds the filter's conditions on the table runs to sql; false (with
+    // error_ set) for a verdict no run or point has.
+    bool runConditions(const RunFilter &filter, QString *sql, QVariantList *values);
 
     Location location_;
     QString connection_;

@@ -34,28 +34,24 @@ void readRunColumns(const QSqlQuery &q, Run *r)
 
 } // namespace
 
-std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
+bool Store::runConditions(const RunFilter &filter, QString *sql, QVariantList *values)
 {
-    if (!connect())
-        return std::nullopt;
-    QString sql = QStringLiteral("SELECT %1, point_count, failed_count FROM runs WHERE 1 = 1")
-                      .arg(QLatin1String(kRunColumns));
-    QVariantList values;
     const auto where = [&](bool given, const char *condition, const QVariant &value) {
         if (given) {
-            sql += QLatin1String(condition);
-            values << value;
+            *sql += QLatin1String(condition);
+            *values << value;
         }
     };
     where(!filter.boardType.isEmpty(), " AND board_type = ?", filter.boardType);
     where(!filter.boardSerial.isEmpty(), " AND board_serial = ?", filter.boardSerial);
     where(filter.since.isValid(), " AND started_ms >= ?", filter.since.toMSecsSinceEpoch());
+    where(filter.until.isValid(), " AND started_ms < ?", filter.until.toMSecsSinceEpoch());
     const VerdictKind kind = verdictKind(filter.verdict);
     if (!filter.verdict.isEmpty() && kind == VerdictKind::Unknown) {
         error_ = QStringLiteral("no verdict '%1': a run's is pass, fail or unstable, a point's "
                                 "different, not_learned, no_contact or net_disagrees")
                      .arg(filter.verdict);
-        return std::nullopt;
+        return false;
     }
     where(kind == VerdictKind::Run, " AND verdict = ?", filter.verdict);
     // Only failed runs can hold a different point; the count keeps the
@@ -66,8 +62,23 @@ std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
               "AND p.verdict = ?)"
             : " AND EXISTS (SELECT 1 FROM points p WHERE p.run_id = runs.id AND p.verdict = ?)",
         filter.verdict);
+    return true;
+}
+
+std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
+{
+    if (!connect())
+        return std::nullopt;
+    QString sql = QStringLiteral("SELECT %1, point_count, failed_count FROM runs WHERE 1 = 1")
+                      .arg(QLatin1String(kRunColumns));
+    QVariantList values;
+    if (!runConditions(filter, &sql, &values))
+        return std::nullopt;
     sql += QLatin1String(" ORDER BY started_ms DESC, id DESC");
-    where(filter.limit >= 0, " LIMIT ?", filter.limit);
+    if (filter.limit >= 0) {
+        sql += QLatin1String(" LIMIT ?");
+        values << filter.limit;
+    }
     QSqlQuery q(database());
     if (!exec(q, sql, values, &error_))
         return unreadable(error_);
@@ -81,6 +92,48 @@ std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
         s.pointCount = q.value(10).toInt();
         s.failedCount = q.value(11).toInt();
         list.push_back(std::move(s));
+    }
+    if (q.lastError().isValid())
+        return unreadable(q.lastError().text());
+    return list;
+}
+
+std::optional<std::vector<PointRow>> Store::points(const RunFilter &filter)
+{
+    if (!connect())
+        return std::nullopt;
+    QString runs = QStringLiteral(
+        "SELECT id, uuid, started_ms, board_serial FROM runs WHERE 1 = 1");
+    QVariantList values;
+    if (!runConditions(filter, &runs, &values))
+        return std::nullopt;
+    runs += QLatin1String(" ORDER BY started_ms DESC, id DESC");
+    if (filter.limit >= 0) {
+        runs += QLatin1String(" LIMIT ?");
+        values << filter.limit;
+    }
+    const QString sql = QStringLiteral(
+        "SELECT r.uuid, r.started_ms, r.board_serial, p.name, p.verdict, p.score, p.tolerance, "
+        "p.cause_class, p.cause_text FROM points p JOIN (%1) r ON r.id = p.run_id "
+        "ORDER BY r.started_ms DESC, r.id DESC, p.position")
+                            .arg(runs);
+    QSqlQuery q(database());
+    if (!exec(q, sql, values, &error_))
+        return unreadable(error_);
+    std::vector<PointRow> list;
+    while (q.next()) {
+        PointRow p;
+        p.run = QUuid::fromString(q.value(0).toString());
+        p.started = fromMs(q.value(1));
+        p.boardSerial = q.value(2).toString();
+        p.name = q.value(3).toString();
+        p.verdict = q.value(4).toString();
+        if (!q.value(5).isNull())
+            p.score = q.value(5).toDouble();
+        p.tolerance = q.value(6).toDouble();
+        p.causeClass = text(q.value(7));
+        p.causeText = text(q.value(8));
+        list.push_back(std::move(p));
     }
     if (q.lastError().isValid())
         return unreadable(q.lastError().text());
@@ -202,7 +255,8 @@ std::optional<std::vector<ScoreSample>> Store::scores(
     if (!connect())
         return std::nullopt;
     QString sql = QStringLiteral(
-        "SELECT r.started_ms, r.uuid, r.board_serial, p.score, p.tolerance FROM points p "
+        "SELECT r.started_ms, r.uuid, r.board_serial, p.score, p.tolerance, p.verdict "
+        "FROM points p "
         "JOIN runs r ON r.id = p.run_id "
         "WHERE p.name = ? AND r.board_type = ? AND p.score IS NOT NULL");
     QVariantList values { nonNull(point), nonNull(boardType) };
@@ -217,7 +271,8 @@ std::optional<std::vector<ScoreSample>> Store::scores(
     std::vector<ScoreSample> list;
     while (q.next())
         list.push_back({ fromMs(q.value(0)), QUuid::fromString(q.value(1).toString()),
-            q.value(2).toString(), q.value(3).toDouble(), q.value(4).toDouble() });
+            q.value(2).toString(), q.value(3).toDouble(), q.value(4).toDouble(),
+            q.value(5).toString() });
     if (q.lastError().isValid())
         return unreadable(q.lastError().text());
     return list;

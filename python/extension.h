@@ -113,6 +113,7 @@ void addDevice(py::module_ &m);
 void addCurve(py::module_ &m);
 void addSignature(py::module_ &m);
 void addRecording(py::module_ &m);
+void addHistory(py::module_ &m);
 
 } // namespace zem::python
 

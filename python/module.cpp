@@ -92,4 +92,5 @@ PYBIND11_MODULE(_zem, m)
     addDevice(m);
     addSignature(m);
     addRecording(m);
+    addHistory(m);
 }

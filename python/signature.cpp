@@ -1,12 +1,14 @@
 // zem.Signature: a board's signature file, learning its points from curves
 // and judging curves against them with the window's score, verdict and cause.
 #include "extension.h"
+#include "history.h"
 
 #include "boardprober.h"
 #include "boardverdict.h"
 #include "call.h"
 #include "cause.h"
 #include "connection.h"
+#include "historyrun.h"
 #include "probeorder.h"
 #include "proberun.h"
 #include "sequence.h"
@@ -19,10 +21,12 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace zem::python {
 
@@ -50,6 +54,9 @@ struct Comparison
     std::optional<sig::Cause> cause;
     sig::Reading reading;
     int boards = 0;
+    std::optional<std::string> net; // none when the point names no net
+    std::vector<std::string> netPoints; // net_disagrees: the points of its net it reads unlike
+    std::optional<std::string> note; // none when the run has nothing to add
 };
 
 [[noreturn]] void raiseOsError(const QString &message)
@@ -186,6 +193,8 @@ Comparison compare(Board &b, py::object curves, const std::string &point)
     c.verdict = r.verdict;
     c.reading = r.reading;
     c.boards = r.boards;
+    if (!p.net.isEmpty())
+        c.net = p.net.toStdString();
     return c;
 }
 
@@ -275,7 +284,7 @@ std::unique_ptr<sig::ProbeRun> probe(const Board &b, DeviceArgument dev, sig::Se
 // fiducials, every point probed found by its mm position; with order "path"
 // the points are reordered along the machine's shortest path. ValueError for
 // a board it cannot place or points without a position.
-std::unique_ptr<sig::Prober> machineFor(const Board &b, const MachineProber *prober,
+std::unique_ptr<motion::GantryProber> machineFor(const Board &b, const MachineProber *prober,
     const std::string &orderName, std::vector<int> *order)
 {
     if (orderName != "file" && orderName != "path")
@@ -314,22 +323,87 @@ py::dict summaryOf(const sig::Signature &s, const std::string &serial, const sig
     return d;
 }
 
-py::object testBoard(
-    const Board &b, DeviceArgument dev, int repeat, std::optional<std::vector<std::string>> points,
-    const MachineProber *prober, const std::string &orderName, const std::string &serial)
+// A fiducial that moved further than this during a run says the board
+// moved in its fixture, as zemctl test warns.
+constexpr double kMaxDriftMm = 0.1;
+
+// Probes one taught fiducial again after the run, as zemctl test does: how far
+// the machine found it from where it was taught, in mm; none when no
+// fiducial is taught or the machine cannot say where it is.
+std::optional<double> checkDrift(
+    motion::GantryProber &gantry, const sig::Signature &board, zem::Connection &device)
+{
+    const auto taught = std::find_if(board.fiducials.begin(), board.fiducials.end(),
+        [](const sig::Fiducial &f) { return f.machine.has_value(); });
+    if (taught == board.fiducials.end())
+        return std::nullopt;
+    std::optional<std::string> failed;
+    SignalCheck interrupt;
+    {
+        py::gil_scoped_release unlocked;
+        gantry.moveToBoard(
+            { taught->mm.x(), taught->mm.y() }, taught->name, sig::Prober::Clock::now());
+        for (;;) {
+            if (interrupt()) {
+                gantry.cancel();
+                break;
+            }
+            const sig::Prober::Status status = gantry.poll(device, sig::Prober::Clock::now());
+            if (status.kind == sig::Prober::Status::Failed) {
+                failed = "the fiducial check: " + status.why.toStdString();
+                break;
+            }
+            if (status.kind == sig::Prober::Status::There)
+                break;
+            std::this_thread::sleep_until(status.next);
+        }
+    }
+    interrupt.throwIfRaised();
+    if (failed)
+        raise(pythonTypes().measurementError, pythonTypes().measurementError(*failed));
+    const auto reached = gantry.reached();
+    if (!reached)
+        return std::nullopt;
+    const double drift
+        = std::hypot(reached->x - taught->machine->x(), reached->y - taught->machine->y());
+    if (drift > kMaxDriftMm) {
+        char text[80];
+        std::snprintf(text, sizeof text, " is %.2f mm from where it was taught", drift);
+        py::module_::import("warnings")
+            .attr("warn")("fiducial " + taught->name.toStdString() + text
+                + ": the board moved during the run; check its fixture and test again");
+    }
+    return drift;
+}
+
+py::object testBoard(const Board &b, DeviceArgument dev, int repeat,
+    std::optional<std::vector<std::string>> points, const MachineProber *prober,
+    const std::string &orderName, const std::string &serial,
+    py::object historyUrl, const std::string &operatorName)
 {
     if (repeat < 1)
         throw py::value_error("repeat must be 1 or more, not " + std::to_string(repeat));
     std::vector<int> order = probingOrder(b.signature, points);
     auto machine = machineFor(b, prober, orderName, &order);
+    // Opened before the board is probed: a history at fault costs no run.
+    std::optional<HistoryWriter> history;
+    if (!historyUrl.is_none())
+        history = openHistoryForWriting(
+            py::str(py::module_::import("os").attr("fsdecode")(historyUrl)));
+    motion::GantryProber *gantry = machine.get();
+    const QDateTime started = QDateTime::currentDateTimeUtc();
     sig::Session::Options options;
     options.repeat = repeat;
     const auto run
         = probe(b, dev, sig::Session::Mode::Test, options, order, "test", std::move(machine));
+    std::optional<double> drift;
+    if (gantry)
+        drift = checkDrift(*gantry, b.signature, *dev.connection);
+    const std::vector<sig::PointResult> &results = run->session().results();
     py::list out;
     for (int index : order) {
         const sig::Point &p = b.signature.points[std::size_t(index)];
-        const sig::PointResult &r = run->session().results()[std::size_t(index)];
+        const sig::PointResult &r = results[std::size_t(index)];
         Comparison c;
         c.point = p.name.toStdString();
         if (!std::isnan(r.score))
@@ -339,11 +413,33 @@ py::object testBoard(
         c.cause = r.cause;
         c.reading = r.reading;
         c.boards = r.boards;
+        if (!p.net.isEmpty())
+            c.net = p.net.toStdString();
+        if (r.verdict == sig::Verdict::NetDisagrees)
+            for (int k : r.netPoints)
+                c.netPoints.push_back(b.signature.points[std::size_t(k)].name.toStdString());
+        if (!r.note.isEmpty())
+            c.note = r.note.toStdString();
         out.append(py::cast(std::move(c)));
     }
+    py::dict summary = summaryOf(b.signature, serial, sig::boardVerdict(results, order));
+    if (!operatorName.empty())
+        summary["operator"] = operatorName;
+    if (drift)
+        summary["drift_mm"] = std::round(*drift * 1000) / 1000;
+    if (history) {
+        // The signature is named as zemctl names it: by its file's name.
+        const QString signatureName = b.path
+            ? QFileInfo(QFile::decodeName(QByteArray::fromStdString(*b.path))).fileName()
+            : b.signature.board;
+        history::Run record = history::historyRun(
+            b.signature, results, order, started, QString::fromStdString(serial), signatureName);
+        if (!operatorName.empty())
+            record.operatorName = QString::fromStdString(operatorName);
+        summary["run"] = recordRun(*history, record);
+    }
     // A list still, as before; the board's verdict rides along.
-    return pythonTypes().boardResults(
-        out, summaryOf(b.signature, serial, sig::boardVerdict(run->session().results(), order)));
+    return pythonTypes().boardResults(out, summary);
 }
 
 std::vector<std::string> learnBoard(Board &b, DeviceArgument dev, bool add, bool autoSettings,
@@ -420,6 +516,11 @@ is reached when a run begins.)")
         .def_readonly("reading", &Comparison::reading, "What the curve looks like (Reading).")
         .def_readonly(
             "boards", &Comparison::boards, "How many good boards the point's references come from.")
+        .def_readonly("net", &Comparison::net, "The point's net; None when it names none.")
+        .def_readonly("net_points", &Comparison::netPoints,
+            "For \"net_disagrees\": the points of its net it reads unlike; else empty.")
+        .def_readonly("note", &Comparison::note,
+            "What the run adds to the verdict, e.g. the BOM's expected value; None when nothing.")
         .def("__repr__", [](const Comparison &c) {
             std::string text = "<zem.Comparison " + c.point + ": " + sig::verdictName(c.verdict);
             if (c.score) {
@@ -537,7 +638,8 @@ names learned. A failure raises DeviceError (or MeasurementError) and leaves
 the signature as it was.)")
         .def("test", &testBoard, py::arg("dev"), py::kw_only(), py::arg("repeat") = 2,
             py::arg("points") = py::none(), py::arg("prober") = py::none(),
-            py::arg("order") = "file", py::arg("serial") = "",
+            py::arg("order") = "file", py::arg("serial") = "", py::arg("history") = py::none(),
+            py::arg("operator") = "",
             R"(Probes the points (all, or those named, in that order) on a suspect
 board with dev, each measured at once and `repeat` times, and judges them
 against their references: a Comparison per point, in probing order, in a
@@ -545,7 +647,14 @@ list whose .summary is the board's verdict as zemctl's summary line gives
 it (board, serial, verdict, points, passed, different, unstable, no_contact,
 not_learned, net_disagrees). Repeats that disagree make a point "unstable";
 points of one net that read unlike the rest of it "net_disagrees". prober and
-order as for learn(). A failure raises DeviceError (or MeasurementError).)")
+order as for learn(); with a machine one taught fiducial is probed again at
+the end and .summary["drift_mm"] says how far it moved (a warning past
+0.1 mm). history (a SQLite path or PostgreSQL URL, as zemctl's --history
+takes it) records the run there as zemctl test does, with serial and
+operator; .summary["run"] is then its UUID. The history is opened before
+probing (ValueError when it cannot be); a run it cannot keep raises
+RuntimeError, a server out of reach spools it with a warning. A failure
+raises DeviceError (or MeasurementError).)")
         .def("compare", &compare, py::arg("curve"), py::arg("point"),
             "Judges a curve (or one curve per measurement) against the point's reference: "
             "a Comparison with score, verdict, cause and reading.")

@@ -13,11 +13,13 @@ Each command of the instrument is a method of Device named after it; a
 result other than 0 raises DeviceError (a -3 that brings a record returns it
 with a ResultWarning). zem.record(path) writes the calls made inside it as a
 call file for zemctl replay. pytest: ``pytest -p zem.pytest_plugin`` gives
-tests a ``zem_device`` fixture.
+tests a ``zem_device`` fixture. zem.History(url) reads the test history
+that Signature.test(..., history=url) and zemctl test record into.
 """
 
 from collections.abc import Mapping as _Mapping
 
+from ._history import History
 from ._types import BoardResults, DeviceError, Error, MeasurementError, ResultWarning, Value
 from ._zem import (Cause, Comparison, Curve, Device, Figures, Prober, Reading, Record, Recording,
                    Signature, open, record)
@@ -28,7 +30,7 @@ __version__ = "@PROJECT_VERSION@"
 
 __all__ = [
     "BoardResults", "Cause", "Comparison", "Curve", "Device", "DeviceError", "Error", "Figures",
-    "MeasurementError", "Prober", "Reading", "Record", "Recording", "ResultWarning", "Signature",
+    "History", "MeasurementError", "Prober", "Reading", "Record", "Recording", "ResultWarning", "Signature",
     "Value",
     "open", "record",
 ]

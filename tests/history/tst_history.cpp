@@ -334,7 +334,7 @@ void TestHistory::recordAndQuery()
     const auto uuids
         = [&](QString board, QString serial, QDateTime since, QString verdict, int limit = -1) {
               QList<QUuid> list;
-              const auto runs = store.runs({ board, serial, since, verdict, limit });
+              const auto runs = store.runs({ board, serial, since, verdict, limit, {} });
               for (const RunSummary &s : *runs)
                   list << s.run.uuid;
               return list;
@@ -347,7 +347,7 @@ void TestHistory::recordAndQuery()
     // A point's verdict selects the runs holding such a point.
     QCOMPARE(uuids({}, {}, {}, "different"), QList<QUuid>({ a.uuid }));
     QCOMPARE(uuids({}, {}, {}, "not_learned"), QList<QUuid>({ a.uuid }));
-    QVERIFY(!store.runs({ {}, {}, {}, "differnt", -1 })
+    QVERIFY(!store.runs({ {}, {}, {}, "differnt", -1, {} })
         && store.errorString().contains("no verdict 'differnt'"));
     QCOMPARE(uuids({}, {}, {}, {}, 1), QList<QUuid>({ c.uuid }));
     QCOMPARE(store.runs({})->back().failedCount, 1);
@@ -369,7 +369,7 @@ void TestHistory::recordAndQuery()
 
     QBuffer csv;
     csv.open(QIODevice::WriteOnly);
-    QVERIFY(store.exportCsv({ "B1", {}, {}, {}, -1 }, &csv));
+    QVERIFY(store.exportCsv({ "B1", {}, {}, {}, -1, {} }, &csv));
     const QList<QByteArray> lines = csv.data().split('\n');
     QCOMPARE(lines.size(), 4); // header, two runs, the last line's end
     QVERIFY(lines[2].startsWith(
@@ -383,7 +383,7 @@ void TestHistory::recordAndQuery()
     QCOMPARE(store.record(d), Store::Outcome::Stored);
     QCOMPARE(store.run(d.uuid)->points[1].verdict, "net_disagrees");
     QCOMPARE(uuids({}, {}, {}, "net_disagrees"), QList<QUuid>({ d.uuid }));
-    QCOMPARE(store.runs({ "B3", {}, {}, {}, -1 })->front().failedCount, 1);
+    QCOMPARE(store.runs({ "B3", {}, {}, {}, -1, {} })->front().failedCount, 1);
     QCOMPARE(store.pareto("B3")->front().failed, 1);
 
     // Written by a newer build: refused.
