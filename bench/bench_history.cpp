@@ -119,14 +119,14 @@ bool largeHistory(const char *engine, Store &store, int large)
         figure(what, target, "%.1f ms (%zu rows)", ms, rows);
     };
     query("runs of a board type, newest 100", [&] {
-        return store.runs({ "bench", {}, {}, {}, 100 })->size();
+        return store.runs({ "bench", {}, {}, {}, 100, {} })->size();
     });
-    query("runs of one serial", [&] { return store.runs({ {}, "SN0042", {}, {}, -1 })->size(); });
+    query("runs of one serial", [&] { return store.runs({ {}, "SN0042", {}, {}, -1, {} })->size(); });
     query("failed runs of the last 10 days", [&] {
-        return store.runs({ {}, {}, first.addDays(90), "fail", -1 })->size();
+        return store.runs({ {}, {}, first.addDays(90), "fail", -1, {} })->size();
     });
     query("runs with a different point of the last 10 days", [&] {
-        return store.runs({ {}, {}, first.addDays(90), "different", -1 })->size();
+        return store.runs({ {}, {}, first.addDays(90), "different", -1, {} })->size();
     });
     query("points Pareto of a board type", [&] { return store.pareto("bench")->size(); });
     query("probe order of a board type", [&] { return store.probeOrder("bench")->size(); });

@@ -3,6 +3,7 @@
 #include "signaturerunner.h"
 
 #include "application.h"
+#include "boardprober.h"
 #include "compare.h"
 #include "historyrun.h"
 #include "junit.h"
@@ -97,38 +98,20 @@ bool Runner::writeLine(std::string line)
 bool Runner::checkDrift(
     motion::GantryProber &gantry, const sig::Signature &board, std::optional<double> *drift)
 {
-    // One taught fiducial probed again: a board that moved in its fixture
-    // during the run shows here.
-    const auto taught = std::find_if(board.fiducials.begin(), board.fiducials.end(),
-        [](const sig::Fiducial &f) { return f.machine.has_value(); });
-    if (taught == board.fiducials.end())
-        return true;
-    gantry.moveToBoard({ taught->mm.x(), taught->mm.y() }, taught->name, sig::Prober::Clock::now());
-    for (;;) {
-        if (stopped()) {
-            gantry.cancel();
-            fail(zemctl::kExitUsage, "interrupted");
-            return false;
-        }
-        const sig::Prober::Status status = gantry.poll(*job.device, sig::Prober::Clock::now());
-        if (status.kind == sig::Prober::Status::Failed) {
-            fail(zemctl::kExitUsage,
-                "the fiducial check: " + status.why.toStdString());
-            return false;
-        }
-        if (status.kind == sig::Prober::Status::There)
-            break;
-        sleepUntil(status.next);
+    QString error;
+    const auto found = motion::recheckFiducial(gantry, board, *job.device, [this] { return stopped(); }, &error);
+    if (!error.isEmpty()) {
+        fail(zemctl::kExitUsage, error.toStdString());
+        return false;
     }
-    const auto reached = gantry.reached();
-    if (!reached)
+    if (!found)
         return true;
-    *drift = std::hypot(reached->x - taught->machine->x(), reached->y - taught->machine->y());
-    if (**drift > kMaxDriftMm)
+    *drift = found->drift.mm;
+    if (found->drift.beyond)
         std::fprintf(stderr,
             "zemctl: fiducial %s is %.2f mm from where it was taught: the board moved during the "
             "run; check its fixture and test again\n",
-            shown(taught->name).c_str(), **drift);
+            shown(found->fiducial).c_str(), found->drift.mm);
     return true;
 }
 

@@ -93,8 +93,6 @@ private:
     // machine failed (said), and the drift in *drift.
     bool checkDrift(
         motion::GantryProber &gantry, const sig::Signature &board, std::optional<double> *drift);
-    // Beyond this a board moved in its fixture (mm).
-    static constexpr double kMaxDriftMm = 0.1;
     bool writeLine(std::string line);
     // After learning more boards: the points whose boards disagree too much.
     void reportDisagreement(const sig::Signature &board, const std::vector<int> &order);

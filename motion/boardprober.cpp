@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace motion {
 
@@ -108,6 +109,36 @@ std::unique_ptr<GantryProber> boardProber(const QString &url, const sig::Signatu
     if (fit)
         *fit = placement;
     return std::make_unique<GantryProber>(std::move(config));
+}
+
+std::optional<FiducialDrift> recheckFiducial(GantryProber &gantry, const sig::Signature &board,
+    zem::Connection &device, const std::function<bool()> &stop, QString *error)
+{
+    const auto taught = std::find_if(board.fiducials.begin(), board.fiducials.end(),
+        [](const sig::Fiducial &f) { return f.machine.has_value(); });
+    if (taught == board.fiducials.end())
+        return std::nullopt;
+    gantry.moveToBoard({ taught->mm.x(), taught->mm.y() }, taught->name, sig::Prober::Clock::now());
+    for (;;) {
+        if (stop()) {
+            gantry.cancel();
+            *error = tr("interrupted");
+            return std::nullopt;
+        }
+        const sig::Prober::Status status = gantry.poll(device, sig::Prober::Clock::now());
+        if (status.kind == sig::Prober::Status::Failed) {
+            *error = tr("the fiducial check: %1").arg(status.why);
+            return std::nullopt;
+        }
+        if (status.kind == sig::Prober::Status::There)
+            break;
+        std::this_thread::sleep_until(status.next);
+    }
+    const auto reached = gantry.reached();
+    if (!reached)
+        return std::nullopt;
+    return FiducialDrift { taught->name,
+        drift({ taught->machine->x(), taught->machine->y(), 0 }, *reached) };
 }
 
 std::vector<PlanePoint> machineTargets(const GantryConfig &config, const std::vector<int> &points)

@@ -6,7 +6,9 @@
 #include "gantryprober.h"
 #include "signature.h"
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace motion {
 
@@ -25,6 +27,18 @@ bool boardPlacement(const sig::Signature &board, TransformFit *fit, QString *err
 // with its board position; false, naming the points without one, else.
 std::unique_ptr<GantryProber> boardProber(const QString &url, const sig::Signature &board,
     const std::vector<int> &points, QString *error, TransformFit *fit = nullptr);
+
+// After a run, one taught fiducial probed again: a board that moved in its
+// fixture during the run shows here. Nothing when no fiducial is taught or
+// the machine cannot say where it stopped; `stop` is asked between polls.
+// On a failure or a stop, nothing and *error says why.
+struct FiducialDrift
+{
+    QString fiducial;
+    Drift drift; // beyond 0.1 mm: the board moved
+};
+std::optional<FiducialDrift> recheckFiducial(GantryProber &gantry, const sig::Signature &board,
+    zem::Connection &device, const std::function<bool()> &stop, QString *error);
 
 // The machine XY of each of the points, for ordering them by path.
 std::vector<PlanePoint> machineTargets(

@@ -323,57 +323,32 @@ py::dict summaryOf(const sig::Signature &s, const std::string &serial, const sig
     return d;
 }
 
-// A fiducial that moved further than this during a run says the board
-// moved in its fixture, as zemctl test warns.
-constexpr double kMaxDriftMm = 0.1;
-
 // Probes one taught fiducial again after the run, as zemctl test does: how far
 // the machine found it from where it was taught, in mm; none when no
 // fiducial is taught or the machine cannot say where it is.
 std::optional<double> checkDrift(
     motion::GantryProber &gantry, const sig::Signature &board, zem::Connection &device)
 {
-    const auto taught = std::find_if(board.fiducials.begin(), board.fiducials.end(),
-        [](const sig::Fiducial &f) { return f.machine.has_value(); });
-    if (taught == board.fiducials.end())
-        return std::nullopt;
-    std::optional<std::string> failed;
+    QString error;
+    std::optional<motion::FiducialDrift> found;
     SignalCheck interrupt;
     {
         py::gil_scoped_release unlocked;
-        gantry.moveToBoard(
-            { taught->mm.x(), taught->mm.y() }, taught->name, sig::Prober::Clock::now());
-        for (;;) {
-            if (interrupt()) {
-                gantry.cancel();
-                break;
-            }
-            const sig::Prober::Status status = gantry.poll(device, sig::Prober::Clock::now());
-            if (status.kind == sig::Prober::Status::Failed) {
-                failed = "the fiducial check: " + status.why.toStdString();
-                break;
-            }
-            if (status.kind == sig::Prober::Status::There)
-                break;
-            std::this_thread::sleep_until(status.next);
-        }
+        found = motion::recheckFiducial(gantry, board, device, [&] { return interrupt(); }, &error);
     }
     interrupt.throwIfRaised();
-    if (failed)
-        raise(pythonTypes().measurementError, pythonTypes().measurementError(*failed));
-    const auto reached = gantry.reached();
-    if (!reached)
+    if (!error.isEmpty())
+        raise(pythonTypes().measurementError, pythonTypes().measurementError(error.toStdString()));
+    if (!found)
         return std::nullopt;
-    const double drift
-        = std::hypot(reached->x - taught->machine->x(), reached->y - taught->machine->y());
-    if (drift > kMaxDriftMm) {
+    if (found->drift.beyond) {
         char text[80];
-        std::snprintf(text, sizeof text, " is %.2f mm from where it was taught", drift);
+        std::snprintf(text, sizeof text, " is %.2f mm from where it was taught", found->drift.mm);
         py::module_::import("warnings")
-            .attr("warn")("fiducial " + taught->name.toStdString() + text
+            .attr("warn")("fiducial " + found->fiducial.toStdString() + text
                 + ": the board moved during the run; check its fixture and test again");
     }
-    return drift;
+    return found->drift.mm;
 }
 
 py::object testBoard(const Board &b, DeviceArgument dev, int repeat,
