@@ -36,6 +36,10 @@ struct PointResult
     // What a person should look at, never a failure: a resistor that reads
     // far from its value in the bill of materials.
     QString note;
+    // The variant the point passed by, empty for its own references.
+    QString variant;
+    // The point is marked "info": its verdict is shown but never fails the board.
+    bool info = false;
 };
 
 // Default of Session::Options::bomFactor.
@@ -63,6 +67,9 @@ public:
         // Test: a resistor reading beyond this factor from its expected
         // value gets a note.
         double bomFactor = kDefaultBomFactor;
+        // Learn: the curves become this variant's references (the variant
+        // added when new), not the point's own. Each point must be learned.
+        QString variant;
     };
 
     // The signature must outlive the session; Learn writes its references.
@@ -118,6 +125,8 @@ private:
     std::vector<IvCurve> captures_; // of the current measurement
     std::vector<measurement_settings> candidates_; // while choosing settings
     std::vector<PointResult> results_;
+    // Test: each variant's score of the current point, as r.score is its own.
+    std::vector<double> variantScores_;
 };
 
 } // namespace sig
