@@ -51,6 +51,21 @@ QString verdictText(Verdict v)
     }
 }
 
+QString resultMarks(const PointResult &r)
+{
+    QStringList marks;
+    if (!r.variant.isEmpty())
+        marks << QCoreApplication::translate("sig::Session", "variant: %1").arg(r.variant);
+    if (r.info)
+        marks << QCoreApplication::translate("sig::Session", "for information only");
+    return marks.join(QStringLiteral("; "));
+}
+
+QString skippedText()
+{
+    return QCoreApplication::translate("sig::Session", "skipped: not probed");
+}
+
 QString bomNote(const Point &point, const Reading &reading, double factor)
 {
     // Only a curve that reads as a resistor has a value to compare: a short,

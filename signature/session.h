@@ -42,6 +42,12 @@ struct PointResult
     bool info = false;
 };
 
+// What a result says beyond its verdict, for people: "variant: maker B",
+// "for information only", joined by "; "; empty when neither.
+QString resultMarks(const PointResult &r);
+// "skipped: not probed", the word for a point marked "skip".
+QString skippedText();
+
 // Default of Session::Options::bomFactor.
 inline constexpr double kDefaultBomFactor = 2.0;
 
