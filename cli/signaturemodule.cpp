@@ -387,7 +387,11 @@ void Runner::run()
         return;
     bool unstable = false;
     for (int point : order) {
-        const sig::Verdict v = session.results()[std::size_t(point)].verdict;
+        const sig::PointResult &r = session.results()[std::size_t(point)];
+        const sig::Verdict v = r.verdict;
+        // As in the board's verdict: a point for information fails nothing.
+        if (r.info && v != sig::Verdict::NotTested)
+            continue;
         unstable |= v == sig::Verdict::Unstable;
         if (v != sig::Verdict::Pass && v != sig::Verdict::Unstable)
             job.exitCode = zemctl::kExitDifferent;

@@ -230,4 +230,4 @@ def test_a_machine_learns_and_tests_a_board(tmp_path):
         ("R1", "pass"), ("R0", "different"), ("R2", "pass")]
     assert results.summary == {"board": "board", "serial": "B7", "verdict": "fail", "points": 3,
                                "passed": 2, "different": 1, "unstable": 0, "no_contact": 0,
-                               "not_learned": 0, "net_disagrees": 0}
+                               "not_learned": 0, "net_disagrees": 0, "info": 0}
