@@ -548,7 +548,7 @@ void tst_Signature::learnThenTest()
     QCOMPARE(lines.size(), 4);
     QVERIFY2(lines[3].startsWith(R"({"board":"board","serial":"SN-7","verdict":"fail","points":3,)"
                                  R"("passed":2,"different":1,"unstable":0,"no_contact":0,)"
-                                 R"("not_learned":0,"net_disagrees":0,)"
+                                 R"("not_learned":0,"net_disagrees":0,"info":0,)"
                                  R"("operator":"Ann","started":")"),
         lines[3]);
     QVERIFY2(lines[0].contains(R"("verdict":"pass")"), lines[0]);
