@@ -5,7 +5,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 
 namespace zemctl::signature {
 
@@ -17,11 +16,8 @@ bool Runner::applyChecks(const sig::Signature &board, std::vector<int> &order)
             fail(zemctl::kExitUsage, "--variant is for learn");
         return job.variant.empty();
     }
-    const auto skipped = [&](int k) {
-        return board.points[std::size_t(k)].check == sig::Check::Skip;
-    };
     const std::vector<int> all = order;
-    order.erase(std::remove_if(order.begin(), order.end(), skipped), order.end());
+    order = board.withoutSkipped(std::move(order));
     if (order.empty()) {
         fail(zemctl::kExitUsage, "no points to probe: " + job.file + " marks them all \"skip\"");
         return false;
@@ -48,9 +44,9 @@ bool Runner::applyChecks(const sig::Signature &board, std::vector<int> &order)
     // A skipped point has a line of its own, so that every point of the
     // file is accounted for.
     for (int k : all) {
-        if (!skipped(k))
-            continue;
         const sig::Point &p = board.points[std::size_t(k)];
+        if (p.check != sig::Check::Skip)
+            continue;
         std::string line;
         if (job.text) {
             line = shown(p.name) + "  skipped";

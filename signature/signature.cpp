@@ -412,6 +412,17 @@ std::vector<int> Signature::probedPoints() const
     return out;
 }
 
+std::vector<int> Signature::withoutSkipped(std::vector<int> order) const
+{
+    order.erase(std::remove_if(order.begin(), order.end(),
+                    [this](int k) {
+                        return k >= 0 && std::size_t(k) < points.size()
+                            && points[std::size_t(k)].check == Check::Skip;
+                    }),
+        order.end());
+    return order;
+}
+
 int Signature::findFiducial(const QString &name) const
 {
     for (std::size_t k = 0; k < fiducials.size(); ++k)

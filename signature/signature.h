@@ -176,6 +176,8 @@ struct Signature
     int find(const QString &name) const;
     // The points a test or learn probes: all but those marked to skip.
     std::vector<int> probedPoints() const;
+    // The order without the points marked to skip.
+    std::vector<int> withoutSkipped(std::vector<int> order) const;
     // The index of the fiducial of that name, or -1.
     int findFiducial(const QString &name) const;
 };

@@ -167,14 +167,7 @@ void RunController::begin(int row, std::vector<int> order)
     if (m_options.kind != Kind::CompareAlike) {
         // Points marked "skip" are neither learned nor tested.
         const bool fromRow = m_order.empty();
-        if (fromRow)
-            m_order = board.probedPoints();
-        else
-            m_order.erase(std::remove_if(m_order.begin(), m_order.end(),
-                              [&](int k) {
-                                  return board.points[std::size_t(k)].check == sig::Check::Skip;
-                              }),
-                m_order.end());
+        m_order = fromRow ? board.probedPoints() : board.withoutSkipped(std::move(m_order));
         if (m_order.empty()) {
             emit stateChanged();
             emit statusChanged(tr("Every point is marked to skip: nothing to probe."));
