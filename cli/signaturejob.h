@@ -33,6 +33,7 @@ struct SignatureJob
     bool onContact = false; // measure once the curve under the probe holds still
     bool add = false; // learn: add this board to the references
     bool autoSettings = false; // learn: choose each point's range
+    std::string variant; // learn: the variant whose references are learned, "" for the points' own
     int repeat = 2; // compare, test, nets: captures of each point
     // test: a resistor that reads beyond this factor from its value in the
     // bill of materials gets a note

@@ -173,6 +173,8 @@ void Runner::run()
             return fail(zemctl::kExitUsage,
                 "no two points of " + job.file + " share a net: give the points their \"net\"");
     }
+    if (!applyChecks(board, order))
+        return;
     // Opened before the run only to order it; a run is recorded after its
     // verdicts and report, which a history that cannot be written must not cost.
     std::optional<zem::history::Store> history;
@@ -237,6 +239,7 @@ void Runner::run()
     options.session.autoSettings = job.autoSettings;
     options.session.repeat = job.repeat;
     options.session.bomFactor = job.bomFactor;
+    options.session.variant = QString::fromStdString(job.variant).trimmed();
     std::vector<sig::IvCurve> measured(board.points.size());
     options.pollButton = job.button && job.mode != SignatureJob::Mode::Compare;
     options.autoMeasure = job.mode == SignatureJob::Mode::Compare || job.onContact
@@ -384,7 +387,11 @@ void Runner::run()
         return;
     bool unstable = false;
     for (int point : order) {
-        const sig::Verdict v = session.results()[std::size_t(point)].verdict;
+        const sig::PointResult &r = session.results()[std::size_t(point)];
+        const sig::Verdict v = r.verdict;
+        // As in the board's verdict: a point for information fails nothing.
+        if (r.info && v != sig::Verdict::NotTested)
+            continue;
         unstable |= v == sig::Verdict::Unstable;
         if (v != sig::Verdict::Pass && v != sig::Verdict::Unstable)
             job.exitCode = zemctl::kExitDifferent;

@@ -66,6 +66,10 @@ bool Runner::printResult(const sig::Signature &board, const sig::Session &sessio
     }
     if (!r.note.isEmpty())
         j["note"] = r.note.toStdString();
+    if (!r.variant.isEmpty())
+        j["variant"] = r.variant.toStdString();
+    if (r.info)
+        j["check"] = "info";
     std::string line = j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     if (job.text) {
         const std::string name = shown(p.name);
@@ -81,6 +85,10 @@ bool Runner::printResult(const sig::Signature &board, const sig::Session &sessio
             line += "; " + shown(sig::netDisagreementText(board, p, r.netPoints));
         if (!r.note.isEmpty())
             line += "; note: " + shown(r.note);
+        if (!r.variant.isEmpty())
+            line += "; variant: " + shown(r.variant);
+        if (r.info)
+            line += "; for information only";
     }
     return writeLine(std::move(line));
 }

@@ -94,6 +94,10 @@ private:
     bool checkDrift(
         motion::GantryProber &gantry, const sig::Signature &board, std::optional<double> *drift);
     bool writeLine(std::string line);
+    // Learn, test, nets: leaves the points marked "skip" out of the order (a
+    // test says so, a line each) and checks a variant can be learned at
+    // every point left; false, with the job failed, when not.
+    bool applyChecks(const sig::Signature &board, std::vector<int> &order);
     // After learning more boards: the points whose boards disagree too much.
     void reportDisagreement(const sig::Signature &board, const std::vector<int> &order);
     // zemctl nets: one line a net the run measured; false when standard

@@ -389,8 +389,13 @@ int run(int argc, char **argv)
         "sync", "Upload the runs waiting in the local spool to the shared server");
     learn->add_flag("--add", job.add,
         "Add this board's curves to the references (a board of a lot) instead of replacing them");
-    learn->add_flag("--auto-settings", job.autoSettings,
+    CLI::Option *autoSettings = learn->add_flag("--auto-settings", job.autoSettings,
         "Measure each point with every current range and keep the settings that show it best");
+    learn->add_option("--variant", job.variant,
+            "Learn the curves as this variant's references (a second source's part, a jumper "
+            "set the other way), not the points' own; each point must be learned already")
+        ->type_name("NAME")
+        ->excludes(autoSettings);
     test->add_option("--bom-factor", job.bomFactor,
             "A resistor that reads more than F times off (or under) its \"expect\" value gets a "
             "note; never a failure")

@@ -46,6 +46,11 @@ Run historyRun(const sig::Signature &board, const std::vector<sig::PointResult> 
             out.causeText = r.cause->text();
         }
         out.reading = r.reading.text();
+        // The variant a point passed by, and an info point's mark, ride in
+        // the reading: a column of their own would cost a schema change for
+        // what is read by people.
+        if (const QString marks = sig::resultMarks(r); !marks.isEmpty())
+            out.reading = out.reading.isEmpty() ? marks : marks + QStringLiteral("; ") + out.reading;
         // The first measurement's test curve stands for the point, with
         // what it was compared against: the cause's median of several boards.
         if (!r.curves.empty()) {

@@ -35,9 +35,13 @@ BoardVerdict boardVerdict(const std::vector<PointResult> &results, const std::ve
     BoardVerdict b;
     b.points = int(order.size());
     for (int k : order) {
-        const Verdict v
-            = k >= 0 && std::size_t(k) < results.size() ? results[std::size_t(k)].verdict
-                                                         : Verdict::NotTested;
+        const PointResult *r
+            = k >= 0 && std::size_t(k) < results.size() ? &results[std::size_t(k)] : nullptr;
+        const Verdict v = r ? r->verdict : Verdict::NotTested;
+        if (r && r->info && v != Verdict::Pass && v != Verdict::NotTested) {
+            ++b.info;
+            continue;
+        }
         b.passed += v == Verdict::Pass;
         b.different += v == Verdict::Different;
         b.unstable += v == Verdict::Unstable;
@@ -71,7 +75,7 @@ std::vector<std::pair<const char *, int>> boardVerdictCounts(const BoardVerdict 
 {
     return { { "points", b.points }, { "passed", b.passed }, { "different", b.different },
         { "unstable", b.unstable }, { "no_contact", b.noContact },
-        { "not_learned", b.notLearned }, { "net_disagrees", b.netDisagrees } };
+        { "not_learned", b.notLearned }, { "net_disagrees", b.netDisagrees }, { "info", b.info } };
 }
 
 const char *boardVerdictName(BoardVerdict::Kind kind)
@@ -113,7 +117,8 @@ QString boardVerdictDetail(const BoardVerdict &b)
     const QString of = tr("%1 of %2 points").arg(b.flagged()).arg(b.points);
     switch (b.kind) {
     case BoardVerdict::Kind::Pass:
-        return tr("%1 pass").arg(of);
+        return b.info ? tr("%1 pass, %2 for information only").arg(of).arg(b.info)
+                      : tr("%1 pass").arg(of);
     case BoardVerdict::Kind::Fail: {
         QStringList why;
         if (b.different)

@@ -28,6 +28,9 @@ struct BoardVerdict
     int notLearned = 0;
     int notTested = 0;
     int netDisagrees = 0;
+    // Points marked "info" whose verdict is anything but pass: shown, never
+    // failing the board, and counted here instead of under their verdict.
+    int info = 0;
 
     // The points the verdict's word is about: "FAIL, 2 of 11".
     int flagged() const;
@@ -41,7 +44,7 @@ BoardVerdict boardVerdict(const std::vector<PointResult> &results, int points);
 
 // The counts under the names zemctl's summary line and Python give them,
 // in that order: points, passed, different, unstable, no_contact, not_learned,
-// net_disagrees.
+// net_disagrees, info.
 std::vector<std::pair<const char *, int>> boardVerdictCounts(const BoardVerdict &verdict);
 
 // "pass", "fail", "unstable", "no_contact", "incomplete" for machines.

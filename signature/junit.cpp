@@ -93,6 +93,8 @@ QString message(const JUnitCase &c)
 {
     if (!c.error.isEmpty())
         return c.error;
+    if (c.verdict == Verdict::NotTested && !c.note.isEmpty())
+        return c.note;
     QString text = QString::fromLatin1(verdictName(c.verdict));
     if (text.isEmpty())
         text = QStringLiteral("not_tested");
@@ -161,6 +163,9 @@ void writeSuite(QXmlStreamWriter &xml, const JUnitSuite &suite, int id)
                 xml.writeCharacters(clean(details(c)));
             }
             xml.writeEndElement();
+        } else if (!c.note.isEmpty()) {
+            xml.writeTextElement(QStringLiteral("system-out"),
+                clean(c.note + QStringLiteral(": ") + message(c) + QLatin1Char('\n')));
         }
         xml.writeEndElement();
     }
@@ -179,7 +184,11 @@ JUnitOutcome junitOutcome(Verdict verdict)
 
 JUnitOutcome junitOutcome(const JUnitCase &c)
 {
-    return c.error.isEmpty() ? junitOutcome(c.verdict) : JUnitOutcome::Error;
+    if (!c.error.isEmpty())
+        return JUnitOutcome::Error;
+    // A point for information is reported, never failed.
+    const JUnitOutcome o = junitOutcome(c.verdict);
+    return c.info && o == JUnitOutcome::Failure ? JUnitOutcome::Passed : o;
 }
 
 std::vector<JUnitCase> junitCases(const Signature &signature,
@@ -204,10 +213,22 @@ std::vector<JUnitCase> junitCases(const Signature &signature,
             else if (r.verdict == Verdict::NetDisagrees)
                 c.cause = netDisagreementText(signature, p, r.netPoints);
             c.reading = r.reading.text();
+            c.note = resultMarks(r);
+            c.info = r.info;
         }
         c.seconds = at < seconds.size() ? seconds[at] : 0;
         cases.push_back(std::move(c));
     }
+    // Points marked "skip" are in no run's order, but a CI summary should
+    // still count them.
+    for (const Point &p : signature.points)
+        if (p.check == Check::Skip) {
+            JUnitCase c;
+            c.point = p.name;
+            c.tolerance = signature.toleranceOf(p);
+            c.note = skippedText();
+            cases.push_back(std::move(c));
+        }
     return cases;
 }
 

@@ -32,6 +32,10 @@ struct JUnitCase
     // Why the run stopped at this point (the device or the machine failed):
     // an error whatever its verdict.
     QString error;
+    // For people, written as the case's system-out: the variant it passed
+    // by, or that it is for information only (a pass whatever its verdict).
+    QString note;
+    bool info = false;
 };
 
 struct JUnitSuite

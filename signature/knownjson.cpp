@@ -29,6 +29,8 @@ enum class Node {
     Expect, // a point's {"ohms": N}
     Measurements,
     Measurement,
+    Variants, // a point's alternate references
+    Variant,
     Curves,
     Curve,
     Numbers, // a curve's V or mA
@@ -38,14 +40,14 @@ bool isObjectNode(Node p)
 {
     return p == Node::Top || p == Node::Image || p == Node::Settings || p == Node::Point
         || p == Node::Measurement || p == Node::Curve || p == Node::Fiducial
-        || p == Node::Expect;
+        || p == Node::Expect || p == Node::Variant;
 }
 
 bool isArrayNode(Node p)
 {
     return p == Node::Points || p == Node::Place || p == Node::Measurements || p == Node::Curves
-        || p == Node::Numbers || p == Node::Fiducials
-        || p == Node::Outline;
+        || p == Node::Numbers || p == Node::Fiducials || p == Node::Outline
+        || p == Node::Variants;
 }
 
 Node keyNode(Node object, const std::string &key)
@@ -80,8 +82,15 @@ Node keyNode(Node object, const std::string &key)
             return Node::Measurements;
         if (key == "expect")
             return Node::Expect;
-        return any({ "name", "tolerance", "group", "component", "side", "net" }) ? Node::Scalar
-                                                                          : Node::Skipped;
+        if (key == "variants")
+            return Node::Variants;
+        return any({ "name", "tolerance", "group", "component", "side", "net", "check" })
+            ? Node::Scalar
+            : Node::Skipped;
+    case Node::Variant:
+        if (key == "measurements")
+            return Node::Measurements;
+        return key == "name" ? Node::Scalar : Node::Skipped;
     case Node::Expect:
         return any({ "ohms", "farads", "henries" }) ? Node::Scalar : Node::Skipped;
     case Node::Fiducial:
@@ -108,6 +117,8 @@ Node elementNode(Node array)
         return Node::Point;
     case Node::Measurements:
         return Node::Measurement;
+    case Node::Variants:
+        return Node::Variant;
     case Node::Curves:
         return Node::Curve;
     case Node::Fiducials:

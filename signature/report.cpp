@@ -275,7 +275,8 @@ QString reportTime(const QDateTime &when)
 QByteArray htmlReport(
     const Signature &sig, const std::vector<PointResult> &results, const ReportInfo &info)
 {
-    const BoardVerdict board = boardVerdict(results, int(sig.points.size()));
+    const BoardVerdict board = boardVerdict(results, sig.probedPoints());
+    const int skipped = int(sig.points.size() - sig.probedPoints().size());
     // Unstable and no-contact points are counted apart, as their fixes differ.
     QString counts = tr("%1 points: %2 pass, %3 different, %4 not learned, %5 not tested")
                          .arg(sig.points.size())
@@ -289,6 +290,10 @@ QByteArray htmlReport(
         counts += tr(", %1 open or no contact: check by hand").arg(board.noContact);
     if (board.netDisagrees)
         counts += tr(", %1 unlike the rest of their net").arg(board.netDisagrees);
+    if (board.info)
+        counts += tr(", %1 for information only").arg(board.info);
+    if (skipped)
+        counts += tr(", %1 skipped").arg(skipped);
     QString html = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title><style>"
         "body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
@@ -330,8 +335,9 @@ QByteArray htmlReport(
         const PointResult r = k < results.size() ? results[k] : PointResult();
         const QString score
             = std::isnan(r.score) ? QStringLiteral("-") : QString::number(r.score, 'f', 1);
-        const QString verdict
-            = r.verdict == Verdict::NotTested ? tr("not tested") : verdictText(r.verdict);
+        const QString verdict = p.check == Check::Skip ? skippedText()
+            : r.verdict == Verdict::NotTested          ? tr("not tested")
+                                                       : verdictText(r.verdict);
         QString reading = r.curves.empty() ? QString() : r.reading.text();
         if (r.cause)
             reading = tr("%1; now %2").arg(r.cause->text(), reading);
@@ -339,6 +345,8 @@ QByteArray htmlReport(
             reading = tr("%1; %2").arg(netDisagreementText(sig, p, r.netPoints), reading);
         if (!r.note.isEmpty())
             reading = tr("%1; note: %2").arg(reading, r.note);
+        if (const QString marks = resultMarks(r); !marks.isEmpty())
+            reading = reading.isEmpty() ? marks : tr("%1; %2").arg(marks, reading);
         const bool flagged = isFlagged(r.verdict);
         // Only the flagged points have a plot to jump to.
         const QString name = flagged

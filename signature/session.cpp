@@ -51,6 +51,21 @@ QString verdictText(Verdict v)
     }
 }
 
+QString resultMarks(const PointResult &r)
+{
+    QStringList marks;
+    if (!r.variant.isEmpty())
+        marks << QCoreApplication::translate("sig::Session", "variant: %1").arg(r.variant);
+    if (r.info)
+        marks << QCoreApplication::translate("sig::Session", "for information only");
+    return marks.join(QStringLiteral("; "));
+}
+
+QString skippedText()
+{
+    return QCoreApplication::translate("sig::Session", "skipped: not probed");
+}
+
 QString bomNote(const Point &point, const Reading &reading, double factor)
 {
     // Only a curve that reads as a resistor has a value to compare: a short,
@@ -87,6 +102,7 @@ void Session::enterPoint()
     measurement_ = 0;
     captures_.clear();
     candidates_.clear();
+    variantScores_.clear();
     if (choosingSettings())
         candidates_ = candidateSettings(
             signature_.settingsOf(signature_.points[std::size_t(point_)], 0));
@@ -94,7 +110,8 @@ void Session::enterPoint()
 
 bool Session::choosingSettings() const
 {
-    return mode_ == Mode::Learn && options_.autoSettings && !done()
+    // A variant is measured with the point's settings: it never picks its own.
+    return mode_ == Mode::Learn && options_.autoSettings && options_.variant.isEmpty() && !done()
         && signature_.points[std::size_t(point_)].measurements.size() == 1;
 }
 
@@ -119,11 +136,22 @@ void Session::finishMeasurement(Point &p, PointResult &r)
     Measurement &m = p.measurements[measurement_];
     const measurement_settings &s = signature_.settingsOf(p, measurement_);
     if (mode_ == Mode::Learn) {
-        if (!options_.add) {
-            m.reference.reset();
-            m.moreBoards.clear();
+        Measurement *into = &m;
+        if (!options_.variant.isEmpty()) {
+            int v = p.findVariant(options_.variant);
+            if (v < 0) {
+                p.variants.push_back({ options_.variant, {} });
+                v = int(p.variants.size()) - 1;
+            }
+            std::vector<Measurement> &vm = p.variants[std::size_t(v)].measurements;
+            vm.resize(p.measurements.size());
+            into = &vm[measurement_];
         }
-        m.addReference(captures_.front());
+        if (!options_.add) {
+            into->reference.reset();
+            into->moreBoards.clear();
+        }
+        into->addReference(captures_.front());
         return;
     }
     const IvCurve &first = captures_.front();
@@ -151,6 +179,24 @@ void Session::finishMeasurement(Point &p, PointResult &r)
     r.score = std::isnan(r.score) ? best : std::max(r.score, best);
     if (best > tolerance && !r.cause)
         r.cause = cause(refs.size() == 1 ? refs.front() : medianCurve(refs), *nearest, s);
+    // Each variant scored as the point's own references are, its worst
+    // measurement standing for it.
+    variantScores_.resize(p.variants.size(), 0.0);
+    for (std::size_t v = 0; v < p.variants.size(); ++v) {
+        const std::vector<Measurement> &vm = p.variants[v].measurements;
+        const std::vector<IvCurve> vrefs
+            = measurement_ < vm.size() ? vm[measurement_].references() : std::vector<IvCurve>();
+        double vbest = vrefs.empty() ? INFINITY : NAN;
+        if (!vrefs.empty()) {
+            const Band vb = band(vrefs);
+            for (const IvCurve &c : captures_) {
+                const double score = bandScore(vb, c, s);
+                if (std::isnan(vbest) || score < vbest)
+                    vbest = score;
+            }
+        }
+        variantScores_[v] = std::max(variantScores_[v], vbest);
+    }
 }
 
 Session::Step Session::record(const IvCurve &curve)
@@ -207,6 +253,21 @@ Session::Step Session::record(const IvCurve &curve)
             r.verdict = Verdict::NotLearned;
         else
             r.verdict = r.score <= signature_.toleranceOf(p) ? Verdict::Pass : Verdict::Different;
+        if (r.verdict == Verdict::Different) {
+            // The nearest variant within the tolerance passes the point.
+            std::size_t nearest = variantScores_.size();
+            for (std::size_t v = 0; v < variantScores_.size(); ++v)
+                if (variantScores_[v] <= signature_.toleranceOf(p)
+                    && (nearest == variantScores_.size()
+                        || variantScores_[v] < variantScores_[nearest]))
+                    nearest = v;
+            if (nearest < variantScores_.size()) {
+                r.verdict = Verdict::Pass;
+                r.score = variantScores_[nearest];
+                r.variant = p.variants[nearest].name;
+            }
+        }
+        r.info = p.check == Check::Info;
         if (r.verdict != Verdict::Different)
             r.cause.reset();
         r.note = bomNote(p, r.reading, options_.bomFactor);
@@ -229,6 +290,7 @@ Session::Step Session::noContact(const IvCurve &curve)
     r.curves = { curve };
     r.reading = read(curve, settings());
     r.boards = signature_.points[std::size_t(point_)].boards();
+    r.info = signature_.points[std::size_t(point_)].check == Check::Info;
     step.point = point_;
     step.pointDone = true;
     step.verdict = r.verdict;

@@ -36,7 +36,17 @@ struct PointResult
     // What a person should look at, never a failure: a resistor that reads
     // far from its value in the bill of materials.
     QString note;
+    // The variant the point passed by, empty for its own references.
+    QString variant;
+    // The point is marked "info": its verdict is shown but never fails the board.
+    bool info = false;
 };
+
+// What a result says beyond its verdict, for people: "variant: maker B",
+// "for information only", joined by "; "; empty when neither.
+QString resultMarks(const PointResult &r);
+// "skipped: not probed", the word for a point marked "skip".
+QString skippedText();
 
 // Default of Session::Options::bomFactor.
 inline constexpr double kDefaultBomFactor = 2.0;
@@ -63,6 +73,9 @@ public:
         // Test: a resistor reading beyond this factor from its expected
         // value gets a note.
         double bomFactor = kDefaultBomFactor;
+        // Learn: the curves become this variant's references (the variant
+        // added when new), not the point's own. Each point must be learned.
+        QString variant;
     };
 
     // The signature must outlive the session; Learn writes its references.
@@ -118,6 +131,8 @@ private:
     std::vector<IvCurve> captures_; // of the current measurement
     std::vector<measurement_settings> candidates_; // while choosing settings
     std::vector<PointResult> results_;
+    // Test: each variant's score of the current point, as r.score is its own.
+    std::vector<double> variantScores_;
 };
 
 } // namespace sig

@@ -134,6 +134,71 @@ std::optional<QPointF> placeFromJson(const Json &a, const QString &where, QStrin
         tr("not a place on the picture; the point is left unplaced"), warnings);
 }
 
+// A measurement's curves: "reference", the first good board's, and
+// "references", those learned after it; `n` samples each.
+void readReferences(const Json &m, const QString &at, std::size_t n, Measurement &out)
+{
+    const auto curveAt = [n](const Json &r, const QString &rat) {
+        if (!r.is_object())
+            failAt(rat, tr("expected an object"));
+        IvCurve c;
+        c.volts = numbers(member(r, "V", rat), rat + QStringLiteral(".V"), n);
+        c.milliamps = numbers(member(r, "mA", rat), rat + QStringLiteral(".mA"), n);
+        return c;
+    };
+    if (const auto r = m.find("reference"); r != m.end() && !r->is_null())
+        out.reference = curveAt(*r, at + QStringLiteral(".reference"));
+    if (const auto rs = m.find("references"); rs != m.end()) {
+        const QString rat = at + QStringLiteral(".references");
+        if (!rs->is_array() || rs->size() > kMaxReferences)
+            failAt(rat, tr("expected a list of at most %1 curves").arg(kMaxReferences));
+        for (std::size_t b = 0; b < rs->size(); ++b)
+            out.addReference(curveAt((*rs)[b], QStringLiteral("%1[%2]").arg(rat).arg(b)));
+    }
+}
+
+// A variant pairs its measurements with the point's, so the point's come
+// first and must be learned: a variant of nothing cannot be matched.
+void readVariants(const Json &vs, const QString &where, const Signature &sig, Point &p)
+{
+    if (!vs.is_array())
+        failAt(where, tr("expected a list of variants"));
+    if (!vs.empty() && !p.learned())
+        failAt(where, tr("the point needs references of its own before variants"));
+    for (std::size_t k = 0; k < vs.size(); ++k) {
+        const Json &v = vs[k];
+        QString at = QStringLiteral("%1[%2]").arg(where).arg(k);
+        if (!v.is_object())
+            failAt(at, tr("expected an object"));
+        Variant out;
+        out.name = text(member(v, "name", at), at + QStringLiteral(".name")).trimmed();
+        if (out.name.isEmpty())
+            failAt(at + QStringLiteral(".name"), tr("a variant needs a name"));
+        if (p.findVariant(out.name) >= 0)
+            failAt(at + QStringLiteral(".name"), tr("a second variant named \"%1\"").arg(out.name));
+        at = tr("%1 \"%2\"").arg(where, out.name);
+        const Json &ms = member(v, "measurements", at);
+        if (!ms.is_array() || ms.size() != p.measurements.size())
+            failAt(at + QStringLiteral(".measurements"),
+                tr("expected a list of %1 measurements, one per measurement of the point")
+                    .arg(p.measurements.size()));
+        for (std::size_t m = 0; m < ms.size(); ++m) {
+            const QString mat = QStringLiteral("%1.measurements[%2]").arg(at).arg(m);
+            if (!ms[m].is_object())
+                failAt(mat, tr("expected an object"));
+            if (ms[m].contains("settings"))
+                failAt(mat + QStringLiteral(".settings"),
+                    tr("a variant is measured with the point's settings"));
+            Measurement out2;
+            readReferences(ms[m], mat, sig.settingsOf(p, m).NumberPoints, out2);
+            if (!out2.reference)
+                failAt(mat + QStringLiteral(".reference"), tr("missing the variant's curve"));
+            out.measurements.push_back(std::move(out2));
+        }
+        p.variants.push_back(std::move(out));
+    }
+}
+
 Point pointFromJson(const Json &j, const Signature &sig, std::size_t index, QSet<QString> &names,
     QStringList &warnings)
 {
@@ -165,41 +230,34 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index, QSet
     if (const auto n = j.find("net"); n != j.end())
         p.net = text(*n, where + QStringLiteral(".net")).trimmed();
     detail::readBoardPosition(j, where, p, warnings);
-    const auto ms = j.find("measurements");
-    if (ms == j.end())
-        return p;
-    if (!ms->is_array() || ms->empty())
-        failAt(where + QStringLiteral(".measurements"), tr("expected a list of measurements"));
-    p.measurements.clear();
-    for (std::size_t k = 0; k < ms->size(); ++k) {
-        const Json &m = (*ms)[k];
-        const QString at = QStringLiteral("%1.measurements[%2]").arg(where).arg(k);
-        if (!m.is_object())
-            failAt(at, tr("expected an object"));
-        Measurement out;
-        if (const auto s = m.find("settings"); s != m.end())
-            out.settings = settingsFromJson(*s, at + QStringLiteral(".settings"));
-        const std::size_t n
-            = out.settings ? out.settings->NumberPoints : sig.settings.NumberPoints;
-        const auto curveAt = [n](const Json &r, const QString &rat) {
-            if (!r.is_object())
-                failAt(rat, tr("expected an object"));
-            IvCurve c;
-            c.volts = numbers(member(r, "V", rat), rat + QStringLiteral(".V"), n);
-            c.milliamps = numbers(member(r, "mA", rat), rat + QStringLiteral(".mA"), n);
-            return c;
-        };
-        if (const auto r = m.find("reference"); r != m.end() && !r->is_null())
-            out.reference = curveAt(*r, at + QStringLiteral(".reference"));
-        if (const auto rs = m.find("references"); rs != m.end()) {
-            const QString rat = at + QStringLiteral(".references");
-            if (!rs->is_array() || rs->size() > kMaxReferences)
-                failAt(rat, tr("expected a list of at most %1 curves").arg(kMaxReferences));
-            for (std::size_t b = 0; b < rs->size(); ++b)
-                out.addReference(curveAt((*rs)[b], QStringLiteral("%1[%2]").arg(rat).arg(b)));
-        }
-        p.measurements.push_back(std::move(out));
+    if (const auto c = j.find("check"); c != j.end()) {
+        const QString check = text(*c, where + QStringLiteral(".check"));
+        if (check == QLatin1String("info"))
+            p.check = Check::Info;
+        else if (check == QLatin1String("skip"))
+            p.check = Check::Skip;
+        else if (check != QLatin1String("test"))
+            failAt(where + QStringLiteral(".check"), tr("expected \"test\", \"info\" or \"skip\""));
     }
+    if (const auto ms = j.find("measurements"); ms != j.end()) {
+        if (!ms->is_array() || ms->empty())
+            failAt(where + QStringLiteral(".measurements"), tr("expected a list of measurements"));
+        p.measurements.clear();
+        for (std::size_t k = 0; k < ms->size(); ++k) {
+            const Json &m = (*ms)[k];
+            const QString at = QStringLiteral("%1.measurements[%2]").arg(where).arg(k);
+            if (!m.is_object())
+                failAt(at, tr("expected an object"));
+            Measurement out;
+            if (const auto s = m.find("settings"); s != m.end())
+                out.settings = settingsFromJson(*s, at + QStringLiteral(".settings"));
+            readReferences(m, at,
+                out.settings ? out.settings->NumberPoints : sig.settings.NumberPoints, out);
+            p.measurements.push_back(std::move(out));
+        }
+    }
+    if (const auto vs = j.find("variants"); vs != j.end())
+        readVariants(*vs, where + QStringLiteral(".variants"), sig, p);
     return p;
 }
 
@@ -251,6 +309,23 @@ Signature fromJson(const Json &j)
 Json curveToJson(const IvCurve &c)
 {
     return Json { { "V", c.volts }, { "mA", c.milliamps } };
+}
+
+// A measurement's curves as readReferences reads them; sets *more when it
+// has curves of boards after the first.
+Json referencesToJson(const Measurement &m, bool *more)
+{
+    Json mo = Json::object();
+    if (m.reference)
+        mo["reference"] = curveToJson(*m.reference);
+    if (!m.moreBoards.empty()) {
+        Json all = Json::array();
+        for (const IvCurve &c : m.moreBoards)
+            all.push_back(curveToJson(c));
+        mo["references"] = std::move(all);
+        *more = true;
+    }
+    return mo;
 }
 
 } // namespace
@@ -305,6 +380,47 @@ int Signature::find(const QString &name) const
         if (points[k].name == name)
             return int(k);
     return -1;
+}
+
+int Point::findVariant(const QString &name) const
+{
+    for (std::size_t k = 0; k < variants.size(); ++k)
+        if (variants[k].name == name)
+            return int(k);
+    return -1;
+}
+
+const char *checkName(Check check)
+{
+    switch (check) {
+    case Check::Info:
+        return "info";
+    case Check::Skip:
+        return "skip";
+    case Check::Test:
+        break;
+    }
+    return "test";
+}
+
+std::vector<int> Signature::probedPoints() const
+{
+    std::vector<int> out;
+    for (std::size_t k = 0; k < points.size(); ++k)
+        if (points[k].check != Check::Skip)
+            out.push_back(int(k));
+    return out;
+}
+
+std::vector<int> Signature::withoutSkipped(std::vector<int> order) const
+{
+    order.erase(std::remove_if(order.begin(), order.end(),
+                    [this](int k) {
+                        return k >= 0 && std::size_t(k) < points.size()
+                            && points[std::size_t(k)].check == Check::Skip;
+                    }),
+        order.end());
+    return order;
 }
 
 int Signature::findFiducial(const QString &name) const
@@ -368,6 +484,7 @@ QByteArray serialize(const Signature &sig)
 {
     Json points = Json::array();
     bool needsVersion2 = false;
+    bool needsVersion3 = false;
     for (const Point &p : sig.points) {
         Json o { { "name", p.name.toStdString() } };
         if (p.tolerance)
@@ -392,22 +509,29 @@ QByteArray serialize(const Signature &sig)
                 Json mo = Json::object();
                 if (m.settings)
                     mo["settings"] = settingsToJson(*m.settings);
-                if (m.reference)
-                    mo["reference"] = curveToJson(*m.reference);
-                if (!m.moreBoards.empty()) {
-                    Json more = Json::array();
-                    for (const IvCurve &c : m.moreBoards)
-                        more.push_back(curveToJson(c));
-                    mo["references"] = std::move(more);
-                    needsVersion2 = true;
-                }
+                mo.update(referencesToJson(m, &needsVersion2));
                 ms.push_back(std::move(mo));
             }
             o["measurements"] = std::move(ms);
         }
+        if (p.check != Check::Test) {
+            o["check"] = checkName(p.check);
+            needsVersion3 = true;
+        }
+        if (!p.variants.empty()) {
+            Json vs = Json::array();
+            for (const Variant &v : p.variants) {
+                Json ms = Json::array();
+                for (const Measurement &m : v.measurements)
+                    ms.push_back(referencesToJson(m, &needsVersion2));
+                vs.push_back(Json { { "name", v.name.toStdString() }, { "measurements", ms } });
+            }
+            o["variants"] = std::move(vs);
+            needsVersion3 = true;
+        }
         points.push_back(std::move(o));
     }
-    Json j { { "format", "zem-signature" }, { "version", needsVersion2 ? 2 : 1 },
+    Json j { { "format", "zem-signature" }, { "version", needsVersion3 ? 3 : needsVersion2 ? 2 : 1 },
         { "board", sig.board.toStdString() }, { "tolerance", sig.tolerance },
         { "settings", settingsToJson(sig.settings) } };
     if (sig.image)

@@ -23,7 +23,11 @@ namespace sig {
 // a file that uses neither is written as version 1, which older programs read.
 // Board positions ("mm", "side", "fiducials") need no new version: a program
 // that does not know them tests the board as well, only without them.
-inline constexpr int kFormatVersion = 2;
+// Version 3 adds a point's variants and its check: an older program would
+// fail a board built with a second source's part, or probe a point marked
+// to skip, so it must refuse such a file rather than test by it. A file is
+// written as the lowest version that holds what it uses.
+inline constexpr int kFormatVersion = 3;
 inline constexpr double kDefaultTolerance = 10.0; // percent
 
 // One measurement of a point: its own settings (else the board's) and the
@@ -40,6 +44,23 @@ struct Measurement
     // Adds a good board's curve; beyond the limit the oldest but the first goes.
     void addReference(IvCurve curve);
 };
+
+// Another build of a good board at a point: a second source's part, a
+// jumper set the other way. Its measurements pair with the point's, by
+// index, and are measured with their settings: only their references count.
+struct Variant
+{
+    QString name; // unique among the point's variants, e.g. "maker B"
+    std::vector<Measurement> measurements;
+};
+
+// What a test does with a point. Info: measured and scored, shown, but its
+// verdict never fails the board (a potentiometer, a jumper, a switch).
+// Skip: neither learned nor tested.
+enum class Check { Test, Info, Skip };
+
+// "test", "info", "skip": the file's words.
+const char *checkName(Check check);
 
 // Which side of the board a point is probed from.
 enum class Side { Top, Bottom };
@@ -70,6 +91,12 @@ struct Point
     // empty. Points of one net must read alike.
     QString net;
     std::optional<Expected> expect; // JSON "expect": {"ohms": 4700}
+    Check check = Check::Test;
+    // A point matches its own references or any of these; learned only once
+    // it has references of its own.
+    std::vector<Variant> variants;
+    // The index of the variant of that name, or -1.
+    int findVariant(const QString &name) const;
     // What a resistor should read in circuit, from the bill of materials.
     std::optional<double> expectedOhms() const
     {
@@ -147,6 +174,10 @@ struct Signature
     const measurement_settings &settingsOf(const Point &p, std::size_t measurement) const;
     // The index of the point of that name, or -1.
     int find(const QString &name) const;
+    // The points a test or learn probes: all but those marked to skip.
+    std::vector<int> probedPoints() const;
+    // The order without the points marked to skip.
+    std::vector<int> withoutSkipped(std::vector<int> order) const;
     // The index of the fiducial of that name, or -1.
     int findFiducial(const QString &name) const;
 };

@@ -67,8 +67,8 @@ class BoardResults(list):
     """What Signature.test() returns: its Comparisons, one a point in probing
     order, as a list; ``summary`` is the board's verdict with the keys of
     zemctl's summary line (board, serial, verdict, points, passed, different,
-    unstable, no_contact, not_learned, net_disagrees), ``verdict`` its word ("pass", "fail",
-    "unstable", "no_contact", "incomplete")."""
+    unstable, no_contact, not_learned, net_disagrees, info), ``verdict`` its
+    word ("pass", "fail", "unstable", "no_contact", "incomplete")."""
 
     def __init__(self, comparisons=(), summary=None):
         super().__init__(comparisons)

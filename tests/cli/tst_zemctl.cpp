@@ -700,3 +700,59 @@ TEST_F(Zemctl, NetsDisagreeAndResistorsFarFromTheirValueGetANote)
     EXPECT_NE(shown.out.find(R"("verdict":"fail")"), std::string::npos) << shown.out << shown.err;
     EXPECT_NE(shown.out.find(R"("failed":3)"), std::string::npos) << shown.out;
 }
+
+// A second source's U3 fails the board until it is learned as a variant; a
+// point for information that differs never fails it; a skipped one is not
+// probed. Learning a variant of an
+// unlearned point writes nothing.
+TEST_F(Zemctl, VariantsPassASecondSourceAndMaskedPointsNeverFail)
+{
+    std::ofstream(dir / "v.json") << R"({"format":"zem-signature","version":1,"board":"V",
+"settings":{"SamplingRate":10000,"ProbeSignalFrequency":100,"NumberPoints":100,
+"NumberChargePoints":0,"MaxVoltage":5,"CurrentSensorMode":2,"OutputMode":0},
+"points":[{"name":"R1"},{"name":"J1","check":"skip"},{"name":"U3"},{"name":"P1","check":"info"}]})";
+    fs::copy_file(dir / "v.json", dir / "u.json");
+    const std::string unlearned = readFile(dir / "u.json");
+    // The virtual board's pins are the points, J1's never probed.
+    const std::string pins = "virtual://open?noise=0&pins=resistor:1000,short,";
+    const std::string makerA = pins + "diode,resistor:1000";
+    const std::string makerB = pins + "resistor:4700,resistor:1000";
+    const std::string turned = pins + "diode,resistor:47000";
+    struct Row
+    {
+        std::vector<std::string> args;
+        int exitCode;
+        Json want; // by point, "" for the summary: the fields its line must have
+    };
+    const std::vector<Row> rows {
+        { { "-u", makerA, "learn", "v.json" }, 0, Json::object() },
+        { { "-u", makerB, "test", "v.json", "--no-history" }, 5,
+            { { "U3", { { "verdict", "different" } } }, { "J1", { { "verdict", "skipped" } } },
+                { "", { { "verdict", "fail" }, { "points", 3 } } } } },
+        { { "-u", makerB, "learn", "v.json", "--variant", "maker B" }, 0, Json::object() },
+        { { "-u", makerB, "test", "v.json", "--no-history" }, 0,
+            { { "U3", { { "verdict", "pass" }, { "variant", "maker B" } } },
+                { "R1", { { "verdict", "pass" } } }, { "", { { "verdict", "pass" } } } } },
+        { { "-u", turned, "test", "v.json", "--no-history" }, 0,
+            { { "U3", { { "verdict", "pass" } } },
+                { "P1", { { "verdict", "different" }, { "check", "info" } } },
+                { "", { { "verdict", "pass" }, { "info", 1 }, { "different", 0 } } } } },
+        { { "-u", makerB, "learn", "u.json", "--variant", "maker B" }, 1, Json::object() },
+    };
+    for (const Row &row : rows) {
+        const Outcome o = run(row.args);
+        SCOPED_TRACE(row.args[1] + " " + row.args[2] + " " + row.args[3]);
+        EXPECT_EQ(o.exitCode, row.exitCode) << o.err;
+        std::map<std::string, Json> seen;
+        for (const std::string &line : lines(o.out)) {
+            const Json j = Json::parse(line);
+            seen[j.contains("point") ? j["point"].get<std::string>() : ""] = j;
+        }
+        for (const auto &[key, fields] : row.want.items())
+            for (const auto &[field, value] : fields.items())
+                EXPECT_EQ(seen[key][field], value) << key << "." << field << " in " << o.out;
+        EXPECT_FALSE(seen["R1"].contains("variant")) << "its own references come first";
+    }
+    EXPECT_NE(readFile(dir / "v.json").find("\"version\": 3"), std::string::npos);
+    EXPECT_EQ(readFile(dir / "u.json"), unlearned) << "a refused variant writes nothing";
+}

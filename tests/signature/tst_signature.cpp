@@ -81,6 +81,8 @@ private slots:
     void fileRoundTrip();
     void pictureAndPlaces_data();
     void pictureAndPlaces();
+    void versionWritten_data();
+    void versionWritten();
     void malformedFile_data();
     void malformedFile();
     void whatReadingLetsGo();
@@ -273,6 +275,46 @@ void tst_Signature::pictureAndPlaces()
     QVERIFY2(error.startsWith(QStringLiteral("image.type:")), qPrintable(error));
 }
 
+// A file is written as the lowest version that holds it, and read back whole.
+void tst_Signature::versionWritten_data()
+{
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<int>("check");
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<int>("version");
+    QTest::newRow("plain") << QString() << int(Check::Test) << QString() << 1;
+    QTest::newRow("a group") << QStringLiteral("D") << int(Check::Test) << QString() << 2;
+    QTest::newRow("for information") << QString() << int(Check::Info) << QString() << 3;
+    QTest::newRow("skipped") << QStringLiteral("D") << int(Check::Skip) << QString() << 3;
+    QTest::newRow("a variant") << QString() << int(Check::Test) << QStringLiteral("maker B") << 3;
+}
+
+void tst_Signature::versionWritten()
+{
+    QFETCH(QString, group);
+    QFETCH(int, check);
+    QFETCH(QString, variant);
+    QFETCH(int, version);
+    Signature s;
+    s.settings = defaultSettings();
+    s.points.resize(1);
+    Point &p = s.points[0];
+    p.name = QStringLiteral("U3.1");
+    p.group = group;
+    p.check = Check(check);
+    p.measurements[0].reference = measureUrl("virtual://diode");
+    if (!variant.isEmpty())
+        p.variants.push_back({ variant, { Measurement { {}, measureUrl("virtual://resistor"), {} } } });
+    const QByteArray text = serialize(s);
+    QVERIFY2(text.contains(QStringLiteral("\"version\": %1").arg(version).toUtf8()), text);
+    QString error;
+    const auto back = parse(text, &error);
+    QVERIFY2(back, qPrintable(error));
+    QCOMPARE(serialize(*back), text);
+    QCOMPARE(int(back->points[0].check), check);
+    QCOMPARE(back->points[0].findVariant(variant), variant.isEmpty() ? -1 : 0);
+}
+
 void tst_Signature::malformedFile_data()
 {
     QTest::addColumn<QByteArray>("points");
@@ -313,6 +355,36 @@ void tst_Signature::malformedFile_data()
     QTest::newRow("list for a number")
         << QByteArray(R"([{"name": "R1", "tolerance": [[5]]}])")
         << QStringLiteral("point \"R1\".tolerance: expected a number");
+    QTest::newRow("check of another word") << QByteArray(R"([{"name": "R1", "check": "maybe"}])")
+                                           << QStringLiteral("point \"R1\".check: expected \"test\"");
+    // A learned point, with its variants after it.
+    const QByteArray zeros = "[" + QByteArray("0,").repeated(99) + "0]";
+    const QByteArray curve = R"({"V": )" + zeros + R"(, "mA": )" + zeros + "}";
+    const auto learned = [&](const QByteArray &variants) {
+        return R"([{"name": "U3", "measurements": [{"reference": )" + curve
+            + R"(}], "variants": )" + variants + "}]";
+    };
+    const QByteArray oneVariant = R"({"name": "B", "measurements": [{"reference": )" + curve + "}]}";
+    QTest::newRow("variant of an unlearned point")
+        << QByteArray(R"([{"name": "U3", "variants": [)" + oneVariant + "]}]")
+        << QStringLiteral("point \"U3\".variants: the point needs references of its own");
+    QTest::newRow("variant without a name")
+        << learned(R"([{"measurements": []}])")
+        << QStringLiteral("point \"U3\".variants[0]: missing field \"name\"");
+    QTest::newRow("variant named twice") << learned("[" + oneVariant + "," + oneVariant + "]")
+                                         << QStringLiteral("variants[1].name: a second variant named \"B\"");
+    QTest::newRow("variant of two measurements")
+        << learned(R"([{"name": "B", "measurements": [{}, {}]}])")
+        << QStringLiteral("variants \"B\".measurements: expected a list of 1 measurements");
+    QTest::newRow("variant with settings")
+        << learned(R"([{"name": "B", "measurements": [{"settings": {}}]}])")
+        << QStringLiteral("variants \"B\".measurements[0].settings: a variant is measured with");
+    QTest::newRow("variant without a curve")
+        << learned(R"([{"name": "B", "measurements": [{}]}])")
+        << QStringLiteral("variants \"B\".measurements[0].reference: missing the variant's curve");
+    QTest::newRow("variant's short curve")
+        << learned(R"([{"name": "B", "measurements": [{"reference": {"V": [1], "mA": [1]}}]}])")
+        << QStringLiteral("variants \"B\".measurements[0].reference.V: expected a list of 100");
 }
 
 void tst_Signature::malformedFile()
@@ -470,7 +542,7 @@ void tst_Signature::learnThenTest()
     QCOMPARE(lines.size(), 4);
     QVERIFY2(lines[3].startsWith(R"({"board":"board","serial":"SN-7","verdict":"fail","points":3,)"
                                  R"("passed":2,"different":1,"unstable":0,"no_contact":0,)"
-                                 R"("not_learned":0,"net_disagrees":0,)"
+                                 R"("not_learned":0,"net_disagrees":0,"info":0,)"
                                  R"("operator":"Ann","started":")"),
         lines[3]);
     QVERIFY2(lines[0].contains(R"("verdict":"pass")"), lines[0]);

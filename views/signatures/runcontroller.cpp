@@ -163,7 +163,20 @@ void RunController::begin(int row, std::vector<int> order)
             if (group.isEmpty() || board.points[k].group == group)
                 m_order.push_back(int(k));
     }
-    const int first = m_order.empty() ? row : m_order.front();
+    int first = m_order.empty() ? row : m_order.front();
+    if (m_options.kind != Kind::CompareAlike) {
+        // Points marked "skip" are neither learned nor tested.
+        const bool fromRow = m_order.empty();
+        m_order = fromRow ? board.probedPoints() : board.withoutSkipped(std::move(m_order));
+        if (m_order.empty()) {
+            emit stateChanged();
+            emit statusChanged(tr("Every point is marked to skip: nothing to probe."));
+            return;
+        }
+        const auto at = std::find_if(
+            m_order.begin(), m_order.end(), [row](int k) { return k >= row; });
+        first = fromRow && at != m_order.end() ? *at : m_order.front();
+    }
     m_started = QDateTime::currentDateTimeUtc();
     m_report = sig::ReportInfo();
     m_report.serial = m_options.serial;
@@ -421,6 +434,8 @@ void RunController::onEvent(const sig::ProbeRun::Event &e)
                 text += tr("; check the probe's contact");
             if (!r.note.isEmpty())
                 text += tr("; note: %1").arg(r.note);
+            if (const QString marks = sig::resultMarks(r); !marks.isEmpty())
+                text += QStringLiteral("; ") + marks;
             emit logMessage(tr("Signatures: %1").arg(text),
                 r.verdict == sig::Verdict::Pass ? LogLevel::Normal : LogLevel::Failure);
         }

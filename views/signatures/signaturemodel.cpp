@@ -222,7 +222,7 @@ QVariant SignatureModel::data(const QModelIndex &index, int role) const
     case Tolerance:
         return QStringLiteral("%1 %").arg(m_signature->toleranceOf(p), 0, 'f', 1);
     case Verdict:
-        return sig::verdictText(r.verdict);
+        return p.check == sig::Check::Skip ? sig::skippedText() : sig::verdictText(r.verdict);
     case Reading:
         // A different point says what changed first.
         {
@@ -234,6 +234,8 @@ QVariant SignatureModel::data(const QModelIndex &index, int role) const
                     sig::netDisagreementText(*m_signature, p, r.netPoints), text);
             if (!r.note.isEmpty())
                 text = tr("%1; note: %2").arg(text, r.note);
+            if (const QString marks = sig::resultMarks(r); !marks.isEmpty())
+                text = text.isEmpty() ? marks : tr("%1; %2").arg(marks, text);
             return text;
         }
     default:
