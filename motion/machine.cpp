@@ -67,16 +67,29 @@ public:
     // go on with it after its sender has gone.
     void release()
     {
-        if (m_link && m_state.open && m_state.state != QLatin1String("Idle")) {
-            m_link->realtime(grbl::kJogCancel);
+        // What the window last heard may be older than a jog just sent:
+        // cancel whatever jog there is and wait for the machine to be still.
+        if (m_link && m_state.open) {
+            // A cancel overtakes the lines still in the machine's buffer:
+            // it must come after the jog has been taken.
             const auto deadline = Clock::now() + m_config.replyTimeout;
-            bool still = false;
-            while (!still && Clock::now() < deadline && m_link->pump(10ms)) {
-                m_link->realtime(grbl::kStatusQuery);
-                for (const grbl::Reply &r : m_link->take())
-                    still |= r.kind == grbl::Reply::StatusReport && r.status->base() != QLatin1String("Jog")
-                        && r.status->base() != QLatin1String("Run");
-            }
+            while (!m_link->idle() && Clock::now() < deadline && m_link->pump(10ms))
+                m_link->take();
+            m_link->realtime(grbl::kJogCancel);
+            m_link->realtime(grbl::kStatusQuery);
+            // A report asked for before the cancel may still be on its way:
+            // two still ones in a row, each asked for after the last.
+            int still = 0;
+            while (still < 2 && Clock::now() < deadline && m_link->pump(10ms))
+                for (const grbl::Reply &r : m_link->take()) {
+                    if (r.kind != grbl::Reply::StatusReport)
+                        continue;
+                    const QString state = r.status->base();
+                    const bool moving = state == QLatin1String("Jog") || state == QLatin1String("Run")
+                        || state == QLatin1String("Home");
+                    still = moving ? 0 : still + 1;
+                    m_link->realtime(grbl::kStatusQuery);
+                }
         }
         close();
     }
