@@ -207,8 +207,10 @@ std::vector<int> probingOrder(
         throw py::value_error(s.board.toStdString() + " has no points to probe");
     std::vector<int> order;
     if (!points) {
-        for (std::size_t k = 0; k < s.points.size(); ++k)
-            order.push_back(int(k));
+        // Points marked "skip" are neither learned nor tested.
+        order = s.probedPoints();
+        if (order.empty())
+            throw py::value_error(s.board.toStdString() + ": every point is marked to skip");
         return order;
     }
     if (points->empty())
