@@ -81,6 +81,7 @@ NetAgreement checkNet(const Signature &signature, const std::vector<int> &points
         }
     }
     const bool majority = 2 * bestCount > n;
+    a.decided = majority;
     for (std::size_t i = 0; i < n; ++i) {
         bool flagged = false;
         if (majority)

@@ -15,6 +15,9 @@ struct NetAgreement
     QString net;
     std::vector<int> points; // its measured points, in the signature's order
     std::vector<int> disagreeing; // those that read unlike the rest
+    // A majority of the net read alike and says which pads are unlike it;
+    // without one every pad unlike another is flagged.
+    bool decided = true;
     bool agree() const { return disagreeing.empty(); }
 };
 

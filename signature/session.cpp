@@ -331,9 +331,16 @@ void Session::judgeNet(const std::vector<int> &points)
         }
     }
     const NetAgreement net = netAgreement(points);
+    // Without a majority the net cannot say which pad is wrong, but a pad
+    // that fails its own reference can: the pads that pass theirs stand.
+    const bool explained = !net.decided
+        && std::any_of(net.disagreeing.begin(), net.disagreeing.end(), [&](int k) {
+               const Verdict v = results_[std::size_t(k)].verdict;
+               return v == Verdict::Different || v == Verdict::NoContact;
+           });
     for (int k : net.disagreeing) {
         PointResult &r = results_[std::size_t(k)];
-        if (r.verdict != Verdict::Pass && r.verdict != Verdict::NotLearned)
+        if (r.verdict != Verdict::NotLearned && (r.verdict != Verdict::Pass || explained))
             continue;
         r.verdict = Verdict::NetDisagrees;
         for (int other : net.points)
