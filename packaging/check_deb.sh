@@ -41,8 +41,8 @@ optional_files=(./usr/share/bash-completion/completions/zemctl "./$private/zemct
     "./$private/zemctl_signature.so")
 # The Python package, when the build had pybind11: its files come together.
 python_dir=usr/lib/python3/dist-packages/zem
-python_files=("./$python_dir/__init__.py" "./$python_dir/__init__.pyi" "./$python_dir/_types.py"
-    "./$python_dir/pytest_plugin.py" "./$python_dir/py.typed")
+python_files=("./$python_dir/__init__.py" "./$python_dir/__init__.pyi" "./$python_dir/_history.py"
+    "./$python_dir/_types.py" "./$python_dir/pytest_plugin.py" "./$python_dir/py.typed")
 
 actual=$(dpkg -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
 for p in "${optional_programs[@]}"; do
