@@ -11,9 +11,11 @@ if(ZEM_SANITIZE)
         "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
 endif()
 
+# A test that starts a helper process (the virtual gantry) forks with its
+# threads running; QProcess's child only execs, so the fork is allowed.
 if(ZEM_TSAN)
     list(APPEND zem_test_environment
-        "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
+        "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
 endif()
 
 function(zem_add_test name)
