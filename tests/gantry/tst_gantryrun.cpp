@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "stiffgantry.h"
+
 class tst_GantryRun : public QObject
 {
     Q_OBJECT
@@ -59,22 +61,9 @@ void tst_GantryRun::learnThenTestByMachine()
     QVERIFY2(sig::save(board, file, &error), qPrintable(error));
 
     QProcess sim;
-    sim.start(QStringLiteral(ZEM_GANTRY_SIM),
-        { "--tcp", "127.0.0.1:0", "--points", file, "--feed", "100" });
-    QVERIFY(sim.waitForReadyRead(10000));
-    const QByteArray listening = sim.readLine().trimmed();
-    QVERIFY2(listening.startsWith("listening 127.0.0.1:"), listening.constData());
-    const QString port = QString::fromLatin1(listening.mid(listening.lastIndexOf(':') + 1));
-    // A stiff machine (5,000 mm/s², against 500 by default) keeps the test short.
-    QTcpSocket grbl;
-    grbl.connectToHost(QStringLiteral("127.0.0.1"), port.toUShort());
-    QVERIFY(grbl.waitForConnected(10000));
-    grbl.write("$120=5000\n$121=5000\n$122=5000\n");
-    for (int oks = 0; oks < 3;) {
-        QVERIFY(grbl.canReadLine() || grbl.waitForReadyRead(10000));
-        oks += grbl.readLine().trimmed() == "ok";
-    }
-    grbl.disconnectFromHost();
+    QString why;
+    const QString port = startStiffGantry(sim, file, &why);
+    QVERIFY2(!port.isEmpty(), qPrintable(why));
     // Lift 5 mm above the board's surface (-40).
     const QString prober = QStringLiteral("grbl-tcp://127.0.0.1:%1?safe=-35&surface=-40&feed=100"
                                           "&contact_feed=50")
