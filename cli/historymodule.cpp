@@ -6,6 +6,7 @@
 
 #include "capability.h"
 #include "location.h"
+#include "outputguard.h"
 #include "printable.h"
 #include "qatomicfile.h"
 #include "store.h"
@@ -281,7 +282,7 @@ void History::show(zem::history::Store &store)
     s.run = *r;
     s.pointCount = int(r->points.size());
     for (const auto &p : r->points)
-        s.failedCount += zem::history::isFailure(p.verdict);
+        s.failedCount += zem::history::isFailure(p.verdict, p.info);
     Json j = runJson(s);
     Json points = Json::array();
     for (const auto &p : r->points) {
@@ -340,11 +341,11 @@ void History::run()
         return void(fail(zemctl::kExitUsage,
             "history " + zemctl::printable(text(where)) + ": " + zemctl::printable(text(error))));
     // Anything written would replace the history it was read from.
-    if (job.action == HistoryJob::Action::Export && job.csv != "-"
-        && zem::history::isHistoryFile(QString::fromStdString(job.csv), *location))
-        return void(fail(zemctl::kExitUsage,
-            "--csv " + zemctl::printable(job.csv)
-                + " is the history itself (or its journal or spool); choose another name"));
+    if (job.action == HistoryJob::Action::Export && job.csv != "-")
+        if (const QString refused = sig::refusal(QString::fromStdString(job.csv),
+                QStringLiteral("the CSV file"), sig::keptHistory(where));
+            !refused.isEmpty())
+            return void(fail(zemctl::kExitUsage, zemctl::printable(text(refused))));
     zemctl::ensureApplication();
     zem::history::Store store;
     const auto access = job.action == HistoryJob::Action::Sync ? zem::history::Store::Access::Write

@@ -17,6 +17,10 @@ namespace zemctl {
 inline constexpr int kExitDifferent = 5;
 // A test found points whose own captures disagree, and nothing different.
 inline constexpr int kExitUnstable = 6;
+// A learn or test that did not reach every point: stopped with Ctrl+C or at
+// the prompt; a test over fewer points than the board has (--points, --from)
+// with nothing failing. Its record says partial.
+inline constexpr int kExitIncomplete = 7;
 
 struct SignatureJob
 {

@@ -2,23 +2,13 @@
 // measurement sequence and signature code, driven with sleeps.
 #include "signaturerunner.h"
 
-#include "application.h"
-#include "boardprober.h"
-#include "boardverdict.h"
-#include "compare.h"
+#include "boardtest.h"
 #include "connection.h"
-#include "historyrun.h"
 #include "location.h"
 #include "netcheck.h"
-#include "printable.h"
-#include "probeorder.h"
-#include "proberun.h"
-#include "records.h"
-#include "report.h"
+#include "runoutputs.h"
 #include "sequence.h"
-#include "session.h"
 #include "store.h"
-#include "symmetry.h"
 #include "zemctl.h"
 
 #include <QFile>
@@ -26,10 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -102,19 +90,6 @@ void Runner::run()
 {
     const QString path = QString::fromStdString(job.file);
     QString error;
-    if (job.mode == SignatureJob::Mode::Test && (job.history || job.historyOrder)) {
-        // A file written after the run would replace the history it is recorded in.
-        const auto where = zem::history::parseLocation(
-            job.db.empty() ? zem::history::defaultLocationText() : QString::fromStdString(job.db),
-            nullptr);
-        for (const auto &[option, value] :
-            { std::pair { "--report ", &job.report }, std::pair { "--junit ", &job.junit } })
-            if (where && !value->empty()
-                && zem::history::isHistoryFile(QString::fromStdString(*value), *where))
-                return fail(zemctl::kExitUsage,
-                    option + *value
-                        + " is the history itself (or its journal or spool); choose another name");
-    }
     // Taken before reading: a change while it is read counts too.
     FileState seen = FileState::of(job.file);
     std::optional<sig::Signature> loaded;
@@ -131,6 +106,7 @@ void Runner::run()
     sig::Signature &board = *loaded;
 
     const bool symmetry = job.mode == SignatureJob::Mode::Symmetry;
+    const bool nets = job.mode == SignatureJob::Mode::Nets;
     if (symmetry && !job.group.empty()) {
         for (const sig::Point &p : board.points)
             if (p.group == QString::fromStdString(job.group))
@@ -159,7 +135,6 @@ void Runner::run()
             order.push_back(int(k));
     if (order.empty())
         return fail(zemctl::kExitUsage, "no points: name them with --points");
-    const bool nets = job.mode == SignatureJob::Mode::Nets;
     if (nets) {
         // Only the points that share their net with another are measured.
         std::vector<char> shared(board.points.size(), 0);
@@ -175,241 +150,216 @@ void Runner::run()
     }
     if (!applyChecks(board, order))
         return;
+    if (!job.prober.empty() && job.mode != SignatureJob::Mode::Learn
+        && job.mode != SignatureJob::Mode::Test && !nets)
+        return fail(zemctl::kExitUsage, "--prober is for learn, test and nets");
+    if (job.pathOrder && job.prober.empty())
+        return fail(zemctl::kExitUsage, "--order path needs a machine: give --prober");
+
+    const bool test = job.mode == SignatureJob::Mode::Test;
+    sig::RunPlan plan;
+    // Pins compared with each other are measured as a board is learned, on a
+    // copy that is never saved.
+    plan.kind = job.mode == SignatureJob::Mode::Learn ? sig::RunPlan::Kind::Learn
+        : symmetry                                    ? sig::RunPlan::Kind::Measure
+                                                      : sig::RunPlan::Kind::Test;
+    plan.signaturePath = job.file.empty() ? QString() : path;
+    plan.points = order;
+    plan.from = QString::fromStdString(job.from);
+    using Trigger = sig::RunPlan::Trigger;
+    const bool compare = job.mode == SignatureJob::Mode::Compare;
+    plan.trigger = compare || (!job.button && !job.prompt && !job.onContact) ? Trigger::Now
+        : job.onContact                                                      ? Trigger::OnContact
+        : job.button                                                         ? Trigger::Button
+                                                                             : Trigger::Key;
+    plan.prober = QString::fromStdString(job.prober);
+    plan.pathOrder = job.pathOrder;
+    plan.session.add = job.add;
+    plan.session.autoSettings = job.autoSettings;
+    plan.session.repeat = job.repeat;
+    plan.session.bomFactor = job.bomFactor;
+    plan.session.variant = QString::fromStdString(job.variant).trimmed();
+    plan.serial = QString::fromStdString(job.serial);
+    plan.operatorName = QString::fromStdString(job.operatorName);
+    plan.deviceUrl = QString::fromStdString(job.url);
+    plan.outputs.report = QString::fromStdString(job.report);
+    plan.outputs.junit = QString::fromStdString(job.junit);
+    // The history is kept from every output, recorded in or not.
+    plan.outputs.history
+        = job.db.empty() ? zem::history::defaultLocationText() : QString::fromStdString(job.db);
+    plan.outputs.record = test && job.history;
+    if (const QString refused = sig::checkOutputs(plan); !refused.isEmpty())
+        return fail(zemctl::kExitUsage, shown(refused));
+
     // Opened before the run only to order it; a run is recorded after its
     // verdicts and report, which a history that cannot be written must not cost.
     std::optional<zem::history::Store> history;
-    if (job.mode == SignatureJob::Mode::Test && job.historyOrder) {
+    if (test && job.historyOrder) {
         history.emplace();
         if (!openHistory(*history))
             return;
-    }
-    if (job.historyOrder) {
         // The points this board type failed most often come first.
         const auto likely = history->probeOrder(board.board);
         if (!likely)
             return fail(zemctl::kExitUsage, history->errorString().toStdString());
-        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            const auto rank = [&](int k) {
-                const qsizetype at = likely->indexOf(board.points[std::size_t(k)].name);
-                return at < 0 ? likely->size() : at;
-            };
-            return rank(a) < rank(b);
-        });
+        plan.likelyFirst = *likely;
     }
-    // A machine brings the probe: the board placed by its taught fiducials,
-    // each point found by its position, the order the shortest path if asked.
-    std::unique_ptr<motion::GantryProber> machine;
-    if (!job.prober.empty()) {
-        if (job.mode != SignatureJob::Mode::Learn && job.mode != SignatureJob::Mode::Test && !nets)
-            return fail(zemctl::kExitUsage, "--prober is for learn, test and nets");
-        machine = motion::boardProber(QString::fromStdString(job.prober), board, order, &error);
-        if (!machine)
-            return fail(zemctl::kExitUsage, error.toStdString());
-        if (job.pathOrder) {
-            std::vector<QPointF> at;
-            for (const motion::PlanePoint &p : motion::machineTargets(machine->config(), order))
-                at.emplace_back(p.x, p.y);
-            std::vector<int> path;
-            for (int k : sig::shortestPath(at))
-                path.push_back(order[std::size_t(k)]);
-            order = std::move(path);
-        }
-    } else if (job.pathOrder) {
-        return fail(zemctl::kExitUsage, "--order path needs a machine: give --prober");
-    }
-    // A run stopped at a point (a machine's alarm, Ctrl+C) goes on from there.
-    if (!job.from.empty()) {
-        const int from = board.find(QString::fromStdString(job.from).trimmed());
-        const auto at = std::find(order.begin(), order.end(), from);
-        if (at == order.end())
-            return fail(zemctl::kExitUsage, "--from " + job.from + ": no such point in the run");
-        order.erase(order.begin(), at);
-    }
-    motion::GantryProber *gantry = machine.get();
-    const QDateTime started = QDateTime::currentDateTimeUtc();
+    plan.signature = board;
     for (int point : order)
         nameWidth = std::max(nameWidth, shown(board.points[std::size_t(point)].name).size());
 
-    // Pins compared with each other are measured as a board is learned, on a
-    // copy that is never saved.
-    const auto mode = job.mode == SignatureJob::Mode::Learn || symmetry ? sig::Session::Mode::Learn
-                                                                        : sig::Session::Mode::Test;
-    sig::ProbeRun::Options options;
-    options.session.add = job.add;
-    options.session.autoSettings = job.autoSettings;
-    options.session.repeat = job.repeat;
-    options.session.bomFactor = job.bomFactor;
-    options.session.variant = QString::fromStdString(job.variant).trimmed();
     std::vector<sig::IvCurve> measured(board.points.size());
-    options.pollButton = job.button && job.mode != SignatureJob::Mode::Compare;
-    options.autoMeasure = job.mode == SignatureJob::Mode::Compare || job.onContact
-        || (!job.button && !job.prompt);
-    options.measureOnContact = job.onContact && job.mode != SignatureJob::Mode::Compare;
-    if (machine) {
-        // The machine says when the probe is down; a missed pad is tried lower.
-        options.autoMeasure = true;
-        options.pollButton = false;
-        options.measureOnContact = false;
-    }
     bool failed = false;
     bool outputBroken = false;
-    PointClock clock(board.points.size());
-    Stop stop; // where a failure of the device or machine ended the run
-    std::optional<sig::ProbeRun> run;
-    run.emplace(*job.device, board, mode, options, order, [&](const sig::ProbeRun::Event &e) {
-        using Event = sig::ProbeRun::Event;
-        clock.see(e);
-        const QString name = e.point >= 0 ? board.points[std::size_t(e.point)].name : QString();
-        switch (e.kind) {
-        case Event::Waiting:
-            if (job.button && job.prompt && options.pollButton)
-                std::fprintf(
-                    stderr, "zemctl: probe %s and press the probe's button\n", shown(name).c_str());
-            break;
-        case Event::Measured:
-            if (e.measurement == 0)
-                measured[std::size_t(e.point)] = e.curve;
-            break;
-        case Event::Measuring:
-        case Event::Still:
-            break;
-        case Event::Retry:
-            if (job.prompt)
-                std::fprintf(stderr, "zemctl: %s: no contact, trying again\n", shown(name).c_str());
-            break;
-        case Event::Judged:
-            // A point's line waits for its verdict to be final: on a net with
-            // other points of the run, until the net's last point is measured
-            // (or the run stops), so that each point has one line.
-            if (symmetry || nets || outputBroken)
-                break;
-            if (!printResult(run->signature(), run->session(), e.point)) {
-                outputBroken = failed = true;
-                run->cancel();
-            }
-            break;
-        case Event::PointDone:
-            if (job.mode != SignatureJob::Mode::Learn)
-                break;
-            // Saved after each point, so that a stop loses nothing learned;
-            // never over points another program saved since the file was read.
-            if (const FolderLock lock(path); !(FileState::of(job.file) == seen)) {
-                fail(zemctl::kExitUsage,
-                    job.file + " changed since it was read (another learn?); " + shown(name)
-                        + " was not saved, so the points saved there are kept. Learn it again.");
-                failed = true;
-                run->cancel();
-            } else if (!sig::save(run->signature(), path, &error)) {
-                fail(zemctl::kExitUsage, error.toStdString());
-                failed = true;
-                run->cancel();
-            } else {
-                seen = FileState::of(job.file);
-                if (job.prompt)
-                    std::fprintf(stderr, "zemctl: %s learned\n", shown(name).c_str());
-            }
-            break;
-        case Event::Failed:
-            // A console run stops at the first failure; a point's own failure
-            // (a machine that halted there) can be taken up again.
-            if (!failed && e.point >= 0)
-                stop = { e.point, e.message };
-            if (!failed)
-                fail(zemctl::kExitResult,
-                    e.message.toStdString()
-                        + (e.point >= 0 && job.mode != SignatureJob::Mode::Compare
-                                ? "; go on with --from " + shown(name)
-                                : std::string()));
-            failed = true;
-            run->cancel();
-            break;
-        case Event::Ended:
-            break;
+    // A learn is saved after each point, so that a stop loses nothing
+    // learned; but not while every point so far read open, as a probe on
+    // nothing would replace good references with nothing.
+    bool saving = false;
+    std::unique_ptr<sig::BoardTest> run;
+    const auto save = [&](const sig::RunRecord &record, const QString &name) {
+        // Never over points another program saved since the file was read.
+        if (const FolderLock lock(path); !(FileState::of(job.file) == seen)) {
+            fail(zemctl::kExitUsage,
+                job.file + " changed since it was read (another learn?); " + shown(name)
+                    + " was not saved, so the points saved there are kept. Learn it again.");
+            return false;
         }
-    }, std::move(machine));
+        if (!sig::writeSignature(record.signature, path, sig::keptFiles(plan, sig::RunOutput::Signature), &error)) {
+            fail(zemctl::kExitUsage, shown(error));
+            return false;
+        }
+        seen = FileState::of(job.file);
+        return true;
+    };
+    run = sig::BoardTest::create(*job.device, plan,
+        [&](const sig::BoardTest::Event &e, const sig::RunRecord &record) {
+            using Event = sig::BoardTest::Event;
+            const QString name
+                = e.point >= 0 ? board.points[std::size_t(e.point)].name : QString();
+            switch (e.kind) {
+            case Event::Waiting:
+                if (job.button && job.prompt && plan.trigger == Trigger::Button && !run->machine())
+                    std::fprintf(stderr, "zemctl: probe %s and press the probe's button\n",
+                        shown(name).c_str());
+                break;
+            case Event::Measured:
+                if (e.measurement == 0)
+                    measured[std::size_t(e.point)] = e.curve;
+                break;
+            case Event::Retry:
+                if (job.prompt)
+                    std::fprintf(
+                        stderr, "zemctl: %s: no contact, trying again\n", shown(name).c_str());
+                break;
+            case Event::Judged:
+                // A point's line waits for its verdict to be final: on a net
+                // with other points of the run, until the net's last point is
+                // measured (or the run stops), so that each point has one line.
+                if (symmetry || nets || outputBroken)
+                    break;
+                if (!printResult(record, e.point)) {
+                    outputBroken = failed = true;
+                    run->stop(QStringLiteral("standard output cannot be written"));
+                }
+                break;
+            case Event::PointDone: {
+                if (job.mode != SignatureJob::Mode::Learn || failed)
+                    break;
+                const auto &open = record.learnedOpen;
+                const bool readOpen = std::find(open.begin(), open.end(), e.point) != open.end();
+                if (readOpen && job.prompt)
+                    std::fprintf(stderr,
+                        "zemctl: %s reads open: is the probe touching it?\n", shown(name).c_str());
+                saving = saving || !readOpen;
+                if (!saving)
+                    break;
+                if (!save(record, name)) {
+                    failed = true;
+                    run->stop(QStringLiteral("the signature could not be saved"));
+                } else if (job.prompt) {
+                    std::fprintf(stderr, "zemctl: %s learned\n", shown(name).c_str());
+                }
+                break;
+            }
+            case Event::Failed:
+                // A console run stops at the first failure; a point's own
+                // failure (a machine that halted there) can be taken up again.
+                if (!failed)
+                    fail(zemctl::kExitResult,
+                        e.message.toStdString()
+                            + (e.point >= 0 && !compare ? "; go on with --from " + shown(name)
+                                                        : std::string()));
+                failed = true;
+                break;
+            default:
+                break;
+            }
+        },
+        &error);
+    if (!run)
+        return fail(zemctl::kExitUsage, shown(error));
     runToEnd(*run, [&] {
         if (stopped()) {
             if (!failed)
-                fail(zemctl::kExitUsage, "interrupted");
+                fail(kExitIncomplete, "interrupted");
             failed = true;
+            run->stop(QStringLiteral("interrupted"));
             return true;
         }
         if (run->waitingForTrigger() && job.prompt && !run->ended()) {
-            const int point = run->point();
-            if (!prompt(board.points[std::size_t(point)].name)) {
-                fail(zemctl::kExitUsage,
-                    "stopped before " + board.points[std::size_t(point)].name.toStdString());
+            const QString name = board.points[std::size_t(run->point())].name;
+            if (!prompt(name)) {
+                fail(kExitIncomplete, "stopped before " + name.toStdString());
                 failed = true;
+                run->stop(QStringLiteral("stopped before %1").arg(name));
                 return true;
             }
             run->trigger();
         }
         return false;
     });
+    const sig::RunRecord &record = run->record();
     if (failed) {
-        // The points before are kept in JUnit too: the one that stopped the
-        // run an error, the ones not reached skipped.
-        if (stop.point >= 0 && job.mode == SignatureJob::Mode::Test && !job.junit.empty()) {
+        // What was measured before the stop is kept: the JUnit file and the
+        // history have the points tested, the rest untested, the run partial.
+        if (test && !outputBroken) {
             const int code = job.exitCode;
             const std::string why = job.message;
-            if (!writeJUnit(board, run->session(), order, clock.seconds, started, stop))
-                fail(code, why + "; " + job.message);
+            if (!keepRun(plan, record, history))
+                job.message = why + "; " + job.message;
+            job.exitCode = code;
         }
         return;
     }
-    std::optional<double> drift;
-    if (gantry && !checkDrift(*gantry, board, &drift))
-        return;
-    const sig::Session &session = run->session();
-    if (job.mode == SignatureJob::Mode::Learn)
-        return reportDisagreement(run->signature(), order);
+    if (job.mode == SignatureJob::Mode::Learn) {
+        if (record.learnedNothing)
+            return fail(zemctl::kExitUsage,
+                shown(sig::learnedNothingText(record)) + "; " + job.file + " was not changed");
+        if (!saving && !save(record, QString()))
+            return;
+        return reportDisagreement(record.signature, record.order);
+    }
     if (symmetry)
-        return printSymmetry(run->signature(), order, measured);
+        return printSymmetry(record.signature, record.order, measured);
     if (nets) {
-        printNets(run->signature(), session, order);
+        printNets(record.signature, run->session(), record.order);
         return;
     }
-    if (job.mode == SignatureJob::Mode::Test
-        && !printSummary(board, sig::boardVerdict(session.results(), order), started, drift))
+    if (!test)
+        return setExitCode(record);
+    if (run->machine()) {
+        std::optional<double> drift;
+        if (!checkDrift(*run->machine(), board, &drift))
+            return;
+        if (drift)
+            run->setDrift(*drift);
+    }
+    if (!printSummary(record))
         return;
-    if (!job.report.empty()) {
-        sig::ReportInfo info;
-        info.serial = QString::fromStdString(job.serial);
-        info.operatorName = QString::fromStdString(job.operatorName);
-        info.instrument = sig::instrumentIdentity(*job.device);
-        info.started = started;
-        info.finished = QDateTime::currentDateTimeUtc();
-        if (!sig::writeReport(board, session.results(), info, QString::fromStdString(job.report),
-                &error))
-            return fail(zemctl::kExitUsage, error.toStdString());
-    }
-    if (!job.junit.empty() && !writeJUnit(board, session, order, clock.seconds, started))
-        return;
-    bool unstable = false;
-    for (int point : order) {
-        const sig::PointResult &r = session.results()[std::size_t(point)];
-        const sig::Verdict v = r.verdict;
-        // As in the board's verdict: a point for information fails nothing.
-        if (r.info && v != sig::Verdict::NotTested)
-            continue;
-        unstable |= v == sig::Verdict::Unstable;
-        if (v != sig::Verdict::Pass && v != sig::Verdict::Unstable)
-            job.exitCode = zemctl::kExitDifferent;
-    }
-    if (unstable && job.exitCode == 0)
-        job.exitCode = zemctl::kExitUnstable;
-    if (job.history && job.mode == SignatureJob::Mode::Test) {
-        if (!history) {
-            history.emplace();
-            const int verdicts = job.exitCode;
-            if (!openHistory(*history)) {
-                job.message = "the run was not recorded: " + job.message;
-                return;
-            }
-            job.exitCode = verdicts;
-        }
-        recordRun(*history, board, session, order, started);
-    }
+    setExitCode(record);
+    const int verdicts = job.exitCode;
+    if (keepRun(plan, record, history))
+        job.exitCode = verdicts;
 }
 
 } // namespace zemctl::signature

@@ -6,12 +6,10 @@
 #include "boardprober.h"
 #include "compare.h"
 #include "historyrun.h"
-#include "junit.h"
 #include "location.h"
 #include "netcheck.h"
 #include "printable.h"
-#include "report.h"
-#include "sequence.h"
+#include "runoutputs.h"
 #include "store.h"
 #include "symmetry.h"
 #include "zemctl.h"
@@ -41,10 +39,11 @@ bool Runner::prompt(const QString &point)
     return std::getline(std::cin, line) && line != "q" && !stopped();
 }
 
-bool Runner::printResult(const sig::Signature &board, const sig::Session &session, int point)
+bool Runner::printResult(const sig::RunRecord &record, int point)
 {
+    const sig::Signature &board = record.signature;
     const sig::Point &p = board.points[std::size_t(point)];
-    const sig::PointResult &r = session.results()[std::size_t(point)];
+    const sig::PointResult &r = record.results[std::size_t(point)];
     nlohmann::ordered_json j;
     j["point"] = p.name.toStdString();
     j["score"] = std::isnan(r.score) ? nlohmann::ordered_json()
@@ -123,15 +122,20 @@ bool Runner::checkDrift(
     return true;
 }
 
-bool Runner::printSummary(const sig::Signature &board, const sig::BoardVerdict &verdict,
-    const QDateTime &started, std::optional<double> drift)
+bool Runner::printSummary(const sig::RunRecord &record)
 {
-    if (job.text)
-        return writeLine(shown(board.board)
+    const sig::BoardVerdict &verdict = record.verdict;
+    const sig::Coverage &coverage = record.coverage;
+    if (job.text) {
+        std::string line = shown(record.signature.board)
             + (job.serial.empty() ? "" : " " + shown(QString::fromStdString(job.serial))) + ": "
-            + shown(sig::boardVerdictHeadline(verdict)));
+            + shown(sig::boardVerdictHeadline(verdict));
+        if (!coverage.complete)
+            line += "; not tested: " + shown(record.untestedNames());
+        return writeLine(std::move(line));
+    }
     nlohmann::ordered_json j;
-    j["board"] = board.board.toStdString();
+    j["board"] = record.signature.board.toStdString();
     j["serial"] = job.serial;
     j["verdict"] = sig::boardVerdictName(verdict.kind);
     for (const auto &[key, count] : sig::boardVerdictCounts(verdict))
@@ -142,34 +146,40 @@ bool Runner::printSummary(const sig::Signature &board, const sig::BoardVerdict &
         const QDateTime l = t.toLocalTime();
         return l.toOffsetFromUtc(l.offsetFromUtc()).toString(Qt::ISODate).toStdString();
     };
-    j["started"] = local(started);
-    j["finished"] = local(QDateTime::currentDateTimeUtc());
-    if (drift)
-        j["drift_mm"] = std::round(*drift * 1000) / 1000;
+    j["started"] = local(record.header.started);
+    j["finished"] = local(record.header.finished);
+    j["coverage"] = coverage.complete ? "complete" : "partial";
+    if (!coverage.complete) {
+        nlohmann::ordered_json untested = nlohmann::ordered_json::array();
+        for (int k : coverage.untested)
+            untested.push_back(record.signature.points[std::size_t(k)].name.toStdString());
+        j["untested"] = std::move(untested);
+    }
+    if (record.driftMm)
+        j["drift_mm"] = std::round(*record.driftMm * 1000) / 1000;
     return writeLine(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
-bool Runner::writeJUnit(const sig::Signature &board, const sig::Session &session,
-    const std::vector<int> &order, const std::vector<double> &seconds, const QDateTime &started,
-    const Stop &stop)
+void Runner::setExitCode(const sig::RunRecord &record)
 {
-    sig::JUnitSuite suite;
-    suite.boardType = board.board;
-    suite.serial = QString::fromStdString(job.serial);
-    suite.operatorName = QString::fromStdString(job.operatorName);
-    suite.url = QString::fromStdString(job.url);
-    suite.instrumentSerial = sig::instrumentSerial(*job.device);
-    suite.started = started;
-    suite.finished = QDateTime::currentDateTimeUtc();
-    suite.cases = sig::junitCases(board, session.results(), order, seconds);
-    for (sig::JUnitCase &c : suite.cases)
-        if (stop.point >= 0 && c.point == board.points[std::size_t(stop.point)].name)
-            c.error = stop.why;
-    QString error;
-    if (sig::writeJUnit({ suite }, QString::fromStdString(job.junit), &error))
-        return true;
-    fail(zemctl::kExitUsage, shown(error));
-    return false;
+    // A compare asks of its points only; a test of the whole board.
+    const sig::BoardVerdict verdict = job.mode == SignatureJob::Mode::Compare
+        ? sig::boardVerdict(record.results, record.order)
+        : record.verdict;
+    switch (verdict.kind) {
+    case sig::BoardVerdictKind::Pass:
+        break;
+    case sig::BoardVerdictKind::Fail:
+    case sig::BoardVerdictKind::NoContact:
+        job.exitCode = zemctl::kExitDifferent;
+        break;
+    case sig::BoardVerdictKind::Unstable:
+        job.exitCode = zemctl::kExitUnstable;
+        break;
+    case sig::BoardVerdictKind::Partial:
+        job.exitCode = zemctl::kExitIncomplete;
+        break;
+    }
 }
 
 bool Runner::openHistory(zem::history::Store &store)
@@ -191,14 +201,25 @@ bool Runner::openHistory(zem::history::Store &store)
     return true;
 }
 
-void Runner::recordRun(zem::history::Store &store, const sig::Signature &board,
-    const sig::Session &session, const std::vector<int> &order, const QDateTime &started)
+bool Runner::keepRun(const sig::RunPlan &plan, const sig::RunRecord &record,
+    std::optional<zem::history::Store> &history)
 {
-    zem::history::Run run = zem::history::historyRun(board, session.results(), order, started,
-        QString::fromStdString(job.serial), QFileInfo(QString::fromStdString(job.file)).fileName());
-    if (!job.operatorName.empty())
-        run.operatorName = QString::fromStdString(job.operatorName);
-    switch (store.record(run)) {
+    QString error;
+    if (!sig::writeOutputs(record, plan, &error)) {
+        fail(zemctl::kExitUsage, shown(error));
+        return false;
+    }
+    if (!plan.outputs.record)
+        return true;
+    if (!history) {
+        history.emplace();
+        if (!openHistory(*history)) {
+            job.message = "the run was not recorded: " + job.message;
+            return false;
+        }
+    }
+    const zem::history::Run run = sig::historyRun(record);
+    switch (history->record(run)) {
     case zem::history::Store::Outcome::Stored:
     case zem::history::Store::Outcome::AlreadyStored:
         break;
@@ -206,14 +227,15 @@ void Runner::recordRun(zem::history::Store &store, const sig::Signature &board,
         std::fprintf(stderr,
             "zemctl: the history server did not take the run (%s); run %s waits in the local "
             "spool for zemctl history sync\n",
-            shown(store.errorString()).c_str(),
+            shown(history->errorString()).c_str(),
             run.uuid.toString(QUuid::WithoutBraces).toLatin1().constData());
         break;
     case zem::history::Store::Outcome::Failed:
         // The verdicts were printed; the run is not kept, and the status says so.
-        fail(zemctl::kExitUsage, "the run was not recorded: " + shown(store.errorString()));
-        break;
+        fail(zemctl::kExitUsage, "the run was not recorded: " + shown(history->errorString()));
+        return false;
     }
+    return true;
 }
 
 void Runner::reportDisagreement(const sig::Signature &board, const std::vector<int> &order)

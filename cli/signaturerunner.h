@@ -5,15 +5,11 @@
 
 #include "signaturejob.h"
 
-#include "boardverdict.h"
 #include "gantryprober.h"
-#include "proberun.h"
+#include "runrecord.h"
 #include "session.h"
 #include "signature.h"
 
-#include <QDateTime>
-
-#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,44 +19,6 @@ class Store;
 }
 
 namespace zemctl::signature {
-
-// Each point's wall time from the probe sent to it to its verdict (or to
-// the failure that stopped the run there), from the run's events.
-struct PointClock
-{
-    explicit PointClock(std::size_t points)
-        : seconds(points)
-    {
-    }
-    void see(const sig::ProbeRun::Event &e)
-    {
-        using Event = sig::ProbeRun::Event;
-        // A net's verdicts come once its last point is done: no time of theirs.
-        if (e.kind == Event::Judged)
-            return;
-        if (e.point >= 0 && e.point != point) {
-            point = e.point;
-            start = std::chrono::steady_clock::now();
-        }
-        if ((e.kind == Event::PointDone || e.kind == Event::Failed)
-            && std::size_t(e.point) < seconds.size()) {
-            seconds[std::size_t(e.point)]
-                = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            point = -1;
-        }
-    }
-
-    std::vector<double> seconds;
-    int point = -1; // being timed
-    std::chrono::steady_clock::time_point start;
-};
-
-// Where and why a failure of the device or machine stopped a run.
-struct Stop
-{
-    int point = -1;
-    QString why;
-};
 
 class Runner
 {
@@ -83,12 +41,13 @@ private:
     bool prompt(const QString &point);
     // Prints one point's result; false, with the job failed, when standard
     // output cannot be written.
-    bool printResult(const sig::Signature &board, const sig::Session &session, int point);
+    bool printResult(const sig::RunRecord &record, int point);
     // The board's verdict after its points: one JSON line (with the
-    // operator and the run's times), or a headline; with a machine, how far
-    // the board moved during the run.
-    bool printSummary(const sig::Signature &board, const sig::BoardVerdict &verdict,
-        const QDateTime &started, std::optional<double> drift = std::nullopt);
+    // operator, the run's times and its coverage), or a headline; with a
+    // machine, how far the board moved during the run.
+    bool printSummary(const sig::RunRecord &record);
+    // The exit status of a test's or compare's verdicts.
+    void setExitCode(const sig::RunRecord &record);
     // After a machine's run: a taught fiducial probed again; false when the
     // machine failed (said), and the drift in *drift.
     bool checkDrift(
@@ -106,15 +65,12 @@ private:
         const std::vector<int> &order);
     void printSymmetry(const sig::Signature &board, const std::vector<int> &order,
         const std::vector<sig::IvCurve> &measured);
-    // The run as JUnit XML to job.junit, with the point (if any) where a
-    // failure stopped it; false, with the job failed, when it cannot be written.
-    bool writeJUnit(const sig::Signature &board, const sig::Session &session,
-        const std::vector<int> &order, const std::vector<double> &seconds, const QDateTime &started,
-        const Stop &stop = {});
     bool openHistory(zem::history::Store &store);
-    // Keeps a completed test run in the history, whole or not at all.
-    void recordRun(zem::history::Store &store, const sig::Signature &board,
-        const sig::Session &session, const std::vector<int> &order, const QDateTime &started);
+    // What a test run leaves, complete or not: the report and JUnit, then
+    // the run in the history (opened here unless it is open), whole or not at
+    // all; false, with the job failed, when one cannot be kept.
+    bool keepRun(const sig::RunPlan &plan, const sig::RunRecord &record,
+        std::optional<zem::history::Store> &history);
 
     zemctl::SignatureJob &job;
     std::size_t nameWidth = 0; // of the points' names, for aligned text lines

@@ -1,5 +1,7 @@
 #include "location.h"
 
+#include "samefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -262,29 +264,7 @@ QString defaultSpoolPath()
     return dataDirectory() + QStringLiteral("/spool.sqlite");
 }
 
-namespace {
-
-// The path with its folder's links resolved, where the folder exists.
-QString absolute(const QString &path)
-{
-    const QFileInfo file(path);
-    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
-    return folder.isEmpty() ? QDir::cleanPath(file.absoluteFilePath())
-                            : folder + '/' + file.fileName();
-}
-
-bool sameFile(const QString &a, const QString &b)
-{
-    struct stat x
-    {
-    }, y {};
-    if (::stat(QFile::encodeName(a).constData(), &x) == 0
-        && ::stat(QFile::encodeName(b).constData(), &y) == 0)
-        return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
-    return absolute(a) == absolute(b);
-}
-
-} // namespace
+using files::sameFile;
 
 bool isHistoryFile(const QString &path, const Location &where, const QString &spoolPath)
 {

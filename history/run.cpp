@@ -1,14 +1,14 @@
 #include "run.h"
 
+#include "verdict.h"
+
 #include <QCryptographicHash>
 #include <QSysInfo>
 #include <QtEndian>
 
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstring>
-#include <iterator>
 
 namespace zem::history {
 
@@ -119,10 +119,9 @@ QString Run::defaultStation()
     return QSysInfo::machineHostName();
 }
 
-bool isFailure(const QString &verdict)
+bool isFailure(const QString &verdict, bool info)
 {
-    return std::none_of(std::begin(kNonFailingVerdicts), std::end(kNonFailingVerdicts),
-        [&](const char *v) { return verdict == QLatin1String(v); });
+    return sig::isFaulty(verdict, info);
 }
 
 bool isTested(const QString &verdict)
@@ -132,24 +131,18 @@ bool isTested(const QString &verdict)
 
 VerdictKind verdictKind(const QString &verdict)
 {
-    for (const char *run : { "pass", "fail", "unstable" })
-        if (verdict == QLatin1String(run))
-            return VerdictKind::Run;
-    for (const char *point : { "different", "not_learned", "no_contact", "net_disagrees" })
-        if (verdict == QLatin1String(point))
-            return VerdictKind::Point;
+    // Board verdict names come first: "unstable" and "no_contact" name a
+    // point's verdict too, and select the runs that ended so.
+    if (sig::boardVerdictFromName(verdict))
+        return VerdictKind::Run;
+    if (sig::pointVerdictFromName(verdict))
+        return VerdictKind::Point;
     return VerdictKind::Unknown;
 }
 
 QString verdictWords(const QString &verdict)
 {
-    // A failed run is what a line stops for: the one verdict in capitals.
-    if (verdict == QLatin1String("fail"))
-        return QStringLiteral("FAIL");
-    if (verdict == QLatin1String("no_contact") || verdict == QLatin1String("not_learned")
-        || verdict == QLatin1String("net_disagrees"))
-        return QString(verdict).replace(QLatin1Char('_'), QLatin1Char(' '));
-    return verdict;
+    return sig::verdictNameWords(verdict);
 }
 
 QByteArray packCurve(const std::vector<double> &volts, const std::vector<double> &milliamps)

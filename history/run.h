@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <optional>
@@ -16,7 +17,7 @@ struct PointResult
 {
     QString name;
     // "pass", "different", "unstable", "not_learned", "no_contact" or
-    // "net_disagrees"
+    // "net_disagrees" (sig::Verdict)
     QString verdict;
     std::optional<double> score; // percent; none when nothing was compared
     double tolerance = 0; // percent
@@ -28,6 +29,8 @@ struct PointResult
     // The reference the curve was compared against; empty when there is none.
     std::vector<double> refVolts;
     std::vector<double> refMilliamps;
+    // The point is for information only: shown, never counted as a failure.
+    bool info = false;
 };
 
 struct Run
@@ -39,7 +42,14 @@ struct Run
     QString operatorName;
     QDateTime started; // UTC, millisecond resolution
     QDateTime finished;
-    QString verdict; // overall, e.g. "pass" or "fail"
+    // The board's verdict: "pass", "fail", "unstable", "no_contact" or
+    // "partial" (sig::BoardVerdictKind); runs kept before partial and
+    // no-contact runs had words of their own say "fail" for both.
+    QString verdict;
+    // A partial run: the board's points it did not test, and why it stopped
+    // ("" when it was not stopped: a subset, a resumed run).
+    QStringList untested;
+    QString stopReason;
     QString signature; // the signature file or name the board was tested against
     int boards = 1; // boards tested together in this run
     std::vector<PointResult> points;
@@ -47,25 +57,22 @@ struct Run
     static QString defaultStation();
 };
 
-// The point verdicts that are not failures: every other one fails, so a
-// verdict added later ("different", "unstable", "no_contact" and "net_disagrees"
-// today) counts
-// as a failure until it is named here. The history's SQL views take the list
-// when a migration makes them: a change to it needs one that makes them again.
-// A point never learned says nothing about the board and is not counted as
+// Whether a stored point verdict is a failure of the point (sig::isFaulty):
+// every verdict but pass and not_learned, including one added later until
+// verdict.h gives it its row; a point for information only never fails. A
+// point never learned says nothing about the board and is not counted as
 // tested.
-inline constexpr const char *kNonFailingVerdicts[] = { "pass", "not_learned" };
-bool isFailure(const QString &verdict);
+bool isFailure(const QString &verdict, bool info = false);
 bool isTested(const QString &verdict);
 
-// What a runs filter may name: a run's verdict ("pass", "fail", "unstable"),
-// or a point's that no run has ("different", "not_learned", "no_contact",
-// "net_disagrees"), which selects
-// the runs with such a point.
+// What a runs filter may name: a run's verdict ("pass", "fail", "unstable",
+// "no_contact", "partial"), or a point's that no run has ("different",
+// "not_learned", "net_disagrees"), which selects the runs with such a point
+// that is not for information only.
 enum class VerdictKind { Unknown, Run, Point };
 VerdictKind verdictKind(const QString &verdict);
-// A verdict as people read it in tables: "pass", "FAIL", "different",
-// "unstable", "no contact", "not learned", "net disagrees"; any other as it is.
+// A verdict, a run's or a point's, as people read it in tables: "pass",
+// "FAIL", "no contact", "net disagrees", "partial"; any other as it is.
 QString verdictWords(const QString &verdict);
 
 // The most points a curve of a stored run may have, volts and milliamps each.

@@ -1,6 +1,6 @@
 #include "schema.h"
 
-#include "run.h"
+#include "verdict.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -80,10 +80,12 @@ const char *const kVersion2[] = {
 // view has a UTC "time": a timestamptz in PostgreSQL, ISO 8601 text with
 // milliseconds in SQLite, which compares in time order as text. The engines'
 // time expressions are %STARTED% (a run's start) and %DAY_START% (the start
-// of its UTC day), over the columns of runs. %NOT_FAILING% lists the
-// verdicts of the points that do not fail, so a verdict added later fails in
-// the views of every database already made. The views run with their
-// owner's rights in PostgreSQL, so a role granted them alone reads no table.
+// of its UTC day), over the columns of runs. %NOT_FAILING% lists the point
+// verdicts that are no fault (sig::nonFaultyVerdictNames()) when the view is
+// made, so a verdict added later fails in the views of every database
+// already made; one that stops being a fault takes a migration that makes
+// them again. The views run with their owner's rights in PostgreSQL, so a
+// role granted them alone reads no table.
 const char *const kVersion3[] = {
     "CREATE VIEW zem_interface AS SELECT 1 AS version",
     R"(CREATE VIEW zem_runs AS SELECT
@@ -117,13 +119,48 @@ const char *const kVersion3[] = {
     "CREATE INDEX points_failing ON points (run_id, name) WHERE verdict NOT IN (%NOT_FAILING%)",
 };
 
-// The SQL of a view's placeholders in one engine.
+// Points for information only, and what a partial run did not test and why
+// it stopped: untested holds the names as a JSON array ('' for none). Rows
+// kept before keep their verdicts: a no-contact or partial run says "fail".
+// The point views and the index of the failing points are made again to
+// leave information-only points out, names and columns as they were;
+// PostgreSQL replaces a view in place, so what was granted on it stays.
+const char *const kVersion4[] = {
+    "ALTER TABLE points ADD COLUMN info INTEGER NOT NULL DEFAULT 0",
+    "ALTER TABLE runs ADD COLUMN untested TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE runs ADD COLUMN stop_reason TEXT",
+    "%SQLITE% DROP VIEW zem_points",
+    R"(%REPLACE_VIEW% zem_points AS SELECT
+        %STARTED% AS time, r.uuid AS run_id, r.board_type, r.board_serial AS serial,
+        p.name AS point, p.position, p.verdict,
+        CASE WHEN p.info = 0 AND p.verdict NOT IN (%NOT_FAILING%) THEN 1 ELSE 0 END AS failing,
+        p.score, p.tolerance, p.cause_class AS cause, p.cause_text, p.reading
+        FROM points p JOIN runs r ON r.id = p.run_id)",
+    "%SQLITE% DROP VIEW zem_point_failures",
+    R"(%REPLACE_VIEW% zem_point_failures AS SELECT
+        %STARTED% AS time, r.board_type, p.name AS point, p.verdict,
+        p.cause_class AS cause, p.cause_text, r.uuid AS run_id, r.board_serial AS serial
+        FROM points p JOIN runs r ON r.id = p.run_id WHERE p.info = 0
+        AND p.verdict NOT IN (%NOT_FAILING%))",
+    "DROP INDEX points_failing",
+    // The view's condition, for the engines use a partial index only for a
+    // query whose condition implies the index's.
+    "CREATE INDEX points_failing ON points (run_id, name) "
+    "WHERE info = 0 AND verdict NOT IN (%NOT_FAILING%)",
+};
+
+// The SQL of a statement's placeholders in one engine; empty for one marked
+// %SQLITE% in PostgreSQL.
 QString expand(QString sql, bool postgres)
 {
+    if (sql.startsWith(QLatin1String("%SQLITE%")))
+        sql = postgres ? QString() : sql.mid(8);
     QStringList passing;
-    for (const char *v : kNonFailingVerdicts)
-        passing << QStringLiteral("'%1'").arg(QLatin1String(v));
+    for (const QString &v : sig::nonFaultyVerdictNames())
+        passing << QLatin1Char('\'') + v + QLatin1Char('\'');
     sql.replace(QLatin1String("%NOT_FAILING%"), passing.join(QLatin1String(", ")));
+    sql.replace(QLatin1String("%REPLACE_VIEW%"),
+        QLatin1String(postgres ? "CREATE OR REPLACE VIEW" : "CREATE VIEW"));
     sql.replace(QLatin1String("%STARTED%"),
         QLatin1String(postgres
                 ? "to_timestamp(started_ms / 1000.0)"
@@ -145,8 +182,8 @@ struct Step
 };
 // Step n brings a database from version n to n + 1; later versions append.
 const Step kSteps[kVersion] = { { std::begin(kVersion1), std::end(kVersion1) },
-    { std::begin(kVersion2), std::end(kVersion2) },
-    { std::begin(kVersion3), std::end(kVersion3) } };
+    { std::begin(kVersion2), std::end(kVersion2) }, { std::begin(kVersion3), std::end(kVersion3) },
+    { std::begin(kVersion4), std::end(kVersion4) } };
 
 bool exec(QSqlDatabase &db, const QString &sql, QString *error)
 {
@@ -201,13 +238,16 @@ bool applySteps(QSqlDatabase &db, bool postgres, int target, QString *error)
         return false;
     }
     const int have = q.next() ? q.value(0).toInt() : 0;
+    // SQLite drops nothing while a statement still reads.
+    q.finish();
     if (have > kVersion) {
         *error = tooNew(have);
         return false;
     }
     for (int step = have; step < target; ++step) {
         for (auto s = kSteps[step].begin; s != kSteps[step].end; ++s) {
-            if (!exec(db, expand(QString::fromLatin1(*s), postgres), error))
+            const QString sql = expand(QString::fromLatin1(*s), postgres);
+            if (!sql.isEmpty() && !exec(db, sql, error))
                 return false;
         }
         QSqlQuery v(db);

@@ -9,7 +9,7 @@ class QSqlDatabase;
 namespace zem::history::schema {
 
 // The version this build writes; schema_version holds a database's own.
-inline constexpr int kVersion = 3;
+inline constexpr int kVersion = 4;
 
 // The database's version: 0 when it has no schema yet, -1 with *error when it
 // cannot be read.

@@ -1,5 +1,7 @@
 #include "sqlhelpers.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSqlError>
 #include <QStringList>
 
@@ -58,6 +60,23 @@ QString text(const QVariant &v)
 QString uuidText(const QUuid &uuid)
 {
     return uuid.toString(QUuid::WithoutBraces);
+}
+
+QString untestedText(const QStringList &names)
+{
+    return names.isEmpty()
+        ? QStringLiteral("")
+        : QString::fromUtf8(
+            QJsonDocument(QJsonArray::fromStringList(names)).toJson(QJsonDocument::Compact));
+}
+
+QStringList untestedNames(const QVariant &v)
+{
+    QStringList names;
+    for (const QJsonValue name : QJsonDocument::fromJson(v.toString().toUtf8()).array())
+        if (name.isString())
+            names << name.toString();
+    return names;
 }
 
 QString placeholders(int columns, int rows)

@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 #include <QVariant>
 
@@ -24,6 +25,10 @@ QVariant nullable(const QString &s);
 // A text column; a null string when NULL.
 QString text(const QVariant &v);
 QString uuidText(const QUuid &uuid);
+// A run's untested points as stored: a JSON array, "" for none; anything
+// else stored reads as none.
+QString untestedText(const QStringList &names);
+QStringList untestedNames(const QVariant &v);
 // "(?, ?), (?, ?)" for rows of columns.
 QString placeholders(int columns, int rows);
 

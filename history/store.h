@@ -37,7 +37,7 @@ struct RunSummary
 {
     Run run;
     int pointCount = 0;
-    int failedCount = 0; // points that failed (isFailure)
+    int failedCount = 0; // points that failed (isFailure), as the run was stored
 };
 
 // How often a point of a board type failed; tested leaves out runs in which
@@ -72,6 +72,7 @@ struct PointRow
     double tolerance = 0; // percent
     QString causeClass; // null when no cause was found
     QString causeText;
+    bool info = false; // for information only: never a failure
 };
 
 // A point's score in a run of a good board: one whose verdict is "pass".

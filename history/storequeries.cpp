@@ -15,8 +15,8 @@ namespace {
 
 // The columns of a run as listed and as read whole, in this order.
 const char kRunColumns[] = "uuid, board_type, board_serial, station, operator, started_ms, "
-                           "finished_ms, verdict, signature, boards";
-constexpr int kRunColumnCount = 10;
+                           "finished_ms, verdict, signature, boards, untested, stop_reason";
+constexpr int kRunColumnCount = 12;
 
 void readRunColumns(const QSqlQuery &q, Run *r)
 {
@@ -30,6 +30,8 @@ void readRunColumns(const QSqlQuery &q, Run *r)
     r->verdict = q.value(7).toString();
     r->signature = q.value(8).toString();
     r->boards = q.value(9).toInt();
+    r->untested = untestedNames(q.value(10));
+    r->stopReason = q.value(11).toString();
 }
 
 } // namespace
@@ -48,19 +50,21 @@ bool Store::runConditions(const RunFilter &filter, QString *sql, QVariantList *v
     where(filter.until.isValid(), " AND started_ms < ?", filter.until.toMSecsSinceEpoch());
     const VerdictKind kind = verdictKind(filter.verdict);
     if (!filter.verdict.isEmpty() && kind == VerdictKind::Unknown) {
-        error_ = QStringLiteral("no verdict '%1': a run's is pass, fail or unstable, a point's "
-                                "different, not_learned, no_contact or net_disagrees")
+        error_ = QStringLiteral("no verdict '%1': a run's is pass, fail, unstable, no_contact or "
+                                "partial, a point's different, not_learned or net_disagrees")
                      .arg(filter.verdict);
         return false;
     }
     where(kind == VerdictKind::Run, " AND verdict = ?", filter.verdict);
-    // Only failed runs can hold a different point; the count keeps the
-    // search to them.
+    // Points for information only select nothing: a run is found by what
+    // judged it. Only failed runs can then hold a different point; the count
+    // keeps the search to them.
     where(kind == VerdictKind::Point,
         filter.verdict == QLatin1String("different")
             ? " AND failed_count > 0 AND EXISTS (SELECT 1 FROM points p WHERE p.run_id = runs.id "
-              "AND p.verdict = ?)"
-            : " AND EXISTS (SELECT 1 FROM points p WHERE p.run_id = runs.id AND p.verdict = ?)",
+              "AND p.info = 0 AND p.verdict = ?)"
+            : " AND EXISTS (SELECT 1 FROM points p WHERE p.run_id = runs.id AND p.info = 0 "
+              "AND p.verdict = ?)",
         filter.verdict);
     return true;
 }
@@ -89,8 +93,8 @@ std::optional<std::vector<RunSummary>> Store::runs(const RunFilter &filter)
     while (q.next()) {
         RunSummary s = blank;
         readRunColumns(q, &s.run);
-        s.pointCount = q.value(10).toInt();
-        s.failedCount = q.value(11).toInt();
+        s.pointCount = q.value(kRunColumnCount).toInt();
+        s.failedCount = q.value(kRunColumnCount + 1).toInt();
         list.push_back(std::move(s));
     }
     if (q.lastError().isValid())
@@ -102,8 +106,8 @@ std::optional<std::vector<PointRow>> Store::points(const RunFilter &filter)
 {
     if (!connect())
         return std::nullopt;
-    QString runs = QStringLiteral(
-        "SELECT id, uuid, started_ms, board_serial FROM runs WHERE 1 = 1");
+    QString runs
+        = QStringLiteral("SELECT id, uuid, started_ms, board_serial FROM runs WHERE 1 = 1");
     QVariantList values;
     if (!runConditions(filter, &runs, &values))
         return std::nullopt;
@@ -114,7 +118,7 @@ std::optional<std::vector<PointRow>> Store::points(const RunFilter &filter)
     }
     const QString sql = QStringLiteral(
         "SELECT r.uuid, r.started_ms, r.board_serial, p.name, p.verdict, p.score, p.tolerance, "
-        "p.cause_class, p.cause_text FROM points p JOIN (%1) r ON r.id = p.run_id "
+        "p.cause_class, p.cause_text, p.info FROM points p JOIN (%1) r ON r.id = p.run_id "
         "ORDER BY r.started_ms DESC, r.id DESC, p.position")
                             .arg(runs);
     QSqlQuery q(database());
@@ -133,6 +137,7 @@ std::optional<std::vector<PointRow>> Store::points(const RunFilter &filter)
         p.tolerance = q.value(6).toDouble();
         p.causeClass = text(q.value(7));
         p.causeText = text(q.value(8));
+        p.info = q.value(9).toInt() != 0;
         list.push_back(std::move(p));
     }
     if (q.lastError().isValid())
@@ -171,7 +176,7 @@ std::optional<Run> Store::read(const QUuid &uuid, bool *absent)
     q.finish();
     if (!exec(q,
             QStringLiteral("SELECT p.name, p.verdict, p.score, p.tolerance, p.cause_class, "
-                           "p.cause_text, p.reading, p.curve, r.curve FROM points p "
+                           "p.cause_text, p.reading, p.curve, r.curve, p.info FROM points p "
                            "LEFT JOIN reference_curves r ON r.digest = p.reference_digest "
                            "WHERE p.run_id = ? ORDER BY p.position"),
             { id }, &error_))
@@ -186,6 +191,7 @@ std::optional<Run> Store::read(const QUuid &uuid, bool *absent)
         p.causeClass = text(q.value(4));
         p.causeText = text(q.value(5));
         p.reading = q.value(6).toString();
+        p.info = q.value(9).toInt() != 0;
         // An empty blob is no curve; one that does not unpack is damage,
         // which a run shown without it would hide.
         const QByteArray curve = q.value(7).toByteArray(), reference = q.value(8).toByteArray();
@@ -270,16 +276,15 @@ std::optional<std::vector<ScoreSample>> Store::scores(
         return unreadable(error_);
     std::vector<ScoreSample> list;
     while (q.next())
-        list.push_back({ fromMs(q.value(0)), QUuid::fromString(q.value(1).toString()),
-            q.value(2).toString(), q.value(3).toDouble(), q.value(4).toDouble(),
-            q.value(5).toString() });
+        list.push_back(
+            { fromMs(q.value(0)), QUuid::fromString(q.value(1).toString()), q.value(2).toString(),
+                q.value(3).toDouble(), q.value(4).toDouble(), q.value(5).toString() });
     if (q.lastError().isValid())
         return unreadable(q.lastError().text());
     return list;
 }
 
-bool Store::goodScores(
-    const QString &boardType, const std::function<void(const GoodScore &)> &take)
+bool Store::goodScores(const QString &boardType, const std::function<void(const GoodScore &)> &take)
 {
     if (!connect())
         return false;

@@ -38,7 +38,7 @@ QMap<QString, Counts> countsOf(const Run &run, int sign)
         Counts &c = counts[nonNull(p.name)];
         c.seen += sign;
         c.tested += isTested(p.verdict) ? sign : 0;
-        c.failed += isFailure(p.verdict) ? sign : 0;
+        c.failed += isFailure(p.verdict, p.info) ? sign : 0;
         c.positionSum += sign * qint64(k);
     }
     return counts;
@@ -158,7 +158,7 @@ Store::Outcome Store::write(const Run &run)
     const qint64 started = run.started.toMSecsSinceEpoch();
     const qint64 day = dayOf(started);
     const int failed = int(std::count_if(run.points.begin(), run.points.end(),
-        [](const PointResult &p) { return isFailure(p.verdict); }));
+        [](const PointResult &p) { return isFailure(p.verdict, p.info); }));
     // Every write below is one transaction: a run is there whole or not at all.
     if (!exec(db, QLatin1String(postgres() ? "BEGIN" : "BEGIN IMMEDIATE"), {}, &error_))
         return Outcome::Failed;
@@ -174,14 +174,17 @@ Store::Outcome Store::write(const Run &run)
     if (!exec(insert,
             QStringLiteral("INSERT INTO runs (uuid, board_type, board_serial, station, operator, "
                            "started_ms, finished_ms, day, verdict, signature, boards, point_count, "
-                           "failed_count) VALUES %1 ON CONFLICT (uuid) DO NOTHING")
-                .arg(placeholders(13, 1)),
+                           "failed_count, untested, stop_reason) VALUES %1 "
+                           "ON CONFLICT (uuid) DO NOTHING")
+                .arg(placeholders(15, 1)),
             { uuidText(run.uuid), nonNull(run.boardType), nonNull(run.boardSerial),
                 nonNull(run.station), nonNull(run.operatorName), started,
                 run.finished.isValid() ? QVariant(run.finished.toMSecsSinceEpoch())
                                        : QVariant(QMetaType::fromType<qint64>()),
                 day, nonNull(run.verdict), nonNull(run.signature), run.boards,
-                int(run.points.size()), failed },
+                int(run.points.size()), failed, untestedText(run.untested),
+                run.stopReason.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                         : QVariant(run.stopReason) },
             &error_))
         return rollback(Outcome::Failed);
     if (insert.numRowsAffected() == 0)
@@ -207,8 +210,9 @@ Store::Outcome Store::write(const Run &run)
         return rollback(Outcome::Failed);
     RowInserter points(db,
         QStringLiteral("INSERT INTO points (run_id, position, name, verdict, score, tolerance, "
-                       "cause_class, cause_text, reading, curve, reference_digest) VALUES %1"),
-        11);
+                       "cause_class, cause_text, reading, curve, reference_digest, info) "
+                       "VALUES %1"),
+        12);
     const std::size_t perInsert = std::size_t(rowsPerInsert(postgres()));
     for (std::size_t first = 0; first < run.points.size(); first += perInsert) {
         QVariantList values;
@@ -218,7 +222,8 @@ Store::Outcome Store::write(const Run &run)
             values << runId << qint64(k) << nonNull(p.name) << nonNull(p.verdict)
                    << (scored ? QVariant(*p.score) : QVariant(QMetaType::fromType<double>()))
                    << p.tolerance << nullable(p.causeClass) << nullable(p.causeText)
-                   << nonNull(p.reading) << packCurve(p.volts, p.milliamps) << nullable(digests[k]);
+                   << nonNull(p.reading) << packCurve(p.volts, p.milliamps) << nullable(digests[k])
+                   << int(p.info);
         }
         if (!points.insert(values, &error_))
             return rollback(Outcome::Failed);

@@ -4,16 +4,11 @@
 #include "history.h"
 
 #include "boardprober.h"
-#include "boardverdict.h"
+#include "boardtest.h"
 #include "call.h"
-#include "cause.h"
 #include "connection.h"
 #include "historyrun.h"
-#include "probeorder.h"
-#include "proberun.h"
 #include "sequence.h"
-#include "session.h"
-#include "signature.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -66,105 +61,150 @@ std::vector<int> probingOrder(
     return order;
 }
 
-// Probes the points with the device, each measured at once, to the run's end
-// without the GIL, as Device.measure() measures. Ctrl+C cancels the run and
-// raises KeyboardInterrupt; the first failure cancels it and raises
-// DeviceError for a call's result, else MeasurementError.
-std::unique_ptr<sig::ProbeRun> probe(const Board &b, DeviceArgument dev, sig::Session::Mode mode,
-    const sig::Session::Options &session, const std::vector<int> &order, const char *what,
-    std::unique_ptr<sig::Prober> machine)
-{
-    using Event = sig::ProbeRun::Event;
-    sig::ProbeRun::Options options;
-    // A hand is told nothing and each point is measured at once; a machine
-    // says itself when the probe is down, and a missed pad is tried lower.
-    options.autoMeasure = true;
-    options.pollButton = false;
-    options.measureOnContact = false;
-    options.session = session;
-    std::optional<Event> failure;
-    bool complete = false;
-    sig::ProbeRun *self = nullptr;
-    auto run = std::make_unique<sig::ProbeRun>(
-        *dev.connection, b.signature, mode, options, order, [&](const Event &e) {
-            if (e.kind == Event::Ended)
-                complete = e.complete;
-            // The run would try the point again; a script wants to hear of it.
-            if (e.kind == Event::Failed && !failure) {
-                failure = e;
-                self->cancel();
-            }
-        },
-        std::move(machine));
-    self = run.get();
-    SignalCheck interrupt;
-    {
-        py::gil_scoped_release unlocked;
-        runToEnd(*run, [&] { return interrupt(); });
-    }
-    interrupt.throwIfRaised();
-    if (failure) {
-        std::string message = std::string(what) + ": ";
-        const std::string why = failure->message.toStdString();
-        // A machine's failures name the point already.
-        if (failure->point >= 0) {
-            const std::string point
-                = b.signature.points[std::size_t(failure->point)].name.toStdString() + ": ";
-            if (why.compare(0, point.size(), point) != 0)
-                message += point;
-        }
-        message += why;
-        if (failure->failedResult != ZEM_RESULT_OK)
-            raiseDeviceError(failure->failedResult, message);
-        raise(pythonTypes().measurementError, pythonTypes().measurementError(message));
-    }
-    if (!complete)
-        raise(pythonTypes().measurementError,
-            pythonTypes().measurementError(std::string(what) + ": the run ended early"));
-    return run;
-}
-
-// The machine for the run, if one was given: the board placed by its taught
-// fiducials, every point probed found by its mm position; with order "path"
-// the points are reordered along the machine's shortest path. ValueError for
-// a board it cannot place or points without a position.
-std::unique_ptr<motion::GantryProber> machineFor(const Board &b, const MachineProber *prober,
-    const std::string &orderName, std::vector<int> *order)
+// The plan of a run from Python: each point measured at once (a machine
+// says itself when the probe is down), stopping at the first failure.
+sig::RunPlan planFor(const Board &b, sig::RunPlan::Kind kind, const std::vector<int> &order,
+    const MachineProber *prober, const std::string &orderName)
 {
     if (orderName != "file" && orderName != "path")
         throw py::value_error("order must be \"file\" or \"path\", not \"" + orderName + "\"");
-    if (!prober) {
-        if (orderName == "path")
-            throw py::value_error("order=\"path\" needs a machine: give prober=zem.Prober.open(url)");
-        return {};
-    }
+    if (!prober && orderName == "path")
+        throw py::value_error("order=\"path\" needs a machine: give prober=zem.Prober.open(url)");
+    sig::RunPlan plan;
+    plan.kind = kind;
+    plan.signature = b.signature;
+    if (b.path)
+        plan.signaturePath = QFile::decodeName(QByteArray::fromStdString(*b.path));
+    plan.points = order;
+    plan.trigger = sig::RunPlan::Trigger::Now;
+    if (prober)
+        plan.prober = QString::fromStdString(prober->url);
+    plan.pathOrder = orderName == "path";
+    return plan;
+}
+
+// A run probed to its end without the GIL, as Device.measure() measures.
+// Ctrl+C stops it; so does its first failure, kept here for the caller to
+// raise once what was measured is kept.
+struct Probed
+{
+    std::unique_ptr<sig::BoardTest> run;
+    std::optional<sig::BoardTest::Event> failure;
+    bool interrupted = false;
+};
+
+// ValueError for a plan that cannot run.
+Probed probe(DeviceArgument dev, const sig::RunPlan &plan)
+{
+    using Event = sig::BoardTest::Event;
+    Probed out;
     QString error;
-    std::unique_ptr<motion::GantryProber> machine
-        = motion::boardProber(QString::fromStdString(prober->url), b.signature, *order, &error);
-    if (!machine)
+    out.run = sig::BoardTest::create(*dev.connection, plan,
+        [&](const Event &e, const sig::RunRecord &) {
+            if (e.kind == Event::Failed && !out.failure)
+                out.failure = e;
+        },
+        &error);
+    if (!out.run)
         throw py::value_error(error.toStdString());
-    if (orderName == "path") {
-        std::vector<QPointF> at;
-        for (const motion::PlanePoint &p : motion::machineTargets(machine->config(), *order))
-            at.emplace_back(p.x, p.y);
-        std::vector<int> path;
-        for (int k : sig::shortestPath(at))
-            path.push_back((*order)[std::size_t(k)]);
-        *order = std::move(path);
+    SignalCheck interrupt;
+    {
+        py::gil_scoped_release unlocked;
+        runToEnd(*out.run, [&] {
+            if (!interrupt())
+                return false;
+            out.run->stop(QStringLiteral("interrupted"));
+            return true;
+        });
     }
-    return machine;
+    out.interrupted = interrupt.raised();
+    return out;
+}
+
+// The failure that stopped a run as the exception a script catches:
+// DeviceError for a call's result, else MeasurementError; its `results` are
+// what was measured before it (None for a learn).
+[[noreturn]] void raiseFailure(
+    const Board &b, const sig::BoardTest::Event &failure, const char *what, py::object results)
+{
+    std::string message = std::string(what) + ": ";
+    const std::string why = failure.message.toStdString();
+    // A machine's failures name the point already.
+    if (failure.point >= 0) {
+        const std::string point
+            = b.signature.points[std::size_t(failure.point)].name.toStdString() + ": ";
+        if (why.compare(0, point.size(), point) != 0)
+            message += point;
+    }
+    message += why;
+    py::object error;
+    py::handle type;
+    if (failure.failedResult != ZEM_RESULT_OK) {
+        std::string name = calls::resultName(failure.failedResult);
+        name = name.substr(0, name.find(' '));
+        type = pythonTypes().deviceError;
+        error = pythonTypes().deviceError(message, failure.failedResult, name);
+    } else {
+        type = pythonTypes().measurementError;
+        error = pythonTypes().measurementError(message);
+    }
+    error.attr("results") = results;
+    raise(type, error);
 }
 
 // The board's verdict as zemctl's summary line gives it, same keys.
-py::dict summaryOf(const sig::Signature &s, const std::string &serial, const sig::BoardVerdict &v)
+py::dict summaryOf(const sig::RunRecord &record)
 {
     py::dict d;
-    d["board"] = s.board.toStdString();
-    d["serial"] = serial;
-    d["verdict"] = sig::boardVerdictName(v.kind);
-    for (const auto &[key, count] : sig::boardVerdictCounts(v))
+    d["board"] = record.signature.board.toStdString();
+    d["serial"] = record.header.serial.toStdString();
+    d["verdict"] = sig::boardVerdictName(record.verdict.kind);
+    for (const auto &[key, count] : sig::boardVerdictCounts(record.verdict))
         d[key] = count;
+    d["coverage"] = record.coverage.complete ? "complete" : "partial";
+    if (!record.coverage.complete) {
+        py::list untested;
+        for (int k : record.coverage.untested)
+            untested.append(record.signature.points[std::size_t(k)].name.toStdString());
+        d["untested"] = untested;
+        if (!record.coverage.stopReason.isEmpty())
+            d["stopped"] = record.coverage.stopReason.toStdString();
+    }
+    if (!record.header.operatorName.isEmpty())
+        d["operator"] = record.header.operatorName.toStdString();
+    if (record.driftMm)
+        d["drift_mm"] = std::round(*record.driftMm * 1000) / 1000;
     return d;
+}
+
+// The tested points' comparisons in probing order, with the summary.
+py::object boardResults(const sig::RunRecord &record)
+{
+    const sig::Signature &board = record.signature;
+    py::list out;
+    for (int index : record.coverage.tested) {
+        const sig::Point &p = board.points[std::size_t(index)];
+        const sig::PointResult &r = record.results[std::size_t(index)];
+        Comparison c;
+        c.point = p.name.toStdString();
+        if (!std::isnan(r.score))
+            c.score = r.score;
+        c.tolerance = board.toleranceOf(p);
+        c.verdict = r.verdict;
+        c.cause = r.cause;
+        c.reading = r.reading;
+        c.boards = r.boards;
+        if (!p.net.isEmpty())
+            c.net = p.net.toStdString();
+        if (r.verdict == sig::Verdict::NetDisagrees)
+            for (int k : r.netPoints)
+                c.netPoints.push_back(board.points[std::size_t(k)].name.toStdString());
+        if (!r.note.isEmpty())
+            c.note = r.note.toStdString();
+        out.append(py::cast(std::move(c)));
+    }
+    // A list still, as before; the board's verdict rides along.
+    return pythonTypes().boardResults(out, summaryOf(record));
 }
 
 // Probes one taught fiducial again after the run, as zemctl test does: how far
@@ -199,85 +239,67 @@ std::optional<double> checkDrift(
 
 py::object testBoard(const Board &b, DeviceArgument dev, int repeat,
     std::optional<std::vector<std::string>> points, const MachineProber *prober,
-    const std::string &orderName, const std::string &serial,
-    py::object historyUrl, const std::string &operatorName)
+    const std::string &orderName, const std::string &serial, py::object historyUrl,
+    const std::string &operatorName)
 {
     if (repeat < 1)
         throw py::value_error("repeat must be 1 or more, not " + std::to_string(repeat));
-    std::vector<int> order = probingOrder(b.signature, points);
-    auto machine = machineFor(b, prober, orderName, &order);
+    sig::RunPlan plan
+        = planFor(b, sig::RunPlan::Kind::Test, probingOrder(b.signature, points), prober, orderName);
+    plan.session.repeat = repeat;
+    plan.serial = QString::fromStdString(serial);
+    plan.operatorName = QString::fromStdString(operatorName);
     // Opened before the board is probed: a history at fault costs no run.
     std::optional<HistoryWriter> history;
-    if (!historyUrl.is_none())
-        history = openHistoryForWriting(
-            py::str(py::module_::import("os").attr("fsdecode")(historyUrl)));
-    motion::GantryProber *gantry = machine.get();
-    const QDateTime started = QDateTime::currentDateTimeUtc();
-    sig::Session::Options options;
-    options.repeat = repeat;
-    const auto run
-        = probe(b, dev, sig::Session::Mode::Test, options, order, "test", std::move(machine));
-    std::optional<double> drift;
-    if (gantry)
-        drift = checkDrift(*gantry, b.signature, *dev.connection);
-    const std::vector<sig::PointResult> &results = run->session().results();
-    py::list out;
-    for (int index : order) {
-        const sig::Point &p = b.signature.points[std::size_t(index)];
-        const sig::PointResult &r = results[std::size_t(index)];
-        Comparison c;
-        c.point = p.name.toStdString();
-        if (!std::isnan(r.score))
-            c.score = r.score;
-        c.tolerance = b.signature.toleranceOf(p);
-        c.verdict = r.verdict;
-        c.cause = r.cause;
-        c.reading = r.reading;
-        c.boards = r.boards;
-        if (!p.net.isEmpty())
-            c.net = p.net.toStdString();
-        if (r.verdict == sig::Verdict::NetDisagrees)
-            for (int k : r.netPoints)
-                c.netPoints.push_back(b.signature.points[std::size_t(k)].name.toStdString());
-        if (!r.note.isEmpty())
-            c.note = r.note.toStdString();
-        out.append(py::cast(std::move(c)));
+    if (!historyUrl.is_none()) {
+        const std::string url = py::str(py::module_::import("os").attr("fsdecode")(historyUrl));
+        history = openHistoryForWriting(url);
+        plan.outputs.history = QString::fromStdString(url);
+        plan.outputs.record = true;
     }
-    py::dict summary = summaryOf(b.signature, serial, sig::boardVerdict(results, order));
-    if (!operatorName.empty())
-        summary["operator"] = operatorName;
-    if (drift)
-        summary["drift_mm"] = std::round(*drift * 1000) / 1000;
-    if (history) {
-        // The signature is named as zemctl names it: by its file's name.
-        const QString signatureName = b.path
-            ? QFileInfo(QFile::decodeName(QByteArray::fromStdString(*b.path))).fileName()
-            : b.signature.board;
-        history::Run record = history::historyRun(
-            b.signature, results, order, started, QString::fromStdString(serial), signatureName);
-        if (!operatorName.empty())
-            record.operatorName = QString::fromStdString(operatorName);
-        summary["run"] = recordRun(*history, record);
-    }
-    // A list still, as before; the board's verdict rides along.
-    return pythonTypes().boardResults(out, summary);
+    Probed probed = probe(dev, plan);
+    sig::BoardTest &run = *probed.run;
+    if (run.machine() && !probed.failure && !probed.interrupted)
+        if (const auto drift = checkDrift(*run.machine(), b.signature, *dev.connection))
+            run.setDrift(*drift);
+    const sig::RunRecord &record = run.record();
+    py::object results = boardResults(record);
+    // A stopped run is kept as what it is: partial, with what it measured.
+    if (history)
+        results.attr("summary")["run"] = recordRun(*history, sig::historyRun(record));
+    if (probed.interrupted)
+        throw py::error_already_set();
+    if (probed.failure)
+        raiseFailure(b, *probed.failure, "test", results);
+    return results;
 }
 
 std::vector<std::string> learnBoard(Board &b, DeviceArgument dev, bool add, bool autoSettings,
     std::optional<std::vector<std::string>> points, const MachineProber *prober,
     const std::string &orderName)
 {
-    std::vector<int> order = probingOrder(b.signature, points);
-    auto machine = machineFor(b, prober, orderName, &order);
-    sig::Session::Options options;
-    options.add = add;
-    options.autoSettings = autoSettings;
-    const auto run
-        = probe(b, dev, sig::Session::Mode::Learn, options, order, "learn", std::move(machine));
-    // Nothing is kept from a run that failed: probe() raised.
-    b.signature = run->signature();
+    sig::RunPlan plan = planFor(
+        b, sig::RunPlan::Kind::Learn, probingOrder(b.signature, points), prober, orderName);
+    plan.session.add = add;
+    plan.session.autoSettings = autoSettings;
+    Probed probed = probe(dev, plan);
+    if (probed.interrupted)
+        throw py::error_already_set();
+    // Nothing is kept from a run that failed, or that found only open pins.
+    if (probed.failure)
+        raiseFailure(b, *probed.failure, "learn", py::none());
+    const sig::RunRecord &record = probed.run->record();
+    if (record.learnedNothing)
+        raise(pythonTypes().measurementError,
+            pythonTypes().measurementError(
+                "learn: " + sig::learnedNothingText(record).toStdString()));
+    for (int k : record.learnedOpen)
+        py::module_::import("warnings")
+            .attr("warn")("learn: " + record.signature.points[std::size_t(k)].name.toStdString()
+                + " reads open: is the probe touching it?");
+    b.signature = record.signature;
     std::vector<std::string> learned;
-    for (int index : order)
+    for (int index : record.coverage.tested)
         learned.push_back(b.signature.points[std::size_t(index)].name.toStdString());
     return learned;
 }

@@ -90,6 +90,7 @@ class SignalCheck
 public:
     bool operator()();
     void throwIfRaised() const;
+    bool raised() const { return m_raised; }
 
 private:
     bool m_raised = false;

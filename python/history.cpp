@@ -267,8 +267,8 @@ history::RunFilter filterOf(const std::optional<std::string> &board,
     f.verdict = QString::fromStdString(verdict.value_or(""));
     if (!f.verdict.isEmpty() && history::verdictKind(f.verdict) == history::VerdictKind::Unknown)
         throw py::value_error("verdict '" + *verdict
-            + "': a run's is pass, fail or unstable, a point's different, not_learned, "
-              "no_contact or net_disagrees");
+            + "': a run's is pass, fail, unstable, no_contact or partial, a point's "
+              "different, not_learned or net_disagrees");
     if (limit && *limit < 0)
         throw py::value_error("limit must be 0 or more, not " + std::to_string(*limit));
     f.limit = limit.value_or(-1);

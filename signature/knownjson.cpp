@@ -92,7 +92,7 @@ Node keyNode(Node object, const std::string &key)
             return Node::Measurements;
         return key == "name" ? Node::Scalar : Node::Skipped;
     case Node::Expect:
-        return any({ "ohms", "farads", "henries" }) ? Node::Scalar : Node::Skipped;
+        return any({ "ohms", "farads", "henries", "open" }) ? Node::Scalar : Node::Skipped;
     case Node::Fiducial:
         if (key == "mm" || key == "px" || key == "machine")
             return Node::Place;

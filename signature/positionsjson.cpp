@@ -62,11 +62,20 @@ void readBoardPosition(const Json &point, const QString &where, Point &p, QStrin
     if (const auto e = point.find("expect"); e != point.end()) {
         const QString at = where + QStringLiteral(".expect");
         if (!e->is_object() || e->size() != 1)
-            failAt(at, tr("expected one of {\"ohms\": N}, {\"farads\": N}, {\"henries\": N}"));
+            failAt(at,
+                tr("expected one of {\"ohms\": N}, {\"farads\": N}, {\"henries\": N}, "
+                   "{\"open\": true}"));
         const std::string key = e->begin().key();
         const Json &v = e->begin().value();
+        // A pin that should read open: learning it open is no mistake.
+        if (key == "open") {
+            if (!v.is_boolean() || !v.get<bool>())
+                failAt(at + QStringLiteral(".open"), tr("expected true"));
+            p.expect = Expected { QStringLiteral("open"), 0 };
+            return;
+        }
         if (key != "ohms" && key != "farads" && key != "henries")
-            failAt(at, tr("expected \"ohms\", \"farads\" or \"henries\""));
+            failAt(at, tr("expected \"ohms\", \"farads\", \"henries\" or \"open\""));
         if (!v.is_number() || !std::isfinite(v.get<double>()) || v.get<double>() < 0)
             failAt(at + QLatin1Char('.') + QString::fromStdString(key),
                 tr("expected a number, 0 or more"));
@@ -81,7 +90,9 @@ void writeBoardPosition(const Point &p, Json &point)
         point["mm"] = pairToJson(*p.mm);
     if (p.side)
         point["side"] = *p.side == Side::Top ? "top" : "bottom";
-    if (p.expect && std::isfinite(p.expect->value))
+    if (p.expect && p.expect->quantity == QLatin1String("open"))
+        point["expect"] = Json { { "open", true } };
+    else if (p.expect && std::isfinite(p.expect->value))
         point["expect"] = Json { { p.expect->quantity.toStdString(), p.expect->value } };
 }
 

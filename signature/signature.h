@@ -66,8 +66,9 @@ const char *checkName(Check check);
 enum class Side { Top, Bottom };
 
 // What a two-pin part between a point and its partner should measure, from
-// the board's BOM: "ohms", "farads" or "henries", and the value in them.
-// Stored for an in-circuit check; a curve test does not use it.
+// the board's BOM: "ohms", "farads" or "henries", and the value in them;
+// or "open" (value 0): a pin that reads open on a good board, which a learn
+// takes as it is.
 struct Expected
 {
     QString quantity;

@@ -175,7 +175,7 @@ void BenchWindow::reportDialog()
 {
     // Named after the board, its serial and the test's time, so that a
     // folder of reports sorts by board and then by time.
-    const sig::ReportInfo &info = m_run->reportInfo();
+    const sig::RunHeader &info = m_run->record().header;
     QString name = m_document->signature().board;
     if (!info.serial.isEmpty())
         name += QLatin1Char('-') + info.serial;

@@ -14,7 +14,9 @@ __version__: str
 FieldValue = Union[int, float, str, Sequence[Union[int, float, str]], npt.ArrayLike]
 PathLike = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 
-class Error(Exception): ...
+class Error(Exception):
+    # The points measured before the failure that stopped a board test.
+    results: Optional[BoardResults]
 
 class DeviceError(Error):
     code: int
@@ -122,15 +124,16 @@ class Comparison:
 
 class BoardResults(list[Comparison]):
     # The keys of zemctl's summary line: board, serial, verdict, points,
-    # passed, different, unstable, no_contact, not_learned, net_disagrees;
-    # operator when given, drift_mm after a machine's run, run (the UUID)
-    # when recorded in a history.
+    # passed, different, unstable, no_contact, not_learned, net_disagrees,
+    # info, coverage ("complete" or "partial"); untested (and stopped, why)
+    # for a partial run; operator when given, drift_mm after a machine's run,
+    # run (the UUID) when recorded in a history.
     summary: dict[str, Any]
     def __init__(self, comparisons: Iterable[Comparison] = ...,
                  summary: Optional[Mapping[str, Any]] = ...) -> None: ...
     @property
     def verdict(self) -> Optional[Literal["pass", "fail", "unstable", "no_contact",
-                                          "incomplete"]]: ...
+                                          "partial"]]: ...
 
 class Prober:
     @staticmethod

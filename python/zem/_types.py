@@ -4,7 +4,12 @@ users expect."""
 
 
 class Error(Exception):
-    """Anything that went wrong with the instrument or a file of its tools."""
+    """Anything that went wrong with the instrument or a file of its tools.
+    When it stopped a board test, ``results`` holds the BoardResults of the
+    points measured before it (verdict "partial" unless one failed), as the
+    history keeps them; else None."""
+
+    results = None
 
 
 class DeviceError(Error):
@@ -64,11 +69,13 @@ class Value(int):
 
 
 class BoardResults(list):
-    """What Signature.test() returns: its Comparisons, one a point in probing
-    order, as a list; ``summary`` is the board's verdict with the keys of
-    zemctl's summary line (board, serial, verdict, points, passed, different,
-    unstable, no_contact, not_learned, net_disagrees, info), ``verdict`` its
-    word ("pass", "fail", "unstable", "no_contact", "incomplete")."""
+    """What Signature.test() returns: its Comparisons, one a tested point in
+    probing order, as a list; ``summary`` is the board's verdict with the keys
+    of zemctl's summary line (board, serial, verdict, points, passed,
+    different, unstable, no_contact, not_learned, net_disagrees, info,
+    coverage, and for a partial run untested and stopped), ``verdict`` its
+    word ("pass", "fail", "unstable", "no_contact", "partial"). A run over
+    fewer points than the board has is partial, never a pass."""
 
     def __init__(self, comparisons=(), summary=None):
         super().__init__(comparisons)

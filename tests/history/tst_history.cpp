@@ -39,7 +39,8 @@ private slots:
     void concurrentWriters();
     void killedWriter();
     void spoolAndSync();
-    void fromVersion1();
+    void migrates_data();
+    void migrates();
     void workerUploadsWhenBack();
     void parallelSyncs();
     void serverTimeout();
@@ -121,6 +122,14 @@ static Rows select(const Location &l, const QString &sql)
     }
     QSqlDatabase::removeDatabase("select");
     return out;
+}
+
+// zem_reader made from its SQL, able to log in; the error, if any.
+static QString grantReader(const Location &where)
+{
+    QFile sql(READER_ROLE);
+    const Rows made = select(where, sql.open(QIODevice::ReadOnly) ? sql.readAll() : "");
+    return made.error.isEmpty() ? select(where, "ALTER ROLE zem_reader LOGIN").error : made.error;
 }
 
 // A new, empty database for each case.
@@ -386,6 +395,22 @@ void TestHistory::recordAndQuery()
     QCOMPARE(store.runs({ "B3", {}, {}, {}, -1, {} })->front().failedCount, 1);
     QCOMPARE(store.pareto("B3")->front().failed, 1);
 
+    // A point for information only fails nothing and selects nothing; a
+    // partial run keeps what it left untested and why it stopped.
+    Run e = sampleRun("B4", 2, 0), f = sampleRun("B4", 1, 0);
+    e.verdict = "partial", e.untested = QStringList { "R2", "R\"3" }, e.stopReason = "e-stop";
+    e.points[1].verdict = "different", e.points[1].info = true;
+    f.verdict = f.points[0].verdict = "no_contact";
+    QVERIFY(store.record(e) == Store::Outcome::Stored && store.record(f) == Store::Outcome::Stored);
+    const Run eBack = *store.run(e.uuid), fBack = *store.run(f.uuid);
+    QVERIFY(eBack.points[1].info && !eBack.points[0].info && eBack.untested == e.untested
+        && eBack.stopReason == "e-stop" && fBack.stopReason.isNull() && fBack.untested.isEmpty());
+    QCOMPARE(uuids("B4", {}, {}, "partial") + uuids("B4", {}, {}, "no_contact")
+            + uuids("B4", {}, {}, "different"),
+        QList<QUuid>({ e.uuid, f.uuid }));
+    QVERIFY(store.points({ "B4", {}, {}, {}, -1, {} })->at(2).info
+        && store.pareto("B4")->back().failed == 0 && store.runs({ "B4" })->back().failedCount == 0);
+
     // Written by a newer build: refused.
     QVERIFY(raw(where, "INSERT INTO schema_version (version) VALUES (99)").isValid());
     Store newer;
@@ -463,7 +488,10 @@ void TestHistory::spoolAndSync()
     const QString spoolPath = tmp_.filePath("spool.sqlite");
     Store store;
     QVERIFY(store.open(fresh(), spoolPath) && store.online());
-    const Run before = sampleRun("B", 5, 100), during = sampleRun("B", 5, 100);
+    const Run before = sampleRun("B", 5, 100);
+    Run during = sampleRun("B", 5, 100);
+    during.untested = QStringList { "P5" }, during.stopReason = "e-stop",
+    during.points[1].info = true;
     QCOMPARE(store.record(before), Store::Outcome::Stored);
     QCOMPARE(QProcess::execute(ctl, { "stop", "-m", "fast" }), 0);
     QCOMPARE(store.record(during), Store::Outcome::Spooled);
@@ -482,6 +510,8 @@ void TestHistory::spoolAndSync()
     QVERIFY(second.ok && second.uploaded == 0 && second.alreadyThere == 0);
     QCOMPARE(store.runs({})->size(), 2u);
     const std::optional<Run> synced = store.run(during.uuid);
+    QVERIFY(synced->untested == during.untested && synced->stopReason == "e-stop"
+        && synced->points[1].info && !synced->points[0].info);
     const PointResult &last = synced->points[4]; // float32, as stored
     QCOMPARE(packCurve(last.volts, last.milliamps),
         packCurve(during.points[4].volts, during.points[4].milliamps));
@@ -489,21 +519,40 @@ void TestHistory::spoolAndSync()
         packCurve(during.points[4].refVolts, during.points[4].refMilliamps));
 }
 
-// A history of version 1, as stations have them, migrates in place: its runs
-// stay, with no reference.
-void TestHistory::fromVersion1()
+void TestHistory::migrates_data()
 {
+    QTest::addColumn<int>("version");
+    QTest::newRow("from version 1") << 1;
+    QTest::newRow("from version 3") << 3;
+}
+
+// An older history, as stations have them, migrates in place: its runs stay
+// with their verdicts, with no reference, nothing untested, no point for
+// information only; what zem_reader was granted it still reads.
+void TestHistory::migrates()
+{
+    QFETCH(int, version);
     const Location where = fresh();
     const QUuid id("{6d0b8a52-4c1e-4a57-9a8e-0c6f1e0b7a31}");
     const QString run = "INSERT INTO runs VALUES (1000, '6d0b8a52-4c1e-4a57-9a8e-0c6f1e0b7a31', "
-                        "'B', '', '', '', 0, NULL, 0, 'pass', '', 1, 1, 0)";
-    const QString point = "INSERT INTO points VALUES (1000, 0, 'P0', 'pass', 1, 10, NULL, NULL, "
-                          "'', '')";
-    QVERIFY(raw(where, run, 1).isValid() && raw(where, point).isValid());
+                        "'B', '', '', '', 0, NULL, 0, 'fail', '', 1, 1, 1)";
+    const QString point = QString("INSERT INTO points VALUES (1000, 0, 'P0', 'no_contact', 1, 10, "
+                                  "NULL, NULL, '', ''%1)")
+                              .arg(version > 1 ? ", NULL" : "");
+    QVERIFY(raw(where, run, version).isValid() && raw(where, point).isValid());
+    Location reader = where;
+    if (server_ && version == 3) {
+        QVERIFY2(grantReader(where).isEmpty(), qPrintable(grantReader(where)));
+        reader.user = "zem_reader";
+    }
     Store store;
     QVERIFY2(store.open(where), qPrintable(store.errorString()));
     const std::optional<Run> back = store.run(id);
-    QVERIFY(back && back->points.size() == 1 && back->points[0].refVolts.empty());
+    QVERIFY(back && back->verdict == "fail" && back->untested.isEmpty()
+        && back->points[0].refVolts.empty() && !back->points[0].info);
+    const Rows failing = select(reader, "SELECT SUM(failing) FROM zem_points");
+    QVERIFY2(
+        failing.error.isEmpty() && failing.rows.value(0).toInt() == 1, qPrintable(failing.error));
     QCOMPARE(store.record(sampleRun("B", 1, 10)), Store::Outcome::Stored);
 }
 
@@ -593,8 +642,9 @@ void TestHistory::serverTimeout()
     QSqlDatabase::removeDatabase("locker");
 }
 
-// The views' history, recorded once: V1 fails on 4 March, passes and fails on
-// 5 March; V2 passes on 5 March. On PostgreSQL with zem_reader from its SQL.
+// The views' history, recorded once: V1 fails on 4 March, passes (with a
+// different point for information only) and fails on 5 March; V2 passes on
+// 5 March. On PostgreSQL with zem_reader from its SQL.
 static const char *const kFirstRun = "00000000-0000-4000-8000-000000000001";
 
 const Location &TestHistory::viewsHistory()
@@ -620,16 +670,14 @@ const Location &TestHistory::viewsHistory()
         run.verdict = k == 0 || k == 3 ? "fail" : "pass";
         for (std::size_t p = 0; p < run.points.size(); ++p)
             run.points[p].verdict = verdicts[k][int(p)];
+        if (k == 1)
+            run.points[3].verdict = "different", run.points[3].info = true;
         if (store.record(run) != Store::Outcome::Stored)
             qFatal("%s", qPrintable(store.errorString()));
     }
     views_ = where;
-    if (server_) {
-        QFile sql(READER_ROLE);
-        const Rows made = select(where, sql.open(QIODevice::ReadOnly) ? sql.readAll() : "");
-        if (!made.error.isEmpty() || !select(where, "ALTER ROLE zem_reader LOGIN").error.isEmpty())
-            qFatal("%s: %s", READER_ROLE, qPrintable(made.error));
-    }
+    if (server_ && !grantReader(where).isEmpty())
+        qFatal("%s: %s", READER_ROLE, qPrintable(grantReader(where)));
     return *views_;
 }
 
@@ -637,7 +685,8 @@ const Location &TestHistory::viewsHistory()
 // migration that changes them breaks this table as it would break them. Then
 // what the views say about the runs above: times to the millisecond in UTC,
 // every point verdict but pass and not_learned failing (including one the
-// views never heard of), yield per UTC day. %1 is the first run's UUID.
+// views never heard of) unless the point is for information only, yield per
+// UTC day. %1 is the first run's UUID.
 void TestHistory::viewRows_data()
 {
     QTest::addColumn<QString>("sql");

@@ -551,13 +551,15 @@ void tst_Signature::learnThenTest()
         lines[1]);
     QVERIFY2(lines[2].contains(R"("verdict":"pass")"), lines[2]);
 
-    // A run that stopped at D1 goes on from there; a point not in it is refused.
+    // A run that stopped at D1 goes on from there, and is partial: R1 was
+    // not tested this time. A point not in it is refused.
     QCOMPARE(zemctl({ "-u", "virtual://open?per_pin=2&pins=resistor:1000,capacitor", "test", file,
                  "--from", "D1", "--no-history" },
                  &out),
         5);
     QVERIFY2(out.startsWith(R"({"point":"D1")") && out.count('\n') == 3
-            && out.contains(R"("points":2,)"),
+            && out.contains(R"("points":3,)")
+            && out.contains(R"("coverage":"partial","untested":["R1"])"),
         out);
     QCOMPARE(zemctl({ "-u", "virtual://resistor", "test", file, "--from", "X9" }), 1);
 

@@ -59,8 +59,17 @@ void tst_HistoryDock::showsRunsAndFailures()
         results[1].verdict = sig::Verdict::Different;
         if (n == 1)
             results[2].verdict = sig::Verdict::Different;
-        auto run = zem::history::historyRun(board, results, order, now.addSecs(-3600 + 60 * n),
-            QStringLiteral("SN%1").arg(n), QStringLiteral("b1.json"));
+        sig::RunRecord record = sig::boardRecord(board);
+        record.kind = sig::RunPlan::Kind::Test;
+        record.results = results;
+        record.order = record.coverage.tested = order;
+        record.coverage.untested.clear();
+        record.coverage.complete = true;
+        record.verdict = sig::boardVerdict(results, order);
+        record.header.started = now.addSecs(-3600 + 60 * n);
+        record.header.serial = QStringLiteral("SN%1").arg(n);
+        record.header.signatureName = QStringLiteral("b1.json");
+        auto run = sig::historyRun(record);
         run.points[1].volts = run.points[1].refVolts = { -1, 0, 1 };
         run.points[1].milliamps = { -3, 0, 3 };
         run.points[1].refMilliamps = { -1, 0, 1 };

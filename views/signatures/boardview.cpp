@@ -1,5 +1,7 @@
 #include "boardview.h"
 
+#include "tonecolour.h"
+
 #include "boardmarkers.h"
 #include "signaturemodel.h"
 
@@ -292,29 +294,11 @@ std::optional<QPointF> BoardView::markerAt(int row) const
 void BoardView::styleMarker(board::Marker &marker, int row)
 {
     const sig::Point &p = m_model->signature()->points[std::size_t(row)];
-    QColor colour;
-    switch (m_model->verdictOf(row)) {
-    case sig::Verdict::Pass:
-        colour = QColor(0x1a, 0x9f, 0x47);
-        break;
-    case sig::Verdict::Different:
-        colour = QColor(0xd0, 0x30, 0x20);
-        break;
-    case sig::Verdict::NotLearned:
-    case sig::Verdict::Unstable:
-        colour = QColor(0xd0, 0x80, 0x00);
-        break;
-    case sig::Verdict::NoContact:
-        colour = QColor(0x7d, 0x3c, 0x98);
-        break;
-    case sig::Verdict::NetDisagrees:
-        colour = QColor(0xe0, 0x60, 0x00);
-        break;
-    case sig::Verdict::NotTested:
-        // Before a test: learned points blue, the others the colour of "not learned".
-        colour = p.learned() ? QColor(0x2a, 0x7a, 0xb0) : QColor(0xd0, 0x80, 0x00);
-        break;
-    }
+    const sig::Verdict verdict = m_model->verdictOf(row);
+    // Before a test: learned points blue, the others the colour of "not learned".
+    const QColor colour = verdict != sig::Verdict::NotTested
+        ? toneQColor(sig::verdictTone(verdict))
+        : toneQColor(p.learned() ? sig::Tone::Busy : sig::verdictTone(sig::Verdict::NotLearned));
     const sig::Verdict v = m_model->verdictOf(row);
     marker.setLook(p.name, colour,
         v == sig::Verdict::Different || v == sig::Verdict::NotLearned

@@ -7,15 +7,14 @@
 #include "boardprober.h"
 #include "devicerun.h"
 #include "devicesession.h"
-#include "historyrun.h"
 #include "netcheck.h"
+#include "outputguard.h"
 #include "recording.h"
-#include "store.h"
-#include "symmetry.h"
 #include "worker.h"
 
 #include <QFileInfo>
 #include <QTimer>
+#include <QUndoStack>
 
 #include <algorithm>
 #include <cmath>
@@ -36,6 +35,11 @@ RunController::RunController(DockContext &context, SignatureDocument &document, 
     });
     // The run's machine holds a copy of the signature; the one it reports to goes.
     connect(&document, &SignatureDocument::aboutToReplace, this, &RunController::reset);
+    // Nothing the board leaves is written over the history in use.
+    document.setKeptFiles([&context] {
+        return context.history() ? sig::keptHistory(context.history()->locationText())
+                                 : std::vector<sig::KeptFile>();
+    });
 }
 
 RunController::~RunController() = default;
@@ -44,8 +48,9 @@ void RunController::reset()
 {
     stop();
     m_run.reset();
-    m_probe.reset();
+    m_test.reset();
     m_results.clear();
+    m_record = sig::RunRecord();
     m_finished = false;
     m_document.model()->setResults(nullptr);
 }
@@ -67,7 +72,7 @@ bool RunController::start(const Options &options)
     const int row = m_finished ? 0 : std::max(0, options.row);
     zem::history::Worker *history = m_context.history();
     if (options.kind != Kind::Test || !options.likelyFirst || !history) {
-        begin(row, {});
+        begin(row, std::nullopt);
         return true;
     }
     // The order is read on the history's thread; the run starts when it comes.
@@ -91,125 +96,105 @@ bool RunController::start(const Options &options)
                     return;
                 }
                 // Without the history the run goes in the usual order: it still tests.
-                const auto &points = m_document.signature().points;
-                std::vector<int> order(points.size());
-                for (std::size_t k = 0; k < order.size(); ++k)
-                    order[k] = int(k);
                 if (!likely)
                     emit logMessage(tr("Signatures: no probing order from the history %1: %2")
                                         .arg(m_context.history()->locationText(), why),
                         LogLevel::Failure);
-                else
-                    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-                        const auto rank = [&](int k) {
-                            const qsizetype at = likely->indexOf(points[std::size_t(k)].name);
-                            return at < 0 ? likely->size() : at;
-                        };
-                        return rank(a) < rank(b);
-                    });
-                begin(row, std::move(order));
+                begin(row, likely);
             };
         });
     return true;
 }
 
-void RunController::begin(int row, std::vector<int> order)
+void RunController::begin(int row, std::optional<QStringList> likelyFirst)
 {
     const sig::Signature &board = m_document.signature();
     const bool learning = m_options.kind != Kind::Test;
     m_finished = false;
     m_document.model()->setResults(nullptr);
     m_run.reset();
+    m_test.reset();
     m_results.assign(board.points.size(), sig::PointResult());
-    m_order = std::move(order);
     m_alike.assign(board.points.size(), sig::IvCurve());
+
+    sig::RunPlan plan;
+    plan.kind = m_options.kind == Kind::Test ? sig::RunPlan::Kind::Test
+        : m_options.kind == Kind::Learn      ? sig::RunPlan::Kind::Learn
+                                             : sig::RunPlan::Kind::Measure;
+    plan.signature = board;
+    plan.signaturePath = m_document.path();
+    plan.likelyFirst = std::move(likelyFirst);
     if (m_options.kind == Kind::CompareAlike) {
         const QString group = board.points[std::size_t(row)].group;
         for (std::size_t k = 0; k < board.points.size(); ++k)
             if (group.isEmpty() || board.points[k].group == group)
-                m_order.push_back(int(k));
+                plan.points.push_back(int(k));
     }
-    int first = m_order.empty() ? row : m_order.front();
-    if (m_options.kind != Kind::CompareAlike) {
-        // Points marked "skip" are neither learned nor tested.
-        const bool fromRow = m_order.empty();
-        m_order = fromRow ? board.probedPoints() : board.withoutSkipped(std::move(m_order));
-        if (m_order.empty()) {
-            emit stateChanged();
-            emit statusChanged(tr("Every point is marked to skip: nothing to probe."));
-            return;
-        }
-        const auto at = std::find_if(
-            m_order.begin(), m_order.end(), [row](int k) { return k >= row; });
-        first = fromRow && at != m_order.end() ? *at : m_order.front();
+    // On contact the curve says when to measure; else the probe's button or
+    // the measure key.
+    plan.trigger = m_options.onContact ? sig::RunPlan::Trigger::OnContact
+                                       : sig::RunPlan::Trigger::Button;
+    plan.prober = m_options.proberUrl;
+    plan.session.add = m_options.addBoard;
+    plan.session.autoSettings = m_options.autoSettings;
+    plan.session.repeat = m_options.repeat;
+    plan.serial = m_options.serial;
+    plan.operatorName = m_options.operatorName;
+    if (zem::history::Worker *history = m_context.history())
+        plan.outputs.history = history->locationText();
+    plan.outputs.record = m_options.kind == Kind::Test && m_options.keepInHistory;
+    // A person at the window tries a point again after a failed call.
+    plan.stopOnFailure = false;
+    QString error;
+    const std::optional<std::vector<int>> order = sig::plannedOrder(plan, &error);
+    if (!order) {
+        emit stateChanged();
+        emit statusChanged(error);
+        return;
     }
-    m_started = QDateTime::currentDateTimeUtc();
-    m_report = sig::ReportInfo();
-    m_report.serial = m_options.serial;
-    m_report.operatorName = m_options.operatorName;
-    m_report.started = m_started;
-    sig::ProbeRun::Options options;
-    // On contact the curve says when to measure; the button still can.
-    options.pollButton = !m_options.onContact;
-    options.autoMeasure = m_options.onContact;
-    options.measureOnContact = m_options.onContact;
-    options.session.add = m_options.addBoard;
-    options.session.autoSettings = m_options.autoSettings;
-    options.session.repeat = m_options.repeat;
-    // Compared pins are measured as a board is learned, into nothing kept.
-    const auto mode = learning ? sig::Session::Mode::Learn : sig::Session::Mode::Test;
-    // A machine says when the probe is down, and tries a missed pad lower.
-    std::unique_ptr<motion::GantryProber> machine;
-    if (!m_options.proberUrl.isEmpty()) {
-        std::vector<int> points = m_order;
-        if (points.empty())
-            for (int k = 0; k < int(board.points.size()); ++k)
-                points.push_back(k);
-        QString error;
-        machine = motion::boardProber(m_options.proberUrl, board, points, &error);
-        if (!machine) {
-            emit statusChanged(error);
-            emit stateChanged();
-            return;
-        }
+    // From the chosen row on: the first point of the order at or after it.
+    int first = order->front();
+    if (m_options.kind != Kind::CompareAlike && !plan.likelyFirst) {
+        const auto at = std::find_if(order->begin(), order->end(), [row](int k) { return k >= row; });
+        if (at != order->end())
+            first = *at;
+    }
+    plan.from = board.points[std::size_t(first)].name;
+    DeviceSession &device = m_context.session();
+    // The test's events come on the device thread; they are taken on this one.
+    m_test = sig::BoardTest::create(device.connection(), std::move(plan),
+        [this](const sig::BoardTest::Event &e, const sig::RunRecord &) {
+            m_run->toWindow([this, e] { onEvent(e); });
+        },
+        &error);
+    if (!m_test) {
+        emit statusChanged(error);
+        emit stateChanged();
+        return;
+    }
+    m_order = m_test->record().order;
+    if (motion::GantryProber *machine = m_test->machine())
         machine->setPositionListener([this](const motion::grbl::MachinePoint &p) {
             m_run->toWindow([this, at = QPointF(p.x, p.y)] { emit machineMoved(at); });
         });
-        options.autoMeasure = true;
-        options.pollButton = options.measureOnContact = false;
-    }
-    DeviceSession &device = m_context.session();
-    // The machine's events come on the device thread; they are taken on this one.
-    m_probe = std::make_unique<sig::ProbeRun>(device.connection(), board, mode, options, m_order,
-        [this](const sig::ProbeRun::Event &e) { m_run->toWindow([this, e] { onEvent(e); }); },
-        std::move(machine));
-    m_probe->select(first);
-    sig::ProbeRun *p = m_probe.get();
-    // A test's report names the instrument: read once, on the device thread,
-    // before the first point.
-    auto identify = std::make_shared<bool>(!learning);
+    sig::BoardTest *t = m_test.get();
     m_run = std::make_unique<DeviceRun>(
         device, zem::calls::Origin::Signature,
-        [this, p, identify, &device](sig::ProbeRun::Clock::time_point now) {
-            if (*identify) {
-                *identify = false;
-                m_run->toWindow([this, id = sig::instrumentIdentity(device.connection())] {
-                    m_report.instrument = id;
-                });
-            }
-            const auto next = p->advance(now);
+        [t](sig::BoardTest::Clock::time_point now) {
+            const auto next = t->advance(now);
             if (!next)
-                p->releaseProber();
+                t->releaseProber();
             return next;
         },
-        [p] {
-            p->cancel();
-            p->releaseProber();
+        [t] {
+            t->stop(tr("Stopped"));
+            t->releaseProber();
         },
         this);
     connect(m_run.get(), &DeviceRun::finished, this, &RunController::finished);
     connect(m_run.get(), &DeviceRun::waiting, this, &RunController::slow);
     ++m_runs;
+    m_undoBefore = m_document.undoStack()->index();
     m_document.model()->setResults(learning ? nullptr : &m_results);
     emit pointSelected(first);
     if (!learning)
@@ -236,18 +221,18 @@ void RunController::stop()
 void RunController::measure()
 {
     if (m_running && !m_measuring)
-        m_run->post([p = m_probe.get()] { p->trigger(); });
+        m_run->post([t = m_test.get()] { t->trigger(); });
 }
 
 void RunController::select(int row)
 {
     if (m_running && !m_measuring)
-        m_run->post([p = m_probe.get(), row] { p->select(row); });
+        m_run->post([t = m_test.get(), row] { t->select(row); });
 }
 
-void RunController::onEvent(const sig::ProbeRun::Event &e)
+void RunController::onEvent(const sig::BoardTest::Event &e)
 {
-    using Event = sig::ProbeRun::Event;
+    using Event = sig::BoardTest::Event;
     const sig::Signature &board = m_document.signature();
     const bool alike = m_options.kind == Kind::CompareAlike;
     const bool learning = m_options.kind != Kind::Test;

@@ -4,10 +4,9 @@
 // and the document's model follows the results directly.
 #pragma once
 
+#include "boardtest.h"
 #include "boardverdict.h"
 #include "logline.h"
-#include "proberun.h"
-#include "report.h"
 
 #include <QDateTime>
 #include <QPointF>
@@ -52,13 +51,15 @@ public:
     bool isFinished() const { return m_finished; }
     // The results of the last test run, one per point; null after a learn.
     const std::vector<sig::PointResult> *results() const;
-    // The board's verdict so far over the last test run's points (Incomplete
+    // The board's verdict so far over the last test run's points (Partial
     // before any, or after a learn).
     sig::BoardVerdict boardVerdict() const;
-    // Who, where, with what and when for the last test run's report.
-    const sig::ReportInfo &reportInfo() const { return m_report; }
+    // The last run's record once it has ended: who, where, with what, when,
+    // and its coverage.
+    const sig::RunRecord &record() const { return m_record; }
     // The last test's report (after a learn, the board without results),
-    // written atomically; false with the reason in the document's errorString().
+    // written atomically, never over the history or the signature; false
+    // with the reason in the document's errorString().
     bool writeReport(const QString &file);
     // What to draw for a point: its reference and the last test's curve of
     // it (either may be null).
@@ -92,25 +93,27 @@ signals:
     void machineMoved(QPointF machine);
 
 private:
-    void begin(int row, std::vector<int> order);
-    void onEvent(const sig::ProbeRun::Event &event);
+    void begin(int row, std::optional<QStringList> likelyFirst);
+    void onEvent(const sig::BoardTest::Event &event);
     void finished();
     void showSymmetry();
-    void record();
+    void recordInHistory();
+    void forgetLearned();
     void reset();
 
     DockContext &m_context;
     SignatureDocument &m_document;
     Options m_options;
-    // The run's machine, then the run that advances it on the device thread;
-    // the machine is the window's again once the run has finished.
-    std::unique_ptr<sig::ProbeRun> m_probe;
+    // The board test, then the run that advances it on the device thread;
+    // the test is the window's again once the run has finished.
+    std::unique_ptr<sig::BoardTest> m_test;
     std::unique_ptr<DeviceRun> m_run;
-    std::vector<sig::PointResult> m_results; // of the last test run, as its points were done
+    // Of the last test run, as its points were done; the record's once ended.
+    std::vector<sig::PointResult> m_results;
     std::vector<sig::IvCurve> m_alike; // of the last compare-alike run, by point
     std::vector<int> m_order; // the points in the order the run probes them
-    QDateTime m_started; // UTC
-    sig::ReportInfo m_report;
+    sig::RunRecord m_record; // of the last run, once ended
+    int m_undoBefore = 0; // a learn's undo index when it began
     QString m_lastStatus;
     int m_runs = 0; // runs started, so a stop meant for one spares the next
     bool m_running = false;

@@ -12,21 +12,24 @@
 #include "symmetry.h"
 #include "worker.h"
 
-#include <QFileInfo>
+#include <QUndoStack>
 
 #include <algorithm>
 #include <cmath>
 
 const std::vector<sig::PointResult> *RunController::results() const
 {
-    return m_probe && m_options.kind == Kind::Test ? &m_results : nullptr;
+    return m_test && m_options.kind == Kind::Test ? &m_results : nullptr;
 }
 
 bool RunController::writeReport(const QString &file)
 {
-    static const std::vector<sig::PointResult> none;
-    const auto *r = results();
-    return m_document.writeReport(file, r ? *r : none, m_report);
+    // After a learn, or before any test: the board alone.
+    if (!results() || m_running)
+        return m_document.writeReport(file, sig::boardRecord(m_document.signature()));
+    sig::RunRecord record = m_record;
+    record.signature = m_document.signature();
+    return m_document.writeReport(file, record);
 }
 
 std::pair<const sig::IvCurve *, const sig::IvCurve *> RunController::curvesOf(int row) const
@@ -47,8 +50,7 @@ sig::BoardVerdict RunController::boardVerdict() const
 {
     if (!results())
         return sig::BoardVerdict();
-    return m_order.empty() ? sig::boardVerdict(m_results, int(m_results.size()))
-                           : sig::boardVerdict(m_results, m_order);
+    return sig::boardVerdict(m_results, m_document.signature().probedPoints());
 }
 
 void RunController::finished()
@@ -56,16 +58,37 @@ void RunController::finished()
     m_running = false;
     m_measuring = false;
     emit slow(false);
-    // The device thread is done with the machine.
-    m_finished = m_probe && m_probe->session().done();
-    m_report.finished = QDateTime::currentDateTimeUtc();
+    // The device thread is done with the test: its record is the window's.
+    m_record = m_test->record();
+    m_finished = m_test->session().done();
     emit logMessage(tr("Signatures: run stopped"), LogLevel::Normal);
+    if (m_options.kind == Kind::Test) {
+        m_results = m_record.results;
+        m_document.model()->setResults(&m_results);
+        emit verdictChanged();
+    }
+    if (m_options.kind == Kind::Learn && m_record.learnedNothing)
+        forgetLearned();
     emit stateChanged();
-    if (m_finished && m_options.kind == Kind::Test && m_options.keepInHistory
-        && m_context.history())
-        record();
+    // A stopped run is kept too, as partial, once it tested a point.
+    if (m_options.kind == Kind::Test && m_options.keepInHistory && m_context.history()
+        && !m_record.coverage.tested.empty())
+        recordInHistory();
     if (m_finished && m_options.kind == Kind::CompareAlike)
         showSymmetry();
+}
+
+void RunController::forgetLearned()
+{
+    // Every pin read open: the probe touched nothing. What the run learned
+    // goes, so that no later board passes against open circuits.
+    QUndoStack *undo = m_document.undoStack();
+    if (undo->index() > m_undoBefore)
+        undo->setIndex(m_undoBefore);
+    const QString text = sig::learnedNothingText(m_record);
+    m_lastStatus = text;
+    emit statusChanged(text);
+    emit logMessage(tr("Signatures: %1").arg(text), LogLevel::Failure);
 }
 
 void RunController::showSymmetry()
@@ -95,16 +118,11 @@ void RunController::showSymmetry()
     emit logMessage(tr("Signatures: %1").arg(text), odd ? LogLevel::Failure : LogLevel::Normal);
 }
 
-void RunController::record()
+void RunController::recordInHistory()
 {
-    const sig::Signature &board = m_document.signature();
-    std::vector<int> order = m_order;
-    if (order.empty())
-        for (std::size_t k = 0; k < board.points.size(); ++k)
-            order.push_back(int(k));
-    zem::history::Run record = zem::history::historyRun(board, m_results, order, m_started,
-        m_options.serial, QFileInfo(m_document.path()).fileName());
-    record.operatorName = m_options.operatorName;
+    sig::RunRecord kept = m_record;
+    kept.signature = m_document.signature();
+    const zem::history::Run record = sig::historyRun(kept);
     const QString uuid = record.uuid.toString(QUuid::WithoutBraces);
     zem::history::Worker *history = m_context.history();
     // The window goes on while the run is written; the history's thread

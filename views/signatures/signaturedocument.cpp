@@ -1,5 +1,7 @@
 #include "signaturedocument.h"
 
+#include "runoutputs.h"
+
 #include "signatureedits.h"
 #include "signaturemodel.h"
 
@@ -93,7 +95,7 @@ bool SignatureDocument::take(
 bool SignatureDocument::save(const QString &file)
 {
     QString error;
-    if (!sig::save(m_board, file, &error))
+    if (!sig::writeSignature(m_board, file, m_kept ? m_kept() : std::vector<sig::KeptFile>(), &error))
         return fail(error);
     m_path = file;
     m_nameEdited = false;
@@ -102,11 +104,13 @@ bool SignatureDocument::save(const QString &file)
     return true;
 }
 
-bool SignatureDocument::writeReport(const QString &file,
-    const std::vector<sig::PointResult> &results, const sig::ReportInfo &info)
+bool SignatureDocument::writeReport(const QString &file, const sig::RunRecord &record)
 {
+    std::vector<sig::KeptFile> kept = m_kept ? m_kept() : std::vector<sig::KeptFile>();
+    if (!m_path.isEmpty())
+        kept.push_back({ sig::KeptFile::Kind::File, m_path, tr("the signature") });
     QString error;
-    return sig::writeReport(m_board, results, info, file, &error) || fail(error);
+    return sig::writeReport(record, file, kept, &error) || fail(error);
 }
 
 int SignatureDocument::addPoints(const QString &names, QStringList *taken)

@@ -4,11 +4,12 @@
 // Every file operation returns false with the reason in errorString().
 #pragma once
 
-#include "report.h"
-#include "session.h"
+#include "outputguard.h"
+#include "runrecord.h"
 
 #include <QObject>
 
+#include <functional>
 #include <optional>
 
 class SignatureModel;
@@ -38,9 +39,13 @@ public:
     // The file read and checked on another thread (a photo makes it
     // megabytes); opened() tells the outcome.
     void openInBackground(const QString &file);
+    // Never over a kept file (see setKeptFiles), nor a report over the
+    // signature's own file.
     bool save(const QString &file);
-    bool writeReport(const QString &file, const std::vector<sig::PointResult> &results,
-        const sig::ReportInfo &info);
+    bool writeReport(const QString &file, const sig::RunRecord &record);
+    // What the board and its reports may never be written over, asked at
+    // every write: the history in use.
+    void setKeptFiles(std::function<std::vector<sig::KeptFile>()> kept) { m_kept = std::move(kept); }
 
     // Adds the names (comma or line separated) as one undoable edit; returns
     // how many were added, and the names already there in `taken`.
@@ -71,4 +76,5 @@ private:
     bool m_nameEdited = false; // the board's name; the points' edits are on the undo stack
     SignatureModel *m_model;
     QUndoStack *m_undo;
+    std::function<std::vector<sig::KeptFile>()> m_kept;
 };

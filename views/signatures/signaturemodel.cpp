@@ -3,6 +3,8 @@
 #include "netcheck.h"
 
 #include <QBrush>
+#include "tonecolour.h"
+
 #include <QColor>
 #include <QFont>
 #include <QMimeData>
@@ -173,29 +175,16 @@ QVariant SignatureModel::data(const QModelIndex &index, int role) const
     const sig::PointResult none;
     const sig::PointResult &r = m_results && row < m_results->size() ? (*m_results)[row] : none;
     if (role == Qt::ForegroundRole && index.column() == Verdict) {
-        switch (r.verdict) {
-        case sig::Verdict::Pass:
-            return QBrush(QColor(0x1a, 0x7f, 0x37));
-        case sig::Verdict::Different:
-            return QBrush(QColor(0xa0, 0x20, 0x18));
-        case sig::Verdict::NotLearned:
-        case sig::Verdict::Unstable:
-            return QBrush(QColor(0xb2, 0x6a, 0x00));
-        case sig::Verdict::NoContact:
-            return QBrush(QColor(0x7d, 0x3c, 0x98));
-        case sig::Verdict::NetDisagrees:
-            return QBrush(QColor(0xb0, 0x40, 0x00));
-        default:
+        if (r.verdict == sig::Verdict::NotTested)
             return QVariant();
-        }
+        return QBrush(toneQColor(sig::verdictTone(r.verdict)));
     }
     // A different point stands out across its whole row; one unlike its net
     // as much, in its own colour.
     const bool failed
         = r.verdict == sig::Verdict::Different || r.verdict == sig::Verdict::NetDisagrees;
     if (role == Qt::BackgroundRole && failed)
-        return r.verdict == sig::Verdict::Different ? QBrush(QColor(0xfa, 0xd7, 0xd3))
-                                                    : QBrush(QColor(0xfd, 0xe0, 0xc8));
+        return QBrush(toneQTint(sig::verdictTone(r.verdict)));
     if (role == Qt::FontRole && index.column() == Verdict && failed) {
         QFont bold;
         bold.setBold(true);

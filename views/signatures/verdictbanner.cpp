@@ -1,5 +1,7 @@
 #include "verdictbanner.h"
 
+#include "tonecolour.h"
+
 #include <QPainter>
 
 namespace {
@@ -49,7 +51,7 @@ void VerdictBanner::setVerdict(State state, const sig::BoardVerdict &v)
 {
     using Kind = sig::BoardVerdict::Kind;
     // Colours that read as what they mean under a bench lamp, with white text.
-    QColor back(0x5f, 0x63, 0x68);
+    sig::Tone tone = sig::Tone::Neutral;
     switch (state) {
     case State::Idle:
         m_word = tr("READY");
@@ -64,30 +66,15 @@ void VerdictBanner::setVerdict(State state, const sig::BoardVerdict &v)
         if (state == State::Testing && v.kind != Kind::Fail) {
             m_word = tr("TESTING");
             m_detail = tr("%1 of %2 points").arg(v.points - v.notTested).arg(v.points);
-            back = QColor(0x1f, 0x5f, 0xa8);
+            tone = sig::Tone::Busy;
             break;
         }
         m_word = sig::boardVerdictWord(v.kind);
         m_detail = sig::boardVerdictDetail(v);
-        switch (v.kind) {
-        case Kind::Pass:
-            back = QColor(0x1a, 0x7f, 0x37);
-            break;
-        case Kind::Fail:
-            back = QColor(0xc0, 0x39, 0x2b);
-            break;
-        case Kind::Unstable:
-            back = QColor(0xb2, 0x6a, 0x00);
-            break;
-        case Kind::NoContact:
-            back = QColor(0x7d, 0x3c, 0x98);
-            break;
-        case Kind::Incomplete:
-            break;
-        }
+        tone = sig::boardVerdictTone(v.kind);
         break;
     }
-    m_background = back;
+    m_background = toneQColor(tone);
     setAccessibleName(verdictText());
     updateGeometry();
     update();

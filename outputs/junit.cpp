@@ -2,8 +2,7 @@
 
 #include "netcheck.h"
 
-#include "qatomicfile.h"
-
+#include <QCoreApplication>
 #include <QSysInfo>
 #include <QXmlStreamWriter>
 
@@ -73,9 +72,9 @@ struct Counts
 
 double suiteSeconds(const JUnitSuite &s)
 {
-    return s.started.isValid() && s.finished.isValid()
-        ? double(s.started.msecsTo(s.finished)) / 1000
-        : 0;
+    const RunHeader &h = s.header;
+    return h.started.isValid() && h.finished.isValid() ? double(h.started.msecsTo(h.finished)) / 1000
+                                                       : 0;
 }
 
 QString number(double value, int decimals)
@@ -114,29 +113,30 @@ QString details(const JUnitCase &c)
     return body;
 }
 
-void writeSuite(QXmlStreamWriter &xml, const JUnitSuite &suite, int id)
+void writeSuite(QXmlStreamWriter &xml, const JUnitSuite &s, int id)
 {
+    const RunHeader &h = s.header;
     Counts counts;
-    counts.add(suite);
-    const QString station = suite.station.isEmpty() ? QSysInfo::machineHostName() : suite.station;
+    counts.add(s);
+    const QString station = h.station.isEmpty() ? QSysInfo::machineHostName() : h.station;
     xml.writeStartElement(QStringLiteral("testsuite"));
     xml.writeAttribute(QStringLiteral("id"), QString::number(id));
     xml.writeAttribute(QStringLiteral("name"),
-        clean(suite.serial.isEmpty() ? suite.boardType
-                                     : suite.boardType + QLatin1Char(' ') + suite.serial));
-    xml.writeAttribute(QStringLiteral("tests"), QString::number(suite.cases.size()));
+        clean(h.serial.isEmpty() ? h.boardType
+                                     : h.boardType + QLatin1Char(' ') + h.serial));
+    xml.writeAttribute(QStringLiteral("tests"), QString::number(s.cases.size()));
     counts.write(xml);
-    xml.writeAttribute(QStringLiteral("time"), seconds(suiteSeconds(suite)));
+    xml.writeAttribute(QStringLiteral("time"), seconds(suiteSeconds(s)));
     // JUnit's timestamp has no zone: it is UTC here, as the history keeps it.
     xml.writeAttribute(QStringLiteral("timestamp"),
-        suite.started.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        h.started.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
     xml.writeAttribute(QStringLiteral("hostname"), QSysInfo::machineHostName());
 
     xml.writeStartElement(QStringLiteral("properties"));
     const std::pair<const char *, QString> properties[]
-        = { { "serial", suite.serial }, { "operator", suite.operatorName }, { "station", station },
-              { "board_type", suite.boardType }, { "device_url", suite.url },
-              { "instrument_serial", suite.instrumentSerial } };
+        = { { "serial", h.serial }, { "operator", h.operatorName }, { "station", station },
+              { "board_type", h.boardType }, { "device_url", h.deviceUrl },
+              { "instrument_serial", h.instrumentSerial } };
     for (const auto &[name, value] : properties) {
         xml.writeStartElement(QStringLiteral("property"));
         xml.writeAttribute(QStringLiteral("name"), QLatin1String(name));
@@ -145,9 +145,9 @@ void writeSuite(QXmlStreamWriter &xml, const JUnitSuite &suite, int id)
     }
     xml.writeEndElement();
 
-    for (const JUnitCase &c : suite.cases) {
+    for (const JUnitCase &c : s.cases) {
         xml.writeStartElement(QStringLiteral("testcase"));
-        xml.writeAttribute(QStringLiteral("classname"), clean(suite.boardType));
+        xml.writeAttribute(QStringLiteral("classname"), clean(h.boardType));
         xml.writeAttribute(QStringLiteral("name"), clean(c.point));
         xml.writeAttribute(QStringLiteral("time"), seconds(c.seconds));
         const JUnitOutcome o = junitOutcome(c);
@@ -191,19 +191,28 @@ JUnitOutcome junitOutcome(const JUnitCase &c)
     return c.info && o == JUnitOutcome::Failure ? JUnitOutcome::Passed : o;
 }
 
-std::vector<JUnitCase> junitCases(const Signature &signature,
-    const std::vector<PointResult> &results, const std::vector<int> &order,
-    const std::vector<double> &seconds)
+JUnitSuite junitSuite(const RunRecord &record)
 {
-    std::vector<JUnitCase> cases;
-    for (int k : order) {
-        const std::size_t at = std::size_t(k);
-        if (at >= signature.points.size())
-            continue;
+    const Signature &signature = record.signature;
+    const std::vector<PointResult> &results = record.results;
+    const Coverage &coverage = record.coverage;
+    JUnitSuite suite;
+    suite.header = record.header;
+    const auto caseOf = [&](std::size_t at) {
         const Point &p = signature.points[at];
         JUnitCase c;
         c.point = p.name;
         c.tolerance = signature.toleranceOf(p);
+        c.seconds = at < record.seconds.size() ? record.seconds[at] : 0;
+        return c;
+    };
+    std::vector<char> listed(signature.points.size(), 0);
+    for (int k : record.order) {
+        const std::size_t at = std::size_t(k);
+        if (at >= signature.points.size() || listed[at])
+            continue;
+        listed[at] = 1;
+        JUnitCase c = caseOf(at);
         if (at < results.size() && results[at].verdict != Verdict::NotTested) {
             const PointResult &r = results[at];
             c.verdict = r.verdict;
@@ -211,25 +220,37 @@ std::vector<JUnitCase> junitCases(const Signature &signature,
             if (r.cause)
                 c.cause = r.cause->text();
             else if (r.verdict == Verdict::NetDisagrees)
-                c.cause = netDisagreementText(signature, p, r.netPoints);
+                c.cause = netDisagreementText(signature, signature.points[at], r.netPoints);
             c.reading = r.reading.text();
             c.note = resultMarks(r);
             c.info = r.info;
+        } else if (coverage.failed && k == coverage.stoppedAt) {
+            c.error = coverage.stopReason;
+        } else {
+            c.note = coverage.stopReason.isEmpty()
+                ? QCoreApplication::translate("sig::JUnit", "not tested: not in this run")
+                : QCoreApplication::translate("sig::JUnit", "not tested: the run stopped (%1)")
+                      .arg(coverage.stopReason);
         }
-        c.seconds = at < seconds.size() ? seconds[at] : 0;
-        cases.push_back(std::move(c));
+        suite.cases.push_back(std::move(c));
     }
-    // Points marked "skip" are in no run's order, but a CI summary should
-    // still count them.
-    for (const Point &p : signature.points)
-        if (p.check == Check::Skip) {
-            JUnitCase c;
-            c.point = p.name;
-            c.tolerance = signature.toleranceOf(p);
-            c.note = skippedText();
-            cases.push_back(std::move(c));
+    // A point of the board the run was not asked for (a subset, a resumed
+    // run) is a skip: a CI summary counts every point of the board.
+    for (int k : coverage.untested)
+        if (!listed[std::size_t(k)]) {
+            listed[std::size_t(k)] = 1;
+            JUnitCase c = caseOf(std::size_t(k));
+            c.note = QCoreApplication::translate("sig::JUnit", "not tested: not in this run");
+            suite.cases.push_back(std::move(c));
         }
-    return cases;
+    for (std::size_t at = 0; at < signature.points.size(); ++at)
+        if (signature.points[at].check == Check::Skip && !listed[at]) {
+            JUnitCase c = caseOf(at);
+            c.seconds = 0;
+            c.note = skippedText();
+            suite.cases.push_back(std::move(c));
+        }
+    return suite;
 }
 
 QByteArray junitXml(const std::vector<JUnitSuite> &suites)
@@ -255,14 +276,6 @@ QByteArray junitXml(const std::vector<JUnitSuite> &suites)
     xml.writeEndElement();
     xml.writeEndDocument();
     return bytes;
-}
-
-bool writeJUnit(const std::vector<JUnitSuite> &suites, const QString &path, QString *error)
-{
-    const QString failure = zem::files::writeFile(path, junitXml(suites));
-    if (!failure.isEmpty() && error)
-        *error = QStringLiteral("cannot write %1: %2").arg(path, failure);
-    return failure.isEmpty();
 }
 
 } // namespace sig

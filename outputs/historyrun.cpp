@@ -5,37 +5,30 @@
 
 #include <cmath>
 
-namespace zem::history {
+namespace sig {
 
-QString runVerdict(const std::vector<sig::PointResult> &results, const std::vector<int> &order)
+zem::history::Run historyRun(const RunRecord &record)
 {
-    // The history's run verdicts predate the banner's no-contact word, and
-    // its filters and charts count those boards as failed.
-    switch (sig::boardVerdict(results, order).kind) {
-    case sig::BoardVerdict::Kind::Pass:
-        return QStringLiteral("pass");
-    case sig::BoardVerdict::Kind::Unstable:
-        return QStringLiteral("unstable");
-    default:
-        return QStringLiteral("fail");
-    }
-}
-
-Run historyRun(const sig::Signature &board, const std::vector<sig::PointResult> &results,
-    const std::vector<int> &order, const QDateTime &started, const QString &serial,
-    const QString &signatureName)
-{
-    Run run;
-    run.boardType = board.board;
-    run.boardSerial = serial;
-    run.started = started;
-    run.finished = QDateTime::currentDateTimeUtc();
-    run.signature = signatureName;
-    run.verdict = runVerdict(results, order);
-    for (int k : order) {
-        const sig::Point &p = board.points[std::size_t(k)];
-        const sig::PointResult &r = results[std::size_t(k)];
-        PointResult out;
+    const Signature &board = record.signature;
+    const RunHeader &h = record.header;
+    zem::history::Run run;
+    run.uuid = h.uuid;
+    run.boardType = h.boardType;
+    run.boardSerial = h.serial;
+    if (!h.station.isEmpty())
+        run.station = h.station;
+    run.operatorName = h.operatorName;
+    run.started = h.started;
+    run.finished = h.finished.isValid() ? h.finished : QDateTime::currentDateTimeUtc();
+    run.signature = h.signatureName;
+    run.verdict = QString::fromLatin1(boardVerdictName(record.verdict.kind));
+    for (int k : record.coverage.untested)
+        run.untested << board.points[std::size_t(k)].name;
+    run.stopReason = record.coverage.stopReason;
+    for (int k : record.coverage.tested) {
+        const Point &p = board.points[std::size_t(k)];
+        const PointResult &r = record.results[std::size_t(k)];
+        zem::history::PointResult out;
         out.name = p.name;
         out.verdict = QString::fromLatin1(sig::verdictName(r.verdict));
         if (!std::isnan(r.score))
@@ -46,9 +39,10 @@ Run historyRun(const sig::Signature &board, const std::vector<sig::PointResult> 
             out.causeText = r.cause->text();
         }
         out.reading = r.reading.text();
-        // The variant a point passed by, and an info point's mark, ride in
-        // the reading: a column of their own would cost a schema change for
-        // what is read by people.
+        // The variant a point passed by and an info point's mark ride in the
+        // reading, for people; whether a point is for information only is
+        // kept apart too, as the failure counts leave it out.
+        out.info = r.info;
         if (const QString marks = sig::resultMarks(r); !marks.isEmpty())
             out.reading = out.reading.isEmpty() ? marks : marks + QStringLiteral("; ") + out.reading;
         // The first measurement's test curve stands for the point, with
@@ -69,4 +63,4 @@ Run historyRun(const sig::Signature &board, const std::vector<sig::PointResult> 
     return run;
 }
 
-} // namespace zem::history
+} // namespace sig

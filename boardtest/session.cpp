@@ -11,46 +11,6 @@
 
 namespace sig {
 
-const char *verdictName(Verdict v)
-{
-    switch (v) {
-    case Verdict::Pass:
-        return "pass";
-    case Verdict::Different:
-        return "different";
-    case Verdict::NotLearned:
-        return "not_learned";
-    case Verdict::Unstable:
-        return "unstable";
-    case Verdict::NoContact:
-        return "no_contact";
-    case Verdict::NetDisagrees:
-        return "net_disagrees";
-    default:
-        return "";
-    }
-}
-
-QString verdictText(Verdict v)
-{
-    switch (v) {
-    case Verdict::Pass:
-        return QCoreApplication::translate("sig::Session", "pass");
-    case Verdict::Different:
-        return QCoreApplication::translate("sig::Session", "different");
-    case Verdict::NotLearned:
-        return QCoreApplication::translate("sig::Session", "not learned");
-    case Verdict::Unstable:
-        return QCoreApplication::translate("sig::Session", "unstable, retest");
-    case Verdict::NoContact:
-        return QCoreApplication::translate("sig::Session", "open or no contact: check by hand");
-    case Verdict::NetDisagrees:
-        return QCoreApplication::translate("sig::Session", "unlike the rest of its net");
-    default:
-        return QString();
-    }
-}
-
 QString resultMarks(const PointResult &r)
 {
     QStringList marks;

@@ -8,20 +8,11 @@
 #include "netcheck.h"
 #include "reading.h"
 #include "signature.h"
+#include "verdict.h"
 
 #include <cmath>
 
 namespace sig {
-
-// NetDisagrees: the point reads unlike the other points of its net (a broken
-// trace, a cold joint), whatever its own references say; a point different
-// from its references stays Different.
-enum class Verdict { NotTested, Pass, Different, NotLearned, Unstable, NoContact, NetDisagrees };
-
-// "pass", "different", "not_learned", "unstable", "no_contact",
-// "net_disagrees", "" for machines; verdictText() for people.
-const char *verdictName(Verdict v);
-QString verdictText(Verdict v);
 
 struct PointResult
 {

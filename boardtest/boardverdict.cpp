@@ -24,7 +24,7 @@ int BoardVerdict::flagged() const
         return unstable;
     case Kind::NoContact:
         return noContact;
-    case Kind::Incomplete:
+    case Kind::Partial:
         break;
     }
     return points - notTested;
@@ -53,7 +53,7 @@ BoardVerdict boardVerdict(const std::vector<PointResult> &results, const std::ve
     if (b.different + b.notLearned + b.netDisagrees > 0)
         b.kind = BoardVerdict::Kind::Fail;
     else if (b.notTested > 0 || b.points == 0)
-        b.kind = BoardVerdict::Kind::Incomplete;
+        b.kind = BoardVerdict::Kind::Partial;
     else if (b.noContact > 0)
         b.kind = BoardVerdict::Kind::NoContact;
     else if (b.unstable > 0)
@@ -76,40 +76,6 @@ std::vector<std::pair<const char *, int>> boardVerdictCounts(const BoardVerdict 
     return { { "points", b.points }, { "passed", b.passed }, { "different", b.different },
         { "unstable", b.unstable }, { "no_contact", b.noContact },
         { "not_learned", b.notLearned }, { "net_disagrees", b.netDisagrees }, { "info", b.info } };
-}
-
-const char *boardVerdictName(BoardVerdict::Kind kind)
-{
-    switch (kind) {
-    case BoardVerdict::Kind::Pass:
-        return "pass";
-    case BoardVerdict::Kind::Fail:
-        return "fail";
-    case BoardVerdict::Kind::Unstable:
-        return "unstable";
-    case BoardVerdict::Kind::NoContact:
-        return "no_contact";
-    case BoardVerdict::Kind::Incomplete:
-        break;
-    }
-    return "incomplete";
-}
-
-QString boardVerdictWord(BoardVerdict::Kind kind)
-{
-    switch (kind) {
-    case BoardVerdict::Kind::Pass:
-        return tr("PASS");
-    case BoardVerdict::Kind::Fail:
-        return tr("FAIL");
-    case BoardVerdict::Kind::Unstable:
-        return tr("UNSTABLE");
-    case BoardVerdict::Kind::NoContact:
-        return tr("NO CONTACT");
-    case BoardVerdict::Kind::Incomplete:
-        break;
-    }
-    return tr("INCOMPLETE");
 }
 
 QString boardVerdictDetail(const BoardVerdict &b)
@@ -135,7 +101,7 @@ QString boardVerdictDetail(const BoardVerdict &b)
         return tr("%1 unstable: retest").arg(of);
     case BoardVerdict::Kind::NoContact:
         return tr("%1 open or no contact: check by hand").arg(of);
-    case BoardVerdict::Kind::Incomplete:
+    case BoardVerdict::Kind::Partial:
         break;
     }
     return tr("%1 tested").arg(of);

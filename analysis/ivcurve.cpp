@@ -1,6 +1,6 @@
 #include "ivcurve.h"
 
-#include "../measure/curve.h"
+#include "curve.h"
 
 namespace sig {
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "session.h"
+#include "verdict.h"
 
 #include <QString>
 
@@ -14,12 +15,10 @@ namespace sig {
 
 struct BoardVerdict
 {
-    // Fail wins over everything (a different, unlearned or net-disagreeing
-    // point cannot turn good), then no contact (the board is unjudged where the probe missed),
-    // then unstable; a run that has not reached every point is Incomplete.
-    enum class Kind { Pass, Fail, Unstable, NoContact, Incomplete };
+    // See BoardVerdictKind for which wins.
+    using Kind = BoardVerdictKind;
 
-    Kind kind = Kind::Incomplete;
+    Kind kind = Kind::Partial;
     int points = 0;
     int passed = 0;
     int different = 0;
@@ -47,10 +46,6 @@ BoardVerdict boardVerdict(const std::vector<PointResult> &results, int points);
 // net_disagrees, info.
 std::vector<std::pair<const char *, int>> boardVerdictCounts(const BoardVerdict &verdict);
 
-// "pass", "fail", "unstable", "no_contact", "incomplete" for machines.
-const char *boardVerdictName(BoardVerdict::Kind kind);
-// "PASS", "FAIL", "UNSTABLE", "NO CONTACT", "INCOMPLETE": the banner's word.
-QString boardVerdictWord(BoardVerdict::Kind kind);
 // What the word is about: "2 of 11 points different", "11 of 11 points pass".
 QString boardVerdictDetail(const BoardVerdict &verdict);
 // The word and its detail on one line, for text output and the report.

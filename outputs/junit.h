@@ -3,7 +3,7 @@
 // point, inside one testsuites.
 #pragma once
 
-#include "session.h"
+#include "runrecord.h"
 
 #include <QDateTime>
 #include <QString>
@@ -40,25 +40,16 @@ struct JUnitCase
 
 struct JUnitSuite
 {
-    QString boardType;
-    QString serial;
-    QString operatorName;
-    QString station; // the host name when empty
-    QString url; // the instrument's
-    QString instrumentSerial;
-    QDateTime started; // UTC
-    QDateTime finished;
+    RunHeader header;
     std::vector<JUnitCase> cases; // in the order probed
 };
 
-// The cases of a completed run: the points in `order` with their results.
-std::vector<JUnitCase> junitCases(const Signature &signature,
-    const std::vector<PointResult> &results, const std::vector<int> &order,
-    const std::vector<double> &seconds);
+// A run as one suite: the points in the order probed with their results,
+// the point where a failure stopped the run an error, every point of the
+// board the run did not test skipped (saying why), and the points marked
+// skip.
+JUnitSuite junitSuite(const RunRecord &record);
 
 QByteArray junitXml(const std::vector<JUnitSuite> &suites);
-
-// Writes the XML atomically: a failure leaves the file as it was.
-bool writeJUnit(const std::vector<JUnitSuite> &suites, const QString &path, QString *error);
 
 } // namespace sig

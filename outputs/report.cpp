@@ -1,9 +1,7 @@
 #include "report.h"
 
 #include "boardverdict.h"
-#include "connection.h"
 #include "netcheck.h"
-#include "qatomicfile.h"
 #include "registration.h"
 
 #include <QCoreApplication>
@@ -87,22 +85,27 @@ QString settingsRows(const measurement_settings &s)
         .arg(s.OutputMode);
 }
 
-const char *verdictColour(Verdict v)
+QString verdictColour(Verdict v)
 {
-    switch (v) {
-    case Verdict::Pass:
-        return "#1a7f37";
-    case Verdict::Different:
-        return "#c0392b";
-    case Verdict::NotLearned:
-        return "#b26a00";
-    case Verdict::NoContact:
-        return "#7d3c98";
-    case Verdict::NetDisagrees:
-        return "#d35400";
-    default:
-        return "#6b6b6b";
-    }
+    return toneColour(verdictTone(v)).hex();
+}
+
+// The colour of every verdict's class, point's and board's, from the one table.
+QString verdictStyles()
+{
+    QString css;
+    for (Verdict v : { Verdict::Pass, Verdict::Different, Verdict::NotLearned, Verdict::Unstable,
+             Verdict::NoContact, Verdict::NetDisagrees })
+        css += QStringLiteral(".%1{color:%2%3}")
+                   .arg(QLatin1String(verdictName(v)), verdictColour(v),
+                       QLatin1String(verdictInfo(v).failsBoard && v != Verdict::NotLearned
+                               ? ";font-weight:bold"
+                               : ""));
+    for (BoardVerdictKind k : { BoardVerdictKind::Pass, BoardVerdictKind::Fail,
+             BoardVerdictKind::Unstable, BoardVerdictKind::NoContact, BoardVerdictKind::Partial })
+        css += QStringLiteral(".v-%1{background:%2}")
+                   .arg(QLatin1String(boardVerdictName(k)), toneColour(boardVerdictTone(k)).hex());
+    return css;
 }
 
 bool isFlagged(Verdict v)
@@ -153,7 +156,7 @@ QString svgBoard(const Signature &sig, const std::vector<PointResult> &results)
                       .arg(at->x(), 0, 'f', 1)
                       .arg(at->y(), 0, 'f', 1)
                       .arg(size, 0, 'f', 1)
-                      .arg(QLatin1String(verdictColour(v)))
+                      .arg(verdictColour(v))
                       .arg(size / 3, 0, 'f', 1);
         // The name on a band of its own, so that it reads on any part of the
         // picture; a flagged one on its verdict's colour. Its width is the
@@ -167,7 +170,7 @@ QString svgBoard(const Signature &sig, const std::vector<PointResult> &results)
                       .arg(width, 0, 'f', 1)
                       .arg(fontSize * 1.4, 0, 'f', 1)
                       .arg(fontSize * 0.3, 0, 'f', 1)
-                      .arg(flag ? QLatin1String(verdictColour(v)) : QLatin1String("#fff"));
+                      .arg(flag ? verdictColour(v) : QStringLiteral("#fff"));
         marker += QStringLiteral(
             "<text x=\"%1\" y=\"%2\" font-size=\"%3\" fill=\"%4\"%5>%6</text></g>")
                       .arg(left + fontSize * 0.3, 0, 'f', 1)
@@ -241,26 +244,6 @@ QString svgPlot(const IvCurve *reference, const IvCurve &test)
     return svg;
 }
 
-QString instrumentIdentity(zem::Connection &device)
-{
-    get_identity_information_response id{};
-    if (device.call("get_identity_information", nullptr, &id) != 0)
-        return QString();
-    return tr("serial %1, firmware %2.%3.%4")
-        .arg(id.SerialNumber)
-        .arg(id.FirmwareMajor)
-        .arg(id.FirmwareMinor)
-        .arg(id.FirmwareBugfix);
-}
-
-QString instrumentSerial(zem::Connection &device)
-{
-    get_identity_information_response id{};
-    if (device.call("get_identity_information", nullptr, &id) != 0)
-        return QString();
-    return QString::number(id.SerialNumber);
-}
-
 QString reportTime(const QDateTime &when)
 {
     if (!when.isValid())
@@ -272,9 +255,11 @@ QString reportTime(const QDateTime &when)
         + (zone.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(zone));
 }
 
-QByteArray htmlReport(
-    const Signature &sig, const std::vector<PointResult> &results, const ReportInfo &info)
+QByteArray htmlReport(const RunRecord &record)
 {
+    const Signature &sig = record.signature;
+    const std::vector<PointResult> &results = record.results;
+    const RunHeader &info = record.header;
     const BoardVerdict board = boardVerdict(results, sig.probedPoints());
     const int skipped = int(sig.points.size() - sig.probedPoints().size());
     // Unstable and no-contact points are counted apart, as their fixes differ.
@@ -298,13 +283,9 @@ QByteArray htmlReport(
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title><style>"
         "body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
         "td,th{border:1px solid #bbb;padding:3px 8px;text-align:left}"
-        ".pass{color:#1a7f37}.different{color:#c0392b;font-weight:bold}"
-        ".not_learned{color:#b26a00}.no_contact{color:#7d3c98}"
-        ".net_disagrees{color:#d35400;font-weight:bold}"
-        ".verdict{font-size:2em;font-weight:bold;padding:.3em .6em;color:#fff}"
-        ".v-pass{background:#1a7f37}.v-fail{background:#c0392b}.v-unstable{background:#b26a00}"
-        ".v-no_contact{background:#7d3c98}.v-incomplete{background:#666}</style></head><body>\n")
-                       .arg(esc(tr("Board test: %1").arg(sig.board)));
+        "%2.verdict{font-size:2em;font-weight:bold;padding:.3em .6em;color:#fff}"
+        "</style></head><body>\n")
+                       .arg(esc(tr("Board test: %1").arg(sig.board)), verdictStyles());
     html += QStringLiteral("<h1>%1</h1>\n<p class=\"verdict v-%2\">%3</p>\n")
                 .arg(esc(tr("Board test: %1").arg(sig.board)),
                     QLatin1String(boardVerdictName(board.kind)),
@@ -320,6 +301,16 @@ QByteArray htmlReport(
                     row(tr("Instrument"), info.instrument),
                     row(tr("Test started"), reportTime(info.started)),
                     row(tr("Test ended"), reportTime(info.finished)), esc(counts));
+    if (record.kind == RunPlan::Kind::Test && info.started.isValid() && !record.coverage.complete) {
+        const Coverage &c = record.coverage;
+        QString text = tr("Partial run: %1 of %2 points tested; not tested: %3")
+                           .arg(c.tested.size())
+                           .arg(c.tested.size() + c.untested.size())
+                           .arg(record.untestedNames());
+        if (!c.stopReason.isEmpty())
+            text += tr(" (stopped: %1)").arg(c.stopReason);
+        html += QStringLiteral("<p class=\"partial\">%1</p>\n").arg(esc(text));
+    }
     if (sig.image)
         html += QStringLiteral("<h2>%1</h2>\n<p>%2</p>\n")
                     .arg(esc(tr("Board")), svgBoard(sig, results));
@@ -373,15 +364,6 @@ QByteArray htmlReport(
             += QStringLiteral("<h2>%1</h2>\n").arg(esc(tr("Curves of the flagged points"))) + plots;
     html += QStringLiteral("</body></html>\n");
     return html.toUtf8();
-}
-
-bool writeReport(const Signature &sig, const std::vector<PointResult> &results,
-    const ReportInfo &info, const QString &path, QString *error)
-{
-    const QString failure = zem::files::writeFile(path, htmlReport(sig, results, info));
-    if (!failure.isEmpty() && error)
-        *error = tr("cannot write %1: %2").arg(path, failure);
-    return failure.isEmpty();
 }
 
 } // namespace sig
