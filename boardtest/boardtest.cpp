@@ -34,11 +34,12 @@ void identify(zem::Connection &device, RunHeader *header)
     get_identity_information_response id {};
     if (!device.isOpen() || device.call("get_identity_information", nullptr, &id) != 0)
         return;
-    header->instrument = QCoreApplication::translate("sig::BoardTest", "serial %1, firmware %2.%3.%4")
-                             .arg(id.SerialNumber)
-                             .arg(id.FirmwareMajor)
-                             .arg(id.FirmwareMinor)
-                             .arg(id.FirmwareBugfix);
+    header->instrument
+        = QCoreApplication::translate("sig::BoardTest", "serial %1, firmware %2.%3.%4")
+              .arg(id.SerialNumber)
+              .arg(id.FirmwareMajor)
+              .arg(id.FirmwareMinor)
+              .arg(id.FirmwareBugfix);
     header->instrumentSerial = QString::number(id.SerialNumber);
 }
 
@@ -114,9 +115,8 @@ bool BoardTest::prepare(QString *error)
     h.operatorName = m_plan.operatorName;
     h.station = m_plan.station;
     h.deviceUrl = m_plan.deviceUrl;
-    h.signatureName = m_plan.signaturePath.isEmpty()
-        ? board.board
-        : QFileInfo(m_plan.signaturePath).fileName();
+    h.signatureName
+        = m_plan.signaturePath.isEmpty() ? board.board : QFileInfo(m_plan.signaturePath).fileName();
     h.started = QDateTime::currentDateTimeUtc();
     m_record.kind = m_plan.kind;
     m_record.signature = board;
@@ -128,9 +128,9 @@ bool BoardTest::prepare(QString *error)
     m_identified = m_plan.kind != RunPlan::Kind::Test;
 
     m_machine = machine.get();
-    m_run = std::make_unique<ProbeRun>(m_device, board, sessionMode(m_plan.kind),
-        probeOptions(m_plan, m_machine), *order, [this](const Event &e) { onEvent(e); },
-        std::move(machine));
+    m_run = std::make_unique<ProbeRun>(
+        m_device, board, sessionMode(m_plan.kind), probeOptions(m_plan, m_machine), *order,
+        [this](const Event &e) { onEvent(e); }, std::move(machine));
     if (first >= 0)
         m_run->select(first);
     return true;
@@ -243,9 +243,8 @@ void BoardTest::finish()
     for (int k : r.order)
         if (m_done[std::size_t(k)])
             c.tested.push_back(k);
-    const std::vector<int> board = m_plan.kind == RunPlan::Kind::Measure
-        ? r.order
-        : r.signature.probedPoints();
+    const std::vector<int> board
+        = m_plan.kind == RunPlan::Kind::Measure ? r.order : r.signature.probedPoints();
     for (int k : board)
         if (!m_done[std::size_t(k)])
             c.untested.push_back(k);

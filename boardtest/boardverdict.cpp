@@ -74,8 +74,8 @@ BoardVerdict boardVerdict(const std::vector<PointResult> &results, int points)
 std::vector<std::pair<const char *, int>> boardVerdictCounts(const BoardVerdict &b)
 {
     return { { "points", b.points }, { "passed", b.passed }, { "different", b.different },
-        { "unstable", b.unstable }, { "no_contact", b.noContact },
-        { "not_learned", b.notLearned }, { "net_disagrees", b.netDisagrees }, { "info", b.info } };
+        { "unstable", b.unstable }, { "no_contact", b.noContact }, { "not_learned", b.notLearned },
+        { "net_disagrees", b.netDisagrees }, { "info", b.info } };
 }
 
 QString boardVerdictDetail(const BoardVerdict &b)

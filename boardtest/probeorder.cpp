@@ -59,7 +59,8 @@ std::vector<int> shortestPath(const std::vector<QPointF> &points, QPointF start)
                 const double swapped = distance(before, place(j))
                     + (j + 1 < n ? distance(place(i), place(j + 1)) : 0);
                 if (swapped < now - 1e-9) {
-                    std::reverse(order.begin() + std::ptrdiff_t(i), order.begin() + std::ptrdiff_t(j) + 1);
+                    std::reverse(
+                        order.begin() + std::ptrdiff_t(i), order.begin() + std::ptrdiff_t(j) + 1);
                     better = true;
                 }
             }

@@ -14,7 +14,7 @@ namespace sig {
 std::vector<int> shortestPath(const std::vector<QPointF> &points, QPointF start = QPointF());
 
 // The length of the path through points in this order, from `start`.
-double pathLength(const std::vector<QPointF> &points, const std::vector<int> &order,
-    QPointF start = QPointF());
+double pathLength(
+    const std::vector<QPointF> &points, const std::vector<int> &order, QPointF start = QPointF());
 
 } // namespace sig

@@ -270,7 +270,8 @@ bool ProbeRun::missedContact(const IvCurve &curve) const
     if (!m_prober->canRetry() || m_session.mode() != Session::Mode::Test)
         return false;
     const Point &p = m_signature.points[std::size_t(point())];
-    const Measurement &m = p.measurements[std::min(m_session.measurement(), p.measurements.size() - 1)];
+    const Measurement &m
+        = p.measurements[std::min(m_session.measurement(), p.measurements.size() - 1)];
     const measurement_settings &settings = m_session.settings();
     return m.reference && read(curve, settings).kind == Reading::Kind::Open
         && read(*m.reference, settings).kind != Reading::Kind::Open;

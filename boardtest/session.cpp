@@ -64,8 +64,8 @@ void Session::enterPoint()
     candidates_.clear();
     variantScores_.clear();
     if (choosingSettings())
-        candidates_ = candidateSettings(
-            signature_.settingsOf(signature_.points[std::size_t(point_)], 0));
+        candidates_
+            = candidateSettings(signature_.settingsOf(signature_.points[std::size_t(point_)], 0));
 }
 
 bool Session::choosingSettings() const
@@ -187,8 +187,8 @@ Session::Step Session::record(const IvCurve &curve)
             m.settings = candidates[chosen];
             captures_ = { captures_[chosen] };
         } else {
-            const auto same = std::find_if(candidates.begin(), candidates.end(),
-                [&](const measurement_settings &c) {
+            const auto same = std::find_if(
+                candidates.begin(), candidates.end(), [&](const measurement_settings &c) {
                     return c.CurrentSensorMode == signature_.settingsOf(p, 0).CurrentSensorMode;
                 });
             captures_ = { captures_[std::size_t(same - candidates.begin())] };
@@ -285,19 +285,19 @@ void Session::judgeNet(const std::vector<int> &points)
             continue;
         PointResult &r = results_[std::size_t(k)];
         if (r.verdict == Verdict::NetDisagrees) {
-            r.verdict = signature_.points[std::size_t(k)].learned() ? Verdict::Pass
-                                                                    : Verdict::NotLearned;
+            r.verdict
+                = signature_.points[std::size_t(k)].learned() ? Verdict::Pass : Verdict::NotLearned;
             r.netPoints.clear();
         }
     }
     const NetAgreement net = netAgreement(points);
     // Without a majority the net cannot say which pad is wrong, but a pad
     // that fails its own reference can: the pads that pass theirs stand.
-    const bool explained = !net.decided
-        && std::any_of(net.disagreeing.begin(), net.disagreeing.end(), [&](int k) {
-               const Verdict v = results_[std::size_t(k)].verdict;
-               return v == Verdict::Different || v == Verdict::NoContact;
-           });
+    const bool explained
+        = !net.decided && std::any_of(net.disagreeing.begin(), net.disagreeing.end(), [&](int k) {
+              const Verdict v = results_[std::size_t(k)].verdict;
+              return v == Verdict::Different || v == Verdict::NoContact;
+          });
     for (int k : net.disagreeing) {
         PointResult &r = results_[std::size_t(k)];
         if (r.verdict != Verdict::NotLearned && (r.verdict != Verdict::Pass || explained))

@@ -28,7 +28,6 @@ namespace zemctl::signature {
 
 namespace {
 
-
 // What identifies the file's content as this program last saw it: another
 // program's save renames a new file into place (a new inode), an edit in
 // place changes its time or size.
@@ -141,8 +140,8 @@ void Runner::run()
         for (const std::vector<int> &net : sig::sharedNets(board, order))
             for (int k : net)
                 shared[std::size_t(k)] = 1;
-        order.erase(std::remove_if(order.begin(), order.end(),
-                        [&](int k) { return !shared[std::size_t(k)]; }),
+        order.erase(std::remove_if(
+                        order.begin(), order.end(), [&](int k) { return !shared[std::size_t(k)]; }),
             order.end());
         if (order.empty())
             return fail(zemctl::kExitUsage,
@@ -224,18 +223,19 @@ void Runner::run()
                     + " was not saved, so the points saved there are kept. Learn it again.");
             return false;
         }
-        if (!sig::writeSignature(record.signature, path, sig::keptFiles(plan, sig::RunOutput::Signature), &error)) {
+        if (!sig::writeSignature(
+                record.signature, path, sig::keptFiles(plan, sig::RunOutput::Signature), &error)) {
             fail(zemctl::kExitUsage, shown(error));
             return false;
         }
         seen = FileState::of(job.file);
         return true;
     };
-    run = sig::BoardTest::create(*job.device, plan,
+    run = sig::BoardTest::create(
+        *job.device, plan,
         [&](const sig::BoardTest::Event &e, const sig::RunRecord &record) {
             using Event = sig::BoardTest::Event;
-            const QString name
-                = e.point >= 0 ? board.points[std::size_t(e.point)].name : QString();
+            const QString name = e.point >= 0 ? board.points[std::size_t(e.point)].name : QString();
             switch (e.kind) {
             case Event::Waiting:
                 if (job.button && job.prompt && plan.trigger == Trigger::Button && !run->machine())
@@ -268,8 +268,8 @@ void Runner::run()
                 const auto &open = record.learnedOpen;
                 const bool readOpen = std::find(open.begin(), open.end(), e.point) != open.end();
                 if (readOpen && job.prompt)
-                    std::fprintf(stderr,
-                        "zemctl: %s reads open: is the probe touching it?\n", shown(name).c_str());
+                    std::fprintf(stderr, "zemctl: %s reads open: is the probe touching it?\n",
+                        shown(name).c_str());
                 saving = saving || !readOpen;
                 if (!saving)
                     break;

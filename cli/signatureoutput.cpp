@@ -10,6 +10,7 @@
 #include "netcheck.h"
 #include "printable.h"
 #include "runoutputs.h"
+#include "runsummary.h"
 #include "store.h"
 #include "symmetry.h"
 #include "zemctl.h"
@@ -106,7 +107,8 @@ bool Runner::checkDrift(
     motion::GantryProber &gantry, const sig::Signature &board, std::optional<double> *drift)
 {
     QString error;
-    const auto found = motion::recheckFiducial(gantry, board, *job.device, [this] { return stopped(); }, &error);
+    const auto found = motion::recheckFiducial(
+        gantry, board, *job.device, [this] { return stopped(); }, &error);
     if (!error.isEmpty()) {
         fail(zemctl::kExitUsage, error.toStdString());
         return false;
@@ -134,30 +136,7 @@ bool Runner::printSummary(const sig::RunRecord &record)
             line += "; not tested: " + shown(record.untestedNames());
         return writeLine(std::move(line));
     }
-    nlohmann::ordered_json j;
-    j["board"] = record.signature.board.toStdString();
-    j["serial"] = job.serial;
-    j["verdict"] = sig::boardVerdictName(verdict.kind);
-    for (const auto &[key, count] : sig::boardVerdictCounts(verdict))
-        j[key] = count;
-    // Who and when, as the report says it: local time with its offset.
-    j["operator"] = job.operatorName;
-    const auto local = [](const QDateTime &t) {
-        const QDateTime l = t.toLocalTime();
-        return l.toOffsetFromUtc(l.offsetFromUtc()).toString(Qt::ISODate).toStdString();
-    };
-    j["started"] = local(record.header.started);
-    j["finished"] = local(record.header.finished);
-    j["coverage"] = coverage.complete ? "complete" : "partial";
-    if (!coverage.complete) {
-        nlohmann::ordered_json untested = nlohmann::ordered_json::array();
-        for (int k : coverage.untested)
-            untested.push_back(record.signature.points[std::size_t(k)].name.toStdString());
-        j["untested"] = std::move(untested);
-    }
-    if (record.driftMm)
-        j["drift_mm"] = std::round(*record.driftMm * 1000) / 1000;
-    return writeLine(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    return writeLine(sig::runSummaryJson(record));
 }
 
 void Runner::setExitCode(const sig::RunRecord &record)

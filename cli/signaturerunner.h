@@ -61,8 +61,8 @@ private:
     void reportDisagreement(const sig::Signature &board, const std::vector<int> &order);
     // zemctl nets: one line a net the run measured; false when standard
     // output cannot be written.
-    bool printNets(const sig::Signature &board, const sig::Session &session,
-        const std::vector<int> &order);
+    bool printNets(
+        const sig::Signature &board, const sig::Session &session, const std::vector<int> &order);
     void printSymmetry(const sig::Signature &board, const std::vector<int> &order,
         const std::vector<sig::IvCurve> &measured);
     bool openHistory(zem::history::Store &store);

@@ -24,7 +24,9 @@ inline bool sameFile(const QString &a, const QString &b)
 {
     if (a.isEmpty() || b.isEmpty())
         return false;
-    struct stat x {}, y {};
+    struct stat x
+    {
+    }, y {};
     if (::stat(QFile::encodeName(a).constData(), &x) == 0
         && ::stat(QFile::encodeName(b).constData(), &y) == 0)
         return x.st_dev == y.st_dev && x.st_ino == y.st_ino;

@@ -44,7 +44,8 @@ zem::history::Run historyRun(const RunRecord &record)
         // kept apart too, as the failure counts leave it out.
         out.info = r.info;
         if (const QString marks = sig::resultMarks(r); !marks.isEmpty())
-            out.reading = out.reading.isEmpty() ? marks : marks + QStringLiteral("; ") + out.reading;
+            out.reading
+                = out.reading.isEmpty() ? marks : marks + QStringLiteral("; ") + out.reading;
         // The first measurement's test curve stands for the point, with
         // what it was compared against: the cause's median of several boards.
         if (!r.curves.empty()) {

@@ -73,8 +73,9 @@ struct Counts
 double suiteSeconds(const JUnitSuite &s)
 {
     const RunHeader &h = s.header;
-    return h.started.isValid() && h.finished.isValid() ? double(h.started.msecsTo(h.finished)) / 1000
-                                                       : 0;
+    return h.started.isValid() && h.finished.isValid()
+        ? double(h.started.msecsTo(h.finished)) / 1000
+        : 0;
 }
 
 QString number(double value, int decimals)
@@ -122,8 +123,7 @@ void writeSuite(QXmlStreamWriter &xml, const JUnitSuite &s, int id)
     xml.writeStartElement(QStringLiteral("testsuite"));
     xml.writeAttribute(QStringLiteral("id"), QString::number(id));
     xml.writeAttribute(QStringLiteral("name"),
-        clean(h.serial.isEmpty() ? h.boardType
-                                     : h.boardType + QLatin1Char(' ') + h.serial));
+        clean(h.serial.isEmpty() ? h.boardType : h.boardType + QLatin1Char(' ') + h.serial));
     xml.writeAttribute(QStringLiteral("tests"), QString::number(s.cases.size()));
     counts.write(xml);
     xml.writeAttribute(QStringLiteral("time"), seconds(suiteSeconds(s)));
@@ -133,10 +133,9 @@ void writeSuite(QXmlStreamWriter &xml, const JUnitSuite &s, int id)
     xml.writeAttribute(QStringLiteral("hostname"), QSysInfo::machineHostName());
 
     xml.writeStartElement(QStringLiteral("properties"));
-    const std::pair<const char *, QString> properties[]
-        = { { "serial", h.serial }, { "operator", h.operatorName }, { "station", station },
-              { "board_type", h.boardType }, { "device_url", h.deviceUrl },
-              { "instrument_serial", h.instrumentSerial } };
+    const std::pair<const char *, QString> properties[] = { { "serial", h.serial },
+        { "operator", h.operatorName }, { "station", station }, { "board_type", h.boardType },
+        { "device_url", h.deviceUrl }, { "instrument_serial", h.instrumentSerial } };
     for (const auto &[name, value] : properties) {
         xml.writeStartElement(QStringLiteral("property"));
         xml.writeAttribute(QStringLiteral("name"), QLatin1String(name));

@@ -288,8 +288,7 @@ QByteArray htmlReport(const RunRecord &record)
                        .arg(esc(tr("Board test: %1").arg(sig.board)), verdictStyles());
     html += QStringLiteral("<h1>%1</h1>\n<p class=\"verdict v-%2\">%3</p>\n")
                 .arg(esc(tr("Board test: %1").arg(sig.board)),
-                    QLatin1String(boardVerdictName(board.kind)),
-                    esc(boardVerdictHeadline(board)));
+                    QLatin1String(boardVerdictName(board.kind)), esc(boardVerdictHeadline(board)));
     const auto row = [](const QString &key, const QString &value) {
         return QStringLiteral("<tr><th>%1</th><td>%2</td></tr>")
             .arg(esc(key), esc(value.isEmpty() ? QStringLiteral("-") : value));

@@ -34,7 +34,8 @@ bool write(const QString &path, const QString &what, const std::vector<KeptFile>
 
 QString checkOutputs(const RunPlan &plan)
 {
-    if (QString r = refusal(plan.outputs.report, tr("the report"), keptFiles(plan, RunOutput::Report));
+    if (QString r
+        = refusal(plan.outputs.report, tr("the report"), keptFiles(plan, RunOutput::Report));
         !r.isEmpty())
         return r;
     return refusal(plan.outputs.junit, tr("the JUnit file"), keptFiles(plan, RunOutput::JUnit));
@@ -46,20 +47,22 @@ bool writeOutputs(const RunRecord &record, const RunPlan &plan, QString *error)
         && !writeReport(record, plan.outputs.report, keptFiles(plan, RunOutput::Report), error))
         return false;
     return plan.outputs.junit.isEmpty()
-        || writeJUnit({ junitSuite(record) }, plan.outputs.junit, keptFiles(plan, RunOutput::JUnit),
-            error);
+        || writeJUnit(
+            { junitSuite(record) }, plan.outputs.junit, keptFiles(plan, RunOutput::JUnit), error);
 }
 
 bool writeReport(
     const RunRecord &record, const QString &path, const std::vector<KeptFile> &kept, QString *error)
 {
-    return write(path, tr("the report"), kept, [&] { return htmlReport(record); }, error);
+    return write(
+        path, tr("the report"), kept, [&] { return htmlReport(record); }, error);
 }
 
 bool writeJUnit(const std::vector<JUnitSuite> &suites, const QString &path,
     const std::vector<KeptFile> &kept, QString *error)
 {
-    return write(path, tr("the JUnit file"), kept, [&] { return junitXml(suites); }, error);
+    return write(
+        path, tr("the JUnit file"), kept, [&] { return junitXml(suites); }, error);
 }
 
 bool writeSignature(

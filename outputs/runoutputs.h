@@ -18,8 +18,8 @@ bool writeOutputs(const RunRecord &record, const RunPlan &plan, QString *error);
 
 // One file, checked against `kept`, written atomically: a refusal or a
 // failure leaves what was there as it was.
-bool writeReport(
-    const RunRecord &record, const QString &path, const std::vector<KeptFile> &kept, QString *error);
+bool writeReport(const RunRecord &record, const QString &path, const std::vector<KeptFile> &kept,
+    QString *error);
 bool writeJUnit(const std::vector<JUnitSuite> &suites, const QString &path,
     const std::vector<KeptFile> &kept, QString *error);
 bool writeSignature(

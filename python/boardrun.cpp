@@ -8,6 +8,7 @@
 #include "call.h"
 #include "connection.h"
 #include "historyrun.h"
+#include "runsummary.h"
 #include "sequence.h"
 
 #include <QFile>
@@ -31,6 +32,28 @@ std::size_t pointIndex(const sig::Signature &s, const std::string &name)
     if (index < 0)
         throw py::key_error("no point named " + name + " in " + s.board.toStdString());
     return std::size_t(index);
+}
+
+Comparison comparisonOf(const sig::Signature &board, int point, const sig::PointResult &r)
+{
+    const sig::Point &p = board.points[std::size_t(point)];
+    Comparison c;
+    c.point = p.name.toStdString();
+    if (!std::isnan(r.score))
+        c.score = r.score;
+    c.tolerance = board.toleranceOf(p);
+    c.verdict = r.verdict;
+    c.cause = r.cause;
+    c.reading = r.reading;
+    c.boards = r.boards;
+    if (!p.net.isEmpty())
+        c.net = p.net.toStdString();
+    if (r.verdict == sig::Verdict::NetDisagrees)
+        for (int k : r.netPoints)
+            c.netPoints.push_back(board.points[std::size_t(k)].name.toStdString());
+    if (!r.note.isEmpty())
+        c.note = r.note.toStdString();
+    return c;
 }
 
 namespace {
@@ -99,7 +122,8 @@ Probed probe(DeviceArgument dev, const sig::RunPlan &plan)
     using Event = sig::BoardTest::Event;
     Probed out;
     QString error;
-    out.run = sig::BoardTest::create(*dev.connection, plan,
+    out.run = sig::BoardTest::create(
+        *dev.connection, plan,
         [&](const Event &e, const sig::RunRecord &) {
             if (e.kind == Event::Failed && !out.failure)
                 out.failure = e;
@@ -155,26 +179,7 @@ Probed probe(DeviceArgument dev, const sig::RunPlan &plan)
 // The board's verdict as zemctl's summary line gives it, same keys.
 py::dict summaryOf(const sig::RunRecord &record)
 {
-    py::dict d;
-    d["board"] = record.signature.board.toStdString();
-    d["serial"] = record.header.serial.toStdString();
-    d["verdict"] = sig::boardVerdictName(record.verdict.kind);
-    for (const auto &[key, count] : sig::boardVerdictCounts(record.verdict))
-        d[key] = count;
-    d["coverage"] = record.coverage.complete ? "complete" : "partial";
-    if (!record.coverage.complete) {
-        py::list untested;
-        for (int k : record.coverage.untested)
-            untested.append(record.signature.points[std::size_t(k)].name.toStdString());
-        d["untested"] = untested;
-        if (!record.coverage.stopReason.isEmpty())
-            d["stopped"] = record.coverage.stopReason.toStdString();
-    }
-    if (!record.header.operatorName.isEmpty())
-        d["operator"] = record.header.operatorName.toStdString();
-    if (record.driftMm)
-        d["drift_mm"] = std::round(*record.driftMm * 1000) / 1000;
-    return d;
+    return py::module_::import("json").attr("loads")(sig::runSummaryJson(record));
 }
 
 // The tested points' comparisons in probing order, with the summary.
@@ -183,24 +188,7 @@ py::object boardResults(const sig::RunRecord &record)
     const sig::Signature &board = record.signature;
     py::list out;
     for (int index : record.coverage.tested) {
-        const sig::Point &p = board.points[std::size_t(index)];
-        const sig::PointResult &r = record.results[std::size_t(index)];
-        Comparison c;
-        c.point = p.name.toStdString();
-        if (!std::isnan(r.score))
-            c.score = r.score;
-        c.tolerance = board.toleranceOf(p);
-        c.verdict = r.verdict;
-        c.cause = r.cause;
-        c.reading = r.reading;
-        c.boards = r.boards;
-        if (!p.net.isEmpty())
-            c.net = p.net.toStdString();
-        if (r.verdict == sig::Verdict::NetDisagrees)
-            for (int k : r.netPoints)
-                c.netPoints.push_back(board.points[std::size_t(k)].name.toStdString());
-        if (!r.note.isEmpty())
-            c.note = r.note.toStdString();
+        Comparison c = comparisonOf(board, index, record.results[std::size_t(index)]);
         out.append(py::cast(std::move(c)));
     }
     // A list still, as before; the board's verdict rides along.
@@ -218,7 +206,8 @@ std::optional<double> checkDrift(
     SignalCheck interrupt;
     {
         py::gil_scoped_release unlocked;
-        found = motion::recheckFiducial(gantry, board, device, [&] { return interrupt(); }, &error);
+        found = motion::recheckFiducial(
+            gantry, board, device, [&] { return interrupt(); }, &error);
     }
     interrupt.throwIfRaised();
     if (!error.isEmpty())
@@ -244,8 +233,8 @@ py::object testBoard(const Board &b, DeviceArgument dev, int repeat,
 {
     if (repeat < 1)
         throw py::value_error("repeat must be 1 or more, not " + std::to_string(repeat));
-    sig::RunPlan plan
-        = planFor(b, sig::RunPlan::Kind::Test, probingOrder(b.signature, points), prober, orderName);
+    sig::RunPlan plan = planFor(
+        b, sig::RunPlan::Kind::Test, probingOrder(b.signature, points), prober, orderName);
     plan.session.repeat = repeat;
     plan.serial = QString::fromStdString(serial);
     plan.operatorName = QString::fromStdString(operatorName);

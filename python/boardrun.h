@@ -43,6 +43,9 @@ struct Comparison
     std::optional<std::string> note; // none when the run has nothing to add
 };
 
+// A point's result as Python shows it.
+Comparison comparisonOf(const sig::Signature &board, int point, const sig::PointResult &result);
+
 // The position of the point of that name; KeyError when there is none.
 std::size_t pointIndex(const sig::Signature &s, const std::string &name);
 

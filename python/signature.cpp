@@ -39,7 +39,6 @@ namespace {
     throw py::error_already_set();
 }
 
-
 const sig::Measurement &measurementOf(const sig::Point &p, std::size_t measurement)
 {
     if (measurement >= p.measurements.size())
@@ -152,17 +151,10 @@ Comparison compare(Board &b, py::object curves, const std::string &point)
             c.cause = sig::cause(*reference, test, settings);
         }
     }
-    const sig::PointResult &r = session.results()[index];
-    c.point = point;
-    if (!std::isnan(r.score))
-        c.score = r.score;
-    c.tolerance = s.toleranceOf(p);
-    c.verdict = r.verdict;
-    c.reading = r.reading;
-    c.boards = r.boards;
-    if (!p.net.isEmpty())
-        c.net = p.net.toStdString();
-    return c;
+    // The cause of the measurement that scored worst, not the first's.
+    Comparison out = comparisonOf(s, int(index), session.results()[index]);
+    out.cause = c.cause;
+    return out;
 }
 
 } // namespace
@@ -284,7 +276,8 @@ point in turn themselves.)")
                 if (!b.path)
                     throw py::value_error("save: no path; give one");
                 QString error;
-                if (!sig::save(b.signature, QFile::decodeName(QByteArray::fromStdString(*b.path)), &error))
+                if (!sig::save(
+                        b.signature, QFile::decodeName(QByteArray::fromStdString(*b.path)), &error))
                     raiseOsError(error);
             },
             py::arg("path") = py::none(),

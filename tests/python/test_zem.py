@@ -229,7 +229,8 @@ def test_a_machine_learns_and_tests_a_board(tmp_path):
     assert [(r.point, r.verdict) for r in results] == [
         ("R1", "pass"), ("R0", "different"), ("R2", "pass")]
     assert results.summary.pop("drift_mm") <= 0.1  # F1 probed again where it was taught
+    assert results.summary.pop("started") <= results.summary.pop("finished")
     assert results.summary == {"board": "board", "serial": "B7", "verdict": "fail", "points": 4,
                                "passed": 2, "different": 1, "unstable": 0, "no_contact": 0,
                                "not_learned": 0, "net_disagrees": 0, "info": 0,
-                               "coverage": "partial", "untested": [p for p in sig.points[3:]]}
+                               "operator": "", "coverage": "partial", "untested": [p for p in sig.points[3:]]}

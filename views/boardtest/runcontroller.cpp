@@ -132,8 +132,8 @@ void RunController::begin(int row, std::optional<QStringList> likelyFirst)
     }
     // On contact the curve says when to measure; else the probe's button or
     // the measure key.
-    plan.trigger = m_options.onContact ? sig::RunPlan::Trigger::OnContact
-                                       : sig::RunPlan::Trigger::Button;
+    plan.trigger
+        = m_options.onContact ? sig::RunPlan::Trigger::OnContact : sig::RunPlan::Trigger::Button;
     plan.prober = m_options.proberUrl;
     plan.session.add = m_options.addBoard;
     plan.session.autoSettings = m_options.autoSettings;
@@ -155,14 +155,16 @@ void RunController::begin(int row, std::optional<QStringList> likelyFirst)
     // From the chosen row on: the first point of the order at or after it.
     int first = order->front();
     if (m_options.kind != Kind::CompareAlike && !plan.likelyFirst) {
-        const auto at = std::find_if(order->begin(), order->end(), [row](int k) { return k >= row; });
+        const auto at
+            = std::find_if(order->begin(), order->end(), [row](int k) { return k >= row; });
         if (at != order->end())
             first = *at;
     }
     plan.from = board.points[std::size_t(first)].name;
     DeviceSession &device = m_context.session();
     // The test's events come on the device thread; they are taken on this one.
-    m_test = sig::BoardTest::create(device.connection(), std::move(plan),
+    m_test = sig::BoardTest::create(
+        device.connection(), std::move(plan),
         [this](const sig::BoardTest::Event &e, const sig::RunRecord &) {
             m_run->toWindow([this, e] { onEvent(e); });
         },

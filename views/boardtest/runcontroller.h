@@ -9,8 +9,8 @@
 #include "logline.h"
 
 #include <QDateTime>
-#include <QPointF>
 #include <QObject>
+#include <QPointF>
 
 #include <memory>
 

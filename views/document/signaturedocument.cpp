@@ -95,7 +95,8 @@ bool SignatureDocument::take(
 bool SignatureDocument::save(const QString &file)
 {
     QString error;
-    if (!sig::writeSignature(m_board, file, m_kept ? m_kept() : std::vector<sig::KeptFile>(), &error))
+    if (!sig::writeSignature(
+            m_board, file, m_kept ? m_kept() : std::vector<sig::KeptFile>(), &error))
         return fail(error);
     m_path = file;
     m_nameEdited = false;

@@ -45,7 +45,10 @@ public:
     bool writeReport(const QString &file, const sig::RunRecord &record);
     // What the board and its reports may never be written over, asked at
     // every write: the history in use.
-    void setKeptFiles(std::function<std::vector<sig::KeptFile>()> kept) { m_kept = std::move(kept); }
+    void setKeptFiles(std::function<std::vector<sig::KeptFile>()> kept)
+    {
+        m_kept = std::move(kept);
+    }
 
     // Adds the names (comma or line separated) as one undoable edit; returns
     // how many were added, and the names already there in `taken`.
