@@ -43,14 +43,22 @@ void identify(zem::Connection &device, RunHeader *header)
     header->instrumentSerial = QString::number(id.SerialNumber);
 }
 
-// Every measurement of the point as learned reads open.
-bool readsOpen(const Signature &board, const Point &p)
+// Every curve the learn just stored for the point reads open: the newest
+// reference of each measurement (a board added comes last), the variant's
+// when one is learned.
+bool readsOpen(const Signature &board, const Point &p, const QString &variant)
 {
-    if (p.measurements.empty())
+    const int v = variant.isEmpty() ? -1 : p.findVariant(variant);
+    const std::vector<Measurement> &learned
+        = v < 0 ? p.measurements : p.variants[std::size_t(v)].measurements;
+    if (learned.empty())
         return false;
-    for (std::size_t m = 0; m < p.measurements.size(); ++m) {
-        const auto &ref = p.measurements[m].reference;
-        if (!ref || read(*ref, board.settingsOf(p, m)).kind != Reading::Kind::Open)
+    for (std::size_t m = 0; m < learned.size(); ++m) {
+        const Measurement &into = learned[m];
+        const IvCurve *curve = !into.moreBoards.empty() ? &into.moreBoards.back()
+            : into.reference                            ? &*into.reference
+                                                        : nullptr;
+        if (!curve || read(*curve, board.settingsOf(p, m)).kind != Reading::Kind::Open)
             return false;
     }
     return true;
@@ -201,7 +209,8 @@ void BoardTest::onEvent(const Event &e)
             m_record.results[at] = e.result;
         } else if (e.learned) {
             m_record.signature.points[at] = *e.learned;
-            if (m_plan.kind == RunPlan::Kind::Learn && readsOpen(m_record.signature, *e.learned)
+            if (m_plan.kind == RunPlan::Kind::Learn
+                && readsOpen(m_record.signature, *e.learned, m_plan.session.variant)
                 && !(e.learned->expect && e.learned->expect->quantity == QLatin1String("open")))
                 m_record.learnedOpen.push_back(e.point);
         }
@@ -253,8 +262,10 @@ void BoardTest::finish()
     if (m_plan.kind == RunPlan::Kind::Test)
         r.verdict = boardVerdict(r.results, r.signature.probedPoints());
     r.learnedNothing = m_plan.kind == RunPlan::Kind::Learn && !r.learnedOpen.empty()
-        && std::all_of(c.tested.begin(), c.tested.end(),
-            [&](int k) { return readsOpen(r.signature, r.signature.points[std::size_t(k)]); });
+        && std::all_of(c.tested.begin(), c.tested.end(), [&](int k) {
+               return readsOpen(
+                   r.signature, r.signature.points[std::size_t(k)], m_plan.session.variant);
+           });
 }
 
 } // namespace sig

@@ -112,11 +112,13 @@ bool History::filter(zem::history::RunFilter &f)
     f.limit = job.limit;
     if (!job.since.empty()) {
         const QString s = QString::fromStdString(job.since);
-        f.since = s.size() == 10 ? QDateTime(QDate::fromString(s, Qt::ISODate), QTime(0, 0), Qt::UTC)
-                                 : QDateTime::fromString(s, Qt::ISODateWithMs);
+        f.since = s.size() == 10
+            ? QDateTime(QDate::fromString(s, Qt::ISODate), QTime(0, 0), Qt::UTC)
+            : QDateTime::fromString(s, Qt::ISODateWithMs);
         if (!f.since.isValid())
             return fail(zemctl::kExitUsage,
-                "--since " + zemctl::printable(job.since) + ": expected YYYY-MM-DD or an ISO 8601 time");
+                "--since " + zemctl::printable(job.since)
+                    + ": expected YYYY-MM-DD or an ISO 8601 time");
     }
     return true;
 }
@@ -124,11 +126,21 @@ bool History::filter(zem::history::RunFilter &f)
 Json runJson(const zem::history::RunSummary &s)
 {
     const zem::history::Run &r = s.run;
-    return Json { { "run", text(r.uuid.toString(QUuid::WithoutBraces)) },
-        { "board", text(r.boardType) }, { "serial", text(r.boardSerial) },
-        { "station", text(r.station) }, { "operator", text(r.operatorName) },
-        { "started", text(r.started.toString(Qt::ISODateWithMs)) },
-        { "verdict", text(r.verdict) }, { "points", s.pointCount }, { "failed", s.failedCount } };
+    Json j { { "run", text(r.uuid.toString(QUuid::WithoutBraces)) }, { "board", text(r.boardType) },
+        { "serial", text(r.boardSerial) }, { "station", text(r.station) },
+        { "operator", text(r.operatorName) },
+        { "started", text(r.started.toString(Qt::ISODateWithMs)) }, { "verdict", text(r.verdict) },
+        { "points", s.pointCount }, { "failed", s.failedCount } };
+    // A partial run says what it left untested, and why it stopped.
+    if (!r.untested.isEmpty()) {
+        Json untested = Json::array();
+        for (const QString &name : r.untested)
+            untested.push_back(text(name));
+        j["untested"] = std::move(untested);
+    }
+    if (!r.stopReason.isEmpty())
+        j["stopped"] = text(r.stopReason);
+    return j;
 }
 
 void History::runs(zem::history::Store &store)
@@ -144,10 +156,12 @@ void History::runs(zem::history::Store &store)
             "verdict", "failed", "points", "operator", "station", "run" } };
         for (const auto &s : *list) {
             const zem::history::Run &r = s.run;
-            const QString started = r.started.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-            rows.push_back({ text(started), text(r.boardType), text(r.boardSerial), text(zem::history::verdictWords(r.verdict)),
-                std::to_string(s.failedCount), std::to_string(s.pointCount), text(r.operatorName),
-                text(r.station), text(r.uuid.toString(QUuid::WithoutBraces)) });
+            const QString started
+                = r.started.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            rows.push_back({ text(started), text(r.boardType), text(r.boardSerial),
+                text(zem::history::verdictWords(r.verdict)), std::to_string(s.failedCount),
+                std::to_string(s.pointCount), text(r.operatorName), text(r.station),
+                text(r.uuid.toString(QUuid::WithoutBraces)) });
         }
         write(aligned(
             std::move(rows), { false, false, false, false, true, true, false, false, false }));
@@ -289,6 +303,8 @@ void History::show(zem::history::Store &store)
         Json o { { "point", text(p.name) }, { "verdict", text(p.verdict) },
             { "score", p.score ? Json(*p.score) : Json() }, { "tolerance", p.tolerance },
             { "reading", text(p.reading) } };
+        if (p.info)
+            o["check"] = "info";
         if (!p.causeClass.isNull())
             o["cause"] = { { "class", text(p.causeClass) }, { "text", text(p.causeText) } };
         o["V"] = p.volts;

@@ -160,7 +160,9 @@ void RunController::begin(int row, std::optional<QStringList> likelyFirst)
         if (at != order->end())
             first = *at;
     }
-    plan.from = board.points[std::size_t(first)].name;
+    // Begun at its first point, the run is the whole board's, not a resumed one.
+    if (first != order->front())
+        plan.from = board.points[std::size_t(first)].name;
     DeviceSession &device = m_context.session();
     // The test's events come on the device thread; they are taken on this one.
     m_test = sig::BoardTest::create(
