@@ -226,6 +226,10 @@ void BoardTest::onEvent(const Event &e)
         }
         break;
     case Event::Ended:
+        // A run that ended itself early (a machine that failed while a
+        // person could have tried again) says why too.
+        if (!e.complete && m_record.coverage.stopReason.isEmpty())
+            m_record.coverage.stopReason = e.message;
         finish();
         break;
     default:
