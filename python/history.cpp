@@ -11,8 +11,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
-#include <memory>
 #include <limits>
+#include <memory>
 #include <thread>
 
 namespace zem::python {
@@ -56,6 +56,13 @@ public:
     {
         put(name, py::array_t<double>(py::ssize_t(values.size()), values.data()));
     }
+    void flags(const char *name, const std::vector<bool> &values)
+    {
+        py::list items;
+        for (bool v : values)
+            items.append(py::bool_(v));
+        put(name, numpy().attr("array")(items, py::arg("dtype") = "bool"));
+    }
     void counts(const char *name, const std::vector<qint64> &values)
     {
         put(name, py::array_t<qint64>(py::ssize_t(values.size()), values.data()));
@@ -63,7 +70,8 @@ public:
     void times(const char *name, const std::vector<qint64> &ms)
     {
         put(name,
-            py::array_t<qint64>(py::ssize_t(ms.size()), ms.data()).attr("astype")("datetime64[ms]"));
+            py::array_t<qint64>(py::ssize_t(ms.size()), ms.data())
+                .attr("astype")("datetime64[ms]"));
     }
     py::dict result() const { return dict; }
 
@@ -98,12 +106,11 @@ public:
         bool opened = false;
         {
             py::gil_scoped_release unlocked;
-            opened = store->open(
-                where, history::defaultSpoolPath(), history::Store::Access::Read);
+            opened = store->open(where, history::defaultSpoolPath(), history::Store::Access::Read);
         }
         if (!opened)
-            throw py::value_error(
-                "history " + where.text().toStdString() + ": " + store->errorString().toStdString());
+            throw py::value_error("history " + where.text().toStdString() + ": "
+                + store->errorString().toStdString());
     }
 
     std::string url() const { return where.text().toStdString(); }
@@ -144,7 +151,9 @@ public:
         std::vector<std::optional<QString>> run, serial, point, verdict, cause, causeText;
         std::vector<qint64> started;
         std::vector<double> score, tolerance;
+        std::vector<bool> info;
         for (const auto &p : list) {
+            info.push_back(p.info);
             run.push_back(uuidText(p.run));
             started.push_back(p.started.toMSecsSinceEpoch());
             serial.push_back(p.boardSerial);
@@ -165,6 +174,8 @@ public:
         c.numbers("tolerance", tolerance);
         c.text("cause", cause);
         c.text("cause_text", causeText);
+        // A point for information only is shown, never counted as a failure.
+        c.flags("info", info);
         return c.result();
     }
 
@@ -192,8 +203,8 @@ public:
     {
         if (QString::fromStdString(point).isEmpty())
             throw py::value_error("scores: name a point");
-        const auto list = query(
-            [&] { return store->scores(boardName(board), QString::fromStdString(point)); });
+        const auto list
+            = query([&] { return store->scores(boardName(board), QString::fromStdString(point)); });
         std::vector<std::optional<QString>> run, serial, verdict;
         std::vector<qint64> started;
         std::vector<double> score, tolerance;
@@ -289,8 +300,8 @@ HistoryWriter openHistoryForWriting(const std::string &url)
         opened = w.store->open(w.where);
     }
     if (!opened)
-        throw py::value_error(
-            "history " + w.where.text().toStdString() + ": " + w.store->errorString().toStdString());
+        throw py::value_error("history " + w.where.text().toStdString() + ": "
+            + w.store->errorString().toStdString());
     return w;
 }
 
@@ -313,7 +324,8 @@ std::string recordRun(HistoryWriter &w, const history::Run &run)
                 + " waits in the local spool for zemctl history sync");
         break;
     case history::Store::Outcome::Failed:
-        throw std::runtime_error("the run was not recorded: " + w.store->errorString().toStdString());
+        throw std::runtime_error(
+            "the run was not recorded: " + w.store->errorString().toStdString());
     }
     return id;
 }

@@ -105,7 +105,8 @@ class History:
         """The points of a board type's runs (filtered as runs() filters them,
         limit counting runs), newest run first and each run's in probing
         order: run, started, serial, point, verdict, score (percent, NaN when
-        nothing was compared), tolerance, cause, cause_text."""
+        nothing was compared), tolerance, cause, cause_text, info (True for a
+        point for information only, which never counts as a failure)."""
         return _table(self._history.points(**self._filter(board, serial, since, until, verdict,
                                                            limit)), as_frame)
 

@@ -53,6 +53,7 @@ def test_recorded_runs_read_back(recorded, kind, monkeypatch):
             ("R1", "pass"), ("R2", "different"), ("R3", "pass")]
         assert points["cause"][0] is None and points["cause"][1] == "shape_changed"
         assert points["score"][1] > points["tolerance"][1]
+        assert not any(points["info"])
 
         pareto = history.pareto("ctl")
         assert (pareto["point"][0], pareto["tested"][0], pareto["failed"][0]) == ("R2", 3, 1)
