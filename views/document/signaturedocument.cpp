@@ -6,7 +6,6 @@
 #include "signaturemodel.h"
 
 #include "board.h"
-#include "report.h"
 
 #include <QDateTime>
 #include <QFutureWatcher>
