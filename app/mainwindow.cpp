@@ -11,6 +11,7 @@
 #include "devicesession.h"
 #include "dockcontext.h"
 #include "filechooser.h"
+#include "frameupdate.h"
 #include "historydock.h"
 #include "iopanel.h"
 #include "logview.h"
@@ -196,22 +197,18 @@ void MainWindow::buildDocks()
     curve->raise();
     callsDock->attach();
     connect(callsDock, &CallsDock::sendAgainRequested, this, &MainWindow::sendAgain);
-    // A status poll every 10 ms would lay out and repaint the status bar as
-    // often: the line follows the calls at most ten times a second.
-    statusRefresh = new QTimer(this);
-    statusRefresh->setSingleShot(true);
-    connect(statusRefresh, &QTimer::timeout, this, &MainWindow::updateStatus);
-    connect(callsDock, &CallsDock::callsChanged, this, [this] {
-        if (statusRefresh->isActive())
-            return;
-        if (!statusShown.isValid() || statusShown.hasExpired(kStatusRefreshMs))
-            updateStatus();
-        else
-            statusRefresh->start(int(kStatusRefreshMs - statusShown.elapsed()));
-    });
+    // A new text lays out and repaints the status bar: the line follows the
+    // calls, the connection and the notes once per frame.
     statusText = new StatusLine;
     statusBar()->addWidget(statusText, 1);
+    statusUpdate = new FrameUpdate(
+        [this] {
+            statusText->refresh(session->isOpen(), statusUrl, callsDock->liveModel()->ring());
+        },
+        this);
+    connect(callsDock, &CallsDock::callsChanged, this, &MainWindow::updateStatus);
     updateStatus();
+    statusUpdate->flush();
 
     QMenu *view = menuBar()->addMenu(tr("&View"));
     view->setObjectName(QStringLiteral("viewMenu"));
@@ -410,8 +407,7 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
 
 void MainWindow::updateStatus()
 {
-    statusText->refresh(session->isOpen(), statusUrl, callsDock->liveModel()->ring());
-    statusShown.start();
+    statusUpdate->request();
 }
 
 MainWindow::~MainWindow()

@@ -21,6 +21,7 @@ class DeviceSession;
 class DockContext;
 class LogView;
 class FileChooser;
+class FrameUpdate;
 class TrendDock;
 class iopanel;
 class QLabel;
@@ -104,6 +105,7 @@ private:
     void callGetter(const char *setter);
     void addLogLines(const LogLines &lines);
     void buildDocks();
+    // The status line shows the change within a frame.
     void updateStatus();
     QString logStamp();
 
@@ -131,9 +133,7 @@ private:
     SignaturesDock *m_signatures = nullptr;
     CallsDock *callsDock = nullptr;
     StatusLine *statusText = nullptr;
-    static constexpr qint64 kStatusRefreshMs = 100;
-    QTimer *statusRefresh = nullptr; // the calls' line, when it was refreshed too recently
-    QElapsedTimer statusShown; // since the calls' line was last refreshed
+    FrameUpdate *statusUpdate = nullptr;
     QString statusUrl; // the URL of the last connection attempt, for the status bar
     QElapsedTimer stampClock; // since the stamp's second began to be shown
     qint64 stampValidMs = 0;

@@ -163,6 +163,7 @@ int main(int argc, char *argv[])
         const Clock::time_point start = Clock::now();
         for (int i = 0; i < int(zem::calls::kDefaultRingCapacity); ++i)
             full->liveModel()->record(sessionCall(i));
+        full->liveModel()->flush(); // the views told of the rows, as a frame does
         const double fillUs = nanosecondsSince(start) / 1000.0 / zem::calls::kDefaultRingCapacity;
         QCoreApplication::processEvents();
         figure("a Calls dock of 100,000 calls: memory per call (ring, model, filter, view); "
@@ -176,6 +177,7 @@ int main(int argc, char *argv[])
     {
         for (int i = 0; i < int(zem::calls::kDefaultRingCapacity); ++i)
             dock->liveModel()->record(sessionCall(i));
+        dock->liveModel()->flush();
         QCoreApplication::processEvents();
         figure("get_measurement Send with the dock full (oldest 1 % dropped when full)", "-",
             "%.1f µs", sendCost(*window, 1000));

@@ -1,4 +1,6 @@
 #include "container.h"
+#include "curve.h"
+#include "curvedock.h"
 #include "devicesession.h"
 #include "filechooser.h"
 #include "iopanel.h"
@@ -12,15 +14,19 @@
 #include <QDockWidget>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QTime>
 #include <QtTest>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -99,6 +105,7 @@ private slots:
 
     void smallScreen_data();
     void smallScreen();
+    void curveFiguresInView();
 };
 
 void tst_App::smallScreen_data()
@@ -147,6 +154,57 @@ void tst_App::smallScreen()
         QVERIFY(list->width() >= 12 * character);
         QVERIFY(response->isVisible() && response->width() >= 20 * character);
     }
+}
+
+// On the same screen at the default layout, the Curve dock shows its chart
+// and, under it, the figures of the curve whole, without scrolling; also once
+// the window has been laid out again many times, which made the chart grow
+// by a little each time and push the figures out of view.
+void tst_App::curveFiguresInView()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (window.screen()->availableGeometry().size() != QSize(1280, 800))
+        QSKIP("needs a 1280 x 800 screen (the offscreen platform gets one in main)");
+    child<QAction>(window, "defaultLayoutAction")->trigger();
+    // What a desktop's title bar and borders leave of the screen, as the
+    // window is fitted under a window manager (the offscreen frame is thinner).
+    window.resize(1264, 752);
+    QTest::qWait(50);
+    Curve curve;
+    for (int i = 0; i < 100; ++i) {
+        curve.voltage.push_back(float(-5 + 0.1 * i));
+        curve.current.push_back(float(std::exp(0.5 * i / 10.0) * 1e-2));
+    }
+    curve.duration = std::chrono::milliseconds(10);
+    curve.complete = true;
+    // A frame read on the page beside it: the dock's status takes two lines.
+    get_measurement_response frame {};
+    window.curveDock()->addPageFrame(0, frame);
+    window.curveDock()->flush();
+    window.curveDock()->showCurve(curve);
+    QApplication::processEvents();
+    // Each new text of the status bar lays the window out again, as the
+    // calls of a run do.
+    for (int i = 0; i < 50; ++i) {
+        window.statusBar()->showMessage(QString(i % 7 + 1, QLatin1Char('x')));
+        QApplication::processEvents();
+    }
+
+    auto *scroll = child<QScrollArea>(window, "curveDockScroll");
+    auto *figures = child<QLabel>(window, "curveFigures");
+    QVERIFY(figures->text().contains(QStringLiteral(" · run 10.0 ms")));
+    const QRect shown(figures->mapTo(scroll->viewport(), QPoint()), figures->size());
+    QVERIFY2(scroll->viewport()->rect().contains(shown),
+        qPrintable(QStringLiteral("figures at %1, %2 of a %3 x %4 view")
+                       .arg(shown.x())
+                       .arg(shown.y())
+                       .arg(scroll->viewport()->width())
+                       .arg(scroll->viewport()->height())));
+    QVERIFY(figures->height() >= figures->heightForWidth(figures->width()));
+    // ... and the chart keeps the height the rest leaves.
+    QVERIFY(child<QWidget>(window, "curveView")->height() >= scroll->viewport()->height() / 2);
 }
 
 // New and closing the window with signature points not saved: Cancel keeps

@@ -1,12 +1,15 @@
 // The Calls dock against the recording double: what the window's calls are
 // recorded as, and Send again sending exactly the recorded bytes.
 #include "callsdock.h"
-#include "filechooser.h"
+#include "callsfilter.h"
 #include "callsmodel.h"
+#include "filechooser.h"
 #include "pagetesting.h"
 #include "zemdouble.h"
 
+#include <QAbstractItemModelTester>
 #include <QLabel>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -20,6 +23,7 @@ private slots:
     void init() { zemdouble::reset(); }
     void sendAgainRepeatsTheRequestBytes();
     void savedCallsOpenAsTheyWere();
+    void aBurstOfCallsIsOneInsertion();
 };
 
 namespace {
@@ -72,6 +76,7 @@ void tst_CallsDock::sendAgainRepeatsTheRequestBytes()
     }
     // Sent on the device thread; the window shows and logs each once it is back.
     QTRY_COMPARE(logMessages(window.w).size(), 6);
+    window.w.calls()->liveModel()->flush(); // the table takes new rows once per frame
     QCOMPARE(recorded(calls),
         QStringList(
             { "close_device/connection", "open_device/connection", "get_measurement_raw/page",
@@ -149,6 +154,55 @@ void tst_CallsDock::savedCallsOpenAsTheyWere()
     QCOMPARE(dock->shownModel()->rowCount(), live.size());
     click("liveCallsButton");
     QCOMPARE(dock->liveModel()->rowCount(), live.size() + 1);
+}
+
+// The views hear of a burst of calls once, as one insertion; the ring keeps
+// every call in order meanwhile, also across the drops of a full ring.
+void tst_CallsDock::aBurstOfCallsIsOneInsertion()
+{
+    CallsModel model(200); // full at 200, then drops the oldest 2 at once
+    CallsFilter filter;
+    filter.setSourceModel(&model);
+    filter.setErrorsOnly(true);
+    QAbstractItemModelTester modelCheck(&model);
+    QAbstractItemModelTester filterCheck(&filter);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy recordedSignal(&model, &CallsModel::recorded);
+    const auto call = [](int i) {
+        zem::calls::Call c;
+        c.command = 3;
+        c.wallMs = i;
+        c.result = i % 3 == 0 ? -5 : 0;
+        return c;
+    };
+    const auto failedInRing = [&] {
+        int n = 0;
+        for (std::size_t i = 0; i < model.ring().size(); ++i)
+            n += model.ring().at(i).result != 0;
+        return n;
+    };
+
+    for (int i = 0; i < 150; ++i)
+        model.record(call(i));
+    QCOMPARE(int(model.ring().size()), 150);
+    QTRY_COMPARE(model.rowCount(), 150);
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(recordedSignal.size(), 1);
+    QCOMPARE(filter.rowCount(), 50);
+
+    for (int i = 150; i < 401; ++i)
+        model.record(call(i));
+    model.flush();
+    QCOMPARE(model.rowCount(), int(model.ring().size()));
+    QVERIFY(model.rowCount() >= 198);
+    QCOMPARE(model.ring().dropped(), std::uint64_t(401 - model.rowCount()));
+    for (int r = 0; r < model.rowCount(); ++r)
+        QCOMPARE(model.call(r).wallMs, std::int64_t(401 - model.rowCount() + r));
+    QCOMPARE(filter.rowCount(), failedInRing());
+    // Nothing waits any more.
+    const auto insertions = inserted.size();
+    model.flush();
+    QCOMPARE(inserted.size(), insertions);
 }
 
 QTEST_MAIN(tst_CallsDock)

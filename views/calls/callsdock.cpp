@@ -27,7 +27,6 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -53,22 +52,17 @@ CallsDock::CallsDock(DockContext &context, QWidget *parent)
     live = new CallsModel(zem::calls::kDefaultRingCapacity, this);
     filter = new CallsFilter(this);
 
-    coalesce = new QTimer(this);
-    coalesce->setSingleShot(true);
-    coalesce->setInterval(0);
-    connect(coalesce, &QTimer::timeout, this, [this] {
-        if (table) {
-            if (follow && shownModel() == live)
+    // The live model tells of new calls once per frame: the table follows,
+    // the counts and statistics are brought up to date as often.
+    connect(live, &CallsModel::recorded, this, [this] {
+        if (table && shownModel() == live) {
+            if (follow)
                 table->scrollToBottom();
             updateDropped();
             if (tabs->currentIndex() == 1)
                 updateStats();
         }
         emit callsChanged();
-    });
-    connect(live, &CallsModel::recorded, this, [this] {
-        if (!coalesce->isActive())
-            coalesce->start();
     });
 
     // The tables and buttons are built when the dock is first shown: most
@@ -207,7 +201,6 @@ QWidget *CallsDock::buildCallsTab()
     });
     connect(table->verticalScrollBar(), &QScrollBar::valueChanged, this,
         [this](int value) { follow = value >= table->verticalScrollBar()->maximum(); });
-    connect(filter, &QAbstractItemModel::rowsInserted, this, &CallsDock::rowsAdded);
     return page;
 }
 
@@ -230,6 +223,8 @@ CallsModel *CallsDock::shownModel() const
 
 void CallsDock::showModel(CallsModel *model)
 {
+    // The live table comes back with every call recorded meanwhile.
+    model->flush();
     filter->setSourceModel(model);
     // A new source model brings a new selection model.
     connect(table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -283,12 +278,6 @@ void CallsDock::selectionChanged()
     sendAgainButton->setEnabled(call && call->commandEntry()
         && (!call->commandEntry()->request
             || (call->hasRequest && call->requestSize == call->commandEntry()->request->size)));
-}
-
-void CallsDock::rowsAdded()
-{
-    if (!coalesce->isActive())
-        coalesce->start();
 }
 
 void CallsDock::copyJson()

@@ -17,7 +17,6 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class QTableView;
-class QTimer;
 class QTreeWidget;
 
 namespace zem::calls {
@@ -45,7 +44,7 @@ public:
 signals:
     // Send again: the command's index in zem::kCommands and its request bytes.
     void sendAgainRequested(int command, const QByteArray &request);
-    // Calls were recorded; at most once per pass of the event loop.
+    // Calls were recorded, or the live table cleared; at most once per frame.
     void callsChanged();
 
 private:
@@ -53,7 +52,6 @@ private:
     QWidget *buildCallsTab();
     void showModel(CallsModel *model);
     void selectionChanged();
-    void rowsAdded();
     void copyJson();
     void copyC();
     void sendAgain();
@@ -82,6 +80,5 @@ private:
     QPushButton *sendAgainButton = nullptr;
     QPushButton *liveButton = nullptr;
     QTreeWidget *stats = nullptr;
-    QTimer *coalesce = nullptr; // follows, counts and statistics once per burst
     bool follow = true; // the table keeps the newest call in view
 };

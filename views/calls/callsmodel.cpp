@@ -1,6 +1,7 @@
 #include "callsmodel.h"
 
 #include "devicesession.h"
+#include "frameupdate.h"
 #include "records.h"
 
 #include <QColor>
@@ -35,15 +36,18 @@ const std::array<QString, zem::kCommandCount + 5> &names()
 CallsModel::CallsModel(std::size_t capacity, QObject *parent)
     : QAbstractTableModel(parent)
     , calls(capacity)
+    , insertion(new FrameUpdate([this] { insertRecorded(); }, this))
 {
 }
 
 CallsModel::CallsModel(std::vector<zem::calls::Call> list, QObject *parent)
     : QAbstractTableModel(parent)
     , calls(list.size())
+    , insertion(new FrameUpdate([this] { insertRecorded(); }, this))
 {
     for (const zem::calls::Call &c : list)
         calls.append(c);
+    rows = int(calls.size());
 }
 
 CallsModel::~CallsModel()
@@ -54,7 +58,7 @@ CallsModel::~CallsModel()
 
 int CallsModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(calls.size());
+    return parent.isValid() ? 0 : rows;
 }
 
 int CallsModel::columnCount(const QModelIndex &parent) const
@@ -178,15 +182,33 @@ void CallsModel::record(const zem::calls::Call &c)
     if (calls.full()) {
         // Views and filters re-map every row on a removal, which costs about a
         // millisecond at 100,000 rows: dropping the oldest hundredth at once
-        // keeps that to microseconds per call.
+        // keeps that to microseconds per call. The views know every row
+        // before some go.
+        flush();
         const int batch = int(std::max<std::size_t>(1, calls.capacity() / 100));
         beginRemoveRows(QModelIndex(), 0, batch - 1);
         calls.dropOldest(std::size_t(batch));
+        rows -= batch;
         endRemoveRows();
     }
-    const int row = int(calls.size());
-    beginInsertRows(QModelIndex(), row, row);
+    // Told of each row, the filter maps it and the view lays itself out: the
+    // rows of a burst go in as one insertion, once a frame.
     calls.append(c);
+    insertion->request();
+}
+
+void CallsModel::flush()
+{
+    insertion->flush();
+}
+
+void CallsModel::insertRecorded()
+{
+    const int recordedRows = int(calls.size());
+    if (recordedRows == rows)
+        return;
+    beginInsertRows(QModelIndex(), rows, recordedRows - 1);
+    rows = recordedRows;
     endInsertRows();
     emit recorded();
 }
@@ -195,6 +217,7 @@ void CallsModel::clear()
 {
     beginResetModel();
     calls.clear();
+    rows = 0;
     endResetModel();
     emit recorded();
 }

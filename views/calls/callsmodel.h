@@ -1,7 +1,9 @@
 // The recorded calls as a table: one row per call kept in the ring, oldest
-// first. As the live model it is the recorder's sink, and tells its views of
-// every append as it happens. When full it drops the oldest hundredth of its
-// calls at once (1,000 of 100,000), so it keeps between 99 % and all of them.
+// first. As the live model it is the recorder's sink: the ring takes every
+// call as it is made, and the views are told of the new rows once per frame,
+// in one insertion (flush() tells them at once). When full it drops the
+// oldest hundredth of its calls at once (1,000 of 100,000), so it keeps
+// between 99 % and all of them.
 #pragma once
 
 #include "callring.h"
@@ -10,6 +12,8 @@
 #include <QStringList>
 
 #include <memory>
+
+class FrameUpdate;
 
 class CallsModel : public QAbstractTableModel, public zem::calls::CallSink
 {
@@ -32,6 +36,7 @@ public:
     QVariant headerData(
         int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
+    // Every call recorded, also those the views are not told of yet.
     const zem::calls::CallRing &ring() const { return calls; }
     const zem::calls::Call &call(int row) const { return calls.at(std::size_t(row)); }
     // The newest call before row that called the same command, or -1.
@@ -39,6 +44,9 @@ public:
 
     void record(const zem::calls::Call &call) override;
     void clear();
+    // Tells the views now of the calls recorded since they were last told:
+    // rowCount() then counts every call of the ring.
+    void flush();
 
     // The texts the table shows, for the filter and the status bar.
     static QString commandText(const zem::calls::Call &call);
@@ -49,9 +57,14 @@ public:
     static QStringList columnTexts(Column column);
 
 signals:
-    // After every append; connect queued or coalesce, it comes per call.
+    // New rows were told to the views, or the model was cleared; at most
+    // once per frame while calls come.
     void recorded();
 
 private:
+    void insertRecorded();
+
     zem::calls::CallRing calls;
+    int rows = 0; // the rows the views were told of: the oldest of the ring
+    FrameUpdate *insertion = nullptr;
 };

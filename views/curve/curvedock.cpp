@@ -6,6 +6,7 @@
 #include "devicesession.h"
 #include "dockcontext.h"
 #include "filechooser.h"
+#include "frameupdate.h"
 #include "ivchart.h"
 #include "pointsmodel.h"
 #include "pointsview.h"
@@ -145,12 +146,21 @@ CurveDock::CurveDock(DockContext &context, QWidget *parent)
     tabs->addTab(view, tr("Current-voltage"));
     tabs->addTab(timePage, tr("Time"));
     tabs->addTab(pointsPage, tr("Points"));
+    // The charts take the height the rest leaves, down to what the tabs need.
+    // A chart view asks for a little more than the size it has: in the dock's
+    // scroll area, whose contents get the height their word-wrapped labels'
+    // layout asks for, the chart grew at every layout pass until the figures
+    // under it were out of view.
+    tabs->setMinimumHeight(tabs->minimumSizeHint().height());
+    tabs->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     layout->addWidget(tabs, 1);
     connect(tabs, &QTabWidget::currentChanged, this, &CurveDock::showCurrentTab);
 
     figures = new QLabel(tr("No curve yet: press Measure"));
     figures->setObjectName(QStringLiteral("curveFigures"));
     figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long reading goes on a second line rather than out of view.
+    figures->setWordWrap(true);
     layout->addWidget(figures);
     status = new QLabel;
     status->setObjectName(QStringLiteral("curveStatus"));
@@ -158,6 +168,7 @@ CurveDock::CurveDock(DockContext &context, QWidget *parent)
     layout->addWidget(status);
     setWidget(content);
 
+    pageUpdate = new FrameUpdate([this] { showPage(); }, this);
     repeatTimer = new QTimer(this);
     repeatTimer->setSingleShot(true);
     repeatTimer->setTimerType(Qt::PreciseTimer);
@@ -343,6 +354,14 @@ void CurveDock::addPageFrame(std::size_t frameNumber, const get_measurement_resp
 {
     m_page.putFrame(frameNumber, frame);
     m_page.started = QDateTime::currentDateTime();
+    m_pageFrame = frameNumber;
+    // A periodic page reads a frame per call: the chart and the texts follow
+    // once per frame.
+    pageUpdate->request();
+}
+
+void CurveDock::showPage()
+{
     if (!view->hasCurve(IvChart::Role::Page)) {
         QPen pen(QColor(0x33, 0x33, 0x33));
         pen.setWidthF(1.5);
@@ -352,9 +371,14 @@ void CurveDock::addPageFrame(std::size_t frameNumber, const get_measurement_resp
     showPageSeries();
     setStatus(tr("Frame %1 from the get_measurement page, drawn as \"Page\" beside the latest "
                  "curve (%2 points read)")
-                  .arg(frameNumber)
+                  .arg(m_pageFrame)
                   .arg(m_page.pointsRead()));
     updateButtons();
+}
+
+void CurveDock::flush()
+{
+    pageUpdate->flush();
 }
 
 void CurveDock::showPageSeries()
@@ -477,6 +501,7 @@ void CurveDock::hold()
 
 void CurveDock::clearHeld()
 {
+    flush(); // a frame read just before goes too
     view->clearHeld();
     held.clear();
     if (view->hasCurve(IvChart::Role::Page)) {

@@ -24,6 +24,7 @@ class DeviceRun;
 class DeviceSession;
 class DockContext;
 class FileChooser;
+class FrameUpdate;
 class IvChart;
 class PointsModel;
 class PointsView;
@@ -61,8 +62,11 @@ public:
     int heldCount() const { return int(held.size()); }
 
     // A frame read on the get_measurement page goes to its place in the
-    // page's curve, which is then shown.
+    // page's curve at once, which the chart and the dock's texts show within
+    // a frame.
     void addPageFrame(std::size_t frameNumber, const get_measurement_response &frame);
+    // Shows the page's curve now if a frame is waiting to be drawn.
+    void flush();
 
     // Shows a curve as the latest, as a run's result is shown.
     void showCurve(const Curve &curve);
@@ -104,9 +108,12 @@ private:
     void setStatus(const QString &text);
 
     void takePageFrame(const zem::calls::Call &call);
+    void showPage();
     void showPageSeries();
 
     Curve m_page; // on the chart from the page's first frame
+    std::size_t m_pageFrame = 0; // the frame read last
+    FrameUpdate *pageUpdate = nullptr;
     QString m_url; // of the device opened last
     std::optional<std::uint32_t> m_serialNumber; // read from it, if it was
 

@@ -5,6 +5,7 @@
 #include "csvwriter.h"
 #include "decimate.h"
 #include "dockcontext.h"
+#include "frameupdate.h"
 #include "qatomicfile.h"
 #include "records.h"
 #include "savefile.h"
@@ -37,11 +38,9 @@ constexpr int kRedrawIntervalMs = 50;
 TrendDock::TrendDock(DockContext &context, QWidget *parent)
     : QDockWidget(tr("Trend"), parent)
     , m_context(context)
+    , redrawUpdate(new FrameUpdate([this] { redraw(); }, this, kRedrawIntervalMs))
 {
     setObjectName(QStringLiteral("trendDock"));
-    redrawTimer.setSingleShot(true);
-    redrawTimer.setInterval(kRedrawIntervalMs);
-    connect(&redrawTimer, &QTimer::timeout, this, &TrendDock::redraw);
     // The chart and its buttons are built when the dock is first shown: most
     // sessions plot nothing. Samples are kept meanwhile.
     connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
@@ -209,8 +208,7 @@ void TrendDock::addPoint(int trace, double seconds, double value)
 
 void TrendDock::scheduleRedraw()
 {
-    if (!redrawTimer.isActive())
-        redrawTimer.start();
+    redrawUpdate->request();
 }
 
 void TrendDock::redraw()

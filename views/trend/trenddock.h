@@ -6,12 +6,12 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QPointF>
-#include <QTimer>
 
 #include <memory>
 #include <vector>
 
 class DockContext;
+class FrameUpdate;
 class QChartView;
 class QLabel;
 class QLineSeries;
@@ -76,8 +76,8 @@ private:
 
     std::vector<Trace> traces;
     QElapsedTimer clock; // from the first sample
-    QTimer redrawTimer;
     DockContext &m_context;
+    FrameUpdate *redrawUpdate = nullptr;
     QChartView *view = nullptr;
     QValueAxis *timeAxis = nullptr;
     QValueAxis *valueAxis = nullptr;
