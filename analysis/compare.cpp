@@ -13,14 +13,6 @@ bool allFinite(const std::vector<double> &v)
     return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
 }
 
-double span(const std::vector<double> &v)
-{
-    if (v.empty())
-        return 0;
-    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    return *hi - *lo;
-}
-
 // How far x lies outside [lo, hi]; NaN stays NaN. For lo == hi it is
 // exactly |x - lo|, which keeps one reference's score that of score().
 double outside(double x, double lo, double hi)

@@ -20,4 +20,7 @@ struct IvCurve
 // The curve a measurement delivered, as the comparison sees it.
 IvCurve ivCurveOf(const Curve &measured);
 
+// Largest minus smallest value; 0 for none.
+double span(const std::vector<double> &values);
+
 } // namespace sig

@@ -16,12 +16,6 @@ constexpr double kAbsoluteVoltageFloor = 1e-3; // V, for a source set to 0 V
 // The mean distance, in frames, that scores 100%.
 constexpr double kFullScore = 0.25;
 
-double span(const std::vector<double> &v)
-{
-    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    return *hi - *lo;
-}
-
 } // namespace
 
 double fullScaleMilliamps(std::uint32_t mode)

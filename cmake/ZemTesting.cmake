@@ -22,11 +22,25 @@ function(zem_add_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
+    # A test's own code does little work: unoptimised, it compiles in well
+    # under two thirds of the time, and stays fully debuggable. The code under
+    # test keeps the build's flags. Instrumented trees keep theirs for all.
+    if(NOT (ZEM_SANITIZE OR ZEM_TSAN OR ZEM_FUZZ))
+        target_compile_options(${name} PRIVATE -O0)
+        set_target_properties(${name} PROPERTIES ZEM_UNOPTIMISED ON)
+    endif()
     if(zem_double IN_LIST ARG_LIBRARIES)
         set_target_properties(${name} PROPERTIES ZEM_LIBRARY zem_double)
     endif()
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${zem_test_environment}")
+    set_property(GLOBAL APPEND PROPERTY ZEM_TEST_TARGETS ${name})
+endfunction()
+
+# zem_slow_tests(<name>...): tests that take more than about ten seconds, so
+# that `ctest -LE slow` leaves them out of a quick local run. CI runs them all.
+function(zem_slow_tests)
+    set_property(TEST ${ARGN} APPEND PROPERTY LABELS slow)
 endfunction()
 
 # zem_add_valgrind_test(<name> COMMAND <command...>)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need (Debian 12, as root), then
-# configures and builds into ./build. Safe to run again: installs only what
-# is missing and rebuilds incrementally.
+# configures and builds into ./build (BUILD_DIR). Safe to run again: installs
+# only what is missing and rebuilds incrementally.
+# Usage: scripts/setup.sh [--install-only]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +19,7 @@ packages=(
 read -r -a extra <<<"${ZEM_EXTRA_PACKAGES:-}"
 packages+=("${extra[@]}")
 scripts/packages.sh "${packages[@]}"
+[ "${1:-}" != --install-only ] || exit 0
 
 build_dir=${BUILD_DIR:-build}
 cmake -S . -B "$build_dir" -G Ninja ${CMAKE_ARGS:-}
