@@ -63,6 +63,8 @@ public:
     // The Curve dock: one-click measurement and the plot.
     CurveDock *curveDock() const { return curve; }
     CallsDock *calls() const { return callsDock; }
+    // Whether a Reconnect attempt is scheduled: after Disconnect none is.
+    bool reconnectPending() const;
 
 public slots:
     void connectButton();

@@ -191,6 +191,11 @@ void MainWindow::startReconnecting()
     }
 }
 
+bool MainWindow::reconnectPending() const
+{
+    return reconnectTimer->isActive();
+}
+
 void MainWindow::reconnectAttempt()
 {
     session->stopRuns();

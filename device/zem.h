@@ -208,6 +208,16 @@ ZEM_API const char *zem_virtual_open_error(void);
    ZEM_DEVICE_UNDEFINED for an unknown handle. */
 ZEM_API int32_t zem_virtual_probe_pin(int32_t handle, int32_t pin);
 
+/* Optional, like zem_virtual_open_error: only our library has it. For tests
+   that must not wait for the virtual instrument: takes the device's clock off
+   real time. From the first call on the clock stands still, and each call
+   moves it on by `ms` milliseconds (0 only stops it). Measurements complete,
+   and the probe button of button_period_ms= is pressed and released, on this
+   clock; without a call, on real time. Returns ZEM_RESULT_OK,
+   ZEM_RESULT_VALUE_ERROR for a negative ms, and ZEM_DEVICE_UNDEFINED for an
+   unknown handle. */
+ZEM_API int32_t zem_virtual_advance_clock(int32_t handle, int32_t ms);
+
 #ifdef __cplusplus
 }
 #endif

@@ -22,9 +22,10 @@ QByteArray number(double v, int decimals = 3)
 
 } // namespace
 
-Controller::Controller(double feed, QObject *parent)
+Controller::Controller(double feed, double timeScale, QObject *parent)
     : QObject(parent)
     , settings_(feed)
+    , timeScale_(timeScale)
 {
     motion_.setLimits(settings_.maxRates(), settings_.accelerations());
     alarm_ = settings_.homing(); // with homing enabled the position is unknown at power-up

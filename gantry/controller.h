@@ -1,7 +1,7 @@
 // The GRBL 1.1 controller of the virtual gantry: the line protocol, realtime
-// bytes, settings, alarms, homing, jogging and the planner, run in real time
-// on the event loop. Transport-free: bytes come in through receive() and
-// leave through output().
+// bytes, settings, alarms, homing, jogging and the planner, run on the event
+// loop in real time or a chosen multiple of it. Transport-free: bytes come in
+// through receive() and leave through output().
 #pragma once
 
 #include "gcode.h"
@@ -23,7 +23,9 @@ class Controller : public QObject
     Q_OBJECT
 public:
     // feed: the machine's top speed in mm/s, every axis' max rate.
-    explicit Controller(double feed, QObject *parent = nullptr);
+    // timeScale: how many seconds of machine time pass in a real one; the
+    // moves, dwells and homing end that much sooner, on the same paths.
+    explicit Controller(double feed, double timeScale = 1, QObject *parent = nullptr);
 
     void receive(const QByteArray &bytes);
     // What a client reads on connecting: the banner, and the unlock hint in Alarm.
@@ -62,12 +64,13 @@ private:
     void queue(const Move &move);
     bool waiting() const { return pendingMove_ || dwell_ != Dwell::None || homing_ != Homing::None; }
     QByteArray stateName() const;
-    double now() const { return double(clock_.nsecsElapsed()) * 1e-9; }
+    double now() const { return double(clock_.nsecsElapsed()) * 1e-9 * timeScale_; }
 
     Motion motion_;
     Settings settings_;
     QTimer timer_;
     QElapsedTimer clock_;
+    double timeScale_ = 1;
     double lastTick_ = 0;
 
     QByteArray partial_;

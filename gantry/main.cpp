@@ -82,7 +82,12 @@ int main(int argc, char *argv[])
         "Machine X,Y of the board's lower-left corner, mm (default 20,20).", "X,Y", "20,20");
     const QCommandLineOption surface("surface",
         "Machine Z of the board's top; a tip at or below it touches (default -40).", "Z", "-40");
-    parser.addOptions({ tcp, pty, points, feed, origin, surface });
+    const QCommandLineOption timeScale("time-scale",
+        "Run the machine's clock N times as fast as real time: moves, dwells (G4) and "
+        "homing end N times sooner, on the same paths and through the same positions "
+        "(default 1; from 0.01 to 1000).",
+        "N", "1");
+    parser.addOptions({ tcp, pty, points, feed, origin, surface, timeScale });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         refuse("unexpected argument '" + parser.positionalArguments().first() + "'");
@@ -99,6 +104,9 @@ int main(int argc, char *argv[])
     const double speed = number(parser.value(feed), "--feed");
     if (speed <= 0 || speed > 10000)
         refuse("--feed: expected more than 0 and at most 10000 mm/s");
+    const double scale = number(parser.value(timeScale), "--time-scale");
+    if (scale < 0.01 || scale > 1000)
+        refuse("--time-scale: expected at least 0.01 and at most 1000");
     const QStringList xy = parser.value(origin).split(',');
     if (xy.size() != 2)
         refuse("--board-origin: expected X,Y");
@@ -113,7 +121,7 @@ int main(int argc, char *argv[])
         refuse(QString::fromStdString(error));
     board.points = *read;
 
-    auto *controller = new gantry::Controller(speed, &app);
+    auto *controller = new gantry::Controller(speed, scale, &app);
     auto *server = new gantry::Server(controller, board, &app);
     QString reason;
     if (!server->listen(address, quint16(port), &reason))

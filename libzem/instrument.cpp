@@ -264,7 +264,7 @@ Instrument::Instrument(const Options &options)
 
 bool Instrument::measurementReady() const
 {
-    return started_ && !options_.faults.neverComplete && Clock::now() >= readyAt_;
+    return started_ && !options_.faults.neverComplete && now() >= readyAt_;
 }
 
 // The points a frame of the finished measurement holds; none before it is
@@ -347,8 +347,7 @@ void Instrument::updateButtons()
 {
     if (options_.buttonPeriodMs == 0)
         return;
-    const auto elapsed
-        = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - openedAt_);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now() - openedAt_);
     const long long phase = elapsed.count() / options_.buttonPeriodMs;
     // The generator button goes down at odd half-periods and up at even ones.
     if (phase - buttonPhase_ >= 2)
@@ -357,6 +356,14 @@ void Instrument::updateButtons()
         ioEvents_
             |= (phase % 2) ? IOEVENTS_GEN_PROBE_BUTTON_PRESSED : IOEVENTS_GEN_PROBE_BUTTON_RELEASED;
     buttonPhase_ = phase;
+}
+
+std::int32_t Instrument::advanceClock(std::int32_t ms)
+{
+    if (ms < 0)
+        return ZEM_RESULT_VALUE_ERROR;
+    heldNow_ = now() + std::chrono::milliseconds(ms);
+    return ZEM_RESULT_OK;
 }
 
 std::int32_t Instrument::placeProbe(std::int32_t pin)
@@ -484,7 +491,7 @@ std::int32_t Instrument::startMeasurement()
     measuredMode_ = s.CurrentSensorMode;
     started_ = true;
     const double seconds = double(s.NumberChargePoints + s.NumberPoints) / s.SamplingRate;
-    readyAt_ = Clock::now()
+    readyAt_ = now()
         + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     return ZEM_RESULT_OK;
 }

@@ -1,5 +1,6 @@
 // The virtual instrument behind a virtual:// handle: settings, calibration,
-// measurements that take real time, probe buttons and profiles.
+// measurements that take real time (or a test's time), probe buttons and
+// profiles.
 #pragma once
 
 #include "gantrylink.h"
@@ -65,9 +66,14 @@ public:
     std::int32_t placeProbe(std::int32_t pin);
     // From now on the gantry's tip decides which pin the probe touches.
     void attachGantry(std::unique_ptr<GantryLink> gantry) { gantry_ = std::move(gantry); }
+    // Takes the clock off real time: it stands still from now on, moved on
+    // only by these calls (ms later than it stood); -3 for a negative ms.
+    std::int32_t advanceClock(std::int32_t ms);
 
 private:
     using Clock = std::chrono::steady_clock;
+
+    Clock::time_point now() const { return heldNow_ ? *heldNow_ : Clock::now(); }
 
     bool measurementReady() const;
     bool frameSpan(std::uint16_t frame, std::size_t &first, std::size_t &count) const;
@@ -92,6 +98,7 @@ private:
     bool started_ = false;
     Clock::time_point readyAt_;
 
+    std::optional<Clock::time_point> heldNow_; // once a test has taken the clock
     Clock::time_point openedAt_ = Clock::now();
     std::uint16_t ioEvents_;
     long long buttonPhase_ = 0; // half-periods of the generator button seen so far

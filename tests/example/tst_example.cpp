@@ -23,6 +23,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -488,10 +489,17 @@ TEST_F(Example, TerminalKeyIsReadAtOnceWithoutEcho)
     const auto pressKey = [&](const std::string &output, pid_t pid) {
         if (waited || !endsWith(output, kPrompt))
             return;
-        std::this_thread::sleep_for(300ms);
+        // Ready once blocked reading the terminal; a program that does not wait exits instead.
+        const std::string call = "/proc/" + std::to_string(pid) + "/syscall";
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
         siginfo_t info {};
-        waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
-        waited = info.si_pid == 0;
+        for (std::string line;
+             !waited && info.si_pid == 0 && std::chrono::steady_clock::now() < deadline;) {
+            std::this_thread::sleep_for(1ms);
+            waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+            waited = std::getline(std::ifstream(call), line)
+                && line.rfind(std::to_string(SYS_read) + " 0x0 ", 0) == 0;
+        }
         ASSERT_EQ(write(master, "Z", 1), 1);
     };
     const Outcome r = run("", 20s, terminal, pressKey);

@@ -10,7 +10,7 @@
 inline QString startStiffGantry(QProcess &sim, const QString &points, QString *why)
 {
     sim.start(QStringLiteral(ZEM_GANTRY_SIM),
-        { "--tcp", "127.0.0.1:0", "--points", points, "--feed", "100" });
+        { "--tcp", "127.0.0.1:0", "--points", points, "--feed", "100", "--time-scale", "20" });
     if (!sim.waitForReadyRead(10000)) {
         *why = QStringLiteral("the virtual gantry did not start");
         return {};

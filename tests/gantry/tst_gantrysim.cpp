@@ -15,6 +15,7 @@ namespace {
 
 constexpr double kFeed = 50; // mm/s, the sim's --feed
 constexpr double kAcceleration = 500; // mm/s², its default
+constexpr int kTimeScale = 20; // its --time-scale: a move a step catches running lasts 0.5 s
 
 // Waits for the next line that is not blank; empty when none came before
 // the deadline.
@@ -80,7 +81,8 @@ private:
 void GantrySim::init()
 {
     sim_.start(ZEM_GANTRY_SIM,
-        { "--tcp", "127.0.0.1:0", "--points", ZEM_GANTRY_POINTS, "--feed", QString::number(kFeed) });
+        { "--tcp", "127.0.0.1:0", "--points", ZEM_GANTRY_POINTS, "--feed", QString::number(kFeed),
+            "--time-scale", QString::number(kTimeScale) });
     QVERIFY(sim_.waitForStarted());
     QDeadlineTimer deadline(10000);
     while (!sim_.canReadLine() && sim_.waitForReadyRead(int(deadline.remainingTime()))) { }
@@ -215,7 +217,7 @@ void GantrySim::scripts_data()
     QTest::addColumn<QStringList>("steps");
     QStringList planner { "> $X", "< ok" };
     for (int x = 1; x <= 17; ++x)
-        planner << QString("> G1 X%1 F60").arg(x); // a second each
+        planner << QString("> G1 X%1 F6").arg(x); // ten seconds each
     planner << "<15 ^ok$" << "quiet" << "^ reset" << "< ALARM:3" << "< Grbl 1.1h" << "@ Alarm *"
             << "> G0 X0" << "< error:9";
 
@@ -236,7 +238,7 @@ void GantrySim::scripts_data()
                "< ok", "@ Idle 10 10 0", "> $J=G91 X100 F600", "< ok", "@ Jog *", "> G0 X0",
                "< error:9", "^ cancel", "@ Idle *", "> G0 X0", "< ok", "@ Idle 0 10 0" };
     QTest::newRow("feed hold, resume")
-        << QStringList { "> $X", "< ok", "> G1 X100 F1200", "< ok", "@ Run *", "^ hold",
+        << QStringList { "> $X", "< ok", "> G1 X100 F600", "< ok", "@ Run *", "^ hold",
                "@ Hold:0 *", "^ resume", "@ Idle 100 0 0" };
     QTest::newRow("full planner holds oks back; reset mid-move") << planner;
     QTest::newRow("faults from the side channel")

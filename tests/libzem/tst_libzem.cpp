@@ -486,6 +486,26 @@ TEST(Timing, MeasurementCompletesAfterItsSamples)
     EXPECT_EQ(zem_get_measurement(d.handle, &rq, &rs), 0);
 }
 
+// A held clock moves only when advanced, however much real time passes.
+TEST(Timing, HeldClockMovesOnlyWhenAdvanced)
+{
+    Device held("virtual://open"), real("virtual://open");
+    const measurement_settings s = settings(1000, 10, 100, 1); // 100 ms
+    ASSERT_EQ(zem_virtual_advance_clock(held.handle, 0), 0);
+    for (const Device *d : { &held, &real }) {
+        ASSERT_EQ(zem_set_measurement_settings(d->handle, &s), 0);
+        ASSERT_EQ(zem_start_measurement(d->handle), 0);
+    }
+    waitComplete(real.handle);
+    check_measurement_status_response st {};
+    for (const auto &[ms, ready] : { std::pair(99, 0), std::pair(1, 1) }) {
+        ASSERT_EQ(zem_virtual_advance_clock(held.handle, ms), 0);
+        ASSERT_EQ(zem_check_measurement_status(held.handle, &st), 0);
+        EXPECT_EQ(st.ReadyStatus, ready) << "after " << ms << " ms more";
+    }
+    EXPECT_EQ(zem_virtual_advance_clock(held.handle, -1), ZEM_RESULT_VALUE_ERROR);
+}
+
 TEST(Timing, AutocalibrationTakesItsTime)
 {
     Device d("virtual://open?calibration_ms=60");
@@ -598,6 +618,7 @@ TEST(Handles, OpenCloseAndUnknownHandles)
     EXPECT_EQ(zem_get_status(-1, &st), ZEM_DEVICE_UNDEFINED);
     EXPECT_EQ(zem_start_measurement(12345678), ZEM_DEVICE_UNDEFINED);
     EXPECT_EQ(zem_virtual_probe_pin(stale, 0), ZEM_DEVICE_UNDEFINED);
+    EXPECT_EQ(zem_virtual_advance_clock(stale, 0), ZEM_DEVICE_UNDEFINED);
 
     int32_t c = zem_open_device("virtual://open");
     EXPECT_NE(c, stale); // handles are not reused
@@ -740,7 +761,7 @@ TEST(Faults, MeasurementThatNeverCompletes)
     Device d("virtual://open?never_complete=1");
     ASSERT_EQ(zem_set_measurement_settings(d.handle, &kExample), 0);
     ASSERT_EQ(zem_start_measurement(d.handle), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // three times its duration
+    ASSERT_EQ(zem_virtual_advance_clock(d.handle, 30), 0); // three times its duration
     check_measurement_status_response st {};
     ASSERT_EQ(zem_check_measurement_status(d.handle, &st), 0);
     EXPECT_EQ(st.ReadyStatus, MEASUREMENT_NOT_COMPLETE);
@@ -784,11 +805,10 @@ TEST(Status, ResetClearsExactlyTheSelectedEvents)
 
 TEST(Status, ButtonPressesAreLatched)
 {
-    // Half-periods long enough that a busy machine does not see the next
-    // press between the reset and the status read.
+    // The clock stands still from the advance on: no press comes after the reset.
     Device d("virtual://open?button_period_ms=100");
     get_status_response st {};
-    std::this_thread::sleep_for(std::chrono::milliseconds(250)); // pressed at 100, released at 200
+    ASSERT_EQ(zem_virtual_advance_clock(d.handle, 250), 0); // pressed at 100, released at 200
     ASSERT_EQ(zem_get_status(d.handle, &st), 0);
     EXPECT_EQ(
         st.IOEvents & 3, IOEVENTS_GEN_PROBE_BUTTON_PRESSED | IOEVENTS_GEN_PROBE_BUTTON_RELEASED);

@@ -203,7 +203,8 @@ def test_a_machine_learns_and_tests_a_board(tmp_path):
     with zem.open("virtual://open") as dev, pytest.raises(ValueError, match="TP1"):
         sig.test(dev, prober=zem.Prober.open("grbl-tcp://127.0.0.1:1"))  # TP1 has no mm
     sim = subprocess.Popen([os.environ["ZEM_GANTRY_SIM"], "--tcp", "127.0.0.1:0", "--points",
-                            str(path), "--feed", "100"], stdout=subprocess.PIPE, text=True)
+                            str(path), "--feed", "100", "--time-scale", "20"],
+                           stdout=subprocess.PIPE, text=True)
     try:
         port = sim.stdout.readline().strip().rpartition(":")[2]
         with socket.create_connection(("127.0.0.1", int(port)), timeout=10) as grbl:

@@ -3,6 +3,7 @@
 // drop, the recent URLs and the keys.
 #include "base_io_widget.h"
 #include "curvedock.h"
+#include "devicesession.h"
 #include "filechooser.h"
 #include "iopanel.h"
 #include "logview.h"
@@ -277,11 +278,12 @@ void tst_Session::reconnectAfterDrop()
     QVERIFY(status->isPeriodic());
     QVERIFY(s.trend->sampleCount(0) >= 28);
 
-    // Once disconnected by the user, nothing opens the device again.
+    // Once disconnected by the user, nothing opens the device again, not even
+    // when the periodic page's next call finds it gone.
+    QSignalSpy lost(s.w.deviceSession(), &DeviceSession::lost);
     QTest::mouseClick(s.w.findChild<QPushButton *>(QStringLiteral("dcntButton")), Qt::LeftButton);
-    // Not a wait for an event: a span longer than the reconnect interval, in
-    // which a left-over attempt would have come.
-    QTest::qWait(1200);
+    QVERIFY(lost.wait(10000));
+    QVERIFY(!s.w.reconnectPending());
     status->PeriodicButtonClicked();
     QCOMPARE(messages(s.log).count(connected), 2);
     QCOMPARE(s.w.deviceHandle(), -1);
