@@ -171,7 +171,8 @@ void tst_App::curveFiguresInView()
     // What a desktop's title bar and borders leave of the screen, as the
     // window is fitted under a window manager (the offscreen frame is thinner).
     window.resize(1264, 752);
-    QTest::qWait(50);
+    QTRY_COMPARE(window.size(), QSize(1264, 752));
+    QApplication::processEvents(); // the layout requests the resize posted
     Curve curve;
     for (int i = 0; i < 100; ++i) {
         curve.voltage.push_back(float(-5 + 0.1 * i));
