@@ -11,7 +11,7 @@
 #   5. ThreadSanitizer build (build-tsan/): calls from two threads through one
 #      connection, the window's device thread, the probe run, the history's
 #      thread
-#   6. the libFuzzer targets (build-fuzz/), FUZZ_SECONDS each (default 30),
+#   6. the libFuzzer targets (build-fuzz/), FUZZ_SECONDS each (default 40),
 #      as many at once as there are cores
 # Every phase runs even after a failure; the run ends with a summary of each
 # phase's build and test time, whose last line counts tests (a fuzz target is
@@ -110,7 +110,7 @@ threads() {
             --no-tests=error --output-on-failure --timeout 900
 }
 fuzzers() {
-    step build scripts/fuzz.sh build && step test scripts/fuzz.sh run "${FUZZ_SECONDS:-30}"
+    step build scripts/fuzz.sh build && step test scripts/fuzz.sh run "${FUZZ_SECONDS:-40}"
 }
 
 phase "install (apt-get)" prerequisites
@@ -119,7 +119,7 @@ phase "valgrind (ctest -L valgrind)" memcheck
 phase ".deb + check_deb.sh + lintian" package
 phase "ASan+UBSan build + ctest" sanitized
 phase "TSan: device and history thread tests" threads
-phase "fuzzers, ${FUZZ_SECONDS:-30} s each" fuzzers
+phase "fuzzers, ${FUZZ_SECONDS:-40} s each" fuzzers
 
 echo
 echo "======== summary"
