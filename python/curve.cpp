@@ -25,6 +25,7 @@ struct Figures
 // A read-only array over the curve's own points, which it keeps alive.
 py::array pointsOf(py::object self, const std::vector<float> &points)
 {
+    requireNumpy("a curve's voltage and current");
     py::array_t<float> view(
         { py::ssize_t(points.size()) }, { py::ssize_t(sizeof(float)) }, points.data(), self);
     view.attr("setflags")(py::arg("write") = false);

@@ -34,8 +34,15 @@ struct PythonTypes
     py::handle measurementError;
     py::handle resultWarning;
     py::handle boardResults;
+    bool numpy = false; // whether NumPy could be imported with the module
 };
 const PythonTypes &pythonTypes();
+
+// Raises ImportError, saying plainly that NumPy is missing, before anything
+// that makes an array could reach pybind11's lookup of NumPy's C API: where
+// NumPy is missing, that lookup retries the import inside a C++ static's
+// initialisation, in which a second thread would wait holding the GIL.
+void requireNumpy(const char *what);
 
 // Raises zem.DeviceError with the code and its name.
 [[noreturn]] void raiseDeviceError(std::int32_t code, const std::string &message);

@@ -45,6 +45,7 @@ history::Location locationOf(const std::string &url)
 class Columns
 {
 public:
+    Columns() { requireNumpy("the history's columns"); }
     void text(const char *name, const std::vector<std::optional<QString>> &values)
     {
         py::list items;

@@ -18,6 +18,13 @@ const PythonTypes &pythonTypes()
     return loaded;
 }
 
+void requireNumpy(const char *what)
+{
+    if (!loaded.numpy)
+        throw py::import_error(std::string(what)
+            + " needs NumPy, which this Python cannot import (on Debian: apt install python3-numpy)");
+}
+
 void raise(py::handle type, py::object instance)
 {
     PyErr_SetObject(type.ptr(), instance.ptr());
@@ -79,9 +86,11 @@ PYBIND11_MODULE(_zem, m)
     // static's initialisation: a second thread reaching it meanwhile waits
     // there holding the GIL that the import needs. Looked up now, while
     // Python's import lock keeps other threads out of the module, no thread
-    // meets it half done. Without NumPy only the arrays fail, as before.
+    // meets it half done. Without NumPy only the arrays fail, and they fail
+    // before they look it up again (requireNumpy()).
     try {
         py::detail::npy_api::get();
+        loaded.numpy = true;
     } catch (py::error_already_set &e) {
         if (!e.matches(PyExc_ImportError))
             throw;

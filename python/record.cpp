@@ -154,6 +154,7 @@ py::object fieldValue(const Field &field, const std::uint8_t *data)
         return py::str(codec::decodeField(field, data).at("text").get<std::string>());
     }
     if (field.isArray) {
+        requireNumpy("an array field");
         py::array array(dtypeOf(field.type), std::vector<py::ssize_t> { py::ssize_t(field.count) });
         std::memcpy(array.mutable_data(), data + field.offset, field.size());
         return std::move(array);

@@ -144,12 +144,17 @@ def test_recording_replays_with_zemctl(dev, tmp_path):
 
 
 def test_threads_ctrl_c_and_bytes_paths(dev, tmp_path, monkeypatch):
-    def child(code):  # a fresh interpreter: NumPy's C API is looked up once a process
-        return subprocess.Popen([sys.executable, "-c", "import threading, time, zem\n" + code],
+    def child(code, before=""):  # a fresh interpreter: NumPy's C API is looked up once a process
+        return subprocess.Popen([sys.executable, "-c", before + "import threading, time, zem\n" + code],
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    first_arrays = child("d = zem.open('virtual://resistor'); a, b = d.measure(), d.measure()\n"
-                         "t = threading.Thread(target=lambda: a.voltage); t.start(); b.current\n"
-                         "t.join()")
+    two_readers = ("d = zem.open('virtual://resistor'); a, b = d.measure(), d.measure(); seen = []\n"
+                   "def read(c):\n try: seen.append(len(c.voltage))\n"
+                   " except ImportError as e: seen.append(str(e))\n"
+                   "t = threading.Thread(target=read, args=(a,)); t.start(); read(b); t.join()\n"
+                   "print(seen)")
+    first_arrays = child(two_readers)
+    # Where NumPy is missing, both are told so, and neither waits for the other.
+    no_numpy = child(two_readers, before="import sys; sys.modules['numpy'] = None\n")
     # Told once the device measures (set, start: 4 calls), for 31 s at these settings.
     measuring = child("r = zem.record().__enter__()\ndef told():\n while len(r) < 4: time.sleep(0.01)\n"
                       " print('measuring', flush=True)\nthreading.Thread(target=told).start()\n"
@@ -157,12 +162,15 @@ def test_threads_ctrl_c_and_bytes_paths(dev, tmp_path, monkeypatch):
                       "ProbeSignalFrequency=1)")
     try:
         assert first_arrays.wait(timeout=30) == 0, first_arrays.stderr.read()
+        assert first_arrays.stdout.read().strip() == "[100, 100]"
+        out, errors = no_numpy.communicate(timeout=30)
+        assert no_numpy.returncode == 0 and out.count("needs NumPy") == 2, errors
         assert measuring.stdout.readline() == "measuring\n"
         start = time.monotonic()
         measuring.send_signal(signal.SIGINT)
         _, errors = measuring.communicate(timeout=20)
     finally:
-        first_arrays.kill(), measuring.kill()
+        first_arrays.kill(), no_numpy.kill(), measuring.kill()
     assert time.monotonic() - start < 10 and "KeyboardInterrupt" in errors
     monkeypatch.chdir(tmp_path)
     for path in (b"calls.jsonl", tmp_path / "p.jsonl"):
