@@ -342,7 +342,7 @@ void History::sync(zem::history::Store &store)
 {
     const auto r = store.sync();
     print(Json { { "uploaded", r.uploaded }, { "already_there", r.alreadyThere },
-        { "waiting", r.waiting } });
+        { "refused", r.refused }, { "waiting", r.waiting } });
     if (!r.ok)
         fail(zemctl::kExitUsage, "sync stopped: " + text(store.errorString()));
 }

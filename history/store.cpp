@@ -239,6 +239,8 @@ Store::SyncResult Store::sync()
     }
     // Oldest first. A run that reached the server is removed from the spool
     // after; should that fail, the next sync finds it there and only drops it.
+    // A run the server refuses stays, and those after it still go.
+    QString refusedWhy;
     for (auto it = waiting->rbegin(); it != waiting->rend(); ++it) {
         bool gone = false;
         const std::optional<Run> full = local->read(it->run.uuid, &gone);
@@ -254,7 +256,15 @@ Store::SyncResult Store::sync()
         if (outcome == Outcome::Failed) {
             database().close();
             result.ok = false;
-            break;
+            const QString why = error_;
+            if (!full || !connect())
+                break;
+            ++result.refused;
+            refusedWhy = QStringLiteral("%1 refused run %2: %3")
+                             .arg(location_.text(), it->run.uuid.toString(QUuid::WithoutBraces),
+                                 why.trimmed());
+            error_ = refusedWhy;
+            continue;
         }
         (outcome == Outcome::Stored ? result.uploaded : result.alreadyThere) += 1;
         if (!local->remove(it->run.uuid)) {
@@ -264,6 +274,8 @@ Store::SyncResult Store::sync()
         }
         --result.waiting;
     }
+    if (result.refused && error_.isEmpty())
+        error_ = refusedWhy; // a run after it cleared it
     return result;
 }
 

@@ -107,6 +107,7 @@ public:
         bool ok = true; // false when the server could not be reached or a run failed
         int uploaded = 0; // runs written to the server by this sync
         int alreadyThere = 0; // spooled runs the server had already: dropped from the spool
+        int refused = 0; // spooled runs the server answered but would not take: kept
         int waiting = 0; // runs still in the spool
     };
 

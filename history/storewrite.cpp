@@ -140,9 +140,12 @@ Store::Outcome Store::record(const Run &run)
         // The server may have gone away with the connection: a new one tells.
         database().close();
     }
-    if (reached)
-        return Outcome::Failed;
-    const QString why = error_;
+    // A server that answered but would not take the run (a name it cannot
+    // store) loses it no less than one away: the run waits in the spool,
+    // where it stays until the server takes it.
+    const QString why = reached ? QStringLiteral("%1 refused the run: %2")
+                                      .arg(location_.text(), error_.trimmed())
+                                : error_;
     Store *local = spool(true);
     if (!local || local->write(run) == Outcome::Failed) {
         error_ = QStringLiteral("%1; %2").arg(why, local ? local->errorString() : error_);

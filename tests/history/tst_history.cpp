@@ -512,6 +512,22 @@ void TestHistory::spoolAndSync()
     const std::optional<Run> synced = store.run(during.uuid);
     QVERIFY(synced->untested == during.untested && synced->stopReason == "e-stop"
         && synced->points[1].info && !synced->points[0].info);
+
+    // A name the server cannot store (a NUL): the run waits in the spool
+    // rather than being lost, and does not hold back the runs after it.
+    Run refused = sampleRun("B", 2, 10);
+    refused.points[0].name = QStringLiteral("P1") + QChar(0) + QStringLiteral("x");
+    QCOMPARE(store.record(refused), Store::Outcome::Spooled);
+    QVERIFY2(store.errorString().contains("refused"), qPrintable(store.errorString()));
+    QCOMPARE(QProcess::execute(ctl, { "stop", "-m", "fast" }), 0);
+    const Run after = sampleRun("B", 2, 10);
+    QCOMPARE(store.record(after), Store::Outcome::Spooled);
+    QCOMPARE(QProcess::execute(ctl, { "start" }), 0);
+    const Store::SyncResult third = store.sync();
+    QVERIFY(!third.ok && third.refused == 1 && third.uploaded == 1 && third.waiting == 1);
+    QVERIFY2(store.errorString().contains("refused run"), qPrintable(store.errorString()));
+    QVERIFY(store.run(after.uuid));
+
     const PointResult &last = synced->points[4]; // float32, as stored
     QCOMPARE(packCurve(last.volts, last.milliamps),
         packCurve(during.points[4].volts, during.points[4].milliamps));
