@@ -154,6 +154,12 @@ std::optional<CadImport> importCadFile(Signature &board, const QString &path,
         const auto read = cad::readIpcD356(*bytes, path, error, units);
         if (!read)
             return std::nullopt;
+        if (read->records.empty()) {
+            *error = QCoreApplication::translate("sig::CadImport",
+                "%1: no test points: expected 317, 327 or 367 records of parts' pins")
+                         .arg(path);
+            return std::nullopt;
+        }
         return importNetlist(board, *read, filter);
     }
     if (!filter.nets.isEmpty()) {
@@ -164,6 +170,11 @@ std::optional<CadImport> importCadFile(Signature &board, const QString &path,
     const auto parts = cad::readPositions(*bytes, path, error, units);
     if (!parts)
         return std::nullopt;
+    if (parts->empty()) {
+        *error = QCoreApplication::translate("sig::CadImport", "%1: no parts under its header")
+                     .arg(path);
+        return std::nullopt;
+    }
     return importPlacements(board, *parts, filter);
 }
 
