@@ -50,26 +50,83 @@ std::optional<Quantity> quantityOfDesignator(const QString &refdes)
 }
 
 // "R1, R2 R5", "R1-R4": a range keeps its letters and counts its number.
-QStringList designators(const QString &cell, int line, const QString &file, QString *error)
+// The row is refused when it would bring the file's designators (`before`
+// of them on the rows above) past `most`: a file of long ranges must not
+// take all memory.
+void designators(
+    const QString &cell, int line, std::size_t before, std::size_t most, QStringList &out)
 {
-    QStringList out;
     static const QRegularExpression range(QStringLiteral("^([A-Za-z_]+)(\\d+)-\\1?(\\d+)$"));
-    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
-    for (const QString &d : cell.split(separators, Qt::SkipEmptyParts)) {
+    const auto separator
+        = [](QChar c) { return c == QLatin1Char(',') || c == QLatin1Char(';') || c.isSpace(); };
+    const auto tooMany = [&] {
+        fail(line,
+            QStringLiteral("more than %1 designators in all, the most a BOM may list").arg(most));
+    };
+    const QStringView all(cell);
+    for (qsizetype at = 0; at < all.size();) {
+        if (separator(all[at])) {
+            ++at;
+            continue;
+        }
+        qsizetype end = at;
+        while (end < all.size() && !separator(all[end]))
+            ++end;
+        const QString d = all.mid(at, end - at).toString();
+        at = end;
         const auto m = range.match(d);
         if (!m.hasMatch()) {
+            if (before + std::size_t(out.size()) >= most)
+                tooMany();
             out << d;
             continue;
         }
         const int first = m.captured(2).toInt(), last = m.captured(3).toInt();
-        if (last < first || last - first > 10000) {
-            *error = failure(file, line, QStringLiteral("expected a range such as R1-R4, found \"%1\"").arg(d));
-            return {};
-        }
+        if (last < first || last - first > 10000)
+            fail(line, QStringLiteral("expected a range such as R1-R4, found \"%1\"").arg(d));
+        if (before + std::size_t(out.size()) + std::size_t(last - first) + 1 > most)
+            tooMany();
         for (int k = first; k <= last; ++k)
             out << m.captured(1) + QString::number(k);
     }
-    return out;
+}
+
+// A value as written, its number unchecked; nothing when it is no value.
+std::optional<Value> readValue(const QString &value, const QString &refdes)
+{
+    // digits, an optional prefix or R in place of the point, digits, a unit.
+    static const QRegularExpression form(QStringLiteral(
+        "^([+\\-]?)(\\d+(?:\\.\\d+)?|\\.\\d+)\\s*([pnuµμmRrkKMG])?(\\d*)\\s*(ohms?|Ω|F|H)?$"));
+    const auto m = form.match(value.trimmed());
+    if (!m.hasMatch())
+        return std::nullopt;
+    const QString p = m.captured(3), tail = m.captured(4), unit = m.captured(5);
+    if (!tail.isEmpty() && (p.isEmpty() || m.captured(2).contains(QLatin1Char('.'))))
+        return std::nullopt; // "4.7k7", "47 7"
+    double v = (m.captured(2) + (tail.isEmpty() ? QString() : QLatin1Char('.') + tail)).toDouble();
+    if (!p.isEmpty())
+        v *= *prefix(p[0]);
+    if (m.captured(1) == QLatin1String("-"))
+        v = -v;
+    std::optional<Quantity> q;
+    if (unit == QLatin1String("F"))
+        q = Quantity::Farads;
+    else if (unit == QLatin1String("H"))
+        q = Quantity::Henries;
+    else if (!unit.isEmpty() || p == QLatin1String("R") || p == QLatin1String("r"))
+        q = Quantity::Ohms;
+    const auto byDesignator = quantityOfDesignator(refdes);
+    if (!byDesignator || (q && q != byDesignator))
+        return std::nullopt;
+    return Value { v, *byDesignator };
+}
+
+// What a part can be: a femto- to a peta- ohm, farad or henry. Zero, a
+// negative value or one of 300 digits is a mistake in the BOM, and would
+// make every reading look off.
+bool plausible(double v)
+{
+    return std::isfinite(v) && v >= kMinValue && v <= kMaxValue;
 }
 
 } // namespace
@@ -97,40 +154,22 @@ std::optional<Quantity> quantityNamed(const QString &name)
 
 std::optional<Value> parseValue(const QString &value, const QString &refdes)
 {
-    // digits, an optional prefix or R in place of the point, digits, a unit.
-    static const QRegularExpression form(QStringLiteral(
-        "^(\\d+(?:\\.\\d+)?|\\.\\d+)\\s*([pnuµμmRrkKMG])?(\\d*)\\s*(ohms?|Ω|F|H)?$"));
-    const auto m = form.match(value.trimmed());
-    if (!m.hasMatch())
+    const auto v = readValue(value, refdes);
+    if (!v || !plausible(v->number))
         return std::nullopt;
-    const QString p = m.captured(2), tail = m.captured(3), unit = m.captured(4);
-    if (!tail.isEmpty() && (p.isEmpty() || m.captured(1).contains(QLatin1Char('.'))))
-        return std::nullopt; // "4.7k7", "47 7"
-    double v = (m.captured(1) + (tail.isEmpty() ? QString() : QLatin1Char('.') + tail)).toDouble();
-    if (!p.isEmpty())
-        v *= *prefix(p[0]);
-    std::optional<Quantity> q;
-    if (unit == QLatin1String("F"))
-        q = Quantity::Farads;
-    else if (unit == QLatin1String("H"))
-        q = Quantity::Henries;
-    else if (!unit.isEmpty() || p == QLatin1String("R") || p == QLatin1String("r"))
-        q = Quantity::Ohms;
-    const auto byDesignator = quantityOfDesignator(refdes);
-    if (!byDesignator || (q && q != byDesignator) || !std::isfinite(v))
-        return std::nullopt;
-    return Value { v, *byDesignator };
+    return v;
 }
 
-std::optional<std::vector<BomLine>> readBom(
-    const QByteArray &bytes, const QString &file, QString *error)
+namespace {
+
+std::vector<BomLine> read(const QByteArray &bytes, std::size_t most)
 {
-    error->clear();
     const QList<QByteArray> all = lines(bytes);
     int refCol = -1, valueCol = -1;
     char delimiter = ',';
     std::vector<BomLine> out;
     QHash<QString, int> seen;
+    QStringList refs;
     for (int k = 0; k < all.size(); ++k) {
         const QByteArray line = all[k].trimmed();
         if (line.isEmpty())
@@ -149,41 +188,57 @@ std::optional<std::vector<BomLine>> readBom(
         const QStringList row = csvFields(line, delimiter);
         if (blankRow(row))
             continue;
-        if (row.size() <= std::max(refCol, valueCol)) {
-            *error = failure(file, k + 1,
+        if (row.size() <= std::max(refCol, valueCol))
+            fail(k + 1,
                 QStringLiteral("expected %1 fields as the header names, found %2")
                     .arg(std::max(refCol, valueCol) + 1)
                     .arg(row.size()));
-            return std::nullopt;
-        }
-        const QStringList refs = designators(row[refCol], k + 1, file, error);
-        if (!error->isEmpty())
-            return std::nullopt;
+        refs.clear();
+        designators(row[refCol], k + 1, out.size(), most, refs);
         for (const QString &r : refs) {
-            if (const auto first = seen.constFind(r); first != seen.constEnd()) {
-                *error = failure(file, k + 1,
+            if (const auto first = seen.constFind(r); first != seen.constEnd())
+                fail(k + 1,
                     QStringLiteral("%1 is listed again (first on line %2)").arg(r).arg(*first));
-                return std::nullopt;
-            }
             seen.insert(r, k + 1);
-            out.push_back({ k + 1, r, row[valueCol], parseValue(row[valueCol], r) });
+            const auto value = readValue(row[valueCol], r);
+            if (value && !plausible(value->number))
+                fail(k + 1,
+                    QStringLiteral("%1's value \"%2\" is no part's: expected from %3 to %4 %5")
+                        .arg(r, row[valueCol].left(40))
+                        .arg(kMinValue)
+                        .arg(kMaxValue)
+                        .arg(quantityName(value->quantity)));
+            out.push_back({ k + 1, r, row[valueCol], value });
         }
     }
-    if (refCol < 0) {
-        *error = failure(file, 0,
+    if (refCol < 0)
+        fail(0,
             QStringLiteral("no header naming the designator (Designator, Reference, Ref) and "
                            "value (Value, Comment) columns"));
-        return std::nullopt;
-    }
     return out;
 }
 
-std::optional<std::vector<BomLine>> readBomFile(const QString &path, QString *error)
+} // namespace
+
+std::optional<std::vector<BomLine>> readBom(
+    const QByteArray &bytes, const QString &file, QString *error, std::size_t most)
+{
+    error->clear();
+    try {
+        return read(bytes, most);
+    } catch (const Failure &f) {
+        *error = failure(file, f.line, f.what);
+        return std::nullopt;
+    }
+}
+
+std::optional<std::vector<BomLine>> readBomFile(
+    const QString &path, QString *error, std::size_t most)
 {
     const auto bytes = readCadFile(path, error);
     if (!bytes)
         return std::nullopt;
-    return readBom(*bytes, path, error);
+    return readBom(*bytes, path, error, most);
 }
 
 } // namespace cad

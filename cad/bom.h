@@ -25,7 +25,8 @@ struct Value
 // A part's value: "4k7" is 4700, "2R2" 2.2, "100n" 1e-7, "10uF" 1e-5, "1M"
 // 1e6; the quantity from a suffix (Ω, R, ohm, F, H), else from the
 // designator's leading letters. Nothing when it is no such value ("LM358",
-// "DNP") or the designator names no two-pin part.
+// "DNP"), lies outside kMinValue to kMaxValue, or the designator names no
+// two-pin part.
 std::optional<Value> parseValue(const QString &value, const QString &refdes);
 
 struct BomLine
@@ -36,10 +37,19 @@ struct BomLine
     std::optional<Value> parsed;
 };
 
-// One BomLine per designator.
+// The designators a BOM may list in all (its ranges expanded), unless the
+// caller knows a closer bound.
+inline constexpr std::size_t kMaxBomDesignators = 100000;
+// The values a part's may lie in, in ohms, farads or henries.
+inline constexpr double kMinValue = 1e-15, kMaxValue = 1e15;
+
+// One BomLine per designator. A value that is a number outside kMinValue to
+// kMaxValue (0, "-1k", 300 digits) is refused, as is a file listing more than
+// `most` designators; errors name the file and line.
 std::optional<std::vector<BomLine>> readBom(const QByteArray &bytes, const QString &file,
-    QString *error);
-std::optional<std::vector<BomLine>> readBomFile(const QString &path, QString *error);
+    QString *error, std::size_t most = kMaxBomDesignators);
+std::optional<std::vector<BomLine>> readBomFile(
+    const QString &path, QString *error, std::size_t most = kMaxBomDesignators);
 
 // The quantity's JSON key: "ohms", "farads", "henries".
 QString quantityName(Quantity q);

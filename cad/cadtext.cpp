@@ -19,8 +19,8 @@ QString failure(const QString &file, int line, const QString &what)
 std::optional<QByteArray> readCadFile(const QString &path, QString *error)
 {
     std::string bytes;
-    const std::string why = zem::files::readFile(
-        QFile::encodeName(path).toStdString(), kMaxCadFileSize, "CAD file", bytes);
+    const std::string why = zem::files::readFile(QFile::encodeName(path).toStdString(),
+        kMaxCadFileSize, "a CAD file", bytes, zem::files::Accept::RegularFile);
     if (!why.empty()) {
         *error = QString::fromLocal8Bit(why.c_str());
         return std::nullopt;
@@ -75,6 +75,19 @@ QList<QByteArray> lines(const QByteArray &bytes)
     return out;
 }
 
+bool onAnyBoard(double mm)
+{
+    return std::isfinite(mm) && std::abs(mm) <= kMaxCoordinateMm;
+}
+
+std::optional<double> toMm(double value, Unit unit)
+{
+    const double mm = value * mmPer(unit);
+    if (!onAnyBoard(mm))
+        return std::nullopt;
+    return mm;
+}
+
 bool blankRow(const QStringList &fields)
 {
     return std::all_of(fields.begin(), fields.end(), [](const QString &f) { return f.isEmpty(); });
@@ -105,6 +118,45 @@ QStringList csvFields(const QByteArray &line, char delimiter)
     }
     out << QString::fromUtf8(field).trimmed();
     return out;
+}
+
+QStringList blankFields(const QByteArray &line)
+{
+    QStringList out;
+    QByteArray field;
+    bool quoted = false, inField = false;
+    for (qsizetype k = 0; k < line.size(); ++k) {
+        const char c = line[k];
+        if (quoted) {
+            if (c == '"' && k + 1 < line.size() && line[k + 1] == '"')
+                field += line[++k];
+            else if (c == '"')
+                quoted = false;
+            else
+                field += c;
+        } else if (c == ' ' || c == '\t') {
+            if (inField)
+                out << QString::fromUtf8(field);
+            field.clear();
+            inField = false;
+        } else {
+            inField = true;
+            if (c == '"')
+                quoted = true;
+            else
+                field += c;
+        }
+    }
+    if (inField)
+        out << QString::fromUtf8(field);
+    return out;
+}
+
+std::optional<char> delimiterOf(const QByteArray &line)
+{
+    if (!line.contains(',') && !line.contains(';') && !line.contains('\t'))
+        return std::nullopt;
+    return csvDelimiter(line);
 }
 
 char csvDelimiter(const QByteArray &line)

@@ -39,6 +39,13 @@ enum class Side { Top, Bottom };
 // Millimetres in one unit of a length.
 enum class Unit { Mm, Inch, Mil };
 double mmPer(Unit unit);
+// The farthest a coordinate may lie from the origin: 10 m is no board.
+inline constexpr double kMaxCoordinateMm = 10000.0;
+// Whether a coordinate in mm is finite and within kMaxCoordinateMm.
+bool onAnyBoard(double mm);
+// A length in mm, or nothing when the conversion overflows or lands past
+// kMaxCoordinateMm ("1e308" inches).
+std::optional<double> toMm(double value, Unit unit);
 // "mm", "in"/"inch"/"inches", "mil"/"mils"; nothing for any other text.
 std::optional<Unit> unitNamed(const QString &name);
 
@@ -51,6 +58,12 @@ QList<QByteArray> lines(const QByteArray &bytes);
 
 // One CSV row split at delimiter, with RFC 4180 quotes; fields trimmed.
 QStringList csvFields(const QByteArray &line, char delimiter);
+// One row split at runs of blanks (spaces, tabs), with quoted fields kept
+// whole; no empty fields.
+QStringList blankFields(const QByteArray &line);
+// The delimiter of a CSV line (see csvDelimiter), or nothing when the line
+// has no comma, semicolon or tab: its fields are split at blanks.
+std::optional<char> delimiterOf(const QByteArray &line);
 // Whether every field is empty (",,,," as spreadsheets end a table).
 bool blankRow(const QStringList &fields);
 // The delimiter a header line uses: the most common of ',', ';' and tab.

@@ -40,6 +40,19 @@ double signedValue(const QByteArray &field, int line, const char *what)
     return sign == '-' ? -v : v;
 }
 
+// A coordinate's counts in mm, refused when they land past any board.
+double countsToMm(double counts, double mmPerCount, int line, const char *what)
+{
+    const double mm = counts * mmPerCount;
+    if (!onAnyBoard(mm))
+        fail(line,
+            QStringLiteral("%1 %2 mm is out of range: expected at most %3 mm from the origin")
+                .arg(QLatin1String(what))
+                .arg(mm)
+                .arg(kMaxCoordinateMm));
+    return mm;
+}
+
 struct Units
 {
     Unit unit = Unit::Inch;
@@ -84,8 +97,8 @@ void readSeries(const QByteArray &series, int number, double mmPerCount,
             fail(number, QStringLiteral("expected X and Y coordinates as signs and digits, found "
                                         "\"X%1\"")
                              .arg(p));
-        outline.emplace_back(
-            m.captured(1).toDouble() * mmPerCount, m.captured(2).toDouble() * mmPerCount);
+        outline.emplace_back(countsToMm(m.captured(1).toDouble(), mmPerCount, number, "X"),
+            countsToMm(m.captured(2).toDouble(), mmPerCount, number, "Y"));
     }
 }
 
@@ -119,8 +132,9 @@ void readTest(const QByteArray &line, int number, double mmPerCount, TestRecord 
                 .arg(QString::fromLatin1(access)));
     if (line[41] != 'X' || line[49] != 'Y')
         fail(number, QStringLiteral("expected X in column 42 and Y in column 50"));
-    r.mm = QPointF(signedValue(columns(line, 43, 49), number, "X") * mmPerCount,
-        signedValue(columns(line, 51, 57), number, "Y") * mmPerCount);
+    r.mm = QPointF(
+        countsToMm(signedValue(columns(line, 43, 49), number, "X"), mmPerCount, number, "X"),
+        countsToMm(signedValue(columns(line, 51, 57), number, "Y"), mmPerCount, number, "Y"));
     // The feature's size, rotation and soldermask are read when they are there.
     const QByteArray sx = columns(line, 58, 62), sy = columns(line, 63, 67);
     if (sx.startsWith('X') && allDigits(sx.mid(1)))
@@ -213,6 +227,10 @@ Netlist read(const QByteArray &bytes, std::optional<Unit> unitsIfUnsaid)
         }
         // Other records (conductors, other outlines) do not make points.
     }
+    // Without its end record a file may have been cut short, its last
+    // points missing.
+    if (!ended)
+        fail(number, QStringLiteral("the end record (999) is missing: the file may be cut short"));
     out.unit = units.unit;
     for (TestRecord &r : out.records)
         r.net = aliases.value(r.net, r.net);

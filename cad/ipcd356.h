@@ -41,7 +41,8 @@ struct Netlist
 QString pointName(const TestRecord &r);
 
 // Reads the netlist; unitsIfUnsaid is taken when the file has no UNITS line
-// (the format's own default is inches). Errors name the file and line.
+// (the format's own default is inches). A file without its end record (999)
+// is refused as cut short. Errors name the file and line.
 std::optional<Netlist> readIpcD356(const QByteArray &bytes, const QString &file,
     QString *error, std::optional<Unit> unitsIfUnsaid = std::nullopt);
 std::optional<Netlist> readIpcD356File(

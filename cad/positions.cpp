@@ -52,7 +52,13 @@ double length(const QString &text, std::optional<Unit> unit, int line, const cha
         fail(line,
             QStringLiteral("expected %1 as a number (with mm, mil or in after it), found \"%2\"")
                 .arg(QLatin1String(what), text));
-    return *v * mmPer(suffix ? *suffix : unit.value_or(Unit::Mm));
+    const auto mm = toMm(*v, suffix ? *suffix : unit.value_or(Unit::Mm));
+    if (!mm)
+        fail(line,
+            QStringLiteral("%1 \"%2\" is out of range: expected at most %3 mm from the origin")
+                .arg(QLatin1String(what), text)
+                .arg(kMaxCoordinateMm));
+    return *mm;
 }
 
 class Reader
@@ -68,14 +74,12 @@ public:
         const QList<QByteArray> all = lines(bytes);
         for (int k = 0; k < all.size(); ++k) {
             const QByteArray line = all[k].trimmed();
-            if (line.isEmpty())
+            if (line.isEmpty() || (line.startsWith('#') && unitLine(line, k + 1)))
                 continue;
             if (m_header.isEmpty())
-                findHeader(line, k + 1);
+                findHeader(line);
             else if (!line.startsWith('#'))
-                row(m_kicad ? QString::fromUtf8(line).simplified().split(QLatin1Char(' '))
-                            : csvFields(line, m_delimiter),
-                    k + 1);
+                row(m_delimiter ? csvFields(line, *m_delimiter) : blankFields(line), k + 1);
         }
         if (m_header.isEmpty())
             fail(0,
@@ -85,55 +89,78 @@ public:
     }
 
 private:
-    void findHeader(const QByteArray &line, int number)
+    // A comment that gives the file's unit: KiCad's "## Unit = mm, Angle =
+    // deg.", "# Unit = inches". True when the line was one.
+    bool unitLine(const QByteArray &line, int number)
     {
-        if (line.startsWith("##")) {
-            // KiCad's "## Unit = mm, Angle = deg."
-            static const QRegularExpression unit(
-                QStringLiteral("Unit\\s*=\\s*([A-Za-z]+)"), QRegularExpression::CaseInsensitiveOption);
-            if (const auto m = unit.match(QString::fromUtf8(line)); m.hasMatch()) {
-                m_unit = unitNamed(m.captured(1));
-                if (!m_unit)
-                    fail(number, QStringLiteral("unknown unit \"%1\": expected mm or inches")
-                                     .arg(m.captured(1)));
-            }
-            return;
-        }
+        static const QRegularExpression unit(QStringLiteral("\\bUnits?\\s*=\\s*([A-Za-z]+)"),
+            QRegularExpression::CaseInsensitiveOption);
+        const auto m = unit.match(QString::fromUtf8(line));
+        if (!m.hasMatch())
+            return false;
+        if (!m_out.empty())
+            fail(number, QStringLiteral("the unit must be given before the first part"));
+        m_unit = unitNamed(m.captured(1));
+        if (!m_unit)
+            fail(number,
+                QStringLiteral("unknown unit \"%1\": expected mm, mil or inches")
+                    .arg(m.captured(1)));
+        return true;
+    }
+
+    // Headers as tools write them: "Ref,Val,...", "#, Ref, Val, ..." (its
+    // comment marker a column of its own, as the rows' empty first field
+    // shows), "# Ref Val Package PosX PosY" split at blanks, where a unit
+    // may stand apart ("PosX (mm)").
+    void findHeader(const QByteArray &line)
+    {
+        const std::optional<char> delimiter = delimiterOf(line);
         QStringList header;
-        if (line.startsWith('#')) {
-            header = QString::fromUtf8(line.mid(1)).simplified().split(QLatin1Char(' '));
-            m_kicad = true;
+        if (delimiter) {
+            header = csvFields(line, *delimiter);
         } else {
-            m_delimiter = csvDelimiter(line);
-            header = csvFields(line, m_delimiter);
-            m_kicad = false;
+            qsizetype marks = 0;
+            while (marks < line.size() && line[marks] == '#')
+                ++marks;
+            for (const QString &f : blankFields(line.mid(marks))) {
+                if (f.startsWith(QLatin1Char('(')) && !header.isEmpty())
+                    header.last() += f;
+                else
+                    header << f;
+            }
         }
         const Columns c = findColumns(header);
         if (c.refdes < 0 || c.x < 0 || c.y < 0)
             return; // a title or note before the header
         m_header = header;
         m_columns = c;
-        if (const auto u = headerUnit(header[c.x]))
-            m_unit = u;
+        m_delimiter = delimiter;
+        m_xUnit = headerUnit(header[c.x]);
+        m_yUnit = headerUnit(header[c.y]);
     }
 
-    // The field of a header column. KiCad's ASCII rows are split at blanks,
-    // and a value or package may hold one: the columns after them are taken
-    // from the row's end.
+    // The field of a header column. Rows split at blanks may hold one more
+    // in a value or package: the columns after them are taken from the
+    // row's end.
     QString field(const QStringList &row, int index) const
     {
         if (index < 0)
             return {};
-        if (m_kicad && row.size() > m_header.size() && index > m_columns.package
+        if (!m_delimiter && row.size() > m_header.size() && index > m_columns.package
             && index > m_columns.value)
             return row[row.size() - (m_header.size() - index)];
         return index < row.size() ? row[index] : QString();
     }
 
-    void row(const QStringList &row, int number)
+    void row(QStringList row, int number)
     {
         if (blankRow(row))
             return;
+        // Rows that start with an empty field under a header that does not
+        // (its comment marker dropped) are read from their second field.
+        if (m_delimiter && row.size() == m_header.size() + 1 && row.first().isEmpty()
+            && !m_header.first().isEmpty())
+            row.removeFirst();
         const Columns &c = m_columns;
         const int needed = std::max({ c.refdes, c.x, c.y, c.side, c.rotation }) + 1;
         if (row.size() < needed)
@@ -148,8 +175,8 @@ private:
             fail(number, QStringLiteral("expected a reference designator"));
         p.value = field(row, c.value);
         p.package = field(row, c.package);
-        p.mm = QPointF(
-            length(field(row, c.x), m_unit, number, "X"), length(field(row, c.y), m_unit, number, "Y"));
+        p.mm = QPointF(length(field(row, c.x), m_xUnit ? m_xUnit : m_unit, number, "X"),
+            length(field(row, c.y), m_yUnit ? m_yUnit : m_unit, number, "Y"));
         if (c.rotation >= 0) {
             const QString rot = field(row, c.rotation);
             const auto r = number_(rot);
@@ -171,11 +198,11 @@ private:
         return text.trimmed().isEmpty() ? 0.0 : number(text);
     }
 
-    std::optional<Unit> m_unit;
+    std::optional<Unit> m_unit; // the file's, or the caller's when it says none
+    std::optional<Unit> m_xUnit, m_yUnit; // as the header gives them
     QStringList m_header;
     Columns m_columns;
-    bool m_kicad = false;
-    char m_delimiter = ',';
+    std::optional<char> m_delimiter; // none: fields split at blanks
     QHash<QString, int> m_lines;
     std::vector<Placement> m_out;
 };

@@ -23,10 +23,13 @@ std::string sizeText(std::size_t bytes)
 } // namespace
 
 std::string readFile(
-    const std::string &path, std::size_t limit, const char *what, std::string &bytes)
+    const std::string &path, std::size_t limit, const char *what, std::string &bytes, Accept accept)
 {
     bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opening a FIFO waits for its writer; O_NONBLOCK lets it be told apart
+    // first. A regular file reads the same either way.
+    const bool regularOnly = accept == Accept::RegularFile;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regularOnly ? O_NONBLOCK : 0));
     if (fd < 0)
         return "cannot read " + path + ": " + std::strerror(errno);
     struct stat info
@@ -35,6 +38,10 @@ std::string readFile(
     int error = ::fstat(fd, &info) == 0 ? 0 : errno;
     if (error == 0 && S_ISDIR(info.st_mode))
         error = EISDIR;
+    if (error == 0 && regularOnly && !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return path + ": not a regular file, as " + what + " must be";
+    }
     // A regular file says its size; other files are known only by reading.
     bool tooLarge = error == 0 && S_ISREG(info.st_mode) && std::size_t(info.st_size) > limit;
     if (error == 0 && !tooLarge && S_ISREG(info.st_mode))

@@ -57,7 +57,9 @@ CadImport merge(Signature &board, const std::vector<Incoming> &all, const CadFil
 {
     CadImport result;
     QSet<QString> names;
+    names.reserve(qsizetype(all.size()));
     std::vector<const Incoming *> chosen;
+    chosen.reserve(all.size());
     QHash<QString, int> perNet;
     const Globs nets(filter.nets), refdes(filter.refdes);
     for (const Incoming &p : all) {
@@ -70,8 +72,14 @@ CadImport merge(Signature &board, const std::vector<Incoming> &all, const CadFil
             ++perNet[p.net];
     }
     QHash<QString, int> index;
+    index.reserve(qsizetype(board.points.size() + chosen.size()));
     for (std::size_t k = 0; k < board.points.size(); ++k)
         index.insert(board.points[k].name, int(k));
+    // Grown once: a point is large, and moving all of them at each growth
+    // of a board of many thousands takes much of an import's time.
+    board.points.reserve(board.points.size()
+        + std::size_t(std::count_if(chosen.begin(), chosen.end(),
+            [&index](const Incoming *in) { return !index.contains(in->name); })));
     for (const Incoming *in : chosen) {
         const auto found = index.constFind(in->name);
         Point *p = nullptr;
@@ -154,6 +162,12 @@ std::optional<CadImport> importCadFile(Signature &board, const QString &path,
         const auto read = cad::readIpcD356(*bytes, path, error, units);
         if (!read)
             return std::nullopt;
+        if (read->records.empty()) {
+            *error = QCoreApplication::translate("sig::CadImport",
+                "%1: no test points: expected 317, 327 or 367 records of parts' pins")
+                         .arg(path);
+            return std::nullopt;
+        }
         return importNetlist(board, *read, filter);
     }
     if (!filter.nets.isEmpty()) {
@@ -164,6 +178,11 @@ std::optional<CadImport> importCadFile(Signature &board, const QString &path,
     const auto parts = cad::readPositions(*bytes, path, error, units);
     if (!parts)
         return std::nullopt;
+    if (parts->empty()) {
+        *error = QCoreApplication::translate("sig::CadImport", "%1: no parts under its header")
+                     .arg(path);
+        return std::nullopt;
+    }
     return importPlacements(board, *parts, filter);
 }
 

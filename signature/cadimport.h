@@ -44,8 +44,9 @@ CadImport importPlacements(
 
 // Reads a CAD file and imports it: a netlist by its suffix (.d356, .ipc,
 // .356) or, with another, by its content; else a position file. `units`
-// is for a file that does not say its own. On error (naming the file and
-// line) the board is left as it was.
+// is for a file that does not say its own. A file that gives no points is
+// refused too. On error (naming the file and line) the board is left as it
+// was.
 std::optional<CadImport> importCadFile(Signature &board, const QString &path,
     const CadFilter &filter, std::optional<cad::Unit> units, QString *error);
 

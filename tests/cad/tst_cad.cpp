@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace cad;
 
 namespace {
@@ -86,6 +88,8 @@ private slots:
     void bom_data();
     void bom();
     void importThroughZemctl();
+    void importRefused_data();
+    void importRefused();
 };
 
 void tst_Cad::ipcD356_data()
@@ -113,6 +117,12 @@ void tst_Cad::ipcD356_data()
     QTest::newRow("lone continuation") << QByteArray("017  X+000000Y+000000\n")
                                        << "board.d356:1: a continuation record";
     QTest::newRow("no record") << QByteArray("hello\n") << "board.d356:1: expected a record type";
+    QTest::newRow("cut short") << good.chopped(4)
+                               << "board.d356:15: the end record (999) is missing";
+    QTest::newRow("empty") << QByteArray() << "board.d356: the end record (999) is missing";
+    QTest::newRow("outline past any board") << QByteArray(good).replace(
+        "089                 X+101600", "089                 X+999999999")
+                                            << "board.d356:15: X 1e+06 mm is out of range";
 }
 
 void tst_Cad::ipcD356()
@@ -175,6 +185,22 @@ void tst_Cad::positions_data()
                                << "pos.csv:3: a second R1 (the first is on line 2)";
     QTest::newRow("short row") << QByteArray("Ref,PosX,PosY,Side\nR1,1\n") << "pos.csv:2: expected 4";
     QTest::newRow("unknown unit") << QByteArray("## Unit = furlongs\n") << "pos.csv:1: unknown unit";
+    QTest::newRow("comment-marked header")
+        << QByteArray("#, Ref, Val, Package, PosX, PosY, Rot, Side\n,R1,4k7,0603,10.0,20.0,0,top\n"
+                      ",U1,LM358,SO8,-5.5,30.25,0,bottom\n")
+        << parts;
+    QTest::newRow("marker dropped from the header")
+        << QByteArray("Ref, Val, Package, PosX, PosY, Rot, Side\n,R1,4k7,0603,10,20,0,top\n")
+        << "R1 10 20 top";
+    QTest::newRow("unit comment, semicolons")
+        << QByteArray("# Unit = inches\nRef;PosX;PosY;Side\nR1;1;2;T\n") << "R1 25.4 50.8 top";
+    QTest::newRow("header units at blanks") << QByteArray(
+        "## Unit = inches\n# \"Ref\" Val PosX (mil) \"Y (mil)\" Side\n\"R1\" \"4k7 1%\" 1000 2000 "
+        "top\n") << "R1 25.4 50.8 top";
+    QTest::newRow("overflow") << QByteArray("## Unit = inches\nRef,PosX,PosY\nR1,1e308,0\n")
+                              << "pos.csv:3: X \"1e308\" is out of range";
+    QTest::newRow("unit after parts") << QByteArray("Ref,PosX,PosY\nR1,1,2\n# Unit = mil\n")
+                                      << "pos.csv:3: the unit must be given before the first part";
 }
 
 void tst_Cad::positions()
@@ -213,6 +239,15 @@ void tst_Cad::bom_data()
     QTest::newRow("listed twice") << QByteArray("Designator;Comment\nR1;1k\nR2,R1;2k\n")
                                   << "bom.csv:3: R1 is listed again";
     QTest::newRow("short row") << QByteArray("Qty,Designator,Value\n1,R1\n") << "bom.csv:2: expected 3";
+    QByteArray ranges = "Ref,Value\n";
+    for (char c = 'A'; c <= 'J'; ++c)
+        ranges += QByteArray("A") + c + "1-A" + c + "10001,LM358\n";
+    QTest::newRow("ranges past the bound") << ranges << "bom.csv:11: more than 100000 designators";
+    QTest::newRow("zero") << QByteArray("Ref,Value\nR1,4k7\nR2,0\n")
+                          << "bom.csv:3: R2's value \"0\" is no part's";
+    QTest::newRow("negative") << QByteArray("Ref,Value\nR1,-4k7\n") << "bom.csv:2: R1's value";
+    QTest::newRow("300 digits") << "Ref,Value\nC1," + QByteArray(300, '9') + "\n"
+                                << "bom.csv:2: C1's value";
 }
 
 void tst_Cad::bom()
@@ -269,6 +304,40 @@ void tst_Cad::importThroughZemctl()
     QVERIFY2(out.contains("board.d356:3: unknown units"), out);
     before.seek(0);
     QCOMPARE(before.readAll(), kept);
+}
+
+// Files that give no board are refused by zemctl, and no signature is made;
+// a FIFO is refused before anything waits for its writer.
+void tst_Cad::importRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes"); // "fifo": a FIFO of that name
+    QTest::addColumn<QString>("error");
+    QTest::newRow("fifo") << "board.d356" << QByteArray("fifo") << "board.d356: not a regular file";
+    QTest::newRow("device") << "/dev/null" << QByteArray() << "/dev/null: not a regular file";
+    QTest::newRow("end record only")
+        << "board.d356" << QByteArray("999\n") << "board.d356: no test points";
+    QTest::newRow("header only") << "pos.csv" << QByteArray("Ref,PosX,PosY\n")
+                                 << "pos.csv: no parts";
+}
+
+void tst_Cad::importRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString cadFile = name.startsWith(QLatin1Char('/')) ? name : dir.filePath(name);
+    if (bytes == "fifo")
+        QVERIFY(::mkfifo(QFile::encodeName(cadFile).constData(), 0600) == 0);
+    else if (!name.startsWith(QLatin1Char('/')))
+        QVERIFY(write(cadFile, bytes));
+    QByteArray out;
+    QCOMPARE(
+        zemctl({ "board", dir.filePath(QStringLiteral("new.json")), "--import", cadFile }, &out),
+        1);
+    QVERIFY2(out.contains(error.toUtf8()), out);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("new.json"))));
 }
 
 QTEST_GUILESS_MAIN(tst_Cad)
