@@ -121,12 +121,14 @@ std::optional<Value> readValue(const QString &value, const QString &refdes)
     return Value { v, *byDesignator };
 }
 
-// What a part can be: a femto- to a peta- ohm, farad or henry. Zero, a
-// negative value or one of 300 digits is a mistake in the BOM, and would
-// make every reading look off.
-bool plausible(double v)
+// What a part can be: a femto- to a peta- ohm, farad or henry, or a 0 ohm
+// jumper, which real BOMs list. Any other zero, a negative value or one of
+// 300 digits is a mistake in the BOM, and would make every reading look off.
+bool plausible(const Value &v)
 {
-    return std::isfinite(v) && v >= kMinValue && v <= kMaxValue;
+    if (v.number == 0)
+        return v.quantity == Quantity::Ohms;
+    return std::isfinite(v.number) && v.number >= kMinValue && v.number <= kMaxValue;
 }
 
 } // namespace
@@ -201,7 +203,7 @@ std::vector<BomLine> read(const QByteArray &bytes, std::size_t most)
                     QStringLiteral("%1 is listed again (first on line %2)").arg(r).arg(*first));
             seen.insert(r, k + 1);
             const auto value = readValue(row[valueCol], r);
-            if (value && !plausible(value->number))
+            if (value && !plausible(*value))
                 fail(k + 1,
                     QStringLiteral("%1's value \"%2\" is no part's: expected from %3 to %4 %5")
                         .arg(r, row[valueCol].left(40))

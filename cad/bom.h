@@ -44,8 +44,8 @@ inline constexpr std::size_t kMaxBomDesignators = 100000;
 inline constexpr double kMinValue = 1e-15, kMaxValue = 1e15;
 
 // One BomLine per designator. A value that is a number outside kMinValue to
-// kMaxValue (0, "-1k", 300 digits) is refused, as is a file listing more than
-// `most` designators; errors name the file and line.
+// kMaxValue ("-1k", 300 digits, a capacitor of 0; a 0 ohm jumper is kept)
+// is refused, as is a file listing more than `most` designators; errors name the file and line.
 std::optional<std::vector<BomLine>> readBom(const QByteArray &bytes, const QString &file,
     QString *error, std::size_t most = kMaxBomDesignators);
 std::optional<std::vector<BomLine>> readBomFile(

@@ -243,8 +243,8 @@ void tst_Cad::bom_data()
     for (char c = 'A'; c <= 'J'; ++c)
         ranges += QByteArray("A") + c + "1-A" + c + "10001,LM358\n";
     QTest::newRow("ranges past the bound") << ranges << "bom.csv:11: more than 100000 designators";
-    QTest::newRow("zero") << QByteArray("Ref,Value\nR1,4k7\nR2,0\n")
-                          << "bom.csv:3: R2's value \"0\" is no part's";
+    QTest::newRow("zero") << QByteArray("Ref,Value\nR1,0R\nC2,0\n")
+                          << "bom.csv:3: C2's value \"0\" is no part's";
     QTest::newRow("negative") << QByteArray("Ref,Value\nR1,-4k7\n") << "bom.csv:2: R1's value";
     QTest::newRow("300 digits") << "Ref,Value\nC1," + QByteArray(300, '9') + "\n"
                                 << "bom.csv:2: C1's value";
