@@ -15,8 +15,10 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -465,6 +467,32 @@ TEST_F(Zemctl, MeasureWritesEveryPointInBothForms)
     const Outcome refused = run({ "-u", kUrl, "measure", "NumberPoints=x", "-o", "c2.csv" });
     EXPECT_EQ(refused.exitCode, kExitUsage);
     EXPECT_FALSE(fs::exists(dir / "c2.csv"));
+}
+
+// Ctrl+C during a measurement that never completes: once the call file shows
+// it started, the interrupt ends it with its own status and nothing written.
+TEST_F(Zemctl, InterruptedMeasurementExits130)
+{
+    const fs::path calls = dir / "calls.jsonl";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
+            _exit(126);
+        execl(ZEMCTL_PATH, ZEMCTL_PATH, "-u", "virtual://resistor?never_complete=1", "--record",
+            calls.c_str(), "measure", "SamplingRate=10", "ProbeSignalFrequency=1", "-o",
+            (dir / "m.csv").c_str(), nullptr);
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (readFile(calls).find("zem_start_measurement") == std::string::npos
+        && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), kExitInterrupted);
+    EXPECT_FALSE(fs::exists(dir / "m.csv"));
 }
 
 // Calls that take 30 ms at a 10 ms period: the ticks they overran are
