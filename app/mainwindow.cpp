@@ -185,7 +185,7 @@ void MainWindow::buildDocks()
             && call.operation == zem::calls::Operation::Command)
             addFoldedLog(tr("%1 returned %2")
                              .arg(QLatin1String(call.operationName()),
-                                 QString::fromStdString(zem::calls::resultName(call.result))),
+                                 QString::fromStdString(zem::calls::logResultName(call.result))),
                 levelOf(call.result));
     });
     connect(curve, &CurveDock::logMessage, this,
@@ -278,7 +278,7 @@ void MainWindow::send(const char *command)
     const std::int32_t result = runCommandWith(c, request, page, session->connection());
     AddLog(tr("%1 returned %2")
                .arg(QLatin1String(c.operation),
-                   QString::fromStdString(zem::calls::resultName(result))),
+                   QString::fromStdString(zem::calls::logResultName(result))),
         levelOf(result));
     statusText->noteResult(c, result, request);
     updateStatus();
@@ -397,7 +397,7 @@ void MainWindow::sendAgain(int command, const QByteArray &request)
         showResponse(c, replay->result, replay->response, *pageAt(command));
         AddLog(tr("%1 returned %2")
                    .arg(QLatin1String(c.operation),
-                       QString::fromStdString(zem::calls::resultName(replay->result))),
+                       QString::fromStdString(zem::calls::logResultName(replay->result))),
             levelOf(replay->result));
         statusText->noteResult(c, replay->result, replay->request);
         updateStatus();

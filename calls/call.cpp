@@ -105,6 +105,13 @@ std::optional<Origin> originFromName(std::string_view name)
 
 std::string resultName(std::int32_t result)
 {
+    if (result <= 0 && result > -std::int32_t(std::size(kResults)))
+        return kResults[-result];
+    return "unknown (" + std::to_string(result) + ")";
+}
+
+std::string logResultName(std::int32_t result)
+{
     // Widened first: the magnitude of INT32_MIN does not fit in 32 bits.
     const std::int64_t magnitude = result < 0 ? -std::int64_t(result) : result;
     if (magnitude < std::int64_t(std::size(kResults)))

@@ -79,12 +79,15 @@ struct Call
 const char *originName(Origin origin);
 std::optional<Origin> originFromName(std::string_view name);
 
-// The one text of a result code, wherever one is shown or written: log lines
-// ("... returned result_ok 0"), zemctl, call files, C snippets and Python.
-// Codes of magnitude 0 to 5 are named ("result_timeout (-5)"); a positive one
-// takes the name of its negative, as the window's logs have always shown it.
-// Any other code is its signed decimal number ("-6", "17").
+// The one text of a result code, wherever one is shown or written: zemctl,
+// call files, C snippets, Python, the calls dock ("result_value_error (-3)").
+// A result is named by its exact value; one the library does not define says
+// so with its signed number ("unknown (1)", "unknown (-6)").
 std::string resultName(std::int32_t result);
+// The window's log line alone names a code by its magnitude, a positive one
+// by the name of its negative, as its logs have always shown it; any other
+// code is its signed number ("-6", "17").
+std::string logResultName(std::int32_t result);
 
 // What a command's result means for its user, as zemctl and the window's
 // status bar say it: "set_measurement_settings returned result_value_error

@@ -19,7 +19,7 @@ template <class Job> int runInModule(Job &job, const char *function)
         loadModuleFunction("zemctl_signature", function, why));
     if (!run) {
         printError("signatures are not available: " + why);
-        return kExitUsage;
+        return kExitDevice;
     }
     run(&job);
     if (!job.message.empty())

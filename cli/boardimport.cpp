@@ -8,9 +8,9 @@
 namespace zemctl {
 namespace {
 
-bool fail(BoardJob &job, const QString &message)
+bool fail(BoardJob &job, const QString &message, int code = kExitUsage)
 {
-    job.exitCode = kExitUsage;
+    job.exitCode = code;
     job.message = message.toStdString();
     return false;
 }
@@ -48,6 +48,10 @@ bool takeImportSide(BoardJob &job, std::optional<sig::Side> &side)
     job.sides = std::move(named);
     if (job.import.empty() && (!job.nets.empty() || !job.refdes.empty() || !job.units.empty()))
         return fail(job, QStringLiteral("--nets, --refdes and --units choose what --import takes"));
+    for (const auto &[option, globs] :
+        { std::pair { "--nets", &job.nets }, std::pair { "--refdes", &job.refdes } })
+        if (const QString why = sig::globError(list(*globs)); !why.isEmpty())
+            return fail(job, QStringLiteral("%1: %2").arg(QLatin1String(option), why));
     return true;
 }
 
@@ -63,7 +67,7 @@ std::optional<sig::Signature> loadOrCreate(BoardJob &job)
     QString error;
     auto loaded = sig::load(path, &error);
     if (!loaded)
-        fail(job, error);
+        fail(job, error, kExitInput);
     return loaded;
 }
 
@@ -80,7 +84,7 @@ bool importCad(BoardJob &job, std::optional<sig::Side> side, sig::Signature &boa
         const sig::CadFilter filter { side, list(job.nets), list(job.refdes) };
         const auto result = sig::importCadFile(changed, path, filter, units, &error);
         if (!result)
-            return fail(job, error);
+            return fail(job, error, kExitInput);
         summary["added"] = result->added.size();
         summary["updated"] = result->updated.size();
         summary["vanished"] = names(result->vanished);
@@ -88,7 +92,7 @@ bool importCad(BoardJob &job, std::optional<sig::Side> side, sig::Signature &boa
     if (!job.bom.empty()) {
         const auto bom = cad::readBomFile(QString::fromStdString(job.bom), &error);
         if (!bom)
-            return fail(job, error);
+            return fail(job, error, kExitInput);
         summary["expected"] = names(sig::applyBom(changed, *bom));
     }
     board = std::move(changed);

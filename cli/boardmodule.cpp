@@ -19,9 +19,9 @@ namespace {
 using zemctl::BoardJob;
 using Json = nlohmann::ordered_json;
 
-bool fail(BoardJob &job, const QString &message)
+bool fail(BoardJob &job, const QString &message, int code = zemctl::kExitUsage)
 {
-    job.exitCode = zemctl::kExitUsage;
+    job.exitCode = code;
     job.message = message.toStdString();
     return false;
 }
@@ -191,7 +191,7 @@ void run(BoardJob &job)
     if (!job.image.empty()) {
         auto picture = sig::readPicture(QString::fromStdString(job.image), &error);
         if (!picture)
-            return void(fail(job, error));
+            return void(fail(job, error, zemctl::kExitInput));
         board.image = std::move(picture);
     }
     for (const std::string &f : job.fiducials)
@@ -221,7 +221,7 @@ void run(BoardJob &job)
     const bool changed = !job.image.empty() || !job.places.empty() || !job.fiducials.empty()
         || !job.mms.empty() || !job.sides.empty() || !job.import.empty() || !job.bom.empty();
     if (changed && !sig::save(board, path, &error))
-        return void(fail(job, error));
+        return void(fail(job, error, zemctl::kExitFailed));
 
     Json j;
     j["file"] = job.file;

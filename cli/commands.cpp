@@ -61,14 +61,14 @@ CommandRun runCommand(
         return run;
     }
     if (!context.openDevice()) {
-        run.exitCode = kExitUsage;
+        run.exitCode = context.openError;
         run.error.clear(); // already printed
         return run;
     }
     if (fill && c.getter) {
         run.result = fillRequest(context, c, assignments, run.request, run.error);
         if (run.result != ZEM_RESULT_OK) {
-            run.exitCode = kExitResult;
+            run.exitCode = kExitDevice;
             return run;
         }
     }
@@ -76,7 +76,7 @@ CommandRun runCommand(
         c, c.request ? run.request.data() : nullptr, c.response ? run.response.data() : nullptr);
     run.called = true;
     if (run.result != ZEM_RESULT_OK) {
-        run.exitCode = kExitResult;
+        run.exitCode = kExitDevice;
         run.error = zem::calls::resultMessage(c, run.result, run.request.data());
     }
     return run;

@@ -88,7 +88,7 @@ private:
     {
         if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size())
             return true;
-        return fail(zemctl::kExitUsage,
+        return fail(zemctl::kExitFailed,
             std::string("cannot write to standard output: ") + std::strerror(errno));
     }
     bool filter(zem::history::RunFilter &f);
@@ -150,7 +150,7 @@ void History::runs(zem::history::Store &store)
         return;
     const auto list = store.runs(f);
     if (!list)
-        return void(fail(zemctl::kExitUsage, text(store.errorString())));
+        return void(fail(zemctl::kExitInput, text(store.errorString())));
     if (job.text) {
         std::vector<std::vector<std::string>> rows { { "started (UTC)", "board", "serial",
             "verdict", "failed", "points", "operator", "station", "run" } };
@@ -194,13 +194,13 @@ void History::points(zem::history::Store &store)
     const QString board = QString::fromStdString(job.board);
     const auto list = store.pareto(board);
     if (!list)
-        return void(fail(zemctl::kExitUsage, text(store.errorString())));
+        return void(fail(zemctl::kExitInput, text(store.errorString())));
     std::map<QString, zem::history::Capability> capability;
     if (job.cpk) {
         QString error;
         const auto found = zem::history::capability(store, board, job.rate, &error);
         if (!found)
-            return void(fail(zemctl::kExitUsage, text(error)));
+            return void(fail(zemctl::kExitInput, text(error)));
         for (const auto &c : *found)
             capability[c.point] = c;
     }
@@ -260,7 +260,7 @@ QUuid History::chosenRun(zem::history::Store &store)
         f.limit = 1;
         const auto latest = store.runs(f);
         if (!latest)
-            fail(zemctl::kExitUsage, text(store.errorString()));
+            fail(zemctl::kExitInput, text(store.errorString()));
         else if (latest->empty())
             fail(zemctl::kExitUsage, "no run of serial " + zemctl::printable(job.serial));
         return latest && !latest->empty() ? latest->front().run.uuid : QUuid();
@@ -270,7 +270,7 @@ QUuid History::chosenRun(zem::history::Store &store)
         return whole;
     const auto found = store.runsWithPrefix(given);
     if (!found) {
-        fail(zemctl::kExitUsage, text(store.errorString()));
+        fail(zemctl::kExitInput, text(store.errorString()));
         return {};
     }
     if (found->size() == 1)
@@ -289,7 +289,7 @@ void History::show(zem::history::Store &store)
         return;
     const auto r = store.run(id);
     if (!r)
-        return void(fail(zemctl::kExitUsage,
+        return void(fail(zemctl::kExitInput,
             store.errorString().isEmpty() ? "no run " + text(id.toString(QUuid::WithoutBraces))
                                           : text(store.errorString())));
     zem::history::RunSummary s;
@@ -326,16 +326,16 @@ void History::exportCsv(zem::history::Store &store)
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     if (!store.exportCsv(f, &buffer))
-        return void(fail(zemctl::kExitUsage, text(store.errorString())));
+        return void(fail(zemctl::kExitInput, text(store.errorString())));
     if (job.csv == "-") {
         if (std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout)
             != std::size_t(bytes.size()))
-            fail(zemctl::kExitUsage, "cannot write to standard output");
+            fail(zemctl::kExitFailed, "cannot write to standard output");
         return;
     }
     const QString error = zem::files::writeFile(QString::fromStdString(job.csv), bytes);
     if (!error.isEmpty())
-        fail(zemctl::kExitUsage, "cannot write " + job.csv + ": " + text(error));
+        fail(zemctl::kExitFailed, "cannot write " + job.csv + ": " + text(error));
 }
 
 void History::sync(zem::history::Store &store)
@@ -344,7 +344,7 @@ void History::sync(zem::history::Store &store)
     print(Json { { "uploaded", r.uploaded }, { "already_there", r.alreadyThere },
         { "refused", r.refused }, { "waiting", r.waiting } });
     if (!r.ok)
-        fail(zemctl::kExitUsage, "sync stopped: " + text(store.errorString()));
+        fail(zemctl::kExitFailed, "sync stopped: " + text(store.errorString()));
 }
 
 void History::run()
@@ -361,13 +361,13 @@ void History::run()
         if (const QString refused = sig::refusal(QString::fromStdString(job.csv),
                 QStringLiteral("the CSV file"), sig::keptHistory(where));
             !refused.isEmpty())
-            return void(fail(zemctl::kExitUsage, zemctl::printable(text(refused))));
+            return void(fail(zemctl::kExitFailed, zemctl::printable(text(refused))));
     zemctl::ensureApplication();
     zem::history::Store store;
     const auto access = job.action == HistoryJob::Action::Sync ? zem::history::Store::Access::Write
                                                                : zem::history::Store::Access::Read;
     if (!store.open(*location, zem::history::defaultSpoolPath(), access))
-        return void(fail(zemctl::kExitUsage,
+        return void(fail(zemctl::kExitInput,
             "history " + zemctl::printable(text(location->text())) + ": "
                 + zemctl::printable(text(store.errorString()))));
     switch (job.action) {

@@ -45,9 +45,9 @@ int takeMeasurement(
     const auto measure
         = reinterpret_cast<ZemctlMeasureFunction>(loadModuleFunction("zemctl_measure", why));
     if (!measure)
-        return failed(kExitUsage, "measure is not available: " + why);
+        return failed(kExitDevice, "measure is not available: " + why);
     if (!context.openDevice())
-        return failed(kExitUsage, ""); // it said why
+        return failed(context.openError, ""); // it said why
     if (!assignments.empty()) {
         const CommandRun run = runCommand(context, setter, assignments, fill);
         if (run.exitCode != kExitOk) {
@@ -85,7 +85,7 @@ int measureMain(Context &context, const std::vector<std::string> &assignments,
     if (toFile) {
         if (const std::string error = writeCurve(job, fileName); !error.empty()) {
             printError(error);
-            return kExitUsage;
+            return kExitFailed;
         }
     } else {
         writeOutput(text ? figureLines(job) + '\n' + job.table : job.json);

@@ -69,8 +69,12 @@ extern "C" __attribute__((visibility("default"))) void zemctl_measure(zemctl::Me
     case MeasurementSequence::Outcome::Failed:
     case MeasurementSequence::Outcome::TimedOut:
     case MeasurementSequence::Outcome::NoDevice:
-        job->exitCode = zemctl::kExitResult;
+        job->exitCode = zemctl::kExitDevice;
         job->result = sequence.failedResult();
+        job->message = sequence.message().toStdString() + "; nothing was written";
+        return;
+    case MeasurementSequence::Outcome::Cancelled:
+        job->exitCode = zemctl::kExitInterrupted;
         job->message = sequence.message().toStdString() + "; nothing was written";
         return;
     default:

@@ -88,7 +88,7 @@ private:
     {
         const motion::CommandOutcome out = motion::runCommands(config.url, lines);
         if (!out.error.isEmpty())
-            return fail(out.error, kExitResult);
+            return fail(out.error, kExitDevice);
         Json j { { "state", out.status.state.toStdString() } };
         if (out.status.mpos)
             j["machine"] = where(*out.status.mpos);
@@ -104,7 +104,7 @@ private:
         for (;;) {
             const sig::Prober::Status s = gantry.poll(m_noDevice, sig::Prober::Clock::now());
             if (s.kind == sig::Prober::Status::Failed) {
-                fail(s.why, kExitResult);
+                fail(s.why, kExitDevice);
                 return std::nullopt;
             }
             if (s.kind == sig::Prober::Status::There)
@@ -120,7 +120,7 @@ private:
         QString error;
         std::optional<sig::Signature> board = sig::load(file, &error);
         if (!board)
-            return fail(error);
+            return fail(error, kExitInput);
         const int fiducial = board->findFiducial(name);
         const int point = board->find(name);
         if (job.action == ProberJob::Action::Goto)
@@ -145,12 +145,12 @@ private:
             if (!out.error.isEmpty() || !out.status.mpos)
                 return fail(out.error.isEmpty() ? QStringLiteral("the machine gave no position")
                                                 : out.error,
-                    kExitResult);
+                    kExitDevice);
             at = *out.status.mpos;
         }
         board->fiducials[std::size_t(fiducial)].machine = QPointF(at.x, at.y);
         if (!sig::save(*board, file, &error))
-            return fail(error);
+            return fail(error, kExitFailed);
         Json j { { "fiducial", name.toStdString() }, { "machine", where(at) } };
         motion::TransformFit fit;
         if (motion::boardPlacement(*board, &fit, &error))
@@ -167,7 +167,7 @@ private:
             = motion::boardProber(url, board, point >= 0 ? std::vector<int> { point } : std::vector<int> {},
                 &error);
         if (!gantry)
-            return fail(error);
+            return fail(error, kExitDevice);
         const QPointF mm = point >= 0 ? *board.points[std::size_t(point)].mm
                                       : board.fiducials[std::size_t(fiducial)].mm;
         const auto reached = bring(*gantry, { mm.x(), mm.y() }, name);

@@ -14,7 +14,7 @@ inline constexpr std::size_t kMaxProfileFileSize = std::size_t(64) << 20;
 int profileGetMain(Context &context, const std::string &fileName)
 {
     if (!context.openDevice())
-        return kExitUsage;
+        return context.openError;
     std::string text;
     const std::int32_t result = context.device.getProfile(text);
     const bool toFile = !fileName.empty() && fileName != "-";
@@ -25,13 +25,13 @@ int profileGetMain(Context &context, const std::string &fileName)
     if (result != ZEM_RESULT_OK) {
         printError("get_profile returned " + resultName(result)
             + (toFile ? "; " + fileName + " is unchanged" : ""));
-        return kExitResult;
+        return kExitDevice;
     }
     if (!toFile) {
         writeOutput(text);
     } else if (const std::string error = zem::files::writeFile(fileName, text); !error.empty()) {
         printError(error);
-        return kExitUsage;
+        return kExitFailed;
     }
     return kExitOk;
 }
@@ -43,18 +43,18 @@ int profileSetMain(Context &context, const std::string &fileName)
         = zem::files::readFile(fileName, kMaxProfileFileSize, "a profile", text);
         !error.empty()) {
         printError(error + "; nothing was sent");
-        return kExitUsage;
+        return kExitInput;
     }
     if (text.find('\0') != std::string::npos) {
         printError(fileName + " holds a zero byte, so it is not a profile; nothing was sent");
-        return kExitUsage;
+        return kExitInput;
     }
     if (!context.openDevice())
-        return kExitUsage;
+        return context.openError;
     const std::int32_t result = context.device.setProfile(text.c_str());
     if (result != ZEM_RESULT_OK) {
         printError("set_profile returned " + resultName(result));
-        return kExitResult;
+        return kExitDevice;
     }
     return kExitOk;
 }

@@ -152,7 +152,7 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
         if (errors.size() > 20)
             printError("... and " + std::to_string(errors.size() - 20) + " more errors");
         printError("nothing was replayed");
-        return kExitUsage;
+        return kExitInput;
     }
     // The device the file was recorded on, unless -u or ZEM_URL names another.
     if (context.options.url.empty()) {
@@ -164,7 +164,7 @@ int replayMain(Context &context, const std::string &fileName, const std::string 
         printError("replay: on " + recordedUrl + ", the device the file opened");
     }
     if (!context.openDevice())
-        return kExitUsage;
+        return context.openError;
 
     // A long file says how far it got, a tenth at a time, on standard error:
     // standard output keeps only the differences.

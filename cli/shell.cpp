@@ -205,7 +205,7 @@ bool Shell::measure(const std::vector<std::string> &words)
     MeasureJob job;
     Json object { { "command", "measure" } };
     const int code = takeMeasurement(m_context, assignments, fill, job);
-    if (code == kExitResult) {
+    if (code == kExitDevice) {
         object["result"] = job.result;
         object["result_name"] = resultName(job.result);
     }
@@ -216,7 +216,7 @@ bool Shell::measure(const std::vector<std::string> &words)
     }
     if (!file.empty()) {
         if (const std::string error = writeCurve(job, file); !error.empty()) {
-            fail(error, kExitUsage, std::move(object));
+            fail(error, kExitFailed, std::move(object));
             return m_writable;
         }
         object["file"] = file;
@@ -301,7 +301,7 @@ bool Shell::execute(const std::string &line)
         return m_writable && !m_context.recorder.failed();
     }
     Json object { { "command", c->name } };
-    if (run.called || run.exitCode == kExitResult) {
+    if (run.called || run.exitCode == kExitDevice) {
         object["result"] = run.result;
         object["result_name"] = resultName(run.result);
     }
@@ -347,7 +347,7 @@ bool readLine(std::string &line, bool &tooLong)
 int shellMain(Context &context)
 {
     if (!context.openDevice())
-        return kExitUsage;
+        return context.openError;
     const bool interactive = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     Shell shell(context, interactive);
     std::string line;

@@ -19,16 +19,20 @@ int signatureMain(Context &context, SignatureJob &job)
             printError(std::string(option) + " " + *value + " is not UTF-8");
             return kExitUsage;
         }
+    if (job.requireSerial && job.serial.find_first_not_of(" \t") == std::string::npos) {
+        printError("--require-serial: give the board's serial with --serial");
+        return kExitUsage;
+    }
     job.text = context.format(Format::Json) == Format::Text;
     std::string why;
     const auto run
         = reinterpret_cast<ZemctlSignatureFunction>(loadModuleFunction("zemctl_signature", why));
     if (!run) {
         printError("signatures are not available: " + why);
-        return kExitUsage;
+        return kExitDevice;
     }
     if (!context.openDevice())
-        return kExitUsage;
+        return context.openError;
 
     catchInterrupts();
 
@@ -50,7 +54,7 @@ int historyMain(HistoryJob &job)
         loadModuleFunction("zemctl_signature", "zemctl_history", why));
     if (!run) {
         printError("the history is not available: " + why);
-        return kExitUsage;
+        return kExitDevice;
     }
     run(&job);
     if (!job.message.empty())

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "connection.h"
+#include "exitcodes.h"
 
 #include <csignal>
 #include <cstdint>
@@ -10,17 +11,6 @@
 #include <vector>
 
 namespace zemctl {
-
-// A test found a point whose curve differs from its reference, or one
-// without a reference, or one unlike the rest of its net; nets found a net
-// whose points disagree.
-inline constexpr int kExitDifferent = 5;
-// A test found points whose own captures disagree, and nothing different.
-inline constexpr int kExitUnstable = 6;
-// A learn or test that did not reach every point: stopped with Ctrl+C or at
-// the prompt; a test over fewer points than the board has (--points, --from)
-// with nothing failing. Its record says partial.
-inline constexpr int kExitIncomplete = 7;
 
 struct SignatureJob
 {
@@ -48,6 +38,7 @@ struct SignatureJob
     bool history = true;
     std::string db;
     std::string serial;
+    bool requireSerial = false; // test: refuse a run without a serial
     std::string operatorName;
     bool historyOrder = false; // test: the points most likely to fail first
     bool pathOrder = false; // learn, test with a prober: the shortest path over the points

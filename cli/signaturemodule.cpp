@@ -100,7 +100,7 @@ void Runner::run()
     } else {
         loaded = sig::load(path, &error);
         if (!loaded)
-            return fail(zemctl::kExitUsage, error.toStdString());
+            return fail(zemctl::kExitInput, error.toStdString());
     }
     sig::Signature &board = *loaded;
 
@@ -188,7 +188,7 @@ void Runner::run()
         = job.db.empty() ? zem::history::defaultLocationText() : QString::fromStdString(job.db);
     plan.outputs.record = test && job.history;
     if (const QString refused = sig::checkOutputs(plan); !refused.isEmpty())
-        return fail(zemctl::kExitUsage, shown(refused));
+        return fail(zemctl::kExitFailed, shown(refused));
 
     // Opened before the run only to order it; a run is recorded after its
     // verdicts and report, which a history that cannot be written must not cost.
@@ -200,7 +200,7 @@ void Runner::run()
         // The points this board type failed most often come first.
         const auto likely = history->probeOrder(board.board);
         if (!likely)
-            return fail(zemctl::kExitUsage, history->errorString().toStdString());
+            return fail(zemctl::kExitInput, history->errorString().toStdString());
         plan.likelyFirst = *likely;
     }
     plan.signature = board;
@@ -218,14 +218,14 @@ void Runner::run()
     const auto save = [&](const sig::RunRecord &record, const QString &name) {
         // Never over points another program saved since the file was read.
         if (const FolderLock lock(path); !(FileState::of(job.file) == seen)) {
-            fail(zemctl::kExitUsage,
+            fail(zemctl::kExitFailed,
                 job.file + " changed since it was read (another learn?); " + shown(name)
                     + " was not saved, so the points saved there are kept. Learn it again.");
             return false;
         }
         if (!sig::writeSignature(
                 record.signature, path, sig::keptFiles(plan, sig::RunOutput::Signature), &error)) {
-            fail(zemctl::kExitUsage, shown(error));
+            fail(zemctl::kExitFailed, shown(error));
             return false;
         }
         seen = FileState::of(job.file);
@@ -285,7 +285,7 @@ void Runner::run()
                 // A console run stops at the first failure; a point's own
                 // failure (a machine that halted there) can be taken up again.
                 if (!failed)
-                    fail(zemctl::kExitResult,
+                    fail(zemctl::kExitDevice,
                         e.message.toStdString()
                             + (e.point >= 0 && !compare ? "; go on with --from " + shown(name)
                                                         : std::string()));
@@ -333,7 +333,7 @@ void Runner::run()
     }
     if (job.mode == SignatureJob::Mode::Learn) {
         if (record.learnedNothing)
-            return fail(zemctl::kExitUsage,
+            return fail(zemctl::kExitFailed,
                 shown(sig::learnedNothingText(record)) + "; " + job.file + " was not changed");
         if (!saving && !save(record, QString()))
             return;

@@ -98,7 +98,7 @@ bool Runner::writeLine(std::string line)
     line += '\n';
     if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size() && std::fflush(stdout) == 0)
         return true;
-    fail(zemctl::kExitUsage,
+    fail(zemctl::kExitFailed,
         std::string("cannot write to standard output: ") + std::strerror(errno));
     return false;
 }
@@ -110,7 +110,7 @@ bool Runner::checkDrift(
     const auto found = motion::recheckFiducial(
         gantry, board, *job.device, [this] { return stopped(); }, &error);
     if (!error.isEmpty()) {
-        fail(zemctl::kExitUsage, error.toStdString());
+        fail(zemctl::kExitDevice, error.toStdString());
         return false;
     }
     if (!found)
@@ -173,7 +173,7 @@ bool Runner::openHistory(zem::history::Store &store)
         return false;
     }
     if (!store.open(*where)) {
-        fail(zemctl::kExitUsage,
+        fail(zemctl::kExitInput,
             "history " + shown(where->text()) + ": " + shown(store.errorString()));
         return false;
     }
@@ -185,7 +185,7 @@ bool Runner::keepRun(const sig::RunPlan &plan, const sig::RunRecord &record,
 {
     QString error;
     if (!sig::writeOutputs(record, plan, &error)) {
-        fail(zemctl::kExitUsage, shown(error));
+        fail(zemctl::kExitFailed, shown(error));
         return false;
     }
     if (!plan.outputs.record)
@@ -211,7 +211,7 @@ bool Runner::keepRun(const sig::RunPlan &plan, const sig::RunRecord &record,
         break;
     case zem::history::Store::Outcome::Failed:
         // The verdicts were printed; the run is not kept, and the status says so.
-        fail(zemctl::kExitUsage, "the run was not recorded: " + shown(history->errorString()));
+        fail(zemctl::kExitFailed, "the run was not recorded: " + shown(history->errorString()));
         return false;
     }
     return true;

@@ -66,13 +66,13 @@ int watchMain(Context &context, const std::string &name,
         return kExitUsage;
     }
     if (!context.openDevice())
-        return kExitUsage;
+        return context.openError;
     // Once, before the first tick: every tick then sends the same request.
     if (c->getter && !context.options.noFill) {
         std::string why;
         if (fillRequest(context, *c, assignments, request, why) != ZEM_RESULT_OK) {
             printError(why);
-            return kExitResult;
+            return kExitDevice;
         }
     }
 
@@ -105,7 +105,7 @@ int watchMain(Context &context, const std::string &name,
         if (result != ZEM_RESULT_OK) {
             line["result_name"] = resultName(result);
             ++failed;
-            exitCode = kExitResult;
+            exitCode = kExitDevice;
         }
         if (c->response && (result == ZEM_RESULT_OK || result == ZEM_RESULT_VALUE_ERROR)) {
             Json decoded = Json::object();

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace zemctl {
@@ -47,7 +48,7 @@ static int finishOutput(int exitCode)
         if (outputError != EPIPE)
             printError(std::string("cannot write to standard output: ")
                 + std::strerror(outputError ? outputError : EIO));
-        return exitCode == kExitOk ? kExitUsage : exitCode;
+        return exitCode == kExitOk ? kExitFailed : exitCode;
     }
     return exitCode;
 }
@@ -64,10 +65,12 @@ bool Context::openDevice()
     if (options.url.empty()) {
         printError("no device given: use -u URL or set ZEM_URL, e.g. -u "
                    "'virtual://resistor?ohms=1000'");
+        openError = kExitUsage;
         return false;
     }
     if (device.open(options.url) == -1) {
         printError(device.openFailure(options.url));
+        openError = kExitDevice;
         return false;
     }
     return true;
@@ -105,6 +108,21 @@ fields with named values take the name or a number. A setter's fields left
 out are read from its getter first, unless --no-fill is given.
 )";
 
+// A rate is said back as the user wrote it: a number too small for a double
+// would otherwise read as 0 and be reported as "0.000000".
+const CLI::Validator kFalseFailRate(
+    [](std::string &text) -> std::string {
+        errno = 0;
+        char *end = nullptr;
+        const double rate = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || *end != '\0')
+            return text + " is not a number";
+        if (errno == ERANGE || !(rate > 0 && rate < 1))
+            return text + " is out of range: a false-fail rate is between 0 and 1, e.g. 0.001";
+        return {};
+    },
+    "RATE");
+
 const char *const kFooter = R"(
 Without a command, zemctl opens a shell on the device: a prompt with line
 editing, history and completion on a terminal (Ctrl+C clears the line),
@@ -115,17 +133,9 @@ status of its lines.
 Environment:
   ZEM_URL   the device URL when -u is not given
 
-Exit status:
-  0  the command succeeded (result 0)
-  1  usage error or bad input; a file (standard output included) could not be
-     read or written; the device could not be opened; --record could not
-     write; a measurement, learn or test stopped with Ctrl+C
-  2  the device answered another result; its name is printed on stderr
-  4  replay found responses that differ from the recorded ones
-  5  compare, test or symmetry found a point that differs (or has no reference,
-     or reads unlike the rest of its net); nets found a net that disagrees
-  6  compare or test found only unstable points besides passing ones (retest)
+)";
 
+const char *const kExamples = R"(
 Examples:
   zemctl -u 'virtual://resistor?ohms=1000' get_status
   zemctl -u URL --format text get_identity_information
@@ -218,7 +228,7 @@ int run(int argc, char **argv)
                    "polling, measurements, call recording and replay.",
         "zemctl" };
     app.set_version_flag("--version", std::string(ZEMCTL_VERSION));
-    app.footer(std::string(kFieldsHelp) + kFooter);
+    app.footer(std::string(kFieldsHelp) + kFooter + exitStatusHelp() + kExamples);
     app.require_subcommand(0, 1);
 
     Context context;
@@ -328,6 +338,8 @@ int run(int argc, char **argv)
         ->type_name("FILE");
     test->add_option("--serial", job.serial, "The board's serial number, kept in the history");
     test->add_option("--operator", job.operatorName, "Who tested it, kept in the history");
+    test->add_flag("--require-serial", job.requireSerial,
+        "Refuse to test without a --serial (a history run without one names no board)");
     bool noHistory = false;
     test->add_flag("--no-history", noHistory, "Do not keep this run in the history");
     std::string order;
@@ -380,6 +392,7 @@ int run(int argc, char **argv)
         ->add_option("--rate", history.rate,
             "With --cpk: the false-fail rate the suggested tolerance keeps good boards under "
             "(default 0.001)")
+        ->check(kFalseFailRate)
         ->needs(cpk);
     CLI::App *historyShow
         = historyCommand->add_subcommand("show", "One run with its points and curves");
@@ -504,13 +517,13 @@ int run(int argc, char **argv)
 
     const auto runParsed = [&]() -> int {
         if (!completionShell.empty())
-            return writeOutput(kBashCompletion) ? kExitOk : kExitUsage;
+            return writeOutput(kBashCompletion) ? kExitOk : kExitFailed;
         if (list->parsed())
             return listMain(context);
         if (describe->parsed())
             return describeMain(context, name, fieldNamesOnly);
         if (!context.startRecording())
-            return kExitUsage;
+            return kExitFailed;
         if (chosen)
             return commandMain(context, *chosen, assignments);
         if (watch->parsed())
@@ -571,7 +584,7 @@ int run(int argc, char **argv)
     // Closed here, so that a close the call file cannot take counts too.
     if (context.device.isOpen())
         context.device.close();
-    return finishOutput(context.recorder.failed() && exitCode == kExitOk ? kExitUsage : exitCode);
+    return finishOutput(context.recorder.failed() && exitCode == kExitOk ? kExitFailed : exitCode);
 }
 
 } // namespace zemctl

@@ -6,6 +6,7 @@
 #include "callappender.h"
 #include "codec.h"
 #include "connection.h"
+#include "exitcodes.h"
 
 #include <string>
 #include <vector>
@@ -15,13 +16,6 @@ namespace zemctl {
 using zem::findCommand;
 using zem::calls::resultName;
 using zem::codec::valueText;
-
-enum ExitCode : int {
-    kExitOk = 0,
-    kExitUsage = 1, // usage, bad input, a file or the device cannot be opened
-    kExitResult = 2, // the device answered a result other than 0
-    kExitMismatch = 4, // a replay found responses that differ
-};
 
 enum class Format { Json, Text };
 
@@ -45,8 +39,10 @@ public:
 
     Context();
 
-    // Opens the device of -u or ZEM_URL unless open; false after printing why.
+    // Opens the device of -u or ZEM_URL unless open; false after printing why,
+    // with openError the exit code that says why (no URL given is usage).
     bool openDevice();
+    ExitCode openError = kExitDevice;
     // Starts the call file of --record; false after printing why.
     bool startRecording();
     Format format(Format fallback) const;
@@ -60,8 +56,8 @@ bool writeOutput(std::string_view text);
 
 // One command with "Field=value" assignments: validates them, fills a
 // setter's request from its getter unless noFill, calls, and keeps the
-// records. exitCode is kExitOk, kExitUsage (bad input, nothing called) or
-// kExitResult.
+// records. exitCode is kExitOk, kExitUsage (bad input, nothing called),
+// kExitDevice (not opened, or another result).
 struct CommandRun
 {
     const zem::Command *command = nullptr;
@@ -144,7 +140,7 @@ public:
     // Answers a line that could not be read as an error.
     void refuse(const std::string &message)
     {
-        fail(message, kExitUsage, zem::codec::Json::object());
+        fail(message, kExitInput, zem::codec::Json::object());
     }
     // The highest exit status of the lines so far.
     int exitCode() const { return m_worst; }

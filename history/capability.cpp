@@ -19,7 +19,7 @@ const char *basisName(Capability::Basis basis)
     case Capability::Basis::None:
         break;
     }
-    return "";
+    return "not_enough_data";
 }
 
 double normalQuantile(double p)
@@ -53,8 +53,11 @@ Capability capabilityOf(std::vector<double> scores, double tolerance, double rat
     for (double s : scores)
         squares += (s - c.mean) * (s - c.mean);
     c.sigma = std::sqrt(squares / (n - 1));
-    if (c.sigma > 0)
-        c.cpk = (tolerance - c.mean) / (3 * c.sigma);
+    // Scores that never vary say nothing of the tail: a tolerance of their
+    // one value would fail the next good board that differs at all.
+    if (!(c.sigma > 0))
+        return c;
+    c.cpk = (tolerance - c.mean) / (3 * c.sigma);
     const auto above = std::size_t(std::floor(n * rate));
     const auto at = scores.begin() + std::ptrdiff_t(scores.size() - 1 - above);
     std::nth_element(scores.begin(), at, scores.end());

@@ -22,7 +22,7 @@ struct Capability
 {
     // How the suggested tolerance was found.
     enum class Basis {
-        None, // fewer than two scores: no suggestion
+        None, // fewer than two scores, or all alike (sigma 0): no suggestion
         Quantile, // the empirical quantile of the scores at 1 - rate
         Normal, // too few scores for that quantile: mean + z(1 - rate) sigma, above their maximum
     };
@@ -39,7 +39,7 @@ struct Capability
     Basis basis = Basis::None;
 };
 
-// "quantile", "normal", "" for machines.
+// For machines: "quantile", "normal", or "not_enough_data" for no suggestion.
 const char *basisName(Capability::Basis basis);
 
 // The standard normal distribution's quantile: z with P(Z <= z) = p, 0 < p < 1.

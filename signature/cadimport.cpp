@@ -147,9 +147,25 @@ QStringList applyBom(Signature &board, const std::vector<cad::BomLine> &bom)
     return given;
 }
 
+QString globError(const QStringList &globs)
+{
+    for (const QString &g : globs) {
+        const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(g));
+        if (!re.isValid())
+            return QCoreApplication::translate("sig::CadImport", "'%1' is not a valid glob: %2")
+                .arg(g, re.errorString());
+    }
+    return {};
+}
+
 std::optional<CadImport> importCadFile(Signature &board, const QString &path,
     const CadFilter &filter, std::optional<cad::Unit> units, QString *error)
 {
+    for (const QStringList *globs : { &filter.nets, &filter.refdes })
+        if (const QString why = globError(*globs); !why.isEmpty()) {
+            *error = why;
+            return std::nullopt;
+        }
     const auto bytes = cad::readCadFile(path, error);
     if (!bytes)
         return std::nullopt;

@@ -49,6 +49,9 @@ CadImport importPlacements(
 // was.
 std::optional<CadImport> importCadFile(Signature &board, const QString &path,
     const CadFilter &filter, std::optional<cad::Unit> units, QString *error);
+// "" when every glob of a filter is one, else the first that is not and why
+// ("'[R1': ..."): a filter that cannot match is refused before any point.
+QString globError(const QStringList &globs);
 
 // Gives the points of each part of one or two points that the BOM gives a
 // value its "expect"; returns the parts so given.

@@ -266,32 +266,51 @@ void tst_App::unsavedSignature()
 void tst_App::resultText_data()
 {
     QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("text"); // the window's log line
+    QTest::addColumn<QString>("exact"); // everywhere else
 
-    QTest::newRow("0") << 0 << "result_ok 0";
-    QTest::newRow("-1") << -1 << "device_undefined (-1)";
-    QTest::newRow("-2") << -2 << "result_not_implemented (-2)";
-    QTest::newRow("-3") << -3 << "result_value_error (-3)";
-    QTest::newRow("-4") << -4 << "result_nodevice (-4)";
-    QTest::newRow("-5") << -5 << "result_timeout (-5)";
-    QTest::newRow("-6") << -6 << "-6";
-    // A positive code is named by its magnitude.
-    QTest::newRow("1") << 1 << "device_undefined (-1)";
-    QTest::newRow("2") << 2 << "result_not_implemented (-2)";
-    QTest::newRow("3") << 3 << "result_value_error (-3)";
-    QTest::newRow("4") << 4 << "result_nodevice (-4)";
-    QTest::newRow("5") << 5 << "result_timeout (-5)";
-    QTest::newRow("6") << 6 << "6";
-    QTest::newRow("17") << 17 << "17";
-    QTest::newRow("min") << std::numeric_limits<int32_t>::min() << "-2147483648";
-    QTest::newRow("max") << std::numeric_limits<int32_t>::max() << "2147483647";
+    QTest::newRow("0") << 0 << "result_ok 0"
+                       << "result_ok 0";
+    QTest::newRow("-1") << -1 << "device_undefined (-1)"
+                        << "device_undefined (-1)";
+    QTest::newRow("-2") << -2 << "result_not_implemented (-2)"
+                        << "result_not_implemented (-2)";
+    QTest::newRow("-3") << -3 << "result_value_error (-3)"
+                        << "result_value_error (-3)";
+    QTest::newRow("-4") << -4 << "result_nodevice (-4)"
+                        << "result_nodevice (-4)";
+    QTest::newRow("-5") << -5 << "result_timeout (-5)"
+                        << "result_timeout (-5)";
+    QTest::newRow("-6") << -6 << "-6"
+                        << "unknown (-6)";
+    // In the log a positive code is named by its magnitude.
+    QTest::newRow("1") << 1 << "device_undefined (-1)"
+                       << "unknown (1)";
+    QTest::newRow("2") << 2 << "result_not_implemented (-2)"
+                       << "unknown (2)";
+    QTest::newRow("3") << 3 << "result_value_error (-3)"
+                       << "unknown (3)";
+    QTest::newRow("4") << 4 << "result_nodevice (-4)"
+                       << "unknown (4)";
+    QTest::newRow("5") << 5 << "result_timeout (-5)"
+                       << "unknown (5)";
+    QTest::newRow("6") << 6 << "6"
+                       << "unknown (6)";
+    QTest::newRow("17") << 17 << "17"
+                        << "unknown (17)";
+    QTest::newRow("min") << std::numeric_limits<int32_t>::min() << "-2147483648"
+                         << "unknown (-2147483648)";
+    QTest::newRow("max") << std::numeric_limits<int32_t>::max() << "2147483647"
+                         << "unknown (2147483647)";
 }
 
 void tst_App::resultText()
 {
     QFETCH(int, result);
     QFETCH(QString, text);
-    QCOMPARE(QString::fromStdString(zem::calls::resultName(result)), text);
+    QFETCH(QString, exact);
+    QCOMPARE(QString::fromStdString(zem::calls::logResultName(result)), text);
+    QCOMPARE(QString::fromStdString(zem::calls::resultName(result)), exact);
 }
 
 void tst_App::connectionRule_data()

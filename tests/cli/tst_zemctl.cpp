@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "exitcodes.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -13,8 +15,10 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -24,6 +28,7 @@ extern char **environ;
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
+using namespace zemctl; // the exit statuses
 
 namespace {
 
@@ -202,21 +207,22 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
             "\nCurrentSensorMode    = 2 (CURRENT_SENSE_MODE_I_MID)\n", "" },
         Case { { "-u", kUrl, "--hex", "get_measurement_raw", "Frame=0x0" }, 2, R"("hex":"00 00 )",
             "get_measurement_raw returned result_value_error (-3)" },
-        Case { { "get_status" }, 1, "", "use -u URL or set ZEM_URL" },
-        Case { { "-u", "virtual://nothing", "get_status" }, 1, "",
+        Case { { "get_status" }, kExitUsage, "", "use -u URL or set ZEM_URL" },
+        Case { { "-u", "virtual://nothing", "get_status" }, kExitDevice, "",
             "cannot open device virtual://nothing: unknown load 'nothing'" },
-        Case { { "-u", "virtual://resistor?noise=0,5", "get_status" }, 1, "",
+        Case { { "-u", "virtual://resistor?noise=0,5", "get_status" }, kExitDevice, "",
             "bad value '0,5' for 'noise'" },
-        Case {
-            { "-u", "virtual://resistor?nois=1", "get_status" }, 1, "", "unknown option 'nois'" },
-        Case { { "-u", kUrl, "set_measurement_settings", "NumberPoints=5000000000" }, 1, "",
-            "NumberPoints: 5000000000 is out of range; allowed: 0..4294967295" },
-        Case { { "-u", kUrl, "set_measurement_settings", "Reserved0=1,2" }, 1, "",
+        Case { { "-u", "virtual://resistor?nois=1", "get_status" }, kExitDevice, "",
+            "unknown option 'nois'" },
+        Case { { "-u", kUrl, "set_measurement_settings", "NumberPoints=5000000000" }, kExitUsage,
+            "", "NumberPoints: 5000000000 is out of range; allowed: 0..4294967295" },
+        Case { { "-u", kUrl, "set_measurement_settings", "Reserved0=1,2" }, kExitUsage, "",
             "Reserved0: 2 numbers given; allowed: 4 numbers 0..255" },
         Case {
             { "-u", kUrl, "reset_events", "IOEventsRst=IOEVENTSRST_GEN_PROBE_BUTTON_PRESSED|NO" },
-            1, "", "IOEventsRst: unknown flag \"NO\"; allowed: 0..65535, or flags IOEVENTSRST_" },
-        Case { { "-u", kUrl, "set_measurement_settings", "Samplingrate=1" }, 1, "",
+            kExitUsage, "",
+            "IOEventsRst: unknown flag \"NO\"; allowed: 0..65535, or flags IOEVENTSRST_" },
+        Case { { "-u", kUrl, "set_measurement_settings", "Samplingrate=1" }, kExitUsage, "",
             "unknown field \"Samplingrate\" in measurement_settings; fields: SamplingRate," },
         Case { { "-u", kUrl, "set_measurement_settings", "NumberPoints=5", "MaxVoltage=20" }, 2, "",
             "(-3): NumberPoints 5: the device takes 10..1000; MaxVoltage 20.0: the device "
@@ -225,11 +231,15 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
             "MaxVoltage             float        V   -3.40282e+38..3.40282e+38; the device takes "
             "0..12 V",
             "" },
-        Case { { "-u", kUrl, "describe", "\x1b[2Jx" }, 1, "", "unknown command \"\\x1b[2Jx\"" },
+        Case { { "-u", kUrl, "describe", "\x1b[2Jx" }, kExitUsage, "",
+            "unknown command \"\\x1b[2Jx\"" },
         Case { { "-u", failing("get_status", "-1"), "get_status" }, 2, "",
             "get_status returned device_undefined (-1)" },
-        Case { { "-u", failing("get_status", "1"), "get_status" }, 2, "",
-            "returned device_undefined (-1)" },
+        Case { { "-u", failing("get_status", "1"), "get_status" }, kExitDevice, "",
+            "get_status returned unknown (1)" },
+        Case { { "-u", failing("get_status", "1@2"), "watch", "get_status", "--period", "1",
+                   "--count", "3" },
+            kExitDevice, R"x("result_name":"unknown (1)")x", "" },
         Case { { "-u", failing("set_measurement_settings", "-1"), "set_measurement_settings",
                    "NumberPoints=100" },
             2, "", "set_measurement_settings returned device_undefined (-1)" },
@@ -250,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
                    "--count", "1" },
             2, R"("result":-3)", "" },
         Case { { "-u", failing("get_status", "-1") }, 2, R"("result":-1)", "", { "get_status\n" } },
-        Case { { "-u", kUrl }, 1, R"("result":0)", "", { "\xff\x1b[2J\nget_status\n" } },
+        Case { { "-u", kUrl }, kExitUsage, R"("result":0)", "", { "\xff\x1b[2J\nget_status\n" } },
         Case { { "-u", kUrl, "measure", "NumberPoints=10", "--format", "text" }, 0,
             "\nslope   = 1.00 kΩ (R² 1.0000)\n", "" },
         Case { { "-u", kUrl, "measure", "NumberPoints=10" }, 0, R"("voltage": [)",
@@ -261,78 +271,88 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, Invocation,
         // The run puts the virtual probe on each point's pin, for every capture.
         Case { { "-u", kPins, "--format", "text", "test", "a.json", "--repeat", "3" }, 0,
             "C  pass ", "", {},
-            { { "a.json", { "-u", kPins, "learn", "a.json", "--points", "A,B,C", "--auto-settings" } } } },
-        Case { { "-u", kUrl, "test", "s.json", "--report", "./s.json" }, 1, "",
+            { { "a.json",
+                { "-u", kPins, "learn", "a.json", "--points", "A,B,C", "--auto-settings" } } } },
+        Case { { "-u", kUrl, "test", "s.json", "--report", "./s.json" }, kExitFailed, "",
             "would be written over the signature", {}, { { "s.json", kLearned } } },
-        Case { { "board", "s.json", "--place", "R1=nan,5" }, 1, "",
+        Case { { "board", "s.json", "--place", "R1=nan,5" }, kExitUsage, "",
             "--place R1=nan,5: X and Y must be finite numbers", {}, { { "s.json", kLearned } } },
-        Case { { "board", "s.json", "--place", "R1=1,2", "--place", "R2=5,-inf" }, 1, "",
+        Case { { "board", "s.json", "--place", "R1=1,2", "--place", "R2=5,-inf" }, kExitUsage, "",
             "--place R2=5,-inf: X and Y must be finite numbers", {}, { { "s.json", kLearned } } },
         Case { { "board", "n.json" }, 0, R"("placed":1,"unplaced":["R1"])",
             "n.json: point \"R1\".at: [null,5.0] is not a place on the picture", {},
             { { "n.json", { kNullPlace } } } },
         Case { { "board", "s.json", "--fiducial", "F1=5,5,100,900", "--fiducial",
                    "F2=95,5,1000,900", "--fiducial", "F3=50,5,550,900" },
-            1, "", "cannot register the picture: fiducials F1, F2, F3 lie on one line on the photo",
-            {}, { { "s.json", kLearned } } },
+            kExitUsage, "",
+            "cannot register the picture: fiducials F1, F2, F3 lie on one line on the photo", {},
+            { { "s.json", kLearned } } },
         Case { { "board", "s.json", "--fiducial", "A=1,1", "--fiducial", "B=2,1", "--fiducial",
                    "C=1,2", "--fiducial", "D=3,3" },
-            1, "", "--fiducial D=3,3: a board has at most 3 fiducials (A, B, C)", {},
+            kExitUsage, "", "--fiducial D=3,3: a board has at most 3 fiducials (A, B, C)", {},
             { { "s.json", kLearned } } },
-        Case { { "board", "s.json", "--mm", "R9=1,2" }, 1, "", "--mm R9=1,2: no point named R9", {},
-            { { "s.json", kLearned } } },
-        Case { { "board", "s.json", "--fiducial", "F1=1,inf" }, 1, "",
+        Case { { "board", "s.json", "--mm", "R9=1,2" }, kExitUsage, "",
+            "--mm R9=1,2: no point named R9", {}, { { "s.json", kLearned } } },
+        // A glob that cannot match is refused once, not warned about a point.
+        Case { { "board", "s.json", "--import", "p.pos", "--refdes", "R1,[U" }, kExitUsage, "",
+            "--refdes: '[U' is not a valid glob", {}, { { "s.json", kLearned } } },
+        Case { { "board", "s.json", "--fiducial", "F1=1,inf" }, kExitUsage, "",
             "--fiducial F1=1,inf: X and Y must be finite numbers", {}, { { "s.json", kLearned } } },
-        Case { { "board", "s.json", "--image", "big.png" }, 1, "",
+        Case { { "board", "s.json", "--image", "big.png" }, kExitInput, "",
             "big.png: 10000 x 10000 is larger than 67108864 pixels", {},
             { { "s.json", kLearned }, { "big.png", { kHugePng } } } },
-        Case { { "-u", kUrl, "test", "s.json", "--db", "h.sqlite", "--report", "h.sqlite" }, 1, "",
-            "the report h.sqlite would be written over the history h.sqlite", {}, kHistory },
-        Case { { "history", "--db", "h.sqlite", "export", "--csv", "h.sqlite" }, 1, "",
+        Case { { "-u", kUrl, "test", "s.json", "--db", "h.sqlite", "--report", "h.sqlite" },
+            kExitFailed, "", "the report h.sqlite would be written over the history h.sqlite", {},
+            kHistory },
+        Case { { "history", "--db", "h.sqlite", "export", "--csv", "h.sqlite" }, kExitFailed, "",
             "the CSV file h.sqlite would be written over the history", {}, kHistory },
-        Case { { "history", "--db", "h.sqlite", "export", "--csv", "./h.sqlite-journal" }, 1, "",
-            "would be written over the history", {}, kHistory },
-        Case { { "-u", kUrl, "test", "s.json", "--db", "h.sqlite", "--serial", "SN\xe9" }, 1, "",
-            "--serial SN\\xe9 is not UTF-8", {}, kHistory },
-        Case { { "history", "--db", "sqlite:/dev/null", "runs" }, 1, "",
+        Case { { "history", "--db", "h.sqlite", "export", "--csv", "./h.sqlite-journal" },
+            kExitFailed, "", "would be written over the history", {}, kHistory },
+        Case { { "-u", kUrl, "test", "s.json", "--db", "h.sqlite", "--serial", "SN\xe9" },
+            kExitUsage, "", "--serial SN\\xe9 is not UTF-8", {}, kHistory },
+        Case { { "-u", kUrl, "test", "s.json", "--db", "h.sqlite", "--require-serial", "--serial",
+                   " " },
+            kExitUsage, "", "--require-serial: give the board's serial", {}, kHistory },
+        Case { { "history", "--db", "sqlite:/dev/null", "runs" }, kExitInput, "",
             "/dev/null is not a regular file" },
         Case { { "history", "--db", "h.sqlite", "runs" }, 0, R"("points":2,"failed":0)", "",
             { "", "", RLIM_INFINITY, "", true }, kHistory },
         Case { { "history", "--db", "r.sqlite", "show", "ABCD0" }, 0,
             R"("run":"abcd0000-0000-4000-8000-000000000001")", "", {}, kNamedRuns },
-        Case { { "history", "--db", "r.sqlite", "show", "abcd" }, 1, "",
+        Case { { "history", "--db", "r.sqlite", "show", "abcd" }, kExitUsage, "",
             "run abcd is ambiguous: 2 runs start with it", {}, kNamedRuns },
-        Case { { "history", "--db", "r.sqlite", "show", "abcd2" }, 1, "", "no run abcd2", {},
-            kNamedRuns },
+        Case { { "history", "--db", "r.sqlite", "show", "abcd2" }, kExitUsage, "", "no run abcd2",
+            {}, kNamedRuns },
         Case { { "history", "--db", "r.sqlite", "show", "--serial", "SN-abcd" }, 0,
             R"("run":"abcd1111-0000-4000-8000-000000000002")", "", {}, kNamedRuns },
-        Case { { "history", "--db", "r.sqlite", "show", "--serial", "SN-none" }, 1, "",
+        Case { { "history", "--db", "r.sqlite", "show", "--serial", "SN-none" }, kExitUsage, "",
             "no run of serial SN-none", {}, kNamedRuns },
         Case { { "history", "--db", "r.sqlite", "runs", "--format", "text" }, 0,
             "  helper  SN-ef01  pass          0       2  test ", "", {}, kNamedRuns },
         Case { { "--format", "text", "history", "--db", "r.sqlite", "points", "--board", "helper" },
             0, "point  tested  failed   rate\nP0          3       0  0.0 %\n", "", {}, kNamedRuns },
-        Case { { "-u", kUrl, "profile", "get" }, 1, "", "cannot write to standard output: No space",
-            { "", "/dev/full" } },
-        Case { { "list" }, 1, "", "cannot write to standard output", { "", "/dev/full" } },
-        Case { { "-u", kUrl, "describe", "get_status" }, 1, "", "cannot write to standard output",
-            { "", "/dev/full" } },
-        Case { { "-u", kUrl, "watch", "get_status" }, 1, "", "cannot write to standard output",
-            { "", "/dev/full" } },
-        Case { { "-u", kUrl }, 1, "", "cannot write to standard output",
+        Case { { "-u", kUrl, "profile", "get" }, kExitFailed, "",
+            "cannot write to standard output: No space", { "", "/dev/full" } },
+        Case {
+            { "list" }, kExitFailed, "", "cannot write to standard output", { "", "/dev/full" } },
+        Case { { "-u", kUrl, "describe", "get_status" }, kExitFailed, "",
+            "cannot write to standard output", { "", "/dev/full" } },
+        Case { { "-u", kUrl, "watch", "get_status" }, kExitFailed, "",
+            "cannot write to standard output", { "", "/dev/full" } },
+        Case { { "-u", kUrl }, kExitFailed, "", "cannot write to standard output",
             { "get_status\nget_status\n", "/dev/full" } }));
 
 // What a writer leaves when it cannot finish: the old file, a message that
 // names it, exit 1. Targets that are no regular files are written as they are.
 INSTANTIATE_TEST_SUITE_P(Writer, Invocation,
-    ::testing::Values(Case { { "-u", kUrl, "measure", "-o", "m.csv" }, 1, "", "cannot write m.csv",
-                          { "", "", 1024 }, { { "m.csv", { "old" } } } },
-        Case { { "-u", kUrl, "learn", "s.json", "--points", "R3" }, 1, "", "cannot write s.json",
-            { "", "", 1024 }, { { "s.json", kLearned } } },
-        Case { { "-u", kUrl, "test", "s.json", "--report", "r.html" }, 1, "", "r.html",
+    ::testing::Values(Case { { "-u", kUrl, "measure", "-o", "m.csv" }, kExitFailed, "",
+                          "cannot write m.csv", { "", "", 1024 }, { { "m.csv", { "old" } } } },
+        Case { { "-u", kUrl, "learn", "s.json", "--points", "R3" }, kExitFailed, "",
+            "cannot write s.json", { "", "", 1024 }, { { "s.json", kLearned } } },
+        Case { { "-u", kUrl, "test", "s.json", "--report", "r.html" }, kExitFailed, "", "r.html",
             { "", "", 1024 }, { { "s.json", kLearned }, { "r.html", { "old" } } } },
-        Case { { "-u", kUrl, "profile", "get", "-o", "p.json" }, 1, "", "cannot write p.json",
-            { "", "", 100 }, { { "p.json", { "old" } } } },
+        Case { { "-u", kUrl, "profile", "get", "-o", "p.json" }, kExitFailed, "",
+            "cannot write p.json", { "", "", 100 }, { { "p.json", { "old" } } } },
         Case { { "-u", kUrl, "--record", "calls.jsonl", "watch", "get_status", "--period", "1" }, 1,
             "", "cannot write to calls.jsonl: File too large; recording stops", { "", "", 2000 } },
         Case { { "-u", kUrl, "profile", "get", "-o", "/dev/stdout" }, 0, "already here\n{", "",
@@ -341,18 +361,18 @@ INSTANTIATE_TEST_SUITE_P(Writer, Invocation,
 
 // Every reader stops at its limit while it reads, whatever the file is.
 INSTANTIATE_TEST_SUITE_P(Readers, Invocation,
-    ::testing::Values(Case { { "-u", kUrl, "profile", "set", "/dev/zero" }, 1, "",
+    ::testing::Values(Case { { "-u", kUrl, "profile", "set", "/dev/zero" }, kExitInput, "",
                           "/dev/zero: larger than 64 MiB, the limit for a profile" },
-        Case { { "-u", kUrl, "compare", "/dev/zero", "--point", "R1" }, 1, "",
+        Case { { "-u", kUrl, "compare", "/dev/zero", "--point", "R1" }, kExitInput, "",
             "/dev/zero: larger than 256 MiB, the limit for a signature file" },
-        Case { { "-u", kUrl, "replay", "/dev/zero" }, 1, "",
+        Case { { "-u", kUrl, "replay", "/dev/zero" }, kExitInput, "",
             "/dev/zero: larger than 256 MiB, the limit for a call file" },
-        Case { { "board", "s.json", "--image", "/dev/zero" }, 1, "",
+        Case { { "board", "s.json", "--image", "/dev/zero" }, kExitInput, "",
             "/dev/zero: larger than 64 MiB, the limit for a board picture", {},
             { { "s.json", kLearned } } },
-        Case { { "-u", kUrl }, 1, R"({"command":"get_status","result":0)", "",
+        Case { { "-u", kUrl }, kExitInput, R"({"command":"get_status","result":0)", "",
             { std::string(3 << 20, 'x') + "\nget_status\n" } },
-        Case { { "-u", kUrl, "compare", "v.json", "--point", "R1" }, 1, "",
+        Case { { "-u", kUrl, "compare", "v.json", "--point", "R1" }, kExitInput, "",
             "version 4294967297 is not supported", {},
             { { "v.json", { R"({"format":"zem-signature","version":4294967297})" } } } }));
 
@@ -375,7 +395,7 @@ INSTANTIATE_TEST_SUITE_P(Replay, Invocation,
     ::testing::Values(
         Case { { "replay", "h.jsonl", "--no-pauses" }, 0, "", "replay: 3 calls, 0 differ", {},
             { { "h.jsonl", { kOpened + kHoursApart } } } },
-        Case { { "replay", "n.jsonl" }, 1, "", "n.jsonl opened no device: use -u URL", {},
+        Case { { "replay", "n.jsonl" }, kExitUsage, "", "n.jsonl opened no device: use -u URL", {},
             { { "n.jsonl", { kHoursApart } } } },
         Case { { "replay", "l.jsonl" }, 0, "", "replay: 21/201 calls", {},
             { { "l.jsonl",
@@ -407,7 +427,7 @@ TEST_F(Zemctl, ShellFromAPipeSharesOneDevice)
     EXPECT_EQ(Json::parse(out[4])["commands"].size(), 12u);
     EXPECT_EQ(Json::parse(out[5])["figures"]["slope_ohms"], 1000.0) << out[5];
     EXPECT_EQ(lines(readFile(dir / "m.csv")).back().rfind("9,", 0), 0u);
-    EXPECT_EQ(o.exitCode, 2) << "the worst line decides";
+    EXPECT_EQ(o.exitCode, kExitUsage) << "the worst line decides";
 }
 
 // Fiducials register the picture: a point placed on it gets its mm too.
@@ -445,8 +465,34 @@ TEST_F(Zemctl, MeasureWritesEveryPointInBothForms)
     EXPECT_EQ(csv.back().rfind("99,", 0), 0u);
 
     const Outcome refused = run({ "-u", kUrl, "measure", "NumberPoints=x", "-o", "c2.csv" });
-    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.exitCode, kExitUsage);
     EXPECT_FALSE(fs::exists(dir / "c2.csv"));
+}
+
+// Ctrl+C during a measurement that never completes: once the call file shows
+// it started, the interrupt ends it with its own status and nothing written.
+TEST_F(Zemctl, InterruptedMeasurementExits130)
+{
+    const fs::path calls = dir / "calls.jsonl";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
+            _exit(126);
+        execl(ZEMCTL_PATH, ZEMCTL_PATH, "-u", "virtual://resistor?never_complete=1", "--record",
+            calls.c_str(), "measure", "SamplingRate=10", "ProbeSignalFrequency=1", "-o",
+            (dir / "m.csv").c_str(), nullptr);
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (readFile(calls).find("zem_start_measurement") == std::string::npos
+        && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), kExitInterrupted);
+    EXPECT_FALSE(fs::exists(dir / "m.csv"));
 }
 
 // Calls that take 30 ms at a 10 ms period: the ticks they overran are
@@ -521,11 +567,25 @@ TEST_F(Zemctl, RecordedSessionReplaysAndADifferentLoadDiffers)
 
     std::ofstream(calls, std::ios::app) << "{\"version\":2}\n";
     const Outcome invalid = run({ "-u", kUrl, "replay", calls });
-    EXPECT_EQ(invalid.exitCode, 1);
+    EXPECT_EQ(invalid.exitCode, kExitInput);
     EXPECT_NE(invalid.err.find(":" + std::to_string(recorded.size() + 1) + ": version 2"),
         std::string::npos)
         << invalid.err;
     EXPECT_EQ(invalid.out, "") << "nothing is sent before the whole file is valid";
+}
+
+// --help lists every exit status of the one table, and nothing else.
+TEST_F(Zemctl, HelpListsEveryExitStatus)
+{
+    const Outcome help = run({ "--help" });
+    const std::string listed = help.out.substr(help.out.find("Exit status:\n"));
+    std::size_t statuses = 0;
+    for (const std::string &line : lines(listed.substr(0, listed.find("\n\n"))))
+        statuses += line.size() > 2 && line[0] == ' ' && line[2] != ' ';
+    EXPECT_EQ(statuses, std::size(kExitStatuses)) << listed;
+    for (const ExitStatus &s : kExitStatuses)
+        EXPECT_NE(listed.find("\n  " + std::to_string(int(s.code)) + " "), std::string::npos)
+            << s.name;
 }
 
 // The installed completion, asked as bash asks it, against what each
@@ -574,7 +634,7 @@ TEST_F(Zemctl, CompletionOffersWhatEverySubcommandTakes)
     EXPECT_GT(paths.size(), 30u) << "the walk found the subcommands";
     const std::pair<const char *, std::set<std::string>> examples[] = {
         { " hi", { "history" } },
-        { " test --r", { "--repeat", "--report", "--record" } },
+        { " test --r", { "--repeat", "--report", "--record", "--require-serial" } },
         { " history r", { "runs" } },
         { " describe get_s", { "get_status" } },
         { " --format ", { "json", "text" } },
@@ -669,10 +729,11 @@ TEST_F(Zemctl, NetsDisagreeAndResistorsFarFromTheirValueGetANote)
                 { "V3", { { "verdict", "net_disagrees" }, { "net_points", flagged["V3"] } } },
                 { "", { { "not_learned", 4 }, { "net_disagrees", 3 } } } } },
         { { "nets", "u.json" }, 5,
-            { { "VCC", { { "points", { "V1", "V2", "V3" } }, { "agree", false },
-                           { "disagreeing", { "V3" } } } },
+            { { "VCC",
+                  { { "points", { "V1", "V2", "V3" } }, { "agree", false },
+                      { "disagreeing", { "V3" } } } },
                 { "SDA", { { "agree", false }, { "disagreeing", { "S1", "S2" } } } } } },
-        { { "test", "n.json", "--bom-factor", "0.5" }, 1, Json::object() },
+        { { "test", "n.json", "--bom-factor", "0.5" }, kExitUsage, Json::object() },
         // S2 open: no majority on a net of two, but S2 fails its own reference
         // and S1, which passes its own, stands.
         { { "test", "n.json", "--no-history" }, 5,
@@ -744,7 +805,7 @@ TEST_F(Zemctl, VariantsPassASecondSourceAndMaskedPointsNeverFail)
             { { "U3", { { "verdict", "pass" } } },
                 { "P1", { { "verdict", "different" }, { "check", "info" } } },
                 { "", { { "verdict", "pass" }, { "info", 1 }, { "different", 0 } } } } },
-        { { "-u", makerB, "learn", "u.json", "--variant", "maker B" }, 1, Json::object() },
+        { { "-u", makerB, "learn", "u.json", "--variant", "maker B" }, kExitUsage, Json::object() },
     };
     for (const Row &row : rows) {
         const Outcome o = run(row.args);

@@ -24,6 +24,8 @@ private slots:
     void initTestCase();
     void figuresMatchTheStoredScores_data();
     void figuresMatchTheStoredScores();
+    void tooLittleDataGivesNoSuggestion_data();
+    void tooLittleDataGivesNoSuggestion();
 
 private:
     QTemporaryDir tmp_;
@@ -66,6 +68,9 @@ void TestCapability::initTestCase()
         }
         QCOMPARE(store.record(run), Store::Outcome::Stored);
     }
+    // Scores that never vary (identical curves), and a single good board.
+    for (const char *board : { "flat", "flat", "flat", "single" })
+        QCOMPARE(store.record(sampleRun(board, 1, 8)), Store::Outcome::Stored);
 }
 
 void TestCapability::figuresMatchTheStoredScores_data()
@@ -81,7 +86,7 @@ void TestCapability::figuresMatchTheStoredScores_data()
     QTest::newRow("2 %") << "0.02" << 0.0 << true;
     QTest::newRow("half") << "0.5" << 0.0 << true;
     // Refused, with nothing printed.
-    for (const char *bad : { "0", "1", "nan" })
+    for (const char *bad : { "0", "1", "nan", "1e-400" })
         QTest::newRow(bad) << bad << 0.0 << true;
     QTest::newRow("--rate without --cpk") << "0.01" << 0.0 << false;
 }
@@ -94,8 +99,9 @@ void TestCapability::figuresMatchTheStoredScores()
     const QStringList args { "points", "--board", "cap", cpk ? "--cpk" : "", "--rate", rate };
     const auto [code, out] = zemctl(where_, QStringList(args).filter(QRegularExpression(".")));
     if (!cpk || !(rate.toDouble() > 0 && rate.toDouble() < 1)) {
-        QCOMPARE(code, 1);
+        QCOMPARE(code, 64); // usage
         QVERIFY2(out.contains(cpk ? "--rate" : "--cpk"), out.constData());
+        QVERIFY2(rate != "1e-400" || out.contains("1e-400 is out of range"), out.constData());
         return;
     }
     QCOMPARE(code, 0);
@@ -147,6 +153,23 @@ void TestCapability::figuresMatchTheStoredScores()
     QVERIFY(rate != "0.001" || normals > 0); // the normal model is exercised
     QVERIFY(zemctl(where_, QStringList { "--format", "text" } + args)
                 .second.startsWith("point  tested"));
+}
+
+void TestCapability::tooLittleDataGivesNoSuggestion_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::newRow("scores all alike") << "flat";
+    QTest::newRow("one good board") << "single";
+}
+
+void TestCapability::tooLittleDataGivesNoSuggestion()
+{
+    QFETCH(QString, board);
+    const auto [code, out] = zemctl(where_, { "points", "--board", board, "--cpk" });
+    QCOMPARE(code, 0);
+    const QJsonObject o = QJsonDocument::fromJson(out).object();
+    QVERIFY2(o["suggested_tolerance"].isNull(), out.constData());
+    QCOMPARE(o["suggested_from"].toString(), "not_enough_data");
 }
 
 QTEST_GUILESS_MAIN(TestCapability)
