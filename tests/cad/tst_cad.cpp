@@ -300,7 +300,7 @@ void tst_Cad::importThroughZemctl()
     QVERIFY(before.open(QIODevice::ReadOnly));
     const QByteArray kept = before.readAll();
     QVERIFY(write(cadFile, netlist(Unit::Mm).replace("CUST 1", "CUST 9")));
-    QCOMPARE(zemctl({ "board", file, "--import", cadFile }, &out), 1);
+    QCOMPARE(zemctl({ "board", file, "--import", cadFile }, &out), 3);
     QVERIFY2(out.contains("board.d356:3: unknown units"), out);
     before.seek(0);
     QCOMPARE(before.readAll(), kept);
@@ -335,7 +335,7 @@ void tst_Cad::importRefused()
     QByteArray out;
     QCOMPARE(
         zemctl({ "board", dir.filePath(QStringLiteral("new.json")), "--import", cadFile }, &out),
-        1);
+        3);
     QVERIFY2(out.contains(error.toUtf8()), out);
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("new.json"))));
 }

@@ -252,7 +252,7 @@ void TestHistory::damagedStore()
     for (const QStringList &args :
         { QStringList { "runs" }, { "show", uuid }, { "export", "--csv", csv } }) {
         const auto [code, err] = zemctl(path, args);
-        QVERIFY2(code == 1 && err.contains(path) && err.contains("PRAGMA integrity_check"),
+        QVERIFY2(code == 3 && err.contains(path) && err.contains("PRAGMA integrity_check"),
             qPrintable(err));
     }
     QVERIFY(!QFile::exists(csv));
@@ -281,7 +281,7 @@ void TestHistory::damagedStore()
     QVERIFY2(
         after.ru_maxrss - before.ru_maxrss < 65536, "a damaged curve took the memory it claimed");
     const auto [code, err] = zemctl(bomb, { "show", uuid });
-    QVERIFY2(code == 1 && err.contains("point 'P7'") && err.contains(uuid), qPrintable(err));
+    QVERIFY2(code == 3 && err.contains("point 'P7'") && err.contains(uuid), qPrintable(err));
 }
 
 void TestHistory::recordAndQuery()
