@@ -97,6 +97,8 @@ void learn(Board &b, const std::string &point, const Curve &curve, std::size_t m
     if (added) {
         if (QString::fromStdString(point).trimmed().isEmpty())
             throw py::value_error("a point needs a name");
+        if (const QString why = sig::checkPointName(QString::fromStdString(point)); !why.isEmpty())
+            throw py::value_error(why.toStdString());
         s.points.emplace_back();
         s.points.back().name = QString::fromStdString(point);
         index = int(s.points.size()) - 1;
@@ -256,6 +258,8 @@ point in turn themselves.)")
                 if (n.isEmpty() || b.signature.find(n) >= 0)
                     throw py::value_error(
                         "point names must be unique and not empty: \"" + name + "\"");
+                if (const QString why = sig::checkPointName(n); !why.isEmpty())
+                    throw py::value_error(why.toStdString());
                 b.signature.points.emplace_back();
                 b.signature.points.back().name = n;
             }

@@ -178,6 +178,11 @@ std::optional<CadImport> importCadFile(Signature &board, const QString &path,
         const auto read = cad::readIpcD356(*bytes, path, error, units);
         if (!read)
             return std::nullopt;
+        for (const cad::TestRecord &r : read->records)
+            if (const QString why = checkPointName(r.refdes + r.pin); !why.isEmpty()) {
+                *error = QStringLiteral("%1: %2").arg(path, why);
+                return std::nullopt;
+            }
         if (read->records.empty()) {
             *error = QCoreApplication::translate("sig::CadImport",
                 "%1: no test points: expected 317, 327 or 367 records of parts' pins")
@@ -194,6 +199,11 @@ std::optional<CadImport> importCadFile(Signature &board, const QString &path,
     const auto parts = cad::readPositions(*bytes, path, error, units);
     if (!parts)
         return std::nullopt;
+    for (const auto &part : *parts)
+        if (const QString why = checkPointName(part.refdes); !why.isEmpty()) {
+            *error = QStringLiteral("%1: %2").arg(path, why);
+            return std::nullopt;
+        }
     if (parts->empty()) {
         *error = QCoreApplication::translate("sig::CadImport", "%1: no parts under its header")
                      .arg(path);

@@ -188,4 +188,15 @@ QStringList splitNames(const QString &text)
     return names;
 }
 
+QString checkPointName(const QString &name)
+{
+    for (const QChar c : name) {
+        if (c.category() == QChar::Other_Control)
+            return tr("\"%1\" has a control character (U+%2) in it")
+                .arg(QString(name).replace(c, QLatin1Char('?')).left(60))
+                .arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return {};
+}
+
 } // namespace sig

@@ -202,4 +202,9 @@ bool save(const Signature &signature, const QString &path, QString *error);
 // empty ones dropped.
 QStringList splitNames(const QString &text);
 
+// Empty when the text can name a point, else why not. A control character
+// (a NUL, a line break) is refused wherever a name comes in: a database
+// server cannot store a NUL, and a report or a log line would be broken.
+QString checkPointName(const QString &name);
+
 } // namespace sig

@@ -209,6 +209,8 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index, QSet
     p.name = text(member(j, "name", where), where + QStringLiteral(".name")).trimmed();
     if (p.name.isEmpty())
         failAt(where + QStringLiteral(".name"), tr("a point needs a name"));
+    if (const QString why = checkPointName(p.name); !why.isEmpty())
+        failAt(where + QStringLiteral(".name"), why);
     // A set, not a search of the points before: files have 100,000s of points.
     if (names.contains(p.name))
         failAt(where + QStringLiteral(".name"), tr("a second point named \"%1\"").arg(p.name));

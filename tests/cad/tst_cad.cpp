@@ -319,6 +319,8 @@ void tst_Cad::importRefused_data()
         << "board.d356" << QByteArray("999\n") << "board.d356: no test points";
     QTest::newRow("header only") << "pos.csv" << QByteArray("Ref,PosX,PosY\n")
                                  << "pos.csv: no parts";
+    QTest::newRow("control character") << "pos.csv" << QByteArray("Ref,PosX,PosY\nR\x01" "1,1,2\n")
+                                       << "pos.csv: \"R?1\" has a control character (U+0001)";
 }
 
 void tst_Cad::importRefused()

@@ -95,6 +95,10 @@ def test_measure_gives_numpy_arrays_and_the_window_files(dev, tmp_path):
 def test_compare_with_a_signature(dev, tmp_path):
     board = zem.Signature("board", ["R1"])
     board.learn("R1", dev.measure(**board.settings_for("R1")))
+    with pytest.raises(ValueError, match="control character"):
+        board.learn("R\x002", dev.measure(**board.settings_for("R1")))
+    with pytest.raises(ValueError, match="control character"):
+        zem.Signature("board", ["R\n1"])
     board.save(tmp_path / "board.json")
     board = zem.Signature.load(tmp_path / "board.json")
     assert board.compare(dev.measure(), point="R1").passed

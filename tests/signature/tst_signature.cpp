@@ -327,6 +327,8 @@ void tst_Signature::malformedFile_data()
                                    << QStringLiteral("point \"R1\".tolerance: expected a number");
     QTest::newRow("twice the name") << QByteArray(R"([{"name": "R1"}, {"name": "R1"}])")
                                     << QStringLiteral("points[1].name: a second point");
+    QTest::newRow("NUL in the name") << QByteArray(R"([{"name": "R1\u0000x"}])")
+                                     << QStringLiteral("points[0].name: \"R1?x\" has a control character (U+0000)");
     QTest::newRow("place of one number") << QByteArray(R"([{"name": "R1", "at": [3]}])")
                                          << QStringLiteral("point \"R1\".at: expected [x, y]");
     QTest::newRow("place of a text") << QByteArray(R"([{"name": "R1", "at": ["3", 4]}])")
