@@ -36,6 +36,7 @@ class tst_SignaturesDock : public QObject
 
 private slots:
     void learnWithButtonThenTestWithSpace();
+    void renameRefusesWhatNoNameMayBe();
     void componentPlacedByClicks_data();
     void componentPlacedByClicks();
     void fiducialsRegisterThePicture();
@@ -280,6 +281,24 @@ void tst_SignaturesDock::cadImportPreviewedThenUndone()
     dock.undoStack()->undo();
     QCOMPARE(s.points.size(), 2u);
     QVERIFY(!s.points[0].mm);
+}
+
+// An empty name, a taken one and one with a control character are refused
+// before any edit is asked for.
+void tst_SignaturesDock::renameRefusesWhatNoNameMayBe()
+{
+    sig::Signature board;
+    board.points.resize(2);
+    board.points[0].name = QStringLiteral("R1"), board.points[1].name = QStringLiteral("R2");
+    SignatureModel model;
+    model.setSignature(&board);
+    model.setEditable(true);
+    QSignalSpy asked(&model, &SignatureModel::renameRequested);
+    const QModelIndex first = model.index(0, SignatureModel::Name);
+    for (const QString &refused : { QString(), QStringLiteral("R2"), QStringLiteral("R\x01" "3") })
+        QVERIFY2(!model.setData(first, refused), qPrintable(refused));
+    QVERIFY(model.setData(first, QStringLiteral("R3")));
+    QCOMPARE(asked.count(), 1);
 }
 
 QTEST_MAIN(tst_SignaturesDock)

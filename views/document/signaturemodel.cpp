@@ -272,7 +272,7 @@ bool SignatureModel::setData(const QModelIndex &index, const QVariant &value, in
     if (!m_signature || !index.isValid() || index.column() != Name || role != Qt::EditRole)
         return false;
     const QString name = value.toString().trimmed();
-    if (name.isEmpty() || !nameIsFree(name, index.row())
+    if (name.isEmpty() || !nameIsFree(name, index.row()) || !sig::checkPointName(name).isEmpty()
         || name == m_signature->points[std::size_t(index.row())].name)
         return false;
     emit renameRequested(index.row(), name);
