@@ -157,7 +157,7 @@ std::optional<Quantity> quantityNamed(const QString &name)
 std::optional<Value> parseValue(const QString &value, const QString &refdes)
 {
     const auto v = readValue(value, refdes);
-    if (!v || !plausible(v->number))
+    if (!v || !plausible(*v))
         return std::nullopt;
     return v;
 }
