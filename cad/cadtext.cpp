@@ -93,38 +93,22 @@ bool blankRow(const QStringList &fields)
     return std::all_of(fields.begin(), fields.end(), [](const QString &f) { return f.isEmpty(); });
 }
 
-QStringList csvFields(const QByteArray &line, char delimiter)
-{
-    QStringList out;
-    QByteArray field;
-    bool quoted = false;
-    for (qsizetype k = 0; k < line.size(); ++k) {
-        const char c = line[k];
-        if (quoted) {
-            if (c == '"' && k + 1 < line.size() && line[k + 1] == '"')
-                field += line[++k];
-            else if (c == '"')
-                quoted = false;
-            else
-                field += c;
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == delimiter) {
-            out << QString::fromUtf8(field).trimmed();
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    out << QString::fromUtf8(field).trimmed();
-    return out;
-}
-
-QStringList blankFields(const QByteArray &line)
+// One splitter for both: with a delimiter every field counts, empty ones
+// too, each trimmed; without, runs of blanks separate the fields. A quoted
+// field keeps its delimiters and blanks, and "" inside it is one quote.
+static QStringList splitFields(const QByteArray &line, std::optional<char> delimiter)
 {
     QStringList out;
     QByteArray field;
     bool quoted = false, inField = false;
+    const auto endField = [&] {
+        if (delimiter)
+            out << QString::fromUtf8(field).trimmed();
+        else if (inField)
+            out << QString::fromUtf8(field);
+        field.clear();
+        inField = false;
+    };
     for (qsizetype k = 0; k < line.size(); ++k) {
         const char c = line[k];
         if (quoted) {
@@ -134,11 +118,8 @@ QStringList blankFields(const QByteArray &line)
                 quoted = false;
             else
                 field += c;
-        } else if (c == ' ' || c == '\t') {
-            if (inField)
-                out << QString::fromUtf8(field);
-            field.clear();
-            inField = false;
+        } else if (delimiter ? c == *delimiter : (c == ' ' || c == '\t')) {
+            endField();
         } else {
             inField = true;
             if (c == '"')
@@ -147,9 +128,18 @@ QStringList blankFields(const QByteArray &line)
                 field += c;
         }
     }
-    if (inField)
-        out << QString::fromUtf8(field);
+    endField();
     return out;
+}
+
+QStringList csvFields(const QByteArray &line, char delimiter)
+{
+    return splitFields(line, delimiter);
+}
+
+QStringList blankFields(const QByteArray &line)
+{
+    return splitFields(line, std::nullopt);
 }
 
 std::optional<char> delimiterOf(const QByteArray &line)
