@@ -3,6 +3,7 @@
 // updated); then a netlist of 750,000 records, just under the CAD file limit,
 // read from disk, merged and written, with the time and the peak memory of
 // each step. Prints, asserts nothing.
+#include "procmemory.h"
 #include "figure.h"
 
 #include "cadimport.h"
@@ -50,21 +51,6 @@ template <class F> double bestMs(F &&f)
                 .count());
     }
     return median(runs);
-}
-
-// The process's memory now, or its peak since resetPeak(), in MB.
-double memoryMegabytes(const char *field)
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field, 0) == 0)
-            return std::stod(line.substr(std::string(field).size())) / 1024.0;
-    return 0;
-}
-
-void resetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 // A step's time and its peak memory above what the process held before it.

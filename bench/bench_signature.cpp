@@ -1,4 +1,5 @@
 // Figures of signatures: scoring and reading curves; prints, asserts nothing.
+#include "procmemory.h"
 #include "figure.h"
 #include "sigcurves.h"
 
@@ -14,21 +15,6 @@
 #include <string>
 
 namespace {
-
-// The process's memory now, or its peak since resetPeak(), in MB.
-double memoryMegabytes(const char *field)
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field, 0) == 0)
-            return std::stod(line.substr(std::string(field).size())) / 1024.0;
-    return 0;
-}
-
-void resetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 // A board of `points` placed points, and extra text before the points.
 QByteArray boardFile(int points, const QByteArray &extra = QByteArray())
