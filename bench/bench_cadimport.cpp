@@ -116,14 +116,14 @@ int main()
     sig::Signature board;
     const double fresh = bestMs([&] {
         board = sig::Signature();
-        sig::importNetlist(board, *read, {});
+        sig::importNetlist(board, *read, {}, &error);
     });
     figure("10,000 records merged into a new signature", "-", "%.1f ms", fresh);
-    const double again = bestMs([&] { sig::importNetlist(board, *read, {}); });
+    const double again = bestMs([&] { sig::importNetlist(board, *read, {}, &error); });
     figure("10,000 records merged again (all updated)", "-", "%.1f ms", again);
     const double filtered = bestMs([&] {
         sig::importNetlist(board, *read,
-            { sig::Side::Top, { QStringLiteral("N1*") }, { QStringLiteral("U1*") } });
+            { sig::Side::Top, { QStringLiteral("N1*") }, { QStringLiteral("U1*") } }, &error);
     });
     figure("10,000 records merged with side, net and part globs", "-", "%.1f ms", filtered);
     return large();

@@ -19,8 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     sig::Signature board;
     board.settings = sig::defaultSettings();
-    const auto result = sig::importNetlist(board, *netlist, {});
-    if (result.added.size() != qsizetype(board.points.size()))
+    const auto result = sig::importNetlist(board, *netlist, {}, &error);
+    if (!result) {
+        if (error.isEmpty() || !board.points.empty())
+            std::abort();
+        return 0;
+    }
+    if (result->added.size() != qsizetype(board.points.size()))
         std::abort();
     const QByteArray written = sig::serialize(board);
     const auto reread = sig::parse(written, &error);

@@ -19,8 +19,14 @@ BEGIN
 END
 $$;
 
--- Whatever was granted before: nothing of the tables.
+-- Whatever was granted before: nothing of the tables, and no temporary
+-- tables (which every role may make unless the database says otherwise).
 REVOKE ALL ON schema_version, runs, points, point_days, reference_curves FROM zem_reader;
+DO $$
+BEGIN
+    EXECUTE format('REVOKE TEMPORARY ON DATABASE %I FROM PUBLIC', current_database());
+END
+$$;
 
 GRANT USAGE ON SCHEMA public TO zem_reader;
 GRANT SELECT ON zem_interface, zem_runs, zem_points, zem_yield_daily, zem_point_failures

@@ -57,6 +57,7 @@ expected=(
     ./usr/share/doc/zem-tools/changelog.Debian.gz
     ./usr/share/doc/zem-tools/copyright
     ./usr/share/zem-tools/sql/reader_role.sql
+    ./usr/share/zem-tools/sql/station_role.sql
     ./usr/share/zem-tools/grafana/zem-history.json
 )
 for w in "${windows[@]}"; do

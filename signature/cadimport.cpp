@@ -53,8 +53,15 @@ bool isNet(const QString &net)
         && !net.startsWith(QLatin1String("unconnected"), Qt::CaseInsensitive);
 }
 
-CadImport merge(Signature &board, const std::vector<Incoming> &all, const CadFilter &filter)
+std::optional<CadImport> merge(Signature &board, const std::vector<Incoming> &all,
+    const CadFilter &filter, QString *error)
 {
+    // Checked before the board is touched: a refused file leaves it as it was.
+    for (const Incoming &p : all)
+        if (const QString why = checkPointName(p.name); !why.isEmpty()) {
+            *error = why;
+            return std::nullopt;
+        }
     CadImport result;
     QSet<QString> names;
     names.reserve(qsizetype(all.size()));
@@ -106,27 +113,37 @@ CadImport merge(Signature &board, const std::vector<Incoming> &all, const CadFil
     return result;
 }
 
+// A refusal of the import names the file it came from.
+std::optional<CadImport> named(std::optional<CadImport> result, const QString &path, QString *error)
+{
+    if (!result)
+        *error = QStringLiteral("%1: %2").arg(path, *error);
+    return result;
+}
+
 } // namespace
 
-CadImport importNetlist(Signature &board, const cad::Netlist &netlist, const CadFilter &filter)
+std::optional<CadImport> importNetlist(
+    Signature &board, const cad::Netlist &netlist, const CadFilter &filter, QString *error)
 {
     std::vector<Incoming> all;
     all.reserve(netlist.records.size());
     for (const cad::TestRecord &r : netlist.records)
         all.push_back({ cad::pointName(r), r.net, r.refdes, r.mm, sideOf(r.side) });
-    if (!netlist.outline.empty())
+    auto result = merge(board, all, filter, error);
+    if (result && !netlist.outline.empty())
         board.outline = netlist.outline;
-    return merge(board, all, filter);
+    return result;
 }
 
-CadImport importPlacements(
-    Signature &board, const std::vector<cad::Placement> &parts, const CadFilter &filter)
+std::optional<CadImport> importPlacements(Signature &board,
+    const std::vector<cad::Placement> &parts, const CadFilter &filter, QString *error)
 {
     std::vector<Incoming> all;
     all.reserve(parts.size());
     for (const cad::Placement &p : parts)
         all.push_back({ p.refdes, {}, p.refdes, p.mm, sideOf(p.side) });
-    return merge(board, all, filter);
+    return merge(board, all, filter, error);
 }
 
 QStringList applyBom(Signature &board, const std::vector<cad::BomLine> &bom)
@@ -178,18 +195,13 @@ std::optional<CadImport> importCadFile(Signature &board, const QString &path,
         const auto read = cad::readIpcD356(*bytes, path, error, units);
         if (!read)
             return std::nullopt;
-        for (const cad::TestRecord &r : read->records)
-            if (const QString why = checkPointName(r.refdes + r.pin); !why.isEmpty()) {
-                *error = QStringLiteral("%1: %2").arg(path, why);
-                return std::nullopt;
-            }
         if (read->records.empty()) {
             *error = QCoreApplication::translate("sig::CadImport",
                 "%1: no test points: expected 317, 327 or 367 records of parts' pins")
                          .arg(path);
             return std::nullopt;
         }
-        return importNetlist(board, *read, filter);
+        return named(importNetlist(board, *read, filter, error), path, error);
     }
     if (!filter.nets.isEmpty()) {
         *error = QCoreApplication::translate("sig::CadImport", "%1 is a position file, which has no nets")
@@ -199,17 +211,12 @@ std::optional<CadImport> importCadFile(Signature &board, const QString &path,
     const auto parts = cad::readPositions(*bytes, path, error, units);
     if (!parts)
         return std::nullopt;
-    for (const auto &part : *parts)
-        if (const QString why = checkPointName(part.refdes); !why.isEmpty()) {
-            *error = QStringLiteral("%1: %2").arg(path, why);
-            return std::nullopt;
-        }
     if (parts->empty()) {
         *error = QCoreApplication::translate("sig::CadImport", "%1: no parts under its header")
                      .arg(path);
         return std::nullopt;
     }
-    return importPlacements(board, *parts, filter);
+    return named(importPlacements(board, *parts, filter, error), path, error);
 }
 
 } // namespace sig

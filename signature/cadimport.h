@@ -37,10 +37,12 @@ struct CadImport
 
 // The netlist's points into the signature, its outline as the board's. Each
 // net with two or more points taken is a group of that net's name (a point
-// keeps a group it already has).
-CadImport importNetlist(Signature &board, const cad::Netlist &netlist, const CadFilter &filter);
-CadImport importPlacements(
-    Signature &board, const std::vector<cad::Placement> &parts, const CadFilter &filter);
+// keeps a group it already has). A point name a signature may not hold (a
+// control character in it) refuses the whole import, the board untouched.
+std::optional<CadImport> importNetlist(
+    Signature &board, const cad::Netlist &netlist, const CadFilter &filter, QString *error);
+std::optional<CadImport> importPlacements(Signature &board,
+    const std::vector<cad::Placement> &parts, const CadFilter &filter, QString *error);
 
 // Reads a CAD file and imports it: a netlist by its suffix (.d356, .ipc,
 // .356) or, with another, by its content; else a position file. `units`

@@ -89,7 +89,8 @@ std::optional<Picture> readPicture(const QString &path, QString *error)
 {
     std::string bytes;
     const std::string failure = zem::files::readFile(
-        QFile::encodeName(path).toStdString(), kMaxPictureFileSize, "a board picture", bytes);
+        QFile::encodeName(path).toStdString(), kMaxPictureFileSize, "a board picture", bytes,
+        zem::files::Accept::RegularFile);
     QString why = QString::fromLocal8Bit(failure.c_str());
     std::optional<Picture> picture;
     if (failure.empty()) {

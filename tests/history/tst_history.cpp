@@ -47,13 +47,14 @@ private slots:
     void viewRows_data();
     void viewRows();
     void viewNameTaken();
-    void readerRole_data();
-    void readerRole();
+    void roles_data();
+    void roles();
     void dashboard_data();
     void dashboard();
 
 private:
     const Location &viewsHistory();
+    const Location &stationHistory();
     Location fresh();
     QStringList helperLines(QProcess &p);
 
@@ -61,6 +62,7 @@ private:
     std::optional<Location> server_;
     int databases_ = 0;
     std::optional<Location> views_;
+    std::optional<Location> station_;
 };
 
 void TestHistory::initTestCase()
@@ -752,33 +754,90 @@ void TestHistory::viewNameTaken()
     QVERIFY(raw(where, "SELECT mine FROM zem_points").isValid());
 }
 
-// zem_reader reads the views and nothing else.
-void TestHistory::readerRole_data()
+// Each role may do what its SQL file says and nothing more, tried with every
+// kind of statement: zem_reader reads the views; zem_station reads, records
+// runs and only adds to point_days' counts. "record" records a run through
+// the store as the role.
+void TestHistory::roles_data()
 {
     if (!server_)
         QSKIP("needs a PostgreSQL server (run through with_postgres.sh)");
+    QTest::addColumn<QString>("role");
     QTest::addColumn<QString>("sql");
     QTest::addColumn<bool>("allowed");
     for (const char *name :
         { "zem_interface", "zem_runs", "zem_points", "zem_yield_daily", "zem_point_failures",
-            "runs", "points", "point_days", "reference_curves", "schema_version" })
-        QTest::addRow("select %s", name)
+            "runs", "points", "point_days", "reference_curves", "schema_version" }) {
+        QTest::addRow("reader select %s", name) << "zem_reader"
             << QStringLiteral("SELECT * FROM %1").arg(name) << QByteArray(name).startsWith("zem_");
-    QTest::newRow("delete through a view") << "DELETE FROM zem_runs" << false;
-    QTest::newRow("create a table") << "CREATE TABLE mine (a INTEGER)" << false;
+        QTest::addRow("station select %s", name)
+            << "zem_station" << QStringLiteral("SELECT * FROM %1").arg(name) << true;
+    }
+    const char *const refusedToBoth[] = { "DELETE FROM zem_runs", "DELETE FROM runs",
+        "DELETE FROM point_days", "TRUNCATE points", "UPDATE runs SET verdict = 'pass'",
+        "UPDATE point_days SET seen = 0", "UPDATE point_days SET name = 'X'",
+        "INSERT INTO schema_version VALUES (99)", "DROP TABLE reference_curves",
+        "ALTER TABLE runs ADD COLUMN mine INTEGER", "CREATE TABLE mine (a INTEGER)",
+        "CREATE TEMP TABLE mine (a INTEGER)", "CREATE VIEW mine AS SELECT 1",
+        "CREATE FUNCTION mine() RETURNS INTEGER LANGUAGE sql AS 'SELECT 1'",
+        "GRANT SELECT ON runs TO PUBLIC" };
+    for (const char *role : { "zem_reader", "zem_station" })
+        for (const char *sql : refusedToBoth)
+            QTest::addRow("%s %s", role + 4, sql) << role << sql << false;
+    QTest::newRow("reader record") << "zem_reader" << "record" << false;
+    QTest::newRow("reader adds to counts") << "zem_reader" << "UPDATE point_days SET seen = seen + 1"
+                                           << false;
+    QTest::newRow("station record") << "zem_station" << "record" << true;
+    QTest::newRow("station adds to counts")
+        << "zem_station" << "UPDATE point_days SET seen = seen + 1, tested = tested + 1" << true;
 }
 
-void TestHistory::readerRole()
+void TestHistory::roles()
 {
+    QFETCH(QString, role);
     QFETCH(QString, sql);
     QFETCH(bool, allowed);
-    Location reader = viewsHistory();
-    reader.user = "zem_reader";
-    const Rows r = select(reader, sql);
+    Location as = role == "zem_reader" ? viewsHistory() : stationHistory();
+    as.user = role;
+    QString error;
+    if (sql == "record") {
+        Store store;
+        const bool stored = store.open(as)
+            && store.record(sampleRun("S", 3, 8)) == Store::Outcome::Stored;
+        error = stored ? QString() : store.errorString();
+    } else {
+        const Rows r = select(as, sql);
+        error = r.error;
+        if (allowed && sql.startsWith("SELECT") && error.isEmpty())
+            QVERIFY2(!r.rows.isEmpty(), qPrintable(sql));
+    }
     if (allowed)
-        QVERIFY2(r.error.isEmpty() && !r.rows.isEmpty(), qPrintable(r.error));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
     else
-        QVERIFY2(r.error.contains("permission denied"), qPrintable(r.error));
+        QVERIFY2(error.contains("permission denied") || error.contains("must be owner"),
+            qPrintable(error.isEmpty() ? "allowed" : error));
+}
+
+// A history with one run, set up as its README section says: zem_station
+// made by the superuser, then granted by the tables' owner from its SQL.
+const Location &TestHistory::stationHistory()
+{
+    if (station_)
+        return *station_;
+    const Location where = fresh();
+    Store store;
+    if (!store.open(where) || store.record(sampleRun("S", 3, 8)) != Store::Outcome::Stored)
+        qFatal("%s", qPrintable(store.errorString()));
+    QFile sql(STATION_ROLE);
+    const QString error = select(where,
+        "DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'zem_station') THEN "
+        "CREATE ROLE zem_station LOGIN; END IF; END $$")
+                              .error;
+    const Rows granted = select(where, sql.open(QIODevice::ReadOnly) ? sql.readAll() : "");
+    if (!error.isEmpty() || !granted.error.isEmpty())
+        qFatal("%s: %s%s", STATION_ROLE, qPrintable(error), qPrintable(granted.error));
+    station_ = where;
+    return *station_;
 }
 
 // Every query of the Grafana dashboard, panels' and variables', filled in as

@@ -3,6 +3,7 @@
 #include "historyview.h"
 
 #include "rundetail.h"
+#include "runsmodel.h"
 
 #include <memory>
 
@@ -22,7 +23,7 @@ void HistoryView::showRun(int row)
                 setStatus(error, true);
             else
                 setStatus(tr("Run of %1 %2: %3")
-                              .arg((*found)->boardType, (*found)->boardSerial,
+                              .arg((*found)->boardType, RunsModel::serialWords((*found)->boardSerial),
                                   zem::history::verdictWords((*found)->verdict)),
                     false);
             emit shown();

@@ -1,5 +1,7 @@
 #include "runsmodel.h"
 
+#include <QFont>
+
 VerdictColours verdictColours(const QString &verdict)
 {
     struct Entry
@@ -59,6 +61,12 @@ QVariant RunsModel::data(const QModelIndex &index, int role) const
         const QColor &c = role == Qt::ForegroundRole ? colours.text : colours.ground;
         return c.isValid() ? QVariant(c) : QVariant();
     }
+    const bool blankSerial = index.column() == Serial && r->run.boardSerial.trimmed().isEmpty();
+    if (blankSerial && role == Qt::FontRole) {
+        QFont italic;
+        italic.setItalic(true);
+        return italic;
+    }
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
@@ -67,7 +75,7 @@ QVariant RunsModel::data(const QModelIndex &index, int role) const
     case Board:
         return r->run.boardType;
     case Serial:
-        return r->run.boardSerial;
+        return serialWords(r->run.boardSerial);
     case Verdict:
         return zem::history::verdictWords(r->run.verdict);
     case Failed:
@@ -78,6 +86,11 @@ QVariant RunsModel::data(const QModelIndex &index, int role) const
         return r->run.operatorName;
     }
     return {};
+}
+
+QString RunsModel::serialWords(const QString &serial)
+{
+    return serial.trimmed().isEmpty() ? tr("(no serial)") : serial;
 }
 
 QVariant RunsModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -40,6 +40,9 @@ public:
     QVariant headerData(
         int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
+    // A run recorded without a serial says so instead of showing nothing.
+    static QString serialWords(const QString &serial);
+
 private:
     std::vector<zem::history::RunSummary> rows;
 };
