@@ -779,12 +779,12 @@ void TestHistory::roles_data()
         "INSERT INTO schema_version VALUES (99)", "DROP TABLE reference_curves",
         "ALTER TABLE runs ADD COLUMN mine INTEGER", "CREATE TABLE mine (a INTEGER)",
         "CREATE TEMP TABLE mine (a INTEGER)", "CREATE VIEW mine AS SELECT 1",
-        "CREATE FUNCTION mine() RETURNS INTEGER LANGUAGE sql AS 'SELECT 1'",
-        "GRANT SELECT ON runs TO PUBLIC" };
+        "CREATE FUNCTION mine() RETURNS INTEGER LANGUAGE sql AS 'SELECT 1'" };
     for (const char *role : { "zem_reader", "zem_station" })
         for (const char *sql : refusedToBoth)
             QTest::addRow("%s %s", role + 4, sql) << role << sql << false;
     QTest::newRow("reader record") << "zem_reader" << "record" << false;
+    QTest::newRow("reader grants") << "zem_reader" << "GRANT SELECT ON runs TO PUBLIC" << false;
     QTest::newRow("reader adds to counts") << "zem_reader" << "UPDATE point_days SET seen = seen + 1"
                                            << false;
     QTest::newRow("station record") << "zem_station" << "record" << true;
@@ -808,7 +808,8 @@ void TestHistory::roles()
     } else {
         const Rows r = select(as, sql);
         error = r.error;
-        if (allowed && sql.startsWith("SELECT") && error.isEmpty())
+        // The views' history has a row in every view.
+        if (allowed && role == "zem_reader" && error.isEmpty())
             QVERIFY2(!r.rows.isEmpty(), qPrintable(sql));
     }
     if (allowed)
