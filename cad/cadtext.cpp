@@ -63,15 +63,30 @@ std::optional<double> number(const QString &text)
     return v;
 }
 
+QList<QByteArrayView> lineViews(const QByteArray &bytes)
+{
+    QByteArrayView rest(bytes);
+    // A spreadsheet's CSV may start with the UTF-8 byte order mark.
+    if (rest.startsWith("\xEF\xBB\xBF"))
+        rest = rest.sliced(3);
+    QList<QByteArrayView> out;
+    out.reserve(rest.count('\n') + 1);
+    while (!rest.isEmpty()) {
+        const qsizetype end = rest.indexOf('\n');
+        QByteArrayView line = end < 0 ? rest : rest.first(end);
+        rest = end < 0 ? QByteArrayView() : rest.sliced(end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        out.push_back(line);
+    }
+    return out;
+}
+
 QList<QByteArray> lines(const QByteArray &bytes)
 {
-    // A spreadsheet's CSV may start with the UTF-8 byte order mark.
-    QList<QByteArray> out = (bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes).split('\n');
-    for (QByteArray &l : out)
-        if (l.endsWith('\r'))
-            l.chop(1);
-    if (!out.isEmpty() && out.last().isEmpty())
-        out.removeLast();
+    QList<QByteArray> out;
+    for (const QByteArrayView line : lineViews(bytes))
+        out.push_back(line.toByteArray());
     return out;
 }
 

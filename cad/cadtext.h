@@ -53,7 +53,10 @@ std::optional<Unit> unitNamed(const QString &name);
 // ("1,5", "12a", "nan").
 std::optional<double> number(const QString &text);
 
-// The text's lines without their line ends (LF or CRLF) or a byte order mark.
+// The text's lines without their line ends (LF or CRLF) or a byte order mark:
+// as views into bytes, which must outlive them (a large netlist is read
+// without a copy of each line), or as copies.
+QList<QByteArrayView> lineViews(const QByteArray &bytes);
 QList<QByteArray> lines(const QByteArray &bytes);
 
 // One CSV row split at delimiter, with RFC 4180 quotes; fields trimmed.

@@ -1,6 +1,7 @@
 #include "ipcd356.h"
 
 #include <QHash>
+#include <QSet>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -11,27 +12,29 @@ namespace {
 
 
 // Columns as the format numbers them, from 1; past the line's end is blank.
-QByteArray columns(const QByteArray &line, int first, int last)
+QByteArrayView columns(QByteArrayView line, int first, int last)
 {
-    return line.mid(first - 1, last - first + 1);
+    if (line.size() < first)
+        return {};
+    return line.sliced(first - 1, std::min<qsizetype>(last - first + 1, line.size() - first + 1));
 }
 
-QString text(const QByteArray &line, int first, int last)
+QString text(QByteArrayView line, int first, int last)
 {
-    return QString::fromLatin1(columns(line, first, last)).trimmed();
+    return QString::fromLatin1(columns(line, first, last).trimmed());
 }
 
-bool allDigits(const QByteArray &digits)
+bool allDigits(QByteArrayView digits)
 {
     return !digits.isEmpty()
         && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // A signed coordinate: '+', '-' or a blank, then digits.
-double signedValue(const QByteArray &field, int line, const char *what)
+double signedValue(QByteArrayView field, int line, const char *what)
 {
     const char sign = field.isEmpty() ? ' ' : field[0];
-    const QByteArray digits = field.mid(1).trimmed();
+    const QByteArrayView digits = field.isEmpty() ? field : field.sliced(1).trimmed();
     if ((sign != '+' && sign != '-' && sign != ' ') || !allDigits(digits))
         fail(line,
             QStringLiteral("expected %1 as a sign and digits, found \"%2\"")
@@ -65,10 +68,10 @@ Units unitsOf(Unit unit)
     return { unit, unit == Unit::Inch ? 0.0001 * 25.4 : unit == Unit::Mm ? 0.001 : 0.0254 };
 }
 
-void readUnits(const QByteArray &line, int number, Units &units)
+void readUnits(QByteArrayView line, int number, Units &units)
 {
     const QStringList words
-        = QString::fromLatin1(line.mid(3)).simplified().split(QLatin1Char(' '));
+        = QString::fromLatin1(columns(line, 4, int(line.size()))).simplified().split(QLatin1Char(' '));
     const QString said = words.mid(1).join(QLatin1Char(' ')).toUpper();
     if (said == QLatin1String("CUST 0") || said == QLatin1String("ENG")
         || said == QLatin1String("CUST"))
@@ -84,7 +87,7 @@ void readUnits(const QByteArray &line, int number, Units &units)
 }
 
 // X and Y pairs of an outline's series, "X+012345Y-000100" with blanks between.
-void readSeries(const QByteArray &series, int number, double mmPerCount,
+void readSeries(QByteArrayView series, int number, double mmPerCount,
     std::vector<QPointF> &outline)
 {
     static const QRegularExpression pair(QStringLiteral("^X([+\\-]?\\d{1,9})Y([+\\-]?\\d{1,9})$"));
@@ -102,7 +105,7 @@ void readSeries(const QByteArray &series, int number, double mmPerCount,
     }
 }
 
-void readTest(const QByteArray &line, int number, double mmPerCount, TestRecord &r)
+void readTest(QByteArrayView line, int number, double mmPerCount, TestRecord &r)
 {
     r.line = number;
     if (line.size() < 57)
@@ -113,13 +116,14 @@ void readTest(const QByteArray &line, int number, double mmPerCount, TestRecord 
     r.refdes = text(line, 21, 26);
     r.pin = text(line, 28, 31);
     r.midpoint = columns(line, 32, 32) == "M";
-    const QByteArray hole = columns(line, 33, 38);
+    const QByteArrayView hole = columns(line, 33, 38);
     if (hole.startsWith('D')) {
-        if (!allDigits(hole.mid(1, 4)))
+        const QByteArrayView diameter = columns(hole, 2, 5);
+        if (!allDigits(diameter))
             fail(number, QStringLiteral("expected the hole's diameter as D and 4 digits"));
-        r.holeMm = hole.mid(1, 4).toDouble() * mmPerCount;
+        r.holeMm = diameter.toDouble() * mmPerCount;
     }
-    const QByteArray access = columns(line, 39, 41);
+    const QByteArrayView access = columns(line, 39, 41);
     // A through hole written without an access code is reached from both sides.
     if (access == "A00" || access == "A01" || access.trimmed().isEmpty())
         r.side = Side::Top;
@@ -136,16 +140,17 @@ void readTest(const QByteArray &line, int number, double mmPerCount, TestRecord 
         countsToMm(signedValue(columns(line, 43, 49), number, "X"), mmPerCount, number, "X"),
         countsToMm(signedValue(columns(line, 51, 57), number, "Y"), mmPerCount, number, "Y"));
     // The feature's size, rotation and soldermask are read when they are there.
-    const QByteArray sx = columns(line, 58, 62), sy = columns(line, 63, 67);
-    if (sx.startsWith('X') && allDigits(sx.mid(1)))
-        r.sizeMm = QPointF(sx.mid(1).toDouble() * mmPerCount,
-            sy.startsWith('Y') && allDigits(sy.mid(1)) ? sy.mid(1).toDouble() * mmPerCount : 0);
-    const QByteArray rot = columns(line, 68, 71);
-    if (rot.startsWith('R') && allDigits(rot.mid(1)))
-        r.rotation = rot.mid(1).toDouble();
-    const QByteArray mask = columns(line, 73, 74);
-    if (mask.startsWith('S') && allDigits(mask.mid(1)))
-        r.soldermask = mask.mid(1).toInt();
+    const auto after = [](QByteArrayView field) { return columns(field, 2, int(field.size())); };
+    const QByteArrayView sx = columns(line, 58, 62), sy = columns(line, 63, 67);
+    if (sx.startsWith('X') && allDigits(after(sx)))
+        r.sizeMm = QPointF(after(sx).toDouble() * mmPerCount,
+            sy.startsWith('Y') && allDigits(after(sy)) ? after(sy).toDouble() * mmPerCount : 0);
+    const QByteArrayView rot = columns(line, 68, 71);
+    if (rot.startsWith('R') && allDigits(after(rot)))
+        r.rotation = after(rot).toDouble();
+    const QByteArrayView mask = columns(line, 73, 74);
+    if (mask.startsWith('S') && allDigits(after(mask)))
+        r.soldermask = after(mask).toInt();
 }
 
 Netlist read(const QByteArray &bytes, std::optional<Unit> unitsIfUnsaid)
@@ -155,12 +160,14 @@ Netlist read(const QByteArray &bytes, std::optional<Unit> unitsIfUnsaid)
     Netlist out;
     QHash<QString, QString> aliases; // NNAME1 to the net's whole name
     QHash<QString, int> names; // point name to the line it was first given on
+    QSet<QString> nets;
+    QString lastPart;
     int previous = 0; // the type of the record a continuation continues, 0 for none
     bool inOutline = false;
     int outlineLine = 0;
     int number = 0;
     bool ended = false;
-    for (const QByteArray &line : lines(bytes)) {
+    for (const QByteArrayView line : lineViews(bytes)) {
         ++number;
         if (line.trimmed().isEmpty() || ended)
             continue;
@@ -170,7 +177,8 @@ Netlist read(const QByteArray &bytes, std::optional<Unit> unitsIfUnsaid)
         if (kind == 'P') {
             // Parameters: only the units matter, and they must come before
             // any coordinate.
-            const QString parameter = QString::fromLatin1(line.mid(3)).simplified();
+            const QString parameter
+                = QString::fromLatin1(columns(line, 4, int(line.size()))).simplified();
             if (parameter.startsWith(QLatin1String("NNAME"), Qt::CaseInsensitive)) {
                 // A long net name, given once; records carry its short alias.
                 const qsizetype blank = parameter.indexOf(QLatin1Char(' '));
@@ -191,19 +199,26 @@ Netlist read(const QByteArray &bytes, std::optional<Unit> unitsIfUnsaid)
             if (previous == 0)
                 fail(number, QStringLiteral("a continuation record with no record before it"));
             if (inOutline)
-                readSeries(line.mid(3), number, units.mmPerCount, out.outline);
+                readSeries(columns(line, 4, int(line.size())), number, units.mmPerCount,
+                    out.outline);
             continue;
         }
-        if (line.size() < 3 || !allDigits(line.left(3)))
+        if (line.size() < 3 || !allDigits(line.first(3)))
             fail(number,
                 QStringLiteral("expected a record type (C, P, 3xx, 0xx continuation or 999), "
                                "found \"%1\"")
-                    .arg(QString::fromLatin1(line.left(20))));
-        previous = line.left(3).toInt();
+                    .arg(QString::fromLatin1(columns(line, 1, 20))));
+        previous = line.first(3).toInt();
         inOutline = false;
         if (previous == 317 || previous == 327 || previous == 367) {
             TestRecord r;
             readTest(line, number, units.mmPerCount, r);
+            // A board has few nets and a part few pins: their names are
+            // held once, not once a record.
+            r.net = *nets.insert(r.net);
+            if (r.refdes == lastPart)
+                r.refdes = lastPart;
+            lastPart = r.refdes;
             // A via is no part's pin, and an unnamed tooling hole no point.
             if (r.refdes.compare(QLatin1String("VIA"), Qt::CaseInsensitive) == 0
                 || (r.refdes.isEmpty() && r.type == 367))
@@ -223,7 +238,7 @@ Netlist read(const QByteArray &bytes, std::optional<Unit> unitsIfUnsaid)
                 fail(number, QStringLiteral("a second board outline"));
             inOutline = true;
             outlineLine = number;
-            readSeries(line.mid(17), number, units.mmPerCount, out.outline);
+            readSeries(columns(line, 18, int(line.size())), number, units.mmPerCount, out.outline);
         }
         // Other records (conductors, other outlines) do not make points.
     }
@@ -290,11 +305,12 @@ std::optional<Netlist> readIpcD356File(
 
 bool looksLikeIpcD356(const QByteArray &bytes)
 {
-    for (const QByteArray &line : lines(bytes.left(4096))) {
+    const QByteArray head = bytes.left(4096);
+    for (const QByteArrayView line : lineViews(head)) {
         if (line.trimmed().isEmpty())
             continue;
         return line.startsWith("C ") || line.startsWith("P ") || line == "C"
-            || (line.size() >= 3 && line[0] == '3' && allDigits(line.left(3)));
+            || (line.size() >= 3 && line[0] == '3' && allDigits(line.first(3)));
     }
     return false;
 }

@@ -63,14 +63,21 @@ std::optional<CadImport> merge(Signature &board, const std::vector<Incoming> &al
             return std::nullopt;
         }
     CadImport result;
-    QSet<QString> names;
-    names.reserve(qsizetype(all.size()));
+    const std::size_t before = board.points.size();
+    QHash<QString, int> index;
+    index.reserve(qsizetype(before + all.size()));
+    for (std::size_t k = 0; k < before; ++k)
+        index.insert(board.points[k].name, int(k));
+    // Which of the board's points the CAD still has; the others are reported.
+    std::vector<bool> inCad(before);
     std::vector<const Incoming *> chosen;
     chosen.reserve(all.size());
     QHash<QString, int> perNet;
     const Globs nets(filter.nets), refdes(filter.refdes);
     for (const Incoming &p : all) {
-        names.insert(p.name);
+        if (before)
+            if (const auto found = index.constFind(p.name); found != index.constEnd())
+                inCad[std::size_t(*found)] = true;
         if ((filter.side && *filter.side != p.side) || !nets.match(p.net)
             || !refdes.match(p.component))
             continue;
@@ -78,15 +85,12 @@ std::optional<CadImport> merge(Signature &board, const std::vector<Incoming> &al
         if (isNet(p.net))
             ++perNet[p.net];
     }
-    QHash<QString, int> index;
-    index.reserve(qsizetype(board.points.size() + chosen.size()));
-    for (std::size_t k = 0; k < board.points.size(); ++k)
-        index.insert(board.points[k].name, int(k));
     // Grown once: a point is large, and moving all of them at each growth
     // of a board of many thousands takes much of an import's time.
-    board.points.reserve(board.points.size()
-        + std::size_t(std::count_if(chosen.begin(), chosen.end(),
-            [&index](const Incoming *in) { return !index.contains(in->name); })));
+    board.points.reserve(before
+        + (before ? std::size_t(std::count_if(chosen.begin(), chosen.end(),
+               [&index](const Incoming *in) { return !index.contains(in->name); }))
+                  : chosen.size()));
     for (const Incoming *in : chosen) {
         const auto found = index.constFind(in->name);
         Point *p = nullptr;
@@ -107,9 +111,9 @@ std::optional<CadImport> merge(Signature &board, const std::vector<Incoming> &al
         if (p->group.isEmpty() && perNet.value(in->net) >= 2)
             p->group = in->net;
     }
-    for (const Point &p : board.points)
-        if (!names.contains(p.name))
-            result.vanished << p.name;
+    for (std::size_t k = 0; k < before; ++k)
+        if (!inCad[k])
+            result.vanished << board.points[k].name;
     return result;
 }
 

@@ -190,6 +190,10 @@ QStringList splitNames(const QString &text)
 
 QString checkPointName(const QString &name)
 {
+    // Most names are printable ASCII, known without a character table.
+    if (std::all_of(name.begin(), name.end(),
+            [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; }))
+        return {};
     for (const QChar c : name) {
         if (c.category() == QChar::Other_Control)
             return tr("\"%1\" has a control character (U+%2) in it")

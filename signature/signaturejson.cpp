@@ -354,7 +354,10 @@ std::optional<Signature> parse(const QByteArray &data, QString *error)
 
 QByteArray serialize(const Signature &sig)
 {
-    Json points = Json::array();
+    // Each point is written as it is made, not kept as JSON for all of them
+    // (a point's JSON takes ten times its text), in the layout one dump of
+    // the whole would give: a point is two levels in.
+    std::string points;
     bool needsVersion2 = false;
     bool needsVersion3 = false;
     for (const Point &p : sig.points) {
@@ -401,8 +404,17 @@ QByteArray serialize(const Signature &sig)
             o["variants"] = std::move(vs);
             needsVersion3 = true;
         }
-        points.push_back(std::move(o));
+        const std::string text = o.dump(1);
+        points += points.empty() ? "[\n  " : ",\n  ";
+        for (std::size_t from = 0; from < text.size();) {
+            const std::size_t end = std::min(text.find('\n', from), text.size() - 1) + 1;
+            points.append(text, from, end - from);
+            if (text[end - 1] == '\n')
+                points += "  ";
+            from = end;
+        }
     }
+    points += points.empty() ? "[]" : "\n ]";
     Json j { { "format", "zem-signature" }, { "version", needsVersion3 ? 3 : needsVersion2 ? 2 : 1 },
         { "board", sig.board.toStdString() }, { "tolerance", sig.tolerance },
         { "settings", settingsToJson(sig.settings) } };
@@ -413,8 +425,12 @@ QByteArray serialize(const Signature &sig)
         j["fiducials"] = detail::fiducialsToJson(sig.fiducials);
     if (sig.outline.size() >= 3)
         j["outline"] = detail::outlineToJson(sig.outline);
-    j["points"] = std::move(points);
-    return QByteArray::fromStdString(j.dump(1) + "\n");
+    j["points"] = Json::array();
+    std::string text = j.dump(1);
+    const std::size_t empty = text.rfind("[]");
+    text.replace(empty, 2, points);
+    text += '\n';
+    return QByteArray::fromStdString(text);
 }
 
 } // namespace sig
