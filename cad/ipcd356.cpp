@@ -21,7 +21,8 @@ QByteArrayView columns(QByteArrayView line, int first, int last)
 
 QString text(QByteArrayView line, int first, int last)
 {
-    return QString::fromLatin1(columns(line, first, last).trimmed());
+    // Trimmed as text: a Latin-1 no-break space is a blank too.
+    return QString::fromLatin1(columns(line, first, last)).trimmed();
 }
 
 bool allDigits(QByteArrayView digits)
