@@ -33,6 +33,10 @@ class QLineEdit;
 class QStringListModel;
 class QTimer;
 
+namespace zem {
+struct Command;
+}
+
 namespace Ui {
 class MainWindow;
 }
@@ -109,6 +113,8 @@ private:
     void buildDocks();
     // The status line shows the change within a frame.
     void updateStatus();
+    // A call's log line and its status.
+    void noteResult(const zem::Command &c, std::int32_t result, const unsigned char *request);
     QString logStamp();
 
     // For long sessions: trends, reconnection, recent URLs, keys.
