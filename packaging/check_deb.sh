@@ -60,6 +60,9 @@ expected=(
     ./usr/share/zem-tools/sql/station_role.sql
     ./usr/share/zem-tools/grafana/zem-history.json
 )
+for f in demo.d356 demo-bom.csv demo-pos.csv demo.png demo.json good.url faulty.url; do
+    expected+=("./usr/share/zem-tools/demo/$f")
+done
 for w in "${windows[@]}"; do
     expected+=("./usr/share/applications/$w.desktop" "./usr/share/icons/hicolor/64x64/apps/$w.png"
         "./usr/share/metainfo/org.zem_tools.$w.metainfo.xml")
@@ -215,14 +218,25 @@ for w in "${windows[@]}"; do
     fi
 done
 
-# lintian: no error, and no warning but those the README explains.
+# The demo board tests as the guides say: the good board passes, the faulty one fails.
+if [ -x "$root/usr/bin/zemctl" ]; then
+    demo=$root/usr/share/zem-tools/demo
+    for board in good:0 faulty:5; do
+        status=0
+        (cd "$work" && env -u LD_LIBRARY_PATH "$root/usr/bin/zemctl" -u "$(cat "$demo/${board%:*}.url")" \
+            test "$demo/demo.json" --no-history >"$work/demo.out" 2>&1) || status=$?
+        [ "$status" = "${board#*:}" ] || fail "the demo's ${board%:*} board tests with exit $status"
+    done
+fi
+
+# lintian: no error, and no warning but those the package guide explains.
 allowed_warnings=(initial-upload-closes-no-bugs)
 if command -v lintian >/dev/null; then
     lintian --no-tag-display-limit "$deb" >"$work/lintian" 2>/dev/null || true
     cat "$work/lintian"
     grep -q '^E: ' "$work/lintian" && fail "lintian reports errors"
     while read -r tag; do
-        [[ " ${allowed_warnings[*]} " == *" $tag "* ]] || fail "lintian warning $tag is not one the README explains"
+        [[ " ${allowed_warnings[*]} " == *" $tag "* ]] || fail "lintian warning $tag is not one docs/package.md explains"
     done < <(sed -n 's/^W: [^ ]* \([^ ]*\).*/\1/p' "$work/lintian" | sort -u)
 else
     fail "lintian is not installed (scripts/setup.sh installs it)"
