@@ -357,6 +357,19 @@ void MainWindow::connectButton()
     noteConnection(url);
 }
 
+void MainWindow::connectTo(const QString &url)
+{
+    urlEdit->setText(url);
+    connectButton();
+}
+
+void MainWindow::openBoard(const QString &file)
+{
+    m_signatures->show();
+    m_signatures->raise();
+    m_signatures->openFileInBackground(file);
+}
+
 void MainWindow::dconnectButton()
 {
     session->stopRuns();

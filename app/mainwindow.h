@@ -69,6 +69,10 @@ public:
     CallsDock *calls() const { return callsDock; }
     // Whether a Reconnect attempt is scheduled: after Disconnect none is.
     bool reconnectPending() const;
+    // What the command line asks for at start: the device at a URL, a board
+    // in the Signatures dock.
+    void connectTo(const QString &url);
+    void openBoard(const QString &file);
 
 public slots:
     void connectButton();

@@ -33,7 +33,10 @@ template <class Job> int runInModule(Job &job, const char *function)
 
 int boardMain(BoardJob &job)
 {
-    return runInModule(job, "zemctl_board");
+    const int status = runInModule(job, "zemctl_board");
+    if (!job.note.empty())
+        printError(job.note);
+    return status;
 }
 
 int proberMain(ProberJob &job)

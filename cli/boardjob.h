@@ -29,6 +29,7 @@ struct BoardJob
     int exitCode = 0;
     std::string message; // why it failed
     std::string summary; // one JSON line: the board, its picture, its points placed
+    std::string note; // the summary in words, for stderr
 };
 
 int boardMain(BoardJob &job);

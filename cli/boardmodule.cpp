@@ -230,12 +230,41 @@ void run(BoardJob &job)
         { "width", board.image->size.width() }, { "height", board.image->size.height() } }
                              : Json();
     j["points"] = board.points.size();
-    Json unplaced = Json::array();
-    for (const sig::Point &p : board.points)
+    // Two questions apart: where a point is on the board (mm, from the CAD or
+    // a machine) and where on the picture (pixels, from a click or --place).
+    // "placed" keeps meaning the picture's pixels, as callers read it.
+    Json withoutMm = Json::array(), unplaced = Json::array();
+    std::size_t drawnFromMm = 0;
+    for (const sig::Point &p : board.points) {
+        if (!p.mm)
+            withoutMm.push_back(p.name.toStdString());
         if (!p.at)
             unplaced.push_back(p.name.toStdString());
-    j["placed"] = board.points.size() - unplaced.size();
+        drawnFromMm += !p.at && p.mm && registered ? 1 : 0;
+    }
+    const std::size_t withMm = board.points.size() - withoutMm.size();
+    const std::size_t placed = board.points.size() - unplaced.size();
+    j["with_mm"] = withMm;
+    j["without_mm"] = std::move(withoutMm);
+    j["placed"] = placed;
     j["unplaced"] = std::move(unplaced);
+    if (registered)
+        j["drawn_from_mm"] = drawnFromMm;
+    QString words = QStringLiteral("%1: %2 points, %3 with a position on the board in mm; ")
+                        .arg(path)
+                        .arg(board.points.size())
+                        .arg(withMm);
+    if (registered)
+        words += QStringLiteral("on the picture %1 placed at a pixel, %2 drawn from their mm by the fiducials")
+                     .arg(placed)
+                     .arg(drawnFromMm);
+    else if (!board.image)
+        words += QStringLiteral("no picture");
+    else
+        words += QStringLiteral("on the picture %1 placed at a pixel (none drawn from mm: fewer than two "
+                                "fiducials have a pixel)")
+                     .arg(placed);
+    job.note = words.toStdString();
     Json fiducials = Json::array();
     for (const sig::Fiducial &f : board.fiducials) {
         Json o { { "name", f.name.toStdString() }, { "mm", pair(f.mm) } };

@@ -441,6 +441,14 @@ TEST_F(Zemctl, BoardRegisteredByFiducials)
     EXPECT_NE(o.out.find(R"("registration":{"fiducials":3,"rms_mm":0.0,"max_mm":0.0})"),
         std::string::npos)
         << o.out;
+    // R2 has its mm but no pixel: it is drawn from its mm, which is no failure.
+    EXPECT_NE(o.out.find(R"("with_mm":2,"without_mm":[],"placed":1,"unplaced":["R2"],"drawn_from_mm":1)"),
+        std::string::npos)
+        << o.out;
+    EXPECT_NE(o.err.find("2 with a position on the board in mm; on the picture 1 placed at a pixel, 1 "
+                         "drawn from their mm"),
+        std::string::npos)
+        << o.err;
     const Json points = Json::parse(readFile(dir / "s.json"))["points"];
     EXPECT_EQ(points[0]["mm"], Json::array({ 50.0, 35.0 }));
     EXPECT_EQ(points[1]["mm"], Json::array({ 1.5, 2.0 }));
