@@ -46,7 +46,13 @@ on standard output; measure works there too. It exits with the highest
 status of its lines.
 
 Environment:
-  ZEM_URL   the device URL when -u is not given
+  ZEM_URL         the device URL when -u is not given
+  ZEM_PROBER      the probing machine when prober's --prober is not given
+  ZEM_DB          the test history when --db is not given (sqlite:PATH,
+                  PATH.sqlite or postgresql://user@host/database)
+  XDG_DATA_HOME   where the default history lives (zem-tools/history.sqlite,
+                  else under ~/.local/share)
+  HOME            the shell's history, ~/.zemctl_history
 
 )";
 

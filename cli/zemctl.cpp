@@ -105,6 +105,9 @@ int run(int argc, char **argv)
                    "polling, measurements, call recording and replay.",
         "zemctl" };
     app.set_version_flag("--version", std::string(ZEMCTL_VERSION));
+    // A subcommand's help with its own subcommands' in full: the source of
+    // the manual page of each subcommand.
+    app.set_help_all_flag("--help-all", "Print this help and that of every subcommand below");
     app.footer(appFooter());
     app.require_subcommand(0, 1);
 

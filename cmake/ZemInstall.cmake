@@ -58,6 +58,35 @@ function(zem_add_manpage target)
     install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${ARG_SECTION})
 endfunction()
 
+# zem_add_subcommand_manpages(<target> <subcommand>...)
+# One manual page per subcommand, <target>-<subcommand>.1.gz, made at build
+# time from "<target> <subcommand> --help-all", with the environment and exit
+# statuses of the program's own --help.
+find_program(ZEM_AWK awk)
+function(zem_add_subcommand_manpages target)
+    if(NOT ZEM_HELP2MAN OR NOT ZEM_GZIP OR NOT ZEM_AWK)
+        return()
+    endif()
+    set(pages)
+    foreach(sub ${ARGN})
+        set(page ${CMAKE_CURRENT_BINARY_DIR}/${target}-${sub}.1)
+        add_custom_command(OUTPUT ${page}.gz
+            COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+                    ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${target}> -DSUB=${sub}
+                    -DVERSION=${PROJECT_VERSION} -DOUTPUT=${page} -DHELP2MAN=${ZEM_HELP2MAN}
+                    -DGZIP=${ZEM_GZIP} -DAWK=${ZEM_AWK}
+                    -DSCRIPT=${PROJECT_SOURCE_DIR}/cmake/helpsections.awk
+                    -P ${PROJECT_SOURCE_DIR}/cmake/ZemSubcommandPage.cmake
+            DEPENDS ${target} ${PROJECT_SOURCE_DIR}/cmake/ZemSubcommandPage.cmake
+                    ${PROJECT_SOURCE_DIR}/cmake/helpsections.awk
+            COMMENT "Generating the manual page of ${target} ${sub}"
+            VERBATIM)
+        list(APPEND pages ${page}.gz)
+    endforeach()
+    add_custom_target(${target}_subcommand_manpages ALL DEPENDS ${pages})
+    install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endfunction()
+
 # zem_install_program(<target> NAME <one-line description>)
 # Installs a program that links our libzem.so, with its RUNPATH into the
 # private directory and its manual page.

@@ -73,6 +73,10 @@ done
 for f in "${optional_files[@]}"; do
     grep -qxF "$f" <<<"$actual" && expected+=("$f")
 done
+# zemctl's page a subcommand: which ones it must be is checked against its
+# --help once unpacked.
+subcommand_pages=$(grep -xE '\./usr/share/man/man1/zemctl-[a-z]+\.1\.gz' <<<"$actual" || true)
+[ -z "$subcommand_pages" ] || expected+=($subcommand_pages)
 python_module=$(grep -xE "\./$python_dir/_zem\.cpython-[^/]*\.so" <<<"$actual" || true)
 if [ -n "$python_module" ]; then
     expected+=("$python_module" "${python_files[@]}")
@@ -147,6 +151,30 @@ for program in "${programs[@]}"; do
     zcat "$root/usr/share/man/man1/$program.1.gz" 2>/dev/null | grep -q "^\.TH ${program^^} " \
         || fail "the manual page of $program is missing or not its own"
 done
+# zemctl: a page for each subcommand its --help names under "Tools:", and each
+# page, as the program's own, lists the environment and every exit status.
+if [ -x "$root/usr/bin/zemctl" ]; then
+    help=$(env -u LD_LIBRARY_PATH "$root/usr/bin/zemctl" --help)
+    subcommands=$(sed -n '/^Tools:$/,/^$/s/^  \([a-z]*\) .*/\1/p' <<<"$help")
+    wanted=$(for s in $subcommands; do echo "./usr/share/man/man1/zemctl-$s.1.gz"; done | sort)
+    [ -n "$subcommands" ] && [ "$wanted" = "$(sort <<<"$subcommand_pages")" ] \
+        || fail "zemctl's subcommand pages are not one for each of: $(echo $subcommands)"
+    codes=$(sed -n '/^Exit status:$/,/^$/s/^  \([0-9][0-9]*\) .*/\1/p' <<<"$help")
+    [ -n "$codes" ] || fail "zemctl --help lists no exit status"
+    for page in zemctl $(for s in $subcommands; do echo "zemctl-$s"; done); do
+        roff=$(zcat "$root/usr/share/man/man1/$page.1.gz" 2>/dev/null || true)
+        grep -q '^\.SH ENVIRONMENT' <<<"$roff" && grep -q 'ZEM_URL' <<<"$roff" \
+            || fail "the manual page $page names no environment"
+        for code in $codes; do
+            grep -qxE "($code|\\\\fB$code\\\\fR)" <<<"$roff" || fail "the manual page $page lacks exit status $code"
+        done
+    done
+fi
+for w in "${windows[@]}"; do
+    zcat "$root/usr/share/man/man1/$w.1.gz" 2>/dev/null | grep -q '^\.SH ENVIRONMENT' \
+        || fail "the manual page of $w names no environment"
+done
+
 soname=$(readelf -d "$root/$private/libzem.so" 2>&1 | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p' || true)
 [ "$soname" = libzem.so ] || fail "libzem.so has soname '$soname'"
 
