@@ -1,5 +1,5 @@
 // The difference score between a test curve and a reference measured with the
-// same settings, in percent (see the README, "Signatures", for the formula).
+// same settings, in percent (see docs/test-engineer.md, "The score", for the formula).
 #pragma once
 
 #include "ivcurve.h"

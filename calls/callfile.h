@@ -2,7 +2,7 @@
 // format version; unknown keys are ignored on read. Records are written both
 // decoded through the record codec and as hex; on read the hex wins, and a
 // record given only decoded is encoded onto zero bytes. Keys are listed in
-// the README ("The call file").
+// docs/firmware.md ("The call file").
 #pragma once
 
 #include "call.h"

@@ -25,7 +25,7 @@ struct ExitStatus
 {
     ExitCode code;
     const char *name; // for scripts and the tests
-    const char *meaning; // one sentence for --help and the README
+    const char *meaning; // one sentence for --help and the manual pages
 };
 
 inline constexpr ExitStatus kExitStatuses[] = {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Renders the README's pictures: docs/zem_debugger.png, the window connected to
+# Renders the guides' pictures: docs/zem_debugger.png, the window connected to
 # a virtual instrument, its Curve dock showing a diode over a held resistor
 # curve; docs/calls_dock.png, the same with the Calls dock on top; and
 # docs/signatures_test.png, the Signatures dock in Test mode;

@@ -1,6 +1,6 @@
 // A board's signature: the points to probe, the settings to probe them with
 // and, once learned, each point's reference curves. Read and written as JSON
-// (format described in the README, "Signature files").
+// (format described in docs/test-engineer.md, "Signature files").
 #pragma once
 
 #include "ivcurve.h"

@@ -1,4 +1,4 @@
-// zem_bench at 1280x800 after a failed board, for the README:
+// zem_bench at 1280x800 after a failed board, for the front page:
 // `zem_bench_screenshot bench.png [history.png]`. The drawn board's points are placed on
 // its picture, a good board is learned on one virtual instrument, then a
 // board whose diode is shorted and whose R2 has drifted is tested.

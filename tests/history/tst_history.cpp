@@ -819,7 +819,7 @@ void TestHistory::roles()
             qPrintable(error.isEmpty() ? "allowed" : error));
 }
 
-// A history with one run, set up as its README section says: zem_station
+// A history with one run, set up as the test engineer's guide says: zem_station
 // made by the superuser, then granted by the tables' owner from its SQL.
 const Location &TestHistory::stationHistory()
 {
