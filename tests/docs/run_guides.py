@@ -196,6 +196,38 @@ def check_demo(build, source, scratch):
     return []
 
 
+def slug(heading):
+    """A heading's anchor, as the Markdown renderers make it."""
+    return re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
+
+
+def anchors(path):
+    found, fenced = set(), False
+    for line in open(path, encoding="utf-8").read().split("\n"):
+        if FENCE.match(line.strip()):
+            fenced = not fenced
+        elif not fenced and (m := re.match(r"^#{1,6} (.*)$", line)):
+            found.add(slug(m.group(1)))
+    return found
+
+
+def check_links(paths):
+    """Links between the guides that lead nowhere: a file or a heading gone."""
+    failures = []
+    for path in paths:
+        text = open(path, encoding="utf-8").read()
+        for target in re.findall(r"\]\(([^)\s]+)\)", text):
+            if re.match(r"^[a-z]+:", target):
+                continue
+            file, _, anchor = target.partition("#")
+            dest = os.path.normpath(os.path.join(os.path.dirname(path), file)) if file else path
+            if not os.path.exists(dest):
+                failures.append(f"{path}: link to {target}: no such file")
+            elif anchor and dest.endswith(".md") and anchor not in anchors(dest):
+                failures.append(f"{path}: link to {target}: no such heading")
+    return failures
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -204,7 +236,8 @@ def main():
     args = parser.parse_args()
     build, source = os.path.abspath(args.build), os.path.abspath(args.source)
     with tempfile.TemporaryDirectory(prefix="zem-guides-") as scratch:
-        failures = check_demo(build, source, scratch)
+        failures = check_links([os.path.join(source, g) for g in args.guides + ["HACKING.md"]])
+        failures += check_demo(build, source, scratch)
         count = 0
         for guide in args.guides:
             path = os.path.join(source, guide)
