@@ -244,10 +244,10 @@ void run(BoardJob &job)
     }
     const std::size_t withMm = board.points.size() - withoutMm.size();
     const std::size_t placed = board.points.size() - unplaced.size();
-    j["with_mm"] = withMm;
-    j["without_mm"] = std::move(withoutMm);
     j["placed"] = placed;
     j["unplaced"] = std::move(unplaced);
+    j["with_mm"] = withMm;
+    j["without_mm"] = std::move(withoutMm);
     if (registered)
         j["drawn_from_mm"] = drawnFromMm;
     QString words = QStringLiteral("%1: %2 points, %3 with a position on the board in mm; ")
