@@ -255,14 +255,16 @@ void run(BoardJob &job)
                         .arg(board.points.size())
                         .arg(withMm);
     if (registered)
-        words += QStringLiteral("on the picture %1 placed at a pixel, %2 drawn from their mm by the fiducials")
+        words += QStringLiteral(
+            "on the picture %1 placed at a pixel, %2 drawn from their mm by the fiducials")
                      .arg(placed)
                      .arg(drawnFromMm);
     else if (!board.image)
         words += QStringLiteral("no picture");
     else
-        words += QStringLiteral("on the picture %1 placed at a pixel (none drawn from mm: fewer than two "
-                                "fiducials have a pixel)")
+        words += QStringLiteral(
+            "on the picture %1 placed at a pixel (none drawn from mm: fewer than two "
+            "fiducials have a pixel)")
                      .arg(placed);
     job.note = words.toStdString();
     Json fiducials = Json::array();

@@ -442,11 +442,13 @@ TEST_F(Zemctl, BoardRegisteredByFiducials)
         std::string::npos)
         << o.out;
     // R2 has its mm but no pixel: it is drawn from its mm, which is no failure.
-    EXPECT_NE(o.out.find(R"("placed":1,"unplaced":["R2"],"with_mm":2,"without_mm":[],"drawn_from_mm":1)"),
+    EXPECT_NE(
+        o.out.find(R"("placed":1,"unplaced":["R2"],"with_mm":2,"without_mm":[],"drawn_from_mm":1)"),
         std::string::npos)
         << o.out;
-    EXPECT_NE(o.err.find("2 with a position on the board in mm; on the picture 1 placed at a pixel, 1 "
-                         "drawn from their mm"),
+    EXPECT_NE(
+        o.err.find("2 with a position on the board in mm; on the picture 1 placed at a pixel, 1 "
+                   "drawn from their mm"),
         std::string::npos)
         << o.err;
     const Json points = Json::parse(readFile(dir / "s.json"))["points"];
