@@ -84,7 +84,7 @@ def matches(expected, output):
     return None
 
 
-def environment(build, source, scratch):
+def environment(build, scratch):
     env = {k: v for k, v in os.environ.items() if not k.startswith("ZEM_")}
     programs = ["cli", "gantry", "example", "app", "zembench"]
     env["PATH"] = os.pathsep.join([os.path.join(build, p) for p in programs] + [env.get("PATH", "")])
@@ -94,7 +94,6 @@ def environment(build, source, scratch):
     env["XDG_CONFIG_HOME"] = os.path.join(scratch, "home", ".config")
     env["QT_QPA_PLATFORM"] = "offscreen"
     env["LC_ALL"] = "C.UTF-8"
-    env["ZEM_SOURCE"] = source
     os.makedirs(env["XDG_DATA_HOME"], exist_ok=True)
     return env
 
@@ -104,7 +103,7 @@ def run_file(path, build, source, scratch):
     name = os.path.relpath(path, source)
     folder = os.path.join(scratch, re.sub(r"[^A-Za-z0-9]+", "_", name))
     os.makedirs(folder)
-    env = environment(build, source, folder)
+    env = environment(build, folder)
     state, cwd = os.path.join(folder, ".state"), os.path.join(folder, ".cwd")
     with open(state, "w"):
         pass
@@ -180,7 +179,7 @@ def check_demo(build, source, scratch):
     """Makes the demo signature again and compares it with the tree's."""
     folder = os.path.join(scratch, "demo")
     os.makedirs(folder)
-    env = environment(build, source, folder)
+    env = environment(build, folder)
     made = os.path.join(folder, "demo.json")
     script = os.path.join(source, "example", "demo", "make-signature.sh")
     p = subprocess.run(["bash", script, made], env=env, cwd=folder, stdin=subprocess.DEVNULL,
