@@ -60,16 +60,17 @@ public:
             return fail(error);
         switch (job.action) {
         case ProberJob::Action::Status:
-            return command({});
+            return command(motion::statusRequest());
         case ProberJob::Action::Home:
-            return command({ "$H" });
+            return command(motion::homeRequest(config));
+        case ProberJob::Action::Unlock:
+            return command(motion::unlockRequest(config));
         case ProberJob::Action::Jog: {
             std::vector<double> by;
             if (!numbers(job.at, &by))
                 return fail(QStringLiteral("jog wants DX,DY[,DZ] in mm, not '%1'")
                                 .arg(QString::fromStdString(job.at)));
-            return command({ motion::jogLine(by[0], by[1], by.size() > 2 ? by[2] : 0,
-                config.xyFeed) });
+            return command(motion::jogRequest(config, by[0], by[1], by.size() > 2 ? by[2] : 0));
         }
         case ProberJob::Action::Goto:
         case ProberJob::Action::Teach:
@@ -84,9 +85,23 @@ private:
         job.message = why.toStdString();
     }
 
-    void command(const QList<QByteArray> &lines)
+    static void say(const QString &notice)
     {
-        const motion::CommandOutcome out = motion::runCommands(config.url, lines);
+        if (!notice.isEmpty())
+            std::fprintf(stderr, "zemctl: %s\n", printable(notice.toStdString()).c_str());
+    }
+
+    motion::CommandOutcome run(const motion::CommandRequest &request)
+    {
+        motion::CommandOutcome out = motion::runCommands(config.url, request, config.timing);
+        for (const QString &notice : out.notices)
+            say(notice);
+        return out;
+    }
+
+    void command(const motion::CommandRequest &request)
+    {
+        const motion::CommandOutcome out = run(request);
         if (!out.error.isEmpty())
             return fail(out.error, kExitDevice);
         Json j { { "state", out.status.state.toStdString() } };
@@ -103,6 +118,7 @@ private:
         gantry.moveToBoard(to, name, sig::Prober::Clock::now());
         for (;;) {
             const sig::Prober::Status s = gantry.poll(m_noDevice, sig::Prober::Clock::now());
+            say(s.notice);
             if (s.kind == sig::Prober::Status::Failed) {
                 fail(s.why, kExitDevice);
                 return std::nullopt;
@@ -141,7 +157,7 @@ private:
                 return;
             at = *reached;
         } else {
-            const motion::CommandOutcome out = motion::runCommands(config.url, {});
+            const motion::CommandOutcome out = run(motion::statusRequest());
             if (!out.error.isEmpty() || !out.status.mpos)
                 return fail(out.error.isEmpty() ? QStringLiteral("the machine gave no position")
                                                 : out.error,
@@ -149,11 +165,21 @@ private:
             at = *out.status.mpos;
         }
         board->fiducials[std::size_t(fiducial)].machine = QPointF(at.x, at.y);
+        // A wrong teach is refused before it is kept: every run would
+        // otherwise probe beside the points.
+        motion::TeachLimits limits;
+        limits.residualMm = job.maxResidual;
+        motion::TransformFit fit;
+        const bool placed = motion::boardPlacement(*board, &fit, &error);
+        if (placed) {
+            if (const QString problem = motion::teachProblem(*board, limits, &fit); !problem.isEmpty())
+                return fail(QStringLiteral("%1 not taught, %2 was not changed: %3").arg(name, file, problem),
+                    kExitDevice);
+        }
         if (!sig::save(*board, file, &error))
             return fail(error, kExitFailed);
         Json j { { "fiducial", name.toStdString() }, { "machine", where(at) } };
-        motion::TransformFit fit;
-        if (motion::boardPlacement(*board, &fit, &error))
+        if (placed)
             j["residual_mm"] = std::round(fit.residualMm * 1000) / 1000;
         job.summary = j.dump(-1, ' ', false, Json::error_handler_t::replace);
     }

@@ -352,7 +352,7 @@ int run(int argc, char **argv)
 
     ProberJob proberJob;
     CLI::App *prober = app.add_subcommand(
-        "prober", "A probing machine: status, home, jog, goto a point, teach a fiducial; JSON out");
+        "prober", "A probing machine: status, home, unlock, jog, goto a point, teach a fiducial; JSON out");
     prober->require_subcommand(1);
     prober->add_option("--prober", proberJob.url,
               "The machine, as for test --prober (default ZEM_PROBER)")
@@ -360,7 +360,8 @@ int run(int argc, char **argv)
         ->type_name("URL")
         ->required();
     prober->add_subcommand("status", "Its state and machine position");
-    CLI::App *proberHome = prober->add_subcommand("home", "Home it ($H)");
+    CLI::App *proberHome = prober->add_subcommand("home", "Home it ($H), also from an alarm");
+    CLI::App *proberUnlock = prober->add_subcommand("unlock", "Clear an alarm ($X)");
     CLI::App *proberJog = prober->add_subcommand("jog", "Move it by DX,DY[,DZ] mm");
     proberJog->add_option("BY", proberJob.at, "mm in X, Y (and Z)")->required()->type_name("DX,DY[,DZ]");
     CLI::App *proberGoto = prober->add_subcommand(
@@ -373,6 +374,10 @@ int run(int argc, char **argv)
     }
     proberTeach->add_option("--at", proberJob.at, "Go down onto this machine X,Y first")
         ->type_name("X,Y");
+    proberTeach
+        ->add_option("--max-residual", proberJob.maxResidual,
+            "Refuse the teach when a fiducial lies farther off the board's fit (mm; default 0.2)")
+        ->check(CLI::Range(0.001, 100.0));
 
     for (CLI::App *sub : { list, describe, watch, measure, profile, replay, historyCommand, learn,
              compare, test, symmetry, nets, board, prober })
@@ -418,6 +423,7 @@ int run(int argc, char **argv)
         if (prober->parsed()) {
             using Action = ProberJob::Action;
             proberJob.action = proberHome->parsed() ? Action::Home
+                : proberUnlock->parsed()            ? Action::Unlock
                 : proberJog->parsed()               ? Action::Jog
                 : proberGoto->parsed()              ? Action::Goto
                 : proberTeach->parsed()             ? Action::Teach

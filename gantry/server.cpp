@@ -160,11 +160,27 @@ QByteArray Server::fault(const QList<QByteArray> &words)
         }
     } else if (kind == "stall" && words.size() == 2) {
         controller_->setStalled(true);
+    } else if (kind == "deaf" && words.size() == 2) {
+        controller_->setDeaf();
+    } else if (kind == "freeze" && words.size() == 2) {
+        controller_->setFrozen();
+    } else if (kind == "nolift" && (words.size() == 2 || (words.size() == 3 && numbered && n >= 1 && n <= 255))) {
+        controller_->refuseLift(words.size() == 3 ? n : 0);
+    } else if (kind == "slow" && words.size() == 3 && numbered && n >= 0 && n <= 60000) {
+        controller_->setStatusDelay(n);
+    } else if (kind == "hold" && words.size() == 2) {
+        controller_->pressHold();
+    } else if (kind == "start" && words.size() == 2) {
+        controller_->pressStart();
+    } else if (kind == "reset" && words.size() == 2) {
+        controller_->pressReset();
+    } else if (kind == "door" && words.size() == 3 && (words[2] == "open" || words[2] == "closed")) {
+        controller_->setDoor(words[2] == "open");
     } else if (kind == "none" && words.size() == 2) {
-        controller_->setStalled(false);
-        controller_->failNextLine(0);
+        controller_->clearFaults();
     } else {
-        return "error expected: fault alarm N | fault error N | fault drop | fault stall | fault none";
+        return "error expected: fault alarm N | error N | drop | stall | deaf | freeze | nolift [N] | "
+               "slow MS | hold | start | reset | door open|closed | none";
     }
     return "ok";
 }

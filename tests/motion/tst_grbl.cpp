@@ -155,12 +155,16 @@ private:
             }
             return;
         }
-        if (m_state == "Alarm" && line != "$H" && line != "$X" && line != "$$")
+        if (m_state == "Alarm" && line != "$H" && line != "$X" && line != "$$" && line != "$I")
             return answer(line, "error:9");
         if (line == "$$")
-            write("$0=10\r\n$130=300.000\r\n$131=200.000\r\n$132=50.000\r\n");
+            write("$0=10\r\n$20=1\r\n$23=3\r\n$130=300.000\r\n$131=200.000\r\n$132=50.000\r\n");
+        if (line == "$I") // the origin set at home: X and Y from 0 up
+            write("[VER:1.1h.20190825:]\r\n[OPT:VZ,15,128]\r\n");
         if (line == "$H" || line == "$X")
             m_state = "Idle";
+        if (line == "$H")
+            m_pos[0] = m_pos[1] = m_pos[2] = 0; // homing ends at the origin
         for (const QByteArray &word : line.split(' ')) {
             if (const int axis = QByteArray("XYZ").indexOf(word.left(1)); line.startsWith("G53") && axis >= 0)
                 m_pos[axis] = word.mid(1).toDouble();
@@ -192,9 +196,11 @@ void tst_Grbl::probe_data()
     QTest::addColumn<QStringList>("outcomes"); // "there" or the failure's text
     QTest::addColumn<QStringList>("heard");
 
-    const QStringList homing { "$$", "$H", "G21 G90" };
-    const QStringList r1 { "G53 G0 Z-2.000", "G53 G1 X15.000 Y27.000 F1500", "G53 G1 Z-30.000 F100", "G4 P0" };
-    const QStringList c7 { "G53 G0 Z-2.000", "G53 G1 X35.000 Y12.000 F1500", "G53 G1 Z-30.000 F100", "G4 P0" };
+    const QStringList homing { "$$", "$I", "$H", "G21 G90" };
+    // The lift is seen in a report before the move in X and Y is sent.
+    const QStringList lift { "G53 G0 Z-2.000", "G4 P0" };
+    const QStringList r1 = lift + QStringList { "G53 G1 X15.000 Y27.000 F1500", "G53 G1 Z-30.000 F100", "G4 P0" };
+    const QStringList c7 = lift + QStringList { "G53 G1 X35.000 Y12.000 F1500", "G53 G1 Z-30.000 F100", "G4 P0" };
     const QStringList halt { "!", "^X" };
     QTest::newRow("homes first, lifts before each move in XY, lowers at the contact feed")
         << QByteArray() << QByteArray() << QStringList { "0@0", "1@0" } << QStringList { "there", "there" }
@@ -210,25 +216,25 @@ void tst_Grbl::probe_data()
     QTest::newRow("homing not enabled")
         << QByteArray("$H") << QByteArray("error:5") << QStringList { "0@0" }
         << QStringList { "R1: the machine refused '$H': error:5 (homing is not enabled" }
-        << QStringList { "$$", "$H" } + halt;
+        << QStringList { "$$", "$I", "$H" } + halt;
     QTest::newRow("a refused line halts what follows it")
         << QByteArray("G53 G1 X") << QByteArray("error:33") << QStringList { "0@0" }
         << QStringList { "R1: the machine refused 'G53 G1 X15.000 Y27.000 F1500': error:33" } << homing + r1 + halt;
     QTest::newRow("an alarm mid-move halts; the point again homes again")
-        << QByteArray("G4") << QByteArray("ALARM:1") << QStringList { "0@0", "0@0" }
+        << QByteArray("G53 G1 Z-30") << QByteArray("ALARM:1") << QStringList { "0@0", "0@0" }
         << QStringList { "R1: the machine raised ALARM:1 (a hard limit", "there" }
-        << homing + r1 + halt + homing.mid(1) + r1;
+        << homing + r1 + halt + homing.mid(2) + r1;
     QTest::newRow("a soft limit alarm keeps the position: unlock, no homing")
-        << QByteArray("G4") << QByteArray("ALARM:2") << QStringList { "0@0", "0@0" }
+        << QByteArray("G53 G1 Z-30") << QByteArray("ALARM:2") << QStringList { "0@0", "0@0" }
         << QStringList { "R1: the machine raised ALARM:2", "there" }
         << homing + r1 + halt + QStringList { "$X", "G21 G90" } + r1;
     QTest::newRow("a line lost mid-move names the point")
         << QByteArray("G4") << QByteArray("close") << QStringList { "0@0" }
-        << QStringList { "R1: the line to the machine was lost" } << homing + r1;
+        << QStringList { "R1: the line to the machine was lost" } << homing + lift;
     QTest::newRow("Stop: feed hold, then reset; held in time, no homing to start again")
         << QByteArray("G4") << QByteArray("stall") << QStringList { "0@0", "0@0" }
         << QStringList { "R1: stopped; the machine was halted", "there" }
-        << homing + r1 + halt + QStringList { "G21 G90" } + r1;
+        << homing + lift + halt + QStringList { "G21 G90" } + r1;
 }
 
 void tst_Grbl::probe()
