@@ -61,7 +61,10 @@ void Controller::realtime(unsigned char c)
     switch (c) {
     case '?':
         if (statusDelay_ > 0) {
-            QTimer::singleShot(statusDelay_, this, [this, report = statusReport()] { emit output(report + "\r\n"); });
+            QTimer::singleShot(statusDelay_, this, [this, report = statusReport(), client = client_] {
+                if (client == client_)
+                    emit output(report + "\r\n");
+            });
             break;
         }
         emit output(statusReport() + "\r\n");

@@ -34,7 +34,11 @@ public:
     // What a client reads on connecting: the banner, and the unlock hint in Alarm.
     QByteArray greeting() const;
     // A new client starts with no half-received line of the one before.
-    void dropPartialLine() { reader_.dropPartialLine(); }
+    void dropPartialLine()
+    {
+        reader_.dropPartialLine();
+        ++client_; // nor the late status reports of the one before
+    }
 
     const Axes &position() const { return motion_.position(); }
     QByteArray statusReport() const;
@@ -111,6 +115,7 @@ private:
     bool frozen_ = false;
     int liftFault_ = -1;
     int statusDelay_ = 0;
+    unsigned client_ = 0;
     bool idleHold_ = false; // a feed hold while nothing moves: Hold:0
     Door door_ = Door::None;
     PositionTrace trace_;

@@ -6,13 +6,6 @@ namespace motion {
 
 namespace {
 
-QString where(const grbl::MachinePoint &p)
-{
-    return QStringLiteral("X%1 Y%2 Z%3")
-        .arg(QString::fromLatin1(grbl::number(p.x)), QString::fromLatin1(grbl::number(p.y)),
-            QString::fromLatin1(grbl::number(p.z)));
-}
-
 QString ms(std::chrono::milliseconds d)
 {
     return QString::number(d.count());
@@ -85,7 +78,7 @@ sig::Prober::Status GantryProber::poll(zem::Connection &, Clock::time_point now)
 
 sig::Prober::Status GantryProber::moving(Clock::time_point now)
 {
-    return { Status::Moving, now + m_config.pollPeriod, {}, std::exchange(m_notice, {}) };
+    return { Status::Moving, now + m_config.pollPeriod, {}, {} };
 }
 
 sig::Prober::Status GantryProber::fail(const QString &why, bool halt)
@@ -99,24 +92,6 @@ sig::Prober::Status GantryProber::fail(const QString &why, bool halt)
     return { Status::Failed, {}, m_why, {} };
 }
 
-void GantryProber::askStatus(Clock::time_point now)
-{
-    m_link->realtime(grbl::kStatusQuery);
-    if (!m_statusAsked)
-        m_firstAsk = now;
-    m_statusAsked = true;
-    m_askedAt = now;
-    ++m_asks;
-}
-
-QString GantryProber::lastState() const
-{
-    if (!m_last)
-        return tr("the machine sent no status report");
-    return m_last->mpos ? tr("its last report: %1 at %2").arg(m_last->state, where(*m_last->mpos))
-                        : tr("its last report: %1").arg(m_last->state);
-}
-
 sig::Prober::Status GantryProber::step(Clock::time_point now)
 {
     if (m_phase == Phase::Connect) {
@@ -125,9 +100,9 @@ sig::Prober::Status GantryProber::step(Clock::time_point now)
         if (!m_link)
             return fail(tr("cannot reach the machine: %1").arg(error), false);
         // A new line may be a machine that was just switched on or reset.
-        m_homed = m_modal = m_expectBanner = m_statusAsked = false;
+        m_homed = m_modal = m_expectBanner = false;
         m_at.reset();
-        m_last.reset();
+        m_poll.reset();
         m_greeting.start(m_config.timing, now);
         m_phase = Phase::Greeting;
         return moving(now);
@@ -157,12 +132,12 @@ sig::Prober::Status GantryProber::step(Clock::time_point now)
         return fail(m_greeting.why(), false);
     if (m_phase == Phase::Plan)
         return plan(now);
-    if (m_statusAsked && now - m_firstAsk > m_config.timing.status)
+    if (m_poll.silent(m_config.timing, now))
         return fail(tr("no status report from the machine within %1 ms (asked %2 times); it was "
                        "halted; %3")
                         .arg(ms(m_config.timing.status))
-                        .arg(m_asks)
-                        .arg(lastState()),
+                        .arg(m_poll.asks())
+                        .arg(m_poll.lastState()),
             true);
     if (!m_pausedSince && now > m_deadline) {
         if (m_phase == Phase::Reset) {
@@ -173,7 +148,9 @@ sig::Prober::Status GantryProber::step(Clock::time_point now)
             return timedOut();
     }
     watch(now);
-    return moving(now);
+    Status status = moving(now);
+    status.notice = std::exchange(m_notice, {}); // said once, whatever came back before
+    return status;
 }
 
 // Not while homing: the cycle's deadline and its ok or alarm watch it.
@@ -181,23 +158,23 @@ void GantryProber::watch(Clock::time_point now)
 {
     const bool watching = m_phase == Phase::Check || m_phase == Phase::Lifting
         || m_phase == Phase::LiftCheck || m_phase == Phase::Moving || m_phase == Phase::Verify;
-    if (!watching)
-        return;
-    // A late reply is asked for again, within the status deadline.
-    if (m_statusAsked ? now - m_askedAt >= m_config.timing.reply : now >= m_nextAsk)
-        askStatus(now);
+    if (watching)
+        m_poll.tick(*m_link, m_config.timing, now); // a late reply is asked for again
 }
 
 sig::Prober::Status GantryProber::timedOut()
 {
-    const QString what = m_phase == Phase::Homing ? tr("homing did not end within %1 ms")
-        : m_phase == Phase::Lifting ? tr("the lift to the safe height did not end within %1 ms")
-        : m_phase == Phase::Moving  ? tr("the move to %2 did not end within %1 ms")
-                                    : tr("the machine did not come to rest at %2 within %1 ms");
-    QString why = what.arg(m_awaited, where(m_goal.machine));
+    const QString target = where(m_goal.machine);
+    QString why = m_phase == Phase::Homing ? tr("homing did not end within %1 ms").arg(m_awaited)
+        : m_phase == Phase::Lifting
+        ? tr("the lift to the safe height (Z %1) did not end within %2 ms")
+              .arg(QString::fromLatin1(grbl::number(m_config.safeZ)), m_awaited)
+        : m_phase == Phase::Moving
+        ? tr("the move to %1 did not end within %2 ms").arg(target, m_awaited)
+        : tr("the machine did not come to rest at %1 within %2 ms").arg(target, m_awaited);
     if (!m_link->idle())
         why += tr(" (no ok for 'G4 P0' or a line before it)");
-    return fail(tr("%1; it was halted; %2").arg(why, lastState()), true);
+    return fail(tr("%1; it was halted; %2").arg(why, m_poll.lastState()), true);
 }
 
 void GantryProber::pause(const grbl::Status &status, Clock::time_point now)
@@ -275,7 +252,7 @@ sig::Prober::Status GantryProber::handle(const grbl::Reply &reply, Clock::time_p
                 : m_phase == Phase::Lifting ? Phase::LiftCheck
                                             : Phase::Verify;
             m_replan = false;
-            m_nextAsk = now;
+            m_poll.fresh(now);
             m_deadline = now + m_config.timing.status;
             m_awaited = ms(m_config.timing.status);
         }
@@ -290,10 +267,7 @@ sig::Prober::Status GantryProber::handle(const grbl::Reply &reply, Clock::time_p
 
 sig::Prober::Status GantryProber::report(const grbl::Status &status, Clock::time_point now)
 {
-    m_statusAsked = false;
-    m_asks = 0;
-    m_nextAsk = now + m_config.statusPeriod;
-    m_last = status;
+    const bool fresh = m_poll.heard(status, now, m_config.statusPeriod);
     if (m_onPosition && status.mpos)
         m_onPosition(*status.mpos);
     const QString state = status.base();
@@ -307,6 +281,8 @@ sig::Prober::Status GantryProber::report(const grbl::Status &status, Clock::time
             tr("the machine is in alarm; it must be homed again (zemctl prober home, or Home)"),
             m_phase != Phase::Check);
     }
+    if (!fresh)
+        return moving(now); // it tells of a time before the step began
     pause(status, now);
     if (m_pausedSince)
         return moving(now);
@@ -377,8 +353,8 @@ sig::Prober::Status GantryProber::plan(Clock::time_point now)
     m_phase = Phase::Check;
     m_deadline = now + m_config.timing.status;
     m_awaited = ms(m_config.timing.status);
-    if (!m_statusAsked)
-        askStatus(now);
+    m_poll.fresh(now);
+    m_poll.ask(*m_link, now);
     return moving(now);
 }
 
@@ -395,7 +371,7 @@ sig::Prober::Status GantryProber::queue(
     const auto deadline = motionDeadline(m_config.timing, seconds);
     m_awaited = ms(deadline);
     m_deadline = now + deadline;
-    m_nextAsk = now + m_config.statusPeriod;
+    m_poll.dueAt(now + m_config.statusPeriod);
     return moving(now);
 }
 
@@ -409,7 +385,8 @@ void GantryProber::halt()
     else
         m_expectBanner = true;
     m_homed = m_homed && (held || m_unlock);
-    m_modal = m_statusAsked = false;
+    m_modal = false;
+    m_poll.reset();
     m_at.reset();
 }
 
@@ -427,10 +404,10 @@ void GantryProber::release()
 {
     m_link.reset();
     m_phase = Phase::None;
-    m_homed = m_unlock = m_modal = m_statusAsked = m_expectBanner = m_justHomed = false;
+    m_homed = m_unlock = m_modal = m_expectBanner = m_justHomed = false;
     m_frame = MachineFrame();
     m_at.reset();
-    m_last.reset();
+    m_poll.reset();
     m_pausedSince.reset();
 }
 

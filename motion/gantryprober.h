@@ -18,6 +18,7 @@
 #include "grbllink.h"
 #include "machinegreeting.h"
 #include "prober.h"
+#include "statuspoll.h"
 
 #include <QCoreApplication>
 
@@ -77,9 +78,7 @@ private:
     Status fail(const QString &why, bool halt);
     Status moving(Clock::time_point now);
     void watch(Clock::time_point now);
-    void askStatus(Clock::time_point now);
     void pause(const grbl::Status &status, Clock::time_point now);
-    QString lastState() const;
     void halt();
 
     GantryConfig m_config;
@@ -100,12 +99,7 @@ private:
     bool m_warned = false; // soft limits off: said once
     std::optional<grbl::MachinePoint> m_at; // where the last move ended
     std::optional<grbl::MachinePoint> m_reached;
-    std::optional<grbl::Status> m_last; // the last status report
-    bool m_statusAsked = false;
-    Clock::time_point m_askedAt {}; // the last `?`
-    Clock::time_point m_firstAsk {}; // the first `?` since the last report
-    Clock::time_point m_nextAsk {}; // when the next is due
-    int m_asks = 0;
+    StatusPoll m_poll;
     std::optional<Clock::time_point> m_pausedSince; // a hold or an open door
     QString m_notice; // for the next Moving status
     std::function<void(const grbl::MachinePoint &)> m_onPosition;
