@@ -343,6 +343,15 @@ bool Controller::withinTravel(const Axes &p) const
     return true;
 }
 
+int Controller::stuckLift(Axes &to) const
+{
+    if (liftFault_ < 0 || to[2] <= planned_[2] + kTravelSlack)
+        return 0;
+    if (liftFault_ == 0)
+        to[2] = planned_[2]; // a stuck Z axis: the ok comes, the tip stays down
+    return liftFault_;
+}
+
 void Controller::queue(const Move &move)
 {
     motion_.push(move);
@@ -365,7 +374,9 @@ int Controller::jog(const QByteArray &line)
         planned_ = motion_.position();
     const Axes from = planned_;
     const bool inches = b.inches.value_or(inches_);
-    const Axes to = target(b, b.absolute.value_or(absolute_), inches);
+    Axes to = target(b, b.absolute.value_or(absolute_), inches);
+    if (const int e = stuckLift(to))
+        return e;
     if (!withinTravel(to))
         return error::kTravelExceeded;
     if (motion_.full())
@@ -400,11 +411,8 @@ int Controller::gcode(const QByteArray &line)
     if (!motion_.busy() && !pendingMove_)
         planned_ = motion_.position();
     Axes to = target(b, absolute_, inches_);
-    if (liftFault_ >= 0 && to[2] > planned_[2] + kTravelSlack) {
-        if (liftFault_ > 0)
-            return liftFault_;
-        to[2] = planned_[2]; // a stuck Z axis: the ok comes, the tip stays down
-    }
+    if (const int e = stuckLift(to))
+        return e;
     if (!withinTravel(to)) {
         raiseAlarm(2);
         return -1;

@@ -86,6 +86,8 @@ private:
     int gcode(const QByteArray &line);
     Axes target(const GcodeBlock &block, bool absolute, bool inches) const;
     bool withinTravel(const Axes &p) const;
+    // The lift fault on a move up in Z: its error, or 0 (and `to` kept low).
+    int stuckLift(Axes &to) const;
     void queue(const Move &move);
     bool waiting() const { return pendingMove_ || dwell_ != Dwell::None || homing_ != Homing::None; }
     QByteArray stateName() const;

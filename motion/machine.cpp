@@ -145,6 +145,10 @@ public:
             return publish(tr("home the machine first: until then its position means nothing"));
         if (!problem.isEmpty())
             return publish(problem);
+        if ((dx != 0 || dy != 0) && !lifted(m_config, *now.mpos))
+            return publish(tr("lift the tip to the safe height (Z %1) first: a move in X or Y would "
+                              "drag it across the board")
+                               .arg(m_config.safeZ));
         send(jogLine(dx, dy, dz, dz != 0 ? m_config.contactFeed : m_config.xyFeed));
     }
 

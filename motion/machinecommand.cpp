@@ -3,6 +3,7 @@
 #include "gantrymoves.h"
 #include "grbllink.h"
 #include "machinegreeting.h"
+#include "statuspoll.h"
 
 #include <QCoreApplication>
 
@@ -70,7 +71,7 @@ CommandRequest statusRequest()
 CommandRequest homeRequest(const GantryConfig &config)
 {
     CommandRequest r;
-    r.lines = { "$H" };
+    r.lines = [](const grbl::Status &) { return QList<QByteArray> { "$H" }; };
     r.deadline = [timing = config.timing](const MachineFrame &frame, const grbl::Status &) {
         return homingDeadline(timing, frame);
     };
@@ -80,21 +81,45 @@ CommandRequest homeRequest(const GantryConfig &config)
 CommandRequest unlockRequest(const GantryConfig &)
 {
     CommandRequest r;
-    r.lines = { "$X" };
+    r.lines = [](const grbl::Status &) { return QList<QByteArray> { "$X" }; };
     return r;
+}
+
+QList<QByteArray> jogLines(
+    const GantryConfig &config, const grbl::MachinePoint &at, double dx, double dy, double dz)
+{
+    if ((dx == 0 && dy == 0) || lifted(config, at))
+        return { jogLine(dx, dy, dz, dz != 0 ? config.contactFeed : config.xyFeed) };
+    const double up = config.safeZ - at.z;
+    return { jogLine(0, 0, up, config.contactFeed), jogLine(dx, dy, 0, config.xyFeed),
+        jogLine(0, 0, dz - up, config.contactFeed) };
 }
 
 CommandRequest jogRequest(const GantryConfig &config, double dx, double dy, double dz)
 {
-    const double feed = dz != 0 ? config.contactFeed : config.xyFeed;
     CommandRequest r;
-    r.lines = { jogLine(dx, dy, dz, feed) };
     r.check = [dx, dy, dz](const MachineFrame &frame, const grbl::Status &status) {
         return jogProblem(frame, status, dx, dy, dz);
     };
-    r.deadline = [timing = config.timing, dx, dy, dz, feed](
-                     const MachineFrame &frame, const grbl::Status &) {
-        return motionDeadline(timing, moveSeconds(frame, {}, { dx, dy, dz }, feed));
+    // check() has made sure of a position.
+    r.lines = [config, dx, dy, dz](const grbl::Status &before) {
+        return jogLines(config, *before.mpos, dx, dy, dz);
+    };
+    r.verify = [config](int line, int count, const grbl::Status &status) {
+        // The first of three lines is the lift: seen, not assumed.
+        if (line == 0 && count == 3 && (!status.mpos || !lifted(config, *status.mpos)))
+            return tr("the lift before the jog was not made (%1): stopped without moving in X or Y")
+                .arg(status.mpos ? where(*status.mpos) : status.state);
+        return QString();
+    };
+    r.deadline = [config, dx, dy, dz](const MachineFrame &frame, const grbl::Status &before) {
+        const grbl::MachinePoint at = *before.mpos;
+        const grbl::MachinePoint top { at.x, at.y, std::max(at.z, config.safeZ) };
+        const grbl::MachinePoint over { at.x + dx, at.y + dy, top.z };
+        const double seconds = moveSeconds(frame, at, top, config.contactFeed)
+            + moveSeconds(frame, top, over, config.xyFeed)
+            + moveSeconds(frame, over, { over.x, over.y, at.z + dz }, config.contactFeed);
+        return motionDeadline(config.timing, seconds) + 3 * config.timing.reply;
     };
     return r;
 }
@@ -132,57 +157,71 @@ CommandOutcome runCommands(const QString &url, const CommandRequest &request, co
         if (!out.error.isEmpty())
             return out;
     }
-    if (request.lines.isEmpty()) {
+    const QList<QByteArray> lines = request.lines ? request.lines(*before) : QList<QByteArray>();
+    if (lines.isEmpty()) {
         if (before->base() == QLatin1String("Alarm"))
             out.notices << tr("the machine is in alarm: unlock or home it (zemctl prober unlock, "
                               "zemctl prober home)");
         return out;
     }
-    for (const QByteArray &line : request.lines)
-        if (!link->send(line, &out.error))
-            return out;
-    const Millis allowed = request.deadline
-        ? request.deadline(frame, *before)
-        : Millis(timing.reply.count() * (1 + request.lines.size()));
+    const Millis allowed = request.deadline ? request.deadline(frame, *before)
+                                            : Millis(timing.reply.count() * (1 + lines.size()));
     const auto deadline = Clock::now() + allowed;
-    Clock::time_point asked {};
-    while (Clock::now() < deadline) {
-        if (!link->pump(Millis(20))) {
-            out.error = lost(*link);
+    // One line at a time, each to its end, so that a check between them
+    // (the lift before a move sideways) stops what would follow.
+    StatusPoll poll;
+    for (qsizetype k = 0; k < lines.size(); ++k) {
+        if (!link->send(lines[k], &out.error))
+            return out;
+        bool acknowledged = false;
+        bool done = false;
+        while (!done && Clock::now() < deadline) {
+            if (!link->pump(Millis(20))) {
+                out.error = lost(*link);
+                return out;
+            }
+            for (const grbl::Reply &r : link->take()) {
+                if (r.kind == grbl::Reply::Error) {
+                    out.error = tr("'%1' refused: error:%2 (%3)")
+                                    .arg(QString::fromLatin1(r.answers))
+                                    .arg(r.code)
+                                    .arg(grbl::errorText(r.code));
+                    if (r.code == 9)
+                        out.error += tr("; the machine is in alarm: unlock or home");
+                    return out;
+                }
+                if (r.kind == grbl::Reply::Alarm) {
+                    out.error = tr("ALARM:%1 (%2); %3")
+                                    .arg(r.code)
+                                    .arg(grbl::alarmText(r.code), grbl::alarmWayOn(r.code));
+                    return out;
+                }
+                if (r.kind == grbl::Reply::Ok && link->idle() && !acknowledged) {
+                    acknowledged = true;
+                    poll.fresh(Clock::now()); // reports asked before the ok are older
+                }
+                if (r.kind == grbl::Reply::StatusReport
+                    && poll.heard(*r.status, Clock::now(), Millis(100))) {
+                    out.status = *r.status;
+                    done = acknowledged && still(*r.status);
+                }
+            }
+            // A report a tenth of a second, as a sender's position display asks.
+            poll.tick(*link, timing, Clock::now());
+        }
+        if (!done) {
+            out.error = tr("the machine did not finish within %1 ms (%2); it was halted")
+                            .arg(allowed.count())
+                            .arg(poll.lastState());
+            link->halt(timing.reply);
             return out;
         }
-        for (const grbl::Reply &r : link->take()) {
-            if (r.kind == grbl::Reply::Error) {
-                out.error = tr("'%1' refused: error:%2 (%3)")
-                                .arg(QString::fromLatin1(r.answers))
-                                .arg(r.code)
-                                .arg(grbl::errorText(r.code));
-                if (r.code == 9)
-                    out.error += tr("; the machine is in alarm: unlock or home");
+        if (request.verify) {
+            out.error = request.verify(int(k), int(lines.size()), out.status);
+            if (!out.error.isEmpty())
                 return out;
-            }
-            if (r.kind == grbl::Reply::Alarm) {
-                out.error = tr("ALARM:%1 (%2); %3")
-                                .arg(r.code)
-                                .arg(grbl::alarmText(r.code), grbl::alarmWayOn(r.code));
-                return out;
-            }
-            if (r.kind == grbl::Reply::StatusReport) {
-                out.status = *r.status;
-                if (link->idle() && still(*r.status))
-                    return out;
-            }
-        }
-        // A report a tenth of a second, as a sender's position display asks.
-        if (Clock::now() - asked > Millis(100)) {
-            link->realtime(grbl::kStatusQuery);
-            asked = Clock::now();
         }
     }
-    out.error = tr("the machine did not finish within %1 ms (its last state: %2); it was halted")
-                    .arg(allowed.count())
-                    .arg(out.status.state);
-    link->halt(timing.reply);
     return out;
 }
 

@@ -28,10 +28,14 @@ struct CommandOutcome
 
 struct CommandRequest
 {
-    QList<QByteArray> lines;
+    // The lines, from the machine's state before them; none: only the state.
+    std::function<QList<QByteArray>(const grbl::Status &)> lines;
     // Asked once the machine's frame and state are known, before anything
     // is sent: why the lines must not go, or empty.
     std::function<QString(const MachineFrame &, const grbl::Status &)> check;
+    // Asked after each line has ended, with the machine's state then: why
+    // the lines after it must not go, or empty.
+    std::function<QString(int line, int lines, const grbl::Status &)> verify;
     // How long the lines may take once sent, the replies' time included.
     std::function<std::chrono::milliseconds(const MachineFrame &, const grbl::Status &)> deadline;
 };
@@ -42,8 +46,13 @@ CommandRequest statusRequest();
 CommandRequest homeRequest(const GantryConfig &config);
 // Clears an alarm ($X); a limit alarm is reset first.
 CommandRequest unlockRequest(const GantryConfig &config);
-// A relative jog (mm), refused in alarm or beyond the travel before it is sent.
+// A relative jog (mm), refused in alarm or beyond the travel before it is
+// sent. A move in X or Y below the safe height lifts to it first, sees the
+// lift in the reported position, and lowers again after.
 CommandRequest jogRequest(const GantryConfig &config, double dx, double dy, double dz);
+// The jog lines from `at`: one, or the lift, the move and the lowering.
+QList<QByteArray> jogLines(
+    const GantryConfig &config, const grbl::MachinePoint &at, double dx, double dy, double dz);
 
 CommandOutcome runCommands(const QString &url, const CommandRequest &request, const Timing &timing);
 
