@@ -204,6 +204,7 @@ void Controller::tick()
     lastTick_ = t;
     if (stalled_)
         return;
+    const Axes before = motion_.position();
     while (dt > 1e-9 && !frozen_) {
         const double step = std::min(dt, kTickSeconds);
         motion_.advance(step);
@@ -211,6 +212,8 @@ void Controller::tick()
         dt -= step;
     }
     trace_.flush();
+    if (motion_.position() != before)
+        emit moved(motion_.position());
     // Homing as GRBL's default cycles: Z clears first, then X and Y.
     const Axes home = settings_.home();
     if (homing_ == Homing::SeekingZ && !motion_.busy()) {

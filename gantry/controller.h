@@ -68,6 +68,7 @@ public:
 
 signals:
     void output(const QByteArray &text);
+    void moved(const Axes &position);
 
 private:
     enum class Homing { None, SeekingZ, SeekingXY, Locating };

@@ -22,6 +22,7 @@ Server::Server(Controller *controller, const Board &board, QObject *parent)
 {
     connect(server_, &QTcpServer::newConnection, this, &Server::accept);
     connect(controller_, &Controller::output, this, &Server::send);
+    connect(controller_, &Controller::moved, this, &Server::answerWaits);
 }
 
 bool Server::listen(const QHostAddress &address, quint16 port, QString *error)
@@ -58,6 +59,7 @@ void Server::accept()
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             roles_.remove(socket);
             pending_.remove(socket);
+            waits_.remove(socket);
             if (grbl_ == socket)
                 controller_->dropPartialLine();
             socket->deleteLater();
@@ -135,10 +137,28 @@ void Server::tipLine(QTcpSocket *socket, const QByteArray &line)
         socket->write("tip " + QByteArray::number(p[0], 'f', 3) + " "
             + QByteArray::number(p[1], 'f', 3) + " " + QByteArray::number(p[2], 'f', 3) + " "
             + QByteArray::number(board_.pointUnder(p)) + "\n");
+    } else if (words.first() == "wait" && words.size() == 2) {
+        waits_.insert(socket, words[1].toInt());
+        answerWaits();
     } else if (words.first() == "fault") {
         socket->write(fault(words) + "\n");
     } else {
         socket->write("error unknown command\n");
+    }
+}
+
+void Server::answerWaits()
+{
+    const Axes &p = controller_->position();
+    const int under = board_.pointUnder(p);
+    for (auto it = waits_.begin(); it != waits_.end();) {
+        if (it.value() != under) {
+            ++it;
+            continue;
+        }
+        it.key()->write("tip " + QByteArray::number(p[0], 'f', 3) + " " + QByteArray::number(p[1], 'f', 3)
+            + " " + QByteArray::number(p[2], 'f', 3) + " " + QByteArray::number(under) + "\n");
+        it = waits_.erase(it);
     }
 }
 
