@@ -38,7 +38,7 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
     const std::pair<const char *, double *> numbers[] = { { "safe", &config->safeZ },
         { "surface", &config->contactZ }, { "feed", &config->xyFeed },
         { "contact_feed", &config->contactFeed }, { "step", &config->step },
-        { "travel", &config->travel }, { "reply_ms", &replyMs }, { "status_ms", &statusMs },
+        { "travel", &config->travel }, { "approach", &config->approach }, { "reply_ms", &replyMs }, { "status_ms", &statusMs },
         { "margin", &config->timing.margin }, { "slack_ms", &slackMs }, { "homing_s", &homingS } };
     for (const auto &[key, value] : query.queryItems(QUrl::FullyDecoded)) {
         double *target = nullptr;
@@ -59,9 +59,9 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
         *target = perSecond ? v * 60 : v;
     }
     if (config->xyFeed <= 0 || config->contactFeed <= 0 || config->step <= 0 || config->travel < 0
-        || config->safeZ <= config->contactZ) {
-        *error = tr("'%1': feeds and step must be positive, travel not negative, and safe above "
-                    "surface")
+        || config->safeZ <= config->contactZ || !(config->approach >= 0)) {
+        *error = tr("'%1': feeds and step must be positive, travel and approach not negative, and "
+                    "safe above surface")
                      .arg(url);
         return false;
     }

@@ -1,5 +1,6 @@
 #include "gantrymoves.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace motion {
@@ -58,20 +59,26 @@ bool lifted(const GantryConfig &config, const grbl::MachinePoint &reported)
     return reported.z >= config.safeZ - kAtTolerance;
 }
 
-QList<QByteArray> approachLines(const GantryConfig &config, bool moveXY,
-    const grbl::MachinePoint &target, bool setModes)
+QList<QByteArray> approachLines(
+    const GantryConfig &config, bool moveXY, const grbl::MachinePoint &target, bool setModes)
 {
     QList<QByteArray> lines;
     if (setModes)
         lines << "G21 G90";
-    if (moveXY)
-        lines << "G53 G1 X" + grbl::number(target.x) + " Y" + grbl::number(target.y) + " F" + feed(config.xyFeed);
+    const double landing = target.z + config.approach;
+    if (moveXY) {
+        lines << "G53 G1 X" + grbl::number(target.x) + " Y" + grbl::number(target.y) + " F"
+                + feed(config.xyFeed);
+        if (landing < config.safeZ)
+            lines << "G53 G0 Z" + grbl::number(landing);
+    }
     lines << "G53 G1 Z" + grbl::number(target.z) + " F" + feed(config.contactFeed);
     lines << "G4 P0";
     return lines;
 }
 
-double liftSeconds(const GantryConfig &config, const MachineFrame &frame, const grbl::MachinePoint &from)
+double liftSeconds(
+    const GantryConfig &config, const MachineFrame &frame, const grbl::MachinePoint &from)
 {
     return moveSeconds(frame, from, { from.x, from.y, config.safeZ }, 0);
 }
@@ -80,7 +87,10 @@ double approachSeconds(const GantryConfig &config, const MachineFrame &frame,
     const grbl::MachinePoint &from, const grbl::MachinePoint &target)
 {
     const grbl::MachinePoint above { target.x, target.y, from.z };
-    return moveSeconds(frame, from, above, config.xyFeed) + moveSeconds(frame, above, target, config.contactFeed);
+    const grbl::MachinePoint landing { target.x, target.y,
+        std::min(from.z, target.z + config.approach) };
+    return moveSeconds(frame, from, above, config.xyFeed) + moveSeconds(frame, above, landing, 0)
+        + moveSeconds(frame, landing, target, config.contactFeed);
 }
 
 } // namespace motion

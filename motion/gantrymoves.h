@@ -29,6 +29,7 @@ struct GantryConfig
     double xyFeed = 1500; // mm/min
     double step = 0.2; // mm lower on each retry
     double travel = 1.0; // mm below the surface at most
+    double approach = 1.0; // mm above the surface: down to it at full speed, the rest at the contact feed
     Timing timing;
     std::chrono::milliseconds statusPeriod { 100 }; // `?` while moving
     std::chrono::milliseconds pollPeriod { 5 }; // how soon to look again for replies
@@ -53,7 +54,8 @@ QList<QByteArray> liftLines(const GantryConfig &config, bool setModes);
 // Whether the machine's reported position is at the safe height or above.
 bool lifted(const GantryConfig &config, const grbl::MachinePoint &reported);
 // From above the target (lifted) or on it: the move in X and Y when
-// needed, the lowering at the contact feed, then a dwell.
+// needed, the lowering (at full speed down to the approach height when it
+// comes from the safe height, the rest at the contact feed), then a dwell.
 QList<QByteArray> approachLines(const GantryConfig &config, bool moveXY,
     const grbl::MachinePoint &target, bool setModes);
 // How long the lines above take by themselves, from `from`.

@@ -199,8 +199,9 @@ void tst_Grbl::probe_data()
     const QStringList homing { "$$", "$I", "$H", "G21 G90" };
     // The lift is seen in a report before the move in X and Y is sent.
     const QStringList lift { "G53 G0 Z-2.000", "G4 P0" };
-    const QStringList r1 = lift + QStringList { "G53 G1 X15.000 Y27.000 F1500", "G53 G1 Z-30.000 F100", "G4 P0" };
-    const QStringList c7 = lift + QStringList { "G53 G1 X35.000 Y12.000 F1500", "G53 G1 Z-30.000 F100", "G4 P0" };
+    // Down at full speed to 1 mm above the surface, the last millimetre at the contact feed.
+    const QStringList r1 = lift + QStringList { "G53 G1 X15.000 Y27.000 F1500", "G53 G0 Z-29.000", "G53 G1 Z-30.000 F100", "G4 P0" };
+    const QStringList c7 = lift + QStringList { "G53 G1 X35.000 Y12.000 F1500", "G53 G0 Z-29.000", "G53 G1 Z-30.000 F100", "G4 P0" };
     const QStringList halt { "!", "^X" };
     QTest::newRow("homes first, lifts before each move in XY, lowers at the contact feed")
         << QByteArray() << QByteArray() << QStringList { "0@0", "1@0" } << QStringList { "there", "there" }
