@@ -273,16 +273,14 @@ sig::Prober::Status GantryProber::report(const grbl::Status &status, Clock::time
     const QString state = status.base();
     const bool active = m_phase == Phase::Check || m_phase == Phase::Lifting
         || m_phase == Phase::LiftCheck || m_phase == Phase::Moving || m_phase == Phase::Verify;
-    if (!active)
-        return moving(now);
+    if (!active || !fresh)
+        return moving(now); // a late report tells of a time before the step began
     if (state == QLatin1String("Alarm")) {
         m_homed = m_unlock = false;
         return fail(
             tr("the machine is in alarm; it must be homed again (zemctl prober home, or Home)"),
             m_phase != Phase::Check);
     }
-    if (!fresh)
-        return moving(now); // it tells of a time before the step began
     pause(status, now);
     if (m_pausedSince)
         return moving(now);
