@@ -10,7 +10,6 @@ namespace gantry {
 namespace {
 
 constexpr double kTickSeconds = 0.005;
-constexpr double kLocateSeconds = 0.3; // homing's slow approach and pull-off
 constexpr double kTravelSlack = 1e-6; // mm
 
 QByteArray number(double v, int decimals = 3)
@@ -72,7 +71,7 @@ void Controller::realtime(unsigned char c)
     case '!':
         // A hold during a jog cancels it, as GRBL does; a hold while still
         // is complete at once.
-        if (homing_ == Homing::None && !alarm_) {
+        if (!homing_.active() && !alarm_) {
             if (motion_.busy())
                 motion_.hold(motion_.jogging());
             else
@@ -100,7 +99,7 @@ void Controller::realtime(unsigned char c)
 
 QByteArray Controller::stateName() const
 {
-    if (homing_ != Homing::None)
+    if (homing_.active())
         return "Home";
     if (alarm_)
         return "Alarm";
@@ -126,14 +125,14 @@ QByteArray Controller::statusReport() const
 
 void Controller::softReset()
 {
-    if (motion_.busy() || homing_ != Homing::None) {
+    if (motion_.busy() || homing_.active()) {
         // Stopped mid-move the steps may be lost: the position needs a check.
-        say(homing_ != Homing::None ? "ALARM:6" : "ALARM:3");
+        say(homing_.active() ? "ALARM:6" : "ALARM:3");
         alarm_ = true;
     }
     motion_.stop();
     planned_ = motion_.position();
-    homing_ = Homing::None;
+    homing_.abort();
     dwell_ = Dwell::None;
     pendingMove_.reset();
     reader_.clear();
@@ -153,7 +152,7 @@ void Controller::raiseAlarm(int code)
 {
     motion_.stop();
     planned_ = motion_.position();
-    homing_ = Homing::None;
+    homing_.abort();
     dwell_ = Dwell::None;
     pendingMove_.reset();
     reader_.clear();
@@ -214,21 +213,10 @@ void Controller::tick()
     trace_.flush();
     if (motion_.position() != before)
         emit moved(motion_.position());
-    // Homing as GRBL's default cycles: Z clears first, then X and Y.
-    const Axes home = settings_.home();
-    if (homing_ == Homing::SeekingZ && !motion_.busy()) {
-        homing_ = Homing::SeekingXY;
-        const Axes to { home[0], home[1], motion_.position()[2] };
-        motion_.push({ to, motion_.cappedSpeed(motion_.position(), to, settings_.homingRate()), false });
-    } else if (homing_ == Homing::SeekingXY && !motion_.busy()) {
-        homing_ = Homing::Locating;
-        until_ = t + kLocateSeconds;
-    } else if (homing_ == Homing::Locating && t >= until_) {
-        homing_ = Homing::None;
+    if (homing_.advance(motion_, settings_, t)) {
         alarm_ = false;
-        motion_.setPosition(home);
-        trace_.pass(home);
-        planned_ = home;
+        trace_.pass(motion_.position());
+        planned_ = motion_.position();
         answer(0);
     }
     if (pendingMove_ && !motion_.full()) {
@@ -306,10 +294,7 @@ int Controller::system(const QByteArray &line)
         if (busy)
             return error::kNotIdle;
         alarm_ = false;
-        homing_ = Homing::SeekingZ;
-        const Axes &at = motion_.position();
-        const Axes to { at[0], at[1], settings_.home()[2] };
-        motion_.push({ to, motion_.cappedSpeed(at, to, settings_.homingRate()), false });
+        homing_.start(motion_, settings_);
         return -1;
     }
     if (command.contains('=')) {

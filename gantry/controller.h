@@ -5,6 +5,7 @@
 #pragma once
 
 #include "gcode.h"
+#include "homing.h"
 #include "linereader.h"
 #include "motion.h"
 #include "settings.h"
@@ -71,7 +72,6 @@ signals:
     void moved(const Axes &position);
 
 private:
-    enum class Homing { None, SeekingZ, SeekingXY, Locating };
     enum class Door { None, Open, Closed };
     enum class Dwell { None, Syncing, Waiting };
 
@@ -90,7 +90,7 @@ private:
     // The lift fault on a move up in Z: its error, or 0 (and `to` kept low).
     int stuckLift(Axes &to) const;
     void queue(const Move &move);
-    bool waiting() const { return pendingMove_ || dwell_ != Dwell::None || homing_ != Homing::None; }
+    bool waiting() const { return pendingMove_ || dwell_ != Dwell::None || homing_.active(); }
     QByteArray stateName() const;
     double now() const { return double(clock_.nsecsElapsed()) * 1e-9 * timeScale_; }
 
@@ -123,9 +123,9 @@ private:
     Door door_ = Door::None;
     PositionTrace trace_;
     std::optional<Move> pendingMove_; // its line's ok waits for room in the planner
-    Homing homing_ = Homing::None;
+    HomingCycle homing_;
     Dwell dwell_ = Dwell::None;
-    double until_ = 0; // end of the dwell or of homing's locate phase
+    double until_ = 0; // end of the dwell
 };
 
 } // namespace gantry
