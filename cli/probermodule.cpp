@@ -75,6 +75,8 @@ public:
         case ProberJob::Action::Goto:
         case ProberJob::Action::Teach:
             return onBoard();
+        case ProberJob::Action::DryRun:
+            return dryRun();
         }
     }
 
@@ -201,6 +203,48 @@ private:
             return;
         Json j { { "name", name.toStdString() }, { "machine", where(*reached) } };
         job.summary = j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+
+    // Over every placed point, then every fiducial, at the safe height: the
+    // placement seen before anything is lowered; a person at a terminal
+    // checks each fiducial's mark under the tip.
+    void dryRun()
+    {
+        const QString file = QString::fromStdString(job.file);
+        QString error;
+        std::optional<sig::Signature> board = sig::load(file, &error);
+        if (!board)
+            return fail(error, kExitInput);
+        std::vector<int> placed;
+        std::vector<std::pair<QString, QPointF>> targets;
+        for (std::size_t k = 0; k < board->points.size(); ++k)
+            if (board->points[k].mm) {
+                placed.push_back(int(k));
+                targets.emplace_back(board->points[k].name, *board->points[k].mm);
+            }
+        for (const sig::Fiducial &f : board->fiducials)
+            targets.emplace_back(f.name, f.mm);
+        std::unique_ptr<motion::GantryProber> gantry = motion::boardProber(url, *board, placed, &error);
+        if (!gantry)
+            return fail(error, kExitDevice);
+        gantry->hoverOnly(true);
+        for (std::size_t k = 0; k < targets.size(); ++k) {
+            const auto &[name, mm] = targets[k];
+            const auto reached = bring(*gantry, { mm.x(), mm.y() }, name);
+            if (!reached)
+                return;
+            const Json j { { "name", name.toStdString() }, { "machine", where(*reached) } };
+            std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
+            std::fflush(stdout);
+            if (k >= placed.size() && job.stop) {
+                std::fprintf(stderr, "zemctl: above %s: its mark should be under the tip; Enter goes on\n",
+                    printable(name.toStdString()).c_str());
+                if (std::getchar() == EOF)
+                    break;
+            }
+        }
+        const Json j { { "dry_run", targets.size() } };
+        job.summary = j.dump();
     }
 
     ProberJob &job;

@@ -352,7 +352,7 @@ int run(int argc, char **argv)
 
     ProberJob proberJob;
     CLI::App *prober = app.add_subcommand(
-        "prober", "A probing machine: status, home, unlock, jog, goto a point, teach a fiducial; JSON out");
+        "prober", "A probing machine: status, home, unlock, jog, goto a point, teach a fiducial, a dry run; JSON out");
     prober->require_subcommand(1);
     prober->add_option("--prober", proberJob.url,
               "The machine, as for test --prober (default ZEM_PROBER)")
@@ -368,6 +368,9 @@ int run(int argc, char **argv)
         "goto", "Bring the probe down onto a point or fiducial of a board");
     CLI::App *proberTeach = prober->add_subcommand(
         "teach", "Keep where the machine stands (or --at) as a fiducial's place on it");
+    CLI::App *proberDry = prober->add_subcommand("dry-run",
+        "Bring the probe over every point and fiducial of a board at the safe height, never down");
+    proberDry->add_option("FILE", proberJob.file, "The signature file")->required();
     for (CLI::App *sub : { proberGoto, proberTeach }) {
         sub->add_option("FILE", proberJob.file, "The signature file")->required();
         sub->add_option("NAME", proberJob.name, "The point or fiducial")->required();
@@ -427,6 +430,7 @@ int run(int argc, char **argv)
                 : proberJog->parsed()               ? Action::Jog
                 : proberGoto->parsed()              ? Action::Goto
                 : proberTeach->parsed()             ? Action::Teach
+                : proberDry->parsed()               ? Action::DryRun
                                                     : Action::Status;
             return proberMain(proberJob);
         }

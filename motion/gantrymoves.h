@@ -30,6 +30,7 @@ struct GantryConfig
     double step = 0.2; // mm lower on each retry
     double travel = 1.0; // mm below the surface at most
     double approach = 1.0; // mm above the surface: down to it at full speed, the rest at the contact feed
+    bool hover = false; // a dry run: every target at the safe height, never lowered
     Timing timing;
     std::chrono::milliseconds statusPeriod { 100 }; // `?` while moving
     std::chrono::milliseconds pollPeriod { 5 }; // how soon to look again for replies

@@ -336,7 +336,7 @@ sig::Prober::Status GantryProber::plan(Clock::time_point now)
     if (m_goal.attempt * m_config.step > m_config.travel + 1e-9)
         return fail(tr("no contact within %1 mm").arg(m_config.travel), false);
     const PlanePoint xy = m_config.transform.map(*m_goal.board);
-    m_goal.machine = { xy.x, xy.y, m_config.contactZ - m_goal.attempt * m_config.step };
+    m_goal.machine = { xy.x, xy.y, m_config.hover ? m_config.safeZ : m_config.contactZ - m_goal.attempt * m_config.step };
     if (const QString problem = travelProblem(m_config, m_frame, m_goal.machine);
         !problem.isEmpty())
         return fail(problem, false); // nothing was sent for this point

@@ -48,6 +48,8 @@ public:
     void moveToBoard(PlanePoint board, const QString &name, Clock::time_point now);
     std::optional<grbl::MachinePoint> reached() const { return m_reached; }
     const GantryConfig &config() const { return m_config; }
+    // A dry run: every target at the safe height, never lowered.
+    void hoverOnly(bool on) { m_config.hover = on; }
     // Told every position the machine reports, on the polling thread: a
     // window draws the probe moving.
     void setPositionListener(std::function<void(const grbl::MachinePoint &)> listener)

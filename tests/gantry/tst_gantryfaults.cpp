@@ -189,6 +189,13 @@ void tst_GantryFaults::fault_data()
         << ""
         << "" << prober + QStringList { "teach", "FILE", "F2", "--at", "69,20" } << 2
         << "residual F1 4.500 mm, F2 4.500 mm" << -1 << test << 0 << "";
+    QTest::newRow("a dry run, never lowered")
+        << "stock"
+        << ""
+        << ""
+        << ""
+        << "" << prober + QStringList { "dry-run", "FILE" } << 0
+        << R"({"name":"F2","machine":[-240.0,-180.0,-35.0]})" << -1 << QStringList() << 0 << "";
     QTest::newRow("a jog past travel")
         << "positive"
         << ""
