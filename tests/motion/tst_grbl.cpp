@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "gantryprober.h"
 #include "grbllink.h"
+#include "machineframe.h"
 
 #include <QtTest>
 
@@ -29,6 +30,8 @@ private slots:
     void streaming();
     void fit_data();
     void fit();
+    void frame_data();
+    void frame();
 };
 
 namespace {
@@ -361,6 +364,43 @@ void tst_Grbl::fit()
         QVERIFY(fit.residualMm > misteach / 3 && fit.residualMm < misteach);
     }
     QVERIFY(!motion::fitTransform({ taught[0], taught[0] }, motion::BoardSide::Top, &fit, &error));
+}
+
+void tst_Grbl::frame_data()
+{
+    QTest::addColumn<int>("dirMask"); // $23
+    QTest::addColumn<QString>("options"); // $I's letters
+    QTest::addColumn<QString>("ranges"); // as describe() says them
+    QTest::addColumn<QString>("home");
+    QTest::newRow("stock: every axis from 0 down, homed at the pull-off")
+        << 0 << "V" << "X -300 to 0, Y -200 to 0, Z -50 to 0 mm" << "-1 -1 -1";
+    QTest::newRow("stock build homing towards -X: still negative, homed at the far end")
+        << 1 << "V" << "X -300 to 0, Y -200 to 0, Z -50 to 0 mm" << "-299 -1 -1";
+    QTest::newRow("origin set at home, towards -X and -Y") << 3 << "VZ" << "X 0 to 300, Y 0 to 200, Z -50 to 0 mm"
+                                                            << "0 0 0";
+    QTest::newRow("origin set at home, towards -Y only") << 2 << "VZ" << "X -300 to 0, Y 0 to 200, Z -50 to 0 mm"
+                                                          << "0 0 0";
+}
+
+void tst_Grbl::frame()
+{
+    QFETCH(int, dirMask);
+    QFETCH(QString, options);
+    QFETCH(QString, ranges);
+    QFETCH(QString, home);
+    motion::MachineFrame frame;
+    for (const QByteArray &line : { QByteArray("$23=") + QByteArray::number(dirMask), QByteArray("$27=1.000"),
+             QByteArray("$130=300.000"), QByteArray("$131=200.000"), QByteArray("$132=50.000"),
+             "[OPT:" + options.toLatin1() + ",15,128]" })
+        frame.take(motion::grbl::parseReply(line));
+    QVERIFY(frame.complete());
+    QCOMPARE(frame.describe(), ranges);
+    const motion::grbl::MachinePoint h = frame.home();
+    QCOMPARE(QStringLiteral("%1 %2 %3").arg(h.x).arg(h.y).arg(h.z), home);
+    // Inside its travel the home is; a millimetre past either end of X is not.
+    QVERIFY(frame.problem(h).isEmpty());
+    QVERIFY(!frame.problem({ frame.range(0).hi + 1, h.y, h.z }).isEmpty());
+    QVERIFY(!frame.problem({ frame.range(0).lo - 1, h.y, h.z }).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_Grbl)
