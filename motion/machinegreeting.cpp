@@ -7,7 +7,7 @@ namespace motion {
 namespace {
 
 // A controller whose board resets as its port opens takes a moment to greet.
-constexpr auto kBannerWait = std::chrono::milliseconds(1000);
+constexpr auto kBannerWait = std::chrono::milliseconds(2500);
 
 } // namespace
 
