@@ -1,5 +1,5 @@
 // A machine probing a 50-point board on the virtual gantry (100 mm/s, 500
-// mm/s², a 5 mm lift, lowering at 20 mm/s): points a minute in the file's
+// mm/s², a 5 mm lift, the last 1 mm lowered at 20 mm/s): points a minute in the file's
 // order and by the shortest path, and where the time goes (moving and
 // lowering, measuring) against the machine's own minimum for that path.
 #include "figure.h"
@@ -27,6 +27,7 @@ constexpr double kFeed = 100; // mm/s, across and for the lift
 constexpr double kContactFeed = 20; // mm/s, lowering
 constexpr double kAccel = 500; // mm/s², the gantry's default
 constexpr double kLift = 5; // mm
+constexpr double kApproach = 1; // mm: the last of the lowering at the contact feed
 
 // The least time a move of d mm takes from rest to rest at v and a.
 double moveTime(double d, double v)
@@ -52,12 +53,13 @@ Split run(const QString &url, const QString &prober, const sig::Signature &board
         std::fprintf(stderr, "%s\n", qPrintable(error));
         std::exit(1);
     }
-    // The machine's own minimum: lift, across, lower at every point.
+    // The machine's own minimum: lift, across, lower (full speed, then the
+    // last millimetre at the contact feed) at every point.
     Split split;
     motion::PlanePoint at { 0, 0 };
     for (const motion::PlanePoint &p : motion::machineTargets(gantry->config(), order)) {
         split.minimum += moveTime(kLift, kFeed) + moveTime(std::hypot(p.x - at.x, p.y - at.y), kFeed)
-            + moveTime(kLift, kContactFeed);
+            + moveTime(kLift - kApproach, kFeed) + moveTime(kApproach, kContactFeed);
         at = p;
     }
     sig::ProbeRun::Options options;

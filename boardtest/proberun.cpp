@@ -172,6 +172,11 @@ std::optional<ProbeRun::Clock::time_point> ProbeRun::moveProbe(Clock::time_point
 std::optional<ProbeRun::Clock::time_point> ProbeRun::waitForProbe(Clock::time_point now)
 {
     const Prober::Status status = m_prober->poll(m_device, now);
+    if (!status.notice.isEmpty()) {
+        emitEvent(event(Event::Notice, point(), 0, status.notice));
+        if (ended())
+            return std::nullopt;
+    }
     switch (status.kind) {
     case Prober::Status::Moving:
         return status.next;

@@ -74,13 +74,17 @@ public:
             // for each of its points (again when one is measured again), or
             // as it is when the run ends first.
             Judged,
+            // The prober says what the person must know now (a hold that
+            // pauses the run, the machine going on, a warning) in `message`;
+            // the run goes on.
+            Notice,
         };
         Kind kind = Waiting;
         int point = -1;
         std::size_t measurement = 0;
         Session::Step step;
         IvCurve curve; // Measured
-        QString message; // Failed, Ended
+        QString message; // Failed, Ended, Notice
         // Failed: the result code of the library call that failed; 0 when no
         // call did (a time-out, a prober's failure).
         std::int32_t failedResult = 0;

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace zemctl {
 
 namespace {
@@ -41,6 +43,7 @@ int boardMain(BoardJob &job)
 
 int proberMain(ProberJob &job)
 {
+    job.stop = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
     return runInModule(job, "zemctl_prober");
 }
 

@@ -60,20 +60,23 @@ public:
             return fail(error);
         switch (job.action) {
         case ProberJob::Action::Status:
-            return command({});
+            return command(motion::statusRequest());
         case ProberJob::Action::Home:
-            return command({ "$H" });
+            return command(motion::homeRequest(config));
+        case ProberJob::Action::Unlock:
+            return command(motion::unlockRequest(config));
         case ProberJob::Action::Jog: {
             std::vector<double> by;
             if (!numbers(job.at, &by))
                 return fail(QStringLiteral("jog wants DX,DY[,DZ] in mm, not '%1'")
                                 .arg(QString::fromStdString(job.at)));
-            return command({ motion::jogLine(by[0], by[1], by.size() > 2 ? by[2] : 0,
-                config.xyFeed) });
+            return command(motion::jogRequest(config, by[0], by[1], by.size() > 2 ? by[2] : 0));
         }
         case ProberJob::Action::Goto:
         case ProberJob::Action::Teach:
             return onBoard();
+        case ProberJob::Action::DryRun:
+            return dryRun();
         }
     }
 
@@ -84,9 +87,23 @@ private:
         job.message = why.toStdString();
     }
 
-    void command(const QList<QByteArray> &lines)
+    static void say(const QString &notice)
     {
-        const motion::CommandOutcome out = motion::runCommands(config.url, lines);
+        if (!notice.isEmpty())
+            std::fprintf(stderr, "zemctl: %s\n", printable(notice.toStdString()).c_str());
+    }
+
+    motion::CommandOutcome run(const motion::CommandRequest &request)
+    {
+        motion::CommandOutcome out = motion::runCommands(config.url, request, config.timing);
+        for (const QString &notice : out.notices)
+            say(notice);
+        return out;
+    }
+
+    void command(const motion::CommandRequest &request)
+    {
+        const motion::CommandOutcome out = run(request);
         if (!out.error.isEmpty())
             return fail(out.error, kExitDevice);
         Json j { { "state", out.status.state.toStdString() } };
@@ -103,6 +120,7 @@ private:
         gantry.moveToBoard(to, name, sig::Prober::Clock::now());
         for (;;) {
             const sig::Prober::Status s = gantry.poll(m_noDevice, sig::Prober::Clock::now());
+            say(s.notice);
             if (s.kind == sig::Prober::Status::Failed) {
                 fail(s.why, kExitDevice);
                 return std::nullopt;
@@ -141,7 +159,7 @@ private:
                 return;
             at = *reached;
         } else {
-            const motion::CommandOutcome out = motion::runCommands(config.url, {});
+            const motion::CommandOutcome out = run(motion::statusRequest());
             if (!out.error.isEmpty() || !out.status.mpos)
                 return fail(out.error.isEmpty() ? QStringLiteral("the machine gave no position")
                                                 : out.error,
@@ -149,11 +167,21 @@ private:
             at = *out.status.mpos;
         }
         board->fiducials[std::size_t(fiducial)].machine = QPointF(at.x, at.y);
+        // A wrong teach is refused before it is kept: every run would
+        // otherwise probe beside the points.
+        motion::TeachLimits limits;
+        limits.residualMm = job.maxResidual;
+        motion::TransformFit fit;
+        const bool placed = motion::boardPlacement(*board, &fit, &error);
+        if (placed) {
+            if (const QString problem = motion::teachProblem(*board, limits, &fit); !problem.isEmpty())
+                return fail(QStringLiteral("%1 not taught, %2 was not changed: %3").arg(name, file, problem),
+                    kExitDevice);
+        }
         if (!sig::save(*board, file, &error))
             return fail(error, kExitFailed);
         Json j { { "fiducial", name.toStdString() }, { "machine", where(at) } };
-        motion::TransformFit fit;
-        if (motion::boardPlacement(*board, &fit, &error))
+        if (placed)
             j["residual_mm"] = std::round(fit.residualMm * 1000) / 1000;
         job.summary = j.dump(-1, ' ', false, Json::error_handler_t::replace);
     }
@@ -175,6 +203,48 @@ private:
             return;
         Json j { { "name", name.toStdString() }, { "machine", where(*reached) } };
         job.summary = j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+
+    // Over every placed point, then every fiducial, at the safe height: the
+    // placement seen before anything is lowered; a person at a terminal
+    // checks each fiducial's mark under the tip.
+    void dryRun()
+    {
+        const QString file = QString::fromStdString(job.file);
+        QString error;
+        std::optional<sig::Signature> board = sig::load(file, &error);
+        if (!board)
+            return fail(error, kExitInput);
+        std::vector<int> placed;
+        std::vector<std::pair<QString, QPointF>> targets;
+        for (std::size_t k = 0; k < board->points.size(); ++k)
+            if (board->points[k].mm) {
+                placed.push_back(int(k));
+                targets.emplace_back(board->points[k].name, *board->points[k].mm);
+            }
+        for (const sig::Fiducial &f : board->fiducials)
+            targets.emplace_back(f.name, f.mm);
+        std::unique_ptr<motion::GantryProber> gantry = motion::boardProber(url, *board, placed, &error);
+        if (!gantry)
+            return fail(error, kExitDevice);
+        gantry->hoverOnly(true);
+        for (std::size_t k = 0; k < targets.size(); ++k) {
+            const auto &[name, mm] = targets[k];
+            const auto reached = bring(*gantry, { mm.x(), mm.y() }, name);
+            if (!reached)
+                return;
+            const Json j { { "name", name.toStdString() }, { "machine", where(*reached) } };
+            std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
+            std::fflush(stdout);
+            if (k >= placed.size() && job.stop) {
+                std::fprintf(stderr, "zemctl: above %s: its mark should be under the tip; Enter goes on\n",
+                    printable(name.toStdString()).c_str());
+                if (std::getchar() == EOF)
+                    break;
+            }
+        }
+        const Json j { { "dry_run", targets.size() } };
+        job.summary = j.dump();
     }
 
     ProberJob &job;

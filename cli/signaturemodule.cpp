@@ -246,6 +246,9 @@ void Runner::run()
                 if (e.measurement == 0)
                     measured[std::size_t(e.point)] = e.curve;
                 break;
+            case Event::Notice:
+                std::fprintf(stderr, "zemctl: %s\n", shown(e.message).c_str());
+                break;
             case Event::Retry:
                 if (job.prompt)
                     std::fprintf(

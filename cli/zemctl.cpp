@@ -355,7 +355,7 @@ int run(int argc, char **argv)
 
     ProberJob proberJob;
     CLI::App *prober = app.add_subcommand(
-        "prober", "A probing machine: status, home, jog, goto a point, teach a fiducial; JSON out");
+        "prober", "A probing machine: status, home, unlock, jog, goto a point, teach a fiducial, a dry run; JSON out");
     prober->require_subcommand(1);
     prober->add_option("--prober", proberJob.url,
               "The machine, as for test --prober (default ZEM_PROBER)")
@@ -363,19 +363,27 @@ int run(int argc, char **argv)
         ->type_name("URL")
         ->required();
     prober->add_subcommand("status", "Its state and machine position");
-    CLI::App *proberHome = prober->add_subcommand("home", "Home it ($H)");
+    CLI::App *proberHome = prober->add_subcommand("home", "Home it ($H), also from an alarm");
+    CLI::App *proberUnlock = prober->add_subcommand("unlock", "Clear an alarm ($X)");
     CLI::App *proberJog = prober->add_subcommand("jog", "Move it by DX,DY[,DZ] mm");
     proberJog->add_option("BY", proberJob.at, "mm in X, Y (and Z)")->required()->type_name("DX,DY[,DZ]");
     CLI::App *proberGoto = prober->add_subcommand(
         "goto", "Bring the probe down onto a point or fiducial of a board");
     CLI::App *proberTeach = prober->add_subcommand(
         "teach", "Keep where the machine stands (or --at) as a fiducial's place on it");
+    CLI::App *proberDry = prober->add_subcommand("dry-run",
+        "Bring the probe over every point and fiducial of a board at the safe height, never down");
+    proberDry->add_option("FILE", proberJob.file, "The signature file")->required();
     for (CLI::App *sub : { proberGoto, proberTeach }) {
         sub->add_option("FILE", proberJob.file, "The signature file")->required();
         sub->add_option("NAME", proberJob.name, "The point or fiducial")->required();
     }
     proberTeach->add_option("--at", proberJob.at, "Go down onto this machine X,Y first")
         ->type_name("X,Y");
+    proberTeach
+        ->add_option("--max-residual", proberJob.maxResidual,
+            "Refuse the teach when a fiducial lies farther off the board's fit (mm; default 0.2)")
+        ->check(CLI::Range(0.001, 100.0));
 
     for (CLI::App *sub : { list, describe, watch, measure, profile, replay, historyCommand, learn,
              compare, test, symmetry, nets, board, prober })
@@ -421,9 +429,11 @@ int run(int argc, char **argv)
         if (prober->parsed()) {
             using Action = ProberJob::Action;
             proberJob.action = proberHome->parsed() ? Action::Home
+                : proberUnlock->parsed()            ? Action::Unlock
                 : proberJog->parsed()               ? Action::Jog
                 : proberGoto->parsed()              ? Action::Goto
                 : proberTeach->parsed()             ? Action::Teach
+                : proberDry->parsed()               ? Action::DryRun
                                                     : Action::Status;
             return proberMain(proberJob);
         }

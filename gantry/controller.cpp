@@ -1,5 +1,7 @@
 #include "controller.h"
 
+#include "reports.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -7,10 +9,7 @@
 namespace gantry {
 namespace {
 
-constexpr int kMaxLine = 127; // with its newline, a line fills GRBL's 128-byte buffer
-constexpr std::size_t kMaxQueuedLines = 4096; // beyond: a client ignoring flow control
 constexpr double kTickSeconds = 0.005;
-constexpr double kLocateSeconds = 0.3; // homing's slow approach and pull-off
 constexpr double kTravelSlack = 1e-6; // mm
 
 QByteArray number(double v, int decimals = 3)
@@ -22,9 +21,9 @@ QByteArray number(double v, int decimals = 3)
 
 } // namespace
 
-Controller::Controller(double feed, double timeScale, QObject *parent)
+Controller::Controller(double feed, double timeScale, bool stock, QObject *parent)
     : QObject(parent)
-    , settings_(feed)
+    , settings_(feed, stock)
     , timeScale_(timeScale)
 {
     motion_.setLimits(settings_.maxRates(), settings_.accelerations());
@@ -52,29 +51,7 @@ void Controller::receive(const QByteArray &bytes)
 {
     if (stalled_)
         return;
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        // Realtime bytes act at once, wherever they fall in a line.
-        if (c == '?' || c == '!' || c == '~' || c == 0x18 || c >= 0x80) {
-            realtime(c);
-            continue;
-        }
-        const bool cr = c == '\r';
-        if (c == '\n' && lastWasCr_) {
-            lastWasCr_ = false;
-            continue; // "\r\n" ends one line
-        }
-        lastWasCr_ = cr;
-        if (c == '\n' || cr) {
-            if (lines_.size() < kMaxQueuedLines)
-                lines_.push_back(overflow_ ? QByteArray(1, '\x01') : partial_);
-            dropPartialLine();
-        } else if (partial_.size() < kMaxLine) {
-            partial_ += ch;
-        } else {
-            overflow_ = true;
-        }
-    }
+    reader_.read(bytes, [this](unsigned char c) { realtime(c); });
     pump();
 }
 
@@ -82,14 +59,30 @@ void Controller::realtime(unsigned char c)
 {
     switch (c) {
     case '?':
+        if (statusDelay_ > 0) {
+            QTimer::singleShot(statusDelay_, this, [this, report = statusReport(), client = client_] {
+                if (client == client_)
+                    emit output(report + "\r\n");
+            });
+            break;
+        }
         emit output(statusReport() + "\r\n");
         break;
     case '!':
-        // A hold during a jog cancels it, as GRBL does.
-        if (homing_ == Homing::None && !alarm_)
-            motion_.hold(motion_.jogging());
+        // A hold during a jog cancels it, as GRBL does; a hold while still
+        // is complete at once.
+        if (!homing_.active() && !alarm_) {
+            if (motion_.busy())
+                motion_.hold(motion_.jogging());
+            else
+                idleHold_ = true;
+        }
         break;
     case '~':
+        if (door_ == Door::Open)
+            break; // no resume until the door is closed
+        door_ = Door::None;
+        idleHold_ = false;
         motion_.resume();
         break;
     case 0x18:
@@ -106,10 +99,14 @@ void Controller::realtime(unsigned char c)
 
 QByteArray Controller::stateName() const
 {
-    if (homing_ != Homing::None)
+    if (homing_.active())
         return "Home";
     if (alarm_)
         return "Alarm";
+    if (door_ != Door::None)
+        return door_ == Door::Open ? "Door:1" : "Door:0";
+    if (idleHold_)
+        return "Hold:0";
     if (motion_.cancelling())
         return "Jog";
     if (motion_.holding())
@@ -128,20 +125,22 @@ QByteArray Controller::statusReport() const
 
 void Controller::softReset()
 {
-    if (motion_.busy() || homing_ != Homing::None) {
+    if (motion_.busy() || homing_.active()) {
         // Stopped mid-move the steps may be lost: the position needs a check.
-        say(homing_ != Homing::None ? "ALARM:6" : "ALARM:3");
+        say(homing_.active() ? "ALARM:6" : "ALARM:3");
         alarm_ = true;
     }
     motion_.stop();
     planned_ = motion_.position();
-    homing_ = Homing::None;
+    homing_.abort();
     dwell_ = Dwell::None;
     pendingMove_.reset();
-    lines_.clear();
-    dropPartialLine();
+    reader_.clear();
     critical_ = false;
     failNext_ = 0;
+    deaf_ = frozen_ = idleHold_ = false;
+    liftFault_ = -1;
+    door_ = Door::None;
     absolute_ = true;
     inches_ = false;
     motionMode_ = 0;
@@ -153,10 +152,10 @@ void Controller::raiseAlarm(int code)
 {
     motion_.stop();
     planned_ = motion_.position();
-    homing_ = Homing::None;
+    homing_.abort();
     dwell_ = Dwell::None;
     pendingMove_.reset();
-    lines_.clear();
+    reader_.clear();
     alarm_ = true;
     say("ALARM:" + QByteArray::number(code));
     // Limit alarms hold the machine until a reset, as GRBL's do.
@@ -171,6 +170,32 @@ void Controller::setStalled(bool stalled)
     lastTick_ = now();
 }
 
+void Controller::setDoor(bool open)
+{
+    if (open) {
+        // The door stops the machine as a feed hold does.
+        if (motion_.busy())
+            motion_.hold();
+        door_ = Door::Open;
+    } else if (door_ == Door::Open) {
+        door_ = Door::Closed;
+    }
+}
+
+void Controller::clearFaults()
+{
+    setStalled(false);
+    failNext_ = 0;
+    deaf_ = frozen_ = false;
+    liftFault_ = -1;
+    statusDelay_ = 0;
+}
+
+bool Controller::traceTo(const QString &path, QString *error)
+{
+    return trace_.open(path, motion_.position(), error);
+}
+
 void Controller::tick()
 {
     const double t = now();
@@ -178,19 +203,20 @@ void Controller::tick()
     lastTick_ = t;
     if (stalled_)
         return;
-    while (dt > 1e-9) {
+    const Axes before = motion_.position();
+    while (dt > 1e-9 && !frozen_) {
         const double step = std::min(dt, kTickSeconds);
         motion_.advance(step);
+        trace_.pass(motion_.position());
         dt -= step;
     }
-    if (homing_ == Homing::Seeking && !motion_.busy()) {
-        homing_ = Homing::Locating;
-        until_ = t + kLocateSeconds;
-    } else if (homing_ == Homing::Locating && t >= until_) {
-        homing_ = Homing::None;
+    trace_.flush();
+    if (motion_.position() != before)
+        emit moved(motion_.position());
+    if (homing_.advance(motion_, settings_, t)) {
         alarm_ = false;
-        motion_.setPosition({});
-        planned_ = {};
+        trace_.pass(motion_.position());
+        planned_ = motion_.position();
         answer(0);
     }
     if (pendingMove_ && !motion_.full()) {
@@ -210,22 +236,23 @@ void Controller::tick()
 
 void Controller::pump()
 {
-    while (!stalled_ && !critical_ && !waiting() && !lines_.empty()) {
-        const QByteArray line = lines_.front();
-        lines_.pop_front();
+    while (!stalled_ && !critical_ && !waiting() && !reader_.empty()) {
+        const QByteArray line = reader_.take();
         execute(line);
     }
     if (critical_)
-        lines_.clear(); // only a reset is heard until then
+        reader_.clear(); // only a reset is heard until then
 }
 
 void Controller::execute(const QByteArray &line)
 {
+    if (deaf_)
+        return; // a line lost on its way: never answered
     if (failNext_) {
         answer(std::exchange(failNext_, 0));
         return;
     }
-    if (line == "\x01") {
+    if (line == LineReader::kOverflow) {
         answer(error::kLineOverflow);
         return;
     }
@@ -248,35 +275,9 @@ int Controller::system(const QByteArray &line)
     const bool busy = motion_.busy() || waiting();
     if (command.startsWith("$J="))
         return jog(line.mid(3));
-    if (command == "$") {
-        say("[HLP:$$ $# $G $I $N $x=val $Nx=line $J=line $SLP $C $X $H ~ ! ? ctrl-x]");
-        return 0;
-    }
-    if (command == "$$") {
-        for (const QByteArray &setting : settings_.listing())
-            say(setting);
-        return 0;
-    }
-    if (command == "$G") {
-        say(QByteArray("[GC:G") + (motionMode_ ? "1" : "0") + " G54 G17 " + (inches_ ? "G20" : "G21")
-            + (absolute_ ? " G90" : " G91") + " G94 M5 M9 T0 F" + number(feed_, 0) + " S0]");
-        return 0;
-    }
-    if (command == "$I") {
-        say("[VER:1.1h.20190825:]");
-        say("[OPT:V,15,128]");
-        return 0;
-    }
-    if (command == "$#") {
-        for (const char *name : { "G54", "G55", "G56", "G57", "G58", "G59", "G28", "G30", "G92" })
-            say(QByteArray("[") + name + ":0.000,0.000,0.000]");
-        say("[TLO:0.000]");
-        say("[PRB:0.000,0.000,0.000:0]");
-        return 0;
-    }
-    if (command == "$N") {
-        say("$N0=");
-        say("$N1=");
+    if (const auto lines = systemReport(command, settings_, { absolute_, inches_, motionMode_, feed_ })) {
+        for (const QByteArray &l : *lines)
+            say(l);
         return 0;
     }
     if (command == "$X") {
@@ -293,8 +294,7 @@ int Controller::system(const QByteArray &line)
         if (busy)
             return error::kNotIdle;
         alarm_ = false;
-        homing_ = Homing::Seeking;
-        motion_.push({ {}, motion_.cappedSpeed(motion_.position(), {}, settings_.homingRate()), false });
+        homing_.start(motion_, settings_);
         return -1;
     }
     if (command.contains('=')) {
@@ -323,15 +323,32 @@ bool Controller::withinTravel(const Axes &p) const
 {
     if (!settings_.softLimits())
         return true;
-    const auto [x, y, z] = settings_.travels();
-    return p[0] >= -kTravelSlack && p[0] <= x + kTravelSlack && p[1] >= -kTravelSlack
-        && p[1] <= y + kTravelSlack && p[2] <= kTravelSlack && p[2] >= -z - kTravelSlack;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const auto [lo, hi] = settings_.range(k);
+        if (p[k] < lo - kTravelSlack || p[k] > hi + kTravelSlack)
+            return false;
+    }
+    return true;
+}
+
+int Controller::stuckLift(Axes &to) const
+{
+    if (liftFault_ < 0 || to[2] <= planned_[2] + kTravelSlack)
+        return 0;
+    if (liftFault_ == 0)
+        to[2] = planned_[2]; // a stuck Z axis: the ok comes, the tip stays down
+    return liftFault_;
 }
 
 void Controller::queue(const Move &move)
 {
     motion_.push(move);
     planned_ = move.target;
+    // Held while still, or the door open: the move waits for cycle start.
+    if (idleHold_ || door_ != Door::None) {
+        motion_.hold();
+        idleHold_ = false;
+    }
 }
 
 int Controller::jog(const QByteArray &line)
@@ -345,7 +362,9 @@ int Controller::jog(const QByteArray &line)
         planned_ = motion_.position();
     const Axes from = planned_;
     const bool inches = b.inches.value_or(inches_);
-    const Axes to = target(b, b.absolute.value_or(absolute_), inches);
+    Axes to = target(b, b.absolute.value_or(absolute_), inches);
+    if (const int e = stuckLift(to))
+        return e;
     if (!withinTravel(to))
         return error::kTravelExceeded;
     if (motion_.full())
@@ -379,7 +398,9 @@ int Controller::gcode(const QByteArray &line)
         return error::kUndefinedFeedRate;
     if (!motion_.busy() && !pendingMove_)
         planned_ = motion_.position();
-    const Axes to = target(b, absolute_, inches_);
+    Axes to = target(b, absolute_, inches_);
+    if (const int e = stuckLift(to))
+        return e;
     if (!withinTravel(to)) {
         raiseAlarm(2);
         return -1;

@@ -48,12 +48,14 @@ constexpr const char *kDescription
       "\n"
       "A client whose first line is 'zem-tip 1' gets the tip protocol instead: 'tip'\n"
       "answers 'tip X Y Z POINT' (machine mm, the point under the lowered tip or -1),\n"
-      "and 'fault alarm N|error N|drop|stall|none' injects faults. The virtual\n"
-      "instrument joins with virtual://open?pins=...&gantry=127.0.0.1:PORT.\n"
+      "and 'fault ...' injects faults and presses the machine's buttons (docs/gantry.md).\n"
+      "The virtual instrument joins with virtual://open?pins=...&gantry=127.0.0.1:PORT.\n"
       "\n"
-      "Machine travel: X 0..300, Y 0..200, Z 0..-50 mm ($130-$132); the board's\n"
-      "lower-left corner lies at --board-origin, top side up. Exit status: 0 when\n"
-      "stopped by a signal, 1 for bad arguments, a bad points file or a port in use.";
+      "Machine travel ($130-$132: 300, 200, 50 mm): with --frame positive (the default)\n"
+      "X 0..300, Y 0..200, Z 0..-50; with --frame stock, GRBL's own, X 0..-300,\n"
+      "Y 0..-200, Z 0..-50. The board's lower-left corner lies at --board-origin, top\n"
+      "side up. Exit status: 0 when stopped by a signal, 1 for bad arguments, a bad\n"
+      "points file or a port in use.";
 
 } // namespace
 
@@ -79,7 +81,17 @@ int main(int argc, char *argv[])
     const QCommandLineOption feed(
         "feed", "Top speed of every axis, mm/s ($110-$112; default 50).", "MM_S", "50");
     const QCommandLineOption origin("board-origin",
-        "Machine X,Y of the board's lower-left corner, mm (default 20,20).", "X,Y", "20,20");
+        "Machine X,Y of the board's lower-left corner, mm (default 20,20; -280,-180 with "
+        "--frame stock: the same place on the bed).",
+        "X,Y");
+    const QCommandLineOption frame("frame",
+        "positive: homing towards -X and -Y ($23=3), the origin set at home, X and Y from 0 up, "
+        "soft limits on (the default); stock: GRBL's own build and defaults, homing towards "
+        "+X, +Y ($23=0), every axis from 0 down, homed at -$27, soft limits off.",
+        "positive|stock", "positive");
+    const QCommandLineOption trace("trace",
+        "Write every position the machine passes to FILE, one 'X Y Z' line each time it changes.",
+        "FILE");
     const QCommandLineOption surface("surface",
         "Machine Z of the board's top; a tip at or below it touches (default -40).", "Z", "-40");
     const QCommandLineOption timeScale("time-scale",
@@ -87,7 +99,7 @@ int main(int argc, char *argv[])
         "homing end N times sooner, on the same paths and through the same positions "
         "(default 1; from 0.01 to 1000).",
         "N", "1");
-    parser.addOptions({ tcp, pty, points, feed, origin, surface, timeScale });
+    parser.addOptions({ tcp, pty, points, feed, origin, surface, timeScale, frame, trace });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         refuse("unexpected argument '" + parser.positionalArguments().first() + "'");
@@ -107,10 +119,15 @@ int main(int argc, char *argv[])
     const double scale = number(parser.value(timeScale), "--time-scale");
     if (scale < 0.01 || scale > 1000)
         refuse("--time-scale: expected at least 0.01 and at most 1000");
-    const QStringList xy = parser.value(origin).split(',');
+    if (parser.value(frame) != "positive" && parser.value(frame) != "stock")
+        refuse("--frame: expected positive or stock");
+    const bool stock = parser.value(frame) == "stock";
+    const QStringList xy
+        = (parser.isSet(origin) ? parser.value(origin) : QString(stock ? "-280,-180" : "20,20")).split(',');
     if (xy.size() != 2)
         refuse("--board-origin: expected X,Y");
 
+    QString reason;
     gantry::Board board;
     board.originX = number(xy[0], "--board-origin");
     board.originY = number(xy[1], "--board-origin");
@@ -121,9 +138,10 @@ int main(int argc, char *argv[])
         refuse(QString::fromStdString(error));
     board.points = *read;
 
-    auto *controller = new gantry::Controller(speed, scale, &app);
+    auto *controller = new gantry::Controller(speed, scale, stock, &app);
+    if (parser.isSet(trace) && !controller->traceTo(parser.value(trace), &reason))
+        refuse("--trace: " + reason);
     auto *server = new gantry::Server(controller, board, &app);
-    QString reason;
     if (!server->listen(address, quint16(port), &reason))
         refuse("--tcp " + endpoint + ": " + reason);
     if (parser.isSet(pty) && !server->servePty(parser.value(pty), &reason))

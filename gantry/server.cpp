@@ -22,6 +22,7 @@ Server::Server(Controller *controller, const Board &board, QObject *parent)
 {
     connect(server_, &QTcpServer::newConnection, this, &Server::accept);
     connect(controller_, &Controller::output, this, &Server::send);
+    connect(controller_, &Controller::moved, this, &Server::answerWaits);
 }
 
 bool Server::listen(const QHostAddress &address, quint16 port, QString *error)
@@ -58,6 +59,7 @@ void Server::accept()
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             roles_.remove(socket);
             pending_.remove(socket);
+            waits_.remove(socket);
             if (grbl_ == socket)
                 controller_->dropPartialLine();
             socket->deleteLater();
@@ -135,10 +137,28 @@ void Server::tipLine(QTcpSocket *socket, const QByteArray &line)
         socket->write("tip " + QByteArray::number(p[0], 'f', 3) + " "
             + QByteArray::number(p[1], 'f', 3) + " " + QByteArray::number(p[2], 'f', 3) + " "
             + QByteArray::number(board_.pointUnder(p)) + "\n");
+    } else if (words.first() == "wait" && words.size() == 2) {
+        waits_.insert(socket, words[1].toInt());
+        answerWaits();
     } else if (words.first() == "fault") {
         socket->write(fault(words) + "\n");
     } else {
         socket->write("error unknown command\n");
+    }
+}
+
+void Server::answerWaits()
+{
+    const Axes &p = controller_->position();
+    const int under = board_.pointUnder(p);
+    for (auto it = waits_.begin(); it != waits_.end();) {
+        if (it.value() != under) {
+            ++it;
+            continue;
+        }
+        it.key()->write("tip " + QByteArray::number(p[0], 'f', 3) + " " + QByteArray::number(p[1], 'f', 3)
+            + " " + QByteArray::number(p[2], 'f', 3) + " " + QByteArray::number(under) + "\n");
+        it = waits_.erase(it);
     }
 }
 
@@ -160,11 +180,27 @@ QByteArray Server::fault(const QList<QByteArray> &words)
         }
     } else if (kind == "stall" && words.size() == 2) {
         controller_->setStalled(true);
+    } else if (kind == "deaf" && words.size() == 2) {
+        controller_->setDeaf();
+    } else if (kind == "freeze" && words.size() == 2) {
+        controller_->setFrozen();
+    } else if (kind == "nolift" && (words.size() == 2 || (words.size() == 3 && numbered && n >= 1 && n <= 255))) {
+        controller_->refuseLift(words.size() == 3 ? n : 0);
+    } else if (kind == "slow" && words.size() == 3 && numbered && n >= 0 && n <= 60000) {
+        controller_->setStatusDelay(n);
+    } else if (kind == "hold" && words.size() == 2) {
+        controller_->pressHold();
+    } else if (kind == "start" && words.size() == 2) {
+        controller_->pressStart();
+    } else if (kind == "reset" && words.size() == 2) {
+        controller_->pressReset();
+    } else if (kind == "door" && words.size() == 3 && (words[2] == "open" || words[2] == "closed")) {
+        controller_->setDoor(words[2] == "open");
     } else if (kind == "none" && words.size() == 2) {
-        controller_->setStalled(false);
-        controller_->failNextLine(0);
+        controller_->clearFaults();
     } else {
-        return "error expected: fault alarm N | fault error N | fault drop | fault stall | fault none";
+        return "error expected: fault alarm N | error N | drop | stall | deaf | freeze | nolift [N] | "
+               "slow MS | hold | start | reset | door open|closed | none";
     }
     return "ok";
 }

@@ -39,6 +39,7 @@ private:
     void decide(QTcpSocket *socket);
     void tipLine(QTcpSocket *socket, const QByteArray &line);
     QByteArray fault(const QList<QByteArray> &words);
+    void answerWaits();
     void send(const QByteArray &bytes);
 
     Controller *controller_;
@@ -48,6 +49,7 @@ private:
     QPointer<QTcpSocket> grbl_; // the client that holds the controller
     QHash<QTcpSocket *, QByteArray> pending_; // undecided and tip clients' unread bytes
     QHash<QTcpSocket *, Role> roles_;
+    QHash<QTcpSocket *, int> waits_; // tip clients waiting for the tip down on a point
 };
 
 } // namespace gantry

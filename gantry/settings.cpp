@@ -25,10 +25,13 @@ bool isFloatSetting(int n)
 
 } // namespace
 
-Settings::Settings(double feed)
+Settings::Settings(double feed, bool stock)
+    : forceOrigin_(!stock)
 {
     for (const auto &[n, v] : kDefaults)
         values_[n] = v;
+    if (stock)
+        values_[23] = 0, values_[20] = 0;
     for (int n : { 110, 111, 112, 25 })
         values_[n] = feed * 60;
 }
@@ -38,6 +41,25 @@ Axes Settings::triple(int first, double scale) const
     // A rate or acceleration of 0 would never end a move.
     return { std::max(values_.at(first) * scale, 1e-3), std::max(values_.at(first + 1) * scale, 1e-3),
         std::max(values_.at(first + 2) * scale, 1e-3) };
+}
+
+std::pair<double, double> Settings::range(std::size_t axis) const
+{
+    const double travel = values_.at(130 + int(axis));
+    const bool towardsNegative = (int(values_.at(23)) >> axis) & 1;
+    if (forceOrigin_ && towardsNegative)
+        return { 0, travel };
+    return { -travel, 0 };
+}
+
+Axes Settings::home() const
+{
+    Axes p {};
+    for (std::size_t k = 0; k < 3; ++k) {
+        const bool towardsNegative = (int(values_.at(23)) >> k) & 1;
+        p[k] = forceOrigin_ ? 0 : towardsNegative ? -values_.at(130 + int(k)) + pullOff() : -pullOff();
+    }
+    return p;
 }
 
 int Settings::set(const QByteArray &line)

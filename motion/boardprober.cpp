@@ -31,10 +31,15 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
     QUrlQuery rest;
     // Feeds are given per second, as people think of a machine's speed;
     // G-code takes them per minute.
+    double replyMs = double(config->timing.reply.count());
+    double statusMs = double(config->timing.status.count());
+    double slackMs = double(config->timing.slack.count());
+    double homingS = -1;
     const std::pair<const char *, double *> numbers[] = { { "safe", &config->safeZ },
         { "surface", &config->contactZ }, { "feed", &config->xyFeed },
         { "contact_feed", &config->contactFeed }, { "step", &config->step },
-        { "travel", &config->travel } };
+        { "travel", &config->travel }, { "approach", &config->approach }, { "reply_ms", &replyMs }, { "status_ms", &statusMs },
+        { "margin", &config->timing.margin }, { "slack_ms", &slackMs }, { "homing_s", &homingS } };
     for (const auto &[key, value] : query.queryItems(QUrl::FullyDecoded)) {
         double *target = nullptr;
         for (const auto &[name, field] : numbers)
@@ -54,12 +59,27 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
         *target = perSecond ? v * 60 : v;
     }
     if (config->xyFeed <= 0 || config->contactFeed <= 0 || config->step <= 0 || config->travel < 0
-        || config->safeZ <= config->contactZ) {
-        *error = tr("'%1': feeds and step must be positive, travel not negative, and safe above "
-                    "surface")
+        || config->safeZ <= config->contactZ || !(config->approach >= 0)) {
+        *error = tr("'%1': feeds and step must be positive, travel and approach not negative, and "
+                    "safe above surface")
                      .arg(url);
         return false;
     }
+    // Deadlines: a reply within 10 ms to 10 min, a margin of 0 to 100 times.
+    const auto inRange = [](double v, double lo, double hi) { return v >= lo && v <= hi; };
+    if (!inRange(replyMs, 10, 600000) || !inRange(statusMs, replyMs, 600000)
+        || !inRange(config->timing.margin, 0, 100) || !inRange(slackMs, 0, 600000)
+        || !(homingS < 0 || inRange(homingS, 1, 3600))) {
+        *error = tr("'%1': reply_ms from 10 ms, status_ms not below reply_ms, both up to 600000; "
+                    "margin from 0 to 100; slack_ms up to 600000; homing_s from 1 to 3600")
+                     .arg(url);
+        return false;
+    }
+    config->timing.reply = std::chrono::milliseconds(std::llround(replyMs));
+    config->timing.status = std::chrono::milliseconds(std::llround(statusMs));
+    config->timing.slack = std::chrono::milliseconds(std::llround(slackMs));
+    if (homingS >= 0)
+        config->timing.homing = std::chrono::milliseconds(std::llround(homingS * 1000));
     parsed.setQuery(rest);
     config->url = parsed.toString();
     return true;
@@ -81,6 +101,42 @@ bool boardPlacement(const sig::Signature &board, TransformFit *fit, QString *err
     const bool bottom = std::any_of(board.points.begin(), board.points.end(),
         [](const sig::Point &p) { return p.side == sig::Side::Bottom; });
     return fitTransform(pairs, bottom ? BoardSide::Bottom : BoardSide::Top, fit, error);
+}
+
+QString teachProblem(const sig::Signature &board, const TeachLimits &limits, TransformFit *fit)
+{
+    QString error;
+    if (!boardPlacement(board, fit, &error))
+        return error;
+    const bool scaleOff = std::abs(fit->scale - 1) > limits.scale;
+    if (!scaleOff && fit->residualMm <= limits.residualMm)
+        return {};
+    QStringList each;
+    QString worst;
+    double worstMm = -1;
+    for (const sig::Fiducial &f : board.fiducials) {
+        if (!f.machine)
+            continue;
+        const PlanePoint m = fit->transform.map({ f.mm.x(), f.mm.y() });
+        const double off = std::hypot(m.x - f.machine->x(), m.y - f.machine->y());
+        each << tr("%1 %2 mm").arg(f.name).arg(off, 0, 'f', 3);
+        if (off > worstMm)
+            worstMm = off, worst = f.name;
+    }
+    const QString cause = scaleOff
+        ? tr("the fiducials lie %1 % farther apart on the machine than on the board: one was "
+             "taught at the wrong place (another mark, a jog of the wrong length, --at in the "
+             "wrong frame), or the board file's fiducial places are wrong")
+              .arg((fit->scale - 1) * 100, 0, 'f', 2)
+        : tr("%1 lies farthest off the others' fit: it was probably taught at the wrong place; "
+             "teach it again")
+              .arg(worst);
+    return tr("the taught fiducials do not fit the board (residual %1; at most %2 mm, scale within "
+              "%3 %): %4")
+        .arg(each.join(QStringLiteral(", ")))
+        .arg(limits.residualMm)
+        .arg(limits.scale * 100)
+        .arg(cause);
 }
 
 std::unique_ptr<GantryProber> boardProber(const QString &url, const sig::Signature &board,

@@ -15,13 +15,25 @@ namespace motion {
 // Reads the prober URL: `grbl:/dev/ttyUSB0?baud=115200&safe=-5&surface=-40`
 // or `grbl-tcp://host:port?...`, with the machine's Z heights (`safe`, the
 // travel height; `surface`, the board's), feeds in mm/s (`feed` across,
-// `contact_feed` down), and the retries' `step` and `travel` in mm. What is
-// left (the transport and baud=) stays in config->url.
+// `contact_feed` down), the retries' `step` and `travel` in mm, and the
+// deadlines (`reply_ms`, `status_ms`, `margin`, `slack_ms`, `homing_s`;
+// deadlines.h). What is left (the transport and baud=) stays in config->url.
 bool parseProberUrl(const QString &url, GantryConfig *config, QString *error);
 
 // The board on the machine: fitted to its fiducials that have a taught
 // machine position (two or more); the side probed is the points' side.
 bool boardPlacement(const sig::Signature &board, TransformFit *fit, QString *error);
+
+// How far a teach may be off before it is refused.
+struct TeachLimits
+{
+    double residualMm = 0.2; // any fiducial from the fit
+    double scale = 0.005; // the fit's scale from 1
+};
+// With two taught fiducials or more: why the placement cannot be trusted
+// (past the limits: each fiducial's residual and the likely cause), or
+// empty. The fit in *fit either way.
+QString teachProblem(const sig::Signature &board, const TeachLimits &limits, TransformFit *fit);
 
 // A prober for the points of the board (indices into board.points), each
 // with its board position; false, naming the points without one, else.

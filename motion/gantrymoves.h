@@ -3,7 +3,9 @@
 // G-code that brings the probe there. Plain functions, no I/O.
 #pragma once
 
+#include "deadlines.h"
 #include "grbl.h"
+#include "machineframe.h"
 #include "transform.h"
 
 #include <QCoreApplication>
@@ -27,18 +29,11 @@ struct GantryConfig
     double xyFeed = 1500; // mm/min
     double step = 0.2; // mm lower on each retry
     double travel = 1.0; // mm below the surface at most
-    std::chrono::milliseconds replyTimeout { 1000 }; // for any answer; also the halt's budget
-    std::chrono::milliseconds homingTimeout { 60000 };
+    double approach = 1.0; // mm above the surface: down to it at full speed, the rest at the contact feed
+    bool hover = false; // a dry run: every target at the safe height, never lowered
+    Timing timing;
     std::chrono::milliseconds statusPeriod { 100 }; // `?` while moving
     std::chrono::milliseconds pollPeriod { 5 }; // how soon to look again for replies
-};
-
-// The machine's travel ($130, $131, $132): X 0..x, Y 0..y, Z 0 down to -z.
-struct MachineTravel
-{
-    double x = 0;
-    double y = 0;
-    double z = 0;
 };
 
 // How close (mm) a reported position must be to a target to count as there.
@@ -48,14 +43,25 @@ bool near(const grbl::MachinePoint &a, const grbl::MachinePoint &b, bool withZ);
 // Why the target (or the safe height above it) cannot be reached, naming
 // the axis and the limit; empty when it can. Also refuses a configuration
 // that makes no sense (a safe height below the contact height, no feed).
-QString travelProblem(const GantryConfig &config, const MachineTravel &travel, const grbl::MachinePoint &target);
+QString travelProblem(const GantryConfig &config, const MachineFrame &frame, const grbl::MachinePoint &target);
 
-// The lines that bring the probe from `from` (unknown: nullopt) down onto
-// `target`: a lift to the safe height before any move in X and Y, the move
-// at the XY feed, the lowering at the contact feed, then a dwell, which GRBL
-// acknowledges only once every move before it has ended. `setModes` first
-// sets millimetres and absolute distances.
-QList<QByteArray> moveLines(const GantryConfig &config, const std::optional<grbl::MachinePoint> &from,
+// Whether the probe must rise before it goes from `from` (unknown: nullopt)
+// to `target`: always, unless it is already above the target in X and Y.
+bool needsLift(const std::optional<grbl::MachinePoint> &from, const grbl::MachinePoint &target);
+// The lift to the safe height, then a dwell, which GRBL acknowledges only
+// once every move before it has ended. `setModes` first sets millimetres
+// and absolute distances.
+QList<QByteArray> liftLines(const GantryConfig &config, bool setModes);
+// Whether the machine's reported position is at the safe height or above.
+bool lifted(const GantryConfig &config, const grbl::MachinePoint &reported);
+// From above the target (lifted) or on it: the move in X and Y when
+// needed, the lowering (at full speed down to the approach height when it
+// comes from the safe height, the rest at the contact feed), then a dwell.
+QList<QByteArray> approachLines(const GantryConfig &config, bool moveXY,
     const grbl::MachinePoint &target, bool setModes);
+// How long the lines above take by themselves, from `from`.
+double liftSeconds(const GantryConfig &config, const MachineFrame &frame, const grbl::MachinePoint &from);
+double approachSeconds(const GantryConfig &config, const MachineFrame &frame,
+    const grbl::MachinePoint &from, const grbl::MachinePoint &target);
 
 } // namespace motion

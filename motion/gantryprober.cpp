@@ -6,11 +6,14 @@ namespace motion {
 
 namespace {
 
-QString where(const grbl::MachinePoint &p)
+QString ms(std::chrono::milliseconds d)
 {
-    return QStringLiteral("X%1 Y%2 Z%3")
-        .arg(QString::fromLatin1(grbl::number(p.x)), QString::fromLatin1(grbl::number(p.y)),
-            QString::fromLatin1(grbl::number(p.z)));
+    return QString::number(d.count());
+}
+
+bool isPause(const QString &state)
+{
+    return state.startsWith(QLatin1String("Hold")) || state.startsWith(QLatin1String("Door"));
 }
 
 } // namespace
@@ -23,7 +26,8 @@ GantryProber::GantryProber(GantryConfig config)
 GantryProber::~GantryProber()
 {
     // Whoever drops the prober mid-move does not leave the machine running.
-    if (m_phase == Phase::Homing || m_phase == Phase::Moving || m_phase == Phase::Verify)
+    if (m_phase == Phase::Homing || m_phase == Phase::Lifting || m_phase == Phase::Moving
+        || m_phase == Phase::Verify)
         halt();
 }
 
@@ -38,17 +42,17 @@ void GantryProber::moveTo(const sig::ProbeTarget &target, Clock::time_point now)
     m_reached.reset();
     switch (m_phase) {
     case Phase::Homing:
+    case Phase::Lifting:
     case Phase::Moving:
         m_replan = true; // after what is in flight
         break;
     case Phase::Connect:
     case Phase::Greeting:
-    case Phase::Settings:
     case Phase::Reset:
         break; // these go on to plan the goal
     default:
         m_phase = !m_link ? Phase::Connect : m_expectBanner ? Phase::Reset : Phase::Plan;
-        m_deadline = now + m_config.replyTimeout;
+        m_deadline = now + m_config.timing.reply;
     }
 }
 
@@ -62,19 +66,19 @@ sig::Prober::Status GantryProber::poll(zem::Connection &, Clock::time_point now)
 {
     switch (m_phase) {
     case Phase::None:
-        return { Status::Failed, now, tr("no point was asked for") };
+        return { Status::Failed, now, tr("no point was asked for"), {} };
     case Phase::There:
-        return { Status::There, now, {} };
+        return { Status::There, now, {}, {} };
     case Phase::Failed:
-        return { Status::Failed, now, m_why };
+        return { Status::Failed, now, m_why, {} };
     default:
         return step(now);
     }
 }
 
-sig::Prober::Status GantryProber::moving(Clock::time_point now) const
+sig::Prober::Status GantryProber::moving(Clock::time_point now)
 {
-    return { Status::Moving, now + m_config.pollPeriod, {} };
+    return { Status::Moving, now + m_config.pollPeriod, {}, {} };
 }
 
 sig::Prober::Status GantryProber::fail(const QString &why, bool halt)
@@ -83,84 +87,118 @@ sig::Prober::Status GantryProber::fail(const QString &why, bool halt)
         this->halt();
     m_phase = Phase::Failed;
     m_replan = false;
+    m_pausedSince.reset();
     m_why = QStringLiteral("%1: %2").arg(m_goal.name, why);
-    return { Status::Failed, {}, m_why };
-}
-
-bool GantryProber::send(const QByteArray &line)
-{
-    return m_link->send(line);
-}
-
-void GantryProber::askStatus(Clock::time_point now)
-{
-    m_link->realtime(grbl::kStatusQuery);
-    m_statusAsked = true;
-    m_statusAt = now;
+    return { Status::Failed, {}, m_why, {} };
 }
 
 sig::Prober::Status GantryProber::step(Clock::time_point now)
 {
-    const auto ms = [](std::chrono::milliseconds d) { return QString::number(d.count()); };
     if (m_phase == Phase::Connect) {
         QString error;
-        m_link = GrblLink::open(m_config.url, m_config.replyTimeout, &error);
+        m_link = GrblLink::open(m_config.url, m_config.timing.reply, &error);
         if (!m_link)
             return fail(tr("cannot reach the machine: %1").arg(error), false);
         // A new line may be a machine that was just switched on or reset.
-        m_homed = m_modal = m_expectBanner = m_statusAsked = m_greetingReset = false;
+        m_homed = m_modal = m_expectBanner = false;
         m_at.reset();
-        for (auto &travel : m_maxTravel)
-            travel.reset();
-        // Nothing is sent before the banner: a line sent while the machine
-        // restarts is lost, and its ok would then answer the next line.
+        m_poll.reset();
+        m_greeting.start(m_config.timing, now);
         m_phase = Phase::Greeting;
-        m_deadline = now + m_config.replyTimeout;
         return moving(now);
     }
     if (!m_link->pump())
         return fail(tr("the line to the machine was lost (%1)").arg(m_link->lostReason()), true);
     for (const grbl::Reply &reply : m_link->take()) {
+        if (m_phase == Phase::Greeting) {
+            const auto state = m_greeting.take(*m_link, reply, now);
+            if (state == MachineGreeting::State::Failed)
+                return fail(m_greeting.why(), false);
+            if (state == MachineGreeting::State::Done) {
+                m_frame = m_greeting.frame();
+                if (!m_warned)
+                    m_notice = m_frame.softLimitsWarning();
+                m_warned = true;
+                m_phase = Phase::Plan;
+            }
+            continue;
+        }
         const Status status = handle(reply, now);
         if (status.kind != Status::Moving)
             return status;
     }
+    if (m_phase == Phase::Greeting
+        && m_greeting.tick(*m_link, now) == MachineGreeting::State::Failed)
+        return fail(m_greeting.why(), false);
     if (m_phase == Phase::Plan)
         return plan(now);
-    if (m_statusAsked && now - m_statusAt > m_config.replyTimeout)
-        return fail(tr("no status report from the machine within %1 ms").arg(ms(m_config.replyTimeout)), true);
-    if (now > m_deadline) {
-        switch (m_phase) {
-        case Phase::Greeting:
-            if (m_greetingReset)
-                return fail(tr("no GRBL banner within %1 ms, even after a reset").arg(ms(m_config.replyTimeout)), false);
-            // A machine that was already running says nothing: a reset makes it speak.
-            m_link->realtime(grbl::kSoftReset);
-            m_greetingReset = true;
-            m_deadline = now + m_config.replyTimeout;
-            return moving(now);
-        case Phase::Settings:
-            return fail(tr("the machine did not answer $$ within %1 ms").arg(ms(m_config.replyTimeout)), false);
-        case Phase::Homing:
-            return fail(tr("homing did not end within %1 ms").arg(ms(m_config.homingTimeout)), true);
-        case Phase::Reset:
+    if (m_poll.silent(m_config.timing, now))
+        return fail(tr("no status report from the machine within %1 ms (asked %2 times); it was "
+                       "halted; %3")
+                        .arg(ms(m_config.timing.status))
+                        .arg(m_poll.asks())
+                        .arg(m_poll.lastState()),
+            true);
+    if (!m_pausedSince && now > m_deadline) {
+        if (m_phase == Phase::Reset) {
             m_expectBanner = false; // no banner after the reset: go on regardless
             return plan(now);
-        default:
-            break;
         }
+        if (m_phase != Phase::Greeting)
+            return timedOut();
     }
-    // Not while homing: the cycle's own time-out and its ok or alarm watch it.
-    const bool watching = m_phase == Phase::Moving || m_phase == Phase::Verify || m_phase == Phase::Check;
-    if (watching && !m_statusAsked && now >= m_statusAt)
-        askStatus(now);
-    return moving(now);
+    watch(now);
+    Status status = moving(now);
+    status.notice = std::exchange(m_notice, {}); // said once, whatever came back before
+    return status;
+}
+
+// Not while homing: the cycle's deadline and its ok or alarm watch it.
+void GantryProber::watch(Clock::time_point now)
+{
+    const bool watching = m_phase == Phase::Check || m_phase == Phase::Lifting
+        || m_phase == Phase::LiftCheck || m_phase == Phase::Moving || m_phase == Phase::Verify;
+    if (watching)
+        m_poll.tick(*m_link, m_config.timing, now); // a late reply is asked for again
+}
+
+sig::Prober::Status GantryProber::timedOut()
+{
+    const QString target = where(m_goal.machine);
+    QString why = m_phase == Phase::Homing ? tr("homing did not end within %1 ms").arg(m_awaited)
+        : m_phase == Phase::Lifting
+        ? tr("the lift to the safe height (Z %1) did not end within %2 ms")
+              .arg(QString::fromLatin1(grbl::number(m_config.safeZ)), m_awaited)
+        : m_phase == Phase::Moving
+        ? tr("the move to %1 did not end within %2 ms").arg(target, m_awaited)
+        : tr("the machine did not come to rest at %1 within %2 ms").arg(target, m_awaited);
+    if (!m_link->idle())
+        why += tr(" (no ok for 'G4 P0' or a line before it)");
+    return fail(tr("%1; it was halted; %2").arg(why, m_poll.lastState()), true);
+}
+
+void GantryProber::pause(const grbl::Status &status, Clock::time_point now)
+{
+    if (isPause(status.state)) {
+        if (!m_pausedSince) {
+            m_pausedSince = now;
+            m_notice = tr("%1: %2").arg(m_goal.name, grbl::pauseText(status.state));
+        }
+        return;
+    }
+    if (!m_pausedSince)
+        return;
+    // The time held is not the step's: its deadline moves on by as much.
+    m_deadline += now - *m_pausedSince;
+    m_pausedSince.reset();
+    m_notice = tr("%1: the machine goes on (%2)").arg(m_goal.name, status.state);
 }
 
 sig::Prober::Status GantryProber::handle(const grbl::Reply &reply, Clock::time_point now)
 {
     const bool active = m_phase == Phase::Homing || m_phase == Phase::Check
-        || m_phase == Phase::Moving || m_phase == Phase::Verify;
+        || m_phase == Phase::Lifting || m_phase == Phase::LiftCheck || m_phase == Phase::Moving
+        || m_phase == Phase::Verify;
     switch (reply.kind) {
     case grbl::Reply::Alarm:
         // A soft limit stops the machine before it moves, so it keeps its
@@ -169,92 +207,124 @@ sig::Prober::Status GantryProber::handle(const grbl::Reply &reply, Clock::time_p
         m_homed = m_unlock;
         if (!active)
             break; // e.g. after our own reset in motion: the next move homes first
-        return fail(tr("the machine raised ALARM:%1 (%2); it was halted")
+        return fail(tr("the machine raised ALARM:%1 (%2); it was halted; %3")
                         .arg(reply.code)
-                        .arg(grbl::alarmText(reply.code)),
+                        .arg(grbl::alarmText(reply.code), grbl::alarmWayOn(reply.code)),
             true);
-    case grbl::Reply::Error:
+    case grbl::Reply::Error: {
         // GRBL goes on with the lines after a refused one: stop them.
-        return fail(tr("the machine refused '%1': error:%2 (%3); it was halted")
-                        .arg(QString::fromLatin1(reply.answers))
-                        .arg(reply.code)
-                        .arg(grbl::errorText(reply.code)),
-            true);
+        QString why = tr("the machine refused '%1': error:%2 (%3); it was halted")
+                          .arg(QString::fromLatin1(reply.answers))
+                          .arg(reply.code)
+                          .arg(grbl::errorText(reply.code));
+        if (reply.code == 9)
+            why += tr("; the machine is in alarm: unlock or home");
+        if (m_phase == Phase::Lifting)
+            why = tr("the lift was refused, nothing moved in X or Y: %1").arg(why);
+        return fail(why, true);
+    }
     case grbl::Reply::Banner:
-        if (!reply.text.startsWith(QLatin1String("Grbl 1.1")))
-            return fail(tr("the machine says '%1'; only GRBL 1.1 is spoken here").arg(reply.text), false);
-        if (m_phase == Phase::Greeting) {
-            send("$$");
-            m_phase = Phase::Settings;
-            m_deadline = now + m_config.replyTimeout;
-        } else if (m_expectBanner) {
+        if (m_expectBanner) {
             m_expectBanner = false;
             if (m_phase == Phase::Reset)
                 m_phase = Phase::Plan;
-        } else if (m_phase == Phase::Settings) {
-            send("$$"); // the port's opening reset the machine; ask again
-            m_deadline = now + m_config.replyTimeout;
-        } else {
-            m_homed = m_modal = false;
-            m_at.reset();
-            if (active)
-                return fail(tr("the machine reset itself"), false);
+            break;
         }
-        break;
-    case grbl::Reply::Setting:
-        if (m_phase == Phase::Settings && reply.code >= 130 && reply.code <= 132 && reply.value > 0)
-            m_maxTravel[reply.code - 130] = reply.value;
+        m_homed = m_modal = false;
+        m_at.reset();
+        if (active)
+            return fail(
+                tr("the machine was reset (its reset button, or a restart) during the run: "
+                   "its position may be lost; home it (zemctl prober home, or Home), then go on"),
+                false);
         break;
     case grbl::Reply::Ok:
-        if (m_phase == Phase::Settings && reply.answers == "$$") {
-            if (!m_maxTravel[0] || !m_maxTravel[1] || !m_maxTravel[2])
-                return fail(tr("the machine did not report its travel ($130 to $132)"), false);
-            m_phase = Phase::Plan;
-        } else if (m_phase == Phase::Homing && (reply.answers == "$H" || reply.answers == "$X")) {
+        if (m_phase == Phase::Homing && (reply.answers == "$H" || reply.answers == "$X")) {
+            m_justHomed = reply.answers == "$H";
             m_homed = true;
             m_unlock = false;
             m_modal = false;
             m_at.reset();
             m_phase = Phase::Plan;
-        } else if (m_phase == Phase::Moving && m_link->idle()) {
+        } else if ((m_phase == Phase::Lifting || m_phase == Phase::Moving) && m_link->idle()) {
             // The last line is a dwell, acknowledged once every move before it ended.
-            m_phase = m_replan ? Phase::Plan : Phase::Verify;
+            m_phase = m_replan              ? Phase::Plan
+                : m_phase == Phase::Lifting ? Phase::LiftCheck
+                                            : Phase::Verify;
             m_replan = false;
-            m_statusAt = now;
+            m_poll.fresh(now);
+            m_deadline = now + m_config.timing.status;
+            m_awaited = ms(m_config.timing.status);
         }
         break;
-    case grbl::Reply::StatusReport: {
-        m_statusAsked = false;
-        m_statusAt = now + m_config.statusPeriod;
-        const grbl::Status &status = *reply.status;
-        if (m_onPosition && status.mpos)
-            m_onPosition(*status.mpos);
-        const QString state = status.base();
-        if (state == QLatin1String("Alarm") && active) {
-            m_homed = m_unlock = false;
-            return fail(tr("the machine is in alarm; it must be homed again"), m_phase != Phase::Check);
-        }
-        if (m_phase == Phase::Check) {
-            if (state == QLatin1String("Idle"))
-                return queueMotion(now);
-            return fail(tr("the machine is not idle (%1); it takes no move now").arg(status.state), false);
-        }
-        if (m_phase == Phase::Verify) {
-            m_statusAt = now; // until the report says there
-            if (state != QLatin1String("Idle") || !status.mpos)
-                break;
-            if (!near(*status.mpos, m_goal.machine, true))
-                return fail(tr("the machine stopped at %1, not at %2")
-                                .arg(where(*status.mpos), where(m_goal.machine)),
-                    true);
-            m_at = m_reached = status.mpos;
-            m_phase = Phase::There;
-            return { Status::There, now, {} };
-        }
-        break;
-    }
+    case grbl::Reply::StatusReport:
+        return report(*reply.status, now);
     default:
         break; // messages and lines GRBL may add: nothing to act on
+    }
+    return moving(now);
+}
+
+sig::Prober::Status GantryProber::report(const grbl::Status &status, Clock::time_point now)
+{
+    const bool fresh = m_poll.heard(status, now, m_config.statusPeriod);
+    if (m_onPosition && status.mpos)
+        m_onPosition(*status.mpos);
+    const QString state = status.base();
+    const bool active = m_phase == Phase::Check || m_phase == Phase::Lifting
+        || m_phase == Phase::LiftCheck || m_phase == Phase::Moving || m_phase == Phase::Verify;
+    if (!active || !fresh)
+        return moving(now); // a late report tells of a time before the step began
+    if (state == QLatin1String("Alarm")) {
+        m_homed = m_unlock = false;
+        return fail(
+            tr("the machine is in alarm; it must be homed again (zemctl prober home, or Home)"),
+            m_phase != Phase::Check);
+    }
+    pause(status, now);
+    if (m_pausedSince)
+        return moving(now);
+    const bool idle = state == QLatin1String("Idle");
+    if (m_phase == Phase::Check) {
+        if (!idle)
+            return fail(
+                tr("the machine is not idle (%1); it takes no move now").arg(status.state), false);
+        if (m_justHomed && status.mpos && !near(*status.mpos, m_frame.home(), true)) {
+            return fail(tr("after homing the machine reports %1, not %2 as its settings ($23, $27) "
+                           "say; nothing was moved: check the machine's settings")
+                            .arg(where(*status.mpos), where(m_frame.home())),
+                false);
+        }
+        m_justHomed = false;
+        if (!needsLift(m_at, m_goal.machine) && m_at)
+            return queue(approachLines(m_config, false, m_goal.machine, !m_modal), Phase::Moving,
+                approachSeconds(m_config, m_frame, *m_at, m_goal.machine), now);
+        const grbl::MachinePoint from = status.mpos ? *status.mpos : m_goal.machine;
+        return queue(liftLines(m_config, !m_modal), Phase::Lifting,
+            liftSeconds(m_config, m_frame, from), now);
+    }
+    if (!idle || !status.mpos)
+        return moving(now); // until the report says still
+    if (m_phase == Phase::LiftCheck) {
+        // The lift is seen, not assumed from an ok: a Z that did not rise
+        // stops the run before anything moves in X or Y.
+        if (!lifted(m_config, *status.mpos))
+            return fail(
+                tr("the lift to Z %1 was acknowledged, but the machine reports %2: the tip "
+                   "may still be down; stopped without moving in X or Y")
+                    .arg(QString::fromLatin1(grbl::number(m_config.safeZ)), where(*status.mpos)),
+                false);
+        return queue(approachLines(m_config, true, m_goal.machine, false), Phase::Moving,
+            approachSeconds(m_config, m_frame, *status.mpos, m_goal.machine), now);
+    }
+    if (m_phase == Phase::Verify) {
+        if (!near(*status.mpos, m_goal.machine, true))
+            return fail(tr("the machine stopped at %1, not at %2")
+                            .arg(where(*status.mpos), where(m_goal.machine)),
+                true);
+        m_at = m_reached = status.mpos;
+        m_phase = Phase::There;
+        return { Status::There, now, {}, std::exchange(m_notice, {}) };
     }
     return moving(now);
 }
@@ -266,34 +336,40 @@ sig::Prober::Status GantryProber::plan(Clock::time_point now)
     if (m_goal.attempt * m_config.step > m_config.travel + 1e-9)
         return fail(tr("no contact within %1 mm").arg(m_config.travel), false);
     const PlanePoint xy = m_config.transform.map(*m_goal.board);
-    m_goal.machine = { xy.x, xy.y, m_config.contactZ - m_goal.attempt * m_config.step };
-    const MachineTravel travel { *m_maxTravel[0], *m_maxTravel[1], *m_maxTravel[2] };
-    if (const QString problem = travelProblem(m_config, travel, m_goal.machine); !problem.isEmpty())
+    m_goal.machine = { xy.x, xy.y, m_config.hover ? m_config.safeZ : m_config.contactZ - m_goal.attempt * m_config.step };
+    if (const QString problem = travelProblem(m_config, m_frame, m_goal.machine);
+        !problem.isEmpty())
         return fail(problem, false); // nothing was sent for this point
     if (!m_homed || m_unlock) {
-        send(m_unlock ? "$X" : "$H");
+        m_link->send(m_unlock ? "$X" : "$H");
         m_phase = Phase::Homing;
-        m_deadline = now + m_config.homingTimeout;
-        m_statusAt = now + m_config.statusPeriod;
+        m_awaited = ms(homingDeadline(m_config.timing, m_frame));
+        m_deadline = now + homingDeadline(m_config.timing, m_frame);
         return moving(now);
     }
     // Ask first: an alarm or a hold since the last point refuses the move.
     m_phase = Phase::Check;
-    if (!m_statusAsked)
-        askStatus(now);
+    m_deadline = now + m_config.timing.status;
+    m_awaited = ms(m_config.timing.status);
+    m_poll.fresh(now);
+    m_poll.ask(*m_link, now);
     return moving(now);
 }
 
-sig::Prober::Status GantryProber::queueMotion(Clock::time_point now)
+sig::Prober::Status GantryProber::queue(
+    const QList<QByteArray> &lines, Phase phase, double seconds, Clock::time_point now)
 {
-    for (const QByteArray &line : moveLines(m_config, m_at, m_goal.machine, !m_modal)) {
-        if (!send(line))
+    for (const QByteArray &line : lines) {
+        if (!m_link->send(line))
             return fail(tr("'%1' cannot be sent").arg(QString::fromLatin1(line)), true);
     }
     m_modal = true;
     m_at.reset();
-    m_phase = Phase::Moving;
-    m_statusAt = now + m_config.statusPeriod;
+    m_phase = phase;
+    const auto deadline = motionDeadline(m_config.timing, seconds);
+    m_awaited = ms(deadline);
+    m_deadline = now + deadline;
+    m_poll.dueAt(now + m_config.statusPeriod);
     return moving(now);
 }
 
@@ -301,13 +377,14 @@ void GantryProber::halt()
 {
     if (!m_link)
         return;
-    const bool held = m_link->halt(m_config.replyTimeout);
+    const bool held = m_link->halt(m_config.timing.reply);
     if (m_link->lost())
         m_link.reset();
     else
         m_expectBanner = true;
     m_homed = m_homed && (held || m_unlock);
-    m_modal = m_statusAsked = false;
+    m_modal = false;
+    m_poll.reset();
     m_at.reset();
 }
 
@@ -325,10 +402,11 @@ void GantryProber::release()
 {
     m_link.reset();
     m_phase = Phase::None;
-    m_homed = m_unlock = m_modal = m_statusAsked = m_expectBanner = m_greetingReset = false;
-    for (auto &travel : m_maxTravel)
-        travel.reset();
+    m_homed = m_unlock = m_modal = m_expectBanner = m_justHomed = false;
+    m_frame = MachineFrame();
     m_at.reset();
+    m_poll.reset();
+    m_pausedSince.reset();
 }
 
 Drift drift(const grbl::MachinePoint &taught, const grbl::MachinePoint &reached, double tolerance)

@@ -1,10 +1,14 @@
-// A GRBL 1.1 gantry as the probe run's prober: it homes before its first
-// move, lifts to the safe height before every move in X and Y, lowers at the
-// contact feed to the board's surface, and on a retry lowers by one more
-// step, up to its travel. A stop, an alarm, a refused line or a lost line
-// halts the machine (feed hold, then soft reset) and fails the point by name;
-// starting again from that point homes again if the machine lost its place
-// (after a soft-limit alarm, which keeps it, it unlocks with $X instead).
+// A GRBL 1.1 gantry as the probe run's prober: it reads the machine's frame
+// on connecting, homes before its first move, lifts to the safe height and
+// sees the lift in the reported position before any move in X and Y, lowers
+// at the contact feed to the board's surface, and on a retry lowers by one
+// more step, up to its travel. Every step has a deadline (deadlines.h); a
+// feed hold or an open door pauses the point until cycle start. A stop, an
+// alarm, a reset, a refused line, a lost line or a step past its deadline
+// halts the machine (feed hold, then soft reset) and fails the point by
+// name, with the machine's last state; starting again from that point homes
+// again if the machine lost its place (after a soft-limit alarm, which keeps
+// it, it unlocks with $X instead).
 //
 // poll() never calls the zem library: motion only. Everything happens on the
 // thread that polls (the link is opened on the first poll).
@@ -12,7 +16,9 @@
 
 #include "gantrymoves.h"
 #include "grbllink.h"
+#include "machinegreeting.h"
 #include "prober.h"
+#include "statuspoll.h"
 
 #include <QCoreApplication>
 
@@ -42,6 +48,8 @@ public:
     void moveToBoard(PlanePoint board, const QString &name, Clock::time_point now);
     std::optional<grbl::MachinePoint> reached() const { return m_reached; }
     const GantryConfig &config() const { return m_config; }
+    // A dry run: every target at the safe height, never lowered.
+    void hoverOnly(bool on) { m_config.hover = on; }
     // Told every position the machine reports, on the polling thread: a
     // window draws the probe moving.
     void setPositionListener(std::function<void(const grbl::MachinePoint &)> listener)
@@ -50,7 +58,10 @@ public:
     }
 
 private:
-    enum class Phase { None, Connect, Greeting, Settings, Reset, Plan, Homing, Check, Moving, Verify, There, Failed };
+    enum class Phase {
+        None, Connect, Greeting, Reset, Plan, Homing, Check, Lifting, LiftCheck, Moving, Verify,
+        There, Failed
+    };
 
     struct Goal
     {
@@ -60,15 +71,16 @@ private:
         grbl::MachinePoint machine; // filled by plan()
     };
 
-    void start(Goal goal);
     Status step(Clock::time_point now);
     Status handle(const grbl::Reply &reply, Clock::time_point now);
+    Status report(const grbl::Status &status, Clock::time_point now);
     Status plan(Clock::time_point now);
-    Status queueMotion(Clock::time_point now);
+    Status queue(const QList<QByteArray> &lines, Phase phase, double seconds, Clock::time_point now);
+    Status timedOut();
     Status fail(const QString &why, bool halt);
-    Status moving(Clock::time_point now) const;
-    bool send(const QByteArray &line);
-    void askStatus(Clock::time_point now);
+    Status moving(Clock::time_point now);
+    void watch(Clock::time_point now);
+    void pause(const grbl::Status &status, Clock::time_point now);
     void halt();
 
     GantryConfig m_config;
@@ -77,18 +89,21 @@ private:
     Goal m_goal;
     bool m_replan = false; // a new goal came while lines were in flight
     QString m_why; // Failed
-    Clock::time_point m_deadline {}; // of the phase's awaited reply
-    // The machine's travel from $130-$132, read once per connection.
-    std::optional<double> m_maxTravel[3];
+    Clock::time_point m_deadline {}; // of the phase's awaited step
+    QString m_awaited; // that step, for people
+    MachineGreeting m_greeting;
+    MachineFrame m_frame; // read once per connection
     bool m_homed = false;
+    bool m_justHomed = false; // the next report must be at the frame's home
     bool m_unlock = false; // alarmed with the position kept: $X, not $H
     bool m_modal = false; // G21 G90 sent since the last reset
     bool m_expectBanner = false; // after our own reset
-    bool m_greetingReset = false; // no banner on connecting: reset sent
+    bool m_warned = false; // soft limits off: said once
     std::optional<grbl::MachinePoint> m_at; // where the last move ended
     std::optional<grbl::MachinePoint> m_reached;
-    bool m_statusAsked = false;
-    Clock::time_point m_statusAt {}; // when `?` was sent, or is due
+    StatusPoll m_poll;
+    std::optional<Clock::time_point> m_pausedSince; // a hold or an open door
+    QString m_notice; // for the next Moving status
     std::function<void(const grbl::MachinePoint &)> m_onPosition;
 };
 

@@ -87,6 +87,9 @@ Reply parseReply(const QByteArray &line)
     } else if (line.startsWith("[MSG:") && line.endsWith(']')) {
         reply.kind = Reply::Message;
         reply.text = QString::fromLatin1(line.mid(5, line.size() - 6));
+    } else if (line.startsWith("[OPT:") && line.endsWith(']')) {
+        reply.kind = Reply::Options;
+        reply.text = QString::fromLatin1(line.mid(5, line.size() - 6)).section(QLatin1Char(','), 0, 0);
     } else if (line.startsWith("Grbl ")) {
         reply.kind = Reply::Banner;
     } else if (line.startsWith('<')) {
@@ -157,6 +160,44 @@ QString alarmText(int code)
     case 9: return tr("homing failed: no limit switch was found");
     default: return tr("an alarm GRBL 1.1 does not document");
     }
+}
+
+QString alarmWayOn(int code)
+{
+    switch (code) {
+    case 1:
+    case 3:
+        return tr("home the machine (zemctl prober home, or Home) before it moves again");
+    case 2:
+    case 4:
+    case 5:
+        return tr("unlock the machine (zemctl prober unlock, or Unlock) or home it");
+    case 6:
+    case 7:
+    case 8:
+    case 9:
+        return tr("check the limit switches and the door, then home the machine again");
+    default:
+        return tr("unlock or home the machine");
+    }
+}
+
+QString pauseText(const QString &state)
+{
+    if (state.startsWith(QLatin1String("Hold")))
+        return tr("the machine is in a feed hold (%1): the run waits; press cycle start on the "
+                  "machine to go on")
+            .arg(state);
+    if (state.startsWith(QLatin1String("Door")))
+        return tr("the machine's safety door is open (%1): the run waits; close the door and "
+                  "press cycle start to go on")
+            .arg(state);
+    return {};
+}
+
+bool needsReset(const Reply &reply)
+{
+    return reply.kind == Reply::Message && reply.text == QLatin1String("Reset to continue");
 }
 
 QByteArray number(double value)

@@ -48,11 +48,11 @@ struct Status
 // One line from the machine.
 struct Reply
 {
-    enum Kind { Ok, Error, Alarm, Message, Banner, StatusReport, Setting, Other };
+    enum Kind { Ok, Error, Alarm, Message, Banner, StatusReport, Setting, Options, Other };
     Kind kind = Other;
     int code = 0; // Error and Alarm: N; Setting: the setting's number
     double value = 0; // Setting
-    QString text; // the line as received; Message: the text inside [MSG:...]
+    QString text; // the line as received; Message: the text inside [MSG:...]; Options: the letters of [OPT:...]
     std::optional<Status> status; // StatusReport
     QByteArray answers; // Ok and Error: the line they acknowledge (the link fills it)
 };
@@ -65,6 +65,13 @@ std::optional<Status> parseStatus(const QByteArray &line);
 // What `error:N` and `ALARM:N` mean, as GRBL 1.1 documents them.
 QString errorText(int code);
 QString alarmText(int code);
+// What a technician does about an alarm: unlock, home, or check the machine.
+QString alarmWayOn(int code);
+// A hold or an open door as a technician reads it, with the way on; empty
+// for any other state.
+QString pauseText(const QString &state);
+// "Reset to continue": a limit alarm that takes nothing but a soft reset.
+bool needsReset(const Reply &reply);
 
 // A coordinate as G-code takes it: three decimals, never "-0.000".
 QByteArray number(double value);

@@ -58,7 +58,9 @@ public:
         m_greetBy = Clock::now() + kGreeting;
         m_resets = 0;
         m_wasHomed = wasHomed;
-        m_travel.reset();
+        m_frame = MachineFrame();
+        m_critical = false;
+        m_afterReset.clear();
         m_timer->start();
         publish();
     }
@@ -72,7 +74,7 @@ public:
         if (m_link && m_state.open) {
             // A cancel overtakes the lines still in the machine's buffer:
             // it must come after the jog has been taken.
-            const auto deadline = Clock::now() + m_config.replyTimeout;
+            const auto deadline = Clock::now() + m_config.timing.reply;
             while (!m_link->idle() && Clock::now() < deadline && m_link->pump(10ms))
                 m_link->take();
             m_link->realtime(grbl::kJogCancel);
@@ -109,12 +111,18 @@ public:
     {
         if (!ready())
             return;
+        // A limit alarm takes nothing but a reset: the line follows the banner.
+        if (m_critical && (line == "$H" || line == "$X")) {
+            m_afterReset = line;
+            m_link->realtime(grbl::kSoftReset);
+            return;
+        }
         QString error;
         if (!m_link->send(line, &error))
             return publish(error);
         ++m_pending;
         if (line == "$H")
-            m_homingBy = Clock::now() + m_config.homingTimeout;
+            m_homingBy = Clock::now() + homingDeadline(m_config.timing, m_frame);
         m_state.problem.clear();
         m_state.busy = true;
         m_askBy = Clock::now();
@@ -125,21 +133,22 @@ public:
     {
         if (!ready())
             return;
+        // GRBL would refuse a jog beyond its travel only with soft limits
+        // on; refuse it here whatever the machine's settings.
+        grbl::Status now;
+        now.state = m_state.state;
+        now.mpos = m_state.position;
+        const QString problem = jogProblem(m_frame, now, dx, dy, dz);
+        if (!problem.isEmpty() && now.base() == QLatin1String("Alarm"))
+            return publish(problem);
         if (!m_state.homed)
             return publish(tr("home the machine first: until then its position means nothing"));
-        if (!m_state.position || !m_travel)
-            return publish(tr("the machine has not said where it is yet"));
-        const grbl::MachinePoint to { m_state.position->x + dx, m_state.position->y + dy,
-            m_state.position->z + dz };
-        // GRBL would take a jog beyond its travel only with soft limits on;
-        // refuse it here whatever the machine's settings.
-        if (to.x < 0 || to.x > m_travel->x || to.y < 0 || to.y > m_travel->y || to.z > 0
-            || to.z < -m_travel->z)
-            return publish(tr("that jog leaves the machine's travel (X 0 to %1, Y 0 to %2, Z 0 "
-                              "to -%3 mm)")
-                               .arg(m_travel->x)
-                               .arg(m_travel->y)
-                               .arg(m_travel->z));
+        if (!problem.isEmpty())
+            return publish(problem);
+        if ((dx != 0 || dy != 0) && !lifted(m_config, *now.mpos))
+            return publish(tr("lift the tip to the safe height (Z %1) first: a move in X or Y would "
+                              "drag it across the board")
+                               .arg(m_config.safeZ));
         send(jogLine(dx, dy, dz, dz != 0 ? m_config.contactFeed : m_config.xyFeed));
     }
 
@@ -147,7 +156,7 @@ public:
     {
         if (!m_link)
             return;
-        const bool held = m_link->halt(m_config.replyTimeout);
+        const bool held = m_link->halt(m_config.timing.reply);
         m_pending = 0;
         m_homingBy.reset();
         m_state.busy = false;
@@ -210,7 +219,7 @@ private:
         if (m_homingBy && now > *m_homingBy) {
             halt();
             return publish(tr("homing did not end within %1 s; the machine was halted")
-                               .arg(m_config.homingTimeout.count() / 1000));
+                               .arg(homingDeadline(m_config.timing, m_frame).count() / 1000));
         }
         // A report a tenth of a second while anything moves, as a sender's
         // position display asks; four a second while still.
@@ -229,18 +238,24 @@ private:
             if (!m_state.open) {
                 m_state.open = true;
                 m_state.homed = m_wasHomed;
-                // The machine's travel, for refusing jogs beyond it.
+                // The machine's frame, for refusing jogs beyond its travel.
                 m_link->send("$$");
-                ++m_pending;
+                m_link->send("$I");
+                m_pending += 2;
             }
+            m_critical = false;
+            if (!m_afterReset.isEmpty())
+                send(std::exchange(m_afterReset, {}));
             m_askBy = Clock::now();
             break;
+        case grbl::Reply::Message:
+            m_critical = m_critical || grbl::needsReset(r);
+            break;
         case grbl::Reply::Setting:
-            if (r.code >= 130 && r.code <= 132) {
-                if (!m_travel)
-                    m_travel = MachineTravel();
-                (r.code == 130 ? m_travel->x : r.code == 131 ? m_travel->y : m_travel->z) = r.value;
-            }
+        case grbl::Reply::Options:
+            m_frame.take(r);
+            if (r.kind == grbl::Reply::Options && !m_frame.softLimits())
+                m_state.problem = m_frame.softLimitsWarning();
             break;
         case grbl::Reply::Ok:
         case grbl::Reply::Error:
@@ -248,6 +263,9 @@ private:
             if (r.answers == "$H") {
                 m_homingBy.reset();
                 m_state.homed = r.kind == grbl::Reply::Ok;
+                // Homing's ok comes once the machine is idle, before its next report says so.
+                if (m_state.homed)
+                    m_state.state = QStringLiteral("Idle");
             }
             if (r.kind == grbl::Reply::Error)
                 m_state.problem = tr("'%1' refused: error:%2 (%3)")
@@ -260,10 +278,12 @@ private:
             // A soft limit keeps the position (unlock with $X); every other
             // alarm may have lost steps.
             m_state.homed = m_state.homed && r.code == 2;
-            m_state.problem = tr("ALARM:%1 (%2)").arg(r.code).arg(grbl::alarmText(r.code));
+            m_state.problem = tr("ALARM:%1 (%2); %3").arg(r.code).arg(grbl::alarmText(r.code), grbl::alarmWayOn(r.code));
             m_homingBy.reset();
             break;
         case grbl::Reply::StatusReport:
+            if (r.status->state != m_state.state && !grbl::pauseText(r.status->state).isEmpty())
+                m_state.problem = grbl::pauseText(r.status->state);
             m_state.state = r.status->state;
             if (r.status->mpos)
                 m_state.position = r.status->mpos;
@@ -281,7 +301,9 @@ private:
     GantryConfig m_config;
     MachineState m_state;
     MachineState m_published;
-    std::optional<MachineTravel> m_travel;
+    MachineFrame m_frame;
+    bool m_critical = false; // a limit alarm: only a reset is heard
+    QByteArray m_afterReset; // $H or $X, sent once the reset's banner came
     Clock::time_point m_greetBy {};
     Clock::time_point m_askBy {};
     std::optional<Clock::time_point> m_homingBy;

@@ -37,6 +37,9 @@ public:
         Kind kind = Moving;
         Clock::time_point next {}; // Moving: when to ask again
         QString why; // Failed
+        // Moving: what the person must know now, said once (a hold that
+        // pauses the run, the machine going on, a warning); else empty.
+        QString notice {};
     };
 
     virtual ~Prober() = default;

@@ -52,7 +52,7 @@ bool fitTransform(const std::vector<std::pair<PlanePoint, PlanePoint>> &pairs, B
         worst = std::max(worst, std::hypot(m.x - machine.x, m.y - machine.y));
     }
     if (fit)
-        *fit = { t, worst };
+        *fit = { t, worst, std::hypot(dot, cross) / spread };
     return true;
 }
 

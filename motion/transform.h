@@ -48,6 +48,9 @@ struct TransformFit
     // transform puts its board point: a mis-taught point or a board that
     // moved shows here.
     double residualMm = 0;
+    // Machine mm per board mm, had a stretch been fitted too: a board does
+    // not stretch, so far from 1 a point was taught at the wrong place.
+    double scale = 1;
 };
 
 // Fits the transform to taught pairs (board point, machine XY) by least

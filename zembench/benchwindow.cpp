@@ -1,4 +1,8 @@
 #include "benchwindow.h"
+
+#include "proberpanel.h"
+
+#include <QVBoxLayout>
 #include "ui_benchwindow.h"
 
 #include "devicesession.h"
@@ -96,6 +100,16 @@ void BenchWindow::buildParts()
         showPoint(row);
     });
     connect(ui->boardView, &BoardView::pointClicked, ui->pointsTable, &PointTable::selectRow);
+    // The machine that brings the probe, in a tab of its own (its arrow keys
+    // jog there only): home, jog, Unlock after an alarm, teach; lent to a run.
+    auto *machineTab = new QWidget(ui->benchTabs);
+    machineTab->setObjectName(QStringLiteral("machineTab"));
+    m_prober = new ProberPanel(*m_context, *m_document, machineTab, machineTab);
+    (new QVBoxLayout(machineTab))->addWidget(m_prober);
+    ui->benchTabs->addTab(machineTab, tr("&Machine"));
+    connect(m_prober, &ProberPanel::probeMoved, ui->boardView, &BoardView::setProbe);
+    connect(m_prober, &ProberPanel::stopRequested, this, &BenchWindow::stopRun);
+    connect(m_prober, &ProberPanel::statusChanged, this, &BenchWindow::setStatus);
     connect(ui->benchTabs, &QTabWidget::currentChanged, this, [this](int tab) {
         if (ui->benchTabs->widget(tab) == ui->historyTab)
             showHistory();
@@ -120,9 +134,12 @@ void BenchWindow::wireRun()
     connect(m_run, &RunController::statusChanged, this, &BenchWindow::setStatus);
     connect(m_run, &RunController::logMessage, this, &BenchWindow::log);
     connect(m_run, &RunController::stateChanged, this, [this] {
+        if (!m_run->isRunning())
+            m_prober->runEnded();
         updateButtons();
         updateBanner();
     });
+    connect(m_run, &RunController::machineMoved, m_prober, &ProberPanel::showRunPosition);
     connect(m_run, &RunController::verdictChanged, this, &BenchWindow::updateBanner);
     connect(m_run, &RunController::pointSelected, this, [this](int row) {
         m_runSelects = true;
@@ -274,8 +291,13 @@ void BenchWindow::startRun()
     options.addBoard = true; // a bench adds good boards, never wipes what was learned
     m_testRun = options.kind == Kind::Test;
     m_holdFailed = false;
+    // A machine connected on the Machine tab probes the run; its line is
+    // the run's until the run ends.
+    options.proberUrl = m_prober->takeForRun();
     if (m_run->start(options))
         ui->pointsTable->setFocus();
+    else
+        m_prober->runEnded();
     updateBanner();
 }
 

@@ -17,6 +17,7 @@ class DeviceSession;
 class DockContext;
 class HistoryView;
 class IvChart;
+class ProberPanel;
 class QMenu;
 class QShortcut;
 class RunController;
@@ -90,6 +91,7 @@ private:
     RunController *m_run;
     IvChart *m_chart = nullptr;
     VerdictBanner *m_banner = nullptr;
+    ProberPanel *m_prober = nullptr;
     HistoryView *m_history = nullptr; // made when its tab is first shown
     QShortcut *m_measureKey = nullptr;
     QMenu *m_recentMenu = nullptr;

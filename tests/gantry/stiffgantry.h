@@ -1,16 +1,17 @@
 // The virtual gantry for a test: started on a free TCP port with a board's
 // points, its axes made stiff (5,000 mm/s², against 500 by default) so that
-// a whole run stays short. The port, or empty with the reason in *why.
+// a whole run stays short; `more` options too. The port, or empty with the
+// reason in *why.
 #pragma once
 
 #include <QProcess>
 #include <QStringList>
 #include <QTcpSocket>
 
-inline QString startStiffGantry(QProcess &sim, const QString &points, QString *why)
+inline QString startStiffGantry(QProcess &sim, const QString &points, QString *why, const QStringList &more = {})
 {
     sim.start(QStringLiteral(ZEM_GANTRY_SIM),
-        { "--tcp", "127.0.0.1:0", "--points", points, "--feed", "100", "--time-scale", "20" });
+        QStringList { "--tcp", "127.0.0.1:0", "--points", points, "--feed", "100", "--time-scale", "20" } + more);
     if (!sim.waitForReadyRead(10000)) {
         *why = QStringLiteral("the virtual gantry did not start");
         return {};

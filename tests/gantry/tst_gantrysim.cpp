@@ -80,9 +80,10 @@ private:
 
 void GantrySim::init()
 {
+    QFETCH(QString, frame);
     sim_.start(ZEM_GANTRY_SIM,
         { "--tcp", "127.0.0.1:0", "--points", ZEM_GANTRY_POINTS, "--feed", QString::number(kFeed),
-            "--time-scale", QString::number(kTimeScale) });
+            "--time-scale", QString::number(kTimeScale), "--frame", frame });
     QVERIFY(sim_.waitForStarted());
     QDeadlineTimer deadline(10000);
     while (!sim_.canReadLine() && sim_.waitForReadyRead(int(deadline.remainingTime()))) { }
@@ -214,6 +215,7 @@ void GantrySim::step(const QString &step)
 
 void GantrySim::scripts_data()
 {
+    QTest::addColumn<QString>("frame");
     QTest::addColumn<QStringList>("steps");
     QStringList planner { "> $X", "< ok" };
     for (int x = 1; x <= 17; ++x)
@@ -222,31 +224,41 @@ void GantrySim::scripts_data()
             << "> G0 X0" << "< error:9";
 
     QTest::newRow("banner, homing, moves, settings")
-        << QStringList { "< ^Grbl 1\\.1h \\['\\$' for help\\]$", "< \\[MSG:'\\$H'\\|'\\$X' to unlock\\]",
+        << "positive" << QStringList { "< ^Grbl 1\\.1h \\['\\$' for help\\]$", "< \\[MSG:'\\$H'\\|'\\$X' to unlock\\]",
                "@ Alarm 0 0 0", "> G0 X10", "< error:9", "> $$", "< ^\\$110=3000\\.000$",
                "< ^\\$130=300\\.000$", "< ^\\$132=50\\.000$", "< ok", "> $H", "< ok", "@ Idle 0 0 0",
                "> G1 X50 Y40 F3000", "< ok", "@ Idle 50 40 0", "> G91 G21", "< ok",
                "> G0 X-10 Z-5", "< ok", "@ Idle 40 40 -5", "> G4 P0.1", "< ok", "> $111=-1",
                "< error:4", "> $999=1", "< error:3", "> G2 X1", "< error:20", "> G0 G1 X1",
-               "< error:21", "> " + QString(130, 'X'), "< error:11", "> $I", "< ok" };
+               "< error:21", "> " + QString(130, 'X'), "< error:11", "> $I", "< OPT:VZ,", "< ok" };
+    QTest::newRow("GRBL's stock frame: homed at the pull-off, from 0 down, soft limits off")
+        << "stock" << QStringList { "> $$", "< ^\\$20=0$", "< ^\\$23=0$", "< ok", "> $I", "< OPT:V,", "> $H",
+               "< ok", "@ Idle -1 -1 -1", "> G0 X-100 Y-50", "< ok", "@ Idle -100 -50 -1", "> G0 X10", "< ok",
+               "@ Idle 10 -50 -1", "> G0 X-1", "< ok", "@ Idle -1 -50 -1", "> $20=1", "< ok", "> G0 X10", "< ALARM:2",
+               "^ reset", "> $J=G53 X-400 F600", "< error:8", "> $X", "< ok", "> $J=G53 X-400 F600",
+               "< error:15" };
+    QTest::newRow("hold while still, the door, cycle start")
+        << "stock" << QStringList { "> $X", "< ok", "^ hold", "@ Hold:0 *", "^ resume", "@ Idle *",
+               "T fault door open", "> G1 X-100 F600", "< ok", "@ Door:1 0 0 0", "^ resume", "@ Door:1 *",
+               "T fault door closed", "@ Door:0 *", "^ resume", "@ Idle -100 0 0" };
     QTest::newRow("soft limit alarm, reset, unlock")
-        << QStringList { "> $X", "< Unlocked", "< ok", "> G0 X400", "< ALARM:2",
+        << "positive" << QStringList { "> $X", "< Unlocked", "< ok", "> G0 X400", "< ALARM:2",
                "< Reset to continue", "@ Alarm 0 0 0", "^ reset", "< Grbl 1.1h", "> $X", "< ok",
                "@ Idle 0 0 0" };
     QTest::newRow("jogs, travel error, jog cancel")
-        << QStringList { "> $X", "< ok", "> $J=G91 X-5 F600", "< error:15", "> $J=X10 Y10 F6000",
+        << "positive" << QStringList { "> $X", "< ok", "> $J=G91 X-5 F600", "< error:15", "> $J=X10 Y10 F6000",
                "< ok", "@ Idle 10 10 0", "> $J=G91 X100 F600", "< ok", "@ Jog *", "> G0 X0",
                "< error:9", "^ cancel", "@ Idle *", "> G0 X0", "< ok", "@ Idle 0 10 0" };
     QTest::newRow("feed hold, resume")
-        << QStringList { "> $X", "< ok", "> G1 X100 F600", "< ok", "@ Run *", "^ hold",
+        << "positive" << QStringList { "> $X", "< ok", "> G1 X100 F600", "< ok", "@ Run *", "^ hold",
                "@ Hold:0 *", "^ resume", "@ Idle 100 0 0" };
-    QTest::newRow("full planner holds oks back; reset mid-move") << planner;
+    QTest::newRow("full planner holds oks back; reset mid-move") << "positive" << planner;
     QTest::newRow("faults from the side channel")
-        << QStringList { "T fault error 33", "> $X", "< error:33", "> $X", "< ok", "T fault alarm 1",
+        << "positive" << QStringList { "T fault error 33", "> $X", "< error:33", "> $X", "< ok", "T fault alarm 1",
                "< ALARM:1", "^ reset", "> $X", "< ok", "> G1 X100 F600", "< ok", "@ Run *",
                "T fault drop", "closed" };
     QTest::newRow("the instrument measures the pin under the tip")
-        << QStringList { "refused", "> $H", "< ok", "> G0 X30 Y30 Z-45", "< ok", "@ Idle 30 30 -45",
+        << "positive" << QStringList { "refused", "> $H", "< ok", "> G0 X30 Y30 Z-45", "< ok", "@ Idle 30 30 -45",
                "T tip 0", "measure 2.5", "> G0 X50.3 Y30", "< ok", "@ Idle 50.3 30 -45",
                "measure 3.333", "> G0 Z-30", "< ok", "@ Idle 50.3 30 -30", "T tip -1", "measure 0" };
 }

@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "gantryprober.h"
 #include "grbllink.h"
+#include "machineframe.h"
 
 #include <QtTest>
 
@@ -29,6 +30,8 @@ private slots:
     void streaming();
     void fit_data();
     void fit();
+    void frame_data();
+    void frame();
 };
 
 namespace {
@@ -155,12 +158,16 @@ private:
             }
             return;
         }
-        if (m_state == "Alarm" && line != "$H" && line != "$X" && line != "$$")
+        if (m_state == "Alarm" && line != "$H" && line != "$X" && line != "$$" && line != "$I")
             return answer(line, "error:9");
         if (line == "$$")
-            write("$0=10\r\n$130=300.000\r\n$131=200.000\r\n$132=50.000\r\n");
+            write("$0=10\r\n$20=1\r\n$23=3\r\n$130=300.000\r\n$131=200.000\r\n$132=50.000\r\n");
+        if (line == "$I") // the origin set at home: X and Y from 0 up
+            write("[VER:1.1h.20190825:]\r\n[OPT:VZ,15,128]\r\n");
         if (line == "$H" || line == "$X")
             m_state = "Idle";
+        if (line == "$H")
+            m_pos[0] = m_pos[1] = m_pos[2] = 0; // homing ends at the origin
         for (const QByteArray &word : line.split(' ')) {
             if (const int axis = QByteArray("XYZ").indexOf(word.left(1)); line.startsWith("G53") && axis >= 0)
                 m_pos[axis] = word.mid(1).toDouble();
@@ -192,9 +199,12 @@ void tst_Grbl::probe_data()
     QTest::addColumn<QStringList>("outcomes"); // "there" or the failure's text
     QTest::addColumn<QStringList>("heard");
 
-    const QStringList homing { "$$", "$H", "G21 G90" };
-    const QStringList r1 { "G53 G0 Z-2.000", "G53 G1 X15.000 Y27.000 F1500", "G53 G1 Z-30.000 F100", "G4 P0" };
-    const QStringList c7 { "G53 G0 Z-2.000", "G53 G1 X35.000 Y12.000 F1500", "G53 G1 Z-30.000 F100", "G4 P0" };
+    const QStringList homing { "$$", "$I", "$H", "G21 G90" };
+    // The lift is seen in a report before the move in X and Y is sent.
+    const QStringList lift { "G53 G0 Z-2.000", "G4 P0" };
+    // Down at full speed to 1 mm above the surface, the last millimetre at the contact feed.
+    const QStringList r1 = lift + QStringList { "G53 G1 X15.000 Y27.000 F1500", "G53 G0 Z-29.000", "G53 G1 Z-30.000 F100", "G4 P0" };
+    const QStringList c7 = lift + QStringList { "G53 G1 X35.000 Y12.000 F1500", "G53 G0 Z-29.000", "G53 G1 Z-30.000 F100", "G4 P0" };
     const QStringList halt { "!", "^X" };
     QTest::newRow("homes first, lifts before each move in XY, lowers at the contact feed")
         << QByteArray() << QByteArray() << QStringList { "0@0", "1@0" } << QStringList { "there", "there" }
@@ -210,25 +220,25 @@ void tst_Grbl::probe_data()
     QTest::newRow("homing not enabled")
         << QByteArray("$H") << QByteArray("error:5") << QStringList { "0@0" }
         << QStringList { "R1: the machine refused '$H': error:5 (homing is not enabled" }
-        << QStringList { "$$", "$H" } + halt;
+        << QStringList { "$$", "$I", "$H" } + halt;
     QTest::newRow("a refused line halts what follows it")
         << QByteArray("G53 G1 X") << QByteArray("error:33") << QStringList { "0@0" }
         << QStringList { "R1: the machine refused 'G53 G1 X15.000 Y27.000 F1500': error:33" } << homing + r1 + halt;
     QTest::newRow("an alarm mid-move halts; the point again homes again")
-        << QByteArray("G4") << QByteArray("ALARM:1") << QStringList { "0@0", "0@0" }
+        << QByteArray("G53 G1 Z-30") << QByteArray("ALARM:1") << QStringList { "0@0", "0@0" }
         << QStringList { "R1: the machine raised ALARM:1 (a hard limit", "there" }
-        << homing + r1 + halt + homing.mid(1) + r1;
+        << homing + r1 + halt + homing.mid(2) + r1;
     QTest::newRow("a soft limit alarm keeps the position: unlock, no homing")
-        << QByteArray("G4") << QByteArray("ALARM:2") << QStringList { "0@0", "0@0" }
+        << QByteArray("G53 G1 Z-30") << QByteArray("ALARM:2") << QStringList { "0@0", "0@0" }
         << QStringList { "R1: the machine raised ALARM:2", "there" }
         << homing + r1 + halt + QStringList { "$X", "G21 G90" } + r1;
     QTest::newRow("a line lost mid-move names the point")
         << QByteArray("G4") << QByteArray("close") << QStringList { "0@0" }
-        << QStringList { "R1: the line to the machine was lost" } << homing + r1;
+        << QStringList { "R1: the line to the machine was lost" } << homing + lift;
     QTest::newRow("Stop: feed hold, then reset; held in time, no homing to start again")
         << QByteArray("G4") << QByteArray("stall") << QStringList { "0@0", "0@0" }
         << QStringList { "R1: stopped; the machine was halted", "there" }
-        << homing + r1 + halt + QStringList { "G21 G90" } + r1;
+        << homing + lift + halt + QStringList { "G21 G90" } + r1;
 }
 
 void tst_Grbl::probe()
@@ -354,6 +364,43 @@ void tst_Grbl::fit()
         QVERIFY(fit.residualMm > misteach / 3 && fit.residualMm < misteach);
     }
     QVERIFY(!motion::fitTransform({ taught[0], taught[0] }, motion::BoardSide::Top, &fit, &error));
+}
+
+void tst_Grbl::frame_data()
+{
+    QTest::addColumn<int>("dirMask"); // $23
+    QTest::addColumn<QString>("options"); // $I's letters
+    QTest::addColumn<QString>("ranges"); // as describe() says them
+    QTest::addColumn<QString>("home");
+    QTest::newRow("stock: every axis from 0 down, homed at the pull-off")
+        << 0 << "V" << "X -300 to 0, Y -200 to 0, Z -50 to 0 mm" << "-1 -1 -1";
+    QTest::newRow("stock build homing towards -X: still negative, homed at the far end")
+        << 1 << "V" << "X -300 to 0, Y -200 to 0, Z -50 to 0 mm" << "-299 -1 -1";
+    QTest::newRow("origin set at home, towards -X and -Y") << 3 << "VZ" << "X 0 to 300, Y 0 to 200, Z -50 to 0 mm"
+                                                            << "0 0 0";
+    QTest::newRow("origin set at home, towards -Y only") << 2 << "VZ" << "X -300 to 0, Y 0 to 200, Z -50 to 0 mm"
+                                                          << "0 0 0";
+}
+
+void tst_Grbl::frame()
+{
+    QFETCH(int, dirMask);
+    QFETCH(QString, options);
+    QFETCH(QString, ranges);
+    QFETCH(QString, home);
+    motion::MachineFrame frame;
+    for (const QByteArray &line : { QByteArray("$23=") + QByteArray::number(dirMask), QByteArray("$27=1.000"),
+             QByteArray("$130=300.000"), QByteArray("$131=200.000"), QByteArray("$132=50.000"),
+             "[OPT:" + options.toLatin1() + ",15,128]" })
+        frame.take(motion::grbl::parseReply(line));
+    QVERIFY(frame.complete());
+    QCOMPARE(frame.describe(), ranges);
+    const motion::grbl::MachinePoint h = frame.home();
+    QCOMPARE(QStringLiteral("%1 %2 %3").arg(h.x).arg(h.y).arg(h.z), home);
+    // Inside its travel the home is; a millimetre past either end of X is not.
+    QVERIFY(frame.problem(h).isEmpty());
+    QVERIFY(!frame.problem({ frame.range(0).hi + 1, h.y, h.z }).isEmpty());
+    QVERIFY(!frame.problem({ frame.range(0).lo - 1, h.y, h.z }).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_Grbl)

@@ -341,6 +341,10 @@ void RunController::onEvent(const sig::BoardTest::Event &e)
     case Event::Still:
         status(tr("%1 holds still: measuring.").arg(board.points[std::size_t(e.point)].name));
         break;
+    case Event::Notice:
+        status(e.message);
+        emit logMessage(tr("Signatures: %1").arg(e.message), LogLevel::Normal);
+        break;
     case Event::Retry:
         status(tr("%1: no contact, trying again (try %2).")
                    .arg(board.points[std::size_t(e.point)].name)

@@ -1,11 +1,10 @@
 #include "proberpanel.h"
 
+#include "boardprober.h"
 #include "dockcontext.h"
 #include "signaturedocument.h"
 #include "signatureedits.h"
 #include "signaturemodel.h"
-
-#include "boardprober.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -210,6 +209,18 @@ void ProberPanel::teach()
     std::vector<sig::Fiducial> all = m_document.signature().fiducials;
     all[std::size_t(k)].machine = QPointF(position->x, position->y);
     const QString name = all[std::size_t(k)].name;
+    // A teach that does not fit the board is refused, as zemctl's is: every
+    // run would otherwise probe beside the points.
+    sig::Signature taught = m_document.signature();
+    taught.fiducials = all;
+    motion::TransformFit fit;
+    QString unplaced;
+    if (motion::boardPlacement(taught, &fit, &unplaced)) {
+        if (const QString problem = motion::teachProblem(taught, motion::TeachLimits(), &fit); !problem.isEmpty()) {
+            emit statusChanged(tr("Fiducial %1 not taught: %2").arg(name, problem));
+            return;
+        }
+    }
     m_document.undoStack()->push(
         new edits::SetFiducials(*m_document.model(), std::move(all), tr("Teach %1").arg(name)));
     emit statusChanged(tr("Fiducial %1 taught at X %2, Y %3.").arg(name, mm(position->x), mm(position->y)));
