@@ -1,5 +1,5 @@
 // zem_bench at 1280x800 after a failed board, for the front page:
-// `zem_bench_screenshot bench.png [history.png]`. The drawn board's points are placed on
+// `zem_bench_screenshot bench.png [history.png [machine.png]]`. The drawn board's points are placed on
 // its picture, a good board is learned on one virtual instrument, then a
 // board whose diode is shorted and whose R2 has drifted is tested.
 #include "benchwindow.h"
@@ -39,7 +39,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     if (app.arguments().size() < 2) {
-        std::fprintf(stderr, "usage: zem_bench_screenshot <bench.png> [history.png]\n");
+        std::fprintf(stderr, "usage: zem_bench_screenshot <bench.png> [history.png [machine.png]]\n");
         return 2;
     }
     QTemporaryDir dir;
@@ -112,5 +112,11 @@ int main(int argc, char **argv)
     window.findChild<QTabWidget *>(QStringLiteral("benchTabs"))
         ->setCurrentWidget(window.findChild<QWidget *>(QStringLiteral("historyTab")));
     QTest::qWait(1000);
-    return window.grab().save(app.arguments().at(2)) ? 0 : 1;
+    if (!window.grab().save(app.arguments().at(2)) || app.arguments().size() < 4)
+        return app.arguments().size() < 4 ? 0 : 1;
+    // The Machine tab, no machine connected.
+    window.findChild<QTabWidget *>(QStringLiteral("benchTabs"))
+        ->setCurrentWidget(window.findChild<QWidget *>(QStringLiteral("machineTab")));
+    QTest::qWait(300);
+    return window.grab().save(app.arguments().at(3)) ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include "proberpanel.h"
 
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include "ui_benchwindow.h"
 
@@ -105,7 +106,12 @@ void BenchWindow::buildParts()
     auto *machineTab = new QWidget(ui->benchTabs);
     machineTab->setObjectName(QStringLiteral("machineTab"));
     m_prober = new ProberPanel(*m_context, *m_document, machineTab, machineTab);
-    (new QVBoxLayout(machineTab))->addWidget(m_prober);
+    // A column of a panel's width: buttons the width of the window are
+    // hard to aim at.
+    m_prober->setMaximumWidth(560);
+    auto *machineLayout = new QHBoxLayout(machineTab);
+    machineLayout->addWidget(m_prober, 0, Qt::AlignTop);
+    machineLayout->addStretch();
     ui->benchTabs->addTab(machineTab, tr("&Machine"));
     connect(m_prober, &ProberPanel::probeMoved, ui->boardView, &BoardView::setProbe);
     connect(m_prober, &ProberPanel::stopRequested, this, &BenchWindow::stopRun);
