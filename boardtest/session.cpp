@@ -107,6 +107,14 @@ void Session::finishMeasurement(Point &p, PointResult &r)
             vm.resize(p.measurements.size());
             into = &vm[measurement_];
         }
+        // A board's own curves replace a prediction, never join it.
+        if (p.predicted() && options_.variant.isEmpty()) {
+            for (Measurement &each : p.measurements) {
+                each.reference.reset();
+                each.moreBoards.clear();
+            }
+            p.predictedBy.clear();
+        }
         if (!options_.add) {
             into->reference.reset();
             into->moreBoards.clear();

@@ -1,0 +1,50 @@
+// The simulator as ngspice's shared library, called in-process. The library
+// keeps global state, so each loaded copy runs one simulation at a time;
+// several copies (each in a link namespace of its own) run side by side.
+#pragma once
+
+#include "simulator.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace predict {
+
+class NgspiceEngine;
+
+class NgspiceSimulator : public Simulator
+{
+public:
+    // Loads up to `copies` copies of the library (at least one when it can
+    // be loaded at all); a missing library is reported by each simulation.
+    explicit NgspiceSimulator(int copies = 1);
+    ~NgspiceSimulator() override;
+
+    Simulation simulate(const Circuit &circuit, const zem::Stimulus &stimulus) override;
+    // How many simulations can run at once: the copies loaded.
+    int copies() const { return int(m_engines.size()); }
+    // Empty when the library loaded, else why not.
+    QString loadError() const { return m_loadError; }
+
+private:
+    std::vector<std::unique_ptr<NgspiceEngine>> m_engines;
+    std::vector<NgspiceEngine *> m_free;
+    std::mutex m_mutex;
+    std::condition_variable m_freed;
+    QString m_loadError;
+};
+
+// The circuit as ngspice reads it, and the time its samples start at; for
+// the tests and the messages.
+struct SpiceDeck
+{
+    QStringList lines;
+    double start = 0; // s: a whole number of periods, once transients have died
+    double stop = 0;
+    double step = 0;
+};
+SpiceDeck spiceDeck(const Circuit &circuit, const zem::Stimulus &stimulus);
+
+} // namespace predict
