@@ -127,7 +127,11 @@ private:
     {
         if (m_part.pads.size() != 2)
             return problem(tr("%1 pads, not two").arg(m_part.pads.size()));
-        const auto value = cad::parseValue(m_part.value, m_part.refdes);
+        // The kind tells the quantity, whatever the designator's letter.
+        const char *letter = quantity == cad::Quantity::Ohms ? "R"
+            : quantity == cad::Quantity::Farads              ? "C"
+                                                             : "L";
+        const auto value = cad::parseValue(m_part.value, QLatin1String(letter));
         if (!value || value->quantity != quantity)
             return problem(m_part.value.isEmpty()
                     ? tr("no value in the BOM")

@@ -17,7 +17,6 @@ Q_LOGGING_CATEGORY(lcSpice, "zem.spice", QtWarningMsg)
 namespace predict {
 namespace {
 
-constexpr const char *kLibrary = "libngspice.so.0";
 constexpr double kPi = 3.14159265358979323846;
 // Every node has this to the common, so that a node reached only through
 // capacitors or junctions still has a DC path; 5 pA at 5 V.
@@ -63,13 +62,13 @@ double interpolate(const double *t, const double *y, int n, double at)
 class NgspiceEngine
 {
 public:
-    bool load(bool ownNamespace, QString *error)
+    bool load(const char *library, bool ownNamespace, QString *error)
     {
-        m_handle = ownNamespace ? dlmopen(LM_ID_NEWLM, kLibrary, RTLD_NOW | RTLD_LOCAL)
-                                : dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+        m_handle = ownNamespace ? dlmopen(LM_ID_NEWLM, library, RTLD_NOW | RTLD_LOCAL)
+                                : dlopen(library, RTLD_NOW | RTLD_LOCAL);
         if (!m_handle) {
             *error = tr("ngspice's library (%1) cannot be loaded: %2; install libngspice0")
-                         .arg(QLatin1String(kLibrary), QString::fromLocal8Bit(dlerror()));
+                         .arg(QString::fromLocal8Bit(library), QString::fromLocal8Bit(dlerror()));
             return false;
         }
         m_init = reinterpret_cast<InitFn>(dlsym(m_handle, "ngSpice_Init"));
@@ -77,7 +76,7 @@ public:
         m_command = reinterpret_cast<CommandFn>(dlsym(m_handle, "ngSpice_Command"));
         m_vec = reinterpret_cast<VecFn>(dlsym(m_handle, "ngGet_Vec_Info"));
         if (!m_init || !m_circ || !m_command || !m_vec) {
-            *error = tr("%1 lacks the shared-library interface").arg(QLatin1String(kLibrary));
+            *error = tr("%1 lacks the shared-library interface").arg(QString::fromLocal8Bit(library));
             return false;
         }
         m_init(&NgspiceEngine::onText, nullptr, &NgspiceEngine::onExit, nullptr, nullptr,
@@ -274,14 +273,14 @@ SpiceDeck spiceDeck(const Circuit &circuit, const zem::Stimulus &stimulus)
     return deck;
 }
 
-NgspiceSimulator::NgspiceSimulator(int copies)
+NgspiceSimulator::NgspiceSimulator(int copies, const char *library)
 {
     for (int k = 0; k < std::max(copies, 1); ++k) {
         auto engine = std::make_unique<NgspiceEngine>();
         QString error;
         // The first copy in our own namespace; more need namespaces of their
         // own, which the system may run out of: then fewer copies run.
-        if (!engine->load(k > 0, &error)) {
+        if (!engine->load(library, k > 0, &error)) {
             if (k == 0)
                 m_loadError = error;
             break;

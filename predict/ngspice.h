@@ -14,12 +14,14 @@ namespace predict {
 
 class NgspiceEngine;
 
+inline constexpr const char *kNgspiceLibrary = "libngspice.so.0";
+
 class NgspiceSimulator : public Simulator
 {
 public:
     // Loads up to `copies` copies of the library (at least one when it can
     // be loaded at all); a missing library is reported by each simulation.
-    explicit NgspiceSimulator(int copies = 1);
+    explicit NgspiceSimulator(int copies = 1, const char *library = kNgspiceLibrary);
     ~NgspiceSimulator() override;
 
     Simulation simulate(const Circuit &circuit, const zem::Stimulus &stimulus) override;

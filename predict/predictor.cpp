@@ -92,16 +92,17 @@ Prediction predictBoard(sig::Signature &board, const Models &models, Simulator &
     {
         std::size_t point;
         std::vector<std::size_t> jobs; // one a measurement
+        bool kept = false; // learned from a board
     };
     std::vector<Wanted> wanted;
     for (int index : board.probedPoints()) {
         const sig::Point &p = board.points[std::size_t(index)];
-        if (p.learned() && !p.predicted() && !options.replaceLearned) {
-            out.points.push_back({ p.name, false, true, tr("learned from a board: kept") });
+        Wanted w { std::size_t(index), {}, p.learned() && !p.predicted() && !options.replaceLearned };
+        if (w.kept) {
+            wanted.push_back(std::move(w));
             continue;
         }
         const QString node = nodeOf(p);
-        Wanted w { std::size_t(index), {} };
         for (std::size_t m = 0; m < p.measurements.size(); ++m) {
             const zem::Stimulus s = zem::stimulusOf(board.settingsOf(p, m));
             const QString key = stimulusKey(node, s);
@@ -144,6 +145,10 @@ Prediction predictBoard(sig::Signature &board, const Models &models, Simulator &
 
     for (const Wanted &w : wanted) {
         sig::Point &p = board.points[w.point];
+        if (w.kept) {
+            out.points.push_back({ p.name, false, true, tr("learned from a board: kept") });
+            continue;
+        }
         QString failed;
         for (std::size_t j : w.jobs)
             if (!jobs[j].result.curve) {
