@@ -18,6 +18,9 @@ QString resultMarks(const PointResult &r)
         marks << QCoreApplication::translate("sig::Session", "variant: %1").arg(r.variant);
     if (r.info)
         marks << QCoreApplication::translate("sig::Session", "for information only");
+    if (!r.predictedBy.isEmpty())
+        marks << QCoreApplication::translate("sig::Session", "reference predicted (models %1)")
+                     .arg(r.predictedBy);
     return marks.join(QStringLiteral("; "));
 }
 
@@ -215,6 +218,7 @@ Session::Step Session::record(const IvCurve &curve)
     step.pointDone = true;
     if (mode_ == Mode::Test) {
         r.boards = p.boards();
+        r.predictedBy = p.predictedBy;
         if (r.verdict == Verdict::Unstable)
             ; // its own captures disagree: no comparison holds
         else if (!p.learned())
@@ -258,6 +262,7 @@ Session::Step Session::noContact(const IvCurve &curve)
     r.curves = { curve };
     r.reading = read(curve, settings());
     r.boards = signature_.points[std::size_t(point_)].boards();
+    r.predictedBy = signature_.points[std::size_t(point_)].predictedBy;
     r.info = signature_.points[std::size_t(point_)].check == Check::Info;
     step.point = point_;
     step.pointDone = true;

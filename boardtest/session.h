@@ -31,10 +31,14 @@ struct PointResult
     QString variant;
     // The point is marked "info": its verdict is shown but never fails the board.
     bool info = false;
+    // The version of the models its references were predicted with; empty
+    // when learned from a board.
+    QString predictedBy;
 };
 
 // What a result says beyond its verdict, for people: "variant: maker B",
-// "for information only", joined by "; "; empty when neither.
+// "for information only", "reference predicted (models 1)", joined by "; ";
+// empty when none.
 QString resultMarks(const PointResult &r);
 // "skipped: not probed", the word for a point marked "skip".
 QString skippedText();

@@ -68,6 +68,10 @@ bool Runner::printResult(const sig::RunRecord &record, int point)
         j["note"] = r.note.toStdString();
     if (!r.variant.isEmpty())
         j["variant"] = r.variant.toStdString();
+    if (!r.predictedBy.isEmpty()) {
+        j["origin"] = "predicted";
+        j["models"] = r.predictedBy.toStdString();
+    }
     if (r.info)
         j["check"] = "info";
     std::string line = j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
@@ -89,6 +93,8 @@ bool Runner::printResult(const sig::RunRecord &record, int point)
             line += "; variant: " + shown(r.variant);
         if (r.info)
             line += "; for information only";
+        if (!r.predictedBy.isEmpty())
+            line += "; reference predicted (models " + shown(r.predictedBy) + ")";
     }
     return writeLine(std::move(line));
 }

@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QFile>
 #include <QLoggingCategory>
+#include <QTemporaryDir>
 
 #include <ngspice/sharedspice.h>
 
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 
 Q_LOGGING_CATEGORY(lcSpice, "zem.spice", QtWarningMsg)
@@ -64,8 +67,22 @@ class NgspiceEngine
 public:
     bool load(const char *library, bool ownNamespace, QString *error)
     {
-        m_handle = ownNamespace ? dlmopen(LM_ID_NEWLM, library, RTLD_NOW | RTLD_LOCAL)
-                                : dlopen(library, RTLD_NOW | RTLD_LOCAL);
+        m_handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+        if (m_handle && ownNamespace) {
+            // Another copy of the file is another object with globals of its
+            // own; a link namespace of its own would bring a second C library.
+            Dl_info info {};
+            void *init = dlsym(m_handle, "ngSpice_Init");
+            m_copy = std::make_unique<QTemporaryDir>();
+            const QString copy = m_copy->filePath(QStringLiteral("libngspice-copy.so"));
+            const bool copied = init && dladdr(init, &info) && info.dli_fname && m_copy->isValid()
+                && QFile::copy(QFile::decodeName(info.dli_fname), copy);
+            m_handle = copied ? dlopen(QFile::encodeName(copy).constData(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+            if (!m_handle) {
+                *error = tr("no second copy of %1").arg(QString::fromLocal8Bit(library));
+                return false;
+            }
+        }
         if (!m_handle) {
             *error = tr("ngspice's library (%1) cannot be loaded: %2; install libngspice0")
                          .arg(QString::fromLocal8Bit(library), QString::fromLocal8Bit(dlerror()));
@@ -189,6 +206,7 @@ private:
     }
 
     void *m_handle = nullptr;
+    std::unique_ptr<QTemporaryDir> m_copy; // the file of a second copy
     InitFn m_init = nullptr;
     CircFn m_circ = nullptr;
     CommandFn m_command = nullptr;

@@ -406,14 +406,33 @@ void tst_Predict::virtualBoardPasses()
     }
     QByteArray out;
     QCOMPARE(zemctl({ "board", "b.json", "--import", "b.d356", "--bom", "bom.csv" }, dir.path(), &out), 0);
-    QCOMPARE(zemctl({ "learn", "b.json", "--predict" }, dir.path(), &out), 0);
+    QVERIFY2(zemctl({ "learn", "b.json", "--predict" }, dir.path(), &out) == 0, out.constData());
     QVERIFY2(out.contains("\"predicted\":" + QByteArray::number(pins.size())), out.constData());
     // Measured with the instrument's noise, as a real board would be.
     const QString url = QStringLiteral("virtual://open?pins=") + pins.join(QLatin1Char(','));
-    const int code = zemctl({ "-u", url, "test", "b.json", "--no-history" }, dir.path(), &out);
+    const int code = zemctl({ "-u", url, "test", "b.json", "--no-history", "--report", "r.html" },
+        dir.path(), &out);
     const int passed = int(out.count("\"verdict\":\"pass\"")) - 1; // the board's line too
     QVERIFY2(passed >= std::ceil(0.95 * pins.size()), out.constData());
     QCOMPARE(code, 0);
+    QCOMPARE(int(out.count("\"origin\":\"predicted\"")), pins.size());
+    QFile report(dir.filePath(QStringLiteral("r.html")));
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    QVERIFY(report.readAll().contains("reference predicted (models 1)"));
+
+    // A board learned at one point replaces that point's prediction only.
+    const auto points = [&dir] {
+        QFile f(dir.filePath(QStringLiteral("b.json")));
+        return f.open(QIODevice::ReadOnly)
+            ? QJsonDocument::fromJson(f.readAll()).object().value(QLatin1String("points")).toArray()
+            : QJsonArray();
+    };
+    const QString first = points()[0].toObject().value(QLatin1String("name")).toString();
+    QCOMPARE(zemctl({ "-u", url, "learn", "b.json", "--points", first }, dir.path(), &out), 0);
+    const QJsonArray after = points();
+    QVERIFY(!after[0].toObject().contains(QLatin1String("origin")));
+    for (qsizetype k = 1; k < after.size(); ++k)
+        QCOMPARE(after[k].toObject().value(QLatin1String("origin")).toString(), QStringLiteral("predicted"));
 }
 
 QTEST_MAIN(tst_Predict)
