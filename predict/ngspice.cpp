@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 Q_LOGGING_CATEGORY(lcSpice, "zem.spice", QtWarningMsg)
@@ -28,7 +30,7 @@ constexpr double kShuntOhms = 1e12;
 constexpr double kShortOhms = 1e-3;
 // Samples of one period at the least: the curve between samples is read
 // by linear interpolation.
-constexpr double kStepsPerPeriod = 400;
+constexpr double kStepsPerPeriod = 200;
 constexpr int kMinWarmPeriods = 2, kMaxWarmPeriods = 100;
 
 QString tr(const char *text)
@@ -100,16 +102,13 @@ public:
             nullptr, this);
         return true;
     }
-    ~NgspiceEngine()
-    {
-        if (m_handle && !m_dead)
-            command("quit");
-        // Not unloaded: the library's threads and exit handlers may outlive a
-        // dlclose, and the process ends soon after.
-    }
+    // Neither quit nor unloaded: the library's threads and exit handlers may
+    // outlive a dlclose, and it lives as long as the process.
 
+    // One simulation at a time: the library's state is global.
     Simulation run(const Circuit &circuit, const zem::Stimulus &stimulus)
     {
+        std::lock_guard lock(m_busy);
         Simulation out;
         if (m_dead) {
             out.error = tr("ngspice stopped after an earlier error");
@@ -205,6 +204,7 @@ private:
         return out;
     }
 
+    std::mutex m_busy;
     void *m_handle = nullptr;
     std::unique_ptr<QTemporaryDir> m_copy; // the file of a second copy
     InitFn m_init = nullptr;
@@ -293,19 +293,26 @@ SpiceDeck spiceDeck(const Circuit &circuit, const zem::Stimulus &stimulus)
 
 NgspiceSimulator::NgspiceSimulator(int copies, const char *library)
 {
-    for (int k = 0; k < std::max(copies, 1); ++k) {
+    // A copy is loaded once for the process: the library cannot be started
+    // again after it quits, nor unloaded safely.
+    static std::mutex loading;
+    static std::map<std::string, std::vector<std::unique_ptr<NgspiceEngine>>> loaded;
+    std::lock_guard lock(loading);
+    auto &engines = loaded[library];
+    for (int k = int(engines.size()); k < std::max(copies, 1); ++k) {
         auto engine = std::make_unique<NgspiceEngine>();
         QString error;
-        // The first copy in our own namespace; more need namespaces of their
-        // own, which the system may run out of: then fewer copies run.
+        // More copies are copies of the file, which the system may refuse:
+        // then fewer run.
         if (!engine->load(library, k > 0, &error)) {
             if (k == 0)
                 m_loadError = error;
             break;
         }
-        m_free.push_back(engine.get());
-        m_engines.push_back(std::move(engine));
+        engines.push_back(std::move(engine));
     }
+    for (int k = 0; k < std::min(int(engines.size()), std::max(copies, 1)); ++k)
+        m_engines.push_back(engines[std::size_t(k)].get());
 }
 
 NgspiceSimulator::~NgspiceSimulator() = default;
@@ -314,20 +321,7 @@ Simulation NgspiceSimulator::simulate(const Circuit &circuit, const zem::Stimulu
 {
     if (m_engines.empty())
         return { std::nullopt, m_loadError };
-    NgspiceEngine *engine = nullptr;
-    {
-        std::unique_lock lock(m_mutex);
-        m_freed.wait(lock, [this] { return !m_free.empty(); });
-        engine = m_free.back();
-        m_free.pop_back();
-    }
-    Simulation out = engine->run(circuit, stimulus);
-    {
-        std::lock_guard lock(m_mutex);
-        m_free.push_back(engine);
-    }
-    m_freed.notify_one();
-    return out;
+    return m_engines[m_next++ % m_engines.size()]->run(circuit, stimulus);
 }
 
 } // namespace predict

@@ -5,9 +5,7 @@
 
 #include "simulator.h"
 
-#include <condition_variable>
-#include <memory>
-#include <mutex>
+#include <atomic>
 #include <vector>
 
 namespace predict {
@@ -19,8 +17,9 @@ inline constexpr const char *kNgspiceLibrary = "libngspice.so.0";
 class NgspiceSimulator : public Simulator
 {
 public:
-    // Loads up to `copies` copies of the library (at least one when it can
-    // be loaded at all); a missing library is reported by each simulation.
+    // Uses up to `copies` copies of the library (at least one when it can be
+    // loaded at all); a missing library is reported by each simulation. The
+    // copies stay loaded for the process, shared by every simulator.
     explicit NgspiceSimulator(int copies = 1, const char *library = kNgspiceLibrary);
     ~NgspiceSimulator() override;
 
@@ -31,10 +30,8 @@ public:
     QString loadError() const { return m_loadError; }
 
 private:
-    std::vector<std::unique_ptr<NgspiceEngine>> m_engines;
-    std::vector<NgspiceEngine *> m_free;
-    std::mutex m_mutex;
-    std::condition_variable m_freed;
+    std::vector<NgspiceEngine *> m_engines;
+    std::atomic<std::size_t> m_next { 0 };
     QString m_loadError;
 };
 
