@@ -74,6 +74,16 @@ bool Runner::printResult(const sig::RunRecord &record, int point)
     }
     if (r.info)
         j["check"] = "info";
+    // Only for a point unlike its references: what single fault would explain it.
+    const std::vector<FaultLine> faults = r.verdict == sig::Verdict::Different
+        ? likelyFaults(board, point, r.curves)
+        : std::vector<FaultLine>();
+    if (!faults.empty()) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const FaultLine &f : faults)
+            list.push_back({ { "part", f.part }, { "fault", f.fault }, { "match", f.match } });
+        j["likely_faults"] = std::move(list);
+    }
     std::string line = j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     if (job.text) {
         const std::string name = shown(p.name);
@@ -95,6 +105,8 @@ bool Runner::printResult(const sig::RunRecord &record, int point)
             line += "; for information only";
         if (!r.predictedBy.isEmpty())
             line += "; reference predicted (models " + shown(r.predictedBy) + ")";
+        for (std::size_t k = 0; k < faults.size(); ++k)
+            line += (k ? ", " : "; likely: ") + shown(QString::fromStdString(faults[k].text));
     }
     return writeLine(std::move(line));
 }

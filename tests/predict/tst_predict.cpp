@@ -1,5 +1,6 @@
 #include "boardcircuit.h"
 #include "cadimport.h"
+#include "faults.h"
 #include "models.h"
 #include "ngspice.h"
 #include "predictor.h"
@@ -137,6 +138,8 @@ private slots:
     void points_data();
     void points();
     void signatureKeepsThePrediction();
+    void likelyFaults_data();
+    void likelyFaults();
     void virtualBoardPasses_data();
     void virtualBoardPasses();
 };
@@ -362,23 +365,79 @@ void tst_Predict::signatureKeepsThePrediction()
     QVERIFY2(error.contains(QLatin1String("models")), qPrintable(error));
 }
 
+void tst_Predict::likelyFaults_data()
+{
+    // The board as built: a part's value or pads as they are on the faulty
+    // board, and the fault that should rank first.
+    QTest::addColumn<QString>("part");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("pads");
+    QTest::addColumn<QString>("point");
+    QTest::addColumn<QString>("first");
+    QTest::newRow("resistor halved") << "R1" << "470" << "1:N1 2:GND" << "R1.1" << "R1 value x0.5";
+    QTest::newRow("resistor open") << "R1" << "1k" << "1:X 2:GND" << "R1.1" << "R1 open";
+    QTest::newRow("capacitor doubled") << "C1" << "2u" << "1:N2 2:GND" << "C1.1" << "C1 value x2";
+    QTest::newRow("diode reversed") << "D1" << "SD" << "2:GND 1:N3" << "D1.2" << "D1 reversed";
+    QTest::newRow("diode shorted") << "D1" << "0R" << "1:N3 2:GND" << "D1.2" << "D1 short";
+}
+
+void tst_Predict::likelyFaults()
+{
+    QFETCH(QString, part);
+    QFETCH(QString, value);
+    QFETCH(QString, pads);
+    QFETCH(QString, point);
+    QFETCH(QString, first);
+    sig::Signature good;
+    good.settings = sig::defaultSettings();
+    good.parts = { { "R1", "1k", ::pads("1:N1 2:GND") }, { "C1", "1u", ::pads("1:N2 2:GND") },
+        { "D1", "SD", ::pads("2:N3 1:GND") } };
+    for (const auto &[name, net] : { std::pair { "R1.1", "N1" }, { "C1.1", "N2" }, { "D1.2", "N3" } }) {
+        good.points.emplace_back();
+        good.points.back().name = QString::fromLatin1(name);
+        good.points.back().net = QString::fromLatin1(net);
+    }
+    // The faulty board's curves, as its probe would read them.
+    sig::Signature faulty = good;
+    for (sig::Part &p : faulty.parts)
+        if (p.refdes == part) {
+            p.value = value;
+            p.pads = ::pads(pads);
+            if (value == QLatin1String("0R"))
+                p.refdes = QStringLiteral("R99");
+        }
+    static NgspiceSimulator simulator;
+    predictBoard(faulty, Models::builtIn(), simulator);
+    const int k = faulty.find(point);
+    const auto ranked = predict::likelyFaults(good, Models::builtIn(), simulator, k,
+        { *faulty.points[std::size_t(k)].measurements[0].reference });
+    QCOMPARE(ranked.size(), std::size_t(3));
+    QCOMPARE(ranked[0].part + QLatin1Char(' ') + ranked[0].fault, first);
+    QVERIFY2(ranked[0].match > 90, qPrintable(faultText(ranked[0])));
+}
+
 void tst_Predict::virtualBoardPasses_data()
 {
     // A part per row: its designator, its BOM value, the pins its pads are
     // (the first on its own net, the second on GND), and the virtual load
     // its net shows.
     QTest::addColumn<QStringList>("parts"); // "R1 1k resistor:1000"
+    // The first part faulted: the load its pin shows then, and what that is.
+    QTest::addColumn<QString>("faulty");
+    QTest::addColumn<QString>("fault");
     QTest::newRow("resistors") << QStringList { "R1 100 resistor:100", "R2 1k resistor:1000",
-        "R3 10k resistor:10000", "R4 47k resistor:47000" };
+        "R3 10k resistor:10000", "R4 47k resistor:47000" } << "resistor:200" << "value x2";
     QTest::newRow("capacitors") << QStringList { "C1 100n capacitor:1e-7", "C2 1u capacitor:1e-6",
-        "C3 4u7 capacitor:4.7e-6" };
+        "C3 4u7 capacitor:4.7e-6" } << "capacitor:5e-8" << "value x0.5";
     QTest::newRow("diodes, open and short") << QStringList { "D1 SD diode", "D2 SD diode",
-        "TP1 - open", "R5 0R short" };
+        "TP1 - open", "R5 0R short" } << "open" << "open";
 }
 
 void tst_Predict::virtualBoardPasses()
 {
     QFETCH(QStringList, parts);
+    QFETCH(QString, faulty);
+    QFETCH(QString, fault);
     QTemporaryDir dir;
     QByteArray netlist = "C  predicted board\nP  JOB   board\nP  UNITS CUST 1\n";
     QByteArray bom = "Designator,Value\n";
@@ -416,6 +475,20 @@ void tst_Predict::virtualBoardPasses()
     QVERIFY2(passed >= std::ceil(0.95 * pins.size()), out.constData());
     QCOMPARE(code, 0);
     QCOMPARE(int(out.count("\"origin\":\"predicted\"")), pins.size());
+    // The faulted part's point fails, its fault among the three likeliest.
+    QStringList faultyPins = pins;
+    faultyPins[0] = faulty;
+    QCOMPARE(zemctl({ "-u", QStringLiteral("virtual://open?pins=") + faultyPins.join(QLatin1Char(',')),
+                 "test", "b.json", "--no-history" },
+                 dir.path(), &out),
+        5);
+    const QByteArray firstLine = out.left(out.indexOf('\n'));
+    const QJsonObject failed = QJsonDocument::fromJson(firstLine).object();
+    QCOMPARE(failed.value(QLatin1String("verdict")).toString(), QStringLiteral("different"));
+    QStringList top;
+    for (const QJsonValue &f : failed.value(QLatin1String("likely_faults")).toArray())
+        top << f.toObject().value(QLatin1String("fault")).toString();
+    QVERIFY2(top.contains(fault), firstLine.constData());
     QFile report(dir.filePath(QStringLiteral("r.html")));
     QVERIFY(report.open(QIODevice::ReadOnly));
     QVERIFY(report.readAll().contains("reference predicted (models 1)"));
