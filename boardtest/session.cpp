@@ -1,5 +1,8 @@
 #include "session.h"
 
+#include "models.h"
+#include "ngspice.h"
+
 #include "autosettings.h"
 #include "compare.h"
 #include "score.h"
@@ -21,6 +24,12 @@ QString resultMarks(const PointResult &r)
     if (!r.predictedBy.isEmpty())
         marks << QCoreApplication::translate("sig::Session", "reference predicted (models %1)")
                      .arg(r.predictedBy);
+    QStringList faults;
+    for (const predict::LikelyFault &f : r.likelyFaults)
+        faults << predict::faultText(f);
+    if (!faults.isEmpty())
+        marks << QCoreApplication::translate("sig::Session", "likely: %1")
+                     .arg(faults.join(QStringLiteral(", ")));
     return marks.join(QStringLiteral("; "));
 }
 
@@ -243,6 +252,13 @@ Session::Step Session::record(const IvCurve &curve)
         if (r.verdict != Verdict::Different)
             r.cause.reset();
         r.note = bomNote(p, r.reading, options_.bomFactor);
+        if (r.verdict == Verdict::Different && !signature_.parts.empty()) {
+            // The library is loaded once for the process, shared with any
+            // prediction, on the first point that needs it.
+            static predict::NgspiceSimulator simulator;
+            r.likelyFaults = predict::likelyFaults(
+                signature_, predict::Models::builtIn(), simulator, point_, r.curves);
+        }
         step.verdict = r.verdict;
     }
     ++point_;

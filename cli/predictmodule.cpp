@@ -2,7 +2,6 @@
 // parts, without an instrument. The prediction itself is predict/'s.
 #include "signaturerunner.h"
 
-#include "faults.h"
 #include "models.h"
 #include "ngspice.h"
 #include "predictor.h"
@@ -12,7 +11,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cmath>
 #include <cstdio>
 
 namespace zemctl::signature {
@@ -128,20 +126,6 @@ void predict(zemctl::SignatureJob &job)
     if (missing > 0)
         job.message = std::to_string(missing) + " of "
             + std::to_string(result.points.size()) + " points not predicted";
-}
-
-std::vector<FaultLine> likelyFaults(
-    const sig::Signature &board, int point, const std::vector<sig::IvCurve> &measured)
-{
-    if (board.parts.empty())
-        return {};
-    static predict::NgspiceSimulator simulator;
-    std::vector<FaultLine> out;
-    for (const predict::LikelyFault &f :
-        predict::likelyFaults(board, predict::Models::builtIn(), simulator, point, measured))
-        out.push_back({ f.part.toStdString(), f.fault.toStdString(),
-            predict::faultText(f).toStdString(), std::round(f.match) });
-    return out;
 }
 
 } // namespace zemctl::signature

@@ -74,14 +74,11 @@ bool Runner::printResult(const sig::RunRecord &record, int point)
     }
     if (r.info)
         j["check"] = "info";
-    // Only for a point unlike its references: what single fault would explain it.
-    const std::vector<FaultLine> faults = r.verdict == sig::Verdict::Different
-        ? likelyFaults(board, point, r.curves)
-        : std::vector<FaultLine>();
-    if (!faults.empty()) {
+    if (!r.likelyFaults.empty()) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const FaultLine &f : faults)
-            list.push_back({ { "part", f.part }, { "fault", f.fault }, { "match", f.match } });
+        for (const predict::LikelyFault &f : r.likelyFaults)
+            list.push_back({ { "part", f.part.toStdString() }, { "fault", f.fault.toStdString() },
+                { "match", std::round(f.match) } });
         j["likely_faults"] = std::move(list);
     }
     std::string line = j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
@@ -105,8 +102,8 @@ bool Runner::printResult(const sig::RunRecord &record, int point)
             line += "; for information only";
         if (!r.predictedBy.isEmpty())
             line += "; reference predicted (models " + shown(r.predictedBy) + ")";
-        for (std::size_t k = 0; k < faults.size(); ++k)
-            line += (k ? ", " : "; likely: ") + shown(QString::fromStdString(faults[k].text));
+        for (std::size_t k = 0; k < r.likelyFaults.size(); ++k)
+            line += (k ? ", " : "; likely: ") + shown(predict::faultText(r.likelyFaults[k]));
     }
     return writeLine(std::move(line));
 }

@@ -79,15 +79,6 @@ private:
 // learn --predict: the references from the board's parts (predictmodule.cpp).
 void predict(zemctl::SignatureJob &job);
 
-// A failing point's likely faults, best first, with the built-in models;
-// none when the board has no parts from its netlist.
-struct FaultLine
-{
-    std::string part, fault, text;
-    double match = 0; // percent
-};
-std::vector<FaultLine> likelyFaults(
-    const sig::Signature &board, int point, const std::vector<sig::IvCurve> &measured);
 
 // A name as a terminal may show it.
 std::string shown(const QString &text);

@@ -479,7 +479,7 @@ void tst_Predict::virtualBoardPasses()
     QStringList faultyPins = pins;
     faultyPins[0] = faulty;
     QCOMPARE(zemctl({ "-u", QStringLiteral("virtual://open?pins=") + faultyPins.join(QLatin1Char(',')),
-                 "test", "b.json", "--no-history" },
+                 "test", "b.json", "--no-history", "--report", "f.html" },
                  dir.path(), &out),
         5);
     const QByteArray firstLine = out.left(out.indexOf('\n'));
@@ -489,6 +489,9 @@ void tst_Predict::virtualBoardPasses()
     for (const QJsonValue &f : failed.value(QLatin1String("likely_faults")).toArray())
         top << f.toObject().value(QLatin1String("fault")).toString();
     QVERIFY2(top.contains(fault), firstLine.constData());
+    QFile faultReport(dir.filePath(QStringLiteral("f.html")));
+    QVERIFY(faultReport.open(QIODevice::ReadOnly));
+    QVERIFY(faultReport.readAll().contains("likely: "));
     QFile report(dir.filePath(QStringLiteral("r.html")));
     QVERIFY(report.open(QIODevice::ReadOnly));
     QVERIFY(report.readAll().contains("reference predicted (models 1)"));
