@@ -24,18 +24,28 @@ sig::Signature board(int parts)
     const char *values[] = { "4k7", "10k", "100n", "SD" };
     for (int k = 0; k < parts; ++k) {
         const int cluster = k / 4, role = k % 4;
-        const QString a = QStringLiteral("N%1A").arg(cluster), bnet = QStringLiteral("N%1B").arg(cluster);
-        const QString ref = QStringLiteral("%1%2").arg(role < 2 ? "R" : role == 2 ? "C" : "D").arg(k);
-        const QString first = role == 0 ? a : role == 1 ? bnet : role == 2 ? a : QStringLiteral("GND");
+        const QString a = QStringLiteral("N%1A").arg(cluster),
+                      bnet = QStringLiteral("N%1B").arg(cluster);
+        const QString ref = QStringLiteral("%1%2")
+                                .arg(role < 2       ? "R"
+                                        : role == 2 ? "C"
+                                                    : "D")
+                                .arg(k);
+        const QString first = role == 0 ? a
+            : role == 1                 ? bnet
+            : role == 2                 ? a
+                                        : QStringLiteral("GND");
         const QString second = role == 0 ? bnet : role == 3 ? bnet : QStringLiteral("GND");
-        b.parts.push_back({ ref, QLatin1String(values[role]), { { "1", first }, { "2", second } } });
+        b.parts.push_back(
+            { ref, QLatin1String(values[role]), { { "1", first }, { "2", second } } });
         for (const auto &[pin, net] : { std::pair { "1", first }, { "2", second } }) {
             sig::Point p;
             p.name = ref + QLatin1Char('.') + QLatin1String(pin);
             p.net = net;
             p.component = ref;
             p.measurements.clear();
-            for (std::uint32_t mode : { CURRENT_SENSE_MODE_I_LOW, CURRENT_SENSE_MODE_I_MID, CURRENT_SENSE_MODE_I_HIGH }) {
+            for (std::uint32_t mode :
+                { CURRENT_SENSE_MODE_I_LOW, CURRENT_SENSE_MODE_I_MID, CURRENT_SENSE_MODE_I_HIGH }) {
                 measurement_settings s = b.settings;
                 s.CurrentSensorMode = mode;
                 p.measurements.push_back({ s, {}, {} });
@@ -61,7 +71,8 @@ int main(int argc, char **argv)
         sig::Signature b = board(500);
         QElapsedTimer clock;
         clock.start();
-        const predict::Prediction result = predict::predictBoard(b, models, simulator, { simulator.copies() });
+        const predict::Prediction result
+            = predict::predictBoard(b, models, simulator, { simulator.copies() });
         const double seconds = clock.nsecsElapsed() / 1e9;
         int predicted = 0;
         for (const auto &p : result.points)
@@ -112,6 +123,7 @@ int main(int argc, char **argv)
         simulator.simulate({ r.a, r.b, { r, d } }, zem::stimulusOf(s));
         ms.push_back(clock.nsecsElapsed() / 1e6);
     }
-    figure("one simulation: a resistor and a diode, a 1 kHz cycle at 200 points", "-", "%.2f ms", median(ms));
+    figure("one simulation: a resistor and a diode, a 1 kHz cycle at 200 points", "-", "%.2f ms",
+        median(ms));
     return 0;
 }

@@ -113,7 +113,8 @@ void predict(zemctl::SignatureJob &job)
                       + " points predicted with models " + result.models.toStdString())
             && written;
         if (!result.unknown.isEmpty())
-            written = print("unknown parts, left open: " + shown(result.unknown.join(", "))) && written;
+            written
+                = print("unknown parts, left open: " + shown(result.unknown.join(", "))) && written;
         for (const QString &problem : result.problems)
             written = print(shown(problem)) && written;
     } else {
@@ -124,8 +125,8 @@ void predict(zemctl::SignatureJob &job)
     const int missing = int(result.points.size()) - predicted - kept;
     job.exitCode = missing == 0 ? kExitOk : kExitIncomplete;
     if (missing > 0)
-        job.message = std::to_string(missing) + " of "
-            + std::to_string(result.points.size()) + " points not predicted";
+        job.message = std::to_string(missing) + " of " + std::to_string(result.points.size())
+            + " points not predicted";
 }
 
 } // namespace zemctl::signature

@@ -79,7 +79,6 @@ private:
 // learn --predict: the references from the board's parts (predictmodule.cpp).
 void predict(zemctl::SignatureJob &job);
 
-
 // A name as a terminal may show it.
 std::string shown(const QString &text);
 

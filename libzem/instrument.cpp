@@ -472,7 +472,8 @@ std::int32_t Instrument::startMeasurement()
                 p.milliamps += iNoise * random.normal();
         }
         p.volts = std::clamp(p.volts, -kVoltageFullScale, kVoltageFullScale);
-        p.milliamps = std::clamp(p.milliamps, -stimulus.fullScaleMilliamps, stimulus.fullScaleMilliamps);
+        p.milliamps
+            = std::clamp(p.milliamps, -stimulus.fullScaleMilliamps, stimulus.fullScaleMilliamps);
     }
 
     measuredMode_ = s.CurrentSensorMode;

@@ -28,8 +28,10 @@ QString nodeOf(const sig::Part &part, const sig::Pad &pad)
 // The breakdown a zener's value names: "5V1" 5.1, "BZX84C3V3" 3.3, "12V" 12.
 double zenerVolts(const QString &value)
 {
-    static const QRegularExpression re(QStringLiteral("(\\d+)V(\\d*)"), QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression decimal(QStringLiteral("(\\d+\\.\\d+)\\s*V"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression re(
+        QStringLiteral("(\\d+)V(\\d*)"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression decimal(
+        QStringLiteral("(\\d+\\.\\d+)\\s*V"), QRegularExpression::CaseInsensitiveOption);
     if (const auto m = decimal.match(value); m.hasMatch())
         return m.captured(1).toDouble();
     if (const auto m = re.match(value); m.hasMatch())
@@ -40,8 +42,8 @@ double zenerVolts(const QString &value)
 class PartBuilder
 {
 public:
-    PartBuilder(const sig::Part &part, const Rule &rule, const Models &models, const QString &common,
-        BoardElements &out)
+    PartBuilder(const sig::Part &part, const Rule &rule, const Models &models,
+        const QString &common, BoardElements &out)
         : m_part(part)
         , m_rule(rule)
         , m_models(models)
@@ -135,7 +137,8 @@ private:
         if (!value || value->quantity != quantity)
             return problem(m_part.value.isEmpty()
                     ? tr("no value in the BOM")
-                    : tr("the value \"%1\" is not in %2").arg(m_part.value, cad::quantityName(quantity)));
+                    : tr("the value \"%1\" is not in %2")
+                          .arg(m_part.value, cad::quantityName(quantity)));
         Element e;
         e.kind = kind;
         e.part = m_part.refdes;
@@ -202,7 +205,8 @@ BoardElements boardElements(const sig::Signature &board, const Models &models)
     return out;
 }
 
-Circuit circuitAt(const BoardElements &board, const QString &net, const QString &common, QString *note)
+Circuit circuitAt(
+    const BoardElements &board, const QString &net, const QString &common, QString *note)
 {
     Circuit c;
     c.probe = net;

@@ -26,6 +26,7 @@ BoardElements boardElements(const sig::Signature &board, const Models &models);
 // The elements reached from `net` without passing through the common: the
 // rest of the board cannot change what the probe reads. *note says when the
 // net has no path to the common at all.
-Circuit circuitAt(const BoardElements &board, const QString &net, const QString &common, QString *note);
+Circuit circuitAt(
+    const BoardElements &board, const QString &net, const QString &common, QString *note);
 
 } // namespace predict

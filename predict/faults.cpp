@@ -72,7 +72,9 @@ std::vector<Candidate> candidates(const std::vector<Element> &circuit)
             for (std::size_t k : own) {
                 auto c = circuit;
                 c.erase(c.begin() + std::ptrdiff_t(k));
-                out.push_back({ { part, tr("junction %1 to %2 open").arg(circuit[k].a, circuit[k].b), 0 }, c });
+                out.push_back(
+                    { { part, tr("junction %1 to %2 open").arg(circuit[k].a, circuit[k].b), 0 },
+                        c });
             }
         }
     }
@@ -96,7 +98,8 @@ std::vector<LikelyFault> likelyFaults(const sig::Signature &board, const Models 
         for (std::size_t m = 0; m < p.measurements.size() && m < measured.size(); ++m) {
             const measurement_settings &s = board.settingsOf(p, m);
             const zem::Stimulus stimulus = zem::stimulusOf(s);
-            const Simulation sim = simulator.simulate({ node, circuit.common, c.elements }, stimulus);
+            const Simulation sim
+                = simulator.simulate({ node, circuit.common, c.elements }, stimulus);
             worst = !sim.curve || sim.curve->volts.size() != stimulus.points
                 ? 100
                 : std::max(worst, sig::score(asMeasured(*sim.curve, stimulus), measured[m], s));

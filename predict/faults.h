@@ -30,7 +30,8 @@ struct LikelyFault
 // the point), best first; none when the board has no parts or nothing on
 // the point's net can be simulated.
 std::vector<LikelyFault> likelyFaults(const sig::Signature &board, const Models &models,
-    Simulator &simulator, int point, const std::vector<sig::IvCurve> &measured, std::size_t most = 3);
+    Simulator &simulator, int point, const std::vector<sig::IvCurve> &measured,
+    std::size_t most = 3);
 
 // "R12 open: matches 96 %".
 QString faultText(const LikelyFault &fault);

@@ -57,7 +57,8 @@ bool junctionValues(const QJsonObject &o)
         const QJsonValue v = o.value(QLatin1String(key));
         if (!v.isUndefined()
             && (!v.isDouble() || !std::isfinite(v.toDouble()) || v.toDouble() < 0
-                || (v.toDouble() == 0 && (key == std::string_view("is") || key == std::string_view("n")))))
+                || (v.toDouble() == 0
+                    && (key == std::string_view("is") || key == std::string_view("n")))))
             return false;
     }
     return true;
@@ -97,7 +98,8 @@ std::optional<Models> Models::read(
     if (version.isEmpty())
         return fail(QStringLiteral("version"), tr("expected the file's version, a text"));
     Models out = base;
-    out.m_version = base.m_version.isEmpty() ? version : version + QLatin1Char('+') + base.m_version;
+    out.m_version
+        = base.m_version.isEmpty() ? version : version + QLatin1Char('+') + base.m_version;
     const QJsonObject defaults = root.value(QLatin1String("defaults")).toObject();
     for (auto it = defaults.begin(); it != defaults.end(); ++it) {
         if (!it->isObject() || !junctionValues(it->toObject()))
@@ -112,7 +114,8 @@ std::optional<Models> Models::read(
     const QJsonObject pins = root.value(QLatin1String("pins")).toObject();
     for (auto it = pins.begin(); it != pins.end(); ++it) {
         if (!it->isArray())
-            return fail(QStringLiteral("pins.%1").arg(it.key()), tr("expected a list of pad names"));
+            return fail(
+                QStringLiteral("pins.%1").arg(it.key()), tr("expected a list of pad names"));
         QJsonObject all = out.m_defaults.value(QLatin1String("pins")).toObject();
         all.insert(it.key(), *it);
         out.m_defaults.insert(QStringLiteral("pins"), all);

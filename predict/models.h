@@ -47,8 +47,8 @@ public:
     static Models builtIn();
     // A file's models over `base`. On error nothing, and *error names the
     // file and the rule at fault.
-    static std::optional<Models> read(const QByteArray &json, const QString &file,
-        const Models &base, QString *error);
+    static std::optional<Models> read(
+        const QByteArray &json, const QString &file, const Models &base, QString *error);
     static std::optional<Models> load(const QString &path, const Models &base, QString *error);
 
     // The first rule that matches the part, or none: the part is unknown.

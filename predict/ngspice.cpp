@@ -1,8 +1,8 @@
 #include "ngspice.h"
 
 #include <QCoreApplication>
-#include <QHash>
 #include <QFile>
+#include <QHash>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 
@@ -79,7 +79,8 @@ public:
             const QString copy = m_copy->filePath(QStringLiteral("libngspice-copy.so"));
             const bool copied = init && dladdr(init, &info) && info.dli_fname && m_copy->isValid()
                 && QFile::copy(QFile::decodeName(info.dli_fname), copy);
-            m_handle = copied ? dlopen(QFile::encodeName(copy).constData(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+            m_handle = copied ? dlopen(QFile::encodeName(copy).constData(), RTLD_NOW | RTLD_LOCAL)
+                              : nullptr;
             if (!m_handle) {
                 *error = tr("no second copy of %1").arg(QString::fromLocal8Bit(library));
                 return false;
@@ -95,11 +96,12 @@ public:
         m_command = reinterpret_cast<CommandFn>(dlsym(m_handle, "ngSpice_Command"));
         m_vec = reinterpret_cast<VecFn>(dlsym(m_handle, "ngGet_Vec_Info"));
         if (!m_init || !m_circ || !m_command || !m_vec) {
-            *error = tr("%1 lacks the shared-library interface").arg(QString::fromLocal8Bit(library));
+            *error
+                = tr("%1 lacks the shared-library interface").arg(QString::fromLocal8Bit(library));
             return false;
         }
-        m_init(&NgspiceEngine::onText, nullptr, &NgspiceEngine::onExit, nullptr, nullptr,
-            nullptr, this);
+        m_init(&NgspiceEngine::onText, nullptr, &NgspiceEngine::onExit, nullptr, nullptr, nullptr,
+            this);
         return true;
     }
     // Neither quit nor unloaded: the library's threads and exit handlers may
@@ -226,9 +228,9 @@ SpiceDeck spiceDeck(const Circuit &circuit, const zem::Stimulus &stimulus)
         return *found;
     };
     QStringList &l = deck.lines;
-    l << QStringLiteral("* zem prediction")
-      << QStringLiteral(".options temp=26.85 tnom=26.85")
-      << QStringLiteral("V0 s 0 SIN(0 %1 %2 0 0 0)").arg(number(stimulus.amplitude), number(stimulus.frequency))
+    l << QStringLiteral("* zem prediction") << QStringLiteral(".options temp=26.85 tnom=26.85")
+      << QStringLiteral("V0 s 0 SIN(0 %1 %2 0 0 0)")
+             .arg(number(stimulus.amplitude), number(stimulus.frequency))
       << QStringLiteral("R0 s p %1").arg(number(stimulus.sourceOhms));
     if (circuit.probe == circuit.common)
         l << QStringLiteral("Rshort p 0 %1").arg(number(kShortOhms));
@@ -243,7 +245,9 @@ SpiceDeck spiceDeck(const Circuit &circuit, const zem::Stimulus &stimulus)
         ++k;
         switch (e.kind) {
         case Element::Kind::Resistor:
-            l << QStringLiteral("R%1 %2 %3 %4").arg(k).arg(a, b, number(std::max(e.value, kShortOhms)));
+            l << QStringLiteral("R%1 %2 %3 %4")
+                     .arg(k)
+                     .arg(a, b, number(std::max(e.value, kShortOhms)));
             break;
         case Element::Kind::Capacitor:
             l << QStringLiteral("C%1 %2 %3 %4").arg(k).arg(a, b, number(e.value));
@@ -259,14 +263,19 @@ SpiceDeck spiceDeck(const Circuit &circuit, const zem::Stimulus &stimulus)
                 junctions.push_back(e.junction);
                 found = junctions.end() - 1;
                 const Junction &j = e.junction;
-                QString model = QStringLiteral(".model DM%1 D(IS=%2 N=%3 RS=%4")
-                                    .arg(junctions.size())
-                                    .arg(number(j.saturationAmps), number(j.emission), number(j.seriesOhms));
+                QString model
+                    = QStringLiteral(".model DM%1 D(IS=%2 N=%3 RS=%4")
+                          .arg(junctions.size())
+                          .arg(number(j.saturationAmps), number(j.emission), number(j.seriesOhms));
                 if (j.breakdownVolts > 0)
-                    model += QStringLiteral(" BV=%1 IBV=%2").arg(number(j.breakdownVolts), number(j.breakdownAmps));
+                    model += QStringLiteral(" BV=%1 IBV=%2")
+                                 .arg(number(j.breakdownVolts), number(j.breakdownAmps));
                 models << model + QLatin1Char(')');
             }
-            l << QStringLiteral("D%1 %2 %3 DM%4").arg(k).arg(a, b).arg(found - junctions.begin() + 1);
+            l << QStringLiteral("D%1 %2 %3 DM%4")
+                     .arg(k)
+                     .arg(a, b)
+                     .arg(found - junctions.begin() + 1);
             break;
         }
         }
@@ -283,11 +292,14 @@ SpiceDeck spiceDeck(const Circuit &circuit, const zem::Stimulus &stimulus)
     // against it.
     const double period = 1.0 / stimulus.frequency;
     const double tau = stimulus.sourceOhms * farads + henries / stimulus.sourceOhms;
-    const int periods = std::clamp(int(std::ceil(8 * tau / period)), kMinWarmPeriods, kMaxWarmPeriods);
+    const int periods
+        = std::clamp(int(std::ceil(8 * tau / period)), kMinWarmPeriods, kMaxWarmPeriods);
     deck.start = periods * period;
-    deck.stop = deck.start + (std::max<std::uint32_t>(stimulus.points, 2) - 1) / stimulus.samplingRate;
+    deck.stop
+        = deck.start + (std::max<std::uint32_t>(stimulus.points, 2) - 1) / stimulus.samplingRate;
     deck.step = std::min(1.0 / stimulus.samplingRate, period / kStepsPerPeriod);
-    l << QStringLiteral(".tran %1 %2 0 %1").arg(number(deck.step), number(deck.stop)) << QStringLiteral(".end");
+    l << QStringLiteral(".tran %1 %2 0 %1").arg(number(deck.step), number(deck.stop))
+      << QStringLiteral(".end");
     return deck;
 }
 

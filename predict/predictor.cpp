@@ -81,7 +81,8 @@ Prediction predictBoard(sig::Signature &board, const Models &models, Simulator &
     for (const sig::Part &part : board.parts)
         if (elements.unknown.contains(part.refdes))
             for (const sig::Pad &pad : part.pads)
-                if (!pad.net.isEmpty() && pad.net != common && !unknownOn[pad.net].contains(part.refdes))
+                if (!pad.net.isEmpty() && pad.net != common
+                    && !unknownOn[pad.net].contains(part.refdes))
                     unknownOn[pad.net] << part.refdes;
 
     // One simulation for each net and stimulus, however many points share them.
@@ -97,7 +98,8 @@ Prediction predictBoard(sig::Signature &board, const Models &models, Simulator &
     std::vector<Wanted> wanted;
     for (int index : board.probedPoints()) {
         const sig::Point &p = board.points[std::size_t(index)];
-        Wanted w { std::size_t(index), {}, p.learned() && !p.predicted() && !options.replaceLearned };
+        Wanted w { std::size_t(index), {},
+            p.learned() && !p.predicted() && !options.replaceLearned };
         if (w.kept) {
             wanted.push_back(std::move(w));
             continue;
@@ -123,14 +125,14 @@ Prediction predictBoard(sig::Signature &board, const Models &models, Simulator &
     const auto work = [&] {
         for (std::size_t k; (k = next++) < jobs.size();) {
             Job &job = jobs[k];
-            job.result = job.stimulus.isolated
-                ? Simulation { sig::IvCurve {}, {} }
-                : simulator.simulate(job.circuit, job.stimulus);
+            job.result = job.stimulus.isolated ? Simulation { sig::IvCurve {}, {} }
+                                               : simulator.simulate(job.circuit, job.stimulus);
             if (job.result.curve && !job.stimulus.isolated
                 && job.result.curve->volts.size() != job.stimulus.points) {
-                job.result = { std::nullopt, tr("the simulation gave %1 samples, not %2")
-                                                 .arg(job.result.curve->volts.size())
-                                                 .arg(job.stimulus.points) };
+                job.result = { std::nullopt,
+                    tr("the simulation gave %1 samples, not %2")
+                        .arg(job.result.curve->volts.size())
+                        .arg(job.stimulus.points) };
             }
         }
     };
@@ -169,7 +171,8 @@ Prediction predictBoard(sig::Signature &board, const Models &models, Simulator &
         if (const QString note = notes.value(nodeOf(p)); !note.isEmpty())
             said << note;
         if (const QStringList open = unknownOn.value(nodeOf(p)); !open.isEmpty())
-            said << tr("no model for %1 on this net: left open").arg(open.join(QLatin1String(", ")));
+            said
+                << tr("no model for %1 on this net: left open").arg(open.join(QLatin1String(", ")));
         out.points.push_back({ p.name, true, false, said.join(QLatin1String("; ")) });
     }
     return out;

@@ -43,15 +43,15 @@ enum class Node {
 bool isObjectNode(Node p)
 {
     return p == Node::Top || p == Node::Image || p == Node::Settings || p == Node::Point
-        || p == Node::Measurement || p == Node::Curve || p == Node::Fiducial
-        || p == Node::Expect || p == Node::Variant || p == Node::Part;
+        || p == Node::Measurement || p == Node::Curve || p == Node::Fiducial || p == Node::Expect
+        || p == Node::Variant || p == Node::Part;
 }
 
 bool isArrayNode(Node p)
 {
     return p == Node::Points || p == Node::Place || p == Node::Measurements || p == Node::Curves
-        || p == Node::Numbers || p == Node::Fiducials || p == Node::Outline
-        || p == Node::Variants || p == Node::Parts || p == Node::Pads || p == Node::Pad;
+        || p == Node::Numbers || p == Node::Fiducials || p == Node::Outline || p == Node::Variants
+        || p == Node::Parts || p == Node::Pads || p == Node::Pad;
 }
 
 Node keyNode(Node object, const std::string &key)

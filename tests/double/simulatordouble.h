@@ -46,7 +46,8 @@ public:
                 siemens += 1.0 / e.value;
         sig::IvCurve c;
         for (std::uint32_t k = 0; k < s.points; ++k) {
-            const double source = s.amplitude * std::sin(2 * M_PI * s.frequency * k / s.samplingRate);
+            const double source
+                = s.amplitude * std::sin(2 * M_PI * s.frequency * k / s.samplingRate);
             const double amps = source / (s.sourceOhms + (siemens > 0 ? 1.0 / siemens : 1e12));
             c.volts.push_back(source - amps * s.sourceOhms);
             c.milliamps.push_back(1000.0 * amps);

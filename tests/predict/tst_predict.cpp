@@ -23,7 +23,8 @@ namespace {
 
 constexpr double kThermalVolts = 0.025852; // 300 K
 
-measurement_settings settings(std::uint32_t mode, float volts, float hz, float rate, std::uint32_t n)
+measurement_settings settings(
+    std::uint32_t mode, float volts, float hz, float rate, std::uint32_t n)
 {
     measurement_settings s = sig::defaultSettings();
     s.CurrentSensorMode = mode;
@@ -191,25 +192,58 @@ void tst_Predict::parts_data()
     QTest::addColumn<QByteArray>("own"); // a user's models, or none
 
     const QString two = QStringLiteral("1:N1 2:GND");
-    QTest::newRow("resistor") << "R1" << "4k7" << two << QStringList { "R N1-GND 4700" } << "" << QByteArray();
-    QTest::newRow("capacitor") << "C1" << "100n" << two << QStringList { "C N1-GND 1e-07" } << "" << QByteArray();
-    QTest::newRow("inductor") << "L1" << "10uH" << two << QStringList { "L N1-GND 1e-05" } << "" << QByteArray();
-    QTest::newRow("LED before inductor") << "LED1" << "red" << "1:K 2:A" << QStringList { "D A>K" } << "" << QByteArray();
-    QTest::newRow("zener by value") << "D3" << "BZX84C5V1" << "1:N1 2:GND" << QStringList { "D GND>N1 bv=5.1" } << "" << QByteArray();
-    QTest::newRow("zener without a voltage") << "ZD1" << "ZENER" << two << QStringList {} << "breakdown" << QByteArray();
-    QTest::newRow("npn") << "Q1" << "BC847B" << "1:B 2:E 3:C" << QStringList { "D B>C", "D B>E" } << "" << QByteArray();
-    QTest::newRow("pnp") << "Q2" << "2N3906" << "1:B 2:E 3:C" << QStringList { "D C>B", "D E>B" } << "" << QByteArray();
-    QTest::newRow("nmos body diode") << "Q3" << "2N7002" << "1:G 2:S 3:D" << QStringList { "D S>D" } << "" << QByteArray();
+    QTest::newRow("resistor") << "R1"
+                              << "4k7" << two << QStringList { "R N1-GND 4700" } << ""
+                              << QByteArray();
+    QTest::newRow("capacitor") << "C1"
+                               << "100n" << two << QStringList { "C N1-GND 1e-07" } << ""
+                               << QByteArray();
+    QTest::newRow("inductor") << "L1"
+                              << "10uH" << two << QStringList { "L N1-GND 1e-05" } << ""
+                              << QByteArray();
+    QTest::newRow("LED before inductor")
+        << "LED1"
+        << "red"
+        << "1:K 2:A" << QStringList { "D A>K" } << "" << QByteArray();
+    QTest::newRow("zener by value")
+        << "D3"
+        << "BZX84C5V1"
+        << "1:N1 2:GND" << QStringList { "D GND>N1 bv=5.1" } << "" << QByteArray();
+    QTest::newRow("zener without a voltage")
+        << "ZD1"
+        << "ZENER" << two << QStringList {} << "breakdown" << QByteArray();
+    QTest::newRow("npn") << "Q1"
+                         << "BC847B"
+                         << "1:B 2:E 3:C" << QStringList { "D B>C", "D B>E" } << "" << QByteArray();
+    QTest::newRow("pnp") << "Q2"
+                         << "2N3906"
+                         << "1:B 2:E 3:C" << QStringList { "D C>B", "D E>B" } << "" << QByteArray();
+    QTest::newRow("nmos body diode")
+        << "Q3"
+        << "2N7002"
+        << "1:G 2:S 3:D" << QStringList { "D S>D" } << "" << QByteArray();
     QTest::newRow("ic pins to its supplies")
-        << "U1" << "MCU" << "1:VCC 2:GND 3:SDA 4:SCL"
+        << "U1"
+        << "MCU"
+        << "1:VCC 2:GND 3:SDA 4:SCL"
         << QStringList { "D GND>SCL", "D GND>SDA", "D SCL>VCC", "D SDA>VCC" } << "" << QByteArray();
-    QTest::newRow("unreadable value") << "R2" << "abc" << two << QStringList {} << "R2: the value" << QByteArray();
-    QTest::newRow("resistor of three pads") << "R3" << "1k" << "1:A 2:B 3:C" << QStringList {} << "3 pads" << QByteArray();
-    QTest::newRow("unknown part") << "X1" << "FOO" << two << QStringList {} << "unknown" << QByteArray();
-    QTest::newRow("test point, open on purpose") << "TP1" << "" << "1:N1" << QStringList {} << "" << QByteArray();
+    QTest::newRow("unreadable value")
+        << "R2"
+        << "abc" << two << QStringList {} << "R2: the value" << QByteArray();
+    QTest::newRow("resistor of three pads")
+        << "R3"
+        << "1k"
+        << "1:A 2:B 3:C" << QStringList {} << "3 pads" << QByteArray();
+    QTest::newRow("unknown part") << "X1"
+                                  << "FOO" << two << QStringList {} << "unknown" << QByteArray();
+    QTest::newRow("test point, open on purpose") << "TP1"
+                                                 << ""
+                                                 << "1:N1" << QStringList {} << "" << QByteArray();
     QTest::newRow("a user's rule first")
-        << "X1" << "1k" << two << QStringList { "R N1-GND 1000" } << ""
-        << QByteArray(R"({"format":"zem-models","version":"mine","parts":[{"refdes":"X*","kind":"resistor"}]})");
+        << "X1"
+        << "1k" << two << QStringList { "R N1-GND 1000" } << ""
+        << QByteArray(
+               R"({"format":"zem-models","version":"mine","parts":[{"refdes":"X*","kind":"resistor"}]})");
 }
 
 void tst_Predict::parts()
@@ -253,7 +287,8 @@ void tst_Predict::points_data()
     QTest::newRow("every point") << int(F::None) << QStringList {} << true << good;
     QStringList noConvergence = good;
     noConvergence[2] = QStringLiteral("C1.1=did not converge");
-    QTest::newRow("no convergence on one net") << int(F::NoConvergence) << QStringList { "N2" } << true << noConvergence;
+    QTest::newRow("no convergence on one net")
+        << int(F::NoConvergence) << QStringList { "N2" } << true << noConvergence;
     QStringList cut = good;
     cut[0] = QStringLiteral("R1.1=1 samples, not 100");
     cut[1] = QStringLiteral("U1.1=1 samples, not 100");
@@ -277,8 +312,8 @@ void tst_Predict::points()
         board.parts = { { "R1", "1k", ::pads("1:N1 2:GND") }, { "U1", "MCU", ::pads("1:N1 2:GND") },
             { "C1", "1u", ::pads("1:N2 2:GND") }, { "X1", "FOO", ::pads("1:N3 2:GND") },
             { "R9", "abc", ::pads("1:N4 2:GND") } };
-    for (const auto &[name, net] : { std::pair { "R1.1", "N1" }, { "U1.1", "N1" },
-             { "C1.1", "N2" }, { "X1.1", "N3" }, { "R9.1", "N4" }, { "P1", "N1" } }) {
+    for (const auto &[name, net] : { std::pair { "R1.1", "N1" }, { "U1.1", "N1" }, { "C1.1", "N2" },
+             { "X1.1", "N3" }, { "R9.1", "N4" }, { "P1", "N1" } }) {
         board.points.emplace_back();
         board.points.back().name = QString::fromLatin1(name);
         board.points.back().net = QString::fromLatin1(net);
@@ -314,7 +349,8 @@ void tst_Predict::points()
             QVERIFY(!p.predicted());
             continue;
         }
-        const bool predicted = what == QLatin1String("predicted") || what.startsWith(QLatin1String("no "));
+        const bool predicted
+            = what == QLatin1String("predicted") || what.startsWith(QLatin1String("no "));
         QCOMPARE(got.predicted, predicted);
         QCOMPARE(p.predicted(), predicted);
         if (predicted) {
@@ -322,7 +358,8 @@ void tst_Predict::points()
             QCOMPARE(p.measurements[0].reference->volts.size(), std::size_t(100));
         } else {
             // Left as it was.
-            QCOMPARE(p.measurements[0].reference, before.points[std::size_t(k)].measurements[0].reference);
+            QCOMPARE(p.measurements[0].reference,
+                before.points[std::size_t(k)].measurements[0].reference);
         }
         if (what != QLatin1String("predicted"))
             QVERIFY2(got.message.contains(what), qPrintable(got.message));
@@ -340,7 +377,8 @@ void tst_Predict::signatureKeepsThePrediction()
     board.points.resize(2);
     board.points[0].name = QStringLiteral("R1.1");
     board.points[0].predictedBy = QStringLiteral("7+1");
-    board.points[0].measurements[0].reference = sig::IvCurve { std::vector<double>(100, 1.0), std::vector<double>(100, 2.0) };
+    board.points[0].measurements[0].reference
+        = sig::IvCurve { std::vector<double>(100, 1.0), std::vector<double>(100, 2.0) };
     board.points[1].name = QStringLiteral("R1.2");
     QString error;
     const auto read = sig::parse(sig::serialize(board), &error);
@@ -374,11 +412,31 @@ void tst_Predict::likelyFaults_data()
     QTest::addColumn<QString>("pads");
     QTest::addColumn<QString>("point");
     QTest::addColumn<QString>("first");
-    QTest::newRow("resistor halved") << "R1" << "470" << "1:N1 2:GND" << "R1.1" << "R1 value x0.5";
-    QTest::newRow("resistor open") << "R1" << "1k" << "1:X 2:GND" << "R1.1" << "R1 open";
-    QTest::newRow("capacitor doubled") << "C1" << "2u" << "1:N2 2:GND" << "C1.1" << "C1 value x2";
-    QTest::newRow("diode reversed") << "D1" << "SD" << "2:GND 1:N3" << "D1.2" << "D1 reversed";
-    QTest::newRow("diode shorted") << "D1" << "0R" << "1:N3 2:GND" << "D1.2" << "D1 short";
+    QTest::newRow("resistor halved") << "R1"
+                                     << "470"
+                                     << "1:N1 2:GND"
+                                     << "R1.1"
+                                     << "R1 value x0.5";
+    QTest::newRow("resistor open") << "R1"
+                                   << "1k"
+                                   << "1:X 2:GND"
+                                   << "R1.1"
+                                   << "R1 open";
+    QTest::newRow("capacitor doubled") << "C1"
+                                       << "2u"
+                                       << "1:N2 2:GND"
+                                       << "C1.1"
+                                       << "C1 value x2";
+    QTest::newRow("diode reversed") << "D1"
+                                    << "SD"
+                                    << "2:GND 1:N3"
+                                    << "D1.2"
+                                    << "D1 reversed";
+    QTest::newRow("diode shorted") << "D1"
+                                   << "0R"
+                                   << "1:N3 2:GND"
+                                   << "D1.2"
+                                   << "D1 short";
 }
 
 void tst_Predict::likelyFaults()
@@ -392,7 +450,8 @@ void tst_Predict::likelyFaults()
     good.settings = sig::defaultSettings();
     good.parts = { { "R1", "1k", ::pads("1:N1 2:GND") }, { "C1", "1u", ::pads("1:N2 2:GND") },
         { "D1", "SD", ::pads("2:N3 1:GND") } };
-    for (const auto &[name, net] : { std::pair { "R1.1", "N1" }, { "C1.1", "N2" }, { "D1.2", "N3" } }) {
+    for (const auto &[name, net] :
+        { std::pair { "R1.1", "N1" }, { "C1.1", "N2" }, { "D1.2", "N3" } }) {
         good.points.emplace_back();
         good.points.back().name = QString::fromLatin1(name);
         good.points.back().net = QString::fromLatin1(net);
@@ -426,11 +485,16 @@ void tst_Predict::virtualBoardPasses_data()
     QTest::addColumn<QString>("faulty");
     QTest::addColumn<QString>("fault");
     QTest::newRow("resistors") << QStringList { "R1 100 resistor:100", "R2 1k resistor:1000",
-        "R3 10k resistor:10000", "R4 47k resistor:47000" } << "resistor:200" << "value x2";
+        "R3 10k resistor:10000", "R4 47k resistor:47000" }
+                               << "resistor:200"
+                               << "value x2";
     QTest::newRow("capacitors") << QStringList { "C1 100n capacitor:1e-7", "C2 1u capacitor:1e-6",
-        "C3 4u7 capacitor:4.7e-6" } << "capacitor:5e-8" << "value x0.5";
-    QTest::newRow("diodes, open and short") << QStringList { "D1 SD diode", "D2 SD diode",
-        "TP1 - open", "R5 0R short" } << "open" << "open";
+        "C3 4u7 capacitor:4.7e-6" }
+                                << "capacitor:5e-8"
+                                << "value x0.5";
+    QTest::newRow("diodes, open and short")
+        << QStringList { "D1 SD diode", "D2 SD diode", "TP1 - open", "R5 0R short" } << "open"
+        << "open";
 }
 
 void tst_Predict::virtualBoardPasses()
@@ -464,13 +528,15 @@ void tst_Predict::virtualBoardPasses()
         f.write(bytes);
     }
     QByteArray out;
-    QCOMPARE(zemctl({ "board", "b.json", "--import", "b.d356", "--bom", "bom.csv" }, dir.path(), &out), 0);
+    QCOMPARE(
+        zemctl({ "board", "b.json", "--import", "b.d356", "--bom", "bom.csv" }, dir.path(), &out),
+        0);
     QVERIFY2(zemctl({ "learn", "b.json", "--predict" }, dir.path(), &out) == 0, out.constData());
     QVERIFY2(out.contains("\"predicted\":" + QByteArray::number(pins.size())), out.constData());
     // Measured with the instrument's noise, as a real board would be.
     const QString url = QStringLiteral("virtual://open?pins=") + pins.join(QLatin1Char(','));
-    const int code = zemctl({ "-u", url, "test", "b.json", "--no-history", "--report", "r.html" },
-        dir.path(), &out);
+    const int code = zemctl(
+        { "-u", url, "test", "b.json", "--no-history", "--report", "r.html" }, dir.path(), &out);
     const int passed = int(out.count("\"verdict\":\"pass\"")) - 1; // the board's line too
     QVERIFY2(passed >= std::ceil(0.95 * pins.size()), out.constData());
     QCOMPARE(code, 0);
@@ -478,9 +544,10 @@ void tst_Predict::virtualBoardPasses()
     // The faulted part's point fails, its fault among the three likeliest.
     QStringList faultyPins = pins;
     faultyPins[0] = faulty;
-    QCOMPARE(zemctl({ "-u", QStringLiteral("virtual://open?pins=") + faultyPins.join(QLatin1Char(',')),
-                 "test", "b.json", "--no-history", "--report", "f.html" },
-                 dir.path(), &out),
+    QCOMPARE(
+        zemctl({ "-u", QStringLiteral("virtual://open?pins=") + faultyPins.join(QLatin1Char(',')),
+                   "test", "b.json", "--no-history", "--report", "f.html" },
+            dir.path(), &out),
         5);
     const QByteArray firstLine = out.left(out.indexOf('\n'));
     const QJsonObject failed = QJsonDocument::fromJson(firstLine).object();
@@ -508,7 +575,8 @@ void tst_Predict::virtualBoardPasses()
     const QJsonArray after = points();
     QVERIFY(!after[0].toObject().contains(QLatin1String("origin")));
     for (qsizetype k = 1; k < after.size(); ++k)
-        QCOMPARE(after[k].toObject().value(QLatin1String("origin")).toString(), QStringLiteral("predicted"));
+        QCOMPARE(after[k].toObject().value(QLatin1String("origin")).toString(),
+            QStringLiteral("predicted"));
 }
 
 QTEST_MAIN(tst_Predict)
