@@ -95,15 +95,21 @@ std::vector<LikelyFault> likelyFaults(const sig::Signature &board, const Models 
     std::vector<LikelyFault> ranked;
     for (Candidate &c : candidates(circuit.elements)) {
         double worst = 0;
-        for (std::size_t m = 0; m < p.measurements.size() && m < measured.size(); ++m) {
+        bool simulated = true;
+        for (std::size_t m = 0; m < p.measurements.size() && m < measured.size() && simulated;
+             ++m) {
             const measurement_settings &s = board.settingsOf(p, m);
             const zem::Stimulus stimulus = zem::stimulusOf(s);
             const Simulation sim
                 = simulator.simulate({ node, circuit.common, c.elements }, stimulus);
-            worst = !sim.curve || sim.curve->volts.size() != stimulus.points
-                ? 100
-                : std::max(worst, sig::score(asMeasured(*sim.curve, stimulus), measured[m], s));
+            simulated = sim.curve && sim.curve->volts.size() == stimulus.points;
+            if (simulated)
+                worst
+                    = std::max(worst, sig::score(asMeasured(*sim.curve, stimulus), measured[m], s));
         }
+        // A fault the simulator cannot show explains nothing: it is not ranked.
+        if (!simulated)
+            continue;
         c.fault.match = std::max(0.0, 100 - worst);
         ranked.push_back(c.fault);
     }

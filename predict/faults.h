@@ -28,7 +28,7 @@ struct LikelyFault
 
 // The `most` faults that best explain `measured` (one curve a measurement of
 // the point), best first; none when the board has no parts or nothing on
-// the point's net can be simulated.
+// the point's net can be simulated (a missing library: none).
 std::vector<LikelyFault> likelyFaults(const sig::Signature &board, const Models &models,
     Simulator &simulator, int point, const std::vector<sig::IvCurve> &measured,
     std::size_t most = 3);

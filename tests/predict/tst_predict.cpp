@@ -473,6 +473,11 @@ void tst_Predict::likelyFaults()
     QCOMPARE(ranked.size(), std::size_t(3));
     QCOMPARE(ranked[0].part + QLatin1Char(' ') + ranked[0].fault, first);
     QVERIFY2(ranked[0].match > 90, qPrintable(faultText(ranked[0])));
+    // Without the library nothing is ranked, rather than every fault at 0 %.
+    NgspiceSimulator missing(1, "libngspice-missing.so.0");
+    QVERIFY(predict::likelyFaults(good, Models::builtIn(), missing, k,
+        { *faulty.points[std::size_t(k)].measurements[0].reference })
+                .empty());
 }
 
 void tst_Predict::virtualBoardPasses_data()
