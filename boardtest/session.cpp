@@ -1,5 +1,8 @@
 #include "session.h"
 
+#include "models.h"
+#include "ngspice.h"
+
 #include "autosettings.h"
 #include "compare.h"
 #include "score.h"
@@ -18,6 +21,15 @@ QString resultMarks(const PointResult &r)
         marks << QCoreApplication::translate("sig::Session", "variant: %1").arg(r.variant);
     if (r.info)
         marks << QCoreApplication::translate("sig::Session", "for information only");
+    if (!r.predictedBy.isEmpty())
+        marks << QCoreApplication::translate("sig::Session", "reference predicted (models %1)")
+                     .arg(r.predictedBy);
+    QStringList faults;
+    for (const predict::LikelyFault &f : r.likelyFaults)
+        faults << predict::faultText(f);
+    if (!faults.isEmpty())
+        marks << QCoreApplication::translate("sig::Session", "likely: %1")
+                     .arg(faults.join(QStringLiteral(", ")));
     return marks.join(QStringLiteral("; "));
 }
 
@@ -106,6 +118,14 @@ void Session::finishMeasurement(Point &p, PointResult &r)
             std::vector<Measurement> &vm = p.variants[std::size_t(v)].measurements;
             vm.resize(p.measurements.size());
             into = &vm[measurement_];
+        }
+        // A board's own curves replace a prediction, never join it.
+        if (p.predicted() && options_.variant.isEmpty()) {
+            for (Measurement &each : p.measurements) {
+                each.reference.reset();
+                each.moreBoards.clear();
+            }
+            p.predictedBy.clear();
         }
         if (!options_.add) {
             into->reference.reset();
@@ -207,6 +227,7 @@ Session::Step Session::record(const IvCurve &curve)
     step.pointDone = true;
     if (mode_ == Mode::Test) {
         r.boards = p.boards();
+        r.predictedBy = p.predictedBy;
         if (r.verdict == Verdict::Unstable)
             ; // its own captures disagree: no comparison holds
         else if (!p.learned())
@@ -231,6 +252,13 @@ Session::Step Session::record(const IvCurve &curve)
         if (r.verdict != Verdict::Different)
             r.cause.reset();
         r.note = bomNote(p, r.reading, options_.bomFactor);
+        if (r.verdict == Verdict::Different && !signature_.parts.empty()) {
+            // The library is loaded once for the process, shared with any
+            // prediction, on the first point that needs it.
+            static predict::NgspiceSimulator simulator;
+            r.likelyFaults = predict::likelyFaults(
+                signature_, predict::Models::builtIn(), simulator, point_, r.curves);
+        }
         step.verdict = r.verdict;
     }
     ++point_;
@@ -250,6 +278,7 @@ Session::Step Session::noContact(const IvCurve &curve)
     r.curves = { curve };
     r.reading = read(curve, settings());
     r.boards = signature_.points[std::size_t(point_)].boards();
+    r.predictedBy = signature_.points[std::size_t(point_)].predictedBy;
     r.info = signature_.points[std::size_t(point_)].check == Check::Info;
     step.point = point_;
     step.pointDone = true;

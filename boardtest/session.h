@@ -4,6 +4,8 @@
 // the references (Test), and moves on.
 #pragma once
 
+#include "faults.h"
+
 #include "cause.h"
 #include "netcheck.h"
 #include "reading.h"
@@ -31,10 +33,18 @@ struct PointResult
     QString variant;
     // The point is marked "info": its verdict is shown but never fails the board.
     bool info = false;
+    // The version of the models its references were predicted with; empty
+    // when learned from a board.
+    QString predictedBy;
+    // Different, on a board with its parts from the netlist: the single
+    // faults that best explain its curves, best first ("R12 open: matches
+    // 96 %").
+    std::vector<predict::LikelyFault> likelyFaults;
 };
 
 // What a result says beyond its verdict, for people: "variant: maker B",
-// "for information only", joined by "; "; empty when neither.
+// "for information only", "reference predicted (models 1)", "likely: R12
+// open: matches 96 %, ...", joined by "; "; empty when none.
 QString resultMarks(const PointResult &r);
 // "skipped: not probed", the word for a point marked "skip".
 QString skippedText();

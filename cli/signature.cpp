@@ -31,7 +31,8 @@ int signatureMain(Context &context, SignatureJob &job)
         printError("signatures are not available: " + why);
         return kExitDevice;
     }
-    if (!context.openDevice())
+    // A prediction simulates the board: no instrument takes part.
+    if (!job.predict && !context.openDevice())
         return context.openError;
 
     catchInterrupts();

@@ -28,6 +28,12 @@ struct SignatureJob
     bool add = false; // learn: add this board to the references
     bool autoSettings = false; // learn: choose each point's range
     std::string variant; // learn: the variant whose references are learned, "" for the points' own
+    // learn: predict the references from the board's parts instead of
+    // measuring (no device), with these models over the built-in ones
+    bool predict = false;
+    std::string models;
+    double predictionTolerance = -1; // percent, the board's for predicted points; <0 keeps it
+    std::string common; // the net the probe returns through, "" keeps the board's
     int repeat = 2; // compare, test, nets: captures of each point
     // test: a resistor that reads beyond this factor from its value in the
     // bill of materials gets a note

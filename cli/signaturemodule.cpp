@@ -369,5 +369,8 @@ void Runner::run()
 
 extern "C" __attribute__((visibility("default"))) void zemctl_signature(zemctl::SignatureJob *job)
 {
-    zemctl::signature::Runner(*job).run();
+    if (job->predict)
+        zemctl::signature::predict(*job);
+    else
+        zemctl::signature::Runner(*job).run();
 }

@@ -68,8 +68,19 @@ bool Runner::printResult(const sig::RunRecord &record, int point)
         j["note"] = r.note.toStdString();
     if (!r.variant.isEmpty())
         j["variant"] = r.variant.toStdString();
+    if (!r.predictedBy.isEmpty()) {
+        j["origin"] = "predicted";
+        j["models"] = r.predictedBy.toStdString();
+    }
     if (r.info)
         j["check"] = "info";
+    if (!r.likelyFaults.empty()) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const predict::LikelyFault &f : r.likelyFaults)
+            list.push_back({ { "part", f.part.toStdString() }, { "fault", f.fault.toStdString() },
+                { "match", std::round(f.match) } });
+        j["likely_faults"] = std::move(list);
+    }
     std::string line = j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     if (job.text) {
         const std::string name = shown(p.name);
@@ -89,6 +100,10 @@ bool Runner::printResult(const sig::RunRecord &record, int point)
             line += "; variant: " + shown(r.variant);
         if (r.info)
             line += "; for information only";
+        if (!r.predictedBy.isEmpty())
+            line += "; reference predicted (models " + shown(r.predictedBy) + ")";
+        for (std::size_t k = 0; k < r.likelyFaults.size(); ++k)
+            line += (k ? ", " : "; likely: ") + shown(predict::faultText(r.likelyFaults[k]));
     }
     return writeLine(std::move(line));
 }

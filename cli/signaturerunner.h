@@ -76,6 +76,9 @@ private:
     std::size_t nameWidth = 0; // of the points' names, for aligned text lines
 };
 
+// learn --predict: the references from the board's parts (predictmodule.cpp).
+void predict(zemctl::SignatureJob &job);
+
 // A name as a terminal may show it.
 std::string shown(const QString &text);
 

@@ -289,6 +289,23 @@ int run(int argc, char **argv)
             "set the other way), not the points' own; each point must be learned already")
         ->type_name("NAME")
         ->excludes(autoSettings);
+    CLI::Option *predict = learn->add_flag("--predict", job.predict,
+        "No instrument: predict every point's references by simulating the board's parts "
+        "(its netlist and BOM, imported with board --import --bom), marked predicted");
+    learn->add_option("--models", job.models,
+            "With --predict: a models file of your own, read over the built-in one")
+        ->type_name("FILE")
+        ->needs(predict);
+    learn->add_option("--prediction-tolerance", job.predictionTolerance,
+            "With --predict: the tolerance of predicted points, percent (default 25)")
+        ->type_name("PERCENT")
+        ->check(CLI::Range(0.0, 100.0))
+        ->needs(predict);
+    learn->add_option("--common", job.common,
+            "With --predict: the net the probe returns through (default GND)")
+        ->type_name("NET")
+        ->needs(predict);
+    predict->excludes(autoSettings);
     test->add_option("--bom-factor", job.bomFactor,
             "A resistor that reads more than F times off (or under) its \"expect\" value gets a "
             "note; never a failure")

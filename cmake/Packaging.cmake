@@ -44,8 +44,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What the libraries' links do not say: the SQLite driver of the default
 # history (Debian only recommends it), Qt's platform plugins beyond the X one
 # in libqt6gui6, and a font, without which a minimal system shows no text.
-# The PostgreSQL driver and Wayland are for some stations only.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins, fonts-dejavu-core")
+# The PostgreSQL driver and Wayland are for some stations only. ngspice's
+# library is opened at run time for predicted signatures, so no link says it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins, fonts-dejavu-core, libngspice0")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql, qt6-wayland")
 # The Python package's extension is built for one Python 3 version, and its
 # curves are NumPy arrays.

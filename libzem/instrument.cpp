@@ -180,18 +180,6 @@ Load boardLoad(Load load, std::uint64_t board, std::size_t position, double spre
 
 } // namespace
 
-SenseRange senseRange(std::uint32_t mode)
-{
-    switch (mode) {
-    case CURRENT_SENSE_MODE_I_LOW:
-        return { 10.0e3, 1.0 };
-    case CURRENT_SENSE_MODE_I_HIGH:
-        return { 100.0, 128.0 };
-    default:
-        return { 1.0e3, 16.0 };
-    }
-}
-
 measurement_settings defaultMeasurementSettings()
 {
     measurement_settings s {};
@@ -456,9 +444,8 @@ std::int32_t Instrument::startMeasurement()
     ++measurements_;
     if (!options_.pins.empty())
         updateButtons();
-    const double amplitude = s.OutputMode == OUT_MODE_GROUNDED_CONTINUOUS ? 0.0 : s.MaxVoltage;
-    const bool isolated = s.CurrentSensorMode == CURRENT_SENSE_MODE_ISOLATED;
-    const SenseRange range = senseRange(s.CurrentSensorMode);
+    const zem::Stimulus stimulus = zem::stimulusOf(s);
+    const bool isolated = stimulus.isolated;
     if (!gantry_)
         pin = probedPin();
     // The open tip draws from a capture count of its own, after the pins'.
@@ -473,11 +460,11 @@ std::int32_t Instrument::startMeasurement()
         load.farads *= factor;
         load.emission *= factor;
     }
-    samples_ = sweep(
-        load, amplitude, s.ProbeSignalFrequency, s.SamplingRate, s.NumberPoints, range.seriesOhms);
+    samples_ = sweep(load, stimulus.amplitude, stimulus.frequency, stimulus.samplingRate,
+        stimulus.points, stimulus.sourceOhms);
 
     const double vNoise = 1.0e-3 * options_.noise;
-    const double iNoise = 5.0e-5 * range.fullScaleMilliamps * options_.noise;
+    const double iNoise = 5.0e-5 * stimulus.fullScaleMilliamps * options_.noise;
     for (Sample &p : samples_) {
         if (options_.noise > 0) {
             p.volts += vNoise * random.normal();
@@ -485,7 +472,8 @@ std::int32_t Instrument::startMeasurement()
                 p.milliamps += iNoise * random.normal();
         }
         p.volts = std::clamp(p.volts, -kVoltageFullScale, kVoltageFullScale);
-        p.milliamps = std::clamp(p.milliamps, -range.fullScaleMilliamps, range.fullScaleMilliamps);
+        p.milliamps
+            = std::clamp(p.milliamps, -stimulus.fullScaleMilliamps, stimulus.fullScaleMilliamps);
     }
 
     measuredMode_ = s.CurrentSensorMode;

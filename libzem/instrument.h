@@ -7,6 +7,7 @@
 #include "options.h"
 #include "physics.h"
 #include "records.h"
+#include "stimulus.h"
 #include "zem.h"
 
 #include <chrono>
@@ -22,18 +23,12 @@ inline constexpr double kMaxAmplitude = zem::kMaxVoltageLimit; // V
 inline constexpr double kMinSamplingRate = zem::kMinSamplingRate; // Hz
 inline constexpr double kMaxSamplingRate = zem::kMaxSamplingRate; // Hz
 inline constexpr std::uint32_t kMaxChargePoints = 100000;
-inline constexpr double kVoltageFullScale = 12.8; // V, either sign
+using zem::kVoltageFullScale;
 inline constexpr std::size_t kMaxProfileLength = 1 << 20;
 inline constexpr int kProfileVersion = 1;
 
-// A current sensing range: the series resistance the source drives through
-// and the current that reads full scale.
-struct SenseRange
-{
-    double seriesOhms;
-    double fullScaleMilliamps;
-};
-SenseRange senseRange(std::uint32_t mode); // for I_LOW, I_MID and I_HIGH
+using zem::SenseRange;
+using zem::senseRange;
 
 measurement_settings defaultMeasurementSettings();
 calibration_settings factoryCalibration();

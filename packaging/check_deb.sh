@@ -59,6 +59,7 @@ expected=(
     ./usr/share/zem-tools/sql/reader_role.sql
     ./usr/share/zem-tools/sql/station_role.sql
     ./usr/share/zem-tools/grafana/zem-history.json
+    ./usr/share/zem-tools/predict-models.json
 )
 for f in demo.d356 demo-bom.csv demo-pos.csv demo.png demo.json good.url faulty.url; do
     expected+=("./usr/share/zem-tools/demo/$f")
@@ -94,9 +95,10 @@ maintainer=$(field Maintainer)
     || fail "Maintainer is '$maintainer'"
 depends=$(field Depends)
 # The links' own, then what no link says: the default history's SQLite
-# driver, the platform plugins and a font.
+# driver, the platform plugins, a font and ngspice's library (opened at run
+# time).
 for p in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6 libqt6sql6-sqlite \
-    qt6-qpa-plugins fonts-dejavu-core; do
+    qt6-qpa-plugins fonts-dejavu-core libngspice0; do
     [[ "$depends" == *"$p"* ]] || fail "Depends lacks $p: $depends"
 done
 # Our own library is inside; a dependency on it could never be met.

@@ -13,6 +13,7 @@ packages=(
     qt6-charts-dev libqt6opengl6-dev qt6-svg-dev qt6-serialport-dev libcli11-dev libedit-dev help2man lintian
     appstream desktop-file-utils
     libqt6sql6-sqlite libqt6sql6-psql postgresql zlib1g-dev
+    libngspice0-dev
     pybind11-dev python3-dev python3-numpy python3-pytest python3-junitparser
 )
 # Tools that only the full test run needs (valgrind, clang for the fuzzers).

@@ -125,6 +125,31 @@ std::optional<CadImport> named(std::optional<CadImport> result, const QString &p
     return result;
 }
 
+// Every part's pads, a point or not, in the netlist's order; values the
+// board had are kept.
+std::vector<Part> partsOf(const cad::Netlist &netlist, const std::vector<Part> &before)
+{
+    QHash<QString, QString> values;
+    for (const Part &p : before)
+        if (!p.value.isEmpty())
+            values.insert(p.refdes, p.value);
+    std::vector<Part> parts;
+    QHash<QString, std::size_t> index;
+    for (const cad::TestRecord &r : netlist.records) {
+        if (r.refdes.isEmpty() || r.pin.isEmpty() || r.midpoint)
+            continue;
+        auto found = index.constFind(r.refdes);
+        if (found == index.constEnd()) {
+            found = index.insert(r.refdes, parts.size());
+            parts.push_back({ r.refdes, values.value(r.refdes), {} });
+        }
+        std::vector<Pad> &pads = parts[*found].pads;
+        if (std::none_of(pads.begin(), pads.end(), [&r](const Pad &p) { return p.pin == r.pin; }))
+            pads.push_back({ r.pin, isNet(r.net) ? r.net : QString() });
+    }
+    return parts;
+}
+
 } // namespace
 
 std::optional<CadImport> importNetlist(
@@ -137,6 +162,8 @@ std::optional<CadImport> importNetlist(
     auto result = merge(board, all, filter, error);
     if (result && !netlist.outline.empty())
         board.outline = netlist.outline;
+    if (result)
+        board.parts = partsOf(netlist, board.parts);
     return result;
 }
 
@@ -156,8 +183,13 @@ QStringList applyBom(Signature &board, const std::vector<cad::BomLine> &bom)
     for (Point &p : board.points)
         if (!p.component.isEmpty())
             parts[p.component].push_back(&p);
+    QHash<QString, Part *> byRefdes;
+    for (Part &part : board.parts)
+        byRefdes.insert(part.refdes, &part);
     QStringList given;
     for (const cad::BomLine &line : bom) {
+        if (Part *part = byRefdes.value(line.refdes))
+            part->value = line.value.trimmed();
         const auto points = parts.constFind(line.refdes);
         if (!line.parsed || points == parts.constEnd() || points->size() > 2)
             continue;

@@ -35,7 +35,8 @@ struct CadImport
     QStringList vanished; // points of the signature the CAD file does not have
 };
 
-// The netlist's points into the signature, its outline as the board's. Each
+// The netlist's points into the signature, its outline as the board's, and
+// every part's pads into its parts (pads on no net keep an empty one). Each
 // net with two or more points taken is a group of that net's name (a point
 // keeps a group it already has). A point name a signature may not hold (a
 // control character in it) refuses the whole import, the board untouched.
@@ -56,7 +57,8 @@ std::optional<CadImport> importCadFile(Signature &board, const QString &path,
 QString globError(const QStringList &globs);
 
 // Gives the points of each part of one or two points that the BOM gives a
-// value its "expect"; returns the parts so given.
+// value its "expect", and every part of the netlist its BOM value; returns
+// the parts given an "expect".
 QStringList applyBom(Signature &board, const std::vector<cad::BomLine> &bom);
 
 } // namespace sig

@@ -34,20 +34,24 @@ enum class Node {
     Curves,
     Curve,
     Numbers, // a curve's V or mA
+    Parts, // the netlist's parts
+    Part,
+    Pads, // a part's [pin, net] pairs
+    Pad,
 };
 
 bool isObjectNode(Node p)
 {
     return p == Node::Top || p == Node::Image || p == Node::Settings || p == Node::Point
-        || p == Node::Measurement || p == Node::Curve || p == Node::Fiducial
-        || p == Node::Expect || p == Node::Variant;
+        || p == Node::Measurement || p == Node::Curve || p == Node::Fiducial || p == Node::Expect
+        || p == Node::Variant || p == Node::Part;
 }
 
 bool isArrayNode(Node p)
 {
     return p == Node::Points || p == Node::Place || p == Node::Measurements || p == Node::Curves
-        || p == Node::Numbers || p == Node::Fiducials || p == Node::Outline
-        || p == Node::Variants;
+        || p == Node::Numbers || p == Node::Fiducials || p == Node::Outline || p == Node::Variants
+        || p == Node::Parts || p == Node::Pads || p == Node::Pad;
 }
 
 Node keyNode(Node object, const std::string &key)
@@ -67,7 +71,15 @@ Node keyNode(Node object, const std::string &key)
             return Node::Fiducials;
         if (key == "outline")
             return Node::Outline;
-        return any({ "format", "version", "board", "tolerance" }) ? Node::Scalar : Node::Skipped;
+        if (key == "parts")
+            return Node::Parts;
+        return any({ "format", "version", "board", "tolerance", "prediction_tolerance", "common" })
+            ? Node::Scalar
+            : Node::Skipped;
+    case Node::Part:
+        if (key == "pads")
+            return Node::Pads;
+        return any({ "refdes", "value" }) ? Node::Scalar : Node::Skipped;
     case Node::Image:
         return any({ "type", "data" }) ? Node::Scalar : Node::Skipped;
     case Node::Settings:
@@ -84,7 +96,8 @@ Node keyNode(Node object, const std::string &key)
             return Node::Expect;
         if (key == "variants")
             return Node::Variants;
-        return any({ "name", "tolerance", "group", "component", "side", "net", "check" })
+        return any({ "name", "tolerance", "group", "component", "side", "net", "check", "origin",
+                   "models" })
             ? Node::Scalar
             : Node::Skipped;
     case Node::Variant:
@@ -125,6 +138,12 @@ Node elementNode(Node array)
         return Node::Fiducial;
     case Node::Outline:
         return Node::Place;
+    case Node::Parts:
+        return Node::Part;
+    case Node::Pads:
+        return Node::Pad;
+    case Node::Pad:
+        return Node::Scalar;
     case Node::Place:
     case Node::Numbers:
         return Node::Scalar;

@@ -29,6 +29,9 @@ namespace sig {
 // written as the lowest version that holds what it uses.
 inline constexpr int kFormatVersion = 3;
 inline constexpr double kDefaultTolerance = 10.0; // percent
+// Of a point whose references are predicted from the CAD: a model is
+// further from a real board than another good board is.
+inline constexpr double kDefaultPredictionTolerance = 25.0; // percent
 
 // One measurement of a point: its own settings (else the board's) and the
 // reference curve once learned: the first good board's, and those of the good
@@ -93,6 +96,10 @@ struct Point
     QString net;
     std::optional<Expected> expect; // JSON "expect": {"ohms": 4700}
     Check check = Check::Test;
+    // The version of the models its references were predicted with; empty
+    // when they were learned from a board (JSON "origin": "predicted").
+    QString predictedBy;
+    bool predicted() const { return !predictedBy.isEmpty(); }
     // A point matches its own references or any of these; learned only once
     // it has references of its own.
     std::vector<Variant> variants;
@@ -152,6 +159,22 @@ struct Fiducial
     std::optional<QPointF> machine;
 };
 
+// A part of the board as its CAD gives it: every pad of the netlist (a
+// point or not) and the BOM's value, which a prediction builds its circuit
+// from.
+struct Pad
+{
+    QString pin; // "1", "B"
+    QString net; // empty when on none
+};
+
+struct Part
+{
+    QString refdes;
+    QString value; // as the BOM gives it, else empty
+    std::vector<Pad> pads;
+};
+
 // A board registers its photo with two or three fiducials.
 inline constexpr std::size_t kMaxFiducials = 3;
 
@@ -161,7 +184,11 @@ struct Signature
     std::optional<Picture> image;
     measurement_settings settings {};
     double tolerance = kDefaultTolerance;
+    double predictionTolerance = kDefaultPredictionTolerance; // of predicted points
     std::vector<Point> points;
+    std::vector<Part> parts; // from the netlist and BOM; empty without them
+    // The net the probe's return is on; empty for "GND".
+    QString common;
     std::vector<Fiducial> fiducials; // at most kMaxFiducials, names unique
     // The board's edge in mm, as its CAD gives it (a closed polygon, the
     // last corner joined to the first); empty when unknown.
@@ -171,7 +198,11 @@ struct Signature
     // usable.
     QStringList warnings;
 
-    double toleranceOf(const Point &p) const { return p.tolerance.value_or(tolerance); }
+    double toleranceOf(const Point &p) const
+    {
+        return p.tolerance.value_or(p.predicted() ? predictionTolerance : tolerance);
+    }
+    QString commonNet() const { return common.isEmpty() ? QStringLiteral("GND") : common; }
     const measurement_settings &settingsOf(const Point &p, std::size_t measurement) const;
     // The index of the point of that name, or -1.
     int find(const QString &name) const;

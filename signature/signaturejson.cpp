@@ -260,7 +260,61 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index, QSet
     }
     if (const auto vs = j.find("variants"); vs != j.end())
         readVariants(*vs, where + QStringLiteral(".variants"), sig, p);
+    if (const auto o = j.find("origin"); o != j.end()) {
+        const QString origin = text(*o, where + QStringLiteral(".origin"));
+        if (origin == QLatin1String("predicted"))
+            p.predictedBy = text(member(j, "models", where), where + QStringLiteral(".models"));
+        else if (origin != QLatin1String("learned"))
+            failAt(where + QStringLiteral(".origin"), tr("expected \"learned\" or \"predicted\""));
+        if (p.predictedBy.isEmpty() && origin == QLatin1String("predicted"))
+            failAt(where + QStringLiteral(".models"), tr("expected the models' version"));
+    }
     return p;
+}
+
+// The netlist's parts: {"refdes": "R1", "value": "4k7", "pads": [["1", "N1"], ...]}.
+std::vector<Part> partsFromJson(const Json &j)
+{
+    if (!j.is_array())
+        failAt(QStringLiteral("parts"), tr("expected a list of parts"));
+    std::vector<Part> parts;
+    parts.reserve(j.size());
+    for (std::size_t k = 0; k < j.size(); ++k) {
+        const QString where = QStringLiteral("parts[%1]").arg(k);
+        if (!j[k].is_object())
+            failAt(where, tr("expected an object"));
+        Part part;
+        part.refdes = text(member(j[k], "refdes", where), where + QStringLiteral(".refdes"));
+        if (const auto v = j[k].find("value"); v != j[k].end())
+            part.value = text(*v, where + QStringLiteral(".value"));
+        const Json &pads = member(j[k], "pads", where);
+        if (!pads.is_array())
+            failAt(where + QStringLiteral(".pads"), tr("expected a list of [pin, net]"));
+        for (std::size_t n = 0; n < pads.size(); ++n) {
+            const QString at = QStringLiteral("%1.pads[%2]").arg(where).arg(n);
+            if (!pads[n].is_array() || pads[n].size() != 2)
+                failAt(at, tr("expected [pin, net]"));
+            part.pads.push_back({ text(pads[n][0], at), text(pads[n][1], at) });
+        }
+        parts.push_back(std::move(part));
+    }
+    return parts;
+}
+
+Json partsToJson(const std::vector<Part> &parts)
+{
+    Json all = Json::array();
+    for (const Part &part : parts) {
+        Json pads = Json::array();
+        for (const Pad &pad : part.pads)
+            pads.push_back(Json::array({ pad.pin.toStdString(), pad.net.toStdString() }));
+        Json o { { "refdes", part.refdes.toStdString() } };
+        if (!part.value.isEmpty())
+            o["value"] = part.value.toStdString();
+        o["pads"] = std::move(pads);
+        all.push_back(std::move(o));
+    }
+    return all;
 }
 
 Signature fromJson(const Json &j)
@@ -293,6 +347,15 @@ Signature fromJson(const Json &j)
         if (sig.tolerance < 0 || sig.tolerance > 100)
             failAt(QStringLiteral("tolerance"), tr("expected 0 to 100 (percent)"));
     }
+    if (const auto t = j.find("prediction_tolerance"); t != j.end()) {
+        sig.predictionTolerance = number(*t, QStringLiteral("prediction_tolerance"));
+        if (sig.predictionTolerance < 0 || sig.predictionTolerance > 100)
+            failAt(QStringLiteral("prediction_tolerance"), tr("expected 0 to 100 (percent)"));
+    }
+    if (const auto c = j.find("common"); c != j.end())
+        sig.common = text(*c, QStringLiteral("common")).trimmed();
+    if (const auto parts = j.find("parts"); parts != j.end())
+        sig.parts = partsFromJson(*parts);
     const Json &points = member(j, "points", tr("the file"));
     if (!points.is_array())
         failAt(QStringLiteral("points"), tr("expected a list of points"));
@@ -393,6 +456,10 @@ QByteArray serialize(const Signature &sig)
             o["check"] = checkName(p.check);
             needsVersion3 = true;
         }
+        if (p.predicted()) {
+            o["origin"] = "predicted";
+            o["models"] = p.predictedBy.toStdString();
+        }
         if (!p.variants.empty()) {
             Json vs = Json::array();
             for (const Variant &v : p.variants) {
@@ -425,6 +492,12 @@ QByteArray serialize(const Signature &sig)
         j["fiducials"] = detail::fiducialsToJson(sig.fiducials);
     if (sig.outline.size() >= 3)
         j["outline"] = detail::outlineToJson(sig.outline);
+    if (sig.predictionTolerance != kDefaultPredictionTolerance)
+        j["prediction_tolerance"] = sig.predictionTolerance;
+    if (!sig.common.isEmpty())
+        j["common"] = sig.common.toStdString();
+    if (!sig.parts.empty())
+        j["parts"] = partsToJson(sig.parts);
     j["points"] = Json::array();
     std::string text = j.dump(1);
     const std::size_t empty = text.rfind("[]");

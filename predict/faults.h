@@ -1,0 +1,39 @@
+// Likely faults: for a point that fails, the single faults of the parts on
+// its net (open, short, half and double the value, a diode reversed, one of
+// an IC pin's protection diodes open), each simulated and ranked by how well
+// it explains the measured curves.
+#pragma once
+
+#include "ivcurve.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace sig {
+struct Signature;
+}
+
+namespace predict {
+
+class Models;
+class Simulator;
+
+struct LikelyFault
+{
+    QString part; // "R12"
+    QString fault; // "open", "short", "value x0.5", "reversed", "diode to VCC open"
+    double match = 0; // percent: 100 less the score of its curves against the measured ones
+};
+
+// The `most` faults that best explain `measured` (one curve a measurement of
+// the point), best first; none when the board has no parts or nothing on
+// the point's net can be simulated (a missing library: none).
+std::vector<LikelyFault> likelyFaults(const sig::Signature &board, const Models &models,
+    Simulator &simulator, int point, const std::vector<sig::IvCurve> &measured,
+    std::size_t most = 3);
+
+// "R12 open: matches 96 %".
+QString faultText(const LikelyFault &fault);
+
+} // namespace predict
