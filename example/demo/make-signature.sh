@@ -11,7 +11,7 @@ zemctl board "$out" --import "$here/demo.d356" --bom "$here/demo-bom.csv" >/dev/
 # The picture: 20 pixels a millimetre, the board's lower-left corner at pixel
 # (20, 620), as make_picture.py draws it.
 places=()
-for p in R1.1=8,22 R1.2=14,22 R2.1=8,16 R2.2=14,16 D1.1=8,10 D1.2=14,10 C1.1=24,22 C1.2=30,22 TP1=24,10; do
+for p in R1.1=8,22 R1.2=14,22 R2.1=8,16 R2.2=14,16 D1.2=8,10 D1.1=14,10 C1.1=24,22 C1.2=30,22 TP1=24,10; do
     IFS='=,' read -r name x y <<<"$p"
     places+=(--place "$name=$((20 + 20 * x)),$((620 - 20 * y))")
 done
