@@ -5,6 +5,7 @@
 #include "proberjob.h"
 #include "completion.h"
 #include "historyjob.h"
+#include "machineoptions.h"
 #include "printable.h"
 #include "signaturejob.h"
 
@@ -336,71 +337,9 @@ int run(int argc, char **argv)
             "Measure each point as soon as the curve under the probe holds still");
 
     BoardJob boardJob;
-    CLI::App *board = app.add_subcommand(
-        "board", "Embed a picture of the board and place points on it; JSON summary out");
-    board->add_option("FILE", boardJob.file, "The signature file")->required();
-    board->add_option("--image", boardJob.image, "A PNG or JPEG of the board to embed")
-        ->type_name("PHOTO");
-    board->add_option("--place", boardJob.places,
-             "Place a point at pixel X,Y of the picture (on a registered picture, its mm too)")
-        ->type_name("NAME=X,Y");
-    board->add_option("--fiducial", boardJob.fiducials,
-             "Add or replace a fiducial at X,Y mm on the board, at pixel PX,PY of the picture "
-             "(kept when not given); at most 3")
-        ->type_name("NAME=X,Y[,PX,PY]");
-    board->add_option("--mm", boardJob.mms,
-             "A point's position on the board, mm from its lower-left corner, y up")
-        ->type_name("NAME=X,Y");
-    board->add_option("--side", boardJob.sides,
-             "The side of the board a point is probed from; with --import, top or bottom alone "
-             "takes only that side's points")
-        ->type_name("NAME=top|bottom");
-    board->add_option("--import", boardJob.import,
-             "Add or update points from an IPC-D-356 netlist (.d356, .ipc, .356) or a component "
-             "position file (.pos, .csv); creates FILE when missing")
-        ->type_name("CAD");
-    board->add_option("--nets", boardJob.nets, "With --import: only points on these nets (globs)")
-        ->type_name("N1,N2*");
-    board->add_option("--refdes", boardJob.refdes, "With --import: only these parts (globs)")
-        ->type_name("U1,R*");
-    board->add_option("--units", boardJob.units, "With --import: the CAD file's units when it does not say")
-        ->check(CLI::IsMember({ "mm", "in", "mil" }))
-        ->type_name("mm|in|mil");
-    board->add_option("--bom", boardJob.bom,
-             "A BOM CSV: each two-pin part's value (4k7, 100n) as its points' expected value")
-        ->type_name("CSV");
-
+    CLI::App *board = addBoardCommand(app, boardJob);
     ProberJob proberJob;
-    CLI::App *prober = app.add_subcommand(
-        "prober", "A probing machine: status, home, unlock, jog, goto a point, teach a fiducial, a dry run; JSON out");
-    prober->require_subcommand(1);
-    prober->add_option("--prober", proberJob.url,
-              "The machine, as for test --prober (default ZEM_PROBER)")
-        ->envname("ZEM_PROBER")
-        ->type_name("URL")
-        ->required();
-    prober->add_subcommand("status", "Its state and machine position");
-    CLI::App *proberHome = prober->add_subcommand("home", "Home it ($H), also from an alarm");
-    CLI::App *proberUnlock = prober->add_subcommand("unlock", "Clear an alarm ($X)");
-    CLI::App *proberJog = prober->add_subcommand("jog", "Move it by DX,DY[,DZ] mm");
-    proberJog->add_option("BY", proberJob.at, "mm in X, Y (and Z)")->required()->type_name("DX,DY[,DZ]");
-    CLI::App *proberGoto = prober->add_subcommand(
-        "goto", "Bring the probe down onto a point or fiducial of a board");
-    CLI::App *proberTeach = prober->add_subcommand(
-        "teach", "Keep where the machine stands (or --at) as a fiducial's place on it");
-    CLI::App *proberDry = prober->add_subcommand("dry-run",
-        "Bring the probe over every point and fiducial of a board at the safe height, never down");
-    proberDry->add_option("FILE", proberJob.file, "The signature file")->required();
-    for (CLI::App *sub : { proberGoto, proberTeach }) {
-        sub->add_option("FILE", proberJob.file, "The signature file")->required();
-        sub->add_option("NAME", proberJob.name, "The point or fiducial")->required();
-    }
-    proberTeach->add_option("--at", proberJob.at, "Go down onto this machine X,Y first")
-        ->type_name("X,Y");
-    proberTeach
-        ->add_option("--max-residual", proberJob.maxResidual,
-            "Refuse the teach when a fiducial lies farther off the board's fit (mm; default 0.2)")
-        ->check(CLI::Range(0.001, 100.0));
+    CLI::App *prober = addProberCommand(app, proberJob);
 
     for (CLI::App *sub : { list, describe, watch, measure, profile, replay, historyCommand, learn,
              compare, test, symmetry, nets, board, prober })
@@ -443,17 +382,8 @@ int run(int argc, char **argv)
             return replayMain(context, file, ignore, tolerance, !noPauses);
         if (board->parsed())
             return boardMain(boardJob);
-        if (prober->parsed()) {
-            using Action = ProberJob::Action;
-            proberJob.action = proberHome->parsed() ? Action::Home
-                : proberUnlock->parsed()            ? Action::Unlock
-                : proberJog->parsed()               ? Action::Jog
-                : proberGoto->parsed()              ? Action::Goto
-                : proberTeach->parsed()             ? Action::Teach
-                : proberDry->parsed()               ? Action::DryRun
-                                                    : Action::Status;
+        if (prober->parsed())
             return proberMain(proberJob);
-        }
         if (historyCommand->parsed()) {
             history.action = historyRuns->parsed() ? HistoryJob::Action::Runs
                 : historyPoints->parsed()          ? HistoryJob::Action::Points
