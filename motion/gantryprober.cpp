@@ -213,12 +213,8 @@ sig::Prober::Status GantryProber::handle(const grbl::Reply &reply, Clock::time_p
             true);
     case grbl::Reply::Error: {
         // GRBL goes on with the lines after a refused one: stop them.
-        QString why = tr("the machine refused '%1': error:%2 (%3); it was halted")
-                          .arg(QString::fromLatin1(reply.answers))
-                          .arg(reply.code)
-                          .arg(grbl::errorText(reply.code));
-        if (reply.code == 9)
-            why += tr("; the machine is in alarm: unlock or home");
+        QString why = tr("the machine refused '%1': %2; it was halted")
+                          .arg(QString::fromLatin1(reply.answers), grbl::refusalText(reply.code));
         if (m_phase == Phase::Lifting)
             why = tr("the lift was refused, nothing moved in X or Y: %1").arg(why);
         return fail(why, true);

@@ -182,6 +182,14 @@ QString alarmWayOn(int code)
     }
 }
 
+QString refusalText(int code)
+{
+    QString text = QStringLiteral("error:%1 (%2)").arg(code).arg(errorText(code));
+    if (code == 9)
+        text += tr("; the machine is in alarm: unlock or home");
+    return text;
+}
+
 QString pauseText(const QString &state)
 {
     if (state.startsWith(QLatin1String("Hold")))

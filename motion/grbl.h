@@ -65,6 +65,9 @@ std::optional<Status> parseStatus(const QByteArray &line);
 // What `error:N` and `ALARM:N` mean, as GRBL 1.1 documents them.
 QString errorText(int code);
 QString alarmText(int code);
+// A refused line's reply as a technician reads it: "error:9 (...); the
+// machine is in alarm: unlock or home" (the way on only where there is one).
+QString refusalText(int code);
 // What a technician does about an alarm: unlock, home, or check the machine.
 QString alarmWayOn(int code);
 // A hold or an open door as a technician reads it, with the way on; empty

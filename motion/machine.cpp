@@ -268,10 +268,8 @@ private:
                     m_state.state = QStringLiteral("Idle");
             }
             if (r.kind == grbl::Reply::Error)
-                m_state.problem = tr("'%1' refused: error:%2 (%3)")
-                                      .arg(QString::fromLatin1(r.answers))
-                                      .arg(r.code)
-                                      .arg(grbl::errorText(r.code));
+                m_state.problem = tr("'%1' refused: %2")
+                                      .arg(QString::fromLatin1(r.answers), grbl::refusalText(r.code));
             m_state.busy = m_pending > 0;
             break;
         case grbl::Reply::Alarm:

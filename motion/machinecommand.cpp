@@ -182,12 +182,8 @@ CommandOutcome runCommands(const QString &url, const CommandRequest &request, co
             }
             for (const grbl::Reply &r : link->take()) {
                 if (r.kind == grbl::Reply::Error) {
-                    out.error = tr("'%1' refused: error:%2 (%3)")
-                                    .arg(QString::fromLatin1(r.answers))
-                                    .arg(r.code)
-                                    .arg(grbl::errorText(r.code));
-                    if (r.code == 9)
-                        out.error += tr("; the machine is in alarm: unlock or home");
+                    out.error = tr("'%1' refused: %2")
+                                    .arg(QString::fromLatin1(r.answers), grbl::refusalText(r.code));
                     return out;
                 }
                 if (r.kind == grbl::Reply::Alarm) {

@@ -70,10 +70,8 @@ MachineGreeting::State MachineGreeting::take(
         break;
     case grbl::Reply::Error:
         if (reply.answers == "$$" || reply.answers == "$I")
-            return fail(tr("the machine refused '%1': error:%2 (%3)")
-                            .arg(QString::fromLatin1(reply.answers))
-                            .arg(reply.code)
-                            .arg(grbl::errorText(reply.code)));
+            return fail(tr("the machine refused '%1': %2")
+                            .arg(QString::fromLatin1(reply.answers), grbl::refusalText(reply.code)));
         break;
     default:
         break;

@@ -89,7 +89,7 @@ std::vector<LikelyFault> likelyFaults(const sig::Signature &board, const Models 
     if (board.parts.empty() || point < 0 || std::size_t(point) >= board.points.size())
         return {};
     const sig::Point &p = board.points[std::size_t(point)];
-    const QString node = p.net.isEmpty() ? p.name : p.net;
+    const QString node = nodeOf(p);
     const BoardElements elements = boardElements(board, models);
     const Circuit circuit = circuitAt(elements, node, board.commonNet(), nullptr);
     std::vector<LikelyFault> ranked;

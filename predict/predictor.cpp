@@ -33,12 +33,6 @@ QString stimulusKey(const QString &node, const zem::Stimulus &s)
         .arg(s.isolated);
 }
 
-// The node a point's probe touches: its net, or its own pad when on none.
-QString nodeOf(const sig::Point &p)
-{
-    return p.net.isEmpty() ? p.name : p.net;
-}
-
 struct Job
 {
     Circuit circuit;
@@ -47,6 +41,11 @@ struct Job
 };
 
 } // namespace
+
+QString nodeOf(const sig::Point &p)
+{
+    return p.net.isEmpty() ? p.name : p.net;
+}
 
 sig::IvCurve asMeasured(const sig::IvCurve &simulated, const zem::Stimulus &s)
 {

@@ -12,6 +12,7 @@
 #include <vector>
 
 namespace sig {
+struct Point;
 struct Signature;
 }
 
@@ -50,6 +51,9 @@ struct PredictOptions
 // predicted is left as it was, with the reason.
 Prediction predictBoard(sig::Signature &board, const Models &models, Simulator &simulator,
     const PredictOptions &options = {});
+
+// The node a point's probe touches: its net, or its own pad when on none.
+QString nodeOf(const sig::Point &p);
 
 // What the instrument would read of a simulated curve: the bare source when
 // its sensing path is isolated, and both channels clipped at full scale.
