@@ -1,9 +1,8 @@
 #include "instrument.h"
 
 #include "codec.h"
+#include "draws.h"
 #include "records.h"
-
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cfloat>
@@ -14,8 +13,6 @@
 
 namespace zemsim {
 namespace {
-
-using Json = nlohmann::json;
 
 void copyText(std::uint8_t (&field)[16], const char *text)
 {
@@ -45,137 +42,6 @@ void setCalibrationValue(calibration_settings &c, std::size_t i, float v)
 {
     std::memcpy(
         reinterpret_cast<char *>(&c) + offsetof(calibration_settings, ADCMult) + 4 * i, &v, 4);
-}
-
-bool isReserved(const zem::Field &f)
-{
-    return std::string_view(f.name).rfind("Reserved", 0) == 0;
-}
-
-// A profile holds every named scalar of a settings record, by field name, as
-// a plain number: the record codec's value without constant names.
-Json recordToJson(const void *record, const zem::Record &desc)
-{
-    Json j = Json::object();
-    for (const zem::Field &f : desc.fields) {
-        if (isReserved(f))
-            continue;
-        const zem::codec::Json v = zem::codec::decodeField(f, record);
-        j[f.name] = Json(v.is_object() ? v["value"] : v);
-    }
-    return j;
-}
-
-// Fills the record's named scalars from an object that holds exactly them,
-// each a number the codec takes for the field (within its type's range, an
-// integer for integer fields, finite for floats).
-bool recordFromJson(const Json &j, void *record, const zem::Record &desc)
-{
-    if (!j.is_object())
-        return false;
-    std::size_t expected = 0;
-    for (const zem::Field &f : desc.fields) {
-        if (isReserved(f))
-            continue;
-        ++expected;
-        const auto it = j.find(f.name);
-        // Numbers only: a profile names no constants.
-        if (it == j.end() || !it->is_number()
-            || !zem::codec::encodeField(f, zem::codec::Json(*it), record).empty())
-            return false;
-    }
-    return j.size() == expected;
-}
-
-constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
-
-// splitmix64's finalizer: a bijection of 64 bits that leaves neighbouring
-// inputs with unrelated outputs.
-std::uint64_t mix64(std::uint64_t x)
-{
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
-// 53 bits onto [-1, 1).
-double symmetricUnit(std::uint64_t x)
-{
-    return double(x >> 11) * 0x1.0p-52 - 1.0;
-}
-
-// A number in [-1, 1] fixed by the board, the pin's position and which of its
-// values it varies: splitmix64 over the three, so a board is the same on
-// every platform and run, and its neighbours are unrelated.
-double lotDeviation(std::uint64_t board, std::size_t position, unsigned value)
-{
-    std::uint64_t x = board * kGolden + position * 0xD1B54A32D192ED03ull + value;
-    for (int round = 0; round < 2; ++round)
-        x = mix64(x + kGolden);
-    return symmetricUnit(x);
-}
-
-// The random numbers of one capture: a splitmix64 stream started from the
-// seed, the board, the pin's position and the capture's number on that pin.
-// A capture thus draws the same numbers whatever was measured before it, and
-// the uniform and normal draws are our own so no standard library's
-// distributions can change them.
-class CaptureRandom
-{
-public:
-    CaptureRandom(
-        std::uint64_t seed, std::uint64_t board, std::size_t position, std::uint64_t capture)
-    {
-        // Each step is a bijection of the value it takes in, so two captures
-        // that differ in any one of the four start apart.
-        for (const std::uint64_t v : { seed, board, std::uint64_t(position), capture })
-            state_ = mix64(state_ + kGolden + v);
-    }
-
-    double symmetric() { return symmetricUnit(next()); }
-
-    // Standard normal, by Box-Muller, which yields two at a time.
-    double normal()
-    {
-        if (hasSpare_) {
-            hasSpare_ = false;
-            return spare_;
-        }
-        constexpr double kTwoPi = 6.28318530717958647692;
-        const double u1 = (double(next() >> 11) + 1.0) * 0x1.0p-53; // (0, 1]: log is finite
-        const double angle = kTwoPi * double(next() >> 11) * 0x1.0p-53;
-        const double radius = std::sqrt(-2.0 * std::log(u1));
-        spare_ = radius * std::sin(angle);
-        hasSpare_ = true;
-        return radius * std::cos(angle);
-    }
-
-private:
-    std::uint64_t next()
-    {
-        state_ += kGolden;
-        return mix64(state_);
-    }
-
-    std::uint64_t state_ = 0;
-    double spare_ = 0;
-    bool hasSpare_ = false;
-};
-
-// Beyond the 32 bits of seed=, so no explicit seed gives the draws of a URL
-// without one.
-constexpr std::uint64_t kDefaultSeed = std::uint64_t(1) << 32;
-
-// Each value of the load gets its own factor; a spread of 0 changes none.
-Load boardLoad(Load load, std::uint64_t board, std::size_t position, double spread)
-{
-    if (spread == 0)
-        return load;
-    const double share = spread / 100.0;
-    load.ohms *= 1.0 + share * lotDeviation(board, position, 0);
-    load.farads *= 1.0 + share * lotDeviation(board, position, 1);
-    load.emission *= 1.0 + share * lotDeviation(board, position, 2);
-    return load;
 }
 
 } // namespace
@@ -372,10 +238,9 @@ std::size_t Instrument::probedPin() const
         return *placedPin_;
     if (options_.pins.empty())
         return 0;
-    const long long presses
-        = options_.buttonPeriodMs ? (buttonPhase_ + 1) / 2
-                                  : static_cast<long long>(
-                                      (measurements_ + options_.perPin - 1) / options_.perPin);
+    const long long presses = options_.buttonPeriodMs
+        ? (buttonPhase_ + 1) / 2
+        : static_cast<long long>((measurements_ + options_.perPin - 1) / options_.perPin);
     return presses == 0 ? 0 : std::size_t(presses - 1) % pins_.size();
 }
 
@@ -495,37 +360,6 @@ std::int32_t Instrument::getDeviceRank(device_rank &rs) const
 {
     std::memset(&rs, 0, sizeof rs);
     rs.Rank = options_.rank;
-    return ZEM_RESULT_OK;
-}
-
-std::string Instrument::profile() const
-{
-    Json j;
-    j["version"] = kProfileVersion;
-    j["measurement_settings"] = recordToJson(&settings_, zem::records::measurementSettings);
-    j["calibration_settings"] = recordToJson(&calibration_, zem::records::calibrationSettings);
-    return j.dump(4);
-}
-
-std::int32_t Instrument::setProfile(const std::string &text)
-{
-    const Json j = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (!j.is_object() || j.size() != 3 || !j.contains("version")
-        || j["version"] != kProfileVersion)
-        return ZEM_RESULT_VALUE_ERROR;
-
-    // Build both records aside and apply them only when all of it is valid;
-    // reserved bytes keep what the device holds.
-    measurement_settings s = settings_;
-    calibration_settings c = calibration_;
-    const auto m = j.find("measurement_settings");
-    const auto k = j.find("calibration_settings");
-    if (m == j.end() || k == j.end() || !recordFromJson(*m, &s, zem::records::measurementSettings)
-        || !recordFromJson(*k, &c, zem::records::calibrationSettings)
-        || !validMeasurementSettings(s) || !validCalibration(c))
-        return ZEM_RESULT_VALUE_ERROR;
-    settings_ = s;
-    calibration_ = c;
     return ZEM_RESULT_OK;
 }
 
