@@ -6,6 +6,7 @@
 #pragma once
 
 #include "call.h"
+#include "rfc3339.h"
 
 #include <nlohmann/json.hpp>
 
@@ -32,12 +33,6 @@ std::string callText(const Call &call, bool hex);
 // Reads one call from a JSON object. Returns "" or the reason it is not a
 // call; `call` is then unspecified.
 std::string callFromJson(const nlohmann::ordered_json &json, Call &call);
-
-// "2026-12-07T16:20:01.123Z", and back (any RFC 3339 time with an offset;
-// fractions past milliseconds are dropped). fromRfc3339 returns false on
-// anything else.
-std::string toRfc3339(std::int64_t wallMs);
-bool fromRfc3339(std::string_view text, std::int64_t &wallMs);
 
 // Call files larger than this are refused; reading stops there whatever the
 // file is (a pipe, a device).
