@@ -16,6 +16,7 @@ void BenchWindow::buildPrediction(QMenu *menu)
     m_prediction = new ReferencePrediction(*m_document, this);
     m_predictAction
         = menu->addAction(tr("&Predict references from CAD"), this, &BenchWindow::predictFromCad);
+    m_predictAction->setObjectName(QStringLiteral("predictAction"));
     m_predictAction->setShortcut(QKeySequence(tr("Ctrl+Shift+P")));
     m_predictAction->setToolTip(tr("Every point's references simulated from the board's parts; "
                                    "points learned from a board keep theirs"));

@@ -71,9 +71,11 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
     m_proberButton->setCheckable(true);
     m_proberButton->setToolTip(tr("A machine that brings the probe: connect, home, jog, teach "
                                   "the fiducials; runs then probe with it"));
-    row->addWidget(m_hint, 1);
+    row->addStretch(1);
     row->addWidget(m_proberButton);
     layout->addLayout(row);
+    // A row of its own: a hint wrapped beside six buttons grows the row.
+    layout->addWidget(m_hint);
     m_body->addWidget(m_view, 1);
     layout->addLayout(m_body, 1);
     m_view->setModel(document.model());
