@@ -23,7 +23,11 @@ void BenchWindow::buildPrediction(QMenu *menu)
     connect(
         m_prediction, &ReferencePrediction::runningChanged, this, &BenchWindow::updatePrediction);
     connect(m_prediction, &ReferencePrediction::finished, this, &BenchWindow::setStatus);
-    connect(m_run, &RunController::stateChanged, this, &BenchWindow::updatePrediction);
+    connect(m_run, &RunController::stateChanged, this, [this] {
+        if (m_run->isRunning())
+            m_prediction->cancel();
+        updatePrediction();
+    });
     connect(m_document, &SignatureDocument::replaced, this, &BenchWindow::updatePrediction);
     connect(
         m_document->model(), &QAbstractItemModel::modelReset, this, &BenchWindow::updatePrediction);

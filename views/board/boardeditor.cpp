@@ -170,6 +170,8 @@ void BoardEditor::setEditable(bool editable)
     m_view->setEditable(editable);
     // A run holds the points it probes: no import under it.
     findChild<QPushButton *>(QStringLiteral("signatureImportButton"))->setEnabled(editable);
+    if (!editable)
+        m_prediction->cancel();
     updatePredictButton();
 }
 

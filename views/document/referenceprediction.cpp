@@ -57,14 +57,22 @@ bool ReferencePrediction::start(predict::PredictRequest request)
     return true;
 }
 
+void ReferencePrediction::cancel()
+{
+    if (!isRunning())
+        return;
+    m_stale = true;
+    m_cancel->store(true);
+}
+
 void ReferencePrediction::done()
 {
     const Outcome outcome = m_watcher->result();
     m_running = false;
     emit runningChanged(false);
     if (m_stale)
-        return emit finished(tr("The board changed while its references were predicted: "
-                                "nothing was applied. Predict again."));
+        return emit finished(tr("The board changed, or a run began, while its references were "
+                                "predicted: nothing was applied. Predict again."));
     const predict::PredictReport &report = outcome.report;
     if (!report.ok())
         return emit finished(tr("Nothing predicted: %1").arg(report.error));

@@ -31,6 +31,8 @@ public:
     // Starts predicting the open board; false, and nothing else happens,
     // when it cannot start.
     bool start(predict::PredictRequest request = {});
+    // A run began: the prediction stops, and nothing of it is applied.
+    void cancel();
 
     struct Outcome
     {
