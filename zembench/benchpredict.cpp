@@ -1,6 +1,6 @@
 // The bench's Predict from CAD: a board with its parts (netlist and BOM) but
-// no good board to learn from gets its references simulated, as one edit
-// that Undo takes back in the Signatures dock, and the file saved as usual.
+// no good board to learn from gets its references simulated, as one edit of
+// the document, saved as a learn's references are.
 #include "benchwindow.h"
 
 #include "referenceprediction.h"
