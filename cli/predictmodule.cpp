@@ -1,13 +1,9 @@
 // learn --predict: every point's references simulated from the board's
-// parts, without an instrument. The prediction itself is predict/'s.
+// parts, without an instrument: the options made a request of predict/,
+// and its report printed.
 #include "signaturerunner.h"
 
-#include "models.h"
-#include "ngspice.h"
-#include "predictor.h"
-
-#include <QElapsedTimer>
-#include <QThread>
+#include "references.h"
 
 #include <nlohmann/json.hpp>
 
@@ -47,54 +43,28 @@ void predict(zemctl::SignatureJob &job)
     auto board = sig::load(path, &error);
     if (!board)
         return fail(kExitInput, error.toStdString());
-    predict::Models models = predict::Models::builtIn();
-    if (!job.models.empty()) {
-        auto own = predict::Models::load(QString::fromStdString(job.models), models, &error);
-        if (!own)
-            return fail(kExitInput, error.toStdString());
-        models = std::move(*own);
-    }
+    predict::PredictRequest request;
+    request.models = QString::fromStdString(job.models);
     if (job.predictionTolerance >= 0)
-        board->predictionTolerance = job.predictionTolerance;
-    if (!job.common.empty())
-        board->common = QString::fromStdString(job.common).trimmed();
-    // Only the points asked for: the others are marked to skip on a copy.
-    sig::Signature chosen = *board;
-    if (!job.points.empty()) {
-        for (sig::Point &p : chosen.points)
-            p.check = sig::Check::Skip;
-        for (const std::string &name : job.points) {
-            const int k = chosen.find(QString::fromStdString(name).trimmed());
-            if (k < 0)
-                return fail(kExitUsage, "no point named " + name + " in " + job.file);
-            chosen.points[std::size_t(k)].check = board->points[std::size_t(k)].check;
-        }
-    }
+        request.tolerance = job.predictionTolerance;
+    request.common = QString::fromStdString(job.common);
+    for (const std::string &name : job.points)
+        request.points << QString::fromStdString(name);
+    const predict::PredictReport report = predict::predictReferences(*board, request);
+    if (report.refusal == predict::PredictReport::Refusal::Request)
+        return fail(kExitUsage,
+            "no point named " + job.points[std::size_t(report.unknownPoint)] + " in " + job.file);
+    if (!report.ok())
+        return fail(kExitInput, report.error.toStdString());
+    const predict::Prediction &result = report.prediction;
 
-    QElapsedTimer clock;
-    clock.start();
-    predict::NgspiceSimulator simulator(std::max(1, QThread::idealThreadCount()));
-    predict::PredictOptions options;
-    options.threads = simulator.copies();
-    const predict::Prediction result = predict::predictBoard(chosen, models, simulator, options);
-    if (!result.error.isEmpty())
-        return fail(kExitInput, result.error.toStdString());
-    for (std::size_t k = 0; k < board->points.size(); ++k) {
-        sig::Point &p = board->points[k];
-        const sig::Point &q = chosen.points[k];
-        p.measurements = q.measurements;
-        p.predictedBy = q.predictedBy;
-    }
-
-    int predicted = 0, kept = 0;
+    const int predicted = report.predicted;
     bool written = true;
     for (const predict::PointPrediction &p : result.points) {
-        predicted += p.predicted;
-        kept += p.kept;
         nlohmann::ordered_json line { { "point", p.point.toStdString() },
             { "predicted", p.predicted } };
         if (!p.message.isEmpty())
-            line[p.predicted || p.kept ? "note" : "error"] = p.message.toStdString();
+            line[p.missing() ? "error" : "note"] = p.message.toStdString();
         if (job.text)
             written = print(shown(p.point) + "  " + (p.predicted ? "predicted" : "not predicted")
                           + (p.message.isEmpty() ? "" : ": " + shown(p.message)))
@@ -104,29 +74,21 @@ void predict(zemctl::SignatureJob &job)
     }
     if (predicted > 0 && !sig::save(*board, path, &error))
         return fail(kExitFailed, error.toStdString());
-    nlohmann::ordered_json summary { { "predicted", predicted }, { "kept", kept },
+    nlohmann::ordered_json summary { { "predicted", predicted }, { "kept", report.kept },
         { "points", result.points.size() }, { "models", result.models.toStdString() },
-        { "simulations", result.simulations }, { "seconds", clock.elapsed() / 1000.0 },
+        { "simulations", result.simulations }, { "seconds", report.seconds },
         { "unknown_parts", names(result.unknown) }, { "part_problems", names(result.problems) } };
     if (job.text) {
-        written = print(std::to_string(predicted) + " of " + std::to_string(result.points.size())
-                      + " points predicted with models " + result.models.toStdString())
-            && written;
-        if (!result.unknown.isEmpty())
-            written
-                = print("unknown parts, left open: " + shown(result.unknown.join(", "))) && written;
-        for (const QString &problem : result.problems)
-            written = print(shown(problem)) && written;
+        written = print(report.summary().toStdString()) && written;
+        for (const QString &note : report.partNotes())
+            written = print(shown(note)) && written;
     } else {
         written = print(summary.dump()) && written;
     }
     if (!written)
         return fail(kExitFailed, "standard output cannot be written");
-    const int missing = int(result.points.size()) - predicted - kept;
-    job.exitCode = missing == 0 ? kExitOk : kExitIncomplete;
-    if (missing > 0)
-        job.message = std::to_string(missing) + " of " + std::to_string(result.points.size())
-            + " points not predicted";
+    job.exitCode = report.missing() == 0 ? kExitOk : kExitIncomplete;
+    job.message = report.missingText().toStdString();
 }
 
 } // namespace zemctl::signature

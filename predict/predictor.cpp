@@ -123,6 +123,8 @@ Prediction predictBoard(sig::Signature &board, const Models &models, Simulator &
     std::atomic<std::size_t> next { 0 };
     const auto work = [&] {
         for (std::size_t k; (k = next++) < jobs.size();) {
+            if (options.cancelled && *options.cancelled)
+                return;
             Job &job = jobs[k];
             job.result = job.stimulus.isolated ? Simulation { sig::IvCurve {}, {} }
                                                : simulator.simulate(job.circuit, job.stimulus);
@@ -143,6 +145,10 @@ Prediction predictBoard(sig::Signature &board, const Models &models, Simulator &
     for (std::thread &t : pool)
         t.join();
     out.simulations = int(jobs.size());
+    if (options.cancelled && *options.cancelled) {
+        out.error = tr("cancelled");
+        return out;
+    }
 
     for (const Wanted &w : wanted) {
         sig::Point &p = board.points[w.point];

@@ -9,12 +9,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <vector>
 
 namespace sig {
 struct Point;
 struct Signature;
-}
+} // namespace sig
 
 namespace predict {
 
@@ -28,6 +29,8 @@ struct PointPrediction
     bool predicted = false; // its references are now the prediction
     bool kept = false; // learned from a board, and left so
     QString message; // why it is not, or a note on what was predicted
+    // Neither predicted nor kept: the message says why.
+    bool missing() const { return !predicted && !kept; }
 };
 
 struct Prediction
@@ -44,6 +47,9 @@ struct PredictOptions
 {
     int threads = 1; // simulations at once
     bool replaceLearned = false; // else points learned from a board keep their references
+    // Set from another thread: no more simulations start, and the board is
+    // left as it was, with the error "cancelled".
+    const std::atomic<bool> *cancelled = nullptr;
 };
 
 // Predicts the board's points (all but those marked to skip) and gives each

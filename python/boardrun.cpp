@@ -53,6 +53,10 @@ Comparison comparisonOf(const sig::Signature &board, int point, const sig::Point
             c.netPoints.push_back(board.points[std::size_t(k)].name.toStdString());
     if (!r.note.isEmpty())
         c.note = r.note.toStdString();
+    if (!r.predictedBy.isEmpty())
+        c.predictedBy = r.predictedBy.toStdString();
+    for (const predict::LikelyFault &f : r.likelyFaults)
+        c.likelyFaults.emplace_back(f.part.toStdString(), f.fault.toStdString(), f.match);
     return c;
 }
 

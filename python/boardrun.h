@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace zem::python {
@@ -41,6 +42,9 @@ struct Comparison
     std::optional<std::string> net; // none when the point names no net
     std::vector<std::string> netPoints; // net_disagrees: the points of its net it reads unlike
     std::optional<std::string> note; // none when the run has nothing to add
+    std::optional<std::string> predictedBy; // the models' version; none when learned
+    // Different, on a board with parts: (part, fault, match percent), best first.
+    std::vector<std::tuple<std::string, std::string, double>> likelyFaults;
 };
 
 // A point's result as Python shows it.
@@ -48,6 +52,10 @@ Comparison comparisonOf(const sig::Signature &board, int point, const sig::Point
 
 // The position of the point of that name; KeyError when there is none.
 std::size_t pointIndex(const sig::Signature &s, const std::string &name);
+
+// Signature.predict(): the references from the board's parts; the summary.
+py::dict predictSignature(Board &b, py::object models, std::optional<double> tolerance,
+    std::optional<std::string> common, std::optional<std::vector<std::string>> points);
 
 // Signature.test() and learn() over the device.
 py::object testBoard(const Board &b, DeviceArgument dev, int repeat,

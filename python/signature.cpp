@@ -219,6 +219,16 @@ is reached when a run begins.)")
             "For \"net_disagrees\": the points of its net it reads unlike; else empty.")
         .def_readonly("note", &Comparison::note,
             "What the run adds to the verdict, e.g. the BOM's expected value; None when nothing.")
+        .def_readonly("predicted_by", &Comparison::predictedBy,
+            "The models' version the point's references were predicted with; None when they "
+            "were learned from a board.")
+        .def_property_readonly(
+            "predicted", [](const Comparison &c) { return c.predictedBy.has_value(); },
+            "Whether the point's references were predicted from the board's parts.")
+        .def_readonly("likely_faults", &Comparison::likelyFaults,
+            "For \"different\" on a board with parts: the single faults that best explain the "
+            "curves, best first, as (part, fault, match percent), e.g. (\"R2\", \"open\", 96.0); "
+            "else empty.")
         .def("__repr__", [](const Comparison &c) {
             std::string text = "<zem.Comparison " + c.point + ": " + sig::verdictName(c.verdict);
             if (c.score) {
@@ -356,6 +366,20 @@ operator; .summary["run"] is then its UUID. The history is opened before
 probing (ValueError when it cannot be); a run it cannot keep raises
 RuntimeError, a server out of reach spools it with a warning. A failure
 raises DeviceError (or MeasurementError).)")
+        .def("predict", &predictSignature, py::kw_only(), py::arg("models") = py::none(),
+            py::arg("tolerance") = py::none(), py::arg("common") = py::none(),
+            py::arg("points") = py::none(),
+            R"(Predicts the references of the points (all, or those named) from the
+board's parts (its netlist and BOM), as zemctl learn --predict does: each
+simulated with the models (built in, or a models file read over them), its
+references marked predicted; points learned from a board keep theirs.
+tolerance sets the board's tolerance of predicted points, common the net the
+probe's return is on. Returns the summary: predicted, kept, not_predicted,
+points, models, simulations, seconds, unknown_parts, part_problems and
+results, one dict a point (point, predicted, and a note or the error).
+ValueError for a board without parts or a bad models file (OSError when it
+cannot be read), KeyError for a point not on the board; the signature is
+then as it was. save() keeps the prediction.)")
         .def("compare", &compare, py::arg("curve"), py::arg("point"),
             "Judges a curve (or one curve per measurement) against the point's reference: "
             "a Comparison with score, verdict, cause and reading.")

@@ -23,8 +23,7 @@
 
 void BenchWindow::buildMenus()
 {
-    const auto add = [this](QMenu *menu, const QString &text, const QKeySequence &key,
-                         auto slot) {
+    const auto add = [this](QMenu *menu, const QString &text, const QKeySequence &key, auto slot) {
         QAction *a = menu->addAction(text, this, slot);
         a->setShortcut(key);
         return a;
@@ -35,6 +34,7 @@ void BenchWindow::buildMenus()
     fillRecentBoards();
     add(file, tr("&Save board"), QKeySequence::Save, &BenchWindow::saveDialog);
     add(file, tr("Write &report..."), QKeySequence(tr("Ctrl+R")), &BenchWindow::reportDialog);
+    buildPrediction(file);
     file->addSeparator();
     add(file, tr("&Quit"), QKeySequence(tr("Ctrl+Q")), &QWidget::close);
 
@@ -43,8 +43,7 @@ void BenchWindow::buildMenus()
         ui->urlCombo->setFocus();
         ui->urlCombo->lineEdit()->selectAll();
     });
-    add(device, tr("&Connect"), QKeySequence(tr("Ctrl+K")),
-        [this] { ui->connectButton->click(); });
+    add(device, tr("&Connect"), QKeySequence(tr("Ctrl+K")), [this] { ui->connectButton->click(); });
 
     QMenu *run = menuBar()->addMenu(tr("&Run"));
     add(run, tr("Next &board: the serial"), QKeySequence(tr("Ctrl+N")), [this] {
@@ -59,8 +58,8 @@ void BenchWindow::buildMenus()
     add(run, tr("&Start"), QKeySequence(Qt::Key_F5), &BenchWindow::startRun);
     add(run, tr("S&top"), QKeySequence(Qt::Key_Escape), &BenchWindow::stopRun);
     // Space is the Test tab's own key (it types a space elsewhere); listed here.
-    QAction *measureAction = run->addAction(tr("&Measure (Space, or %1)")
-                                                .arg(m_context->settings().measureKey()));
+    QAction *measureAction
+        = run->addAction(tr("&Measure (Space, or %1)").arg(m_context->settings().measureKey()));
     connect(measureAction, &QAction::triggered, this, &BenchWindow::measure);
     run->addSeparator();
     const QStringList modes = { tr("&Test"), tr("&Learn"), tr("&Compare alike") };
@@ -166,8 +165,8 @@ bool BenchWindow::saveDialog()
 {
     QString file = m_document->path();
     if (file.isEmpty())
-        file = m_context->files().saveFileName({ this, tr("Save board"), QString(),
-            tr("Signature files (*.json);;All files (*)") });
+        file = m_context->files().saveFileName(
+            { this, tr("Save board"), QString(), tr("Signature files (*.json);;All files (*)") });
     return !file.isEmpty() && saveBoard(file);
 }
 

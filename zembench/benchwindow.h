@@ -18,8 +18,10 @@ class DockContext;
 class HistoryView;
 class IvChart;
 class ProberPanel;
+class QAction;
 class QMenu;
 class QShortcut;
+class ReferencePrediction;
 class RunController;
 class SignatureDocument;
 class VerdictBanner;
@@ -84,6 +86,11 @@ private:
     bool maybeSave();
     void setMode(int mode);
 
+    // benchpredict.cpp: the board's references predicted from its parts.
+    void buildPrediction(QMenu *menu);
+    void predictFromCad();
+    void updatePrediction();
+
     std::unique_ptr<Ui::BenchWindow> ui;
     DeviceSession *m_session;
     std::unique_ptr<DockContext> m_context;
@@ -95,6 +102,8 @@ private:
     HistoryView *m_history = nullptr; // made when its tab is first shown
     QShortcut *m_measureKey = nullptr;
     QMenu *m_recentMenu = nullptr;
+    ReferencePrediction *m_prediction = nullptr;
+    QAction *m_predictAction = nullptr;
     QString m_url; // the URL connected to, for the state shown
     bool m_holdFailed = false; // a failed point's curves stay until the next point is probed
     bool m_runSelects = false; // a row chosen by the run, not by the user

@@ -132,6 +132,36 @@ def test_a_board_learned_and_tested_point_by_point():
         ("R1", "pass", 1), ("R2", "pass", 1), ("R3", "pass", 1)]
 
 
+DEMO = pathlib.Path(__file__).resolve().parents[2] / "example" / "demo"
+
+
+def test_predict_refuses_then_predicts_and_names_likely_faults(tmp_path):
+    board = json.loads((DEMO / "demo.json").read_text())
+    for point in board["points"]:
+        point["measurements"] = [{}]
+    (tmp_path / "b.json").write_text(json.dumps(board))
+    sig = zem.Signature.load(tmp_path / "b.json")
+    for call, error in [(lambda: zem.Signature("bare", ["A"]).predict(), ValueError),
+                        (lambda: sig.predict(points=["R1.1", "nowhere"]), KeyError),
+                        (lambda: sig.predict(models=tmp_path / "none.json"), OSError),
+                        (lambda: sig.predict(tolerance=101), ValueError)]:
+        with pytest.raises(error):
+            call()
+    assert not any(sig.learned(p) for p in sig.points)
+    summary = sig.predict(points=["R2.1"])
+    assert (summary["predicted"], summary["points"], summary["results"][0]["point"]) == (
+        1, 1, "R2.1")
+    assert [p for p in sig.points if sig.learned(p)] == ["R2.1"]
+    summary = sig.predict(tolerance=30)
+    assert (summary["predicted"], summary["kept"], summary["not_predicted"]) == (9, 0, 0)
+    with zem.open((DEMO / "faulty.url").read_text().strip()) as faulty:
+        if not faulty.has_virtual_probe:
+            pytest.skip("this libzem cannot place the virtual probe on a pin")
+        results = sig.test(faulty, points=["R1.1", "R2.1"])
+    assert [(c.verdict, c.predicted) for c in results] == [("pass", True), ("different", True)]
+    assert results[0].likely_faults == [] and results[1].likely_faults[0][:2] == ("R2", "value x2")
+
+
 def test_recording_replays_with_zemctl(dev, tmp_path):
     path = tmp_path / "calls.jsonl"
     with zem.record(path) as calls:

@@ -3,11 +3,11 @@
 // a second board tested with Space, the verdicts read from the table and kept
 // in the history, a report written, the next test probing the failed point
 // first.
-#include "dockcontext.h"
 #include "boardeditor.h"
 #include "boardview.h"
 #include "cadimportdialog.h"
 #include "devicesession.h"
+#include "dockcontext.h"
 #include "signaturemodel.h"
 #include "signaturesdock.h"
 #include "virtualcontrol.h"
@@ -41,6 +41,8 @@ private slots:
     void componentPlacedByClicks();
     void fiducialsRegisterThePicture();
     void cadImportPreviewedThenUndone();
+    void predictFromCad_data();
+    void predictFromCad();
 };
 
 void tst_SignaturesDock::learnWithButtonThenTestWithSpace()
@@ -252,7 +254,8 @@ void tst_SignaturesDock::cadImportPreviewedThenUndone()
     const QString pos = dir.filePath(QStringLiteral("board-pos.csv"));
     QFile f(pos);
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("Ref,Val,Package,PosX,PosY,Rot,Side\nR1,1k,R0603,10,20,0,top\nU1,LM358,SO8,30,15,90,bottom\n");
+    f.write("Ref,Val,Package,PosX,PosY,Rot,Side\nR1,1k,R0603,10,20,0,top\nU1,LM358,SO8,30,15,90,"
+            "bottom\n");
     f.close();
     DeviceSession session;
     DockContext context(session);
@@ -283,6 +286,64 @@ void tst_SignaturesDock::cadImportPreviewedThenUndone()
     QVERIFY(!s.points[0].mm);
 }
 
+void tst_SignaturesDock::predictFromCad_data()
+{
+    QTest::addColumn<int>("meanwhile"); // 1: a board opened while it predicts, 2: the dock closed
+    QTest::newRow("applied, clicked twice, undone") << 0;
+    QTest::newRow("another board opened meanwhile") << 1;
+    QTest::newRow("the dock closed meanwhile") << 2;
+}
+
+// The demo board with its parts but no references learned: predicted off
+// the window's thread, applied as one edit that one undo takes back, and
+// never onto a board opened meanwhile.
+void tst_SignaturesDock::predictFromCad()
+{
+    QFETCH(int, meanwhile);
+    const bool openAnother = meanwhile == 1;
+    QTemporaryDir dir;
+    QString error;
+    auto board = sig::load(QStringLiteral(ZEM_DEMO_DIR "/demo.json"), &error);
+    QVERIFY2(board, qPrintable(error));
+    for (sig::Point &p : board->points)
+        p.measurements = std::vector<sig::Measurement>(1);
+    const QString file = dir.filePath(QStringLiteral("demo.json"));
+    QVERIFY(sig::save(*board, file, &error));
+    DeviceSession session;
+    DockContext context(session);
+    auto owned = std::make_unique<SignaturesDock>(context);
+    SignaturesDock &dock = *owned;
+    dock.show();
+    auto *tabs = dock.findChild<QTabWidget *>(QStringLiteral("signatureTabs"));
+    tabs->setCurrentWidget(dock.findChild<QWidget *>(QStringLiteral("boardPage")));
+    auto *predict = dock.findChild<QPushButton *>(QStringLiteral("signaturePredictButton"));
+    QVERIFY(!predict->isEnabled()); // an empty signature has no parts
+    QVERIFY(dock.openFile(file));
+    QVERIFY(predict->isEnabled());
+    predict->click();
+    predict->click();
+    QVERIFY(!predict->isEnabled());
+    if (meanwhile == 2)
+        return owned.reset(); // stops and waits for the simulations, applies nothing
+    if (openAnother)
+        QVERIFY(dock.openFile(file));
+    auto *status = dock.findChild<QLabel *>(QStringLiteral("signatureStatus"));
+    QTRY_VERIFY_WITH_TIMEOUT(predict->isEnabled(), 60000);
+    const sig::Signature &s = dock.signature();
+    const auto learned = [&s] {
+        return std::count_if(
+            s.points.begin(), s.points.end(), [](const sig::Point &p) { return p.learned(); });
+    };
+    QCOMPARE(learned(), openAnother ? 0 : 9);
+    QCOMPARE(dock.undoStack()->count(), openAnother ? 0 : 1);
+    QVERIFY2(
+        status->text().contains(openAnother ? "nothing was applied" : "9 of 9 points predicted"),
+        qPrintable(status->text()));
+    dock.undoStack()->undo();
+    QCOMPARE(learned(), 0);
+    QVERIFY(!s.points[0].predicted());
+}
+
 // An empty name, a taken one and one with a control character are refused
 // before any edit is asked for.
 void tst_SignaturesDock::renameRefusesWhatNoNameMayBe()
@@ -295,7 +356,9 @@ void tst_SignaturesDock::renameRefusesWhatNoNameMayBe()
     model.setEditable(true);
     QSignalSpy asked(&model, &SignatureModel::renameRequested);
     const QModelIndex first = model.index(0, SignatureModel::Name);
-    for (const QString &refused : { QString(), QStringLiteral("R2"), QStringLiteral("R\x01" "3") })
+    for (const QString &refused : { QString(), QStringLiteral("R2"),
+             QStringLiteral("R\x01"
+                            "3") })
         QVERIFY2(!model.setData(first, refused), qPrintable(refused));
     QVERIFY(model.setData(first, QStringLiteral("R3")));
     QCOMPARE(asked.count(), 1);

@@ -4,6 +4,7 @@
 #include "cadimportdialog.h"
 #include "dockcontext.h"
 #include "proberpanel.h"
+#include "referenceprediction.h"
 #include "signaturedocument.h"
 #include "signatureedits.h"
 #include "signaturemodel.h"
@@ -33,6 +34,8 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
     , m_view(new BoardView(this))
     , m_hint(new QLabel(this))
     , m_proberButton(new QPushButton(tr("Prober"), this))
+    , m_predictButton(new QPushButton(tr("Predict from CAD"), this))
+    , m_prediction(new ReferencePrediction(document, this))
     , m_body(new QHBoxLayout)
 {
     auto *layout = new QVBoxLayout(this);
@@ -55,16 +58,24 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
     row->addWidget(fiducialButton);
     auto *importButton = new QPushButton(tr("Import CAD..."), this);
     importButton->setObjectName(QStringLiteral("signatureImportButton"));
-    importButton->setToolTip(tr("Points from the board's netlist (IPC-D-356) or position file, "
-                                "with their nets and positions; learned points keep their references"));
+    importButton->setToolTip(
+        tr("Points from the board's netlist (IPC-D-356) or position file, "
+           "with their nets and positions; learned points keep their references"));
     row->addWidget(importButton);
+    m_predictButton->setObjectName(QStringLiteral("signaturePredictButton"));
+    m_predictButton->setToolTip(
+        tr("Every point's references simulated from the board's parts "
+           "(its netlist and BOM); points learned from a board keep theirs"));
+    row->addWidget(m_predictButton);
     m_proberButton->setObjectName(QStringLiteral("signatureProberButton"));
     m_proberButton->setCheckable(true);
     m_proberButton->setToolTip(tr("A machine that brings the probe: connect, home, jog, teach "
                                   "the fiducials; runs then probe with it"));
-    row->addWidget(m_hint, 1);
+    row->addStretch(1);
     row->addWidget(m_proberButton);
     layout->addLayout(row);
+    // A row of its own: a hint wrapped beside six buttons grows the row.
+    layout->addWidget(m_hint);
     m_body->addWidget(m_view, 1);
     layout->addLayout(m_body, 1);
     m_view->setModel(document.model());
@@ -73,6 +84,13 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
     connect(fiducialButton, &QPushButton::clicked, this, &BoardEditor::fiducialDialog);
     connect(m_proberButton, &QPushButton::toggled, this, &BoardEditor::showProber);
     connect(importButton, &QPushButton::clicked, this, &BoardEditor::importDialog);
+    connect(m_predictButton, &QPushButton::clicked, this, &BoardEditor::predictFromCad);
+    connect(m_prediction, &ReferencePrediction::runningChanged, this,
+        &BoardEditor::updatePredictButton);
+    connect(m_prediction, &ReferencePrediction::finished, this, &BoardEditor::statusChanged);
+    // An import brings the parts, an undo takes them away.
+    connect(
+        document.model(), &QAbstractItemModel::modelReset, this, &BoardEditor::updatePredictButton);
     connect(m_view, &BoardView::pointClicked, this, &BoardEditor::pointChosen);
     connect(m_view, &BoardView::pictureClicked, this, &BoardEditor::onPictureClicked);
     connect(m_view, &BoardView::pointDragged, this, [this](int row, QPointF to) {
@@ -85,6 +103,7 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
         m_placing.clear();
         m_fiducial.reset();
         showHint();
+        updatePredictButton();
     });
     // Undo and redo change the fiducials too.
     connect(document.model(), &SignatureModel::fiducialsChanged, this, [this] {
@@ -92,12 +111,24 @@ BoardEditor::BoardEditor(DockContext &context, SignatureDocument &document, QWid
             showHint();
     });
     showHint();
+    updatePredictButton();
+}
+
+void BoardEditor::predictFromCad()
+{
+    if (m_editable && m_prediction->start())
+        emit statusChanged(tr("Predicting the references from the board's parts..."));
+}
+
+void BoardEditor::updatePredictButton()
+{
+    m_predictButton->setEnabled(m_editable && m_prediction->canStart());
 }
 
 void BoardEditor::importDialog()
 {
-    const QString file = m_context.files().openFileName({ this, tr("Import the board's CAD"), QString(),
-        tr("CAD files (*.d356 *.ipc *.356 *.pos *.csv);;All files (*)") });
+    const QString file = m_context.files().openFileName({ this, tr("Import the board's CAD"),
+        QString(), tr("CAD files (*.d356 *.ipc *.356 *.pos *.csv);;All files (*)") });
     if (file.isEmpty())
         return;
     CadImportDialog dialog(m_document.signature(), file, this);
@@ -106,8 +137,9 @@ void BoardEditor::importDialog()
     m_document.undoStack()->push(new edits::ImportBoard(
         *m_document.model(), dialog.result(), tr("Import %1").arg(QFileInfo(file).fileName())));
     showHint();
-    emit statusChanged(tr("Imported %1: %n point(s).", nullptr, int(m_document.signature().points.size()))
-                           .arg(QFileInfo(file).fileName()));
+    emit statusChanged(
+        tr("Imported %1: %n point(s).", nullptr, int(m_document.signature().points.size()))
+            .arg(QFileInfo(file).fileName()));
 }
 
 void BoardEditor::showProber(bool shown)
@@ -138,6 +170,9 @@ void BoardEditor::setEditable(bool editable)
     m_view->setEditable(editable);
     // A run holds the points it probes: no import under it.
     findChild<QPushButton *>(QStringLiteral("signatureImportButton"))->setEnabled(editable);
+    if (!editable)
+        m_prediction->cancel();
+    updatePredictButton();
 }
 
 void BoardEditor::showHint()

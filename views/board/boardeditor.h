@@ -1,7 +1,8 @@
 // The Board tab of the Signatures dock: the board's picture with the points
 // placed on it, a picture chosen, a component's pins placed with two or three
-// clicks, a point dragged, fiducials that register the picture to the board.
-// Every edit is an undoable command of the document.
+// clicks, a point dragged, fiducials that register the picture to the board,
+// the board's CAD imported and its references predicted from it. Every edit
+// is an undoable command of the document.
 #pragma once
 
 #include "registration.h"
@@ -16,6 +17,7 @@ class ProberPanel;
 class QHBoxLayout;
 class QLabel;
 class QPushButton;
+class ReferencePrediction;
 class SignatureDocument;
 
 class BoardEditor : public QWidget
@@ -56,6 +58,10 @@ private:
     void componentDialog();
     void fiducialDialog();
     void importDialog();
+    void predictFromCad();
+    // Predict from CAD: for a board with parts, not while a run or a
+    // prediction goes.
+    void updatePredictButton();
     void onPictureClicked(QPointF at);
     void setFiducial(sig::Fiducial fiducial);
     // The board's registration; else nothing, and *why says why when it has
@@ -67,6 +73,8 @@ private:
     BoardView *m_view;
     QLabel *m_hint;
     QPushButton *m_proberButton;
+    QPushButton *m_predictButton;
+    ReferencePrediction *m_prediction;
     QHBoxLayout *m_body; // the picture, and the prober's panel beside it
     ProberPanel *m_prober = nullptr;
     int m_current = -1;

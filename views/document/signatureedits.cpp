@@ -198,17 +198,47 @@ ImportBoard::ImportBoard(SignatureModel &model, const sig::Signature &imported, 
     , m_newPoints(imported.points)
     , m_oldOutline(model.signature()->outline)
     , m_newOutline(imported.outline)
+    , m_oldParts(model.signature()->parts)
+    , m_newParts(imported.parts)
 {
 }
 
 void ImportBoard::redo()
 {
-    m_model.setBoard(m_newPoints, m_newOutline);
+    m_model.setBoard(m_newPoints, m_newOutline, m_newParts);
 }
 
 void ImportBoard::undo()
 {
-    m_model.setBoard(m_oldPoints, m_oldOutline);
+    m_model.setBoard(m_oldPoints, m_oldOutline, m_oldParts);
+}
+
+PredictReferences::PredictReferences(SignatureModel &model, const sig::Signature &predicted,
+    std::vector<int> rows, const QString &text)
+    : QUndoCommand(text)
+    , m_model(model)
+{
+    const auto &points = model.signature()->points;
+    for (int row : rows) {
+        const std::size_t k = std::size_t(row);
+        if (row < 0 || k >= points.size() || k >= predicted.points.size())
+            continue;
+        m_rows.push_back(row);
+        m_old.push_back({ points[k].measurements, points[k].predictedBy });
+        m_new.push_back({ predicted.points[k].measurements, predicted.points[k].predictedBy });
+    }
+}
+
+void PredictReferences::redo()
+{
+    for (std::size_t k = 0; k < m_rows.size(); ++k)
+        m_model.setReferences(m_rows[k], m_new[k].measurements, m_new[k].predictedBy);
+}
+
+void PredictReferences::undo()
+{
+    for (std::size_t k = 0; k < m_rows.size(); ++k)
+        m_model.setReferences(m_rows[k], m_old[k].measurements, m_old[k].predictedBy);
 }
 
 } // namespace edits

@@ -124,7 +124,7 @@ private:
     std::optional<sig::Picture> m_old, m_new;
 };
 
-// A board's CAD imported: its points and outline before and after.
+// A board's CAD imported: its points, outline and parts before and after.
 class ImportBoard : public QUndoCommand
 {
 public:
@@ -136,6 +136,30 @@ private:
     SignatureModel &m_model;
     std::vector<sig::Point> m_oldPoints, m_newPoints;
     std::vector<QPointF> m_oldOutline, m_newOutline;
+    std::vector<sig::Part> m_oldParts, m_newParts;
+};
+
+// References predicted from the board's parts: the rows predicted, their
+// references taken from `predicted` (the board as the prediction left it).
+class PredictReferences : public QUndoCommand
+{
+public:
+    PredictReferences(SignatureModel &model, const sig::Signature &predicted, std::vector<int> rows,
+        const QString &text);
+    void redo() override;
+    void undo() override;
+    // Whether the prediction changed anything.
+    bool changes() const { return !m_rows.empty(); }
+
+private:
+    struct References
+    {
+        std::vector<sig::Measurement> measurements;
+        QString predictedBy;
+    };
+    SignatureModel &m_model;
+    std::vector<int> m_rows;
+    std::vector<References> m_old, m_new; // by entry of m_rows
 };
 
 } // namespace edits

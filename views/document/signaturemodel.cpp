@@ -2,8 +2,8 @@
 
 #include "netcheck.h"
 
-#include <QBrush>
 #include "tonecolour.h"
+#include <QBrush>
 
 #include <QColor>
 #include <QFont>
@@ -126,17 +126,28 @@ void SignatureModel::setMeasurement(int row, std::size_t measurement, sig::Measu
     pointChanged(row);
 }
 
+void SignatureModel::setReferences(
+    int row, std::vector<sig::Measurement> measurements, QString predictedBy)
+{
+    sig::Point &p = m_signature->points[std::size_t(row)];
+    p.measurements = std::move(measurements);
+    p.predictedBy = std::move(predictedBy);
+    pointChanged(row);
+}
+
 void SignatureModel::setPicture(std::optional<sig::Picture> picture)
 {
     m_signature->image = std::move(picture);
     emit pictureChanged();
 }
 
-void SignatureModel::setBoard(std::vector<sig::Point> points, std::vector<QPointF> outline)
+void SignatureModel::setBoard(
+    std::vector<sig::Point> points, std::vector<QPointF> outline, std::vector<sig::Part> parts)
 {
     beginResetModel();
     m_signature->points = std::move(points);
     m_signature->outline = std::move(outline);
+    m_signature->parts = std::move(parts);
     if (m_results)
         m_results->assign(m_signature->points.size(), sig::PointResult());
     endResetModel();

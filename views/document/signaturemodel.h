@@ -38,10 +38,14 @@ public:
     void setBoardPosition(int row, std::optional<QPointF> mm);
     void setFiducials(std::vector<sig::Fiducial> fiducials);
     void setMeasurement(int row, std::size_t measurement, sig::Measurement value);
+    // Every reference of a point at once, and the models they were
+    // predicted with (empty: learned from a board).
+    void setReferences(int row, std::vector<sig::Measurement> measurements, QString predictedBy);
     void setPicture(std::optional<sig::Picture> picture);
-    // The board's points and outline at once (a CAD import); the results of
-    // the last test no longer match them and are dropped.
-    void setBoard(std::vector<sig::Point> points, std::vector<QPointF> outline);
+    // The board's points, outline and parts at once (a CAD import); the
+    // results of the last test no longer match them and are dropped.
+    void setBoard(
+        std::vector<sig::Point> points, std::vector<QPointF> outline, std::vector<sig::Part> parts);
     // Whether the name could be given to the point at `row`.
     bool nameIsFree(const QString &name, int row = -1) const;
     // The row's cells changed (a reference learned, a verdict reached).
