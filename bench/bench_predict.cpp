@@ -1,9 +1,10 @@
 // Predicted signatures: a board of 500 two-pin parts (1,000 pads, three
 // settings each) predicted with one and two copies of ngspice, the likely
-// faults of one of its points, and one simulation of a 1 kHz cycle at 200
-// points.
+// faults of one of its points (first time and again, from the cache), and
+// one simulation of a 1 kHz cycle at 200 points.
 #include "figure.h"
 
+#include "faultcache.h"
 #include "faults.h"
 #include "models.h"
 #include "ngspice.h"
@@ -94,16 +95,23 @@ int main(int argc, char **argv)
         std::vector<sig::IvCurve> measured;
         for (const sig::Measurement &m : b.points[0].measurements)
             measured.push_back(*m.reference);
-        std::vector<double> ms;
+        std::vector<double> first, cached;
         std::size_t found = 0;
+        predict::FaultCache cache;
         for (int k = 0; k < 5; ++k) {
+            cache.clear();
             QElapsedTimer clock;
             clock.start();
-            found = predict::likelyFaults(b, models, simulator, 0, measured).size();
-            ms.push_back(clock.nsecsElapsed() / 1e6);
+            found = predict::likelyFaults(b, models, simulator, 0, measured, 3, &cache).size();
+            first.push_back(clock.nsecsElapsed() / 1e6);
+            clock.restart();
+            predict::likelyFaults(b, models, simulator, 0, measured, 3, &cache);
+            cached.push_back(clock.nsecsElapsed() / 1e6);
         }
-        figure("likely faults of one failing point (4 parts on its net, 3 settings)", "<= 200 ms",
-            "%.0f ms (top %zu)", median(ms), found);
+        figure("likely faults of one failing point (4 parts on its net, 3 settings), first time",
+            "<= 200 ms", "%.0f ms (top %zu)", median(first), found);
+        figure("the same point failing again: its faults' curves cached", "-", "%.2f ms (%zu hits)",
+            median(cached), cache.counts().hits);
     }
     predict::NgspiceSimulator simulator;
     measurement_settings s = sig::defaultSettings();

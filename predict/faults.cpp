@@ -1,6 +1,8 @@
 #include "faults.h"
 
 #include "boardcircuit.h"
+#include "faultcache.h"
+#include "models.h"
 #include "predictor.h"
 #include "score.h"
 #include "signature.h"
@@ -21,16 +23,35 @@ QString tr(const char *text)
 
 constexpr double kShortOhms = 1e-3;
 
-struct Candidate
+// Each fault's curves at each stimulus; none for a fault the simulator
+// cannot show.
+FaultCurves simulateFaults(const Circuit &circuit, const std::vector<SingleFault> &faults,
+    const std::vector<zem::Stimulus> &stimuli, Simulator &simulator, bool *complete)
 {
-    LikelyFault fault;
-    std::vector<Element> elements; // the net's circuit with the fault
-};
+    FaultCurves out;
+    *complete = true;
+    for (const SingleFault &f : faults) {
+        std::vector<sig::IvCurve> curves;
+        for (const zem::Stimulus &s : stimuli) {
+            const Simulation sim
+                = simulator.simulate({ circuit.probe, circuit.common, f.elements }, s);
+            if (!sim.curve || sim.curve->volts.size() != s.points) {
+                curves.clear();
+                break;
+            }
+            curves.push_back(asMeasured(*sim.curve, s));
+        }
+        *complete = *complete && !curves.empty();
+        out.push_back(std::move(curves));
+    }
+    return out;
+}
 
-// Each single fault of each part with an element on the circuit.
-std::vector<Candidate> candidates(const std::vector<Element> &circuit)
+} // namespace
+
+std::vector<SingleFault> singleFaults(const std::vector<Element> &circuit)
 {
-    std::vector<Candidate> out;
+    std::vector<SingleFault> out;
     QStringList parts;
     for (const Element &e : circuit)
         if (!parts.contains(e.part))
@@ -81,37 +102,46 @@ std::vector<Candidate> candidates(const std::vector<Element> &circuit)
     return out;
 }
 
-} // namespace
-
 std::vector<LikelyFault> likelyFaults(const sig::Signature &board, const Models &models,
-    Simulator &simulator, int point, const std::vector<sig::IvCurve> &measured, std::size_t most)
+    Simulator &simulator, int point, const std::vector<sig::IvCurve> &measured, std::size_t most,
+    FaultCache *cache)
 {
     if (board.parts.empty() || point < 0 || std::size_t(point) >= board.points.size())
         return {};
     const sig::Point &p = board.points[std::size_t(point)];
-    const QString node = nodeOf(p);
-    const BoardElements elements = boardElements(board, models);
-    const Circuit circuit = circuitAt(elements, node, board.commonNet(), nullptr);
+    const Circuit circuit
+        = circuitAt(boardElements(board, models), nodeOf(p), board.commonNet(), nullptr);
+    const std::vector<SingleFault> faults = singleFaults(circuit.elements);
+    std::vector<zem::Stimulus> stimuli;
+    for (std::size_t m = 0; m < p.measurements.size(); ++m)
+        stimuli.push_back(zem::stimulusOf(board.settingsOf(p, m)));
+
+    const QByteArray key
+        = cache ? FaultCache::key(circuit, stimuli, models.version()) : QByteArray();
+    std::shared_ptr<const FaultCurves> curves
+        = cache ? cache->find(key, faults.size(), stimuli) : nullptr;
+    if (!curves) {
+        bool complete = false;
+        curves = std::make_shared<const FaultCurves>(
+            simulateFaults(circuit, faults, stimuli, simulator, &complete));
+        // A fault that did not simulate may next time (a library installed,
+        // a transient failure): only a complete set is kept.
+        if (cache && complete)
+            cache->insert(key, *curves);
+    }
+
     std::vector<LikelyFault> ranked;
-    for (Candidate &c : candidates(circuit.elements)) {
-        double worst = 0;
-        bool simulated = true;
-        for (std::size_t m = 0; m < p.measurements.size() && m < measured.size() && simulated;
-             ++m) {
-            const measurement_settings &s = board.settingsOf(p, m);
-            const zem::Stimulus stimulus = zem::stimulusOf(s);
-            const Simulation sim
-                = simulator.simulate({ node, circuit.common, c.elements }, stimulus);
-            simulated = sim.curve && sim.curve->volts.size() == stimulus.points;
-            if (simulated)
-                worst
-                    = std::max(worst, sig::score(asMeasured(*sim.curve, stimulus), measured[m], s));
-        }
+    for (std::size_t f = 0; f < faults.size(); ++f) {
+        const std::vector<sig::IvCurve> &own = (*curves)[f];
         // A fault the simulator cannot show explains nothing: it is not ranked.
-        if (!simulated)
+        if (own.empty())
             continue;
-        c.fault.match = std::max(0.0, 100 - worst);
-        ranked.push_back(c.fault);
+        double worst = 0;
+        for (std::size_t m = 0; m < own.size() && m < measured.size(); ++m)
+            worst = std::max(worst, sig::score(own[m], measured[m], board.settingsOf(p, m)));
+        LikelyFault fault = faults[f].fault;
+        fault.match = std::max(0.0, 100 - worst);
+        ranked.push_back(fault);
     }
     std::stable_sort(ranked.begin(), ranked.end(),
         [](const LikelyFault &a, const LikelyFault &b) { return a.match > b.match; });

@@ -1,5 +1,6 @@
 #include "boardcircuit.h"
 #include "cadimport.h"
+#include "faultcache.h"
 #include "faults.h"
 #include "models.h"
 #include "ngspice.h"
@@ -473,6 +474,25 @@ void tst_Predict::likelyFaults()
     QCOMPARE(ranked.size(), std::size_t(3));
     QCOMPARE(ranked[0].part + QLatin1Char(' ') + ranked[0].fault, first);
     QVERIFY2(ranked[0].match > 90, qPrintable(faultText(ranked[0])));
+    // Kept curves rank as simulated ones, and a board whose part differs
+    // (here the faulty one, taken as the good) never gets the other's.
+    FaultCache cache;
+    const auto ranks = [&](const sig::Signature &board) {
+        QStringList out;
+        for (const LikelyFault &f : predict::likelyFaults(board, Models::builtIn(), simulator, k,
+                 { *faulty.points[std::size_t(k)].measurements[0].reference }, 3, &cache))
+            out << faultText(f);
+        return out;
+    };
+    QStringList simulated;
+    for (const LikelyFault &f : ranked)
+        simulated << faultText(f);
+    QCOMPARE(ranks(good), simulated);
+    QCOMPARE(ranks(good), simulated);
+    QCOMPARE(cache.counts().hits, std::size_t(1));
+    const QStringList other = ranks(faulty);
+    QVERIFY(other != simulated);
+    QCOMPARE(cache.counts().hits, std::size_t(1));
     // Without the library nothing is ranked, rather than every fault at 0 %.
     NgspiceSimulator missing(1, "libngspice-missing.so.0");
     QVERIFY(predict::likelyFaults(good, Models::builtIn(), missing, k,
