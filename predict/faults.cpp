@@ -22,6 +22,9 @@ QString tr(const char *text)
 }
 
 constexpr double kShortOhms = 1e-3;
+// Percent of match by which a fault off the probed net must explain the
+// curves better than one on it to rank above it.
+constexpr double kNearMargin = 1.0;
 
 // Each fault's curves at each stimulus; none for a fault the simulator
 // cannot show.
@@ -69,33 +72,37 @@ std::vector<SingleFault> singleFaults(const std::vector<Element> &circuit)
             if (circuit[k].part == part)
                 own.push_back(k);
         const Element &first = circuit[own.front()];
-        out.push_back({ { part, tr("open"), 0 }, without(part) });
+        QStringList all;
+        for (std::size_t k : own)
+            all << circuit[k].a << circuit[k].b;
+        const QStringList ends { first.a, first.b };
+        out.push_back({ { part, tr("open"), 0 }, without(part), all });
         if (own.size() == 1) {
             Element shorted = first;
             shorted.kind = Element::Kind::Resistor;
             shorted.value = kShortOhms;
             auto c = without(part);
             c.push_back(shorted);
-            out.push_back({ { part, tr("short"), 0 }, c });
+            out.push_back({ { part, tr("short"), 0 }, c, ends });
         }
         if (first.kind != Element::Kind::Diode) {
             for (double factor : { 0.5, 2.0 }) {
                 auto c = circuit;
                 c[own.front()].value *= factor;
-                out.push_back({ { part, tr("value x%1").arg(factor), 0 }, c });
+                out.push_back({ { part, tr("value x%1").arg(factor), 0 }, c, ends });
             }
         } else if (own.size() == 1) {
             auto c = circuit;
             std::swap(c[own.front()].a, c[own.front()].b);
-            out.push_back({ { part, tr("reversed"), 0 }, c });
+            out.push_back({ { part, tr("reversed"), 0 }, c, ends });
         } else {
             // A part of several junctions (an IC's pin, a transistor): each alone open.
             for (std::size_t k : own) {
                 auto c = circuit;
                 c.erase(c.begin() + std::ptrdiff_t(k));
                 out.push_back(
-                    { { part, tr("junction %1 to %2 open").arg(circuit[k].a, circuit[k].b), 0 },
-                        c });
+                    { { part, tr("junction %1 to %2 open").arg(circuit[k].a, circuit[k].b), 0 }, c,
+                        { circuit[k].a, circuit[k].b } });
             }
         }
     }
@@ -130,7 +137,12 @@ std::vector<LikelyFault> likelyFaults(const sig::Signature &board, const Models 
             cache->insert(key, *curves);
     }
 
-    std::vector<LikelyFault> ranked;
+    struct Ranked
+    {
+        LikelyFault fault;
+        double rank;
+    };
+    std::vector<Ranked> ranked;
     for (std::size_t f = 0; f < faults.size(); ++f) {
         const std::vector<sig::IvCurve> &own = (*curves)[f];
         // A fault the simulator cannot show explains nothing: it is not ranked.
@@ -141,13 +153,18 @@ std::vector<LikelyFault> likelyFaults(const sig::Signature &board, const Models 
             worst = std::max(worst, sig::score(own[m], measured[m], board.settingsOf(p, m)));
         LikelyFault fault = faults[f].fault;
         fault.match = std::max(0.0, 100 - worst);
-        ranked.push_back(fault);
+        // Faults that explain the curves alike (the supply's load open, or
+        // the pin's own junction to it, both leave that junction idle) are
+        // told apart by where they are: the one on the probed net first.
+        const bool near = faults[f].nodes.contains(circuit.probe);
+        ranked.push_back({ fault, fault.match + (near ? kNearMargin : 0.0) });
     }
     std::stable_sort(ranked.begin(), ranked.end(),
-        [](const LikelyFault &a, const LikelyFault &b) { return a.match > b.match; });
-    if (ranked.size() > most)
-        ranked.resize(most);
-    return ranked;
+        [](const Ranked &a, const Ranked &b) { return a.rank > b.rank; });
+    std::vector<LikelyFault> out;
+    for (std::size_t k = 0; k < ranked.size() && k < most; ++k)
+        out.push_back(ranked[k].fault);
+    return out;
 }
 
 QString faultText(const LikelyFault &fault)

@@ -8,6 +8,7 @@
 #include "ivcurve.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -33,6 +34,7 @@ struct SingleFault
 {
     LikelyFault fault; // its match 0
     std::vector<Element> elements;
+    QStringList nodes; // the ends of the elements it changes
 };
 
 // Each single fault of each part with an element among `elements`, part by
@@ -40,9 +42,11 @@ struct SingleFault
 std::vector<SingleFault> singleFaults(const std::vector<Element> &elements);
 
 // The `most` faults that best explain `measured` (one curve a measurement of
-// the point), best first; none when the board has no parts or nothing on
-// the point's net can be simulated (a missing library: none). With a cache,
-// the faults' curves are simulated only when it has none for the net.
+// the point), best first, a fault on the point's own net before one
+// elsewhere that explains them about as well; none when the board has no
+// parts or nothing on the point's net can be simulated (a missing library:
+// none). With a cache, the faults' curves are simulated only when it has
+// none for the net.
 std::vector<LikelyFault> likelyFaults(const sig::Signature &board, const Models &models,
     Simulator &simulator, int point, const std::vector<sig::IvCurve> &measured,
     std::size_t most = 3, FaultCache *cache = nullptr);
