@@ -24,8 +24,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHash>
 #include <QSet>
+#include <QTemporaryDir>
 
 #include <atomic>
 #include <cmath>
@@ -435,6 +437,11 @@ void run(sig::Signature b, int goodCount, const Options &o, predict::NgspiceSimu
 
 int main(int argc, char **argv)
 {
+    // The board test's cache of the likely faults' curves kept in a folder
+    // of the run's own: every run simulates them afresh, and the user's
+    // cache is left alone.
+    QTemporaryDir cacheHome;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheHome.path()));
     QCoreApplication app(argc, argv);
     Options o;
     const QStringList args = app.arguments();

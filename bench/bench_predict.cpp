@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -112,6 +113,23 @@ int main(int argc, char **argv)
             "<= 200 ms", "%.0f ms (top %zu)", median(first), found);
         figure("the same point failing again: its faults' curves cached", "-", "%.2f ms (%zu hits)",
             median(cached), cache.counts().hits);
+        // The next process: a cache of the same folder, nothing in memory.
+        QTemporaryDir folder;
+        predict::FaultCache written(256, folder.path());
+        predict::likelyFaults(b, models, simulator, 0, measured, 3, &written);
+        std::vector<double> fromFile;
+        for (int k = 0; k < 5; ++k) {
+            predict::FaultCache next(256, folder.path());
+            QElapsedTimer clock;
+            clock.start();
+            predict::likelyFaults(b, models, simulator, 0, measured, 3, &next);
+            fromFile.push_back(clock.nsecsElapsed() / 1e6);
+            if (next.counts().fromFiles != 1)
+                std::fprintf(stderr, "the cache's file was not used\n");
+        }
+        figure("the same point failing in the next process: its faults' curves from the cache's "
+               "file",
+            "-", "%.2f ms", median(fromFile));
     }
     predict::NgspiceSimulator simulator;
     measurement_settings s = sig::defaultSettings();

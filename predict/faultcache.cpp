@@ -1,9 +1,17 @@
 #include "faultcache.h"
 
+#include "qatomicfile.h"
+#include "readfile.h"
+
 #include <QCryptographicHash>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
 #include <QMutexLocker>
+#include <QStandardPaths>
 
 #include <algorithm>
+#include <cmath>
 
 namespace predict {
 namespace {
@@ -26,6 +34,76 @@ void addText(QCryptographicHash &hash, const QString &text)
     hash.addData(bytes);
 }
 
+// A file's first word, "ZEMF".
+constexpr quint32 kMagic = 0x5a454d46;
+// A net's faults in a file are a few hundred kB at most; beyond this it is
+// not one of ours.
+constexpr std::size_t kFileLimit = 64u << 20;
+constexpr quint32 kMostFaults = 100000, kMostCurves = 64, kMostPoints = 1u << 20;
+
+bool finite(const std::vector<double> &v)
+{
+    return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
+}
+
+QByteArray serialized(const QByteArray &key, const FaultCurves &curves)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_0);
+    out << kMagic << quint32(kFormat) << key << quint32(curves.size());
+    for (const std::vector<sig::IvCurve> &fault : curves) {
+        out << quint32(fault.size());
+        for (const sig::IvCurve &c : fault) {
+            out << quint32(c.volts.size());
+            for (double v : c.volts)
+                out << v;
+            for (double i : c.milliamps)
+                out << i;
+        }
+    }
+    return bytes;
+}
+
+// The curves of a file, or null for one that is not a whole file of this
+// format and key.
+std::shared_ptr<FaultCurves> parsed(const std::string &bytes, const QByteArray &key)
+{
+    QDataStream in(QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())));
+    in.setVersion(QDataStream::Qt_6_0);
+    quint32 magic = 0, format = 0, faults = 0;
+    QByteArray named;
+    in >> magic >> format >> named >> faults;
+    if (in.status() != QDataStream::Ok || magic != kMagic || format != quint32(kFormat)
+        || named != key || faults > kMostFaults)
+        return nullptr;
+    auto curves = std::make_shared<FaultCurves>(faults);
+    for (std::vector<sig::IvCurve> &fault : *curves) {
+        quint32 count = 0;
+        in >> count;
+        if (in.status() != QDataStream::Ok || count > kMostCurves)
+            return nullptr;
+        fault.resize(count);
+        for (sig::IvCurve &c : fault) {
+            quint32 points = 0;
+            in >> points;
+            // Never more samples than the bytes left could hold.
+            if (in.status() != QDataStream::Ok || points > kMostPoints
+                || qint64(points) * 16 > in.device()->bytesAvailable())
+                return nullptr;
+            c.volts.resize(points);
+            c.milliamps.resize(points);
+            for (double &v : c.volts)
+                in >> v;
+            for (double &i : c.milliamps)
+                in >> i;
+            if (in.status() != QDataStream::Ok || !finite(c.volts) || !finite(c.milliamps))
+                return nullptr;
+        }
+    }
+    return in.atEnd() ? curves : nullptr;
+}
+
 bool fits(const std::vector<sig::IvCurve> &curves, const std::vector<zem::Stimulus> &stimuli)
 {
     if (curves.empty())
@@ -41,15 +119,24 @@ bool fits(const std::vector<sig::IvCurve> &curves, const std::vector<zem::Stimul
 
 } // namespace
 
-FaultCache::FaultCache(std::size_t entries)
+FaultCache::FaultCache(std::size_t entries, QString folder)
     : m_entries(std::max<std::size_t>(entries, 1))
+    , m_folder(std::move(folder))
 {
 }
 
 FaultCache &FaultCache::shared()
 {
-    static FaultCache cache;
+    static FaultCache cache(256, [] {
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+        return base.isEmpty() ? QString() : base + QStringLiteral("/zem-tools/faults");
+    }());
     return cache;
+}
+
+QString FaultCache::fileOf(const QByteArray &key) const
+{
+    return m_folder + QLatin1Char('/') + QString::fromLatin1(key.toHex()) + QStringLiteral(".bin");
 }
 
 QByteArray FaultCache::key(
@@ -83,25 +170,59 @@ QByteArray FaultCache::key(
 std::shared_ptr<const FaultCurves> FaultCache::find(
     const QByteArray &key, std::size_t faults, const std::vector<zem::Stimulus> &stimuli)
 {
-    QMutexLocker lock(&m_mutex);
-    const auto found = m_kept.constFind(key);
     // Kept curves of another shape are not these faults': simulate again.
-    if (found == m_kept.constEnd() || (*found)->size() != faults
-        || !std::all_of((*found)->begin(), (*found)->end(),
-            [&](const std::vector<sig::IvCurve> &c) { return fits(c, stimuli); })) {
+    const auto usable = [&](const FaultCurves &curves) {
+        return curves.size() == faults
+            && std::all_of(curves.begin(), curves.end(),
+                [&](const std::vector<sig::IvCurve> &c) { return fits(c, stimuli); });
+    };
+    {
+        QMutexLocker lock(&m_mutex);
+        const auto found = m_kept.constFind(key);
+        if (found != m_kept.constEnd() && usable(**found)) {
+            ++m_counts.hits;
+            return *found;
+        }
+    }
+    std::shared_ptr<const FaultCurves> fromFile;
+    bool refused = false;
+    if (!m_folder.isEmpty() && QFile::exists(fileOf(key))) {
+        std::string bytes;
+        const std::string error = zem::files::readFile(QFile::encodeName(fileOf(key)).toStdString(),
+            kFileLimit, "fault cache", bytes, zem::files::Accept::RegularFile);
+        std::shared_ptr<FaultCurves> curves = error.empty() ? parsed(bytes, key) : nullptr;
+        if (curves && usable(*curves))
+            fromFile = std::move(curves);
+        else
+            refused = true;
+    }
+    QMutexLocker lock(&m_mutex);
+    m_counts.refused += refused;
+    if (!fromFile) {
         ++m_counts.misses;
         return nullptr;
     }
     ++m_counts.hits;
-    return *found;
+    ++m_counts.fromFiles;
+    lock.unlock();
+    keep(key, fromFile);
+    return fromFile;
 }
 
 void FaultCache::insert(const QByteArray &key, FaultCurves curves)
 {
+    auto kept = std::make_shared<const FaultCurves>(std::move(curves));
+    if (!m_folder.isEmpty() && QDir().mkpath(m_folder))
+        zem::files::writeFile(fileOf(key), serialized(key, *kept));
+    keep(key, std::move(kept));
+}
+
+void FaultCache::keep(const QByteArray &key, std::shared_ptr<const FaultCurves> curves)
+{
     QMutexLocker lock(&m_mutex);
     if (!m_kept.contains(key))
         m_order.push_back(key);
-    m_kept.insert(key, std::make_shared<const FaultCurves>(std::move(curves)));
+    m_kept.insert(key, std::move(curves));
     while (m_order.size() > m_entries) {
         m_kept.remove(m_order.front());
         m_order.pop_front();

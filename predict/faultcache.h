@@ -4,6 +4,12 @@
 // models), the models' version and the stimulus, never on the measured
 // curve, and the key is a hash of exactly those. Ranking against a measured
 // curve stays the caller's, and is cheap.
+//
+// Kept in memory and, given a folder, in a file a net there, so that the
+// next process (zemctl tests one board a run) finds them too. A file is
+// written atomically and trusted only when it names the same key and holds
+// finite curves of the expected shape; any other is ignored, simulated again
+// and written over. A folder that cannot be written only costs the time.
 #pragma once
 
 #include "circuit.h"
@@ -28,12 +34,15 @@ using FaultCurves = std::vector<std::vector<sig::IvCurve>>;
 class FaultCache
 {
 public:
-    // Kept in memory only, the `entries` nets used last.
-    explicit FaultCache(std::size_t entries = 256);
-    // The process's cache, which the board test asks: whatever runs the
-    // same board again in this process (the window, zem_bench, Python)
-    // ranks its failing points without simulating.
+    // Kept in memory, the `entries` nets used last, and in `folder` when
+    // one is given.
+    explicit FaultCache(std::size_t entries = 256, QString folder = {});
+    // The process's cache, which the board test asks, with its files in the
+    // user's cache folder ($XDG_CACHE_HOME/zem-tools/faults): whatever runs
+    // the same board again, in this process (the window, zem_bench, Python)
+    // or the next (zemctl), ranks its failing points without simulating.
     static FaultCache &shared();
+    QString folder() const { return m_folder; }
 
     // The key of a net's faults: a hash of its circuit (every element's
     // part, nodes, value and junction), the models' version and each stimulus.
@@ -46,17 +55,24 @@ public:
     std::shared_ptr<const FaultCurves> find(
         const QByteArray &key, std::size_t faults, const std::vector<zem::Stimulus> &stimuli);
     void insert(const QByteArray &key, FaultCurves curves);
+    // Forgets what is kept in memory, and the counts; the files stay.
     void clear();
 
     struct Counts
     {
         std::size_t hits = 0, misses = 0;
+        std::size_t fromFiles = 0; // of the hits
+        std::size_t refused = 0; // files there but not trusted
     };
     Counts counts() const;
 
 private:
+    QString fileOf(const QByteArray &key) const;
+    void keep(const QByteArray &key, std::shared_ptr<const FaultCurves> curves);
+
     mutable QMutex m_mutex;
     std::size_t m_entries;
+    QString m_folder;
     QHash<QByteArray, std::shared_ptr<const FaultCurves>> m_kept;
     std::deque<QByteArray> m_order; // oldest first
     Counts m_counts;

@@ -142,6 +142,8 @@ private slots:
     void signatureKeepsThePrediction();
     void likelyFaults_data();
     void likelyFaults();
+    void faultCacheFiles_data();
+    void faultCacheFiles();
     void virtualBoardPasses_data();
     void virtualBoardPasses();
 };
@@ -512,6 +514,77 @@ void tst_Predict::likelyFaults()
     // Without the library nothing is ranked, rather than every fault at 0 %.
     NgspiceSimulator missing(1, "libngspice-missing.so.0");
     QVERIFY(predict::likelyFaults(good, Models::builtIn(), missing, k, { measured }).empty());
+}
+
+void tst_Predict::faultCacheFiles_data()
+{
+    // What becomes of the one file a net's faults are kept in before the
+    // next process reads it; each is ignored and the faults simulated again.
+    QTest::addColumn<QString>("harm");
+    QTest::addColumn<bool>("rewritten"); // the next one after reads it
+    QTest::newRow("empty") << "empty" << true;
+    QTest::newRow("cut short") << "cut" << true;
+    QTest::newRow("another format") << "format" << true;
+    QTest::newRow("a sample not a number") << "nan" << true;
+    QTest::newRow("a folder of its name") << "folder" << false;
+}
+
+void tst_Predict::faultCacheFiles()
+{
+    QFETCH(QString, harm);
+    QFETCH(bool, rewritten);
+    sig::Signature board;
+    board.settings = sig::defaultSettings();
+    board.parts = { { "R1", "1k", ::pads("1:N1 2:GND") }, { "D1", "SD", ::pads("2:N1 1:GND") } };
+    board.points.emplace_back();
+    board.points.back().name = QStringLiteral("R1.1");
+    board.points.back().net = QStringLiteral("N1");
+    sig::Signature faulty = board;
+    faulty.parts[0].value = QStringLiteral("2k");
+    static NgspiceSimulator simulator;
+    predictBoard(faulty, Models::builtIn(), simulator);
+    const std::vector<sig::IvCurve> measured { *faulty.points[0].measurements[0].reference };
+    QTemporaryDir dir;
+    const auto ranks = [&](FaultCache &cache) {
+        QStringList out;
+        for (const LikelyFault &f :
+            predict::likelyFaults(board, Models::builtIn(), simulator, 0, measured, 3, &cache))
+            out << faultText(f);
+        return out;
+    };
+    FaultCache first(8, dir.path());
+    const QStringList simulated = ranks(first);
+    QCOMPARE(simulated.value(0), QStringLiteral("R1 value x2: matches 100 %"));
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString path = dir.filePath(files.front());
+    {
+        FaultCache next(8, dir.path());
+        QCOMPARE(ranks(next), simulated);
+        QCOMPARE(next.counts().fromFiles, std::size_t(1));
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    if (harm == QLatin1String("cut"))
+        bytes.chop(bytes.size() / 2);
+    else if (harm == QLatin1String("format"))
+        bytes[7] = char(bytes[7] + 1);
+    else if (harm == QLatin1String("nan"))
+        bytes.replace(56, 8, QByteArray::fromHex("7ff8000000000000"));
+    else
+        bytes.clear();
+    file.resize(0);
+    file.write(bytes);
+    file.close();
+    if (harm == QLatin1String("folder"))
+        QVERIFY(QFile::remove(path) && QDir().mkdir(path));
+    FaultCache harmed(8, dir.path());
+    QCOMPARE(ranks(harmed), simulated);
+    QCOMPARE(harmed.counts().refused, std::size_t(1));
+    FaultCache after(8, dir.path());
+    QCOMPARE(ranks(after), simulated);
+    QCOMPARE(after.counts().fromFiles, std::size_t(rewritten));
 }
 
 void tst_Predict::virtualBoardPasses_data()
