@@ -7,10 +7,12 @@
 // curves with the virtual instrument's noise. Figures, no assertions.
 //
 //     bench_detection [--good N] [--good-mixed N] [--per-fault N] [--auto-settings]
+//                     [--second VOLTS]
 //
 // --good: good boards of the demo board tested (1000); --good-mixed: of the
 // generated one (300, each of its nets being most of the board through the
-// IC's supply, so slower to simulate); --per-fault: boards of each fault (3).
+// IC's supply, so slower to simulate); --per-fault: boards of each fault (3);
+// --second: a second measurement of every point at that amplitude on I_LOW.
 #include "figure.h"
 
 #include "boardcircuit.h"
@@ -261,6 +263,9 @@ struct Options
     int perFault = 3;
     int learned = 10;
     bool autoSettings = false;
+    // A second measurement of every point at this amplitude (V) on the
+    // most sensitive range, below the junctions' knees; none when 0.
+    double second = 0;
 };
 
 // Tolerances the scores are judged at besides the file's, for the trade-off.
@@ -271,11 +276,22 @@ void run(sig::Signature b, int goodCount, const Options &o, predict::NgspiceSimu
 {
     const predict::Models models = predict::Models::builtIn();
     forget(b);
+    if (o.second > 0) {
+        measurement_settings low = b.settings;
+        low.MaxVoltage = float(o.second);
+        low.CurrentSensorMode = CURRENT_SENSE_MODE_I_LOW;
+        for (sig::Point &p : b.points) {
+            p.measurements.resize(1);
+            p.measurements.push_back({ low, {}, {} });
+        }
+    }
     const std::vector<Element> nominal = predict::boardElements(b, models).elements;
     predict::BoardElements nominalBoard { nominal, {}, {} };
     const std::vector<predict::SingleFault> faults = predict::singleFaults(nominal);
-    const QString how = autoSettings ? QStringLiteral("%1, learned with --auto-settings")
-                                     : QStringLiteral("%1, learned at its settings");
+    QString how = autoSettings ? QStringLiteral("%1, learned with --auto-settings")
+                               : QStringLiteral("%1, learned at its settings");
+    if (o.second > 0)
+        how += QStringLiteral(" and at %1 V on I_LOW").arg(o.second);
     const QByteArray name = how.arg(b.board).toUtf8();
     std::printf("\n%s: %zu parts, %zu points, %zu single faults\n", name.constData(),
         b.parts.size(), b.points.size(), faults.size());
@@ -454,6 +470,8 @@ int main(int argc, char **argv)
             o.goodMixed = n;
         else if (args[k] == QLatin1String("--per-fault"))
             o.perFault = n;
+        else if (args[k] == QLatin1String("--second"))
+            o.second = args[k + 1].toDouble();
     }
     predict::NgspiceSimulator simulator(2);
     if (!simulator.loadError().isEmpty()) {
