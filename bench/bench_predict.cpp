@@ -115,11 +115,11 @@ int main(int argc, char **argv)
             median(cached), cache.counts().hits);
         // The next process: a cache of the same folder, nothing in memory.
         QTemporaryDir folder;
-        predict::FaultCache written(256, folder.path());
+        predict::FaultCache written(folder.path());
         predict::likelyFaults(b, models, simulator, 0, measured, 3, &written);
         std::vector<double> fromFile;
         for (int k = 0; k < 5; ++k) {
-            predict::FaultCache next(256, folder.path());
+            predict::FaultCache next(folder.path());
             QElapsedTimer clock;
             clock.start();
             predict::likelyFaults(b, models, simulator, 0, measured, 3, &next);

@@ -104,6 +104,15 @@ std::shared_ptr<FaultCurves> parsed(const std::string &bytes, const QByteArray &
     return in.atEnd() ? curves : nullptr;
 }
 
+std::size_t bytesOf(const FaultCurves &curves)
+{
+    std::size_t bytes = 0;
+    for (const std::vector<sig::IvCurve> &fault : curves)
+        for (const sig::IvCurve &c : fault)
+            bytes += (c.volts.size() + c.milliamps.size()) * sizeof(double);
+    return bytes;
+}
+
 bool fits(const std::vector<sig::IvCurve> &curves, const std::vector<zem::Stimulus> &stimuli)
 {
     if (curves.empty())
@@ -119,15 +128,15 @@ bool fits(const std::vector<sig::IvCurve> &curves, const std::vector<zem::Stimul
 
 } // namespace
 
-FaultCache::FaultCache(std::size_t entries, QString folder)
-    : m_entries(std::max<std::size_t>(entries, 1))
+FaultCache::FaultCache(QString folder, std::size_t bytes)
+    : m_limit(bytes)
     , m_folder(std::move(folder))
 {
 }
 
 FaultCache &FaultCache::shared()
 {
-    static FaultCache cache(256, [] {
+    static FaultCache cache([] {
         const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
         return base.isEmpty() ? QString() : base + QStringLiteral("/zem-tools/faults");
     }());
@@ -181,6 +190,9 @@ std::shared_ptr<const FaultCurves> FaultCache::find(
         const auto found = m_kept.constFind(key);
         if (found != m_kept.constEnd() && usable(**found)) {
             ++m_counts.hits;
+            // Used again: the last to go.
+            m_order.erase(std::find(m_order.begin(), m_order.end(), key));
+            m_order.push_back(key);
             return *found;
         }
     }
@@ -220,10 +232,15 @@ void FaultCache::insert(const QByteArray &key, FaultCurves curves)
 void FaultCache::keep(const QByteArray &key, std::shared_ptr<const FaultCurves> curves)
 {
     QMutexLocker lock(&m_mutex);
-    if (!m_kept.contains(key))
-        m_order.push_back(key);
+    if (const auto old = m_kept.constFind(key); old != m_kept.constEnd()) {
+        m_bytes -= bytesOf(**old);
+        m_order.erase(std::find(m_order.begin(), m_order.end(), key));
+    }
+    m_bytes += bytesOf(*curves);
+    m_order.push_back(key);
     m_kept.insert(key, std::move(curves));
-    while (m_order.size() > m_entries) {
+    while (m_bytes > m_limit && m_order.size() > 1) {
+        m_bytes -= bytesOf(*m_kept.value(m_order.front()));
         m_kept.remove(m_order.front());
         m_order.pop_front();
     }
@@ -234,6 +251,7 @@ void FaultCache::clear()
     QMutexLocker lock(&m_mutex);
     m_kept.clear();
     m_order.clear();
+    m_bytes = 0;
     m_counts = {};
 }
 

@@ -34,9 +34,12 @@ using FaultCurves = std::vector<std::vector<sig::IvCurve>>;
 class FaultCache
 {
 public:
-    // Kept in memory, the `entries` nets used last, and in `folder` when
-    // one is given.
-    explicit FaultCache(std::size_t entries = 256, QString folder = {});
+    // A net of 120 faults at three settings of 200 samples is about 1 MB.
+    static constexpr std::size_t kDefaultBytes = std::size_t(64) << 20;
+
+    // Kept in `folder` when one is given, and in memory, the nets used last
+    // up to `bytes` of curves (and always the last one).
+    explicit FaultCache(QString folder = {}, std::size_t bytes = kDefaultBytes);
     // The process's cache, which the board test asks, with its files in the
     // user's cache folder ($XDG_CACHE_HOME/zem-tools/faults): whatever runs
     // the same board again, in this process (the window, zem_bench, Python)
@@ -71,10 +74,11 @@ private:
     void keep(const QByteArray &key, std::shared_ptr<const FaultCurves> curves);
 
     mutable QMutex m_mutex;
-    std::size_t m_entries;
+    std::size_t m_limit;
+    std::size_t m_bytes = 0; // of the curves kept in memory
     QString m_folder;
     QHash<QByteArray, std::shared_ptr<const FaultCurves>> m_kept;
-    std::deque<QByteArray> m_order; // oldest first
+    std::deque<QByteArray> m_order; // the least recently used first
     Counts m_counts;
 };
 

@@ -552,14 +552,14 @@ void tst_Predict::faultCacheFiles()
             out << faultText(f);
         return out;
     };
-    FaultCache first(8, dir.path());
+    FaultCache first(dir.path());
     const QStringList simulated = ranks(first);
     QCOMPARE(simulated.value(0), QStringLiteral("R1 value x2: matches 100 %"));
     const QStringList files = QDir(dir.path()).entryList(QDir::Files);
     QCOMPARE(files.size(), 1);
     const QString path = dir.filePath(files.front());
     {
-        FaultCache next(8, dir.path());
+        FaultCache next(dir.path());
         QCOMPARE(ranks(next), simulated);
         QCOMPARE(next.counts().fromFiles, std::size_t(1));
     }
@@ -579,10 +579,10 @@ void tst_Predict::faultCacheFiles()
     file.close();
     if (harm == QLatin1String("folder"))
         QVERIFY(QFile::remove(path) && QDir().mkdir(path));
-    FaultCache harmed(8, dir.path());
+    FaultCache harmed(dir.path());
     QCOMPARE(ranks(harmed), simulated);
     QCOMPARE(harmed.counts().refused, std::size_t(1));
-    FaultCache after(8, dir.path());
+    FaultCache after(dir.path());
     QCOMPARE(ranks(after), simulated);
     QCOMPARE(after.counts().fromFiles, std::size_t(rewritten));
 }
