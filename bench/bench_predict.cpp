@@ -1,11 +1,13 @@
 // Predicted signatures: a board of 500 two-pin parts (1,000 pads, three
 // settings each) predicted with one and two copies of ngspice, the same
 // from the window's Predict from CAD (how long the event loop waited at
-// most, and the undo), the likely faults of one of its points, and one
-// simulation of a 1 kHz cycle at 200 points.
+// most, and the undo), the likely faults of one of its points (first time
+// and again, from the cache), and one simulation of a 1 kHz cycle at 200
+// points.
 #include "figure.h"
 #include "offscreen.h"
 
+#include "faultcache.h"
 #include "faults.h"
 #include "models.h"
 #include "ngspice.h"
@@ -147,16 +149,40 @@ int main(int argc, char **argv)
         std::vector<sig::IvCurve> measured;
         for (const sig::Measurement &m : b.points[0].measurements)
             measured.push_back(*m.reference);
-        std::vector<double> ms;
+        std::vector<double> first, cached;
         std::size_t found = 0;
+        predict::FaultCache cache;
         for (int k = 0; k < 5; ++k) {
+            cache.clear();
             QElapsedTimer clock;
             clock.start();
-            found = predict::likelyFaults(b, models, simulator, 0, measured).size();
-            ms.push_back(clock.nsecsElapsed() / 1e6);
+            found = predict::likelyFaults(b, models, simulator, 0, measured, 3, &cache).size();
+            first.push_back(clock.nsecsElapsed() / 1e6);
+            clock.restart();
+            predict::likelyFaults(b, models, simulator, 0, measured, 3, &cache);
+            cached.push_back(clock.nsecsElapsed() / 1e6);
         }
-        figure("likely faults of one failing point (4 parts on its net, 3 settings)", "<= 200 ms",
-            "%.0f ms (top %zu)", median(ms), found);
+        figure("likely faults of one failing point (4 parts on its net, 3 settings), first time",
+            "<= 200 ms", "%.0f ms (top %zu)", median(first), found);
+        figure("the same point failing again: its faults' curves cached", "-", "%.2f ms (%zu hits)",
+            median(cached), cache.counts().hits);
+        // The next process: a cache of the same folder, nothing in memory.
+        QTemporaryDir folder;
+        predict::FaultCache written(folder.path());
+        predict::likelyFaults(b, models, simulator, 0, measured, 3, &written);
+        std::vector<double> fromFile;
+        for (int k = 0; k < 5; ++k) {
+            predict::FaultCache next(folder.path());
+            QElapsedTimer clock;
+            clock.start();
+            predict::likelyFaults(b, models, simulator, 0, measured, 3, &next);
+            fromFile.push_back(clock.nsecsElapsed() / 1e6);
+            if (next.counts().fromFiles != 1)
+                std::fprintf(stderr, "the cache's file was not used\n");
+        }
+        figure("the same point failing in the next process: its faults' curves from the cache's "
+               "file",
+            "-", "%.2f ms", median(fromFile));
     }
     predict::NgspiceSimulator simulator;
     measurement_settings s = sig::defaultSettings();

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "faultcache.h"
 #include "models.h"
 #include "ngspice.h"
 
@@ -254,10 +255,11 @@ Session::Step Session::record(const IvCurve &curve)
         r.note = bomNote(p, r.reading, options_.bomFactor);
         if (r.verdict == Verdict::Different && !signature_.parts.empty()) {
             // The library is loaded once for the process, shared with any
-            // prediction, on the first point that needs it.
+            // prediction, on the first point that needs it; the faults'
+            // curves are kept for the next board of the same kind.
             static predict::NgspiceSimulator simulator;
-            r.likelyFaults = predict::likelyFaults(
-                signature_, predict::Models::builtIn(), simulator, point_, r.curves);
+            r.likelyFaults = predict::likelyFaults(signature_, predict::Models::builtIn(),
+                simulator, point_, r.curves, 3, &predict::FaultCache::shared());
         }
         step.verdict = r.verdict;
     }

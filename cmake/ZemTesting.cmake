@@ -1,7 +1,9 @@
 # zem_add_test(<name> SOURCES <files...> LIBRARIES <targets...>)
 # One test executable per area, run by CTest without a display.
-# The programs' own files (the test history, settings) stay in the build tree.
-set(zem_test_environment "QT_QPA_PLATFORM=offscreen" "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-data")
+# The programs' own files (the test history, settings, the likely faults'
+# cache) stay in the build tree.
+set(zem_test_environment "QT_QPA_PLATFORM=offscreen" "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-data"
+    "XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache")
 if(ZEM_SANITIZE)
     # Qt and the system libraries under it are not instrumented; the
     # suppressions name only their frames, so a leak of ours still fails.

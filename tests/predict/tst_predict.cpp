@@ -1,5 +1,6 @@
 #include "boardcircuit.h"
 #include "cadimport.h"
+#include "faultcache.h"
 #include "faults.h"
 #include "models.h"
 #include "ngspice.h"
@@ -141,6 +142,8 @@ private slots:
     void signatureKeepsThePrediction();
     void likelyFaults_data();
     void likelyFaults();
+    void faultCacheFiles_data();
+    void faultCacheFiles();
     void virtualBoardPasses_data();
     void virtualBoardPasses();
 };
@@ -412,31 +415,42 @@ void tst_Predict::likelyFaults_data()
     QTest::addColumn<QString>("pads");
     QTest::addColumn<QString>("point");
     QTest::addColumn<QString>("first");
+    // mA the faulty board's current reads beside what it is, as an
+    // instrument's offset or noise would make it.
+    QTest::addColumn<double>("offset");
     QTest::newRow("resistor halved") << "R1"
                                      << "470"
                                      << "1:N1 2:GND"
                                      << "R1.1"
-                                     << "R1 value x0.5";
+                                     << "R1 value x0.5" << 0.0;
     QTest::newRow("resistor open") << "R1"
                                    << "1k"
                                    << "1:X 2:GND"
                                    << "R1.1"
-                                   << "R1 open";
+                                   << "R1 open" << 0.0;
     QTest::newRow("capacitor doubled") << "C1"
                                        << "2u"
                                        << "1:N2 2:GND"
                                        << "C1.1"
-                                       << "C1 value x2";
+                                       << "C1 value x2" << 0.0;
     QTest::newRow("diode reversed") << "D1"
                                     << "SD"
                                     << "2:GND 1:N3"
                                     << "D1.2"
-                                    << "D1 reversed";
+                                    << "D1 reversed" << 0.0;
     QTest::newRow("diode shorted") << "D1"
                                    << "0R"
                                    << "1:N3 2:GND"
                                    << "D1.2"
-                                   << "D1 short";
+                                   << "D1 short" << 0.0;
+    // Without the pin's junction to the supply the supply's load does not
+    // matter: its load open explains the curve about as well, by a hair
+    // better with the offset, but is further away.
+    QTest::newRow("IC pin's junction open") << "U1"
+                                            << "IC"
+                                            << "2:GND 3:N4"
+                                            << "U1.3"
+                                            << "U1 junction N4 to VCC open" << 0.05;
 }
 
 void tst_Predict::likelyFaults()
@@ -446,12 +460,15 @@ void tst_Predict::likelyFaults()
     QFETCH(QString, pads);
     QFETCH(QString, point);
     QFETCH(QString, first);
+    QFETCH(double, offset);
     sig::Signature good;
     good.settings = sig::defaultSettings();
     good.parts = { { "R1", "1k", ::pads("1:N1 2:GND") }, { "C1", "1u", ::pads("1:N2 2:GND") },
-        { "D1", "SD", ::pads("2:N3 1:GND") } };
+        { "D1", "SD", ::pads("2:N3 1:GND") }, { "U1", "IC", ::pads("1:VCC 2:GND 3:N4") },
+        { "C10", "100n", ::pads("1:VCC 2:GND") }, { "R20", "1k", ::pads("1:VCC 2:LEDA") },
+        { "LED1", "LED red", ::pads("2:LEDA 1:GND") } };
     for (const auto &[name, net] :
-        { std::pair { "R1.1", "N1" }, { "C1.1", "N2" }, { "D1.2", "N3" } }) {
+        { std::pair { "R1.1", "N1" }, { "C1.1", "N2" }, { "D1.2", "N3" }, { "U1.3", "N4" } }) {
         good.points.emplace_back();
         good.points.back().name = QString::fromLatin1(name);
         good.points.back().net = QString::fromLatin1(net);
@@ -468,16 +485,106 @@ void tst_Predict::likelyFaults()
     static NgspiceSimulator simulator;
     predictBoard(faulty, Models::builtIn(), simulator);
     const int k = faulty.find(point);
-    const auto ranked = predict::likelyFaults(good, Models::builtIn(), simulator, k,
-        { *faulty.points[std::size_t(k)].measurements[0].reference });
+    sig::IvCurve measured = *faulty.points[std::size_t(k)].measurements[0].reference;
+    for (double &i : measured.milliamps)
+        i += offset;
+    const auto ranked = predict::likelyFaults(good, Models::builtIn(), simulator, k, { measured });
     QCOMPARE(ranked.size(), std::size_t(3));
     QCOMPARE(ranked[0].part + QLatin1Char(' ') + ranked[0].fault, first);
     QVERIFY2(ranked[0].match > 90, qPrintable(faultText(ranked[0])));
+    // Kept curves rank as simulated ones, and a board whose part differs
+    // (here the faulty one, taken as the good) never gets the other's.
+    FaultCache cache;
+    const auto ranks = [&](const sig::Signature &board) {
+        QStringList out;
+        for (const LikelyFault &f :
+            predict::likelyFaults(board, Models::builtIn(), simulator, k, { measured }, 3, &cache))
+            out << faultText(f);
+        return out;
+    };
+    QStringList simulated;
+    for (const LikelyFault &f : ranked)
+        simulated << faultText(f);
+    QCOMPARE(ranks(good), simulated);
+    QCOMPARE(ranks(good), simulated);
+    QCOMPARE(cache.counts().hits, std::size_t(1));
+    const QStringList other = ranks(faulty);
+    QVERIFY(other != simulated);
+    QCOMPARE(cache.counts().hits, std::size_t(1));
     // Without the library nothing is ranked, rather than every fault at 0 %.
     NgspiceSimulator missing(1, "libngspice-missing.so.0");
-    QVERIFY(predict::likelyFaults(good, Models::builtIn(), missing, k,
-        { *faulty.points[std::size_t(k)].measurements[0].reference })
-                .empty());
+    QVERIFY(predict::likelyFaults(good, Models::builtIn(), missing, k, { measured }).empty());
+}
+
+void tst_Predict::faultCacheFiles_data()
+{
+    // What becomes of the one file a net's faults are kept in before the
+    // next process reads it; each is ignored and the faults simulated again.
+    QTest::addColumn<QString>("harm");
+    QTest::addColumn<bool>("rewritten"); // the next one after reads it
+    QTest::newRow("empty") << "empty" << true;
+    QTest::newRow("cut short") << "cut" << true;
+    QTest::newRow("another format") << "format" << true;
+    QTest::newRow("a sample not a number") << "nan" << true;
+    QTest::newRow("a folder of its name") << "folder" << false;
+}
+
+void tst_Predict::faultCacheFiles()
+{
+    QFETCH(QString, harm);
+    QFETCH(bool, rewritten);
+    sig::Signature board;
+    board.settings = sig::defaultSettings();
+    board.parts = { { "R1", "1k", ::pads("1:N1 2:GND") }, { "D1", "SD", ::pads("2:N1 1:GND") } };
+    board.points.emplace_back();
+    board.points.back().name = QStringLiteral("R1.1");
+    board.points.back().net = QStringLiteral("N1");
+    sig::Signature faulty = board;
+    faulty.parts[0].value = QStringLiteral("2k");
+    static NgspiceSimulator simulator;
+    predictBoard(faulty, Models::builtIn(), simulator);
+    const std::vector<sig::IvCurve> measured { *faulty.points[0].measurements[0].reference };
+    QTemporaryDir dir;
+    const auto ranks = [&](FaultCache &cache) {
+        QStringList out;
+        for (const LikelyFault &f :
+            predict::likelyFaults(board, Models::builtIn(), simulator, 0, measured, 3, &cache))
+            out << faultText(f);
+        return out;
+    };
+    FaultCache first(dir.path());
+    const QStringList simulated = ranks(first);
+    QCOMPARE(simulated.value(0), QStringLiteral("R1 value x2: matches 100 %"));
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString path = dir.filePath(files.front());
+    {
+        FaultCache next(dir.path());
+        QCOMPARE(ranks(next), simulated);
+        QCOMPARE(next.counts().fromFiles, std::size_t(1));
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    if (harm == QLatin1String("cut"))
+        bytes.chop(bytes.size() / 2);
+    else if (harm == QLatin1String("format"))
+        bytes[7] = char(bytes[7] + 1);
+    else if (harm == QLatin1String("nan"))
+        bytes.replace(56, 8, QByteArray::fromHex("7ff8000000000000"));
+    else
+        bytes.clear();
+    file.resize(0);
+    file.write(bytes);
+    file.close();
+    if (harm == QLatin1String("folder"))
+        QVERIFY(QFile::remove(path) && QDir().mkdir(path));
+    FaultCache harmed(dir.path());
+    QCOMPARE(ranks(harmed), simulated);
+    QCOMPARE(harmed.counts().refused, std::size_t(1));
+    FaultCache after(dir.path());
+    QCOMPARE(ranks(after), simulated);
+    QCOMPARE(after.counts().fromFiles, std::size_t(rewritten));
 }
 
 void tst_Predict::virtualBoardPasses_data()
