@@ -35,10 +35,11 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
     double statusMs = double(config->timing.status.count());
     double slackMs = double(config->timing.slack.count());
     double homingS = -1;
+    double clearance = -1;
     const std::pair<const char *, double *> numbers[] = { { "safe", &config->safeZ },
         { "surface", &config->contactZ }, { "feed", &config->xyFeed },
         { "contact_feed", &config->contactFeed }, { "step", &config->step },
-        { "travel", &config->travel }, { "approach", &config->approach }, { "reply_ms", &replyMs }, { "status_ms", &statusMs },
+        { "travel", &config->travel }, { "approach", &config->approach }, { "clearance", &clearance }, { "accel", &config->planAccel }, { "reply_ms", &replyMs }, { "status_ms", &statusMs },
         { "margin", &config->timing.margin }, { "slack_ms", &slackMs }, { "homing_s", &homingS } };
     for (const auto &[key, value] : query.queryItems(QUrl::FullyDecoded)) {
         double *target = nullptr;
@@ -63,6 +64,19 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
         *error = tr("'%1': feeds and step must be positive, travel and approach not negative, and "
                     "safe above surface")
                      .arg(url);
+        return false;
+    }
+    if (query.hasQueryItem(QStringLiteral("clearance"))) {
+        if (!(clearance > 0) || config->contactZ + clearance > config->safeZ) {
+            *error = tr("'%1': clearance (mm above the surface) must be above 0 and not above "
+                        "the safe height")
+                         .arg(url);
+            return false;
+        }
+        config->clearance = clearance;
+    }
+    if (!(config->planAccel > 0)) {
+        *error = tr("'%1': accel (mm/s²) must be positive").arg(url);
         return false;
     }
     // Deadlines: a reply within 10 ms to 10 min, a margin of 0 to 100 times.
@@ -140,7 +154,8 @@ QString teachProblem(const sig::Signature &board, const TeachLimits &limits, Tra
 }
 
 std::unique_ptr<GantryProber> boardProber(const QString &url, const sig::Signature &board,
-    const std::vector<int> &points, QString *error, TransformFit *fit)
+    const std::vector<int> &points, QString *error, TransformFit *fit,
+    std::shared_ptr<GantryLine> line)
 {
     GantryConfig config;
     if (!parseProberUrl(url, &config, error))
@@ -164,7 +179,7 @@ std::unique_ptr<GantryProber> boardProber(const QString &url, const sig::Signatu
     }
     if (fit)
         *fit = placement;
-    return std::make_unique<GantryProber>(std::move(config));
+    return std::make_unique<GantryProber>(std::move(config), std::move(line));
 }
 
 std::optional<FiducialDrift> recheckFiducial(GantryProber &gantry, const sig::Signature &board,

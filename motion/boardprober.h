@@ -15,8 +15,9 @@ namespace motion {
 // Reads the prober URL: `grbl:/dev/ttyUSB0?baud=115200&safe=-5&surface=-40`
 // or `grbl-tcp://host:port?...`, with the machine's Z heights (`safe`, the
 // travel height; `surface`, the board's), feeds in mm/s (`feed` across,
-// `contact_feed` down), the retries' `step` and `travel` in mm, and the
-// deadlines (`reply_ms`, `status_ms`, `margin`, `slack_ms`, `homing_s`;
+// `contact_feed` down), the retries' `step` and `travel` in mm, the
+// `clearance` between points (mm above the surface, gantrymoves.h), the
+// `accel` the order assumes (mm/s²), and the deadlines (`reply_ms`, `status_ms`, `margin`, `slack_ms`, `homing_s`;
 // deadlines.h). What is left (the transport and baud=) stays in config->url.
 bool parseProberUrl(const QString &url, GantryConfig *config, QString *error);
 
@@ -37,8 +38,10 @@ QString teachProblem(const sig::Signature &board, const TeachLimits &limits, Tra
 
 // A prober for the points of the board (indices into board.points), each
 // with its board position; false, naming the points without one, else.
+// `line`: a machine held open across runs (gantryline.h).
 std::unique_ptr<GantryProber> boardProber(const QString &url, const sig::Signature &board,
-    const std::vector<int> &points, QString *error, TransformFit *fit = nullptr);
+    const std::vector<int> &points, QString *error, TransformFit *fit = nullptr,
+    std::shared_ptr<GantryLine> line = {});
 
 // After a run, one taught fiducial probed again: a board that moved in its
 // fixture during the run shows here. Nothing when no fiducial is taught or

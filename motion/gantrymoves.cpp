@@ -43,24 +43,37 @@ bool needsLift(const std::optional<grbl::MachinePoint> &from, const grbl::Machin
     return !from || !near(*from, target, false);
 }
 
-QList<QByteArray> liftLines(const GantryConfig &config, bool setModes)
+double travelZ(const GantryConfig &config, const grbl::MachinePoint &from, bool betweenPoints)
+{
+    const double wanted = betweenPoints && config.clearance
+        ? config.contactZ + *config.clearance
+        : config.safeZ;
+    return std::min(config.safeZ, std::max(wanted, from.z));
+}
+
+QList<QByteArray> liftLines(double z, bool setModes)
 {
     QList<QByteArray> lines;
     if (setModes)
         lines << "G21 G90"; // a reset sets them back to the machine's defaults
     // Machine coordinates (G53): a work offset left on the machine moves nothing.
-    lines << "G53 G0 Z" + grbl::number(config.safeZ);
+    lines << "G53 G0 Z" + grbl::number(z);
     lines << "G4 P0";
     return lines;
 }
 
-bool lifted(const GantryConfig &config, const grbl::MachinePoint &reported)
+bool lifted(double z, const grbl::MachinePoint &reported)
 {
-    return reported.z >= config.safeZ - kAtTolerance;
+    return reported.z >= z - kAtTolerance;
 }
 
-QList<QByteArray> approachLines(
-    const GantryConfig &config, bool moveXY, const grbl::MachinePoint &target, bool setModes)
+bool lifted(const GantryConfig &config, const grbl::MachinePoint &reported)
+{
+    return lifted(config.safeZ, reported);
+}
+
+QList<QByteArray> approachLines(const GantryConfig &config, bool moveXY,
+    const grbl::MachinePoint &target, double travelZ, bool setModes)
 {
     QList<QByteArray> lines;
     if (setModes)
@@ -69,7 +82,7 @@ QList<QByteArray> approachLines(
     if (moveXY) {
         lines << "G53 G1 X" + grbl::number(target.x) + " Y" + grbl::number(target.y) + " F"
                 + feed(config.xyFeed);
-        if (landing < config.safeZ)
+        if (landing < travelZ)
             lines << "G53 G0 Z" + grbl::number(landing);
     }
     lines << "G53 G1 Z" + grbl::number(target.z) + " F" + feed(config.contactFeed);
@@ -77,10 +90,9 @@ QList<QByteArray> approachLines(
     return lines;
 }
 
-double liftSeconds(
-    const GantryConfig &config, const MachineFrame &frame, const grbl::MachinePoint &from)
+double liftSeconds(const MachineFrame &frame, const grbl::MachinePoint &from, double z)
 {
-    return moveSeconds(frame, from, { from.x, from.y, config.safeZ }, 0);
+    return moveSeconds(frame, from, { from.x, from.y, z }, 0);
 }
 
 double approachSeconds(const GantryConfig &config, const MachineFrame &frame,
@@ -91,6 +103,22 @@ double approachSeconds(const GantryConfig &config, const MachineFrame &frame,
         std::min(from.z, target.z + config.approach) };
     return moveSeconds(frame, from, above, config.xyFeed) + moveSeconds(frame, above, landing, 0)
         + moveSeconds(frame, landing, target, config.contactFeed);
+}
+
+} // namespace motion
+
+namespace motion {
+
+double hopSeconds(const GantryConfig &config, const MachineFrame &frame,
+    const std::optional<PlanePoint> &from, PlanePoint to)
+{
+    const grbl::MachinePoint target { to.x, to.y, config.contactZ };
+    if (!from)
+        return approachSeconds(config, frame, { 0, 0, config.safeZ }, target);
+    const grbl::MachinePoint start { from->x, from->y, config.contactZ };
+    const double z = travelZ(config, start, true);
+    return liftSeconds(frame, start, z)
+        + approachSeconds(config, frame, { from->x, from->y, z }, target);
 }
 
 } // namespace motion

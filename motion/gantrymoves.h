@@ -30,6 +30,15 @@ struct GantryConfig
     double step = 0.2; // mm lower on each retry
     double travel = 1.0; // mm below the surface at most
     double approach = 1.0; // mm above the surface: down to it at full speed, the rest at the contact feed
+    // mm above the surface the probe goes across at from one point of the
+    // board to the next (`clearance=`): the tallest part near the board's
+    // points and a margin, as the person who sets it knows the board. Unset:
+    // the safe height, as for homing, fiducials and jogs. Never above it.
+    std::optional<double> clearance;
+    // mm/s² on every axis, as the order of the points assumes the machine
+    // before it is asked (`accel=`); the moves and their deadlines use the
+    // machine's own $120-$122.
+    double planAccel = 500;
     bool hover = false; // a dry run: every target at the safe height, never lowered
     Timing timing;
     std::chrono::milliseconds statusPeriod { 100 }; // `?` while moving
@@ -48,20 +57,34 @@ QString travelProblem(const GantryConfig &config, const MachineFrame &frame, con
 // Whether the probe must rise before it goes from `from` (unknown: nullopt)
 // to `target`: always, unless it is already above the target in X and Y.
 bool needsLift(const std::optional<grbl::MachinePoint> &from, const grbl::MachinePoint &target);
-// The lift to the safe height, then a dwell, which GRBL acknowledges only
-// once every move before it has ended. `setModes` first sets millimetres
-// and absolute distances.
-QList<QByteArray> liftLines(const GantryConfig &config, bool setModes);
-// Whether the machine's reported position is at the safe height or above.
+// The height (machine Z) the probe goes across at from `from`: the
+// clearance above the surface when it goes from one point of the board to
+// another and one is set, else the safe height; never lower than it stands
+// (it only rises before a move across), never above the safe height.
+double travelZ(const GantryConfig &config, const grbl::MachinePoint &from, bool betweenPoints);
+// The lift to Z `z`, then a dwell, which GRBL acknowledges only once every
+// move before it has ended. `setModes` first sets millimetres and absolute
+// distances.
+QList<QByteArray> liftLines(double z, bool setModes);
+// Whether the machine's reported position is at the safe height (or `z`) or above.
 bool lifted(const GantryConfig &config, const grbl::MachinePoint &reported);
-// From above the target (lifted) or on it: the move in X and Y when
-// needed, the lowering (at full speed down to the approach height when it
-// comes from the safe height, the rest at the contact feed), then a dwell.
+bool lifted(double z, const grbl::MachinePoint &reported);
+// From above the target (lifted to `travelZ`) or on it: the move in X and Y
+// when needed, the lowering (at full speed down to the approach height when
+// that lies below the travel height, the rest at the contact feed), then a
+// dwell.
 QList<QByteArray> approachLines(const GantryConfig &config, bool moveXY,
-    const grbl::MachinePoint &target, bool setModes);
+    const grbl::MachinePoint &target, double travelZ, bool setModes);
 // How long the lines above take by themselves, from `from`.
-double liftSeconds(const GantryConfig &config, const MachineFrame &frame, const grbl::MachinePoint &from);
+double liftSeconds(const MachineFrame &frame, const grbl::MachinePoint &from, double z);
 double approachSeconds(const GantryConfig &config, const MachineFrame &frame,
     const grbl::MachinePoint &from, const grbl::MachinePoint &target);
+// The least time (s) from resting on the board's surface at machine X,Y
+// `from` to resting on it at `to`: the lift to the travel height, across,
+// down; from nowhere (the first point, after homing) down from the safe
+// height. The same both ways between two points: what the order of the
+// points sums.
+double hopSeconds(const GantryConfig &config, const MachineFrame &frame,
+    const std::optional<PlanePoint> &from, PlanePoint to);
 
 } // namespace motion
