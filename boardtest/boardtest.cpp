@@ -92,8 +92,8 @@ bool BoardTest::prepare(QString *error)
         return false;
     std::unique_ptr<motion::GantryProber> machine;
     if (!m_plan.prober.isEmpty()) {
-        machine = motion::boardProber(
-            m_plan.prober, board, *order, error, nullptr, m_plan.machineLine);
+        machine
+            = motion::boardProber(m_plan.prober, board, *order, error, nullptr, m_plan.machineLine);
         if (!machine)
             return false;
         if (m_plan.pathOrder)

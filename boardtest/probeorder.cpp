@@ -14,8 +14,8 @@ double distance(QPointF a, QPointF b)
     return std::hypot(a.x() - b.x(), a.y() - b.y());
 }
 
-// Hop times under the configuration's assumed machine, by the points' place
-// in `points`: -1 is the machine's origin.
+// Hop times under the configuration's assumed machine between the points'
+// board positions `at`: -1 is the machine's origin.
 std::function<double(int, int)> hopCost(
     const motion::GantryConfig &config, const std::vector<motion::PlanePoint> &at)
 {
@@ -94,9 +94,24 @@ std::vector<int> shortestPath(const std::vector<QPointF> &points, QPointF start)
     });
 }
 
+namespace {
+
+std::vector<motion::PlanePoint> boardTargets(
+    const motion::GantryConfig &config, const std::vector<int> &points)
+{
+    std::vector<motion::PlanePoint> at;
+    for (int k : points) {
+        const auto found = config.targets.find(k);
+        at.push_back(found == config.targets.end() ? motion::PlanePoint() : found->second);
+    }
+    return at;
+}
+
+} // namespace
+
 std::vector<int> machineOrder(const motion::GantryConfig &config, const std::vector<int> &points)
 {
-    const std::vector<motion::PlanePoint> at = motion::machineTargets(config, points);
+    const std::vector<motion::PlanePoint> at = boardTargets(config, points);
     std::vector<int> order;
     for (int k : cheapestPath(points.size(), hopCost(config, at)))
         order.push_back(points[std::size_t(k)]);
@@ -105,7 +120,7 @@ std::vector<int> machineOrder(const motion::GantryConfig &config, const std::vec
 
 double machineSeconds(const motion::GantryConfig &config, const std::vector<int> &points)
 {
-    const std::vector<motion::PlanePoint> at = motion::machineTargets(config, points);
+    const std::vector<motion::PlanePoint> at = boardTargets(config, points);
     const auto cost = hopCost(config, at);
     double seconds = 0;
     for (std::size_t k = 0; k < points.size(); ++k)

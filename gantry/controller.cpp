@@ -29,7 +29,9 @@ Controller::Controller(double feed, double timeScale, bool stock, QObject *paren
     alarm_ = settings_.homing(); // with homing enabled the position is unknown at power-up
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &Controller::tick);
-    timer_.start(int(kTickSeconds * 1000));
+    // Every millisecond, as a controller's loop answers at once; the motion
+    // and the trace go on in steps of at most kTickSeconds of its own time.
+    timer_.start(1);
     clock_.start();
 }
 
@@ -59,10 +61,11 @@ void Controller::realtime(unsigned char c)
     switch (c) {
     case '?':
         if (statusDelay_ > 0) {
-            QTimer::singleShot(statusDelay_, this, [this, report = statusReport(), client = client_] {
-                if (client == client_)
-                    emit output(report + "\r\n");
-            });
+            QTimer::singleShot(
+                statusDelay_, this, [this, report = statusReport(), client = client_] {
+                    if (client == client_)
+                        emit output(report + "\r\n");
+                });
             break;
         }
         emit output(statusReport() + "\r\n");
@@ -205,9 +208,9 @@ void Controller::tick()
     const Axes before = motion_.position();
     while (dt > 1e-9 && !frozen_) {
         const double step = std::min(dt, kTickSeconds);
-        motion_.advance(step);
-        trace_.pass(motion_.position());
-        dt -= step;
+        const double unused = motion_.advance(step);
+        trace_.pass(motion_.position()); // and every corner where one move ends
+        dt -= step - unused;
     }
     trace_.flush();
     if (motion_.position() != before)
@@ -274,7 +277,8 @@ int Controller::system(const QByteArray &line)
     const bool busy = motion_.busy() || waiting();
     if (command.startsWith("$J="))
         return jog(line.mid(3));
-    if (const auto lines = systemReport(command, settings_, { absolute_, inches_, motionMode_, feed_ })) {
+    if (const auto lines
+        = systemReport(command, settings_, { absolute_, inches_, motionMode_, feed_ })) {
         for (const QByteArray &l : *lines)
             say(l);
         return 0;

@@ -23,7 +23,8 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
     QUrl parsed(url, QUrl::StrictMode);
     // The link would refuse another scheme only once a run begins.
     if (!parsed.isValid()
-        || (parsed.scheme() != QLatin1String("grbl") && parsed.scheme() != QLatin1String("grbl-tcp"))) {
+        || (parsed.scheme() != QLatin1String("grbl")
+            && parsed.scheme() != QLatin1String("grbl-tcp"))) {
         *error = tr("'%1' is no prober URL (grbl:/dev/ttyUSB0 or grbl-tcp://host:port)").arg(url);
         return false;
     }
@@ -39,8 +40,11 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
     const std::pair<const char *, double *> numbers[] = { { "safe", &config->safeZ },
         { "surface", &config->contactZ }, { "feed", &config->xyFeed },
         { "contact_feed", &config->contactFeed }, { "step", &config->step },
-        { "travel", &config->travel }, { "approach", &config->approach }, { "clearance", &clearance }, { "accel", &config->planAccel }, { "reply_ms", &replyMs }, { "status_ms", &statusMs },
-        { "margin", &config->timing.margin }, { "slack_ms", &slackMs }, { "homing_s", &homingS } };
+        { "travel", &config->travel }, { "approach", &config->approach },
+        { "clearance", &clearance }, { "accel", &config->planAccel },
+        { "part_reach", &config->partReach }, { "part_margin", &config->partMargin },
+        { "reply_ms", &replyMs }, { "status_ms", &statusMs }, { "margin", &config->timing.margin },
+        { "slack_ms", &slackMs }, { "homing_s", &homingS } };
     for (const auto &[key, value] : query.queryItems(QUrl::FullyDecoded)) {
         double *target = nullptr;
         for (const auto &[name, field] : numbers)
@@ -75,8 +79,10 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
         }
         config->clearance = clearance;
     }
-    if (!(config->planAccel > 0)) {
-        *error = tr("'%1': accel (mm/s²) must be positive").arg(url);
+    if (!(config->planAccel > 0) || !(config->partReach >= 0) || !(config->partMargin > 0)) {
+        *error = tr("'%1': accel (mm/s²) and part_margin (mm) must be positive, part_reach (mm) "
+                    "not negative")
+                     .arg(url);
         return false;
     }
     // Deadlines: a reply within 10 ms to 10 min, a margin of 0 to 100 times.
@@ -177,6 +183,14 @@ std::unique_ptr<GantryProber> boardProber(const QString &url, const sig::Signatu
                      .arg(unplaced.join(QStringLiteral(", ")));
         return nullptr;
     }
+    // The parts' heights count only when every part has its place and height:
+    // one unknown could stand on any path.
+    const bool heights = !board.parts.empty()
+        && std::all_of(board.parts.begin(), board.parts.end(),
+            [](const sig::Part &p) { return p.mm && p.height; });
+    if (heights)
+        for (const sig::Part &p : board.parts)
+            config.parts.push_back({ { p.mm->x(), p.mm->y() }, *p.height });
     if (fit)
         *fit = placement;
     return std::make_unique<GantryProber>(std::move(config), std::move(line));

@@ -16,6 +16,7 @@
 #include "grbllink.h"
 #include "machineframe.h"
 #include "statuspoll.h"
+#include "transform.h"
 
 #include <memory>
 #include <optional>
@@ -33,14 +34,16 @@ struct GantryLine
     bool expectBanner = false; // after our own reset
     bool warned = false; // soft limits off: said once
     std::optional<grbl::MachinePoint> at; // where the last move ended, seen there
-    bool atPoint = false; // ...on a point of the board, lowered: the clearance may be used
+    // ...on this board position of a point, lowered: the next hop to a point
+    // may go across at the clearance between them.
+    std::optional<PlanePoint> atBoard;
 
     // A new line, or a machine that may have been reset: nothing is known.
     void forget()
     {
         homed = modal = false;
         at.reset();
-        atPoint = false;
+        atBoard.reset();
     }
     // Feed hold, then a soft reset (GrblLink::halt); the place is kept only
     // when the hold stopped the machine first or it was already unlocking.
@@ -57,7 +60,7 @@ struct GantryLine
         modal = false;
         poll.reset();
         at.reset();
-        atPoint = false;
+        atBoard.reset();
     }
     void close()
     {

@@ -43,11 +43,30 @@ bool needsLift(const std::optional<grbl::MachinePoint> &from, const grbl::Machin
     return !from || !near(*from, target, false);
 }
 
-double travelZ(const GantryConfig &config, const grbl::MachinePoint &from, bool betweenPoints)
+double clearanceBetween(const GantryConfig &config, PlanePoint from, PlanePoint to)
 {
-    const double wanted = betweenPoints && config.clearance
-        ? config.contactZ + *config.clearance
-        : config.safeZ;
+    if (config.parts.empty())
+        return config.clearance.value_or(config.safeZ - config.contactZ);
+    // The distance from a part's centre to the segment from-to.
+    const double dx = to.x - from.x, dy = to.y - from.y;
+    const double squared = dx * dx + dy * dy;
+    double tallest = 0;
+    for (const PartHeight &p : config.parts) {
+        const double t = squared > 0
+            ? std::clamp(((p.mm.x - from.x) * dx + (p.mm.y - from.y) * dy) / squared, 0.0, 1.0)
+            : 0.0;
+        const double off = std::hypot(p.mm.x - (from.x + t * dx), p.mm.y - (from.y + t * dy));
+        if (off <= config.partReach)
+            tallest = std::max(tallest, p.height);
+    }
+    return tallest + config.partMargin;
+}
+
+double travelZ(
+    const GantryConfig &config, const grbl::MachinePoint &from, const std::optional<BoardHop> &hop)
+{
+    const double wanted
+        = hop ? config.contactZ + clearanceBetween(config, hop->first, hop->second) : config.safeZ;
     return std::min(config.safeZ, std::max(wanted, from.z));
 }
 
@@ -112,13 +131,14 @@ namespace motion {
 double hopSeconds(const GantryConfig &config, const MachineFrame &frame,
     const std::optional<PlanePoint> &from, PlanePoint to)
 {
-    const grbl::MachinePoint target { to.x, to.y, config.contactZ };
+    const PlanePoint over = config.transform.map(to);
+    const grbl::MachinePoint target { over.x, over.y, config.contactZ };
     if (!from)
         return approachSeconds(config, frame, { 0, 0, config.safeZ }, target);
-    const grbl::MachinePoint start { from->x, from->y, config.contactZ };
-    const double z = travelZ(config, start, true);
-    return liftSeconds(frame, start, z)
-        + approachSeconds(config, frame, { from->x, from->y, z }, target);
+    const PlanePoint at = config.transform.map(*from);
+    const grbl::MachinePoint start { at.x, at.y, config.contactZ };
+    const double z = travelZ(config, start, BoardHop { *from, to });
+    return liftSeconds(frame, start, z) + approachSeconds(config, frame, { at.x, at.y, z }, target);
 }
 
 } // namespace motion

@@ -17,6 +17,14 @@
 
 namespace motion {
 
+// A part of the board a machine keeps clear of: its centre (board mm) and
+// its height above the surface (mm).
+struct PartHeight
+{
+    PlanePoint mm;
+    double height = 0;
+};
+
 struct GantryConfig
 {
     QString url; // grbl:/dev/ttyUSB0?baud=115200 or grbl-tcp://host:port
@@ -29,11 +37,19 @@ struct GantryConfig
     double xyFeed = 1500; // mm/min
     double step = 0.2; // mm lower on each retry
     double travel = 1.0; // mm below the surface at most
-    double approach = 1.0; // mm above the surface: down to it at full speed, the rest at the contact feed
-    // mm above the surface the probe goes across at from one point of the
-    // board to the next (`clearance=`): the tallest part near the board's
-    // points and a margin, as the person who sets it knows the board. Unset:
-    // the safe height, as for homing, fiducials and jogs. Never above it.
+    double approach
+        = 1.0; // mm above the surface: down to it at full speed, the rest at the contact feed
+    // Every part of the board with its place and height (from the CAD's
+    // position file); empty when any part's is unknown. From point to point
+    // the probe goes across `partMargin` above the tallest part whose centre
+    // lies within `partReach` of the path (`part_margin=`, `part_reach=`).
+    std::vector<PartHeight> parts;
+    double partReach = 10; // mm
+    double partMargin = 1; // mm
+    // Without the parts' heights: mm above the surface the probe goes
+    // across at from one point of the board to the next (`clearance=`), as
+    // the person who sets it knows the board. Unset: the safe height, as
+    // for homing, fiducials and jogs. Neither goes above the safe height.
     std::optional<double> clearance;
     // mm/s² on every axis, as the order of the points assumes the machine
     // before it is asked (`accel=`); the moves and their deadlines use the
@@ -42,7 +58,7 @@ struct GantryConfig
     bool hover = false; // a dry run: every target at the safe height, never lowered
     Timing timing;
     std::chrono::milliseconds statusPeriod { 100 }; // `?` while moving
-    std::chrono::milliseconds pollPeriod { 5 }; // how soon to look again for replies
+    std::chrono::milliseconds pollPeriod { 5 }; // how long a poll waits for replies
 };
 
 // How close (mm) a reported position must be to a target to count as there.
@@ -52,16 +68,23 @@ bool near(const grbl::MachinePoint &a, const grbl::MachinePoint &b, bool withZ);
 // Why the target (or the safe height above it) cannot be reached, naming
 // the axis and the limit; empty when it can. Also refuses a configuration
 // that makes no sense (a safe height below the contact height, no feed).
-QString travelProblem(const GantryConfig &config, const MachineFrame &frame, const grbl::MachinePoint &target);
+QString travelProblem(
+    const GantryConfig &config, const MachineFrame &frame, const grbl::MachinePoint &target);
 
 // Whether the probe must rise before it goes from `from` (unknown: nullopt)
 // to `target`: always, unless it is already above the target in X and Y.
 bool needsLift(const std::optional<grbl::MachinePoint> &from, const grbl::MachinePoint &target);
-// The height (machine Z) the probe goes across at from `from`: the
-// clearance above the surface when it goes from one point of the board to
-// another and one is set, else the safe height; never lower than it stands
-// (it only rises before a move across), never above the safe height.
-double travelZ(const GantryConfig &config, const grbl::MachinePoint &from, bool betweenPoints);
+// The height (mm above the surface) the probe must go across at from one
+// point of the board to another (board mm): over the parts near the path
+// when their heights are known, else the clearance, else the safe height.
+double clearanceBetween(const GantryConfig &config, PlanePoint from, PlanePoint to);
+// The height (machine Z) the probe goes across at from `from`: the one
+// above for a hop between two points of the board (`hop`: their board
+// positions), the safe height otherwise; never lower than it stands (it
+// only rises before a move across), never above the safe height.
+using BoardHop = std::pair<PlanePoint, PlanePoint>;
+double travelZ(
+    const GantryConfig &config, const grbl::MachinePoint &from, const std::optional<BoardHop> &hop);
 // The lift to Z `z`, then a dwell, which GRBL acknowledges only once every
 // move before it has ended. `setModes` first sets millimetres and absolute
 // distances.
@@ -79,11 +102,11 @@ QList<QByteArray> approachLines(const GantryConfig &config, bool moveXY,
 double liftSeconds(const MachineFrame &frame, const grbl::MachinePoint &from, double z);
 double approachSeconds(const GantryConfig &config, const MachineFrame &frame,
     const grbl::MachinePoint &from, const grbl::MachinePoint &target);
-// The least time (s) from resting on the board's surface at machine X,Y
+// The least time (s) from resting on the board's surface at board position
 // `from` to resting on it at `to`: the lift to the travel height, across,
-// down; from nowhere (the first point, after homing) down from the safe
-// height. The same both ways between two points: what the order of the
-// points sums.
+// down; from nowhere (the first point, after homing) from the machine's
+// origin at the safe height. The same both ways between two points: what
+// the order of the points sums.
 double hopSeconds(const GantryConfig &config, const MachineFrame &frame,
     const std::optional<PlanePoint> &from, PlanePoint to);
 

@@ -50,7 +50,9 @@ void GantryProber::moveTo(const sig::ProbeTarget &target, Clock::time_point now)
     case Phase::Reset:
         break; // these go on to plan the goal
     default:
-        m_phase = !m_line->link ? Phase::Connect : m_line->expectBanner ? Phase::Reset : Phase::Plan;
+        m_phase = !m_line->link    ? Phase::Connect
+            : m_line->expectBanner ? Phase::Reset
+                                   : Phase::Plan;
         m_deadline = now + m_config.timing.reply;
     }
 }
@@ -77,7 +79,7 @@ sig::Prober::Status GantryProber::poll(zem::Connection &, Clock::time_point now)
 
 sig::Prober::Status GantryProber::moving(Clock::time_point now)
 {
-    return { Status::Moving, now + m_config.pollPeriod, {}, {} };
+    return { Status::Moving, now, {}, {} }; // the next poll waits for the machine
 }
 
 sig::Prober::Status GantryProber::fail(const QString &why, bool halt)
@@ -106,8 +108,13 @@ sig::Prober::Status GantryProber::step(Clock::time_point now)
         m_phase = Phase::Greeting;
         return moving(now);
     }
-    if (!m_line->link->pump())
-        return fail(tr("the line to the machine was lost (%1)").arg(m_line->link->lostReason()), true);
+    // Waits for the machine's next words up to the poll period, so that a
+    // reply is acted on as it comes; a step that has just been planned
+    // waits for nothing.
+    if (!m_line->link->pump(
+            m_phase == Phase::Plan ? std::chrono::milliseconds(0) : m_config.pollPeriod))
+        return fail(
+            tr("the line to the machine was lost (%1)").arg(m_line->link->lostReason()), true);
     for (const grbl::Reply &reply : m_line->link->take()) {
         if (m_phase == Phase::Greeting) {
             const auto state = m_greeting.take(*m_line->link, reply, now);
@@ -183,7 +190,8 @@ sig::Prober::Status GantryProber::plan(Clock::time_point now)
     if (m_goal.attempt * m_config.step > m_config.travel + 1e-9)
         return fail(tr("no contact within %1 mm").arg(m_config.travel), false);
     const PlanePoint xy = m_config.transform.map(*m_goal.board);
-    m_goal.machine = { xy.x, xy.y, m_config.hover ? m_config.safeZ : m_config.contactZ - m_goal.attempt * m_config.step };
+    m_goal.machine = { xy.x, xy.y,
+        m_config.hover ? m_config.safeZ : m_config.contactZ - m_goal.attempt * m_config.step };
     if (const QString problem = travelProblem(m_config, m_line->frame, m_goal.machine);
         !problem.isEmpty())
         return fail(problem, false); // nothing was sent for this point
@@ -194,7 +202,12 @@ sig::Prober::Status GantryProber::plan(Clock::time_point now)
         m_deadline = now + homingDeadline(m_config.timing, m_line->frame);
         return moving(now);
     }
-    // Ask first: an alarm or a hold since the last point refuses the move.
+    // Straight on from the point the machine was just seen at rest on,
+    // nothing unanswered since: that report stands. An alarm meanwhile
+    // refuses the lift, a hold holds it, and the lift is seen before any
+    // move across. Else ask first: an alarm or a hold refuses the move.
+    if (m_goal.point && m_line->atBoard && m_line->at && !m_justHomed && m_line->link->idle())
+        return start(m_line->at, now);
     m_phase = Phase::Check;
     m_deadline = now + m_config.timing.status;
     m_awaited = ms(m_config.timing.status);
@@ -213,7 +226,7 @@ sig::Prober::Status GantryProber::queue(
     m_line->modal = true;
     m_moved = true;
     m_line->at.reset();
-    m_line->atPoint = false;
+    m_line->atBoard.reset();
     m_phase = phase;
     const auto deadline = motionDeadline(m_config.timing, seconds);
     m_awaited = ms(deadline);
@@ -241,8 +254,8 @@ void GantryProber::release()
 {
     if (!m_held)
         m_line->close();
-    else
-        m_line->atPoint = false; // the next run may be another board: first across at the safe height
+    else // the next run may be another board: first across at the safe height
+        m_line->atBoard.reset();
     m_phase = Phase::None;
     m_justHomed = m_moved = false;
     m_pausedSince.reset();

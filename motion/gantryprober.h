@@ -64,8 +64,19 @@ public:
 
 private:
     enum class Phase {
-        None, Connect, Greeting, Reset, Plan, Homing, Check, Lifting, LiftCheck, Moving, Verify,
-        There, Failed
+        None,
+        Connect,
+        Greeting,
+        Reset,
+        Plan,
+        Homing,
+        Check,
+        Lifting,
+        LiftCheck,
+        Moving,
+        Verify,
+        There,
+        Failed
     };
 
     struct Goal
@@ -82,7 +93,11 @@ private:
     Status handle(const grbl::Reply &reply, Clock::time_point now);
     Status report(const grbl::Status &status, Clock::time_point now);
     Status plan(Clock::time_point now);
-    Status queue(const QList<QByteArray> &lines, Phase phase, double seconds, Clock::time_point now);
+    // The lift (or, on the same place, the lowering) from where the machine
+    // was reported.
+    Status start(const std::optional<grbl::MachinePoint> &reported, Clock::time_point now);
+    Status queue(
+        const QList<QByteArray> &lines, Phase phase, double seconds, Clock::time_point now);
     Status timedOut();
     Status fail(const QString &why, bool halt);
     Status moving(Clock::time_point now);
@@ -115,6 +130,7 @@ struct Drift
     double mm = 0;
     bool beyond = false;
 };
-Drift drift(const grbl::MachinePoint &taught, const grbl::MachinePoint &reached, double tolerance = 0.1);
+Drift drift(
+    const grbl::MachinePoint &taught, const grbl::MachinePoint &reached, double tolerance = 0.1);
 
 } // namespace motion

@@ -87,9 +87,10 @@ sig::Prober::Status GantryProber::handle(const grbl::Reply &reply, Clock::time_p
             m_line->unlock = false;
             m_line->modal = false;
             m_line->at.reset();
-            m_line->atPoint = false;
+            m_line->atBoard.reset();
             m_phase = Phase::Plan;
-        } else if ((m_phase == Phase::Lifting || m_phase == Phase::Moving) && m_line->link->idle()) {
+        } else if ((m_phase == Phase::Lifting || m_phase == Phase::Moving)
+            && m_line->link->idle()) {
             // The last line is a dwell, acknowledged once every move before it ended.
             m_phase = m_replan              ? Phase::Plan
                 : m_phase == Phase::Lifting ? Phase::LiftCheck
@@ -139,19 +140,7 @@ sig::Prober::Status GantryProber::report(const grbl::Status &status, Clock::time
                 false);
         }
         m_justHomed = false;
-        if (!needsLift(m_line->at, m_goal.machine) && m_line->at)
-            return queue(approachLines(m_config, false, m_goal.machine, m_goal.machine.z,
-                             !m_line->modal),
-                Phase::Moving, approachSeconds(m_config, m_line->frame, *m_line->at, m_goal.machine),
-                now);
-        const grbl::MachinePoint from = status.mpos ? *status.mpos : m_goal.machine;
-        // The clearance only from a point this line saw the machine come to
-        // rest on, to another point, and the machine still there.
-        const bool betweenPoints = m_goal.point && m_line->atPoint && m_line->at && status.mpos
-            && near(*status.mpos, *m_line->at, true);
-        m_goal.travelZ = travelZ(m_config, from, betweenPoints);
-        return queue(liftLines(m_goal.travelZ, !m_line->modal), Phase::Lifting,
-            liftSeconds(m_line->frame, from, m_goal.travelZ), now);
+        return start(status.mpos, now);
     }
     if (!idle || !status.mpos)
         return moving(now); // until the report says still
@@ -165,8 +154,8 @@ sig::Prober::Status GantryProber::report(const grbl::Status &status, Clock::time
                     .arg(QString::fromLatin1(grbl::number(m_goal.travelZ)), where(*status.mpos)),
                 false);
         return queue(approachLines(m_config, true, m_goal.machine, m_goal.travelZ, false),
-            Phase::Moving,
-            approachSeconds(m_config, m_line->frame, *status.mpos, m_goal.machine), now);
+            Phase::Moving, approachSeconds(m_config, m_line->frame, *status.mpos, m_goal.machine),
+            now);
     }
     if (m_phase == Phase::Verify) {
         if (!near(*status.mpos, m_goal.machine, true))
@@ -174,11 +163,33 @@ sig::Prober::Status GantryProber::report(const grbl::Status &status, Clock::time
                             .arg(where(*status.mpos), where(m_goal.machine)),
                 true);
         m_line->at = m_reached = status.mpos;
-        m_line->atPoint = m_goal.point && !m_config.hover;
+        m_line->atBoard.reset();
+        if (m_goal.point && !m_config.hover)
+            m_line->atBoard = m_goal.board;
         m_phase = Phase::There;
         return { Status::There, now, {}, std::exchange(m_notice, {}) };
     }
     return moving(now);
+}
+
+sig::Prober::Status GantryProber::start(
+    const std::optional<grbl::MachinePoint> &reported, Clock::time_point now)
+{
+    if (!needsLift(m_line->at, m_goal.machine) && m_line->at)
+        return queue(
+            approachLines(m_config, false, m_goal.machine, m_goal.machine.z, !m_line->modal),
+            Phase::Moving, approachSeconds(m_config, m_line->frame, *m_line->at, m_goal.machine),
+            now);
+    const grbl::MachinePoint from = reported ? *reported : m_goal.machine;
+    // The clearance only from a point this line saw the machine come to
+    // rest on, to another point, and the machine still there.
+    std::optional<BoardHop> hop;
+    if (m_goal.point && m_line->atBoard && m_line->at && reported
+        && near(*reported, *m_line->at, true))
+        hop = BoardHop { *m_line->atBoard, *m_goal.board };
+    m_goal.travelZ = travelZ(m_config, from, hop);
+    return queue(liftLines(m_goal.travelZ, !m_line->modal), Phase::Lifting,
+        liftSeconds(m_line->frame, from, m_goal.travelZ), now);
 }
 
 } // namespace motion

@@ -90,7 +90,8 @@ void tst_GantryRun::learnThenTestByMachine()
     QCOMPARE(zemctl({ "prober", "--prober", prober, "teach", file, "F1", "--at", "20,20" }), 0);
     QCOMPARE(zemctl({ "prober", "--prober", prober, "jog", "40,0" }), 0);
     QCOMPARE(zemctl({ "prober", "--prober", prober, "teach", file, "F2" }, &taught), 0);
-    QVERIFY2(taught.startsWith(R"({"fiducial":"F2","machine":[60.0,20.0,-40.0],"residual_mm":0.0})"),
+    QVERIFY2(
+        taught.startsWith(R"({"fiducial":"F2","machine":[60.0,20.0,-40.0],"residual_mm":0.0})"),
         taught.constData());
     QCOMPARE(zemctl({ "prober", "--prober", prober, "goto", file, "F9" }), 64); // no such fiducial
     const auto instrument = [&](const QStringList &loads) {
@@ -104,7 +105,7 @@ void tst_GantryRun::learnThenTestByMachine()
     {
         QByteArray out;
         QCOMPARE(zemctl({ "-u", instrument(bad), "test", file, "--prober", prober, "--order",
-                     "path", "--no-history" },
+                            "path", "--no-history" },
                      &out),
             5);
         const QList<QByteArray> lines = out.trimmed().split('\n');
@@ -139,7 +140,8 @@ void tst_GantryRun::learnThenTestByMachine()
 
 // Two runs over a four-point board in the gantry's trace: how often the
 // machine went home again after the first homing (the trace back at Z 0;
-// it starts there) and the lowest Z of any move in X or Y.
+// it starts there) and the lowest Z of any move in X or Y, and near a tall
+// part (U1, between the first points) when the parts' heights are known.
 void tst_GantryRun::heldMachine_data()
 {
     QTest::addColumn<bool>("held"); // one line for both runs
@@ -147,11 +149,16 @@ void tst_GantryRun::heldMachine_data()
     QTest::addColumn<QString>("between"); // a side-channel fault between the runs
     QTest::addColumn<int>("rehomed");
     QTest::addColumn<double>("lowest"); // Z of a move across
+    QTest::addColumn<double>("tall"); // U1's height (mm), R1 0.5 mm; 0: no parts known
 
-    QTest::newRow("held open: homed once, across at the clearance")
-        << true << "&clearance=0.5" << "" << 0 << -39.5;
-    QTest::newRow("held open, reset between: homed again") << true << "" << "reset" << 1 << -35.0;
-    QTest::newRow("a line each run: homed each time") << false << "&clearance=2" << "" << 1 << -38.0;
+    QTest::newRow("held open: homed once, across at the clearance") << true << "&clearance=0.5"
+                                                                    << "" << 0 << -39.5 << 0.0;
+    QTest::newRow("held open, reset between: homed again") << true << ""
+                                                           << "reset" << 1 << -35.0 << 0.0;
+    QTest::newRow("a line each run: homed each time") << false << "&clearance=2"
+                                                      << "" << 1 << -38.0 << 0.0;
+    QTest::newRow("parts' heights: 1 mm over the tallest near each hop") << true << "&clearance=0.5"
+                                                                         << "" << 0 << -38.5 << 3.0;
 }
 
 void tst_GantryRun::heldMachine()
@@ -161,6 +168,7 @@ void tst_GantryRun::heldMachine()
     QFETCH(QString, between);
     QFETCH(int, rehomed);
     QFETCH(double, lowest);
+    QFETCH(double, tall);
 
     QTemporaryDir dir;
     sig::Signature board;
@@ -172,12 +180,16 @@ void tst_GantryRun::heldMachine()
         p.mm = QPointF(5 + 10 * k, 5 + 7 * (k % 2));
         board.points.push_back(p);
     }
-    board.fiducials = { { "F1", { 0, 0 }, {}, QPointF(20, 20) },
-        { "F2", { 40, 0 }, {}, QPointF(60, 20) } };
+    board.fiducials
+        = { { "F1", { 0, 0 }, {}, QPointF(20, 20) }, { "F2", { 40, 0 }, {}, QPointF(60, 20) } };
     const QString file = dir.filePath(QStringLiteral("four.json"));
     const QString trace = dir.filePath(QStringLiteral("trace.txt"));
     QString error;
+    if (tall > 0)
+        board.parts
+            = { { "U1", {}, {}, QPointF(10, 8.5), tall }, { "R1", {}, {}, QPointF(30, 5), 0.5 } };
     QVERIFY2(sig::save(board, file, &error), qPrintable(error));
+    board = *sig::load(file, &error); // the parts' places and heights as the file keeps them
     QProcess sim;
     const QString port = startStiffGantry(sim, file, &error, { "--trace", trace });
     QVERIFY2(!port.isEmpty(), qPrintable(error));
@@ -208,7 +220,8 @@ void tst_GantryRun::heldMachine()
         QStringList failed;
         sig::ProbeRun::Options options;
         options.autoMeasure = true;
-        sig::ProbeRun probe(device, board, sig::Session::Mode::Learn, options, order,
+        sig::ProbeRun probe(
+            device, board, sig::Session::Mode::Learn, options, order,
             [&](const sig::ProbeRun::Event &e) {
                 if (e.kind == sig::ProbeRun::Event::Failed)
                     failed << e.message;
@@ -222,7 +235,7 @@ void tst_GantryRun::heldMachine()
     QFile f(trace);
     QVERIFY(f.open(QIODevice::ReadOnly));
     int homed = 0;
-    double across = 0;
+    double across = 0, nearTall = 0;
     std::optional<QList<double>> last;
     for (const QByteArray &text : f.readAll().split('\n')) {
         const QList<QByteArray> words = text.split(' ');
@@ -233,10 +246,14 @@ void tst_GantryRun::heldMachine()
             ++homed;
         if (last && (p[0] != (*last)[0] || p[1] != (*last)[1]))
             across = std::min({ across, p[2], (*last)[2] });
+        if (last && (p[0] != (*last)[0] || p[1] != (*last)[1])
+            && std::hypot(p[0] - 30, p[1] - 28.5) <= 10)
+            nearTall = std::min(nearTall, p[2]); // U1 at machine 30, 28.5
         last = p;
     }
     QCOMPARE(homed, rehomed);
     QVERIFY2(std::abs(across - lowest) < 0.06, qPrintable(QString::number(across)));
+    QVERIFY2(tall == 0 || nearTall >= -40 + tall + 1 - 0.05, qPrintable(QString::number(nearTall)));
     sim.kill();
     sim.waitForFinished();
 }
