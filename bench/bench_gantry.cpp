@@ -87,13 +87,16 @@ Split run(const QString &url, const QString &prober, const sig::Signature &board
     sig::ProbeRun probe(
         device, board, mode, options, order,
         [&](const Event &e) {
-            if (e.kind == Event::Measuring && e.measurement == 0) {
+            // From the first capture of a point (a test takes two) to its verdict.
+            if (e.kind == Event::Measuring && there == Clock::time_point {}) {
                 there = Clock::now();
                 if (start == Clock::time_point {})
                     start = there;
             }
-            if (e.kind == Event::PointDone)
+            if (e.kind == Event::PointDone) {
                 split.measuring += std::chrono::duration<double>(Clock::now() - there).count();
+                there = {};
+            }
             if (e.kind == Event::Failed)
                 std::fprintf(stderr, "%s\n", qPrintable(e.message));
         },

@@ -29,11 +29,12 @@ QByteArray record(int type, const char *net, const char *ref, const char *pin, c
     long x, long y, Unit unit)
 {
     const long per = unit == Unit::Inch ? 10 : 1; // counts per mil; mm is converted below
-    const auto count
-        = [&](long mils) { return unit == Unit::Mm ? std::lround(mils * 25.4) : mils * per; };
-    return QString::asprintf("%3d%-14s   %-6s-%-4s %-6s%sX%c%06ldY%c%06ldX0600Y0600R090 S0\n", type,
-        net, ref, pin, type == 317 ? "D0300P" : "", access, x < 0 ? '-' : '+', std::abs(count(x)),
-        y < 0 ? '-' : '+', std::abs(count(y)))
+    const auto count = [&](long mils) {
+        return unit == Unit::Mm ? std::lround(mils * 25.4) : mils * per;
+    };
+    return QString::asprintf("%3d%-14s   %-6s-%-4s %-6s%sX%c%06ldY%c%06ldX0600Y0600R090 S0\n",
+        type, net, ref, pin, type == 317 ? "D0300P" : "", access, x < 0 ? '-' : '+',
+        std::abs(count(x)), y < 0 ? '-' : '+', std::abs(count(y)))
         .toLatin1();
 }
 
@@ -105,17 +106,16 @@ void tst_Cad::ipcD356_data()
     QTest::newRow("not a number") << netlist(Unit::Mm, letters) << "board.d356:16: expected X";
     QTest::newRow("unknown units")
         << QByteArray(good).replace("CUST 1", "CUST 7") << "board.d356:3: unknown units";
-    QTest::newRow("duplicate") << netlist(Unit::Mm,
-        record(327, "N1", "R1", "2", "A01", 5, 5,
-            Unit::Mm)) << "board.d356:16: a second test point R1.2 (the first is on line 6)";
+    QTest::newRow("duplicate") << netlist(Unit::Mm, record(327, "N1", "R1", "2", "A01", 5, 5, Unit::Mm))
+                               << "board.d356:16: a second test point R1.2 (the first is on line 6)";
     QTest::newRow("off the board")
         << netlist(Unit::Mm, record(327, "N1", "R9", "1", "A01", 4100, 5, Unit::Mm))
         << "board.d356:16: R9.1 at";
-    QTest::newRow("inner layer") << netlist(
-        Unit::Mm, record(327, "N1", "R9", "1", "A03", 5, 5, Unit::Mm))
-                                 << "board.d356:16: expected the access side";
-    QTest::newRow("lone continuation")
-        << QByteArray("017  X+000000Y+000000\n") << "board.d356:1: a continuation record";
+    QTest::newRow("inner layer")
+        << netlist(Unit::Mm, record(327, "N1", "R9", "1", "A03", 5, 5, Unit::Mm))
+        << "board.d356:16: expected the access side";
+    QTest::newRow("lone continuation") << QByteArray("017  X+000000Y+000000\n")
+                                       << "board.d356:1: a continuation record";
     QTest::newRow("no record") << QByteArray("hello\n") << "board.d356:1: expected a record type";
     QTest::newRow("cut short") << good.chopped(4)
                                << "board.d356:15: the end record (999) is missing";
@@ -155,19 +155,19 @@ void tst_Cad::positions_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("parts"); // "REF x y side ..." in mm, or the error
     const QString parts = QStringLiteral("R1 10 20 top U1 -5.5 30.25 bottom");
-    QTest::newRow("kicad ascii") << QByteArray(
-        "### Footprint positions ###\n## Unit = mm, Angle = deg.\n"
-        "# Ref     Val       Package       PosX       PosY       Rot  Side\n"
-        "R1        4k7       R_0603        10.0000    20.0000    90.0000  top\n"
-        "U1        LM 358    SOIC-8        -5.5000    30.2500  0.0  bottom\n## End\n")
-                                 << parts;
-    QTest::newRow("kicad ascii inches") << QByteArray(
-        "## Unit = inches\n# Ref Val Package PosX PosY Rot Side\n"
-        "R1 4k7 R_0603 1.0 2.0 0 top\n") << "R1 25.4 50.8 top";
-    QTest::newRow("kicad csv") << QByteArray(
-        "Ref,Val,Package,PosX,PosY,Rot,Side\n"
-        "\"R1\",\"4k7\",\"R_0603\",10,20,90,top\n"
-        "\"U1\",\"LM358, dual\",\"SOIC\",-5.5,30.25,0,bottom\n")
+    QTest::newRow("kicad ascii")
+        << QByteArray("### Footprint positions ###\n## Unit = mm, Angle = deg.\n"
+                      "# Ref     Val       Package       PosX       PosY       Rot  Side\n"
+                      "R1        4k7       R_0603        10.0000    20.0000    90.0000  top\n"
+                      "U1        LM 358    SOIC-8        -5.5000    30.2500  0.0  bottom\n## End\n")
+        << parts;
+    QTest::newRow("kicad ascii inches")
+        << QByteArray("## Unit = inches\n# Ref Val Package PosX PosY Rot Side\n"
+                      "R1 4k7 R_0603 1.0 2.0 0 top\n")
+        << "R1 25.4 50.8 top";
+    QTest::newRow("kicad csv") << QByteArray("Ref,Val,Package,PosX,PosY,Rot,Side\n"
+                                             "\"R1\",\"4k7\",\"R_0603\",10,20,90,top\n"
+                                             "\"U1\",\"LM358, dual\",\"SOIC\",-5.5,30.25,0,bottom\n")
                                << parts;
     QTest::newRow("pick and place")
         << QByteArray("Pick and place of board\n\n\"Designator\";\"Layer\";\"Center-X(mil)\";"
@@ -183,10 +183,8 @@ void tst_Cad::positions_data()
                                   << "pos.csv:2: expected the side";
     QTest::newRow("duplicate") << QByteArray("Ref,PosX,PosY\nR1,1,2\nR1,3,4\n")
                                << "pos.csv:3: a second R1 (the first is on line 2)";
-    QTest::newRow("short row") << QByteArray("Ref,PosX,PosY,Side\nR1,1\n")
-                               << "pos.csv:2: expected 4";
-    QTest::newRow("unknown unit") << QByteArray("## Unit = furlongs\n")
-                                  << "pos.csv:1: unknown unit";
+    QTest::newRow("short row") << QByteArray("Ref,PosX,PosY,Side\nR1,1\n") << "pos.csv:2: expected 4";
+    QTest::newRow("unknown unit") << QByteArray("## Unit = furlongs\n") << "pos.csv:1: unknown unit";
     QTest::newRow("comment-marked header")
         << QByteArray("#, Ref, Val, Package, PosX, PosY, Rot, Side\n,R1,4k7,0603,10.0,20.0,0,top\n"
                       ",U1,LM358,SO8,-5.5,30.25,0,bottom\n")
@@ -248,8 +246,7 @@ void tst_Cad::bom_data()
     QTest::newRow("no header") << QByteArray("R1,4k7\n") << "bom.csv: no header";
     QTest::newRow("listed twice") << QByteArray("Designator;Comment\nR1;1k\nR2,R1;2k\n")
                                   << "bom.csv:3: R1 is listed again";
-    QTest::newRow("short row") << QByteArray("Qty,Designator,Value\n1,R1\n")
-                               << "bom.csv:2: expected 3";
+    QTest::newRow("short row") << QByteArray("Qty,Designator,Value\n1,R1\n") << "bom.csv:2: expected 3";
     QByteArray ranges = "Ref,Value\n";
     for (char c = 'A'; c <= 'J'; ++c)
         ranges += QByteArray("A") + c + "1-A" + c + "10001,LM358\n";
@@ -330,9 +327,7 @@ void tst_Cad::importRefused_data()
         << "board.d356" << QByteArray("999\n") << "board.d356: no test points";
     QTest::newRow("header only") << "pos.csv" << QByteArray("Ref,PosX,PosY\n")
                                  << "pos.csv: no parts";
-    QTest::newRow("control character") << "pos.csv"
-                                       << QByteArray("Ref,PosX,PosY\nR\x01"
-                                                     "1,1,2\n")
+    QTest::newRow("control character") << "pos.csv" << QByteArray("Ref,PosX,PosY\nR\x01" "1,1,2\n")
                                        << "pos.csv: \"R?1\" has a control character (U+0001)";
 }
 

@@ -75,8 +75,7 @@ sig::IvCurve curveOf(const get_measurement_response &f)
 
 void tst_ProbeRun::run_data()
 {
-    QTest::addColumn<QString>(
-        "how"); // button, trigger, hand (never triggered), auto, contact, machine
+    QTest::addColumn<QString>("how"); // button, trigger, hand (never triggered), auto, contact, machine
     // Test: the points were learned on 1 kΩ, and each capture reads the
     // frame of its letter (R: 1 kΩ, O: open; R past the end). Else learn.
     QTest::addColumn<QString>("frames");
@@ -87,21 +86,20 @@ void tst_ProbeRun::run_data()
     QTest::addColumn<QString>("events");
 
     // One measurement: settings, read settings, start, status, one frame.
-    const QString measure
-        = QStringLiteral("set_measurement_settings get_measurement_settings start_measurement "
-                         "check_measurement_status get_measurement ");
+    const QString measure = QStringLiteral(
+        "set_measurement_settings get_measurement_settings start_measurement "
+        "check_measurement_status get_measurement ");
     const QString none;
-    QTest::newRow("button") << "button" << none << none << QList<int> {} << -1
-                            << "reset_events get_status get_status get_status reset_events "
-            + measure + "reset_events get_status reset_events " + measure
-                            << "wait:0 measured:0 done:0 wait:1 measured:1 done:1 ended";
-    QTest::newRow("trigger") << "trigger" << none << none << QList<int> {} << -1
-                             << measure + measure
+    QTest::newRow("button")
+        << "button" << none << none << QList<int> {} << -1
+        << "reset_events get_status get_status get_status reset_events " + measure
+            + "reset_events get_status reset_events " + measure
+        << "wait:0 measured:0 done:0 wait:1 measured:1 done:1 ended";
+    QTest::newRow("trigger") << "trigger" << none << none << QList<int> {} << -1 << measure + measure
                              << "wait:0 measured:0 done:0 wait:1 measured:1 done:1 ended";
     QTest::newRow("status fails: the run ends")
         << "button" << none << "zem_get_status" << QList<int> { -5 } << -1
-        << "reset_events get_status"
-        << "wait:0 failed:0 ended";
+        << "reset_events get_status" << "wait:0 failed:0 ended";
     QTest::newRow("settings refused: the probe is awaited again")
         << "auto" << none << "zem_set_measurement_settings" << QList<int> { -3 } << -1
         << "set_measurement_settings " + measure + measure
@@ -121,21 +119,17 @@ void tst_ProbeRun::run_data()
     QTest::newRow("cancel while waiting for the hand")
         << "hand" << none << none << QList<int> {} << 3 << none << "wait:0 ended";
     QTest::newRow("measure on contact: the curve holds still, then the capture")
-        << "contact"
-        << "ORRRRORRR" << none << QList<int> {} << -1 << measure.repeated(9)
+        << "contact" << "ORRRRORRR" << none << QList<int> {} << -1 << measure.repeated(9)
         << "wait:0 still:0 measured:0 done:0=pass wait:1 still:1 measured:1 done:1=pass ended";
     QTest::newRow("by hand an open pin stays different")
-        << "trigger"
-        << "O" << none << QList<int> {} << -1 << measure + measure
+        << "trigger" << "O" << none << QList<int> {} << -1 << measure + measure
         << "wait:0 measured:0 done:0=different wait:1 measured:1 done:1=pass ended";
     QTest::newRow("a machine's open, then contact")
-        << "machine"
-        << "OR" << none << QList<int> {} << -1 << measure.repeated(3)
+        << "machine" << "OR" << none << QList<int> {} << -1 << measure.repeated(3)
         << "wait:0 move:0@0 retry:0 wait:0 move:0@1 measured:0 done:0=pass "
            "wait:1 move:1@0 measured:1 done:1=pass ended";
     QTest::newRow("a machine's open three times: no contact")
-        << "machine"
-        << "OOO" << none << QList<int> {} << -1 << measure.repeated(4)
+        << "machine" << "OOO" << none << QList<int> {} << -1 << measure.repeated(4)
         << "wait:0 move:0@0 retry:0 wait:0 move:0@1 retry:0 wait:0 move:0@2 measured:0 "
            "done:0=no_contact wait:1 move:1@0 measured:1 done:1=pass ended";
 }
@@ -190,16 +184,15 @@ void tst_ProbeRun::run()
     std::unique_ptr<sig::Prober> machine;
     if (how == QLatin1String("machine"))
         machine = std::make_unique<ScriptedMachine>(heard);
-    sig::ProbeRun run(
-        device, board, testing ? sig::Session::Mode::Test : sig::Session::Mode::Learn, options, {},
+    sig::ProbeRun run(device, board, testing ? sig::Session::Mode::Test : sig::Session::Mode::Learn,
+        options, {},
         [&](const Event &e) {
             static const char *const names[]
                 = { "wait", "measured", "done", "failed", "ended", "", "still", "retry" };
             if (e.kind == Event::Measuring || e.kind == Event::Judged)
                 return;
-            QString line = e.kind == Event::Ended
-                ? QStringLiteral("ended")
-                : QStringLiteral("%1:%2").arg(names[e.kind]).arg(e.point);
+            QString line = e.kind == Event::Ended ? QStringLiteral("ended")
+                                                  : QStringLiteral("%1:%2").arg(names[e.kind]).arg(e.point);
             if (e.kind == Event::PointDone && testing)
                 line += u'=' + QLatin1String(sig::verdictName(e.result.verdict));
             heard << line;
