@@ -10,9 +10,14 @@
 #include "session.h"
 #include "signature.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace motion {
+struct GantryLine;
+}
 
 namespace zem::python {
 
@@ -24,9 +29,12 @@ struct Board
 
 // A machine that brings the probe: its URL, checked when opened and read
 // again for each run, which connects to the machine on its first move.
+// The machine held open across runs: its line, once a run opened it, stays
+// open with what it knows (motion/gantryline.h), so it is homed once.
 struct MachineProber
 {
     std::string url;
+    std::shared_ptr<motion::GantryLine> line;
 };
 
 struct Comparison
