@@ -92,18 +92,12 @@ bool BoardTest::prepare(QString *error)
         return false;
     std::unique_ptr<motion::GantryProber> machine;
     if (!m_plan.prober.isEmpty()) {
-        machine = motion::boardProber(m_plan.prober, board, *order, error);
+        machine
+            = motion::boardProber(m_plan.prober, board, *order, error, nullptr, m_plan.machineLine);
         if (!machine)
             return false;
-        if (m_plan.pathOrder) {
-            std::vector<QPointF> at;
-            for (const motion::PlanePoint &p : motion::machineTargets(machine->config(), *order))
-                at.emplace_back(p.x, p.y);
-            std::vector<int> path;
-            for (int k : shortestPath(at))
-                path.push_back((*order)[std::size_t(k)]);
-            *order = std::move(path);
-        }
+        if (m_plan.pathOrder)
+            *order = machineOrder(machine->config(), *order);
     } else if (m_plan.pathOrder) {
         *error = tr("the shortest path needs a machine: give a prober");
         return false;

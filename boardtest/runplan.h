@@ -11,8 +11,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <vector>
+
+namespace motion {
+struct GantryLine;
+}
 
 namespace sig {
 
@@ -49,8 +54,13 @@ struct RunPlan
     // A machine that brings the probe (a prober URL: grbl:..., grbl-tcp://...);
     // empty: a hand. A machine says itself when the probe is down.
     QString prober;
-    // With a machine: the points along its shortest path.
+    // With a machine: the points in the order of its least move time
+    // (probeorder.h).
     bool pathOrder = false;
+    // A machine held open across runs (motion/gantryline.h): homed once,
+    // not again while it keeps its place. Null: the run opens its own line
+    // and closes it at its end.
+    std::shared_ptr<motion::GantryLine> machineLine;
     // Captures that read open before a machine gives a point up as no contact.
     int contactTries = 3;
 

@@ -6,11 +6,11 @@
 namespace cad {
 namespace {
 
-
 // Where each field is in a row, -1 for none.
 struct Columns
 {
-    int refdes = -1, value = -1, package = -1, x = -1, y = -1, rotation = -1, side = -1;
+    int refdes = -1, value = -1, package = -1, x = -1, y = -1, rotation = -1, side = -1,
+        height = -1;
 };
 
 Columns findColumns(const QStringList &header)
@@ -23,20 +23,21 @@ Columns findColumns(const QStringList &header)
     c.y = column(header, { "midy", "posy", "centery", "centrey", "y", "locationy", "refy" });
     c.rotation = column(header, { "rotation", "rot", "angle" });
     c.side = column(header, { "layer", "side", "tb" });
+    c.height = column(header, { "height", "partheight", "componentheight" });
     return c;
 }
 
 Side sideNamed(const QString &text, int line)
 {
     const QString s = text.toLower().remove(QLatin1Char(' '));
-    if (s.startsWith(QLatin1String("top")) || s == QLatin1String("t")
-        || s == QLatin1String("front") || s == QLatin1String("f"))
+    if (s.startsWith(QLatin1String("top")) || s == QLatin1String("t") || s == QLatin1String("front")
+        || s == QLatin1String("f"))
         return Side::Top;
-    if (s.startsWith(QLatin1String("bot")) || s == QLatin1String("b")
-        || s == QLatin1String("back"))
+    if (s.startsWith(QLatin1String("bot")) || s == QLatin1String("b") || s == QLatin1String("back"))
         return Side::Bottom;
-    fail(line, QStringLiteral("expected the side as top, bottom, T, B, front or back, found \"%1\"")
-                   .arg(text));
+    fail(line,
+        QStringLiteral("expected the side as top, bottom, T, B, front or back, found \"%1\"")
+            .arg(text));
 }
 
 // A length with an optional unit after it ("12.5", "12.5mm", "500mil").
@@ -45,8 +46,8 @@ double length(const QString &text, std::optional<Unit> unit, int line, const cha
     static const QRegularExpression form(
         QStringLiteral("^([+\\-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+\\-]?\\d+)?)\\s*([a-zA-Z]*)$"));
     const auto m = form.match(text.trimmed());
-    const auto suffix = m.hasMatch() && !m.captured(2).isEmpty() ? unitNamed(m.captured(2))
-                                                                 : std::nullopt;
+    const auto suffix
+        = m.hasMatch() && !m.captured(2).isEmpty() ? unitNamed(m.captured(2)) : std::nullopt;
     const auto v = m.hasMatch() ? number(m.captured(1)) : std::nullopt;
     if (!v || (!m.captured(2).isEmpty() && !suffix))
         fail(line,
@@ -137,6 +138,8 @@ private:
         m_delimiter = delimiter;
         m_xUnit = headerUnit(header[c.x]);
         m_yUnit = headerUnit(header[c.y]);
+        if (c.height >= 0)
+            m_hUnit = headerUnit(header[c.height]);
     }
 
     // The field of a header column. Rows split at blanks may hold one more
@@ -181,11 +184,18 @@ private:
             const QString rot = field(row, c.rotation);
             const auto r = number_(rot);
             if (!r)
-                fail(number, QStringLiteral("expected the rotation as a number, found \"%1\"").arg(rot));
+                fail(number,
+                    QStringLiteral("expected the rotation as a number, found \"%1\"").arg(rot));
             p.rotation = *r;
         }
         if (c.side >= 0)
             p.side = sideNamed(field(row, c.side), number);
+        if (c.height >= 0 && !field(row, c.height).trimmed().isEmpty()) {
+            p.height
+                = length(field(row, c.height), m_hUnit ? m_hUnit : m_unit, number, "the height");
+            if (*p.height < 0)
+                fail(number, QStringLiteral("a height below the board: %1 mm").arg(*p.height));
+        }
         if (const auto first = m_lines.constFind(p.refdes); first != m_lines.constEnd())
             fail(number,
                 QStringLiteral("a second %1 (the first is on line %2)").arg(p.refdes).arg(*first));
@@ -199,7 +209,7 @@ private:
     }
 
     std::optional<Unit> m_unit; // the file's, or the caller's when it says none
-    std::optional<Unit> m_xUnit, m_yUnit; // as the header gives them
+    std::optional<Unit> m_xUnit, m_yUnit, m_hUnit; // as the header gives them
     QStringList m_header;
     Columns m_columns;
     std::optional<char> m_delimiter; // none: fields split at blanks

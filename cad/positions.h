@@ -1,4 +1,5 @@
-// Component position files: a part's centre, rotation and side. KiCad's .pos
+// Component position files: a part's centre, rotation, side and, where the
+// file gives one, its height. KiCad's .pos
 // in its ASCII form ("# Ref Val Package PosX PosY Rot Side" under a
 // "## Unit = mm" line) and its CSV form, and the usual pick-and-place CSV
 // whose columns are found by their header names (Designator, Mid X, Layer...).
@@ -23,6 +24,9 @@ struct Placement
     QPointF mm; // the part's centre
     double rotation = 0; // degrees
     Side side = Side::Top;
+    // mm above the board, when the file has a height column ("Height",
+    // "Height(mm)") and the row a value in it.
+    std::optional<double> height;
 };
 
 // Units come from the file (a "## Unit" line, "(mm)" in a header, a suffix

@@ -225,9 +225,9 @@ int run(int argc, char **argv)
     test->add_flag("--no-history", noHistory, "Do not keep this run in the history");
     std::string order;
     test->add_option("--order", order,
-            "history: the points most likely to fail first; path: the shortest path (--prober)")
+            "history: the points most likely to fail first; path: the machine's least move time (--prober)")
         ->check(CLI::IsMember({ "file", "history", "path" }));
-    learn->add_option("--order", order, "path: the shortest path over the points (--prober)")
+    learn->add_option("--order", order, "path: the machine's order of least move time (--prober)")
         ->check(CLI::IsMember({ "file", "path" }));
     for (CLI::App *sub : { learn, test })
         sub->add_option("--from", job.from,

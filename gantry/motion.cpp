@@ -68,10 +68,40 @@ void Motion::begin(const Move &move)
     r.start = position_;
     r.unit = direction(position_, move.target, r.length);
     r.acceleration = std::max(pathAcceleration(r.unit), 1e-3);
+    // A triangle's peak lies halfway: v² = a * length.
+    r.peak = std::min(std::max(move.speed, 1e-3), std::sqrt(r.acceleration * r.length));
     current_ = r;
 }
 
-void Motion::advance(double dt)
+double Motion::follow(Running &r, double dt)
+{
+    const double a = r.acceleration, v = std::max(r.peak, 1e-9);
+    const double ramp = v / a; // s to reach the peak, and to stop from it
+    const double total = r.length <= kArrived ? 0 : r.length / v + ramp;
+    if (r.t + dt >= total) {
+        position_ = r.move.target;
+        current_.reset();
+        speed_ = 0;
+        return std::max(0.0, r.t + dt - total);
+    }
+    r.t += dt;
+    if (r.t < ramp) {
+        r.done = a * r.t * r.t / 2;
+        speed_ = a * r.t;
+    } else if (r.t < total - ramp) {
+        r.done = v * v / (2 * a) + v * (r.t - ramp);
+        speed_ = v;
+    } else {
+        const double left = total - r.t;
+        r.done = r.length - a * left * left / 2;
+        speed_ = a * left;
+    }
+    for (std::size_t i = 0; i < 3; ++i)
+        position_[i] = r.start[i] + r.unit[i] * r.done;
+    return -1;
+}
+
+double Motion::advance(double dt)
 {
     if (hold_ && speed_ == 0) {
         if (cancel_) {
@@ -80,15 +110,18 @@ void Motion::advance(double dt)
             current_.reset();
             hold_ = cancel_ = false;
         }
-        return;
+        return 0;
     }
     if (!current_) {
         if (queue_.empty() || hold_)
-            return;
+            return 0;
         begin(queue_.front());
         queue_.pop_front();
     }
+    if (!hold_ && current_->exact)
+        return std::max(0.0, follow(*current_, dt));
     Running &r = *current_;
+    r.exact = false;
     const double remaining = r.length - r.done;
     const double a = r.acceleration;
     const double wanted = std::max(r.move.speed, 1e-3);
@@ -107,7 +140,7 @@ void Motion::advance(double dt)
         position_ = r.move.target;
         current_.reset();
         speed_ = 0;
-        return;
+        return 0;
     }
     r.done = std::min(r.done, r.length);
     for (std::size_t i = 0; i < 3; ++i)

@@ -35,8 +35,10 @@ public:
     bool jogging() const;
     void push(const Move &move) { queue_.push_back(move); }
 
-    // Runs the motion on by dt seconds.
-    void advance(double dt);
+    // Runs the motion on by dt seconds. A move from rest ends when its
+    // trapezoid says: the time of dt left over then, for the next move
+    // (0 otherwise).
+    double advance(double dt);
 
     // Feed hold: decelerate and stay; resume goes on from rest. With a cancel
     // the queued moves are dropped once the machine stands still.
@@ -61,8 +63,16 @@ private:
         double length = 0;
         double acceleration = 0;
         double done = 0; // mm along the path
+        // From rest with no hold: the trapezoid followed exactly, by the
+        // time since the move began; after a hold, stepped by speed.
+        bool exact = true;
+        double peak = 0; // mm/s
+        double t = 0; // s
     };
     void begin(const Move &move);
+    // The exact trapezoid by dt: the time left over once the move ends, or
+    // a negative number while it goes on.
+    double follow(Running &r, double dt);
     double pathAcceleration(const Axes &unit) const;
 
     Axes maxRate_ { 50, 50, 50 };

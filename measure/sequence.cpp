@@ -93,7 +93,7 @@ std::optional<MeasurementSequence::Clock::time_point> MeasurementSequence::advan
         points.started = QDateTime::currentDateTime();
         deadline = now + kTimeoutFactor * expected + kTimeoutSlack;
         state = State::Poll;
-        return due = now + expected;
+        return due = now + expected + kFirstPollSlack;
     }
     case State::Poll: {
         check_measurement_status_response status {};

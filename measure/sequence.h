@@ -19,7 +19,7 @@
 namespace zem {
 class Connection;
 struct Command;
-}
+} // namespace zem
 
 // One library call the sequence made, as its observer sees it. The records
 // are valid only during the observer's call.
@@ -51,6 +51,10 @@ public:
     };
 
     static constexpr std::chrono::milliseconds kPollInterval { 10 };
+    // The first look comes this long after the points should be done: the
+    // device's clock starts once the start reaches it, after `now`, and a
+    // look a moment early would wait a whole poll more.
+    static constexpr std::chrono::milliseconds kFirstPollSlack { 1 };
     // Waiting ends after this many times the expected duration, plus kTimeoutSlack.
     static constexpr int kTimeoutFactor = 3;
     static constexpr std::chrono::milliseconds kTimeoutSlack { 1000 };

@@ -23,7 +23,8 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
     QUrl parsed(url, QUrl::StrictMode);
     // The link would refuse another scheme only once a run begins.
     if (!parsed.isValid()
-        || (parsed.scheme() != QLatin1String("grbl") && parsed.scheme() != QLatin1String("grbl-tcp"))) {
+        || (parsed.scheme() != QLatin1String("grbl")
+            && parsed.scheme() != QLatin1String("grbl-tcp"))) {
         *error = tr("'%1' is no prober URL (grbl:/dev/ttyUSB0 or grbl-tcp://host:port)").arg(url);
         return false;
     }
@@ -35,11 +36,15 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
     double statusMs = double(config->timing.status.count());
     double slackMs = double(config->timing.slack.count());
     double homingS = -1;
+    double clearance = -1;
     const std::pair<const char *, double *> numbers[] = { { "safe", &config->safeZ },
         { "surface", &config->contactZ }, { "feed", &config->xyFeed },
         { "contact_feed", &config->contactFeed }, { "step", &config->step },
-        { "travel", &config->travel }, { "approach", &config->approach }, { "reply_ms", &replyMs }, { "status_ms", &statusMs },
-        { "margin", &config->timing.margin }, { "slack_ms", &slackMs }, { "homing_s", &homingS } };
+        { "travel", &config->travel }, { "approach", &config->approach },
+        { "clearance", &clearance }, { "accel", &config->planAccel },
+        { "part_reach", &config->partReach }, { "part_margin", &config->partMargin },
+        { "reply_ms", &replyMs }, { "status_ms", &statusMs }, { "margin", &config->timing.margin },
+        { "slack_ms", &slackMs }, { "homing_s", &homingS } };
     for (const auto &[key, value] : query.queryItems(QUrl::FullyDecoded)) {
         double *target = nullptr;
         for (const auto &[name, field] : numbers)
@@ -62,6 +67,21 @@ bool parseProberUrl(const QString &url, GantryConfig *config, QString *error)
         || config->safeZ <= config->contactZ || !(config->approach >= 0)) {
         *error = tr("'%1': feeds and step must be positive, travel and approach not negative, and "
                     "safe above surface")
+                     .arg(url);
+        return false;
+    }
+    if (query.hasQueryItem(QStringLiteral("clearance"))) {
+        if (!(clearance > 0) || config->contactZ + clearance > config->safeZ) {
+            *error = tr("'%1': clearance (mm above the surface) must be above 0 and not above "
+                        "the safe height")
+                         .arg(url);
+            return false;
+        }
+        config->clearance = clearance;
+    }
+    if (!(config->planAccel > 0) || !(config->partReach >= 0) || !(config->partMargin > 0)) {
+        *error = tr("'%1': accel (mm/s²) and part_margin (mm) must be positive, part_reach (mm) "
+                    "not negative")
                      .arg(url);
         return false;
     }
@@ -140,7 +160,8 @@ QString teachProblem(const sig::Signature &board, const TeachLimits &limits, Tra
 }
 
 std::unique_ptr<GantryProber> boardProber(const QString &url, const sig::Signature &board,
-    const std::vector<int> &points, QString *error, TransformFit *fit)
+    const std::vector<int> &points, QString *error, TransformFit *fit,
+    std::shared_ptr<GantryLine> line)
 {
     GantryConfig config;
     if (!parseProberUrl(url, &config, error))
@@ -162,9 +183,17 @@ std::unique_ptr<GantryProber> boardProber(const QString &url, const sig::Signatu
                      .arg(unplaced.join(QStringLiteral(", ")));
         return nullptr;
     }
+    // The parts' heights count only when every part has its place and height:
+    // one unknown could stand on any path.
+    const bool heights = !board.parts.empty()
+        && std::all_of(board.parts.begin(), board.parts.end(),
+            [](const sig::Part &p) { return p.mm && p.height; });
+    if (heights)
+        for (const sig::Part &p : board.parts)
+            config.parts.push_back({ { p.mm->x(), p.mm->y() }, *p.height });
     if (fit)
         *fit = placement;
-    return std::make_unique<GantryProber>(std::move(config));
+    return std::make_unique<GantryProber>(std::move(config), std::move(line));
 }
 
 std::optional<FiducialDrift> recheckFiducial(GantryProber &gantry, const sig::Signature &board,

@@ -43,24 +43,56 @@ bool needsLift(const std::optional<grbl::MachinePoint> &from, const grbl::Machin
     return !from || !near(*from, target, false);
 }
 
-QList<QByteArray> liftLines(const GantryConfig &config, bool setModes)
+double clearanceBetween(const GantryConfig &config, PlanePoint from, PlanePoint to)
+{
+    if (config.parts.empty())
+        return config.clearance.value_or(config.safeZ - config.contactZ);
+    // The distance from a part's centre to the segment from-to.
+    const double dx = to.x - from.x, dy = to.y - from.y;
+    const double squared = dx * dx + dy * dy;
+    double tallest = 0;
+    for (const PartHeight &p : config.parts) {
+        const double t = squared > 0
+            ? std::clamp(((p.mm.x - from.x) * dx + (p.mm.y - from.y) * dy) / squared, 0.0, 1.0)
+            : 0.0;
+        const double off = std::hypot(p.mm.x - (from.x + t * dx), p.mm.y - (from.y + t * dy));
+        if (off <= config.partReach)
+            tallest = std::max(tallest, p.height);
+    }
+    return tallest + config.partMargin;
+}
+
+double travelZ(
+    const GantryConfig &config, const grbl::MachinePoint &from, const std::optional<BoardHop> &hop)
+{
+    const double wanted
+        = hop ? config.contactZ + clearanceBetween(config, hop->first, hop->second) : config.safeZ;
+    return std::min(config.safeZ, std::max(wanted, from.z));
+}
+
+QList<QByteArray> liftLines(double z, bool setModes)
 {
     QList<QByteArray> lines;
     if (setModes)
         lines << "G21 G90"; // a reset sets them back to the machine's defaults
     // Machine coordinates (G53): a work offset left on the machine moves nothing.
-    lines << "G53 G0 Z" + grbl::number(config.safeZ);
+    lines << "G53 G0 Z" + grbl::number(z);
     lines << "G4 P0";
     return lines;
 }
 
-bool lifted(const GantryConfig &config, const grbl::MachinePoint &reported)
+bool lifted(double z, const grbl::MachinePoint &reported)
 {
-    return reported.z >= config.safeZ - kAtTolerance;
+    return reported.z >= z - kAtTolerance;
 }
 
-QList<QByteArray> approachLines(
-    const GantryConfig &config, bool moveXY, const grbl::MachinePoint &target, bool setModes)
+bool lifted(const GantryConfig &config, const grbl::MachinePoint &reported)
+{
+    return lifted(config.safeZ, reported);
+}
+
+QList<QByteArray> approachLines(const GantryConfig &config, bool moveXY,
+    const grbl::MachinePoint &target, double travelZ, bool setModes)
 {
     QList<QByteArray> lines;
     if (setModes)
@@ -69,7 +101,7 @@ QList<QByteArray> approachLines(
     if (moveXY) {
         lines << "G53 G1 X" + grbl::number(target.x) + " Y" + grbl::number(target.y) + " F"
                 + feed(config.xyFeed);
-        if (landing < config.safeZ)
+        if (landing < travelZ)
             lines << "G53 G0 Z" + grbl::number(landing);
     }
     lines << "G53 G1 Z" + grbl::number(target.z) + " F" + feed(config.contactFeed);
@@ -77,10 +109,9 @@ QList<QByteArray> approachLines(
     return lines;
 }
 
-double liftSeconds(
-    const GantryConfig &config, const MachineFrame &frame, const grbl::MachinePoint &from)
+double liftSeconds(const MachineFrame &frame, const grbl::MachinePoint &from, double z)
 {
-    return moveSeconds(frame, from, { from.x, from.y, config.safeZ }, 0);
+    return moveSeconds(frame, from, { from.x, from.y, z }, 0);
 }
 
 double approachSeconds(const GantryConfig &config, const MachineFrame &frame,
@@ -91,6 +122,23 @@ double approachSeconds(const GantryConfig &config, const MachineFrame &frame,
         std::min(from.z, target.z + config.approach) };
     return moveSeconds(frame, from, above, config.xyFeed) + moveSeconds(frame, above, landing, 0)
         + moveSeconds(frame, landing, target, config.contactFeed);
+}
+
+} // namespace motion
+
+namespace motion {
+
+double hopSeconds(const GantryConfig &config, const MachineFrame &frame,
+    const std::optional<PlanePoint> &from, PlanePoint to)
+{
+    const PlanePoint over = config.transform.map(to);
+    const grbl::MachinePoint target { over.x, over.y, config.contactZ };
+    if (!from)
+        return approachSeconds(config, frame, { 0, 0, config.safeZ }, target);
+    const PlanePoint at = config.transform.map(*from);
+    const grbl::MachinePoint start { at.x, at.y, config.contactZ };
+    const double z = travelZ(config, start, BoardHop { *from, to });
+    return liftSeconds(frame, start, z) + approachSeconds(config, frame, { at.x, at.y, z }, target);
 }
 
 } // namespace motion

@@ -1,6 +1,9 @@
 // A GRBL 1.1 gantry as the probe run's prober: it reads the machine's frame
-// on connecting, homes before its first move, lifts to the safe height and
-// sees the lift in the reported position before any move in X and Y, lowers
+// on connecting, homes before its first move unless the line it was given
+// kept the machine homed (gantryline.h), lifts to the travel height (the
+// clearance above the board between two of its points, the safe height
+// otherwise) and sees the lift in the reported position before any move in
+// X and Y, lowers
 // at the contact feed to the board's surface, and on a retry lowers by one
 // more step, up to its travel. Every step has a deadline (deadlines.h); a
 // feed hold or an open door pauses the point until cycle start. A stop, an
@@ -14,11 +17,10 @@
 // thread that polls (the link is opened on the first poll).
 #pragma once
 
+#include "gantryline.h"
 #include "gantrymoves.h"
-#include "grbllink.h"
 #include "machinegreeting.h"
 #include "prober.h"
-#include "statuspoll.h"
 
 #include <QCoreApplication>
 
@@ -32,14 +34,17 @@ class GantryProber : public sig::Prober
     Q_DECLARE_TR_FUNCTIONS(motion::GantryProber)
 
 public:
-    explicit GantryProber(GantryConfig config);
+    // `line`: a machine held open across runs, kept open by release(); none:
+    // a line of its own, opened on the first poll and closed by release().
+    explicit GantryProber(GantryConfig config, std::shared_ptr<GantryLine> line = {});
     ~GantryProber() override;
 
     void moveTo(const sig::ProbeTarget &target, Clock::time_point now) override;
     Status poll(zem::Connection &device, Clock::time_point now) override;
     bool canRetry() const override { return true; }
     void cancel() override;
-    // Closes the line; the next poll opens it again and homes first.
+    // Closes a line of its own (the next poll opens it again and homes
+    // first); a held line stays open, and homed if it was.
     void release() override;
 
     // The drift check: brings the probe to a board position (a fiducial)
@@ -59,8 +64,19 @@ public:
 
 private:
     enum class Phase {
-        None, Connect, Greeting, Reset, Plan, Homing, Check, Lifting, LiftCheck, Moving, Verify,
-        There, Failed
+        None,
+        Connect,
+        Greeting,
+        Reset,
+        Plan,
+        Homing,
+        Check,
+        Lifting,
+        LiftCheck,
+        Moving,
+        Verify,
+        There,
+        Failed
     };
 
     struct Goal
@@ -68,14 +84,20 @@ private:
         QString name;
         std::optional<PlanePoint> board;
         int attempt = 0;
+        bool point = false; // a point of the board, not a fiducial
         grbl::MachinePoint machine; // filled by plan()
+        double travelZ = 0; // the height it is reached across at, from the Check
     };
 
     Status step(Clock::time_point now);
     Status handle(const grbl::Reply &reply, Clock::time_point now);
     Status report(const grbl::Status &status, Clock::time_point now);
     Status plan(Clock::time_point now);
-    Status queue(const QList<QByteArray> &lines, Phase phase, double seconds, Clock::time_point now);
+    // The lift (or, on the same place, the lowering) from where the machine
+    // was reported.
+    Status start(const std::optional<grbl::MachinePoint> &reported, Clock::time_point now);
+    Status queue(
+        const QList<QByteArray> &lines, Phase phase, double seconds, Clock::time_point now);
     Status timedOut();
     Status fail(const QString &why, bool halt);
     Status moving(Clock::time_point now);
@@ -84,7 +106,8 @@ private:
     void halt();
 
     GantryConfig m_config;
-    std::unique_ptr<GrblLink> m_link;
+    std::shared_ptr<GantryLine> m_line;
+    bool m_held = false; // the line is the caller's
     Phase m_phase = Phase::None;
     Goal m_goal;
     bool m_replan = false; // a new goal came while lines were in flight
@@ -92,16 +115,9 @@ private:
     Clock::time_point m_deadline {}; // of the phase's awaited step
     QString m_awaited; // that step, for people
     MachineGreeting m_greeting;
-    MachineFrame m_frame; // read once per connection
-    bool m_homed = false;
     bool m_justHomed = false; // the next report must be at the frame's home
-    bool m_unlock = false; // alarmed with the position kept: $X, not $H
-    bool m_modal = false; // G21 G90 sent since the last reset
-    bool m_expectBanner = false; // after our own reset
-    bool m_warned = false; // soft limits off: said once
-    std::optional<grbl::MachinePoint> m_at; // where the last move ended
+    bool m_moved = false; // a move was sent since the line was taken for this run
     std::optional<grbl::MachinePoint> m_reached;
-    StatusPoll m_poll;
     std::optional<Clock::time_point> m_pausedSince; // a hold or an open door
     QString m_notice; // for the next Moving status
     std::function<void(const grbl::MachinePoint &)> m_onPosition;
@@ -114,6 +130,7 @@ struct Drift
     double mm = 0;
     bool beyond = false;
 };
-Drift drift(const grbl::MachinePoint &taught, const grbl::MachinePoint &reached, double tolerance = 0.1);
+Drift drift(
+    const grbl::MachinePoint &taught, const grbl::MachinePoint &reached, double tolerance = 0.1);
 
 } // namespace motion

@@ -32,6 +32,16 @@ bool MachineFrame::complete() const
     return true;
 }
 
+MachineFrame MachineFrame::assumed(double rate, double acceleration)
+{
+    MachineFrame frame;
+    for (int axis = 0; axis < 3; ++axis) {
+        frame.m_settings[110 + axis] = rate * 60;
+        frame.m_settings[120 + axis] = acceleration;
+    }
+    return frame;
+}
+
 double MachineFrame::value(int n, double fallback) const
 {
     const auto it = m_settings.find(n);

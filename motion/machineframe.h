@@ -31,6 +31,9 @@ class MachineFrame
 public:
     // Takes a line of `$$` or `$I`; others are ignored.
     void take(const grbl::Reply &reply);
+    // A machine not yet asked, as a plan assumes it: every axis at this rate
+    // (mm/s) and acceleration (mm/s²).
+    static MachineFrame assumed(double rate, double acceleration);
     // The travel of every axis is known.
     bool complete() const;
 

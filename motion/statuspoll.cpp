@@ -14,6 +14,7 @@ QString where(const grbl::MachinePoint &p)
 void StatusPoll::ask(GrblLink &link, Clock::time_point now)
 {
     link.realtime(grbl::kStatusQuery);
+    m_askNow = false;
     if (!m_asked)
         m_firstAsk = now;
     m_asked = true;
@@ -24,7 +25,7 @@ void StatusPoll::ask(GrblLink &link, Clock::time_point now)
 
 void StatusPoll::tick(GrblLink &link, const Timing &timing, Clock::time_point now)
 {
-    if (m_asked ? now - m_askedAt >= timing.reply : now >= m_next)
+    if (m_askNow || (m_asked ? now - m_askedAt >= timing.reply : now >= m_next))
         ask(link, now);
 }
 

@@ -34,6 +34,7 @@ public:
     {
         m_freshFrom = m_sent;
         m_next = now;
+        m_askNow = true; // even while an older `?` is unanswered: its reply no longer counts
     }
     void dueAt(Clock::time_point when) { m_next = when; }
     // No report since the first unanswered `?` within the status deadline.
@@ -57,6 +58,7 @@ private:
     long m_sent = 0; // every `?`
     long m_heard = 0; // every report
     long m_freshFrom = 0;
+    bool m_askNow = false;
 };
 
 // "X1.000 Y2.000 Z-3.000"

@@ -195,6 +195,8 @@ BoardElements boardElements(const sig::Signature &board, const Models &models)
     BoardElements out;
     const QString common = board.commonNet();
     for (const sig::Part &part : board.parts) {
+        if (part.pads.empty())
+            continue; // placed by a position file, on no net of the netlist
         const Rule *rule = models.match(part.refdes, part.value);
         if (!rule) {
             out.unknown << part.refdes;

@@ -66,7 +66,9 @@ Prediction predictBoard(sig::Signature &board, const Models &models, Simulator &
 {
     Prediction out;
     out.models = models.version();
-    if (board.parts.empty()) {
+    // Parts a position file placed without a netlist have no pads: no circuit.
+    if (std::none_of(board.parts.begin(), board.parts.end(),
+            [](const sig::Part &p) { return !p.pads.empty(); })) {
         out.error = tr("the board has no parts from a netlist: import its netlist and BOM first "
                        "(zemctl board FILE --import NETLIST --bom BOM)");
         return out;

@@ -104,8 +104,10 @@ sig::RunPlan planFor(const Board &b, sig::RunPlan::Kind kind, const std::vector<
         plan.signaturePath = QFile::decodeName(QByteArray::fromStdString(*b.path));
     plan.points = order;
     plan.trigger = sig::RunPlan::Trigger::Now;
-    if (prober)
+    if (prober) {
         plan.prober = QString::fromStdString(prober->url);
+        plan.machineLine = prober->line;
+    }
     plan.pathOrder = orderName == "path";
     return plan;
 }

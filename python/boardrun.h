@@ -10,10 +10,15 @@
 #include "session.h"
 #include "signature.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
+
+namespace motion {
+struct GantryLine;
+}
 
 namespace zem::python {
 
@@ -25,9 +30,12 @@ struct Board
 
 // A machine that brings the probe: its URL, checked when opened and read
 // again for each run, which connects to the machine on its first move.
+// The machine held open across runs: its line, once a run opened it, stays
+// open with what it knows (motion/gantryline.h), so it is homed once.
 struct MachineProber
 {
     std::string url;
+    std::shared_ptr<motion::GantryLine> line;
 };
 
 struct Comparison

@@ -181,8 +181,11 @@ void addSignature(py::module_ &m)
 
 zem.Prober.open(url) checks the URL (grbl:/dev/ttyUSB0?baud=115200 or
 grbl-tcp://host:port, with safe=, surface=, feed=, contact_feed=, step=,
-travel=); give it to Signature.learn(dev, prober=...) or test(). The machine
-is reached when a run begins.)")
+travel=, clearance=, ...); give it to Signature.learn(dev, prober=...) or
+test(). The machine is reached when a run begins, and held open after it:
+the next run goes on without homing while the machine keeps its place (no
+reset, no alarm but a soft limit's), and no other program can take the
+machine until the Prober is deleted.)")
         .def_static(
             "open",
             [](const std::string &url) {
@@ -190,7 +193,7 @@ is reached when a run begins.)")
                 QString error;
                 if (!motion::parseProberUrl(QString::fromStdString(url), &config, &error))
                     throw py::value_error(error.toStdString());
-                return MachineProber { url };
+                return MachineProber { url, std::make_shared<motion::GantryLine>() };
             },
             py::arg("url"), "A machine at url; ValueError saying what is wrong with it.")
         .def_readonly("url", &MachineProber::url)
@@ -344,7 +347,7 @@ add=True adds this board to those learned before; auto_settings=True tries
 every current range on each one-measurement point and keeps the one that
 shows it best. With prober (a zem.Prober) the machine brings the probe to
 each point's mm position, the board placed by its taught fiducials;
-order="path" then probes along the machine's shortest path. Returns the
+order="path" then probes in the machine's order of least move time. Returns the
 names learned. A failure raises DeviceError (or MeasurementError) and leaves
 the signature as it was.)")
         .def("test", &testBoard, py::arg("dev"), py::kw_only(), py::arg("repeat") = 2,

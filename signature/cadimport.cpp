@@ -53,8 +53,8 @@ bool isNet(const QString &net)
         && !net.startsWith(QLatin1String("unconnected"), Qt::CaseInsensitive);
 }
 
-std::optional<CadImport> merge(Signature &board, const std::vector<Incoming> &all,
-    const CadFilter &filter, QString *error)
+std::optional<CadImport> merge(
+    Signature &board, const std::vector<Incoming> &all, const CadFilter &filter, QString *error)
 {
     // Checked before the board is touched: a refused file leaves it as it was.
     for (const Incoming &p : all)
@@ -141,11 +141,24 @@ std::vector<Part> partsOf(const cad::Netlist &netlist, const std::vector<Part> &
         auto found = index.constFind(r.refdes);
         if (found == index.constEnd()) {
             found = index.insert(r.refdes, parts.size());
-            parts.push_back({ r.refdes, values.value(r.refdes), {} });
+            parts.push_back({ r.refdes, values.value(r.refdes), {}, {}, {} });
         }
         std::vector<Pad> &pads = parts[*found].pads;
         if (std::none_of(pads.begin(), pads.end(), [&r](const Pad &p) { return p.pin == r.pin; }))
             pads.push_back({ r.pin, isNet(r.net) ? r.net : QString() });
+    }
+    // What a position file placed stays, on the netlist's parts and on
+    // parts the netlist has no pad of (a heatsink, a mechanical part).
+    for (const Part &p : before) {
+        if (!p.mm)
+            continue;
+        const auto found = index.constFind(p.refdes);
+        if (found == index.constEnd()) {
+            parts.push_back({ p.refdes, p.value, {}, p.mm, p.height });
+            continue;
+        }
+        parts[*found].mm = p.mm;
+        parts[*found].height = p.height;
     }
     return parts;
 }
@@ -174,7 +187,25 @@ std::optional<CadImport> importPlacements(Signature &board,
     all.reserve(parts.size());
     for (const cad::Placement &p : parts)
         all.push_back({ p.refdes, {}, p.refdes, p.mm, sideOf(p.side) });
-    return merge(board, all, filter, error);
+    auto result = merge(board, all, filter, error);
+    if (result) {
+        // Every part's place and height, whatever the filter takes as points:
+        // a machine keeps clear of them all.
+        QHash<QString, std::size_t> index;
+        for (std::size_t k = 0; k < board.parts.size(); ++k)
+            index.insert(board.parts[k].refdes, k);
+        for (const cad::Placement &p : parts) {
+            auto found = index.constFind(p.refdes);
+            if (found == index.constEnd()) {
+                found = index.insert(p.refdes, board.parts.size());
+                board.parts.push_back({ p.refdes, p.value.trimmed(), {}, {}, {} });
+            }
+            Part &part = board.parts[*found];
+            part.mm = p.mm;
+            part.height = p.height;
+        }
+    }
+    return result;
 }
 
 QStringList applyBom(Signature &board, const std::vector<cad::BomLine> &bom)
@@ -240,7 +271,8 @@ std::optional<CadImport> importCadFile(Signature &board, const QString &path,
         return named(importNetlist(board, *read, filter, error), path, error);
     }
     if (!filter.nets.isEmpty()) {
-        *error = QCoreApplication::translate("sig::CadImport", "%1 is a position file, which has no nets")
+        *error = QCoreApplication::translate(
+            "sig::CadImport", "%1 is a position file, which has no nets")
                      .arg(path);
         return std::nullopt;
     }

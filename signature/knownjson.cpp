@@ -79,7 +79,9 @@ Node keyNode(Node object, const std::string &key)
     case Node::Part:
         if (key == "pads")
             return Node::Pads;
-        return any({ "refdes", "value" }) ? Node::Scalar : Node::Skipped;
+        if (key == "mm")
+            return Node::Place;
+        return any({ "refdes", "value", "height" }) ? Node::Scalar : Node::Skipped;
     case Node::Image:
         return any({ "type", "data" }) ? Node::Scalar : Node::Skipped;
     case Node::Settings:

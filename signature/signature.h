@@ -173,6 +173,11 @@ struct Part
     QString refdes;
     QString value; // as the BOM gives it, else empty
     std::vector<Pad> pads;
+    // From a position file: the part's centre (board mm) and, where the file
+    // gives one, its height above the board (mm), which a machine keeps
+    // clear of when it goes from point to point.
+    std::optional<QPointF> mm;
+    std::optional<double> height;
 };
 
 // A board registers its photo with two or three fiducials.

@@ -6,7 +6,6 @@
 #include "knownjson.h"
 #include "positionsjson.h"
 
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
@@ -245,8 +244,8 @@ Point pointFromJson(const Json &j, const Signature &sig, std::size_t index, QSet
             Measurement out;
             if (const auto s = m.find("settings"); s != m.end())
                 out.settings = settingsFromJson(*s, at + QStringLiteral(".settings"));
-            readReferences(m, at,
-                out.settings ? out.settings->NumberPoints : sig.settings.NumberPoints, out);
+            readReferences(
+                m, at, out.settings ? out.settings->NumberPoints : sig.settings.NumberPoints, out);
             p.measurements.push_back(std::move(out));
         }
     }
@@ -287,6 +286,17 @@ std::vector<Part> partsFromJson(const Json &j)
             if (!pads[n].is_array() || pads[n].size() != 2)
                 failAt(at, tr("expected [pin, net]"));
             part.pads.push_back({ text(pads[n][0], at), text(pads[n][1], at) });
+        }
+        if (const auto mm = j[k].find("mm"); mm != j[k].end()) {
+            if (!mm->is_array() || mm->size() != 2)
+                failAt(where + QStringLiteral(".mm"), tr("expected [x, y]"));
+            part.mm = QPointF(number((*mm)[0], where + QStringLiteral(".mm")),
+                number((*mm)[1], where + QStringLiteral(".mm")));
+        }
+        if (const auto h = j[k].find("height"); h != j[k].end()) {
+            part.height = number(*h, where + QStringLiteral(".height"));
+            if (*part.height < 0)
+                failAt(where + QStringLiteral(".height"), tr("expected a height of 0 mm or more"));
         }
         parts.push_back(std::move(part));
     }

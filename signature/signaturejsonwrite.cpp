@@ -33,6 +33,10 @@ Json partsToJson(const std::vector<Part> &parts)
         if (!part.value.isEmpty())
             o["value"] = part.value.toStdString();
         o["pads"] = std::move(pads);
+        if (part.mm)
+            o["mm"] = Json::array({ part.mm->x(), part.mm->y() });
+        if (part.height)
+            o["height"] = *part.height;
         all.push_back(std::move(o));
     }
     return all;
@@ -129,7 +133,11 @@ QByteArray serialize(const Signature &sig)
         }
     }
     points += points.empty() ? "[]" : "\n ]";
-    Json j { { "format", "zem-signature" }, { "version", needsVersion3 ? 3 : needsVersion2 ? 2 : 1 },
+    Json j { { "format", "zem-signature" },
+        { "version",
+            needsVersion3       ? 3
+                : needsVersion2 ? 2
+                                : 1 },
         { "board", sig.board.toStdString() }, { "tolerance", sig.tolerance },
         { "settings", settingsToJson(sig.settings) } };
     if (sig.image)

@@ -199,6 +199,11 @@ void tst_Cad::positions_data()
         "top\n") << "R1 25.4 50.8 top";
     QTest::newRow("overflow") << QByteArray("## Unit = inches\nRef,PosX,PosY\nR1,1e308,0\n")
                               << "pos.csv:3: X \"1e308\" is out of range";
+    QTest::newRow("heights, one not given") // REF@height
+        << QByteArray("Ref,PosX,PosY,Side,Height(mil)\nR1,10,20,top,\nU1,-5.5,30.25,bottom,100\n")
+        << "R1 10 20 top U1@2.54 -5.5 30.25 bottom";
+    QTest::newRow("a height below the board")
+        << QByteArray("Ref,PosX,PosY,Height\nR1,1,2,-1\n") << "pos.csv:2: a height below the board";
     QTest::newRow("unit after parts") << QByteArray("Ref,PosX,PosY\nR1,1,2\n# Unit = mil\n")
                                       << "pos.csv:3: the unit must be given before the first part";
 }
@@ -217,7 +222,10 @@ void tst_Cad::positions()
     QCOMPARE(qsizetype(read->size() * 4), want.size());
     for (std::size_t k = 0; k < read->size(); ++k) {
         const Placement &p = (*read)[k];
-        QCOMPARE(p.refdes, want[4 * k]);
+        const QStringList ref = want[4 * k].split(QLatin1Char('@'));
+        QCOMPARE(p.refdes, ref[0]);
+        QCOMPARE(p.height.has_value(), ref.size() > 1);
+        QVERIFY(ref.size() < 2 || qAbs(*p.height - ref[1].toDouble()) < 0.01);
         QVERIFY2(qAbs(p.mm.x() - want[4 * k + 1].toDouble()) < 0.01
                 && qAbs(p.mm.y() - want[4 * k + 2].toDouble()) < 0.01,
             qPrintable(p.refdes));

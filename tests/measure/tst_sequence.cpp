@@ -155,9 +155,9 @@ void tst_Sequence::run()
     if (!device.isOpen())
         QCOMPARE(zemdouble::callLines().back(), std::string("zem_close_device(1)"));
 
-    // Polling starts when the points at 10 kHz should be done (100 µs each),
-    // then every 10 ms until three times that plus one second.
-    const std::chrono::nanoseconds expected = numberPoints * 100us;
+    // Polling starts 1 ms after the points at 10 kHz should be done (100 µs
+    // each), then every 10 ms until three times that plus one second.
+    const std::chrono::nanoseconds expected = numberPoints * 100us + 1ms;
     std::vector<std::chrono::nanoseconds> polls;
     for (const auto &s : seen)
         if (s.first == "zem_check_measurement_status")
@@ -168,8 +168,8 @@ void tst_Sequence::run()
         QCOMPARE(polls, std::vector<std::chrono::nanoseconds> { expected });
     else {
         QCOMPARE(int(polls.size()), 103);
-        QCOMPARE(polls.front(), std::chrono::nanoseconds(10ms));
-        for (std::size_t i = 1; i < polls.size(); ++i)
+        QCOMPARE(polls.front(), std::chrono::nanoseconds(11ms));
+        for (std::size_t i = 1; i + 1 < polls.size(); ++i)
             QCOMPARE(polls[i] - polls[i - 1], std::chrono::nanoseconds(10ms));
         QCOMPARE(polls.back(), std::chrono::nanoseconds(1030ms));
     }

@@ -2,6 +2,7 @@
 // step's "when next" becomes the next step's "now". What the run asks of the
 // device, and what it tells its driver, for each prober and each way a point
 // gets measured or fails to.
+#include "boardprober.h"
 #include "connection.h"
 #include "probeorder.h"
 #include "proberun.h"
@@ -21,6 +22,8 @@ private slots:
     void run();
     void shortestPath_data();
     void shortestPath();
+    void machineOrder_data();
+    void machineOrder();
 };
 
 namespace {
@@ -265,6 +268,51 @@ void tst_ProbeRun::shortestPath()
     for (std::size_t k = 0; k < order.size(); ++k)
         QCOMPARE(order[k], int(k));
     QCOMPARE(order.size(), at.size());
+}
+
+// The machine's order (100 mm/s, 500 mm/s², down onto Z -40, across at the
+// safe height or a clearance): the least move time, which the shortest
+// length is not where hops along a diagonal (both axes accelerating) or a
+// few long hops in place of many short ones win.
+void tst_ProbeRun::machineOrder_data()
+{
+    QTest::addColumn<QList<QPointF>>("points"); // machine mm
+    QTest::addColumn<double>("clearance"); // 0: the safe height
+    QTest::addColumn<QList<int>>("order");
+    QTest::addColumn<double>("gain"); // s less than the shortest length's order
+
+    // By length 2, 1, 0, 3 (60.20 mm, 1.915 s); by time 2, 0, 1, 3 (60.30 mm, 1.815 s).
+    const QList<QPointF> four { { 24, 24 }, { 32, 21 }, { 23, 22 }, { 20, 34 } };
+    QTest::newRow("time is not length") << four << 0.5 << QList<int> { 2, 0, 1, 3 } << 0.1;
+    QTest::newRow("a line: the same either way")
+        << QList<QPointF> { { 30, 20 }, { 10, 20 }, { 20, 20 } } << 0.0 << QList<int> { 1, 2, 0 }
+        << 0.0;
+}
+
+void tst_ProbeRun::machineOrder()
+{
+    QFETCH(QList<QPointF>, points);
+    QFETCH(double, clearance);
+    QFETCH(QList<int>, order);
+    QFETCH(double, gain);
+    motion::GantryConfig config;
+    config.safeZ = -35;
+    config.contactZ = -40;
+    config.xyFeed = 6000;
+    config.contactFeed = 1200;
+    if (clearance > 0)
+        config.clearance = clearance;
+    std::vector<int> all;
+    std::vector<QPointF> at(points.begin(), points.end());
+    for (int k = 0; k < points.size(); ++k) {
+        config.targets[k] = { points[k].x(), points[k].y() };
+        all.push_back(k);
+    }
+    const std::vector<int> byTime = sig::machineOrder(config, all);
+    QCOMPARE(QList<int>(byTime.begin(), byTime.end()), order);
+    const double shorter = sig::machineSeconds(config, sig::shortestPath(at));
+    QVERIFY2(sig::machineSeconds(config, byTime) <= shorter - gain + 1e-3,
+        qPrintable(QString::number(shorter - sig::machineSeconds(config, byTime))));
 }
 
 QTEST_MAIN(tst_ProbeRun)
