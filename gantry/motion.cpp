@@ -145,6 +145,7 @@ double Motion::advance(double dt)
     r.done = std::min(r.done, r.length);
     for (std::size_t i = 0; i < 3; ++i)
         position_[i] = r.start[i] + r.unit[i] * r.done;
+    return 0;
 }
 
 void Motion::hold(bool cancel)
