@@ -2,9 +2,9 @@
 
 #include "proberpanel.h"
 
+#include "ui_benchwindow.h"
 #include <QHBoxLayout>
 #include <QVBoxLayout>
-#include "ui_benchwindow.h"
 
 #include "devicesession.h"
 #include "dockcontext.h"
@@ -15,7 +15,6 @@
 #include "signaturemodel.h"
 #include "verdictbanner.h"
 #include "worker.h"
-
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -43,6 +42,12 @@ BenchWindow::~BenchWindow()
 {
     // The run's device thread stops before the parts it reports to go.
     m_run->stop();
+    // The document and the prediction go with the window's children, once
+    // this class's part of the window is gone: what they announce on the way
+    // (the model's reset, the prediction stopped) must not come back here.
+    m_document->disconnect(this);
+    m_document->model()->disconnect(this);
+    m_prediction->disconnect(this);
 }
 
 void BenchWindow::buildParts()
