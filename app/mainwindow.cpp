@@ -23,17 +23,15 @@
 #include "worker.h"
 
 #include <QAction>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QImageReader>
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTime>
 #include <QTimer>
-
 
 // The icon lives in a static library, whose resources the linker drops unless
 // something refers to them.
@@ -266,12 +264,6 @@ void MainWindow::setFileChooser(std::shared_ptr<FileChooser> chooser)
     m_context->setFileChooser(std::move(chooser));
 }
 
-void MainWindow::addLogLines(const LogLines &lines)
-{
-    for (const LogLine &line : lines)
-        AddLog(line.text, line.level);
-}
-
 void MainWindow::updateStatus()
 {
     statusUpdate->request();
@@ -292,49 +284,6 @@ MainWindow::~MainWindow()
 std::int32_t MainWindow::deviceHandle() const
 {
     return session->connection().handle();
-}
-
-void MainWindow::AddLog(const QString &message)
-{
-    AddLog(message, LogLevel::Normal);
-}
-
-void MainWindow::AddLog(const QString &message, LogLevel level)
-{
-    log->appendLine(tr("%1: %2").arg(logStamp(), message), level);
-    if (!logScroll->isActive())
-        logScroll->start();
-}
-
-void MainWindow::addFoldedLog(const QString &message, LogLevel level)
-{
-    // The same line again right after itself (a run's status polls) counts
-    // up on that line; the Calls dock keeps every call.
-    if (message == m_foldedMessage && m_foldedRow == log->count() - 1 && m_foldedRow >= 0) {
-        ++m_foldedCount;
-        log->item(m_foldedRow)
-            ->setText(tr("%1: %2 (%3 times)").arg(logStamp(), message).arg(m_foldedCount));
-        return;
-    }
-    AddLog(message, level);
-    m_foldedMessage = message;
-    m_foldedRow = log->count() - 1;
-    m_foldedCount = 1;
-}
-
-// Reading the wall clock costs more than the rest of a log line (the time zone
-// is looked up each time); within one second the stamp is the same text.
-QString MainWindow::logStamp()
-{
-    if (!stampClock.isValid() || stampClock.elapsed() >= stampValidMs) {
-        const QTime now = QTime::currentTime();
-        stamp = now.toString(QStringLiteral("HH:mm:ss"));
-        stampClock.start();
-        // Both clocks are read in whole milliseconds: one less keeps the
-        // stamp from outliving its second.
-        stampValidMs = 999 - now.msec();
-    }
-    return stamp;
 }
 
 void MainWindow::connectButton()

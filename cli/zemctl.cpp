@@ -2,11 +2,12 @@
 
 #include "apphelp.h"
 #include "boardjob.h"
-#include "proberjob.h"
 #include "completion.h"
 #include "historyjob.h"
+#include "historyoptions.h"
 #include "machineoptions.h"
 #include "printable.h"
+#include "proberjob.h"
 #include "signaturejob.h"
 
 #include <CLI/CLI.hpp>
@@ -225,7 +226,8 @@ int run(int argc, char **argv)
     test->add_flag("--no-history", noHistory, "Do not keep this run in the history");
     std::string order;
     test->add_option("--order", order,
-            "history: the points most likely to fail first; path: the machine's least move time (--prober)")
+            "history: the points most likely to fail first; path: the machine's least move time "
+            "(--prober)")
         ->check(CLI::IsMember({ "file", "history", "path" }));
     learn->add_option("--order", order, "path: the machine's order of least move time (--prober)")
         ->check(CLI::IsMember({ "file", "path" }));
@@ -244,48 +246,13 @@ int run(int argc, char **argv)
                "The history: sqlite:PATH, PATH.sqlite or postgresql://user@host:port/db "
                "(default ZEM_DB, else a file in the user's data folder)")
             ->type_name("URL");
-    CLI::App *historyCommand
-        = app.add_subcommand("history", "The history of tested boards; JSON Lines out, or --format text");
-    historyCommand->require_subcommand(1);
-    historyCommand->add_option("--db", history.db, "The history (as for test --db)")
-        ->type_name("URL");
-    CLI::App *historyRuns = historyCommand->add_subcommand("runs", "Runs, newest first");
-    CLI::App *historyExport = historyCommand->add_subcommand("export", "Runs as CSV (RFC 4180)");
-    historyExport->add_option("--csv", history.csv, "The CSV file, - for standard output")
-        ->type_name("FILE")
-        ->required();
-    for (CLI::App *sub : { historyRuns, historyExport }) {
-        sub->add_option("--board", history.board, "Only this board type");
-        sub->add_option("--serial", history.serial, "Only this serial number");
-        sub->add_option("--since", history.since, "Only runs since YYYY-MM-DD (UTC)");
-        sub->add_option("--verdict", history.verdict,
-            "Only runs with this verdict (pass, fail, unstable), or with a point of this verdict "
-            "(different, not_learned, no_contact, net_disagrees)");
-        sub->add_option("--limit", history.limit, "At most this many");
-    }
-    CLI::App *historyPoints
-        = historyCommand->add_subcommand("points", "A board type's points by failures, most first");
-    historyPoints->add_option("--board", history.board, "The board type")->required();
-    CLI::Option *cpk = historyPoints->add_flag("--cpk", history.cpk,
-        "Add each point's capability over the good boards (runs that passed): n, mean, sigma, "
-        "cpk and the suggested tolerance (printed only, never applied)");
-    historyPoints
-        ->add_option("--rate", history.rate,
-            "With --cpk: the false-fail rate the suggested tolerance keeps good boards under "
-            "(default 0.001)")
-        ->check(falseFailRate())
-        ->needs(cpk);
-    CLI::App *historyShow
-        = historyCommand->add_subcommand("show", "One run with its points and curves");
-    historyShow->add_option("RUN", history.run, "The run's UUID, or as much of it as tells it apart");
-    historyShow->add_option("--serial", history.serial, "The latest run of this serial number");
-    CLI::App *historySync = historyCommand->add_subcommand(
-        "sync", "Upload the runs waiting in the local spool to the shared server");
+    CLI::App *historyCommand = addHistoryCommand(app, history);
     learn->add_flag("--add", job.add,
         "Add this board's curves to the references (a board of a lot) instead of replacing them");
     CLI::Option *autoSettings = learn->add_flag("--auto-settings", job.autoSettings,
         "Measure each point with every current range and keep the settings that show it best");
-    learn->add_option("--variant", job.variant,
+    learn
+        ->add_option("--variant", job.variant,
             "Learn the curves as this variant's references (a second source's part, a jumper "
             "set the other way), not the points' own; each point must be learned already")
         ->type_name("NAME")
@@ -293,16 +260,19 @@ int run(int argc, char **argv)
     CLI::Option *predict = learn->add_flag("--predict", job.predict,
         "No instrument: predict every point's references by simulating the board's parts "
         "(its netlist and BOM, imported with board --import --bom), marked predicted");
-    learn->add_option("--models", job.models,
+    learn
+        ->add_option("--models", job.models,
             "With --predict: a models file of your own, read over the built-in one")
         ->type_name("FILE")
         ->needs(predict);
-    learn->add_option("--prediction-tolerance", job.predictionTolerance,
+    learn
+        ->add_option("--prediction-tolerance", job.predictionTolerance,
             "With --predict: the tolerance of predicted points, percent (default 25)")
         ->type_name("PERCENT")
         ->check(CLI::Range(0.0, 100.0))
         ->needs(predict);
-    learn->add_option("--common", job.common,
+    learn
+        ->add_option("--common", job.common,
             "With --predict: the net the probe returns through (default GND)")
         ->type_name("NET")
         ->needs(predict);
@@ -385,12 +355,6 @@ int run(int argc, char **argv)
         if (prober->parsed())
             return proberMain(proberJob);
         if (historyCommand->parsed()) {
-            history.action = historyRuns->parsed() ? HistoryJob::Action::Runs
-                : historyPoints->parsed()          ? HistoryJob::Action::Points
-                : historyShow->parsed()            ? HistoryJob::Action::Show
-                : historyExport->parsed()          ? HistoryJob::Action::Export
-                : historySync->parsed()            ? HistoryJob::Action::Sync
-                                                   : HistoryJob::Action::Runs;
             history.text = context.format(Format::Json) == Format::Text;
             return historyMain(history);
         }
