@@ -7,12 +7,14 @@
 // curves with the virtual instrument's noise. Figures, no assertions.
 //
 //     bench_detection [--good N] [--good-mixed N] [--per-fault N] [--auto-settings]
-//                     [--second VOLTS]
+//                     [--second VOLTS] [--choose-settings] [--tolerance PERCENT]
 //
 // --good: good boards of the demo board tested (1000); --good-mixed: of the
 // generated one (300, each of its nets being most of the board through the
 // IC's supply, so slower to simulate); --per-fault: boards of each fault (3);
-// --second: a second measurement of every point at that amplitude on I_LOW.
+// --second: a second measurement of every point at that amplitude on I_LOW;
+// --choose-settings: each point's settings chosen from the circuit first;
+// --tolerance: the boards tested at this tolerance instead of the file's.
 #include "figure.h"
 #include "simulatedboards.h"
 
@@ -20,6 +22,7 @@
 #include "models.h"
 #include "ngspice.h"
 #include "session.h"
+#include "settingschoice.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -100,6 +103,9 @@ struct Options
     // A second measurement of every point at this amplitude (V) on the
     // most sensitive range, below the junctions' knees; none when 0.
     double second = 0;
+    // Each point's settings chosen from the circuit before learning.
+    bool choose = false;
+    double tolerance = 0; // the boards' tolerance, percent; 0 keeps the file's
 };
 
 // Tolerances the scores are judged at besides the file's, for the trade-off.
@@ -110,6 +116,8 @@ void run(sig::Signature b, int goodCount, const Options &o, predict::NgspiceSimu
 {
     const predict::Models models = predict::Models::builtIn();
     detection::forget(b);
+    if (o.tolerance > 0)
+        b.tolerance = o.tolerance;
     if (o.second > 0) {
         measurement_settings low = b.settings;
         low.MaxVoltage = float(o.second);
@@ -119,14 +127,39 @@ void run(sig::Signature b, int goodCount, const Options &o, predict::NgspiceSimu
             p.measurements.push_back({ low, {}, {} });
         }
     }
-    const std::vector<Element> nominal = predict::boardElements(b, models).elements;
-    predict::BoardElements nominalBoard { nominal, {}, {} };
-    const std::vector<predict::SingleFault> faults = predict::singleFaults(nominal);
     QString how = autoSettings ? QStringLiteral("%1, learned with --auto-settings")
                                : QStringLiteral("%1, learned at its settings");
     if (o.second > 0)
         how += QStringLiteral(" and at %1 V on I_LOW").arg(o.second);
+    if (o.choose)
+        how = QStringLiteral("%1, learned at settings chosen from the circuit");
     const QByteArray name = how.arg(b.board).toUtf8();
+    if (o.choose) {
+        QElapsedTimer clock;
+        clock.start();
+        predict::ChoiceOptions choice;
+        choice.tolerance = b.tolerance;
+        choice.threads = 2;
+        const predict::SettingsChoice chosen = predict::chooseSettings(b, models, simulator, choice);
+        int changed = 0, measurements = 0;
+        for (const predict::PointChoice &c : chosen.points)
+            changed += c.changed;
+        for (const sig::Point &p : b.points)
+            measurements += int(p.measurements.size());
+        char what[240];
+        std::snprintf(what, sizeof what, "%s: settings chosen (%d simulations)", name.constData(),
+            chosen.simulations);
+        figure(what, "-",
+            "%.1f s; %d of %zu points given more, %d measurements; faults shown %d -> %d of %d",
+            clock.nsecsElapsed() / 1e9, changed, chosen.points.size(), measurements,
+            chosen.shownBefore, chosen.shown, chosen.faults);
+        if (!chosen.hidden.isEmpty())
+            std::printf("  shown by no setting: %s\n",
+                qPrintable(chosen.hidden.join(QLatin1String(", "))));
+    }
+    const std::vector<Element> nominal = predict::boardElements(b, models).elements;
+    predict::BoardElements nominalBoard { nominal, {}, {} };
+    const std::vector<predict::SingleFault> faults = predict::singleFaults(nominal);
     std::printf("\n%s: %zu parts, %zu points, %zu single faults\n", name.constData(),
         b.parts.size(), b.points.size(), faults.size());
 
@@ -312,6 +345,7 @@ int main(int argc, char **argv)
     Options o;
     const QStringList args = app.arguments();
     o.autoSettings = args.contains(QLatin1String("--auto-settings"));
+    o.choose = args.contains(QLatin1String("--choose-settings"));
     for (int k = 1; k + 1 < args.size(); ++k) {
         const int n = std::max(1, args[k + 1].toInt());
         if (args[k] == QLatin1String("--good"))
@@ -320,6 +354,8 @@ int main(int argc, char **argv)
             o.goodMixed = n;
         else if (args[k] == QLatin1String("--per-fault"))
             o.perFault = n;
+        else if (args[k] == QLatin1String("--tolerance"))
+            o.tolerance = args[k + 1].toDouble();
         else if (args[k] == QLatin1String("--second"))
             o.second = args[k + 1].toDouble();
     }

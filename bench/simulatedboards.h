@@ -6,6 +6,7 @@
 
 #include "boardcircuit.h"
 #include "faults.h"
+#include "partspread.h"
 #include "predictor.h"
 #include "signature.h"
 #include "simulator.h"
@@ -18,31 +19,6 @@
 namespace detection {
 
 using predict::Element;
-
-// The parts' tolerances the good boards are drawn within (the BOM names no
-// tolerance): resistors 1 %, capacitors and inductors 10 %, a junction's
-// saturation current within a factor of 1.5 either way, its emission 2 %
-// and its series resistance 10 %; each uniform.
-inline void drawParts(std::vector<Element> &elements, std::mt19937_64 &random)
-{
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    for (Element &e : elements) {
-        switch (e.kind) {
-        case Element::Kind::Resistor:
-            e.value *= 1 + 0.01 * unit(random);
-            break;
-        case Element::Kind::Capacitor:
-        case Element::Kind::Inductor:
-            e.value *= 1 + 0.10 * unit(random);
-            break;
-        case Element::Kind::Diode:
-            e.junction.saturationAmps *= std::pow(1.5, unit(random));
-            e.junction.emission *= 1 + 0.02 * unit(random);
-            e.junction.seriesOhms *= 1 + 0.10 * unit(random);
-            break;
-        }
-    }
-}
 
 // The virtual instrument's noise (libzem's instrument.cpp): 1 mV on the
 // voltage and 5e-5 of the range's full scale on the current, Gaussian, then
@@ -150,7 +126,7 @@ public:
         , m_random(seed)
     {
         std::vector<Element> parts = nominal;
-        drawParts(parts, m_random);
+        predict::drawWithinTolerance(parts, m_random);
         m_elements.elements = fault ? predict::singleFaults(parts)[*fault].elements : parts;
     }
 

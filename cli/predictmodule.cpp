@@ -48,6 +48,7 @@ void predict(zemctl::SignatureJob &job)
     if (job.predictionTolerance >= 0)
         request.tolerance = job.predictionTolerance;
     request.common = QString::fromStdString(job.common);
+    request.chooseSettings = job.chooseSettings;
     for (const std::string &name : job.points)
         request.points << QString::fromStdString(name);
     const predict::PredictReport report = predict::predictReferences(*board, request);
@@ -78,9 +79,18 @@ void predict(zemctl::SignatureJob &job)
         { "points", result.points.size() }, { "models", result.models.toStdString() },
         { "simulations", result.simulations }, { "seconds", report.seconds },
         { "unknown_parts", names(result.unknown) }, { "part_problems", names(result.problems) } };
+    if (report.choice) {
+        int changed = 0;
+        for (const predict::PointChoice &c : report.choice->points)
+            changed += c.changed;
+        summary["settings_chosen"] = { { "points_changed", changed },
+            { "faults", report.choice->faults }, { "shown_before", report.choice->shownBefore },
+            { "shown", report.choice->shown }, { "hidden", names(report.choice->hidden) },
+            { "simulations", report.choice->simulations } };
+    }
     if (job.text) {
         written = print(report.summary().toStdString()) && written;
-        for (const QString &note : report.partNotes())
+        for (const QString &note : report.partNotes() + report.choiceNotes())
             written = print(shown(note)) && written;
     } else {
         written = print(summary.dump()) && written;

@@ -34,6 +34,7 @@ struct SignatureJob
     std::string models;
     double predictionTolerance = -1; // percent, the board's for predicted points; <0 keeps it
     std::string common; // the net the probe returns through, "" keeps the board's
+    bool chooseSettings = false; // and first each point's settings, from its net's faults
     int repeat = 2; // compare, test, nets: captures of each point
     // test: a resistor that reads beyond this factor from its value in the
     // bill of materials gets a note

@@ -276,6 +276,11 @@ int run(int argc, char **argv)
             "With --predict: the net the probe returns through (default GND)")
         ->type_name("NET")
         ->needs(predict);
+    learn
+        ->add_flag("--choose-settings", job.chooseSettings,
+            "With --predict: first give each point the measurements (range, amplitude, "
+            "frequency) that show the most of its net's single faults")
+        ->needs(predict);
     predict->excludes(autoSettings);
     test->add_option("--bom-factor", job.bomFactor,
             "A resistor that reads more than F times off (or under) its \"expect\" value gets a "

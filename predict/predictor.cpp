@@ -2,6 +2,7 @@
 
 #include "boardcircuit.h"
 #include "models.h"
+#include "parallel.h"
 #include "signature.h"
 #include "simulator.h"
 
@@ -9,9 +10,7 @@
 #include <QHash>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <thread>
 
 namespace predict {
 namespace {
@@ -122,30 +121,18 @@ Prediction predictBoard(sig::Signature &board, const Models &models, Simulator &
         wanted.push_back(std::move(w));
     }
 
-    std::atomic<std::size_t> next { 0 };
-    const auto work = [&] {
-        for (std::size_t k; (k = next++) < jobs.size();) {
-            if (options.cancelled && *options.cancelled)
-                return;
-            Job &job = jobs[k];
-            job.result = job.stimulus.isolated ? Simulation { sig::IvCurve {}, {} }
-                                               : simulator.simulate(job.circuit, job.stimulus);
-            if (job.result.curve && !job.stimulus.isolated
-                && job.result.curve->volts.size() != job.stimulus.points) {
-                job.result = { std::nullopt,
-                    tr("the simulation gave %1 samples, not %2")
-                        .arg(job.result.curve->volts.size())
-                        .arg(job.stimulus.points) };
-            }
+    forEachParallel(jobs.size(), options.threads, options.cancelled, [&](std::size_t k) {
+        Job &job = jobs[k];
+        job.result = job.stimulus.isolated ? Simulation { sig::IvCurve {}, {} }
+                                           : simulator.simulate(job.circuit, job.stimulus);
+        if (job.result.curve && !job.stimulus.isolated
+            && job.result.curve->volts.size() != job.stimulus.points) {
+            job.result = { std::nullopt,
+                tr("the simulation gave %1 samples, not %2")
+                    .arg(job.result.curve->volts.size())
+                    .arg(job.stimulus.points) };
         }
-    };
-    const int threads = std::clamp(options.threads, 1, int(std::max<std::size_t>(jobs.size(), 1)));
-    std::vector<std::thread> pool;
-    for (int t = 1; t < threads; ++t)
-        pool.emplace_back(work);
-    work();
-    for (std::thread &t : pool)
-        t.join();
+    });
     out.simulations = int(jobs.size());
     if (options.cancelled && *options.cancelled) {
         out.error = tr("cancelled");

@@ -52,6 +52,24 @@ QString PredictReport::missingText() const
         : QString();
 }
 
+QStringList PredictReport::choiceNotes() const
+{
+    if (!choice)
+        return {};
+    const int changed = int(std::count_if(choice->points.begin(), choice->points.end(),
+        [](const PointChoice &c) { return c.changed; }));
+    QStringList out { tr("settings chosen: %1 of %2 points given more measurements; %3 of %4 "
+                         "faults shown (%5 by the points' own settings)")
+                          .arg(changed)
+                          .arg(choice->points.size())
+                          .arg(choice->shown)
+                          .arg(choice->faults)
+                          .arg(choice->shownBefore) };
+    if (!choice->hidden.isEmpty())
+        out << tr("shown by no setting: %1").arg(choice->hidden.join(QLatin1String(", ")));
+    return out;
+}
+
 bool canPredict(const sig::Signature &board)
 {
     return !board.parts.empty();
@@ -106,6 +124,18 @@ PredictReport predictReferences(
         options.threads = std::max(1, request.threads);
     }
     PredictReport out;
+    if (request.chooseSettings) {
+        ChoiceOptions choice;
+        choice.tolerance = chosen.tolerance;
+        choice.replaceLearned = options.replaceLearned;
+        choice.threads = options.threads;
+        choice.cancelled = request.cancelled;
+        out.choice = chooseSettings(chosen, models, *simulator, choice);
+        if (!out.choice->error.isEmpty())
+            return refused(request.cancelled && *request.cancelled ? Refusal::Cancelled
+                                                                   : Refusal::Input,
+                out.choice->error);
+    }
     out.prediction = predictBoard(chosen, models, *simulator, options);
     if (!out.prediction.error.isEmpty()) {
         out.refusal = request.cancelled && *request.cancelled ? Refusal::Cancelled : Refusal::Input;

@@ -63,7 +63,8 @@ std::size_t pointIndex(const sig::Signature &s, const std::string &name);
 
 // Signature.predict(): the references from the board's parts; the summary.
 py::dict predictSignature(Board &b, py::object models, std::optional<double> tolerance,
-    std::optional<std::string> common, std::optional<std::vector<std::string>> points);
+    std::optional<std::string> common, std::optional<std::vector<std::string>> points,
+    bool chooseSettings);
 
 // Signature.test() and learn() over the device.
 py::object testBoard(const Board &b, DeviceArgument dev, int repeat,

@@ -12,7 +12,8 @@
 namespace zem::python {
 
 py::dict predictSignature(Board &b, py::object models, std::optional<double> tolerance,
-    std::optional<std::string> common, std::optional<std::vector<std::string>> points)
+    std::optional<std::string> common, std::optional<std::vector<std::string>> points,
+    bool chooseSettings)
 {
     predict::PredictRequest request;
     if (!models.is_none())
@@ -20,6 +21,7 @@ py::dict predictSignature(Board &b, py::object models, std::optional<double> tol
     if (tolerance && !(*tolerance >= 0 && *tolerance <= 100))
         throw py::value_error("tolerance must be 0 to 100 (percent)");
     request.tolerance = tolerance;
+    request.chooseSettings = chooseSettings;
     if (common)
         request.common = QString::fromStdString(*common);
     if (points) {
@@ -74,6 +76,18 @@ py::dict predictSignature(Board &b, py::object models, std::optional<double> tol
     out["unknown_parts"] = names(report.prediction.unknown);
     out["part_problems"] = names(report.prediction.problems);
     out["results"] = results;
+    if (report.choice) {
+        py::dict choice;
+        int changed = 0;
+        for (const predict::PointChoice &c : report.choice->points)
+            changed += c.changed;
+        choice["points_changed"] = changed;
+        choice["faults"] = report.choice->faults;
+        choice["shown_before"] = report.choice->shownBefore;
+        choice["shown"] = report.choice->shown;
+        choice["hidden"] = names(report.choice->hidden);
+        out["settings_chosen"] = choice;
+    }
     return out;
 }
 

@@ -371,13 +371,15 @@ RuntimeError, a server out of reach spools it with a warning. A failure
 raises DeviceError (or MeasurementError).)")
         .def("predict", &predictSignature, py::kw_only(), py::arg("models") = py::none(),
             py::arg("tolerance") = py::none(), py::arg("common") = py::none(),
-            py::arg("points") = py::none(),
+            py::arg("points") = py::none(), py::arg("choose_settings") = false,
             R"(Predicts the references of the points (all, or those named) from the
 board's parts (its netlist and BOM), as zemctl learn --predict does: each
 simulated with the models (built in, or a models file read over them), its
 references marked predicted; points learned from a board keep theirs.
 tolerance sets the board's tolerance of predicted points, common the net the
-probe's return is on. Returns the summary: predicted, kept, not_predicted,
+probe's return is on. choose_settings first gives each point the
+measurements that show the most of its net's faults (as --choose-settings;
+the summary's settings_chosen says what it found). Returns the summary: predicted, kept, not_predicted,
 points, models, simulations, seconds, unknown_parts, part_problems and
 results, one dict a point (point, predicted, and a note or the error).
 ValueError for a board without parts or a bad models file (OSError when it

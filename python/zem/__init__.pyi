@@ -182,7 +182,8 @@ class Signature:
     # dict a point: point, predicted, note or error).
     def predict(self, *, models: Optional[PathLike] = ..., tolerance: Optional[float] = ...,
                 common: Optional[str] = ...,
-                points: Optional[Sequence[str]] = ...) -> dict[str, Any]: ...
+                points: Optional[Sequence[str]] = ...,
+                choose_settings: bool = ...) -> dict[str, Any]: ...
 
 class Recording:
     def __enter__(self) -> Recording: ...

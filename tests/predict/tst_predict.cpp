@@ -5,6 +5,7 @@
 #include "models.h"
 #include "ngspice.h"
 #include "predictor.h"
+#include "settingschoice.h"
 #include "signature.h"
 #include "simulatordouble.h"
 
@@ -142,6 +143,7 @@ private slots:
     void signatureKeepsThePrediction();
     void likelyFaults_data();
     void likelyFaults();
+    void settingsChosen();
     void faultCacheFiles_data();
     void faultCacheFiles();
     void virtualBoardPasses_data();
@@ -514,6 +516,58 @@ void tst_Predict::likelyFaults()
     // Without the library nothing is ranked, rather than every fault at 0 %.
     NgspiceSimulator missing(1, "libngspice-missing.so.0");
     QVERIFY(predict::likelyFaults(good, Models::builtIn(), missing, k, { measured }).empty());
+}
+
+void tst_Predict::settingsChosen()
+{
+    // A pull-down behind an IC pin the protection diodes clamp: at 5 V its
+    // faults move the curve by under 1 %, below the knee they are plain. A
+    // point learned from a board keeps its settings.
+    sig::Signature board;
+    board.settings = sig::defaultSettings();
+    board.parts = { { "R1", "1k", ::pads("1:X1 2:IN1") }, { "R11", "47k", ::pads("1:IN1 2:GND") },
+        { "U1", "IC", ::pads("1:VCC 2:GND 3:IN1") }, { "C10", "100n", ::pads("1:VCC 2:GND") },
+        { "R9", "1k", ::pads("1:N9 2:GND") } };
+    for (const auto &[name, net] : { std::pair { "R1.1", "X1" }, { "R9.1", "N9" } }) {
+        board.points.emplace_back();
+        board.points.back().name = QString::fromLatin1(name);
+        board.points.back().net = QString::fromLatin1(net);
+    }
+    board.points[1].measurements[0].reference = sig::IvCurve { { 0.0 }, { 0.0 } };
+    static NgspiceSimulator simulator;
+    const sig::Signature before = board;
+    const SettingsChoice choice = chooseSettings(board, Models::builtIn(), simulator);
+    QVERIFY2(choice.error.isEmpty(), qPrintable(choice.error));
+    QCOMPARE(choice.points.size(), std::size_t(2));
+    const sig::Point &pin = board.points[0];
+    QVERIFY2(choice.points[0].changed, qPrintable(choice.points[0].message));
+    QVERIFY(pin.measurements.size() > 1 && !pin.measurements[0].settings);
+    QVERIFY(choice.points[0].shown > choice.points[0].shownBefore);
+    for (const char *fault : { "R11 open", "R11 value x0.5", "R11 value x2" })
+        QVERIFY2(!choice.hidden.contains(QLatin1String(fault)), fault);
+    const auto candidates = choiceCandidates(board.settings, false);
+    for (std::size_t m = 1; m < pin.measurements.size(); ++m) {
+        const measurement_settings &s = *pin.measurements[m].settings;
+        QVERIFY(std::any_of(candidates.begin(), candidates.end(), [&](const auto &c) {
+            return std::memcmp(&c, &s, sizeof s) == 0;
+        }));
+    }
+    QVERIFY(!choice.points[1].changed);
+    QCOMPARE(board.points[1].measurements.size(), std::size_t(1));
+    // Chosen again, nothing changes; a board without parts, or without the
+    // library, is left as it was with the reason.
+    sig::Signature again = board;
+    const SettingsChoice second = chooseSettings(again, Models::builtIn(), simulator);
+    QVERIFY(!second.points[0].changed);
+    QCOMPARE(again.points[0].measurements.size(), pin.measurements.size());
+    sig::Signature bare = before;
+    bare.parts.clear();
+    QVERIFY(!chooseSettings(bare, Models::builtIn(), simulator).error.isEmpty());
+    NgspiceSimulator missing(1, "libngspice-missing.so.0");
+    sig::Signature unsimulated = before;
+    const SettingsChoice none = chooseSettings(unsimulated, Models::builtIn(), missing);
+    QVERIFY(!none.points[0].changed && !none.points[0].message.isEmpty());
+    QCOMPARE(unsimulated.points[0].measurements.size(), std::size_t(1));
 }
 
 void tst_Predict::faultCacheFiles_data()
