@@ -36,7 +36,7 @@ constexpr int kGoodBoards = 6;
 constexpr std::uint64_t kSeed = 20261209;
 // A candidate whose good boards spread by more than this share of the
 // tolerance would fail good boards: it is not chosen.
-constexpr double kSpreadShare = 0.5;
+constexpr double kSpreadShare = 0.7;
 // A fault is shown where it scores this many tolerances beyond the spread.
 constexpr double kMargin = 1.25;
 
@@ -254,8 +254,8 @@ SettingsChoice chooseSettings(sig::Signature &board, const Models &models, Simul
     // point's own settings first, then one measurement at a time, wherever
     // it shows the most faults not yet shown anywhere.
     std::vector<Shown> shown(groups.size());
-    // A point's own setting where good boards differ by more than half the
-    // tolerance would fail good boards: it is not kept either.
+    // A point's own setting where good boards differ by more than that
+    // share of the tolerance would fail good boards: it is not kept either.
     std::vector<std::vector<std::size_t>> chosen(groups.size());
     QSet<QString> all, covered, before;
     for (std::size_t g = 0; g < groups.size(); ++g) {

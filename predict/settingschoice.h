@@ -65,7 +65,7 @@ std::vector<measurement_settings> choiceCandidates(const measurement_settings &b
 
 // Chooses each probed point's measurements. A point given new ones keeps its
 // first measurement (with its reference) unless good boards differ there by
-// more than half the tolerance (it would fail good boards); the others are
+// more than 70 % of the tolerance (it would fail good boards); the others are
 // replaced, without references, for a learn or a prediction to fill. Points with variants,
 // and those learned from a board unless asked, are left as they are.
 SettingsChoice chooseSettings(sig::Signature &board, const Models &models, Simulator &simulator,

@@ -152,8 +152,9 @@ def test_predict_refuses_then_predicts_and_names_likely_faults(tmp_path):
     assert (summary["predicted"], summary["points"], summary["results"][0]["point"]) == (
         1, 1, "R2.1")
     assert [p for p in sig.points if sig.learned(p)] == ["R2.1"]
-    summary = sig.predict(tolerance=30)
+    summary = sig.predict(tolerance=30, choose_settings=True)
     assert (summary["predicted"], summary["kept"], summary["not_predicted"]) == (9, 0, 0)
+    assert summary["settings_chosen"]["faults"] == 15 and summary["settings_chosen"]["hidden"] == []
     with zem.open((DEMO / "faulty.url").read_text().strip()) as faulty:
         if not faulty.has_virtual_probe:
             pytest.skip("this libzem cannot place the virtual probe on a pin")
