@@ -141,9 +141,8 @@ void run(sig::Signature b, int goodCount, const Options &o, predict::NgspiceSimu
         choice.tolerance = b.tolerance;
         choice.threads = 2;
         const predict::SettingsChoice chosen = predict::chooseSettings(b, models, simulator, choice);
-        int changed = 0, measurements = 0;
-        for (const predict::PointChoice &c : chosen.points)
-            changed += c.changed;
+        const int changed = chosen.changed();
+        int measurements = 0;
         for (const sig::Point &p : b.points)
             measurements += int(p.measurements.size());
         char what[240];

@@ -80,10 +80,7 @@ void predict(zemctl::SignatureJob &job)
         { "simulations", result.simulations }, { "seconds", report.seconds },
         { "unknown_parts", names(result.unknown) }, { "part_problems", names(result.problems) } };
     if (report.choice) {
-        int changed = 0;
-        for (const predict::PointChoice &c : report.choice->points)
-            changed += c.changed;
-        summary["settings_chosen"] = { { "points_changed", changed },
+        summary["settings_chosen"] = { { "points_changed", report.choice->changed() },
             { "faults", report.choice->faults }, { "shown_before", report.choice->shownBefore },
             { "shown", report.choice->shown }, { "hidden", names(report.choice->hidden) },
             { "simulations", report.choice->simulations } };

@@ -56,8 +56,7 @@ QStringList PredictReport::choiceNotes() const
 {
     if (!choice)
         return {};
-    const int changed = int(std::count_if(choice->points.begin(), choice->points.end(),
-        [](const PointChoice &c) { return c.changed; }));
+    const int changed = choice->changed();
     QStringList out { tr("settings chosen: %1 of %2 points given more measurements; %3 of %4 "
                          "faults shown (%5 by the points' own settings)")
                           .arg(changed)

@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -55,6 +56,13 @@ struct SettingsChoice
     int shownBefore = 0; // of those, shown at some point by its first setting
     int shown = 0; // shown at some point by the chosen settings
     QStringList hidden; // "R12 value x2": shown by no candidate at any point
+
+    // The points given other measurements.
+    int changed() const
+    {
+        return int(std::count_if(
+            points.begin(), points.end(), [](const PointChoice &c) { return c.changed; }));
+    }
 };
 
 // The candidates tried after a point's own settings: each current range at

@@ -78,10 +78,7 @@ py::dict predictSignature(Board &b, py::object models, std::optional<double> tol
     out["results"] = results;
     if (report.choice) {
         py::dict choice;
-        int changed = 0;
-        for (const predict::PointChoice &c : report.choice->points)
-            changed += c.changed;
-        choice["points_changed"] = changed;
+        choice["points_changed"] = report.choice->changed();
         choice["faults"] = report.choice->faults;
         choice["shown_before"] = report.choice->shownBefore;
         choice["shown"] = report.choice->shown;
